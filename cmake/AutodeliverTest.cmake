@@ -1,0 +1,22 @@
+# autodeliver_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>]
+#                      [LABELS <labels...>] [TIMEOUT <seconds>])
+#
+# One GoogleTest executable per area. Each test case is registered with
+# CTest on its own (gtest_discover_tests), so ctest reports them one by one.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+
+function(autodeliver_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${T_NAME} PRIVATE
+    AUTODELIVER_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    AUTODELIVER_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()
