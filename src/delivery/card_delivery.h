@@ -1,0 +1,48 @@
+// Cards for one order: taken from the stock oldest first, online cards
+// resolved, each delivered card recorded in the sent-cards table and
+// exported, and the buyer's message built.
+//
+// An order is delivered whole or not at all in a cycle: when the stock holds
+// fewer cards of the item than were bought, when the quantity is 0 or less,
+// or when an online card's request fails or answers nothing, no card is
+// taken and the order waits for a later cycle. A card that has left the
+// stock is always recorded before anything else happens to it.
+//
+// Thread safety: runs on the delivery thread; each store operation takes
+// the store lock for its own table access.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace autodeliver {
+
+// A card as it goes to the buyer (card number after online resolution).
+struct DeliveredCard {
+  std::string cardNumber;
+  std::string cardPassword;
+};
+
+// "您购买的 " + item name + " 卡号信息如下" + CR LF CR LF, then one line
+// "卡号：" + number + " 卡密：" + password + CR LF per card, in order.
+std::string DeliveryMessage(const std::string& itemName, const std::vector<DeliveredCard>& cards);
+
+// True when the card number holds "http://" in any ASCII letter case: its
+// whole text is a URL whose answer is the real card number.
+bool IsOnlineCard(std::string_view cardNumber);
+
+// The card number behind an online card: the body of a GET of `url` without
+// a cookie of its own, up to its first zero byte; empty when the request
+// fails or answers nothing.
+std::string ResolveOnlineCard(const std::string& url);
+
+// Takes `quantity` cards of `itemName`, records and exports each and returns
+// the message for the buyer; nullopt when the order is left alone this
+// cycle (see above). The remark goes into the records only.
+std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
+                                        const std::string& buyerNick, const std::string& remark,
+                                        int quantity = 1);
+
+}  // namespace autodeliver

@@ -1,0 +1,77 @@
+// The automatic delivery switch: the setting applied by "设置", the timer
+// ticks and the one delivery thread that runs a cycle.
+//
+// The window owns the timer (it calls OnTick on every timeout) and shows the
+// status text ApplySetting returns; the controller sets the timer's interval
+// through DeliveryWindow. A tick stops the timer and starts one cycle on a
+// thread of its own; the end of the cycle refreshes the window's lists when
+// anything was delivered and restarts the timer. Two cycles never overlap: a
+// tick that comes while a cycle runs is ignored. A setting applied while a
+// cycle runs takes effect at once and is kept when the cycle ends (the
+// interval saved at the cycle's start is dropped).
+//
+// Closing: RequestStop lets the running cycle finish the order in hand and
+// stops it before the next order; WaitForCycle then waits for its end. No
+// card is ever taken without being recorded.
+//
+// Thread safety: ApplySetting, OnTick, RequestStop and WaitForCycle are
+// called from the window's thread; IsCycleRunning from any thread. The
+// window and sender must outlive the controller; the window's methods are
+// called from the delivery thread.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "delivery/delivery_window.h"
+#include "delivery/delivery_cycle.h"
+#include "delivery/message_sender.h"
+
+namespace autodeliver {
+
+class DeliveryController {
+ public:
+  DeliveryController(DeliveryWindow& window, MessageSender& sender);
+  // Requests a stop and waits for a running cycle.
+  ~DeliveryController();
+  DeliveryController(const DeliveryController&) = delete;
+  DeliveryController& operator=(const DeliveryController&) = delete;
+
+  // "设置": with `ticked`, the interval becomes TextToInt(secondsText) seconds
+  // (0 or less stops the timer) and the status reads "自动发货扫描时间：" +
+  // secondsText as typed + " 秒"; unticked, the timer stops and the status
+  // reads "未开启自动发货功能". Returns the status text (GBK).
+  std::string ApplySetting(bool ticked, const std::string& secondsText);
+
+  // The timer's timeout. Ignored while a cycle runs or after RequestStop.
+  void OnTick();
+
+  bool IsCycleRunning() const;
+  // The interval the timer was last given, in milliseconds.
+  int TimerInterval() const;
+  // The result of the last cycle that ended.
+  CycleResult LastCycleResult() const;
+
+  // No further order and no further cycle; the timer is not restarted.
+  void RequestStop();
+  // Waits until a running cycle has ended (returns at once when none runs).
+  void WaitForCycle();
+
+ private:
+  void CycleThread();
+
+  DeliveryWindow& window_;
+  MessageSender& sender_;
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> running_{false};
+  mutable std::mutex mutex_;
+  int interval_ = 0;                 // guarded by mutex_
+  int savedInterval_ = 0;            // guarded by mutex_
+  bool settingChangedInCycle_ = false;  // guarded by mutex_
+  CycleResult lastResult_;           // guarded by mutex_
+  std::thread thread_;               // used on the window's thread only
+};
+
+}  // namespace autodeliver

@@ -1,0 +1,31 @@
+// One delivery cycle: scan the orders awaiting shipment and, in page order,
+// deliver every order not recorded before whose item title is a monitored
+// item: take and record its cards, message the buyer, consign the order.
+//
+// An order is consigned only when its cards reached the buyer: when the
+// message could not be handed to the chat window, the cards stay recorded
+// (so they are never given to another buyer) and the order stays listed as
+// awaiting shipment for the seller to look at.
+//
+// Thread safety: runs on the delivery thread; at most one cycle at a time
+// (DeliveryController sees to that).
+#pragma once
+
+#include <atomic>
+
+#include "delivery/message_sender.h"
+
+namespace autodeliver {
+
+struct CycleResult {
+  int ordersListed = 0;    // orders the scan returned
+  int ordersDelivered = 0; // orders whose cards were taken and recorded
+  int ordersConsigned = 0; // orders posted as shipped
+  bool stopped = false;    // the cycle stopped early on request
+};
+
+// Runs one cycle. `stopRequested` is read before every order: once it is
+// set, the order in hand is finished and no further order is begun.
+CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested);
+
+}  // namespace autodeliver

@@ -1,0 +1,37 @@
+// The start-up questions to the maker's service: is there a notice to show,
+// and is there a newer version.
+//
+// Thread safety: run on the window's thread during start-up; no state
+// besides update.ini.
+#pragma once
+
+#include <string>
+
+#include "service/prompts.h"
+
+namespace autodeliver {
+
+// The program's own version, compared with the update answer's.
+inline constexpr char kLocalVersion[] = "1.0.0.1007";
+
+// Asks for a notice and shows it (caption "通知", information box) when the
+// answer's "[check]" flag is non-empty and not "no_msg"; an unreachable
+// service or an unreadable answer shows nothing. "\n" (backslash, n) in the
+// notice becomes a line break.
+void CheckNotice(Prompts& prompts);
+
+// Asks for the newest version, writes the answer's "[msg]" part (with
+// "<br />" as line breaks) as the whole of update.ini in `programDir`, and
+// when its [update] ver is non-empty and differs from kLocalVersion offers
+// the update. On Yes the forum page is opened and the program is ended
+// (returns false: start-up must not go on); otherwise returns true.
+bool CheckUpdate(Prompts& prompts, const std::string& programDir);
+// The same in the program's directory.
+bool CheckUpdate(Prompts& prompts);
+
+// The URLs of the two questions and of the forum page.
+std::string NoticeUrl();
+std::string UpdateUrl();
+std::string ForumUrl();
+
+}  // namespace autodeliver
