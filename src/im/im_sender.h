@@ -1,0 +1,90 @@
+// Sends a chat message to a buyer through the seller's IM client: starts the
+// client's "aliim:sendmsg" command line, finds the chat window of the two
+// accounts, sets the message into its input box, presses Enter and closes
+// the window.
+//
+// The client's program path is the stored setting "阿里旺旺核心文件路径",
+// read anew for every message. The command line is
+//
+//   path + " aliim:sendmsg?uid=cntaobao" + seller + "&touid=cntaobao" + buyer
+//
+// with nothing quoted or encoded; it is started without a shell and split
+// into the program and its arguments the way Windows splits a command line
+// (see SplitCommandLine). The chat window has the class "StandardFrame" and
+// the title buyer + " - " + seller; its input box is reached from it by the
+// twelve-step walk of kInputBoxWalk.
+//
+// Both waits are bounded: the started program gets programWait to end (it
+// is left running after that; the IM client may have started itself), and
+// the search for the input box is repeated every searchPause until it
+// succeeds or searchTimeout has passed, in which case nothing is sent.
+//
+// Thread safety: SendImMessage may be called from any thread; it opens its
+// own window-system connection for each message unless one is handed in.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "im/window_system.h"
+
+namespace autodeliver {
+
+struct ImSendBounds {
+  // How long the started program may take to end before the search starts
+  // anyway.
+  std::chrono::milliseconds programWait{std::chrono::seconds(15)};
+  // How long the chat window and its input box are searched for.
+  std::chrono::milliseconds searchTimeout{std::chrono::seconds(30)};
+  // The pause between two searches.
+  std::chrono::milliseconds searchPause{std::chrono::milliseconds(100)};
+  // How long the IM client may take to handle one window operation.
+  std::chrono::milliseconds handledWait{std::chrono::seconds(10)};
+};
+
+struct ImSendOptions {
+  // The client's program path (GBK); nullopt reads the stored setting.
+  std::optional<std::string> clientPath;
+  ImSendBounds bounds;
+  // The window system to use; nullptr opens an X11 connection to $DISPLAY
+  // for this message.
+  WindowSystem* windows = nullptr;
+};
+
+// The walk from the chat window to its input box.
+inline constexpr std::array<WindowRelation, 12> kInputBoxWalk = {
+    WindowRelation::kFirstChild,  WindowRelation::kNextSibling, WindowRelation::kNextSibling,
+    WindowRelation::kNextSibling, WindowRelation::kNextSibling, WindowRelation::kNextSibling,
+    WindowRelation::kNextSibling, WindowRelation::kFirstChild,  WindowRelation::kNextSibling,
+    WindowRelation::kFirstChild,  WindowRelation::kNextSibling, WindowRelation::kNextSibling};
+
+// The command line that asks the client at `clientPath` to open the chat
+// from `sellerNick` to `buyerNick` (all GBK, inserted as they are).
+std::string ImCommandLine(const std::string& clientPath, const std::string& sellerNick,
+                          const std::string& buyerNick);
+
+// The chat window's title: buyer + " - " + seller.
+std::string ImChatTitle(const std::string& sellerNick, const std::string& buyerNick);
+
+// Splits a command line the way Windows does for a program it starts: the
+// program name ends at the first space or tab, or at the closing quote when
+// it begins with a quote (the quotes are removed, backslashes are plain
+// characters); each following argument ends at unquoted white space, a
+// double quote toggles quoting, "" inside quotes is one literal quote, and
+// 2n backslashes before a quote give n backslashes while 2n+1 give n and a
+// literal quote. Empty text gives no pieces.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// Sends `message` (GBK, line ends kept as they are) from `sellerNick` to
+// `buyerNick`. Returns true when the text was set into the chat window's
+// input box and Enter was pressed there; false when the input box was not
+// found in time or the client did not handle the text. The chat window is
+// closed afterwards whenever it was found.
+bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message);
+bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
+                   const ImSendOptions& options);
+
+}  // namespace autodeliver

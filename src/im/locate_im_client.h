@@ -1,0 +1,46 @@
+// The start-up check that the seller's IM client is installed: keeps the
+// stored setting "阿里旺旺核心文件路径" when it names an existing file, and
+// otherwise stores the program of the desktop's handler for the "aliim" URL
+// scheme. With no handler the missing-client message is shown, the client's
+// download page opened and the end of the program asked for.
+//
+// Thread safety: runs on the window's thread at start-up; the handler lookup
+// uses GIO, which is safe from any thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/prompts.h"
+
+namespace autodeliver {
+
+// The name of the setting that holds the IM client's program path.
+const std::string& ImClientPathSetting();
+
+// The command text of the desktop's default handler for "aliim:" URIs (its
+// Exec line, converted to GBK), or nullopt when there is no handler.
+std::optional<std::string> AliimHandlerCommand();
+
+// Splits `text` at every single space: each space ends a piece (so two
+// spaces give an empty piece), and the text after the last space is a piece
+// only when it is not empty. Empty text gives no piece.
+std::vector<std::string> SplitAtSpaces(const std::string& text);
+
+// Where LocateImClient reads and writes, so tests can hand in their own.
+struct ImClientLookup {
+  std::function<std::string()> storedPath;              // GetSetting
+  std::function<void(const std::string&)> storePath;    // SetSetting
+  std::function<std::optional<std::string>()> handler;  // AliimHandlerCommand
+};
+
+// Returns true when the program may go on (the stored path names a file, or
+// the handler's first piece was stored). Returns false after the
+// missing-client message, the download page and EndProgram(0): the caller
+// must return at once. A handler with an empty command counts as missing.
+bool LocateImClient(Prompts& prompts);
+bool LocateImClient(Prompts& prompts, const ImClientLookup& lookup);
+
+}  // namespace autodeliver
