@@ -1,0 +1,159 @@
+// RecordTable: one open record-table file (layout in table_format.h) with a
+// cursor and deleted marks.
+//
+// Records are numbered from 1 in file order. A marked record stays in the
+// file, is counted and can be read until Purge removes every marked record
+// and closes the gaps. Long texts and byte arrays live in the companion block
+// file; its free blocks are kept in a list and reused.
+//
+// Every operation reads the file (nothing of the data is kept between
+// operations) under a byte-range lock on the record count of the table file:
+// shared for reads, exclusive for writes, so that processes sharing a table
+// never interleave. A lock held elsewhere is retried until the lock wait
+// (default 3 s) runs out, and the operation then fails. Hold() keeps the lock
+// across a sequence of operations, which also lets scans read the data area
+// in large chunks.
+//
+// A file can be open in at most one RecordTable of a process at a time.
+//
+// Thread safety: a RecordTable is used by one thread at a time. Distinct
+// RecordTables on distinct files may be used from different threads.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace autodeliver {
+
+// One field as the table file describes it.
+struct FieldInfo {
+  std::string name;  // GBK, at most 16 bytes
+  std::int32_t type = 0;  // table_format::FieldType
+  std::int32_t offset = 0;  // inside the record
+  std::int32_t width = 0;  // type 10 only
+};
+
+// A typed value read from a field: integers (types 1-4, 9), reals (5, 6,
+// and 8 as days since 1899-12-30), booleans (7), texts and byte arrays
+// (10-12, as raw bytes).
+using FieldValue = std::variant<std::int64_t, double, bool, std::string>;
+
+// Values for Append and Modify, by position in field order. A missing value
+// (std::nullopt, or a position past the end) leaves its field as it is (zero
+// in a new record).
+using FieldValues = std::vector<std::optional<std::string>>;
+
+class RecordTable {
+ public:
+  using Predicate = std::function<bool(RecordTable&)>;
+
+  RecordTable();
+  ~RecordTable();  // closes
+  RecordTable(const RecordTable&) = delete;
+  RecordTable& operator=(const RecordTable&) = delete;
+
+  // Opens the table at `path` (".EDB" appended when the last component has
+  // no dot), checks and adjusts it, and puts the cursor on record 1. Fails on
+  // an empty path, a file already open in this process, a file that cannot be
+  // opened, a failed check or a lock that cannot be had.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const;
+
+  // The bound for waiting on a lock held by another process.
+  void SetLockWait(std::chrono::milliseconds wait);
+
+  // Refuse (default) or cut a fixed-width text longer than its field. When
+  // refused, Append and Modify fail and write nothing.
+  void SetCutOverlongText(bool cut);
+
+  // Holds the table lock (exclusive when `write`) until the matching
+  // Release; operations inside then neither lock again nor re-read the
+  // header. Holds nest; a write hold inside a read hold upgrades the lock.
+  bool Hold(bool write);
+  void Release();
+
+  // The fields in definition order.
+  const std::vector<FieldInfo>& Fields() const;
+  // Index of the field named `name` (ASCII letters compared without case),
+  // or -1.
+  int FieldIndex(std::string_view name) const;
+
+  // Header figures.
+  std::int32_t RecordCount();
+  std::int32_t NextRecordId();
+  std::int32_t RecordSize() const;
+  std::int32_t Version() const;
+
+  // Cursor. GoTo clamps to 1..RecordCount and fails on an empty table. Skip
+  // moves by `count`, stopping one place behind the last or before the
+  // first record; it fails on an empty table and when the cursor already
+  // stands beyond the end it moves towards.
+  bool GoTo(std::int32_t recordNumber);
+  bool Skip(std::int32_t count = 1);
+  std::int32_t RecordNumber() const;
+  // True when the cursor stands on a record.
+  bool OnRecord();
+
+  // The id of the cursor's record (negative when marked), 0 off a record.
+  std::int32_t RecordId();
+  bool IsMarked();
+
+  // The text of a field of the cursor's record: texts as stored, numbers as
+  // decimal text, booleans as "真"/"假". Empty when the field does not
+  // exist, the cursor is off a record or the value cannot be read.
+  std::string Read(std::string_view field);
+  // The same, telling a failed read (nullopt) from an empty value.
+  std::optional<std::string> ReadText(std::string_view field);
+  std::optional<std::string> ReadTextAt(int fieldIndex);
+  // The typed value of a field of the cursor's record.
+  std::optional<FieldValue> ReadValue(int fieldIndex);
+
+  // Appends a record (id = next record id); the cursor goes to it.
+  bool Append(const FieldValues& values);
+  // Rewrites the given fields of the cursor's record; the id is kept.
+  bool Modify(const FieldValues& values);
+  // Marks the cursor's record; a marked record stays marked.
+  bool MarkDeleted();
+  // Marks every record, from the first, for which `pred` is true; the
+  // predicate sees the record under test as the cursor's record. The cursor
+  // is restored afterwards.
+  bool MarkDeletedWhere(const Predicate& pred);
+  // Removes every marked record, keeps the order of the rest, frees their
+  // companion blocks, truncates the file; cursor on record 1.
+  bool Purge();
+  // From the cursor's record to the end: the first record for which `pred`
+  // is true becomes the cursor's record (true); otherwise the cursor stays.
+  bool Find(const Predicate& pred);
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+// One field of a table to be created: name (GBK), type, width (type 10).
+struct FieldSpec {
+  std::string name;
+  std::int32_t type = 0;
+  std::int32_t width = 0;
+};
+
+// Creates an empty table at `path` (and its companion file when a field is
+// stored there), next record id 1. Fails when the file exists already or a
+// field is invalid. Used by the installation tool and tests; the program
+// itself never creates tables.
+bool CreateTable(const std::string& path, const std::vector<FieldSpec>& fields);
+
+// The path a table is opened under (".EDB" added when the last component
+// has no dot, "EDB" when it ends in a dot) and its companion file (the
+// extension replaced by "EDT", in the letter case of the table's extension).
+std::string TableFilePath(const std::string& path);
+std::string CompanionFilePath(const std::string& tablePath);
+
+}  // namespace autodeliver

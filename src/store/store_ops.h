@@ -1,0 +1,68 @@
+// The store operations on the monitored-items, card-stock and sent-cards
+// tables. Each one is a single table access: open the file, work, close it;
+// nothing is cached. A table that cannot be opened makes an operation fail
+// silently (false, nullopt, an empty list). Records marked deleted are never
+// served as live: lookups, loads and takes pass over them.
+//
+// Record numbers are 1-based positions in the table and shift down after a
+// purge. Names and numbers match by exact byte comparison.
+//
+// Thread safety: every operation takes StoreLock() (store_lock.h), so calls
+// from the window's thread and the delivery thread never interleave.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/records.h"
+
+namespace autodeliver {
+
+// ---- monitored items (监控宝贝.edb)
+
+// The item at `recordNumber` (clamped to the table); nullopt when the table
+// cannot be opened, is empty, or the record cannot be read.
+std::optional<MonitoredItem> ReadItemAt(int recordNumber);
+// Overwrites the item at `recordNumber` (clamped) with all four fields.
+bool WriteItemAt(int recordNumber, const MonitoredItem& item);
+// All live items in table order into `items`; false and `items` untouched
+// when the table cannot be opened.
+bool LoadItems(std::vector<MonitoredItem>* items);
+// The names of all live items in table order.
+std::vector<std::string> LoadItemNames();
+// True when a live item is named exactly `name`.
+bool ItemExists(std::string_view name);
+bool AppendItem(const MonitoredItem& item);
+// Marks the item at `recordNumber` and purges; result of the mark.
+bool DeleteItemAt(int recordNumber);
+
+// ---- card stock (库存卡密.edb)
+
+bool AppendStockCard(const StockCard& card);
+// The live cards of `itemName` in table order, each with its record number.
+std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
+// Gives every card of `oldName` the name `newName`.
+bool RenameStockItem(std::string_view oldName, std::string_view newName);
+// Marks every card of `itemName` (no purge).
+bool MarkStockCardsOf(std::string_view itemName);
+// Marks the card at `recordNumber` (no purge).
+bool MarkStockCardAt(int recordNumber);
+// Removes every marked card.
+bool PurgeStock();
+// Takes the oldest live card of `itemName` out of the stock (marked and
+// purged in the same access) and returns it; nullopt when there is none or
+// the table fails.
+std::optional<StockCard> TakeStockCard(std::string_view itemName);
+
+// ---- sent cards (已发卡密.edb)
+
+// True when a live sent card carries exactly `orderNumber`.
+bool SentCardExists(std::string_view orderNumber);
+bool AppendSentCard(const SentCard& card);
+// All live sent cards in table order; false and `cards` untouched when the
+// table cannot be opened.
+bool LoadSentCards(std::vector<SentCard>* cards);
+
+}  // namespace autodeliver
