@@ -1,0 +1,56 @@
+// The card export file: a Jet4 (Access 2000) database written by this
+// program's own code.
+//
+// CreateCardDatabase lays out a new file holding the table `biao` with the
+// three text columns `dingdan`, `kahao` and `mima` and no index.
+// AppendTextRow appends one row of text values to a table of an existing
+// file: the row goes onto the table's last data page, or onto a page added at
+// the end of the file when it does not fit; the table's row count and its two
+// usage maps (pages owned, pages with free space) follow.
+//
+// Crash safety: a change is never made in place. The changed file image is
+// written to "<path>.new" beside the file, flushed to disk, and renamed over
+// the file; the directory is flushed after the rename. A crash or a failed
+// write (a full disk) at any moment leaves either the old file or the new one
+// under `path`, never a mixture. A stale "<path>.new" left by a crash is
+// overwritten by the next change.
+//
+// Thread safety: calls on one path are serialised inside the process and
+// across processes (an advisory lock on the file), so concurrent callers are
+// safe; each call opens, changes and closes the file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace autodeliver {
+
+class Jet4Io;
+
+// Creates the file at `path` (replacing any file there) with the empty table
+// `biao`. Returns false when the file cannot be written.
+bool CreateCardDatabase(const std::string& path);
+
+// Appends one row to `table` of the Jet4 file at `path`: `columns[i]` (a
+// column name, compared without regard to ASCII case) receives the GBK text
+// `gbkValues[i]`; columns not named stay null. Returns false, leaving the
+// file unchanged, when the file is missing or is not a Jet4 database, the
+// table or a column is missing, a named column is not a text column, the
+// table has an index or an auto-number column (which this writer does not
+// maintain), a value is not valid GBK or is longer than its column, or the
+// file cannot be written. `io` replaces the file-system calls (tests inject
+// failures); null means the real ones.
+bool AppendTextRow(const std::string& path, const std::string& table,
+                   const std::vector<std::string>& columns,
+                   const std::vector<std::string>& gbkValues, Jet4Io* io = nullptr);
+
+// Carries out one SQL statement of the form
+//   insert into T ([c1],[c2],...) values ('v1','v2',...)
+// against the Jet4 file named by the DBQ part of `connectionText` (an ODBC
+// connection text such as "ODBC;DBQ=/dir/card.mdb;DefaultDir=/dir;...").
+// Inside a quoted value a doubled quote stands for one quote. Returns false
+// when the statement does not have that form or the insert fails.
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql,
+                       Jet4Io* io = nullptr);
+
+}  // namespace autodeliver
