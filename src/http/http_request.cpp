@@ -1,0 +1,287 @@
+#include "http/http_request.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "http/cookie_store.h"
+#include "http/url.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+
+namespace {
+
+constexpr char kAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr char kAcceptLine[] =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*";
+constexpr char kAcceptLanguageLine[] = "Accept-Language: zh-cn";
+constexpr char kFormTypeLine[] = "Content-Type: application/x-www-form-urlencoded";
+
+// Redirects followed before a request counts as failed.
+constexpr int kMaxRedirects = 10;
+
+std::atomic<std::int64_t> g_boundMs{kHttpRequestBound.count()};
+
+bool CurlReady() {
+  // Thread-safe with this libcurl; done once, never undone while the process
+  // may still send requests.
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ready;
+}
+
+// Where one exchange goes.
+struct Target {
+  bool tls = false;
+  std::string host;  // lower case
+  int port = 80;
+  std::string path;  // from "/", query included
+};
+
+bool IsHostByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+}
+
+bool ValidTarget(const Target& t) {
+  return !t.host.empty() && std::all_of(t.host.begin(), t.host.end(), IsHostByte) && t.port >= 1 &&
+         t.port <= 65535;
+}
+
+// The target of the caller's URL, split by the URL rules of the program. An
+// "https://" URL without a written port goes to 443: TLS on port 80 would
+// reach nothing.
+std::optional<Target> TargetOfUrl(std::string_view url) {
+  Target t;
+  t.host = UrlHost(url);
+  t.tls = FindText(url, "http://") == -1 && FindText(url, "https://") != -1;
+  const bool portWritten = FindText(UrlHost(url, /*keepPort=*/true), ":") != -1;
+  t.port = t.tls && !portWritten ? 443 : UrlPort(url);
+  t.path = UrlPath(url);
+  if (!ValidTarget(t)) return std::nullopt;
+  return t;
+}
+
+// The target of a redirect's Location, resolved by libcurl against the URL
+// that answered. Only http and https are followed.
+std::optional<Target> TargetOfRedirect(const std::string& location) {
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> u(curl_url(), &curl_url_cleanup);
+  if (!u || curl_url_set(u.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK) return std::nullopt;
+  auto part = [&](CURLUPart which, unsigned flags) -> std::optional<std::string> {
+    char* text = nullptr;
+    if (curl_url_get(u.get(), which, &text, flags) != CURLUE_OK) return std::nullopt;
+    std::string out = text;
+    curl_free(text);
+    return out;
+  };
+  auto scheme = part(CURLUPART_SCHEME, 0);
+  auto host = part(CURLUPART_HOST, 0);
+  auto port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  auto path = part(CURLUPART_PATH, 0);
+  auto query = part(CURLUPART_QUERY, 0);
+  if (!scheme || !host || !port || !path) return std::nullopt;
+  Target t;
+  const std::string lowerScheme = AsciiLower(*scheme);
+  if (lowerScheme != "http" && lowerScheme != "https") return std::nullopt;
+  t.tls = lowerScheme == "https";
+  t.host = AsciiLower(*host);
+  t.port = std::atoi(port->c_str());
+  t.path = *path;
+  if (query) t.path += "?" + *query;
+  if (!ValidTarget(t)) return std::nullopt;
+  return t;
+}
+
+// The request target as it goes on the request line: the path without its
+// fragment (never sent to a server), with bytes that may not appear there
+// (controls, space, bytes of double-byte characters) percent-encoded.
+std::string RequestTarget(std::string_view path) {
+  path = path.substr(0, path.find('#'));
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : path) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out.empty() ? "/" : out;
+}
+
+bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+
+bool HasControlBytes(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+// What one exchange sends and what came back.
+struct Exchange {
+  std::string verb;
+  std::string_view body;  // sent when `withBody`
+  bool withBody = false;
+  std::string cookieLine;  // empty: no Cookie line
+
+  std::string answer;
+  std::vector<std::string> setCookies;
+  long status = 0;
+  std::string redirectUrl;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  static_cast<Exchange*>(user)->answer.append(data, size * count);
+  return size * count;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  const std::string_view line(data, size * count);
+  constexpr std::string_view kSetCookie = "set-cookie:";
+  if (line.size() > kSetCookie.size() && AsciiLower(line.substr(0, kSetCookie.size())) == kSetCookie) {
+    std::string_view value = line.substr(kSetCookie.size());
+    while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.remove_suffix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    static_cast<Exchange*>(user)->setCookies.emplace_back(value);
+  }
+  return size * count;
+}
+
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistFree>;
+
+bool Append(Slist& list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) return false;
+  list.release();
+  list.reset(grown);
+  return true;
+}
+
+// Runs one exchange on a handle of its own, within `timeoutMs`. True when
+// libcurl completed it (whatever the status).
+bool RunExchange(const Target& target, std::string_view referer, long timeoutMs, Exchange& ex) {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
+  if (!handle) return false;
+  CURL* h = handle.get();
+
+  Slist headers;
+  bool listOk = Append(headers, kAcceptLine) && Append(headers, "Referer: " + std::string(referer)) &&
+                Append(headers, kAcceptLanguageLine);
+  if (listOk && !ex.cookieLine.empty()) listOk = Append(headers, "Cookie: " + ex.cookieLine);
+  if (listOk && ex.withBody) {
+    listOk = Append(headers, kFormTypeLine) &&
+             Append(headers, "Content-Length: " + std::to_string(ex.body.size())) &&
+             // Keeps libcurl from asking for a 100 Continue on large bodies.
+             Append(headers, "Expect:");
+  }
+  if (!listOk) return false;
+
+  const std::string address =
+      std::string(target.tls ? "https://" : "http://") + target.host + ":" + std::to_string(target.port) + "/";
+  const std::string requestTarget = RequestTarget(target.path);
+
+  bool ok = curl_easy_setopt(h, CURLOPT_URL, address.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, requestTarget.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ex.verb.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK &&
+            // A direct connection whatever the environment says about proxies.
+            curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK;
+  if (ok && ex.withBody) {
+    ok = curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.body.size())) ==
+             CURLE_OK &&
+         curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex.body.data()) == CURLE_OK;
+  }
+  if (!ok) return false;
+
+  if (curl_easy_perform(h) != CURLE_OK) return false;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
+  char* location = nullptr;
+  if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) ex.redirectUrl = location;
+  return true;
+}
+
+}  // namespace
+
+void SetHttpTimeoutForTesting(std::chrono::milliseconds bound) {
+  g_boundMs.store(bound.count() > 0 ? bound.count() : kHttpRequestBound.count());
+}
+
+std::string HttpRequest(std::string_view url, std::string_view method, std::string_view body,
+                        std::string_view cookie) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(g_boundMs.load());
+
+  const std::string upper = AsciiUpper(method);
+  const bool isPost = upper == "POST";
+  if (!isPost && !upper.empty() && upper != "GET") return {};
+  // A line break in the URL or the cookie would end its header line early
+  // and let the rest pass for header lines of its own.
+  if (HasControlBytes(url) || HasLineBreakOrNul(cookie)) return {};
+  std::optional<Target> target = TargetOfUrl(url);
+  if (!target || !CurlReady()) return {};
+
+  const bool cookieGiven = !TrimSpaces(cookie).empty();
+  const std::string firstHost = target->host;
+  std::string verb = method.empty() ? std::string("GET") : std::string(method);
+  bool withBody = isPost && !body.empty();
+
+  for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return {};
+
+    Exchange ex;
+    ex.verb = verb;
+    ex.body = body;
+    ex.withBody = withBody;
+    CookieStore& store = CookieStore::Global();
+    if (cookieGiven) {
+      // The caller's cookie belongs to the host it was asked for; a redirect
+      // elsewhere goes without it.
+      if (target->host == firstHost) ex.cookieLine = std::string(cookie);
+    } else {
+      ex.cookieLine = store.CookieLineFor(target->host, target->path, target->tls);
+    }
+
+    const bool done = RunExchange(*target, url, static_cast<long>(left), ex);
+    if (!cookieGiven) {
+      for (const std::string& line : ex.setCookies) store.RecordSetCookie(target->host, target->path, line);
+    }
+    if (!done) return {};
+
+    const bool redirect = ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 ||
+                          ex.status == 308;
+    if (!redirect || ex.redirectUrl.empty()) return std::move(ex.answer);
+
+    target = TargetOfRedirect(ex.redirectUrl);
+    if (!target) return {};
+    if (ex.status != 307 && ex.status != 308 && (isPost || ex.status == 303)) {
+      // As browsers do: the form is not posted again to the new address.
+      verb = "GET";
+      withBody = false;
+    }
+  }
+  return {};
+}
+
+}  // namespace autodeliver
