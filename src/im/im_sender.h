@@ -69,10 +69,9 @@ std::string ImCommandLine(const std::string& clientPath, const std::string& sell
 // The chat window's title: buyer + " - " + seller.
 std::string ImChatTitle(const std::string& sellerNick, const std::string& buyerNick);
 
-// Splits a command line the way Windows does for a program it starts: the
-// program name ends at the first space or tab, or at the closing quote when
-// it begins with a quote (the quotes are removed, backslashes are plain
-// characters); each following argument ends at unquoted white space, a
+// Splits a command line the way Windows does for a program it starts: in
+// the program name quotes toggle quoting and are removed, backslashes are
+// plain characters and unquoted white space ends it; each following argument ends at unquoted white space, a
 // double quote toggles quoting, "" inside quotes is one literal quote, and
 // 2n backslashes before a quote give n backslashes while 2n+1 give n and a
 // literal quote. Empty text gives no pieces.

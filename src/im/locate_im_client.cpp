@@ -1,0 +1,76 @@
+// The IM client lookup at start-up: the stored path, else the desktop's
+// "aliim" URL-scheme handler (GIO), else the missing-client message.
+#include "im/locate_im_client.h"
+
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include "market/hosts.h"
+#include "store/settings.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+// True when the GBK path names an existing file that is not a directory.
+bool NamesFile(const std::string& gbkPath) {
+  if (gbkPath.empty()) return false;
+  std::optional<std::string> utf8 = GbkToUtf8(gbkPath);
+  if (!utf8) return false;
+  struct stat info {};
+  return stat(utf8->c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+const std::string& ImClientPathSetting() {
+  static const std::string kName = "阿里旺旺核心文件路径"_gbk;
+  return kName;
+}
+
+std::optional<std::string> AliimHandlerCommand() {
+  GAppInfo* info = g_app_info_get_default_for_uri_scheme("aliim");
+  if (info == nullptr) return std::nullopt;
+  std::optional<std::string> command;
+  if (const char* line = g_app_info_get_commandline(info)) command = Utf8ToGbkLossy(line);
+  g_object_unref(info);
+  return command;
+}
+
+std::vector<std::string> SplitAtSpaces(const std::string& text) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (size_t space = text.find(' '); space != std::string::npos; space = text.find(' ', start)) {
+    pieces.push_back(text.substr(start, space - start));
+    start = space + 1;
+  }
+  if (start < text.size()) pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+bool LocateImClient(Prompts& prompts) {
+  ImClientLookup lookup;
+  lookup.storedPath = [] { return GetSetting(ImClientPathSetting()); };
+  lookup.storePath = [](const std::string& path) { SetSetting(ImClientPathSetting(), path); };
+  lookup.handler = AliimHandlerCommand;
+  return LocateImClient(prompts, lookup);
+}
+
+bool LocateImClient(Prompts& prompts, const ImClientLookup& lookup) {
+  if (NamesFile(lookup.storedPath())) return true;
+  // A handler whose command is empty names no program: treated as missing.
+  std::optional<std::string> command = lookup.handler();
+  std::vector<std::string> pieces = command ? SplitAtSpaces(*command) : std::vector<std::string>{};
+  if (!pieces.empty()) {
+    lookup.storePath(pieces.front());
+    return true;
+  }
+  static const std::string kMessage = "您如果需要使用自动发货功能，请先安装 阿里旺旺(卖家版)"_gbk;
+  static const std::string kCaption = "错误"_gbk;
+  prompts.ShowBox(kMessage, kCaption, BoxKind::kError);
+  prompts.OpenPage(ImDownloadUrl());
+  prompts.EndProgram(0);
+  return false;
+}
+
+}  // namespace autodeliver
