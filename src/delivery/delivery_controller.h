@@ -15,12 +15,13 @@
 // card is ever taken without being recorded.
 //
 // Thread safety: ApplySetting, OnTick, RequestStop and WaitForCycle are
-// called from the window's thread; IsCycleRunning from any thread. The
+// called from the window's thread; the other accessors from any thread. The
 // window and sender must outlive the controller; the window's methods are
 // called from the delivery thread.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,7 +34,13 @@ namespace autodeliver {
 
 class DeliveryController {
  public:
+  // What one cycle does; the stop flag is read before every order.
+  using CycleRunner = std::function<CycleResult(const std::atomic<bool>& stopRequested)>;
+
+  // Cycles of RunDeliveryCycle with `sender`.
   DeliveryController(DeliveryWindow& window, MessageSender& sender);
+  // Cycles of `runCycle` (tests give a cycle they control).
+  DeliveryController(DeliveryWindow& window, CycleRunner runCycle);
   // Requests a stop and waits for a running cycle.
   ~DeliveryController();
   DeliveryController(const DeliveryController&) = delete;
@@ -63,7 +70,7 @@ class DeliveryController {
   void CycleThread();
 
   DeliveryWindow& window_;
-  MessageSender& sender_;
+  const CycleRunner runCycle_;
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> running_{false};
   mutable std::mutex mutex_;

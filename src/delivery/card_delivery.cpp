@@ -1,0 +1,106 @@
+// Card allocation, delivery records and the buyer's message; see
+// card_delivery.h.
+#include "delivery/card_delivery.h"
+
+#include <cstddef>
+
+#include "http/http_request.h"
+#include "store/card_export.h"
+#include "store/records.h"
+#include "store/sent_at.h"
+#include "store/store_lock.h"
+#include "store/store_ops.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+bool SameCard(const StockCard& a, const StockCard& b) {
+  return a.itemName == b.itemName && a.cardNumber == b.cardNumber && a.cardPassword == b.cardPassword;
+}
+
+}  // namespace
+
+std::string DeliveryMessage(const std::string& itemName, const std::vector<DeliveredCard>& cards) {
+  static const std::string kHead = "您购买的 "_gbk;
+  static const std::string kTail = " 卡号信息如下"_gbk;
+  static const std::string kNumber = "卡号："_gbk;
+  static const std::string kPassword = " 卡密："_gbk;
+  std::string message = kHead + itemName + kTail + "\r\n\r\n";
+  for (const DeliveredCard& card : cards) {
+    message += kNumber + card.cardNumber + kPassword + card.cardPassword + "\r\n";
+  }
+  return message;
+}
+
+bool IsOnlineCard(std::string_view cardNumber) {
+  return FindText(cardNumber, "http://", 1, /*ignoreAsciiCase=*/true) > 0;
+}
+
+std::string ResolveOnlineCard(const std::string& url) {
+  // No cookie of our own: the process cookie store applies.
+  std::string body = HttpRequest(url, "GET");
+  const std::size_t nul = body.find('\0');
+  if (nul != std::string::npos) body.resize(nul);
+  return body;
+}
+
+std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
+                                        const std::string& buyerNick, const std::string& remark,
+                                        int quantity) {
+  if (quantity <= 0) return std::nullopt;
+  const auto wanted = static_cast<std::size_t>(quantity);
+
+  // Look at the cards the order would get, without taking them: the order is
+  // delivered whole or waits for the seller to restock.
+  std::vector<StockCard> planned = LoadStockCardsOf(itemName);
+  if (planned.size() < wanted) return std::nullopt;
+  planned.resize(wanted);
+
+  // Resolve online cards before any card leaves the stock, so a card whose
+  // request fails stays where it is. The network is used without the store
+  // lock, so the window stays free meanwhile.
+  std::vector<std::string> numbers;
+  numbers.reserve(wanted);
+  for (const StockCard& card : planned) {
+    std::string number = IsOnlineCard(card.cardNumber) ? ResolveOnlineCard(card.cardNumber) : card.cardNumber;
+    if (number.empty()) return std::nullopt;  // an empty card number is never sent
+    numbers.push_back(std::move(number));
+  }
+
+  // Take, record and export in one hold of the store lock. The stock may
+  // have changed while the cards were resolved; the order then waits.
+  StoreGuard guard;
+  const std::vector<StockCard> now = LoadStockCardsOf(itemName);
+  if (now.size() < wanted) return std::nullopt;
+  for (std::size_t i = 0; i < wanted; ++i) {
+    if (!SameCard(now[i], planned[i])) return std::nullopt;
+  }
+
+  std::vector<DeliveredCard> delivered;
+  for (std::size_t i = 0; i < wanted; ++i) {
+    const std::optional<StockCard> taken = TakeStockCard(itemName);
+    if (!taken) break;  // the table failed: deliver what was taken
+    SentCard record;
+    record.itemName = itemName;
+    record.orderNumber = orderNumber;
+    record.buyerNick = buyerNick;
+    record.quantity = quantity;
+    record.cardNumber = numbers[i];
+    record.cardPassword = taken->cardPassword;
+    record.remark = remark;
+    record.sentAt = SentAtNow();
+    if (!AppendSentCard(record)) {
+      // Unrecorded, the card could go out twice; give it back and stop. Only
+      // when it cannot be given back either does it go to the buyer, so it
+      // is never lost.
+      if (AppendStockCard(*taken)) break;
+    }
+    ExportCardToAccess(orderNumber, record.cardNumber, record.cardPassword);
+    delivered.push_back({record.cardNumber, record.cardPassword});
+  }
+  if (delivered.empty()) return std::nullopt;
+  return DeliveryMessage(itemName, delivered);
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,91 @@
+// The delivery switch, ticks and the delivery thread; see
+// delivery_controller.h.
+#include "delivery/delivery_controller.h"
+
+#include <climits>
+#include <cstdint>
+#include <utility>
+
+#include "text/gbk.h"
+#include "text/text_to_int.h"
+
+namespace autodeliver {
+
+DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender)
+    : DeliveryController(window, [&sender](const std::atomic<bool>& stop) { return RunDeliveryCycle(sender, stop); }) {}
+
+DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)
+    : window_(window), runCycle_(std::move(runCycle)) {}
+
+DeliveryController::~DeliveryController() {
+  RequestStop();
+  WaitForCycle();
+}
+
+std::string DeliveryController::ApplySetting(bool ticked, const std::string& secondsText) {
+  static const std::string kOn = "自动发货扫描时间："_gbk;
+  static const std::string kSeconds = " 秒"_gbk;
+  static const std::string kOff = "未开启自动发货功能"_gbk;
+  int interval = 0;
+  if (ticked) {
+    const std::int64_t ms = static_cast<std::int64_t>(TextToInt(secondsText)) * 1000;
+    interval = ms <= 0 ? 0 : static_cast<int>(ms > INT_MAX ? INT_MAX : ms);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    interval_ = interval;
+    // A setting made while a cycle runs outlives the cycle.
+    if (running_.load()) settingChangedInCycle_ = true;
+    window_.SetTimerInterval(interval);
+  }
+  return ticked ? kOn + secondsText + kSeconds : kOff;
+}
+
+void DeliveryController::OnTick() {
+  if (stopRequested_.load()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_.load()) return;  // one cycle at a time
+    savedInterval_ = interval_;
+    settingChangedInCycle_ = false;
+    interval_ = 0;
+    window_.SetTimerInterval(0);
+    running_.store(true);
+  }
+  // The previous cycle has ended (running_ was false); collect its thread.
+  if (thread_.joinable()) thread_.join();
+  thread_ = std::thread(&DeliveryController::CycleThread, this);
+}
+
+void DeliveryController::CycleThread() {
+  const CycleResult result = runCycle_(stopRequested_);
+  const bool stopping = stopRequested_.load();
+  if (result.ordersDelivered > 0 && !stopping) window_.RefreshAfterDelivery();
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastResult_ = result;
+  if (!stopping) {
+    if (!settingChangedInCycle_) interval_ = savedInterval_;
+    window_.SetTimerInterval(interval_);
+  }
+  running_.store(false);
+}
+
+bool DeliveryController::IsCycleRunning() const { return running_.load(); }
+
+int DeliveryController::TimerInterval() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return interval_;
+}
+
+CycleResult DeliveryController::LastCycleResult() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastResult_;
+}
+
+void DeliveryController::RequestStop() { stopRequested_.store(true); }
+
+void DeliveryController::WaitForCycle() {
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace autodeliver
