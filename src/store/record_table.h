@@ -132,8 +132,10 @@ class RecordTable {
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
 
- private:
+ // Internal state; defined in record_table.cpp.
   struct Impl;
+
+ private:
   Impl* impl_;
 };
 

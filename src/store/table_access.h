@@ -1,0 +1,41 @@
+// One table access of a store operation: takes the process-wide store lock,
+// opens the table, holds its file lock (exclusive for a writing access) and
+// closes it at the end of the scope. Internal to the store.
+//
+// Thread safety: the StoreGuard member serialises accesses.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "store/record_table.h"
+#include "store/store_lock.h"
+
+namespace autodeliver {
+
+class TableAccess {
+ public:
+  TableAccess(const std::string& path, bool write) { ok_ = table_.Open(path) && table_.Hold(write); }
+  ~TableAccess() { table_.Close(); }
+
+  explicit operator bool() const { return ok_; }
+  RecordTable& table() { return table_; }
+
+  // Index of each named field; false (and the access counts as failed) when
+  // the table lacks one.
+  template <typename... Index>
+  bool Resolve(std::initializer_list<std::string_view> names, Index*... indexes) {
+    auto it = names.begin();
+    bool all = true;
+    ((*indexes = table_.FieldIndex(*it++), all = all && *indexes >= 0), ...);
+    ok_ = ok_ && all;
+    return ok_;
+  }
+
+ private:
+  StoreGuard guard_;
+  RecordTable table_;
+  bool ok_ = false;
+};
+
+}  // namespace autodeliver
