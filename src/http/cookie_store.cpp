@@ -16,8 +16,7 @@ namespace {
 constexpr std::size_t kMaxCookieBytes = 4096;
 
 std::int64_t NowUnix() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
@@ -163,14 +162,16 @@ std::vector<BrowserCookie> CookieStore::Snapshot() const {
   return out;
 }
 
-std::string CookieStore::CookieLineFor(std::string_view host, std::string_view path, bool secureChannel) const {
+std::string CookieStore::CookieLineFor(std::string_view host, std::string_view path,
+                                       bool secureChannel) const {
   const std::int64_t now = NowUnix();
   const std::string_view requestPath = PathOnly(path);
   std::vector<const Entry*> chosen;
   std::lock_guard lock(mutex_);
   for (const Entry& e : entries_) {
     if (IsExpired(e.cookie, now) || (e.cookie.secure && !secureChannel)) continue;
-    if (!DomainMatches(host, e.cookie.domain, e.hostOnly) || !PathMatches(requestPath, e.cookie.path)) continue;
+    if (!DomainMatches(host, e.cookie.domain, e.hostOnly) || !PathMatches(requestPath, e.cookie.path))
+      continue;
     chosen.push_back(&e);
   }
   std::stable_sort(chosen.begin(), chosen.end(), [](const Entry* a, const Entry* b) {

@@ -85,7 +85,7 @@ class CookieStore {
   void Store(Entry entry);  // requires mutex_ held
 
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;  // guarded by mutex_
+  std::vector<Entry> entries_;     // guarded by mutex_
   std::uint64_t nextCreated_ = 0;  // guarded by mutex_
 };
 

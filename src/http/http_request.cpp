@@ -116,7 +116,9 @@ std::string RequestTarget(std::string_view path) {
   return out.empty() ? "/" : out;
 }
 
-bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+bool HasLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
+}
 
 bool HasControlBytes(std::string_view s) {
   return std::any_of(s.begin(), s.end(), [](char c) {
@@ -187,8 +189,8 @@ bool RunExchange(const Target& target, std::string_view referer, long timeoutMs,
   }
   if (!listOk) return false;
 
-  const std::string address =
-      std::string(target.tls ? "https://" : "http://") + target.host + ":" + std::to_string(target.port) + "/";
+  const std::string address = std::string(target.tls ? "https://" : "http://") + target.host + ":" +
+                              std::to_string(target.port) + "/";
   const std::string requestTarget = RequestTarget(target.path);
 
   bool ok = curl_easy_setopt(h, CURLOPT_URL, address.c_str()) == CURLE_OK &&
@@ -217,7 +219,8 @@ bool RunExchange(const Target& target, std::string_view referer, long timeoutMs,
   if (curl_easy_perform(h) != CURLE_OK) return false;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
   char* location = nullptr;
-  if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) ex.redirectUrl = location;
+  if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
+    ex.redirectUrl = location;
   return true;
 }
 
@@ -269,8 +272,8 @@ std::string HttpRequest(std::string_view url, std::string_view method, std::stri
     }
     if (!done) return {};
 
-    const bool redirect = ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 ||
-                          ex.status == 308;
+    const bool redirect =
+        ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 || ex.status == 308;
     if (!redirect || ex.redirectUrl.empty()) return std::move(ex.answer);
 
     target = TargetOfRedirect(ex.redirectUrl);
