@@ -1,0 +1,65 @@
+// Frames and the page control of the main window's layout.
+#include "app/layout_widgets.h"
+
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
+#include <QTabBar>
+
+namespace autodeliver {
+
+ShapeBox::ShapeBox(QWidget* parent, QColor border, QColor background)
+    : QFrame(parent), border_(border) {
+  setFrameShape(QFrame::NoFrame);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, background);
+  setPalette(pal);
+  setAutoFillBackground(true);
+}
+
+void ShapeBox::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(border_);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(0, 0, width() - 1, height() - 1);
+}
+
+namespace {
+
+// Lets the pages of a page control cover the whole control and keeps the
+// caption strip at a fixed height, so page coordinates match the layout.
+class PageControlStyle : public QProxyStyle {
+ public:
+  QRect subElementRect(SubElement element, const QStyleOption* option,
+                       const QWidget* widget) const override {
+    if (element == SE_TabWidgetTabContents || element == SE_TabWidgetTabPane) {
+      return option->rect;
+    }
+    if (element == SE_TabWidgetTabBar) {
+      QRect bar = QProxyStyle::subElementRect(element, option, widget);
+      bar.setTop(option->rect.top());
+      bar.setHeight(PageControl::kCaptionHeight);
+      return bar;
+    }
+    return QProxyStyle::subElementRect(element, option, widget);
+  }
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                         const QWidget* widget) const override {
+    QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+    if (type == CT_TabBarTab) result.setHeight(PageControl::kCaptionHeight);
+    return result;
+  }
+};
+
+}  // namespace
+
+PageControl::PageControl(QWidget* parent) : QTabWidget(parent) {
+  auto* style = new PageControlStyle;
+  style->setParent(this);
+  setStyle(style);
+  tabBar()->setStyle(style);
+  tabBar()->setDrawBase(false);
+  tabBar()->raise();
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,340 @@
+// The main window: builds every control of the layout, re-lays it out on
+// size changes, runs the login check of the browser and hands the delivery
+// thread's requests over to the window's thread.
+#include "app/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QWebEngineView>
+
+#include "app/layout_widgets.h"
+#include "app/login_browser.h"
+#include "market/hosts.h"
+
+namespace autodeliver {
+
+namespace {
+
+// Colours of the layout (COLORREF values).
+constexpr std::uint32_t kBannerBackground = 0xFDB313;
+constexpr std::uint32_t kFrameBorder = 0xDCC5AB;
+constexpr std::uint32_t kFrameBackground = 0xF7F0EA;
+constexpr std::uint32_t kPlaceholderText = 0xC0C0C0;
+constexpr std::uint32_t kGridBackground = 0xF6EFE8;
+constexpr std::uint32_t kDisabledCaption = 0x808080;
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+// The page control's own background; the odd rows of the two lists take it.
+constexpr std::uint32_t kPageBackground = 0xFFFFFF;
+
+// The client area the layout was drawn for: the window's outer size of
+// 800 x 546 less a three-pixel border and a 25-pixel caption.
+constexpr int kClientWidth = 794;
+constexpr int kClientHeight = 518;
+
+void SetColours(QWidget* w, QPalette::ColorRole role, QColor colour) {
+  QPalette pal = w->palette();
+  pal.setColor(role, colour);
+  w->setPalette(pal);
+}
+
+template <typename T>
+T* Make(QWidget* parent, const char* name, QRect geometry) {
+  auto* w = new T(parent);
+  w->setObjectName(QString::fromUtf8(name));
+  w->setGeometry(geometry);
+  return w;
+}
+
+ShapeBox* Frame(QWidget* parent, const char* name, QRect geometry,
+                std::uint32_t background = kFrameBackground) {
+  auto* box = new ShapeBox(parent, ColorRef(kFrameBorder), ColorRef(background));
+  box->setObjectName(QString::fromUtf8(name));
+  box->setGeometry(geometry);
+  return box;
+}
+
+QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* text) {
+  auto* label = Make<QLabel>(parent, name, geometry);
+  label->setText(QString::fromUtf8(text));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+// A header strip: a label inside a frame of height 22 at the top of a box.
+void HeaderStrip(QWidget* box, const char* frameName, const char* labelName, int width,
+                 const char* text) {
+  ShapeBox* strip = Frame(box, frameName, QRect(0, 0, width, 22));
+  Label(strip, labelName, QRect(1, 1, width - 2, 20), text);
+}
+
+// A button inside its own frame.
+QPushButton* FramedButton(QWidget* parent, const char* frameName, QRect frameGeometry,
+                          const char* buttonName, QRect buttonGeometry, const char* text) {
+  ShapeBox* frame = Frame(parent, frameName, frameGeometry);
+  auto* button = Make<QPushButton>(frame, buttonName, buttonGeometry);
+  button->setText(QString::fromUtf8(text));
+  return button;
+}
+
+QLineEdit* LineEdit(QWidget* parent, const char* name, QRect geometry) {
+  auto* edit = Make<QLineEdit>(parent, name, geometry);
+  edit->setFrame(true);
+  return edit;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+  setWindowTitle(DesignTitle());
+  // The window's own background shows nowhere but behind the controls.
+  BuildLayout();
+  BuildBrowser();
+  move(50, 50);
+  resize(kClientWidth, kClientHeight);
+}
+
+MainWindow::~MainWindow() {
+  // The browser's pages must go before the profile they belong to.
+  for (QWebEngineView* view : findChildren<QWebEngineView*>()) delete view;
+  browser_ = nullptr;
+}
+
+QString MainWindow::DesignTitle() { return QStringLiteral("自动发货系统 - {版本号}"); }
+
+void MainWindow::BuildLayout() {
+  auto* banner = Make<QLabel>(this, "图片框1", QRect(0, 0, 808, 104));
+  banner->setAutoFillBackground(true);
+  SetColours(banner, QPalette::Window, ColorRef(kBannerBackground));
+  banner->setPixmap(QPixmap(QStringLiteral(":/autodeliver/banner.png")));
+  banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  auto* tabs = new PageControl(this);
+  tabs->setObjectName(QStringLiteral("高级选择夹1"));
+  tabs->setGeometry(0, 104, 794, 414);
+  SetColours(tabs, QPalette::Window, ColorRef(kPageBackground));
+  {
+    QPalette pal = tabs->tabBar()->palette();
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, ColorRef(kDisabledCaption));
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, ColorRef(kDisabledCaption));
+    pal.setColor(QPalette::Disabled, QPalette::Text, ColorRef(kDisabledCaption));
+    tabs->tabBar()->setPalette(pal);
+  }
+  QWidget* pages[3];
+  const char* captions[3] = {"登陆淘宝帐号(支持旺旺在线一键登录)", "已发卡密", "卡密管理"};
+  for (int i = 0; i < 3; ++i) {
+    pages[i] = new QWidget;
+    pages[i]->setObjectName(QStringLiteral("page%1").arg(i));
+    pages[i]->setAutoFillBackground(true);
+    SetColours(pages[i], QPalette::Window, ColorRef(kPageBackground));
+    tabs->addTab(pages[i], QString::fromUtf8(captions[i]));
+  }
+  tabs->setTabEnabled(1, false);
+
+  // Page 0: the monitored items, the attributes box, the auto-delivery
+  // settings box and the browser holder on top of them.
+  QWidget* p0 = pages[0];
+  Label(p0, "标签2", QRect(8, 34, 551, 22),
+        "★ 注意：添加到列表的商品名称必须与您店铺中的商品名称完全一致，否则将不能正常发货");
+  Label(Frame(p0, "外形框6", QRect(8, 61, 74, 22)), "标签3", QRect(1, 1, 72, 20), "商品名称：");
+  {
+    QLineEdit* name = LineEdit(Frame(p0, "外形框5", QRect(81, 61, 392, 22)), "编辑框1",
+                               QRect(1, 1, 390, 20));
+    name->setText(QStringLiteral(" → 在此处输入需要添加监视的商品名称"));
+    SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
+    SetColours(name, QPalette::Base, ColorRef(kWhite));
+  }
+  FramedButton(p0, "外形框4", QRect(478, 61, 81, 22), "超级按钮1", QRect(1, 1, 79, 20), "添加到列表");
+  {
+    ShapeBox* frame2 = Frame(p0, "外形框2", QRect(8, 88, 551, 287));
+    auto* items = Make<QTreeWidget>(frame2, "超级列表框1", QRect(1, 1, 549, 285));
+    items->setRootIsDecorated(false);
+    items->setUniformRowHeights(true);
+    items->setSelectionMode(QAbstractItemView::SingleSelection);
+    items->setColumnCount(2);
+    items->setHeaderLabels({QStringLiteral("自动发货商品名称(勾选后将自动发货)"), QStringLiteral("监视状态")});
+    items->header()->setStretchLastSection(false);
+    items->header()->resizeSection(0, 435);
+    items->header()->resizeSection(1, 90);
+    SetColours(items, QPalette::Base, ColorRef(kFrameBackground));
+    auto* timer = new QTimer(frame2);
+    timer->setObjectName(QStringLiteral("自动发货时钟"));
+  }
+  FramedButton(p0, "外形框7", QRect(388, 380, 82, 22), "超级按钮2", QRect(2, 1, 79, 20), "更改名称");
+  FramedButton(p0, "外形框8", QRect(477, 380, 82, 22), "超级按钮3", QRect(1, 1, 79, 20), "删除商品");
+  {
+    const QString forum = QStringLiteral("http://") + QString::fromStdString(ServiceHost());
+    QLabel* welcome = Label(p0, "标签1", QRect(1, 381, 383, 22), "");
+    welcome->setText(QStringLiteral(" ★ 欢迎各位卖家一起完善“自动发货系统”,论坛:") + forum);
+  }
+  {
+    ShapeBox* attributes = Frame(p0, "外形框3", QRect(564, 61, 223, 155));
+    HeaderStrip(attributes, "外形框9", "标签6", 223, " 宝贝属性设置");
+    QLabel* fields = Label(attributes, "标签5", QRect(10, 39, 60, 92),
+                           "宝贝备注：\n\n\n限拍数量：\n\n\n需要卡密：");
+    fields->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LineEdit(attributes, "宝贝备注", QRect(72, 37, 148, 20));
+    LineEdit(attributes, "限拍数量", QRect(72, 73, 36, 20));
+    Make<QCheckBox>(attributes, "选择框1", QRect(74, 111, 16, 13));
+  }
+  {
+    ShapeBox* settings = Frame(p0, "外形框10", QRect(564, 221, 223, 181));
+    HeaderStrip(settings, "外形框11", "标签4", 223, " 自动发货设置");
+    Label(settings, "标签7", QRect(10, 28, 104, 24), "订单扫描间隔(秒)：");
+    LineEdit(settings, "编辑框2", QRect(116, 30, 48, 20))->setEnabled(false);
+    Make<QCheckBox>(settings, "选择框2", QRect(10, 63, 146, 24))->setText(QStringLiteral("开启自动发货"));
+    auto* group = Make<QGroupBox>(settings, "分组框1", QRect(4, 90, 216, 56));
+    group->setTitle(QStringLiteral("状态"));
+    Label(group, "标签8", QRect(11, 20, 197, 24), "未开启自动发货功能");
+    FramedButton(settings, "外形框12", QRect(136, 152, 82, 22), "超级按钮4", QRect(2, 1, 79, 20), "设置");
+  }
+  {
+    // The browser holder starts below the visible area; the first re-layout
+    // brings it over page 0.
+    auto* holder = Make<QFrame>(p0, "图片框2", QRect(1, 1000, 792, 380));
+    holder->setFrameShape(QFrame::NoFrame);
+    holder->setAutoFillBackground(true);
+    SetColours(holder, QPalette::Window, ColorRef(kWhite));
+    holder->raise();
+  }
+
+  // Page 1: the sent-cards grid.
+  {
+    ShapeBox* frame1 = Frame(pages[1], "外形框1", QRect(1, 27, 792, 388));
+    auto* grid = Make<QTableView>(frame1, "高级表格1", QRect(1, 1, 790, 384));
+    grid->verticalHeader()->setVisible(false);
+    grid->verticalHeader()->setDefaultSectionSize(22);
+    grid->horizontalHeader()->setDefaultSectionSize(60);
+    grid->horizontalHeader()->setStretchLastSection(false);
+    SetColours(grid, QPalette::Base, ColorRef(kGridBackground));
+  }
+
+  // Page 2: the card stock and the card import.
+  QWidget* p2 = pages[2];
+  Label(p2, "标签9", QRect(9, 35, 56, 24), "发货宝贝：");
+  Make<QComboBox>(p2, "组合框1", QRect(65, 38, 369, 20))->setEditable(false);
+  {
+    ShapeBox* importBox = Frame(p2, "外形框17", QRect(5, 67, 429, 341));
+    HeaderStrip(importBox, "外形框19", "标签11", 429, " 卡密入库设置");
+    // The header label is one pixel narrower than its frame in the layout.
+    importBox->findChild<QLabel*>(QStringLiteral("标签11"))->setGeometry(1, 1, 426, 20);
+    auto* edit = Make<QPlainTextEdit>(importBox, "编辑框3", QRect(1, 23, 426, 287));
+    SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
+    SetColours(edit, QPalette::Base, ColorRef(kFrameBackground));
+    FramedButton(importBox, "外形框21", QRect(340, 313, 82, 22), "超级按钮8", QRect(2, 1, 79, 20),
+                 "增加入库");
+  }
+  {
+    ShapeBox* stockBox = Frame(p2, "外形框13", QRect(439, 34, 353, 374));
+    HeaderStrip(stockBox, "外形框20", "标签10", 353, " 库存卡密管理");
+    auto* stock = Make<QTreeView>(stockBox, "超级列表框2", QRect(1, 22, 351, 320));
+    stock->setRootIsDecorated(false);
+    stock->setUniformRowHeights(true);
+    stock->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    SetColours(stock, QPalette::Base, ColorRef(kFrameBackground));
+    FramedButton(stockBox, "外形框18", QRect(52, 346, 82, 22), "超级按钮9", QRect(2, 1, 79, 20), "删除库存");
+    FramedButton(stockBox, "外形框15", QRect(141, 347, 82, 22), "超级按钮6", QRect(2, 1, 79, 20), "修改卡号");
+    FramedButton(stockBox, "外形框16", QRect(230, 347, 82, 22), "超级按钮7", QRect(2, 1, 79, 20), "修改卡密");
+  }
+}
+
+void MainWindow::BuildBrowser() {
+  auto* holder = findChild<QFrame*>(QStringLiteral("图片框2"));
+  browser_ = CreateLoginBrowser(holder, this);
+  browser_->setObjectName(QStringLiteral("互联网浏览器1"));
+  browser_->setGeometry(-64, -64, 1008, 904);
+  // Every completed navigation runs the login check with the address shown
+  // at that moment.
+  connect(browser_, &QWebEngineView::loadFinished, this, [this](bool) {
+    if (browser_ != nullptr) CheckSignIn(browser_->url().toString(QUrl::FullyEncoded));
+  });
+}
+
+void MainWindow::Relayout() {
+  auto* banner = findChild<QLabel*>(QStringLiteral("图片框1"));
+  auto* tabs = findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+  auto* holder = findChild<QFrame*>(QStringLiteral("图片框2"));
+  // Sizes that would come out negative (a client area lower than the banner)
+  // are clamped at zero.
+  const int w = width();
+  banner->setGeometry(0, 0, w, banner->height());
+  const int h = height();
+  const int b = banner->height();
+  tabs->setGeometry(0, b, w, std::max(0, h - b));
+  const int tw = tabs->width();
+  const int th = tabs->height();
+  holder->setGeometry(1, 27, std::max(0, tw - 2), std::max(0, th - 28));
+}
+
+void MainWindow::CheckSignIn(const QString& address) {
+  if (!IsSignInAddress(address.toStdString())) return;
+  findChild<QFrame*>(QStringLiteral("图片框2"))->hide();
+  if (pagesPrepared_) return;
+  auto* tabs = findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+  tabs->setTabText(0, QStringLiteral("店铺发货设置"));
+  tabs->setTabEnabled(1, true);
+  pagesPrepared_ = true;
+  emit signedIn();
+}
+
+void MainWindow::OpenLoginPage(const QUrl& url) {
+  if (browser_ != nullptr) browser_->load(url);
+}
+
+void MainWindow::DestroyLoginBrowser() {
+  if (browser_ == nullptr) return;
+  QWebEngineView* view = browser_;
+  browser_ = nullptr;
+  view->hide();
+  view->deleteLater();
+}
+
+void MainWindow::RefreshAfterDelivery() {
+  if (QThread::currentThread() == thread()) {
+    emit refreshRequested();
+    return;
+  }
+  QMetaObject::invokeMethod(this, [this] { emit refreshRequested(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::SetTimerInterval(int milliseconds) {
+  auto apply = [this, milliseconds] {
+    auto* timer = findChild<QTimer*>(QStringLiteral("自动发货时钟"));
+    if (milliseconds <= 0) {
+      timer->stop();
+    } else {
+      // start() restarts, so the next tick comes one full interval later.
+      timer->start(milliseconds);
+    }
+  };
+  if (QThread::currentThread() == thread()) {
+    apply();
+  } else {
+    QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+  }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Relayout();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  emit closing();
+  event->accept();
+}
+
+}  // namespace autodeliver
