@@ -1,0 +1,161 @@
+// The delivery switch, ticks and the one-cycle-at-a-time rule, with a cycle
+// the test holds open and a fake window.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "delivery/delivery_controller.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+constexpr auto kBound = std::chrono::seconds(10);
+
+class FakeWindow : public DeliveryWindow {
+ public:
+  void RefreshAfterDelivery() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++refreshes;
+  }
+  void SetTimerInterval(int ms) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    intervals.push_back(ms);
+  }
+  std::vector<int> Intervals() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return intervals;
+  }
+  int Refreshes() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return refreshes;
+  }
+
+  std::mutex mutex;
+  std::vector<int> intervals;
+  int refreshes = 0;
+};
+
+// A cycle that reports its start and runs until the test lets it end.
+class HeldCycle {
+ public:
+  DeliveryController::CycleRunner Runner() {
+    return [this](const std::atomic<bool>& stop) {
+      ++runs;
+      started.set_value();
+      release.get_future().wait();
+      CycleResult r;
+      r.ordersDelivered = delivered;
+      r.stopped = stop.load();
+      return r;
+    };
+  }
+  bool WaitStarted() { return started.get_future().wait_for(kBound) == std::future_status::ready; }
+
+  std::atomic<int> runs{0};
+  int delivered = 0;
+  std::promise<void> started;
+  std::promise<void> release;
+};
+
+TEST(DeliveryControllerTest, SettingSetsIntervalAndStatus) {
+  struct Case {
+    bool ticked;
+    std::string typed;
+    int interval;
+    std::string status;
+  } cases[] = {
+      {true, "30", 30000, "自动发货扫描时间：30 秒"_gbk},
+      {true, "", 0, "自动发货扫描时间： 秒"_gbk},
+      {true, "10秒"_gbk, 10000, "自动发货扫描时间：10秒 秒"_gbk},
+      {true, "３"_gbk, 3000, "自动发货扫描时间：３ 秒"_gbk},
+      {true, "-5", 0, "自动发货扫描时间：-5 秒"_gbk},
+      {true, "99999999999", 2147483647, "自动发货扫描时间：99999999999 秒"_gbk},
+      {false, "30", 0, "未开启自动发货功能"_gbk},
+  };
+  for (const Case& c : cases) {
+    FakeWindow window;
+    DeliveryController controller(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+    EXPECT_EQ(controller.ApplySetting(c.ticked, c.typed), c.status);
+    EXPECT_EQ(window.Intervals(), std::vector<int>{c.interval}) << c.typed;
+    EXPECT_EQ(controller.TimerInterval(), c.interval);
+  }
+}
+
+TEST(DeliveryControllerTest, TickRunsOneCycleAndRestartsTheTimer) {
+  FakeWindow window;
+  HeldCycle cycle;
+  cycle.delivered = 2;
+  DeliveryController controller(window, cycle.Runner());
+  controller.ApplySetting(true, "30");
+  controller.OnTick();
+  ASSERT_TRUE(cycle.WaitStarted());
+  EXPECT_TRUE(controller.IsCycleRunning());
+  // Ticks while the cycle runs are ignored: never two cycles at once.
+  controller.OnTick();
+  controller.OnTick();
+  cycle.release.set_value();
+  controller.WaitForCycle();
+  EXPECT_FALSE(controller.IsCycleRunning());
+  EXPECT_EQ(cycle.runs.load(), 1);
+  EXPECT_EQ(window.Intervals(), (std::vector<int>{30000, 0, 30000}));
+  EXPECT_EQ(window.Refreshes(), 1);
+  EXPECT_EQ(controller.LastCycleResult().ordersDelivered, 2);
+}
+
+TEST(DeliveryControllerTest, CycleThatDeliversNothingLeavesTheListsAlone) {
+  FakeWindow window;
+  DeliveryController controller(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+  controller.ApplySetting(true, "5");
+  controller.OnTick();
+  controller.WaitForCycle();
+  controller.OnTick();  // the next tick after the end starts the next cycle
+  controller.WaitForCycle();
+  EXPECT_EQ(window.Refreshes(), 0);
+  EXPECT_EQ(window.Intervals(), (std::vector<int>{5000, 0, 5000, 0, 5000}));
+}
+
+TEST(DeliveryControllerTest, SettingDuringACycleWinsOverTheSavedInterval) {
+  struct Case {
+    bool ticked;
+    std::string typed;
+    int after;
+  } cases[] = {{true, "5", 5000}, {false, "", 0}};
+  for (const Case& c : cases) {
+    FakeWindow window;
+    HeldCycle cycle;
+    DeliveryController controller(window, cycle.Runner());
+    controller.ApplySetting(true, "30");
+    controller.OnTick();
+    ASSERT_TRUE(cycle.WaitStarted());
+    controller.ApplySetting(c.ticked, c.typed);
+    cycle.release.set_value();
+    controller.WaitForCycle();
+    EXPECT_EQ(window.Intervals().back(), c.after);
+    EXPECT_EQ(controller.TimerInterval(), c.after);
+  }
+}
+
+TEST(DeliveryControllerTest, StopLetsTheCycleEndWithoutRestartingTheTimer) {
+  FakeWindow window;
+  HeldCycle cycle;
+  cycle.delivered = 1;
+  DeliveryController controller(window, cycle.Runner());
+  controller.ApplySetting(true, "30");
+  controller.OnTick();
+  ASSERT_TRUE(cycle.WaitStarted());
+  controller.RequestStop();
+  cycle.release.set_value();
+  controller.WaitForCycle();
+  EXPECT_TRUE(controller.LastCycleResult().stopped);  // the cycle saw the request
+  EXPECT_EQ(window.Intervals(), (std::vector<int>{30000, 0}));
+  controller.OnTick();  // no new cycle after a stop
+  controller.WaitForCycle();
+  EXPECT_EQ(cycle.runs.load(), 1);
+}
+
+}  // namespace
+}  // namespace autodeliver

@@ -1,0 +1,151 @@
+// Runs the marketplace imitation (autodeliver-market-sim) on a free
+// loopback port for one test, points the program's host configuration at
+// it, and offers the few calls the tests make to its test endpoints.
+//
+// The imitation is started without a shell; its first output line names
+// the port. Reading it is bounded; the process is ended (SIGTERM, then
+// waited for) when the fixture goes.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "http/http_request.h"
+
+extern char** environ;
+
+namespace autodeliver::testing {
+
+inline std::string PercentEncode(const std::string& text) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+        c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Every string value of `key` in a JSON text, in order (enough for the flat
+// records of the imitation's state; escapes other than \" and \\ are kept).
+inline std::vector<std::string> JsonStrings(const std::string& json, const std::string& key) {
+  std::vector<std::string> values;
+  const std::string needle = "\"" + key + "\"";
+  for (std::size_t at = json.find(needle); at != std::string::npos; at = json.find(needle, at + 1)) {
+    std::size_t i = at + needle.size();
+    while (i < json.size() && (json[i] == ' ' || json[i] == '\n')) ++i;
+    if (i >= json.size() || json[i] != ':') continue;
+    ++i;
+    while (i < json.size() && (json[i] == ' ' || json[i] == '\n')) ++i;
+    if (i >= json.size() || json[i] != '"') continue;
+    std::string value;
+    for (++i; i < json.size() && json[i] != '"'; ++i) {
+      if (json[i] == '\\' && i + 1 < json.size()) ++i;
+      value += json[i];
+    }
+    values.push_back(value);
+  }
+  return values;
+}
+
+class MarketSim {
+ public:
+  MarketSim() {
+    const std::string program = std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim";
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {program, "--port", "0", "--order-base", "5000"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+      pid_ = -1;
+      close(out[0]);
+      return;
+    }
+    output_ = out[0];
+    // "listening 127.0.0.1:PORT", within a bound.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{output_, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = read(output_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      line.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::string prefix = "listening 127.0.0.1:";
+    const std::size_t at = line.find(prefix);
+    if (at == std::string::npos) return;
+    port_ = std::atoi(line.c_str() + at + prefix.size());
+    host_ = "127.0.0.1:" + std::to_string(port_);
+    for (const char* v : {"AUTODELIVER_LOGIN_HOST", "AUTODELIVER_MEMBER_HOST", "AUTODELIVER_LOGISTICS_HOST",
+                          "AUTODELIVER_WEB_HOST", "AUTODELIVER_SERVICE_HOST"}) {
+      setenv(v, host_.c_str(), 1);
+    }
+    setenv("AUTODELIVER_LOGIN_SCHEME", "http", 1);
+  }
+
+  ~MarketSim() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+    if (output_ >= 0) close(output_);
+  }
+
+  bool ok() const { return port_ > 0; }
+  const std::string& host() const { return host_; }
+  std::string Url(const std::string& path) const { return "http://" + host_ + path; }
+
+  // GET of a test endpoint with UTF-8 parameters.
+  std::string Call(const std::string& path, const std::map<std::string, std::string>& params = {}) const {
+    std::string query;
+    for (const auto& [k, v] : params) query += (query.empty() ? "?" : "&") + k + "=" + PercentEncode(v);
+    return HttpRequest(Url(path + query), "GET", {}, "x=1");
+  }
+  std::string Post(const std::string& path) const { return HttpRequest(Url(path), "POST", "x=1", "x=1"); }
+  std::string State() const { return Call("/_sim/state"); }
+
+  // Signs the demo seller in; the session cookie lands in the process
+  // cookie store, as the login browser would leave it.
+  bool SignIn() const {
+    const std::string body = "TPL_username=" + PercentEncode("测试卖家") + "&TPL_password=sim123";
+    HttpRequest(Url("/member/login.jhtml"), "POST", body);
+    return true;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  int port_ = 0;
+  std::string host_;
+};
+
+}  // namespace autodeliver::testing
