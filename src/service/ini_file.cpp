@@ -37,6 +37,7 @@ std::string IniValue(std::string_view content, std::string_view section, std::st
     content = eol == std::string_view::npos ? std::string_view() : content.substr(eol + 1);
     if (!line.empty() && line.front() == '[') {
       line.remove_prefix(1);
+      if (inSection) break;  // only the first section of that name is read
       const std::size_t close = line.find(']');
       inSection = EqualIgnoringAsciiCase(TrimBlanks(line.substr(0, close)), section);
       continue;
