@@ -1,0 +1,185 @@
+// The Jet4 file functions: locking, loading, replacing (jet4_replace.h) and
+// the row append and insert statement of jet4_file.h.
+#include "store/jet4/jet4_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <mutex>
+
+#include "store/jet4/insert_statement.h"
+#include "store/jet4/jet4_format.h"
+#include "store/jet4/jet4_image.h"
+#include "store/jet4/jet4_io.h"
+#include "store/jet4/jet4_replace.h"
+
+namespace autodeliver {
+
+ssize_t Jet4Io::Write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+int Jet4Io::Sync(int fd) { return ::fsync(fd); }
+int Jet4Io::Rename(const char* from, const char* to) { return ::rename(from, to); }
+
+namespace jet4 {
+
+namespace {
+
+Jet4Io& RealIo() {
+  static Jet4Io io;
+  return io;
+}
+
+// One change at a time within the process; flock covers other processes but
+// not two descriptors of one process reliably enough to rely on alone.
+std::mutex& ChangeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Holds the advisory lock of an existing file; the descriptor reads it.
+class LockedFile {
+ public:
+  explicit LockedFile(const std::string& path) {
+    // The file may be replaced between open and lock; retry until the locked
+    // descriptor is the file the path names.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return;
+      struct stat held, named;
+      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        fd_ = fd;
+        mode_ = held.st_mode & 07777;
+        return;
+      }
+      ::close(fd);
+    }
+  }
+  ~LockedFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  mode_t mode() const { return mode_; }
+
+  std::optional<std::string> ReadAll() const {
+    std::string bytes;
+    char buf[1 << 16];
+    for (off_t at = 0;;) {
+      ssize_t n = ::pread(fd_, buf, sizeof buf, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return std::nullopt;
+      if (n == 0) return bytes;
+      bytes.append(buf, static_cast<std::size_t>(n));
+      at += n;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  mode_t mode_ = 0644;
+};
+
+std::optional<std::u16string> ColumnText(const std::string& gbk) { return GbkToUtf16(gbk); }
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, Jet4Io* io) {
+  Jet4Io& fs = io ? *io : RealIo();
+  std::string side = path + ".new";
+  int fd = ::open(side.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0;
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  ok = ok && fs.Sync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && fs.Rename(side.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(side.c_str());
+    return false;
+  }
+  SyncDirectoryOf(path);
+  return true;
+}
+
+}  // namespace jet4
+
+bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
+                   const std::vector<std::string>& gbkValues, Jet4Io* io) {
+  using namespace jet4;
+  if (columns.size() != gbkValues.size() || columns.empty()) return false;
+  std::lock_guard<std::mutex> guard(ChangeMutex());
+  LockedFile file(path);
+  if (!file.ok()) return false;
+  std::optional<std::string> bytes = file.ReadAll();
+  if (!bytes) return false;
+  try {
+    Image image(std::move(*bytes));
+    std::optional<std::u16string> tableName = GbkToUtf16(table);
+    if (!tableName) return false;
+    std::optional<std::uint32_t> tablePage = image.FindTable(*tableName);
+    if (!tablePage) return false;
+    TableDef def = image.ReadTableDef(*tablePage);
+    // Indexes and auto numbers would have to be kept up with every row.
+    if (def.logicalIndexes != 0 || def.physicalIndexes != 0) return false;
+    for (const Column& c : def.columns) {
+      if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return false;
+    }
+    std::vector<CellBytes> cells(def.columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      std::optional<std::u16string> name = GbkToUtf16(columns[i]);
+      std::optional<std::u16string> text = ColumnText(gbkValues[i]);
+      if (!name || !text) return false;
+      std::size_t at = 0;
+      while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
+      if (at == def.columns.size() || cells[at]) return false;
+      const Column& c = def.columns[at];
+      if (c.type != kTypeText || text->size() * 2 > c.length) return false;
+      cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+    }
+    image.AppendRow(def, EncodeRow(def, cells));
+    return ReplaceFile(path, image.bytes(), file.mode(), io);
+  } catch (const Jet4Damage&) {
+    return false;
+  }
+}
+
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, Jet4Io* io) {
+  // The file is the DBQ part: up to ";DefaultDir=" when that follows (a path
+  // may hold ";"), else up to the next ";".
+  std::string upper = connectionText;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string::size_type start = upper.find("DBQ=");
+  if (start == std::string::npos) return false;
+  start += 4;
+  std::string::size_type end = upper.find(";DEFAULTDIR=", start);
+  if (end == std::string::npos) end = upper.find(';', start);
+  std::string path = connectionText.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::optional<jet4::InsertStatement> statement = jet4::ParseInsertStatement(sql);
+  if (path.empty() || !statement) return false;
+  return AppendTextRow(path, statement->table, statement->columns, statement->values, io);
+}
+
+}  // namespace autodeliver
