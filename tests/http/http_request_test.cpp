@@ -178,6 +178,12 @@ TEST_F(HttpRequestTest, FollowsRedirectsAsBrowsersDo) {
     if (request.find(" /r307 ") != std::string::npos) return redirect(307, "/final?from=307");
     if (request.find(" /loop ") != std::string::npos) return redirect(302, "/loop");
     if (request.find(" /away ") != std::string::npos) return redirect(302, "ftp://127.0.0.1/x");
+    if (request.find(" /elsewhere ") != std::string::npos) {
+      // The same server under another host name.
+      const std::size_t host = request.find("Host: 127.0.0.1:") + 16;
+      return redirect(302,
+                      "http://localhost:" + request.substr(host, request.find('\r', host) - host) + "/end");
+    }
     return Answer(200, "final body");
   });
   struct Case {
@@ -209,6 +215,14 @@ TEST_F(HttpRequestTest, FollowsRedirectsAsBrowsersDo) {
   EXPECT_EQ(server.Requests()[before + 1],
             Head(server, "POST /final?from=307 HTTP/1.1", url) +
                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=1");
+
+  // The caller's cookie is not handed to another host.
+  const std::size_t beforeElsewhere = server.Requests().size();
+  EXPECT_EQ(HttpRequest(server.Url("/elsewhere"), "GET", "", "sid=9"), "final body");
+  ASSERT_EQ(server.Requests().size(), beforeElsewhere + 2);
+  EXPECT_EQ(server.Requests()[beforeElsewhere + 1],
+            "GET /end HTTP/1.1\r\nHost: localhost:" + std::to_string(server.port()) + "\r\n" + kAgentLine +
+                kAcceptLine + "Referer: " + server.Url("/elsewhere") + "\r\nAccept-Language: zh-cn\r\n\r\n");
 
   // Endless redirects and redirects out of http fail.
   EXPECT_EQ(HttpRequest(server.Url("/loop")), "");
