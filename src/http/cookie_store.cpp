@@ -14,6 +14,10 @@ namespace {
 
 // Longest name plus value kept, as browsers limit a cookie.
 constexpr std::size_t kMaxCookieBytes = 4096;
+// Most cookies kept for one domain and in all; beyond them the oldest go, so
+// that no server can make the store grow without end.
+constexpr std::size_t kMaxCookiesPerDomain = 180;
+constexpr std::size_t kMaxCookies = 3000;
 
 std::int64_t NowUnix() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -109,8 +113,17 @@ void CookieStore::Store(Entry entry) {
     entry.created = same->created;
     *same = std::move(entry);
   } else {
+    const std::string domain = entry.cookie.domain;
     entry.created = nextCreated_++;
     entries_.push_back(std::move(entry));
+    // Entries stay in the order they were created, so the oldest come first.
+    std::size_t sameDomain = 0;
+    for (const Entry& e : entries_) sameDomain += e.cookie.domain == domain;
+    if (sameDomain > kMaxCookiesPerDomain) {
+      entries_.erase(std::find_if(entries_.begin(), entries_.end(),
+                                  [&](const Entry& e) { return e.cookie.domain == domain; }));
+    }
+    if (entries_.size() > kMaxCookies) entries_.erase(entries_.begin());
   }
   std::erase_if(entries_, [now](const Entry& e) { return IsExpired(e.cookie, now); });
 }

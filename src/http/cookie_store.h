@@ -11,7 +11,8 @@
 // leading "." (as the browser reports it) or by a Domain attribute also
 // covers the subdomains, otherwise the cookie belongs to that host alone;
 // secure-only cookies go out only over TLS; an expired cookie is never
-// returned and is dropped when met.
+// returned and is dropped when met. At most 180 cookies per domain and 3000
+// in all are kept; beyond that the oldest are dropped.
 //
 // Thread safety: every member may be called from any thread at once; one
 // mutex guards the cookies.

@@ -101,6 +101,17 @@ TEST_F(BrowserCookiesTest, PutReplacesRemoveDeletesWhatTheBrowserDrops) {
   EXPECT_EQ(store.Snapshot().size(), 1u);
 }
 
+TEST(CookieStoreTest, OldestCookiesGoWhenADomainHoldsTooMany) {
+  CookieStore store;
+  for (int i = 0; i < 200; ++i)
+    store.RecordSetCookie("flood.example.com", "/", "c" + std::to_string(i) + "=1");
+  store.RecordSetCookie("shop.example.com", "/", "keep=1");
+  const std::vector<BrowserCookie> all = store.Snapshot();
+  ASSERT_EQ(all.size(), 181u);
+  EXPECT_EQ(all.front().name, "c20");
+  EXPECT_EQ(all.back().name, "keep");
+}
+
 TEST(CookieStoreTest, RecordsSetCookieLinesByTheBrowserRules) {
   struct Case {
     std::string setCookie;
