@@ -589,7 +589,15 @@ bool RecordTable::Impl::CheckAndAdjust(std::string* why) {
 }
 
 bool RecordTable::Impl::OpenBlocks(const std::string& tablePath) {
-  blockFd = ::open(CompanionFilePath(tablePath).c_str(), O_RDWR | O_CLOEXEC);
+  std::string path = CompanionFilePath(tablePath);
+  blockFd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (blockFd < 0 && errno == ENOENT) {
+    // Files copied from a case-blind file system may carry the other case.
+    std::string other = path;
+    for (std::size_t i = path.size() - 3; i < path.size(); ++i)
+      other[i] = static_cast<char>(other[i] ^ 0x20);
+    blockFd = ::open(other.c_str(), O_RDWR | O_CLOEXEC);
+  }
   if (blockFd < 0) return false;
   char b[28];
   if (!ReadAt(blockFd, b, sizeof b, 0)) return false;

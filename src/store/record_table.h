@@ -154,7 +154,8 @@ bool CreateTable(const std::string& path, const std::vector<FieldSpec>& fields);
 
 // The path a table is opened under (".EDB" added when the last component
 // has no dot, "EDB" when it ends in a dot) and its companion file (the
-// extension replaced by "EDT", in the letter case of the table's extension).
+// extension replaced by "EDT", in the letter case of the table's extension;
+// Open also accepts the companion in the other letter case).
 std::string TableFilePath(const std::string& path);
 std::string CompanionFilePath(const std::string& tablePath);
 
