@@ -22,7 +22,15 @@
 // blanks) carries exactly that Cookie line and neither reads nor changes the
 // process cookie store (http/cookie_store.h). A request without one gets the
 // store's cookies for each URL it visits and records the cookies its answers
-// set.
+// set. A redirect to another host goes without the caller's cookie; a 301,
+// 302 or 303 after a POST is followed with a GET, a 307 or 308 repeats the
+// POST. At most 10 redirects are followed.
+//
+// On the request line, the path's control bytes, spaces and bytes of
+// double-byte characters are percent-encoded and a "#fragment" is left off;
+// the Referer carries the URL as given. A URL holding control bytes or a
+// cookie holding a line break is refused (empty result, nothing sent): it
+// would let the caller's text pass for header lines of its own.
 //
 // Thread safety: HttpRequest may be called from any number of threads at
 // once; each call uses its own connection and shares only the cookie store.
