@@ -1,0 +1,219 @@
+// table_tool: sets up and inspects a shop's record tables.
+//
+//   table_tool init DIR         creates DIR/data with the four empty tables
+//                               (and the settings row for the IM client path)
+//                               and DIR/card.mdb
+//   table_tool dump --json FILE prints the table as one JSON document
+//   table_tool check FILE       opens the table (cutting partial records and
+//                               lowering counts as an open does) and reports
+//                               what it found; exit 0 when every value reads
+//
+// Texts are shown converted from GBK to UTF-8. Exit status 2 for a usage
+// error, 1 when the work failed.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <variant>
+
+#include "store/jet4/jet4_file.h"
+#include "store/record_table.h"
+#include "store/table_format.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+int Usage() {
+  std::cerr << "usage: table_tool init DIR\n"
+               "       table_tool dump --json FILE\n"
+               "       table_tool check FILE\n";
+  return 2;
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonNumber(double v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string JsonValue(const std::optional<FieldValue>& v, std::int32_t type) {
+  if (!v) return "null";  // a value that cannot be read
+  if (auto* i = std::get_if<std::int64_t>(&*v)) return std::to_string(*i);
+  if (auto* d = std::get_if<double>(&*v)) return JsonNumber(*d);
+  if (auto* b = std::get_if<bool>(&*v)) return *b ? "true" : "false";
+  const std::string& s = std::get<std::string>(*v);
+  if (type == table_format::kBytes) return JsonString(Hex(s));
+  return JsonString(GbkToUtf8Lossy(s));
+}
+
+int Init(const std::string& dir) {
+  std::string card = dir + "/card.mdb";
+  struct stat st {};
+  if (::stat(card.c_str(), &st) == 0) {
+    std::cerr << "table_tool: " << card << " exists already\n";
+    return 1;
+  }
+  std::string error;
+  if (!CreateDataTables(dir, &error)) {
+    std::cerr << "table_tool: " << error << "\n";
+    return 1;
+  }
+  if (!CreateCardDatabase(card)) {
+    std::cerr << "table_tool: cannot create " << card << "\n";
+    return 1;
+  }
+  std::cout << "created " << dir << "/data (4 tables) and " << card << "\n";
+  return 0;
+}
+
+int Dump(const std::string& file) {
+  RecordTable t;
+  if (!t.Open(file)) {
+    std::cerr << "table_tool: cannot open table " << file << "\n";
+    return 1;
+  }
+  std::ostringstream out;
+  const auto& fields = t.Fields();
+  out << "{\n  \"version\": " << t.Version() << ",\n  \"recordCount\": " << t.RecordCount()
+      << ",\n  \"nextRecordId\": " << t.NextRecordId() << ",\n  \"recordSize\": " << t.RecordSize()
+      << ",\n  \"fields\": [";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& f = fields[i];
+    out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(GbkToUtf8Lossy(f.name)) << ", \"type\": " << f.type
+        << ", \"offset\": " << f.offset << ", \"width\": " << f.width << "}";
+  }
+  out << "\n  ],\n  \"records\": [";
+  t.Hold(false);  // one consistent picture of the table
+  std::int32_t n = t.RecordCount();
+  t.GoTo(1);
+  for (std::int32_t r = 0; r < n; ++r, t.Skip()) {
+    std::int32_t id = t.RecordId();
+    out << (r ? ",\n" : "\n") << "    {\"number\": " << r + 1 << ", \"id\": " << id
+        << ", \"deleted\": " << (id <= 0 ? "true" : "false") << ", \"values\": {";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      out << (i ? ", " : "") << JsonString(GbkToUtf8Lossy(fields[i].name)) << ": "
+          << JsonValue(t.ReadValue(static_cast<int>(i)), fields[i].type);
+    }
+    out << "}}";
+  }
+  t.Release();
+  out << (n ? "\n  ]\n}\n" : "]\n}\n");
+  std::cout << out.str();
+  return 0;
+}
+
+struct RawFigures {
+  long long size = -1;
+  std::int32_t count = 0;
+};
+
+RawFigures ReadRaw(const std::string& path, int countOffset) {
+  RawFigures f;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return f;
+  in.seekg(0, std::ios::end);
+  f.size = in.tellg();
+  char b[4] = {};
+  in.seekg(countOffset);
+  in.read(b, 4);
+  std::memcpy(&f.count, b, 4);
+  return f;
+}
+
+int Check(const std::string& file) {
+  std::string path = TableFilePath(file);
+  std::string companion = CompanionFilePath(path);
+  RawFigures before = ReadRaw(path, table_format::kRecordCountOffset);
+  RawFigures blocksBefore = ReadRaw(companion, table_format::kBlockCountOffset);
+  RecordTable t;
+  if (!t.Open(path)) {
+    std::cout << path << ": cannot be opened (missing, damaged header or field list, damaged companion file, or "
+              << "locked)\n";
+    return 1;
+  }
+  std::int32_t count = t.RecordCount();
+  std::cout << path << ": version 0x" << std::hex << t.Version() << std::dec << ", " << t.Fields().size()
+            << " fields, record size " << t.RecordSize() << ", " << count << " records, next record id "
+            << t.NextRecordId() << "\n";
+  if (before.count != count)
+    std::cout << "  record count lowered from " << before.count << " to the " << count << " whole records present\n";
+  t.Hold(false);
+  int marked = 0, unreadable = 0;
+  bool blocks = false;
+  for (const auto& f : t.Fields())
+    blocks = blocks || f.type == table_format::kBytes || f.type == table_format::kLongText;
+  t.GoTo(1);
+  for (std::int32_t r = 0; r < count; ++r, t.Skip()) {
+    if (t.RecordId() <= 0) ++marked;
+    for (std::size_t i = 0; i < t.Fields().size(); ++i) {
+      if (!t.ReadValue(static_cast<int>(i))) {
+        ++unreadable;
+        std::cout << "  record " << r + 1 << ", field " << GbkToUtf8Lossy(t.Fields()[i].name)
+                  << ": value cannot be read (damaged block chain)\n";
+      }
+    }
+  }
+  t.Release();
+  t.Close();
+  RawFigures after = ReadRaw(path, table_format::kRecordCountOffset);
+  if (after.size != before.size)
+    std::cout << "  file cut from " << before.size << " to " << after.size << " bytes (partial record or trailing bytes)\n";
+  if (blocks) {
+    RawFigures blocksAfter = ReadRaw(companion, table_format::kBlockCountOffset);
+    if (blocksAfter.count != blocksBefore.count)
+      std::cout << "  companion block count lowered from " << blocksBefore.count << " to " << blocksAfter.count << "\n";
+  }
+  std::cout << "  " << marked << " records marked deleted, " << unreadable << " values unreadable\n";
+  return unreadable == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace autodeliver
+
+int main(int argc, char** argv) {
+  using namespace autodeliver;
+  if (argc == 3 && std::strcmp(argv[1], "init") == 0) return Init(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0) return Dump(argv[3]);
+  if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
+  return Usage();
+}
