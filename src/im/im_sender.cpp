@@ -198,6 +198,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return argv;
 }
 
+bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) {
+  return SendImMessage(sellerNick, buyerNick, message, ImSendOptions{});
+}
+
 bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
                    const ImSendOptions& options) {
   const ImSendBounds& bounds = options.bounds;
@@ -218,9 +222,9 @@ bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, 
   for (;;) {
     inputBox = WalkToInputBox(*windows, windows->FindTopLevel(kChatWindowClass, title));
     if (inputBox != 0) break;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    std::this_thread::sleep_for(std::min(left, bounds.searchPause));
+    const Clock::duration left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(left, bounds.searchPause));
   }
 
   // Enter is pressed only over our own text: a box whose text was not set
