@@ -1,0 +1,108 @@
+// Runs the table tool as a separate process on temporary directories.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "store/data_paths.h"
+#include "store/record_table.h"
+#include "store/store_ops.h"
+#include "store/table_schema.h"
+#include "table_files.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+// Runs the tool with `args` (already quoted); stderr goes to stdout.
+ToolRun Tool(const std::string& args) {
+  std::string command = std::string(TABLE_TOOL) + " " + args + " 2>&1";
+  ToolRun r{-1, ""};
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+TEST(TableTool, InitCreatesTheInstalledTables) {
+  testing::TempDir dir;
+  ASSERT_EQ(Tool("init " + Quoted(dir.path())).status, 0);
+  struct Expected {
+    const char* file;
+    std::vector<const char*> names;
+  } tables[] = {
+      {"配置.edb", {"配置名", "配置数据"}},
+      {"监控宝贝.edb", {"宝贝名称", "宝贝备注", "限拍件数", "是否需要卡密信息"}},
+      {"库存卡密.edb", {"宝贝名称", "宝贝卡号", "宝贝卡密"}},
+      {"已发卡密.edb", {"宝贝名称", "订单编号", "买家旺旺", "购买数量", "已发卡号", "已发卡密", "已发备注", "发货时间"}},
+  };
+  for (const Expected& e : tables) {
+    RecordTable t;
+    ASSERT_TRUE(t.Open(dir / "data" + "/" + e.file)) << e.file;
+    ASSERT_EQ(t.Fields().size(), e.names.size()) << e.file;
+    for (std::size_t i = 0; i < e.names.size(); ++i) EXPECT_EQ(t.Fields()[i].name, Utf8ToGbkLossy(e.names[i]));
+    EXPECT_EQ(t.RecordCount(), std::string(e.file) == "配置.edb" ? 1 : 0) << e.file;
+  }
+  RecordTable settings;
+  ASSERT_TRUE(settings.Open(dir / "data/配置.edb"));
+  EXPECT_EQ(settings.Read("配置名"_gbk), "阿里旺旺核心文件路径"_gbk);
+  EXPECT_EQ(settings.Read("配置数据"_gbk), "");
+  settings.Close();
+  EXPECT_GT(std::filesystem::file_size(dir / "card.mdb"), 0u);
+
+  // A second init never overwrites a shop's files.
+  ToolRun again = Tool("init " + Quoted(dir.path()));
+  EXPECT_NE(again.status, 0);
+  EXPECT_NE(again.out.find("exists"), std::string::npos);
+}
+
+TEST(TableTool, DumpAndCheck) {
+  testing::TempDir dir;
+  ASSERT_TRUE(CreateDataTables(dir.path()));
+  SetProgramDir(dir.path());
+  ASSERT_TRUE(AppendStockCard({"点卡\"A\""_gbk, "N1", "P1", 0}));
+  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));
+  ASSERT_TRUE(MarkStockCardAt(2));
+  SetProgramDir("");
+
+  std::string stock = dir / "data/库存卡密.edb";
+  ToolRun dump = Tool("dump --json " + Quoted(stock));
+  ASSERT_EQ(dump.status, 0) << dump.out;
+  for (const char* part : {"\"version\": 65536", "\"recordCount\": 2", "\"nextRecordId\": 3", "\"recordSize\": 16",
+                           "{\"name\": \"宝贝卡号\", \"type\": 12, \"offset\": 8, \"width\": 0}",
+                           "{\"number\": 1, \"id\": 1, \"deleted\": false, \"values\": {\"宝贝名称\": "
+                           "\"点卡\\\"A\\\"\", \"宝贝卡号\": \"N1\", \"宝贝卡密\": \"P1\"}}",
+                           "{\"number\": 2, \"id\": -2, \"deleted\": true"})
+    EXPECT_NE(dump.out.find(part), std::string::npos) << part << "\n" << dump.out;
+
+  ToolRun missing = Tool("dump --json " + Quoted(dir / "data/none.edb"));
+  EXPECT_NE(missing.status, 0);
+  EXPECT_EQ(std::count(missing.out.begin(), missing.out.end(), '\n'), 1);
+
+  // Two trailing bytes and a chain that points past the companion file.
+  std::string bytes = testing::ReadFile(stock);
+  testing::Put32(bytes, bytes.size() - 16 + 8, 77);
+  testing::WriteFile(stock, bytes + "xx");
+  ToolRun check = Tool("check " + Quoted(stock));
+  EXPECT_EQ(check.status, 1) << check.out;
+  EXPECT_NE(check.out.find("2 records"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("file cut from"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("record 2, field 宝贝卡号"), std::string::npos) << check.out;
+  EXPECT_NE(Tool("check " + Quoted(dir / "data/none.edb")).status, 0);
+}
+
+}  // namespace
+}  // namespace autodeliver
