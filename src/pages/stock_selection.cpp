@@ -18,9 +18,12 @@ std::vector<long> LineUp(const std::vector<StockCard>& shown, const std::vector<
   std::vector<long> at(n, -1);
   // The first `taken` shown cards were taken; the rest are the start of
   // `current`. The smallest `taken` that fits wins: the fewest cards gone.
+  // All of them gone fits only an empty stock; with cards left, the in-order
+  // match below decides.
   for (size_t taken = 0; taken <= n; ++taken) {
     const size_t remaining = n - taken;
     if (remaining > current.size()) continue;
+    if (remaining == 0 && !current.empty()) break;
     bool fits = true;
     for (size_t i = 0; i < remaining && fits; ++i) fits = SameCard(shown[taken + i], current[i]);
     if (!fits) continue;

@@ -1,0 +1,195 @@
+// The delivery switch on the first page: "开启自动发货", the interval box,
+// "设置", the status text, the timer ticks that start a cycle on its own
+// thread, the refresh after a delivery and the end of the program while a
+// cycle runs.
+#include <QSignalSpy>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "delivery/card_delivery.h"
+#include "delivery/delivery_controller.h"
+#include "page_fixture.h"
+#include "store/store_ops.h"
+
+namespace autodeliver::testing_pages {
+namespace {
+
+class NoSender : public MessageSender {
+ public:
+  bool Send(const std::string&, const std::string&, const std::string&) override { return true; }
+};
+
+class DeliverySwitchTest : public PagesTest {
+ protected:
+  void TypeInterval(const QString& text) {
+    Focus(w->intervalBox);
+    w->intervalBox->selectAll();
+    QTest::keyClick(w->intervalBox, Qt::Key_Delete);
+    QTest::keyClicks(w->intervalBox, text);
+  }
+
+  NoSender sender;
+};
+
+TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
+  DeliveryController controller(*window, sender);
+  pages->SetDeliveryController(&controller);
+  QSignalSpy applied(pages, &Pages::deliverySettingApplied);
+
+  EXPECT_FALSE(w->intervalBox->isEnabled());
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  ASSERT_TRUE(w->switchBox->isChecked());
+  EXPECT_TRUE(w->intervalBox->isEnabled());
+  // Ticking the box alone does not start the timer.
+  EXPECT_FALSE(w->timer->isActive());
+
+  struct Case {
+    QString typed;
+    int interval;  // 0: timer stopped
+    QString status;
+  };
+  for (const Case& c : {Case{QStringLiteral("30"), 30000, QStringLiteral("自动发货扫描时间：30 秒")},
+                        Case{QString(), 0, QStringLiteral("自动发货扫描时间： 秒")},
+                        Case{QStringLiteral("10秒"), 10000, QStringLiteral("自动发货扫描时间：10秒 秒")}}) {
+    TypeInterval(c.typed);
+    QTest::mouseClick(w->applyButton, Qt::LeftButton);
+    EXPECT_EQ(w->statusLabel->text(), c.status);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive() == (c.interval > 0); }, 2000))
+        << c.typed.toStdString();
+    if (c.interval > 0) EXPECT_EQ(w->timer->interval(), c.interval);
+  }
+
+  // Switched off: the interval box is disabled at once, the timer stops
+  // only with "设置".
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  EXPECT_FALSE(w->intervalBox->isEnabled());
+  EXPECT_TRUE(w->timer->isActive());
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  EXPECT_EQ(w->statusLabel->text(), QStringLiteral("未开启自动发货功能"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w->timer->isActive(); }, 2000));
+  EXPECT_EQ(applied.count(), 4);
+  pages->SetDeliveryController(nullptr);
+}
+
+TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
+  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3", "k4"}) ASSERT_TRUE(AppendStockCard({"A", n, "pw", 0}));
+  pages->RefreshAllPages();
+  ChooseItem("A");
+  ASSERT_EQ(w->sentGrid->model()->rowCount(), 0);
+
+  std::atomic<int> cycles{0};
+  std::atomic<bool> onWindowThread{false};
+  const std::thread::id windowThread = std::this_thread::get_id();
+  DeliveryController controller(*window, [&](const std::atomic<bool>&) {
+    CycleResult result;
+    if (std::this_thread::get_id() == windowThread) onWindowThread = true;
+    if (cycles++ == 0) {
+      // One order of three cards.
+      result.ordersListed = 1;
+      if (DeliverCards("T100", "A", "buyer", "", 3)) result.ordersDelivered = 1;
+    }
+    return result;
+  });
+  pages->SetDeliveryController(&controller);
+
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  TypeInterval(QStringLiteral("1"));
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  // The first tick comes a second later; the cycle's refresh is handed to
+  // the window's thread.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->sentGrid->model()->rowCount() == 3; }, 20000));
+  EXPECT_FALSE(onWindowThread.load());
+  QAbstractItemModel* grid = w->sentGrid->model();
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(grid->index(r, 0).data().toString(), QStringLiteral("A"));
+    EXPECT_EQ(grid->index(r, 1).data().toString(), QStringLiteral("T100"));
+    EXPECT_EQ(grid->index(r, 2).data().toString(), QStringLiteral("buyer"));
+    EXPECT_EQ(grid->index(r, 3).data().toString(), QStringLiteral("3"));
+    EXPECT_EQ(grid->index(r, 4).data().toString(), QStringLiteral("k%1").arg(r + 1));
+    EXPECT_EQ(grid->index(r, 5).data().toString(), QStringLiteral("pw"));
+    EXPECT_EQ(grid->index(r, 6).data().toString(), QString());
+    EXPECT_TRUE(grid->index(r, 7).data().toString().contains(QStringLiteral("年")));
+  }
+  EXPECT_EQ(grid->headerData(3, Qt::Horizontal).toString(), QStringLiteral("购买数量"));
+  // The stock list of the chosen item shows what is left.
+  EXPECT_EQ(G(w->chooser->currentText()), "A");
+  EXPECT_EQ(StockShown(), (std::vector<std::string>{"k4|pw|1"}));
+  // After the cycle the timer runs again with the interval it had.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.IsCycleRunning() && w->timer->isActive(); }, 5000));
+  EXPECT_EQ(w->timer->interval(), 1000);
+
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.IsCycleRunning() && !w->timer->isActive(); }, 5000));
+  pages->SetDeliveryController(nullptr);
+}
+
+TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
+  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3"}) ASSERT_TRUE(AppendStockCard({"A", n, "pw", 0}));
+  pages->RefreshAllPages();
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool inHand = false, release = false;
+  std::atomic<int> cycles{0};
+  DeliveryController controller(*window, [&](const std::atomic<bool>& stop) {
+    ++cycles;
+    CycleResult result;
+    result.ordersListed = 2;
+    const char* orders[] = {"T1", "T2"};
+    for (const char* order : orders) {
+      if (stop.load()) {
+        result.stopped = true;
+        break;
+      }
+      {
+        // The order is in hand; the test closes the window now.
+        std::unique_lock<std::mutex> lock(m);
+        inHand = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+      }
+      if (DeliverCards(order, "A", "buyer", "", 1)) ++result.ordersDelivered;
+    }
+    return result;
+  });
+  pages->SetDeliveryController(&controller);
+
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  TypeInterval(QStringLiteral("1"));
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return inHand;
+      },
+      20000));
+
+  window->close();
+  {
+    std::lock_guard<std::mutex> lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  controller.WaitForCycle();
+
+  // The order in hand was delivered and recorded; the next one was not begun.
+  EXPECT_TRUE(SentCardExists("T1"));
+  EXPECT_FALSE(SentCardExists("T2"));
+  EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
+  EXPECT_TRUE(controller.LastCycleResult().stopped);
+  // No further cycle: the timer stays stopped and a tick is ignored.
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(w->timer->isActive());
+  pages->TimerTicked();
+  EXPECT_FALSE(controller.IsCycleRunning());
+  EXPECT_EQ(cycles.load(), 1);
+  pages->SetDeliveryController(nullptr);
+}
+
+}  // namespace
+}  // namespace autodeliver::testing_pages

@@ -1,0 +1,189 @@
+// The monitored-items page, driven as a seller would: the name box, adding,
+// renaming, deleting items with their cards and the attribute edits.
+#include <QPalette>
+
+#include "page_fixture.h"
+#include "store/store_ops.h"
+
+namespace autodeliver::testing_pages {
+namespace {
+
+class ItemsPageTest : public PagesTest {
+ protected:
+  // Clicks a row and waits until its attributes are shown (every item shows
+  // a number in the limit box).
+  void ShowRow(int row) {
+    w->remarkBox->clear();
+    w->limitBox->clear();
+    ClickItemRow(row);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->limitBox->text().isEmpty(); }, 2000));
+  }
+};
+
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+
+void AddItemsAndCards(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    ASSERT_TRUE(AppendItem({name, "", 0, true}));
+    ASSERT_TRUE(AppendStockCard({name, name + "-c1", "p", 0}));
+    ASSERT_TRUE(AppendStockCard({name, name + "-c2", "p", 0}));
+  }
+}
+
+TEST_F(ItemsPageTest, NameBoxPlaceholderComesAndGoesWithTheFocus) {
+  const QString placeholder = Q(ItemNamePlaceholder());
+  EXPECT_EQ(w->nameBox->text(), placeholder);
+  Focus(w->nameBox);
+  EXPECT_EQ(w->nameBox->text(), QString());
+  EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), QColor(Qt::black));
+  // Only ASCII and full-width spaces: the placeholder returns in silver.
+  QTest::keyClicks(w->nameBox, QStringLiteral("  \u3000 "));
+  Focus(w->remarkBox);
+  EXPECT_EQ(w->nameBox->text(), placeholder);
+  EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), kSilver);
+  // A tab is content and stays.
+  Focus(w->nameBox);
+  w->nameBox->setText(QStringLiteral("\t"));
+  Focus(w->remarkBox);
+  EXPECT_EQ(w->nameBox->text(), QStringLiteral("\t"));
+}
+
+TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
+  // The placeholder itself is never added.
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  EXPECT_TRUE(LoadItemNames().empty());
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  Focus(w->nameBox);
+  QTest::keyClicks(w->nameBox, QStringLiteral("点卡 A"));
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  ASSERT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk}));
+  EXPECT_EQ(w->itemsList->topLevelItem(0)->text(1), QStringLiteral("在线卡密"));
+  EXPECT_EQ(w->itemsList->topLevelItem(0)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(w->nameBox->text(), Q(ItemNamePlaceholder()));
+  EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), kSilver);
+  EXPECT_EQ(w->chooser->count(), 1);
+  const std::optional<MonitoredItem> stored = ReadItemAt(1);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->remark, "");
+  EXPECT_EQ(stored->purchaseLimit, 0);
+  EXPECT_TRUE(stored->needsCard);
+
+  // The same name byte for byte is refused with a message.
+  Focus(w->nameBox);
+  QTest::keyClicks(w->nameBox, QStringLiteral("点卡 A"));
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, "宝贝已存在监控列表！"_gbk);
+  EXPECT_EQ(dialogs.boxes[0].caption, "失败"_gbk);
+  EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::kError);
+  EXPECT_EQ(LoadItemNames().size(), 1u);
+
+  // With a trailing space it is another item, stored untrimmed.
+  Focus(w->nameBox);
+  w->nameBox->setText(QStringLiteral("点卡 A "));
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
+}
+
+TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
+  AddItemsAndCards({"A", "B", "C"});
+  pages->RefreshAllPages();
+  CheckItemRow(0);
+  CheckItemRow(2);
+  dialogs.answers = {std::nullopt, std::string("C2")};
+  QTest::mouseClick(w->renameButton, Qt::LeftButton);
+
+  ASSERT_EQ(dialogs.asks.size(), 2u);
+  EXPECT_EQ(dialogs.asks[0].prompt, "A - 请输入新的宝贝名称"_gbk);
+  EXPECT_EQ(dialogs.asks[1].prompt, "C - 请输入新的宝贝名称"_gbk);
+  EXPECT_EQ(dialogs.asks[0].caption, "宝贝名称修改"_gbk);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A", "B", "C2"}));
+  // The cards followed the renamed item; the cancelled one kept its cards.
+  EXPECT_EQ(LoadStockCardsOf("C2").size(), 2u);
+  EXPECT_TRUE(LoadStockCardsOf("C").empty());
+  EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
+  EXPECT_TRUE(dialogs.boxes.empty());
+  // The list was refilled: nothing checked any more.
+  EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"A", "B", "C2"}));
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(w->itemsList->topLevelItem(r)->checkState(0), Qt::Unchecked);
+}
+
+TEST_F(ItemsPageTest, DeleteRemovesExactlyTheCheckedItemsWithTheirCards) {
+  AddItemsAndCards({"I1", "I2", "I3", "I4", "I5"});
+  pages->RefreshAllPages();
+
+  // Nothing checked: nothing changes.
+  QTest::mouseClick(w->deleteButton, Qt::LeftButton);
+  EXPECT_EQ(LoadItemNames().size(), 5u);
+
+  CheckItemRow(0);
+  CheckItemRow(2);
+  QTest::mouseClick(w->deleteButton, Qt::LeftButton);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"I2", "I4", "I5"}));
+  EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"I2", "I4", "I5"}));
+  EXPECT_TRUE(LoadStockCardsOf("I1").empty());
+  EXPECT_TRUE(LoadStockCardsOf("I3").empty());
+  for (const char* kept : {"I2", "I4", "I5"}) EXPECT_EQ(LoadStockCardsOf(kept).size(), 2u) << kept;
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
+  AddItemsAndCards({"A", "B", "C"});
+  ASSERT_TRUE(WriteItemAt(2, {"B", "old", 7, false}));
+  pages->RefreshAllPages();
+
+  // A click on row 1 (the second) shows its attributes.
+  ShowRow(1);
+  EXPECT_EQ(w->remarkBox->text(), QStringLiteral("old"));
+  EXPECT_EQ(w->limitBox->text(), QStringLiteral("7"));
+  EXPECT_FALSE(w->needsCardBox->isChecked());
+  EXPECT_EQ(w->itemsList->topLevelItem(1)->text(1), QStringLiteral("无需卡密"));
+
+  // A new remark is stored on that item when the box loses the focus.
+  Focus(w->remarkBox);
+  w->remarkBox->selectAll();
+  QTest::keyClicks(w->remarkBox, QStringLiteral("新备注"));
+  Focus(w->nameBox);
+  EXPECT_EQ(ReadItemAt(2)->remark, "新备注"_gbk);
+  EXPECT_EQ(ReadItemAt(1)->remark, "");
+  EXPECT_EQ(ReadItemAt(3)->remark, "");
+  // The refill left no row selected, so a further edit does nothing.
+  EXPECT_TRUE(w->itemsList->selectedItems().isEmpty());
+  Focus(w->limitBox);
+  QTest::keyClicks(w->limitBox, QStringLiteral("99"));
+  Focus(w->nameBox);
+  EXPECT_EQ(ReadItemAt(2)->purchaseLimit, 7);
+
+  // Limits: full-width digits count, text without leading digits is 0.
+  struct LimitCase {
+    QString typed;
+    int stored;
+  };
+  for (const LimitCase& c : {LimitCase{QStringLiteral("１２x"), 12}, LimitCase{QStringLiteral("abc"), 0}}) {
+    ShowRow(2);
+    Focus(w->limitBox);
+    w->limitBox->setText(c.typed);
+    Focus(w->nameBox);
+    EXPECT_EQ(ReadItemAt(3)->purchaseLimit, c.stored) << c.typed.toStdString();
+  }
+
+  // The needs-card box, clicked with row 0 selected.
+  ShowRow(0);
+  ASSERT_TRUE(w->needsCardBox->isChecked());
+  QTest::mouseClick(w->needsCardBox, Qt::LeftButton);
+  EXPECT_FALSE(ReadItemAt(1)->needsCard);
+  EXPECT_EQ(w->itemsList->topLevelItem(0)->text(1), QStringLiteral("无需卡密"));
+  EXPECT_EQ(ReadItemAt(2)->name, "B");
+
+  // A click on empty space clears the attribute boxes.
+  w->itemsList->clearSelection();
+  QTest::mouseClick(w->itemsList->viewport(), Qt::LeftButton, {}, QPoint(100, 250));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->remarkBox->text().isEmpty(); }, 2000));
+  EXPECT_TRUE(w->limitBox->text().isEmpty());
+  EXPECT_FALSE(w->needsCardBox->isChecked());
+}
+
+}  // namespace
+}  // namespace autodeliver::testing_pages

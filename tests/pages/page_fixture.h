@@ -1,0 +1,212 @@
+// A test rig for the management pages: the main window with the pages
+// attached and signed in, a temporary program directory with the four empty
+// tables, and dialogs that answer from a queue. The QApplication comes from
+// pages_test_main.cpp.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "pages/page_dialogs.h"
+#include "pages/pages.h"
+#include "store/data_paths.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver::testing_pages {
+
+inline QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8Lossy(gbk)); }
+inline std::string G(const QString& text) { return Utf8ToGbkLossy(text.toStdString()); }
+
+// Dialogs that answer from a queue and remember what they were asked.
+class FakeDialogs : public PageDialogs {
+ public:
+  struct Box {
+    std::string text, caption;
+    BoxKind kind;
+  };
+  struct Ask {
+    std::string prompt, caption;
+  };
+
+  BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override {
+    boxes.push_back({text, caption, kind});
+    return BoxAnswer::kOk;
+  }
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override {
+    asks.push_back({prompt, caption});
+    if (answers.empty()) return std::nullopt;
+    std::optional<std::string> answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::vector<Box> boxes;
+  std::vector<Ask> asks;
+  std::deque<std::optional<std::string>> answers;  // nullopt = cancel
+};
+
+// The main window's page controls, found by their layout names.
+struct PageWidgets {
+  explicit PageWidgets(MainWindow& window) : window(window) {
+    auto find = [&](auto* type, const char* name) {
+      auto* found = window.findChild<std::remove_pointer_t<decltype(type)>*>(QString::fromUtf8(name));
+      EXPECT_NE(found, nullptr) << name;
+      return found;
+    };
+    nameBox = find((QLineEdit*)nullptr, "编辑框1");
+    remarkBox = find((QLineEdit*)nullptr, "宝贝备注");
+    limitBox = find((QLineEdit*)nullptr, "限拍数量");
+    intervalBox = find((QLineEdit*)nullptr, "编辑框2");
+    addButton = find((QPushButton*)nullptr, "超级按钮1");
+    renameButton = find((QPushButton*)nullptr, "超级按钮2");
+    deleteButton = find((QPushButton*)nullptr, "超级按钮3");
+    applyButton = find((QPushButton*)nullptr, "超级按钮4");
+    numberButton = find((QPushButton*)nullptr, "超级按钮6");
+    passwordButton = find((QPushButton*)nullptr, "超级按钮7");
+    importButton = find((QPushButton*)nullptr, "超级按钮8");
+    deleteStockButton = find((QPushButton*)nullptr, "超级按钮9");
+    itemsList = find((QTreeWidget*)nullptr, "超级列表框1");
+    needsCardBox = find((QCheckBox*)nullptr, "选择框1");
+    switchBox = find((QCheckBox*)nullptr, "选择框2");
+    statusLabel = find((QLabel*)nullptr, "标签8");
+    chooser = find((QComboBox*)nullptr, "组合框1");
+    importBox = find((QPlainTextEdit*)nullptr, "编辑框3");
+    stockList = find((QTreeView*)nullptr, "超级列表框2");
+    sentGrid = find((QTableView*)nullptr, "高级表格1");
+    timer = find((QTimer*)nullptr, "自动发货时钟");
+    tabs = find((QTabWidget*)nullptr, "高级选择夹1");
+  }
+
+  MainWindow& window;
+  QLineEdit *nameBox, *remarkBox, *limitBox, *intervalBox;
+  QPushButton *addButton, *renameButton, *deleteButton, *applyButton, *numberButton, *passwordButton,
+      *importButton, *deleteStockButton;
+  QTreeWidget* itemsList;
+  QCheckBox *needsCardBox, *switchBox;
+  QLabel* statusLabel;
+  QComboBox* chooser;
+  QPlainTextEdit* importBox;
+  QTreeView* stockList;
+  QTableView* sentGrid;
+  QTimer* timer;
+  QTabWidget* tabs;
+};
+
+class PagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    std::string error;
+    ASSERT_TRUE(CreateDataTables(dir_.path().toStdString(), &error)) << error;
+    SetProgramDir(dir_.path().toStdString());
+    window = std::make_unique<MainWindow>();
+    w = std::make_unique<PageWidgets>(*window);
+    pages = AttachPages(*window, dialogs);
+    pages->SetUpAtStart();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The seller signs in: the browser holder goes and the lists are filled.
+    window->CheckSignIn(QStringLiteral("http://127.0.0.1/my_taobao.htm"));
+  }
+
+  void TearDown() override {
+    w.reset();
+    window.reset();
+    SetProgramDir("");
+  }
+
+  // Shows the page of the page control that holds `widget`.
+  void ShowPageOf(QWidget* widget) {
+    for (int i = 0; i < w->tabs->count(); ++i) {
+      if (w->tabs->widget(i)->isAncestorOf(widget)) w->tabs->setCurrentIndex(i);
+    }
+  }
+
+  // Moves the keyboard focus to `widget`, as a click or Tab would.
+  void Focus(QWidget* widget) {
+    ShowPageOf(widget);
+    widget->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return widget->hasFocus(); }, 2000));
+  }
+
+  // Clicks row `row` of the items list, on its text or on its check box.
+  void ClickItemRow(int row, bool onCheckBox = false) {
+    QTreeWidgetItem* item = w->itemsList->topLevelItem(row);
+    ASSERT_NE(item, nullptr);
+    QRect rect = w->itemsList->visualItemRect(item);
+    QPoint at = onCheckBox ? QPoint(rect.left() + 10, rect.center().y()) : QPoint(rect.left() + 60, rect.center().y());
+    QTest::mouseClick(w->itemsList->viewport(), Qt::LeftButton, {}, at);
+    QCoreApplication::processEvents();
+  }
+
+  void CheckItemRow(int row) {
+    w->itemsList->topLevelItem(row)->setCheckState(0, Qt::Checked);
+  }
+
+  // Chooses `name` in the item chooser with the keyboard.
+  void ChooseItem(const std::string& name) {
+    const int target = w->chooser->findText(Q(name));
+    ASSERT_GE(target, 0);
+    Focus(w->chooser);
+    if (w->chooser->currentIndex() < 0) QTest::keyClick(w->chooser, Qt::Key_Down);
+    while (w->chooser->currentIndex() < target) QTest::keyClick(w->chooser, Qt::Key_Down);
+    while (w->chooser->currentIndex() > target) QTest::keyClick(w->chooser, Qt::Key_Up);
+    ASSERT_EQ(w->chooser->currentIndex(), target);
+  }
+
+  // Pastes `utf8` into the import box (line ends as typed: "\n") and presses
+  // "增加入库", waiting for the import to end.
+  void Import(const QString& text) {
+    Focus(w->importBox);
+    ShowPageOf(w->importButton);
+    w->importBox->insertPlainText(text);
+    QTest::mouseClick(w->importButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->importRunning(); }, 60000));
+  }
+
+  std::vector<std::string> StockShown() const {
+    std::vector<std::string> rows;
+    QAbstractItemModel* m = w->stockList->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+      rows.push_back(G(m->index(r, 0).data().toString() + "|" + m->index(r, 1).data().toString() + "|" +
+                       m->index(r, 2).data().toString()));
+    return rows;
+  }
+
+  std::vector<std::string> ItemsShown() const {
+    std::vector<std::string> rows;
+    for (int r = 0; r < w->itemsList->topLevelItemCount(); ++r)
+      rows.push_back(G(w->itemsList->topLevelItem(r)->text(0)));
+    return rows;
+  }
+
+  QTemporaryDir dir_;
+  FakeDialogs dialogs;
+  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<PageWidgets> w;
+  Pages* pages = nullptr;
+};
+
+}  // namespace autodeliver::testing_pages
