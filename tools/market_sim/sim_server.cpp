@@ -93,6 +93,9 @@ SimServer::~SimServer() { Stop(); }
 bool SimServer::Start(int port) {
   server_ = std::make_unique<httplib::Server>();
   server_->set_payload_max_length(1 << 20);
+  // A browser keeps several idle keep-alive connections, each holding a
+  // worker; enough workers keep the program's own requests from queueing.
+  server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
   Routes();
   if (port == 0) {
     port_ = server_->bind_to_any_port("127.0.0.1");
