@@ -38,8 +38,13 @@ bool IsOnlineCard(std::string_view cardNumber) {
 }
 
 std::string ResolveOnlineCard(const std::string& url) {
+  // A URL scheme is case-insensitive ("HTTP://" is as good as "http://"),
+  // while the request engine reads only the lower-case form.
+  std::string target = url;
+  const std::size_t schemeEnd = target.find("://");
+  if (schemeEnd != std::string::npos) target.replace(0, schemeEnd, AsciiLower(target.substr(0, schemeEnd)));
   // No cookie of our own: the process cookie store applies.
-  std::string body = HttpRequest(url, "GET");
+  std::string body = HttpRequest(target, "GET");
   const std::size_t nul = body.find('\0');
   if (nul != std::string::npos) body.resize(nul);
   return body;

@@ -12,7 +12,8 @@
 namespace autodeliver {
 
 DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender)
-    : DeliveryController(window, [&sender](const std::atomic<bool>& stop) { return RunDeliveryCycle(sender, stop); }) {}
+    : DeliveryController(
+          window, [&sender](const std::atomic<bool>& stop) { return RunDeliveryCycle(sender, stop); }) {}
 
 DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)
     : window_(window), runCycle_(std::move(runCycle)) {}

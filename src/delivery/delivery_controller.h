@@ -26,8 +26,8 @@
 #include <string>
 #include <thread>
 
-#include "delivery/delivery_window.h"
 #include "delivery/delivery_cycle.h"
+#include "delivery/delivery_window.h"
 #include "delivery/message_sender.h"
 
 namespace autodeliver {
@@ -74,11 +74,11 @@ class DeliveryController {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> running_{false};
   mutable std::mutex mutex_;
-  int interval_ = 0;                 // guarded by mutex_
-  int savedInterval_ = 0;            // guarded by mutex_
+  int interval_ = 0;                    // guarded by mutex_
+  int savedInterval_ = 0;               // guarded by mutex_
   bool settingChangedInCycle_ = false;  // guarded by mutex_
-  CycleResult lastResult_;           // guarded by mutex_
-  std::thread thread_;               // used on the window's thread only
+  CycleResult lastResult_;              // guarded by mutex_
+  std::thread thread_;                  // used on the window's thread only
 };
 
 }  // namespace autodeliver

@@ -18,10 +18,10 @@
 namespace autodeliver {
 
 struct CycleResult {
-  int ordersListed = 0;    // orders the scan returned
-  int ordersDelivered = 0; // orders whose cards were taken and recorded
-  int ordersConsigned = 0; // orders posted as shipped
-  bool stopped = false;    // the cycle stopped early on request
+  int ordersListed = 0;     // orders the scan returned
+  int ordersDelivered = 0;  // orders whose cards were taken and recorded
+  int ordersConsigned = 0;  // orders posted as shipped
+  bool stopped = false;     // the cycle stopped early on request
 };
 
 // Runs one cycle. `stopRequested` is read before every order: once it is

@@ -21,8 +21,7 @@ class MessageSender {
 // The sender that goes through the seller's IM client.
 class ImMessageSender final : public MessageSender {
  public:
-  bool Send(const std::string& sellerNick, const std::string& buyerNick,
-            const std::string& message) override;
+  bool Send(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) override;
 };
 
 }  // namespace autodeliver

@@ -35,8 +35,8 @@ const OrderPatterns& Patterns() {
     p.itemTitle = CompileOne("<a style=\"line-height:16px;\" target=\"_blank\" title=\"(.*?)\"");
     p.buyerNick = CompileOne("<span class=\"ww ww:token\" ww:params=\"nick=(.*?)&amp;");
     p.orderNumber = CompileOne("<span class=\"order-number\">" + "订单编号："_gbk + "(.*?)</span>");
-    p.quantity = CompileOne("<li class=\"total\">\r\n" + indent + "\t.*?" + "×"_gbk + " (.*?)\r\n" + indent +
-                            "</li>");
+    p.quantity =
+        CompileOne("<li class=\"total\">\r\n" + indent + "\t.*?" + "×"_gbk + " (.*?)\r\n" + indent + "</li>");
     p.orderId = CompileOne("order_id=(.*?)&");
     return p;
   }();

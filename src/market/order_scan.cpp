@@ -1,8 +1,9 @@
 // The scan of the orders awaiting shipment; see order_scan.h.
+#include "market/order_scan.h"
+
 #include "http/http_request.h"
 #include "market/hosts.h"
 #include "market/login.h"
-#include "market/order_scan.h"
 
 namespace autodeliver {
 

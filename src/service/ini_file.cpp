@@ -44,9 +44,11 @@ std::string IniValue(std::string_view content, std::string_view section, std::st
     }
     if (!inSection) continue;
     const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos || !EqualIgnoringAsciiCase(TrimBlanks(line.substr(0, eq)), key)) continue;
+    if (eq == std::string_view::npos || !EqualIgnoringAsciiCase(TrimBlanks(line.substr(0, eq)), key))
+      continue;
     std::string_view value = TrimBlanks(line.substr(eq + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
     return std::string(value.substr(0, kIniValueLimit));

@@ -48,7 +48,8 @@ bool CheckUpdate(Prompts& prompts, const std::string& programDir) {
   const std::string changes = ReplaceText(ReadIniValue(path, "update", "gx"), "\\n", "\r\n");
   const std::string ver = ReadIniValue(path, "update", "ver");
   const std::string text = "发现新版本"_gbk + ver + "\r\n\r\n" + changes + "\r\n\r\n" +
-                           "是否立即在线更新"_gbk + "\r\n" + "注:如果不更新继续使用版本可能会导致未知错误"_gbk;
+                           "是否立即在线更新"_gbk + "\r\n" +
+                           "注:如果不更新继续使用版本可能会导致未知错误"_gbk;
   if (prompts.ShowBox(text, "检测更新"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return true;
   prompts.OpenPage(ForumUrl());
   prompts.EndProgram(0);

@@ -1,5 +1,7 @@
 // The delivery switch, ticks and the one-cycle-at-a-time rule, with a cycle
 // the test holds open and a fake window.
+#include "delivery/delivery_controller.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,7 +9,6 @@
 #include <mutex>
 #include <vector>
 
-#include "delivery/delivery_controller.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -18,8 +18,8 @@ TEST(DeliveryMessageTest, OnlineCardsAreThoseHoldingHttpInAnyCase) {
   struct Case {
     const char* number;
     bool online;
-  } cases[] = {{"http://h/card/1", true},   {"HTTP://h/x", true},       {"xx Http://h", true},
-               {"https://h/card/1", false}, {"A001", false},           {"http:/h", false}};
+  } cases[] = {{"http://h/card/1", true},   {"HTTP://h/x", true}, {"xx Http://h", true},
+               {"https://h/card/1", false}, {"A001", false},      {"http:/h", false}};
   for (const Case& c : cases) EXPECT_EQ(IsOnlineCard(c.number), c.online) << c.number;
 }
 

@@ -67,7 +67,8 @@ inline std::vector<std::string> JsonStrings(const std::string& json, const std::
 class MarketSim {
  public:
   MarketSim() {
-    const std::string program = std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim";
+    const std::string program =
+        std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim";
     int out[2];
     if (pipe(out) != 0) return;
     posix_spawn_file_actions_t actions;

@@ -1,9 +1,9 @@
 // Host configuration: real hosts by default, the environment wins.
+#include "market/hosts.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
-#include "market/hosts.h"
 
 namespace autodeliver {
 namespace {
@@ -39,7 +39,8 @@ TEST_F(HostsTest, EnvironmentPointsAtAnImitation) {
   EXPECT_EQ(LoginCookieUrl(), "http://127.0.0.1:8001/member/login.jhtml");
   EXPECT_EQ(SellerProfileUrl(), "http://127.0.0.1:8002/user/baseInfoSet.htm");
   EXPECT_EQ(OrderListUrl(), "http://127.0.0.1:8003/user/order_list_new.htm");
-  EXPECT_EQ(ConsignUrl("123", "456"), "http://127.0.0.1:8003/user/consign_dummy.htm?trade_id=123&order_id=456");
+  EXPECT_EQ(ConsignUrl("123", "456"),
+            "http://127.0.0.1:8003/user/consign_dummy.htm?trade_id=123&order_id=456");
   EXPECT_EQ(ConsignUrl("123", ""), "http://127.0.0.1:8003/user/consign_dummy.htm?trade_id=123&order_id=");
   EXPECT_EQ(ImDownloadUrl(), "http://127.0.0.1:8004/go/chn/aliwangwang/index.php?spm=0.0.0.51.LfwhjZ");
   EXPECT_EQ(ServiceHost(), "127.0.0.1:8005");

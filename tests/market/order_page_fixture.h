@@ -35,8 +35,8 @@ inline std::string RenderOrderBlock(const OrderBlock& o) {
   s += "<li class=\"total\">\r\n" + QuantityIndent() + "\t" + "￥10.00 &mdash; "_gbk + "×"_gbk + " " +
        o.quantityText + "\r\n" + QuantityIndent() + "</li>\r\n";
   s += "</ul></td><td>\r\n";
-  s += "<a href=\"/user/consign.htm?trade_id=" + o.orderNumber + "&order_id=" + o.orderId +
-       "&from=list\">" + "发货"_gbk + "</a>\r\n";
+  s += "<a href=\"/user/consign.htm?trade_id=" + o.orderNumber + "&order_id=" + o.orderId + "&from=list\">" +
+       "发货"_gbk + "</a>\r\n";
   s += "</td></tr>\r\n</tbody>\r\n";
   return s;
 }

@@ -1,9 +1,10 @@
 // The order page patterns and the positional pairing, on page fixtures.
+#include "market/order_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/regex.hpp>
 
-#include "market/order_scan.h"
 #include "market/regex_matches.h"
 #include "order_page_fixture.h"
 #include "text/gbk.h"
@@ -53,7 +54,8 @@ TEST(OrderScanTest, FieldsAreTakenAsWrittenOnThePage) {
 
 TEST(OrderScanTest, DashEntityIsReplacedInAnyLetterCase) {
   const std::string dash = "\xA1\xAA";
-  EXPECT_EQ(PrepareOrderPage("a&mdash;b&MDASH;c&MdAsH;d&mdash"), "a" + dash + "b" + dash + "c" + dash + "d&mdash");
+  EXPECT_EQ(PrepareOrderPage("a&mdash;b&MDASH;c&MdAsH;d&mdash"),
+            "a" + dash + "b" + dash + "c" + dash + "d&mdash");
   // A title written with the entity reaches the order with the dash.
   const std::vector<PendingOrder> orders = Parse(RenderOrderPage({{"1", "A&Mdash;B", "1", "n", "2"}}));
   ASSERT_EQ(orders.size(), 1u);

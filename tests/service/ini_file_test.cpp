@@ -1,9 +1,9 @@
 // The update.ini reader.
+#include "service/ini_file.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
-#include "service/ini_file.h"
 
 namespace autodeliver {
 namespace {
@@ -27,14 +27,14 @@ TEST(IniFileTest, ReadsValuesLikeTheProfileReader) {
     const char* key;
     const char* value;
   } cases[] = {
-      {"update", "ver", "1.0.0.2000"},   // names without regard to case or blanks; first key wins
-      {"update", "gx", "a\\nb <br>"},    // raw, no escapes interpreted
+      {"update", "ver", "1.0.0.2000"},     // names without regard to case or blanks; first key wins
+      {"update", "gx", "a\\nb <br>"},      // raw, no escapes interpreted
       {"update", "quoted", "  spaced  "},  // one pair of enclosing quotes stripped
       {"update", "single", "x"},
       {"update", "half", "\"x"},
       {"update", "empty", ""},
       {"update", "noequals", ""},
-      {"update", "later", ""},           // the first matching section wins
+      {"update", "later", ""},  // the first matching section wins
       {"other", "ver", "9.9"},
       {"missing", "ver", ""},
   };

@@ -1,4 +1,6 @@
 // The notice and update checks against the maker's service imitation.
+#include "service/service_checks.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 
 #include "../delivery/market_sim_fixture.h"
 #include "http/http_request.h"
-#include "service/service_checks.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

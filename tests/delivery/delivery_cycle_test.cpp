@@ -1,0 +1,309 @@
+// Whole delivery cycles in the core against the marketplace imitation on
+// loopback: real tables and card.mdb in a temporary program directory, the
+// login cookies in the process cookie store, and a fake IM sender.
+#include "delivery/delivery_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "delivery/card_delivery.h"
+#include "http/http_request.h"
+#include "market/order_scan.h"
+#include "market_sim_fixture.h"
+#include "store/data_paths.h"
+#include "store/jet4/jet4_file.h"
+#include "store/store_ops.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+using testing::JsonStrings;
+
+struct SentMessage {
+  std::string seller;
+  std::string buyer;
+  std::string message;
+  bool operator==(const SentMessage&) const = default;
+};
+
+class FakeSender : public MessageSender {
+ public:
+  bool Send(const std::string& seller, const std::string& buyer, const std::string& message) override {
+    sent.push_back({seller, buyer, message});
+    if (onSend) onSend();
+    return handedOver;
+  }
+  std::vector<SentMessage> sent;
+  bool handedOver = true;
+  std::function<void()> onSend;
+};
+
+std::string JsonPart(const std::string& json, const std::string& key, const std::string& nextKey) {
+  const std::size_t from = json.find("\"" + key + "\"");
+  const std::size_t to = json.find("\"" + nextKey + "\"", from);
+  return from == std::string::npos ? std::string() : json.substr(from, to - from);
+}
+
+class DeliveryCycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.ok()) << "the imitation did not start";
+    SetHttpTimeoutForTesting(std::chrono::seconds(20));
+    dir_ = std::filesystem::temp_directory_path() /
+           ("delivery_cycle_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    std::string error;
+    ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
+    ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
+    SetProgramDir(dir_.string());
+    sim_.SignIn();
+  }
+  void TearDown() override {
+    SetProgramDir("");
+    std::filesystem::remove_all(dir_);
+  }
+
+  static void Monitor(const std::string& item) { ASSERT_TRUE(AppendItem({item, "", 0, true})); }
+  static void Stock(const std::string& item, const std::vector<std::pair<std::string, std::string>>& cards) {
+    for (const auto& [number, password] : cards) ASSERT_TRUE(AppendStockCard({item, number, password, 0}));
+  }
+  static std::vector<std::string> StockNumbers(const std::string& item) {
+    std::vector<std::string> numbers;
+    for (const StockCard& c : LoadStockCardsOf(item)) numbers.push_back(c.cardNumber);
+    return numbers;
+  }
+  static std::vector<SentCard> Sent() {
+    std::vector<SentCard> cards;
+    LoadSentCards(&cards);
+    return cards;
+  }
+  // Places an order (title and buyer in UTF-8) and returns its number.
+  std::string PlaceOrder(const std::string& title, int quantity, const std::string& buyer) {
+    const std::string answer = sim_.Call(
+        "/_sim/place_order", {{"title", title}, {"quantity", std::to_string(quantity)}, {"buyer", buyer}});
+    const std::vector<std::string> numbers = JsonStrings(answer, "orderNumber");
+    EXPECT_EQ(numbers.size(), 1u) << answer;
+    return numbers.empty() ? std::string() : numbers[0];
+  }
+  std::vector<std::string> Listed() {
+    return JsonStrings(JsonPart(sim_.State(), "orders", "consigned"), "orderNumber");
+  }
+  std::vector<std::string> Consigned() {
+    return JsonStrings(JsonPart(sim_.State(), "consigned", "consignAttempts"), "orderNumber");
+  }
+  std::vector<std::string> ConsignAttempts() {
+    return JsonStrings(JsonPart(sim_.State(), "consignAttempts", "requests"), "tradeId");
+  }
+  // The rows of card.mdb as "order|card|password", read with mdb-export.
+  std::vector<std::string> ExportedRows() {
+    const std::string command = "mdb-export -H -d '|' -q '' '" + (dir_ / "card.mdb").string() + "' biao";
+    std::vector<std::string> rows;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return rows;
+    char line[1024];
+    while (fgets(line, sizeof line, pipe) != nullptr) {
+      std::string row(line);
+      while (!row.empty() && (row.back() == '\n' || row.back() == '\r')) row.pop_back();
+      rows.push_back(row);
+    }
+    pclose(pipe);
+    return rows;
+  }
+  CycleResult Cycle() { return RunDeliveryCycle(sender_, stop_); }
+
+  testing::MarketSim sim_;
+  std::filesystem::path dir_;
+  FakeSender sender_;
+  std::atomic<bool> stop_{false};
+};
+
+TEST_F(DeliveryCycleTest, DeliversNewMonitoredOrdersOldestCardFirstInPageOrder) {
+  const std::string card = "点卡10元"_gbk, coin = "Q币"_gbk;
+  Monitor(card);
+  Monitor(coin);
+  Stock(card, {{"A001", "p1"}, {"A'002", "p'2"}, {"A003", "p3"}});
+  Stock(coin, {{"Q1", "0"}});
+  // The page lists the newest order first.
+  const std::string first = PlaceOrder("点卡10元", 2, "买家甲");
+  const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
+  const std::string second = PlaceOrder("Q币", 1, "买家乙");
+  const std::string trailingSpace = PlaceOrder("点卡10元 ", 1, "买家丁");
+  const std::string recorded = PlaceOrder("点卡10元", 1, "买家戊");
+  ASSERT_TRUE(AppendSentCard({card, recorded, "买家戊"_gbk, 1, "OLD", "x", "", "t"}));
+
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.ordersListed, 5);
+  EXPECT_EQ(result.ordersDelivered, 2);
+  EXPECT_EQ(result.ordersConsigned, 2);
+
+  const std::string seller = "测试卖家"_gbk;
+  EXPECT_EQ(
+      sender_.sent,
+      (std::vector<SentMessage>{
+          {seller, "买家乙"_gbk, "您购买的 Q币 卡号信息如下\r\n\r\n卡号：Q1 卡密：0\r\n"_gbk},
+          {seller, "买家甲"_gbk,
+           "您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：A001 卡密：p1\r\n卡号：A'002 卡密：p'2\r\n"_gbk},
+      }));
+
+  const std::vector<SentCard> sent = Sent();
+  ASSERT_EQ(sent.size(), 4u);
+  const struct {
+    std::string item, order, buyer;
+    int quantity;
+    std::string number, password;
+  } expected[] = {{coin, second, "买家乙"_gbk, 1, "Q1", "0"},
+                  {card, first, "买家甲"_gbk, 2, "A001", "p1"},
+                  {card, first, "买家甲"_gbk, 2, "A'002", "p'2"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const SentCard& s = sent[i + 1];
+    EXPECT_EQ(s.itemName, expected[i].item);
+    EXPECT_EQ(s.orderNumber, expected[i].order);
+    EXPECT_EQ(s.buyerNick, expected[i].buyer);
+    EXPECT_EQ(s.quantity, expected[i].quantity);
+    EXPECT_EQ(s.cardNumber, expected[i].number);
+    EXPECT_EQ(s.cardPassword, expected[i].password);
+    EXPECT_EQ(s.remark, "");
+    EXPECT_NE(FindText(s.sentAt, "日"_gbk), -1) << "a delivery time is recorded";
+  }
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"A003"});
+  EXPECT_TRUE(StockNumbers(coin).empty());
+
+  // Both delivered orders were accepted by the marketplace, in page order;
+  // the skipped ones stay listed.
+  EXPECT_EQ(Consigned(), (std::vector<std::string>{second, first}));
+  EXPECT_EQ(ConsignAttempts(), (std::vector<std::string>{second, first}));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{recorded, trailingSpace, unmonitored}));
+
+  // Every card reached card.mdb, quotes and all.
+  EXPECT_EQ(ExportedRows(),
+            (std::vector<std::string>{second + "|Q1|0", first + "|A001|p1", first + "|A'002|p'2"}));
+
+  // The next cycle finds nothing new to deliver.
+  const CycleResult again = Cycle();
+  EXPECT_EQ(again.ordersDelivered, 0);
+  EXPECT_EQ(sender_.sent.size(), 2u);
+}
+
+TEST_F(DeliveryCycleTest, OrderWaitsWholeUntilTheStockCoversIt) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  const std::string order = PlaceOrder("点卡", 2, "买家甲");
+
+  EXPECT_EQ(Cycle().ordersDelivered, 0);
+  EXPECT_TRUE(sender_.sent.empty());
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+  EXPECT_TRUE(ConsignAttempts().empty());
+  EXPECT_EQ(Listed(), std::vector<std::string>{order});
+
+  // A quantity of 0 or less takes nothing either.
+  EXPECT_EQ(DeliverCards("9", card, "b", "", 0), std::nullopt);
+  EXPECT_EQ(DeliverCards("9", card, "b", "", -1), std::nullopt);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+
+  // Once the seller restocks, the order goes out whole, oldest card first.
+  Stock(card, {{"C2", "2"}});
+  EXPECT_EQ(Cycle().ordersDelivered, 1);
+  ASSERT_EQ(sender_.sent.size(), 1u);
+  EXPECT_EQ(sender_.sent[0].message,
+            "您购买的 点卡 卡号信息如下\r\n\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n"_gbk);
+  EXPECT_EQ(Consigned(), std::vector<std::string>{order});
+}
+
+TEST_F(DeliveryCycleTest, OnlineCardsAreResolvedAndAFailedOneStaysInStock) {
+  const std::string broken = "坏卡"_gbk, online = "在线卡"_gbk, secure = "加密卡"_gbk;
+  for (const std::string& item : {broken, online, secure}) Monitor(item);
+  const std::string empty = sim_.Url("/card/");          // answers 404 with no body
+  const std::string down = "http://127.0.0.1:1/card/X";  // nobody listens
+  Stock(broken, {{empty, "e"}});
+  Stock(online, {{"HTTP://" + sim_.host() + "/card/ABC123", "pw"}});
+  Stock(secure, {{"https://" + sim_.host() + "/card/S1", "s"}});
+  const std::string waiting = PlaceOrder("坏卡", 1, "甲");
+  const std::string resolved = PlaceOrder("在线卡", 1, "乙");
+  const std::string asIs = PlaceOrder("加密卡", 1, "丙");
+
+  EXPECT_EQ(Cycle().ordersDelivered, 2);
+  ASSERT_EQ(sender_.sent.size(), 2u);
+  // "https://" holds no "http://": the number goes out as written.
+  EXPECT_EQ(sender_.sent[0].message, "您购买的 加密卡 卡号信息如下\r\n\r\n卡号：https://"_gbk + sim_.host() +
+                                         "/card/S1" + " 卡密：s\r\n"_gbk);
+  EXPECT_EQ(sender_.sent[1].message, "您购买的 在线卡 卡号信息如下\r\n\r\n卡号：ABC123 卡密：pw\r\n"_gbk);
+  const std::vector<SentCard> sent = Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].cardNumber, "ABC123");
+
+  // The card whose request answered nothing stays, and so does its order;
+  // the same for an unreachable card server.
+  EXPECT_EQ(StockNumbers(broken), std::vector<std::string>{empty});
+  EXPECT_EQ(Listed(), std::vector<std::string>{waiting});
+  Stock(online, {{down, "d"}});
+  PlaceOrder("在线卡", 1, "丁");
+  EXPECT_EQ(Cycle().ordersDelivered, 0);
+  EXPECT_EQ(StockNumbers(online), std::vector<std::string>{down});
+  EXPECT_EQ(Sent().size(), 2u);
+  EXPECT_EQ(Consigned(), (std::vector<std::string>{asIs, resolved}));
+}
+
+TEST_F(DeliveryCycleTest, MessageNotHandedOverKeepsCardsRecordedAndOrderListed) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}, {"C2", "2"}});
+  const std::string order = PlaceOrder("点卡", 1, "买家甲");
+  sender_.handedOver = false;
+
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.ordersDelivered, 1);
+  EXPECT_EQ(result.ordersConsigned, 0);
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0].cardNumber, "C1");
+  EXPECT_TRUE(ConsignAttempts().empty());
+  EXPECT_EQ(Listed(), std::vector<std::string>{order});
+
+  // The recorded card is never handed to anybody again: the order is
+  // skipped from now on and C2 stays in stock.
+  sender_.handedOver = true;
+  EXPECT_EQ(Cycle().ordersDelivered, 0);
+  EXPECT_EQ(sender_.sent.size(), 1u);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+}
+
+TEST_F(DeliveryCycleTest, StopRequestFinishesTheOrderInHandOnly) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}, {"C2", "2"}});
+  const std::string older = PlaceOrder("点卡", 1, "甲");
+  const std::string newer = PlaceOrder("点卡", 1, "乙");
+  sender_.onSend = [this] { stop_.store(true); };
+
+  const CycleResult result = Cycle();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.ordersDelivered, 1);
+  // The order in hand was finished: recorded, messaged and consigned.
+  EXPECT_EQ(Consigned(), std::vector<std::string>{newer});
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0].orderNumber, newer);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+  EXPECT_EQ(Listed(), std::vector<std::string>{older});
+}
+
+TEST_F(DeliveryCycleTest, ExpiredLoginDeliversNothing) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  PlaceOrder("点卡", 1, "甲");
+  sim_.Post("/_sim/expire_sessions");
+  EXPECT_EQ(Cycle().ordersListed, 0);
+  EXPECT_TRUE(sender_.sent.empty());
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+}
+
+}  // namespace
+}  // namespace autodeliver
