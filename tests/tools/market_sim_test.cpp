@@ -75,15 +75,16 @@ std::vector<ParsedOrder> ParseOrderPage(std::string page) {
     page.replace(at - 1, 7, "\xA1\xAA");
   }
   static const Patterns p;
-  auto titles = AllGroups(page, p.title), buyers = AllGroups(page, p.buyer), numbers = AllGroups(page, p.number),
-       quantities = AllGroups(page, p.quantity), ids = AllGroups(page, p.orderId);
+  auto titles = AllGroups(page, p.title), buyers = AllGroups(page, p.buyer),
+       numbers = AllGroups(page, p.number), quantities = AllGroups(page, p.quantity),
+       ids = AllGroups(page, p.orderId);
   EXPECT_EQ(buyers.size(), titles.size());
   EXPECT_EQ(numbers.size(), titles.size());
   EXPECT_EQ(quantities.size(), titles.size());
   EXPECT_EQ(ids.size(), titles.size());
   std::vector<ParsedOrder> out;
-  for (std::size_t i = 0; i < titles.size() && i < buyers.size() && i < numbers.size() && i < quantities.size() &&
-                          i < ids.size();
+  for (std::size_t i = 0; i < titles.size() && i < buyers.size() && i < numbers.size() &&
+                          i < quantities.size() && i < ids.size();
        ++i) {
     out.push_back({numbers[i], titles[i], buyers[i], ids[i], quantities[i]});
   }
@@ -176,18 +177,20 @@ class MarketSimTest : public ::testing::Test {
   void TearDown() override { server_->Stop(); }
 
   httplib::Result SignInAs(const std::string& nick, const std::string& password) {
-    return client_->Post("/member/login.jhtml", httplib::Params{{"TPL_username", nick}, {"TPL_password", password}});
+    return client_->Post("/member/login.jhtml",
+                         httplib::Params{{"TPL_username", nick}, {"TPL_password", password}});
   }
   std::string SignIn(const std::string& nickUtf8 = "测试卖家", const std::string& password = "sim123") {
     auto res = SignInAs(nickUtf8, password);
     EXPECT_TRUE(res && res->status == 302);
     return res ? CookieHeader(res) : "";
   }
-  SimOrder Place(const std::string& title, int quantity, const std::string& buyer, const std::string& seller = "") {
-    auto res = client_->Post("/_sim/place_order", httplib::Params{{"title", title},
-                                                                  {"quantity", std::to_string(quantity)},
-                                                                  {"buyer", buyer},
-                                                                  {"seller", seller}});
+  SimOrder Place(const std::string& title, int quantity, const std::string& buyer,
+                 const std::string& seller = "") {
+    auto res = client_->Post(
+        "/_sim/place_order",
+        httplib::Params{
+            {"title", title}, {"quantity", std::to_string(quantity)}, {"buyer", buyer}, {"seller", seller}});
     EXPECT_TRUE(res && res->status == 200) << (res ? res->body : "no answer");
     // The order as placed, read back from the state (newest first).
     std::string sellerGbk = seller.empty() ? "测试卖家"_gbk : Utf8ToGbk(seller).value();
@@ -292,7 +295,8 @@ TEST_F(MarketSimTest, OrderPageListsExactlyTheSellersOrdersForTheFivePatterns) {
 
   // Two orders per page in this fixture, newest first; the program reads page 1.
   EXPECT_EQ(ParseOrderPage(raw), (std::vector<ParsedOrder>{Expected(c), Expected(b)}));
-  EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm?page=2", cookie)), std::vector<ParsedOrder>{Expected(a)});
+  EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm?page=2", cookie)),
+            std::vector<ParsedOrder>{Expected(a)});
   EXPECT_EQ(a.title, "点卡"_gbk + "\xA1\xAA" + "10元"_gbk);
 
   // The other seller sees only that seller's order.
@@ -310,7 +314,8 @@ TEST_F(MarketSimTest, ConsignTakesTheOrderOffTheList) {
   auto res = Consign(ship, cookie);
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm", cookie)), std::vector<ParsedOrder>{Expected(keep)});
+  EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm", cookie)),
+            std::vector<ParsedOrder>{Expected(keep)});
 
   // Shipped once only: the same post again is refused.
   res = Consign(ship, cookie);
@@ -319,8 +324,10 @@ TEST_F(MarketSimTest, ConsignTakesTheOrderOffTheList) {
 
   std::string json = Get("/_sim/state", "");
   EXPECT_TRUE(JsonChecker(json).Valid()) << json;
-  EXPECT_NE(json.find("\"consigned\": [\n    {\"orderNumber\": \"" + ship.orderNumber + "\""), std::string::npos);
-  EXPECT_NE(json.find("\"body\": \"" + kBody + "\", \"cookie\": \"" + cookie + "\"}"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"consigned\": [\n    {\"orderNumber\": \"" + ship.orderNumber + "\""),
+            std::string::npos);
+  EXPECT_NE(json.find("\"body\": \"" + kBody + "\", \"cookie\": \"" + cookie + "\"}"), std::string::npos)
+      << json;
 }
 
 TEST_F(MarketSimTest, RefusedConsignsLeaveTheOrderListed) {
@@ -358,13 +365,15 @@ TEST_F(MarketSimTest, RefusedConsignsLeaveTheOrderListed) {
     auto res = Consign(c.order, c.cookie, c.body, c.type);
     ASSERT_TRUE(res) << c.what;
     EXPECT_EQ(res->status, c.status) << c.what;
-    EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm", cookie)), std::vector<ParsedOrder>{Expected(order)})
+    EXPECT_EQ(ParseOrderPage(Get("/user/order_list_new.htm", cookie)),
+              std::vector<ParsedOrder>{Expected(order)})
         << c.what;
   }
   // A GET of the shipment form shows the confirmation, never ships.
-  EXPECT_NE(Get("/user/consign_dummy.htm?trade_id=" + order.orderNumber + "&order_id=" + order.orderId, cookie)
-                .find("name=\"_fmw.n._0.g\""),
-            std::string::npos);
+  EXPECT_NE(
+      Get("/user/consign_dummy.htm?trade_id=" + order.orderNumber + "&order_id=" + order.orderId, cookie)
+          .find("name=\"_fmw.n._0.g\""),
+      std::string::npos);
   EXPECT_EQ(state_->PendingOrders("测试卖家"_gbk).size(), 1u);
 
   std::string json = Get("/_sim/state", "");
@@ -378,17 +387,27 @@ TEST_F(MarketSimTest, PlaceOrderRefusesWhatThePageCannotCarry) {
   struct Case {
     std::string title, quantity, buyer, seller;
   } cases[] = {
-      {"", "1", "买家", ""},          {"a\"b", "1", "买家", ""},      {"a<b>", "1", "买家", ""},
-      {"A&B", "1", "买家", ""},       {"line\nbreak", "1", "买家", ""}, {std::string(201, 'x'), "1", "b", ""},
-      {"点卡", "0", "买家", ""},      {"点卡", "-1", "买家", ""},     {"点卡", "abc", "买家", ""},
-      {"点卡", "100000", "买家", ""}, {"点卡", "1", "", ""},          {"点卡", "1", "a&amp;b", ""},
-      {"点卡", "1", "买家", "无此卖家"}, {"emoji 😀", "1", "买家", ""}, {"\xff\xfe", "1", "买家", ""},
+      {"", "1", "买家", ""},
+      {"a\"b", "1", "买家", ""},
+      {"a<b>", "1", "买家", ""},
+      {"A&B", "1", "买家", ""},
+      {"line\nbreak", "1", "买家", ""},
+      {std::string(201, 'x'), "1", "b", ""},
+      {"点卡", "0", "买家", ""},
+      {"点卡", "-1", "买家", ""},
+      {"点卡", "abc", "买家", ""},
+      {"点卡", "100000", "买家", ""},
+      {"点卡", "1", "", ""},
+      {"点卡", "1", "a&amp;b", ""},
+      {"点卡", "1", "买家", "无此卖家"},
+      {"emoji 😀", "1", "买家", ""},
+      {"\xff\xfe", "1", "买家", ""},
   };
   for (const auto& c : cases) {
-    auto res = client_->Post("/_sim/place_order", httplib::Params{{"title", c.title},
-                                                                  {"quantity", c.quantity},
-                                                                  {"buyer", c.buyer},
-                                                                  {"seller", c.seller}});
+    auto res = client_->Post(
+        "/_sim/place_order",
+        httplib::Params{
+            {"title", c.title}, {"quantity", c.quantity}, {"buyer", c.buyer}, {"seller", c.seller}});
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400) << c.title << "/" << c.quantity << "/" << c.buyer;
     EXPECT_NE(res->body.find("\"error\""), std::string::npos);
@@ -414,9 +433,9 @@ TEST_F(MarketSimTest, ServiceAnswersCarryTheMarkers) {
   EXPECT_EQ(TextBetween(notice(), "[check]", "[check]"), "no_msg");
   EXPECT_EQ(TextBetween(TextBetween(update(), "[msg]", "[msg]"), "ver=", "<br />"), "1.0.0.1007");
 
-  ASSERT_TRUE(client_->Post("/_sim/service",
-                            httplib::Params{{"notice", "店铺公告\\n第二行"}, {"version", "1.0.0.1100"},
-                                            {"changes", "修复\\n新增"}}));
+  ASSERT_TRUE(client_->Post("/_sim/service", httplib::Params{{"notice", "店铺公告\\n第二行"},
+                                                             {"version", "1.0.0.1100"},
+                                                             {"changes", "修复\\n新增"}}));
   EXPECT_NE(TextBetween(notice(), "[check]", "[check]"), "no_msg");
   EXPECT_EQ(TextBetween(notice(), "[msg]", "[msg]"), "店铺公告\\n第二行"_gbk);
   std::string ini = ReplaceText(TextBetween(update(), "[msg]", "[msg]"), "<br />", "\r\n");
@@ -431,7 +450,8 @@ TEST_F(MarketSimTest, ServiceAnswersCarryTheMarkers) {
 
   // The update query arrives with its key and time token as sent.
   std::string json = Get("/_sim/state", "");
-  EXPECT_NE(json.find("/plugin.php?id=network_ver:updata&key=abcdef&t=\\\\u3331\\\\u3332"), std::string::npos);
+  EXPECT_NE(json.find("/plugin.php?id=network_ver:updata&key=abcdef&t=\\\\u3331\\\\u3332"),
+            std::string::npos);
   EXPECT_TRUE(JsonChecker(json).Valid());
 }
 
@@ -458,12 +478,14 @@ TEST_F(MarketSimTest, StateRecordsTheRequestHeaders) {
   ASSERT_TRUE(client_->Get("/_sim/state"));  // not kept
   std::string json = Get("/_sim/state", "");
   EXPECT_TRUE(JsonChecker(json).Valid()) << json;
-  EXPECT_NE(json.find("{\"method\": \"GET\", \"target\": \"/user/order_list_new.htm\", \"cookie\": \"cookie2=abc; "
-                      "_nk_=6162\", \"userAgent\": \"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\""),
-            std::string::npos)
+  EXPECT_NE(
+      json.find("{\"method\": \"GET\", \"target\": \"/user/order_list_new.htm\", \"cookie\": \"cookie2=abc; "
+                "_nk_=6162\", \"userAgent\": \"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\""),
+      std::string::npos)
       << json;
-  EXPECT_NE(json.find("\"referer\": \"http://127.0.0.1/user/order_list_new.htm\", \"acceptLanguage\": \"zh-cn\""),
-            std::string::npos);
+  EXPECT_NE(
+      json.find("\"referer\": \"http://127.0.0.1/user/order_list_new.htm\", \"acceptLanguage\": \"zh-cn\""),
+      std::string::npos);
   EXPECT_EQ(json.find("\"target\": \"/_sim/"), std::string::npos);
 
   ASSERT_TRUE(client_->Post("/_sim/reset"));
@@ -484,8 +506,9 @@ TEST(MarketSimStateFile, OrdersSessionsAndServiceSurviveARestart) {
     token = state.SignIn("测试卖家"_gbk, "sim123").value();
     shipped = *state.PlaceOrder({"点卡"_gbk + "\xA1\xAA" + "10元"_gbk, "2", "买家甲"_gbk, "", "", ""}).order;
     waiting = *state.PlaceOrder({"QQ币"_gbk, "1", "乙"_gbk, "", "", ""}).order;
-    ASSERT_TRUE(state.Consign(shipped.orderNumber, shipped.orderId, kConsignBody, "cookie2=" + token, kFormType)
-                    .accepted);
+    ASSERT_TRUE(
+        state.Consign(shipped.orderNumber, shipped.orderId, kConsignBody, "cookie2=" + token, kFormType)
+            .accepted);
     ServiceAnswers service;
     service.notice = "公告";
     service.rawUpdata = "";
@@ -521,7 +544,8 @@ std::string ReadLine(int fd, std::chrono::milliseconds timeout) {
   std::string line;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return "";
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -554,7 +578,8 @@ TEST(MarketSimProgram, PrintsItsPortServesAndStopsOnSigterm) {
   int port = std::stoi(first.substr(first.find(':') + 1));
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
-  auto res = client.Post("/member/login.jhtml", httplib::Params{{"TPL_username", "店主"}, {"TPL_password", "pw"}});
+  auto res =
+      client.Post("/member/login.jhtml", httplib::Params{{"TPL_username", "店主"}, {"TPL_password", "pw"}});
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 302);
   auto page = client.Get("/user/baseInfoSet.htm", {{"Cookie", CookieHeader(res)}});

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
       auto nick = autodeliver::Utf8ToGbk(colon == std::string::npos ? "" : text.substr(0, colon));
       std::string why = nick ? CheckPageText(*nick, "nick") : "nick is not UTF-8 text that GBK can hold";
       if (colon == std::string::npos || !why.empty()) {
-        std::fprintf(stderr, "--account %s: %s\n", value, colon == std::string::npos ? "no ':'" : why.c_str());
+        std::fprintf(stderr, "--account %s: %s\n", value,
+                     colon == std::string::npos ? "no ':'" : why.c_str());
         return 2;
       }
       accounts.push_back({*nick, text.substr(colon + 1)});
@@ -104,13 +105,15 @@ int main(int argc, char** argv) {
   for (const auto& a : accounts) {
     std::printf("account %s password %s\n", autodeliver::GbkToUtf8Lossy(a.nick).c_str(), a.password.c_str());
   }
-  std::printf("sign in:  http://127.0.0.1:%d/\nbuyer:    http://127.0.0.1:%d/buyer.htm\n"
-              "orders:   http://127.0.0.1:%d/user/order_list_new.htm\nstate:    http://127.0.0.1:%d/_sim/state\n",
-              p, p, p, p);
-  std::printf("export AUTODELIVER_LOGIN_HOST=127.0.0.1:%d AUTODELIVER_MEMBER_HOST=127.0.0.1:%d "
-              "AUTODELIVER_LOGISTICS_HOST=127.0.0.1:%d AUTODELIVER_WEB_HOST=127.0.0.1:%d "
-              "AUTODELIVER_SERVICE_HOST=127.0.0.1:%d AUTODELIVER_LOGIN_SCHEME=http\n",
-              p, p, p, p, p);
+  std::printf(
+      "sign in:  http://127.0.0.1:%d/\nbuyer:    http://127.0.0.1:%d/buyer.htm\n"
+      "orders:   http://127.0.0.1:%d/user/order_list_new.htm\nstate:    http://127.0.0.1:%d/_sim/state\n",
+      p, p, p, p);
+  std::printf(
+      "export AUTODELIVER_LOGIN_HOST=127.0.0.1:%d AUTODELIVER_MEMBER_HOST=127.0.0.1:%d "
+      "AUTODELIVER_LOGISTICS_HOST=127.0.0.1:%d AUTODELIVER_WEB_HOST=127.0.0.1:%d "
+      "AUTODELIVER_SERVICE_HOST=127.0.0.1:%d AUTODELIVER_LOGIN_SCHEME=http\n",
+      p, p, p, p, p);
   std::fflush(stdout);
 
   int signal = 0;

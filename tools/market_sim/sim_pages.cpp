@@ -15,10 +15,12 @@ constexpr std::string_view kTimes = "\xA1\xC1";
 constexpr std::string_view kTotalIndent = "                \t\t\t\t    ";
 
 std::string GbkPage(std::string_view title, std::string_view body) {
-  return Gbk("<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\n"
+  return Gbk("<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+             "charset=gbk\">\n"
              "<title>") +
-         std::string(title) + "</title>\n<style>body{font-family:sans-serif;margin:2em}"
-                              ".order{border:1px solid #ccc;margin:.6em 0;padding:.4em}</style>\n</head><body>\n" +
+         std::string(title) +
+         "</title>\n<style>body{font-family:sans-serif;margin:2em}"
+         ".order{border:1px solid #ccc;margin:.6em 0;padding:.4em}</style>\n</head><body>\n" +
          std::string(body) + "\n</body></html>\n";
 }
 
@@ -29,9 +31,11 @@ std::string Utf8Page(std::string_view title, std::string_view body) {
 }
 
 std::string NavLinks() {
-  return Gbk("<p><a href=\"/my_taobao.htm\">我的淘宝</a> | <a href=\"/user/order_list_new.htm\">等待发货的订单</a> | "
-             "<a href=\"/user/baseInfoSet.htm\">个人资料</a> | <a href=\"/buyer.htm\">买家下单</a> | "
-             "<a href=\"/member/logout.jhtml\">退出</a></p>\n");
+  return Gbk(
+      "<p><a href=\"/my_taobao.htm\">我的淘宝</a> | <a href=\"/user/order_list_new.htm\">等待发货的订单</a> "
+      "| "
+      "<a href=\"/user/baseInfoSet.htm\">个人资料</a> | <a href=\"/buyer.htm\">买家下单</a> | "
+      "<a href=\"/member/logout.jhtml\">退出</a></p>\n");
 }
 
 }  // namespace
@@ -42,11 +46,20 @@ std::string HtmlEscape(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -57,9 +70,10 @@ std::string PageTitleText(std::string_view gbkTitle) { return ReplaceText(gbkTit
 std::string LoginPage(std::string_view error, std::string_view redirect) {
   std::string body = Gbk("<h2>淘宝网 - 会员登录</h2>\n");
   if (!error.empty()) body += "<p style=\"color:#c00\">" + HtmlEscape(error) + "</p>\n";
-  body += Gbk("<form method=\"post\" action=\"/member/login.jhtml\" accept-charset=\"UTF-8\">\n"
-              "<p>会员名：<input name=\"TPL_username\" autofocus></p>\n"
-              "<p>密码：<input name=\"TPL_password\" type=\"password\"></p>\n");
+  body +=
+      Gbk("<form method=\"post\" action=\"/member/login.jhtml\" accept-charset=\"UTF-8\">\n"
+          "<p>会员名：<input name=\"TPL_username\" autofocus></p>\n"
+          "<p>密码：<input name=\"TPL_password\" type=\"password\"></p>\n");
   if (!redirect.empty()) {
     body += "<input type=\"hidden\" name=\"redirect_url\" value=\"" + HtmlEscape(redirect) + "\">\n";
   }
@@ -68,16 +82,17 @@ std::string LoginPage(std::string_view error, std::string_view redirect) {
 }
 
 std::string MyTaobaoPage(std::string_view nick) {
-  return GbkPage(Gbk("我的淘宝"), Gbk("<h2>我的淘宝</h2>\n<p>您好，") + HtmlEscape(nick) + Gbk("！您已登录。</p>\n") +
-                                    NavLinks());
+  return GbkPage(Gbk("我的淘宝"), Gbk("<h2>我的淘宝</h2>\n<p>您好，") + HtmlEscape(nick) +
+                                      Gbk("！您已登录。</p>\n") + NavLinks());
 }
 
 std::string ProfilePage(std::string_view nick) {
   return GbkPage(Gbk("个人资料"), NavLinks() + Gbk("<h2>个人资料</h2>\n<p>亲爱的<b>") + HtmlEscape(nick) +
-                                    Gbk("</b>，您可以在这里修改您的个人资料。</p>\n"));
+                                      Gbk("</b>，您可以在这里修改您的个人资料。</p>\n"));
 }
 
-std::string OrderListPage(std::string_view nick, const std::vector<SimOrder>& orders, int page, int pageSize) {
+std::string OrderListPage(std::string_view nick, const std::vector<SimOrder>& orders, int page,
+                          int pageSize) {
   int pages = std::max<int>(1, (static_cast<int>(orders.size()) + pageSize - 1) / pageSize);
   page = std::clamp(page, 1, pages);
   std::string body = NavLinks();
@@ -89,9 +104,9 @@ std::string OrderListPage(std::string_view nick, const std::vector<SimOrder>& or
   for (std::size_t i = first; i < last; ++i) {
     const SimOrder& o = orders[i];
     std::string title = PageTitleText(o.title);
-    body += "<div class=\"order\">\n<div class=\"order-hd\"><span class=\"order-number\">" + Gbk("订单编号：") +
-            o.orderNumber + "</span> <span class=\"deal-time\">" + Gbk("成交时间：") + o.placedAt +
-            "</span></div>\n";
+    body += "<div class=\"order\">\n<div class=\"order-hd\"><span class=\"order-number\">" +
+            Gbk("订单编号：") + o.orderNumber + "</span> <span class=\"deal-time\">" + Gbk("成交时间：") +
+            o.placedAt + "</span></div>\n";
     body += "<div class=\"item\"><a style=\"line-height:16px;\" target=\"_blank\" title=\"" + title +
             "\" href=\"/item.htm?trade=" + o.orderNumber + "\">" + title + "</a></div>\n";
     body += "<ul class=\"amount\">\n<li class=\"total\">\r\n" + std::string(kTotalIndent) + "\t1.00 " +
@@ -104,8 +119,10 @@ std::string OrderListPage(std::string_view nick, const std::vector<SimOrder>& or
             "&amp;order_id=" + o.orderId + Gbk("&amp;from=list\">发货</a></div>\n</div>\n");
   }
   body += Gbk("<p class=\"pager\">第 ") + std::to_string(page) + " / " + std::to_string(pages) + Gbk(" 页");
-  if (page > 1) body += " <a href=\"/user/order_list_new.htm?page=" + std::to_string(page - 1) + Gbk("\">上一页</a>");
-  if (page < pages) body += " <a href=\"/user/order_list_new.htm?page=" + std::to_string(page + 1) + Gbk("\">下一页</a>");
+  if (page > 1)
+    body += " <a href=\"/user/order_list_new.htm?page=" + std::to_string(page - 1) + Gbk("\">上一页</a>");
+  if (page < pages)
+    body += " <a href=\"/user/order_list_new.htm?page=" + std::to_string(page + 1) + Gbk("\">下一页</a>");
   body += "</p>\n";
   return GbkPage(Gbk("已卖出的宝贝"), body);
 }
@@ -113,8 +130,8 @@ std::string OrderListPage(std::string_view nick, const std::vector<SimOrder>& or
 std::string ConsignFormPage(std::string_view tradeId, std::string_view orderId) {
   // The hidden fields are sent in the page's charset (GBK) and percent-encoded
   // by the browser, which gives the fixed body of the shipment form.
-  std::string action = "/user/consign_dummy.htm?trade_id=" + HtmlEscape(tradeId) +
-                       "&amp;order_id=" + HtmlEscape(orderId);
+  std::string action =
+      "/user/consign_dummy.htm?trade_id=" + HtmlEscape(tradeId) + "&amp;order_id=" + HtmlEscape(orderId);
   std::string body = NavLinks();
   body += Gbk("<h2>无需物流发货</h2>\n<p>订单 ") + HtmlEscape(tradeId) + Gbk(" 将标记为已发货。</p>\n");
   body += "<form method=\"post\" action=\"" + action + "\">\n" +
@@ -129,7 +146,8 @@ std::string ConsignFormPage(std::string_view tradeId, std::string_view orderId) 
 }
 
 std::string MessagePage(std::string_view heading, std::string_view text) {
-  return GbkPage(heading, NavLinks() + "<h2>" + HtmlEscape(heading) + "</h2>\n<p>" + HtmlEscape(text) + "</p>\n");
+  return GbkPage(heading,
+                 NavLinks() + "<h2>" + HtmlEscape(heading) + "</h2>\n<p>" + HtmlEscape(text) + "</p>\n");
 }
 
 std::string DownloadPage() {
@@ -168,7 +186,8 @@ std::string BuyerPage(const std::vector<Account>& accounts, std::string_view mes
   }
   body +=
       "</select></p>\n<p><button type=\"submit\">下单</button></p>\n</form>\n"
-      "<p><a href=\"/user/order_list_new.htm\">卖家的等待发货列表</a> | <a href=\"/_sim/state\">状态 (JSON)</a></p>\n";
+      "<p><a href=\"/user/order_list_new.htm\">卖家的等待发货列表</a> | <a href=\"/_sim/state\">状态 "
+      "(JSON)</a></p>\n";
   return Utf8Page("买家下单", body);
 }
 

@@ -69,14 +69,17 @@ std::optional<NewOrder> ReadNewOrder(const httplib::Request& req, std::string* e
 
 std::string OrderJson(const SimOrder& o) {
   return "{\"orderNumber\": " + JsonString(o.orderNumber) + ", \"orderId\": " + JsonString(o.orderId) +
-         ", \"title\": " + JsonString(GbkToUtf8Lossy(o.title)) + ", \"quantity\": " + std::to_string(o.quantity) +
+         ", \"title\": " + JsonString(GbkToUtf8Lossy(o.title)) +
+         ", \"quantity\": " + std::to_string(o.quantity) +
          ", \"buyer\": " + JsonString(GbkToUtf8Lossy(o.buyer)) +
-         ", \"seller\": " + JsonString(GbkToUtf8Lossy(o.seller)) + ", \"placedAt\": " + JsonString(o.placedAt) +
-         "}\n";
+         ", \"seller\": " + JsonString(GbkToUtf8Lossy(o.seller)) +
+         ", \"placedAt\": " + JsonString(o.placedAt) + "}\n";
 }
 
 std::string ServiceJson(const ServiceAnswers& s) {
-  auto optional = [](const std::optional<std::string>& v) { return v ? JsonString(*v) : std::string("null"); };
+  auto optional = [](const std::optional<std::string>& v) {
+    return v ? JsonString(*v) : std::string("null");
+  };
   return "{\"notice\": " + JsonString(s.notice) + ", \"version\": " + JsonString(s.version) +
          ", \"changes\": " + JsonString(s.changes) + ", \"rawMsg\": " + optional(s.rawMsg) +
          ", \"rawUpdata\": " + optional(s.rawUpdata) + "}\n";
@@ -128,9 +131,10 @@ void SimServer::Routes() {
   auto recorded = [this](std::function<void(Req, Res)> handler) {
     return [this, handler](Req req, Res res) {
       if (!req.path.starts_with("/_sim/")) {
-        state_.Record({req.method, req.target, req.get_header_value("Cookie"), req.get_header_value("User-Agent"),
-                       req.get_header_value("Accept"), req.get_header_value("Referer"),
-                       req.get_header_value("Accept-Language"), req.get_header_value("Content-Type"), req.body});
+        state_.Record({req.method, req.target, req.get_header_value("Cookie"),
+                       req.get_header_value("User-Agent"), req.get_header_value("Accept"),
+                       req.get_header_value("Referer"), req.get_header_value("Accept-Language"),
+                       req.get_header_value("Content-Type"), req.body});
       }
       if (options_.verbose) std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
       handler(req, res);
@@ -190,7 +194,8 @@ void SimServer::Routes() {
           if (!p.empty() && p.size() < 6 && p.find_first_not_of("0123456789") == std::string::npos) {
             page = std::stoi(p);
           }
-          res.set_content(OrderListPage(*nick, state_.PendingOrders(*nick), page, options_.pageSize), kGbkHtml);
+          res.set_content(OrderListPage(*nick, state_.PendingOrders(*nick), page, options_.pageSize),
+                          kGbkHtml);
         }));
   s.Get("/user/consign_dummy.htm", recorded([seller](Req req, Res res) {
           if (!seller(req, res)) return;
@@ -199,12 +204,14 @@ void SimServer::Routes() {
         }));
   s.Post("/user/consign_dummy.htm", recorded([this](Req req, Res res) {
            auto query = QueryParams(req);
-           ConsignAttempt a = state_.Consign(Param(query, "trade_id"), Param(query, "order_id"), req.body,
-                                             req.get_header_value("Cookie"), req.get_header_value("Content-Type"));
+           ConsignAttempt a =
+               state_.Consign(Param(query, "trade_id"), Param(query, "order_id"), req.body,
+                              req.get_header_value("Cookie"), req.get_header_value("Content-Type"));
            res.status = a.status;
            if (a.accepted) {
-             res.set_content(MessagePage(Gbk("发货成功"), Gbk("订单 ") + a.tradeId + Gbk(" 已发货（无需物流）。")),
-                             kGbkHtml);
+             res.set_content(
+                 MessagePage(Gbk("发货成功"), Gbk("订单 ") + a.tradeId + Gbk(" 已发货（无需物流）。")),
+                 kGbkHtml);
            } else if (a.status == 403) {
              res.set_content(LoginPage(Gbk("请先登录。"), ""), kGbkHtml);
            } else {
@@ -213,7 +220,8 @@ void SimServer::Routes() {
          }));
 
   // --- main web host ---
-  s.Get("/go/chn/aliwangwang/index.php", recorded([](Req, Res res) { res.set_content(DownloadPage(), kGbkHtml); }));
+  s.Get("/go/chn/aliwangwang/index.php",
+        recorded([](Req, Res res) { res.set_content(DownloadPage(), kGbkHtml); }));
 
   // --- maker's service ---
   s.Get("/plugin.php", recorded([this](Req req, Res res) {
@@ -227,9 +235,8 @@ void SimServer::Routes() {
             res.set_content("no such plugin", "text/plain");
           }
         }));
-  s.Get("/thread-51-1-1.html", recorded([this](Req, Res res) {
-          res.set_content(ForumPage(state_.Service()), kUtf8Html);
-        }));
+  s.Get("/thread-51-1-1.html",
+        recorded([this](Req, Res res) { res.set_content(ForumPage(state_.Service()), kUtf8Html); }));
 
   // --- online cards ---
   s.Get("/card/(.*)", recorded([](Req req, Res res) {
@@ -253,13 +260,14 @@ void SimServer::Routes() {
   });
   s.Get("/_sim/place_order", placeOrder);
   s.Post("/_sim/place_order", placeOrder);
-  s.Get("/buyer.htm", recorded([this](Req, Res res) { res.set_content(BuyerPage(state_.accounts(), ""), kUtf8Html); }));
+  s.Get("/buyer.htm",
+        recorded([this](Req, Res res) { res.set_content(BuyerPage(state_.accounts(), ""), kUtf8Html); }));
   s.Post("/buyer.htm", recorded([this](Req req, Res res) {
            std::string error;
            auto order = ReadNewOrder(req, &error);
            PlaceResult placed;
            if (order) placed = state_.PlaceOrder(*order);
-           std::string message = !order           ? "下单失败：" + error
+           std::string message = !order          ? "下单失败：" + error
                                  : !placed.order ? "下单失败：" + placed.error
                                                  : "已下单：订单编号 " + placed.order->orderNumber;
            res.status = placed.order ? 200 : 400;

@@ -13,7 +13,8 @@ namespace autodeliver::sim {
 
 const std::string_view kConsignBody =
     "source=&callUrl=&action=user%2Fconsign_action&event_submit_do_dummy=anything&_fmw.n._0.g="
-    "%C4%FA%BF%C9%D2%D4%D4%DA%B4%CB%CA%E4%C8%EB%B1%B8%CD%FC%D0%C5%CF%A2%A3%A8%BD%F6%C2%F4%BC%D2%D7%D4%BC%BA%BF%"
+    "%C4%FA%BF%C9%D2%D4%D4%DA%B4%CB%CA%E4%C8%EB%B1%B8%CD%FC%D0%C5%CF%A2%A3%A8%BD%F6%C2%F4%BC%D2%D7%D4%BC%BA%"
+    "BF%"
     "C9%BC%FB%A3%A9%A1%A3";
 
 namespace {
@@ -62,8 +63,8 @@ std::string OrderFields(const SimOrder& o) {
 std::optional<SimOrder> ParseOrder(const std::vector<std::string>& f) {
   if (f.size() != 11) return std::nullopt;
   SimOrder o;
-  std::string* texts[] = {&o.orderNumber, &o.orderId, &o.title, nullptr, &o.buyer, &o.seller,
-                          &o.placedAt,    &o.consignedAt, &o.body, &o.cookie};
+  std::string* texts[] = {&o.orderNumber, &o.orderId,  &o.title,       nullptr, &o.buyer,
+                          &o.seller,      &o.placedAt, &o.consignedAt, &o.body, &o.cookie};
   for (std::size_t i = 0; i < 10; ++i) {
     if (i == 3) {
       if (!AllDigits(f[4]) || f[4].size() > 6) return std::nullopt;
@@ -118,13 +119,20 @@ std::string JsonString(std::string_view s) {
   while (i < s.size()) {
     unsigned char c = s[i];
     if (c < 0x80) {
-      if (c == '"') out += "\\\"";
-      else if (c == '\\') out += "\\\\";
-      else if (c == '\n') out += "\\n";
-      else if (c == '\r') out += "\\r";
-      else if (c == '\t') out += "\\t";
-      else if (c < 0x20 || c == 0x7f) emit(c);
-      else out += static_cast<char>(c);
+      if (c == '"')
+        out += "\\\"";
+      else if (c == '\\')
+        out += "\\\\";
+      else if (c == '\n')
+        out += "\\n";
+      else if (c == '\r')
+        out += "\\r";
+      else if (c == '\t')
+        out += "\\t";
+      else if (c < 0x20 || c == 0x7f)
+        emit(c);
+      else
+        out += static_cast<char>(c);
       ++i;
       continue;
     }
@@ -452,11 +460,13 @@ std::string SimState::StateJson(int port) {
         << ", \"acceptLanguage\": " << JsonString(r.acceptLanguage)
         << ", \"contentType\": " << JsonString(r.contentType) << ", \"body\": " << JsonString(r.body) << "}";
   });
-  auto optional = [](const std::optional<std::string>& v) { return v ? JsonString(*v) : std::string("null"); };
+  auto optional = [](const std::optional<std::string>& v) {
+    return v ? JsonString(*v) : std::string("null");
+  };
   out << ",\n  \"service\": {\"notice\": " << JsonString(service_.notice)
-      << ", \"version\": " << JsonString(service_.version) << ", \"changes\": " << JsonString(service_.changes)
-      << ", \"rawMsg\": " << optional(service_.rawMsg) << ", \"rawUpdata\": " << optional(service_.rawUpdata)
-      << "}\n}\n";
+      << ", \"version\": " << JsonString(service_.version)
+      << ", \"changes\": " << JsonString(service_.changes) << ", \"rawMsg\": " << optional(service_.rawMsg)
+      << ", \"rawUpdata\": " << optional(service_.rawUpdata) << "}\n}\n";
   return out.str();
 }
 

@@ -146,14 +146,14 @@ class SimState {
   const std::vector<Account> accounts_;
   const std::string stateFile_;
   std::uint64_t orderBase_;
-  std::uint64_t nextSequence_ = 1;                               // guarded by mutex_
-  std::vector<std::pair<std::string, std::string>> sessions_;    // token, nick; guarded by mutex_
-  std::vector<SimOrder> pending_;                                // placement order; guarded by mutex_
-  std::vector<SimOrder> consigned_;                              // guarded by mutex_
-  std::vector<ConsignAttempt> attempts_;                         // guarded by mutex_
-  std::deque<SeenRequest> requests_;                             // guarded by mutex_
-  ServiceAnswers service_;                                       // guarded by mutex_
-  std::uint64_t tokenCounter_ = 0;                               // guarded by mutex_
+  std::uint64_t nextSequence_ = 1;                             // guarded by mutex_
+  std::vector<std::pair<std::string, std::string>> sessions_;  // token, nick; guarded by mutex_
+  std::vector<SimOrder> pending_;                              // placement order; guarded by mutex_
+  std::vector<SimOrder> consigned_;                            // guarded by mutex_
+  std::vector<ConsignAttempt> attempts_;                       // guarded by mutex_
+  std::deque<SeenRequest> requests_;                           // guarded by mutex_
+  ServiceAnswers service_;                                     // guarded by mutex_
+  std::uint64_t tokenCounter_ = 0;                             // guarded by mutex_
 };
 
 // JSON string literal (with the quotes) of UTF-8 bytes; bytes that are not
