@@ -24,6 +24,9 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     if (SentCardExists(order.orderNumber)) continue;  // delivered before
     if (!ItemExists(order.itemTitle)) continue;       // not a monitored item
     const std::string sellerNick = FetchSellerNick();
+    // Without the seller's nick the chat cannot be addressed: taking cards
+    // now would strand them, so the order waits for a later cycle.
+    if (sellerNick.empty()) continue;
     const std::optional<std::string> message =
         DeliverCards(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
     if (!message) continue;  // waits for stock or for its online cards

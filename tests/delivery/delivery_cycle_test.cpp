@@ -294,6 +294,22 @@ TEST_F(DeliveryCycleTest, StopRequestFinishesTheOrderInHandOnly) {
   EXPECT_EQ(Listed(), std::vector<std::string>{older});
 }
 
+TEST_F(DeliveryCycleTest, OrderWaitsWhenTheSellerNickCannotBeRead) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  const std::string order = PlaceOrder("点卡", 1, "甲");
+  setenv("AUTODELIVER_MEMBER_HOST", "127.0.0.1:1", 1);  // the profile page cannot be reached
+  EXPECT_EQ(Cycle().ordersDelivered, 0);
+  EXPECT_TRUE(sender_.sent.empty());
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+  EXPECT_EQ(Listed(), std::vector<std::string>{order});
+
+  setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
+  EXPECT_EQ(Cycle().ordersDelivered, 1);
+  EXPECT_EQ(Consigned(), std::vector<std::string>{order});
+}
+
 TEST_F(DeliveryCycleTest, ExpiredLoginDeliversNothing) {
   const std::string card = "点卡"_gbk;
   Monitor(card);
