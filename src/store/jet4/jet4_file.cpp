@@ -32,43 +32,51 @@ Jet4Io& RealIo() {
   return io;
 }
 
-// One change at a time within the process; flock covers other processes but
-// not two descriptors of one process reliably enough to rely on alone.
+// One change at a time within the process; the folder lock below covers
+// other processes.
 std::mutex& ChangeMutex() {
   static std::mutex m;
   return m;
 }
 
-void SyncDirectoryOf(const std::string& path) {
+std::string DirectoryOf(const std::string& path) {
   std::string::size_type slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
 }
 
-// Holds the advisory lock of an existing file; the descriptor reads it.
+// An existing file opened for reading while its folder's advisory lock is
+// held. The lock sits on the folder, not on the file, because every change
+// replaces the file: a writer waiting on the old file's lock would wake up
+// holding a file that is no longer there, and could be overtaken forever.
 class LockedFile {
  public:
   explicit LockedFile(const std::string& path) {
-    // The file may be replaced between open and lock; retry until the locked
-    // descriptor is the file the path names.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) return;
-      struct stat held, named;
-      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        fd_ = fd;
-        mode_ = held.st_mode & 07777;
-        return;
-      }
-      ::close(fd);
+    dirFd_ = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0) return;
+    int rc;
+    while ((rc = ::flock(dirFd_, LOCK_EX)) != 0 && errno == EINTR) {
     }
+    if (rc != 0) return;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0) return;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return;
+    }
+    fd_ = fd;
+    mode_ = st.st_mode & 07777;
   }
   ~LockedFile() {
     if (fd_ >= 0) ::close(fd_);
+    if (dirFd_ >= 0) ::close(dirFd_);  // releases the lock
   }
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
@@ -90,6 +98,7 @@ class LockedFile {
   }
 
  private:
+  int dirFd_ = -1;
   int fd_ = -1;
   mode_t mode_ = 0644;
 };

@@ -15,9 +15,9 @@
 // under `path`, never a mixture. A stale "<path>.new" left by a crash is
 // overwritten by the next change.
 //
-// Thread safety: calls on one path are serialised inside the process and
-// across processes (an advisory lock on the file), so concurrent callers are
-// safe; each call opens, changes and closes the file.
+// Thread safety: changes are serialised inside the process and across
+// processes (an advisory flock on the file's folder), so concurrent callers
+// are safe; each call opens, changes and closes the file.
 #pragma once
 
 #include <string>
