@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -180,6 +181,13 @@ TEST_F(DeliveryCycleTest, DeliversNewMonitoredOrdersOldestCardFirstInPageOrder) 
   EXPECT_EQ(Consigned(), (std::vector<std::string>{second, first}));
   EXPECT_EQ(ConsignAttempts(), (std::vector<std::string>{second, first}));
   EXPECT_EQ(Listed(), (std::vector<std::string>{recorded, trailingSpace, unmonitored}));
+
+  // One request for the first page of the list, without a query; the
+  // seller's nick fetched once per order that got as far.
+  const std::vector<std::string> targets =
+      JsonStrings(JsonPart(sim_.State(), "requests", "service"), "target");
+  EXPECT_EQ(std::count(targets.begin(), targets.end(), "/user/order_list_new.htm"), 1);
+  EXPECT_EQ(std::count(targets.begin(), targets.end(), "/user/baseInfoSet.htm"), 2);
 
   // Every card reached card.mdb, quotes and all.
   EXPECT_EQ(ExportedRows(),
