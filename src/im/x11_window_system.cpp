@@ -24,7 +24,7 @@ namespace autodeliver {
 namespace {
 
 std::mutex gErrorMutex;
-std::set<Display*> gOwnDisplays;       // guarded by gErrorMutex
+std::set<Display*> gOwnDisplays;        // guarded by gErrorMutex
 std::set<Display*> gDisplaysWithError;  // guarded by gErrorMutex
 XErrorHandler gPreviousHandler = nullptr;
 std::once_flag gHandlerOnce;
@@ -282,10 +282,11 @@ class X11WindowSystem final : public WindowSystem {
 
   bool WaitForDeletion(Window window, Atom property) {
     return WaitFor([&](const XEvent& e) {
-      if (e.type == DestroyNotify && e.xdestroywindow.window == window) return true;
-      return e.type == PropertyNotify && e.xproperty.window == window && e.xproperty.atom == property &&
-             e.xproperty.state == PropertyDelete;
-    }) && !Gone(window);
+             if (e.type == DestroyNotify && e.xdestroywindow.window == window) return true;
+             return e.type == PropertyNotify && e.xproperty.window == window &&
+                    e.xproperty.atom == property && e.xproperty.state == PropertyDelete;
+           }) &&
+           !Gone(window);
   }
 
   // True when `window` no longer exists.
@@ -305,8 +306,8 @@ class X11WindowSystem final : public WindowSystem {
         XNextEvent(display_, &event);
         if (done(event)) return true;
       }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                        std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd fd{ConnectionNumber(display_), POLLIN, 0};
       poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)) + 1);

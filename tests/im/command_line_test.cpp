@@ -28,23 +28,21 @@ TEST_P(SplitCommandLineTest, SplitsAsWindowsDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitCommandLineTest,
-    ::testing::Values(
-        SplitCase{"", {}},
-        SplitCase{"C:\\Ali\\AliIM.exe aliim:sendmsg?uid=cntaobaoA&touid=cntaobaoB",
-                  {"C:\\Ali\\AliIM.exe", "aliim:sendmsg?uid=cntaobaoA&touid=cntaobaoB"}},
-        // The program name: quotes removed, backslashes plain, even before a quote.
-        SplitCase{"\"C:\\Program Files\\Ali\\\" x", {"C:\\Program Files\\Ali\\", "x"}},
-        SplitCase{"\"a b\"c d", {"a bc", "d"}},
-        // Arguments: white space, quotes, doubled quotes and backslash runs.
-        SplitCase{"p  a\tb ", {"p", "a", "b"}},
-        SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
-        SplitCase{"p \"\"", {"p", ""}},
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
-        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
-        SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
-        SplitCase{"p a\\b\\\\c", {"p", "a\\b\\\\c"}},
-        // A quoted path cut at its first space, as a stored path may be.
-        SplitCase{"\"C:\\Program aliim:sendmsg?uid=cntaobaoA", {"C:\\Program aliim:sendmsg?uid=cntaobaoA"}}));
+    ::testing::Values(SplitCase{"", {}},
+                      SplitCase{"C:\\Ali\\AliIM.exe aliim:sendmsg?uid=cntaobaoA&touid=cntaobaoB",
+                                {"C:\\Ali\\AliIM.exe", "aliim:sendmsg?uid=cntaobaoA&touid=cntaobaoB"}},
+                      // The program name: quotes removed, backslashes plain, even before a quote.
+                      SplitCase{"\"C:\\Program Files\\Ali\\\" x", {"C:\\Program Files\\Ali\\", "x"}},
+                      SplitCase{"\"a b\"c d", {"a bc", "d"}},
+                      // Arguments: white space, quotes, doubled quotes and backslash runs.
+                      SplitCase{"p  a\tb ", {"p", "a", "b"}}, SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
+                      SplitCase{"p \"\"", {"p", ""}}, SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
+                      SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
+                      SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
+                      SplitCase{"p a\\b\\\\c", {"p", "a\\b\\\\c"}},
+                      // A quoted path cut at its first space, as a stored path may be.
+                      SplitCase{"\"C:\\Program aliim:sendmsg?uid=cntaobaoA",
+                                {"C:\\Program aliim:sendmsg?uid=cntaobaoA"}}));
 
 }  // namespace
 }  // namespace autodeliver

@@ -92,9 +92,9 @@ std::string XServer::Start() {
   // Keep the write end at a known number above the standard three.
   int writeFd = fcntl(fds[1], F_DUPFD, 10);
   close(fds[1]);
-  pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(writeFd), "-nolisten", "tcp", "-screen", "0",
-                "800x600x24"},
-               {}, writeFd);
+  pid_ =
+      Spawn({"Xvfb", "-displayfd", std::to_string(writeFd), "-nolisten", "tcp", "-screen", "0", "800x600x24"},
+            {}, writeFd);
   close(writeFd);
   if (pid_ < 0) {
     close(fds[0]);

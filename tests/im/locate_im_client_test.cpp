@@ -77,18 +77,18 @@ TEST_P(LocateImClientTest, KeepsFileOrStoresFirstPieceOrEndsTheProgram) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LocateImClientTest,
-    ::testing::Values(
-        LocateCase{"StoredFileWinsOverHandler", "{file}", "/opt/other/im %u", std::nullopt, true},
-        LocateCase{"StoredFileWithoutHandler", "{file}", std::nullopt, std::nullopt, true},
-        LocateCase{"MissingFileTakesHandler", "/nonexistent/AliIM", "C:\\AliWangWang\\AliIM.exe %1",
-                   "C:\\AliWangWang\\AliIM.exe", true},
-        LocateCase{"DirectoryIsNoFile", "{dir}", "/opt/im %u", "/opt/im", true},
-        LocateCase{"EmptyStoredPath", "", "/opt/im", "/opt/im", true},
-        LocateCase{"QuotedPathKeepsItsQuote", "", "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" %1",
-                   "\"C:\\Program", true},
-        LocateCase{"LeadingSpaceStoresEmptyPath", "", " /opt/im %u", "", true},
-        LocateCase{"NoHandler", "", std::nullopt, std::nullopt, false},
-        LocateCase{"EmptyHandlerCommand", "/nonexistent/AliIM", "", std::nullopt, false}),
+    ::testing::Values(LocateCase{"StoredFileWinsOverHandler", "{file}", "/opt/other/im %u", std::nullopt,
+                                 true},
+                      LocateCase{"StoredFileWithoutHandler", "{file}", std::nullopt, std::nullopt, true},
+                      LocateCase{"MissingFileTakesHandler", "/nonexistent/AliIM",
+                                 "C:\\AliWangWang\\AliIM.exe %1", "C:\\AliWangWang\\AliIM.exe", true},
+                      LocateCase{"DirectoryIsNoFile", "{dir}", "/opt/im %u", "/opt/im", true},
+                      LocateCase{"EmptyStoredPath", "", "/opt/im", "/opt/im", true},
+                      LocateCase{"QuotedPathKeepsItsQuote", "",
+                                 "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" %1", "\"C:\\Program", true},
+                      LocateCase{"LeadingSpaceStoresEmptyPath", "", " /opt/im %u", "", true},
+                      LocateCase{"NoHandler", "", std::nullopt, std::nullopt, false},
+                      LocateCase{"EmptyHandlerCommand", "/nonexistent/AliIM", "", std::nullopt, false}),
     [](const ::testing::TestParamInfo<LocateCase>& info) { return std::string(info.param.name); });
 
 // The real lookup runs in a child process: GIO reads the XDG variables once
@@ -102,9 +102,12 @@ class DesktopHandlerTest : public ::testing::Test {
     for (const char* sub : {"data/applications", "config", "empty", "app"}) {
       std::filesystem::create_directories(base_ + "/" + sub);
     }
-    env_ = {"XDG_DATA_HOME=" + base_ + "/data", "XDG_CONFIG_HOME=" + base_ + "/config",
-            "XDG_DATA_DIRS=" + base_ + "/empty", "XDG_CONFIG_DIRS=" + base_ + "/empty",
-            "XDG_CURRENT_DESKTOP=", "AUTODELIVER_WEB_HOST=shop.test:8080"};
+    env_ = {"XDG_DATA_HOME=" + base_ + "/data",
+            "XDG_CONFIG_HOME=" + base_ + "/config",
+            "XDG_DATA_DIRS=" + base_ + "/empty",
+            "XDG_CONFIG_DIRS=" + base_ + "/empty",
+            "XDG_CURRENT_DESKTOP=",
+            "AUTODELIVER_WEB_HOST=shop.test:8080"};
   }
 
   void SetHandler(const std::string& exec) {

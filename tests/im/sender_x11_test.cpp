@@ -10,11 +10,11 @@
 #include <filesystem>
 
 #include "im/im_sender.h"
+#include "im/locate_im_client.h"
 #include "im_test_support.h"
 #include "store/data_paths.h"
 #include "store/settings.h"
 #include "store/table_schema.h"
-#include "im/locate_im_client.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -18,9 +18,9 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -161,7 +161,8 @@ int HandOff(const std::string& request) {
         result = 0;
       }
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (result != 3 || left.count() <= 0) break;
     pollfd fd{ConnectionNumber(d), POLLIN, 0};
     poll(&fd, 1, static_cast<int>(left.count()) + 1);
@@ -173,8 +174,8 @@ int HandOff(const std::string& request) {
 // ---------------------------------------------------------------- client
 
 struct ClientOptions {
-  std::string transcript;            // empty: no transcript file
-  std::string login;                 // empty: any seller
+  std::string transcript;  // empty: no transcript file
+  std::string login;       // empty: any seller
   std::string titleTemplate = "{buyer} - {seller}";
   bool openWindows = true;
 };
@@ -190,11 +191,21 @@ std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -231,8 +242,8 @@ class Client {
     root_ = DefaultRootWindow(d_);
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
-    control_ = XCreateWindow(d_, root_, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, CWEventMask,
-                             &attributes);
+    control_ =
+        XCreateWindow(d_, root_, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, CWEventMask, &attributes);
     SetClassAndTitle(d_, atoms_, control_, kControlClass, InstanceName());
     char** missing = nullptr;
     int missingCount = 0;
@@ -456,16 +467,19 @@ int Install() {
   self[n] = '\0';
   std::string exec = self;
   if (exec.find_first_of(" \t\"'\\$`") != std::string::npos) {
-    exec = "\"" + Replace(Replace(Replace(Replace(exec, "\\", "\\\\"), "\"", "\\\""), "$", "\\$"), "`", "\\`") +
+    exec = "\"" +
+           Replace(Replace(Replace(Replace(exec, "\\", "\\\\"), "\"", "\\\""), "$", "\\$"), "`", "\\`") +
            "\"";
     exec = Replace(exec, "\\", "\\\\");  // the desktop file's own escaping
   }
   const char* dataHome = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
-  std::string dir = dataHome != nullptr && *dataHome != '\0' ? std::string(dataHome)
-                                                              : std::string(home ? home : "") + "/.local/share";
+  std::string dir = dataHome != nullptr && *dataHome != '\0'
+                        ? std::string(dataHome)
+                        : std::string(home ? home : "") + "/.local/share";
   dir += "/applications";
-  for (size_t at = 1; at != std::string::npos; at = dir.find('/', at + 1)) mkdir(dir.substr(0, at).c_str(), 0755);
+  for (size_t at = 1; at != std::string::npos; at = dir.find('/', at + 1))
+    mkdir(dir.substr(0, at).c_str(), 0755);
   mkdir(dir.c_str(), 0755);
   const std::string file = dir + "/autodeliver-im-sim.desktop";
   FILE* out = std::fopen(file.c_str(), "w");
@@ -478,7 +492,8 @@ int Install() {
                "Exec=%s %%u\nMimeType=x-scheme-handler/aliim;\nNoDisplay=true\nTerminal=false\n",
                exec.c_str());
   std::fclose(out);
-  const char* argv[] = {"xdg-mime", "default", "autodeliver-im-sim.desktop", "x-scheme-handler/aliim", nullptr};
+  const char* argv[] = {"xdg-mime", "default", "autodeliver-im-sim.desktop", "x-scheme-handler/aliim",
+                        nullptr};
   pid_t pid = 0;
   if (posix_spawnp(&pid, "xdg-mime", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
     std::fprintf(stderr, "autodeliver-im-sim: cannot run xdg-mime\n");
@@ -490,10 +505,11 @@ int Install() {
 }
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: autodeliver-im-sim [--transcript FILE] [--login NICK] [--title TEMPLATE] [--no-window]\n"
-               "       autodeliver-im-sim aliim:sendmsg?uid=cntaobao<seller>&touid=cntaobao<buyer>\n"
-               "       autodeliver-im-sim --quit | --install\n");
+  std::fprintf(
+      stderr,
+      "usage: autodeliver-im-sim [--transcript FILE] [--login NICK] [--title TEMPLATE] [--no-window]\n"
+      "       autodeliver-im-sim aliim:sendmsg?uid=cntaobao<seller>&touid=cntaobao<buyer>\n"
+      "       autodeliver-im-sim --quit | --install\n");
 }
 
 }  // namespace
@@ -541,7 +557,8 @@ int main(int argc, char** argv) {
   XSetErrorHandler(IgnoreXError);
   Atoms atoms(d);
   if (FindControlWindow(d, atoms) != None) {
-    std::fprintf(stderr, "autodeliver-im-sim: a client named %s is already running\n", InstanceName().c_str());
+    std::fprintf(stderr, "autodeliver-im-sim: a client named %s is already running\n",
+                 InstanceName().c_str());
     return 1;
   }
   Client client(d, options);
