@@ -41,6 +41,28 @@ void ExpectReadersSee(const std::string& path, const std::vector<ReadRow>& rows)
   EXPECT_EQ(reader->rows, rows);
 }
 
+TEST(Jet4TextTest, StoresTextInTheShorterFormAndReadsBothForms) {
+  using std::string_literals::operator""s;
+  struct Case {
+    std::u16string text;
+    bool mayCompress;
+    std::string stored;
+  };
+  const std::vector<Case> cases = {
+      {u"abc", true, "\xFF\xFE" "abc"s},
+      {u"ab", true, "a\0b\0"s},  // the marker would make it longer
+      {u"abc", false, "a\0b\0c\0"s},
+      {u"a\u5361c", true, "a\0\x61\x53" "c\0"s},
+      {u"", true, ""s},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(jet4::EncodeText(c.text, c.mayCompress), c.stored);
+    EXPECT_EQ(jet4::DecodeText(c.stored), c.text);
+  }
+  // A 00 byte switches between one-byte and two-byte characters.
+  EXPECT_EQ(jet4::DecodeText("\xFF\xFE" "a\0\x34\x12\0b"s), u"a\u1234b");
+}
+
 TEST(Jet4FileTest, CreatedFileHoldsTheEmptyCardTable) {
   testing::ScratchDir dir;
   std::string path = dir.path() + "/card.mdb";
