@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +174,10 @@ struct RecordTable::Impl {
   std::int32_t chunkRecords = 0;
   std::vector<char> single;
   std::int32_t singleIndex = -1;
+  // Read-only mapping of the companion file for scans, valid while the lock
+  // is held and dropped on every companion write.
+  char* blockMap = nullptr;
+  std::size_t mapBytes = 0;
 
   bool SetLock(short type) {
     struct flock fl {};
@@ -216,6 +221,37 @@ struct RecordTable::Impl {
     chunk.clear();
     chunkRecords = 0;
     singleIndex = -1;
+    DropBlockWindow();
+  }
+
+  void DropBlockWindow() {
+    if (blockMap) ::munmap(blockMap, mapBytes);
+    blockMap = nullptr;
+    mapBytes = 0;
+  }
+
+  // The bytes of block `b` (1 <= b < blockCount), read into `scratch` when
+  // they are not mapped; null on a read error. Scans read through a
+  // read-only mapping of the whole blocks present, made while the lock is
+  // held; single reads and blocks beyond the mapping use pread.
+  const char* ReadBlock(std::int32_t b, char* scratch) {
+    std::size_t at = static_cast<std::size_t>(b) * fmt::kBlockSize;
+    if ((scans > 0 || holds > 0) && !blockMap) {
+      struct stat st {};
+      if (::fstat(blockFd, &st) == 0) {
+        std::size_t whole = static_cast<std::size_t>(st.st_size) / fmt::kBlockSize * fmt::kBlockSize;
+        std::size_t bytes = std::min(whole, static_cast<std::size_t>(blockCount) * fmt::kBlockSize);
+        if (bytes > 0) {
+          void* m = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, blockFd, 0);
+          if (m != MAP_FAILED) {
+            blockMap = static_cast<char*>(m);
+            mapBytes = bytes;
+          }
+        }
+      }
+    }
+    if (blockMap && at + fmt::kBlockSize <= mapBytes) return blockMap + at;
+    return ReadAt(blockFd, scratch, fmt::kBlockSize, static_cast<off_t>(at)) ? scratch : nullptr;
   }
 
   // Takes (or joins) the table lock.
@@ -297,6 +333,7 @@ struct RecordTable::Impl {
   // ---- companion blocks
 
   bool WriteBlockHeader() {
+    DropBlockWindow();
     char b[12];
     PutI32(b, blockCount);
     PutI32(b + 4, freeHead);
@@ -308,12 +345,13 @@ struct RecordTable::Impl {
   // loop, a length beyond a block's payload or a read error.
   bool ReadChain(std::int32_t first, std::string* out) {
     out->clear();
-    char block[fmt::kBlockSize];
+    char scratch[fmt::kBlockSize];
     std::int32_t b = first;
     std::int32_t steps = 0;
     while (b > 0) {
       if (b >= blockCount || ++steps >= blockCount) return false;
-      if (!ReadAt(blockFd, block, sizeof block, static_cast<off_t>(b) * fmt::kBlockSize)) return false;
+      const char* block = ReadBlock(b, scratch);
+      if (!block) return false;
       std::int32_t len = GetI32(block + fmt::kBlockLengthOffset);
       if (len < 0 || len > fmt::kBlockPayload) return false;
       out->append(block + fmt::kBlockDataOffset, len);
@@ -345,6 +383,7 @@ struct RecordTable::Impl {
   bool WriteChain(std::string_view value, std::int32_t* first) {
     *first = 0;
     if (value.empty()) return true;
+    DropBlockWindow();
     std::size_t pieces = (value.size() + fmt::kBlockPayload - 1) / fmt::kBlockPayload;
     std::vector<std::int32_t> blocks;
     for (std::size_t i = 0; i < pieces; ++i) {
@@ -370,6 +409,7 @@ struct RecordTable::Impl {
   // Puts the blocks of the chain from `first` on the free list. A damaged
   // chain is freed as far as it is sound.
   void FreeChains(const std::vector<std::int32_t>& firsts) {
+    DropBlockWindow();
     bool changed = false;
     char block[fmt::kBlockSize];
     for (std::int32_t b : firsts) {
