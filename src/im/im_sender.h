@@ -12,9 +12,9 @@
 // into the program and its arguments the way Windows splits a command line
 // (see SplitCommandLine); as on Windows, an unquoted program path with
 // spaces is found by trying each prefix that ends before a space, shortest
-// first. The command line crosses to the new process as UTF-8. The chat window has the class "StandardFrame"
-// and the title buyer + " - " + seller; its input box is reached from it by the twelve-step walk of
-// kInputBoxWalk.
+// first. The command line crosses to the new process as UTF-8. The chat
+// window has the class "StandardFrame" and the title buyer + " - " + seller;
+// its input box is reached from it by the twelve-step walk of kInputBoxWalk.
 //
 // Both waits are bounded: the started program gets programWait to end (it
 // is left running after that; the IM client may have started itself), and
