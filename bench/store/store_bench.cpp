@@ -51,8 +51,8 @@ class StoreDir {
     sent.Hold(true);
     for (int i = 0; i < n; ++i) {
       stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
-      sent.Append({ItemName(i), OrderNumber(i), "buyer" + std::to_string(i), "1", CardNumber(i), CardPassword(i),
-                   std::string(), "2012年11月20日9时5分"_gbk});
+      sent.Append({ItemName(i), OrderNumber(i), "buyer" + std::to_string(i), "1", CardNumber(i),
+                   CardPassword(i), std::string(), "2012年11月20日9时5分"_gbk});
     }
   }
   ~StoreDir() {
@@ -73,15 +73,19 @@ class SqliteDb {
     dir_ = ::mkdtemp(tmpl.data());
     path_ = dir_ + "/shop.db";
     sqlite3* db = Connect();
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL;"
-                     "CREATE TABLE stock(id INTEGER PRIMARY KEY, item TEXT, number TEXT, password TEXT);"
-                     "CREATE TABLE sent(id INTEGER PRIMARY KEY, item TEXT, order_number TEXT, buyer TEXT, quantity TEXT,"
-                     " number TEXT, password TEXT, remark TEXT, sent_at TEXT);"
-                     "BEGIN;",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE stock(id INTEGER PRIMARY KEY, item TEXT, number TEXT, password TEXT);"
+        "CREATE TABLE sent(id INTEGER PRIMARY KEY, item TEXT, order_number TEXT, buyer TEXT, quantity TEXT,"
+        " number TEXT, password TEXT, remark TEXT, sent_at TEXT);"
+        "BEGIN;",
+        nullptr, nullptr, nullptr);
     sqlite3_stmt* s1 = Prepare(db, "INSERT INTO stock(item, number, password) VALUES(?,?,?)");
-    sqlite3_stmt* s2 = Prepare(db, "INSERT INTO sent(item, order_number, buyer, quantity, number, password, remark,"
-                                   " sent_at) VALUES(?,?,?,'1',?,?,'',?)");
+    sqlite3_stmt* s2 =
+        Prepare(db,
+                "INSERT INTO sent(item, order_number, buyer, quantity, number, password, remark,"
+                " sent_at) VALUES(?,?,?,'1',?,?,'',?)");
     for (int i = 0; i < n; ++i) {
       Bind(s1, {ItemName(i), CardNumber(i), CardPassword(i)});
       sqlite3_step(s1);
@@ -116,7 +120,8 @@ class SqliteDb {
   }
   static void Bind(sqlite3_stmt* s, std::initializer_list<std::string> values) {
     int k = 1;
-    for (const auto& v : values) sqlite3_bind_text(s, k++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    for (const auto& v : values)
+      sqlite3_bind_text(s, k++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
   }
 
  private:
@@ -124,14 +129,17 @@ class SqliteDb {
   std::string path_;
 };
 
-void Sizes(benchmark::internal::Benchmark* b) { b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond); }
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+}
 
 // ---- record tables
 
 void BM_Store_AppendStockCard(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   int i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(AppendStockCard({ItemName(i), CardNumber(i), CardPassword(i), 0})), ++i;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(AppendStockCard({ItemName(i), CardNumber(i), CardPassword(i), 0})), ++i;
 }
 BENCHMARK(BM_Store_AppendStockCard)->Apply(Sizes);
 
@@ -185,7 +193,8 @@ void BM_Sqlite_TakeStockCard(benchmark::State& state) {
   for (auto _ : state) {
     sqlite3* c = db.Connect();
     sqlite3_exec(c, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = SqliteDb::Prepare(c, "SELECT id, number, password FROM stock WHERE item=? ORDER BY id LIMIT 1");
+    sqlite3_stmt* s =
+        SqliteDb::Prepare(c, "SELECT id, number, password FROM stock WHERE item=? ORDER BY id LIMIT 1");
     SqliteDb::Bind(s, {ItemName(3)});
     std::string number, password;
     sqlite3_int64 id = 0;

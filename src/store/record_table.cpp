@@ -138,7 +138,8 @@ std::string CompanionFilePath(const std::string& tablePath) {
   std::string path = TableFilePath(tablePath);
   std::size_t dot = path.rfind('.');
   std::string ext = path.substr(dot + 1);
-  bool lower = !ext.empty() && std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  bool lower =
+      !ext.empty() && std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   return path.substr(0, dot + 1) + (lower ? "edt" : "EDT");
 }
 
@@ -324,8 +325,8 @@ struct RecordTable::Impl {
       return false;
     }
     if (index >= chunkFirst && index < chunkFirst + chunkRecords)
-      std::memcpy(chunk.data() + static_cast<std::size_t>(index - chunkFirst) * recordSize + from, bytes + from,
-                  recordSize - from);
+      std::memcpy(chunk.data() + static_cast<std::size_t>(index - chunkFirst) * recordSize + from,
+                  bytes + from, recordSize - from);
     if (index == singleIndex) std::memcpy(single.data() + from, bytes + from, recordSize - from);
     return true;
   }
@@ -363,7 +364,8 @@ struct RecordTable::Impl {
   std::int32_t TakeBlock() {
     if (freeHead > 0 && freeHead < blockCount && freeCount > 0) {
       char next[4];
-      if (ReadAt(blockFd, next, 4, static_cast<off_t>(freeHead) * fmt::kBlockSize + fmt::kBlockFreeNextOffset)) {
+      if (ReadAt(blockFd, next, 4,
+                 static_cast<off_t>(freeHead) * fmt::kBlockSize + fmt::kBlockFreeNextOffset)) {
         std::int32_t b = freeHead;
         std::int32_t n = GetI32(next);
         freeHead = (n > 0 && n < blockCount && n != b) ? n : 0;
@@ -399,7 +401,8 @@ struct RecordTable::Impl {
       PutI32(block + fmt::kBlockNextOffset, i + 1 < pieces ? blocks[i + 1] : 0);
       PutI32(block + fmt::kBlockLengthOffset, static_cast<std::int32_t>(len));
       std::memcpy(block + fmt::kBlockDataOffset, value.data() + from, len);
-      if (!WriteAt(blockFd, block, sizeof block, static_cast<off_t>(blocks[i]) * fmt::kBlockSize)) return false;
+      if (!WriteAt(blockFd, block, sizeof block, static_cast<off_t>(blocks[i]) * fmt::kBlockSize))
+        return false;
     }
     if (!WriteBlockHeader()) return false;
     *first = blocks[0];
@@ -436,11 +439,15 @@ struct RecordTable::Impl {
   std::optional<FieldValue> Value(const char* rec, const FieldInfo& f) {
     const char* p = rec + f.offset;
     switch (f.type) {
-      case fmt::kByte: return std::int64_t{static_cast<unsigned char>(p[0])};
-      case fmt::kShort: return std::int64_t{static_cast<std::int16_t>(GetI32(p) & 0xFFFF)};
+      case fmt::kByte:
+        return std::int64_t{static_cast<unsigned char>(p[0])};
+      case fmt::kShort:
+        return std::int64_t{static_cast<std::int16_t>(GetI32(p) & 0xFFFF)};
       case fmt::kInt32:
-      case fmt::kRoutine: return std::int64_t{GetI32(p)};
-      case fmt::kInt64: return static_cast<std::int64_t>(GetU64(p));
+      case fmt::kRoutine:
+        return std::int64_t{GetI32(p)};
+      case fmt::kInt64:
+        return static_cast<std::int64_t>(GetU64(p));
       case fmt::kFloat: {
         std::uint32_t bits = static_cast<std::uint32_t>(GetI32(p));
         float v;
@@ -455,7 +462,8 @@ struct RecordTable::Impl {
         if (f.type == fmt::kDateTime) v = std::isnan(v) ? 0.0 : std::clamp(v, fmt::kMinDate, fmt::kMaxDate);
         return v;
       }
-      case fmt::kBoolean: return p[0] != 0;
+      case fmt::kBoolean:
+        return p[0] != 0;
       case fmt::kFixedText: {
         const void* zero = std::memchr(p, 0, f.width);
         std::size_t len = zero ? static_cast<const char*>(zero) - p : static_cast<std::size_t>(f.width);
@@ -471,7 +479,8 @@ struct RecordTable::Impl {
         }
         return out;
       }
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
   }
 
@@ -480,7 +489,9 @@ struct RecordTable::Impl {
   bool Put(char* rec, const FieldInfo& f, const std::string& text, std::int32_t* oldChain) {
     char* p = rec + f.offset;
     switch (f.type) {
-      case fmt::kByte: p[0] = static_cast<char>(TextToInt(text)); return true;
+      case fmt::kByte:
+        p[0] = static_cast<char>(TextToInt(text));
+        return true;
       case fmt::kShort: {
         int v = TextToInt(text);
         p[0] = static_cast<char>(v & 0xFF);
@@ -488,8 +499,12 @@ struct RecordTable::Impl {
         return true;
       }
       case fmt::kInt32:
-      case fmt::kRoutine: PutI32(p, TextToInt(text)); return true;
-      case fmt::kInt64: PutU64(p, static_cast<std::uint64_t>(std::strtoll(FoldFullWidth(text).c_str(), nullptr, 10))); return true;
+      case fmt::kRoutine:
+        PutI32(p, TextToInt(text));
+        return true;
+      case fmt::kInt64:
+        PutU64(p, static_cast<std::uint64_t>(std::strtoll(FoldFullWidth(text).c_str(), nullptr, 10)));
+        return true;
       case fmt::kFloat: {
         float v = std::strtof(FoldFullWidth(text).c_str(), nullptr);
         std::uint32_t bits;
@@ -524,7 +539,8 @@ struct RecordTable::Impl {
         PutI32(p, first);
         return true;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
 
@@ -533,7 +549,8 @@ struct RecordTable::Impl {
   bool Fits(const FieldValues& values) const {
     if (cutOverlong) return true;
     for (std::size_t i = 0; i < values.size() && i < fields.size(); ++i)
-      if (values[i] && fields[i].type == fmt::kFixedText && values[i]->size() > static_cast<std::size_t>(fields[i].width))
+      if (values[i] && fields[i].type == fmt::kFixedText &&
+          values[i]->size() > static_cast<std::size_t>(fields[i].width))
         return false;
     return true;
   }
@@ -634,8 +651,7 @@ bool RecordTable::Impl::OpenBlocks(const std::string& tablePath) {
   if (blockFd < 0 && errno == ENOENT) {
     // Files copied from a case-blind file system may carry the other case.
     std::string other = path;
-    for (std::size_t i = path.size() - 3; i < path.size(); ++i)
-      other[i] = static_cast<char>(other[i] ^ 0x20);
+    for (std::size_t i = path.size() - 3; i < path.size(); ++i) other[i] = static_cast<char>(other[i] ^ 0x20);
     blockFd = ::open(other.c_str(), O_RDWR | O_CLOEXEC);
   }
   if (blockFd < 0) return false;
@@ -741,7 +757,8 @@ const std::vector<FieldInfo>& RecordTable::Fields() const { return impl_->fields
 int RecordTable::FieldIndex(std::string_view name) const {
   const auto& fields = impl_->fields;
   for (std::size_t i = 0; i < fields.size(); ++i)
-    if (fields[i].name.size() == name.size() && SameAsciiNoCase(fields[i].name, name)) return static_cast<int>(i);
+    if (fields[i].name.size() == name.size() && SameAsciiNoCase(fields[i].name, name))
+      return static_cast<int>(i);
   return -1;
 }
 
@@ -772,7 +789,8 @@ bool RecordTable::Skip(std::int32_t count) {
   if (count > 0 && t.cursor > t.count) return false;
   if (count < 0 && t.cursor < 1) return false;
   std::int64_t to = static_cast<std::int64_t>(t.cursor) + count;
-  t.cursor = static_cast<std::int32_t>(std::clamp<std::int64_t>(to, 0, static_cast<std::int64_t>(t.count) + 1));
+  t.cursor =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(to, 0, static_cast<std::int64_t>(t.count) + 1));
   return true;
 }
 
@@ -795,7 +813,8 @@ bool RecordTable::IsMarked() { return RecordId() <= 0 && OnRecord(); }
 std::optional<FieldValue> RecordTable::ReadValue(int fieldIndex) {
   Access a(impl_, false);
   Impl& t = *impl_;
-  if (!a || !t.OnRecord() || fieldIndex < 0 || fieldIndex >= static_cast<int>(t.fields.size())) return std::nullopt;
+  if (!a || !t.OnRecord() || fieldIndex < 0 || fieldIndex >= static_cast<int>(t.fields.size()))
+    return std::nullopt;
   const char* rec = t.RecordBytes(t.cursor - 1);
   if (!rec) return std::nullopt;
   return t.Value(rec, t.fields[fieldIndex]);
@@ -812,7 +831,9 @@ std::optional<std::string> RecordTable::ReadTextAt(int fieldIndex) {
   return FormatReal(d);
 }
 
-std::optional<std::string> RecordTable::ReadText(std::string_view field) { return ReadTextAt(FieldIndex(field)); }
+std::optional<std::string> RecordTable::ReadText(std::string_view field) {
+  return ReadTextAt(FieldIndex(field));
+}
 
 std::string RecordTable::Read(std::string_view field) { return ReadText(field).value_or(std::string()); }
 
@@ -927,7 +948,8 @@ bool RecordTable::Purge() {
     for (std::int32_t i = 0; i < n; ++i) {
       char* rec = buf.data() + static_cast<std::size_t>(i) * t.recordSize;
       if (GetI32(rec) > 0) {
-        if (out != i) std::memmove(buf.data() + static_cast<std::size_t>(out) * t.recordSize, rec, t.recordSize);
+        if (out != i)
+          std::memmove(buf.data() + static_cast<std::size_t>(out) * t.recordSize, rec, t.recordSize);
         if (keptBefore + out != first + i) moved = true;
         ++out;
       } else {
@@ -937,7 +959,8 @@ bool RecordTable::Purge() {
         }
       }
     }
-    if (out > 0 && moved && !WriteAt(t.fd, buf.data(), static_cast<std::size_t>(out) * t.recordSize, t.RecordOffset(keptBefore)))
+    if (out > 0 && moved &&
+        !WriteAt(t.fd, buf.data(), static_cast<std::size_t>(out) * t.recordSize, t.RecordOffset(keptBefore)))
       ok = false;
     kept += out;
   }
@@ -963,9 +986,9 @@ bool CreateTable(const std::string& path, const std::vector<FieldSpec>& fields) 
   bool blocks = false;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldSpec& f = fields[i];
-    if (f.name.empty() || f.name.size() > table_format::kMaxNameBytes || f.name.find('\0') != std::string::npos ||
-        f.type < table_format::kByte || f.type > table_format::kLongText ||
-        (f.type == table_format::kFixedText && f.width <= 0))
+    if (f.name.empty() || f.name.size() > table_format::kMaxNameBytes ||
+        f.name.find('\0') != std::string::npos || f.type < table_format::kByte ||
+        f.type > table_format::kLongText || (f.type == table_format::kFixedText && f.width <= 0))
       return false;
     char* d = desc.data() + i * table_format::kDescriptorSize;
     std::memcpy(d, f.name.data(), f.name.size());

@@ -33,10 +33,10 @@ namespace autodeliver {
 
 // One field as the table file describes it.
 struct FieldInfo {
-  std::string name;  // GBK, at most 16 bytes
-  std::int32_t type = 0;  // table_format::FieldType
+  std::string name;         // GBK, at most 16 bytes
+  std::int32_t type = 0;    // table_format::FieldType
   std::int32_t offset = 0;  // inside the record
-  std::int32_t width = 0;  // type 10 only
+  std::int32_t width = 0;   // type 10 only
 };
 
 // A typed value read from a field: integers (types 1-4, 9), reals (5, 6,
@@ -132,7 +132,7 @@ class RecordTable {
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
 
- // Internal state; defined in record_table.cpp.
+  // Internal state; defined in record_table.cpp.
   struct Impl;
 
  private:

@@ -159,7 +159,8 @@ std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {
   std::vector<StockCard> cards;
   TableAccess a(StockTablePath(), false);
   int fName, fNumber, fPassword;
-  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword)) return cards;
+  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
+    return cards;
   RecordTable& t = a.table();
   std::int32_t n = t.RecordCount();
   for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
@@ -208,7 +209,8 @@ bool PurgeStock() {
 std::optional<StockCard> TakeStockCard(std::string_view itemName) {
   TableAccess a(StockTablePath(), true);
   int fName, fNumber, fPassword;
-  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword)) return std::nullopt;
+  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
+    return std::nullopt;
   RecordTable& t = a.table();
   std::int32_t n = t.RecordCount();
   for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
@@ -242,15 +244,16 @@ bool SentCardExists(std::string_view orderNumber) {
 
 bool AppendSentCard(const SentCard& card) {
   TableAccess a(SentTablePath(), true);
-  return a && a.table().Append({card.itemName, card.orderNumber, card.buyerNick, std::to_string(card.quantity),
-                                card.cardNumber, card.cardPassword, card.remark, card.sentAt});
+  return a &&
+         a.table().Append({card.itemName, card.orderNumber, card.buyerNick, std::to_string(card.quantity),
+                           card.cardNumber, card.cardPassword, card.remark, card.sentAt});
 }
 
 bool LoadSentCards(std::vector<SentCard>* cards) {
   TableAccess a(SentTablePath(), false);
   int f[8];
-  if (!a.Resolve({N().itemName, N().orderNumber, N().buyerNick, N().quantity, N().sentNumber, N().sentPassword,
-                  N().sentRemark, N().sentAt},
+  if (!a.Resolve({N().itemName, N().orderNumber, N().buyerNick, N().quantity, N().sentNumber,
+                  N().sentPassword, N().sentRemark, N().sentAt},
                  &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7]))
     return false;
   RecordTable& t = a.table();

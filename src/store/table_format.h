@@ -37,7 +37,7 @@ inline constexpr int kRecordCountOffset = 16;
 inline constexpr int kNextIdOffset = 20;
 inline constexpr int kRecordSizeOffset = 24;
 
-inline constexpr int kFieldCountOffset = kHeaderSize;  // 112
+inline constexpr int kFieldCountOffset = kHeaderSize;       // 112
 inline constexpr int kDescriptorsOffset = kHeaderSize + 4;  // 116
 inline constexpr int kDescriptorSize = 72;
 inline constexpr int kNameSize = 17;  // name + terminating zero
@@ -81,12 +81,25 @@ enum FieldType : std::int32_t {
 // Bytes a field of `type` takes in the record (type 10: its width).
 constexpr int FieldBytes(std::int32_t type, std::int32_t width) {
   switch (type) {
-    case kByte: case kBoolean: return 1;
-    case kShort: return 2;
-    case kInt32: case kFloat: case kRoutine: case kBytes: case kLongText: return 4;
-    case kInt64: case kDouble: case kDateTime: return 8;
-    case kFixedText: return width;
-    default: return 0;
+    case kByte:
+    case kBoolean:
+      return 1;
+    case kShort:
+      return 2;
+    case kInt32:
+    case kFloat:
+    case kRoutine:
+    case kBytes:
+    case kLongText:
+      return 4;
+    case kInt64:
+    case kDouble:
+    case kDateTime:
+      return 8;
+    case kFixedText:
+      return width;
+    default:
+      return 0;
   }
 }
 

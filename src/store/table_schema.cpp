@@ -15,7 +15,9 @@ namespace {
 namespace fmt = table_format;
 
 FieldSpec LongText(const char* utf8Name) { return {Utf8ToGbkLossy(utf8Name), fmt::kLongText, 0}; }
-FieldSpec Fixed(const char* utf8Name, int width) { return {Utf8ToGbkLossy(utf8Name), fmt::kFixedText, width}; }
+FieldSpec Fixed(const char* utf8Name, int width) {
+  return {Utf8ToGbkLossy(utf8Name), fmt::kFixedText, width};
+}
 
 }  // namespace
 
@@ -28,7 +30,9 @@ std::vector<FieldSpec> ItemsTableFields() {
   return {LongText("宝贝名称"), LongText("宝贝备注"), Fixed("限拍件数", 16), Fixed("是否需要卡密信息", 8)};
 }
 
-std::vector<FieldSpec> StockTableFields() { return {LongText("宝贝名称"), LongText("宝贝卡号"), LongText("宝贝卡密")}; }
+std::vector<FieldSpec> StockTableFields() {
+  return {LongText("宝贝名称"), LongText("宝贝卡号"), LongText("宝贝卡密")};
+}
 
 std::vector<FieldSpec> SentTableFields() {
   return {LongText("宝贝名称"), LongText("订单编号"), LongText("买家旺旺"), Fixed("购买数量", 16),

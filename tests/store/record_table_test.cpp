@@ -1,12 +1,11 @@
 #include "store/record_table.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
@@ -32,8 +31,10 @@ constexpr int kData1 = 116 + 72;  // data offset with one field
 constexpr int kData2 = 116 + 2 * 72;
 
 // Two fixed-width text fields: A (width 8 at 4), B (width 4 at 12).
-std::string FixedTable(const std::vector<std::pair<std::int32_t, std::string>>& records, std::int32_t nextId) {
-  std::string b = RawHeader({{"A", 10, 4, 8}, {"B", 10, 12, 4}}, static_cast<std::int32_t>(records.size()), nextId, 16);
+std::string FixedTable(const std::vector<std::pair<std::int32_t, std::string>>& records,
+                       std::int32_t nextId) {
+  std::string b =
+      RawHeader({{"A", 10, 4, 8}, {"B", 10, 12, 4}}, static_cast<std::int32_t>(records.size()), nextId, 16);
   for (const auto& [id, a] : records) {
     std::string rec(16, '\0');
     Put32(rec, 0, id);
@@ -169,9 +170,11 @@ struct LongFixture {
   std::string path = dir / "l.edb";
   std::string companion = dir / "l.edt";
 
-  void Write(const std::vector<std::pair<std::int32_t, std::int32_t>>& firstBlocks, const std::string& blocks) {
-    std::string b = RawHeader({{"N", 12, 4, 0}, {"D", 11, 8, 0}}, static_cast<std::int32_t>(firstBlocks.size()),
-                              static_cast<std::int32_t>(firstBlocks.size()) + 1, 12);
+  void Write(const std::vector<std::pair<std::int32_t, std::int32_t>>& firstBlocks,
+             const std::string& blocks) {
+    std::string b =
+        RawHeader({{"N", 12, 4, 0}, {"D", 11, 8, 0}}, static_cast<std::int32_t>(firstBlocks.size()),
+                  static_cast<std::int32_t>(firstBlocks.size()) + 1, 12);
     std::int32_t id = 1;
     for (auto [n, d] : firstBlocks) {
       std::string rec(12, '\0');
@@ -346,9 +349,9 @@ TEST(RecordTableCursor, GoToSkipFindAndMarkWhere) {
 TEST(RecordTableTypes, ReadsEveryFieldType) {
   TempDir dir;
   std::string path = dir / "all.edb";
-  std::vector<RawField> fields = {{"byte", 1, 4, 0},   {"short", 2, 5, 0},  {"int", 3, 7, 0},
-                                  {"long", 4, 11, 0},  {"float", 5, 19, 0}, {"double", 6, 23, 0},
-                                  {"bool", 7, 31, 0},  {"date", 8, 32, 0},  {"routine", 9, 40, 0},
+  std::vector<RawField> fields = {{"byte", 1, 4, 0},   {"short", 2, 5, 0},   {"int", 3, 7, 0},
+                                  {"long", 4, 11, 0},  {"float", 5, 19, 0},  {"double", 6, 23, 0},
+                                  {"bool", 7, 31, 0},  {"date", 8, 32, 0},   {"routine", 9, 40, 0},
                                   {"text", 10, 44, 6}, {"bytes", 11, 50, 0}, {"long text", 12, 54, 0}};
   std::string b = RawHeader(fields, 1, 2, 58);
   std::string rec(58, '\0');

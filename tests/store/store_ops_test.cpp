@@ -25,7 +25,9 @@ class StoreOps : public ::testing::Test {
   }
   void TearDown() override { SetProgramDir(""); }
 
-  static StockCard Card(const std::string& item, const std::string& number) { return {item, number, "pw" + number, 0}; }
+  static StockCard Card(const std::string& item, const std::string& number) {
+    return {item, number, "pw" + number, 0};
+  }
 
   static std::vector<std::string> Numbers(const std::vector<StockCard>& cards) {
     std::vector<std::string> out;
@@ -101,8 +103,8 @@ TEST_F(StoreOps, StoredLimitAndYesNoTextsAreRead) {
     int expectedLimit;
     bool expectedNeeds;
   } cases[] = {
-      {"12", "是"_gbk, 12, true},      {"１２"_gbk, "真"_gbk, 12, true}, {"-3x", "假"_gbk, -3, false},
-      {"abc", "", 0, false},          {"", "真 "_gbk, 0, false},         {"７"_gbk, "yes", 7, false},
+      {"12", "是"_gbk, 12, true}, {"１２"_gbk, "真"_gbk, 12, true}, {"-3x", "假"_gbk, -3, false},
+      {"abc", "", 0, false},      {"", "真 "_gbk, 0, false},        {"７"_gbk, "yes", 7, false},
   };
   {
     RecordTable t;

@@ -1,7 +1,6 @@
 // Runs the table tool as a separate process on temporary directories.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -47,13 +46,15 @@ TEST(TableTool, InitCreatesTheInstalledTables) {
       {"配置.edb", {"配置名", "配置数据"}},
       {"监控宝贝.edb", {"宝贝名称", "宝贝备注", "限拍件数", "是否需要卡密信息"}},
       {"库存卡密.edb", {"宝贝名称", "宝贝卡号", "宝贝卡密"}},
-      {"已发卡密.edb", {"宝贝名称", "订单编号", "买家旺旺", "购买数量", "已发卡号", "已发卡密", "已发备注", "发货时间"}},
+      {"已发卡密.edb",
+       {"宝贝名称", "订单编号", "买家旺旺", "购买数量", "已发卡号", "已发卡密", "已发备注", "发货时间"}},
   };
   for (const Expected& e : tables) {
     RecordTable t;
     ASSERT_TRUE(t.Open(dir / "data" + "/" + e.file)) << e.file;
     ASSERT_EQ(t.Fields().size(), e.names.size()) << e.file;
-    for (std::size_t i = 0; i < e.names.size(); ++i) EXPECT_EQ(t.Fields()[i].name, Utf8ToGbkLossy(e.names[i]));
+    for (std::size_t i = 0; i < e.names.size(); ++i)
+      EXPECT_EQ(t.Fields()[i].name, Utf8ToGbkLossy(e.names[i]));
     EXPECT_EQ(t.RecordCount(), std::string(e.file) == "配置.edb" ? 1 : 0) << e.file;
   }
   RecordTable settings;
@@ -81,11 +82,12 @@ TEST(TableTool, DumpAndCheck) {
   std::string stock = dir / "data/库存卡密.edb";
   ToolRun dump = Tool("dump --json " + Quoted(stock));
   ASSERT_EQ(dump.status, 0) << dump.out;
-  for (const char* part : {"\"version\": 65536", "\"recordCount\": 2", "\"nextRecordId\": 3", "\"recordSize\": 16",
-                           "{\"name\": \"宝贝卡号\", \"type\": 12, \"offset\": 8, \"width\": 0}",
-                           "{\"number\": 1, \"id\": 1, \"deleted\": false, \"values\": {\"宝贝名称\": "
-                           "\"点卡\\\"A\\\"\", \"宝贝卡号\": \"N1\", \"宝贝卡密\": \"P1\"}}",
-                           "{\"number\": 2, \"id\": -2, \"deleted\": true"})
+  for (const char* part :
+       {"\"version\": 65536", "\"recordCount\": 2", "\"nextRecordId\": 3", "\"recordSize\": 16",
+        "{\"name\": \"宝贝卡号\", \"type\": 12, \"offset\": 8, \"width\": 0}",
+        "{\"number\": 1, \"id\": 1, \"deleted\": false, \"values\": {\"宝贝名称\": "
+        "\"点卡\\\"A\\\"\", \"宝贝卡号\": \"N1\", \"宝贝卡密\": \"P1\"}}",
+        "{\"number\": 2, \"id\": -2, \"deleted\": true"})
     EXPECT_NE(dump.out.find(part), std::string::npos) << part << "\n" << dump.out;
 
   ToolRun missing = Tool("dump --json " + Quoted(dir / "data/none.edb"));

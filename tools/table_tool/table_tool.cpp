@@ -41,11 +41,21 @@ std::string JsonString(std::string_view utf8) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -119,8 +129,8 @@ int Dump(const std::string& file) {
       << ",\n  \"fields\": [";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldInfo& f = fields[i];
-    out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(GbkToUtf8Lossy(f.name)) << ", \"type\": " << f.type
-        << ", \"offset\": " << f.offset << ", \"width\": " << f.width << "}";
+    out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(GbkToUtf8Lossy(f.name))
+        << ", \"type\": " << f.type << ", \"offset\": " << f.offset << ", \"width\": " << f.width << "}";
   }
   out << "\n  ],\n  \"records\": [";
   t.Hold(false);  // one consistent picture of the table
@@ -167,7 +177,8 @@ int Check(const std::string& file) {
   RawFigures blocksBefore = ReadRaw(companion, table_format::kBlockCountOffset);
   RecordTable t;
   if (!t.Open(path)) {
-    std::cout << path << ": cannot be opened (missing, damaged header or field list, damaged companion file, or "
+    std::cout << path
+              << ": cannot be opened (missing, damaged header or field list, damaged companion file, or "
               << "locked)\n";
     return 1;
   }
@@ -176,7 +187,8 @@ int Check(const std::string& file) {
             << " fields, record size " << t.RecordSize() << ", " << count << " records, next record id "
             << t.NextRecordId() << "\n";
   if (before.count != count)
-    std::cout << "  record count lowered from " << before.count << " to the " << count << " whole records present\n";
+    std::cout << "  record count lowered from " << before.count << " to the " << count
+              << " whole records present\n";
   t.Hold(false);
   int marked = 0, unreadable = 0;
   bool blocks = false;
@@ -197,11 +209,13 @@ int Check(const std::string& file) {
   t.Close();
   RawFigures after = ReadRaw(path, table_format::kRecordCountOffset);
   if (after.size != before.size)
-    std::cout << "  file cut from " << before.size << " to " << after.size << " bytes (partial record or trailing bytes)\n";
+    std::cout << "  file cut from " << before.size << " to " << after.size
+              << " bytes (partial record or trailing bytes)\n";
   if (blocks) {
     RawFigures blocksAfter = ReadRaw(companion, table_format::kBlockCountOffset);
     if (blocksAfter.count != blocksBefore.count)
-      std::cout << "  companion block count lowered from " << blocksBefore.count << " to " << blocksAfter.count << "\n";
+      std::cout << "  companion block count lowered from " << blocksBefore.count << " to "
+                << blocksAfter.count << "\n";
   }
   std::cout << "  " << marked << " records marked deleted, " << unreadable << " values unreadable\n";
   return unreadable == 0 ? 0 : 1;
@@ -213,7 +227,8 @@ int Check(const std::string& file) {
 int main(int argc, char** argv) {
   using namespace autodeliver;
   if (argc == 3 && std::strcmp(argv[1], "init") == 0) return Init(argv[2]);
-  if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0) return Dump(argv[3]);
+  if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0)
+    return Dump(argv[3]);
   if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
   return Usage();
 }
