@@ -12,8 +12,8 @@ class Cursor {
   explicit Cursor(std::string_view text) : text_(text) {}
 
   void SkipSpaces() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r' ||
-                                   text_[pos_] == '\n')) {
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r' || text_[pos_] == '\n')) {
       ++pos_;
     }
   }

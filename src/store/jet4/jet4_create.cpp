@@ -210,9 +210,8 @@ std::string CardDatabaseImage() {
 
   auto entry = [&](std::uint32_t id, std::uint32_t parent, const char16_t* name, std::uint16_t type,
                    std::uint32_t flags) {
-    std::vector<CellBytes> cells = {U32Bytes(id),   U32Bytes(parent), EncodeText(name, true),
-                                    U16Bytes(type), DateBytes(now),   DateBytes(now),
-                                    U32Bytes(flags),  std::nullopt};
+    std::vector<CellBytes> cells = {U32Bytes(id),   U32Bytes(parent), EncodeText(name, true), U16Bytes(type),
+                                    DateBytes(now), DateBytes(now),   U32Bytes(flags),        std::nullopt};
     return EncodeRow(catalog, cells);
   };
   std::vector<std::string> catalogRows = {
@@ -223,9 +222,9 @@ std::string CardDatabaseImage() {
 
   std::vector<std::string> pages(kPageCount);
   pages[0] = DatabasePage();
-  pages[kMapRowsPage] = DataPage(0, {InlineMap({}), InlineMap({kCatalogDataPage}),
-                                     InlineMap({kCatalogDataPage}), PagedMap(kCardUsedMapPage),
-                                     PagedMap(kCardFreeMapPage)});
+  pages[kMapRowsPage] =
+      DataPage(0, {InlineMap({}), InlineMap({kCatalogDataPage}), InlineMap({kCatalogDataPage}),
+                   PagedMap(kCardUsedMapPage), PagedMap(kCardFreeMapPage)});
   pages[kCatalogPage] = TableDefPage(catalog, kTableSystem, static_cast<std::uint32_t>(catalogRows.size()));
   pages[kCatalogDataPage] = DataPage(kCatalogPage, catalogRows);
   pages[kCardTablePage] = TableDefPage(cards, kTableUser, 0);

@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 
 #include "store/jet4/insert_statement.h"
@@ -135,10 +136,16 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
 
 }  // namespace jet4
 
-bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
-                   const std::vector<std::string>& gbkValues, Jet4Io* io) {
+bool AppendTextRow(const std::string& givenPath, const std::string& table,
+                   const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
+                   Jet4Io* io) {
   using namespace jet4;
   if (columns.size() != gbkValues.size() || columns.empty()) return false;
+  // A symbolic link stays one: the file it names is the one replaced.
+  char* resolved = ::realpath(givenPath.c_str(), nullptr);
+  if (!resolved) return false;
+  const std::string path = resolved;
+  std::free(resolved);
   std::lock_guard<std::mutex> guard(ChangeMutex());
   LockedFile file(path);
   if (!file.ok()) return false;

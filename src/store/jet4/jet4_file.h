@@ -13,7 +13,8 @@
 // the file; the directory is flushed after the rename. A crash or a failed
 // write (a full disk) at any moment leaves either the old file or the new one
 // under `path`, never a mixture. A stale "<path>.new" left by a crash is
-// overwritten by the next change.
+// overwritten by the next change. When `path` is a symbolic link, the file
+// it names is the one replaced.
 //
 // Thread safety: changes are serialised inside the process and across
 // processes (an advisory flock on the file's folder), so concurrent callers
@@ -40,8 +41,7 @@ bool CreateCardDatabase(const std::string& path);
 // maintain), a value is not valid GBK or is longer than its column, or the
 // file cannot be written. `io` replaces the file-system calls (tests inject
 // failures); null means the real ones.
-bool AppendTextRow(const std::string& path, const std::string& table,
-                   const std::vector<std::string>& columns,
+bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
                    const std::vector<std::string>& gbkValues, Jet4Io* io = nullptr);
 
 // Carries out one SQL statement of the form
@@ -50,7 +50,6 @@ bool AppendTextRow(const std::string& path, const std::string& table,
 // connection text such as "ODBC;DBQ=/dir/card.mdb;DefaultDir=/dir;...").
 // Inside a quoted value a doubled quote stands for one quote. Returns false
 // when the statement does not have that form or the insert fails.
-bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql,
-                       Jet4Io* io = nullptr);
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, Jet4Io* io = nullptr);
 
 }  // namespace autodeliver

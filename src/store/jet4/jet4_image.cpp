@@ -144,7 +144,9 @@ std::string EncodeRow(const TableDef& def, const std::vector<CellBytes>& cells) 
   std::string row(2 + fixedSize, '\0');
   PutU16(row, 0, static_cast<std::uint16_t>(columnCount));
   std::string nullMask((columnCount + 7) / 8, '\0');
-  auto markPresent = [&](const Column& c) { nullMask[c.number / 8] |= static_cast<char>(1 << (c.number % 8)); };
+  auto markPresent = [&](const Column& c) {
+    nullMask[c.number / 8] |= static_cast<char>(1 << (c.number % 8));
+  };
 
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
@@ -318,7 +320,8 @@ std::vector<std::uint32_t> Image::MapPages(std::uint32_t mapPointer) const {
 }
 
 std::vector<std::vector<CellBytes>> Image::ReadRows(const TableDef& def) const {
-  bool anyVar = std::any_of(def.columns.begin(), def.columns.end(), [](const Column& c) { return !c.fixed(); });
+  bool anyVar =
+      std::any_of(def.columns.begin(), def.columns.end(), [](const Column& c) { return !c.fixed(); });
   std::vector<std::vector<CellBytes>> rows;
   for (std::uint32_t page : MapPages(def.usedMap)) {
     std::size_t base = PageStart(page);

@@ -32,7 +32,8 @@ TEST(CardExportTest, BuildsConnectionTextAndStatement) {
       {"123", "A001", "0", "insert into biao ([dingdan],[kahao],[mima]) values ('123','A001','0')"},
       {"123", "", "9x7", "insert into biao ([dingdan],[kahao],[mima]) values ('123','','9x7')"},
       // Quotes inside values are doubled so the statement stays whole.
-      {"1'2", "O'Neil''s", "'", "insert into biao ([dingdan],[kahao],[mima]) values ('1''2','O''Neil''''s','''')"},
+      {"1'2", "O'Neil''s", "'",
+       "insert into biao ([dingdan],[kahao],[mima]) values ('1''2','O''Neil''''s','''')"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CardExportStatement(c.order, c.card, c.password), c.sql);

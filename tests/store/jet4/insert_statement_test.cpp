@@ -21,7 +21,10 @@ TEST(InsertStatementTest, ReadsTableColumnsAndValues) {
        {"dingdan", "kahao", "mima"},
        {"123", "A001", "9x7"}},
       // Doubled quotes, empty values, keywords in any case, spaces and a final ";".
-      {"INSERT\tINTO [biao]( kahao , [mima] )\r\nVALUES( 'it''s' , '''' ) ;", "biao", {"kahao", "mima"}, {"it's", "'"}},
+      {"INSERT\tINTO [biao]( kahao , [mima] )\r\nVALUES( 'it''s' , '''' ) ;",
+       "biao",
+       {"kahao", "mima"},
+       {"it's", "'"}},
       {"insert into t (a) values ('')", "t", {"a"}, {""}},
       // Characters inside a value are kept exactly, brackets and commas too.
       {"insert into t ([a],[b]) values ('x,y)','[z]')", "t", {"a", "b"}, {"x,y)", "[z]"}},
@@ -38,7 +41,8 @@ TEST(InsertStatementTest, ReadsTableColumnsAndValues) {
   }
 
   std::string chinese = "卡号"_gbk;
-  std::optional<InsertStatement> s = ParseInsertStatement("insert into biao ([mima]) values ('" + chinese + "')");
+  std::optional<InsertStatement> s =
+      ParseInsertStatement("insert into biao ([mima]) values ('" + chinese + "')");
   ASSERT_TRUE(s.has_value());
   EXPECT_EQ(s->values, std::vector<std::string>{chinese});
 }
@@ -49,12 +53,12 @@ TEST(InsertStatementTest, RejectsOtherStatements) {
            "select * from biao",
            "insert biao ([a]) values ('x')",
            "insertinto biao ([a]) values ('x')",
-           "insert into biao ([a],[b]) values ('x')",       // fewer values than columns
-           "insert into biao ([a]) values ('x','y')",       // more values than columns
-           "insert into biao ([a]) values ('x)",            // quote never closed
-           "insert into biao ([a]) values ('x'') ",         // doubled quote swallows the close
-           "insert into biao ([a]) values (x)",             // value not quoted
-           "insert into biao ([a) values ('x')",            // bracket never closed
+           "insert into biao ([a],[b]) values ('x')",  // fewer values than columns
+           "insert into biao ([a]) values ('x','y')",  // more values than columns
+           "insert into biao ([a]) values ('x)",       // quote never closed
+           "insert into biao ([a]) values ('x'') ",    // doubled quote swallows the close
+           "insert into biao ([a]) values (x)",        // value not quoted
+           "insert into biao ([a) values ('x')",       // bracket never closed
            "insert into biao () values ()",
            "insert into biao ([a]) values ('x'); drop table biao",
            "insert into biao ([a]) values ('1','2'),('3')",

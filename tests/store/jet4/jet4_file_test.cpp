@@ -49,10 +49,14 @@ TEST(Jet4TextTest, StoresTextInTheShorterFormAndReadsBothForms) {
     std::string stored;
   };
   const std::vector<Case> cases = {
-      {u"abc", true, "\xFF\xFE" "abc"s},
+      {u"abc", true,
+       "\xFF\xFE"
+       "abc"s},
       {u"ab", true, "a\0b\0"s},  // the marker would make it longer
       {u"abc", false, "a\0b\0c\0"s},
-      {u"a\u5361c", true, "a\0\x61\x53" "c\0"s},
+      {u"a\u5361c", true,
+       "a\0\x61\x53"
+       "c\0"s},
       {u"", true, ""s},
   };
   for (const Case& c : cases) {
@@ -60,7 +64,9 @@ TEST(Jet4TextTest, StoresTextInTheShorterFormAndReadsBothForms) {
     EXPECT_EQ(jet4::DecodeText(c.stored), c.text);
   }
   // A 00 byte switches between one-byte and two-byte characters.
-  EXPECT_EQ(jet4::DecodeText("\xFF\xFE" "a\0\x34\x12\0b"s), u"a\u1234b");
+  EXPECT_EQ(jet4::DecodeText("\xFF\xFE"
+                             "a\0\x34\x12\0b"s),
+            u"a\u1234b");
 }
 
 TEST(Jet4FileTest, CreatedFileHoldsTheEmptyCardTable) {
@@ -77,7 +83,8 @@ TEST(Jet4FileTest, CreatedFileHoldsTheEmptyCardTable) {
   for (const char* column : {"[dingdan]", "[kahao]", "[mima]"}) {
     std::size_t at = schema.find(column);
     ASSERT_NE(at, std::string::npos) << schema;
-    EXPECT_EQ(schema.substr(at, schema.find('\n', at) - at).find("Text (255)") != std::string::npos, true) << schema;
+    EXPECT_EQ(schema.substr(at, schema.find('\n', at) - at).find("Text (255)") != std::string::npos, true)
+        << schema;
   }
   EXPECT_EQ(schema.find("INDEX"), std::string::npos) << schema;
 }
@@ -112,8 +119,9 @@ TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
   // Rewrite the table's two maps (rows 3 and 4 of page 1) as inline maps from
   // page 0, which reach page 511, and pad the file so the next page is 608.
   for (int row : {3, 4}) {
-    std::size_t at = jet4::kPageSize + (static_cast<unsigned char>(bytes[jet4::kPageSize + 14 + 2 * row]) |
-                                        static_cast<unsigned char>(bytes[jet4::kPageSize + 15 + 2 * row]) << 8);
+    std::size_t at =
+        jet4::kPageSize + (static_cast<unsigned char>(bytes[jet4::kPageSize + 14 + 2 * row]) |
+                           static_cast<unsigned char>(bytes[jet4::kPageSize + 15 + 2 * row]) << 8);
     std::string map(69, '\0');
     map[5] = 0x20;  // page 5, the table's data page
     bytes.replace(at, map.size(), map);
@@ -134,6 +142,18 @@ TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
   ASSERT_GE(pages.size(), 2u);
   EXPECT_EQ(pages.front(), 5u);
   EXPECT_GE(pages[1], 608u);
+}
+
+TEST(Jet4FileTest, AppendingThroughASymbolicLinkChangesTheFileItNames) {
+  testing::ScratchDir dir;
+  std::filesystem::create_directory(dir.path() + "/shared");
+  std::string target = dir.path() + "/shared/cards.mdb";
+  std::string link = dir.path() + "/card.mdb";
+  ASSERT_TRUE(CreateCardDatabase(target));
+  std::filesystem::create_symlink(target, link);
+  ASSERT_TRUE(Append(link, "linked"));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  ExpectReadersSee(target, {Row("linked")});
 }
 
 TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
@@ -172,7 +192,8 @@ TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
       {"table with an index", patched(tdef + jet4::kTdefLogicalIndexes, "\x01")},
       {"auto-number column", patched(firstColumn + jet4::kColumnFlags, "\x06")},
       {"not a text column", patched(firstColumn + jet4::kColumnType, "\x04")},
-      {"used map points past the end", patched(tdef + jet4::kTdefUsedMap, std::string("\x00\x00\x01\x00", 4))},
+      {"used map points past the end",
+       patched(tdef + jet4::kTdefUsedMap, std::string("\x00\x00\x01\x00", 4))},
       {"table definition page of the wrong kind", patched(tdef, "\x01")},
   };
   for (const Case& c : cases) {

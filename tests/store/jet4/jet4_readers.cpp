@@ -30,7 +30,8 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::optional<std::string> FromHex(const std::string& hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::string out;
-  for (std::size_t i = 0; i < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -96,8 +97,8 @@ std::optional<ReadTable> ReadWithMdbtools(const std::string& file, const std::st
 std::optional<ReadTable> ReadWithMdbReader(const std::string& file, const std::string& table,
                                            const std::vector<std::string>& columns) {
   std::string dir = std::string(AUTODELIVER_BINARY_DIR) + "/jet4-mdb-reader";
-  if (!Run("bash " + Quote(std::string(AUTODELIVER_SOURCE_DIR) + "/tests/store/jet4/reader/install.sh") + " " +
-           Quote(dir) + " >&2")) {
+  if (!Run("bash " + Quote(std::string(AUTODELIVER_SOURCE_DIR) + "/tests/store/jet4/reader/install.sh") +
+           " " + Quote(dir) + " >&2")) {
     return std::nullopt;
   }
   std::string command = "node " + Quote(dir + "/read_table.mjs") + " " + Quote(file) + " " + Quote(table);
