@@ -25,6 +25,10 @@
 #include "app/login_browser.h"
 #include "market/hosts.h"
 
+// The banner lives in the library's resources, which a static library
+// must register itself.
+static void InitWindowResources() { Q_INIT_RESOURCE(app); }
+
 namespace autodeliver {
 
 namespace {
@@ -99,6 +103,7 @@ QLineEdit* LineEdit(QWidget* parent, const char* name, QRect geometry) {
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+  InitWindowResources();
   setWindowTitle(DesignTitle());
   // The window's own background shows nowhere but behind the controls.
   BuildLayout();

@@ -13,9 +13,7 @@
 #include "app/row_colours.h"
 #include "market/hosts.h"
 #include "market/order_scan.h"
-#ifdef AUTODELIVER_HAVE_SERVICE
 #include "service/service_checks.h"
-#endif
 
 namespace autodeliver {
 
@@ -28,10 +26,8 @@ QString CardImportHint() {
 }
 
 bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptions& options) {
-#ifdef AUTODELIVER_HAVE_SERVICE
   CheckNotice(prompts);
   if (!CheckUpdate(prompts)) return false;
-#endif
 
   CompileOrderPatterns();
 

@@ -1,0 +1,22 @@
+// Test entry for the window tests: one QApplication for every test, with
+// the browser engine set up as the program sets it up. Without a display the
+// offscreen platform is used (so that listing the tests works anywhere).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFont>
+
+#include <cstdlib>
+
+#include "app/login_browser.h"
+
+int main(int argc, char** argv) {
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  autodeliver::PrepareWebEngineEnvironment();
+  QApplication app(argc, argv);
+  app.setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
