@@ -104,8 +104,6 @@ class LockedFile {
   mode_t mode_ = 0644;
 };
 
-std::optional<std::u16string> ColumnText(const std::string& gbk) { return GbkToUtf16(gbk); }
-
 }  // namespace
 
 bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, Jet4Io* io) {
@@ -166,7 +164,7 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
     std::vector<CellBytes> cells(def.columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
       std::optional<std::u16string> name = GbkToUtf16(columns[i]);
-      std::optional<std::u16string> text = ColumnText(gbkValues[i]);
+      std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
       if (!name || !text) return false;
       std::size_t at = 0;
       while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;

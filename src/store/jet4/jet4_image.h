@@ -55,7 +55,7 @@ using CellBytes = std::optional<std::string>;
 void PutU16(std::string& buf, std::size_t at, std::uint16_t v);
 void PutU32(std::string& buf, std::size_t at, std::uint32_t v);
 
-// Text to and from the stored form of a text value. ToStoredText returns
+// Text to and from the stored form of a text value. GbkToUtf16 returns
 // nullopt when `gbk` is not valid GBK.
 std::optional<std::u16string> GbkToUtf16(const std::string& gbk);
 std::string EncodeText(const std::u16string& text, bool mayCompress);
