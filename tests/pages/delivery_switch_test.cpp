@@ -27,7 +27,7 @@ class DeliverySwitchTest : public PagesTest {
     Focus(w->intervalBox);
     w->intervalBox->selectAll();
     QTest::keyClick(w->intervalBox, Qt::Key_Delete);
-    QTest::keyClicks(w->intervalBox, text);
+    Type(w->intervalBox, text);
   }
 
   NoSender sender;

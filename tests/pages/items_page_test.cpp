@@ -37,7 +37,7 @@ TEST_F(ItemsPageTest, NameBoxPlaceholderComesAndGoesWithTheFocus) {
   EXPECT_EQ(w->nameBox->text(), QString());
   EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), QColor(Qt::black));
   // Only ASCII and full-width spaces: the placeholder returns in silver.
-  QTest::keyClicks(w->nameBox, QStringLiteral("  \u3000 "));
+  Type(w->nameBox, QStringLiteral("  \u3000 "));
   Focus(w->remarkBox);
   EXPECT_EQ(w->nameBox->text(), placeholder);
   EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), kSilver);
@@ -55,7 +55,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   EXPECT_TRUE(dialogs.boxes.empty());
 
   Focus(w->nameBox);
-  QTest::keyClicks(w->nameBox, QStringLiteral("点卡 A"));
+  Type(w->nameBox, QStringLiteral("点卡 A"));
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   ASSERT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk}));
   EXPECT_EQ(w->itemsList->topLevelItem(0)->text(1), QStringLiteral("在线卡密"));
@@ -71,7 +71,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
 
   // The same name byte for byte is refused with a message.
   Focus(w->nameBox);
-  QTest::keyClicks(w->nameBox, QStringLiteral("点卡 A"));
+  Type(w->nameBox, QStringLiteral("点卡 A"));
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, "宝贝已存在监控列表！"_gbk);
@@ -144,7 +144,7 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
   // A new remark is stored on that item when the box loses the focus.
   Focus(w->remarkBox);
   w->remarkBox->selectAll();
-  QTest::keyClicks(w->remarkBox, QStringLiteral("新备注"));
+  Type(w->remarkBox, QStringLiteral("新备注"));
   Focus(w->nameBox);
   EXPECT_EQ(ReadItemAt(2)->remark, "新备注"_gbk);
   EXPECT_EQ(ReadItemAt(1)->remark, "");
@@ -152,7 +152,7 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
   // The refill left no row selected, so a further edit does nothing.
   EXPECT_TRUE(w->itemsList->selectedItems().isEmpty());
   Focus(w->limitBox);
-  QTest::keyClicks(w->limitBox, QStringLiteral("99"));
+  Type(w->limitBox, QStringLiteral("99"));
   Focus(w->nameBox);
   EXPECT_EQ(ReadItemAt(2)->purchaseLimit, 7);
 
@@ -179,6 +179,8 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
 
   // A click on empty space clears the attribute boxes.
   w->itemsList->clearSelection();
+  w->remarkBox->setText(QStringLiteral("x"));
+  w->limitBox->setText(QStringLiteral("1"));
   QTest::mouseClick(w->itemsList->viewport(), Qt::LeftButton, {}, QPoint(100, 250));
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->remarkBox->text().isEmpty(); }, 2000));
   EXPECT_TRUE(w->limitBox->text().isEmpty());

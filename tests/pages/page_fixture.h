@@ -151,6 +151,19 @@ class PagesTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([&] { return widget->hasFocus(); }, 2000));
   }
 
+  // Types `text` into `widget` key by key, as the seller would; characters
+  // without a key of their own arrive as the text of a key event, as an
+  // input method hands them over.
+  static void Type(QWidget* widget, const QString& text) {
+    for (QChar ch : text) {
+      if (ch.unicode() < 0x80) {
+        QTest::keyClick(widget, ch.toLatin1());
+      } else {
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+      }
+    }
+  }
+
   // Clicks row `row` of the items list, on its text or on its check box.
   void ClickItemRow(int row, bool onCheckBox = false) {
     QTreeWidgetItem* item = w->itemsList->topLevelItem(row);

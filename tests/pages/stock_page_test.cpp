@@ -59,7 +59,7 @@ TEST_F(StockPageTest, ImportBoxPlaceholderAndTheEmptyImport) {
   Focus(w->importBox);
   EXPECT_TRUE(w->importBox->toPlainText().isEmpty());
   EXPECT_EQ(w->importBox->palette().color(QPalette::Text), QColor(Qt::black));
-  QTest::keyClicks(w->importBox, QStringLiteral(" \u3000 "));
+  Type(w->importBox, QStringLiteral(" \u3000 "));
   Focus(w->chooser);
   EXPECT_EQ(w->importBox->toPlainText(), placeholder);
   Focus(w->importBox);
