@@ -122,6 +122,14 @@ std::string FormatDate(double days) {
   return buf;
 }
 
+// The purge journal beside a table: "WPRG", record size, index of the first
+// removed record, records kept; then the kept records from that index on.
+// Purge writes it whole before it rewrites the table, and a table access
+// that finds a complete journal (left by a purge cut short) finishes the
+// rewrite before anything else, so no record is ever lost or doubled.
+constexpr char kJournalMagic[4] = {'W', 'P', 'R', 'G'};
+constexpr int kJournalHeader = 16;
+
 bool IsStoredInBlocks(std::int32_t type) { return type == fmt::kBytes || type == fmt::kLongText; }
 
 }  // namespace
@@ -147,6 +155,7 @@ struct RecordTable::Impl {
   int fd = -1;
   int blockFd = -1;
   std::string key;
+  std::string journalPath;  // table path + ".purge"
   std::vector<FieldInfo> fields;
   std::int32_t version = 0;
   std::int32_t recordSize = 0;
@@ -270,6 +279,15 @@ struct RecordTable::Impl {
     exclusive = write;
     depth = 1;
     DropCache();
+    if (::access(journalPath.c_str(), F_OK) == 0) {
+      // Another access was cut short inside a purge: finish it first, under
+      // the exclusive lock.
+      bool recovered = (exclusive || SetLock(F_WRLCK)) && RecoverJournal() && (exclusive || SetLock(F_RDLCK));
+      if (!recovered) {
+        Unlock();
+        return false;
+      }
+    }
     if (!ReadHeaderFigures()) {
       Unlock();
       return false;
@@ -566,6 +584,8 @@ struct RecordTable::Impl {
     return true;
   }
 
+  bool ApplyJournal(int journal);
+  bool RecoverJournal();
   bool CheckAndAdjust(std::string* why);
   bool OpenBlocks(const std::string& tablePath);
 };
@@ -593,6 +613,49 @@ class ScanScope {
  private:
   RecordTable::Impl* impl_;
 };
+
+// Copies the journal's records into the table, sets the count and cuts the
+// file. Writing the same bytes twice gives the same table, so a journal
+// applied once already may be applied again.
+bool RecordTable::Impl::ApplyJournal(int journal) {
+  char header[kJournalHeader];
+  struct stat st {};
+  if (!ReadAt(journal, header, sizeof header, 0) || ::fstat(journal, &st) != 0) return false;
+  if (std::memcmp(header, kJournalMagic, 4) != 0 || GetI32(header + 4) != recordSize) return false;
+  std::int32_t from = GetI32(header + 8);
+  std::int32_t kept = GetI32(header + 12);
+  if (from < 0 || kept < from ||
+      st.st_size != kJournalHeader + static_cast<std::int64_t>(kept - from) * recordSize)
+    return false;
+  DropCache();
+  std::int32_t per = std::max<std::int32_t>(1, fmt::kScanChunkBytes / recordSize);
+  std::vector<char> buf;
+  for (std::int32_t done = 0; done < kept - from; done += per) {
+    std::int32_t n = std::min(per, kept - from - done);
+    buf.resize(static_cast<std::size_t>(n) * recordSize);
+    if (!ReadAt(journal, buf.data(), buf.size(), kJournalHeader + static_cast<off_t>(done) * recordSize) ||
+        !WriteAt(fd, buf.data(), buf.size(), RecordOffset(from + done)))
+      return false;
+  }
+  char b[4];
+  PutI32(b, kept);
+  if (!WriteAt(fd, b, 4, fmt::kRecordCountOffset)) return false;
+  count = kept;
+  return ::ftruncate(fd, RecordOffset(kept)) == 0;
+}
+
+// Finishes a purge that was cut short; the caller holds the exclusive lock.
+// An incomplete journal is dropped: the table was not touched.
+bool RecordTable::Impl::RecoverJournal() {
+  int journal = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (journal < 0) return errno == ENOENT;
+  char magic[4] = {};
+  bool complete = ReadAt(journal, magic, 4, 0) && std::memcmp(magic, kJournalMagic, 4) == 0;
+  bool ok = !complete || ApplyJournal(journal);
+  ::close(journal);
+  if (ok) ::unlink(journalPath.c_str());
+  return ok;
+}
 
 bool RecordTable::Impl::CheckAndAdjust(std::string* why) {
   char header[fmt::kHeaderSize + 4];
@@ -630,6 +693,7 @@ bool RecordTable::Impl::CheckAndAdjust(std::string* why) {
     fields.push_back(std::move(f));
   }
   dataOffset = fmt::kDescriptorsOffset + static_cast<std::int64_t>(n) * fmt::kDescriptorSize;
+  if (!RecoverJournal()) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0) return false;
   std::int64_t whole = (st.st_size - dataOffset) / recordSize;
@@ -697,6 +761,7 @@ bool RecordTable::Open(const std::string& path) {
   }
   Impl& t = *impl_;
   t.key = key;
+  t.journalPath = std::string(real) + ".purge";
   t.hasBlocks = false;
   t.fd = ::open(real, O_RDWR | O_CLOEXEC);
   bool ok = false;
@@ -932,7 +997,12 @@ bool RecordTable::Purge() {
   std::vector<char> buf;
   std::vector<std::int32_t> freed;
   std::int32_t kept = 0;
+  std::int32_t from = -1;  // index of the first removed record
+  int journal = -1;
+  off_t journalEnd = kJournalHeader;
   bool ok = true;
+  // Pass 1: the kept records from the first removed one on go to the
+  // journal; the table is not touched yet.
   for (std::int32_t first = 0; first < t.count && ok; first += per) {
     std::int32_t n = std::min(per, t.count - first);
     buf.resize(static_cast<std::size_t>(n) * t.recordSize);
@@ -940,40 +1010,61 @@ bool RecordTable::Purge() {
       ok = false;
       break;
     }
-    // Compact the chunk in memory, then write the kept records where they
-    // now belong (never ahead of what has been read).
     std::int32_t out = 0;
-    std::int32_t keptBefore = kept;
-    bool moved = false;
     for (std::int32_t i = 0; i < n; ++i) {
       char* rec = buf.data() + static_cast<std::size_t>(i) * t.recordSize;
       if (GetI32(rec) > 0) {
-        if (out != i)
-          std::memmove(buf.data() + static_cast<std::size_t>(out) * t.recordSize, rec, t.recordSize);
-        if (keptBefore + out != first + i) moved = true;
-        ++out;
-      } else {
-        for (int f : chainFields) {
-          std::int32_t b = GetI32(rec + t.fields[f].offset);
-          if (b > 0) freed.push_back(b);
+        if (from >= 0) {
+          if (out != i)
+            std::memmove(buf.data() + static_cast<std::size_t>(out) * t.recordSize, rec, t.recordSize);
+          ++out;
+        }
+        ++kept;
+        continue;
+      }
+      if (from < 0) {
+        from = first + i;
+        journal = ::open(t.journalPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (journal < 0) {
+          ok = false;
+          break;
         }
       }
+      for (int f : chainFields) {
+        std::int32_t b = GetI32(rec + t.fields[f].offset);
+        if (b > 0) freed.push_back(b);
+      }
     }
-    if (out > 0 && moved &&
-        !WriteAt(t.fd, buf.data(), static_cast<std::size_t>(out) * t.recordSize, t.RecordOffset(keptBefore)))
-      ok = false;
-    kept += out;
+    if (ok && out > 0) {
+      std::size_t bytes = static_cast<std::size_t>(out) * t.recordSize;
+      ok = WriteAt(journal, buf.data(), bytes, journalEnd);
+      journalEnd += static_cast<off_t>(bytes);
+    }
   }
-  if (!ok) return false;
-  if (kept != t.count) {
-    char b[4];
-    PutI32(b, kept);
-    if (!WriteAt(t.fd, b, 4, table_format::kRecordCountOffset)) return false;
-    t.count = kept;
-    if (::ftruncate(t.fd, t.RecordOffset(kept)) != 0) return false;
-    // The removed records are gone from the file: their blocks are free.
-    t.FreeChains(freed);
+  bool complete = false;
+  if (ok && from >= 0) {
+    // The header, magic included, goes last: a journal without it was never
+    // complete and the table was never touched.
+    char header[kJournalHeader] = {};
+    std::memcpy(header, kJournalMagic, 4);
+    PutI32(header + 4, t.recordSize);
+    PutI32(header + 8, from);
+    PutI32(header + 12, kept);
+    complete = WriteAt(journal, header, sizeof header, 0);
+    ok = complete && t.ApplyJournal(journal);
   }
+  if (journal >= 0) {
+    ::close(journal);
+    // A complete journal that could not be applied stays, so that the next
+    // access finishes the rewrite; any other journal has done its work.
+    if (ok || !complete) ::unlink(t.journalPath.c_str());
+  }
+  if (!ok) {
+    t.DropCache();
+    return false;
+  }
+  // The removed records are gone from the file: their blocks are free.
+  if (!freed.empty()) t.FreeChains(freed);
   t.DropCache();
   t.cursor = 1;
   return true;

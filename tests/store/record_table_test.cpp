@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -286,6 +287,55 @@ TEST(RecordTableIds, AppendMarkAndPurge) {
   EXPECT_EQ(ReadAll(t, "A"), (std::vector<std::string>{"r1", "r3"}));
   t.Close();
   EXPECT_EQ(ReadFile(path).size(), static_cast<std::size_t>(kData2 + 2 * 16));
+  EXPECT_FALSE(std::filesystem::exists(path + ".purge"));
+}
+
+// A purge cut short leaves its journal beside the table; the next access
+// finishes the rewrite, or drops a journal that was never completed.
+TEST(RecordTableCrash, InterruptedPurgeIsFinishedOrUndone) {
+  auto record = [](std::int32_t id, const std::string& a) {
+    std::string rec(16, '\0');
+    Put32(rec, 0, id);
+    std::memcpy(rec.data() + 4, a.data(), a.size());
+    return rec;
+  };
+  auto journal = [&](bool complete) {
+    std::string j(16, '\0');
+    if (complete) std::memcpy(j.data(), "WPRG", 4);
+    Put32(j, 4, 16);
+    Put32(j, 8, 1);   // record 2 was the first removed
+    Put32(j, 12, 3);  // a, c, d stay
+    return j + record(3, "c") + record(4, "d");
+  };
+  const std::string original = FixedTable({{1, "a"}, {-2, "b"}, {3, "c"}, {4, "d"}}, 5);
+  // Half rewritten: c has moved down, d not yet, the count still says 4.
+  const std::string halfway = FixedTable({{1, "a"}, {3, "c"}, {3, "c"}, {4, "d"}}, 5);
+  struct Case {
+    const char* what;
+    std::string table, journal;
+    std::vector<std::string> values;
+    std::vector<std::int32_t> ids;
+    bool openFirst;  // the journal appears while the table is open elsewhere
+  } cases[] = {
+      {"complete, applied half way", halfway, journal(true), {"a", "c", "d"}, {1, 3, 4}, false},
+      {"complete, not applied yet", original, journal(true), {"a", "c", "d"}, {1, 3, 4}, false},
+      {"never completed", original, journal(false), {"a", "b", "c", "d"}, {1, -2, 3, 4}, false},
+      {"found by a later access", halfway, journal(true), {"a", "c", "d"}, {1, 3, 4}, true},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string path = dir / "t.edb";
+    WriteFile(path, c.table);
+    RecordTable t;
+    if (c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
+    WriteFile(path + ".purge", c.journal);
+    if (!c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
+    EXPECT_EQ(ReadAll(t, "A"), c.values) << c.what;
+    EXPECT_EQ(Ids(t), c.ids) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(path + ".purge")) << c.what;
+    t.Close();
+    EXPECT_EQ(ReadFile(path).size(), kData2 + 16 * c.values.size()) << c.what;
+  }
 }
 
 TEST(RecordTableIds, PurgeKeepsOrderAcrossChunks) {
