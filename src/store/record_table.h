@@ -14,6 +14,12 @@
 // across a sequence of operations, which also lets scans read the data area
 // in large chunks.
 //
+// Purge first writes the records it keeps to a journal beside the table
+// ("<table file>.purge"), then rewrites the table; an access that finds a
+// complete journal (a purge cut short) finishes the rewrite first, so a
+// record is never lost or doubled. An append writes its record before it
+// raises the count, and Open cuts bytes behind the last counted record.
+//
 // A file can be open in at most one RecordTable of a process at a time.
 //
 // Thread safety: a RecordTable is used by one thread at a time. Distinct

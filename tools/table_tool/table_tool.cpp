@@ -175,6 +175,8 @@ int Check(const std::string& file) {
   std::string companion = CompanionFilePath(path);
   RawFigures before = ReadRaw(path, table_format::kRecordCountOffset);
   RawFigures blocksBefore = ReadRaw(companion, table_format::kBlockCountOffset);
+  struct stat st {};
+  bool journal = ::stat((path + ".purge").c_str(), &st) == 0;
   RecordTable t;
   if (!t.Open(path)) {
     std::cout << path
@@ -186,6 +188,7 @@ int Check(const std::string& file) {
   std::cout << path << ": version 0x" << std::hex << t.Version() << std::dec << ", " << t.Fields().size()
             << " fields, record size " << t.RecordSize() << ", " << count << " records, next record id "
             << t.NextRecordId() << "\n";
+  if (journal) std::cout << "  a purge cut short was found and finished (or dropped when incomplete)\n";
   if (before.count != count)
     std::cout << "  record count lowered from " << before.count << " to the " << count
               << " whole records present\n";
