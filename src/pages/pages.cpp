@@ -69,26 +69,28 @@ const std::string& CardImportPlaceholder() {
   return kText;
 }
 
+// Guarded pointers: a control deleted before the pages (the window's
+// children go first) reads as null, also in a focus change on the way out.
 struct Pages::Controls {
-  QLineEdit* nameBox = nullptr;        // 编辑框1
-  QLineEdit* remarkBox = nullptr;      // 宝贝备注
-  QLineEdit* limitBox = nullptr;       // 限拍数量
-  QLineEdit* intervalBox = nullptr;    // 编辑框2
-  QPlainTextEdit* importBox = nullptr; // 编辑框3
-  QTreeWidget* itemsList = nullptr;    // 超级列表框1
-  QTreeView* stockList = nullptr;      // 超级列表框2
-  QTableView* sentGrid = nullptr;      // 高级表格1
-  QComboBox* chooser = nullptr;        // 组合框1
-  QPushButton* addButton = nullptr;    // 超级按钮1
-  QPushButton* renameButton = nullptr; // 超级按钮2
-  QPushButton* deleteButton = nullptr; // 超级按钮3
-  QPushButton* applyButton = nullptr;  // 超级按钮4
-  QPushButton* importButton = nullptr; // 超级按钮8
-  QPushButton* deleteStockButton = nullptr;  // 超级按钮9
-  QCheckBox* needsCardBox = nullptr;   // 选择框1
-  QCheckBox* switchBox = nullptr;      // 选择框2
-  QLabel* statusLabel = nullptr;       // 标签8
-  QTimer* timer = nullptr;             // 自动发货时钟
+  QPointer<QLineEdit> nameBox;        // 编辑框1
+  QPointer<QLineEdit> remarkBox;      // 宝贝备注
+  QPointer<QLineEdit> limitBox;       // 限拍数量
+  QPointer<QLineEdit> intervalBox;    // 编辑框2
+  QPointer<QPlainTextEdit> importBox; // 编辑框3
+  QPointer<QTreeWidget> itemsList;    // 超级列表框1
+  QPointer<QTreeView> stockList;      // 超级列表框2
+  QPointer<QTableView> sentGrid;      // 高级表格1
+  QPointer<QComboBox> chooser;        // 组合框1
+  QPointer<QPushButton> addButton;    // 超级按钮1
+  QPointer<QPushButton> renameButton; // 超级按钮2
+  QPointer<QPushButton> deleteButton; // 超级按钮3
+  QPointer<QPushButton> applyButton;  // 超级按钮4
+  QPointer<QPushButton> importButton; // 超级按钮8
+  QPointer<QPushButton> deleteStockButton;  // 超级按钮9
+  QPointer<QCheckBox> needsCardBox;   // 选择框1
+  QPointer<QCheckBox> switchBox;      // 选择框2
+  QPointer<QLabel> statusLabel;       // 标签8
+  QPointer<QTimer> timer;             // 自动发货时钟
   std::vector<std::string> chooserNames;  // names of the chooser's entries
 };
 
@@ -105,7 +107,7 @@ class Pages::WindowBridge : public DeliveryWindow {
     QMetaObject::invokeMethod(
         &pages_,
         [p = &pages_, milliseconds] {
-          QTimer* timer = p->c_->timer;
+          QTimer* timer = p->c_->timer.data();
           if (!timer) return;
           if (milliseconds <= 0) {
             timer->stop();
@@ -592,6 +594,10 @@ bool Pages::eventFilter(QObject* watched, QEvent* event) {
   Controls& c = *c_;
   const QEvent::Type type = event->type();
   if (type == QEvent::FocusIn || type == QEvent::FocusOut) {
+    // A box on its way out (the focus is cleared in the base destructor)
+    // is no longer an edit box: leave it alone.
+    if (!qobject_cast<QLineEdit*>(watched) && !qobject_cast<QPlainTextEdit*>(watched))
+      return QObject::eventFilter(watched, event);
     const bool in = type == QEvent::FocusIn;
     if (watched == c.nameBox) {
       const std::string text = ToGbk(c.nameBox->text());
