@@ -24,6 +24,16 @@ void ShapeBox::paintEvent(QPaintEvent*) {
   painter.drawRect(0, 0, width() - 1, height() - 1);
 }
 
+void PitchedLabel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(palette().color(foregroundRole()));
+  const QStringList lines = text().split(QLatin1Char('\n'));
+  for (int i = 0; i < lines.size(); ++i) {
+    painter.drawText(QRect(0, i * pitch_, width(), pitch_), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                     lines[i]);
+  }
+}
+
 namespace {
 
 // Lets the pages of a page control cover the whole control and keeps the

@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QLabel>
 #include <QTabWidget>
 
 #include <cstdint>
@@ -33,6 +34,20 @@ class ShapeBox : public QFrame {
 
  private:
   QColor border_;
+};
+
+// A multi-line label whose lines stand a fixed number of pixels apart,
+// whatever the font's own line height, so that they line up with the
+// controls beside them (the field names of the attributes box).
+class PitchedLabel : public QLabel {
+ public:
+  PitchedLabel(QWidget* parent, int pitch) : QLabel(parent), pitch_(pitch) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int pitch_;
 };
 
 // The page control. Its pages span the whole control (the tab bar stays on
