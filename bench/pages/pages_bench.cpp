@@ -122,8 +122,7 @@ BENCHMARK(BM_FillStockList)->Arg(kRecords)->Unit(benchmark::kMillisecond)->Itera
 void BM_FillSentCardsGrid(benchmark::State& state) {
   Rig rig;
   for (int i = 0; i < state.range(0); ++i) {
-    AppendSentCard({"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "",
-                    "2012"});
+    AppendSentCard({"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "", "2012"});
   }
   for (auto _ : state) {
     rig.pages->FillSentCardsGrid();
@@ -138,8 +137,7 @@ BENCHMARK(BM_FillSentCardsGrid)->Arg(kRecords)->Unit(benchmark::kMillisecond)->I
 }  // namespace autodeliver
 
 int main(int argc, char** argv) {
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -41,8 +41,8 @@ BoxAnswer QtPageDialogs::ShowBox(const std::string& text, const std::string& cap
 
 std::optional<std::string> QtPageDialogs::AskText(const std::string& prompt, const std::string& caption) {
   bool ok = false;
-  const QString typed = QInputDialog::getText(nullptr, ToQ(caption), ToQ(prompt), QLineEdit::Normal,
-                                              QString(), &ok);
+  const QString typed =
+      QInputDialog::getText(nullptr, ToQ(caption), ToQ(prompt), QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return Utf8ToGbkLossy(typed.toStdString());
 }

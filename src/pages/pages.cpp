@@ -72,26 +72,26 @@ const std::string& CardImportPlaceholder() {
 // Guarded pointers: a control deleted before the pages (the window's
 // children go first) reads as null, also in a focus change on the way out.
 struct Pages::Controls {
-  QPointer<QLineEdit> nameBox;        // 编辑框1
-  QPointer<QLineEdit> remarkBox;      // 宝贝备注
-  QPointer<QLineEdit> limitBox;       // 限拍数量
-  QPointer<QLineEdit> intervalBox;    // 编辑框2
-  QPointer<QPlainTextEdit> importBox; // 编辑框3
-  QPointer<QTreeWidget> itemsList;    // 超级列表框1
-  QPointer<QTreeView> stockList;      // 超级列表框2
-  QPointer<QTableView> sentGrid;      // 高级表格1
-  QPointer<QComboBox> chooser;        // 组合框1
-  QPointer<QPushButton> addButton;    // 超级按钮1
-  QPointer<QPushButton> renameButton; // 超级按钮2
-  QPointer<QPushButton> deleteButton; // 超级按钮3
-  QPointer<QPushButton> applyButton;  // 超级按钮4
-  QPointer<QPushButton> importButton; // 超级按钮8
+  QPointer<QLineEdit> nameBox;              // 编辑框1
+  QPointer<QLineEdit> remarkBox;            // 宝贝备注
+  QPointer<QLineEdit> limitBox;             // 限拍数量
+  QPointer<QLineEdit> intervalBox;          // 编辑框2
+  QPointer<QPlainTextEdit> importBox;       // 编辑框3
+  QPointer<QTreeWidget> itemsList;          // 超级列表框1
+  QPointer<QTreeView> stockList;            // 超级列表框2
+  QPointer<QTableView> sentGrid;            // 高级表格1
+  QPointer<QComboBox> chooser;              // 组合框1
+  QPointer<QPushButton> addButton;          // 超级按钮1
+  QPointer<QPushButton> renameButton;       // 超级按钮2
+  QPointer<QPushButton> deleteButton;       // 超级按钮3
+  QPointer<QPushButton> applyButton;        // 超级按钮4
+  QPointer<QPushButton> importButton;       // 超级按钮8
   QPointer<QPushButton> deleteStockButton;  // 超级按钮9
-  QPointer<QCheckBox> needsCardBox;   // 选择框1
-  QPointer<QCheckBox> switchBox;      // 选择框2
-  QPointer<QLabel> statusLabel;       // 标签8
-  QPointer<QTimer> timer;             // 自动发货时钟
-  std::vector<std::string> chooserNames;  // names of the chooser's entries
+  QPointer<QCheckBox> needsCardBox;         // 选择框1
+  QPointer<QCheckBox> switchBox;            // 选择框2
+  QPointer<QLabel> statusLabel;             // 标签8
+  QPointer<QTimer> timer;                   // 自动发货时钟
+  std::vector<std::string> chooserNames;    // names of the chooser's entries
 };
 
 // The delivery thread's calls, carried over to the pages' thread.
@@ -100,7 +100,8 @@ class Pages::WindowBridge : public DeliveryWindow {
   explicit WindowBridge(Pages& pages) : pages_(pages) {}
 
   void RefreshAfterDelivery() override {
-    QMetaObject::invokeMethod(&pages_, [p = &pages_] { p->RefreshAllPages(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &pages_, [p = &pages_] { p->RefreshAllPages(); }, Qt::QueuedConnection);
   }
 
   void SetTimerInterval(int milliseconds) override {
@@ -129,13 +130,16 @@ struct Pages::Import {
   std::atomic<bool> running{false};
   std::string itemName;
   std::vector<ImportedCard> cards;
-  std::string leftover;       // lines that were no cards
-  std::string failedLines;    // cards the store refused, as lines
+  std::string leftover;     // lines that were no cards
+  std::string failedLines;  // cards the store refused, as lines
 };
 
 Pages::Pages(QWidget& root, PageDialogs& dialogs, QObject* parent)
-    : QObject(parent), dialogs_(dialogs), c_(std::make_unique<Controls>()),
-      bridge_(std::make_unique<WindowBridge>(*this)), import_(std::make_unique<Import>()) {
+    : QObject(parent),
+      dialogs_(dialogs),
+      c_(std::make_unique<Controls>()),
+      bridge_(std::make_unique<WindowBridge>(*this)),
+      import_(std::make_unique<Import>()) {
   Controls& c = *c_;
   c.nameBox = root.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
   c.remarkBox = root.findChild<QLineEdit*>(QStringLiteral("宝贝备注"));
@@ -191,7 +195,8 @@ Pages::Pages(QWidget& root, PageDialogs& dialogs, QObject* parent)
   if (c.deleteButton) connect(c.deleteButton, &QPushButton::clicked, this, &Pages::DeleteCheckedItems);
   if (c.needsCardBox) connect(c.needsCardBox, &QCheckBox::clicked, this, &Pages::StoreNeedsCard);
   if (c.importButton) connect(c.importButton, &QPushButton::clicked, this, &Pages::ImportCards);
-  if (c.deleteStockButton) connect(c.deleteStockButton, &QPushButton::clicked, this, &Pages::DeleteSelectedStock);
+  if (c.deleteStockButton)
+    connect(c.deleteStockButton, &QPushButton::clicked, this, &Pages::DeleteSelectedStock);
   if (c.chooser) connect(c.chooser, &QComboBox::activated, this, &Pages::ChooseItem);
   if (c.switchBox) connect(c.switchBox, &QCheckBox::clicked, this, &Pages::SwitchClicked);
   if (c.applyButton) connect(c.applyButton, &QPushButton::clicked, this, &Pages::ApplyDeliverySetting);
@@ -232,8 +237,8 @@ void Pages::SetUpAtStart() {
     for (int col = 0; col < SentCardsModel::kColumnCount; ++col)
       c.sentGrid->setColumnWidth(col, SentCardsModel::ColumnWidth(col));
   }
-  for (QAbstractItemView* list : {static_cast<QAbstractItemView*>(c.itemsList),
-                                  static_cast<QAbstractItemView*>(c.stockList)}) {
+  for (QAbstractItemView* list :
+       {static_cast<QAbstractItemView*>(c.itemsList), static_cast<QAbstractItemView*>(c.stockList)}) {
     if (!list) continue;
     QPalette palette = list->palette();
     palette.setColor(QPalette::Base, kEvenRowColour);
@@ -512,7 +517,8 @@ void Pages::ImportCards() {
         }
       }
     }
-    QMetaObject::invokeMethod(this, [this] { FinishImport(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { FinishImport(); }, Qt::QueuedConnection);
   });
 }
 
@@ -624,7 +630,8 @@ bool Pages::eventFilter(QObject* watched, QEvent* event) {
     }
   } else if (type == QEvent::MouseButtonRelease && c.itemsList && watched == c.itemsList->viewport()) {
     // After the list has handled the click and updated its selection.
-    QMetaObject::invokeMethod(this, [this] { ShowAttributesOfSelection(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowAttributesOfSelection(); }, Qt::QueuedConnection);
   }
   return QObject::eventFilter(watched, event);
 }

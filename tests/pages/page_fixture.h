@@ -169,14 +169,13 @@ class PagesTest : public ::testing::Test {
     QTreeWidgetItem* item = w->itemsList->topLevelItem(row);
     ASSERT_NE(item, nullptr);
     QRect rect = w->itemsList->visualItemRect(item);
-    QPoint at = onCheckBox ? QPoint(rect.left() + 10, rect.center().y()) : QPoint(rect.left() + 60, rect.center().y());
+    QPoint at = onCheckBox ? QPoint(rect.left() + 10, rect.center().y())
+                           : QPoint(rect.left() + 60, rect.center().y());
     QTest::mouseClick(w->itemsList->viewport(), Qt::LeftButton, {}, at);
     QCoreApplication::processEvents();
   }
 
-  void CheckItemRow(int row) {
-    w->itemsList->topLevelItem(row)->setCheckState(0, Qt::Checked);
-  }
+  void CheckItemRow(int row) { w->itemsList->topLevelItem(row)->setCheckState(0, Qt::Checked); }
 
   // Chooses `name` in the item chooser with the keyboard.
   void ChooseItem(const std::string& name) {

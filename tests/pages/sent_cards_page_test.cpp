@@ -19,7 +19,8 @@ TEST_F(SentCardsPageTest, OneRowPerRecordInTableOrder) {
   QAbstractItemModel* grid = w->sentGrid->model();
   ASSERT_NE(grid, nullptr);
   // Header texts and widths.
-  const char* headers[] = {"宝贝名称", "订单编号", "买家旺旺", "购买数量", "已发卡号", "已发卡密", "已发备注", "发货时间"};
+  const char* headers[] = {"宝贝名称", "订单编号", "买家旺旺", "购买数量",
+                           "已发卡号", "已发卡密", "已发备注", "发货时间"};
   const int widths[] = {140, 200, 90, 90, 200, 200, 200, 200};
   ASSERT_EQ(grid->columnCount(), 8);
   for (int c = 0; c < 8; ++c) {
