@@ -248,12 +248,7 @@ void Pages::SetUpAtStart() {
   }
 }
 
-void Pages::FillAfterSignIn() {
-  FillItemsList();
-  FillItemChooser();
-  FillStockList();
-  FillSentCardsGrid();
-}
+void Pages::FillAfterSignIn() { RefreshAllPages(); }
 
 void Pages::RefreshAllPages() {
   FillItemsList();

@@ -6,7 +6,6 @@
 //
 //   Pages* pages = AttachPages(window, dialogs);   // owned by window
 //   pages->SetDeliveryController(&controller);     // the delivery switch
-//   pages->SetUpAtStart();                         // start-up
 //
 // When the root has the signals signedIn(), refreshRequested() and
 // closing() (the main window has them), they are connected to
@@ -72,8 +71,10 @@ class Pages : public QObject {
   // it calls deliveryWindow().
   void SetDeliveryController(DeliveryController* controller);
 
-  // Start-up: the import hint in the import box, the header texts and
-  // widths of the sent-cards grid and the row colours of the two lists.
+  // Start-up: the import hint in the import box, the widths of the
+  // sent-cards grid (its header texts come from the model) and the row
+  // colours of the two lists. For a root whose own start-up does not do
+  // this already.
   void SetUpAtStart();
   // After the sign-in: fills the items list, the item chooser and the
   // sent-cards grid.
