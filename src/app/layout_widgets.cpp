@@ -8,8 +8,7 @@
 
 namespace autodeliver {
 
-ShapeBox::ShapeBox(QWidget* parent, QColor border, QColor background)
-    : QFrame(parent), border_(border) {
+ShapeBox::ShapeBox(QWidget* parent, QColor border, QColor background) : QFrame(parent), border_(border) {
   setFrameShape(QFrame::NoFrame);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, background);
@@ -29,8 +28,8 @@ void PitchedLabel::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(foregroundRole()));
   const QStringList lines = text().split(QLatin1Char('\n'));
   for (int i = 0; i < lines.size(); ++i) {
-    painter.drawText(QRect(0, i * pitch_, width(), pitch_), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                     lines[i]);
+    painter.drawText(QRect(0, i * pitch_, width(), pitch_),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, lines[i]);
   }
 }
 
@@ -40,8 +39,7 @@ namespace {
 // caption strip at a fixed height, so page coordinates match the layout.
 class PageControlStyle : public QProxyStyle {
  public:
-  QRect subElementRect(SubElement element, const QStyleOption* option,
-                       const QWidget* widget) const override {
+  QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override {
     if (element == SE_TabWidgetTabContents || element == SE_TabWidgetTabPane) {
       return option->rect;
     }

@@ -10,7 +10,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QTabWidget>
-
 #include <cstdint>
 
 namespace autodeliver {

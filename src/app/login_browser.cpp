@@ -10,7 +10,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-
 #include <cstdlib>
 #include <string_view>
 
@@ -19,16 +18,15 @@
 namespace autodeliver {
 
 bool IsSignInAddress(const std::string& address) {
-  return address.find("quicklogin") != std::string::npos ||
-         address.find("my_taobao") != std::string::npos;
+  return address.find("quicklogin") != std::string::npos || address.find("my_taobao") != std::string::npos;
 }
 
 void PrepareWebEngineEnvironment() {
   std::string flags;
   if (const char* existing = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS")) flags = existing;
-  for (const char* flag : {"--disable-background-networking", "--disable-component-update",
-                           "--disable-sync", "--disable-gpu", "--no-first-run",
-                           "--disable-domain-reliability", "--metrics-recording-only"}) {
+  for (const char* flag :
+       {"--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-gpu",
+        "--no-first-run", "--disable-domain-reliability", "--metrics-recording-only"}) {
     if (flags.find(flag) == std::string::npos) {
       if (!flags.empty()) flags += ' ';
       flags += flag;

@@ -79,15 +79,14 @@ QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* tex
 }
 
 // A header strip: a label inside a frame of height 22 at the top of a box.
-void HeaderStrip(QWidget* box, const char* frameName, const char* labelName, int width,
-                 const char* text) {
+void HeaderStrip(QWidget* box, const char* frameName, const char* labelName, int width, const char* text) {
   ShapeBox* strip = Frame(box, frameName, QRect(0, 0, width, 22));
   Label(strip, labelName, QRect(1, 1, width - 2, 20), text);
 }
 
 // A button inside its own frame.
-QPushButton* FramedButton(QWidget* parent, const char* frameName, QRect frameGeometry,
-                          const char* buttonName, QRect buttonGeometry, const char* text) {
+QPushButton* FramedButton(QWidget* parent, const char* frameName, QRect frameGeometry, const char* buttonName,
+                          QRect buttonGeometry, const char* text) {
   ShapeBox* frame = Frame(parent, frameName, frameGeometry);
   auto* button = Make<QPushButton>(frame, buttonName, buttonGeometry);
   button->setText(QString::fromUtf8(text));
@@ -156,8 +155,7 @@ void MainWindow::BuildLayout() {
         "★ 注意：添加到列表的商品名称必须与您店铺中的商品名称完全一致，否则将不能正常发货");
   Label(Frame(p0, "外形框6", QRect(8, 61, 74, 22)), "标签3", QRect(1, 1, 72, 20), "商品名称：");
   {
-    QLineEdit* name = LineEdit(Frame(p0, "外形框5", QRect(81, 61, 392, 22)), "编辑框1",
-                               QRect(1, 1, 390, 20));
+    QLineEdit* name = LineEdit(Frame(p0, "外形框5", QRect(81, 61, 392, 22)), "编辑框1", QRect(1, 1, 390, 20));
     name->setText(QStringLiteral(" → 在此处输入需要添加监视的商品名称"));
     SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(name, QPalette::Base, ColorRef(kWhite));
@@ -170,7 +168,8 @@ void MainWindow::BuildLayout() {
     items->setUniformRowHeights(true);
     items->setSelectionMode(QAbstractItemView::SingleSelection);
     items->setColumnCount(2);
-    items->setHeaderLabels({QStringLiteral("自动发货商品名称(勾选后将自动发货)"), QStringLiteral("监视状态")});
+    items->setHeaderLabels(
+        {QStringLiteral("自动发货商品名称(勾选后将自动发货)"), QStringLiteral("监视状态")});
     items->header()->setStretchLastSection(false);
     items->header()->resizeSection(0, 435);
     items->header()->resizeSection(1, 90);
@@ -317,7 +316,8 @@ void MainWindow::RefreshAfterDelivery() {
     emit refreshRequested();
     return;
   }
-  QMetaObject::invokeMethod(this, [this] { emit refreshRequested(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { emit refreshRequested(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::SetTimerInterval(int milliseconds) {

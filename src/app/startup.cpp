@@ -40,7 +40,8 @@ bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptio
   // Even rows take the attributes frame's background, odd rows the page
   // control's, both read now.
   const QColor even = window.findChild<QFrame*>(QStringLiteral("外形框3"))->palette().color(QPalette::Window);
-  const QColor odd = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->palette().color(QPalette::Window);
+  const QColor odd =
+      window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->palette().color(QPalette::Window);
   for (const char* name : {"超级列表框1", "超级列表框2"}) {
     ColourListRows(*window.findChild<QAbstractItemView*>(QString::fromUtf8(name)), even, odd);
   }
@@ -49,8 +50,8 @@ bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptio
 
   WriteColumnHeader(*window.findChild<QTableView*>(QStringLiteral("高级表格1")), SentCardsGridColumns());
 
-  const bool goOn = options.imClientLookup ? LocateImClient(prompts, *options.imClientLookup)
-                                           : LocateImClient(prompts);
+  const bool goOn =
+      options.imClientLookup ? LocateImClient(prompts, *options.imClientLookup) : LocateImClient(prompts);
   return goOn;
 }
 

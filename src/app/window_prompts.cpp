@@ -42,9 +42,7 @@ BoxAnswer WindowPrompts::ShowBox(const std::string& text, const std::string& cap
   return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
 }
 
-void WindowPrompts::OpenPage(const std::string& url) {
-  QDesktopServices::openUrl(QUrl(FromGbk(url)));
-}
+void WindowPrompts::OpenPage(const std::string& url) { QDesktopServices::openUrl(QUrl(FromGbk(url))); }
 
 void WindowPrompts::EndProgram(int exitCode) {
   ended_ = true;

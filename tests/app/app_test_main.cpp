@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QFont>
-
 #include <cstdlib>
 
 #include "app/login_browser.h"

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <deque>
 #include <functional>
 #include <string>

@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-
 #include <atomic>
 #include <filesystem>
 
@@ -176,11 +175,12 @@ TEST(LoginBrowser, SignInAgainstTheMarketplaceImitation) {
 #endif
 
   // The imitation's session cookie is what the program's requests will use.
-  ASSERT_TRUE(WaitFor([&] { return ReadBrowserCookies(LoginCookieUrl()).find("cookie2=") != std::string::npos; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadBrowserCookies(LoginCookieUrl()).find("cookie2=") != std::string::npos; }));
   const std::string cookies = ReadBrowserCookies(LoginCookieUrl());
   const size_t at = cookies.find("cookie2=");
   EXPECT_EQ(cookies.find_first_of("; ", at) == std::string::npos ? cookies.size() - at - 8
-                                                                  : cookies.find_first_of("; ", at) - at - 8,
+                                                                 : cookies.find_first_of("; ", at) - at - 8,
             32u)
       << cookies;
   process.terminate();

@@ -24,7 +24,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
-
 #include <thread>
 
 #include "app/layout_widgets.h"
@@ -64,7 +63,10 @@ struct ControlCase {
 const ControlCase kControls[] = {
     {"图片框1", "QLabel", "window", {0, 0, 808, 104}, nullptr},
     {"高级选择夹1", "QTabWidget", "window", {0, 104, 794, 414}, nullptr},
-    {"标签2", "QLabel", "page0", {8, 34, 551, 22},
+    {"标签2",
+     "QLabel",
+     "page0",
+     {8, 34, 551, 22},
      "★ 注意：添加到列表的商品名称必须与您店铺中的商品名称完全一致，否则将不能正常发货"},
     {"外形框6", "QFrame", "page0", {8, 61, 74, 22}, nullptr},
     {"标签3", "QLabel", "外形框6", {1, 1, 72, 20}, "商品名称："},

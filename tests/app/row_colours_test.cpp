@@ -24,7 +24,8 @@ TEST(RowColours, EvenAndOddRowsInEveryColumnAndTextColourKeptFromRegistration) {
   list.header()->resizeSection(0, 120);
   list.header()->resizeSection(1, 120);
   list.resize(300, 200);
-  for (int i = 0; i < 3; ++i) list.addTopLevelItem(new QTreeWidgetItem({QStringLiteral("a"), QStringLiteral("b")}));
+  for (int i = 0; i < 3; ++i)
+    list.addTopLevelItem(new QTreeWidgetItem({QStringLiteral("a"), QStringLiteral("b")}));
   QPalette pal = list.palette();
   pal.setColor(QPalette::Text, QColor(0, 0, 200));
   list.setPalette(pal);

@@ -12,7 +12,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
-
 #include <cstdlib>
 
 #include "app/layout_widgets.h"
@@ -102,7 +101,8 @@ TEST_F(StartupTest, RunsEveryStepWhenNothingEndsTheProgram) {
             QStringLiteral(" → 在此处输入需要添加入库的卡密以及卡号\n格式：\n卡密 卡号\n卡密1 卡号1\n"
                            "卡密2 卡密2\n注：就算没有卡密，也要填0"));
 
-  const QStringList texts = {"宝贝名称", "订单编号", "买家旺旺", "购买数量", "已发卡号", "已发卡密", "已发备注", "发货时间"};
+  const QStringList texts = {"宝贝名称", "订单编号", "买家旺旺", "购买数量",
+                             "已发卡号", "已发卡密", "已发备注", "发货时间"};
   const int widths[] = {140, 200, 90, 90, 200, 200, 200, 200};
   ASSERT_NE(grid->model(), nullptr);
   ASSERT_EQ(grid->model()->columnCount(), 8);

@@ -13,7 +13,6 @@
 #include <QTabWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-
 #include <cstdio>
 
 #include "app/login_browser.h"
