@@ -4,6 +4,7 @@
 #include "app/login_browser.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -15,6 +16,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/main_window.h"
@@ -234,6 +236,30 @@ TEST(WindowPrompts, BoxesShowIconButtonsAndCaptionOfTheirKind) {
     const BoxAnswer answer = prompts.ShowBox("第一行\r\n第二行"_gbk, "通知"_gbk, c.kind);
     EXPECT_TRUE(seen);
     EXPECT_EQ(answer, c.answer);
+  }
+}
+
+}  // namespace
+}  // namespace autodeliver
+
+namespace autodeliver {
+namespace {
+
+// The test entry set the engine up as the program does: the browser never
+// talks to anybody by itself, and as root its sandbox is off (Chromium
+// refuses to start otherwise).
+TEST(LoginBrowser, EngineEnvironmentKeepsBackgroundNetworkingOff) {
+  const char* flagsText = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  ASSERT_NE(flagsText, nullptr);
+  const std::string flags = flagsText;
+  for (const char* flag :
+       {"--disable-background-networking", "--disable-component-update", "--disable-sync"}) {
+    EXPECT_NE(flags.find(flag), std::string::npos) << flag;
+  }
+  if (geteuid() == 0) {
+    EXPECT_NE(flags.find("--no-sandbox"), std::string::npos);
+    ASSERT_NE(std::getenv("QTWEBENGINE_DISABLE_SANDBOX"), nullptr);
+    EXPECT_STREQ(std::getenv("QTWEBENGINE_DISABLE_SANDBOX"), "1");
   }
 }
 
