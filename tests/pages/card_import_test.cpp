@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -15,6 +17,9 @@ struct SplitCase {
   std::vector<ImportedCard> cards;
   std::string leftover;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class SplitCardLinesTest : public testing::TestWithParam<SplitCase> {};
 
