@@ -36,12 +36,14 @@
 #include <vector>
 
 #include "text/gbk.h"
+#include "text/json_text.h"
 
 extern char** environ;
 
 namespace {
 
 using autodeliver::Utf8ToGbkLossy;
+using autodeliver::JsonString;
 
 const char kControlClass[] = "AutodeliverImSim";
 const char kChatClass[] = "StandardFrame";
@@ -187,37 +189,6 @@ struct Chat {
   std::vector<std::string> shown;
 };
 
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04X", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/json_text.h"
+
 namespace autodeliver::sim {
 
 struct Account {
@@ -156,9 +158,6 @@ class SimState {
   std::uint64_t tokenCounter_ = 0;                             // guarded by mutex_
 };
 
-// JSON string literal (with the quotes) of UTF-8 bytes; bytes that are not
-// valid UTF-8 become U+FFFD.
-std::string JsonString(std::string_view utf8);
 
 // Local time as "YYYY-MM-DD HH:MM:SS".
 std::string NowText();

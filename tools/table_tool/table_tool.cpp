@@ -26,6 +26,7 @@
 #include "store/table_format.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
+#include "text/json_text.h"
 
 namespace autodeliver {
 namespace {
@@ -37,37 +38,6 @@ int Usage() {
   return 2;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string JsonNumber(double v) {
   if (!std::isfinite(v)) return "null";
