@@ -50,16 +50,20 @@ std::string ResolveOnlineCard(const std::string& url) {
   return body;
 }
 
-std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
-                                        const std::string& buyerNick, const std::string& remark,
-                                        int quantity) {
-  if (quantity <= 0) return std::nullopt;
-  const auto wanted = static_cast<std::size_t>(quantity);
-
+CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
+                            const std::string& buyerNick, const std::string& remark, int quantity) {
+  CardDelivery result;
+  auto waits = [&result](WaitReason reason) {
+    result.waitReason = reason;
+    return result;
+  };
   // Look at the cards the order would get, without taking them: the order is
   // delivered whole or waits for the seller to restock.
   std::vector<StockCard> planned = LoadStockCardsOf(itemName);
-  if (planned.size() < wanted) return std::nullopt;
+  result.stockLeft = static_cast<int>(planned.size());
+  if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
+  const auto wanted = static_cast<std::size_t>(quantity);
+  if (planned.size() < wanted) return waits(WaitReason::kStockShort);
   planned.resize(wanted);
 
   // Resolve online cards before any card leaves the stock, so a card whose
@@ -69,7 +73,8 @@ std::optional<std::string> DeliverCards(const std::string& orderNumber, const st
   numbers.reserve(wanted);
   for (const StockCard& card : planned) {
     std::string number = IsOnlineCard(card.cardNumber) ? ResolveOnlineCard(card.cardNumber) : card.cardNumber;
-    if (number.empty()) return std::nullopt;  // an empty card number is never sent
+    // An empty card number is never sent.
+    if (number.empty()) return waits(WaitReason::kOnlineCardFailed);
     numbers.push_back(std::move(number));
   }
 
@@ -77,9 +82,10 @@ std::optional<std::string> DeliverCards(const std::string& orderNumber, const st
   // have changed while the cards were resolved; the order then waits.
   StoreGuard guard;
   const std::vector<StockCard> now = LoadStockCardsOf(itemName);
-  if (now.size() < wanted) return std::nullopt;
+  result.stockLeft = static_cast<int>(now.size());
+  if (now.size() < wanted) return waits(WaitReason::kStockChanged);
   for (std::size_t i = 0; i < wanted; ++i) {
-    if (!SameCard(now[i], planned[i])) return std::nullopt;
+    if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
   }
 
   std::vector<DeliveredCard> delivered;
@@ -104,8 +110,16 @@ std::optional<std::string> DeliverCards(const std::string& orderNumber, const st
     ExportCardToAccess(orderNumber, record.cardNumber, record.cardPassword);
     delivered.push_back({record.cardNumber, record.cardPassword});
   }
-  if (delivered.empty()) return std::nullopt;
-  return DeliveryMessage(itemName, delivered);
+  if (delivered.empty()) return waits(WaitReason::kRecordFailed);
+  result.message = DeliveryMessage(itemName, delivered);
+  result.cards = std::move(delivered);
+  return result;
+}
+
+std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
+                                        const std::string& buyerNick, const std::string& remark,
+                                        int quantity) {
+  return DeliverCardsOf(orderNumber, itemName, buyerNick, remark, quantity).message;
 }
 
 }  // namespace autodeliver

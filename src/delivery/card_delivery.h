@@ -38,6 +38,30 @@ bool IsOnlineCard(std::string_view cardNumber);
 // fails or answers nothing.
 std::string ResolveOnlineCard(const std::string& url);
 
+// Why an order waits for a later cycle with no card taken.
+enum class WaitReason {
+  kSellerNickUnreadable,  // the chat could not be addressed
+  kQuantityNotPositive,   // the order's quantity is 0 or less
+  kStockShort,            // the stock holds fewer cards than were bought
+  kOnlineCardFailed,      // an online card's request failed or answered nothing
+  kStockChanged,          // the stock changed while online cards were resolved
+  kRecordFailed,          // no card could be taken and recorded
+};
+
+// What DeliverCardsOf did for one order.
+struct CardDelivery {
+  std::optional<std::string> message;               // the buyer's message; nullopt: the order waits
+  std::vector<DeliveredCard> cards;                 // the cards taken and recorded, in message order
+  WaitReason waitReason = WaitReason::kStockShort;  // why it waits (without a message)
+  int stockLeft = 0;                                // cards of the item in stock when the order was looked at
+};
+
+// Takes `quantity` cards of `itemName`, records and exports each and returns
+// the message with the cards, or why the order is left alone this cycle
+// (see above). The remark goes into the records only.
+CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
+                            const std::string& buyerNick, const std::string& remark, int quantity = 1);
+
 // Takes `quantity` cards of `itemName`, records and exports each and returns
 // the message for the buyer; nullopt when the order is left alone this
 // cycle (see above). The remark goes into the records only.

@@ -11,9 +11,10 @@
 
 namespace autodeliver {
 
-DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender)
-    : DeliveryController(
-          window, [&sender](const std::atomic<bool>& stop) { return RunDeliveryCycle(sender, stop); }) {}
+DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
+    : DeliveryController(window, [&sender, events](const std::atomic<bool>& stop) {
+        return RunDeliveryCycle(sender, stop, events);
+      }) {}
 
 DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)
     : window_(window), runCycle_(std::move(runCycle)) {}

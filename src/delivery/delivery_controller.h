@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "delivery/delivery_cycle.h"
+#include "delivery/delivery_events.h"
 #include "delivery/delivery_window.h"
 #include "delivery/message_sender.h"
 
@@ -37,8 +38,10 @@ class DeliveryController {
   // What one cycle does; the stop flag is read before every order.
   using CycleRunner = std::function<CycleResult(const std::atomic<bool>& stopRequested)>;
 
-  // Cycles of RunDeliveryCycle with `sender`.
-  DeliveryController(DeliveryWindow& window, MessageSender& sender);
+  // Cycles of RunDeliveryCycle with `sender`; `events`, when given, is told
+  // each order's fate (on the delivery thread) and must outlive the
+  // controller.
+  DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events = nullptr);
   // Cycles of `runCycle` (tests give a cycle they control).
   DeliveryController(DeliveryWindow& window, CycleRunner runCycle);
   // Requests a stop and waits for a running cycle.

@@ -20,6 +20,10 @@
 #include "delivery/message_sender.h"
 
 namespace autodeliver {
+class DeliveryEvents;
+}
+
+namespace autodeliver {
 
 struct CycleResult {
   int ordersListed = 0;     // orders the scan returned
@@ -30,6 +34,8 @@ struct CycleResult {
 
 // Runs one cycle. `stopRequested` is read before every order: once it is
 // set, the order in hand is finished and no further order is begun.
-CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested);
+// `events`, when given, is told each order's fate as it happens.
+CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+                             DeliveryEvents* events = nullptr);
 
 }  // namespace autodeliver

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "delivery/card_delivery.h"
+#include "delivery/delivery_events.h"
 #include "http/http_request.h"
 #include "market/order_scan.h"
 #include "market_sim_fixture.h"
@@ -327,6 +329,84 @@ TEST_F(DeliveryCycleTest, ExpiredLoginDeliversNothing) {
   EXPECT_EQ(Cycle().ordersListed, 0);
   EXPECT_TRUE(sender_.sent.empty());
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+}
+
+// Writes every event as one line "event order detail", in order.
+class RecordingEvents : public DeliveryEvents {
+ public:
+  void OrderSeen(const PendingOrder& o) override { lines.push_back("seen " + o.orderNumber); }
+  void OrderSkipped(const PendingOrder& o, SkipReason r) override {
+    lines.push_back("skipped " + o.orderNumber +
+                    (r == SkipReason::kNotMonitored ? " not-monitored" : " delivered"));
+  }
+  void OrderWaiting(const PendingOrder& o, WaitReason r, int stockLeft) override {
+    static const std::map<WaitReason, std::string> kNames = {
+        {WaitReason::kStockShort, "stock-short"},       {WaitReason::kOnlineCardFailed, "online-failed"},
+        {WaitReason::kQuantityNotPositive, "quantity"}, {WaitReason::kSellerNickUnreadable, "nick"},
+        {WaitReason::kStockChanged, "stock-changed"},   {WaitReason::kRecordFailed, "record"}};
+    lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
+  }
+  void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {
+    std::string line = "delivered " + o.orderNumber + " " + GbkToUtf8Lossy(o.buyerNick);
+    for (const DeliveredCard& c : cards) line += " " + c.cardNumber + "/" + c.cardPassword;
+    lines.push_back(line);
+  }
+  void MessageHanded(const PendingOrder& o, bool handed) override {
+    lines.push_back("message " + o.orderNumber + (handed ? " handed" : " not-handed"));
+  }
+  void OrderConsigned(const PendingOrder& o, bool answered) override {
+    lines.push_back("consigned " + o.orderNumber + (answered ? " answered" : " unanswered"));
+  }
+  std::vector<std::string> lines;
+};
+
+TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
+  const std::string card = "点卡"_gbk, broken = "坏卡"_gbk;
+  Monitor(card);
+  Monitor(broken);
+  Stock(card, {{"C1", "1"}, {"C2", "2"}});
+  Stock(broken, {{sim_.Url("/card/"), "e"}});
+  // Page order is newest first: the list below is read bottom up.
+  const std::string delivered = PlaceOrder("点卡", 1, "买家甲");
+  const std::string recorded = PlaceOrder("点卡", 1, "买家乙");
+  ASSERT_TRUE(AppendSentCard({card, recorded, "买家乙"_gbk, 1, "OLD", "x", "", "t"}));
+  const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
+  const std::string tooMany = PlaceOrder("点卡", 5, "买家丁");
+  const std::string online = PlaceOrder("坏卡", 1, "买家戊");
+  const std::string notHanded = PlaceOrder("点卡", 1, "买家己");
+  sender_.onSend = [this] { sender_.handedOver = sender_.sent.size() > 1; };
+
+  RecordingEvents events;
+  RunDeliveryCycle(sender_, stop_, &events);
+  EXPECT_EQ(events.lines, (std::vector<std::string>{
+                              "seen " + notHanded,
+                              "delivered " + notHanded + " 买家己 C1/1",
+                              "message " + notHanded + " not-handed",
+                              "seen " + online,
+                              "waiting " + online + " online-failed 1",
+                              "seen " + tooMany,
+                              "waiting " + tooMany + " stock-short 1",
+                              "seen " + unmonitored,
+                              "skipped " + unmonitored + " not-monitored",
+                              "seen " + recorded,
+                              "skipped " + recorded + " delivered",
+                              "seen " + delivered,
+                              "delivered " + delivered + " 买家甲 C2/2",
+                              "message " + delivered + " handed",
+                              "consigned " + delivered + " answered",
+                          }));
+
+  // Zero quantity and an unreadable seller nick name their own reasons.
+  events.lines.clear();
+  sim_.Post("/_sim/reset");
+  Stock(card, {{"C3", "3"}});
+  const std::string later = PlaceOrder("点卡", 1, "甲");
+  setenv("AUTODELIVER_MEMBER_HOST", "127.0.0.1:1", 1);
+  RunDeliveryCycle(sender_, stop_, &events);
+  setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
+  EXPECT_EQ(events.lines, (std::vector<std::string>{"seen " + later, "waiting " + later + " nick 0"}));
+  EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).waitReason, WaitReason::kQuantityNotPositive);
+  EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).stockLeft, 1);
 }
 
 }  // namespace
