@@ -1,0 +1,63 @@
+// The whole program as one object: the main window, its prompts, the pages'
+// dialogs, the IM sender, the management pages and the delivery switch,
+// wired together as the program runs them. The program's entry and the
+// demo driver build the same program through it.
+//
+// Usage (a QApplication exists; the program font is set before):
+//
+//   Application program;
+//   if (!program.Start()) return program.ExitCode();
+//   return app.exec();
+//
+// Destruction: the pages are unbound from the delivery controller, the
+// controller goes (it waits for a cycle in hand, which calls the pages'
+// window side), then the window with its pages.
+//
+// Thread safety: GUI thread only. The optional DeliveryEvents observer is
+// called from the delivery thread.
+#pragma once
+
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/window_prompts.h"
+#include "delivery/delivery_controller.h"
+#include "delivery/delivery_events.h"
+#include "delivery/message_sender.h"
+#include "pages/page_dialogs.h"
+#include "pages/pages.h"
+
+namespace autodeliver {
+
+// The program's font (Chinese text in every control); call once the
+// QApplication exists and before the window is built.
+void SetProgramFont();
+
+class Application {
+ public:
+  // Builds the window with the pages and the delivery switch attached.
+  // `events`, when given, is told each order's fate and must outlive this.
+  explicit Application(DeliveryEvents* events = nullptr);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Shows the window and runs the start-up sequence. False when a step
+  // ended the program: the caller returns ExitCode() at once.
+  bool Start();
+  int ExitCode() const { return prompts_.ExitCode(); }
+
+  MainWindow& window() { return window_; }
+  Pages& pages() { return *pages_; }
+  DeliveryController& controller() { return *controller_; }
+
+ private:
+  MainWindow window_;
+  WindowPrompts prompts_;
+  QtPageDialogs dialogs_;
+  ImMessageSender sender_;
+  Pages* pages_ = nullptr;  // owned by window_
+  std::unique_ptr<DeliveryController> controller_;
+};
+
+}  // namespace autodeliver
