@@ -66,6 +66,8 @@ cp "$BUILD/src/app/autodeliver" "$APPDIR/"
 export XDG_DATA_HOME="$OUT/xdg/data" XDG_CONFIG_HOME="$OUT/xdg/config" XDG_CACHE_HOME="$OUT/xdg/cache"
 export XDG_RUNTIME_DIR="$OUT/runtime"
 export AUTODELIVER_DIR="$APPDIR"
+# The browser engine's start-up report is noise here.
+export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.webenginecontext.info=false}"
 export AUTODELIVER_IM_INSTANCE="run-$$"
 export AUTODELIVER_IM_TRANSCRIPT="$OUT/im-transcript.jsonl"
 
