@@ -116,11 +116,11 @@ if [ "$HEADLESS" = 0 ]; then
   1. Sign in in the window's browser with the demo account:
        nick 测试卖家   password sim123
   2. On the first page ("店铺发货设置") type an item name, e.g. 点卡10元, into
-     the name box and press the add button.
-  3. On the page "卡密管理" choose the item, paste cards into the import box,
-     one per line "CARDNUMBER PASSWORD" (e.g. "DK1001 pw-01"), and press
-     the import button.
-  4. Back on the first page tick the delivery switch, type the interval in
+     the name box and press "添加到列表".
+  3. On the page "卡密管理" choose the item in "发货宝贝", paste cards into
+     the import box, one per line "CARDNUMBER PASSWORD" (e.g.
+     "DK1001 pw-01"), and press "增加入库".
+  4. Back on the first page tick "开启自动发货", type the scan interval in
      seconds (e.g. 5) and press "设置".
   5. Place buyer orders in any browser at
        http://$HOSTPORT/buyer.htm
