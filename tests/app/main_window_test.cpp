@@ -140,7 +140,9 @@ TEST(MainWindowLayout, EveryControlHasItsKindParentPositionTextAndState) {
       EXPECT_EQ(w->parentWidget(), Find(window, c.parent));
     }
     EXPECT_EQ(w->geometry(), c.geometry);
-    if (c.text != nullptr) EXPECT_EQ(TextOf(w), QString::fromUtf8(c.text));
+    if (c.text != nullptr) {
+      EXPECT_EQ(TextOf(w), QString::fromUtf8(c.text));
+    }
     EXPECT_EQ(w->isEnabledTo(w->parentWidget()), c.enabled);  // its own state
     EXPECT_FALSE(w->isHidden());
   }

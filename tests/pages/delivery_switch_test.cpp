@@ -58,7 +58,9 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
     EXPECT_EQ(w->statusLabel->text(), c.status);
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive() == (c.interval > 0); }, 2000))
         << c.typed.toStdString();
-    if (c.interval > 0) EXPECT_EQ(w->timer->interval(), c.interval);
+    if (c.interval > 0) {
+      EXPECT_EQ(w->timer->interval(), c.interval);
+    }
   }
 
   // Switched off: the interval box is disabled at once, the timer stops
