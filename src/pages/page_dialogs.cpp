@@ -15,11 +15,12 @@ QString ToQ(const std::string& gbk) { return QString::fromStdString(GbkToUtf8Los
 
 }  // namespace
 
-BoxAnswer QtPageDialogs::ShowBox(const std::string& text, const std::string& caption, BoxKind kind) {
+BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxKind kind) {
   QMessageBox box;
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowTitle(ToQ(caption));
-  box.setText(ToQ(text));
+  // Line ends arrive as CR LF.
+  box.setText(ToQ(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
   switch (kind) {
     case BoxKind::kError:
       box.setIcon(QMessageBox::Critical);
@@ -32,11 +33,16 @@ BoxAnswer QtPageDialogs::ShowBox(const std::string& text, const std::string& cap
     case BoxKind::kQuestion:
       box.setIcon(QMessageBox::Question);
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
       break;
   }
   const int answer = box.exec();
   if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
   return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
+}
+
+BoxAnswer QtPageDialogs::ShowBox(const std::string& text, const std::string& caption, BoxKind kind) {
+  return ShowMessageBox(text, caption, kind);
 }
 
 std::optional<std::string> QtPageDialogs::AskText(const std::string& prompt, const std::string& caption) {

@@ -22,6 +22,11 @@ class PageDialogs {
   virtual std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) = 0;
 };
 
+// An application-modal QMessageBox without an owner window, with the icon
+// and buttons of `kind`; CR LF line ends are shown as line breaks. Used by
+// the pages and by the window's start-up prompts.
+BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxKind kind);
+
 // The real dialogs: QMessageBox and QInputDialog without an owner window.
 class QtPageDialogs : public PageDialogs {
  public:
