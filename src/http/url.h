@@ -25,4 +25,8 @@ std::string UrlPath(std::string_view url);
 // no number.
 int UrlPort(std::string_view url);
 
+// `text` percent-encoded for a query value or form field: every byte but
+// A-Z, a-z, 0-9 and "-_.~" becomes "%" and two upper-case hex digits.
+std::string PercentEncode(std::string_view text);
+
 }  // namespace autodeliver

@@ -21,26 +21,12 @@
 #include <vector>
 
 #include "http/http_request.h"
+#include "http/url.h"
 
 extern char** environ;
 
 namespace autodeliver::testing {
 
-inline std::string PercentEncode(const std::string& text) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-        c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 // Every string value of `key` in a JSON text, in order (enough for the flat
 // records of the imitation's state; escapes other than \" and \\ are kept).

@@ -43,3 +43,16 @@ TEST(Url, SplitsHostPortAndPath) {
 
 }  // namespace
 }  // namespace autodeliver
+
+namespace autodeliver {
+namespace {
+
+TEST(PercentEncode, KeepsOnlyUnreservedBytes) {
+  EXPECT_EQ(PercentEncode("aZ09-_.~"), "aZ09-_.~");
+  EXPECT_EQ(PercentEncode("a b&c=/"), "a%20b%26c%3D%2F");
+  EXPECT_EQ(PercentEncode("\xE5\x8D\xA1"), "%E5%8D%A1");
+  EXPECT_EQ(PercentEncode(""), "");
+}
+
+}  // namespace
+}  // namespace autodeliver

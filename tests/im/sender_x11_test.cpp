@@ -15,6 +15,7 @@
 #include "store/data_paths.h"
 #include "store/settings.h"
 #include "store/table_schema.h"
+#include "http/text_helpers.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -25,15 +26,6 @@ using std::chrono::milliseconds;
 
 const std::string kSim = AUTODELIVER_IM_SIM;
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 class ImSenderX11Test : public ::testing::Test {
  protected:
@@ -135,7 +127,7 @@ TEST_P(ImSenderNicksTest, MessageReachesTheTranscriptExactlyAndTheChatIsClosed) 
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(JsonField(lines[0], "seller"), GetParam().seller);
   EXPECT_EQ(JsonField(lines[0], "buyer"), GetParam().buyer);
-  EXPECT_EQ(JsonField(lines[0], "textGbkHex"), Hex(CardMessage()));
+  EXPECT_EQ(JsonField(lines[0], "textGbkHex"), HexOfBytes(CardMessage()));
   EXPECT_EQ(JsonField(lines[0], "text"), GbkToUtf8(CardMessage()).value());
   EXPECT_FALSE(ChatOpen(seller, buyer));
 }

@@ -33,6 +33,7 @@
 #include "app/application.h"
 #include "delivery/delivery_events.h"
 #include "http/http_request.h"
+#include "http/url.h"
 #include "text/gbk.h"
 
 namespace autodeliver::demo {
@@ -41,21 +42,6 @@ namespace {
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string U(const std::string& gbk) { return GbkToUtf8Lossy(gbk); }
 
-std::string PercentEncode(const std::string& text) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-        c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 // The buyer's message as the program builds it (UTF-8).
 std::string ExpectedMessage(const std::string& item, const std::vector<DemoCard>& cards) {

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "http/text_helpers.h"
 #include "text/gbk.h"
 #include "text/json_text.h"
 
@@ -43,6 +44,7 @@ extern char** environ;
 namespace {
 
 using autodeliver::Utf8ToGbkLossy;
+using autodeliver::HexOfBytes;
 using autodeliver::JsonString;
 
 const char kControlClass[] = "AutodeliverImSim";
@@ -190,15 +192,6 @@ struct Chat {
 };
 
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -378,7 +371,7 @@ class Client {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::string line = "{\"time\":" + JsonString(stamp) + ",\"seller\":" + JsonString(chat.seller) +
                        ",\"buyer\":" + JsonString(chat.buyer) + ",\"text\":" + JsonString(text) +
-                       ",\"textGbkHex\":" + JsonString(Hex(Utf8ToGbkLossy(text))) + "}\n";
+                       ",\"textGbkHex\":" + JsonString(HexOfBytes(Utf8ToGbkLossy(text))) + "}\n";
     int fd = open(options_.transcript.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
       std::perror("autodeliver-im-sim: transcript");
