@@ -1,44 +1,6 @@
-// The card import: how the text pasted into the import box becomes cards.
-//
-// Each line of the box is one card: the text up to the first ASCII space is
-// the card number, the rest of the line after that space is the password
-// (it may hold further spaces). Lines end with CR LF, as the import box
-// hands its text over; the last line counts as a line even without a final
-// line break. A line without any space is not a card: it is kept, together
-// with every other line that was not imported, so that the seller can mend
-// it instead of losing it. Blank lines (nothing but ASCII and full-width
-// spaces) are neither cards nor kept.
-//
-// Thread safety: free functions without shared state.
+// The card import's line rules now live in the store (store/card_lines.h),
+// where the file import and the duplicate check use them too; the pages
+// keep including them under this name.
 #pragma once
 
-#include <string>
-#include <string_view>
-#include <vector>
-
-namespace autodeliver {
-
-struct ImportedCard {
-  std::string cardNumber;
-  std::string cardPassword;
-
-  bool operator==(const ImportedCard&) const = default;
-};
-
-struct CardImportSplit {
-  // The cards, in the order of their lines.
-  std::vector<ImportedCard> cards;
-  // The lines that were not imported, in their order, joined by CR LF and
-  // without a final line break; empty when every line was used.
-  std::string leftover;
-};
-
-// Splits the text of the import box (GBK, CR LF line ends) into cards and
-// the lines that stay in the box.
-CardImportSplit SplitCardLines(std::string_view text);
-
-// Turns the line ends of an edit box's text (LF, CR LF or a lone CR) into
-// CR LF, the form the import reads.
-std::string WithCrLfLineEnds(std::string_view text);
-
-}  // namespace autodeliver
+#include "store/card_lines.h"

@@ -37,4 +37,48 @@ bool SetSetting(std::string_view name, std::string_view value) {
   return a.table().Modify(values);
 }
 
+std::vector<std::string> GetSettingValues(std::string_view name) {
+  std::vector<std::string> values;
+  TableAccess a(SettingsTablePath(), false);
+  int nameField, dataField;
+  if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return values;
+  RecordTable& t = a.table();
+  const std::int32_t n = t.RecordCount();
+  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+    if (t.RecordId() <= 0 || t.ReadTextAt(nameField) != name) continue;
+    values.push_back(t.ReadTextAt(dataField).value_or(std::string()));
+  }
+  return values;
+}
+
+bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>& values) {
+  TableAccess a(SettingsTablePath(), true);
+  int nameField, dataField;
+  if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return false;
+  RecordTable& t = a.table();
+  const std::size_t fieldCount = t.Fields().size();
+  std::size_t next = 0;
+  bool ok = true, marked = false;
+  const std::int32_t n = t.RecordCount();
+  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+    if (t.RecordId() <= 0 || t.ReadTextAt(nameField) != name) continue;
+    if (next < values.size()) {
+      FieldValues v(fieldCount);
+      v[dataField] = values[next++];
+      ok = t.Modify(v) && ok;
+    } else {
+      ok = t.MarkDeleted() && ok;
+      marked = true;
+    }
+  }
+  if (marked) ok = t.Purge() && ok;
+  for (; next < values.size(); ++next) {
+    FieldValues v(fieldCount);
+    v[nameField] = std::string(name);
+    v[dataField] = values[next];
+    ok = t.Append(v) && ok;
+  }
+  return ok;
+}
+
 }  // namespace autodeliver

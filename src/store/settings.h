@@ -1,12 +1,16 @@
 // Named text settings in the settings table (配置.edb): "配置名" is the name,
-// "配置数据" the value. The one setting in use is "阿里旺旺核心文件路径".
-// Rows are never added or removed by the program.
+// "配置数据" the value. "阿里旺旺核心文件路径" is a single row, installed
+// with the table, that the program never adds or removes. Settings of which
+// the program keeps several rows under one name (one per monitored item,
+// for instance) are added and removed as new rows; the table's fields and
+// its other rows stay as they are.
 //
 // Thread safety: both take StoreLock().
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace autodeliver {
 
@@ -17,5 +21,16 @@ std::string GetSetting(std::string_view name);
 // Overwrites the value of the first live row named exactly `name`; false
 // (nothing written) when there is none or the table fails.
 bool SetSetting(std::string_view name, std::string_view value);
+
+// The values of every live row named exactly `name`, in table order; empty
+// when there is none or the table cannot be opened.
+std::vector<std::string> GetSettingValues(std::string_view name);
+
+// Makes the rows named `name` hold exactly `values`, in one table access:
+// the existing rows of that name get the values in table order, rows left
+// over are removed and values left over are appended as new rows. Rows of
+// other names keep their values and their order. False when the table
+// cannot be opened or a write fails (then the rows may be part-written).
+bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>& values);
 
 }  // namespace autodeliver

@@ -1,5 +1,6 @@
 #include "store/store_ops.h"
 
+#include <algorithm>
 #include <string>
 
 #include "store/data_paths.h"
@@ -153,6 +154,28 @@ bool DeleteItemAt(int recordNumber) {
 bool AppendStockCard(const StockCard& card) {
   TableAccess a(StockTablePath(), true);
   return a && a.table().Append({card.itemName, card.cardNumber, card.cardPassword});
+}
+
+std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
+                             const std::function<bool(std::size_t written)>& afterBatch,
+                             std::size_t batchSize) {
+  TableAccess a(StockTablePath(), true);
+  if (!a || cards.empty()) return 0;
+  if (batchSize == 0) batchSize = cards.size();
+  RecordTable& t = a.table();
+  FieldValues values(3);
+  values[0] = std::string(itemName);
+  std::size_t written = 0;
+  while (written < cards.size()) {
+    const std::size_t end = std::min(cards.size(), written + batchSize);
+    for (; written < end; ++written) {
+      values[1] = cards[written].cardNumber;
+      values[2] = cards[written].cardPassword;
+      if (!t.Append(values)) return written;
+    }
+    if (afterBatch && !afterBatch(written)) break;
+  }
+  return written;
 }
 
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {

@@ -11,11 +11,15 @@
 // from the window's thread and the delivery thread never interleave.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "store/card_lines.h"
 #include "store/records.h"
 
 namespace autodeliver {
@@ -41,6 +45,17 @@ bool DeleteItemAt(int recordNumber);
 // ---- card stock (库存卡密.edb)
 
 bool AppendStockCard(const StockCard& card);
+// Appends `cards` to the stock of `itemName`, in order, in one table access:
+// the table is opened once and held exclusively (and StoreLock() taken)
+// for the whole run, so no other store operation comes in between. After
+// every `batchSize` cards, and after the last, `afterBatch` (when given) is
+// called inside the hold with the number written so far; when it returns
+// false the append stops there. Returns the number of cards written: the
+// first that many of `cards` are in the stock, the rest are not (the table
+// failed, refused a card or the append was stopped).
+std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
+                             const std::function<bool(std::size_t written)>& afterBatch = {},
+                             std::size_t batchSize = 1000);
 // The live cards of `itemName` in table order, each with its record number.
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
 // Gives every card of `oldName` the name `newName`.

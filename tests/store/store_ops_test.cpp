@@ -245,6 +245,54 @@ TEST_F(StoreOps, SettingsFirstRowOnly) {
   EXPECT_EQ(GetSetting(AsciiLower(key) + " "), "");
 }
 
+// A batched append holds the table (and the store lock) for the whole run,
+// reports after each batch, and when stopped keeps exactly what it wrote.
+TEST_F(StoreOps, BatchedAppendReportsAndStopsBetweenBatches) {
+  std::vector<ImportedCard> cards;
+  for (int i = 0; i < 2500; ++i) cards.push_back({"n" + std::to_string(i), "p" + std::to_string(i)});
+  ASSERT_TRUE(AppendStockCard(Card("A", "old")));
+
+  std::vector<std::size_t> reports;
+  bool othersLockedOut = true;
+  auto report = [&](std::size_t written) {
+    reports.push_back(written);
+    // Another thread cannot get between two batches.
+    std::thread([&] {
+      if (StoreLock().try_lock()) {
+        othersLockedOut = false;
+        StoreLock().unlock();
+      }
+    }).join();
+    return true;
+  };
+  EXPECT_EQ(AppendStockCards("A", cards, report, 1000), cards.size());
+  EXPECT_EQ(reports, (std::vector<std::size_t>{1000, 2000, 2500}));
+  EXPECT_TRUE(othersLockedOut);
+  std::vector<StockCard> stock = LoadStockCardsOf("A");
+  ASSERT_EQ(stock.size(), cards.size() + 1);
+  EXPECT_EQ(stock[0].cardNumber, "old");
+  for (std::size_t i = 0; i < cards.size(); ++i) {
+    ASSERT_EQ(stock[i + 1].cardNumber, cards[i].cardNumber);
+    ASSERT_EQ(stock[i + 1].cardPassword, cards[i].cardPassword);
+  }
+
+  // Cancelled after the second batch: the first 2 x 300 cards are in.
+  int calls = 0;
+  EXPECT_EQ(AppendStockCards(
+                "B", cards, [&](std::size_t) { return ++calls < 2; }, 300),
+            600u);
+  stock = LoadStockCardsOf("B");
+  ASSERT_EQ(stock.size(), 600u);
+  EXPECT_EQ(stock.back().cardNumber, "n599");
+
+  EXPECT_EQ(AppendStockCards("C", {}), 0u);
+  testing::TempDir empty;
+  SetProgramDir(empty.path());
+  calls = 0;
+  EXPECT_EQ(AppendStockCards("A", cards, [&](std::size_t) { return ++calls > 0; }), 0u);
+  EXPECT_EQ(calls, 0);
+}
+
 TEST_F(StoreOps, TwoThreadsNeverTakeTheSameCard) {
   constexpr int kCards = 300;
   for (int i = 0; i < kCards; ++i) ASSERT_TRUE(AppendStockCard(Card("A", std::to_string(i))));

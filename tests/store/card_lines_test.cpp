@@ -1,6 +1,6 @@
 // The card import split: which pasted lines become cards and which stay in
 // the box.
-#include "pages/card_import.h"
+#include "store/card_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,106 @@
+// The duplicate check of a card import: before anything is written, every
+// line of the import gets a verdict, and the plan says which cards will be
+// written and which lines stay with the seller.
+//
+// A card is a duplicate when a card with the same number and the same
+// password (byte-equal) is already in the stock of the item, is anywhere in
+// the history of sent cards (whatever its item), or came on an earlier line
+// of the same import (the first line of a repeated card is imported, the
+// later ones are repeats). A line that is not a card is malformed. When a
+// card is a duplicate on several counts, the stock comes first, then the
+// history, then the import itself.
+//
+// Some cards are reusable codes that the seller sells again and again: with
+// duplicates allowed, every card is written, and the verdicts still say
+// which were duplicates. Malformed lines are never written.
+//
+// Cost: the import's cards go into one hash table; the stock and the
+// history are each read once and looked up in it, so neither is held in
+// memory.
+//
+// Thread safety: ImportChecker is used by one thread at a time. CheckImport
+// takes StoreLock() for each table it reads.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "store/card_lines.h"
+
+namespace autodeliver {
+
+enum class LineVerdict {
+  kNew,         // a card not seen anywhere
+  kInStock,     // "库存中已有"
+  kSentBefore,  // "已发过"
+  kRepeated,    // "本次重复"
+  kMalformed,   // "格式不对"
+};
+inline constexpr std::size_t kLineVerdictCount = 5;
+
+// The reason shown to the seller (GBK); empty for kNew.
+const std::string& VerdictText(LineVerdict verdict);
+// The same in UTF-8, for tools that print JSON.
+const char* VerdictTextUtf8(LineVerdict verdict);
+
+struct ImportPlan {
+  bool allowDuplicates = false;
+  // One verdict per line, in line order.
+  std::vector<LineVerdict> verdicts;
+  // The cards to write, in line order, and the lines they come from.
+  std::vector<ImportedCard> cards;
+  std::vector<std::size_t> importedLines;
+  // The lines that will not be imported, in line order.
+  std::vector<std::size_t> keptLines;
+  // Lines per verdict (index: the verdict's value).
+  std::array<std::size_t, kLineVerdictCount> counts{};
+
+  std::size_t Count(LineVerdict v) const { return counts[static_cast<std::size_t>(v)]; }
+};
+
+// The check itself, fed with the cards already known. `lines` must outlive
+// the checker and stay unchanged.
+class ImportChecker {
+ public:
+  explicit ImportChecker(const std::vector<CardLine>& lines);
+
+  // A card of the item's stock, and a card of the sent history.
+  void SeeStockCard(std::string_view number, std::string_view password);
+  void SeeSentCard(std::string_view number, std::string_view password);
+
+  ImportPlan Plan(bool allowDuplicates) const;
+
+ private:
+  struct Key {
+    std::string_view number, password;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const;
+  };
+  enum Seen : unsigned char { kSeenInStock = 1, kSeenSent = 2 };
+
+  const std::vector<CardLine>& lines_;
+  // Each distinct card of the import -> its group (first line's place).
+  std::unordered_map<Key, std::uint32_t, KeyHash> groups_;
+  std::vector<std::uint32_t> groupOfLine_;  // UINT32_MAX for a malformed line
+  std::vector<bool> firstOfGroup_;
+  std::vector<unsigned char> seen_;  // per group
+};
+
+// The check against the stock of `itemName` and the whole sent history, one
+// pass over each table. nullopt when a table cannot be read: then nothing
+// is known about duplicates.
+std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
+                                      bool allowDuplicates);
+
+// The texts of the kept lines of `plan`, joined by CR LF: what goes back
+// into the import box.
+std::string KeptLinesText(const std::vector<CardLine>& lines, const ImportPlan& plan);
+
+}  // namespace autodeliver
