@@ -1,6 +1,7 @@
 // The duplicate check of a card import; see import_check.h.
 #include "store/import_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 
@@ -9,12 +10,6 @@
 #include "text/gbk.h"
 
 namespace autodeliver {
-
-namespace {
-
-constexpr std::uint32_t kNoGroup = UINT32_MAX;
-
-}  // namespace
 
 const char* VerdictTextUtf8(LineVerdict verdict) {
   switch (verdict) {
@@ -42,36 +37,70 @@ const std::string& VerdictText(LineVerdict verdict) {
   return texts[static_cast<std::size_t>(verdict)];
 }
 
-std::size_t ImportChecker::KeyHash::operator()(const Key& k) const {
-  const std::size_t a = std::hash<std::string_view>()(k.number);
-  const std::size_t b = std::hash<std::string_view>()(k.password);
-  return a ^ (b + 0x9E3779B97F4A7C15ull + (a << 6) + (a >> 2));
+std::uint64_t ImportChecker::Hash(const Key& key) {
+  const std::uint64_t a = std::hash<std::string_view>()(key.number);
+  const std::uint64_t b = std::hash<std::string_view>()(key.password);
+  // Mixed (splitmix64's finaliser), so that the low bits index the table.
+  std::uint64_t h = a ^ (b + 0x9E3779B97F4A7C15ull + (a << 6) + (a >> 2));
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+// The slot that holds `key`'s group, or the empty slot where it would go.
+std::uint32_t* ImportChecker::FindSlot(const Key& key, std::uint64_t hash) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.group == kNoGroup) {
+      slot.hash = hash;
+      return &slot.group;
+    }
+    if (slot.hash == hash && groupKeys_[slot.group] == key) return &slot.group;
+  }
 }
 
 ImportChecker::ImportChecker(const std::vector<CardLine>& lines)
     : lines_(lines), groupOfLine_(lines.size(), kNoGroup), firstOfGroup_(lines.size(), false) {
-  groups_.reserve(lines.size());
+  // At most half full, so probes stay short.
+  std::size_t capacity = 16;
+  while (capacity < 2 * lines.size()) capacity *= 2;
+  slots_.resize(capacity);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::optional<ImportedCard>& card = lines[i].card;
     if (!card) continue;
-    const auto group = static_cast<std::uint32_t>(seen_.size());
-    auto [it, inserted] = groups_.try_emplace(Key{card->cardNumber, card->cardPassword}, group);
-    groupOfLine_[i] = it->second;
-    if (inserted) {
-      firstOfGroup_[i] = true;
+    const Key key{card->cardNumber, card->cardPassword};
+    std::uint32_t* group = FindSlot(key, Hash(key));
+    if (*group == kNoGroup) {
+      *group = static_cast<std::uint32_t>(groupKeys_.size());
+      groupKeys_.push_back(key);
       seen_.push_back(0);
+      firstOfGroup_[i] = true;
+    }
+    groupOfLine_[i] = *group;
+  }
+}
+
+void ImportChecker::See(std::string_view number, std::string_view password, unsigned char what) {
+  const Key key{number, password};
+  const std::uint64_t hash = Hash(key);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.group == kNoGroup) return;
+    if (slot.hash == hash && groupKeys_[slot.group] == key) {
+      seen_[slot.group] |= what;
+      return;
     }
   }
 }
 
 void ImportChecker::SeeStockCard(std::string_view number, std::string_view password) {
-  auto it = groups_.find(Key{number, password});
-  if (it != groups_.end()) seen_[it->second] |= kSeenInStock;
+  See(number, password, kSeenInStock);
 }
 
 void ImportChecker::SeeSentCard(std::string_view number, std::string_view password) {
-  auto it = groups_.find(Key{number, password});
-  if (it != groups_.end()) seen_[it->second] |= kSeenSent;
+  See(number, password, kSeenSent);
 }
 
 ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
@@ -136,12 +165,29 @@ std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vect
   return checker.Plan(allowDuplicates);
 }
 
-std::string KeptLinesText(const std::vector<CardLine>& lines, const ImportPlan& plan) {
-  std::vector<const CardLine*> kept;
-  kept.reserve(plan.keptLines.size());
-  for (std::size_t i : plan.keptLines)
-    if (i < lines.size()) kept.push_back(&lines[i]);
-  return JoinLineTexts(kept);
+std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t written) {
+  written = std::min(written, plan.importedLines.size());
+  std::vector<std::size_t> out;
+  out.reserve(plan.keptLines.size() + plan.importedLines.size() - written);
+  // Both lists are in line order: merge them.
+  auto kept = plan.keptLines.begin();
+  auto unwritten = plan.importedLines.begin() + static_cast<std::ptrdiff_t>(written);
+  while (kept != plan.keptLines.end() || unwritten != plan.importedLines.end()) {
+    if (unwritten == plan.importedLines.end() || (kept != plan.keptLines.end() && *kept < *unwritten)) {
+      out.push_back(*kept++);
+    } else {
+      out.push_back(*unwritten++);
+    }
+  }
+  return out;
+}
+
+std::string LineTexts(const std::vector<CardLine>& lines, const std::vector<std::size_t>& indexes) {
+  std::vector<const CardLine*> picked;
+  picked.reserve(indexes.size());
+  for (std::size_t i : indexes)
+    if (i < lines.size()) picked.push_back(&lines[i]);
+  return JoinLineTexts(picked);
 }
 
 }  // namespace autodeliver

@@ -24,10 +24,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "store/card_lines.h"
@@ -80,17 +80,25 @@ class ImportChecker {
     std::string_view number, password;
     bool operator==(const Key&) const = default;
   };
-  struct KeyHash {
-    std::size_t operator()(const Key& k) const;
+  // An open-addressing table from a card's hash to its group: one cache
+  // miss per lookup, which is what the two table passes spend most on.
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t group = kNoGroup;
   };
+  static constexpr std::uint32_t kNoGroup = UINT32_MAX;
+  static std::uint64_t Hash(const Key& key);
+  std::uint32_t* FindSlot(const Key& key, std::uint64_t hash);
+  void See(std::string_view number, std::string_view password, unsigned char what);
+
   enum Seen : unsigned char { kSeenInStock = 1, kSeenSent = 2 };
 
   const std::vector<CardLine>& lines_;
-  // Each distinct card of the import -> its group (first line's place).
-  std::unordered_map<Key, std::uint32_t, KeyHash> groups_;
-  std::vector<std::uint32_t> groupOfLine_;  // UINT32_MAX for a malformed line
+  std::vector<Slot> slots_;                 // size a power of two
+  std::vector<Key> groupKeys_;              // per group: its card
+  std::vector<unsigned char> seen_;         // per group
+  std::vector<std::uint32_t> groupOfLine_;  // kNoGroup for a malformed line
   std::vector<bool> firstOfGroup_;
-  std::vector<unsigned char> seen_;  // per group
 };
 
 // The check against the stock of `itemName` and the whole sent history, one
@@ -99,8 +107,14 @@ class ImportChecker {
 std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
                                       bool allowDuplicates);
 
-// The texts of the kept lines of `plan`, joined by CR LF: what goes back
-// into the import box.
-std::string KeptLinesText(const std::vector<CardLine>& lines, const ImportPlan& plan);
+// The lines that are not in the stock once the first `written` cards of
+// `plan` have been written (all of them, or fewer when the append stopped
+// early): the kept lines and the cards not written, in line order. These
+// go back to the seller, so that no line is lost.
+std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t written);
+
+// The texts of lines `indexes`, joined by CR LF without a final line break:
+// how lines go back into the import box.
+std::string LineTexts(const std::vector<CardLine>& lines, const std::vector<std::size_t>& indexes);
 
 }  // namespace autodeliver

@@ -139,7 +139,13 @@ TEST_F(ImportCheckStore, ChecksTheItemsStockAndTheWholeHistory) {
   EXPECT_EQ(plan->verdicts,
             (std::vector<V>{V::kInStock, V::kNew, V::kNew, V::kSentBefore, V::kInStock, V::kMalformed}));
   EXPECT_EQ(plan->cards, (std::vector<ImportedCard>{{"S2", "p"}, {"O1", "p"}}));
-  EXPECT_EQ(KeptLinesText(lines, *plan), "S1 p\r\nH1 p\r\nS3 p\r\nx");
+  EXPECT_EQ(LineTexts(lines, plan->keptLines), "S1 p\r\nH1 p\r\nS3 p\r\nx");
+  // An append that stopped after the first card leaves the second with the
+  // kept lines, in their places.
+  EXPECT_EQ(LineTexts(lines, LinesNotWritten(*plan, 1)), "S1 p\r\nO1 p\r\nH1 p\r\nS3 p\r\nx");
+  EXPECT_EQ(LinesNotWritten(*plan, 0), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(LinesNotWritten(*plan, 1), (std::vector<std::size_t>{0, 2, 3, 4, 5}));
+  EXPECT_EQ(LinesNotWritten(*plan, 2), plan->keptLines);
 }
 
 TEST_F(ImportCheckStore, UnreadableTablesGiveNoPlan) {
