@@ -2,6 +2,9 @@
 // "配置数据" the value. The one setting in use is "阿里旺旺核心文件路径".
 // Rows are never added or removed by the program.
 //
+// The IM client's program path is written by the start-up check of the
+// client and read by the delivery side for every message it sends.
+//
 // Thread safety: both take StoreLock().
 #pragma once
 
@@ -9,6 +12,10 @@
 #include <string_view>
 
 namespace autodeliver {
+
+// "阿里旺旺核心文件路径" (GBK): the setting that holds the IM client's program
+// path.
+const std::string& ImClientPathSetting();
 
 // The value of the first live row named exactly `name`; empty when there is
 // none or the table cannot be opened.
