@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds everything and runs
-# every test with CTest under a private X server.
+# The test command: installs what is missing, checks the formatting of the
+# sources, builds everything and runs every test with CTest under a private
+# X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+
+# Formatting, checked before the build so that it fails fast: every tracked
+# C++ source must be as clang-format (.clang-format at the root) leaves it.
+git ls-files -z -- '*.cpp' '*.h' '*.hpp' '*.cc' | xargs -0 -r clang-format --dry-run --Werror
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 cd build

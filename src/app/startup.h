@@ -17,7 +17,7 @@
 #include <QString>
 #include <optional>
 
-#include "im/locate_im_client.h"
+#include "app/locate_im_client.h"
 #include "service/prompts.h"
 
 namespace autodeliver {

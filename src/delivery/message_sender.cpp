@@ -1,13 +1,16 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
-#include "im/im_sender.h"
+#include "store/settings.h"
 
 namespace autodeliver {
 
 bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buyerNick,
                            const std::string& message) {
-  return SendImMessage(sellerNick, buyerNick, message);
+  ImSendOptions options(GetSetting(ImClientPathSetting()));
+  options.bounds = bounds_;
+  options.windows = windows_;
+  return SendImMessage(sellerNick, buyerNick, message, options);
 }
 
 }  // namespace autodeliver

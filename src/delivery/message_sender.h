@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "im/im_sender.h"
+
 namespace autodeliver {
 
 class MessageSender {
@@ -18,10 +20,21 @@ class MessageSender {
                     const std::string& message) = 0;
 };
 
-// The sender that goes through the seller's IM client.
+// The sender that goes through the seller's IM client. The client's program
+// path is the setting "阿里旺旺核心文件路径", read anew for every message, so
+// a path stored while the program runs is used from the next message on.
 class ImMessageSender final : public MessageSender {
  public:
+  ImMessageSender() = default;
+  // Other bounds and another window system (not owned; it must outlive the
+  // sender, and is used from the delivery thread only); for tests.
+  ImMessageSender(const ImSendBounds& bounds, WindowSystem* windows) : bounds_(bounds), windows_(windows) {}
+
   bool Send(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) override;
+
+ private:
+  ImSendBounds bounds_;
+  WindowSystem* windows_ = nullptr;  // nullptr: an X11 connection per message
 };
 
 }  // namespace autodeliver

@@ -54,13 +54,12 @@ bool ValidTarget(const Target& t) {
 
 // The target of the caller's URL, split by the URL rules of the program. An
 // "https://" URL without a written port goes to 443: TLS on port 80 would
-// reach nothing.
+// reach nothing; an empty port goes to the scheme's default (RequestPort).
 std::optional<Target> TargetOfUrl(std::string_view url) {
   Target t;
   t.host = UrlHost(url);
-  t.tls = FindText(url, "http://") == -1 && FindText(url, "https://") != -1;
-  const bool portWritten = FindText(UrlHost(url, /*keepPort=*/true), ":") != -1;
-  t.port = t.tls && !portWritten ? 443 : UrlPort(url);
+  t.tls = UrlIsHttps(url);
+  t.port = RequestPort(url);
   t.path = UrlPath(url);
   if (!ValidTarget(t)) return std::nullopt;
   return t;

@@ -50,9 +50,10 @@ inline constexpr std::chrono::milliseconds kHttpRequestBound{90000};
 // when the answer has no body.
 //
 // `url` is an "http://" or "https://" URL; host, port and path are those of
-// UrlHost, UrlPort and UrlPath (http/url.h). "https://" URLs are sent over
-// TLS with the server's certificate checked, to port 443 unless a port is
-// written. `method` is compared after upper-casing ASCII letters: empty or
+// UrlHost, RequestPort and UrlPath (http/url.h). "https://" URLs are sent
+// over TLS with the server's certificate checked. With no port written, or
+// an empty one ("http://host:/path"), the request goes to 80, or 443 for
+// "https://". `method` is compared after upper-casing ASCII letters: empty or
 // "GET" sends a GET, "POST" a POST, anything else sends nothing and fails;
 // the verb on the request line is the text given ("GET" when empty). `body`
 // is sent only with a POST.

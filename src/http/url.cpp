@@ -65,6 +65,17 @@ int UrlPort(std::string_view url) {
   return static_cast<int>(value);
 }
 
+bool UrlIsHttps(std::string_view url) {
+  return FindText(url, "http://") == -1 && FindText(url, "https://") != -1;
+}
+
+int RequestPort(std::string_view url) {
+  const std::string host = UrlHost(url, /*keepPort=*/true);
+  const long colon = FindText(host, ":");
+  if (colon == -1 || static_cast<size_t>(colon) == host.size()) return UrlIsHttps(url) ? 443 : 80;
+  return UrlPort(url);
+}
+
 std::string PercentEncode(std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;

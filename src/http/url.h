@@ -25,6 +25,17 @@ std::string UrlPath(std::string_view url);
 // no number.
 int UrlPort(std::string_view url);
 
+// True when the host of `url` follows "https://" (no "http://" comes
+// first): the request goes over TLS.
+bool UrlIsHttps(std::string_view url);
+
+// The port a request for `url` is sent to: the written port (UrlPort); with
+// no port written, or an empty one ("http://host:/path"), the scheme's
+// default, 443 for an https URL and 80 otherwise, as the platform's request
+// library chose it. A port written as something other than digits still
+// gives UrlPort's 0, which no request can go to.
+int RequestPort(std::string_view url);
+
 // `text` percent-encoded for a query value or form field: every byte but
 // A-Z, a-z, 0-9 and "-_.~" becomes "%" and two upper-case hex digits.
 std::string PercentEncode(std::string_view text);

@@ -12,8 +12,6 @@
 
 #include <thread>
 
-#include "im/locate_im_client.h"
-#include "store/settings.h"
 #include "text/gbk.h"
 
 extern char** environ;
@@ -198,15 +196,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return argv;
 }
 
-bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) {
-  return SendImMessage(sellerNick, buyerNick, message, ImSendOptions{});
-}
-
 bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
                    const ImSendOptions& options) {
   const ImSendBounds& bounds = options.bounds;
-  const std::string path = options.clientPath ? *options.clientPath : GetSetting(ImClientPathSetting());
-  StartAndWait(ToUtf8(ImCommandLine(path, sellerNick, buyerNick)), bounds.programWait);
+  StartAndWait(ToUtf8(ImCommandLine(options.clientPath, sellerNick, buyerNick)), bounds.programWait);
 
   std::unique_ptr<WindowSystem> own;
   WindowSystem* windows = options.windows;

@@ -3,8 +3,9 @@
 // accounts, sets the message into its input box, presses Enter and closes
 // the window.
 //
-// The client's program path is the stored setting "阿里旺旺核心文件路径",
-// read anew for every message. The command line is
+// The client's program path is given by the caller with every message (the
+// delivery side reads it from the settings); the IM bridge itself knows
+// nothing of the settings. The command line is
 //
 //   path + " aliim:sendmsg?uid=cntaobao" + seller + "&touid=cntaobao" + buyer
 //
@@ -27,8 +28,8 @@
 
 #include <array>
 #include <chrono>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "im/window_system.h"
@@ -48,8 +49,11 @@ struct ImSendBounds {
 };
 
 struct ImSendOptions {
-  // The client's program path (GBK); nullopt reads the stored setting.
-  std::optional<std::string> clientPath;
+  explicit ImSendOptions(std::string clientPath) : clientPath(std::move(clientPath)) {}
+
+  // The client's program path (GBK), inserted into the command line as it
+  // is; empty starts nothing (the chat window is still searched for).
+  std::string clientPath;
   ImSendBounds bounds;
   // The window system to use; nullptr opens an X11 connection to $DISPLAY
   // for this message.
@@ -84,7 +88,6 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // input box and Enter was pressed there; false when the input box was not
 // found in time or the client did not handle the text. The chat window is
 // closed afterwards whenever it was found.
-bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message);
 bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
                    const ImSendOptions& options);
 

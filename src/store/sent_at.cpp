@@ -12,7 +12,8 @@ std::string FormatSentAt(const std::tm& t) {
   std::string out = std::to_string(t.tm_year + 1900) + kYear + std::to_string(t.tm_mon + 1) + kMonth +
                     std::to_string(t.tm_mday) + kDay;
   if (t.tm_sec != 0) {
-    out += std::to_string(t.tm_hour) + kHour + std::to_string(t.tm_min) + kMinute + std::to_string(t.tm_sec) + kSecond;
+    out += std::to_string(t.tm_hour) + kHour + std::to_string(t.tm_min) + kMinute + std::to_string(t.tm_sec) +
+           kSecond;
   } else if (t.tm_min != 0) {
     out += std::to_string(t.tm_hour) + kHour + std::to_string(t.tm_min) + kMinute;
   } else if (t.tm_hour != 0) {

@@ -21,6 +21,11 @@ bool FindSetting(TableAccess& a, std::string_view name, int* dataField) {
 
 }  // namespace
 
+const std::string& ImClientPathSetting() {
+  static const std::string kName = "阿里旺旺核心文件路径"_gbk;
+  return kName;
+}
+
 std::string GetSetting(std::string_view name) {
   TableAccess a(SettingsTablePath(), false);
   int data;

@@ -5,6 +5,9 @@
 // for instance) are added and removed as new rows; the table's fields and
 // its other rows stay as they are.
 //
+// The IM client's program path is written by the start-up check of the
+// client and read by the delivery side for every message it sends.
+//
 // Thread safety: both take StoreLock().
 #pragma once
 
@@ -13,6 +16,10 @@
 #include <vector>
 
 namespace autodeliver {
+
+// "阿里旺旺核心文件路径" (GBK): the setting that holds the IM client's program
+// path.
+const std::string& ImClientPathSetting();
 
 // The value of the first live row named exactly `name`; empty when there is
 // none or the table cannot be opened.

@@ -19,9 +19,8 @@ enum class OnError { kFail, kSubstitute };
 
 // Converts with iconv. On an invalid or unconvertible sequence either fails
 // (nullopt) or writes `substitute` and skips `skipBytes` input bytes.
-std::optional<std::string> Convert(const char* to, const char* from, std::string_view in,
-                                   OnError onError, std::string_view substitute,
-                                   bool utf8Input) {
+std::optional<std::string> Convert(const char* to, const char* from, std::string_view in, OnError onError,
+                                   std::string_view substitute, bool utf8Input) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out;
@@ -110,8 +109,7 @@ std::optional<std::string> GbkToUtf8(std::string_view gbk) {
 }
 
 std::string GbkToUtf8Lossy(std::string_view gbk) {
-  return Convert("UTF-8", kGbkName, gbk, OnError::kSubstitute, "\xEF\xBF\xBD", false)
-      .value_or(std::string());
+  return Convert("UTF-8", kGbkName, gbk, OnError::kSubstitute, "\xEF\xBF\xBD", false).value_or(std::string());
 }
 
 std::string Utf8ToGbkLossy(std::string_view utf8) {

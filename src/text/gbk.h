@@ -46,8 +46,7 @@ std::string Utf8ToGbkLossy(std::string_view utf8);
 // trail byte. With `ignoreAsciiCase` the letters A-Z and a-z compare equal;
 // every other byte compares exactly. An empty pattern is found at `start`
 // when `start` lies within the text. Returns the 1-based position or -1.
-long FindText(std::string_view text, std::string_view pattern, long start = 1,
-              bool ignoreAsciiCase = false);
+long FindText(std::string_view text, std::string_view pattern, long start = 1, bool ignoreAsciiCase = false);
 
 // Replaces every occurrence of `from` (found as FindText finds it, left to
 // right, not overlapping) by `to`. An empty `from` changes nothing.

@@ -4,7 +4,9 @@
 // sign-in into the folder given as the only argument.
 //
 //   window_screenshots OUT_DIR     (under Xvfb, with AUTODELIVER_* set)
+//   window_screenshots --help
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -38,14 +40,29 @@ bool Save(const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: window_screenshots OUT_DIR\n");
-    return 2;
-  }
   PrepareWebEngineEnvironment();
   QApplication app(argc, argv);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Shows the main window against the marketplace imitation (hosts from the environment),\n"
+                     "signs in and saves before-sign-in.png and after-sign-in.png into OUT_DIR.\n"
+                     "Exit status 2 for a usage error, 1 when a step did not finish."));
+  const QCommandLineOption help = parser.addHelpOption();
+  parser.addPositionalArgument(QStringLiteral("OUT_DIR"), QStringLiteral("Where the pictures go."));
+  if (!parser.parse(app.arguments())) {
+    std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), qPrintable(parser.helpText()));
+    return 2;
+  }
+  if (parser.isSet(help)) {
+    std::fputs(qPrintable(parser.helpText()), stdout);
+    return 0;
+  }
+  if (parser.positionalArguments().size() != 1) {
+    std::fputs(qPrintable(parser.helpText()), stderr);
+    return 2;
+  }
   app.setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
-  const QString out = QString::fromLocal8Bit(argv[1]);
+  const QString out = parser.positionalArguments().first();
 
   MainWindow window;
 #ifdef AUTODELIVER_HAVE_PAGES

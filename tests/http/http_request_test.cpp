@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "http/browser_cookies.h"
@@ -111,6 +113,28 @@ TEST_F(HttpRequestTest, RefusedRequestsSendNothingAndYieldEmpty) {
     EXPECT_EQ(HttpRequest(c.url, c.method, "", c.cookie), "");
   }
   EXPECT_TRUE(server.Requests().empty());
+}
+
+// "http://host:/path" names no port: the request goes to the scheme's
+// default port instead of being refused. Needs 127.0.0.1:80 and :443.
+TEST_F(HttpRequestTest, EmptyPortGoesToTheSchemesDefaultPort) {
+  std::unique_ptr<RawHttpServer> http, https;
+  try {
+    http = std::make_unique<RawHttpServer>([](const std::string&) { return Answer(200, "port 80"); }, 80);
+    https = std::make_unique<RawHttpServer>([](const std::string&) { return Answer(200, "plain"); }, 443);
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << "ports 80 and 443 of 127.0.0.1 cannot be taken: " << e.what();
+  }
+  EXPECT_EQ(HttpRequest("http://127.0.0.1:/empty?x=1"), "port 80");
+  ASSERT_EQ(http->Requests().size(), 1u);
+  EXPECT_EQ(http->Requests()[0].substr(0, http->Requests()[0].find("\r\n")), "GET /empty?x=1 HTTP/1.1");
+
+  // The https default is 443, reached with a TLS hello.
+  EXPECT_EQ(HttpRequest("https://127.0.0.1:/secure"), "");
+  ASSERT_TRUE(https->WaitForRequests(1, 10s));
+  ASSERT_FALSE(https->Requests()[0].empty());
+  EXPECT_EQ(static_cast<unsigned char>(https->Requests()[0][0]), 0x16);
+  EXPECT_TRUE(http->Requests().size() == 1u) << "the https request went to port 80";
 }
 
 TEST_F(HttpRequestTest, ReturnsTheBodyWhateverTheStatus) {

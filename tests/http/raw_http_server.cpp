@@ -55,17 +55,22 @@ Reply Answer(int status, std::string_view body, std::string_view extraHeaders) {
   return reply;
 }
 
-RawHttpServer::RawHttpServer(Script script) : script_(std::move(script)) {
+RawHttpServer::RawHttpServer(Script script, int port) : script_(std::move(script)) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
   socklen_t len = sizeof addr;
+  // A fixed port is taken again by the next run even while the connections
+  // of the last one linger.
+  const int reuse = 1;
+  if (listenFd_ >= 0 && port != 0) ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(listenFd_, 64) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
       ::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+    if (listenFd_ >= 0) ::close(listenFd_);
     throw std::runtime_error("test server cannot listen");
   }
   port_ = ntohs(addr.sin_port);

@@ -32,7 +32,9 @@ class RawHttpServer {
   // `script` gets the raw bytes of one request (head and body).
   using Script = std::function<Reply(const std::string& request)>;
 
-  explicit RawHttpServer(Script script);
+  // Listens on 127.0.0.1:`port`, a free port when 0. Throws
+  // std::runtime_error when it cannot listen there.
+  explicit RawHttpServer(Script script, int port = 0);
   ~RawHttpServer();  // closes every connection and joins every thread
   RawHttpServer(const RawHttpServer&) = delete;
   RawHttpServer& operator=(const RawHttpServer&) = delete;

@@ -41,11 +41,33 @@ TEST(Url, SplitsHostPortAndPath) {
   }
 }
 
-}  // namespace
-}  // namespace autodeliver
-
-namespace autodeliver {
-namespace {
+// Where a request goes: the written port, else the scheme's default, also
+// when the colon is followed by no port at all.
+TEST(Url, RequestPortFallsBackToTheSchemesDefault) {
+  const struct {
+    const char* url;
+    bool https;
+    int port;
+  } cases[] = {
+      {"http://h/p", false, 80},
+      {"https://h/p", true, 443},
+      {"http://h:/p", false, 80},
+      {"https://h:/p", true, 443},
+      {"http://h:", false, 80},
+      {"https://h:8443/p", true, 8443},
+      {"http://h:8080", false, 8080},
+      // The first scheme found decides, as for the host.
+      {"https://h/?next=http://x", false, 80},
+      // No number after the colon, or a written 0: no port a request can use.
+      {"http://h:abc/p", false, 0},
+      {"http://h:0/p", false, 0},
+      {"http://h: 12.9/p", false, 12},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UrlIsHttps(c.url), c.https) << c.url;
+    EXPECT_EQ(RequestPort(c.url), c.port) << c.url;
+  }
+}
 
 TEST(PercentEncode, KeepsOnlyUnreservedBytes) {
   EXPECT_EQ(PercentEncode("aZ09-_.~"), "aZ09-_.~");

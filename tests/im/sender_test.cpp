@@ -70,8 +70,7 @@ class FakeWindows : public WindowSystem {
 };
 
 ImSendOptions FakeOptions(FakeWindows& windows) {
-  ImSendOptions options;
-  options.clientPath = "";  // nothing to start
+  ImSendOptions options("");  // nothing to start
   options.windows = &windows;
   options.bounds.searchTimeout = std::chrono::milliseconds(200);
   options.bounds.searchPause = std::chrono::milliseconds(20);

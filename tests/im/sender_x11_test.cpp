@@ -9,13 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "im/im_sender.h"
-#include "im/locate_im_client.h"
-#include "im_test_support.h"
-#include "store/data_paths.h"
-#include "store/settings.h"
-#include "store/table_schema.h"
 #include "http/text_helpers.h"
+#include "im/im_sender.h"
+#include "im_test_support.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -25,7 +21,6 @@ using namespace autodeliver::testing;
 using std::chrono::milliseconds;
 
 const std::string kSim = AUTODELIVER_IM_SIM;
-
 
 class ImSenderX11Test : public ::testing::Test {
  protected:
@@ -70,8 +65,7 @@ class ImSenderX11Test : public ::testing::Test {
   static std::string Instance() { return std::getenv("AUTODELIVER_IM_INSTANCE"); }
 
   static ImSendOptions Options(milliseconds searchTimeout = std::chrono::seconds(10)) {
-    ImSendOptions options;
-    options.clientPath = kSim;
+    ImSendOptions options(kSim);
     options.bounds.programWait = std::chrono::seconds(10);
     options.bounds.searchTimeout = searchTimeout;
     options.bounds.searchPause = milliseconds(20);
@@ -217,16 +211,6 @@ TEST_F(ImSenderX11Test, UnquotedClientPathWithSpacesIsFound) {
   options.clientPath = linked;  // ASCII: GBK and UTF-8 agree
   // The chat window exists only if the command line started the imitation.
   EXPECT_TRUE(SendImMessage("店铺A"_gbk, "买家B"_gbk, "x", options));
-  EXPECT_EQ(ReadLines(transcript_).size(), 1u);
-}
-
-TEST_F(ImSenderX11Test, DefaultUsesTheStoredClientPath) {
-  StartClient();
-  SetProgramDir(dir_.path());
-  ASSERT_TRUE(CreateDataTables(dir_.path()));
-  ASSERT_TRUE(SetSetting(ImClientPathSetting(), kSim));
-  EXPECT_TRUE(SendImMessage("店铺A"_gbk, "买家B"_gbk, "x"));
-  SetProgramDir("");
   EXPECT_EQ(ReadLines(transcript_).size(), 1u);
 }
 

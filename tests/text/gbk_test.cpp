@@ -29,7 +29,10 @@ TEST(GbkConversion, RoundTripsAndRejectsWhatItCannotHold) {
   EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80"));  // an emoji has no GBK form
   EXPECT_FALSE(Utf8ToGbk("\xC3"));              // truncated UTF-8
   EXPECT_FALSE(GbkToUtf8("\xB1"));              // a lone lead byte
-  EXPECT_EQ(GbkToUtf8Lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(GbkToUtf8Lossy("a\xFF"
+                           "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Utf8ToGbkLossy("x\xF0\x9F\x98\x80y"), "x?y");
 }
 
@@ -61,11 +64,12 @@ TEST(FindText, PositionsStartsAndCase) {
       {"", "", 1, false, -1},
       {"abc", "abcd", 1, false, -1},
       {"abc", "c", 9, false, -1},
-      {"\xC4\xE3" "A", "a", 1, true, 3},
+      {"\xC4\xE3"
+       "A",
+       "a", 1, true, 3},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FindText(c.text, c.pattern, c.start, c.ignoreCase), c.expected)
-        << c.text << " / " << c.pattern;
+    EXPECT_EQ(FindText(c.text, c.pattern, c.start, c.ignoreCase), c.expected) << c.text << " / " << c.pattern;
   }
 }
 
@@ -77,13 +81,19 @@ TEST(ReplaceText, ReplacesWholeCharactersOnly) {
 }
 
 TEST(Spaces, AsciiAndFullWidthBlanks) {
-  EXPECT_EQ(TrimSpaces("  \xA1\xA1" "a b\xA1\xA1 "), "a b");
+  EXPECT_EQ(TrimSpaces("  \xA1\xA1"
+                       "a b\xA1\xA1 "),
+            "a b");
   EXPECT_EQ(TrimSpaces("\t a"), "\t a");  // only spaces are blanks here
   EXPECT_EQ(RemoveSpaces(" a\xA1\xA1 b "), "ab");
   // "\xB0\xA1" ends in A1 and "\xA1\xB0" starts with it; neither is a space.
   EXPECT_EQ(RemoveSpaces("\xB0\xA1\xA1\xB0"), "\xB0\xA1\xA1\xB0");
   EXPECT_EQ(AsciiLower("AbC\xC4\xC3"), "abc\xC4\xC3");
-  EXPECT_EQ(AsciiUpper("\x81" "a" "b"), "\x81" "aB");
+  EXPECT_EQ(AsciiUpper("\x81"
+                       "a"
+                       "b"),
+            "\x81"
+            "aB");
 }
 
 }  // namespace

@@ -42,7 +42,6 @@ namespace {
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string U(const std::string& gbk) { return GbkToUtf8Lossy(gbk); }
 
-
 // The buyer's message as the program builds it (UTF-8).
 std::string ExpectedMessage(const std::string& item, const std::vector<DemoCard>& cards) {
   std::string text = "您购买的 " + item + " 卡号信息如下\r\n\r\n";

@@ -3,6 +3,7 @@
 // demo_flow.h and the README's run section.
 //
 //   autodeliver-demo --transcript FILE [--screenshots DIR] [--market HOST:PORT]
+//   autodeliver-demo --help
 //
 // The environment points the program at the imitations as for the program
 // itself (AUTODELIVER_DIR, the host variables; the IM client imitation runs
@@ -10,8 +11,8 @@
 // AUTODELIVER_LOGIN_HOST. Exit code 0 when every order reached its expected
 // fate, 1 otherwise, 2 on a usage error.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/application.h"
@@ -19,23 +20,58 @@
 #include "demo_flow.h"
 #include "market/hosts.h"
 
+namespace {
+
+// The help text under this program's name (without an application object
+// the parser knows no name to put in its usage line).
+QString HelpText(const QCommandLineParser& parser) {
+  const QString text = parser.helpText();
+  return QStringLiteral("Usage: autodeliver-demo [options]") + text.mid(text.indexOf(QLatin1Char('\n')));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace autodeliver;
-  demo::DemoSettings settings;
-  for (int i = 1; i < argc; ++i) {
-    const bool hasValue = i + 1 < argc;
-    if (std::strcmp(argv[i], "--transcript") == 0 && hasValue) {
-      settings.transcriptPath = argv[++i];
-    } else if (std::strcmp(argv[i], "--screenshots") == 0 && hasValue) {
-      settings.screenshotDir = QString::fromLocal8Bit(argv[++i]);
-    } else if (std::strcmp(argv[i], "--market") == 0 && hasValue) {
-      settings.marketHost = argv[++i];
-    } else {
-      std::fprintf(stderr,
-                   "usage: autodeliver-demo --transcript FILE [--screenshots DIR] [--market HOST:PORT]\n");
-      return 2;
-    }
+  // Read before the application object exists, so that --help needs no
+  // display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Runs the seller's main job through the program's real window against the local imitations\n"
+      "and prints every step. The environment points the program at the imitations (AUTODELIVER_DIR,\n"
+      "the host variables; the IM client imitation runs and is the aliim handler).\n"
+      "Exit status 0 when every order reached its expected fate, 1 otherwise, 2 for a usage error."));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Displays this help."));
+  const QCommandLineOption transcript(QStringLiteral("transcript"),
+                                      QStringLiteral("The IM client imitation's transcript (required)."),
+                                      QStringLiteral("FILE"));
+  const QCommandLineOption screenshots(QStringLiteral("screenshots"),
+                                       QStringLiteral("Save a picture of the window after each step in DIR."),
+                                       QStringLiteral("DIR"));
+  const QCommandLineOption market(
+      QStringLiteral("market"),
+      QStringLiteral("The marketplace imitation (default: $AUTODELIVER_LOGIN_HOST)."),
+      QStringLiteral("HOST:PORT"));
+  parser.addOptions({help, transcript, screenshots, market});
+  if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+    const QString error =
+        parser.positionalArguments().isEmpty()
+            ? parser.errorText()
+            : QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    std::fprintf(stderr, "autodeliver-demo: %s\n%s", qPrintable(error), qPrintable(HelpText(parser)));
+    return 2;
   }
+  if (parser.isSet(help)) {
+    std::fputs(qPrintable(HelpText(parser)), stdout);
+    return 0;
+  }
+  demo::DemoSettings settings;
+  settings.transcriptPath = parser.value(transcript).toLocal8Bit().toStdString();
+  settings.screenshotDir = parser.value(screenshots);
+  settings.marketHost = parser.value(market).toLocal8Bit().toStdString();
   if (settings.marketHost.empty()) settings.marketHost = LoginHost();
   if (settings.transcriptPath.empty()) {
     std::fprintf(stderr, "autodeliver-demo: --transcript is needed to see what the buyers received\n");

@@ -12,6 +12,12 @@
 // input box is set through the property _AUTODELIVER_SET_TEXT (deleted once
 // taken), every _AUTODELIVER_SYNC property is deleted as a handled-barrier,
 // Enter is a Return key event, and WM_DELETE_WINDOW closes the window.
+
+// CLI11 comes before Xlib, whose macros (Success, None, Status) clash with
+// its names.
+#include <CLI/CLI.hpp>
+
+// Xlib and the system.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -35,17 +41,17 @@
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
 #include "http/text_helpers.h"
 #include "text/gbk.h"
-#include "text/json_text.h"
 
 extern char** environ;
 
 namespace {
 
-using autodeliver::Utf8ToGbkLossy;
 using autodeliver::HexOfBytes;
 using autodeliver::JsonString;
+using autodeliver::Utf8ToGbkLossy;
 
 const char kControlClass[] = "AutodeliverImSim";
 const char kChatClass[] = "StandardFrame";
@@ -190,8 +196,6 @@ struct Chat {
   std::string boxText;
   std::vector<std::string> shown;
 };
-
-
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -468,51 +472,61 @@ int Install() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }
 
-void Usage() {
-  std::fprintf(
-      stderr,
-      "usage: autodeliver-im-sim [--transcript FILE] [--login NICK] [--title TEMPLATE] [--no-window]\n"
-      "       autodeliver-im-sim aliim:sendmsg?uid=cntaobao<seller>&touid=cntaobao<buyer>\n"
-      "       autodeliver-im-sim --quit | --install\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "C.UTF-8");
   ClientOptions options;
   if (const char* t = std::getenv("AUTODELIVER_IM_TRANSCRIPT")) options.transcript = t;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= argc) return std::nullopt;
-      return std::string(argv[++i]);
-    };
-    if (arg.rfind("aliim:", 0) == 0) {
-      // The nicks may hold spaces: the rest of the command line is the request.
-      for (int j = i + 1; j < argc; ++j) arg += std::string(" ") + argv[j];
-      return HandOff(arg);
-    }
-    if (arg == "--quit") return HandOff(kQuitRequest);
-    if (arg == "--install") return Install();
-    std::optional<std::string> v;
-    if ((arg == "--transcript" || arg == "--login" || arg == "--title") && !(v = value())) {
-      Usage();
-      return 1;
-    }
-    if (arg == "--transcript") {
-      options.transcript = *v;
-    } else if (arg == "--login") {
-      options.login = *v;
-    } else if (arg == "--title") {
-      options.titleTemplate = *v;
-    } else if (arg == "--no-window") {
-      options.openWindows = false;
-    } else {
-      Usage();
-      return 1;
-    }
+
+  CLI::App app{
+      "A stand-in for the seller's IM client on $DISPLAY (plain Xlib).\n"
+      "Without a request it is the running client: it serves chat requests until asked to quit.\n"
+      "With a request, autodeliver-im-sim 'aliim:sendmsg?uid=cntaobao<seller>&touid=cntaobao<buyer>', it\n"
+      "hands the request to the running client and exits: 0 once taken, 2 when no client runs, 3 when\n"
+      "the client did not take it in time. Arguments after the request are joined to it with single\n"
+      "spaces. Exit status 1 for a usage error.",
+      "autodeliver-im-sim"};
+  app.add_option("--transcript", options.transcript,
+                 "Append every sent message to FILE (default: $AUTODELIVER_IM_TRANSCRIPT; neither: no file)")
+      ->type_name("FILE")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--login", options.login,
+                 "The seller logged in (UTF-8); requests for any other seller are ignored (default: any)")
+      ->type_name("NICK")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--title", options.titleTemplate,
+                 "The chat window title, {buyer} and {seller} replaced (default \"{buyer} - {seller}\")")
+      ->type_name("TEMPLATE")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  bool noWindow = false, quit = false, install = false;
+  app.add_flag("--no-window", noWindow, "Accept requests but never open a chat window");
+  app.add_flag("--quit", quit, "Ask the running client to end");
+  app.add_flag("--install", install, "Become the desktop's handler of aliim: URIs");
+  // A repeated option takes its last value. The request and everything after
+  // it are the request, however it looks.
+  app.prefix_command();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 1;
   }
+  const std::vector<std::string> rest = app.remaining();
+  if (!rest.empty()) {
+    if (rest.front().rfind("aliim:", 0) != 0) {
+      std::fprintf(stderr, "autodeliver-im-sim: unknown argument %s\nRun with --help for more information.\n",
+                   rest.front().c_str());
+      return 1;
+    }
+    // The nicks may hold spaces: the rest of the command line is the request.
+    std::string request = rest.front();
+    for (std::size_t i = 1; i < rest.size(); ++i) request += " " + rest[i];
+    return HandOff(request);
+  }
+  if (quit) return HandOff(kQuitRequest);
+  if (install) return Install();
+  if (noWindow) options.openWindows = false;
+
   Display* d = XOpenDisplay(nullptr);
   if (d == nullptr) {
     std::fprintf(stderr, "autodeliver-im-sim: cannot open the display\n");

@@ -7,8 +7,8 @@
 #include <random>
 #include <sstream>
 
+#include "common/json_text.h"
 #include "text/gbk.h"
-#include "text/json_text.h"
 
 namespace autodeliver::sim {
 
@@ -108,7 +108,6 @@ void JsonList(std::ostringstream& out, const T& items, F each) {
 }
 
 }  // namespace
-
 
 std::string NowText() {
   std::time_t now = std::time(nullptr);

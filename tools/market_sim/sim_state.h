@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "text/json_text.h"
+#include "common/json_text.h"
 
 namespace autodeliver::sim {
 
@@ -157,7 +157,6 @@ class SimState {
   ServiceAnswers service_;                                     // guarded by mutex_
   std::uint64_t tokenCounter_ = 0;                             // guarded by mutex_
 };
-
 
 // Local time as "YYYY-MM-DD HH:MM:SS".
 std::string NowText();

@@ -7,11 +7,13 @@
 //   table_tool check FILE       opens the table (cutting partial records and
 //                               lowering counts as an open does) and reports
 //                               what it found; exit 0 when every value reads
+//   table_tool --help           (and after each command) what it takes
 //
 // Texts are shown converted from GBK to UTF-8. Exit status 2 for a usage
 // error, 1 when the work failed.
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,23 +23,15 @@
 #include <string>
 #include <variant>
 
+#include "common/json_text.h"
 #include "store/jet4/jet4_file.h"
 #include "store/record_table.h"
 #include "store/table_format.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
-#include "text/json_text.h"
 
 namespace autodeliver {
 namespace {
-
-int Usage() {
-  std::cerr << "usage: table_tool init DIR\n"
-               "       table_tool dump --json FILE\n"
-               "       table_tool check FILE\n";
-  return 2;
-}
-
 
 std::string JsonNumber(double v) {
   if (!std::isfinite(v)) return "null";
@@ -199,9 +193,36 @@ int Check(const std::string& file) {
 
 int main(int argc, char** argv) {
   using namespace autodeliver;
-  if (argc == 3 && std::strcmp(argv[1], "init") == 0) return Init(argv[2]);
-  if (argc == 4 && std::strcmp(argv[1], "dump") == 0 && std::strcmp(argv[2], "--json") == 0)
-    return Dump(argv[3]);
-  if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
-  return Usage();
+  CLI::App app{
+      "Sets up and inspects a shop's record tables. Texts are shown converted from GBK to UTF-8.\n"
+      "Exit status: 0 done, 1 the work failed, 2 a usage error.",
+      "table_tool"};
+  app.require_subcommand(1);
+
+  std::string dir, file;
+  CLI::App* init = app.add_subcommand(
+      "init",
+      "Create DIR/data with the four empty tables (the settings table with its row for the IM "
+      "client path) and DIR/card.mdb");
+  init->add_option("DIR", dir, "The program directory")->required();
+
+  CLI::App* dump = app.add_subcommand("dump", "Print the table FILE as one JSON document");
+  bool json = false;
+  dump->add_flag("--json", json, "Write JSON (the one format there is)")->required();
+  dump->add_option("FILE", file, "A table file (.edb)")->required();
+
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "Open the table FILE as the program does (cutting partial records, lowering counts) and "
+      "report what was found; exit 0 when every value reads");
+  check->add_option("FILE", file, "A table file (.edb)")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (init->parsed()) return Init(dir);
+  if (dump->parsed()) return Dump(file);
+  return Check(file);
 }

@@ -1,6 +1,6 @@
 // The IM client lookup at start-up: the stored path, else the desktop's
 // "aliim" URL-scheme handler (GIO), else the missing-client message.
-#include "im/locate_im_client.h"
+#include "app/locate_im_client.h"
 
 #include <gio/gio.h>
 #include <sys/stat.h>
@@ -22,11 +22,6 @@ bool NamesFile(const std::string& gbkPath) {
 }
 
 }  // namespace
-
-const std::string& ImClientPathSetting() {
-  static const std::string kName = "阿里旺旺核心文件路径"_gbk;
-  return kName;
-}
 
 std::optional<std::string> AliimHandlerCommand() {
   GAppInfo* info = g_app_info_get_default_for_uri_scheme("aliim");

@@ -4,6 +4,11 @@
 // scheme. With no handler the missing-client message is shown, the client's
 // download page opened and the end of the program asked for.
 //
+// It is part of the start-up sequence rather than of the IM bridge: it needs
+// the prompts, the marketplace's download page and the settings, while the
+// bridge only sends a message with the program path its caller hands it.
+// Qt-free.
+//
 // Thread safety: runs on the window's thread at start-up; the handler lookup
 // uses GIO, which is safe from any thread.
 #pragma once
@@ -16,9 +21,6 @@
 #include "service/prompts.h"
 
 namespace autodeliver {
-
-// The name of the setting that holds the IM client's program path.
-const std::string& ImClientPathSetting();
 
 // The command text of the desktop's default handler for "aliim:" URIs (its
 // Exec line, converted to GBK), or nullopt when there is no handler.

@@ -1,7 +1,7 @@
 // The start-up lookup of the IM client: the decision over a fake handler,
 // and the real lookup through the desktop's "aliim" handler (GIO) over a
 // temporary XDG data directory and a real settings table.
-#include "im/locate_im_client.h"
+#include "app/locate_im_client.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "im_test_support.h"
+#include "im/im_test_support.h"
 #include "store/data_paths.h"
 #include "store/settings.h"
 #include "store/table_schema.h"

@@ -1,4 +1,4 @@
-#include "text/json_text.h"
+#include "common/json_text.h"
 
 #include <cstdio>
 
