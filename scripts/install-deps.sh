@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
+  # the .deb, its icons and its checks (tests/packaging)
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()
