@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
   clang-format git
+  # the .deb, its icons and its checks (tests/packaging)
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

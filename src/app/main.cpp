@@ -1,18 +1,98 @@
-// The program's entry: sets up the browser engine and the font, builds the
-// program (application.h), runs the start-up sequence and the event loop,
-// and ends with exit code 0 when the window is closed (or with the code a
-// start-up step asked for).
+// The program's entry: makes the data folder ready and locks it for this
+// copy of the program (store/data_folder.h), sets up the browser engine and
+// the font, builds the program (application.h), runs the start-up sequence
+// and the event loop, and ends with exit code 0 when the window is closed
+// (or with the code a start-up step asked for).
+//
+// A start that finds the data folder held by another copy does nothing with
+// the folder: it asks that copy to bring its window to the front, says so in
+// one line on the standard error, and ends with exit code 1. It needs no
+// display for that. A data folder that cannot be made ready ends the start
+// the same way, with a message box too.
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QIcon>
+#include <QMessageBox>
+#include <cstdio>
 
 #include "app/application.h"
+#include "app/instance_signal.h"
 #include "app/login_browser.h"
+#include "store/data_folder.h"
+
+namespace {
+
+// Exit code of a start that was refused.
+constexpr int kRefused = 1;
+
+void PrintLine(const QString& line) {
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
+// The program's icon in every size compiled in (packaging/).
+QIcon ProgramIcon() {
+  QIcon icon;
+  QDirIterator it(QStringLiteral(":/icons"), {QStringLiteral("*.png")}, QDir::Files,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) icon.addFile(it.next());
+  return icon;
+}
+
+int HandOverToHolder(int argc, char** argv, const autodeliver::DataFolderOpening& opening) {
+  QCoreApplication app(argc, argv);
+  const QString folder = QString::fromStdString(opening.folder);
+  const QString holder =
+      opening.holderPid > 0 ? QStringLiteral("（进程 %1）").arg(opening.holderPid) : QString();
+  if (autodeliver::KnockAtHolder(folder, 2000)) {
+    PrintLine(
+        QStringLiteral("autodeliver：另一个副本%1正在使用数据文件夹 %2，已把它的窗口提到前面；本次启动退出。")
+            .arg(holder, folder));
+  } else {
+    PrintLine(
+        QStringLiteral("autodeliver：另一个副本%1正在使用数据文件夹 %2；本次启动退出。").arg(holder, folder));
+  }
+  return kRefused;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace autodeliver;
+  InstanceLock lock;
+  const DataFolderOpening opening = OpenDataFolder(lock);
+  if (opening.status == DataFolderOpening::Status::kInUse) return HandOverToHolder(argc, argv, opening);
+
   PrepareWebEngineEnvironment();
   QApplication app(argc, argv);
+  QGuiApplication::setDesktopFileName(QStringLiteral(AUTODELIVER_APP_ID));
+  QApplication::setWindowIcon(ProgramIcon());
+  const QString folder = QString::fromStdString(opening.folder);
+  if (opening.status == DataFolderOpening::Status::kFailed) {
+    const QString text =
+        QStringLiteral("无法准备数据文件夹 %1：%2").arg(folder, QString::fromStdString(opening.problem));
+    PrintLine(QStringLiteral("autodeliver：") + text);
+    QMessageBox::critical(nullptr, QStringLiteral("错误"), text);
+    return kRefused;
+  }
+  if (!opening.problem.empty()) {
+    PrintLine(QStringLiteral("autodeliver：无法锁定数据文件夹（%1），未防止另一个副本同时使用它。")
+                  .arg(QString::fromStdString(opening.problem)));
+  }
   SetProgramFont();
   Application program;
+  InstanceServer server;
+  if (lock.held()) {
+    QObject::connect(&server, &InstanceServer::showRequested, &program.window(), [&program] {
+      QWidget& w = program.window();
+      w.setWindowState((w.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+      w.show();
+      w.raise();
+      w.activateWindow();
+    });
+    server.Listen(folder);
+  }
   if (!program.Start()) return program.ExitCode();
   return app.exec();
 }

@@ -14,10 +14,14 @@
 #include "market/hosts.h"
 #include "market/order_scan.h"
 #include "service/service_checks.h"
+#include "version.h"
 
 namespace autodeliver {
 
-QString VersionText() { return QStringLiteral("1.0.0.1007 (Build 2012-11-20 Release)"); }
+QString VersionText() {
+  return QStringLiteral("%1 (Build %2 Release)")
+      .arg(QLatin1String(kProgramVersion), QLatin1String(kReleaseDate));
+}
 
 QString CardImportHint() {
   return QStringLiteral(

@@ -24,7 +24,9 @@ namespace autodeliver {
 
 class MainWindow;
 
-// "1.0.0.1007 (Build 2012-11-20 Release)", put into the title.
+// "<version> (Build <release date> Release)" from the project's version
+// (version.h), so "1.0.0.1007 (Build 2012-11-20 Release)"; put into the
+// title.
 QString VersionText();
 // The hint written into the card-import box (line ends as "\n").
 QString CardImportHint();

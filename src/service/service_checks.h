@@ -8,11 +8,12 @@
 #include <string>
 
 #include "service/prompts.h"
+#include "version.h"
 
 namespace autodeliver {
 
 // The program's own version, compared with the update answer's.
-inline constexpr char kLocalVersion[] = "1.0.0.1007";
+inline constexpr const char* kLocalVersion = kProgramVersion;
 
 // Asks for a notice and shows it (caption "通知", information box) when the
 // answer's "[check]" flag is non-empty and not "no_msg"; an unreachable
