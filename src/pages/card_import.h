@@ -16,14 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "store/shop_ops.h"
+
 namespace autodeliver {
-
-struct ImportedCard {
-  std::string cardNumber;
-  std::string cardPassword;
-
-  bool operator==(const ImportedCard&) const = default;
-};
 
 struct CardImportSplit {
   // The cards, in the order of their lines.

@@ -23,7 +23,7 @@
 #include "delivery/delivery_controller.h"
 #include "pages/card_import.h"
 #include "pages/list_models.h"
-#include "pages/stock_selection.h"
+#include "store/stock_selection.h"
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "text/gbk.h"
