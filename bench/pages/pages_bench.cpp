@@ -14,14 +14,14 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
-#include "pages/card_import.h"
-#include "pages/pages.h"
+#include "pages/sent_cards_page.h"
+#include "pages/stock_page.h"
+#include "store/card_lines.h"
 #include "store/data_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
@@ -31,43 +31,40 @@ namespace {
 
 constexpr int kRecords = 100000;
 
-class NoDialogs : public PageDialogs {
- public:
-  BoxAnswer ShowBox(const std::string&, const std::string&, BoxKind) override { return BoxAnswer::kOk; }
-  std::optional<std::string> AskText(const std::string&, const std::string&) override { return std::nullopt; }
-};
-
-// The controls the benchmarked handlers use, under their layout names.
+// The two pages the figures are about, on widgets of their own.
 struct Rig {
   QTemporaryDir dir;
   QWidget root;
-  NoDialogs dialogs;
   QComboBox* chooser;
   QPlainTextEdit* importBox;
   QTreeView* stockList;
   QTableView* sentGrid;
-  Pages* pages;
+  std::unique_ptr<StockPage> stock;
+  std::unique_ptr<SentCardsPage> sentCards;
 
   Rig() {
     CreateDataTables(dir.path().toStdString());
     SetProgramDir(dir.path().toStdString());
     root.resize(900, 700);
-    auto named = [](QWidget* w, const char* name) { w->setObjectName(QString::fromUtf8(name)); };
-    named(chooser = new QComboBox(&root), "组合框1");
-    named(importBox = new QPlainTextEdit(&root), "编辑框3");
-    named(new QPushButton(&root), "超级按钮8");
-    named(stockList = new QTreeView(&root), "超级列表框2");
-    named(sentGrid = new QTableView(&root), "高级表格1");
-    named(new QTreeWidget(&root), "超级列表框1");
+    chooser = new QComboBox(&root);
+    importBox = new QPlainTextEdit(&root);
+    stockList = new QTreeView(&root);
+    sentGrid = new QTableView(&root);
     stockList->setGeometry(0, 0, 450, 320);
     sentGrid->setGeometry(450, 0, 450, 384);
-    pages = AttachPages(root, dialogs);
+    stock = std::make_unique<StockPage>(
+        StockPageControls{chooser, importBox, new QPushButton(&root), stockList, new QPushButton(&root)});
+    sentCards = std::make_unique<SentCardsPage>(SentCardsPageControls{sentGrid});
     AppendItem({"A", "", 0, true});
-    pages->RefreshAllPages();
+    stock->FillItemChooser();
     chooser->setCurrentIndex(0);
     root.show();
   }
-  ~Rig() { SetProgramDir(""); }
+  ~Rig() {
+    stock.reset();
+    sentCards.reset();
+    SetProgramDir("");
+  }
 };
 
 QString PastedLines(int n) {
@@ -96,8 +93,8 @@ void BM_ImportPastedLines(benchmark::State& state) {
     auto rig = std::make_unique<Rig>();
     rig->importBox->setPlainText(text);
     state.ResumeTiming();
-    rig->pages->ImportCards();
-    while (rig->pages->importRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    rig->stock->ImportCards();
+    while (rig->stock->importRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     state.PauseTiming();
     if (rig->stockList->model()->rowCount() != state.range(0)) state.SkipWithError("cards missing");
     rig.reset();
@@ -111,7 +108,7 @@ void BM_FillStockList(benchmark::State& state) {
   Rig rig;
   for (int i = 0; i < state.range(0); ++i) AppendStockCard({"A", "N" + std::to_string(i), "P", 0});
   for (auto _ : state) {
-    rig.pages->FillStockList();
+    rig.stock->FillStockList();
     rig.stockList->repaint();
   }
   if (rig.stockList->model()->rowCount() != state.range(0)) state.SkipWithError("rows missing");
@@ -125,7 +122,7 @@ void BM_FillSentCardsGrid(benchmark::State& state) {
     AppendSentCard({"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "", "2012"});
   }
   for (auto _ : state) {
-    rig.pages->FillSentCardsGrid();
+    rig.sentCards->FillSentCardsGrid();
     rig.sentGrid->repaint();
   }
   if (rig.sentGrid->model()->rowCount() != state.range(0)) state.SkipWithError("rows missing");

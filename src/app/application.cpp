@@ -10,20 +10,19 @@ namespace autodeliver {
 
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
-Application::Application(DeliveryEvents* events) {
-  pages_ = AttachPages(window_, dialogs_);
-  controller_ = std::make_unique<DeliveryController>(pages_->deliveryWindow(), sender_, events);
-  pages_->SetDeliveryController(controller_.get());
-  // The first "设置" ends the login browser for the rest of the run.
-  QObject::connect(pages_, &Pages::deliverySettingApplied, &window_, &MainWindow::DestroyLoginBrowser);
+Application::Application(DeliveryEvents* events) : pages_(std::make_unique<WindowPages>(window_, prompts_)) {
+  controller_ =
+      std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, events);
+  pages_->deliverySwitch.SetDeliveryController(controller_.get());
 }
 
 Application::~Application() {
-  // The pages stop using the controller; the controller then waits for a
-  // cycle in hand, whose end still hands its calls to the pages' window
-  // side, which lives until the window goes.
-  pages_->SetDeliveryController(nullptr);
+  // The switch stops using the controller; the controller then waits for a
+  // cycle in hand, whose end still hands its calls to the switch's window
+  // side, which lives until the pages go.
+  pages_->deliverySwitch.SetDeliveryController(nullptr);
   controller_.reset();
+  pages_.reset();
 }
 
 bool Application::Start() {

@@ -1,6 +1,6 @@
-// The whole program as one object: the main window, its prompts, the pages'
-// dialogs, the IM sender, the management pages and the delivery switch,
-// wired together as the program runs them. The program's entry and the
+// The whole program as one object: the main window, its prompts, the IM
+// sender, the management pages with the delivery switch and the delivery
+// controller, wired together as the program runs them. The program's entry and the
 // demo driver build the same program through it.
 //
 // Usage (a QApplication exists; the program font is set before):
@@ -9,9 +9,9 @@
 //   if (!program.Start()) return program.ExitCode();
 //   return app.exec();
 //
-// Destruction: the pages are unbound from the delivery controller, the
-// controller goes (it waits for a cycle in hand, which calls the pages'
-// window side), then the window with its pages.
+// Destruction: the delivery switch is unbound from the controller, the
+// controller goes (it waits for a cycle in hand, which calls the switch's
+// window side), then the pages, then the window.
 //
 // Thread safety: GUI thread only. The optional DeliveryEvents observer is
 // called from the delivery thread.
@@ -20,12 +20,11 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "app/window_pages.h"
 #include "app/window_prompts.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
 #include "delivery/message_sender.h"
-#include "pages/page_dialogs.h"
-#include "pages/pages.h"
 
 namespace autodeliver {
 
@@ -48,15 +47,14 @@ class Application {
   int ExitCode() const { return prompts_.ExitCode(); }
 
   MainWindow& window() { return window_; }
-  Pages& pages() { return *pages_; }
+  WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
 
  private:
   MainWindow window_;
   WindowPrompts prompts_;
-  QtPageDialogs dialogs_;
   ImMessageSender sender_;
-  Pages* pages_ = nullptr;  // owned by window_
+  std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
 };
 

@@ -1,6 +1,6 @@
-// The main window: builds every control of the layout, re-lays it out on
-// size changes, runs the login check of the browser and hands the delivery
-// thread's requests over to the window's thread.
+// The main window: builds every control of the layout (and the pages'
+// typed pointers to theirs), re-lays it out on size changes and runs the
+// login check of the browser.
 #include "app/main_window.h"
 
 #include <QCheckBox>
@@ -15,15 +15,17 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
-#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
 
+#include "app/layout_names.h"
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
 #include "market/hosts.h"
+#include "pages/page_texts.h"
+#include "text/gbk.h"
 
 // The banner lives in the library's resources, which a static library
 // must register itself.
@@ -120,14 +122,14 @@ MainWindow::~MainWindow() {
 QString MainWindow::DesignTitle() { return QStringLiteral("自动发货系统 - {版本号}"); }
 
 void MainWindow::BuildLayout() {
-  auto* banner = Make<QLabel>(this, "图片框1", QRect(0, 0, 808, 104));
+  auto* banner = Make<QLabel>(this, layout::kBanner, QRect(0, 0, 808, 104));
   banner->setAutoFillBackground(true);
   SetColours(banner, QPalette::Window, ColorRef(kBannerBackground));
   banner->setPixmap(QPixmap(QStringLiteral(":/autodeliver/banner.png")));
   banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   auto* tabs = new PageControl(this);
-  tabs->setObjectName(QStringLiteral("高级选择夹1"));
+  tabs->setObjectName(QString::fromUtf8(layout::kPageControl));
   tabs->setGeometry(0, 104, 794, 414);
   SetColours(tabs, QPalette::Window, ColorRef(kPageBackground));
   {
@@ -151,19 +153,23 @@ void MainWindow::BuildLayout() {
   // Page 0: the monitored items, the attributes box, the auto-delivery
   // settings box and the browser holder on top of them.
   QWidget* p0 = pages[0];
-  Label(p0, "标签2", QRect(8, 34, 551, 22),
+  Label(p0, layout::kNoticeLabel, QRect(8, 34, 551, 22),
         "★ 注意：添加到列表的商品名称必须与您店铺中的商品名称完全一致，否则将不能正常发货");
-  Label(Frame(p0, "外形框6", QRect(8, 61, 74, 22)), "标签3", QRect(1, 1, 72, 20), "商品名称：");
+  Label(Frame(p0, layout::kNameLabelFrame, QRect(8, 61, 74, 22)), layout::kNameLabel, QRect(1, 1, 72, 20),
+        "商品名称：");
   {
-    QLineEdit* name = LineEdit(Frame(p0, "外形框5", QRect(81, 61, 392, 22)), "编辑框1", QRect(1, 1, 390, 20));
-    name->setText(QStringLiteral(" → 在此处输入需要添加监视的商品名称"));
+    QLineEdit* name = controls_.items.nameBox = LineEdit(
+        Frame(p0, layout::kNameBoxFrame, QRect(81, 61, 392, 22)), layout::kNameBox, QRect(1, 1, 390, 20));
+    name->setText(QString::fromStdString(GbkToUtf8Lossy(ItemNamePlaceholder())));
     SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(name, QPalette::Base, ColorRef(kWhite));
   }
-  FramedButton(p0, "外形框4", QRect(478, 61, 81, 22), "超级按钮1", QRect(1, 1, 79, 20), "添加到列表");
+  controls_.items.addButton = FramedButton(p0, layout::kAddButtonFrame, QRect(478, 61, 81, 22),
+                                           layout::kAddButton, QRect(1, 1, 79, 20), "添加到列表");
   {
-    ShapeBox* frame2 = Frame(p0, "外形框2", QRect(8, 88, 551, 287));
-    auto* items = Make<QTreeWidget>(frame2, "超级列表框1", QRect(1, 1, 549, 285));
+    ShapeBox* frame2 = Frame(p0, layout::kItemsFrame, QRect(8, 88, 551, 287));
+    auto* items = controls_.items.itemsList =
+        Make<QTreeWidget>(frame2, layout::kItemsList, QRect(1, 1, 549, 285));
     items->setRootIsDecorated(false);
     items->setUniformRowHeights(true);
     items->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -174,46 +180,55 @@ void MainWindow::BuildLayout() {
     items->header()->resizeSection(0, 435);
     items->header()->resizeSection(1, 90);
     SetColours(items, QPalette::Base, ColorRef(kFrameBackground));
-    auto* timer = new QTimer(frame2);
-    timer->setObjectName(QStringLiteral("自动发货时钟"));
+    auto* timer = controls_.deliverySwitch.timer = new QTimer(frame2);
+    timer->setObjectName(QString::fromUtf8(layout::kDeliveryTimer));
   }
-  FramedButton(p0, "外形框7", QRect(388, 380, 82, 22), "超级按钮2", QRect(2, 1, 79, 20), "更改名称");
-  FramedButton(p0, "外形框8", QRect(477, 380, 82, 22), "超级按钮3", QRect(1, 1, 79, 20), "删除商品");
+  controls_.items.renameButton = FramedButton(p0, layout::kRenameButtonFrame, QRect(388, 380, 82, 22),
+                                              layout::kRenameButton, QRect(2, 1, 79, 20), "更改名称");
+  controls_.items.deleteButton = FramedButton(p0, layout::kDeleteButtonFrame, QRect(477, 380, 82, 22),
+                                              layout::kDeleteButton, QRect(1, 1, 79, 20), "删除商品");
   {
     const QString forum = QStringLiteral("http://") + QString::fromStdString(ServiceHost());
-    QLabel* welcome = Label(p0, "标签1", QRect(1, 381, 383, 22), "");
+    QLabel* welcome = Label(p0, layout::kWelcomeLabel, QRect(1, 381, 383, 22), "");
     welcome->setText(QStringLiteral(" ★ 欢迎各位卖家一起完善“自动发货系统”,论坛:") + forum);
   }
   {
-    ShapeBox* attributes = Frame(p0, "外形框3", QRect(564, 61, 223, 155));
-    HeaderStrip(attributes, "外形框9", "标签6", 223, " 宝贝属性设置");
+    ShapeBox* attributes = Frame(p0, layout::kAttributesFrame, QRect(564, 61, 223, 155));
+    HeaderStrip(attributes, layout::kAttributesHeaderFrame, layout::kAttributesHeader, 223, " 宝贝属性设置");
     // Seven lines twelve pixels apart: the three names stand beside the
     // remark box, the limit box and the needs-card box.
     auto* fields = new PitchedLabel(attributes, 12);
-    fields->setObjectName(QStringLiteral("标签5"));
+    fields->setObjectName(QString::fromUtf8(layout::kAttributeNames));
     fields->setGeometry(10, 39, 60, 92);
     fields->setText(QStringLiteral("宝贝备注：\n\n\n限拍数量：\n\n\n需要卡密："));
-    LineEdit(attributes, "宝贝备注", QRect(72, 37, 148, 20));
-    LineEdit(attributes, "限拍数量", QRect(72, 73, 36, 20));
+    controls_.items.remarkBox = LineEdit(attributes, layout::kRemarkBox, QRect(72, 37, 148, 20));
+    controls_.items.limitBox = LineEdit(attributes, layout::kLimitBox, QRect(72, 73, 36, 20));
     // A caption-less check box of 16 x 13: a small indicator that fits it.
-    Make<QCheckBox>(attributes, "选择框1", QRect(74, 111, 16, 13))
-        ->setStyleSheet(QStringLiteral("QCheckBox::indicator { width: 11px; height: 11px; }"));
+    controls_.items.needsCardBox = Make<QCheckBox>(attributes, layout::kNeedsCardBox, QRect(74, 111, 16, 13));
+    controls_.items.needsCardBox->setStyleSheet(
+        QStringLiteral("QCheckBox::indicator { width: 11px; height: 11px; }"));
   }
   {
-    ShapeBox* settings = Frame(p0, "外形框10", QRect(564, 221, 223, 181));
-    HeaderStrip(settings, "外形框11", "标签4", 223, " 自动发货设置");
-    Label(settings, "标签7", QRect(10, 28, 104, 24), "订单扫描间隔(秒)：");
-    LineEdit(settings, "编辑框2", QRect(116, 30, 48, 20))->setEnabled(false);
-    Make<QCheckBox>(settings, "选择框2", QRect(10, 63, 146, 24))->setText(QStringLiteral("开启自动发货"));
-    auto* group = Make<QGroupBox>(settings, "分组框1", QRect(4, 90, 216, 56));
+    ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
+    HeaderStrip(settings, layout::kSettingsHeaderFrame, layout::kSettingsHeader, 223, " 自动发货设置");
+    Label(settings, layout::kIntervalLabel, QRect(10, 28, 104, 24), "订单扫描间隔(秒)：");
+    controls_.deliverySwitch.intervalBox = LineEdit(settings, layout::kIntervalBox, QRect(116, 30, 48, 20));
+    controls_.deliverySwitch.intervalBox->setEnabled(false);
+    controls_.deliverySwitch.switchBox =
+        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 146, 24));
+    controls_.deliverySwitch.switchBox->setText(QStringLiteral("开启自动发货"));
+    auto* group = Make<QGroupBox>(settings, layout::kStatusGroup, QRect(4, 90, 216, 56));
     group->setTitle(QStringLiteral("状态"));
-    Label(group, "标签8", QRect(11, 20, 197, 24), "未开启自动发货功能");
-    FramedButton(settings, "外形框12", QRect(136, 152, 82, 22), "超级按钮4", QRect(2, 1, 79, 20), "设置");
+    controls_.deliverySwitch.statusLabel =
+        Label(group, layout::kStatusLabel, QRect(11, 20, 197, 24), "未开启自动发货功能");
+    controls_.deliverySwitch.applyButton =
+        FramedButton(settings, layout::kApplyButtonFrame, QRect(136, 152, 82, 22), layout::kApplyButton,
+                     QRect(2, 1, 79, 20), "设置");
   }
   {
     // The browser holder starts below the visible area; the first re-layout
     // brings it over page 0.
-    auto* holder = Make<QFrame>(p0, "图片框2", QRect(1, 1000, 792, 380));
+    auto* holder = Make<QFrame>(p0, layout::kBrowserHolder, QRect(1, 1000, 792, 380));
     holder->setFrameShape(QFrame::NoFrame);
     holder->setAutoFillBackground(true);
     SetColours(holder, QPalette::Window, ColorRef(kWhite));
@@ -222,8 +237,9 @@ void MainWindow::BuildLayout() {
 
   // Page 1: the sent-cards grid.
   {
-    ShapeBox* frame1 = Frame(pages[1], "外形框1", QRect(1, 27, 792, 388));
-    auto* grid = Make<QTableView>(frame1, "高级表格1", QRect(1, 1, 790, 384));
+    ShapeBox* frame1 = Frame(pages[1], layout::kGridFrame, QRect(1, 27, 792, 388));
+    auto* grid = controls_.sentCards.grid =
+        Make<QTableView>(frame1, layout::kSentCardsGrid, QRect(1, 1, 790, 384));
     grid->verticalHeader()->setVisible(false);
     grid->verticalHeader()->setDefaultSectionSize(22);
     grid->horizontalHeader()->setDefaultSectionSize(60);
@@ -233,37 +249,45 @@ void MainWindow::BuildLayout() {
 
   // Page 2: the card stock and the card import.
   QWidget* p2 = pages[2];
-  Label(p2, "标签9", QRect(9, 35, 56, 24), "发货宝贝：");
-  Make<QComboBox>(p2, "组合框1", QRect(65, 38, 369, 20))->setEditable(false);
+  Label(p2, layout::kChooserLabel, QRect(9, 35, 56, 24), "发货宝贝：");
+  controls_.stock.itemChooser = Make<QComboBox>(p2, layout::kItemChooser, QRect(65, 38, 369, 20));
+  controls_.stock.itemChooser->setEditable(false);
   {
-    ShapeBox* importBox = Frame(p2, "外形框17", QRect(5, 67, 429, 341));
-    HeaderStrip(importBox, "外形框19", "标签11", 429, " 卡密入库设置");
+    ShapeBox* importBox = Frame(p2, layout::kImportFrame, QRect(5, 67, 429, 341));
+    HeaderStrip(importBox, layout::kImportHeaderFrame, layout::kImportHeader, 429, " 卡密入库设置");
     // The header label is one pixel narrower than its frame in the layout.
-    importBox->findChild<QLabel*>(QStringLiteral("标签11"))->setGeometry(1, 1, 426, 20);
-    auto* edit = Make<QPlainTextEdit>(importBox, "编辑框3", QRect(1, 23, 426, 287));
+    importBox->findChild<QLabel*>(QString::fromUtf8(layout::kImportHeader))->setGeometry(1, 1, 426, 20);
+    auto* edit = controls_.stock.importBox =
+        Make<QPlainTextEdit>(importBox, layout::kImportBox, QRect(1, 23, 426, 287));
     SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(edit, QPalette::Base, ColorRef(kFrameBackground));
-    FramedButton(importBox, "外形框21", QRect(340, 313, 82, 22), "超级按钮8", QRect(2, 1, 79, 20),
-                 "增加入库");
+    controls_.stock.importButton =
+        FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
+                     QRect(2, 1, 79, 20), "增加入库");
   }
   {
-    ShapeBox* stockBox = Frame(p2, "外形框13", QRect(439, 34, 353, 374));
-    HeaderStrip(stockBox, "外形框20", "标签10", 353, " 库存卡密管理");
-    auto* stock = Make<QTreeView>(stockBox, "超级列表框2", QRect(1, 22, 351, 320));
+    ShapeBox* stockBox = Frame(p2, layout::kStockFrame, QRect(439, 34, 353, 374));
+    HeaderStrip(stockBox, layout::kStockHeaderFrame, layout::kStockHeader, 353, " 库存卡密管理");
+    auto* stock = controls_.stock.stockList =
+        Make<QTreeView>(stockBox, layout::kStockList, QRect(1, 22, 351, 320));
     stock->setRootIsDecorated(false);
     stock->setUniformRowHeights(true);
     stock->setSelectionMode(QAbstractItemView::ExtendedSelection);
     SetColours(stock, QPalette::Base, ColorRef(kFrameBackground));
-    FramedButton(stockBox, "外形框18", QRect(52, 346, 82, 22), "超级按钮9", QRect(2, 1, 79, 20), "删除库存");
-    FramedButton(stockBox, "外形框15", QRect(141, 347, 82, 22), "超级按钮6", QRect(2, 1, 79, 20), "修改卡号");
-    FramedButton(stockBox, "外形框16", QRect(230, 347, 82, 22), "超级按钮7", QRect(2, 1, 79, 20), "修改卡密");
+    controls_.stock.deleteStockButton =
+        FramedButton(stockBox, layout::kDeleteStockButtonFrame, QRect(52, 346, 82, 22),
+                     layout::kDeleteStockButton, QRect(2, 1, 79, 20), "删除库存");
+    FramedButton(stockBox, layout::kNumberButtonFrame, QRect(141, 347, 82, 22), layout::kNumberButton,
+                 QRect(2, 1, 79, 20), "修改卡号");
+    FramedButton(stockBox, layout::kPasswordButtonFrame, QRect(230, 347, 82, 22), layout::kPasswordButton,
+                 QRect(2, 1, 79, 20), "修改卡密");
   }
 }
 
 void MainWindow::BuildBrowser() {
-  auto* holder = findChild<QFrame*>(QStringLiteral("图片框2"));
+  auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
   browser_ = CreateLoginBrowser(holder, this);
-  browser_->setObjectName(QStringLiteral("互联网浏览器1"));
+  browser_->setObjectName(QString::fromUtf8(layout::kLoginBrowser));
   browser_->setGeometry(-64, -64, 1008, 904);
   // Every completed navigation runs the login check with the address shown
   // at that moment.
@@ -273,9 +297,9 @@ void MainWindow::BuildBrowser() {
 }
 
 void MainWindow::Relayout() {
-  auto* banner = findChild<QLabel*>(QStringLiteral("图片框1"));
-  auto* tabs = findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
-  auto* holder = findChild<QFrame*>(QStringLiteral("图片框2"));
+  auto* banner = findChild<QLabel*>(QString::fromUtf8(layout::kBanner));
+  auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
+  auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
   // Sizes that would come out negative (a client area lower than the banner)
   // are clamped at zero.
   const int w = width();
@@ -290,9 +314,9 @@ void MainWindow::Relayout() {
 
 void MainWindow::CheckSignIn(const QString& address) {
   if (!IsSignInAddress(address.toStdString())) return;
-  findChild<QFrame*>(QStringLiteral("图片框2"))->hide();
+  findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder))->hide();
   if (pagesPrepared_) return;
-  auto* tabs = findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
+  auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
   tabs->setTabText(0, QStringLiteral("店铺发货设置"));
   tabs->setTabEnabled(1, true);
   pagesPrepared_ = true;
@@ -309,32 +333,6 @@ void MainWindow::DestroyLoginBrowser() {
   browser_ = nullptr;
   view->hide();
   view->deleteLater();
-}
-
-void MainWindow::RefreshAfterDelivery() {
-  if (QThread::currentThread() == thread()) {
-    emit refreshRequested();
-    return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this] { emit refreshRequested(); }, Qt::QueuedConnection);
-}
-
-void MainWindow::SetTimerInterval(int milliseconds) {
-  auto apply = [this, milliseconds] {
-    auto* timer = findChild<QTimer*>(QStringLiteral("自动发货时钟"));
-    if (milliseconds <= 0) {
-      timer->stop();
-    } else {
-      // start() restarts, so the next tick comes one full interval later.
-      timer->start(milliseconds);
-    }
-  };
-  if (QThread::currentThread() == thread()) {
-    apply();
-  } else {
-    QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
-  }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

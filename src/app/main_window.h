@@ -1,47 +1,45 @@
 // The main window: the banner, the page control with its three pages and
-// every control of the layout, each with its layout name as objectName, so
-// that the management pages and the tests find them with
-// findChild<...>("<layout name>"):
+// every control of the layout, each with its layout name (layout_names.h)
+// as objectName, so that tests and the demo driver find them with
+// findChild<...>(name). Kinds of the controls:
 //
-//   QLabel         图片框1 (banner), 标签1 .. 标签11
-//   QTabWidget     高级选择夹1 (pages 0 "登陆淘宝帐号(支持旺旺在线一键登录)",
-//                  1 "已发卡密" (disabled until sign-in), 2 "卡密管理").
+//   QLabel         banner, labels
+//   QTabWidget     the page control: pages 0 "登陆淘宝帐号(支持旺旺在线一键登录)",
+//                  1 "已发卡密" (disabled until sign-in), 2 "卡密管理".
 //                  Controls on a page are placed relative to the page
 //                  control, the page captions included, as in the layout.
-//   QFrame         外形框1 .. 外形框21 (one-pixel border), 图片框2 (browser holder)
-//   QLineEdit      编辑框1, 编辑框2 (disabled at start), 宝贝备注, 限拍数量
-//   QPlainTextEdit 编辑框3 (card import box)
-//   QPushButton    超级按钮1 .. 超级按钮9 (no 5)
-//   QCheckBox      选择框1, 选择框2
-//   QGroupBox      分组框1
-//   QComboBox      组合框1 (not editable)
-//   QTreeWidget    超级列表框1 (monitored items, a check box per row)
-//   QTreeView      超级列表框2 (card stock; no model: the pages set theirs)
-//   QTableView     高级表格1 (sent cards; no model: the pages set theirs)
-//   QTimer         自动发货时钟 (delivery timer, stopped)
-//   QWebEngineView 互联网浏览器1 (login browser, inside 图片框2)
+//   QFrame         frames (one-pixel border), the browser holder
+//   QLineEdit      name box, interval box (disabled at start), remark box,
+//                  limit box
+//   QPlainTextEdit card import box
+//   QPushButton    the buttons
+//   QCheckBox      needs-card box, delivery switch
+//   QGroupBox      status group
+//   QComboBox      item chooser (not editable)
+//   QTreeWidget    monitored items list (a check box per row)
+//   QTreeView      card stock list (no model: its page sets one)
+//   QTableView     sent-cards grid (no model: its page sets one)
+//   QTimer         delivery timer (stopped)
+//   QWebEngineView login browser, inside the browser holder
 //
-// The management pages attach their handlers to this tree by objectName;
-// the program's entry does that right after building the window. The
-// window tells them of the first sign-in (signedIn) and of every refresh the
-// delivery cycle asks for (refreshRequested).
+// The controls the management pages work with are handed to them as typed
+// pointers (pageControls()), filled once while the layout is built. The
+// window tells of the first sign-in (signedIn) and of its end (closing).
 //
-// Thread safety: a QWidget; use it on the GUI thread only, except the two
-// DeliveryWindow methods, which any thread may call (they are handed over
-// to the window's thread).
+// Thread safety: a QWidget; use it on the GUI thread only.
 #pragma once
 
 #include <QString>
 #include <QUrl>
 #include <QWidget>
 
-#include "delivery/delivery_window.h"
+#include "pages/page_controls.h"
 
 class QWebEngineView;
 
 namespace autodeliver {
 
-class MainWindow : public QWidget, public DeliveryWindow {
+class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
@@ -71,9 +69,8 @@ class MainWindow : public QWidget, public DeliveryWindow {
   // stay in the program's cookie store.
   void DestroyLoginBrowser();
 
-  // DeliveryWindow: both are queued to the window's thread.
-  void RefreshAfterDelivery() override;
-  void SetTimerInterval(int milliseconds) override;
+  // The controls of the management pages, by page.
+  const PageControls& pageControls() const { return controls_; }
 
  signals:
   // Emitted once per process, on the window's thread, at the first
@@ -81,8 +78,6 @@ class MainWindow : public QWidget, public DeliveryWindow {
   // pages fill the monitored-items list, the item chooser and the
   // sent-cards grid, in this order.
   void signedIn();
-  // Emitted on the window's thread for every RefreshAfterDelivery.
-  void refreshRequested();
   // Emitted on the window's thread when the window is closing (closing is
   // never refused); a handler may wait here for a delivery cycle in hand.
   void closing();
@@ -95,6 +90,7 @@ class MainWindow : public QWidget, public DeliveryWindow {
   void BuildLayout();
   void BuildBrowser();
 
+  PageControls controls_;
   QWebEngineView* browser_ = nullptr;
   bool pagesPrepared_ = false;
 };

@@ -8,12 +8,15 @@
 #include <QTableView>
 #include <QUrl>
 
+#include "app/layout_names.h"
 #include "app/list_columns.h"
 #include "app/main_window.h"
 #include "app/row_colours.h"
 #include "market/hosts.h"
 #include "market/order_scan.h"
+#include "pages/page_texts.h"
 #include "service/service_checks.h"
+#include "text/gbk.h"
 #include "version.h"
 
 namespace autodeliver {
@@ -24,9 +27,7 @@ QString VersionText() {
 }
 
 QString CardImportHint() {
-  return QStringLiteral(
-      " → 在此处输入需要添加入库的卡密以及卡号\n格式：\n卡密 卡号\n卡密1 卡号1\n卡密2 卡密2\n"
-      "注：就算没有卡密，也要填0");
+  return QString::fromStdString(GbkToUtf8Lossy(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
 }
 
 bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptions& options) {
@@ -43,16 +44,20 @@ bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptio
 
   // Even rows take the attributes frame's background, odd rows the page
   // control's, both read now.
-  const QColor even = window.findChild<QFrame*>(QStringLiteral("外形框3"))->palette().color(QPalette::Window);
-  const QColor odd =
-      window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"))->palette().color(QPalette::Window);
-  for (const char* name : {"超级列表框1", "超级列表框2"}) {
+  const QColor even = window.findChild<QFrame*>(QString::fromUtf8(layout::kAttributesFrame))
+                          ->palette()
+                          .color(QPalette::Window);
+  const QColor odd = window.findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl))
+                         ->palette()
+                         .color(QPalette::Window);
+  for (const char* name : {layout::kItemsList, layout::kStockList}) {
     ColourListRows(*window.findChild<QAbstractItemView*>(QString::fromUtf8(name)), even, odd);
   }
 
-  window.findChild<QPlainTextEdit*>(QStringLiteral("编辑框3"))->setPlainText(CardImportHint());
+  window.findChild<QPlainTextEdit*>(QString::fromUtf8(layout::kImportBox))->setPlainText(CardImportHint());
 
-  WriteColumnHeader(*window.findChild<QTableView*>(QStringLiteral("高级表格1")), SentCardsGridColumns());
+  WriteColumnHeader(*window.findChild<QTableView*>(QString::fromUtf8(layout::kSentCardsGrid)),
+                    SentCardsGridColumns());
 
   const bool goOn =
       options.imClientLookup ? LocateImClient(prompts, *options.imClientLookup) : LocateImClient(prompts);

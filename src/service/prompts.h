@@ -1,10 +1,13 @@
-// What the core asks of the person at the screen: a message box, a web page
-// opened in the default browser, and the end of the program. The window
-// implements it with Qt; tests fake it. All texts are GBK.
+// What the program asks of the person at the screen: a message box, an
+// input box, a web page opened in the default browser, and the end of the
+// program. The one interface for the start-up checks of the core and for
+// the management pages; the window implements it with Qt, tests fake it.
+// All texts are GBK.
 //
-// Thread safety: called on the window's thread only (start-up checks).
+// Thread safety: called on the window's thread only.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace autodeliver {
@@ -20,6 +23,13 @@ class Prompts {
   virtual ~Prompts() = default;
   // Shows an application-modal box and waits for the answer.
   virtual BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) = 0;
+  // Shows an application-modal input box with `prompt` and `caption` and no
+  // initial text. Returns the typed text (possibly empty), or nullopt when
+  // the person cancels. Prompts that cannot ask for text (the start-up
+  // checks never need it) answer as a cancel.
+  virtual std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) {
+    return std::nullopt;
+  }
   // Opens `url` in the user's default web browser; does not wait.
   virtual void OpenPage(const std::string& url) = 0;
   // Asks for the end of the program with `exitCode`. The caller returns

@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <atomic>
@@ -20,6 +23,7 @@
 #include <filesystem>
 
 #include "app/main_window.h"
+#include "app/window_pages.h"
 #include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "http/browser_cookies.h"
@@ -28,13 +32,6 @@
 #include "store/data_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
-#ifdef AUTODELIVER_HAVE_PAGES
-#include <QComboBox>
-#include <QTableView>
-#include <QTreeWidget>
-
-#include "pages/pages.h"
-#endif
 
 namespace autodeliver {
 namespace {
@@ -139,18 +136,13 @@ TEST(LoginBrowser, SignInAgainstTheMarketplaceImitation) {
   ASSERT_TRUE(AppendSentCard({"点卡A"_gbk, "1001", "buyer", 1, "N1", "P1", "", "2012-11-20 10:00:00"}));
 
   MainWindow window;
-#ifdef AUTODELIVER_HAVE_PAGES
-  struct NoDialogs : PageDialogs {
-    BoxAnswer ShowBox(const std::string&, const std::string&, BoxKind) override { return BoxAnswer::kOk; }
-    std::optional<std::string> AskText(const std::string&, const std::string&) override { return {}; }
-  } dialogs;
-  AttachPages(window, dialogs);
+  testing_support::FakePrompts prompts;
+  WindowPages pages(window, prompts);
   auto* items = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
   auto* chooser = window.findChild<QComboBox*>(QStringLiteral("组合框1"));
   auto* grid = window.findChild<QTableView*>(QStringLiteral("高级表格1"));
   EXPECT_EQ(items->topLevelItemCount(), 0);
   EXPECT_EQ(chooser->count(), 0);
-#endif
   window.show();
   QSignalSpy signedIn(&window, &MainWindow::signedIn);
   ASSERT_TRUE(LoadAndWait(window, QUrl(QString::fromStdString(LoginPageUrl()))));
@@ -168,13 +160,11 @@ TEST(LoginBrowser, SignInAgainstTheMarketplaceImitation) {
   EXPECT_EQ(tabs->tabText(0), QStringLiteral("店铺发货设置"));
   EXPECT_TRUE(tabs->isTabEnabled(1));
   EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("图片框2"))->isHidden());
-#ifdef AUTODELIVER_HAVE_PAGES
   // The three lists were filled from the tables.
   EXPECT_EQ(items->topLevelItemCount(), 2);
   EXPECT_EQ(chooser->count(), 2);
   ASSERT_NE(grid->model(), nullptr);
   EXPECT_EQ(grid->model()->rowCount(), 1);
-#endif
 
   // The imitation's session cookie is what the program's requests will use.
   ASSERT_TRUE(

@@ -1,5 +1,4 @@
-// The main window's layout, re-layout, sign-in check, close and the
-// delivery thread's hand-over.
+// The main window's layout, re-layout, sign-in check and close.
 #include "app/main_window.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +18,10 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
-#include <thread>
 
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
@@ -331,38 +328,6 @@ TEST(MainWindowLifecycle, DestroyedBrowserStaysGone) {
   window.resize(700, 500);
   EXPECT_EQ(window.findChild<QWebEngineView*>(), nullptr);
   EXPECT_NE(Find(window, "图片框2"), nullptr);
-}
-
-// The delivery thread's calls reach the window on the window's thread.
-TEST(MainWindowDelivery, TimerAndRefreshAreHandedToTheWindowsThread) {
-  MainWindow window;
-  auto* timer = window.findChild<QTimer*>(QStringLiteral("自动发货时钟"));
-  QThread* refreshedOn = nullptr;
-  int refreshes = 0;
-  QObject::connect(&window, &MainWindow::refreshRequested, &window, [&] {
-    refreshedOn = QThread::currentThread();
-    ++refreshes;
-  });
-
-  std::thread worker([&] {
-    window.SetTimerInterval(30000);
-    window.RefreshAfterDelivery();
-  });
-  worker.join();
-  ASSERT_TRUE(WaitFor([&] { return timer->isActive() && refreshes == 1; }));
-  EXPECT_EQ(timer->interval(), 30000);
-  EXPECT_EQ(refreshedOn, window.thread());
-
-  std::thread([&] { window.SetTimerInterval(0); }).join();
-  ASSERT_TRUE(WaitFor([&] { return !timer->isActive(); }));
-  std::thread([&] { window.SetTimerInterval(2000); }).join();
-  ASSERT_TRUE(WaitFor([&] { return timer->isActive(); }));
-  EXPECT_EQ(timer->interval(), 2000);
-  std::thread([&] { window.SetTimerInterval(-5); }).join();
-  ASSERT_TRUE(WaitFor([&] { return !timer->isActive(); }));
-  window.SetTimerInterval(1000);  // on the window's thread: at once
-  EXPECT_TRUE(timer->isActive());
-  EXPECT_EQ(timer->interval(), 1000);
 }
 
 }  // namespace

@@ -20,11 +20,10 @@
 #include "app/login_browser.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "app/window_pages.h"
+#include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "market/hosts.h"
-#ifdef AUTODELIVER_HAVE_PAGES
-#include "pages/pages.h"
-#endif
 
 using namespace autodeliver;
 using testing_support::FakePrompts;
@@ -65,10 +64,8 @@ int main(int argc, char** argv) {
   const QString out = parser.positionalArguments().first();
 
   MainWindow window;
-#ifdef AUTODELIVER_HAVE_PAGES
-  QtPageDialogs dialogs;
-  Pages* pages = AttachPages(window, dialogs);
-#endif
+  WindowPrompts pagePrompts;
+  WindowPages pages(window, pagePrompts);
   window.show();
   FakePrompts prompts;
   StartupOptions options;
@@ -86,14 +83,12 @@ int main(int argc, char** argv) {
       "document.querySelector('[name=TPL_password]').value = 'sim123';"
       "document.querySelector('[name=TPL_username]').form.submit();");
   if (!WaitFor([&] { return window.PagesPrepared(); })) return 1;
-#ifdef AUTODELIVER_HAVE_PAGES
   // Two monitored items, so that the list shows its rows.
   auto* name = window.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
   for (const char* item : {"腾讯QQ币 10元 自动发货", "网易一卡通 50点"}) {
     name->setText(QString::fromUtf8(item));
-    pages->AddItem();
+    pages.items.AddItem();
   }
-#endif
   Save(out + "/after-sign-in.png");
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
   tabs->setCurrentIndex(1);

@@ -3,6 +3,7 @@
 // thread, the refresh after a delivery and the end of the program while a
 // cycle runs.
 #include <QSignalSpy>
+#include <QThread>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -34,9 +35,9 @@ class DeliverySwitchTest : public PagesTest {
 };
 
 TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
-  DeliveryController controller(*window, sender);
-  pages->SetDeliveryController(&controller);
-  QSignalSpy applied(pages, &Pages::deliverySettingApplied);
+  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), sender);
+  pages->deliverySwitch.SetDeliveryController(&controller);
+  QSignalSpy applied(&pages->deliverySwitch, &DeliverySwitch::deliverySettingApplied);
 
   EXPECT_FALSE(w->intervalBox->isEnabled());
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
@@ -72,7 +73,7 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
   EXPECT_EQ(w->statusLabel->text(), QStringLiteral("未开启自动发货功能"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !w->timer->isActive(); }, 2000));
   EXPECT_EQ(applied.count(), 4);
-  pages->SetDeliveryController(nullptr);
+  pages->deliverySwitch.SetDeliveryController(nullptr);
 }
 
 TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
@@ -85,7 +86,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   std::atomic<int> cycles{0};
   std::atomic<bool> onWindowThread{false};
   const std::thread::id windowThread = std::this_thread::get_id();
-  DeliveryController controller(*window, [&](const std::atomic<bool>&) {
+  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>&) {
     CycleResult result;
     if (std::this_thread::get_id() == windowThread) onWindowThread = true;
     if (cycles++ == 0) {
@@ -95,7 +96,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
     }
     return result;
   });
-  pages->SetDeliveryController(&controller);
+  pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
   TypeInterval(QStringLiteral("1"));
@@ -126,7 +127,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
   QTest::mouseClick(w->applyButton, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.IsCycleRunning() && !w->timer->isActive(); }, 5000));
-  pages->SetDeliveryController(nullptr);
+  pages->deliverySwitch.SetDeliveryController(nullptr);
 }
 
 TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
@@ -138,7 +139,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
   std::condition_variable cv;
   bool inHand = false, release = false;
   std::atomic<int> cycles{0};
-  DeliveryController controller(*window, [&](const std::atomic<bool>& stop) {
+  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>& stop) {
     ++cycles;
     CycleResult result;
     result.ordersListed = 2;
@@ -159,7 +160,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
     }
     return result;
   });
-  pages->SetDeliveryController(&controller);
+  pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
   TypeInterval(QStringLiteral("1"));
@@ -187,10 +188,42 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
   // No further cycle: the timer stays stopped and a tick is ignored.
   QCoreApplication::processEvents();
   EXPECT_FALSE(w->timer->isActive());
-  pages->TimerTicked();
+  pages->deliverySwitch.TimerTicked();
   EXPECT_FALSE(controller.IsCycleRunning());
   EXPECT_EQ(cycles.load(), 1);
-  pages->SetDeliveryController(nullptr);
+  pages->deliverySwitch.SetDeliveryController(nullptr);
+}
+
+// The delivery thread's calls reach the window on the window's thread: the
+// timer interval, and the refresh that refills the lists.
+TEST_F(DeliverySwitchTest, CycleRequestsAreHandedToTheWindowsThread) {
+  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
+  DeliveryWindow& side = pages->deliverySwitch.deliveryWindow();
+  QThread* refreshedOn = nullptr;
+  int refreshes = 0;
+  QObject::connect(&pages->deliverySwitch, &DeliverySwitch::refreshRequested, window.get(), [&] {
+    refreshedOn = QThread::currentThread();
+    ++refreshes;
+  });
+
+  std::thread([&] {
+    side.SetTimerInterval(30000);
+    side.RefreshAfterDelivery();
+  }).join();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive() && refreshes == 1; }, 5000));
+  EXPECT_EQ(w->timer->interval(), 30000);
+  EXPECT_EQ(refreshedOn, window->thread());
+  // The refresh refilled the lists.
+  EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"A"}));
+  EXPECT_EQ(w->chooser->count(), 1);
+
+  for (int interval : {0, 2000, -5}) {
+    std::thread([&] { side.SetTimerInterval(interval); }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive() == (interval > 0); }, 5000)) << interval;
+    if (interval > 0) {
+      EXPECT_EQ(w->timer->interval(), interval);
+    }
+  }
 }
 
 }  // namespace

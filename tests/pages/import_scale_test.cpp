@@ -55,13 +55,13 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
 
   ShowPageOf(w->importButton);
   QTest::mouseClick(w->importButton, Qt::LeftButton);
-  EXPECT_TRUE(pages->importRunning());
+  EXPECT_TRUE(pages->stock.importRunning());
   PaintCounter counter;
   w->statusLabel->window()->installEventFilter(&counter);
   w->importBox->viewport()->installEventFilter(&counter);
   w->importBox->viewport()->update();
   const bool painted = QTest::qWaitFor([&] { return counter.paints > 0; }, 10000);
-  const bool stillRunning = pages->importRunning();
+  const bool stillRunning = pages->stock.importRunning();
   {
     std::lock_guard<std::mutex> lock(m);
     release = true;
@@ -71,7 +71,7 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   EXPECT_TRUE(painted);
   EXPECT_TRUE(stillRunning);
 
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->importRunning(); }, 280000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 280000));
   const std::vector<StockCard> cards = LoadStockCardsOf("A");
   ASSERT_EQ(cards.size(), static_cast<size_t>(kLines));
   EXPECT_EQ(cards.front().cardNumber, "N000000");

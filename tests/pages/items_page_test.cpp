@@ -52,7 +52,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   // The placeholder itself is never added.
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   EXPECT_TRUE(LoadItemNames().empty());
-  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_TRUE(prompts.boxes.empty());
 
   Focus(w->nameBox);
   Type(w->nameBox, QStringLiteral("点卡 A"));
@@ -73,10 +73,10 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   Focus(w->nameBox);
   Type(w->nameBox, QStringLiteral("点卡 A"));
   QTest::mouseClick(w->addButton, Qt::LeftButton);
-  ASSERT_EQ(dialogs.boxes.size(), 1u);
-  EXPECT_EQ(dialogs.boxes[0].text, "宝贝已存在监控列表！"_gbk);
-  EXPECT_EQ(dialogs.boxes[0].caption, "失败"_gbk);
-  EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::kError);
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].text, "宝贝已存在监控列表！"_gbk);
+  EXPECT_EQ(prompts.boxes[0].caption, "失败"_gbk);
+  EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kError);
   EXPECT_EQ(LoadItemNames().size(), 1u);
 
   // With a trailing space it is another item, stored untrimmed.
@@ -84,7 +84,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   w->nameBox->setText(QStringLiteral("点卡 A "));
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
-  EXPECT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes.size(), 1u);
 }
 
 TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
@@ -92,19 +92,19 @@ TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
   pages->RefreshAllPages();
   CheckItemRow(0);
   CheckItemRow(2);
-  dialogs.answers = {std::nullopt, std::string("C2")};
+  prompts.answers = {std::nullopt, std::string("C2")};
   QTest::mouseClick(w->renameButton, Qt::LeftButton);
 
-  ASSERT_EQ(dialogs.asks.size(), 2u);
-  EXPECT_EQ(dialogs.asks[0].prompt, "A - 请输入新的宝贝名称"_gbk);
-  EXPECT_EQ(dialogs.asks[1].prompt, "C - 请输入新的宝贝名称"_gbk);
-  EXPECT_EQ(dialogs.asks[0].caption, "宝贝名称修改"_gbk);
+  ASSERT_EQ(prompts.asks.size(), 2u);
+  EXPECT_EQ(prompts.asks[0].prompt, "A - 请输入新的宝贝名称"_gbk);
+  EXPECT_EQ(prompts.asks[1].prompt, "C - 请输入新的宝贝名称"_gbk);
+  EXPECT_EQ(prompts.asks[0].caption, "宝贝名称修改"_gbk);
   EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A", "B", "C2"}));
   // The cards followed the renamed item; the cancelled one kept its cards.
   EXPECT_EQ(LoadStockCardsOf("C2").size(), 2u);
   EXPECT_TRUE(LoadStockCardsOf("C").empty());
   EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
-  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_TRUE(prompts.boxes.empty());
   // The list was refilled: nothing checked any more.
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"A", "B", "C2"}));
   for (int r = 0; r < 3; ++r) EXPECT_EQ(w->itemsList->topLevelItem(r)->checkState(0), Qt::Unchecked);
@@ -126,7 +126,7 @@ TEST_F(ItemsPageTest, DeleteRemovesExactlyTheCheckedItemsWithTheirCards) {
   EXPECT_TRUE(LoadStockCardsOf("I1").empty());
   EXPECT_TRUE(LoadStockCardsOf("I3").empty());
   for (const char* kept : {"I2", "I4", "I5"}) EXPECT_EQ(LoadStockCardsOf(kept).size(), 2u) << kept;
-  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {

@@ -1,7 +1,7 @@
-// A test rig for the management pages: the main window with the pages
-// attached and signed in, a temporary program directory with the four empty
-// tables, and dialogs that answer from a queue. The QApplication comes from
-// pages_test_main.cpp.
+// A test rig for the management pages: the main window with its pages built
+// and wired as the program builds them (WindowPages) and signed in, a
+// temporary program directory with the four empty tables, and prompts that
+// answer from a queue. The QApplication comes from pages_test_main.cpp.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,8 +27,9 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "pages/page_dialogs.h"
-#include "pages/pages.h"
+#include "app/window_pages.h"
+#include "pages/page_texts.h"
+#include "service/prompts.h"
 #include "store/data_paths.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
@@ -38,8 +39,8 @@ namespace autodeliver::testing_pages {
 inline QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8Lossy(gbk)); }
 inline std::string G(const QString& text) { return Utf8ToGbkLossy(text.toStdString()); }
 
-// Dialogs that answer from a queue and remember what they were asked.
-class FakeDialogs : public PageDialogs {
+// Prompts that answer from a queue and remember what they were asked.
+class FakePrompts : public Prompts {
  public:
   struct Box {
     std::string text, caption;
@@ -60,6 +61,8 @@ class FakeDialogs : public PageDialogs {
     answers.pop_front();
     return answer;
   }
+  void OpenPage(const std::string&) override { ADD_FAILURE() << "the pages open no web page"; }
+  void EndProgram(int) override { ADD_FAILURE() << "the pages never end the program"; }
 
   std::vector<Box> boxes;
   std::vector<Ask> asks;
@@ -122,8 +125,9 @@ class PagesTest : public ::testing::Test {
     SetProgramDir(dir_.path().toStdString());
     window = std::make_unique<MainWindow>();
     w = std::make_unique<PageWidgets>(*window);
-    pages = AttachPages(*window, dialogs);
-    pages->SetUpAtStart();
+    pages = std::make_unique<WindowPages>(*window, prompts);
+    // What the start-up sequence does for the program.
+    pages->stock.ShowImportPlaceholder();
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -132,6 +136,7 @@ class PagesTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    pages.reset();
     w.reset();
     window.reset();
     SetProgramDir("");
@@ -195,7 +200,7 @@ class PagesTest : public ::testing::Test {
     ShowPageOf(w->importButton);
     w->importBox->insertPlainText(text);
     QTest::mouseClick(w->importButton, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->importRunning(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
   }
 
   std::vector<std::string> StockShown() const {
@@ -215,10 +220,10 @@ class PagesTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
-  FakeDialogs dialogs;
+  FakePrompts prompts;
   std::unique_ptr<MainWindow> window;
   std::unique_ptr<PageWidgets> w;
-  Pages* pages = nullptr;
+  std::unique_ptr<WindowPages> pages;
 };
 
 }  // namespace autodeliver::testing_pages

@@ -50,7 +50,7 @@ TEST_F(StockPageTest, ImportBoxPlaceholderAndTheEmptyImport) {
   // "增加入库" with the placeholder shown imports nothing and keeps it.
   ShowPageOf(w->importButton);
   QTest::mouseClick(w->importButton, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->importRunning(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 5000));
   EXPECT_TRUE(StockOf("A").empty());
   EXPECT_EQ(w->importBox->toPlainText(), placeholder);
   EXPECT_EQ(w->importBox->palette().color(QPalette::Text), silver);

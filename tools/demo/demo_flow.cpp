@@ -31,6 +31,7 @@
 #include <set>
 
 #include "app/application.h"
+#include "app/layout_names.h"
 #include "delivery/delivery_events.h"
 #include "http/http_request.h"
 #include "http/url.h"
@@ -263,7 +264,7 @@ struct DemoFlow::State {
     return Window().findChild<T*>(QString::fromUtf8(name));
   }
   void ShowPage(int index) {
-    if (auto* tabs = Find<QTabWidget>("高级选择夹1")) tabs->setCurrentIndex(index);
+    if (auto* tabs = Find<QTabWidget>(layout::kPageControl)) tabs->setCurrentIndex(index);
   }
 
   void Screenshot(const char* name, const std::string& what) {
@@ -350,7 +351,7 @@ struct DemoFlow::State {
     if (!WaitFor([&] { return Window().PagesPrepared(); }, settings.stepTimeoutMs)) {
       return Fail("the sign-in was not recognised");
     }
-    auto* tabs = Find<QTabWidget>("高级选择夹1");
+    auto* tabs = Find<QTabWidget>(layout::kPageControl);
     Print("[sign-in] signed in; the first page now reads \"" + tabs->tabText(0).toStdString() + "\"");
     Screenshot("signed-in", "the window after sign-in");
     return true;
@@ -358,9 +359,9 @@ struct DemoFlow::State {
 
   bool AddItem(const std::string& name) {
     ShowPage(0);
-    auto* nameBox = Find<QLineEdit>("编辑框1");
-    auto* addButton = Find<QPushButton>("超级按钮1");
-    auto* itemsList = Find<QTreeWidget>("超级列表框1");
+    auto* nameBox = Find<QLineEdit>(layout::kNameBox);
+    auto* addButton = Find<QPushButton>(layout::kAddButton);
+    auto* itemsList = Find<QTreeWidget>(layout::kItemsList);
     if (!nameBox || !addButton || !itemsList) return Fail("the items page controls are missing");
     ClickInto(nameBox);
     nameBox->selectAll();
@@ -376,10 +377,10 @@ struct DemoFlow::State {
 
   bool ImportCards(const DemoScript& script) {
     ShowPage(2);
-    auto* chooser = Find<QComboBox>("组合框1");
-    auto* importBox = Find<QPlainTextEdit>("编辑框3");
-    auto* importButton = Find<QPushButton>("超级按钮8");
-    auto* stockList = Find<QTreeView>("超级列表框2");
+    auto* chooser = Find<QComboBox>(layout::kItemChooser);
+    auto* importBox = Find<QPlainTextEdit>(layout::kImportBox);
+    auto* importButton = Find<QPushButton>(layout::kImportButton);
+    auto* stockList = Find<QTreeView>(layout::kStockList);
     if (!chooser || !importBox || !importButton || !stockList)
       return Fail("the card page controls are missing");
     const int target = chooser->findText(Q(script.itemName));
@@ -399,7 +400,7 @@ struct DemoFlow::State {
     const int wanted = static_cast<int>(script.cards.size());
     const bool done = WaitFor(
         [&] {
-          return !program->pages().importRunning() && stockList->model() &&
+          return !program->pages().stock.importRunning() && stockList->model() &&
                  stockList->model()->rowCount() == wanted;
         },
         settings.stepTimeoutMs);
@@ -414,10 +415,10 @@ struct DemoFlow::State {
 
   bool SwitchOnDelivery(int seconds) {
     ShowPage(0);
-    auto* switchBox = Find<QCheckBox>("选择框2");
-    auto* intervalBox = Find<QLineEdit>("编辑框2");
-    auto* applyButton = Find<QPushButton>("超级按钮4");
-    auto* status = Find<QLabel>("标签8");
+    auto* switchBox = Find<QCheckBox>(layout::kDeliverySwitch);
+    auto* intervalBox = Find<QLineEdit>(layout::kIntervalBox);
+    auto* applyButton = Find<QPushButton>(layout::kApplyButton);
+    auto* status = Find<QLabel>(layout::kStatusLabel);
     if (!switchBox || !intervalBox || !applyButton || !status) return Fail("the delivery switch is missing");
     if (!switchBox->isChecked()) switchBox->click();
     if (!intervalBox->isEnabled()) return Fail("the interval box stayed disabled");
@@ -520,7 +521,7 @@ struct DemoFlow::State {
   bool Settle(const DemoScript& script) {
     std::size_t delivered = 0;
     for (const OrderOutcome& o : result.orders) delivered += o.cards.size();
-    auto* grid = Find<QTableView>("高级表格1");
+    auto* grid = Find<QTableView>(layout::kSentCardsGrid);
     if (!grid) return Fail("the sent-cards grid is missing");
     if (!WaitFor([&] { return grid->model() && grid->model()->rowCount() == static_cast<int>(delivered); },
                  settings.stepTimeoutMs)) {
@@ -545,7 +546,7 @@ struct DemoFlow::State {
     ShowPage(2);
     Screenshot("card-stock-left", "the card page with the stock left");
     ShowPage(0);
-    auto* stockList = Find<QTreeView>("超级列表框2");
+    auto* stockList = Find<QTreeView>(layout::kStockList);
     Print("");
     Print("[seller] the sent-cards grid shows " + std::to_string(grid->model()->rowCount()) +
           " delivered card(s); the stock of \"" + script.itemName + "\" holds " +

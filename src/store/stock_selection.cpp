@@ -1,6 +1,6 @@
 // Lining up the shown stock cards with the current ones; see
 // stock_selection.h.
-#include "pages/stock_selection.h"
+#include "store/stock_selection.h"
 
 #include <cstddef>
 

@@ -1,5 +1,5 @@
 // Lining up the stock list as shown with the stock as it is now.
-#include "pages/stock_selection.h"
+#include "store/stock_selection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,100 @@
+// The layout names of the main window's controls: each control's
+// objectName, by which tests and the demo driver find it. The names live
+// here and nowhere else in the program.
+//
+//   图片框1 banner
+//   高级选择夹1 page control
+//     page 0: 标签2 notice, 外形框6/标签3 name label, 外形框5/编辑框1 name box,
+//             外形框4/超级按钮1 add, 外形框2 with 超级列表框1 items list and
+//             自动发货时钟 delivery timer, 外形框7/超级按钮2 rename,
+//             外形框8/超级按钮3 delete, 标签1 welcome line,
+//             外形框3 attributes box (外形框9/标签6 header, 标签5, 宝贝备注,
+//             限拍数量, 选择框1), 外形框10 auto-delivery box (外形框11/标签4
+//             header, 标签7, 编辑框2, 选择框2, 分组框1 with 标签8,
+//             外形框12/超级按钮4 apply), 图片框2 browser holder with
+//             互联网浏览器1 login browser
+//     page 1: 外形框1 with 高级表格1 sent-cards grid
+//     page 2: 标签9, 组合框1 item chooser, 外形框17 import box (外形框19/标签11
+//             header, 编辑框3, 外形框21/超级按钮8 import), 外形框13 stock box
+//             (外形框20/标签10 header, 超级列表框2 stock list,
+//             外形框18/超级按钮9 delete stock, 外形框15/超级按钮6,
+//             外形框16/超级按钮7)
+//
+// Names are UTF-8; QString::fromUtf8 makes an objectName of one.
+//
+// Thread safety: constants.
+#pragma once
+
+namespace autodeliver::layout {
+
+// Top level.
+inline constexpr char kBanner[] = "图片框1";
+inline constexpr char kPageControl[] = "高级选择夹1";
+
+// Page 0: the monitored items.
+inline constexpr char kNoticeLabel[] = "标签2";
+inline constexpr char kNameLabelFrame[] = "外形框6";
+inline constexpr char kNameLabel[] = "标签3";
+inline constexpr char kNameBoxFrame[] = "外形框5";
+inline constexpr char kNameBox[] = "编辑框1";
+inline constexpr char kAddButtonFrame[] = "外形框4";
+inline constexpr char kAddButton[] = "超级按钮1";
+inline constexpr char kItemsFrame[] = "外形框2";
+inline constexpr char kItemsList[] = "超级列表框1";
+inline constexpr char kDeliveryTimer[] = "自动发货时钟";
+inline constexpr char kRenameButtonFrame[] = "外形框7";
+inline constexpr char kRenameButton[] = "超级按钮2";
+inline constexpr char kDeleteButtonFrame[] = "外形框8";
+inline constexpr char kDeleteButton[] = "超级按钮3";
+inline constexpr char kWelcomeLabel[] = "标签1";
+
+// Page 0: the attributes box.
+inline constexpr char kAttributesFrame[] = "外形框3";
+inline constexpr char kAttributesHeaderFrame[] = "外形框9";
+inline constexpr char kAttributesHeader[] = "标签6";
+inline constexpr char kAttributeNames[] = "标签5";
+inline constexpr char kRemarkBox[] = "宝贝备注";
+inline constexpr char kLimitBox[] = "限拍数量";
+inline constexpr char kNeedsCardBox[] = "选择框1";
+
+// Page 0: the auto-delivery settings box.
+inline constexpr char kSettingsFrame[] = "外形框10";
+inline constexpr char kSettingsHeaderFrame[] = "外形框11";
+inline constexpr char kSettingsHeader[] = "标签4";
+inline constexpr char kIntervalLabel[] = "标签7";
+inline constexpr char kIntervalBox[] = "编辑框2";
+inline constexpr char kDeliverySwitch[] = "选择框2";
+inline constexpr char kStatusGroup[] = "分组框1";
+inline constexpr char kStatusLabel[] = "标签8";
+inline constexpr char kApplyButtonFrame[] = "外形框12";
+inline constexpr char kApplyButton[] = "超级按钮4";
+
+// Page 0: the login browser.
+inline constexpr char kBrowserHolder[] = "图片框2";
+inline constexpr char kLoginBrowser[] = "互联网浏览器1";
+
+// Page 1: the sent cards.
+inline constexpr char kGridFrame[] = "外形框1";
+inline constexpr char kSentCardsGrid[] = "高级表格1";
+
+// Page 2: the card stock and the card import.
+inline constexpr char kChooserLabel[] = "标签9";
+inline constexpr char kItemChooser[] = "组合框1";
+inline constexpr char kImportFrame[] = "外形框17";
+inline constexpr char kImportHeaderFrame[] = "外形框19";
+inline constexpr char kImportHeader[] = "标签11";
+inline constexpr char kImportBox[] = "编辑框3";
+inline constexpr char kImportButtonFrame[] = "外形框21";
+inline constexpr char kImportButton[] = "超级按钮8";
+inline constexpr char kStockFrame[] = "外形框13";
+inline constexpr char kStockHeaderFrame[] = "外形框20";
+inline constexpr char kStockHeader[] = "标签10";
+inline constexpr char kStockList[] = "超级列表框2";
+inline constexpr char kDeleteStockButtonFrame[] = "外形框18";
+inline constexpr char kDeleteStockButton[] = "超级按钮9";
+inline constexpr char kNumberButtonFrame[] = "外形框15";
+inline constexpr char kNumberButton[] = "超级按钮6";
+inline constexpr char kPasswordButtonFrame[] = "外形框16";
+inline constexpr char kPasswordButton[] = "超级按钮7";
+
+}  // namespace autodeliver::layout

@@ -1,0 +1,29 @@
+// The management pages of the main window; see window_pages.h.
+#include "app/window_pages.h"
+
+#include "app/main_window.h"
+
+namespace autodeliver {
+
+WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
+    : items(window.pageControls().items, prompts),
+      stock(window.pageControls().stock),
+      sentCards(window.pageControls().sentCards),
+      deliverySwitch(window.pageControls().deliverySwitch) {
+  QObject::connect(&items, &ItemsPage::itemsChanged, &items, [this] { RefreshAllPages(); });
+  QObject::connect(&deliverySwitch, &DeliverySwitch::refreshRequested, &deliverySwitch,
+                   [this] { RefreshAllPages(); });
+  QObject::connect(&window, &MainWindow::signedIn, &items, [this] { RefreshAllPages(); });
+  QObject::connect(&window, &MainWindow::closing, &deliverySwitch, &DeliverySwitch::WindowClosing);
+  QObject::connect(&deliverySwitch, &DeliverySwitch::deliverySettingApplied, &window,
+                   &MainWindow::DestroyLoginBrowser);
+}
+
+void WindowPages::RefreshAllPages() {
+  items.FillItemsList();
+  stock.FillItemChooser();
+  stock.FillStockList();
+  sentCards.FillSentCardsGrid();
+}
+
+}  // namespace autodeliver

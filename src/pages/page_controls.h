@@ -1,0 +1,64 @@
+// The controls of the main window that the management pages work with, as
+// typed pointers, one group per page. The main window fills the struct once,
+// when it builds its layout; each page takes its group when it is built.
+// Every pointer of a group a page is given must be set.
+//
+// Thread safety: plain pointers; the widgets are used on the GUI thread only.
+#pragma once
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QTreeView;
+class QTreeWidget;
+
+namespace autodeliver {
+
+// The monitored-items page.
+struct ItemsPageControls {
+  QLineEdit* nameBox = nullptr;         // the item name to add, with its placeholder
+  QPushButton* addButton = nullptr;     // "添加到列表"
+  QTreeWidget* itemsList = nullptr;     // one row per item, a check box per row
+  QPushButton* renameButton = nullptr;  // "更改名称"
+  QPushButton* deleteButton = nullptr;  // "删除商品"
+  QLineEdit* remarkBox = nullptr;       // the selected item's remark
+  QLineEdit* limitBox = nullptr;        // its purchase limit
+  QCheckBox* needsCardBox = nullptr;    // whether it needs cards
+};
+
+// The card-stock page with the card import.
+struct StockPageControls {
+  QComboBox* itemChooser = nullptr;          // the item whose stock is shown
+  QPlainTextEdit* importBox = nullptr;       // pasted card lines, with the import hint
+  QPushButton* importButton = nullptr;       // "增加入库"
+  QTreeView* stockList = nullptr;            // the chosen item's cards (model set by the page)
+  QPushButton* deleteStockButton = nullptr;  // "删除库存"
+};
+
+// The sent-cards page.
+struct SentCardsPageControls {
+  QTableView* grid = nullptr;  // one row per delivered card (model set by the page)
+};
+
+// The auto-delivery settings box of the first page.
+struct DeliverySwitchControls {
+  QCheckBox* switchBox = nullptr;      // "开启自动发货"
+  QLineEdit* intervalBox = nullptr;    // the scan interval in seconds
+  QPushButton* applyButton = nullptr;  // "设置"
+  QLabel* statusLabel = nullptr;       // the status text
+  QTimer* timer = nullptr;             // the delivery timer
+};
+
+struct PageControls {
+  ItemsPageControls items;
+  StockPageControls stock;
+  SentCardsPageControls sentCards;
+  DeliverySwitchControls deliverySwitch;
+};
+
+}  // namespace autodeliver
