@@ -10,9 +10,9 @@ namespace autodeliver {
 
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
-Application::Application(DeliveryEvents* events) {
+Application::Application(DeliveryEvents* events) : monitor_(events) {
   pages_ = AttachPages(window_, dialogs_);
-  controller_ = std::make_unique<DeliveryController>(pages_->deliveryWindow(), sender_, events);
+  controller_ = std::make_unique<DeliveryController>(pages_->deliveryWindow(), sender_, &monitor_);
   pages_->SetDeliveryController(controller_.get());
   // The first "设置" ends the login browser for the rest of the run.
   QObject::connect(pages_, &Pages::deliverySettingApplied, &window_, &MainWindow::DestroyLoginBrowser);

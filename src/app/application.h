@@ -23,6 +23,7 @@
 #include "app/window_prompts.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
+#include "delivery/delivery_monitor.h"
 #include "delivery/message_sender.h"
 #include "pages/page_dialogs.h"
 #include "pages/pages.h"
@@ -50,13 +51,15 @@ class Application {
   MainWindow& window() { return window_; }
   Pages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
+  DeliveryMonitor& monitor() { return monitor_; }
 
  private:
   MainWindow window_;
   WindowPrompts prompts_;
   QtPageDialogs dialogs_;
   ImMessageSender sender_;
-  Pages* pages_ = nullptr;  // owned by window_
+  DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
+  Pages* pages_ = nullptr;   // owned by window_
   std::unique_ptr<DeliveryController> controller_;
 };
 
