@@ -40,11 +40,12 @@ DeliveryLog::DeliveryLog() : DeliveryLog(Options()) {}
 
 DeliveryLog::DeliveryLog(const Options& options)
     : path_(options.path), failures_(std::make_shared<std::atomic<int>>(0)) {
-  std::error_code error;
-  const std::filesystem::path file(path_);
   // Only the log's own folder is made: a data folder that is missing stays
   // missing (the program's start-up reports it), and the log is then off.
-  if (file.has_parent_path()) std::filesystem::create_directory(file.parent_path(), error);
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+  const std::filesystem::path above = folder.parent_path();
+  if (!above.empty() && !std::filesystem::is_directory(above, error)) return;
   try {
     auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
         path_, options.maxFileBytes < 1024 ? 1024 : options.maxFileBytes, options.filesKept);

@@ -157,7 +157,7 @@ WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<Deliv
 }
 
 WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft) {
-  return Info("宝贝“" + LineText(order.itemTitle) + "”库存还剩 " + N(cardsLeft) + " 张");
+  return Info(About(order) + "宝贝“" + LineText(order.itemTitle) + "”库存还剩 " + N(cardsLeft) + " 张");
 }
 
 WordedLine WordMessageHanded(const PendingOrder& order, bool handed) {
@@ -185,7 +185,7 @@ WordedLine WordCycleEnded(const CycleResult& r) {
   if (r.endedAtImFailure) text += "；旺旺没有收下消息，本轮提前结束";
   if (r.stopped) text += "；按要求停止";
   if (r.loginLooksExpired) text += "；淘宝登录似乎已失效";
-  return r.endedAtImFailure ? Warning(std::move(text)) : Info(std::move(text));
+  return r.endedAtImFailure || r.loginLooksExpired ? Warning(std::move(text)) : Info(std::move(text));
 }
 
 }  // namespace autodeliver

@@ -49,17 +49,20 @@ void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reas
             std::to_string(order.quantity) + " 张。补货后下一轮自动发货。"});
 }
 
+void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
+  cardsJustDelivered_ = static_cast<int>(cards.size());
+}
+
 void NotificationPolicy::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
   int level = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (warningLevel_) level = warningLevel_(order.itemTitle);
   }
-  if (cardsLeft > level) {
-    itemsWarned_.erase(order.itemTitle);
-    return;
-  }
-  if (!itemsWarned_.insert(order.itemTitle).second) return;
+  // Told when this delivery crossed the level, not while the stock stays low.
+  const int before = cardsLeft + cardsJustDelivered_;
+  cardsJustDelivered_ = 0;
+  if (cardsLeft > level || before <= level) return;
   Tell(
       {NotificationKind::kStockWarning, "库存预警",
        "宝贝“" + LineText(order.itemTitle) + "”库存只剩 " + std::to_string(cardsLeft) + " 张，请及时补货。"});

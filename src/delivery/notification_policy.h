@@ -6,10 +6,12 @@
 //   kWaitingForStock  an order that starts waiting for stock; not again while
 //                     it keeps waiting (an order that stops waiting and waits
 //                     again later is told again)
-//   kStockWarning     a monitored item whose stock falls to its warning level
-//                     or below by a delivery; again only after the stock rose
-//                     above the level (until the stock warning levels exist,
-//                     the level is 0: the item's last card went out)
+//   kStockWarning     a delivery that takes a monitored item's stock from
+//                     above its warning level to the level or below; a
+//                     stock that stays low is not told again, a restocked
+//                     one that falls again is (until the stock warning
+//                     levels exist, the level is 0: the item's last card
+//                     went out)
 //   kPageUnpaired     the order page could not be paired; again only after a
 //                     page was read normally
 //   kLoginExpired     the login watch decided that the login looks expired
@@ -49,6 +51,7 @@ class NotificationPolicy : public DeliveryEvents {
 
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;
   void LoginStateChanged(bool looksExpired) override;
@@ -64,7 +67,7 @@ class NotificationPolicy : public DeliveryEvents {
   // Delivery-thread state.
   std::set<std::string> waitingTold_;       // orders told as waiting for stock
   std::set<std::string> waitingThisCycle_;  // orders seen waiting for stock in this cycle
-  std::set<std::string> itemsWarned_;       // items told as at their warning level
+  int cardsJustDelivered_ = 0;              // the cards of the order in hand
   bool unpairedTold_ = false;
 };
 

@@ -27,7 +27,6 @@ extern char** environ;
 
 namespace autodeliver::testing {
 
-
 // Every string value of `key` in a JSON text, in order (enough for the flat
 // records of the imitation's state; escapes other than \" and \\ are kept).
 inline std::vector<std::string> JsonStrings(const std::string& json, const std::string& key) {

@@ -12,7 +12,7 @@
 //    "summary": "...", "body": "...", "actions": [], "hints":
 //    {"urgency": "byte 0x01", ...}, "expire_timeout": -1}
 //
-// (hint values in GVariant text form). GetCapabilities answers "body", and
+// (string hints as they are, other hint values in GVariant text form). GetCapabilities answers "body", and
 // "body-markup" too with --markup; GetServerInformation and
 // CloseNotification answer as the specification of the service says. It
 // ends on SIGINT / SIGTERM, and with exit code 1 when it cannot own the name
@@ -92,10 +92,15 @@ std::string NotifyLine(guint id, GVariant* parameters) {
   GVariant* value;
   first = true;
   while (g_variant_iter_next(hints, "{&sv}", &key, &value)) {
-    gchar* text = g_variant_print(value, TRUE);
-    line += (first ? "" : ", ") + Json(key) + ": " + Json(text);
+    // Strings as they are, other values in GVariant text form.
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+      line += (first ? "" : ", ") + Json(key) + ": " + Json(g_variant_get_string(value, nullptr));
+    } else {
+      gchar* text = g_variant_print(value, TRUE);
+      line += (first ? "" : ", ") + Json(key) + ": " + Json(text);
+      g_free(text);
+    }
     first = false;
-    g_free(text);
     g_variant_unref(value);
   }
   line += "}, \"expire_timeout\": " + std::to_string(expireTimeout) + "}";
