@@ -6,11 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libboost-regex-dev libcurl4-openssl-dev libssl-dev libglib2.0-dev libx11-dev
-  libsqlite3-dev libcpp-httplib-dev
+  libsqlite3-dev libcpp-httplib-dev libspdlog-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-webengine-dev
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
+  dbus-daemon  # a private session bus for the notification tests
 )
 
 missing=()
