@@ -3,9 +3,11 @@
 
 namespace autodeliver {
 
-DeliveryMonitor::DeliveryMonitor(DeliveryEvents* extra) : policy_(&notifier_) {
+DeliveryMonitor::DeliveryMonitor(DeliveryEvents* extra)
+    : policy_(&notifier_), status_(CountOrdersDeliveredToday()) {
   Add(&log_);
   Add(&policy_);
+  Add(&status_);
   Add(extra);
 }
 

@@ -14,9 +14,11 @@
 #include "../store/table_files.h"
 #include "delivery/delivery_cycle.h"
 #include "delivery/delivery_monitor.h"
+#include "delivery/delivery_status.h"
 #include "delivery/delivery_wording.h"
 #include "delivery/login_watch.h"
 #include "delivery_fixture.h"
+#include "store/sent_at.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -163,6 +165,51 @@ TEST_F(DeliveryLogTest, TheProgramsMonitorLogsIntoTheDataFolderBeforeItsObserver
   EXPECT_EQ(extra.ended, 2);
   EXPECT_EQ(later.started, 1);  // removed after the first cycle
   EXPECT_EQ(Texts(FileLines((dir_ / "data" / "logs" / "delivery.log").string())).size(), 6u);
+}
+
+TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
+  const std::string card = "点卡"_gbk, coin = "Q币"_gbk;
+  Monitor(card);
+  Monitor(coin);
+  Stock(card, {{"C1", "1"}});
+  // One order of today and one of another day are in the table already.
+  const std::string yesterday = "2001年1月1日10时"_gbk;
+  ASSERT_TRUE(AppendSentCard({card, "700", "b"_gbk, 1, "OLD", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard({card, "700", "b"_gbk, 1, "OLD2", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard({card, "600", "b"_gbk, 1, "OLD3", "x", "", yesterday}));
+  EXPECT_EQ(CountOrdersDeliveredToday(), 1);
+
+  DeliveryStatus status(CountOrdersDeliveredToday());
+  EXPECT_EQ(StatusLineText(status.Figures(), -1), "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔");
+  const std::string waitingA = PlaceOrder("Q币", 2, "甲");
+  const std::string waitingB = PlaceOrder("点卡", 3, "乙");
+  const std::string waitingC = PlaceOrder("Q币", 1, "丙");
+  PlaceOrder("点卡", 1, "丁");  // takes C1
+  LoginWatch watch;
+  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  DeliveryStatusFigures f = status.Figures();
+  ASSERT_TRUE(f.lastScanAt);
+  EXPECT_EQ(f.ordersListed, 4);
+  EXPECT_EQ(f.deliveredToday, 2);
+  EXPECT_EQ(f.OrdersWaitingForStock(), 3);
+  EXPECT_EQ(WaitingForStockText(f),
+            "Q币：2 笔（订单 " + waitingC + "、" + waitingA + "）\n点卡：1 笔（订单 " + waitingB + "）");
+  const std::string line = StatusLineText(f, 25);
+  EXPECT_NE(line.find("，列出 4 笔 | 今日发货 2 笔 | 等待补货 3 笔 | 下次扫描 25 秒后"), std::string::npos)
+      << line;
+
+  // Restocked, the waiting orders go; an expired login shows in front.
+  Stock(coin, {{"Q1", "1"}, {"Q2", "2"}, {"Q3", "3"}});
+  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  EXPECT_EQ(status.Figures().OrdersWaitingForStock(), 1);
+  sim_.Post("/_sim/expire_sessions");
+  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  f = status.Figures();
+  EXPECT_TRUE(f.loginLooksExpired);
+  EXPECT_EQ(f.deliveredToday, 4);
+  EXPECT_EQ(StatusLineText(f, -1).rfind("淘宝登录似乎已失效，请重新登录 | 上次扫描 ", 0), 0u);
+  EXPECT_NE(StatusLineText(f, -1).find("，订单页是登录页面"), std::string::npos);
 }
 
 TEST(DeliveryLogFileTest, RotationKeepsTheNewestLinesWithinTheBound) {
