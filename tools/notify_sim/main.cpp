@@ -12,11 +12,11 @@
 //    "summary": "...", "body": "...", "actions": [], "hints":
 //    {"urgency": "byte 0x01", ...}, "expire_timeout": -1}
 //
-// (string hints as they are, other hint values in GVariant text form). GetCapabilities answers "body", and
-// "body-markup" too with --markup; GetServerInformation and
-// CloseNotification answer as the specification of the service says. It
-// ends on SIGINT / SIGTERM, and with exit code 1 when it cannot own the name
-// (another service holds it) or loses the bus.
+// (string hints as they are, other hint values in GVariant text form).
+// GetCapabilities answers "body", and "body-markup" too with --markup;
+// GetServerInformation names this tool; CloseNotification answers nothing.
+// It ends on SIGINT / SIGTERM, and with exit code 1 when it cannot own the
+// name (another service holds it) or loses the bus.
 #include <gio/gio.h>
 #include <glib-unix.h>
 
