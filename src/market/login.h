@@ -23,9 +23,10 @@ std::string FetchSellerNick();
 
 // True when a page looks like the marketplace's sign-in page: it holds a
 // password field (an input of type password, or the sign-in form's
-// "TPL_password") or posts to the sign-in address "/member/login.jhtml".
-// ASCII letters compare without regard to case. The marketplace answers a
-// request whose login has expired with that page (or a redirect to it).
+// "TPL_password"). ASCII letters compare without regard to case. The
+// marketplace answers a request whose login has expired with that page (or
+// a redirect to it). A mere link to the sign-in address does not count: a
+// signed-in page may carry one too.
 bool LooksLikeSignInPage(std::string_view page);
 
 // What reading the seller's nick from the profile page saw.
