@@ -21,8 +21,7 @@ std::string FetchSellerNick() {
 }
 
 bool LooksLikeSignInPage(std::string_view page) {
-  for (std::string_view marker :
-       {"type=\"password\"", "type='password'", "type=password", "TPL_password", "/member/login.jhtml"}) {
+  for (std::string_view marker : {"type=\"password\"", "type='password'", "type=password", "TPL_password"}) {
     if (FindText(page, marker, 1, /*ignoreAsciiCase=*/true) > 0) return true;
   }
   return false;

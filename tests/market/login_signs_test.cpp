@@ -88,6 +88,7 @@ TEST(ScanOutcomeTest, SellerNickReadFromTheProfilePage) {
       {sim::LoginPage("", "/user/baseInfoSet.htm"), NickOutcome::kSignInPage, ""},
       {sim::MessagePage("页面不存在"_gbk, "x"), NickOutcome::kNotOnPage, ""},
       {"<form><INPUT TYPE=\"Password\" name=p></form>", NickOutcome::kSignInPage, ""},
+      {"<a href=\"/member/login.jhtml\">login</a>", NickOutcome::kNotOnPage, ""},
       {"亲爱的<b></b>"_gbk, NickOutcome::kNotOnPage, ""},
       {"", NickOutcome::kNoAnswer, ""},
   };
