@@ -24,6 +24,7 @@
 #include "app/window_prompts.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
+#include "delivery/delivery_monitor.h"
 #include "delivery/message_sender.h"
 
 namespace autodeliver {
@@ -49,11 +50,13 @@ class Application {
   MainWindow& window() { return window_; }
   WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
+  DeliveryMonitor& monitor() { return monitor_; }
 
  private:
   MainWindow window_;
   WindowPrompts prompts_;
   ImMessageSender sender_;
+  DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
 };

@@ -1,6 +1,15 @@
-// An optional observer of the delivery cycle: what happened to each order
-// and why, as it happens. The program runs without one; a demo or a test
-// that wants to show or check each order's fate hands one in.
+// An observer of the delivery cycle: what happened to each order and why,
+// as it happens, framed by the start and the end of each cycle. The program
+// always has one (the delivery log, delivery_log.h, with the notification
+// policy and the window's own observers behind a fan-out); a demo or a test
+// that wants to show or check each order's fate hands one in. Every method
+// does nothing by default, so an observer overrides only what it needs.
+//
+// Order of the calls in one cycle: CycleStarted, OrdersScanned, then per
+// order OrderSeen and its fate (OrderSkipped, OrderWaiting, or
+// CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
+// OrderConsigned), then LoginStateChanged when the login decision changed,
+// and CycleEnded last.
 //
 // Thread safety: every method is called on the delivery thread, in the
 // order of the events, while the cycle runs; an implementation that shares
@@ -12,8 +21,11 @@
 
 #include "delivery/card_delivery.h"
 #include "market/order_scan.h"
+#include "market/scan_outcome.h"
 
 namespace autodeliver {
+
+struct CycleResult;  // delivery_cycle.h
 
 // Why the cycle passed an order by without touching it.
 enum class SkipReason {
@@ -30,6 +42,10 @@ class DeliveryEvents {
  public:
   virtual ~DeliveryEvents() = default;
 
+  // A cycle begins (before the order page is fetched).
+  virtual void CycleStarted() {}
+  // The order page was fetched and read: its orders, or why there are none.
+  virtual void OrdersScanned(const OrderScan& scan) {}
   // The scan listed the order; the events below follow for it.
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
@@ -38,11 +54,19 @@ class DeliveryEvents {
   virtual void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {}
   // The cards were taken and recorded for the buyer, in message order.
   virtual void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {}
-  // Whether the message was handed to the chat window.
+  // The cards of the order's item left in stock once its cards were taken.
+  virtual void StockAfterDelivery(const PendingOrder& order, int cardsLeft) {}
+  // Whether the message was handed to the chat window. When it was not, the
+  // order is marked as not delivered to its buyer and the cycle ends here.
   virtual void MessageHanded(const PendingOrder& order, bool handed) {}
   // The consign request was posted; `answered` tells whether the
   // marketplace answered at all.
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
+  // The login decision changed (login_watch.h): `looksExpired` once the
+  // login looks expired, false again once it works.
+  virtual void LoginStateChanged(bool looksExpired) {}
+  // The cycle ended, with its counts.
+  virtual void CycleEnded(const CycleResult& result) {}
 };
 
 }  // namespace autodeliver

@@ -92,4 +92,27 @@ std::vector<PendingOrder> ParseOrderPage(const std::string& pageText) {
   return orders;
 }
 
+bool OrderPatternCounts::AllZero() const {
+  return itemTitles == 0 && buyerNicks == 0 && orderNumbers == 0 && quantities == 0 && orderIds == 0;
+}
+
+bool OrderPatternCounts::AllEqual() const {
+  return buyerNicks == itemTitles && orderNumbers == itemTitles && quantities == itemTitles &&
+         orderIds == itemTitles;
+}
+
+OrderPatternCounts CountOrderPatterns(const std::string& pageText) {
+  const OrderPatterns& p = Patterns();
+  auto count = [&pageText](const boost::regex& pattern) {
+    return static_cast<int>(AllGroupOneMatches(pattern, pageText).size());
+  };
+  OrderPatternCounts counts;
+  counts.itemTitles = count(p.itemTitle);
+  counts.buyerNicks = count(p.buyerNick);
+  counts.orderNumbers = count(p.orderNumber);
+  counts.quantities = count(p.quantity);
+  counts.orderIds = count(p.orderId);
+  return counts;
+}
+
 }  // namespace autodeliver

@@ -51,4 +51,21 @@ std::vector<PendingOrder> ParseOrderPage(const std::string& pageText);
 // (PrepareOrderPage + ParseOrderPage). Empty on any failure.
 std::vector<PendingOrder> ScanPendingOrders();
 
+// How many times each of the five patterns matches a prepared page: what a
+// page that cannot be paired is made of.
+struct OrderPatternCounts {
+  int itemTitles = 0;
+  int buyerNicks = 0;
+  int orderNumbers = 0;
+  int quantities = 0;
+  int orderIds = 0;
+
+  bool AllZero() const;
+  // Every pattern matched the same number of times (the pairing holds).
+  bool AllEqual() const;
+  bool operator==(const OrderPatternCounts&) const = default;
+};
+
+OrderPatternCounts CountOrderPatterns(const std::string& pageText);
+
 }  // namespace autodeliver

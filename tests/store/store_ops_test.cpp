@@ -293,6 +293,29 @@ TEST_F(StoreOps, BatchedAppendReportsAndStopsBetweenBatches) {
   EXPECT_EQ(calls, 0);
 }
 
+TEST_F(StoreOps, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
+  const std::string key = "阿里旺旺核心文件路径"_gbk, own = "通知:库存预警"_gbk;
+  ASSERT_TRUE(SetSetting(key, "/opt/im"));
+  EXPECT_FALSE(SetSetting(own, "0"));  // SetSetting never adds a row
+  ASSERT_TRUE(PutSetting(own, "0"));
+  EXPECT_EQ(GetSetting(own), "0");
+  ASSERT_TRUE(PutSetting(own, "1"));  // overwritten in place, not added twice
+  EXPECT_EQ(GetSetting(own), "1");
+  ASSERT_TRUE(PutSetting(key, "/opt/im2"));  // an existing row is only overwritten
+  // A name wider than its field is refused and writes nothing.
+  EXPECT_FALSE(PutSetting(std::string(65, 'n'), "x"));
+
+  RecordTable t;
+  ASSERT_TRUE(t.Open(SettingsTablePath()));
+  ASSERT_EQ(t.RecordCount(), 2);
+  t.GoTo(1);
+  EXPECT_EQ(t.Read("配置名"_gbk), key);
+  EXPECT_EQ(t.Read("配置数据"_gbk), "/opt/im2");
+  t.GoTo(2);
+  EXPECT_EQ(t.Read("配置名"_gbk), own);
+  EXPECT_EQ(t.Read("配置数据"_gbk), "1");
+}
+
 TEST_F(StoreOps, TwoThreadsNeverTakeTheSameCard) {
   constexpr int kCards = 300;
   for (int i = 0; i < kCards; ++i) ASSERT_TRUE(AppendStockCard(Card("A", std::to_string(i))));
