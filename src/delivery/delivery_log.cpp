@@ -4,6 +4,7 @@
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/rotating_file_sink.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -46,6 +47,8 @@ DeliveryLog::DeliveryLog(const Options& options)
   const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
   const std::filesystem::path above = folder.parent_path();
   if (!above.empty() && !std::filesystem::is_directory(above, error)) return;
+  // The log names orders and buyers: its folder is the seller's alone.
+  ::mkdir(folder.c_str(), 0700);
   try {
     auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
         path_, options.maxFileBytes < 1024 ? 1024 : options.maxFileBytes, options.filesKept);

@@ -20,11 +20,12 @@
 #include <gio/gio.h>
 #include <glib-unix.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "text/json_text.h"
+#include "common/json_text.h"
 
 namespace {
 
@@ -172,13 +173,16 @@ gboolean OnSignal(gpointer data) {
 
 int main(int argc, char** argv) {
   Server server;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--markup") == 0) {
-      server.markup = true;
-    } else {
-      std::fprintf(stderr, "usage: autodeliver-notify-sim [--markup]\n");
-      return 2;
-    }
+  CLI::App app{
+      "A desktop notification service on the session bus that records what it is asked to show:\n"
+      "it owns org.freedesktop.Notifications, prints \"ready\" once it does, then one JSON line per\n"
+      "Notify call. SIGINT or SIGTERM end it. Exit status 2 for a usage error.",
+      "autodeliver-notify-sim"};
+  app.add_flag("--markup", server.markup, "Answer GetCapabilities with body-markup as well");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
   }
   server.loop = g_main_loop_new(nullptr, FALSE);
   g_unix_signal_add(SIGINT, OnSignal, &server);
