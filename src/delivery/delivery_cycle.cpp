@@ -5,6 +5,7 @@
 #include <string>
 
 #include "delivery/card_delivery.h"
+#include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/delivery_events.h"
 #include "market/login.h"
@@ -37,6 +38,10 @@ const char* Describe(WaitReason reason) {
       return "the stock changed while its cards were prepared";
     case WaitReason::kRecordFailed:
       return "no card could be taken and recorded";
+    case WaitReason::kBuyerNickUnpassable:
+      return "the buyer's nick holds characters that cannot reach the IM client";
+    case WaitReason::kSellerNickUnpassable:
+      return "the seller's nick holds characters that cannot reach the IM client";
   }
   return "unknown";
 }
@@ -46,7 +51,13 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
-  const std::vector<PendingOrder> orders = ScanPendingOrders();
+  const OrderPageScan scan = ScanOrderList();
+  result.pageOutcome = scan.outcome;
+  if (scan.outcome == OrderPageOutcome::kTooLarge || scan.outcome == OrderPageOutcome::kTooComplex ||
+      scan.outcome == OrderPageOutcome::kUnpaired) {
+    observer.OrderPageRefused(scan.outcome);
+  }
+  const std::vector<PendingOrder>& orders = scan.orders;
   result.ordersListed = static_cast<int>(orders.size());
   for (const PendingOrder& order : orders) {
     if (stopRequested.load()) {
@@ -62,11 +73,21 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
     }
+    // A nick that would not reach the IM client as one piece never goes on
+    // its command line; taking cards now would strand them.
+    if (!IsPassableChatNick(order.buyerNick)) {
+      observer.OrderWaiting(order, WaitReason::kBuyerNickUnpassable, 0);
+      continue;
+    }
     const std::string sellerNick = FetchSellerNick();
     // Without the seller's nick the chat cannot be addressed: taking cards
     // now would strand them, so the order waits for a later cycle.
     if (sellerNick.empty()) {
       observer.OrderWaiting(order, WaitReason::kSellerNickUnreadable, 0);
+      continue;
+    }
+    if (!IsPassableChatNick(sellerNick)) {
+      observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
       continue;
     }
     const CardDelivery delivery =

@@ -3,8 +3,10 @@
 // item: take and record its cards, message the buyer, consign the order.
 //
 // An order waits for a later cycle, with no card taken, when the seller's
-// nick cannot be read (the chat could not be addressed) or when its cards
-// cannot all be given now (see card_delivery.h).
+// nick cannot be read, when the buyer's or the seller's nick cannot reach the
+// IM client intact (delivery/chat_address.h) -- the chat could not be
+// addressed -- or when its cards cannot all be given now (see
+// card_delivery.h).
 //
 // An order is consigned only when its cards reached the buyer: when the
 // message could not be handed to the chat window, the cards stay recorded
@@ -18,6 +20,7 @@
 #include <atomic>
 
 #include "delivery/message_sender.h"
+#include "market/order_scan.h"
 
 namespace autodeliver {
 class DeliveryEvents;
@@ -26,10 +29,11 @@ class DeliveryEvents;
 namespace autodeliver {
 
 struct CycleResult {
-  int ordersListed = 0;     // orders the scan returned
-  int ordersDelivered = 0;  // orders whose cards were taken and recorded
-  int ordersConsigned = 0;  // orders posted as shipped
-  bool stopped = false;     // the cycle stopped early on request
+  int ordersListed = 0;                                    // orders the scan returned
+  int ordersDelivered = 0;                                 // orders whose cards were taken and recorded
+  int ordersConsigned = 0;                                 // orders posted as shipped
+  bool stopped = false;                                    // the cycle stopped early on request
+  OrderPageOutcome pageOutcome = OrderPageOutcome::kRead;  // what became of the order list page
 };
 
 // Runs one cycle. `stopRequested` is read before every order: once it is

@@ -30,11 +30,17 @@ class DeliveryEvents {
  public:
   virtual ~DeliveryEvents() = default;
 
+  // The order list page yielded no order because it was refused (too large,
+  // too complex to search) or its fields did not pair up; see
+  // market/order_scan.h. Called once, before any order of the cycle.
+  virtual void OrderPageRefused(OrderPageOutcome why) {}
   // The scan listed the order; the events below follow for it.
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
   // `stockLeft`: the cards of the item in stock when the order was looked
-  // at (meaningful for kStockShort).
+  // at (meaningful for kStockShort). For kBuyerNickUnpassable and
+  // kSellerNickUnpassable the seller is to be told
+  // UnpassableNickNotice(reason) (delivery/chat_address.h).
   virtual void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {}
   // The cards were taken and recorded for the buyer, in message order.
   virtual void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {}

@@ -1,13 +1,14 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
-#include "im/im_sender.h"
+#include "delivery/chat_address.h"
 
 namespace autodeliver {
 
 bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buyerNick,
                            const std::string& message) {
-  return SendImMessage(sellerNick, buyerNick, message);
+  if (!IsPassableChatNick(sellerNick) || !IsPassableChatNick(buyerNick)) return false;
+  return SendImMessage(sellerNick, buyerNick, message, options_);
 }
 
 }  // namespace autodeliver
