@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
+  clang-14 libfuzzer-14-dev
 )
 
 missing=()

@@ -29,12 +29,12 @@ constexpr int kMaxRedirects = 10;
 
 std::atomic<std::int64_t> g_boundMs{kHttpRequestBound.count()};
 
-std::mutex g_socketSourceMutex;
-std::function<int()> g_socketSource;  // guarded by g_socketSourceMutex
+std::mutex g_unixSocketMutex;
+std::string g_unixSocket;  // guarded by g_unixSocketMutex
 
-std::function<int()> SocketSource() {
-  std::lock_guard<std::mutex> lock(g_socketSourceMutex);
-  return g_socketSource;
+std::string UnixSocket() {
+  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  return g_unixSocket;
 }
 
 bool CurlReady() {
@@ -143,7 +143,7 @@ struct Exchange {
   bool withBody = false;
   std::string cookieLine;  // empty: no Cookie line
   std::size_t maxAnswer = kDefaultAnswerLimit;
-  std::function<int()> socketSource;  // empty: connect to the host
+  std::string unixSocket;  // empty: connect to the host
 
   std::string answer;  // never longer than maxAnswer
   std::vector<std::string> setCookies;
@@ -184,13 +184,6 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   }
   return line.size();
 }
-
-curl_socket_t OpenFromSource(void* user, curlsocktype, curl_sockaddr*) {
-  const int fd = (*static_cast<std::function<int()>*>(user))();
-  return fd < 0 ? CURL_SOCKET_BAD : fd;
-}
-
-int AlreadyConnected(void*, curl_socket_t, curlsocktype) { return CURL_SOCKOPT_ALREADY_CONNECTED; }
 
 struct SlistFree {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -246,14 +239,8 @@ HttpOutcome RunExchange(const Target& target, std::string_view referer, long tim
             curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
             // An answer that announces a longer body fails before its body.
             curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
-  if (ok && ex.socketSource) {
-    // Every host maps to the loopback address, so no name is ever looked up;
-    // the socket comes connected from the source.
-    static curl_slist anyHost = {const_cast<char*>("::127.0.0.1:"), nullptr};
-    ok = curl_easy_setopt(h, CURLOPT_CONNECT_TO, &anyHost) == CURLE_OK &&
-         curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &OpenFromSource) == CURLE_OK &&
-         curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &ex.socketSource) == CURLE_OK &&
-         curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, &AlreadyConnected) == CURLE_OK;
+  if (ok && !ex.unixSocket.empty()) {
+    ok = curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, ex.unixSocket.c_str()) == CURLE_OK;
   }
   if (ok && ex.withBody) {
     ok = curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.body.size())) ==
@@ -299,9 +286,9 @@ void SetHttpTimeoutForTesting(std::chrono::milliseconds bound) {
   g_boundMs.store(bound.count() > 0 ? bound.count() : kHttpRequestBound.count());
 }
 
-void SetHttpSocketSourceForTesting(std::function<int()> source) {
-  std::lock_guard<std::mutex> lock(g_socketSourceMutex);
-  g_socketSource = std::move(source);
+void SetHttpUnixSocketForTesting(std::string path) {
+  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  g_unixSocket = std::move(path);
 }
 
 std::string HttpRequest(std::string_view url, std::string_view method, std::string_view body,
@@ -334,7 +321,7 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
   const std::string firstHost = target->host;
   std::string verb = method.empty() ? std::string("GET") : std::string(method);
   bool withBody = isPost && !body.empty();
-  const std::function<int()> socketSource = SocketSource();
+  const std::string unixSocket = UnixSocket();
 
   for (int hop = 0; hop <= kMaxRedirects; ++hop) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -345,7 +332,7 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
     ex.body = body;
     ex.withBody = withBody;
     ex.maxAnswer = maxAnswerBytes;
-    ex.socketSource = socketSource;
+    ex.unixSocket = unixSocket;
     CookieStore& store = CookieStore::Global();
     if (cookieGiven) {
       // The caller's cookie belongs to the host it was asked for; a redirect

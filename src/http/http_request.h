@@ -46,7 +46,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -110,11 +109,11 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
 // restores kHttpRequestBound. For tests only; the program never calls it.
 void SetHttpTimeoutForTesting(std::chrono::milliseconds bound);
 
-// Lets every later exchange talk over a connected socket that `source`
-// returns (its result is owned by the request, which closes it; -1 makes the
-// exchange fail) instead of connecting to the URL's host. An empty function
-// restores normal connections. For tests and fuzzing, which drive the answer
-// handling without a network; the program never calls it.
-void SetHttpSocketSourceForTesting(std::function<int()> source);
+// Sends every later exchange to the local (Unix domain) socket at `path`
+// instead of the URL's host; the request is the same, and no name is looked
+// up. An empty path restores normal connections. For tests and fuzzing,
+// which drive the answer handling without a network; the program never
+// calls it.
+void SetHttpUnixSocketForTesting(std::string path);
 
 }  // namespace autodeliver
