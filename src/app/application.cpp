@@ -25,9 +25,6 @@ Application::~Application() {
   pages_.reset();
 }
 
-bool Application::Start() {
-  window_.show();
-  return RunStartupSequence(window_, prompts_);
-}
+bool Application::Start() { return ShowAndRunStartup(window_, prompts_); }
 
 }  // namespace autodeliver

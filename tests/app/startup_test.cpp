@@ -187,5 +187,62 @@ TEST_F(StartupTest, MissingImClientEndsTheProgramAfterTheMessageAndDownloadPage)
   EXPECT_TRUE(stored.empty());
 }
 
+// The part of `widget` that its ancestors leave in sight, in the
+// coordinates of `window`.
+QRect SeenPart(QWidget& widget, QWidget& window) {
+  QRect seen(widget.mapTo(&window, QPoint(0, 0)), widget.size());
+  for (QWidget* p = widget.parentWidget(); p != nullptr && p != &window; p = p->parentWidget()) {
+    seen &= QRect(p->mapTo(&window, QPoint(0, 0)), p->size());
+  }
+  return seen & window.rect();
+}
+
+// Start-up as the program runs it: the window is shown and the sequence
+// runs with the re-layout held back. The browser holder stays below the
+// visible area while any start-up box is up, a size change made meanwhile
+// is laid out once the sequence has returned, and a sequence that ends the
+// program leaves the holder where it was.
+TEST_F(StartupTest, LoginPageComesOnlyOnceTheSequenceHasReturned) {
+  notice = "[check]1[check][msg]通知正文[msg]";
+  update = "[msg][update]<br />ver=1.0.0.1008<br />gx=新版[msg]";
+  for (const bool clientMissing : {false, true}) {
+    SCOPED_TRACE(clientMissing ? "IM client missing" : "IM client found");
+    if (clientMissing)
+      options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
+    MainWindow window;
+    auto* holder = window.findChild<QFrame*>(QStringLiteral("图片框2"));
+    FakePrompts prompts;
+    prompts.answers = {BoxAnswer::kNo};
+    std::vector<std::string> captionsWithHolderOutOfSight;
+    prompts.onBox = [&] {
+      EXPECT_TRUE(window.isVisible());
+      if (holder->geometry().top() == 1000 && SeenPart(*holder, window).isEmpty())
+        captionsWithHolderOutOfSight.push_back(prompts.boxes.back().caption);
+      if (prompts.boxes.size() == 1) window.resize(900, 600);
+    };
+
+    const bool goOn = ShowAndRunStartup(window, prompts, options);
+
+    EXPECT_EQ(goOn, !clientMissing);
+    std::vector<std::string> captions;
+    for (const auto& box : prompts.boxes) captions.push_back(box.caption);
+    const std::vector<std::string> expected = clientMissing
+                                                  ? std::vector<std::string>{"通知", "检测更新", "错误"}
+                                                  : std::vector<std::string>{"通知", "检测更新"};
+    EXPECT_EQ(captions, expected);
+    EXPECT_EQ(captionsWithHolderOutOfSight, expected);
+    ASSERT_TRUE(WaitFor([&] { return window.size() == QSize(900, 600); }));
+    if (clientMissing) {
+      EXPECT_EQ(holder->geometry().top(), 1000);
+    } else {
+      EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("高级选择夹1"))->geometry(),
+                QRect(0, 104, 900, 496));
+      EXPECT_EQ(holder->geometry(), QRect(1, 27, 898, 468));
+      EXPECT_TRUE(holder->isVisible());
+      EXPECT_EQ(SeenPart(*holder, window), QRect(1, 104 + 27, 898, 468));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace autodeliver
