@@ -10,7 +10,8 @@ namespace autodeliver {
 
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
-Application::Application(DeliveryEvents* events) : pages_(std::make_unique<WindowPages>(window_, prompts_)) {
+Application::Application(DeliveryEvents* events)
+    : prompts_(&window_), pages_(std::make_unique<WindowPages>(window_, prompts_)) {
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, events);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   const QString out = parser.positionalArguments().first();
 
   MainWindow window;
-  WindowPrompts pagePrompts;
+  WindowPrompts pagePrompts(&window);
   WindowPages pages(window, pagePrompts);
   FakePrompts prompts;
   StartupOptions options;
