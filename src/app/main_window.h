@@ -60,7 +60,6 @@ class MainWindow : public QWidget {
   // this hold; ReleaseRelayout() ends it and re-lays out once.
   void HoldRelayout();
   void ReleaseRelayout();
-  bool RelayoutHeld() const { return relayoutHeld_; }
 
   // The login check of one completed navigation, `address` being the
   // address shown at that moment. A signed-in address hides the browser
