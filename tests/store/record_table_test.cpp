@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "faulty_io.h"
 #include "table_files.h"
 #include "text/gbk.h"
 
@@ -505,19 +504,16 @@ TEST(RecordTableCrash, InterruptedAppendNeverRaisesTheCount) {
   WriteFile(path, FixedTable({{1, "one"}}, 2));
   // Let the file grow by 10 bytes only: the record write of the append fails
   // half way. The count must still name whole records.
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = kData2 + 16 + 10;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  testing::FaultyIo io;
+  io.sizeLimit = kData2 + 16 + 10;
   bool appended;
   {
     RecordTable t;
+    t.SetFileIo(&io);
     EXPECT_TRUE(t.Open(path));
     appended = t.Append({"two"});
   }
-  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(io.failed);
   EXPECT_FALSE(appended);
   EXPECT_EQ(Get32(ReadFile(path), 16), 1);
   RecordTable t;

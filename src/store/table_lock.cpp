@@ -1,0 +1,66 @@
+#include "store/table_lock.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "store/table_format.h"
+
+namespace autodeliver {
+
+void TableLock::Attach(int fd) {
+  fd_ = fd;
+  depth_ = 0;
+  exclusive_ = false;
+}
+
+bool TableLock::SetType(short type) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = table_format::kRecordCountOffset;
+  fl.l_len = 8;
+  auto deadline = std::chrono::steady_clock::now() + wait_;
+  for (;;) {
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return false;
+    if (type == F_UNLCK || std::chrono::steady_clock::now() >= deadline) return false;
+    // Another process holds the table; retry until the bound.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+bool TableLock::Set(bool write) {
+  if (!SetType(write ? F_WRLCK : F_RDLCK)) return false;
+  exclusive_ = write;
+  return true;
+}
+
+void TableLock::Unset() {
+  SetType(F_UNLCK);
+  exclusive_ = false;
+}
+
+bool TableLock::Enter(bool write, bool* first) {
+  *first = depth_ == 0;
+  if (depth_ == 0 || (write && !exclusive_)) {
+    if (!Set(write || exclusive_)) return false;
+  }
+  ++depth_;
+  return true;
+}
+
+bool TableLock::Leave() {
+  if (depth_ == 0 || --depth_ > 0) return false;
+  Unset();
+  return true;
+}
+
+void TableLock::Release() {
+  if (depth_ > 0) Unset();
+  depth_ = 0;
+}
+
+}  // namespace autodeliver
