@@ -33,6 +33,18 @@ std::string FormatReal(double v) {
 
 bool IsStoredInBlocks(std::int32_t type) { return type == fmt::kBytes || type == fmt::kLongText; }
 
+std::size_t FixedTextLength(std::string_view text, std::int32_t width) {
+  std::size_t limit = width > 0 ? static_cast<std::size_t>(width) : 0;
+  if (text.size() <= limit) return text.size();
+  std::size_t at = 0;
+  while (at < limit) {
+    std::size_t step = IsGbkLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+    if (at + step > limit) break;
+    at += step;
+  }
+  return at;
+}
+
 std::string FormatOleDate(double days) {
   using namespace std::chrono;
   double whole = std::floor(days);
@@ -134,7 +146,7 @@ bool EncodeField(char* rec, const FieldInfo& f, const std::string& text, BlockFi
       return true;
     }
     case fmt::kFixedText: {
-      std::size_t len = std::min<std::size_t>(text.size(), f.width);
+      std::size_t len = FixedTextLength(text, f.width);
       std::memcpy(p, text.data(), len);
       if (len < static_cast<std::size_t>(f.width)) p[len] = 0;
       return true;

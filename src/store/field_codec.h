@@ -3,8 +3,9 @@
 // table_format.h).
 //
 // Texts are GBK. A fixed-width text is written as its bytes and one zero
-// byte, cut to the field's width; the bytes behind the zero stay as they
-// were. Numbers are taken from their text with full-width digits
+// byte, cut to the field's width at a character boundary, so that no half
+// of a double-byte character is ever stored; the bytes behind the zero stay
+// as they were. Numbers are taken from their text with full-width digits
 // folded; booleans are true for "真", "是" or a non-zero number. Date-times
 // are days since 1899-12-30, read clamped to 0100-01-01 .. 9999-12-31.
 // Long texts and byte arrays live in the companion block file.
@@ -40,6 +41,10 @@ std::string FieldText(FieldValue value, std::int32_t type);
 // the chain cannot be written (the record bytes are then unchanged).
 bool EncodeField(char* rec, const FieldInfo& f, const std::string& text, BlockFile* blocks,
                  std::int32_t* oldChain, std::int32_t* newChain);
+
+// Bytes of `text` that a fixed-width field of `width` bytes keeps: at most
+// `width`, never ending inside a double-byte character.
+std::size_t FixedTextLength(std::string_view text, std::int32_t width);
 
 // Days since 1899-12-30 as "YYYY-MM-DD HH:MM:SS", rounded to the second.
 std::string FormatOleDate(double days);

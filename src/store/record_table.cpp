@@ -49,7 +49,7 @@ struct RecordTable::Impl {
   TableHeader header;       // fields and geometry; the figures below are live
   BlockFile blocks;
   std::int32_t cursor = 1;
-  bool cutOverlong = false;
+  bool cutOverlong = true;
   TableLock lock;
   int holds = 0;  // Hold() calls still open
   int scans = 0;  // scans running; they read in chunks

@@ -6,6 +6,8 @@
 // and closes the gaps. Long texts and byte arrays live in the companion block
 // file (block_file.h); its free blocks are kept in a list, checked before
 // each reuse and rebuilt from the blocks in use when it cannot be trusted.
+// A fixed-width text longer than its field is cut to the width at a GBK
+// character boundary.
 //
 // Every operation reads the file (nothing of the data is kept between
 // operations) under a byte-range lock on the record count of the table file:
@@ -82,7 +84,7 @@ class RecordTable {
   // The bound for waiting on a lock held by another process.
   void SetLockWait(std::chrono::milliseconds wait);
 
-  // Refuse (default) or cut a fixed-width text longer than its field. When
+  // Cut (default) or refuse a fixed-width text longer than its field. When
   // refused, Append and Modify fail and write nothing.
   void SetCutOverlongText(bool cut);
 
