@@ -13,38 +13,39 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace autodeliver {
 
-inline void EncodeFixed16(char* dst, std::uint16_t v) {
-  dst[0] = static_cast<char>(v & 0xFF);
-  dst[1] = static_cast<char>(v >> 8);
+// On a little-endian machine the bytes are the value's own, and a memcpy
+// compiles to one load or store; elsewhere they are assembled byte by byte.
+template <typename T>
+inline void EncodeFixed(char* dst, T v) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(dst, &v, sizeof v);
+  } else {
+    for (std::size_t i = 0; i < sizeof v; ++i) dst[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  }
 }
 
-inline void EncodeFixed32(char* dst, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) dst[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-inline void EncodeFixed64(char* dst, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) dst[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-inline std::uint16_t DecodeFixed16(const char* p) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
-}
-
-inline std::uint32_t DecodeFixed32(const char* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
+template <typename T>
+inline T DecodeFixed(const char* p) {
+  T v = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, sizeof v);
+  } else {
+    for (std::size_t i = sizeof v; i-- > 0;) v = static_cast<T>(v << 8 | static_cast<unsigned char>(p[i]));
+  }
   return v;
 }
 
-inline std::uint64_t DecodeFixed64(const char* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
-  return v;
-}
+inline void EncodeFixed16(char* dst, std::uint16_t v) { EncodeFixed(dst, v); }
+inline void EncodeFixed32(char* dst, std::uint32_t v) { EncodeFixed(dst, v); }
+inline void EncodeFixed64(char* dst, std::uint64_t v) { EncodeFixed(dst, v); }
+inline std::uint16_t DecodeFixed16(const char* p) { return DecodeFixed<std::uint16_t>(p); }
+inline std::uint32_t DecodeFixed32(const char* p) { return DecodeFixed<std::uint32_t>(p); }
+inline std::uint64_t DecodeFixed64(const char* p) { return DecodeFixed<std::uint64_t>(p); }
 
 inline void EncodeInt32(char* dst, std::int32_t v) { EncodeFixed32(dst, static_cast<std::uint32_t>(v)); }
 inline std::int32_t DecodeInt32(const char* p) { return static_cast<std::int32_t>(DecodeFixed32(p)); }

@@ -7,13 +7,10 @@
 
 namespace autodeliver {
 
-const char* RecordCache::Get(FileIo& io, const DataArea& area, std::int32_t index, std::int32_t count,
-                             bool chunked) {
+const char* RecordCache::Read(FileIo& io, const DataArea& area, std::int32_t index, std::int32_t count,
+                              bool chunked) {
   const std::size_t size = static_cast<std::size_t>(area.recordSize);
   if (index < 0 || index >= count) return nullptr;
-  if (index >= chunkFirst_ && index < chunkFirst_ + chunkRecords_)
-    return chunk_.data() + static_cast<std::size_t>(index - chunkFirst_) * size;
-  if (index == singleIndex_) return single_.data();
   if (chunked) {
     std::int32_t per = std::max<std::int32_t>(1, table_format::kScanChunkBytes / area.recordSize);
     std::int32_t n = std::min(per, count - index);

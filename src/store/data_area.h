@@ -34,12 +34,19 @@ class RecordCache {
   // `area`; with `chunked`, the records from `index` on are read as one
   // chunk. Null on a read failure or an index outside the count. Valid
   // until the next call.
-  const char* Get(FileIo& io, const DataArea& area, std::int32_t index, std::int32_t count, bool chunked);
+  const char* Get(FileIo& io, const DataArea& area, std::int32_t index, std::int32_t count, bool chunked) {
+    if (index >= chunkFirst_ && index < chunkFirst_ + chunkRecords_)
+      return chunk_.data() + static_cast<std::size_t>(index - chunkFirst_) * area.recordSize;
+    if (index == singleIndex_) return single_.data();
+    return Read(io, area, index, count, chunked);
+  }
   // Copies bytes [from, recordSize) of record `index` into any cached copy.
   void Update(std::int32_t index, const char* bytes, int from, std::int32_t recordSize);
   void Drop();
 
  private:
+  const char* Read(FileIo& io, const DataArea& area, std::int32_t index, std::int32_t count, bool chunked);
+
   std::vector<char> chunk_;
   std::int32_t chunkFirst_ = 0;  // 0-based record index
   std::int32_t chunkRecords_ = 0;

@@ -106,8 +106,8 @@ std::optional<FieldValue> DecodeField(const char* rec, const FieldInfo& f, Block
   }
 }
 
-std::string FieldText(FieldValue value, std::int32_t type) {
-  if (auto* s = std::get_if<std::string>(&value)) return std::move(*s);
+std::string FieldText(const FieldValue& value, std::int32_t type) {
+  if (auto* s = std::get_if<std::string>(&value)) return *s;
   if (auto* i = std::get_if<std::int64_t>(&value)) return std::to_string(*i);
   if (auto* b = std::get_if<bool>(&value)) return *b ? "真"_gbk : "假"_gbk;
   double d = std::get<double>(value);

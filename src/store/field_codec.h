@@ -33,7 +33,7 @@ std::optional<FieldValue> DecodeField(const char* rec, const FieldInfo& f, Block
 // The text form of a value of a field of `type`: texts as stored, integers
 // in decimal, booleans "真"/"假", date-times "YYYY-MM-DD HH:MM:SS", other
 // reals in their shortest exact decimal form.
-std::string FieldText(FieldValue value, std::int32_t type);
+std::string FieldText(const FieldValue& value, std::int32_t type);
 
 // Writes `text` into field `f` of the record bytes `rec`. A long text or
 // byte array goes to a new chain in `blocks`; *oldChain gets the chain the

@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 #include "store/block_file.h"
 #include "store/coding.h"
@@ -27,22 +25,9 @@ namespace autodeliver {
 
 namespace fmt = table_format;
 
-namespace {
-
-// Files open in this process, by real path with ASCII letters lowered.
-std::mutex& OpenFilesMutex() {
-  static std::mutex m;
-  return m;
-}
-std::set<std::string>& OpenFiles() {
-  static std::set<std::string> files;
-  return files;
-}
-
-}  // namespace
-
 struct RecordTable::Impl {
   FileIo* io = &DefaultFileIo();
+  FileIo* nextIo = &DefaultFileIo();  // for the next Open
   int fd = -1;
   std::string key;
   std::string journalPath;  // table path + ".purge"
@@ -223,13 +208,11 @@ bool RecordTable::Open(const std::string& path) {
   char real[PATH_MAX];
   if (!::realpath(file.c_str(), real)) return false;
   std::string key = AsciiLower(real);
-  {
-    std::lock_guard<std::mutex> lock(OpenFilesMutex());
-    if (!OpenFiles().insert(key).second) return false;
-  }
+  if (!ClaimTableFile(key)) return false;
   Impl& t = *impl_;
   t.key = key;
   t.journalPath = std::string(real) + ".purge";
+  t.io = t.nextIo;
   t.fd = ::open(real, O_RDWR | O_CLOEXEC);
   t.lock.Attach(t.fd);
   bool ok = false;
@@ -255,11 +238,8 @@ void RecordTable::Close() {
   t.blocks.Close();
   if (t.fd >= 0) ::close(t.fd);
   t.fd = -1;
-  if (!t.key.empty()) {
-    std::lock_guard<std::mutex> lock(OpenFilesMutex());
-    OpenFiles().erase(t.key);
-    t.key.clear();
-  }
+  if (!t.key.empty()) UnclaimTableFile(t.key);
+  t.key.clear();
   t.header = TableHeader();
 }
 
@@ -269,7 +249,7 @@ void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetW
 
 void RecordTable::SetCutOverlongText(bool cut) { impl_->cutOverlong = cut; }
 
-void RecordTable::SetFileIo(FileIo* io) { impl_->io = io ? io : &DefaultFileIo(); }
+void RecordTable::SetFileIo(FileIo* io) { impl_->nextIo = io ? io : &DefaultFileIo(); }
 
 bool RecordTable::Hold(bool write) {
   if (!impl_->Acquire(write)) return false;
@@ -355,7 +335,8 @@ std::optional<FieldValue> RecordTable::ReadValue(int fieldIndex) {
 std::optional<std::string> RecordTable::ReadTextAt(int fieldIndex) {
   std::optional<FieldValue> v = ReadValue(fieldIndex);
   if (!v) return std::nullopt;
-  return FieldText(std::move(*v), impl_->fields()[fieldIndex].type);
+  if (auto* text = std::get_if<std::string>(&*v)) return std::move(*text);
+  return FieldText(*v, impl_->fields()[fieldIndex].type);
 }
 
 std::optional<std::string> RecordTable::ReadText(std::string_view field) {

@@ -3,11 +3,37 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "store/table_format.h"
 
 namespace autodeliver {
+
+namespace {
+
+std::mutex& ClaimsMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::set<std::string>& Claims() {
+  static std::set<std::string> files;  // guarded by ClaimsMutex()
+  return files;
+}
+
+}  // namespace
+
+bool ClaimTableFile(const std::string& key) {
+  std::lock_guard<std::mutex> lock(ClaimsMutex());
+  return Claims().insert(key).second;
+}
+
+void UnclaimTableFile(const std::string& key) {
+  std::lock_guard<std::mutex> lock(ClaimsMutex());
+  Claims().erase(key);
+}
 
 void TableLock::Attach(int fd) {
   fd_ = fd;
@@ -41,21 +67,6 @@ bool TableLock::Set(bool write) {
 void TableLock::Unset() {
   SetType(F_UNLCK);
   exclusive_ = false;
-}
-
-bool TableLock::Enter(bool write, bool* first) {
-  *first = depth_ == 0;
-  if (depth_ == 0 || (write && !exclusive_)) {
-    if (!Set(write || exclusive_)) return false;
-  }
-  ++depth_;
-  return true;
-}
-
-bool TableLock::Leave() {
-  if (depth_ == 0 || --depth_ > 0) return false;
-  Unset();
-  return true;
 }
 
 void TableLock::Release() {

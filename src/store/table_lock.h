@@ -8,12 +8,22 @@
 // Accesses nest: an inner access joins the lock held, and a write inside a
 // read upgrades the lock to exclusive.
 //
-// Thread safety: used by the one thread that uses its RecordTable.
+// Within a process, a table file is open in at most one RecordTable at a
+// time: Open claims the file, Close gives it up.
+//
+// Thread safety: a TableLock is used by the one thread that uses its
+// RecordTable; the claims are guarded by a mutex of their own.
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace autodeliver {
+
+// Claims the table file named by `key` (its real path with ASCII letters
+// lowered) for this process; false when it is claimed already.
+bool ClaimTableFile(const std::string& key);
+void UnclaimTableFile(const std::string& key);
 
 class TableLock {
  public:
@@ -23,9 +33,18 @@ class TableLock {
 
   // Begins an access: takes the lock, or joins the one held (upgrading it
   // for a write). *first tells whether the lock was taken afresh.
-  bool Enter(bool write, bool* first);
+  bool Enter(bool write, bool* first) {
+    *first = depth_ == 0;
+    if ((depth_ == 0 || (write && !exclusive_)) && !Set(write || exclusive_)) return false;
+    ++depth_;
+    return true;
+  }
   // Ends an access; true when that let the lock go.
-  bool Leave();
+  bool Leave() {
+    if (depth_ == 0 || --depth_ > 0) return false;
+    Unset();
+    return true;
+  }
   // Lets the lock go, whatever the depth of accesses.
   void Release();
 
