@@ -232,7 +232,8 @@ int main(int argc, char** argv) {
   CLI::App* check = app.add_subcommand(
       "check",
       "Open the table FILE as the program does (cutting partial records, lowering counts) and "
-      "report what was found; exit 0 when every value reads");
+      "report what was found, holding the companion file's free list against the blocks in use; exit 0 "
+      "when every value reads and the list is sound");
   check->add_option("FILE", file, "A table file (.edb)")->required();
 
   try {
