@@ -51,7 +51,6 @@ DeliveriesPlot::DeliveriesPlot(const DeliveriesPlotControls& controls, QObject* 
   series->setBarWidth(0.7);
   chart_->addSeries(series);
   days_ = new QBarCategoryAxis;
-  days_->setTitleText(QStringLiteral("日期"));
   values_ = new QValueAxis;
   values_->setLabelFormat(QStringLiteral("%d"));
   values_->setTitleText(QStringLiteral("卡密（张）"));
@@ -122,13 +121,12 @@ void DeliveriesPlot::Show() {
   for (const DayCount& d : counts_.days) {
     values.append(d.cards);
     most = std::max(most, d.cards);
-    // The day of the month; the month is named on the first bar and on
-    // each month's first day.
-    const bool named = labels.isEmpty() || static_cast<unsigned>(d.day.day()) == 1;
-    labels.append(named ? QStringLiteral("%1/%2")
-                              .arg(static_cast<unsigned>(d.day.month()))
-                              .arg(static_cast<unsigned>(d.day.day()))
-                        : QString::number(static_cast<unsigned>(d.day.day())));
+    // The day of the month; the axis title names the months. The axis
+    // takes each category once, and 30 days can see a day number twice
+    // (after a short February): a repeat gets a zero-width space.
+    QString label = QString::number(static_cast<unsigned>(d.day.day()));
+    while (labels.contains(label)) label += QChar(0x200B);
+    labels.append(label);
   }
   bars_->remove(0, bars_->count());
   bars_->append(values);
@@ -137,6 +135,8 @@ void DeliveriesPlot::Show() {
   const int step = TickStep(std::max(most, 4));
   values_->setTickInterval(step);
   values_->setRange(0, ((std::max(most, 1) + step - 1) / step) * step);
+  days_->setTitleText(QStringLiteral("日期（%1至%2）")
+                          .arg(DayText(counts_.days.front().day), DayText(counts_.days.back().day)));
 
   const QString what = item.empty() ? QStringLiteral("全部宝贝") : QStringLiteral("“%1”").arg(QFromGbk(item));
   chart_->setTitle(QStringLiteral("近 %1 天每天发出的卡密：%2").arg(kDays).arg(what));

@@ -209,19 +209,35 @@ void SentCardsPage::ResendSelectedOrder() {
 void SentCardsPage::FinishResend(const ResendResult& result) {
   resendRunning_ = false;
   if (resendButton_) resendButton_->setEnabled(true);
-  // One line: the message's fate, then the rest of the listing's line
-  // without repeating the order.
+  // The note says it in one short line; the log's full lines (with the
+  // shortened card numbers) go into its hover text.
   const std::vector<WordedLine> lines = WordOrderResent(result);
-  QString text;
+  QString full;
   bool warning = false;
   for (const WordedLine& line : lines) {
-    std::string part = line.text;
-    const std::size_t colon = part.find("：");
-    if (!text.isEmpty() && colon != std::string::npos) part = part.substr(colon + std::string("：").size());
-    text += (text.isEmpty() ? QString() : QStringLiteral("；")) + QString::fromStdString(part);
+    full += (full.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line.text);
     warning = warning || line.level == LineLevel::kWarning;
   }
+  QString text;
+  if (result.outcome == ResendOutcome::kResent) {
+    text = QStringLiteral("订单 %1 的 %2 张卡密已重新发给买家 %3")
+               .arg(QFromGbk(result.order.orderNumber))
+               .arg(result.cards.size())
+               .arg(QFromGbk(result.order.buyerNick));
+    if (result.stillListed) {
+      text += result.consignAnswered ? QStringLiteral("，并已提交发货")
+                                     : QStringLiteral("，但提交发货没有应答，请到淘宝卖家中心查看");
+    } else if (result.listing == ScanOutcome::kListed) {
+      text += QStringLiteral("（订单早已发货）");
+    } else {
+      text += QStringLiteral("，但读不到等待发货的订单列表，请到淘宝卖家中心查看是否还需发货");
+    }
+    if (result.markCleared) text += QStringLiteral("；未送达标记已清除");
+  } else {
+    text = full;
+  }
   Note(text, warning);
+  if (noteLabel_) noteLabel_->setToolTip(full);
   ReloadMarks();
   lastValid_ = false;
   ApplySearch();
