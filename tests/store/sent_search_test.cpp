@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,6 +40,18 @@ struct SearchCase {
   bool undeliveredOnly;  // only the orders of kMarked
   std::vector<int> rows;
 };
+
+// The query as the test's name shows it: UTF-8, or the raw GBK bytes in hex.
+void PrintTo(const SearchCase& c, std::ostream* os) {
+  *os << '"';
+  if (c.rawGbk) {
+    for (const char* p = c.query; *p; ++p)
+      *os << "\\x" << std::hex << (static_cast<unsigned>(*p) & 0xFF) << std::dec;
+  } else {
+    *os << c.query;
+  }
+  *os << '"' << (c.undeliveredOnly ? " undelivered only" : "");
+}
 
 const std::set<std::string> kMarked = {"1718000000002", "1718000000011"};
 
