@@ -17,6 +17,16 @@
 //   - "导出…" writes the rows shown, or the whole table, as CSV
 //     (store/csv_export.h).
 //
+// The columns start at the layout's widths, which together are wider than
+// the grid, so the grid scrolls sideways. The seller can drag the edge of
+// any column (or double-click it to fit the column to its texts). When the
+// columns leave room at the right, the last column stretches to fill it; it
+// never gets narrower than the width of its own. The widths the seller gave
+// the columns (the last one's own width, not the room it fills) are
+// remembered in the settings table (column_widths.h) a moment after the
+// last change, and at the latest when the page goes, and the grid shows
+// them at the next start.
+//
 // Thread safety: lives on the window's thread; every method is called there.
 // A resend's outcome comes back to this thread queued; the controller must
 // be unset or destroyed before the page.
@@ -24,6 +34,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,9 +57,12 @@ class SentCardsPage : public QObject {
   Q_OBJECT
 
  public:
-  // Binds the page to `controls` (the grid must be set): the grid gets its
-  // model, which holds the header texts, and the column widths.
+  // Binds the page to `controls` (the grid must be set; the search and
+  // action bar is optional): the grid gets its model, which holds the header
+  // texts, and the column widths: the remembered ones, or the layout's.
   explicit SentCardsPage(const SentCardsPageControls& controls, QObject* parent = nullptr);
+  // Remembers widths changed since the last time.
+  ~SentCardsPage() override;
 
   // Rebuilds the rows from the sent-cards table and the marks from their
   // file, and applies the search again; a table that cannot be opened
@@ -72,11 +86,19 @@ class SentCardsPage : public QObject {
   // the note line tells how it went. False when nothing was written.
   bool ExportSentCards(const QString& path, CsvEncoding encoding, bool shownOnly);
 
+  // The widths of the eight columns to show: the remembered ones, or the
+  // layout's when none are remembered.
+  static std::vector<int> ColumnWidths();
+
  signals:
   // The rows were rebuilt from the table (the deliveries plot follows).
   void gridFilled();
   // A resend started by ResendSelectedOrder came back (the note tells).
   void resendFinished();
+
+ protected:
+  // Follows the size of the grid's visible area.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ReloadMarks();
@@ -84,6 +106,10 @@ class SentCardsPage : public QObject {
   void Note(const QString& text, bool warning = false);
   void FinishResend(const ResendResult& result);
   void ChooseExportFile(bool shownOnly);
+  void ColumnResized(int column, int width);
+  // Gives the last column the room the others leave, or its own width.
+  void FillWithLastColumn();
+  void RememberWidths();
 
   QPointer<QTableView> grid_;
   QPointer<QLineEdit> searchBox_;
@@ -101,7 +127,11 @@ class SentCardsPage : public QObject {
   bool lastValid_ = false;
   DeliveryController* controller_ = nullptr;
   bool resendRunning_ = false;
-  int undeliveredOrders_ = 0;  // marked orders with rows in the grid
+  int undeliveredOrders_ = 0;    // marked orders with rows in the grid
+  std::vector<int> widths_;      // as the seller left them
+  std::vector<int> remembered_;  // as last stored
+  bool filling_ = false;         // the last column's width is being set by the page
+  QTimer rememberTimer_;
 };
 
 }  // namespace autodeliver
