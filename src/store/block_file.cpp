@@ -254,13 +254,16 @@ bool BlockFile::WriteChain(std::string_view value, std::int32_t* first) {
   return true;
 }
 
-void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts) {
+void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::int32_t>& keep) {
+  std::vector<std::uint8_t> kept;
+  if (!keep.empty()) kept = UseCounts(keep);
   DropMapping();
   bool changed = false;
   char block[fmt::kBlockSize];
   for (std::int32_t b : firsts) {
     std::vector<std::int32_t> seen;
-    while (b > 0 && b < now_.count && std::find(seen.begin(), seen.end(), b) == seen.end()) {
+    while (b > 0 && b < now_.count && std::find(seen.begin(), seen.end(), b) == seen.end() &&
+           (kept.empty() || kept[b] == 0)) {
       if (!ReadFully(*io_, fd_, block, sizeof block, BlockOffset(b))) break;
       // A block that is free already stays where it is on the list.
       if (DecodeInt32(block + fmt::kBlockLengthOffset) == fmt::kFreeMark) break;

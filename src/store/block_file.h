@@ -85,8 +85,11 @@ class BlockFile {
   // first (FreeListServes).
   bool WriteChain(std::string_view value, std::int32_t* first);
   // Puts the blocks of the chains from `firsts` on the free list, as far as
-  // each chain is sound.
-  void FreeChains(const std::vector<std::int32_t>& firsts);
+  // each chain is sound. A chain stops at the first block that a chain from
+  // `keep` also reaches: in a damaged file two values may share blocks, and
+  // freeing one of them would break the other now and hand its blocks to
+  // the next write.
+  void FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::int32_t>& keep = {});
 
   // Holds the free list against the chains from `heads`.
   BlockReport Check(const std::vector<std::int32_t>& heads);

@@ -468,8 +468,14 @@ bool RecordTable::Purge() {
   t.DropCache();
   if (!ok) return false;
   t.count = kept;
-  // The removed records are gone from the file: their blocks are free.
-  if (!freed.empty()) t.blocks.FreeChains(freed);
+  // The removed records are gone from the file: their blocks are free,
+  // except those that a kept record's chain reaches too (a damaged file may
+  // share blocks between records). When the kept chains cannot be read,
+  // nothing is freed: leaked blocks cost room, freed used ones cost values.
+  if (!freed.empty()) {
+    std::optional<std::vector<std::int32_t>> heads = t.ChainHeads();
+    if (heads) t.blocks.FreeChains(freed, *heads);
+  }
   t.cursor = 1;
   return true;
 }

@@ -520,6 +520,39 @@ TEST(RecordTableBlocks, FreedBlocksAreReused) {
   EXPECT_LE(Get32(ReadFile(dir / "l.edt"), 16), 9);
 }
 
+// A damaged companion file whose chains share blocks: record 1's N is block
+// 1 ("a"), record 2's N runs 2 -> 1 ("ba"). Purging either record leaves
+// the other's value whole, and the next appends never take a shared block.
+TEST(RecordTableBlocks, PurgeNeverFreesABlockAKeptRecordStillReaches) {
+  struct Case {
+    std::int32_t removed;
+    std::string keptValue;
+    std::int32_t freeAfterPurge;  // block 2 is freed only when record 2 goes
+  } cases[] = {{1, "ba", 0}, {2, "a", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.removed);
+    LongFixture f;
+    f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(1, "b"));
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    t.GoTo(c.removed);
+    ASSERT_TRUE(t.MarkDeleted());
+    ASSERT_TRUE(t.Purge());
+    ASSERT_EQ(t.RecordCount(), 1);
+    EXPECT_EQ(t.ReadText("N"), c.keptValue);
+    EXPECT_EQ(t.CheckBlocks()->free, c.freeAfterPurge);
+    ASSERT_TRUE(t.Append({"new1", ""}));
+    ASSERT_TRUE(t.Append({"new2", ""}));
+    t.GoTo(1);
+    EXPECT_EQ(t.ReadText("N"), c.keptValue);
+    t.Skip();
+    EXPECT_EQ(t.ReadText("N"), "new1");
+    t.Skip();
+    EXPECT_EQ(t.ReadText("N"), "new2");
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+  }
+}
+
 TEST(RecordTableOpen, OneOpenPerFileInAProcess) {
   TempDir dir;
   WriteFile(dir / "t.edb", FixedTable({}, 1));
