@@ -46,6 +46,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
+  observer.CycleStarted();
   const std::vector<PendingOrder> orders = ScanPendingOrders();
   result.ordersListed = static_cast<int>(orders.size());
   for (const PendingOrder& order : orders) {
@@ -85,6 +86,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     observer.OrderConsigned(order, ConsignOrder(order));
     ++result.ordersConsigned;
   }
+  observer.CycleEnded(result);
   return result;
 }
 

@@ -1,6 +1,13 @@
 // An optional observer of the delivery cycle: what happened to each order
-// and why, as it happens. The program runs without one; a demo or a test
-// that wants to show or check each order's fate hands one in.
+// and why, as it happens, framed by the start and the end of each cycle.
+// The program's window watches for the orders that wait for stock
+// (waiting_needs.h); a demo or a test that wants to show or check each
+// order's fate hands one in. Every method does nothing by default, so an
+// observer overrides only what it needs.
+//
+// Order of the calls in one cycle: CycleStarted, then per order OrderSeen
+// and its fate (OrderSkipped, OrderWaiting, or CardsDelivered,
+// MessageHanded and, when handed, OrderConsigned), and CycleEnded last.
 //
 // Thread safety: every method is called on the delivery thread, in the
 // order of the events, while the cycle runs; an implementation that shares
@@ -14,6 +21,8 @@
 #include "market/order_scan.h"
 
 namespace autodeliver {
+
+struct CycleResult;  // delivery_cycle.h
 
 // Why the cycle passed an order by without touching it.
 enum class SkipReason {
@@ -30,6 +39,8 @@ class DeliveryEvents {
  public:
   virtual ~DeliveryEvents() = default;
 
+  // A cycle begins (before the order page is fetched).
+  virtual void CycleStarted() {}
   // The scan listed the order; the events below follow for it.
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
@@ -43,6 +54,8 @@ class DeliveryEvents {
   // The consign request was posted; `answered` tells whether the
   // marketplace answered at all.
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
+  // The cycle ended, with its counts (also when it was stopped early).
+  virtual void CycleEnded(const CycleResult& result) {}
 };
 
 }  // namespace autodeliver

@@ -13,6 +13,7 @@
 
 #include "delivery/card_delivery.h"
 #include "delivery/delivery_events.h"
+#include "delivery/waiting_needs.h"
 #include "http/http_request.h"
 #include "market/order_scan.h"
 #include "market_sim_fixture.h"
@@ -407,6 +408,47 @@ TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
   EXPECT_EQ(events.lines, (std::vector<std::string>{"seen " + later, "waiting " + later + " nick 0"}));
   EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).waitReason, WaitReason::kQuantityNotPositive);
   EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).stockLeft, 1);
+}
+
+// The cards that orders wait for are summed per item over one cycle, the
+// sums handed over at its end and started afresh by the next cycle; every
+// event still reaches the observer behind.
+TEST_F(DeliveryCycleTest, WaitingNeedsSumTheOrdersShortOfStockPerCycle) {
+  const std::string card = "点卡"_gbk, month = "月卡"_gbk;
+  Monitor(card);
+  Monitor(month);
+  Stock(card, {{"C1", "1"}});
+  // Read bottom up: the order of 1 gets the one card, the orders of 5 and
+  // 3 wait for it; the month card has no stock at all.
+  PlaceOrder("点卡", 5, "甲");
+  PlaceOrder("月卡", 2, "乙");
+  PlaceOrder("点卡", 3, "丙");
+  const std::string served = PlaceOrder("点卡", 1, "丁");
+
+  RecordingEvents behind;
+  WaitingNeeds needs(&behind);
+  std::vector<StockCounts> handed;
+  needs.SetHandover([&](const StockCounts& sums) { handed.push_back(sums); });
+  RunDeliveryCycle(sender_, stop_, &needs);
+  ASSERT_EQ(handed.size(), 1u);
+  EXPECT_EQ(handed[0], (StockCounts{{card, 8}, {month, 2}}));
+  EXPECT_EQ(needs.Last(), handed[0]);
+  EXPECT_EQ(behind.lines.size(), 10u);
+  EXPECT_EQ(behind.lines[1], "delivered " + served + " 丁 C1/1");
+
+  // Restocked: the next cycle delivers the month card's order and starts
+  // its sums afresh.
+  Stock(month, {{"M1", "1"}, {"M2", "2"}});
+  RunDeliveryCycle(sender_, stop_, &needs);
+  ASSERT_EQ(handed.size(), 2u);
+  EXPECT_EQ(handed[1], (StockCounts{{card, 8}}));
+
+  // A cycle stopped before its end hands nothing over and keeps the last
+  // whole cycle's sums.
+  std::atomic<bool> stop{true};
+  RunDeliveryCycle(sender_, stop, &needs);
+  EXPECT_EQ(handed.size(), 2u);
+  EXPECT_EQ(needs.Last(), handed[1]);
 }
 
 }  // namespace
