@@ -11,8 +11,10 @@ namespace autodeliver {
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
 Application::Application(DeliveryEvents* events) : pages_(std::make_unique<WindowPages>(window_, prompts_)) {
-  controller_ =
-      std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, events);
+  // The window's observer of the cycles passes every event on to `events`.
+  pages_->waitingNeeds.SetNext(events);
+  controller_ = std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_,
+                                                     &pages_->waitingNeeds);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
 }
 

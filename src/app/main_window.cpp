@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTableView>
 #include <QTimer>
@@ -207,6 +208,14 @@ void MainWindow::BuildLayout() {
     controls_.items.needsCardBox = Make<QCheckBox>(attributes, layout::kNeedsCardBox, QRect(74, 111, 16, 13));
     controls_.items.needsCardBox->setStyleSheet(
         QStringLiteral("QCheckBox::indicator { width: 11px; height: 11px; }"));
+    // The stock warning level of the item, below the three attributes.
+    Label(attributes, layout::kWarningLevelLabel, QRect(10, 130, 60, 20), "库存预警：");
+    auto* level = controls_.items.warningLevelBox =
+        Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
+    level->setRange(0, 999999);
+    level->setSuffix(QStringLiteral(" 张"));
+    level->setSpecialValueText(QStringLiteral("不提醒"));
+    level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
   }
   {
     ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
@@ -264,6 +273,9 @@ void MainWindow::BuildLayout() {
     controls_.stock.importButton =
         FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
                      QRect(2, 1, 79, 20), "增加入库");
+    controls_.stock.fileImportButton =
+        FramedButton(importBox, layout::kFileImportButtonFrame, QRect(252, 313, 82, 22),
+                     layout::kFileImportButton, QRect(2, 1, 79, 20), "从文件导入…");
   }
   {
     ShapeBox* stockBox = Frame(p2, layout::kStockFrame, QRect(439, 34, 353, 374));

@@ -7,7 +7,7 @@ namespace autodeliver {
 
 WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
     : items(window.pageControls().items, prompts),
-      stock(window.pageControls().stock),
+      stock(window.pageControls().stock, prompts),
       sentCards(window.pageControls().sentCards),
       deliverySwitch(window.pageControls().deliverySwitch) {
   QObject::connect(&items, &ItemsPage::itemsChanged, &items, [this] { RefreshAllPages(); });
@@ -17,6 +17,12 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
   QObject::connect(&window, &MainWindow::closing, &deliverySwitch, &DeliverySwitch::WindowClosing);
   QObject::connect(&deliverySwitch, &DeliverySwitch::deliverySettingApplied, &window,
                    &MainWindow::DestroyLoginBrowser);
+  QObject::connect(&stock, &StockPage::stockChanged, &items, &ItemsPage::RefreshFigures);
+  // From the delivery thread to the window's thread.
+  waitingNeeds.SetHandover([this](const StockCounts& needs) {
+    QMetaObject::invokeMethod(
+        &items, [this, needs] { items.SetWaitingNeeds(needs); }, Qt::QueuedConnection);
+  });
 }
 
 void WindowPages::RefreshAllPages() {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -50,6 +51,12 @@ std::optional<std::string> WindowPrompts::AskText(const std::string& prompt, con
       QInputDialog::getText(nullptr, FromGbk(caption), FromGbk(prompt), QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return Utf8ToGbkLossy(typed.toStdString());
+}
+
+std::optional<std::string> WindowPrompts::AskOpenFile(const std::string& caption, const std::string& filter) {
+  const QString path = QFileDialog::getOpenFileName(nullptr, FromGbk(caption), QString(), FromGbk(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return QFile::encodeName(path).toStdString();
 }
 
 void WindowPrompts::OpenPage(const std::string& url) { QDesktopServices::openUrl(QUrl(FromGbk(url))); }
