@@ -212,9 +212,7 @@ void MainWindow::BuildLayout() {
     Label(attributes, layout::kWarningLevelLabel, QRect(10, 130, 60, 20), "库存预警：");
     auto* level = controls_.items.warningLevelBox =
         Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
-    level->setRange(0, 999999);
     level->setSuffix(QStringLiteral(" 张"));
-    level->setSpecialValueText(QStringLiteral("不提醒"));
     level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
   }
   {

@@ -26,6 +26,7 @@ namespace {
 // Width of each figure column; the name column gives them its room, so the
 // four columns fill the list as the layout's two did.
 constexpr int kFigureColumnWidth = 52;
+constexpr int kMaxWarningLevel = 999999;
 
 }  // namespace
 
@@ -72,8 +73,7 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
 
   // Nothing selected yet: no level to show.
   warningLevelBox_->setKeyboardTracking(false);
-  warningLevelBox_->setEnabled(false);
-  warningLevelBox_->clear();
+  ShowNoWarningLevel();
 
   connect(addButton_, &QPushButton::clicked, this, &ItemsPage::AddItem);
   connect(renameButton_, &QPushButton::clicked, this, &ItemsPage::RenameCheckedItems);
@@ -134,8 +134,14 @@ void ItemsPage::StartCount() {
         this,
         [this, stock = std::move(stock), levels = std::move(levels)] {
           counting_ = false;
-          ShowFigures(stock, levels);
-          if (recountWanted_) StartCount();
+          // A newer count is wanted: this one may predate the rows shown
+          // (and would warn of stock it has not seen), so only the newest
+          // is shown.
+          if (recountWanted_) {
+            StartCount();
+          } else {
+            ShowFigures(stock, levels);
+          }
         },
         Qt::QueuedConnection);
   });
@@ -228,16 +234,25 @@ void ItemsPage::ShowAttributesOfSelection() {
   if (remarkBox_) remarkBox_->setText(item ? QFromGbk(item->remark) : QString());
   if (limitBox_) limitBox_->setText(item ? QString::number(item->purchaseLimit) : QString());
   if (needsCardBox_) needsCardBox_->setChecked(item ? item->needsCard : false);
-  if (warningLevelBox_) {
+  if (!item) {
+    ShowNoWarningLevel();
+  } else if (warningLevelBox_) {
     const QSignalBlocker quiet(warningLevelBox_);
-    if (item) {
-      warningLevelBox_->setValue(LoadWarningLevels().Of(item->name));
-      warningLevelBox_->setEnabled(true);
-    } else {
-      warningLevelBox_->setEnabled(false);
-      warningLevelBox_->clear();
-    }
+    warningLevelBox_->setRange(0, kMaxWarningLevel);
+    warningLevelBox_->setSpecialValueText(QStringLiteral("不提醒"));
+    warningLevelBox_->setValue(LoadWarningLevels().Of(item->name));
+    warningLevelBox_->setEnabled(true);
   }
+}
+
+void ItemsPage::ShowNoWarningLevel() {
+  if (!warningLevelBox_) return;
+  const QSignalBlocker quiet(warningLevelBox_);
+  // A value below every level, shown as a blank.
+  warningLevelBox_->setRange(-1, -1);
+  warningLevelBox_->setSpecialValueText(QStringLiteral(" "));
+  warningLevelBox_->setValue(-1);
+  warningLevelBox_->setEnabled(false);
 }
 
 void ItemsPage::StoreRemark() {
@@ -263,6 +278,7 @@ void ItemsPage::StoreNeedsCard(bool checked) {
 
 void ItemsPage::StoreWarningLevel(int level) {
   const int record = SelectedRecord();
+  if (level < 0) return;
   if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) return;
   // The items table is not touched: the list keeps its selection, only the
   // figures (and the row's colour) change.

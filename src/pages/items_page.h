@@ -93,6 +93,8 @@ class ItemsPage : public QObject {
   // The record number of the selected row, or 0 when none is selected.
   int SelectedRecord() const;
   void StartCount();
+  // The level box with no item selected: off, blank.
+  void ShowNoWarningLevel();
   void ShowFigures(const std::optional<StockCounts>& stock, const WarningLevels& levels);
 
   // Guarded: a control deleted before the page (the window's children go

@@ -265,9 +265,11 @@ void StockPage::ShowPreview() {
                                      im.fromFile ? im.file->lineNumbers : im.noLineNumbers, keptNote, window);
   preview_->setAttribute(Qt::WA_DeleteOnClose);
   preview_->setWindowModality(Qt::WindowModal);
-  connect(preview_, &QDialog::accepted, this,
-          [this] { StartWriting(preview_ && preview_->allowDuplicates()); });
-  connect(preview_, &QDialog::rejected, this, [this] { EndImport(false); });
+  // The dialog deletes itself once closed; the page forgets it at once.
+  ImportPreviewDialog* dialog = preview_;
+  connect(dialog, &QDialog::finished, this, [this] { preview_ = nullptr; });
+  connect(dialog, &QDialog::accepted, this, [this, dialog] { StartWriting(dialog->allowDuplicates()); });
+  connect(dialog, &QDialog::rejected, this, [this] { EndImport(false); });
   preview_->open();
 }
 

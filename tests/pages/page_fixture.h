@@ -52,6 +52,9 @@ class FakePrompts : public Prompts {
   struct Ask {
     std::string prompt, caption;
   };
+  struct FileAsk {
+    std::string caption, filter;
+  };
 
   BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override {
     boxes.push_back({text, caption, kind});
@@ -77,8 +80,8 @@ class FakePrompts : public Prompts {
   std::vector<Box> boxes;
   std::vector<Ask> asks;
   std::deque<std::optional<std::string>> answers;  // nullopt = cancel
-  std::vector<Ask> fileAsks;                       // caption, filter
-  std::deque<std::optional<std::string>> files;    // nullopt = cancel
+  std::vector<FileAsk> fileAsks;
+  std::deque<std::optional<std::string>> files;  // nullopt = cancel
 };
 
 // The main window's page controls, found by their layout names.
@@ -218,12 +221,18 @@ class PagesTest : public ::testing::Test {
     return preview;
   }
 
+  // Clicks the duplicates tick of `preview` on its box.
+  static void TickDuplicates(ImportPreviewDialog* preview) {
+    QCheckBox* box = preview->duplicatesBox();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+  }
+
   // Answers the open preview with "导入" (with duplicates ticked in when
   // `allowDuplicates`) and waits for the import to end.
   void AcceptPreview(bool allowDuplicates = false) {
     ImportPreviewDialog* preview = pages->stock.preview();
     ASSERT_NE(preview, nullptr);
-    if (allowDuplicates) QTest::mouseClick(preview->duplicatesBox(), Qt::LeftButton);
+    if (allowDuplicates) TickDuplicates(preview);
     ASSERT_EQ(preview->duplicatesBox()->isChecked(), allowDuplicates);
     QTest::mouseClick(preview->importButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
