@@ -155,6 +155,12 @@ void ItemsPage::ShowFigures(const std::optional<StockCounts>& stock, const Warni
   } else {
     figures_ = ItemStockFigures(itemNames_, *stock, waiting_, levels);
   }
+  // Thousands of cells change at once: the model stays quiet while they do
+  // (each change would reach the view on its own) and the view repaints
+  // once. Rows and columns stay as they are, so the view has nothing else
+  // to learn.
+  QAbstractItemModel* model = itemsList_->model();
+  const bool wasBlocked = model->blockSignals(true);
   const int rows = itemsList_->topLevelItemCount();
   for (int r = 0; r < rows; ++r) {
     QTreeWidgetItem* row = itemsList_->topLevelItem(r);
@@ -162,14 +168,18 @@ void ItemsPage::ShowFigures(const std::optional<StockCounts>& stock, const Warni
     row->setText(kStockColumn, figure ? QString::number(figure->inStock) : QString());
     row->setText(kWaitingColumn, figure ? QString::number(figure->waiting) : QString());
     const bool low = figure && figure->Low();
+    const QBrush background = low ? QBrush(WarningColour()) : QBrush();
+    const QString tip = low ? QStringLiteral("库存只剩 %1 张，不多于预警线 %2 张")
+                                  .arg(figure->inStock)
+                                  .arg(figure->warningLevel)
+                            : QString();
     for (int c = 0; c < kColumnCount; ++c) {
-      row->setBackground(c, low ? QBrush(WarningColour()) : QBrush());
-      row->setToolTip(c, low ? QStringLiteral("库存只剩 %1 张，不多于预警线 %2 张")
-                                   .arg(figure->inStock)
-                                   .arg(figure->warningLevel)
-                             : QString());
+      row->setBackground(c, background);
+      row->setToolTip(c, tip);
     }
   }
+  model->blockSignals(wasBlocked);
+  itemsList_->viewport()->update();
   if (!stock) return;
   for (const ItemStock& crossed : warnings_.Update(figures_))
     emit stockWarning(QFromGbk(crossed.name), QFromGbk(StockWarningText(crossed)));
