@@ -172,7 +172,7 @@ TEST_F(ToolImport, FilesOfEachEncoding) {
     testing::WriteFile(file, c.bytes);
     const ToolRun run = Import(file);
     EXPECT_EQ(run.status, 0) << c.name << "\n" << run.out;
-    for (const std::string part :
+    for (const std::string& part :
          {std::string("\"encoding\": \"") + c.encoding + "\"",
           std::string("\"layout\": \"") + c.layout + "\"", std::string("\"lines\": 2"),
           std::string("\"toImport\": 2"), std::string("\"imported\": 2"), std::string("\"keptFile\": null")})
@@ -205,7 +205,7 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   const ToolRun run = Import(file);
   EXPECT_EQ(run.status, 0) << run.out;
   const std::string kept = dir_ / "restock.未导入.txt";
-  for (const std::string part :
+  for (const std::string& part :
        {std::string("\"imported\": 2"), std::string("\"notWritten\": 4"), "\"keptFile\": \"" + kept + "\""})
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
   EXPECT_EQ(Stock(), (std::vector<std::string>{"S1|p", "N1|p", "N2|p"}));
