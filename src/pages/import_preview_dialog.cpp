@@ -139,6 +139,13 @@ ImportPreviewDialog::ImportPreviewDialog(const std::string& itemName, const QStr
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(duplicatesBox_, &QCheckBox::toggled, this, [this] { ShowCounts(); });
   ShowCounts();
+  // The line's text takes the room the number and the reason leave.
+  QHeaderView* header = keptView_->horizontalHeader();
+  const int columns = keptModel_->columnCount();
+  for (int c = 0; c < columns; ++c) header->setSectionResizeMode(c, QHeaderView::Fixed);
+  header->setSectionResizeMode(columns - 2, QHeaderView::Stretch);
+  header->resizeSection(columns - 1, 90);
+  if (columns == 3) header->resizeSection(0, 60);
 }
 
 ImportPreviewDialog::~ImportPreviewDialog() = default;
@@ -155,10 +162,6 @@ void ImportPreviewDialog::ShowCounts() {
   summary_->setText(
       QStringLiteral("将导入 %1 张卡密，%2 行不导入（共 %3 行）。").arg(cards).arg(kept).arg(lineCount_));
   keptModel_->Show(allowDuplicates());
-  const int columns = keptModel_->columnCount();
-  keptView_->setColumnWidth(columns - 1, 90);
-  if (columns == 3) keptView_->setColumnWidth(0, 60);
-  keptView_->setColumnWidth(columns - 2, 360);
   importButton_->setEnabled(cards > 0);
 }
 
