@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libboost-regex-dev libcurl4-openssl-dev libssl-dev libglib2.0-dev libx11-dev
-  libsqlite3-dev libcpp-httplib-dev libcli11-dev
+  libsqlite3-dev libcpp-httplib-dev libcli11-dev libspdlog-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-webengine-dev
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
@@ -14,6 +14,9 @@ packages=(
   clang-format git
   # the .deb, its icons and its checks (tests/packaging)
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
+  dbus-daemon  # a private session bus for the notification tests
+  # the fuzz targets (scripts/fuzz.sh)
+  clang-14 libfuzzer-14-dev
 )
 
 missing=()

@@ -13,6 +13,11 @@
 // controller goes (it waits for a cycle in hand, which calls the switch's
 // window side), then the pages, then the window.
 //
+// The delivery monitor (the log, the notifications, the status figures)
+// also hears the items page: its stock warnings are written to the log and
+// told on the desktop, and the cards each cycle's waiting orders need reach
+// its "待发" column.
+//
 // Thread safety: GUI thread only. The optional DeliveryEvents observer is
 // called from the delivery thread.
 #pragma once
@@ -24,6 +29,7 @@
 #include "app/window_prompts.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
+#include "delivery/delivery_monitor.h"
 #include "delivery/message_sender.h"
 
 namespace autodeliver {
@@ -41,7 +47,8 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // Shows the window and runs the start-up sequence. False when a step
+  // Shows the window and runs the start-up sequence, the re-layout held
+  // back until it has returned (ShowAndRunStartup). False when a step
   // ended the program: the caller returns ExitCode() at once.
   bool Start();
   int ExitCode() const { return prompts_.ExitCode(); }
@@ -49,11 +56,13 @@ class Application {
   MainWindow& window() { return window_; }
   WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
+  DeliveryMonitor& monitor() { return monitor_; }
 
  private:
   MainWindow window_;
   WindowPrompts prompts_;
   ImMessageSender sender_;
+  DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
 };

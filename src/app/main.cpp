@@ -9,6 +9,8 @@
 // one line on the standard error, and ends with exit code 1. It needs no
 // display for that. A data folder that cannot be made ready ends the start
 // the same way, with a message box too.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -60,6 +62,10 @@ int HandOverToHolder(int argc, char** argv, const autodeliver::DataFolderOpening
 
 int main(int argc, char** argv) {
   using namespace autodeliver;
+  // Everything the program creates (tables rewritten by a purge, the
+  // journals, the delivery log, update.ini) holds or lies beside card
+  // passwords: readable by the seller's own account only.
+  ::umask(077);
   InstanceLock lock;
   const DataFolderOpening opening = OpenDataFolder(lock);
   if (opening.status == DataFolderOpening::Status::kInUse) return HandOverToHolder(argc, argv, opening);

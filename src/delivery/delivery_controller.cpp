@@ -12,8 +12,8 @@
 namespace autodeliver {
 
 DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
-    : DeliveryController(window, [&sender, events](const std::atomic<bool>& stop) {
-        return RunDeliveryCycle(sender, stop, events);
+    : DeliveryController(window, [this, &sender, events](const std::atomic<bool>& stop) {
+        return RunDeliveryCycle(sender, stop, events, &loginWatch_);
       }) {}
 
 DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)

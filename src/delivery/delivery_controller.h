@@ -40,7 +40,7 @@ class DeliveryController {
 
   // Cycles of RunDeliveryCycle with `sender`; `events`, when given, is told
   // each order's fate (on the delivery thread) and must outlive the
-  // controller.
+  // controller. The controller keeps the login watch across its cycles.
   DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events = nullptr);
   // Cycles of `runCycle` (tests give a cycle they control).
   DeliveryController(DeliveryWindow& window, CycleRunner runCycle);
@@ -81,6 +81,7 @@ class DeliveryController {
   int savedInterval_ = 0;               // guarded by mutex_
   bool settingChangedInCycle_ = false;  // guarded by mutex_
   CycleResult lastResult_;              // guarded by mutex_
+  LoginWatch loginWatch_;               // used by the delivery thread only
   std::thread thread_;                  // used on the window's thread only
 };
 

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "delivery/card_delivery.h"
+#include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/delivery_events.h"
 #include "market/login.h"
-#include "market/order_scan.h"
+#include "market/scan_outcome.h"
 #include "store/store_ops.h"
+#include "store/undelivered_orders.h"
 
 namespace autodeliver {
 
@@ -37,54 +39,97 @@ const char* Describe(WaitReason reason) {
       return "the stock changed while its cards were prepared";
     case WaitReason::kRecordFailed:
       return "no card could be taken and recorded";
+    case WaitReason::kBuyerNickUnpassable:
+      return "the buyer's nick holds characters that cannot reach the IM client";
+    case WaitReason::kSellerNickUnpassable:
+      return "the seller's nick holds characters that cannot reach the IM client";
   }
   return "unknown";
 }
 
 CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
-                             DeliveryEvents* events) {
+                             DeliveryEvents* events, LoginWatch* loginWatch) {
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
   observer.CycleStarted();
-  const std::vector<PendingOrder> orders = ScanPendingOrders();
-  result.ordersListed = static_cast<int>(orders.size());
-  for (const PendingOrder& order : orders) {
+  const OrderScan scan = ScanOrders();
+  result.scanOutcome = scan.outcome;
+  result.ordersListed = static_cast<int>(scan.orders.size());
+  observer.OrdersScanned(scan);
+  bool signedIn = scan.outcome == ScanOutcome::kListed;
+  bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
+
+  for (const PendingOrder& order : scan.orders) {
     if (stopRequested.load()) {
       result.stopped = true;
       break;
     }
     observer.OrderSeen(order);
     if (SentCardExists(order.orderNumber)) {
+      ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
       continue;
     }
     if (!ItemExists(order.itemTitle)) {
+      ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
     }
-    const std::string sellerNick = FetchSellerNick();
+    // A nick that would not reach the IM client as one piece never goes on
+    // its command line; taking cards now would strand them.
+    if (!IsPassableChatNick(order.buyerNick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kBuyerNickUnpassable, 0);
+      continue;
+    }
+    const SellerNickRead nick = ReadSellerNick();
+    if (nick.outcome == NickOutcome::kRead) signedIn = true;
+    if (nick.outcome == NickOutcome::kNotOnPage || nick.outcome == NickOutcome::kSignInPage) signedOut = true;
     // Without the seller's nick the chat cannot be addressed: taking cards
     // now would strand them, so the order waits for a later cycle.
-    if (sellerNick.empty()) {
+    if (nick.nick.empty()) {
+      ++result.ordersWaiting;
       observer.OrderWaiting(order, WaitReason::kSellerNickUnreadable, 0);
+      continue;
+    }
+    if (!IsPassableChatNick(nick.nick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
       continue;
     }
     const CardDelivery delivery =
         DeliverCardsOf(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
+      ++result.ordersWaiting;
       observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
       continue;
     }
     ++result.ordersDelivered;
     observer.CardsDelivered(order, delivery.cards);
+    observer.StockAfterDelivery(order, delivery.stockLeft - static_cast<int>(delivery.cards.size()));
     // The cards are recorded now; the order leaves the list only when they
-    // reached the buyer, otherwise it stays for the seller to see.
-    const bool handed = sender.Send(sellerNick, order.buyerNick, *delivery.message);
-    observer.MessageHanded(order, handed);
-    if (!handed) continue;
+    // reached the buyer.
+    const bool handed = sender.Send(nick.nick, order.buyerNick, *delivery.message);
+    if (!handed) {
+      // The mark is what a resend goes by; it is written before anyone is
+      // told, so whoever looks finds it.
+      UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      result.endedAtImFailure = true;
+      observer.MessageHanded(order, false);
+      break;
+    }
+    observer.MessageHanded(order, true);
     observer.OrderConsigned(order, ConsignOrder(order));
     ++result.ordersConsigned;
+  }
+
+  result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;
+  if (loginWatch) {
+    const LoginWatch::Change change = loginWatch->AfterCycle(result.loginSign);
+    result.loginLooksExpired = loginWatch->LooksExpired();
+    if (change != LoginWatch::Change::kNone)
+      observer.LoginStateChanged(change == LoginWatch::Change::kExpired);
   }
   observer.CycleEnded(result);
   return result;

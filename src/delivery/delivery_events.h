@@ -1,13 +1,15 @@
-// An optional observer of the delivery cycle: what happened to each order
-// and why, as it happens, framed by the start and the end of each cycle.
-// The program's window watches for the orders that wait for stock
-// (waiting_needs.h); a demo or a test that wants to show or check each
-// order's fate hands one in. Every method does nothing by default, so an
-// observer overrides only what it needs.
+// An observer of the delivery cycle: what happened to each order and why,
+// as it happens, framed by the start and the end of each cycle. The program
+// always has one (the delivery log, delivery_log.h, with the notification
+// policy and the window's own observers behind a fan-out); a demo or a test
+// that wants to show or check each order's fate hands one in. Every method
+// does nothing by default, so an observer overrides only what it needs.
 //
-// Order of the calls in one cycle: CycleStarted, then per order OrderSeen
-// and its fate (OrderSkipped, OrderWaiting, or CardsDelivered,
-// MessageHanded and, when handed, OrderConsigned), and CycleEnded last.
+// Order of the calls in one cycle: CycleStarted, OrdersScanned, then per
+// order OrderSeen and its fate (OrderSkipped, OrderWaiting, or
+// CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
+// OrderConsigned), then LoginStateChanged when the login decision changed,
+// and CycleEnded last.
 //
 // Thread safety: every method is called on the delivery thread, in the
 // order of the events, while the cycle runs; an implementation that shares
@@ -19,6 +21,7 @@
 
 #include "delivery/card_delivery.h"
 #include "market/order_scan.h"
+#include "market/scan_outcome.h"
 
 namespace autodeliver {
 
@@ -41,20 +44,30 @@ class DeliveryEvents {
 
   // A cycle begins (before the order page is fetched).
   virtual void CycleStarted() {}
+  // The order page was fetched and read: its orders, or why there are none.
+  virtual void OrdersScanned(const OrderScan& scan) {}
   // The scan listed the order; the events below follow for it.
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
   // `stockLeft`: the cards of the item in stock when the order was looked
-  // at (meaningful for kStockShort).
+  // at (meaningful for kStockShort). For kBuyerNickUnpassable and
+  // kSellerNickUnpassable the seller is to be told
+  // UnpassableNickNotice(reason) (delivery/chat_address.h).
   virtual void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {}
   // The cards were taken and recorded for the buyer, in message order.
   virtual void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {}
-  // Whether the message was handed to the chat window.
+  // The cards of the order's item left in stock once its cards were taken.
+  virtual void StockAfterDelivery(const PendingOrder& order, int cardsLeft) {}
+  // Whether the message was handed to the chat window. When it was not, the
+  // order is marked as not delivered to its buyer and the cycle ends here.
   virtual void MessageHanded(const PendingOrder& order, bool handed) {}
   // The consign request was posted; `answered` tells whether the
   // marketplace answered at all.
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
-  // The cycle ended, with its counts (also when it was stopped early).
+  // The login decision changed (login_watch.h): `looksExpired` once the
+  // login looks expired, false again once it works.
+  virtual void LoginStateChanged(bool looksExpired) {}
+  // The cycle ended, with its counts.
   virtual void CycleEnded(const CycleResult& result) {}
 };
 

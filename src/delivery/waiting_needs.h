@@ -2,12 +2,11 @@
 // an observer of the cycle (delivery_events.h) that adds up, from the start
 // of a cycle to its end, the bought quantities of the orders that waited
 // because the stock of their item held too few cards, per item title. At
-// the end of each cycle that ran to its end it hands the sums over; the
-// items page shows them as "待发" beside the stock.
-//
-// Every event is passed on to `next` (when given) after the collector has
-// seen it, so that another observer (a demo's, a test's) sees the cycle
-// too.
+// the end of each cycle that went through the whole order list it hands
+// the sums over; the items page shows them as "待发" beside the stock. A
+// cycle that saw only part of the list (the page could not be read, the
+// cycle was stopped or ended at a message the IM client did not take)
+// leaves the last whole cycle's sums standing.
 //
 // Thread safety: the events come on the delivery thread, and the hand-over
 // runs there (the window passes the sums on to its own thread with a
@@ -25,28 +24,19 @@ namespace autodeliver {
 
 class WaitingNeeds : public DeliveryEvents {
  public:
-  // Called on the delivery thread with the sums of a cycle that ended.
+  // Called on the delivery thread with the sums of a whole cycle.
   using Handover = std::function<void(const StockCounts& needs)>;
 
-  explicit WaitingNeeds(DeliveryEvents* next = nullptr) : next_(next) {}
-
   void SetHandover(Handover handover) { handover_ = std::move(handover); }
-  void SetNext(DeliveryEvents* next) { next_ = next; }
 
-  // The sums of the last cycle that ran to its end; empty before the first.
+  // The sums of the last whole cycle; empty before the first.
   StockCounts Last() const;
 
   void CycleStarted() override;
-  void OrderSeen(const PendingOrder& order) override;
-  void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
-  void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
-  void MessageHanded(const PendingOrder& order, bool handed) override;
-  void OrderConsigned(const PendingOrder& order, bool answered) override;
   void CycleEnded(const CycleResult& result) override;
 
  private:
-  DeliveryEvents* next_;
   Handover handover_;
   StockCounts cycle_;  // the cycle in hand; delivery thread only
   mutable std::mutex mutex_;

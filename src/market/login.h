@@ -7,9 +7,14 @@
 // thread-safe).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace autodeliver {
+
+// The longest profile page the nick is read from.
+inline constexpr std::size_t kProfilePageLimit = std::size_t{2} << 20;
 
 // The cookies the store holds for the login host, as "name=value; ..."; read
 // anew on every call; empty when there are none.
@@ -17,7 +22,33 @@ std::string LoginCookies();
 
 // The text between the first "亲爱的<b>" and the next "</b>" of the seller's
 // profile page (taken as GBK up to its first zero byte); empty when the page
-// cannot be fetched or holds no nick.
+// cannot be fetched, is longer than kProfilePageLimit or holds no nick.
 std::string FetchSellerNick();
+
+// True when a page looks like the marketplace's sign-in page: it holds a
+// password field (an input of type password, or the sign-in form's
+// "TPL_password"). ASCII letters compare without regard to case. The
+// marketplace answers a request whose login has expired with that page (or
+// a redirect to it). A mere link to the sign-in address does not count: a
+// signed-in page may carry one too.
+bool LooksLikeSignInPage(std::string_view page);
+
+// What reading the seller's nick from the profile page saw.
+enum class NickOutcome {
+  kRead,        // the page shows the nick
+  kNotOnPage,   // a page came back without the nick and is no sign-in page
+  kSignInPage,  // a page came back without the nick and looks like a sign-in page
+  kNoAnswer,    // the request failed or answered nothing
+};
+
+struct SellerNickRead {
+  NickOutcome outcome = NickOutcome::kNoAnswer;
+  std::string nick;  // GBK; empty unless kRead
+};
+
+// The nick as FetchSellerNick reads it, from a profile page's body.
+SellerNickRead ReadSellerNickPage(std::string_view body);
+// Fetches the profile page with the login cookies and reads it.
+SellerNickRead ReadSellerNick();
 
 }  // namespace autodeliver

@@ -86,4 +86,21 @@ bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>&
   return ok;
 }
 
+bool PutSetting(std::string_view name, std::string_view value) {
+  TableAccess a(SettingsTablePath(), true);
+  int data;
+  if (FindSetting(a, name, &data)) {
+    FieldValues values(a.table().Fields().size());
+    values[data] = std::string(value);
+    return a.table().Modify(values);
+  }
+  static const std::string kName = "配置名"_gbk, kData = "配置数据"_gbk;
+  int nameField;
+  if (!a.Resolve({kName, kData}, &nameField, &data)) return false;
+  FieldValues values(a.table().Fields().size());
+  values[nameField] = std::string(name);
+  values[data] = std::string(value);
+  return a.table().Append(values);
+}
+
 }  // namespace autodeliver

@@ -1,9 +1,11 @@
 // Named text settings in the settings table (配置.edb): "配置名" is the name,
 // "配置数据" the value. "阿里旺旺核心文件路径" is a single row, installed
-// with the table, that the program never adds or removes. Settings of which
-// the program keeps several rows under one name (one per monitored item,
-// for instance) are added and removed as new rows; the table's fields and
-// its other rows stay as they are.
+// with the table, that the program only ever overwrites. The program's own
+// later settings (the notification switches with PutSetting; settings of
+// which it keeps several rows under one name, one per monitored item for
+// instance, with ReplaceSettingValues) live in rows it appends behind the
+// installed ones, so the table's fields and its existing rows stay as they
+// are.
 //
 // The IM client's program path is written by the start-up check of the
 // client and read by the delivery side for every message it sends.
@@ -39,5 +41,10 @@ std::vector<std::string> GetSettingValues(std::string_view name);
 // other names keep their values and their order. False when the table
 // cannot be opened or a write fails (then the rows may be part-written).
 bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>& values);
+
+// Overwrites the value of the first live row named exactly `name`, or
+// appends a row with that name and value when there is none. False when the
+// table cannot be opened or written, or the name does not fit its field.
+bool PutSetting(std::string_view name, std::string_view value);
 
 }  // namespace autodeliver

@@ -212,11 +212,17 @@ TEST_F(StoreOps, LongValuesAreStoredWhole) {
   EXPECT_EQ(all[0].cardPassword, c.cardPassword);
   EXPECT_EQ(all[0].sentAt, c.sentAt);
 
-  // A value too wide for a fixed-width field fails and writes nothing.
-  c.sentAt = std::string(49, '9');
-  EXPECT_FALSE(AppendSentCard(c));
+  // A value too wide for its fixed-width field (48 bytes) is cut between
+  // two characters, and the card is recorded all the same: a lost record
+  // would have the order delivered again.
+  c.orderNumber = "2";
+  c.sentAt = std::string(47, '9') + "年"_gbk;
+  ASSERT_TRUE(AppendSentCard(c));
+  EXPECT_TRUE(SentCardExists("2"));
   ASSERT_TRUE(LoadSentCards(&all));
-  EXPECT_EQ(all.size(), 1u);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[1].sentAt, std::string(47, '9'));
+  EXPECT_EQ(all[1].cardNumber, c.cardNumber);
 }
 
 TEST_F(StoreOps, SettingsFirstRowOnly) {
@@ -291,6 +297,29 @@ TEST_F(StoreOps, BatchedAppendReportsAndStopsBetweenBatches) {
   calls = 0;
   EXPECT_EQ(AppendStockCards("A", cards, [&](std::size_t) { return ++calls > 0; }), 0u);
   EXPECT_EQ(calls, 0);
+}
+
+TEST_F(StoreOps, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
+  const std::string key = "阿里旺旺核心文件路径"_gbk, own = "通知:库存预警"_gbk;
+  ASSERT_TRUE(SetSetting(key, "/opt/im"));
+  EXPECT_FALSE(SetSetting(own, "0"));  // SetSetting never adds a row
+  ASSERT_TRUE(PutSetting(own, "0"));
+  EXPECT_EQ(GetSetting(own), "0");
+  ASSERT_TRUE(PutSetting(own, "1"));  // overwritten in place, not added twice
+  EXPECT_EQ(GetSetting(own), "1");
+  ASSERT_TRUE(PutSetting(key, "/opt/im2"));  // an existing row is only overwritten
+  // A name wider than its field is refused and writes nothing.
+  EXPECT_FALSE(PutSetting(std::string(65, 'n'), "x"));
+
+  RecordTable t;
+  ASSERT_TRUE(t.Open(SettingsTablePath()));
+  ASSERT_EQ(t.RecordCount(), 2);
+  t.GoTo(1);
+  EXPECT_EQ(t.Read("配置名"_gbk), key);
+  EXPECT_EQ(t.Read("配置数据"_gbk), "/opt/im2");
+  t.GoTo(2);
+  EXPECT_EQ(t.Read("配置名"_gbk), own);
+  EXPECT_EQ(t.Read("配置数据"_gbk), "1");
 }
 
 TEST_F(StoreOps, TwoThreadsNeverTakeTheSameCard) {

@@ -84,6 +84,12 @@ std::vector<ToolCase> Cases() {
                    {IM_SIM, "--transcript", 1, {"--transcript"}},
                });
 #endif
+#ifdef NOTIFY_SIM
+  cases.insert(cases.end(), {
+                                {NOTIFY_SIM, "--help", 0, {"Usage: autodeliver-notify-sim", "--markup"}},
+                                {NOTIFY_SIM, "--bogus", 2, {"--bogus"}},
+                            });
+#endif
 #ifdef DEMO
   cases.insert(
       cases.end(),

@@ -33,6 +33,7 @@
 #include "app/application.h"
 #include "app/layout_names.h"
 #include "delivery/delivery_events.h"
+#include "delivery/delivery_wording.h"
 #include "http/http_request.h"
 #include "http/url.h"
 #include "pages/import_preview_dialog.h"
@@ -139,13 +140,15 @@ class FlowEvents : public DeliveryEvents {
  public:
   explicit FlowEvents(std::function<void(const std::string&)> print) : print_(std::move(print)) {}
 
+  // The steps are printed in the delivery log's own words (no card
+  // password, card numbers shortened); a fate that repeats in later cycles
+  // is printed once.
   void OrderSeen(const PendingOrder& o) override {
     std::lock_guard<std::mutex> lock(mutex_);
     CycleRecord& r = records_[o.orderNumber];
     if (r.seen) return;
     r.seen = true;
-    print_("  [delivery] order " + o.orderNumber + " seen: " + U(o.itemTitle) + " x" +
-           std::to_string(o.quantity) + " for buyer " + U(o.buyerNick));
+    Step(WordOrderSeen(o));
   }
   void OrderSkipped(const PendingOrder& o, SkipReason reason) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -153,7 +156,7 @@ class FlowEvents : public DeliveryEvents {
     const bool news = !r.skipReason || *r.skipReason != reason;
     r.skipReason = reason;
     r.finished = true;
-    if (news) print_("  [delivery] order " + o.orderNumber + " passed by: " + Describe(reason));
+    if (news) Step(WordOrderSkipped(o, reason));
   }
   void OrderWaiting(const PendingOrder& o, WaitReason reason, int stockLeft) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -162,36 +165,35 @@ class FlowEvents : public DeliveryEvents {
     r.waitReason = reason;
     r.stockLeft = stockLeft;
     r.finished = true;
-    if (!news) return;
-    std::string line = "  [delivery] order " + o.orderNumber + " left waiting: " + Describe(reason);
-    if (reason == WaitReason::kStockShort) {
-      line += " (" + std::to_string(stockLeft) + " in stock, " + std::to_string(o.quantity) + " bought)";
-    }
-    print_(line);
+    if (news) Step(WordOrderWaiting(o, reason, stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {
     std::lock_guard<std::mutex> lock(mutex_);
     CycleRecord& r = records_[o.orderNumber];
     for (const DeliveredCard& c : cards) r.cards.push_back({U(c.cardNumber), U(c.cardPassword)});
-    print_("  [delivery] order " + o.orderNumber + ": " + std::to_string(cards.size()) +
-           " card(s) taken from stock and recorded for buyer " + U(o.buyerNick) + ": " + CardList(r.cards));
+    Step(WordCardsDelivered(o, cards));
+  }
+  void StockAfterDelivery(const PendingOrder& o, int cardsLeft) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Step(WordStockAfterDelivery(o, cardsLeft));
   }
   void MessageHanded(const PendingOrder& o, bool handed) override {
     std::lock_guard<std::mutex> lock(mutex_);
     CycleRecord& r = records_[o.orderNumber];
     r.handed = handed;
     if (!handed) r.finished = true;
-    print_("  [delivery] order " + o.orderNumber + ": message " +
-           (handed ? "handed to the chat window with " : "could NOT be handed to the chat window with ") +
-           U(o.buyerNick));
+    Step(WordMessageHanded(o, handed));
   }
   void OrderConsigned(const PendingOrder& o, bool answered) override {
     std::lock_guard<std::mutex> lock(mutex_);
     CycleRecord& r = records_[o.orderNumber];
     r.consignAnswered = answered;
     r.finished = true;
-    print_("  [delivery] order " + o.orderNumber + ": shipment posted to the marketplace" +
-           (answered ? "" : " (no answer)"));
+    Step(WordOrderConsigned(o, answered));
+  }
+  void LoginStateChanged(bool looksExpired) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Step(WordLoginStateChanged(looksExpired));
   }
 
   CycleRecord Record(const std::string& orderNumber) {
@@ -201,6 +203,10 @@ class FlowEvents : public DeliveryEvents {
   }
 
  private:
+  void Step(const WordedLine& line) {
+    print_(std::string("  [delivery] ") + (line.level == LineLevel::kWarning ? "[警告] " : "") + line.text);
+  }
+
   std::function<void(const std::string&)> print_;
   std::mutex mutex_;
   std::map<std::string, CycleRecord> records_;

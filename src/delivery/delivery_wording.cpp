@@ -1,0 +1,205 @@
+// The delivery events in the program's words; see delivery_wording.h.
+#include "delivery/delivery_wording.h"
+
+#include <cstdio>
+
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+// The byte offsets where the GBK characters of `text` begin.
+std::vector<std::size_t> CharacterStarts(std::string_view text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size();) {
+    starts.push_back(i);
+    i += (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+  }
+  return starts;
+}
+
+std::string N(int number) { return std::to_string(number); }
+
+// "订单 <number>（买家 <nick>）："
+std::string About(const PendingOrder& order) {
+  return "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）：";
+}
+
+WordedLine Info(std::string text) { return {LineLevel::kInfo, std::move(text)}; }
+WordedLine Warning(std::string text) { return {LineLevel::kWarning, std::move(text)}; }
+
+}  // namespace
+
+std::string ShortCardNumber(std::string_view cardNumber) {
+  const std::vector<std::size_t> starts = CharacterStarts(cardNumber);
+  const std::size_t count = starts.size();
+  std::size_t head = 0, tail = 0;
+  if (count > 6) {
+    head = 4, tail = 2;
+  } else if (count > 2) {
+    head = 1, tail = 1;
+  }
+  const std::string_view first = cardNumber.substr(0, head < count ? starts[head] : cardNumber.size());
+  const std::string_view last = tail == 0 ? std::string_view() : cardNumber.substr(starts[count - tail]);
+  return LineText(first) + "…" + LineText(last);
+}
+
+std::string LineText(std::string_view gbk) {
+  const std::string utf8 = GbkToUtf8Lossy(gbk);
+  std::string out;
+  out.reserve(utf8.size());
+  for (const char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ReasonText(SkipReason reason) {
+  switch (reason) {
+    case SkipReason::kAlreadyDelivered:
+      return "已发过卡密";
+    case SkipReason::kNotMonitored:
+      return "宝贝不在监控列表中";
+  }
+  return "原因不明";
+}
+
+std::string ReasonText(WaitReason reason) {
+  switch (reason) {
+    case WaitReason::kSellerNickUnreadable:
+      return "读不到卖家旺旺名";
+    case WaitReason::kQuantityNotPositive:
+      return "购买数量不是正数";
+    case WaitReason::kStockShort:
+      return "库存不足，等待补货";
+    case WaitReason::kOnlineCardFailed:
+      return "在线卡密取卡失败";
+    case WaitReason::kStockChanged:
+      return "备卡时库存有变动";
+    case WaitReason::kRecordFailed:
+      return "卡密无法取出并记录";
+    case WaitReason::kBuyerNickUnpassable:
+      return "买家旺旺名含有无法传递的字符";
+    case WaitReason::kSellerNickUnpassable:
+      return "卖家旺旺名含有无法传递的字符";
+  }
+  return "原因不明";
+}
+
+WordedLine WordCycleStarted() { return Info("开始一轮发货：扫描等待发货的订单"); }
+
+WordedLine WordOrdersScanned(const OrderScan& scan) {
+  switch (scan.outcome) {
+    case ScanOutcome::kListed:
+      return Info("订单页列出 " + N(static_cast<int>(scan.orders.size())) + " 笔等待发货的订单");
+    case ScanOutcome::kUnpaired: {
+      const OrderPatternCounts& c = scan.counts;
+      return Warning("订单页上的订单信息无法一一配对（宝贝标题 " + N(c.itemTitles) + " 处，买家旺旺 " +
+                     N(c.buyerNicks) + " 处，订单编号 " + N(c.orderNumbers) + " 处，购买数量 " +
+                     N(c.quantities) + " 处，发货链接 " + N(c.orderIds) + " 处），本轮不发货");
+    }
+    case ScanOutcome::kSignInPage:
+      return Warning("订单页打开的是登录页面，淘宝登录可能已失效");
+    case ScanOutcome::kNoAnswer:
+      return Warning("订单页没有应答（网络不通或超时），本轮不发货");
+    case ScanOutcome::kTooLarge:
+      return Warning("订单页大得异常，没有读取，本轮不发货");
+    case ScanOutcome::kTooComplex:
+      return Warning("订单页内容异常，无法在限定时间内解析，本轮不发货");
+  }
+  return Warning("订单页情况不明");
+}
+
+WordedLine WordOrderSeen(const PendingOrder& order) {
+  return Info(About(order) + "宝贝“" + LineText(order.itemTitle) + "” × " + N(order.quantity));
+}
+
+WordedLine WordOrderSkipped(const PendingOrder& order, SkipReason reason) {
+  switch (reason) {
+    case SkipReason::kAlreadyDelivered:
+      return Info(About(order) + "已发过卡密，跳过");
+    case SkipReason::kNotMonitored:
+      return Info(About(order) + "宝贝“" + LineText(order.itemTitle) + "”不在监控列表中，跳过");
+  }
+  return Info(About(order) + "跳过");
+}
+
+WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
+  std::string text = About(order);
+  switch (reason) {
+    case WaitReason::kSellerNickUnreadable:
+      text += "读不到卖家旺旺名，无法联系买家，暂不发货，等下一轮";
+      break;
+    case WaitReason::kQuantityNotPositive:
+      text += "购买数量为 " + N(order.quantity) + "，不发货";
+      break;
+    case WaitReason::kStockShort:
+      text += "库存不足（库存 " + N(stockLeft) + " 张，需要 " + N(order.quantity) + " 张），等待补货";
+      break;
+    case WaitReason::kOnlineCardFailed:
+      text += "在线卡密取卡失败，卡密留在库存中，等下一轮";
+      break;
+    case WaitReason::kStockChanged:
+      text += "备卡时库存有变动，等下一轮";
+      break;
+    case WaitReason::kRecordFailed:
+      text += "卡密无法取出并记入已发卡密，等下一轮";
+      break;
+    case WaitReason::kBuyerNickUnpassable:
+      text += "买家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡，请手工处理";
+      break;
+    case WaitReason::kSellerNickUnpassable:
+      text += "卖家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡";
+      break;
+  }
+  return Warning(std::move(text));
+}
+
+WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
+  std::string numbers;
+  for (const DeliveredCard& card : cards)
+    numbers += (numbers.empty() ? "" : "、") + ShortCardNumber(card.cardNumber);
+  return Info(About(order) + "从库存取出 " + N(static_cast<int>(cards.size())) +
+              " 张卡密并记入已发卡密（卡号 " + numbers + "）");
+}
+
+WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft) {
+  return Info(About(order) + "宝贝“" + LineText(order.itemTitle) + "”库存还剩 " + N(cardsLeft) + " 张");
+}
+
+WordedLine WordMessageHanded(const PendingOrder& order, bool handed) {
+  if (handed) return Info(About(order) + "卡密消息已交给旺旺发给买家");
+  return Warning(About(order) +
+                 "卡密消息没能交给旺旺，买家没有收到卡密，订单记为未送达（卡密已记入已发卡密，待补发）；"
+                 "本轮发货到此为止");
+}
+
+WordedLine WordOrderConsigned(const PendingOrder& order, bool answered) {
+  if (answered) return Info(About(order) + "已向淘宝提交发货（无需物流）");
+  return Warning(About(order) + "提交发货没有应答，下一轮看订单是否还在等待发货");
+}
+
+WordedLine WordLoginStateChanged(bool looksExpired) {
+  if (looksExpired)
+    return Warning("淘宝登录似乎已失效（连续两轮看到登录页面或读不到卖家旺旺名），请重新登录");
+  return Info("淘宝登录恢复正常");
+}
+
+WordedLine WordCycleEnded(const CycleResult& r) {
+  std::string text = "本轮结束：列出 " + N(r.ordersListed) + " 笔，发货 " + N(r.ordersDelivered) +
+                     " 笔，提交发货 " + N(r.ordersConsigned) + " 笔，等待 " + N(r.ordersWaiting) +
+                     " 笔，跳过 " + N(r.ordersSkipped) + " 笔";
+  if (r.endedAtImFailure) text += "；旺旺没有收下消息，本轮提前结束";
+  if (r.stopped) text += "；按要求停止";
+  if (r.loginLooksExpired) text += "；淘宝登录似乎已失效";
+  return r.endedAtImFailure || r.loginLooksExpired ? Warning(std::move(text)) : Info(std::move(text));
+}
+
+}  // namespace autodeliver
