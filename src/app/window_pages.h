@@ -48,8 +48,8 @@ class WindowPages {
   StockPage stock;
   SentCardsPage sentCards;
   DeliverySwitch deliverySwitch;
-  // The delivery cycle's observer that feeds "待发"; the program hands it to
-  // the delivery controller.
+  // The delivery cycle's observer that feeds "待发"; the program adds it to
+  // its delivery monitor.
   WaitingNeeds waitingNeeds;
 };
 
