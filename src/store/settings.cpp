@@ -100,6 +100,8 @@ bool PutSetting(std::string_view name, std::string_view value) {
   FieldValues values(a.table().Fields().size());
   values[nameField] = std::string(name);
   values[data] = std::string(value);
+  // A name cut to its field would be another setting's: refused instead.
+  a.table().SetCutOverlongText(false);
   return a.table().Append(values);
 }
 

@@ -163,6 +163,9 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
   if (!a || cards.empty()) return 0;
   if (batchSize == 0) batchSize = cards.size();
   RecordTable& t = a.table();
+  // A card cut to its field would be another card: it is refused instead,
+  // and stays with the seller.
+  t.SetCutOverlongText(false);
   FieldValues values(3);
   values[0] = std::string(itemName);
   std::size_t handled = 0;

@@ -52,7 +52,8 @@ bool AppendStockCard(const StockCard& card);
 // called inside the hold with the number of cards handled so far; when it
 // returns false the append stops there.
 //
-// A card the table refuses (a value it cannot hold) stops the append,
+// A card the table refuses (a value it cannot hold whole: a card is never
+// cut to a fixed-width field) stops the append,
 // unless `refused` is given: then the card's index goes into `refused` and
 // the append goes on with the next card.
 //

@@ -217,7 +217,9 @@ class PagesTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return pages->stock.preview() != nullptr || !pages->stock.importRunning(); }, 60000));
     ImportPreviewDialog* preview = pages->stock.preview();
-    if (preview) EXPECT_TRUE(QTest::qWaitForWindowExposed(preview));
+    if (preview) {
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(preview));
+    }
     return preview;
   }
 

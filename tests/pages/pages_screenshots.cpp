@@ -95,7 +95,9 @@ int main(int argc, char** argv) {
                                   WaitReason::kStockShort, 8);
   pages.waitingNeeds.OrderWaiting(PendingOrder{"T2", Utf8ToGbkLossy("月卡 30天"), 5, "buyer", "2"},
                                   WaitReason::kStockShort, 8);
-  pages.waitingNeeds.CycleEnded(CycleResult{});
+  CycleResult whole;
+  whole.scanOutcome = ScanOutcome::kListed;
+  pages.waitingNeeds.CycleEnded(whole);
   auto* list = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
   if (!WaitFor(
           [&] { return list->topLevelItem(3) && list->topLevelItem(3)->text(3) == QStringLiteral("11"); }))
@@ -121,7 +123,7 @@ int main(int argc, char** argv) {
                      "8F3K-22QP\n只有卡号没有卡密\nK200003 4C6N-10ZW"));
   pages.stock.ImportCards();
   if (!WaitFor([&] { return pages.stock.preview() != nullptr; })) return 1;
-  QTest::qWaitForWindowExposed(pages.stock.preview());
+  if (!QTest::qWaitForWindowExposed(pages.stock.preview())) return 1;
   if (!Save(out + "/import-preview.png")) return 1;
   pages.stock.preview()->reject();
   SetProgramDir("");

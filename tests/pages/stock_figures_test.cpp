@@ -162,7 +162,9 @@ TEST_F(StockFiguresTest, WaitingNeedsOfTheLastCycleShowAsPending) {
     std::thread([&] {
       pages->waitingNeeds.CycleStarted();
       for (const auto& [order, reason] : waiting) pages->waitingNeeds.OrderWaiting(order, reason, 1);
-      pages->waitingNeeds.CycleEnded(CycleResult{});
+      CycleResult whole;  // a cycle that read the whole order list
+      whole.scanOutcome = ScanOutcome::kListed;
+      pages->waitingNeeds.CycleEnded(whole);
     }).join();
   };
   cycle({{PendingOrder{"T1", "A", 3, "buyer", "1"}, WaitReason::kStockShort},
