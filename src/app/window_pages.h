@@ -10,7 +10,8 @@
 //     that waiting orders need (waitingNeeds, the cycle's observer) to the
 //     items page;
 //   - the window's end lets the order in hand finish (the delivery switch);
-//   - the first "设置" destroys the login browser.
+//   - the first "设置" destroys the login browser;
+//   - every fill of the sent-cards grid refills the deliveries plot.
 //
 // The program (application.h) and the window tests build the pages through
 // this class, so both run the same wiring.
@@ -23,9 +24,11 @@
 #pragma once
 
 #include "delivery/waiting_needs.h"
+#include "pages/deliveries_plot.h"
 #include "pages/delivery_switch.h"
 #include "pages/items_page.h"
 #include "pages/sent_cards_page.h"
+#include "pages/stock_export.h"
 #include "pages/stock_page.h"
 #include "service/prompts.h"
 
@@ -48,6 +51,8 @@ class WindowPages {
   StockPage stock;
   SentCardsPage sentCards;
   DeliverySwitch deliverySwitch;
+  StockExport stockExport;
+  DeliveriesPlot deliveriesPlot;
   // The delivery cycle's observer that feeds "待发"; the program adds it to
   // its delivery monitor.
   WaitingNeeds waitingNeeds;

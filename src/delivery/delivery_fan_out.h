@@ -34,6 +34,7 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void OrderConsigned(const PendingOrder& order, bool answered) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
+  void OrderResent(const ResendResult& result) override;
 
  private:
   template <typename Call>

@@ -105,6 +105,7 @@ class DeliveryLog : public DeliveryEvents {
   void OrderConsigned(const PendingOrder& order, bool answered) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
+  void OrderResent(const ResendResult& result) override;
 
  private:
   std::string path_;

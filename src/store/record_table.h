@@ -54,6 +54,14 @@ struct FieldInfo {
   std::int32_t width = 0;   // type 10 only
 };
 
+// True when `text` is stored whole in `field`: any text in a long-text field,
+// at most `width` bytes in a fixed-width one (where a longer text is cut).
+// Callers whose values must never be cut (a card number, a setting's name)
+// check it before they write.
+inline bool TextFitsField(const FieldInfo& field, std::string_view text) {
+  return field.type != 10 || text.size() <= static_cast<std::size_t>(field.width);
+}
+
 // A typed value read from a field: integers (types 1-4, 9), reals (5, 6,
 // and 8 as days since 1899-12-30), booleans (7), texts and byte arrays
 // (10-12, as raw bytes).

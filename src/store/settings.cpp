@@ -97,11 +97,11 @@ bool PutSetting(std::string_view name, std::string_view value) {
   static const std::string kName = "配置名"_gbk, kData = "配置数据"_gbk;
   int nameField;
   if (!a.Resolve({kName, kData}, &nameField, &data)) return false;
+  // A name the field would cut would be another setting's name.
+  if (!TextFitsField(a.table().Fields()[nameField], name)) return false;
   FieldValues values(a.table().Fields().size());
   values[nameField] = std::string(name);
   values[data] = std::string(value);
-  // A name cut to its field would be another setting's: refused instead.
-  a.table().SetCutOverlongText(false);
   return a.table().Append(values);
 }
 

@@ -165,7 +165,11 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
   RecordTable& t = a.table();
   // A card cut to its field would be another card: it is refused instead,
   // and stays with the seller.
-  t.SetCutOverlongText(false);
+  const std::vector<FieldInfo>& fields = t.Fields();
+  auto fits = [&fields](const ImportedCard& card) {
+    return fields.size() >= 3 && TextFitsField(fields[1], card.cardNumber) &&
+           TextFitsField(fields[2], card.cardPassword);
+  };
   FieldValues values(3);
   values[0] = std::string(itemName);
   std::size_t handled = 0;
@@ -174,7 +178,7 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
     for (; handled < end; ++handled) {
       values[1] = cards[handled].cardNumber;
       values[2] = cards[handled].cardPassword;
-      if (t.Append(values)) continue;
+      if (fits(cards[handled]) && t.Append(values)) continue;
       if (refused == nullptr) return handled;
       refused->push_back(handled);
     }
@@ -201,6 +205,27 @@ std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {
     cards.push_back(std::move(card));
   }
   return cards;
+}
+
+bool LoadAllStockCards(std::vector<StockCard>* cards) {
+  TableAccess a(StockTablePath(), false);
+  int fName, fNumber, fPassword;
+  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
+    return false;
+  RecordTable& t = a.table();
+  std::vector<StockCard> out;
+  std::int32_t n = t.RecordCount();
+  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+    if (!IsLive(t)) continue;
+    StockCard card;
+    card.itemName = t.ReadTextAt(fName).value_or(std::string());
+    card.cardNumber = t.ReadTextAt(fNumber).value_or(std::string());
+    card.cardPassword = t.ReadTextAt(fPassword).value_or(std::string());
+    card.recordNumber = t.RecordNumber();
+    out.push_back(std::move(card));
+  }
+  *cards = std::move(out);
+  return true;
 }
 
 bool RenameStockItem(std::string_view oldName, std::string_view newName) {
