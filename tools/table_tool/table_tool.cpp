@@ -1,4 +1,4 @@
-// table_tool: sets up, inspects and restocks a shop's record tables.
+// table_tool: sets up, inspects, exports and restocks a shop's record tables.
 //
 //   table_tool init DIR         creates DIR/data with the four empty tables
 //                               (and the settings row for the IM client path)
@@ -386,8 +386,8 @@ int Export(const std::string& dir, const std::string& what, const std::string& f
 int main(int argc, char** argv) {
   using namespace autodeliver;
   CLI::App app{
-      "Sets up, inspects and restocks a shop's record tables. Texts are shown converted from GBK to "
-      "UTF-8.\n"
+      "Sets up, inspects, exports and restocks a shop's record tables. Texts are shown converted from GBK "
+      "to UTF-8.\n"
       "Exit status: 0 done, 1 the work failed, 2 a usage error.",
       "table_tool"};
   app.require_subcommand(1);
