@@ -12,6 +12,20 @@ void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Mi
 
 Application::Application(DeliveryEvents* events)
     : prompts_(&window_), monitor_(events), pages_(std::make_unique<WindowPages>(window_, prompts_)) {
+  // "待发" on the items page: what the waiting orders of each cycle need.
+  monitor_.Add(&pages_->waitingNeeds);
+  // Stock warnings come from the items page, which counts the stock after
+  // every change (a delivery, an import, a removal, a new level) and warns
+  // once per crossing: the log says so and the desktop is told. The
+  // policy's own check at each delivery would tell a delivery's crossing a
+  // second time, so it gets a level no stock reaches.
+  monitor_.notifications().SetWarningLevel([](const std::string&) { return -1; });
+  QObject::connect(&pages_->items, &ItemsPage::stockWarning, &window_,
+                   [this](const QString&, const QString& text) {
+                     const std::string utf8 = text.toStdString();
+                     monitor_.log().Write(LineLevel::kWarning, utf8);
+                     monitor_.notifications().TellStockWarning(utf8);
+                   });
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
@@ -25,6 +39,7 @@ Application::~Application() {
   pages_->deliverySwitch.SetDeliveryController(nullptr);
   pages_->sentCards.SetDeliveryController(nullptr);
   controller_.reset();
+  monitor_.Remove(&pages_->waitingNeeds);
   pages_.reset();
 }
 

@@ -14,6 +14,11 @@
 // hand, which calls the switch's window side or queues to the page), then
 // the pages, then the window.
 //
+// The delivery monitor (the log, the notifications, the status figures)
+// also hears the items page: its stock warnings are written to the log and
+// told on the desktop, and the cards each cycle's waiting orders need reach
+// its "待发" column.
+//
 // Thread safety: GUI thread only. The optional DeliveryEvents observer is
 // called from the delivery thread.
 #pragma once

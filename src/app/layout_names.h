@@ -9,15 +9,17 @@
 //             自动发货时钟 delivery timer, 外形框7/超级按钮2 rename,
 //             外形框8/超级按钮3 delete, 标签1 welcome line,
 //             外形框3 attributes box (外形框9/标签6 header, 标签5, 宝贝备注,
-//             限拍数量, 选择框1), 外形框10 auto-delivery box (外形框11/标签4
-//             header, 标签7, 编辑框2, 选择框2, 分组框1 with 标签8,
+//             限拍数量, 选择框1, 标签12/库存预警线 warning level),
+//             外形框10 auto-delivery box (外形框11/标签4 header, 标签7,
+//             编辑框2, 选择框2, 分组框1 with 标签8,
 //             外形框12/超级按钮4 apply), 图片框2 browser holder with
 //             互联网浏览器1 login browser
 //     page 1: the search bar (已发搜索框 search box, 只看未送达, 已发条数
 //             count, 重新发送框/重新发送 resend, 导出已发框/导出已发 export),
 //             外形框1 with 高级表格1 sent-cards grid, 已发提示 note line
 //     page 2: 标签9, 组合框1 item chooser, 外形框17 import box (外形框19/标签11
-//             header, 编辑框3, 外形框21/超级按钮8 import), 外形框13 stock box
+//             header, 编辑框3, 外形框22/超级按钮10 import from a file,
+//             外形框21/超级按钮8 import), 外形框13 stock box
 //             (外形框20/标签10 header, 超级列表框2 stock list,
 //             外形框18/超级按钮9 delete stock, 外形框15/超级按钮6,
 //             外形框16/超级按钮7, 导出库存 stock export)
@@ -60,6 +62,8 @@ inline constexpr char kAttributeNames[] = "标签5";
 inline constexpr char kRemarkBox[] = "宝贝备注";
 inline constexpr char kLimitBox[] = "限拍数量";
 inline constexpr char kNeedsCardBox[] = "选择框1";
+inline constexpr char kWarningLevelLabel[] = "标签12";
+inline constexpr char kWarningLevelBox[] = "库存预警线";
 
 // Page 0: the auto-delivery settings box.
 inline constexpr char kSettingsFrame[] = "外形框10";
@@ -99,6 +103,8 @@ inline constexpr char kImportHeader[] = "标签11";
 inline constexpr char kImportBox[] = "编辑框3";
 inline constexpr char kImportButtonFrame[] = "外形框21";
 inline constexpr char kImportButton[] = "超级按钮8";
+inline constexpr char kFileImportButtonFrame[] = "外形框22";
+inline constexpr char kFileImportButton[] = "超级按钮10";
 inline constexpr char kStockFrame[] = "外形框13";
 inline constexpr char kStockHeaderFrame[] = "外形框20";
 inline constexpr char kStockHeader[] = "标签10";

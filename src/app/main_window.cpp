@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTableView>
 #include <QTimer>
@@ -208,6 +209,12 @@ void MainWindow::BuildLayout() {
     controls_.items.needsCardBox = Make<QCheckBox>(attributes, layout::kNeedsCardBox, QRect(74, 111, 16, 13));
     controls_.items.needsCardBox->setStyleSheet(
         QStringLiteral("QCheckBox::indicator { width: 11px; height: 11px; }"));
+    // The stock warning level of the item, below the three attributes.
+    Label(attributes, layout::kWarningLevelLabel, QRect(10, 130, 60, 20), "库存预警：");
+    auto* level = controls_.items.warningLevelBox =
+        Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
+    level->setSuffix(QStringLiteral(" 张"));
+    level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
   }
   {
     ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
@@ -279,6 +286,9 @@ void MainWindow::BuildLayout() {
     controls_.stock.importButton =
         FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
                      QRect(2, 1, 79, 20), "增加入库");
+    controls_.stock.fileImportButton =
+        FramedButton(importBox, layout::kFileImportButtonFrame, QRect(252, 313, 82, 22),
+                     layout::kFileImportButton, QRect(2, 1, 79, 20), "从文件导入…");
   }
   {
     ShapeBox* stockBox = Frame(p2, layout::kStockFrame, QRect(439, 34, 353, 374));

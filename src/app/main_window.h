@@ -15,6 +15,7 @@
 //   QPlainTextEdit card import box
 //   QPushButton    the buttons
 //   QCheckBox      needs-card box, delivery switch
+//   QSpinBox       stock warning level of the selected item
 //   QGroupBox      status group
 //   QComboBox      item chooser (not editable)
 //   QTreeWidget    monitored items list (a check box per row)

@@ -7,7 +7,7 @@ namespace autodeliver {
 
 WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
     : items(window.pageControls().items, prompts),
-      stock(window.pageControls().stock),
+      stock(window.pageControls().stock, prompts),
       sentCards(window.pageControls().sentCards),
       deliverySwitch(window.pageControls().deliverySwitch),
       stockExport(window.pageControls().stock),
@@ -21,6 +21,12 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
                    &MainWindow::DestroyLoginBrowser);
   QObject::connect(&sentCards, &SentCardsPage::gridFilled, &deliveriesPlot,
                    [this] { deliveriesPlot.Fill(sentCards.cards()); });
+  QObject::connect(&stock, &StockPage::stockChanged, &items, &ItemsPage::RefreshFigures);
+  // From the delivery thread to the window's thread.
+  waitingNeeds.SetHandover([this](const StockCounts& needs) {
+    QMetaObject::invokeMethod(
+        &items, [this, needs] { items.SetWaitingNeeds(needs); }, Qt::QueuedConnection);
+  });
 }
 
 void WindowPages::RefreshAllPages() {

@@ -5,6 +5,10 @@
 //
 //   - a change on the items page, a delivery cycle's refresh request and
 //     the first sign-in run RefreshAllPages;
+//   - a card import or removal on the stock page recounts the items page's
+//     stock figures, and the end of every delivery cycle hands the cards
+//     that waiting orders need (waitingNeeds, the cycle's observer) to the
+//     items page;
 //   - the window's end lets the order in hand finish (the delivery switch);
 //   - the first "设置" destroys the login browser;
 //   - every fill of the sent-cards grid refills the deliveries plot.
@@ -12,9 +16,14 @@
 // The program (application.h) and the window tests build the pages through
 // this class, so both run the same wiring.
 //
-// Thread safety: GUI thread only, except deliverySwitch.deliveryWindow().
+// The items page's stockWarning(item, text) is where the stock warnings
+// leave the pages, for the log and the desktop notification.
+//
+// Thread safety: GUI thread only, except deliverySwitch.deliveryWindow()
+// and waitingNeeds, which the delivery thread calls.
 #pragma once
 
+#include "delivery/waiting_needs.h"
 #include "pages/deliveries_plot.h"
 #include "pages/delivery_switch.h"
 #include "pages/items_page.h"
@@ -44,6 +53,9 @@ class WindowPages {
   DeliverySwitch deliverySwitch;
   StockExport stockExport;
   DeliveriesPlot deliveriesPlot;
+  // The delivery cycle's observer that feeds "待发"; the program adds it to
+  // its delivery monitor.
+  WaitingNeeds waitingNeeds;
 };
 
 }  // namespace autodeliver

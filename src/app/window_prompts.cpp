@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -113,6 +114,13 @@ std::optional<std::string> WindowPrompts::AskText(const std::string& prompt, con
       QInputDialog::getText(owner, FromGbk(caption), FromGbk(prompt), QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return Utf8ToGbkLossy(typed.toStdString());
+}
+
+std::optional<std::string> WindowPrompts::AskOpenFile(const std::string& caption, const std::string& filter) {
+  QWidget* owner = owner_ ? owner_->window() : nullptr;
+  const QString path = QFileDialog::getOpenFileName(owner, FromGbk(caption), QString(), FromGbk(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return QFile::encodeName(path).toStdString();
 }
 
 void WindowPrompts::OpenPage(const std::string& url) { QDesktopServices::openUrl(QUrl(FromGbk(url))); }

@@ -1,7 +1,7 @@
 // The window's side of the program's prompts (service/prompts.h), for the
 // start-up checks and the management pages alike: application-modal message
-// boxes and input boxes, pages opened in the desktop's default browser, and
-// the end of the program.
+// boxes, input boxes and file dialogs, pages opened in the desktop's default
+// browser, and the end of the program.
 //
 // The boxes stand over the main window (their owner): it is their transient
 // parent, and a message box is raised and given the focus when it opens.
@@ -33,6 +33,8 @@ class WindowPrompts : public Prompts {
   BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
   // A QInputDialog with one line of text.
   std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override;
+  // A QFileDialog for one existing file.
+  std::optional<std::string> AskOpenFile(const std::string& caption, const std::string& filter) override;
   void OpenPage(const std::string& url) override;
   // Ends the event loop with `exitCode` when it runs; before it runs (during
   // start-up) the program's entry sees Ended() and returns the code.

@@ -30,6 +30,10 @@ void NotificationPolicy::Tell(Notification notification) {
   if (notifier_ != nullptr) notifier_->Notify(notification);
 }
 
+void NotificationPolicy::TellStockWarning(const std::string& text) {
+  Tell({NotificationKind::kStockWarning, "库存预警", text});
+}
+
 void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
   waitingThisCycle_.clear();
   if (scan.outcome == ScanOutcome::kListed) unpairedTold_ = false;

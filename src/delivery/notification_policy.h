@@ -9,9 +9,13 @@
 //   kStockWarning     a delivery that takes a monitored item's stock from
 //                     above its warning level to the level or below; a
 //                     stock that stays low is not told again, a restocked
-//                     one that falls again is (until the stock warning
-//                     levels exist, the level is 0: the item's last card
-//                     went out)
+//                     one that falls again is (without a level function the
+//                     level is 0: the item's last card went out; a level
+//                     below 0 is never reached). The program itself gives
+//                     no level here: its items page counts the stock after
+//                     every change, finds each crossing (deliveries,
+//                     removals, a new level) and tells it through
+//                     TellStockWarning
 //   kPageUnpaired     the order page could not be paired; again only after a
 //                     page was read normally
 //   kLoginExpired     the login watch decided that the login looks expired
@@ -48,6 +52,11 @@ class NotificationPolicy : public DeliveryEvents {
   // previous notifier is not called any more.
   void SetNotifier(Notifier* notifier);
   void SetWarningLevel(WarningLevel level);
+
+  // A stock warning found outside the delivery events, by a count of the
+  // stock (store/stock_warnings.h); told under the kStockWarning switch.
+  // `text` is UTF-8.
+  void TellStockWarning(const std::string& text);
 
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;

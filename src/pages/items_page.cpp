@@ -4,17 +4,38 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTreeWidget>
+#include <thread>
 
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
 #include "store/shop_ops.h"
 #include "store/store_ops.h"
+#include "store/warning_levels.h"
 #include "text/text_to_int.h"
 
 namespace autodeliver {
+
+namespace {
+
+// Width of each figure column; the name column gives them its room, so the
+// four columns fill the list as the layout's two did.
+constexpr int kFigureColumnWidth = 52;
+constexpr int kMaxWarningLevel = 999999;
+
+}  // namespace
+
+struct ItemsPage::Count {
+  std::thread thread;
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
+};
 
 ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObject* parent)
     : QObject(parent),
@@ -26,7 +47,9 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       remarkBox_(controls.remarkBox),
       limitBox_(controls.limitBox),
       needsCardBox_(controls.needsCardBox),
-      prompts_(prompts) {
+      warningLevelBox_(controls.warningLevelBox),
+      prompts_(prompts),
+      count_(std::make_unique<Count>()) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
@@ -34,12 +57,33 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
   itemsList_->setSelectionMode(QAbstractItemView::SingleSelection);
   itemsList_->setRootIsDecorated(false);
   itemsList_->viewport()->installEventFilter(this);
+  // The figure columns after the layout's two.
+  const int nameWidth = itemsList_->columnWidth(kNameColumn);
+  itemsList_->setColumnCount(kColumnCount);
+  QTreeWidgetItem* header = itemsList_->headerItem();
+  header->setText(kStockColumn, QStringLiteral("库存"));
+  header->setText(kWaitingColumn, QStringLiteral("待发"));
+  for (int c : {kStockColumn, kWaitingColumn}) {
+    header->setTextAlignment(c, Qt::AlignCenter);
+    itemsList_->header()->resizeSection(c, kFigureColumnWidth);
+  }
+  itemsList_->header()->resizeSection(kNameColumn, std::max(120, nameWidth - 2 * kFigureColumnWidth));
+  header->setToolTip(kStockColumn, QStringLiteral("库存中的卡密张数"));
+  header->setToolTip(kWaitingColumn, QStringLiteral("上次扫描时因库存不足而等待发货的订单所需的卡密张数"));
+
+  // Nothing selected yet: no level to show.
+  warningLevelBox_->setKeyboardTracking(false);
+  ShowNoWarningLevel();
 
   connect(addButton_, &QPushButton::clicked, this, &ItemsPage::AddItem);
   connect(renameButton_, &QPushButton::clicked, this, &ItemsPage::RenameCheckedItems);
   connect(deleteButton_, &QPushButton::clicked, this, &ItemsPage::DeleteCheckedItems);
   connect(needsCardBox_, &QCheckBox::clicked, this, &ItemsPage::StoreNeedsCard);
+  // Arrow steps, and a typed number once it is confirmed or left.
+  connect(warningLevelBox_, &QSpinBox::valueChanged, this, &ItemsPage::StoreWarningLevel);
 }
+
+ItemsPage::~ItemsPage() { count_->Join(); }
 
 void ItemsPage::FillItemsList() {
   if (!itemsList_) return;
@@ -47,6 +91,7 @@ void ItemsPage::FillItemsList() {
   static const std::string kNoCard = "无需卡密"_gbk;
   itemsList_->clear();
   itemNames_.clear();
+  figures_.clear();
   std::vector<MonitoredItem> items;
   if (!LoadItems(&items)) return;
   QList<QTreeWidgetItem*> rows;
@@ -57,10 +102,87 @@ void ItemsPage::FillItemsList() {
     row->setCheckState(0, Qt::Unchecked);
     row->setText(0, QFromGbk(item.name));
     row->setText(1, QFromGbk(item.needsCard ? kOnline : kNoCard));
+    for (int c : {kStockColumn, kWaitingColumn}) row->setTextAlignment(c, Qt::AlignCenter);
     rows.append(row);
     itemNames_.push_back(item.name);
   }
   itemsList_->addTopLevelItems(rows);
+  RefreshFigures();
+}
+
+void ItemsPage::RefreshFigures() {
+  if (counting_) {
+    recountWanted_ = true;
+    return;
+  }
+  StartCount();
+}
+
+void ItemsPage::SetWaitingNeeds(StockCounts needs) {
+  waiting_ = std::move(needs);
+  RefreshFigures();
+}
+
+void ItemsPage::StartCount() {
+  counting_ = true;
+  recountWanted_ = false;
+  count_->Join();
+  count_->thread = std::thread([this] {
+    std::optional<StockCounts> stock = CountStockByItem();
+    WarningLevels levels = LoadWarningLevels();
+    QMetaObject::invokeMethod(
+        this,
+        [this, stock = std::move(stock), levels = std::move(levels)] {
+          counting_ = false;
+          // A newer count is wanted: this one may predate the rows shown
+          // (and would warn of stock it has not seen), so only the newest
+          // is shown.
+          if (recountWanted_) {
+            StartCount();
+          } else {
+            ShowFigures(stock, levels);
+          }
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void ItemsPage::ShowFigures(const std::optional<StockCounts>& stock, const WarningLevels& levels) {
+  if (!itemsList_) return;
+  if (!stock) {
+    // Without the stock nothing is known: no figures, no warnings.
+    figures_.clear();
+  } else {
+    figures_ = ItemStockFigures(itemNames_, *stock, waiting_, levels);
+  }
+  // Thousands of cells change at once: the model stays quiet while they do
+  // (each change would reach the view on its own) and the view repaints
+  // once. Rows and columns stay as they are, so the view has nothing else
+  // to learn.
+  QAbstractItemModel* model = itemsList_->model();
+  const bool wasBlocked = model->blockSignals(true);
+  const int rows = itemsList_->topLevelItemCount();
+  for (int r = 0; r < rows; ++r) {
+    QTreeWidgetItem* row = itemsList_->topLevelItem(r);
+    const ItemStock* figure = static_cast<std::size_t>(r) < figures_.size() ? &figures_[r] : nullptr;
+    row->setText(kStockColumn, figure ? QString::number(figure->inStock) : QString());
+    row->setText(kWaitingColumn, figure ? QString::number(figure->waiting) : QString());
+    const bool low = figure && figure->Low();
+    const QBrush background = low ? QBrush(WarningColour()) : QBrush();
+    const QString tip = low ? QStringLiteral("库存只剩 %1 张，不多于预警线 %2 张")
+                                  .arg(figure->inStock)
+                                  .arg(figure->warningLevel)
+                            : QString();
+    for (int c = 0; c < kColumnCount; ++c) {
+      row->setBackground(c, background);
+      row->setToolTip(c, tip);
+    }
+  }
+  model->blockSignals(wasBlocked);
+  itemsList_->viewport()->update();
+  if (!stock) return;
+  for (const ItemStock& crossed : warnings_.Update(figures_))
+    emit stockWarning(QFromGbk(crossed.name), QFromGbk(StockWarningText(crossed)));
 }
 
 void ItemsPage::AddItem() {
@@ -122,6 +244,25 @@ void ItemsPage::ShowAttributesOfSelection() {
   if (remarkBox_) remarkBox_->setText(item ? QFromGbk(item->remark) : QString());
   if (limitBox_) limitBox_->setText(item ? QString::number(item->purchaseLimit) : QString());
   if (needsCardBox_) needsCardBox_->setChecked(item ? item->needsCard : false);
+  if (!item) {
+    ShowNoWarningLevel();
+  } else if (warningLevelBox_) {
+    const QSignalBlocker quiet(warningLevelBox_);
+    warningLevelBox_->setRange(0, kMaxWarningLevel);
+    warningLevelBox_->setSpecialValueText(QStringLiteral("不提醒"));
+    warningLevelBox_->setValue(LoadWarningLevels().Of(item->name));
+    warningLevelBox_->setEnabled(true);
+  }
+}
+
+void ItemsPage::ShowNoWarningLevel() {
+  if (!warningLevelBox_) return;
+  const QSignalBlocker quiet(warningLevelBox_);
+  // A value below every level, shown as a blank.
+  warningLevelBox_->setRange(-1, -1);
+  warningLevelBox_->setSpecialValueText(QStringLiteral(" "));
+  warningLevelBox_->setValue(-1);
+  warningLevelBox_->setEnabled(false);
 }
 
 void ItemsPage::StoreRemark() {
@@ -143,6 +284,16 @@ void ItemsPage::StoreNeedsCard(bool checked) {
   if (record <= 0) return;
   SetItemNeedsCard(record, checked);
   emit itemsChanged();
+}
+
+void ItemsPage::StoreWarningLevel(int level) {
+  const int record = SelectedRecord();
+  if (level < 0) return;
+  if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) return;
+  // The items table is not touched: the list keeps its selection, only the
+  // figures (and the row's colour) change.
+  SetWarningLevel(itemNames_[record - 1], level);
+  RefreshFigures();
 }
 
 bool ItemsPage::eventFilter(QObject* watched, QEvent* event) {

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QTableView;
 class QTimer;
 class QTreeView;
@@ -30,6 +31,7 @@ struct ItemsPageControls {
   QLineEdit* remarkBox = nullptr;       // the selected item's remark
   QLineEdit* limitBox = nullptr;        // its purchase limit
   QCheckBox* needsCardBox = nullptr;    // whether it needs cards
+  QSpinBox* warningLevelBox = nullptr;  // its stock warning level
 };
 
 // The card-stock page with the card import.
@@ -37,6 +39,7 @@ struct StockPageControls {
   QComboBox* itemChooser = nullptr;          // the item whose stock is shown
   QPlainTextEdit* importBox = nullptr;       // pasted card lines, with the import hint
   QPushButton* importButton = nullptr;       // "增加入库"
+  QPushButton* fileImportButton = nullptr;   // "从文件导入…"
   QTreeView* stockList = nullptr;            // the chosen item's cards (model set by the page)
   QPushButton* deleteStockButton = nullptr;  // "删除库存"
   QPushButton* exportButton = nullptr;       // "导出…" (stock_export.h; optional)

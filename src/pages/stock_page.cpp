@@ -4,39 +4,91 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTreeView>
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 
+#include "pages/import_preview_dialog.h"
 #include "pages/list_models.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
+#include "store/card_file.h"
 #include "store/card_lines.h"
+#include "store/import_check.h"
 #include "store/shop_ops.h"
 #include "store/store_ops.h"
 
 namespace autodeliver {
 
+namespace {
+
+QString EncodingName(const CardFile& file) {
+  QString name;
+  switch (file.encoding) {
+    case CardFileEncoding::kUtf8:
+      name = QStringLiteral("UTF-8");
+      break;
+    case CardFileEncoding::kUtf8WithBom:
+      name = QStringLiteral("UTF-8，带 BOM");
+      break;
+    case CardFileEncoding::kUtf16:
+      name = QStringLiteral("UTF-16");
+      break;
+    case CardFileEncoding::kGbk:
+      name = QStringLiteral("GBK");
+      break;
+  }
+  if (file.layout == CardFileLayout::kCsv) name = QStringLiteral("CSV，") + name;
+  return name;
+}
+
+// A path of the file system (UTF-8) in a message (GBK).
+std::string PathText(const std::string& path) { return Utf8ToGbkLossy(path); }
+
+const std::string& FileImportCaption() {
+  static const std::string caption = "从文件导入"_gbk;
+  return caption;
+}
+
+}  // namespace
+
 struct StockPage::Import {
   std::thread thread;
   std::atomic<bool> running{false};
+  std::atomic<bool> cancel{false};
+  bool fromFile = false;
   std::string itemName;
-  std::vector<ImportedCard> cards;
-  std::string leftover;  // lines that were no cards
-  StockImport result;    // written by the worker, read after it ended
+  std::string path;                     // the card file (UTF-8)
+  std::optional<CardFile> file;         // its lines, once read
+  std::vector<CardLine> pasted;         // the import box's lines
+  std::optional<ImportPlan> plan;       // the check's, then the one written
+  StockImport result;                   // written by the worker, read after it ended
+  std::optional<std::string> keptFile;  // where the lines not imported went
+  bool keptFileFailed = false;
+  const std::vector<std::size_t> noLineNumbers;
+
+  const std::vector<CardLine>& lines() const { return file ? file->lines : pasted; }
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
 };
 
-StockPage::StockPage(const StockPageControls& controls, QObject* parent)
+StockPage::StockPage(const StockPageControls& controls, Prompts& prompts, QObject* parent)
     : QObject(parent),
       itemChooser_(controls.itemChooser),
       importBox_(controls.importBox),
       importButton_(controls.importButton),
+      fileImportButton_(controls.fileImportButton),
       stockList_(controls.stockList),
       deleteStockButton_(controls.deleteStockButton),
+      prompts_(prompts),
       import_(std::make_unique<Import>()) {
   importBox_->installEventFilter(this);
 
@@ -52,15 +104,23 @@ StockPage::StockPage(const StockPageControls& controls, QObject* parent)
 
   connect(itemChooser_, &QComboBox::activated, this, &StockPage::ChooseItem);
   connect(importButton_, &QPushButton::clicked, this, &StockPage::ImportCards);
+  connect(fileImportButton_, &QPushButton::clicked, this, &StockPage::ImportFromFile);
   connect(deleteStockButton_, &QPushButton::clicked, this, &StockPage::DeleteSelectedStock);
   // "修改卡号" and "修改卡密" have no action.
 }
 
 StockPage::~StockPage() {
-  if (import_->thread.joinable()) import_->thread.join();
+  // The dialogs show the import's lines, which go with this page.
+  delete preview_.data();
+  delete progress_.data();
+  import_->Join();
 }
 
 bool StockPage::importRunning() const { return import_->running.load(); }
+
+ImportPreviewDialog* StockPage::preview() const { return preview_.data(); }
+
+QProgressDialog* StockPage::progress() const { return progress_.data(); }
 
 void StockPage::ShowImportPlaceholder() {
   if (!importBox_) return;
@@ -109,56 +169,214 @@ void StockPage::ImportCards() {
   const std::string text = WithCrLfLineEnds(GbkFromQ(importBox_->toPlainText()));
   const std::string* chosen = ChosenName();
   Import& im = *import_;
-  im.itemName = chosen ? *chosen : std::string();
-  im.cards.clear();
-  im.result = StockImport();
+  // Nothing to import: whatever the seller typed stays in the box.
   if (text == CardImportPlaceholder() || !chosen) {
-    // Nothing to import: whatever the seller typed stays in the box.
-    im.leftover = text == CardImportPlaceholder() ? std::string() : text;
-    FinishImport();
+    FillStockList();
+    emit importFinished();
     return;
   }
-  CardImportSplit split = SplitCardLines(text);
-  im.cards = std::move(split.cards);
-  im.leftover = std::move(split.leftover);
-  if (im.thread.joinable()) im.thread.join();
+  im.pasted = ReadCardLines(text);
+  if (im.pasted.empty()) {  // blank lines only
+    FillStockList();
+    ShowImportPlaceholder();
+    emit importFinished();
+    return;
+  }
+  im.fromFile = false;
+  im.itemName = *chosen;
+  im.path.clear();
+  im.file.reset();
+  BeginImport(false);
+}
+
+void StockPage::ImportFromFile() {
+  Import& im = *import_;
+  if (im.running.load()) return;
+  const std::string* chosen = ChosenName();
+  if (!chosen) {
+    prompts_.ShowBox("请先在“发货宝贝”中选择要入库的宝贝，再从文件导入。"_gbk, FileImportCaption(),
+                     BoxKind::kInformation);
+    return;
+  }
+  const std::string itemName = *chosen;
+  const std::optional<std::string> path =
+      prompts_.AskOpenFile("选择卡密文件"_gbk, "卡密文件 (*.txt *.csv);;所有文件 (*)"_gbk);
+  if (!path || path->empty()) return;
+  im.fromFile = true;
+  im.itemName = itemName;
+  im.path = *path;
+  im.file.reset();
+  im.pasted.clear();
+  BeginImport(true);
+}
+
+void StockPage::BeginImport(bool fromFile) {
+  Import& im = *import_;
+  im.Join();
   im.running = true;
-  importBox_->setReadOnly(true);
+  im.cancel = false;
+  im.plan.reset();
+  im.result = StockImport();
+  im.keptFile.reset();
+  im.keptFileFailed = false;
+  if (!fromFile && importBox_) importBox_->setReadOnly(true);
   if (importButton_) importButton_->setEnabled(false);
+  if (fileImportButton_) fileImportButton_->setEnabled(false);
+  // Reading a file and the check over the stock and the sent cards take a
+  // while at a large shop: off the window's thread.
   im.thread = std::thread([this, &im] {
-    im.result = ImportStockCards(im.itemName, im.cards);
+    if (im.fromFile) im.file = LoadCardFile(im.path);
+    if (!im.fromFile || (im.file && !im.file->lines.empty()))
+      im.plan = CheckImport(im.itemName, im.lines(), false);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowPreview(); }, Qt::QueuedConnection);
+  });
+}
+
+void StockPage::ShowPreview() {
+  Import& im = *import_;
+  im.Join();
+  if (im.fromFile && !im.file) {
+    EndImport(false);
+    prompts_.ShowBox("无法读取这个文件：\r\n"_gbk + PathText(im.path), FileImportCaption(), BoxKind::kError);
+    return;
+  }
+  if (im.fromFile && im.file->lines.empty()) {
+    EndImport(false);
+    prompts_.ShowBox("文件里没有卡密：\r\n"_gbk + PathText(im.path), FileImportCaption(),
+                     BoxKind::kInformation);
+    return;
+  }
+  if (!im.plan) {
+    EndImport(false);
+    prompts_.ShowBox("无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk, BoxKind::kError);
+    return;
+  }
+  QString source = QStringLiteral("输入框");
+  QString keptNote = QStringLiteral("未导入的行留在输入框中。");
+  if (im.fromFile) {
+    source = QStringLiteral("%1（%2）")
+                 .arg(QFileInfo(QFile::decodeName(QByteArray::fromStdString(im.path))).fileName(),
+                      EncodingName(*im.file));
+    keptNote = QStringLiteral("未导入的行将写入源文件旁的新文件（文件名带“未导入”）。");
+  }
+  QWidget* window = importBox_ ? importBox_->window() : nullptr;
+  preview_ = new ImportPreviewDialog(im.itemName, source, im.lines(), *im.plan,
+                                     im.fromFile ? im.file->lineNumbers : im.noLineNumbers, keptNote, window);
+  preview_->setAttribute(Qt::WA_DeleteOnClose);
+  preview_->setWindowModality(Qt::WindowModal);
+  // The dialog deletes itself once closed; the page forgets it at once.
+  ImportPreviewDialog* dialog = preview_;
+  connect(dialog, &QDialog::finished, this, [this] { preview_ = nullptr; });
+  connect(dialog, &QDialog::accepted, this, [this, dialog] { StartWriting(dialog->allowDuplicates()); });
+  connect(dialog, &QDialog::rejected, this, [this] { EndImport(false); });
+  preview_->open();
+}
+
+void StockPage::StartWriting(bool allowDuplicates) {
+  Import& im = *import_;
+  im.plan = PlanImport(im.lines(), std::move(im.plan->verdicts), allowDuplicates);
+  const std::size_t total = im.plan->cards.size();
+  QWidget* window = importBox_ ? importBox_->window() : nullptr;
+  // Not modal: a modal progress dialog runs an event loop inside every
+  // setValue, and the window has nothing that an import could disturb.
+  progress_ = new QProgressDialog(QStringLiteral("已导入 0 / %1").arg(total), QStringLiteral("取消"), 0,
+                                  static_cast<int>(std::min<std::size_t>(total, INT_MAX)), window);
+  progress_->setWindowTitle(QStringLiteral("导入卡密"));
+  progress_->setWindowModality(Qt::NonModal);
+  progress_->setAutoClose(false);
+  progress_->setAutoReset(false);
+  progress_->setMinimumDuration(0);
+  connect(progress_, &QProgressDialog::canceled, this, [this] {
+    import_->cancel = true;
+    if (progress_) progress_->setLabelText(QStringLiteral("正在停止…"));
+  });
+  progress_->show();
+  im.Join();
+  im.thread = std::thread([this, &im] {
+    im.result = ImportStockCards(
+        im.itemName, im.plan->cards,
+        [this](std::size_t handled, std::size_t all) {
+          QMetaObject::invokeMethod(
+              this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
+        },
+        &im.cancel);
+    // The lines of a file that did not go in are kept beside it here, so
+    // that they are safe even if the window closes before the end shows.
+    if (im.fromFile) {
+      const std::vector<std::size_t> rest = LinesNotWritten(*im.plan, im.result.handled, im.result.refused);
+      if (!rest.empty()) {
+        im.keptFile = WriteKeptLinesFile(im.path, *im.file, rest);
+        im.keptFileFailed = !im.keptFile;
+      }
+    }
     QMetaObject::invokeMethod(
         this, [this] { FinishImport(); }, Qt::QueuedConnection);
   });
 }
 
+void StockPage::ShowProgress(std::size_t handled, std::size_t total) {
+  if (!progress_ || import_->cancel.load()) return;
+  progress_->setValue(static_cast<int>(std::min<std::size_t>(handled, INT_MAX)));
+  progress_->setLabelText(QStringLiteral("已导入 %1 / %2").arg(handled).arg(total));
+}
+
 void StockPage::FinishImport() {
   Import& im = *import_;
-  if (im.thread.joinable()) im.thread.join();
-  // Every card that did not get into the stock goes back into the box,
-  // before the lines that were no cards.
-  std::string rest;
-  auto keep = [&rest](const std::string& line) {
-    if (!rest.empty()) rest += "\r\n";
-    rest += line;
-  };
-  for (size_t i : im.result.refused) keep(im.cards[i].cardNumber + " " + im.cards[i].cardPassword);
-  for (size_t i = im.result.handled; i < im.cards.size(); ++i)
-    keep(im.cards[i].cardNumber + " " + im.cards[i].cardPassword);
-  if (!im.leftover.empty()) keep(im.leftover);
-  im.cards.clear();
-  FillStockList();
-  if (importBox_) {
-    importBox_->setReadOnly(false);
-    if (IsBlank(rest)) {
+  im.Join();
+  if (progress_) {
+    progress_->close();
+    progress_->deleteLater();
+    progress_ = nullptr;
+  }
+  const ImportPlan& plan = *im.plan;
+  const StockImport& r = im.result;
+  const std::size_t total = plan.cards.size();
+  const std::vector<std::size_t> rest = LinesNotWritten(plan, r.handled, r.refused);
+  if (!im.fromFile && importBox_) {
+    // Every line that did not get into the stock goes back into the box.
+    const std::string text = LineTexts(im.pasted, rest);
+    if (IsBlank(text)) {
       ShowImportPlaceholder();
     } else {
-      importBox_->setPlainText(QFromGbk(ReplaceText(rest, "\r\n", "\n")));
+      importBox_->setPlainText(QFromGbk(ReplaceText(text, "\r\n", "\n")));
       SetTextColour(importBox_, TypedTextColour());
     }
   }
+  FillStockList();
+  EndImport(r.written > 0);
+
+  const std::string done = std::to_string(r.written) + " / " + std::to_string(total);
+  if (total > 0 && r.handled == 0 && !r.cancelled) {
+    prompts_.ShowBox("无法写入库存卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk, BoxKind::kError);
+    return;
+  }
+  if (!im.fromFile) {
+    if (r.cancelled)
+      prompts_.ShowBox("导入已取消：已导入 "_gbk + done + " 张卡密，其余的行留在输入框中。"_gbk,
+                       "导入卡密"_gbk, BoxKind::kInformation);
+    return;
+  }
+  std::string text = r.cancelled ? "导入已取消：已导入 "_gbk + done + " 张卡密。"_gbk
+                                 : "已导入 "_gbk + std::to_string(r.written) + " 张卡密。"_gbk;
+  BoxKind kind = BoxKind::kInformation;
+  if (im.keptFile) {
+    text +=
+        "\r\n未导入的 "_gbk + std::to_string(rest.size()) + " 行已写入：\r\n"_gbk + PathText(*im.keptFile);
+  } else if (im.keptFileFailed) {
+    text += "\r\n未导入的 "_gbk + std::to_string(rest.size()) +
+            " 行无法写入源文件旁的新文件，请保留源文件：\r\n"_gbk + PathText(im.path);
+    kind = BoxKind::kError;
+  }
+  prompts_.ShowBox(text, FileImportCaption(), kind);
+}
+
+void StockPage::EndImport(bool wroteCards) {
+  if (importBox_) importBox_->setReadOnly(false);
   if (importButton_) importButton_->setEnabled(true);
-  im.running = false;
+  if (fileImportButton_) fileImportButton_->setEnabled(true);
+  import_->running = false;
+  if (wroteCards) emit stockChanged();
   emit importFinished();
 }
 
@@ -167,8 +385,9 @@ void StockPage::DeleteSelectedStock() {
   std::vector<int> rows;
   for (const QModelIndex& index : stockList_->selectionModel()->selectedRows()) rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
-  RemoveStockCards(stockModel_->itemName(), stockModel_->cards(), rows);
+  const std::size_t removed = RemoveStockCards(stockModel_->itemName(), stockModel_->cards(), rows);
   FillStockList();
+  if (removed > 0) emit stockChanged();
 }
 
 bool StockPage::eventFilter(QObject* watched, QEvent* event) {

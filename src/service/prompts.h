@@ -1,6 +1,6 @@
 // What the program asks of the person at the screen: a message box, an
-// input box, a web page opened in the default browser, and the end of the
-// program. The one interface for the start-up checks of the core and for
+// input box, a file to open, a web page opened in the default browser, and
+// the end of the program. The one interface for the start-up checks of the core and for
 // the management pages; the window implements it with Qt, tests fake it.
 // All texts are GBK.
 //
@@ -28,6 +28,14 @@ class Prompts {
   // the person cancels. Prompts that cannot ask for text (the start-up
   // checks never need it) answer as a cancel.
   virtual std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) {
+    return std::nullopt;
+  }
+  // Shows an application-modal dialog for choosing an existing file to
+  // read, with `caption` and the name filter `filter` (GBK, Qt's form:
+  // "卡密文件 (*.txt *.csv);;所有文件 (*)"). Returns the chosen path as the
+  // file system spells it (UTF-8), or nullopt when the person cancels.
+  // Prompts that cannot ask answer as a cancel.
+  virtual std::optional<std::string> AskOpenFile(const std::string& caption, const std::string& filter) {
     return std::nullopt;
   }
   // Opens `url` in the user's default web browser; does not wait.

@@ -216,7 +216,9 @@ CardFile ReadCardFile(std::string_view bytes, CardFileLayout layout) {
   Converter toGbk("CP936", "UTF-8");
 
   bool firstLine = true;
+  std::size_t lineNumber = 0;
   for (std::string_view source : SplitLines(body, &file.lineBreak)) {
+    ++lineNumber;
     // The line in GBK; a line that has no GBK form is shown as near as can
     // be and is never a card.
     std::optional<std::string> text;
@@ -243,6 +245,7 @@ CardFile ReadCardFile(std::string_view bytes, CardFileLayout layout) {
     if (!readable || (line->card && HasZeroByte(*line->card))) line->card.reset();
     file.lines.push_back(std::move(*line));
     file.sourceLines.emplace_back(source);
+    file.lineNumbers.push_back(lineNumber);
   }
   return file;
 }

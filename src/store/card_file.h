@@ -46,6 +46,9 @@ struct CardFile {
   // Each line's bytes as they stand in the file (UTF-16 files: as UTF-8),
   // without the line break; parallel to `lines`.
   std::vector<std::string> sourceLines;
+  // Each line's number in the file, from 1, counting every line break
+  // (blank lines and a skipped header included); parallel to `lines`.
+  std::vector<std::size_t> lineNumbers;
   // The file's first line break ("\r\n" or "\n"; "\r\n" when it has none).
   std::string lineBreak = "\r\n";
   // A CSV header line was skipped.

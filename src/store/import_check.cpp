@@ -104,9 +104,8 @@ void ImportChecker::SeeSentCard(std::string_view number, std::string_view passwo
 }
 
 ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
-  ImportPlan plan;
-  plan.allowDuplicates = allowDuplicates;
-  plan.verdicts.reserve(lines_.size());
+  std::vector<LineVerdict> verdicts;
+  verdicts.reserve(lines_.size());
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const std::uint32_t group = groupOfLine_[i];
     LineVerdict v = LineVerdict::kNew;
@@ -119,11 +118,26 @@ ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
     } else if (!firstOfGroup_[i]) {
       v = LineVerdict::kRepeated;
     }
-    plan.verdicts.push_back(v);
+    verdicts.push_back(v);
+  }
+  return PlanImport(lines_, std::move(verdicts), allowDuplicates);
+}
+
+ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdict> verdicts,
+                      bool allowDuplicates) {
+  ImportPlan plan;
+  plan.allowDuplicates = allowDuplicates;
+  plan.verdicts = std::move(verdicts);
+  const std::size_t n = std::min(lines.size(), plan.verdicts.size());
+  plan.verdicts.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    LineVerdict& v = plan.verdicts[i];
+    // A line that holds no card cannot be written, whatever it was called.
+    if (!lines[i].card) v = LineVerdict::kMalformed;
     ++plan.counts[static_cast<std::size_t>(v)];
     const bool write = v == LineVerdict::kNew || (allowDuplicates && v != LineVerdict::kMalformed);
     if (write) {
-      plan.cards.push_back(*lines_[i].card);
+      plan.cards.push_back(*lines[i].card);
       plan.importedLines.push_back(i);
     } else {
       plan.keptLines.push_back(i);
@@ -165,20 +179,20 @@ std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vect
   return checker.Plan(allowDuplicates);
 }
 
-std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t written) {
-  written = std::min(written, plan.importedLines.size());
-  std::vector<std::size_t> out;
-  out.reserve(plan.keptLines.size() + plan.importedLines.size() - written);
+std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t handled,
+                                         const std::vector<std::size_t>& refused) {
+  handled = std::min(handled, plan.importedLines.size());
+  // The imported lines that are not in the stock: the refused ones, then
+  // every one after `handled`; ascending.
+  std::vector<std::size_t> unwritten;
+  unwritten.reserve(refused.size() + plan.importedLines.size() - handled);
+  for (std::size_t k : refused)
+    if (k < handled) unwritten.push_back(plan.importedLines[k]);
+  for (std::size_t k = handled; k < plan.importedLines.size(); ++k)
+    unwritten.push_back(plan.importedLines[k]);
+  std::vector<std::size_t> out(plan.keptLines.size() + unwritten.size());
   // Both lists are in line order: merge them.
-  auto kept = plan.keptLines.begin();
-  auto unwritten = plan.importedLines.begin() + static_cast<std::ptrdiff_t>(written);
-  while (kept != plan.keptLines.end() || unwritten != plan.importedLines.end()) {
-    if (unwritten == plan.importedLines.end() || (kept != plan.keptLines.end() && *kept < *unwritten)) {
-      out.push_back(*kept++);
-    } else {
-      out.push_back(*unwritten++);
-    }
-  }
+  std::merge(plan.keptLines.begin(), plan.keptLines.end(), unwritten.begin(), unwritten.end(), out.begin());
   return out;
 }
 

@@ -101,17 +101,27 @@ class ImportChecker {
   std::vector<bool> firstOfGroup_;
 };
 
+// The plan for `lines` with the verdicts a check gave them (one per line):
+// how ImportChecker::Plan builds it, and how a preview re-plans when the
+// seller ticks or unticks "import duplicates" without reading the tables
+// again.
+ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdict> verdicts,
+                      bool allowDuplicates);
+
 // The check against the stock of `itemName` and the whole sent history, one
 // pass over each table. nullopt when a table cannot be read: then nothing
 // is known about duplicates.
 std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
                                       bool allowDuplicates);
 
-// The lines that are not in the stock once the first `written` cards of
-// `plan` have been written (all of them, or fewer when the append stopped
-// early): the kept lines and the cards not written, in line order. These
-// go back to the seller, so that no line is lost.
-std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t written);
+// The lines that are not in the stock once the first `handled` cards of
+// `plan` have been tried (all of them, or fewer when the append stopped
+// early), `refused` (ascending indexes into plan.cards) being the cards the
+// table did not take: the kept lines, the refused cards and the cards not
+// tried, in line order. These go back to the seller, so that no line is
+// lost.
+std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t handled,
+                                         const std::vector<std::size_t>& refused = {});
 
 // The texts of lines `indexes`, joined by CR LF without a final line break:
 // how lines go back into the import box.

@@ -10,6 +10,7 @@
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_access.h"
+#include "store/warning_levels.h"
 
 namespace autodeliver {
 
@@ -45,7 +46,11 @@ bool RenameItem(int recordNumber, std::string_view shownName, std::string_view n
   StoreGuard guard;
   const bool written =
       ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
-  if (written) RenameStockItem(shownName, newName);
+  if (written) {
+    RenameStockItem(shownName, newName);
+    // The warning level goes with the cards.
+    RenameWarningLevel(shownName, newName);
+  }
   return written;
 }
 
@@ -57,6 +62,7 @@ std::size_t DeleteItems(std::vector<ShownItem> items) {
   for (const ShownItem& item : items) {
     if (DeleteItemAt(item.recordNumber)) ++deleted;
     MarkStockCardsOf(item.name);
+    ForgetWarningLevel(item.name);
   }
   PurgeStock();
   return deleted;
@@ -104,34 +110,21 @@ std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockC
 StockImport ImportStockCards(std::string_view itemName, const std::vector<ImportedCard>& cards,
                              const ImportProgress& progress, const std::atomic<bool>* cancel) {
   StockImport result;
-  const std::size_t total = cards.size();
-  // One open and one write hold of the stock table for the whole import:
-  // the appends go straight to the held file.
-  TableAccess a(StockTablePath(), true);
-  if (!a) return result;
-  RecordTable& t = a.table();
-  const std::string name(itemName);
-  // A card that a fixed-width field would cut is refused rather than stored
-  // mangled; it stays with the seller like any refused card.
-  const std::vector<FieldInfo>& fields = t.Fields();
-  auto fits = [&fields](const ImportedCard& card) {
-    return fields.size() >= 3 && TextFitsField(fields[1], card.cardNumber) &&
-           TextFitsField(fields[2], card.cardPassword);
-  };
-  for (std::size_t i = 0; i < total; ++i) {
-    if (cancel != nullptr && cancel->load()) {
-      result.cancelled = true;
-      break;
-    }
-    if (fits(cards[i]) && t.Append({name, cards[i].cardNumber, cards[i].cardPassword})) {
-      ++result.written;
-    } else {
-      result.refused.push_back(i);
-    }
-    result.handled = i + 1;
-    if (progress && (result.handled % kImportProgressStep == 0 || result.handled == total))
-      progress(result.handled, total);
+  auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
+  if (cancelled()) {
+    result.cancelled = !cards.empty();
+    return result;
   }
+  const std::size_t total = cards.size();
+  result.handled = AppendStockCards(
+      itemName, cards,
+      [&](std::size_t handled) {
+        if (progress) progress(handled, total);
+        return !cancelled();
+      },
+      kImportProgressStep, &result.refused);
+  result.written = result.handled - result.refused.size();
+  result.cancelled = result.handled < total && cancelled();
   return result;
 }
 

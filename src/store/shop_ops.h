@@ -39,8 +39,9 @@ enum class AddItemResult {
 AddItemResult AddMonitoredItem(std::string_view name);
 
 // Gives the item at `recordNumber` the name `newName` and moves every stock
-// card of `shownName` (the name the seller saw on that row) to it. False when
-// the item cannot be read or written; its cards are then left as they are.
+// card of `shownName` (the name the seller saw on that row) and its warning
+// level (warning_levels.h) to it. False when the item cannot be read or
+// written; its cards and level are then left as they are.
 bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName);
 
 // An item as a list row shows it: its record number and its name.
@@ -49,10 +50,10 @@ struct ShownItem {
   std::string name;
 };
 
-// Removes the given items with their stock cards: items from the highest
-// record number to the lowest (so the numbers still to come stay valid), the
-// cards of each by name, in one purge of the stock at the end. Returns how
-// many items were removed.
+// Removes the given items with their stock cards and warning levels: items
+// from the highest record number to the lowest (so the numbers still to come
+// stay valid), the cards of each by name, in one purge of the stock at the
+// end. Returns how many items were removed.
 std::size_t DeleteItems(std::vector<ShownItem> items);
 
 // Rewrite one attribute of the item at `recordNumber` (read, change, write).
@@ -78,7 +79,8 @@ std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockC
 // so it must not wait for another thread that uses the store.
 using ImportProgress = std::function<void(std::size_t handled, std::size_t total)>;
 
-// Progress is reported after every this many cards and after the last one.
+// The cards are written in batches of this many; progress is reported, and
+// the cancel flag read, after every batch.
 inline constexpr std::size_t kImportProgressStep = 1000;
 
 struct StockImport {
@@ -94,9 +96,10 @@ struct StockImport {
 };
 
 // Appends `cards` to the stock of `itemName`, in their order, in one access
-// to the stock table. `cancel`, when given, is read before every card: once
-// it is true the import stops, keeping the cards written so far. A card the
-// table refuses is skipped and the import goes on.
+// to the stock table (AppendStockCards, in batches of kImportProgressStep).
+// `cancel`, when given, is read before the first batch and after each one:
+// once it is true the import stops, keeping the cards written so far. A
+// card the table refuses is skipped and the import goes on.
 StockImport ImportStockCards(std::string_view itemName, const std::vector<ImportedCard>& cards,
                              const ImportProgress& progress = {}, const std::atomic<bool>* cancel = nullptr);
 

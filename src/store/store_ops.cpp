@@ -157,25 +157,34 @@ bool AppendStockCard(const StockCard& card) {
 }
 
 std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
-                             const std::function<bool(std::size_t written)>& afterBatch,
-                             std::size_t batchSize) {
+                             const std::function<bool(std::size_t handled)>& afterBatch,
+                             std::size_t batchSize, std::vector<std::size_t>* refused) {
   TableAccess a(StockTablePath(), true);
   if (!a || cards.empty()) return 0;
   if (batchSize == 0) batchSize = cards.size();
   RecordTable& t = a.table();
+  // A card cut to its field would be another card: it is refused instead,
+  // and stays with the seller.
+  const std::vector<FieldInfo>& fields = t.Fields();
+  auto fits = [&fields](const ImportedCard& card) {
+    return fields.size() >= 3 && TextFitsField(fields[1], card.cardNumber) &&
+           TextFitsField(fields[2], card.cardPassword);
+  };
   FieldValues values(3);
   values[0] = std::string(itemName);
-  std::size_t written = 0;
-  while (written < cards.size()) {
-    const std::size_t end = std::min(cards.size(), written + batchSize);
-    for (; written < end; ++written) {
-      values[1] = cards[written].cardNumber;
-      values[2] = cards[written].cardPassword;
-      if (!t.Append(values)) return written;
+  std::size_t handled = 0;
+  while (handled < cards.size()) {
+    const std::size_t end = std::min(cards.size(), handled + batchSize);
+    for (; handled < end; ++handled) {
+      values[1] = cards[handled].cardNumber;
+      values[2] = cards[handled].cardPassword;
+      if (fits(cards[handled]) && t.Append(values)) continue;
+      if (refused == nullptr) return handled;
+      refused->push_back(handled);
     }
-    if (afterBatch && !afterBatch(written)) break;
+    if (afterBatch && !afterBatch(handled)) break;
   }
-  return written;
+  return handled;
 }
 
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {

@@ -49,13 +49,21 @@ bool AppendStockCard(const StockCard& card);
 // the table is opened once and held exclusively (and StoreLock() taken)
 // for the whole run, so no other store operation comes in between. After
 // every `batchSize` cards, and after the last, `afterBatch` (when given) is
-// called inside the hold with the number written so far; when it returns
-// false the append stops there. Returns the number of cards written: the
-// first that many of `cards` are in the stock, the rest are not (the table
-// failed, refused a card or the append was stopped).
+// called inside the hold with the number of cards handled so far; when it
+// returns false the append stops there.
+//
+// A card the table refuses (a value it cannot hold whole: a card is never
+// cut to a fixed-width field) stops the append,
+// unless `refused` is given: then the card's index goes into `refused` and
+// the append goes on with the next card.
+//
+// Returns the number of cards handled: the first that many of `cards` are
+// in the stock, except those listed in `refused`; the rest are not (the
+// table failed or refused a card, or the append was stopped). 0 and no call
+// of `afterBatch` when the table cannot be opened.
 std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
-                             const std::function<bool(std::size_t written)>& afterBatch = {},
-                             std::size_t batchSize = 1000);
+                             const std::function<bool(std::size_t handled)>& afterBatch = {},
+                             std::size_t batchSize = 1000, std::vector<std::size_t>* refused = nullptr);
 // The live cards of `itemName` in table order, each with its record number.
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
 // Every live card of the stock in table order, each with its record number;

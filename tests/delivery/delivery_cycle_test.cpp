@@ -15,6 +15,7 @@
 #include "../http/raw_http_server.h"
 #include "delivery/card_delivery.h"
 #include "delivery/delivery_events.h"
+#include "delivery/waiting_needs.h"
 #include "delivery_fixture.h"
 #include "http/http_request.h"
 #include "market/order_scan.h"
@@ -443,6 +444,46 @@ TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
                                                     "waiting " + later + " nick 0", "end 1 0 0 1 0"}));
   EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).waitReason, WaitReason::kQuantityNotPositive);
   EXPECT_EQ(DeliverCardsOf("9", card, "b", "", 0).stockLeft, 1);
+}
+
+// The cards that orders wait for are summed per item over one cycle, the
+// sums handed over at its end and started afresh by the next cycle; a cycle
+// that did not see the whole list leaves the last sums standing.
+TEST_F(DeliveryCycleTest, WaitingNeedsSumTheOrdersShortOfStockPerCycle) {
+  const std::string card = "点卡"_gbk, month = "月卡"_gbk;
+  Monitor(card);
+  Monitor(month);
+  Stock(card, {{"C1", "1"}});
+  // Read bottom up: the order of 1 gets the one card, the orders of 5 and
+  // 3 wait for it; the month card has no stock at all.
+  PlaceOrder("点卡", 5, "甲");
+  PlaceOrder("月卡", 2, "乙");
+  PlaceOrder("点卡", 3, "丙");
+  PlaceOrder("点卡", 1, "丁");
+
+  WaitingNeeds needs;
+  std::vector<StockCounts> handed;
+  needs.SetHandover([&](const StockCounts& sums) { handed.push_back(sums); });
+  RunDeliveryCycle(sender_, stop_, &needs);
+  ASSERT_EQ(handed.size(), 1u);
+  EXPECT_EQ(handed[0], (StockCounts{{card, 8}, {month, 2}}));
+  EXPECT_EQ(needs.Last(), handed[0]);
+
+  // Restocked: the next cycle delivers the month card's order and starts
+  // its sums afresh.
+  Stock(month, {{"M1", "1"}, {"M2", "2"}});
+  RunDeliveryCycle(sender_, stop_, &needs);
+  ASSERT_EQ(handed.size(), 2u);
+  EXPECT_EQ(handed[1], (StockCounts{{card, 8}}));
+
+  // A cycle stopped before its end, and one whose page could not be read,
+  // hand nothing over and keep the last whole cycle's sums.
+  std::atomic<bool> stop{true};
+  RunDeliveryCycle(sender_, stop, &needs);
+  sim_.Post("/_sim/expire_sessions");
+  RunDeliveryCycle(sender_, stop_, &needs);
+  EXPECT_EQ(handed.size(), 2u);
+  EXPECT_EQ(needs.Last(), handed[1]);
 }
 
 }  // namespace

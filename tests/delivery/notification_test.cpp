@@ -143,6 +143,25 @@ TEST_F(PolicyTest, SwitchedOffKindsAreNotToldAndBringNoFloodWhenSwitchedOn) {
   EXPECT_EQ(Told(), Kinds{});
 }
 
+// The program counts the stock itself and tells each crossing through
+// TellStockWarning; the delivery check, given a level no stock reaches,
+// then tells none of its own.
+TEST_F(PolicyTest, StockWarningsFromTheProgramsCountUnderTheSwitch) {
+  policy_.SetWarningLevel([](const std::string&) { return -1; });
+  policy_.CardsDelivered(a_, std::vector<DeliveredCard>(1, DeliveredCard{"n", "p"}));
+  policy_.StockAfterDelivery(a_, 0);
+  EXPECT_EQ(Told(), Kinds{});
+  policy_.TellStockWarning("库存预警：宝贝“点卡”只剩 0 张卡密（预警线 5 张）");
+  ASSERT_EQ(notifier_.told.size(), 1u);
+  EXPECT_EQ(notifier_.told[0].kind, K::kStockWarning);
+  EXPECT_EQ(notifier_.told[0].summary, "库存预警");
+  EXPECT_EQ(notifier_.told[0].body, "库存预警：宝贝“点卡”只剩 0 张卡密（预警线 5 张）");
+  Told();
+  enabled_[static_cast<int>(K::kStockWarning)] = false;
+  policy_.TellStockWarning("x");
+  EXPECT_EQ(Told(), Kinds{});
+}
+
 TEST_F(PolicyTest, TextsNameTheOrderTheBuyerAndTheCounts) {
   policy_.OrderWaiting(a_, WaitReason::kStockShort, 1);
   policy_.MessageHanded(b_, false);

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -230,15 +231,28 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
   EXPECT_EQ(later.consignAttempts, sim.consignAttempts);
   EXPECT_EQ(later.listed, sim.listed);
 
+  // The items page: the one card left and the five the waiting order needs,
+  // the row in the warning colour (the default level is 5).
+  auto* items = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
+  ASSERT_NE(items, nullptr);
+  ASSERT_EQ(items->topLevelItemCount(), 1);
+  QTreeWidgetItem* row = items->topLevelItem(0);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return row->text(2) == QStringLiteral("1") && row->text(3) == QStringLiteral("5"); }, 30000))
+      << row->text(2).toStdString() << " / " << row->text(3).toStdString();
+  EXPECT_EQ(row->background(0).color(), ItemsPage::WarningColour());
+
   // The program kept its delivery log in the data folder all along: each
-  // order's fate with its buyer, and no card password.
+  // order's fate with its buyer, the stock warning of the item (it had no
+  // card when it was added), and no card password.
   std::ifstream logFile(programDir_ + "/data/logs/delivery.log", std::ios::binary);
   const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
-  for (const std::string& line : {"订单 " + a + "（买家 买家甲）：卡密消息已交给旺旺发给买家",
-                                  "订单 " + b + "（买家 买家乙）：已向淘宝提交发货（无需物流）",
-                                  "订单 " + c + "（买家 买家丙）：库存不足（库存 2 张，需要 5 张），等待补货",
-                                  "订单 " + d + "（买家 买家丁）：宝贝“游戏月卡”不在监控列表中，跳过",
-                                  std::string("本轮结束：列出 ")}) {
+  for (const std::string& line :
+       {"订单 " + a + "（买家 买家甲）：卡密消息已交给旺旺发给买家",
+        "订单 " + b + "（买家 买家乙）：已向淘宝提交发货（无需物流）",
+        "订单 " + c + "（买家 买家丙）：库存不足（库存 2 张，需要 5 张），等待补货",
+        "订单 " + d + "（买家 买家丁）：宝贝“游戏月卡”不在监控列表中，跳过", std::string("本轮结束：列出 "),
+        std::string("[警告] 库存预警：宝贝“点卡10元”只剩 0 张卡密（预警线 5 张）")}) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(log.find("pw-aa"), std::string::npos);

@@ -1,5 +1,6 @@
-// An import of 100,000 pasted card lines: it finishes, every card arrives
-// in order, and the window keeps repainting while the cards are written.
+// An import of 100,000 pasted card lines: the preview counts them all, the
+// import finishes, every card arrives in order, and the window keeps
+// repainting while the cards are written.
 #include <QPlainTextEdit>
 #include <condition_variable>
 #include <mutex>
@@ -35,6 +36,11 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   for (int i = 0; i < kLines; ++i) text += QStringLiteral("N%1 P%1\n").arg(i, 6, 10, QLatin1Char('0'));
   Focus(w->importBox);
   w->importBox->setPlainText(text);
+  ShowPageOf(w->importButton);
+  QTest::mouseClick(w->importButton, Qt::LeftButton);
+  ImportPreviewDialog* preview = WaitForPreview();
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->cardsToImport(), static_cast<std::size_t>(kLines));
 
   // Another thread holds the store lock, so the import is certainly still
   // writing while the window is asked to repaint.
@@ -53,9 +59,9 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
     ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
   }
 
-  ShowPageOf(w->importButton);
-  QTest::mouseClick(w->importButton, Qt::LeftButton);
+  QTest::mouseClick(preview->importButton(), Qt::LeftButton);
   EXPECT_TRUE(pages->stock.importRunning());
+  ASSERT_NE(pages->stock.progress(), nullptr);
   PaintCounter counter;
   w->statusLabel->window()->installEventFilter(&counter);
   w->importBox->viewport()->installEventFilter(&counter);
@@ -78,6 +84,8 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   EXPECT_EQ(cards.back().cardPassword, "P099999");
   EXPECT_EQ(w->stockList->model()->rowCount(), kLines);
   EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(pages->stock.progress(), nullptr);
+  EXPECT_TRUE(prompts.boxes.empty());
 }
 
 }  // namespace

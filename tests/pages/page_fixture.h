@@ -12,7 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -28,6 +30,7 @@
 
 #include "app/main_window.h"
 #include "app/window_pages.h"
+#include "pages/import_preview_dialog.h"
 #include "pages/page_texts.h"
 #include "service/prompts.h"
 #include "store/data_paths.h"
@@ -49,6 +52,9 @@ class FakePrompts : public Prompts {
   struct Ask {
     std::string prompt, caption;
   };
+  struct FileAsk {
+    std::string caption, filter;
+  };
 
   BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override {
     boxes.push_back({text, caption, kind});
@@ -61,12 +67,21 @@ class FakePrompts : public Prompts {
     answers.pop_front();
     return answer;
   }
+  std::optional<std::string> AskOpenFile(const std::string& caption, const std::string& filter) override {
+    fileAsks.push_back({caption, filter});
+    if (files.empty()) return std::nullopt;
+    std::optional<std::string> file = files.front();
+    files.pop_front();
+    return file;
+  }
   void OpenPage(const std::string&) override { ADD_FAILURE() << "the pages open no web page"; }
   void EndProgram(int) override { ADD_FAILURE() << "the pages never end the program"; }
 
   std::vector<Box> boxes;
   std::vector<Ask> asks;
   std::deque<std::optional<std::string>> answers;  // nullopt = cancel
+  std::vector<FileAsk> fileAsks;
+  std::deque<std::optional<std::string>> files;  // nullopt = cancel
 };
 
 // The main window's page controls, found by their layout names.
@@ -88,6 +103,8 @@ struct PageWidgets {
     numberButton = find((QPushButton*)nullptr, "超级按钮6");
     passwordButton = find((QPushButton*)nullptr, "超级按钮7");
     importButton = find((QPushButton*)nullptr, "超级按钮8");
+    fileImportButton = find((QPushButton*)nullptr, "超级按钮10");
+    warningLevelBox = find((QSpinBox*)nullptr, "库存预警线");
     deleteStockButton = find((QPushButton*)nullptr, "超级按钮9");
     itemsList = find((QTreeWidget*)nullptr, "超级列表框1");
     needsCardBox = find((QCheckBox*)nullptr, "选择框1");
@@ -104,7 +121,8 @@ struct PageWidgets {
   MainWindow& window;
   QLineEdit *nameBox, *remarkBox, *limitBox, *intervalBox;
   QPushButton *addButton, *renameButton, *deleteButton, *applyButton, *numberButton, *passwordButton,
-      *importButton, *deleteStockButton;
+      *importButton, *fileImportButton, *deleteStockButton;
+  QSpinBox* warningLevelBox;
   QTreeWidget* itemsList;
   QCheckBox *needsCardBox, *switchBox;
   QLabel* statusLabel;
@@ -193,14 +211,57 @@ class PagesTest : public ::testing::Test {
     ASSERT_EQ(w->chooser->currentIndex(), target);
   }
 
-  // Pastes `utf8` into the import box (line ends as typed: "\n") and presses
-  // "增加入库", waiting for the import to end.
+  // Waits for the preview of the import in hand; null when the import
+  // ended without one.
+  ImportPreviewDialog* WaitForPreview() {
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return pages->stock.preview() != nullptr || !pages->stock.importRunning(); }, 60000));
+    ImportPreviewDialog* preview = pages->stock.preview();
+    if (preview) {
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(preview));
+    }
+    return preview;
+  }
+
+  // Clicks the duplicates tick of `preview` on its box.
+  static void TickDuplicates(ImportPreviewDialog* preview) {
+    QCheckBox* box = preview->duplicatesBox();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+  }
+
+  // Answers the open preview with "导入" (with duplicates ticked in when
+  // `allowDuplicates`) and waits for the import to end.
+  void AcceptPreview(bool allowDuplicates = false) {
+    ImportPreviewDialog* preview = pages->stock.preview();
+    ASSERT_NE(preview, nullptr);
+    if (allowDuplicates) TickDuplicates(preview);
+    ASSERT_EQ(preview->duplicatesBox()->isChecked(), allowDuplicates);
+    QTest::mouseClick(preview->importButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
+    Reactivate();
+  }
+
+  // The main window active again once a dialog has gone, as a window
+  // manager makes it.
+  void Reactivate() {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+
+  // Pastes `text` into the import box (line ends as typed: "\n"), presses
+  // "增加入库" and imports what the preview shows; waits for the end.
   void Import(const QString& text) {
     Focus(w->importBox);
     ShowPageOf(w->importButton);
     w->importBox->insertPlainText(text);
     QTest::mouseClick(w->importButton, Qt::LeftButton);
+    if (WaitForPreview()) AcceptPreview();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
+  }
+
+  // Waits until the items page shows the figures of its last count.
+  void WaitForFigures() {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->items.figuresPending(); }, 30000));
   }
 
   std::vector<std::string> StockShown() const {

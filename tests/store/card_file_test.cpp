@@ -165,6 +165,15 @@ TEST(CardFile, CsvHeaderOnlyOnTheFirstLine) {
   EXPECT_EQ(f.lines[1].card, Card("卡号"_gbk, "卡密"_gbk));
 }
 
+// Line numbers count every line of the file, whatever its break, so that a
+// report can point the seller at a line.
+TEST(CardFile, LineNumbersCountBlankLinesAndTheHeader) {
+  const CardFile csv = ReadCardFile("卡号,卡密\r\n\r\nA1,P1\n \rbad\r\nA2,P2", CardFileLayout::kCsv);
+  EXPECT_TRUE(csv.skippedHeader);
+  EXPECT_EQ(csv.lineNumbers, (std::vector<std::size_t>{3, 5, 6}));
+  EXPECT_FALSE(csv.lines[1].card);
+}
+
 // The lines not imported go into a file beside the source, as they stood
 // there: same encoding, same mark, same line break.
 TEST(CardFile, KeptLinesGoBackAsTheyStood) {

@@ -148,6 +148,37 @@ TEST_F(ImportCheckStore, ChecksTheItemsStockAndTheWholeHistory) {
   EXPECT_EQ(LinesNotWritten(*plan, 2), plan->keptLines);
 }
 
+// The preview's tick re-plans from the verdicts, as the checker would plan.
+TEST(ImportCheck, ReplanningFromVerdictsMatchesTheChecker) {
+  const std::vector<CardLine> lines = ReadCardLines("R1 P\r\nR1 P\r\nS1 P\r\nbad\r\nN1 P");
+  ImportChecker checker(lines);
+  checker.SeeStockCard("S1", "P");
+  for (bool allow : {false, true}) {
+    const ImportPlan direct = checker.Plan(allow);
+    const ImportPlan again = PlanImport(lines, checker.Plan(!allow).verdicts, allow);
+    EXPECT_EQ(again.cards, direct.cards) << allow;
+    EXPECT_EQ(again.importedLines, direct.importedLines) << allow;
+    EXPECT_EQ(again.keptLines, direct.keptLines) << allow;
+    EXPECT_EQ(again.counts, direct.counts) << allow;
+  }
+  // A verdict that calls a line without a card new cannot make it a card.
+  const ImportPlan forced = PlanImport(lines, std::vector<V>(lines.size(), V::kNew), true);
+  EXPECT_EQ(forced.keptLines, (std::vector<std::size_t>{3}));
+  EXPECT_EQ(forced.Count(V::kMalformed), 1u);
+}
+
+// Cards the table refused go back with the kept lines and the cards after
+// the point where the append stopped, all in line order.
+TEST(ImportCheck, LinesNotWrittenTakeRefusedCardsBack) {
+  const std::vector<CardLine> lines = ReadCardLines("A P\r\nbad\r\nB P\r\nC P\r\nD P\r\nE P");
+  const ImportPlan plan = PlanImport(lines, std::vector<V>(lines.size(), V::kNew), false);
+  ASSERT_EQ(plan.cards.size(), 5u);
+  // Cards B (index 1) and D (index 3) refused, E not tried.
+  EXPECT_EQ(LinesNotWritten(plan, 4, {1, 3}), (std::vector<std::size_t>{1, 2, 4, 5}));
+  EXPECT_EQ(LinesNotWritten(plan, 5, {0}), (std::vector<std::size_t>{0, 1}));
+  EXPECT_EQ(LinesNotWritten(plan, 99), (std::vector<std::size_t>{1}));
+}
+
 TEST_F(ImportCheckStore, UnreadableTablesGiveNoPlan) {
   const std::vector<CardLine> lines = ReadCardLines("A1 P1");
   std::filesystem::remove(SentTablePath());

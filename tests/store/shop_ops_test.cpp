@@ -14,6 +14,7 @@
 #include "store/store_ops.h"
 #include "store/table_format.h"
 #include "store/table_schema.h"
+#include "store/warning_levels.h"
 #include "table_files.h"
 #include "text/gbk.h"
 
@@ -105,6 +106,26 @@ TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {
 
   EXPECT_EQ(DeleteItems({}), 0u);
   EXPECT_EQ(LoadItemNames().size(), 2u);
+}
+
+// An item's warning level is the seller's setting for that item: it follows
+// a rename and goes with the item.
+TEST_F(ShopOps, WarningLevelsFollowRenamesAndGoWithTheItem) {
+  ItemsWithCards({"A", "B", "C"});
+  ASSERT_TRUE(SetWarningLevel("A", 9));
+  ASSERT_TRUE(SetWarningLevel("C", 0));
+  EXPECT_TRUE(RenameItem(1, "A", "A2"));
+  WarningLevels levels = LoadWarningLevels();
+  EXPECT_EQ(levels.Of("A2"), 9);
+  EXPECT_EQ(levels.Of("A"), kDefaultWarningLevel);
+
+  EXPECT_EQ(DeleteItems({{3, "C"}}), 1u);
+  levels = LoadWarningLevels();
+  EXPECT_FALSE(levels.Own().contains("C"));
+  EXPECT_EQ(levels.Own().size(), 1u);
+  // A new item of the old name starts from the default.
+  EXPECT_EQ(AddMonitoredItem("C"), AddItemResult::kAdded);
+  EXPECT_EQ(LoadWarningLevels().Of("C"), kDefaultWarningLevel);
 }
 
 TEST_F(ShopOps, AttributeEditsChangeOnlyTheirItemAndField) {

@@ -36,6 +36,7 @@
 #include "delivery/delivery_wording.h"
 #include "http/http_request.h"
 #include "http/url.h"
+#include "pages/import_preview_dialog.h"
 #include "text/gbk.h"
 
 namespace autodeliver::demo {
@@ -405,6 +406,12 @@ struct DemoFlow::State {
     ClickInto(importBox);
     importBox->insertPlainText(lines);  // pasted
     importButton->click();
+    // The preview says what will be imported; the demo imports it.
+    if (!WaitFor([&] { return program->pages().stock.preview() != nullptr; }, settings.stepTimeoutMs))
+      return Fail("the import preview did not show");
+    ImportPreviewDialog* preview = program->pages().stock.preview();
+    Print("[cards] the preview will import " + std::to_string(preview->cardsToImport()) + " card(s)");
+    preview->accept();
     const int wanted = static_cast<int>(script.cards.size());
     const bool done = WaitFor(
         [&] {

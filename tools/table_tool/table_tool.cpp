@@ -1,4 +1,4 @@
-// table_tool: sets up and inspects a shop's record tables.
+// table_tool: sets up, inspects, exports and restocks a shop's record tables.
 //
 //   table_tool init DIR         creates DIR/data with the four empty tables
 //                               (and the settings row for the IM client path)
@@ -9,6 +9,10 @@
 //                               value and holds the companion file's free
 //                               list against the blocks in use; exit 0 when
 //                               every value reads and the list is sound
+//   table_tool import DIR ITEM FILE [--allow-duplicates] [--dry-run]
+//                               restocks ITEM from a card file as the window's
+//                               file import does, and prints the preview's
+//                               counts and reasons and the outcome as JSON
 //   table_tool export DIR sent|stock FILE [--item NAME] [--gbk]
 //                               writes the sent cards or the stock of DIR's
 //                               data folder as CSV, the same bytes as the
@@ -33,11 +37,14 @@
 #include <vector>
 
 #include "common/json_text.h"
+#include "store/card_file.h"
 #include "store/csv_export.h"
 #include "store/data_paths.h"
+#include "store/import_check.h"
 #include "store/jet4/jet4_file.h"
 #include "store/record_table.h"
 #include "store/records.h"
+#include "store/shop_ops.h"
 #include "store/store_ops.h"
 #include "store/table_format.h"
 #include "store/table_schema.h"
@@ -216,6 +223,116 @@ int Check(const std::string& file) {
   return unreadable == 0 && damage == 0 ? 0 : 1;
 }
 
+const char* EncodingName(CardFileEncoding encoding) {
+  switch (encoding) {
+    case CardFileEncoding::kUtf8:
+      return "utf-8";
+    case CardFileEncoding::kUtf8WithBom:
+      return "utf-8-bom";
+    case CardFileEncoding::kUtf16:
+      return "utf-16";
+    case CardFileEncoding::kGbk:
+      return "gbk";
+  }
+  return "";
+}
+
+struct ImportOptions {
+  std::string dir, item, file;
+  bool allowDuplicates = false;
+  bool dryRun = false;
+};
+
+// The window's file import without the window: the same reading of the
+// file, the same check against the item's stock and the sent cards, the
+// same batched append under the table locks, and the lines not imported
+// kept beside the file. The program may run on the same folder: the table
+// locks keep the two apart (the folder's instance lock is for copies of the
+// program, not for this tool).
+int Import(const ImportOptions& o) {
+  SetProgramDir(o.dir);
+  const std::string item = Utf8ToGbkLossy(o.item);
+  if (GbkToUtf8Lossy(item) != o.item) {
+    std::cerr << "table_tool: the item name has characters that GBK does not have\n";
+    return 1;
+  }
+  std::vector<MonitoredItem> items;
+  if (!LoadItems(&items)) {
+    std::cerr << "table_tool: cannot read the monitored items in " << DataDir() << "\n";
+    return 1;
+  }
+  if (!ItemExists(item)) {
+    std::cerr << "table_tool: \"" << o.item << "\" is not a monitored item in " << DataDir() << "\n";
+    return 1;
+  }
+  const std::optional<CardFile> file = LoadCardFile(o.file);
+  if (!file) {
+    std::cerr << "table_tool: cannot read " << o.file << "\n";
+    return 1;
+  }
+  const std::optional<ImportPlan> plan = CheckImport(item, file->lines, o.allowDuplicates);
+  if (!plan) {
+    std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
+    return 1;
+  }
+
+  StockImport result;
+  std::optional<std::string> keptFile;
+  bool keptFileFailed = false;
+  std::vector<std::size_t> notWritten;
+  if (!o.dryRun) {
+    result = ImportStockCards(item, plan->cards);
+    notWritten = LinesNotWritten(*plan, result.handled, result.refused);
+    if (!notWritten.empty()) {
+      keptFile = WriteKeptLinesFile(o.file, *file, notWritten);
+      keptFileFailed = !keptFile;
+    }
+  }
+
+  std::ostringstream out;
+  out << "{\n  \"item\": " << JsonString(o.item) << ",\n  \"file\": " << JsonString(o.file)
+      << ",\n  \"encoding\": \"" << EncodingName(file->encoding) << "\",\n  \"layout\": \""
+      << (file->layout == CardFileLayout::kCsv ? "csv" : "lines")
+      << "\",\n  \"lines\": " << file->lines.size()
+      << ",\n  \"allowDuplicates\": " << (o.allowDuplicates ? "true" : "false")
+      << ",\n  \"dryRun\": " << (o.dryRun ? "true" : "false") << ",\n  \"toImport\": " << plan->cards.size()
+      << ",\n  \"reasons\": {";
+  const LineVerdict reasons[] = {LineVerdict::kInStock, LineVerdict::kSentBefore, LineVerdict::kRepeated,
+                                 LineVerdict::kMalformed};
+  for (std::size_t i = 0; i < std::size(reasons); ++i)
+    out << (i ? ", " : "") << JsonString(VerdictTextUtf8(reasons[i])) << ": " << plan->Count(reasons[i]);
+  // The lines the preview leaves out, by their number in the file; with
+  // duplicates allowed a duplicate is imported and not listed.
+  out << "},\n  \"notImported\": [";
+  for (std::size_t k = 0; k < plan->keptLines.size(); ++k) {
+    const std::size_t line = plan->keptLines[k];
+    out << (k ? ",\n" : "\n") << "    {\"line\": " << file->lineNumbers[line]
+        << ", \"reason\": " << JsonString(VerdictTextUtf8(plan->verdicts[line])) << "}";
+  }
+  out << (plan->keptLines.empty() ? "]" : "\n  ]");
+  if (!o.dryRun) {
+    out << ",\n  \"imported\": " << result.written << ",\n  \"refusedByTable\": [";
+    for (std::size_t k = 0; k < result.refused.size(); ++k)
+      out << (k ? ", " : "") << file->lineNumbers[plan->importedLines[result.refused[k]]];
+    out << "],\n  \"notWritten\": " << notWritten.size()
+        << ",\n  \"keptFile\": " << (keptFile ? JsonString(*keptFile) : std::string("null"));
+  }
+  out << "\n}\n";
+  std::cout << out.str();
+  if (o.dryRun) return 0;
+  if (result.written < plan->cards.size()) {
+    std::cerr << "table_tool: " << plan->cards.size() - result.written << " of " << plan->cards.size()
+              << " cards could not be written to the stock\n";
+    return 1;
+  }
+  if (keptFileFailed) {
+    std::cerr << "table_tool: the lines not imported could not be written beside " << o.file
+              << "; keep that file\n";
+    return 1;
+  }
+  return 0;
+}
+
 int Export(const std::string& dir, const std::string& what, const std::string& file,
            const std::optional<std::string>& itemUtf8, bool gbk) {
   struct stat st {};
@@ -269,7 +386,8 @@ int Export(const std::string& dir, const std::string& what, const std::string& f
 int main(int argc, char** argv) {
   using namespace autodeliver;
   CLI::App app{
-      "Sets up and inspects a shop's record tables. Texts are shown converted from GBK to UTF-8.\n"
+      "Sets up, inspects, exports and restocks a shop's record tables. Texts are shown converted from GBK "
+      "to UTF-8.\n"
       "Exit status: 0 done, 1 the work failed, 2 a usage error.",
       "table_tool"};
   app.require_subcommand(1);
@@ -293,6 +411,22 @@ int main(int argc, char** argv) {
       "when every value reads and the list is sound");
   check->add_option("FILE", file, "A table file (.edb)")->required();
 
+  ImportOptions importOptions;
+  CLI::App* import = app.add_subcommand(
+      "import",
+      "Restock ITEM in the program directory DIR from the card file FILE, as the window's file import "
+      "does: the same line rules and decoding (UTF-8 with or without BOM, GBK, UTF-16; a .csv file holds "
+      "two columns), the same check for duplicates (in the item's stock, already sent, repeated in the "
+      "file) and lines that are no card. Prints the preview's counts and reasons and the outcome as JSON; "
+      "the lines not imported are written to FILE's folder as \"<name>.未导入<ext>\". Works beside a "
+      "running program under the same table locks");
+  import->add_option("DIR", importOptions.dir, "The program directory (holding data/)")->required();
+  import->add_option("ITEM", importOptions.item, "The monitored item, exactly as named (UTF-8)")->required();
+  import->add_option("FILE", importOptions.file, "The card file")->required();
+  import->add_flag("--allow-duplicates", importOptions.allowDuplicates,
+                   "Import duplicates too (reusable codes); lines that are no card stay out");
+  import->add_flag("--dry-run", importOptions.dryRun, "Print the preview only; write nothing");
+
   CLI::App* exportCsv = app.add_subcommand(
       "export",
       "Write the sent cards or the card stock of the program directory DIR as CSV (the same bytes as the "
@@ -315,6 +449,7 @@ int main(int argc, char** argv) {
   }
   if (init->parsed()) return Init(dir);
   if (dump->parsed()) return Dump(file);
+  if (import->parsed()) return Import(importOptions);
   if (exportCsv->parsed()) return Export(dir, what, file, item, gbk);
   return Check(file);
 }
