@@ -67,6 +67,7 @@ void DeliveryStatus::CycleStarted() {
 void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
   std::lock_guard<std::mutex> lock(mutex_);
   figures_.lastScanOutcome = scan.outcome;
+  figures_.lastScanCounts = scan.counts;
   figures_.ordersListed = static_cast<int>(scan.orders.size());
 }
 
@@ -91,6 +92,7 @@ void DeliveryStatus::LoginStateChanged(bool looksExpired) {
 
 void DeliveryStatus::CycleEnded(const CycleResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
   figures_.loginLooksExpired = result.loginLooksExpired;
   // Only a cycle that went through the whole list knows what waits.
@@ -99,7 +101,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   }
 }
 
-std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan) {
+std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan, bool cycleRunning) {
   std::string text;
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
   if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
@@ -115,7 +117,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
         text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
         break;
       case ScanOutcome::kUnpaired:
-        text += "，订单页无法配对";
+        text += "，订单页面无法解析（" + PatternCountsText(f.lastScanCounts) + "）";
         break;
       case ScanOutcome::kSignInPage:
         text += "，订单页是登录页面";
@@ -129,7 +131,11 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   }
   text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
   text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
-  if (secondsToNextScan >= 0) text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  if (cycleRunning) {
+    text += " | 正在扫描";
+  } else if (secondsToNextScan >= 0) {
+    text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  }
   return text;
 }
 
