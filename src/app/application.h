@@ -9,9 +9,10 @@
 //   if (!program.Start()) return program.ExitCode();
 //   return app.exec();
 //
-// Destruction: the delivery switch is unbound from the controller, the
-// controller goes (it waits for a cycle in hand, which calls the switch's
-// window side), then the pages, then the window.
+// Destruction: the window's watch (log page, status line, tray) goes first,
+// the delivery switch is unbound from the controller, the controller goes
+// (it waits for a cycle in hand, which calls the switch's window side),
+// then the pages, then the window.
 //
 // Thread safety: GUI thread only. The optional DeliveryEvents observer is
 // called from the delivery thread.
@@ -22,6 +23,7 @@
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "app/window_prompts.h"
+#include "app/window_watch.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
 #include "delivery/delivery_monitor.h"
@@ -51,6 +53,7 @@ class Application {
   WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
   DeliveryMonitor& monitor() { return monitor_; }
+  WindowWatch& watch() { return *watch_; }
 
  private:
   MainWindow window_;
@@ -59,6 +62,7 @@ class Application {
   DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
+  std::unique_ptr<WindowWatch> watch_;  // the log page, status line, tray and new sign-in
 };
 
 }  // namespace autodeliver

@@ -12,13 +12,19 @@
 //             限拍数量, 选择框1), 外形框10 auto-delivery box (外形框11/标签4
 //             header, 标签7, 编辑框2, 选择框2, 分组框1 with 标签8,
 //             外形框12/超级按钮4 apply), 图片框2 browser holder with
-//             互联网浏览器1 login browser
+//             互联网浏览器1 login browser (and 重新登录浏览器, a new login
+//             browser when the login expired)
 //     page 1: 外形框1 with 高级表格1 sent-cards grid
 //     page 2: 标签9, 组合框1 item chooser, 外形框17 import box (外形框19/标签11
 //             header, 编辑框3, 外形框21/超级按钮8 import), 外形框13 stock box
 //             (外形框20/标签10 header, 超级列表框2 stock list,
 //             外形框18/超级按钮9 delete stock, 外形框15/超级按钮6,
 //             外形框16/超级按钮7)
+//     page 3 (the log page, beyond the design layout): 标签日志筛选,
+//             编辑框日志筛选 filter box, 标签日志条数 count, 按钮通知设置,
+//             外形框日志 with 表格运行日志 log view
+//   外形框状态栏 status line under the page control: 标签状态栏 text,
+//             按钮重新登录
 //
 // Names are UTF-8; QString::fromUtf8 makes an objectName of one.
 //
@@ -72,6 +78,8 @@ inline constexpr char kApplyButton[] = "超级按钮4";
 // Page 0: the login browser.
 inline constexpr char kBrowserHolder[] = "图片框2";
 inline constexpr char kLoginBrowser[] = "互联网浏览器1";
+// A new login browser opened in the holder when the login expired.
+inline constexpr char kReLoginBrowser[] = "重新登录浏览器";
 
 // Page 1: the sent cards.
 inline constexpr char kGridFrame[] = "外形框1";
@@ -96,5 +104,19 @@ inline constexpr char kNumberButtonFrame[] = "外形框15";
 inline constexpr char kNumberButton[] = "超级按钮6";
 inline constexpr char kPasswordButtonFrame[] = "外形框16";
 inline constexpr char kPasswordButton[] = "超级按钮7";
+
+// Page 3: the log page.
+inline constexpr char kLogPage[] = "page3";
+inline constexpr char kLogFilterLabel[] = "标签日志筛选";
+inline constexpr char kLogFilterBox[] = "编辑框日志筛选";
+inline constexpr char kLogCountLabel[] = "标签日志条数";
+inline constexpr char kNotificationSettingsButton[] = "按钮通知设置";
+inline constexpr char kLogFrame[] = "外形框日志";
+inline constexpr char kLogView[] = "表格运行日志";
+
+// The status line under the page control.
+inline constexpr char kStatusLineFrame[] = "外形框状态栏";
+inline constexpr char kStatusLineText[] = "标签状态栏";
+inline constexpr char kReLoginButton[] = "按钮重新登录";
 
 }  // namespace autodeliver::layout
