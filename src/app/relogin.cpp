@@ -28,6 +28,7 @@ ReLogin::ReLogin(MainWindow& window, QObject* parent) : QObject(parent), window_
 ReLogin::~ReLogin() {
   // The page goes before its profile.
   delete view_.data();
+  delete closing_.data();
   delete profile_.data();
 }
 
@@ -110,6 +111,7 @@ void ReLogin::CloseBrowser() {
   if (!view_) return;
   view_->hide();
   view_->deleteLater();  // possibly inside its own signal
+  closing_ = view_;
   view_ = nullptr;
   if (profile_) profile_->clearHttpCache();
 }

@@ -60,6 +60,7 @@ class ReLogin : public QObject {
 
   MainWindow& window_;
   QPointer<QWebEngineView> view_;
+  QPointer<QWebEngineView> closing_;      // a closed browser not yet deleted
   QPointer<QWebEngineProfile> profile_;   // the open browser's, kept until the next start
   std::vector<BrowserCookie> collected_;  // the new browser's cookies until the sign-in
   bool done_ = false;                     // the sign-in was recognised; cookies go to the store

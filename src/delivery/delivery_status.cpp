@@ -21,6 +21,13 @@ int DayOf(std::time_t t) {
 
 int Today() { return DayOf(std::time(nullptr)); }
 
+// The five pattern counts, short enough for the status line.
+std::string CompactCountsText(const OrderPatternCounts& c) {
+  return "宝贝标题 " + std::to_string(c.itemTitles) + "，买家旺旺 " + std::to_string(c.buyerNicks) +
+         "，订单编号 " + std::to_string(c.orderNumbers) + "，购买数量 " + std::to_string(c.quantities) +
+         "，发货链接 " + std::to_string(c.orderIds);
+}
+
 }  // namespace
 
 int DeliveryStatusFigures::OrdersWaitingForStock() const {
@@ -117,7 +124,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
         text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
         break;
       case ScanOutcome::kUnpaired:
-        text += "，订单页面无法解析（" + PatternCountsText(f.lastScanCounts) + "）";
+        text += "，订单页面无法解析（" + CompactCountsText(f.lastScanCounts) + "）";
         break;
       case ScanOutcome::kSignInPage:
         text += "，订单页是登录页面";

@@ -73,7 +73,7 @@ class DeliveryStatus : public DeliveryEvents {
 //   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
 // with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so.
 // An order page that could not be paired reads
-//   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3 处，... 发货链接 2 处）"
+//   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3，买家旺旺 3，订单编号 2，购买数量 3，发货链接 3）"
 // so the seller sees why nothing is delivered.
 // `secondsToNextScan` < 0: no scan is planned (the delivery is off);
 // `cycleRunning`: a cycle runs now ("正在扫描" in place of the next scan).

@@ -101,17 +101,17 @@ QString LogModel::HeaderText(int column) {
 int LogModel::ColumnWidth(int column) {
   switch (column) {
     case kTime:
-      return 104;
+      return 92;
     case kOrder:
-      return 120;
+      return 116;
     case kBuyer:
-      return 80;
+      return 72;
     case kItem:
-      return 120;
+      return 100;
     case kReason:
-      return 110;
+      return 116;
     case kText:
-      return 400;
+      return 400;  // the page stretches it over the rest of the view
   }
   return 60;
 }

@@ -38,8 +38,8 @@ LogPage::LogPage(const LogPageControls& controls, int capacity, QObject* parent)
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setWordWrap(false);
   view_->setAlternatingRowColors(true);
-  for (int col = 0; col < LogModel::kColumnCount; ++col)
-    view_->setColumnWidth(col, LogModel::ColumnWidth(col));
+  // The line's own text, last, takes the rest of the width.
+  for (int col = 0; col < LogModel::kText; ++col) view_->setColumnWidth(col, LogModel::ColumnWidth(col));
   filterBox_->setPlaceholderText(QStringLiteral("输入订单编号、买家旺旺或宝贝名称筛选"));
   filterBox_->setClearButtonEnabled(true);
   connect(filterBox_, &QLineEdit::textChanged, this, &LogPage::FilterChanged);

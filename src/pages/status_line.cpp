@@ -1,6 +1,7 @@
 // The status line; see status_line.h.
 #include "pages/status_line.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -20,6 +21,10 @@ StatusLine::StatusLine(const StatusLineControls& controls, const DeliveryStatus&
       status_(status),
       deliveryTimer_(deliveryTimer),
       cycleRunning_(std::move(cycleRunning)) {
+  // The label takes the width it is given and cuts the text to it.
+  label_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  label_->setMinimumWidth(1);
+  label_->installEventFilter(this);
   connect(button_, &QPushButton::clicked, this, &StatusLine::ButtonClicked);
   connect(&refresh_, &QTimer::timeout, this, &StatusLine::Refresh);
   refresh_.start(kRefreshMs);
@@ -37,7 +42,9 @@ void StatusLine::Refresh() {
 
   int seconds = -1;
   if (deliveryTimer_ && deliveryTimer_->isActive()) {
-    seconds = (std::max(0, deliveryTimer_->remainingTime()) + 999) / 1000;
+    // Rounded to the nearest second: the timer's own slack (a coarse timer
+    // may run a few hundred milliseconds long) stays out of the count.
+    seconds = (std::max(0, deliveryTimer_->remainingTime()) + 500) / 1000;
   }
   const bool running = cycleRunning_ && cycleRunning_();
   QString text = QString::fromStdString(StatusLineText(f, seconds, running));
@@ -45,14 +52,16 @@ void StatusLine::Refresh() {
   const bool alarm = f.loginLooksExpired || f.endedAtImFailure ||
                      (f.lastScanAt && f.lastScanOutcome != ScanOutcome::kListed);
   const std::string waiting = WaitingForStockText(f);
-  const QString tip = waiting.empty() ? QStringLiteral("没有等待补货的订单")
-                                      : QStringLiteral("等待补货：\n") + QString::fromStdString(waiting);
+  const QString tip = text + QLatin1Char('\n') +
+                      (waiting.empty() ? QStringLiteral("没有等待补货的订单")
+                                       : QStringLiteral("等待补货：\n") + QString::fromStdString(waiting));
 
+  if (text != text_) {
+    text_ = text;
+    ShowText();
+    emit textChanged(text_);
+  }
   if (label_) {
-    if (label_->text() != text) {
-      label_->setText(text);
-      emit textChanged(text);
-    }
     label_->setToolTip(tip);
     if (label_->styleSheet() != Colour(alarm)) label_->setStyleSheet(Colour(alarm));
   }
@@ -63,7 +72,16 @@ void StatusLine::Refresh() {
   }
 }
 
-QString StatusLine::text() const { return label_ ? label_->text() : QString(); }
+void StatusLine::ShowText() {
+  if (!label_) return;
+  const int room = label_->contentsRect().width();
+  label_->setText(room > 0 ? label_->fontMetrics().elidedText(text_, Qt::ElideRight, room) : text_);
+}
+
+bool StatusLine::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == label_ && event->type() == QEvent::Resize) ShowText();
+  return QObject::eventFilter(watched, event);
+}
 
 QString StatusLine::toolTip() const { return label_ ? label_->toolTip() : QString(); }
 

@@ -5,6 +5,9 @@
 // says when the login looks expired or the IM client did not take a
 // message; an expired login also shows the button "重新登录".
 //
+// A line wider than the window is cut with "…"; its hover text always holds
+// the whole line and the orders waiting for stock.
+//
 // The line reads the status figures and the delivery timer once a second
 // (Refresh), on the window's thread: the figures are a copy taken under
 // their own lock, so the delivery thread is never waited for.
@@ -44,7 +47,8 @@ class StatusLine : public QObject {
   // Reads the figures and the timer and shows them.
   void Refresh();
 
-  QString text() const;
+  // The whole line (the label may show it cut) and its hover text.
+  QString text() const { return text_; }
   QString toolTip() const;
   // The login looks expired (and no new sign-in waits for its first cycle).
   bool loginLooksExpired() const { return expired_; }
@@ -62,7 +66,11 @@ class StatusLine : public QObject {
   void loginExpiredChanged(bool expired);
   void textChanged(const QString& text);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void ShowText();
   void ButtonClicked();
   void UpdateButton();
 
@@ -72,6 +80,7 @@ class StatusLine : public QObject {
   QPointer<QTimer> deliveryTimer_;
   CycleRunning cycleRunning_;
   QTimer refresh_;
+  QString text_;
   bool expired_ = false;
   bool reLoginRunning_ = false;
   int reLoginCycles_ = -1;  // cyclesEnded at the last new sign-in; -1: none waits

@@ -88,6 +88,7 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
   ProgramDir dir;
   Application program;
   MainWindow& window = program.window();
+  window.show();
   auto* tabs = Find<QTabWidget>(window, "高级选择夹1");
   ASSERT_EQ(tabs->count(), 4);
   EXPECT_EQ(tabs->tabText(3), "运行日志");
@@ -97,6 +98,7 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
   ASSERT_TRUE(WaitFor([&] { return program.watch().logPage.model().rowCount() == 1; }, 5000));
   EXPECT_TRUE(Find<QLabel>(window, "标签状态栏")->text().startsWith("尚未扫描 | 今日发货 0 笔"))
       << Find<QLabel>(window, "标签状态栏")->text().toStdString();
+  EXPECT_EQ(program.watch().statusLine.text(), "尚未扫描 | 今日发货 0 笔 | 等待补货 0 笔");
   EXPECT_TRUE(Find(window, "按钮重新登录")->isHidden());
 }
 
@@ -181,9 +183,9 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   runCycle();
 
   // Said in the status line, the log page and one notification.
-  auto* status = Find<QLabel>(window, "标签状态栏");
   auto* button = Find<QPushButton>(window, "按钮重新登录");
-  EXPECT_TRUE(status->text().startsWith("淘宝登录似乎已失效，请重新登录 | ")) << status->text().toStdString();
+  EXPECT_TRUE(watch.statusLine.text().startsWith("淘宝登录似乎已失效，请重新登录 | "))
+      << watch.statusLine.text().toStdString();
   EXPECT_FALSE(button->isHidden());
   EXPECT_TRUE(watch.tray.reLoginAction()->isVisible());
   ASSERT_TRUE(WaitFor([&] { return AnyLineContains(watch.logPage.model(), "淘宝登录似乎已失效"); }, 5000));
@@ -229,14 +231,15 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
       10000))
       << ReadBrowserCookies(LoginCookieUrl());
   EXPECT_EQ(ReadBrowserCookies(LoginCookieUrl()).find("old_login"), std::string::npos);
-  EXPECT_TRUE(status->text().startsWith("已重新登录，下一轮扫描时确认 | ")) << status->text().toStdString();
+  EXPECT_TRUE(watch.statusLine.text().startsWith("已重新登录，下一轮扫描时确认 | "))
+      << watch.statusLine.text().toStdString();
   EXPECT_TRUE(button->isHidden());
   ASSERT_TRUE(WaitFor([&] { return AnyLineContains(watch.logPage.model(), "已重新登录淘宝"); }, 5000));
 
   // The next cycle reads the orders with the new login.
   runCycle();
-  EXPECT_TRUE(status->text().startsWith("上次扫描 ")) << status->text().toStdString();
-  EXPECT_TRUE(status->text().contains("，列出 ")) << status->text().toStdString();
+  EXPECT_TRUE(watch.statusLine.text().startsWith("上次扫描 ")) << watch.statusLine.text().toStdString();
+  EXPECT_TRUE(watch.statusLine.text().contains("，列出 ")) << watch.statusLine.text().toStdString();
   EXPECT_TRUE(button->isHidden());
   EXPECT_FALSE(watch.tray.reLoginAction()->isVisible());
   EXPECT_TRUE(AnyLineContains(watch.logPage.model(), "淘宝登录恢复正常"));

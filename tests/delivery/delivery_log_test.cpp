@@ -227,10 +227,10 @@ TEST(DeliveryStatusLineTest, UnpairedPageShowsItsFiveCounts) {
   const DeliveryStatusFigures f = status.Figures();
   EXPECT_EQ(f.cyclesEnded, 1);
   const std::string line = StatusLineText(f, 25);
-  EXPECT_NE(
-      line.find("，订单页面无法解析（宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 3 处，发货链接 1 "
-                "处） | 今日发货 0 笔 | 等待补货 0 笔 | 下次扫描 25 秒后"),
-      std::string::npos)
+  EXPECT_NE(line.find("，订单页面无法解析（宝贝标题 3，买家旺旺 2，订单编号 3，购买数量 3，发货链接 1） | "
+                      "今日发货 0 笔 | "
+                      "等待补货 0 笔 | 下次扫描 25 秒后"),
+            std::string::npos)
       << line;
   // While a cycle runs the line says so in place of the countdown.
   EXPECT_EQ(StatusLineText(f, 25, true).substr(StatusLineText(f, 25, true).rfind(" | ")), " | 正在扫描");
