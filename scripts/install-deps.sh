@@ -15,6 +15,8 @@ packages=(
   # the .deb, its icons and its checks (tests/packaging)
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
   dbus-daemon  # a private session bus for the notification tests
+  # the fuzz targets (scripts/fuzz.sh)
+  clang-14 libfuzzer-14-dev
 )
 
 missing=()

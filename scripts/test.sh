@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting of the
 # sources, builds everything and runs every test with CTest under a private
-# X server.
+# X server, then fuzzes every fuzz target for a bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,3 +15,9 @@ cmake --build build -j2
 cd build
 # Window and IM tests need a display; xvfb-run gives each run its own.
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" ctest --output-on-failure -j2
+cd ..
+
+# ---- fuzzing: the libFuzzer targets of fuzz/, clang with ASan and UBSan,
+# 20 s each from their corpora (the corpora also run above as tests) ----
+bash scripts/fuzz.sh
+# ---- end of fuzzing ----

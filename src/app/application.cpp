@@ -11,7 +11,7 @@ namespace autodeliver {
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
 Application::Application(DeliveryEvents* events)
-    : monitor_(events), pages_(std::make_unique<WindowPages>(window_, prompts_)) {
+    : prompts_(&window_), monitor_(events), pages_(std::make_unique<WindowPages>(window_, prompts_)) {
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
@@ -28,9 +28,6 @@ Application::~Application() {
   pages_.reset();
 }
 
-bool Application::Start() {
-  window_.show();
-  return RunStartupSequence(window_, prompts_);
-}
+bool Application::Start() { return ShowAndRunStartup(window_, prompts_); }
 
 }  // namespace autodeliver

@@ -44,7 +44,8 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // Shows the window and runs the start-up sequence. False when a step
+  // Shows the window and runs the start-up sequence, the re-layout held
+  // back until it has returned (ShowAndRunStartup). False when a step
   // ended the program: the caller returns ExitCode() at once.
   bool Start();
   int ExitCode() const { return prompts_.ExitCode(); }

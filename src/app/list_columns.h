@@ -20,8 +20,9 @@ struct ColumnSpec {
 
 // "宝贝名称" 140, "订单编号" 200, "买家旺旺" 90, "购买数量" 90, "已发卡号" 200,
 // "已发卡密" 200, "已发备注" 200, "发货时间" 200: one column per field of a
-// delivered card, in field order.
-const std::vector<ColumnSpec>& SentCardsGridColumns();
+// delivered card, in field order. The widths are the layout's unless the
+// seller gave the columns others, which are remembered (sent_cards_page.h).
+std::vector<ColumnSpec> SentCardsGridColumns();
 
 // "卡号" 200, "卡密" 120, "Sqlid" 0 (present but not seen).
 const std::vector<ColumnSpec>& StockListColumns();

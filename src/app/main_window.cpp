@@ -371,6 +371,13 @@ void MainWindow::Relayout() {
   holder->setGeometry(1, 27, std::max(0, tw - 2), std::max(0, th - 28));
 }
 
+void MainWindow::HoldRelayout() { relayoutHeld_ = true; }
+
+void MainWindow::ReleaseRelayout() {
+  relayoutHeld_ = false;
+  Relayout();
+}
+
 void MainWindow::CheckSignIn(const QString& address) {
   if (!IsSignInAddress(address.toStdString())) return;
   findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder))->hide();
@@ -396,7 +403,7 @@ void MainWindow::DestroyLoginBrowser() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  Relayout();
+  if (!relayoutHeld_) Relayout();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

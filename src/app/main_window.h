@@ -60,8 +60,15 @@ class MainWindow : public QWidget {
   static QString DesignTitle();
 
   // Moves the banner, the page control, the status line and the browser
-  // holder to fit the client area. Runs on every size change; callable directly.
+  // holder to fit the client area. Runs on every size change, except while
+  // held; callable directly.
   void Relayout();
+  // Holds the re-layout back: size changes (the one that showing the window
+  // delivers among them) leave the controls where they are, so the browser
+  // holder stays below the visible area. The start-up sequence runs under
+  // this hold; ReleaseRelayout() ends it and re-lays out once.
+  void HoldRelayout();
+  void ReleaseRelayout();
 
   // The login check of one completed navigation, `address` being the
   // address shown at that moment. A signed-in address hides the browser
@@ -103,6 +110,7 @@ class MainWindow : public QWidget {
   PageControls controls_;
   QWebEngineView* browser_ = nullptr;
   bool pagesPrepared_ = false;
+  bool relayoutHeld_ = false;
 };
 
 }  // namespace autodeliver

@@ -64,4 +64,14 @@ bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptio
   return goOn;
 }
 
+bool ShowAndRunStartup(MainWindow& window, Prompts& prompts, const StartupOptions& options) {
+  // Showing the window delivers its pending size change; held, it moves
+  // nothing yet.
+  window.HoldRelayout();
+  window.show();
+  if (!RunStartupSequence(window, prompts, options)) return false;
+  window.ReleaseRelayout();
+  return true;
+}
+
 }  // namespace autodeliver

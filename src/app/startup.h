@@ -41,4 +41,12 @@ struct StartupOptions {
 // (the prompts were asked to end it); the remaining steps are not run.
 bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptions& options = {});
 
+// What the program does at its start: shows the window, runs the sequence
+// above with the re-layout held back, and only once it has returned
+// re-lays the window out, which brings the browser holder over page 0. So
+// the login page is not seen while the notice, update and missing-client
+// boxes are up. Returns as RunStartupSequence; after a false the hold is
+// left in place (the program is ending).
+bool ShowAndRunStartup(MainWindow& window, Prompts& prompts, const StartupOptions& options = {});
+
 }  // namespace autodeliver

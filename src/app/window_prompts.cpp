@@ -2,11 +2,16 @@
 // program with Qt.
 #include "app/window_prompts.h"
 
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
+#include <QWindow>
 
 #include "text/gbk.h"
 
@@ -16,10 +21,66 @@ namespace {
 
 QString FromGbk(const std::string& text) { return QString::fromStdString(GbkToUtf8Lossy(text)); }
 
+// Points the box's transient parent at the owner's current native window.
+// Qt keeps its own record (modality, placement); the window system's record
+// (WM_TRANSIENT_FOR on X11) is written only when a window is shown, so it is
+// written anew here for a box that is already up.
+void PointTransientParentAt(QWidget& box, QWidget& owner) {
+  QWindow* boxWindow = box.windowHandle();
+  QWindow* ownerWindow = owner.windowHandle();
+  if (boxWindow == nullptr || ownerWindow == nullptr) return;
+  boxWindow->setTransientParent(ownerWindow);
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->connection() == nullptr) return;
+  const auto ownerId = static_cast<xcb_window_t>(owner.winId());
+  xcb_change_property(x11->connection(), XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(box.winId()),
+                      XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &ownerId);
+  xcb_flush(x11->connection());
+}
+
+// Keeps an open box above its owner's window: raises it and gives it the
+// focus once it is on screen, and again each time the owner's native window
+// was made anew. Both run after the event that tells of them has been
+// handled, when the box is mapped and the owner's new window is shown.
+class BoxOverOwner : public QObject {
+ public:
+  BoxOverOwner(QWidget& box, QWidget* owner) : box_(box), owner_(owner) {
+    box_.installEventFilter(this);
+    if (owner_ != nullptr) owner_->installEventFilter(this);
+  }
+  ~BoxOverOwner() override {
+    box_.removeEventFilter(this);
+    if (owner_ != nullptr) owner_->removeEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const bool shown = watched == &box_ && event->type() == QEvent::Show;
+    const bool remade = watched == owner_ && event->type() == QEvent::WinIdChange;
+    if (shown || remade) {
+      QMetaObject::invokeMethod(
+          this, [this, remade] { BringToFront(remade); }, Qt::QueuedConnection);
+    }
+    return false;
+  }
+
+ private:
+  void BringToFront(bool ownerRemade) {
+    if (!box_.isVisible()) return;
+    if (ownerRemade && owner_ != nullptr && owner_->internalWinId() != 0)
+      PointTransientParentAt(box_, *owner_);
+    box_.raise();
+    box_.activateWindow();
+  }
+
+  QWidget& box_;
+  QPointer<QWidget> owner_;
+};
+
 }  // namespace
 
 BoxAnswer WindowPrompts::ShowBox(const std::string& text, const std::string& caption, BoxKind kind) {
-  QMessageBox box;
+  QWidget* owner = owner_ ? owner_->window() : nullptr;
+  QMessageBox box(owner);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowTitle(FromGbk(caption));
   // Line ends arrive as CR LF.
@@ -39,6 +100,7 @@ BoxAnswer WindowPrompts::ShowBox(const std::string& text, const std::string& cap
       box.setDefaultButton(QMessageBox::Yes);
       break;
   }
+  BoxOverOwner keeper(box, owner);
   const int answer = box.exec();
   if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
   return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
@@ -46,8 +108,9 @@ BoxAnswer WindowPrompts::ShowBox(const std::string& text, const std::string& cap
 
 std::optional<std::string> WindowPrompts::AskText(const std::string& prompt, const std::string& caption) {
   bool ok = false;
+  QWidget* owner = owner_ ? owner_->window() : nullptr;
   const QString typed =
-      QInputDialog::getText(nullptr, FromGbk(caption), FromGbk(prompt), QLineEdit::Normal, QString(), &ok);
+      QInputDialog::getText(owner, FromGbk(caption), FromGbk(prompt), QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return Utf8ToGbkLossy(typed.toStdString());
 }

@@ -44,7 +44,7 @@ std::string ResolveOnlineCard(const std::string& url) {
   const std::size_t schemeEnd = target.find("://");
   if (schemeEnd != std::string::npos) target.replace(0, schemeEnd, AsciiLower(target.substr(0, schemeEnd)));
   // No cookie of our own: the process cookie store applies.
-  std::string body = HttpRequest(target, "GET");
+  std::string body = HttpRequest(target, "GET", {}, {}, kOnlineCardAnswerLimit);
   const std::size_t nul = body.find('\0');
   if (nul != std::string::npos) body.resize(nul);
   return body;

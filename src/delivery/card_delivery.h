@@ -12,6 +12,7 @@
 // the store lock for its own table access.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +34,13 @@ std::string DeliveryMessage(const std::string& itemName, const std::vector<Deliv
 // whole text is a URL whose answer is the real card number.
 bool IsOnlineCard(std::string_view cardNumber);
 
+// The longest answer an online card's request may have: a card number is a
+// line of text.
+inline constexpr std::size_t kOnlineCardAnswerLimit = std::size_t{64} << 10;
+
 // The card number behind an online card: the body of a GET of `url` without
 // a cookie of its own, up to its first zero byte; empty when the request
-// fails or answers nothing.
+// fails, answers nothing or answers more than kOnlineCardAnswerLimit bytes.
 std::string ResolveOnlineCard(const std::string& url);
 
 // Why an order waits for a later cycle with no card taken.
@@ -46,6 +51,8 @@ enum class WaitReason {
   kOnlineCardFailed,      // an online card's request failed or answered nothing
   kStockChanged,          // the stock changed while online cards were resolved
   kRecordFailed,          // no card could be taken and recorded
+  kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
+  kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
 };
 
 // What DeliverCardsOf did for one order.

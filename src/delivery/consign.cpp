@@ -19,8 +19,8 @@ const std::string& ConsignFormBody() {
 }
 
 bool ConsignOrder(const PendingOrder& order) {
-  const std::string answer =
-      HttpRequest(ConsignUrl(order.orderNumber, order.orderId), "POST", ConsignFormBody(), LoginCookies());
+  const std::string answer = HttpRequest(ConsignUrl(order.orderNumber, order.orderId), "POST",
+                                         ConsignFormBody(), LoginCookies(), kConsignAnswerLimit);
   return !answer.empty();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "delivery/card_delivery.h"
+#include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/delivery_events.h"
 #include "market/login.h"
@@ -38,6 +39,10 @@ const char* Describe(WaitReason reason) {
       return "the stock changed while its cards were prepared";
     case WaitReason::kRecordFailed:
       return "no card could be taken and recorded";
+    case WaitReason::kBuyerNickUnpassable:
+      return "the buyer's nick holds characters that cannot reach the IM client";
+    case WaitReason::kSellerNickUnpassable:
+      return "the seller's nick holds characters that cannot reach the IM client";
   }
   return "unknown";
 }
@@ -71,6 +76,13 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
     }
+    // A nick that would not reach the IM client as one piece never goes on
+    // its command line; taking cards now would strand them.
+    if (!IsPassableChatNick(order.buyerNick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kBuyerNickUnpassable, 0);
+      continue;
+    }
     const SellerNickRead nick = ReadSellerNick();
     if (nick.outcome == NickOutcome::kRead) signedIn = true;
     if (nick.outcome == NickOutcome::kNotOnPage || nick.outcome == NickOutcome::kSignInPage) signedOut = true;
@@ -79,6 +91,11 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     if (nick.nick.empty()) {
       ++result.ordersWaiting;
       observer.OrderWaiting(order, WaitReason::kSellerNickUnreadable, 0);
+      continue;
+    }
+    if (!IsPassableChatNick(nick.nick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
       continue;
     }
     const CardDelivery delivery =

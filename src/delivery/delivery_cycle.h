@@ -3,8 +3,10 @@
 // item: take and record its cards, message the buyer, consign the order.
 //
 // An order waits for a later cycle, with no card taken, when the seller's
-// nick cannot be read (the chat could not be addressed) or when its cards
-// cannot all be given now (see card_delivery.h).
+// nick cannot be read, when the buyer's or the seller's nick cannot reach the
+// IM client intact (delivery/chat_address.h) -- the chat could not be
+// addressed -- or when its cards cannot all be given now (see
+// card_delivery.h).
 //
 // An order is consigned only when its cards reached the buyer: when the
 // message could not be handed to the chat window, the cards stay recorded

@@ -50,7 +50,9 @@ class DeliveryEvents {
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
   // `stockLeft`: the cards of the item in stock when the order was looked
-  // at (meaningful for kStockShort).
+  // at (meaningful for kStockShort). For kBuyerNickUnpassable and
+  // kSellerNickUnpassable the seller is to be told
+  // UnpassableNickNotice(reason) (delivery/chat_address.h).
   virtual void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {}
   // The cards were taken and recorded for the buyer, in message order.
   virtual void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {}

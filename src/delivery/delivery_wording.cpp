@@ -90,6 +90,10 @@ std::string ReasonText(WaitReason reason) {
       return "备卡时库存有变动";
     case WaitReason::kRecordFailed:
       return "卡密无法取出并记录";
+    case WaitReason::kBuyerNickUnpassable:
+      return "买家旺旺名含有无法传递的字符";
+    case WaitReason::kSellerNickUnpassable:
+      return "卖家旺旺名含有无法传递的字符";
   }
   return "原因不明";
 }
@@ -108,6 +112,10 @@ WordedLine WordOrdersScanned(const OrderScan& scan) {
       return Warning("订单页打开的是登录页面，淘宝登录可能已失效");
     case ScanOutcome::kNoAnswer:
       return Warning("订单页没有应答（网络不通或超时），本轮不发货");
+    case ScanOutcome::kTooLarge:
+      return Warning("订单页大得异常，没有读取，本轮不发货");
+    case ScanOutcome::kTooComplex:
+      return Warning("订单页内容异常，无法在限定时间内解析，本轮不发货");
   }
   return Warning("订单页情况不明");
 }
@@ -146,6 +154,12 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
       break;
     case WaitReason::kRecordFailed:
       text += "卡密无法取出并记入已发卡密，等下一轮";
+      break;
+    case WaitReason::kBuyerNickUnpassable:
+      text += "买家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡，请手工处理";
+      break;
+    case WaitReason::kSellerNickUnpassable:
+      text += "卖家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡";
       break;
   }
   return Warning(std::move(text));

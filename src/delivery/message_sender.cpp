@@ -1,12 +1,14 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
+#include "delivery/chat_address.h"
 #include "store/settings.h"
 
 namespace autodeliver {
 
 bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buyerNick,
                            const std::string& message) {
+  if (!IsPassableChatNick(sellerNick) || !IsPassableChatNick(buyerNick)) return false;
   ImSendOptions options(GetSetting(ImClientPathSetting()));
   options.bounds = bounds_;
   options.windows = windows_;

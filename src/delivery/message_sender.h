@@ -22,7 +22,9 @@ class MessageSender {
 
 // The sender that goes through the seller's IM client. The client's program
 // path is the setting "阿里旺旺核心文件路径", read anew for every message, so
-// a path stored while the program runs is used from the next message on.
+// a path stored while the program runs is used from the next message on. A
+// nick that cannot reach the client intact (delivery/chat_address.h) is
+// never put on its command line: Send refuses it without starting anything.
 class ImMessageSender final : public MessageSender {
  public:
   ImMessageSender() = default;

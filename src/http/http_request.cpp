@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,14 @@ constexpr char kFormTypeLine[] = "Content-Type: application/x-www-form-urlencode
 constexpr int kMaxRedirects = 10;
 
 std::atomic<std::int64_t> g_boundMs{kHttpRequestBound.count()};
+
+std::mutex g_unixSocketMutex;
+std::string g_unixSocket;  // guarded by g_unixSocketMutex
+
+std::string UnixSocket() {
+  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  return g_unixSocket;
+}
 
 bool CurlReady() {
   // Thread-safe with this libcurl; done once, never undone while the process
@@ -132,28 +141,47 @@ struct Exchange {
   std::string_view body;  // sent when `withBody`
   bool withBody = false;
   std::string cookieLine;  // empty: no Cookie line
+  std::size_t maxAnswer = kDefaultAnswerLimit;
+  std::string unixSocket;  // empty: connect to the host
 
-  std::string answer;
+  std::string answer;  // never longer than maxAnswer
   std::vector<std::string> setCookies;
   long status = 0;
   std::string redirectUrl;
+  std::uint64_t bodyBytes = 0;  // delivered by the connection, refused ones included
+  std::size_t headBytes = 0;
+  bool tooLarge = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<Exchange*>(user)->answer.append(data, size * count);
-  return size * count;
+  auto* ex = static_cast<Exchange*>(user);
+  const size_t n = size * count;
+  ex->bodyBytes += n;
+  if (n > ex->maxAnswer - ex->answer.size()) {
+    // Not one byte beyond the limit is kept; a short count ends the transfer.
+    ex->tooLarge = true;
+    return 0;
+  }
+  ex->answer.append(data, n);
+  return n;
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* ex = static_cast<Exchange*>(user);
   const std::string_view line(data, size * count);
+  ex->headBytes += line.size();
+  if (ex->headBytes > kAnswerHeadLimit) {
+    ex->tooLarge = true;
+    return 0;
+  }
   constexpr std::string_view kSetCookie = "set-cookie:";
   if (line.size() > kSetCookie.size() && AsciiLower(line.substr(0, kSetCookie.size())) == kSetCookie) {
     std::string_view value = line.substr(kSetCookie.size());
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.remove_suffix(1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    static_cast<Exchange*>(user)->setCookies.emplace_back(value);
+    ex->setCookies.emplace_back(value);
   }
-  return size * count;
+  return line.size();
 }
 
 struct SlistFree {
@@ -169,11 +197,11 @@ bool Append(Slist& list, const std::string& line) {
   return true;
 }
 
-// Runs one exchange on a handle of its own, within `timeoutMs`. True when
-// libcurl completed it (whatever the status).
-bool RunExchange(const Target& target, std::string_view referer, long timeoutMs, Exchange& ex) {
+// Runs one exchange on a handle of its own, within `timeoutMs`. kAnswered
+// when libcurl completed it (whatever the status).
+HttpOutcome RunExchange(const Target& target, std::string_view referer, long timeoutMs, Exchange& ex) {
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
-  if (!handle) return false;
+  if (!handle) return HttpOutcome::kFailed;
   CURL* h = handle.get();
 
   Slist headers;
@@ -186,7 +214,7 @@ bool RunExchange(const Target& target, std::string_view referer, long timeoutMs,
              // Keeps libcurl from asking for a 100 Continue on large bodies.
              Append(headers, "Expect:");
   }
-  if (!listOk) return false;
+  if (!listOk) return HttpOutcome::kFailed;
 
   const std::string address = std::string(target.tls ? "https://" : "http://") + target.host + ":" +
                               std::to_string(target.port) + "/";
@@ -207,55 +235,103 @@ bool RunExchange(const Target& target, std::string_view referer, long timeoutMs,
             curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
-            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK;
+            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
+            // An answer that announces a longer body fails before its body.
+            curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
+  if (ok && !ex.unixSocket.empty()) {
+    ok = curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, ex.unixSocket.c_str()) == CURLE_OK;
+  }
   if (ok && ex.withBody) {
     ok = curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.body.size())) ==
              CURLE_OK &&
          curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex.body.data()) == CURLE_OK;
   }
-  if (!ok) return false;
+  if (!ok) return HttpOutcome::kFailed;
 
-  if (curl_easy_perform(h) != CURLE_OK) return false;
+  const CURLcode done = curl_easy_perform(h);
+  if (ex.tooLarge || done == CURLE_FILESIZE_EXCEEDED) {
+    ex.answer.clear();
+    ex.answer.shrink_to_fit();
+    return HttpOutcome::kTooLarge;
+  }
+  if (done == CURLE_OPERATION_TIMEDOUT) return HttpOutcome::kTimedOut;
+  if (done != CURLE_OK) return HttpOutcome::kFailed;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
   char* location = nullptr;
   if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
     ex.redirectUrl = location;
-  return true;
+  return HttpOutcome::kAnswered;
 }
 
 }  // namespace
+
+const char* Describe(HttpOutcome outcome) {
+  switch (outcome) {
+    case HttpOutcome::kAnswered:
+      return "answered";
+    case HttpOutcome::kRefused:
+      return "refused before sending";
+    case HttpOutcome::kFailed:
+      return "failed";
+    case HttpOutcome::kTimedOut:
+      return "timed out";
+    case HttpOutcome::kTooLarge:
+      return "answer too large";
+  }
+  return "unknown";
+}
 
 void SetHttpTimeoutForTesting(std::chrono::milliseconds bound) {
   g_boundMs.store(bound.count() > 0 ? bound.count() : kHttpRequestBound.count());
 }
 
+void SetHttpUnixSocketForTesting(std::string path) {
+  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  g_unixSocket = std::move(path);
+}
+
 std::string HttpRequest(std::string_view url, std::string_view method, std::string_view body,
-                        std::string_view cookie) {
+                        std::string_view cookie, std::size_t maxAnswerBytes) {
+  HttpResult result = HttpRequestDetailed(url, method, body, cookie, maxAnswerBytes);
+  return result.outcome == HttpOutcome::kAnswered ? std::move(result.body) : std::string();
+}
+
+HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, std::size_t maxAnswerBytes) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(g_boundMs.load());
+  HttpResult result;
+  auto ends = [&result](HttpOutcome outcome) {
+    result.outcome = outcome;
+    return std::move(result);
+  };
 
   const std::string upper = AsciiUpper(method);
   const bool isPost = upper == "POST";
-  if (!isPost && !upper.empty() && upper != "GET") return {};
+  if (!isPost && !upper.empty() && upper != "GET") return ends(HttpOutcome::kRefused);
   // A line break in the URL or the cookie would end its header line early
   // and let the rest pass for header lines of its own.
-  if (HasControlBytes(url) || HasLineBreakOrNul(cookie)) return {};
+  if (HasControlBytes(url) || HasLineBreakOrNul(cookie)) return ends(HttpOutcome::kRefused);
   std::optional<Target> target = TargetOfUrl(url);
-  if (!target || !CurlReady()) return {};
+  if (!target) return ends(HttpOutcome::kRefused);
+  if (!CurlReady()) return ends(HttpOutcome::kFailed);
 
   const bool cookieGiven = !TrimSpaces(cookie).empty();
   const std::string firstHost = target->host;
   std::string verb = method.empty() ? std::string("GET") : std::string(method);
   bool withBody = isPost && !body.empty();
+  const std::string unixSocket = UnixSocket();
 
   for (int hop = 0; hop <= kMaxRedirects; ++hop) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return {};
+    if (left <= 0) return ends(HttpOutcome::kTimedOut);
 
     Exchange ex;
     ex.verb = verb;
     ex.body = body;
     ex.withBody = withBody;
+    ex.maxAnswer = maxAnswerBytes;
+    ex.unixSocket = unixSocket;
     CookieStore& store = CookieStore::Global();
     if (cookieGiven) {
       // The caller's cookie belongs to the host it was asked for; a redirect
@@ -265,25 +341,29 @@ std::string HttpRequest(std::string_view url, std::string_view method, std::stri
       ex.cookieLine = store.CookieLineFor(target->host, target->path, target->tls);
     }
 
-    const bool done = RunExchange(*target, url, static_cast<long>(left), ex);
+    const HttpOutcome outcome = RunExchange(*target, url, static_cast<long>(left), ex);
+    result.bodyBytesReceived += ex.bodyBytes;
     if (!cookieGiven) {
       for (const std::string& line : ex.setCookies) store.RecordSetCookie(target->host, target->path, line);
     }
-    if (!done) return {};
+    if (outcome != HttpOutcome::kAnswered) return ends(outcome);
 
     const bool redirect =
         ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 || ex.status == 308;
-    if (!redirect || ex.redirectUrl.empty()) return std::move(ex.answer);
+    if (!redirect || ex.redirectUrl.empty()) {
+      result.body = std::move(ex.answer);
+      return ends(HttpOutcome::kAnswered);
+    }
 
     target = TargetOfRedirect(ex.redirectUrl);
-    if (!target) return {};
+    if (!target) return ends(HttpOutcome::kFailed);
     if (ex.status != 307 && ex.status != 308 && (isPost || ex.status == 303)) {
       // As browsers do: the form is not posted again to the new address.
       verb = "GET";
       withBody = false;
     }
   }
-  return {};
+  return ends(HttpOutcome::kFailed);
 }
 
 }  // namespace autodeliver

@@ -32,11 +32,20 @@
 // cookie holding a line break is refused (empty result, nothing sent): it
 // would let the caller's text pass for header lines of its own.
 //
+// Size bounds: every answer's body has a limit chosen by the caller for its
+// use (an order page, a profile page, an online card, a service answer);
+// the head of an answer may have at most kAnswerHeadLimit bytes. An answer
+// that announces a longer body fails before its body is read, one that sends
+// more stops being read at the limit; either way the request fails as any
+// failed request does, and the memory taken stays near the limit.
+//
 // Thread safety: HttpRequest may be called from any number of threads at
 // once; each call uses its own connection and shares only the cookie store.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -44,6 +53,31 @@ namespace autodeliver {
 
 // The longest a request may take in the program, redirects included.
 inline constexpr std::chrono::milliseconds kHttpRequestBound{90000};
+
+// The body limit of a request whose caller names none.
+inline constexpr std::size_t kDefaultAnswerLimit = std::size_t{8} << 20;
+// The most bytes of status and header lines one answer may have.
+inline constexpr std::size_t kAnswerHeadLimit = std::size_t{256} << 10;
+
+// How a request ended.
+enum class HttpOutcome {
+  kAnswered,  // an answer came, whatever its status; its body is the result
+  kRefused,   // nothing was sent: an unknown method, a bad URL or cookie
+  kFailed,    // no connection, a broken transfer, a bad or endless redirect
+  kTimedOut,  // the time bound ran out
+  kTooLarge,  // an answer's body or head was longer than allowed
+};
+
+// A short English name of an outcome, for printouts.
+const char* Describe(HttpOutcome outcome);
+
+struct HttpResult {
+  HttpOutcome outcome = HttpOutcome::kRefused;
+  std::string body;  // the final answer's body; empty unless kAnswered
+  // Body bytes the connection delivered, every answer of the request
+  // together (redirects included), counted also when they were refused.
+  std::uint64_t bodyBytesReceived = 0;
+};
 
 // Sends one request and returns the body of the final answer, byte for byte
 // (NUL bytes included, no charset conversion). Empty on every failure and
@@ -61,11 +95,26 @@ inline constexpr std::chrono::milliseconds kHttpRequestBound{90000};
 // The call never takes longer than the bound (kHttpRequestBound unless a test
 // set another); a request that runs out of time yields an empty result even
 // when part of the body has arrived.
+//
+// `maxAnswerBytes` is the most bytes an answer's body may have; a longer one
+// fails the request.
 std::string HttpRequest(std::string_view url, std::string_view method = "GET", std::string_view body = {},
-                        std::string_view cookie = {});
+                        std::string_view cookie = {}, std::size_t maxAnswerBytes = kDefaultAnswerLimit);
+
+// The same request, telling how it ended. `body` holds the answer only when
+// `outcome` is kAnswered.
+HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, std::size_t maxAnswerBytes);
 
 // Sets the time bound of every later request; a zero or negative value
 // restores kHttpRequestBound. For tests only; the program never calls it.
 void SetHttpTimeoutForTesting(std::chrono::milliseconds bound);
+
+// Sends every later exchange to the local (Unix domain) socket at `path`
+// instead of the URL's host; the request is the same, and no name is looked
+// up. An empty path restores normal connections. For tests and fuzzing,
+// which drive the answer handling without a network; the program never
+// calls it.
+void SetHttpUnixSocketForTesting(std::string path);
 
 }  // namespace autodeliver

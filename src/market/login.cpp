@@ -15,7 +15,7 @@ std::string LoginCookies() { return ReadBrowserCookies(LoginCookieUrl()); }
 
 std::string FetchSellerNick() {
   static const std::string kLeft = "亲爱的<b>"_gbk;
-  const std::string body = HttpRequest(SellerProfileUrl(), "GET", {}, LoginCookies());
+  const std::string body = HttpRequest(SellerProfileUrl(), "GET", {}, LoginCookies(), kProfilePageLimit);
   const std::string_view page = std::string_view(body).substr(0, body.find('\0'));
   return TextBetween(page, kLeft, "</b>");
 }
@@ -42,7 +42,7 @@ SellerNickRead ReadSellerNickPage(std::string_view body) {
 }
 
 SellerNickRead ReadSellerNick() {
-  return ReadSellerNickPage(HttpRequest(SellerProfileUrl(), "GET", {}, LoginCookies()));
+  return ReadSellerNickPage(HttpRequest(SellerProfileUrl(), "GET", {}, LoginCookies(), kProfilePageLimit));
 }
 
 }  // namespace autodeliver

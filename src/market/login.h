@@ -7,10 +7,14 @@
 // thread-safe).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace autodeliver {
+
+// The longest profile page the nick is read from.
+inline constexpr std::size_t kProfilePageLimit = std::size_t{2} << 20;
 
 // The cookies the store holds for the login host, as "name=value; ..."; read
 // anew on every call; empty when there are none.
@@ -18,7 +22,7 @@ std::string LoginCookies();
 
 // The text between the first "亲爱的<b>" and the next "</b>" of the seller's
 // profile page (taken as GBK up to its first zero byte); empty when the page
-// cannot be fetched or holds no nick.
+// cannot be fetched, is longer than kProfilePageLimit or holds no nick.
 std::string FetchSellerNick();
 
 // True when a page looks like the marketplace's sign-in page: it holds a

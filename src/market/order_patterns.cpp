@@ -1,49 +1,66 @@
-// The five order-page patterns and the positional pairing of their matches;
-// see order_scan.h.
+// The five order-page patterns, their bounded search and the positional
+// pairing of their matches; see order_patterns.h and order_scan.h.
+#include "market/order_patterns.h"
+
 #include <boost/regex.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "market/order_scan.h"
-#include "market/regex_matches.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
 
 namespace autodeliver {
 namespace {
 
-// Byte-exact pattern texts. The quantity block carries the page's own
-// indentation: CR LF, 16 spaces, four TABs, 4 spaces.
-struct OrderPatterns {
-  boost::regex itemTitle;
-  boost::regex buyerNick;
-  boost::regex orderNumber;
-  boost::regex quantity;
-  boost::regex orderId;
+// The indentation of the quantity block's two lines: 16 spaces, four TABs,
+// 4 spaces.
+std::string QuantityIndent() { return std::string(16, ' ') + "\t\t\t\t" + std::string(4, ' '); }
+
+struct FieldPattern {
+  std::string text;  // as written
+  OpenerPattern bounded;
 };
 
-boost::regex CompileOne(const std::string& text) {
+FieldPattern Make(std::string opener, const std::string& rest, const std::string& boundedRest,
+                  std::size_t longestMatch) {
+  FieldPattern p;
+  p.text = opener + rest;
   // Perl syntax, case-sensitive; "." matches line breaks unless a match flag
   // says otherwise, and none is passed.
-  return boost::regex(text, boost::regex::perl);
+  p.bounded.regex = boost::regex(opener + boundedRest, boost::regex::perl);
+  p.bounded.opener = std::move(opener);
+  p.bounded.longestMatch = longestMatch;
+  return p;
 }
 
-const OrderPatterns& Patterns() {
-  static const OrderPatterns patterns = [] {
-    const std::string indent = std::string(16, ' ') + "\t\t\t\t" + std::string(4, ' ');
-    OrderPatterns p;
-    p.itemTitle = CompileOne("<a style=\"line-height:16px;\" target=\"_blank\" title=\"(.*?)\"");
-    p.buyerNick = CompileOne("<span class=\"ww ww:token\" ww:params=\"nick=(.*?)&amp;");
-    p.orderNumber = CompileOne("<span class=\"order-number\">" + "订单编号："_gbk + "(.*?)</span>");
-    p.quantity =
-        CompileOne("<li class=\"total\">\r\n" + indent + "\t.*?" + "×"_gbk + " (.*?)\r\n" + indent + "</li>");
-    p.orderId = CompileOne("order_id=(.*?)&");
+const std::array<FieldPattern, 5>& Patterns() {
+  // Windows: a title attribute, a nick, an order number or id of a real
+  // order list is well under a hundred bytes, a quantity block a few
+  // hundred; the windows leave ample room beyond that.
+  static const std::array<FieldPattern, 5> patterns = [] {
+    const std::string times = "×"_gbk;
+    const std::string close = "\r\n" + QuantityIndent() + "</li>";
+    std::array<FieldPattern, 5> p;
+    p[0] = Make("<a style=\"line-height:16px;\" target=\"_blank\" title=\"", "(.*?)\"", "(.*?)\"", 4096);
+    p[1] = Make("<span class=\"ww ww:token\" ww:params=\"nick=", "(.*?)&amp;", "(.*?)&amp;", 1024);
+    p[2] = Make("<span class=\"order-number\">" + "订单编号："_gbk, "(.*?)</span>", "(.*?)</span>", 1024);
+    p[3] = Make("<li class=\"total\">\r\n" + QuantityIndent() + "\t", ".*?" + times + " (.*?)" + close,
+                "(?>.*?" + times + " )(.*?)" + close, 4096);
+    p[4] = Make("order_id=", "(.*?)&", "(.*?)&", 1024);
     return p;
   }();
   return patterns;
 }
 
+const FieldPattern& Pattern(OrderField field) { return Patterns()[static_cast<std::size_t>(field)]; }
+
 }  // namespace
+
+const std::string& OrderPatternText(OrderField field) { return Pattern(field).text; }
+
+const OpenerPattern& BoundedOrderPattern(OrderField field) { return Pattern(field).bounded; }
 
 void CompileOrderPatterns() { (void)Patterns(); }
 
@@ -65,21 +82,35 @@ std::string PrepareOrderPage(std::string_view body) {
   return out;
 }
 
-std::vector<PendingOrder> ParseOrderPage(const std::string& pageText) {
-  const OrderPatterns& p = Patterns();
-  const std::vector<std::string> titles = AllGroupOneMatches(p.itemTitle, pageText);
-  const std::vector<std::string> nicks = AllGroupOneMatches(p.buyerNick, pageText);
-  const std::vector<std::string> numbers = AllGroupOneMatches(p.orderNumber, pageText);
-  const std::vector<std::string> quantities = AllGroupOneMatches(p.quantity, pageText);
-  const std::vector<std::string> ids = AllGroupOneMatches(p.orderId, pageText);
+OrderPageScan ReadOrderPage(const std::string& pageText) {
+  OrderPageScan scan;
+  if (pageText.size() > kOrderPageLimit) {
+    scan.outcome = OrderPageOutcome::kTooLarge;
+    return scan;
+  }
+  std::size_t budget = kOrderPageFailedWindowBudget;
+  std::array<std::vector<std::string>, 5> lists;
+  for (OrderField field : kOrderFields) {
+    WindowedMatches found = WindowedGroupOneMatches(BoundedOrderPattern(field), pageText, budget);
+    if (!found.complete) {
+      scan.outcome = OrderPageOutcome::kTooComplex;
+      return scan;
+    }
+    lists[static_cast<std::size_t>(field)] = std::move(found.groups);
+  }
+  const auto& [titles, nicks, numbers, quantities, ids] = lists;
+  scan.counts = {static_cast<int>(titles.size()), static_cast<int>(nicks.size()),
+                 static_cast<int>(numbers.size()), static_cast<int>(quantities.size()),
+                 static_cast<int>(ids.size())};
 
   // Positional pairing is only trustworthy when every order contributed one
   // match to every list; otherwise a card could reach the wrong buyer.
   const std::size_t n = titles.size();
-  if (nicks.size() != n || numbers.size() != n || quantities.size() != n || ids.size() != n) return {};
-
-  std::vector<PendingOrder> orders;
-  orders.reserve(n);
+  if (nicks.size() != n || numbers.size() != n || quantities.size() != n || ids.size() != n) {
+    scan.outcome = OrderPageOutcome::kUnpaired;
+    return scan;
+  }
+  scan.orders.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     PendingOrder order;
     order.itemTitle = titles[i];
@@ -87,9 +118,13 @@ std::vector<PendingOrder> ParseOrderPage(const std::string& pageText) {
     order.orderNumber = numbers[i];
     order.quantity = TextToInt(quantities[i]);
     order.orderId = ids[i];
-    orders.push_back(std::move(order));
+    scan.orders.push_back(std::move(order));
   }
-  return orders;
+  return scan;
+}
+
+std::vector<PendingOrder> ParseOrderPage(const std::string& pageText) {
+  return ReadOrderPage(pageText).orders;
 }
 
 bool OrderPatternCounts::AllZero() const {
@@ -101,18 +136,6 @@ bool OrderPatternCounts::AllEqual() const {
          orderIds == itemTitles;
 }
 
-OrderPatternCounts CountOrderPatterns(const std::string& pageText) {
-  const OrderPatterns& p = Patterns();
-  auto count = [&pageText](const boost::regex& pattern) {
-    return static_cast<int>(AllGroupOneMatches(pattern, pageText).size());
-  };
-  OrderPatternCounts counts;
-  counts.itemTitles = count(p.itemTitle);
-  counts.buyerNicks = count(p.buyerNick);
-  counts.orderNumbers = count(p.orderNumber);
-  counts.quantities = count(p.quantity);
-  counts.orderIds = count(p.orderId);
-  return counts;
-}
+OrderPatternCounts CountOrderPatterns(const std::string& pageText) { return ReadOrderPage(pageText).counts; }
 
 }  // namespace autodeliver

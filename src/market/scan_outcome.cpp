@@ -9,29 +9,64 @@
 
 namespace autodeliver {
 
-OrderScan ReadOrderScan(std::string_view body) {
+namespace {
+
+// The scan of a prepared page: the bounded read, and for a page that yields
+// no order, what it is instead.
+OrderScan ReadPreparedPage(const std::string& page) {
   OrderScan scan;
-  const std::string page = PrepareOrderPage(body);
   if (page.empty()) return scan;  // kNoAnswer
-  scan.orders = ParseOrderPage(page);
-  if (!scan.orders.empty()) {
+  OrderPageScan read = ReadOrderPage(page);
+  switch (read.outcome) {
+    case OrderPageOutcome::kNoAnswer:
+      return scan;
+    case OrderPageOutcome::kTooLarge:
+      scan.outcome = ScanOutcome::kTooLarge;
+      return scan;
+    case OrderPageOutcome::kTooComplex:
+      scan.outcome = ScanOutcome::kTooComplex;
+      return scan;
+    case OrderPageOutcome::kUnpaired:
+      scan.outcome = ScanOutcome::kUnpaired;
+      scan.counts = read.counts;
+      return scan;
+    case OrderPageOutcome::kRead:
+      break;
+  }
+  scan.outcome = ScanOutcome::kListed;
+  if (!read.orders.empty()) {
     // Orders only come from a page whose five counts agree.
-    const int n = static_cast<int>(scan.orders.size());
-    scan.counts = {n, n, n, n, n};
-    scan.outcome = ScanOutcome::kListed;
+    scan.counts = read.counts;
+    scan.orders = std::move(read.orders);
     return scan;
   }
-  // No order: an empty list, a page that cannot be paired, or a sign-in
-  // page. Only this rarer case searches the page a second time.
-  scan.counts = CountOrderPatterns(page);
-  if (!scan.counts.AllZero()) {
-    scan.outcome = ScanOutcome::kUnpaired;
-  } else {
-    scan.outcome = LooksLikeSignInPage(page) ? ScanOutcome::kSignInPage : ScanOutcome::kListed;
-  }
+  // No order marker at all: an empty list, or the sign-in page of an
+  // expired login.
+  if (LooksLikeSignInPage(page)) scan.outcome = ScanOutcome::kSignInPage;
   return scan;
 }
 
-OrderScan ScanOrders() { return ReadOrderScan(HttpRequest(OrderListUrl(), "GET", {}, LoginCookies())); }
+}  // namespace
+
+OrderScan ReadOrderScan(std::string_view body) {
+  if (body.size() > kOrderPageLimit) {
+    OrderScan scan;
+    scan.outcome = ScanOutcome::kTooLarge;
+    return scan;
+  }
+  return ReadPreparedPage(PrepareOrderPage(body));
+}
+
+OrderScan ScanOrders() {
+  // Only the first page of the list is read.
+  const HttpResult answer = HttpRequestDetailed(OrderListUrl(), "GET", {}, LoginCookies(), kOrderPageLimit);
+  if (answer.outcome == HttpOutcome::kTooLarge) {
+    OrderScan scan;
+    scan.outcome = ScanOutcome::kTooLarge;
+    return scan;
+  }
+  if (answer.outcome != HttpOutcome::kAnswered) return OrderScan();
+  return ReadOrderScan(answer.body);
+}
 
 }  // namespace autodeliver

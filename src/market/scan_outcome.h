@@ -20,6 +20,8 @@ enum class ScanOutcome {
   kUnpaired,    // the patterns matched different numbers of times: no order taken
   kSignInPage,  // no order marker at all, and the page looks like a sign-in page
   kNoAnswer,    // the request failed, timed out or answered nothing
+  kTooLarge,    // the page is longer than kOrderPageLimit: refused unread
+  kTooComplex,  // searching the page would cost more than its budget: refused
 };
 
 struct OrderScan {
@@ -29,11 +31,11 @@ struct OrderScan {
 };
 
 // Reads an order list page as fetched (the body bytes; PrepareOrderPage is
-// applied here).
+// applied here) with the bounded search of ReadOrderPage.
 OrderScan ReadOrderScan(std::string_view body);
 
-// Fetches the order list page with the login cookies and reads it; one
-// request, as ScanPendingOrders.
+// Fetches the order list page with the login cookies (at most
+// kOrderPageLimit bytes) and reads it; one request, as ScanOrderList.
 OrderScan ScanOrders();
 
 }  // namespace autodeliver

@@ -14,7 +14,9 @@ namespace {
 // The key the update query is signed with.
 constexpr char kAccessKey[] = "9f3a61c0e84b27d5a0c6e19f4b83d72e";
 
-std::string AskService(const std::string& url) { return DecodeServiceAnswer(HttpRequest(url, "GET")); }
+std::string AskService(const std::string& url) {
+  return DecodeServiceAnswer(HttpRequest(url, "GET", {}, {}, kServiceAnswerLimit));
+}
 
 }  // namespace
 

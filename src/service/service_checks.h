@@ -5,6 +5,7 @@
 // besides update.ini.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "service/prompts.h"
@@ -12,12 +13,17 @@
 
 namespace autodeliver {
 
+// The longest answer of the maker's service that is read; a notice or an
+// update description is a few lines of text.
+inline constexpr std::size_t kServiceAnswerLimit = std::size_t{256} << 10;
+
 // The program's own version, compared with the update answer's.
 inline constexpr const char* kLocalVersion = kProgramVersion;
 
 // Asks for a notice and shows it (caption "通知", information box) when the
 // answer's "[check]" flag is non-empty and not "no_msg"; an unreachable
-// service or an unreadable answer shows nothing. "\n" (backslash, n) in the
+// service, an unreadable answer or one longer than kServiceAnswerLimit shows
+// nothing. "\n" (backslash, n) in the
 // notice becomes a line break.
 void CheckNotice(Prompts& prompts);
 

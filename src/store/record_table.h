@@ -4,7 +4,10 @@
 // Records are numbered from 1 in file order. A marked record stays in the
 // file, is counted and can be read until Purge removes every marked record
 // and closes the gaps. Long texts and byte arrays live in the companion block
-// file; its free blocks are kept in a list and reused.
+// file (block_file.h); its free blocks are kept in a list, checked before
+// each reuse and rebuilt from the blocks in use when it cannot be trusted.
+// A fixed-width text longer than its field is cut to the width at a GBK
+// character boundary.
 //
 // Every operation reads the file (nothing of the data is kept between
 // operations) under a byte-range lock on the record count of the table file:
@@ -14,11 +17,13 @@
 // across a sequence of operations, which also lets scans read the data area
 // in large chunks.
 //
-// Purge first writes the records it keeps to a journal beside the table
-// ("<table file>.purge"), then rewrites the table; an access that finds a
-// complete journal (a purge cut short) finishes the rewrite first, so a
-// record is never lost or doubled. An append writes its record before it
-// raises the count, and Open cuts bytes behind the last counted record.
+// Purge goes through a journal beside the table (purge_journal.h), so a
+// purge cut short is finished or undone and a record is never lost or
+// doubled. An append writes its record before it raises the count, and Open
+// cuts bytes behind the last counted record. A write that fails puts back
+// the bytes it changed in place, so no record is left half-written. Reads,
+// writes and truncation go through a FileIo (file_io.h), which tests
+// replace to inject failures.
 //
 // A file can be open in at most one RecordTable of a process at a time.
 //
@@ -35,7 +40,11 @@
 #include <variant>
 #include <vector>
 
+#include "store/block_file.h"
+
 namespace autodeliver {
+
+class FileIo;
 
 // One field as the table file describes it.
 struct FieldInfo {
@@ -44,6 +53,14 @@ struct FieldInfo {
   std::int32_t offset = 0;  // inside the record
   std::int32_t width = 0;   // type 10 only
 };
+
+// True when `text` is stored whole in `field`: any text in a long-text field,
+// at most `width` bytes in a fixed-width one (where a longer text is cut).
+// Callers whose values must never be cut (a card number, a setting's name)
+// check it before they write.
+inline bool TextFitsField(const FieldInfo& field, std::string_view text) {
+  return field.type != 10 || text.size() <= static_cast<std::size_t>(field.width);
+}
 
 // A typed value read from a field: integers (types 1-4, 9), reals (5, 6,
 // and 8 as days since 1899-12-30), booleans (7), texts and byte arrays
@@ -75,9 +92,13 @@ class RecordTable {
   // The bound for waiting on a lock held by another process.
   void SetLockWait(std::chrono::milliseconds wait);
 
-  // Refuse (default) or cut a fixed-width text longer than its field. When
+  // Cut (default) or refuse a fixed-width text longer than its field. When
   // refused, Append and Modify fail and write nothing.
   void SetCutOverlongText(bool cut);
+
+  // The file-system calls used from the next Open on; null means the real
+  // ones. The FileIo must outlive the table's use of it.
+  void SetFileIo(FileIo* io);
 
   // Holds the table lock (exclusive when `write`) until the matching
   // Release; operations inside then neither lock again nor re-read the
@@ -137,6 +158,11 @@ class RecordTable {
   // From the cursor's record to the end: the first record for which `pred`
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
+
+  // Holds the companion file's free list against the blocks the records'
+  // chains use (marked records included); nullopt when the table has no
+  // companion file or cannot be read.
+  std::optional<BlockReport> CheckBlocks();
 
   // Internal state; defined in record_table.cpp.
   struct Impl;

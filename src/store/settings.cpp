@@ -97,6 +97,8 @@ bool PutSetting(std::string_view name, std::string_view value) {
   static const std::string kName = "配置名"_gbk, kData = "配置数据"_gbk;
   int nameField;
   if (!a.Resolve({kName, kData}, &nameField, &data)) return false;
+  // A name the field would cut would be another setting's name.
+  if (!TextFitsField(a.table().Fields()[nameField], name)) return false;
   FieldValues values(a.table().Fields().size());
   values[nameField] = std::string(name);
   values[data] = std::string(value);

@@ -111,12 +111,19 @@ StockImport ImportStockCards(std::string_view itemName, const std::vector<Import
   if (!a) return result;
   RecordTable& t = a.table();
   const std::string name(itemName);
+  // A card that a fixed-width field would cut is refused rather than stored
+  // mangled; it stays with the seller like any refused card.
+  const std::vector<FieldInfo>& fields = t.Fields();
+  auto fits = [&fields](const ImportedCard& card) {
+    return fields.size() >= 3 && TextFitsField(fields[1], card.cardNumber) &&
+           TextFitsField(fields[2], card.cardPassword);
+  };
   for (std::size_t i = 0; i < total; ++i) {
     if (cancel != nullptr && cancel->load()) {
       result.cancelled = true;
       break;
     }
-    if (t.Append({name, cards[i].cardNumber, cards[i].cardPassword})) {
+    if (fits(cards[i]) && t.Append({name, cards[i].cardNumber, cards[i].cardPassword})) {
       ++result.written;
     } else {
       result.refused.push_back(i);

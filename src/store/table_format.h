@@ -1,6 +1,6 @@
-// Byte layout of the record-table file (.EDB) and its companion block file
-// (.EDT), shared by the reader, the writer and the tests that build files by
-// hand. All integers are little-endian; "int32" is a signed 32-bit integer.
+// Byte layout of the record-table file (.EDB), its companion block file
+// (.EDT) and the purge journal, shared by the reader, the writer and the
+// tests that build files by hand. All integers are little-endian; "int32" is a signed 32-bit integer.
 //
 // Table file:
 //
@@ -17,8 +17,21 @@
 // Companion file: 512-byte blocks, block b at b x 512.
 //   block 0: +0 "WEDT" +4 version +16 block count +20 first free block
 //            +24 number of free blocks
-//   data block: +0 next free block (free blocks only) +4 next block of the
-//            chain (<= 0 ends it) +8 value bytes in this block +12 bytes
+//   data block: +0 unused (a reused block keeps its old free-list link)
+//            +4 next block of the chain (<= 0 ends it) +8 value bytes in
+//            this block (0..500) +12 the bytes
+//   free block: +0 next free block (0 ends the list) +4 0 +8 -1, the mark
+//            that no chain can carry; a block freed by an older writer may
+//            lack it
+//
+// Purge journal ("<table file>.purge"), written whole before a purge
+// rewrites the data area, and removed once the rewrite is done:
+//
+//   +0   "WPRG", written last: a journal without it was never complete
+//   +4   int32 record size
+//   +8   int32 index (0-based) of the first removed record
+//   +12  int32 records kept in all
+//   +16  the kept records from that index on, record size bytes each
 //
 // Thread safety: constants only.
 #pragma once
@@ -61,6 +74,14 @@ inline constexpr int kBlockNextOffset = 4;
 inline constexpr int kBlockLengthOffset = 8;
 inline constexpr int kBlockDataOffset = 12;
 inline constexpr int kBlockPayload = kBlockSize - kBlockDataOffset;  // 500
+inline constexpr int kFreeLinkBytes = 12;                            // next free, 0, the free mark
+inline constexpr std::int32_t kFreeMark = -1;
+
+inline constexpr char kJournalMagic[4] = {'W', 'P', 'R', 'G'};
+inline constexpr int kJournalRecordSizeOffset = 4;
+inline constexpr int kJournalFromOffset = 8;
+inline constexpr int kJournalKeptOffset = 12;
+inline constexpr int kJournalHeaderSize = 16;
 
 // Field types.
 enum FieldType : std::int32_t {

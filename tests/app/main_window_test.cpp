@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -202,6 +203,30 @@ TEST(MainWindowLayout, WindowPagesListsAndTimerAsDesigned) {
   EXPECT_EQ(Find(window, "图片框1")->palette().color(QPalette::Window), ColorRef(0xFDB313));
   auto* banner = window.findChild<QLabel*>(QStringLiteral("图片框1"));
   EXPECT_EQ(banner->pixmap().size(), QSize(808, 104));
+}
+
+// The banner's texts are white on the banner's blues. At the window's
+// design size the client area shows the first 794 pixels of the 808-pixel
+// picture; no text may reach into the last few of them, let alone beyond.
+TEST(MainWindowLayout, BannerTextsStayInsideTheVisibleWidth) {
+  MainWindow window;
+  window.show();
+  ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }));
+  auto* banner = window.findChild<QLabel*>(QStringLiteral("图片框1"));
+  const QImage picture = banner->pixmap().toImage();
+  ASSERT_EQ(picture.size(), QSize(808, 104));
+  const int visible = banner->width();
+  ASSERT_EQ(visible, 794);
+  int rightmost = -1;
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor c = picture.pixelColor(x, y);
+      if (c.red() > 200 && c.green() > 200 && c.blue() > 200) rightmost = std::max(rightmost, x);
+    }
+  }
+  // The three steps stand at the right end.
+  EXPECT_GT(rightmost, visible * 3 / 4);
+  EXPECT_LT(rightmost, visible - 8);
 }
 
 // The page captions must not cover the controls at the top of a page: a

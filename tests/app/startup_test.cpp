@@ -4,22 +4,30 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/layout_widgets.h"
 #include "app/list_columns.h"
 #include "app/main_window.h"
+#include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "market/hosts.h"
 #include "store/data_paths.h"
+#include "x_windows.h"
 
 namespace autodeliver {
 namespace {
@@ -185,6 +193,148 @@ TEST_F(StartupTest, MissingImClientEndsTheProgramAfterTheMessageAndDownloadPage)
                                                     "/go/chn/aliwangwang/index.php?spm=0.0.0.51.LfwhjZ"});
   EXPECT_EQ(prompts.endedWith, std::vector<int>{0});
   EXPECT_TRUE(stored.empty());
+}
+
+// The part of `widget` that its ancestors leave in sight, in the
+// coordinates of `window`.
+QRect SeenPart(QWidget& widget, QWidget& window) {
+  QRect seen(widget.mapTo(&window, QPoint(0, 0)), widget.size());
+  for (QWidget* p = widget.parentWidget(); p != nullptr && p != &window; p = p->parentWidget()) {
+    seen &= QRect(p->mapTo(&window, QPoint(0, 0)), p->size());
+  }
+  return seen & window.rect();
+}
+
+// Start-up as the program runs it: the window is shown and the sequence
+// runs with the re-layout held back. The browser holder stays below the
+// visible area while any start-up box is up, a size change made meanwhile
+// is laid out once the sequence has returned, and a sequence that ends the
+// program leaves the holder where it was.
+TEST_F(StartupTest, LoginPageComesOnlyOnceTheSequenceHasReturned) {
+  notice = "[check]1[check][msg]通知正文[msg]";
+  update = "[msg][update]<br />ver=1.0.0.1008<br />gx=新版[msg]";
+  for (const bool clientMissing : {false, true}) {
+    SCOPED_TRACE(clientMissing ? "IM client missing" : "IM client found");
+    if (clientMissing)
+      options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
+    MainWindow window;
+    auto* holder = window.findChild<QFrame*>(QStringLiteral("图片框2"));
+    FakePrompts prompts;
+    prompts.answers = {BoxAnswer::kNo};
+    std::vector<std::string> captionsWithHolderOutOfSight;
+    prompts.onBox = [&] {
+      EXPECT_TRUE(window.isVisible());
+      if (holder->geometry().top() == 1000 && SeenPart(*holder, window).isEmpty())
+        captionsWithHolderOutOfSight.push_back(prompts.boxes.back().caption);
+      if (prompts.boxes.size() == 1) window.resize(900, 600);
+    };
+
+    const bool goOn = ShowAndRunStartup(window, prompts, options);
+
+    EXPECT_EQ(goOn, !clientMissing);
+    std::vector<std::string> captions;
+    for (const auto& box : prompts.boxes) captions.push_back(box.caption);
+    const std::vector<std::string> expected = clientMissing
+                                                  ? std::vector<std::string>{"通知", "检测更新", "错误"}
+                                                  : std::vector<std::string>{"通知", "检测更新"};
+    EXPECT_EQ(captions, expected);
+    EXPECT_EQ(captionsWithHolderOutOfSight, expected);
+    ASSERT_TRUE(WaitFor([&] { return window.size() == QSize(900, 600); }));
+    if (clientMissing) {
+      EXPECT_EQ(holder->geometry().top(), 1000);
+    } else {
+      EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("高级选择夹1"))->geometry(),
+                QRect(0, 104, 900, 496));
+      EXPECT_EQ(holder->geometry(), QRect(1, 27, 898, 468));
+      EXPECT_TRUE(holder->isVisible());
+      EXPECT_EQ(SeenPart(*holder, window), QRect(1, 104 + 27, 898, 468));
+    }
+  }
+}
+
+// Window prompts as the program has them (the boxes stand over the main
+// window); the pages they would open in the browser and the end of the
+// program are only noted (a real end would stop every later event loop of
+// the test process). While a box is up, `whileUp` runs with it.
+class OwnedPrompts : public WindowPrompts {
+ public:
+  using WindowPrompts::WindowPrompts;
+  BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override {
+    QTimer::singleShot(0, qApp, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) return whileUp(*box);
+      }
+      ADD_FAILURE() << "no box is up";
+    });
+    return WindowPrompts::ShowBox(text, caption, kind);
+  }
+  void OpenPage(const std::string& url) override { pages.push_back(url); }
+  void EndProgram(int exitCode) override { endedWith.push_back(exitCode); }
+
+  std::function<void(QMessageBox&)> whileUp;
+  std::vector<std::string> pages;
+  std::vector<int> endedWith;
+};
+
+// Under an X server without a window manager, every start-up box stands
+// above the main window, holds the input focus and names the main window's
+// native window as its transient parent, also after the browser engine had
+// the main window re-create that native window while the first box was up.
+TEST_F(StartupTest, StartupBoxesStandAboveTheMainWindowAndHoldTheFocus) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
+  notice = "[check]1[check][msg]通知正文[msg]";
+  update = "[msg][update]<br />ver=1.0.0.1008<br />gx=新版[msg]";
+  options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
+  MainWindow window;
+  OwnedPrompts prompts(&window);
+  struct Seen {
+    QString caption;
+    bool above = false, focused = false, transientForWindow = false;
+  };
+  std::vector<Seen> seen;
+  prompts.whileUp = [&](QMessageBox& box) {
+    Seen s{box.windowTitle()};
+    // Once the browser's drawing surface exists, the main window has the
+    // native window it keeps.
+    EXPECT_TRUE(WaitFor([&] { return window.LoginBrowser()->focusProxy() != nullptr; }));
+    const auto boxId = static_cast<unsigned long>(box.winId());
+    WaitFor(
+        [&] {
+          const auto mainId = static_cast<unsigned long>(window.internalWinId());
+          const auto stack = testing_support::ViewableTopLevels().value_or(std::vector<unsigned long>());
+          const auto boxAt = std::find(stack.begin(), stack.end(), boxId);
+          const auto mainAt = std::find(stack.begin(), stack.end(), mainId);
+          s.above = boxAt != stack.end() && mainAt != stack.end() && boxAt > mainAt;
+          s.focused = testing_support::InputFocusWindow() == boxId;
+          s.transientForWindow = testing_support::TransientFor(boxId) == mainId;
+          return s.above && s.focused && s.transientForWindow;
+        },
+        5000);
+    seen.push_back(s);
+    box.button(box.standardButtons() & QMessageBox::No ? QMessageBox::No : QMessageBox::Ok)->click();
+  };
+  QTimer bound;
+  bound.setSingleShot(true);
+  QObject::connect(&bound, &QTimer::timeout, [] {
+    // Never hang: close whatever box is open.
+    if (QWidget* w = QApplication::activeModalWidget()) w->close();
+  });
+  bound.start(90000);
+
+  EXPECT_FALSE(ShowAndRunStartup(window, prompts, options));
+
+  ASSERT_EQ(seen.size(), 3u);
+  const char* captions[] = {"通知", "检测更新", "错误"};
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(captions[i]);
+    EXPECT_EQ(seen[i].caption, QString::fromUtf8(captions[i]));
+    EXPECT_TRUE(seen[i].above);
+    EXPECT_TRUE(seen[i].focused);
+    EXPECT_TRUE(seen[i].transientForWindow);
+  }
+  EXPECT_EQ(prompts.pages.size(), 1u);
+  EXPECT_EQ(prompts.endedWith, std::vector<int>{0});
 }
 
 }  // namespace

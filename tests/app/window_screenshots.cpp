@@ -74,12 +74,11 @@ int main(int argc, char** argv) {
   Application program;
   MainWindow& window = program.window();
   WindowPages& pages = program.pages();
-  window.show();
   FakePrompts prompts;
   StartupOptions options;
   options.imClientLookup = ImClientLookup{[] { return std::string("/bin/sh"); }, [](const std::string&) {},
                                           [] { return std::optional<std::string>(); }};
-  if (!RunStartupSequence(window, prompts, options)) return 1;
+  if (!ShowAndRunStartup(window, prompts, options)) return 1;
   QWebEngineView* browser = window.LoginBrowser();
   bool loaded = false;
   QObject::connect(browser, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });

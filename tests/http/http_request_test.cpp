@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -327,6 +328,114 @@ TEST_F(HttpRequestTest, ManyThreadsAtOnce) {
   EXPECT_EQ(server.Requests().size(), static_cast<std::size_t>(kThreads * kEach));
   // Requests 0, 2 and 4 of each thread went without a cookie.
   EXPECT_EQ(CookieStore::Global().Snapshot().size(), static_cast<std::size_t>(kThreads * 3));
+}
+
+// The peak resident memory of this process so far, in bytes (VmHWM).
+std::uint64_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmHWM:")) return std::stoull(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// A body that goes on until 1 GiB has been sent or the client hangs up, in
+// pieces of 64 KiB, framed as the case says.
+struct HugeBody {
+  const char* name;
+  std::string head;  // status line and headers, blank line included
+  bool chunked = false;
+};
+
+TEST_F(HttpRequestTest, AnswersBeyondTheLimitFailWithFlatMemory) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  constexpr std::size_t kLimit = std::size_t{1} << 20;
+  const std::vector<HugeBody> cases = {
+      {"until the connection closes", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"},
+      {"announced length", "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kGiB) + "\r\n\r\n"},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"redirect with a body", "HTTP/1.1 302 Found\r\nLocation: /next\r\nConnection: close\r\n\r\n"},
+  };
+  for (const HugeBody& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawHttpServer server([&](const std::string&) {
+      Reply reply{c.head};
+      auto sent = std::make_shared<std::uint64_t>(0);
+      reply.more = [&c, sent](std::string& next) {
+        if (*sent >= kGiB) return false;
+        const std::string piece(64 << 10, 'x');
+        next = c.chunked ? "10000\r\n" + piece + "\r\n" : piece;
+        *sent += piece.size();
+        return true;
+      };
+      return reply;
+    });
+    const std::uint64_t peakBefore = PeakResidentBytes();
+    const HttpResult result = HttpRequestDetailed(server.Url("/huge"), "GET", "", "", kLimit);
+    EXPECT_EQ(result.outcome, HttpOutcome::kTooLarge);
+    EXPECT_TRUE(result.body.empty());
+    // Reading stopped at the limit: one piece of the transport beyond it at
+    // most, and the server could hand over no more than the socket buffers
+    // hold besides.
+    EXPECT_LE(result.bodyBytesReceived, kLimit + (64 << 10));
+    ASSERT_TRUE(server.WaitForIdle(30s));
+    EXPECT_LT(server.BytesSent(), kLimit + (std::uint64_t{32} << 20));
+    EXPECT_LT(PeakResidentBytes() - std::min(peakBefore, PeakResidentBytes()), std::uint64_t{64} << 20);
+    EXPECT_EQ(server.Requests().size(), 1u);  // the redirect was not followed
+  }
+}
+
+TEST_F(HttpRequestTest, BodyLimitIsInclusiveAndHeadsAreBoundedToo) {
+  const std::string exact(1000, 'a');
+  RawHttpServer server([&](const std::string& request) {
+    if (request.starts_with("GET /exact ")) return Answer(200, exact);
+    if (request.starts_with("GET /over ")) return Answer(200, exact + "b");
+    if (request.starts_with("GET /chunked-over ")) {
+      return Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n3e8\r\n" +
+                   exact + "\r\n1\r\nb\r\n0\r\n\r\n"};
+    }
+    // Header lines without end.
+    Reply reply{"HTTP/1.1 200 OK\r\n"};
+    reply.more = [n = 0](std::string& next) mutable {
+      next = "X-Pad-" + std::to_string(n++) + ": " + std::string(1000, 'p') + "\r\n";
+      return n < 100000;
+    };
+    return reply;
+  });
+  EXPECT_EQ(HttpRequest(server.Url("/exact"), "GET", "", "", exact.size()), exact);
+  EXPECT_EQ(HttpRequestDetailed(server.Url("/over"), "GET", "", "", exact.size()).outcome,
+            HttpOutcome::kTooLarge);
+  EXPECT_EQ(HttpRequest(server.Url("/over"), "GET", "", "", exact.size()), "");
+  EXPECT_EQ(HttpRequestDetailed(server.Url("/chunked-over"), "GET", "", "", exact.size()).outcome,
+            HttpOutcome::kTooLarge);
+  const HttpResult endlessHead = HttpRequestDetailed(server.Url("/head"), "GET", "", "", exact.size());
+  EXPECT_TRUE(endlessHead.outcome == HttpOutcome::kTooLarge || endlessHead.outcome == HttpOutcome::kFailed)
+      << Describe(endlessHead.outcome);
+  ASSERT_TRUE(server.WaitForIdle(30s));
+  EXPECT_LT(server.BytesSent(), kAnswerHeadLimit + (std::uint64_t{32} << 20));
+}
+
+TEST_F(HttpRequestTest, OutcomesTellWhyARequestFailed) {
+  RawHttpServer server([](const std::string& request) {
+    if (request.starts_with("GET /silent")) return Reply{"", true};
+    return Answer(404, "gone");
+  });
+  SetHttpTimeoutForTesting(300ms);
+  EXPECT_EQ(HttpRequestDetailed(server.Url("/x"), "PUT", "", "", 100).outcome, HttpOutcome::kRefused);
+  EXPECT_EQ(HttpRequestDetailed(server.Url("/silent"), "GET", "", "", 100).outcome, HttpOutcome::kTimedOut);
+  const HttpResult answered = HttpRequestDetailed(server.Url("/x"), "GET", "", "", 100);
+  EXPECT_EQ(answered.outcome, HttpOutcome::kAnswered);
+  EXPECT_EQ(answered.body, "gone");
+  EXPECT_EQ(answered.bodyBytesReceived, 4u);
+  int closedPort = 0;
+  {
+    RawHttpServer gone([](const std::string&) { return Answer(200, "never"); });
+    closedPort = gone.port();
+  }
+  EXPECT_EQ(
+      HttpRequestDetailed("http://127.0.0.1:" + std::to_string(closedPort) + "/", "GET", "", "", 100).outcome,
+      HttpOutcome::kFailed);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -105,6 +106,11 @@ bool RawHttpServer::WaitForRequests(std::size_t count, std::chrono::milliseconds
   return recorded_.wait_for(lock, bound, [&] { return requests_.size() >= count; });
 }
 
+bool RawHttpServer::WaitForIdle(std::chrono::milliseconds bound) const {
+  std::unique_lock lock(mutex_);
+  return recorded_.wait_for(lock, bound, [&] { return serving_ == 0; });
+}
+
 void RawHttpServer::Record(std::string request) {
   {
     std::lock_guard lock(mutex_);
@@ -120,8 +126,19 @@ void RawHttpServer::AcceptLoop() {
     if (fds[1].revents) return;
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    {
+      std::lock_guard lock(mutex_);
+      ++serving_;
+    }
     std::lock_guard lock(threadsMutex_);
-    connectionThreads_.emplace_back([this, fd] { Serve(fd); });
+    connectionThreads_.emplace_back([this, fd] {
+      Serve(fd);
+      {
+        std::lock_guard lock(mutex_);
+        --serving_;
+      }
+      recorded_.notify_all();
+    });
   }
 }
 
@@ -155,11 +172,29 @@ void RawHttpServer::Serve(int fd) {
   }
   Reply reply = script_(received);
   Record(std::move(received));
-  std::size_t sent = 0;
-  while (sent < reply.bytes.size()) {
-    ssize_t n = ::send(fd, reply.bytes.data() + sent, reply.bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
+  // Sends `bytes` whole; false when the client stopped taking them or the
+  // server stops.
+  auto sendAll = [&](const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      pollfd fds[2] = {{fd, POLLOUT, 0}, {stopPipe_[0], POLLIN, 0}};
+      ::poll(fds, 2, -1);
+      if (fds[1].revents) {
+        stopping = true;
+        return false;
+      }
+      ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n <= 0) return false;
+      sent += static_cast<std::size_t>(n);
+      bytesSent_ += static_cast<std::uint64_t>(n);
+    }
+    return true;
+  };
+  bool open = sendAll(reply.bytes);
+  if (reply.more) {
+    std::string next;
+    while (open && !stopping && reply.more(next)) open = sendAll(next);
   }
   if (reply.holdOpenAfter && !stopping) {
     // Silence until the client gives up or the server stops.

@@ -2,14 +2,17 @@
 // the exact bytes of every request it receives and answers each one as the
 // test's script says: a reply sent whole, a reply followed by silence, or no
 // reply at all. One request per connection; the connection closes after the
-// reply.
+// reply. A reply may also stream bytes after its fixed part for as long as
+// the test wants and the client reads (an endless body).
 //
 // Thread safety: the script runs on the server's connection threads, several
 // at once; Requests() and WaitForRequests() may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -21,6 +24,10 @@ namespace autodeliver::testing {
 struct Reply {
   std::string bytes;           // sent as they are
   bool holdOpenAfter = false;  // then keep the connection open without a word
+  // Called after `bytes` went out, again and again: fills the next piece to
+  // send, or returns false when the reply is complete. Sending stops as well
+  // when the client no longer takes bytes (it closed the connection).
+  std::function<bool(std::string& next)> more = {};
 };
 
 // A complete answer: status line, Content-Length, Connection: close, the
@@ -49,6 +56,11 @@ class RawHttpServer {
   std::vector<std::string> Requests() const;
   // Waits until at least `count` requests are recorded, at most `bound`.
   bool WaitForRequests(std::size_t count, std::chrono::milliseconds bound) const;
+  // Reply bytes the kernel took for sending so far, every connection
+  // together.
+  std::uint64_t BytesSent() const { return bytesSent_.load(); }
+  // Waits until every connection served so far has ended, at most `bound`.
+  bool WaitForIdle(std::chrono::milliseconds bound) const;
 
  private:
   void AcceptLoop();
@@ -65,6 +77,8 @@ class RawHttpServer {
   mutable std::mutex mutex_;
   mutable std::condition_variable recorded_;
   std::vector<std::string> requests_;  // guarded by mutex_
+  int serving_ = 0;                    // guarded by mutex_
+  std::atomic<std::uint64_t> bytesSent_{0};
 };
 
 }  // namespace autodeliver::testing

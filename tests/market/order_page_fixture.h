@@ -41,10 +41,69 @@ inline std::string RenderOrderBlock(const OrderBlock& o) {
   return s;
 }
 
-inline std::string RenderOrderPage(const std::vector<OrderBlock>& orders) {
+inline std::string RenderOrderPage(const std::vector<OrderBlock>& orders, const std::string& tail = {}) {
   std::string s = "<html><head><title>" + "等待发货的订单"_gbk + "</title></head><body><table>\r\n";
   for (const OrderBlock& o : orders) s += RenderOrderBlock(o);
+  s += tail;
   s += "</table></body></html>\r\n";
+  return s;
+}
+
+// `count` orders of a monitored-looking item, numbered from 1.
+inline std::vector<OrderBlock> SomeOrders(int count) {
+  std::vector<OrderBlock> blocks;
+  for (int i = 1; i <= count; ++i) {
+    const std::string n = std::to_string(1000 + i);
+    blocks.push_back({"2012" + n, "游戏点卡 100元"_gbk, std::to_string(i % 3 + 1), "买家"_gbk + n, "9" + n});
+  }
+  return blocks;
+}
+
+// Markup that costs a plain whole-page search of the order patterns time
+// far beyond linear: an opener of one pattern that is never closed, or many
+// of them.
+enum class HostileKind {
+  kUnclosedQuantity,  // one "<li class=\"total\">" opener, then "× \r\n" text
+  kQuantityOpeners,   // quantity openers with "× " and no closing line
+  kNickOpeners,       // buyer-nick openers without "&amp;"
+  kNumberOpeners,     // order-number openers without "</span>"
+  kOrderIdOpeners,    // "order_id=" without "&"
+  kOrderIdMatches,    // "order_id=1&" without end: many tiny matches
+  kTitleOpeners,      // item-title openers, each closing the one before
+};
+
+// About `bytes` bytes of hostile markup of `kind`.
+inline std::string HostileMarkup(HostileKind kind, std::size_t bytes) {
+  const std::string times = "×"_gbk + " ";
+  const std::string quantityOpener = "<li class=\"total\">\r\n" + QuantityIndent() + "\t";
+  std::string unit;
+  std::string s;
+  switch (kind) {
+    case HostileKind::kUnclosedQuantity:
+      s = quantityOpener;
+      unit = times + "\r\n";
+      break;
+    case HostileKind::kQuantityOpeners:
+      unit = quantityOpener + times + "1\r\n";
+      break;
+    case HostileKind::kNickOpeners:
+      unit = "<span class=\"ww ww:token\" ww:params=\"nick=x";
+      break;
+    case HostileKind::kNumberOpeners:
+      unit = "<span class=\"order-number\">" + "订单编号："_gbk + "1";
+      break;
+    case HostileKind::kOrderIdOpeners:
+      unit = "order_id=1";
+      break;
+    case HostileKind::kOrderIdMatches:
+      unit = "order_id=1&";
+      break;
+    case HostileKind::kTitleOpeners:
+      unit = "<a style=\"line-height:16px;\" target=\"_blank\" title=\"";
+      break;
+  }
+  s.reserve(bytes + unit.size());
+  while (s.size() + unit.size() <= bytes) s += unit;
   return s;
 }
 

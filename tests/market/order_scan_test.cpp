@@ -8,14 +8,18 @@
 #include "market/regex_matches.h"
 #include "order_page_fixture.h"
 #include "text/gbk.h"
+#include "text/text_to_int.h"
 
 namespace autodeliver {
 namespace {
 
+using testing::HostileKind;
+using testing::HostileMarkup;
 using testing::OrderBlock;
 using testing::QuantityIndent;
 using testing::RenderOrderBlock;
 using testing::RenderOrderPage;
+using testing::SomeOrders;
 
 std::vector<PendingOrder> Parse(const std::string& body) { return ParseOrderPage(PrepareOrderPage(body)); }
 
@@ -91,6 +95,70 @@ TEST(OrderScanTest, MismatchedMatchListsYieldNoOrders) {
   }
 }
 
+// Pages near the size limit whose markup makes a plain whole-page search of
+// the patterns take minutes. The bounded scan reads every such page in time
+// linear in its length: a page with one unclosed opener still gives its
+// orders, a page full of openers that never close is refused as too
+// complex. (Their timing is in bench/market.)
+TEST(OrderScanTest, HostilePagesAreReadOrRefusedWithinTheirBudget) {
+  struct Case {
+    HostileKind kind;
+    OrderPageOutcome outcome;
+  };
+  const std::vector<Case> cases = {
+      {HostileKind::kUnclosedQuantity, OrderPageOutcome::kRead},
+      {HostileKind::kQuantityOpeners, OrderPageOutcome::kTooComplex},
+      {HostileKind::kNickOpeners, OrderPageOutcome::kTooComplex},
+      {HostileKind::kNumberOpeners, OrderPageOutcome::kTooComplex},
+      {HostileKind::kOrderIdOpeners, OrderPageOutcome::kTooComplex},
+      {HostileKind::kOrderIdMatches, OrderPageOutcome::kUnpaired},
+      {HostileKind::kTitleOpeners, OrderPageOutcome::kUnpaired},
+  };
+  const std::vector<OrderBlock> orders = SomeOrders(20);
+  const std::size_t room = kOrderPageLimit - RenderOrderPage(orders).size();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    const std::string page = RenderOrderPage(orders, HostileMarkup(c.kind, room));
+    ASSERT_LE(page.size(), kOrderPageLimit);
+    ASSERT_GT(page.size(), kOrderPageLimit - 64);
+    const OrderPageScan scan = ReadOrderPage(PrepareOrderPage(page));
+    EXPECT_EQ(scan.outcome, c.outcome) << Describe(scan.outcome);
+    if (c.outcome == OrderPageOutcome::kRead) {
+      ASSERT_EQ(scan.orders.size(), orders.size());
+      EXPECT_EQ(scan.orders.back().orderNumber, orders.back().orderNumber);
+      EXPECT_EQ(scan.orders.back().quantity, TextToInt(orders.back().quantityText));
+    } else {
+      EXPECT_TRUE(scan.orders.empty());
+    }
+  }
+  // A few unclosed openers of every kind cost little and leave the orders
+  // readable.
+  std::string fewOpeners;
+  for (HostileKind kind : {HostileKind::kQuantityOpeners, HostileKind::kNickOpeners,
+                           HostileKind::kNumberOpeners, HostileKind::kOrderIdOpeners}) {
+    fewOpeners += HostileMarkup(kind, 500);
+  }
+  const OrderPageScan few = ReadOrderPage(PrepareOrderPage(RenderOrderPage(orders, fewOpeners)));
+  EXPECT_EQ(few.outcome, OrderPageOutcome::kRead);
+  EXPECT_EQ(few.orders.size(), orders.size());
+}
+
+TEST(OrderScanTest, PagesBeyondTheLimitAreRefusedUnread) {
+  const std::vector<OrderBlock> orders = SomeOrders(3);
+  const std::string page = RenderOrderPage(orders);
+  std::string atLimit = page;
+  atLimit.insert(atLimit.size() - 10, kOrderPageLimit - page.size(), ' ');
+  ASSERT_EQ(atLimit.size(), kOrderPageLimit);
+  EXPECT_EQ(ReadOrderPage(atLimit).outcome, OrderPageOutcome::kRead);
+  EXPECT_EQ(ReadOrderPage(atLimit).orders.size(), 3u);
+  const OrderPageScan over = ReadOrderPage(atLimit + " ");
+  EXPECT_EQ(over.outcome, OrderPageOutcome::kTooLarge);
+  EXPECT_TRUE(over.orders.empty());
+  // Unpaired lists are told apart from a page without orders.
+  EXPECT_EQ(ReadOrderPage(page + "order_id=1&").outcome, OrderPageOutcome::kUnpaired);
+  EXPECT_EQ(ReadOrderPage(RenderOrderPage({})).outcome, OrderPageOutcome::kRead);
+}
+
 TEST(RegexMatchesTest, MatchesDoNotOverlapAndGroupsMayBeEmpty) {
   const boost::regex pattern("<(x*)(?:y)?>", boost::regex::perl);
   EXPECT_EQ(AllGroupOneMatches(pattern, "<x><><xx>"), (std::vector<std::string>{"x", "", "xx"}));
@@ -108,6 +176,25 @@ TEST(RegexMatchesTest, SearchBeyondComplexityLimitCountsAsNoMatch) {
   // The matches before the one that gives up are kept.
   ASSERT_NO_THROW(found = AllGroupOneMatches(explosive, "xxy" + std::string(64, 'x')));
   EXPECT_EQ(found, std::vector<std::string>{"xx"});
+}
+
+TEST(RegexMatchesTest, WindowedSearchStopsIncompleteWhenItsBudgetRunsOutOrTheEngineGivesUp) {
+  OpenerPattern pattern{"<", boost::regex("<(.*?)>", boost::regex::perl), 8};
+  std::size_t budget = 100;
+  // "<abcdefgh>" does not fit its window of 8 bytes: passed over, costing 8.
+  WindowedMatches found = WindowedGroupOneMatches(pattern, "<a><abcdefgh><b>", budget);
+  EXPECT_TRUE(found.complete);
+  EXPECT_EQ(found.groups, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(budget, 92u);
+  budget = 20;
+  found = WindowedGroupOneMatches(pattern, "<x>" + std::string(30, '<') + "<y>", budget);
+  EXPECT_FALSE(found.complete);
+  EXPECT_EQ(found.groups, std::vector<std::string>{"x"});
+
+  const OpenerPattern explosive{"x", boost::regex("x(x+x+)+y", boost::regex::perl), 1000};
+  budget = 1 << 20;
+  found = WindowedGroupOneMatches(explosive, std::string(64, 'x'), budget);
+  EXPECT_FALSE(found.complete);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "faulty_io.h"
 #include "table_files.h"
 #include "text/gbk.h"
 
@@ -142,15 +141,16 @@ TEST(RecordTableText, FixedWidthTextHandWrittenAndAppended) {
   // Exactly the width: stored without a zero.
   ASSERT_TRUE(t.Append({"abcdefgh", "ab"}));
   EXPECT_EQ(t.Read("A"), "abcdefgh");
-  // Too long: refused by default and nothing is written...
-  EXPECT_FALSE(t.Append({"abcdefghi"}));
-  EXPECT_EQ(t.RecordCount(), 2);
-  EXPECT_FALSE(t.Modify({std::nullopt, "12345"}));
-  EXPECT_EQ(t.Read("B"), "ab");
-  // ...or cut to the width when asked.
-  t.SetCutOverlongText(true);
+  // Too long: cut to the width by default...
   ASSERT_TRUE(t.Append({"abcdefghi"}));
   EXPECT_EQ(t.Read("A"), "abcdefgh");
+  // ...or refused when asked, and nothing is written.
+  t.SetCutOverlongText(false);
+  EXPECT_FALSE(t.Append({"abcdefghi"}));
+  EXPECT_EQ(t.RecordCount(), 3);
+  t.GoTo(2);
+  EXPECT_FALSE(t.Modify({std::nullopt, "12345"}));
+  EXPECT_EQ(t.Read("B"), "ab");
   t.Close();
 
   // Modify writes the text and one zero; the old bytes behind stay.
@@ -163,6 +163,41 @@ TEST(RecordTableText, FixedWidthTextHandWrittenAndAppended) {
   raw = ReadFile(path);
   EXPECT_EQ(raw.substr(kData2 + 16 + 4, 8), std::string("xy\0defgh", 8));
   EXPECT_EQ(Get32(raw, kData2 + 16), 2);  // id untouched
+}
+
+// Over-long text is cut at a character boundary: a double-byte character
+// that does not fit whole is left out, and the zero follows what was kept.
+TEST(RecordTableText, OverlongTextIsCutBetweenCharacters) {
+  TempDir dir;
+  std::string path = dir / "t.edb";
+  WriteFile(path, FixedTable({}, 1));
+  struct Case {
+    std::string a, b;          // written into A (width 8) and B (width 4)
+    std::string keptA, keptB;  // read back
+  } cases[] = {
+      {"中文中文"_gbk, "中文"_gbk, "中文中文"_gbk, "中文"_gbk},  // exactly the width
+      {"中文中文x"_gbk, "a中文"_gbk, "中文中文"_gbk, "a中"_gbk},
+      {"x中文中文"_gbk, "abc中"_gbk, "x中文中"_gbk, "abc"},
+      {"abcdefg中"_gbk, "中中中"_gbk, "abcdefg", "中中"_gbk},
+  };
+  RecordTable t;
+  ASSERT_TRUE(t.Open(path));
+  for (const Case& c : cases) {
+    ASSERT_TRUE(t.Append({c.a, c.b})) << GbkToUtf8Lossy(c.a);
+    EXPECT_EQ(t.Read("A"), c.keptA) << GbkToUtf8Lossy(c.a);
+    EXPECT_EQ(t.Read("B"), c.keptB) << GbkToUtf8Lossy(c.b);
+  }
+  t.Close();
+  // On disk: the kept bytes, then a zero unless they fill the field.
+  std::string raw = ReadFile(path);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    std::size_t rec = kData2 + 16 * i;
+    EXPECT_EQ(raw.substr(rec + 4, c.keptA.size()), c.keptA);
+    if (c.keptA.size() < 8) EXPECT_EQ(raw[rec + 4 + c.keptA.size()], '\0');
+    EXPECT_EQ(raw.substr(rec + 12, c.keptB.size()), c.keptB);
+    if (c.keptB.size() < 4) EXPECT_EQ(raw[rec + 12 + c.keptB.size()], '\0');
+  }
 }
 
 // A table with a long text N (type 12) and a byte array D (type 11).
@@ -505,19 +540,16 @@ TEST(RecordTableCrash, InterruptedAppendNeverRaisesTheCount) {
   WriteFile(path, FixedTable({{1, "one"}}, 2));
   // Let the file grow by 10 bytes only: the record write of the append fails
   // half way. The count must still name whole records.
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = kData2 + 16 + 10;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  testing::FaultyIo io;
+  io.sizeLimit = kData2 + 16 + 10;
   bool appended;
   {
     RecordTable t;
+    t.SetFileIo(&io);
     EXPECT_TRUE(t.Open(path));
     appended = t.Append({"two"});
   }
-  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(io.failed);
   EXPECT_FALSE(appended);
   EXPECT_EQ(Get32(ReadFile(path), 16), 1);
   RecordTable t;

@@ -212,11 +212,17 @@ TEST_F(StoreOps, LongValuesAreStoredWhole) {
   EXPECT_EQ(all[0].cardPassword, c.cardPassword);
   EXPECT_EQ(all[0].sentAt, c.sentAt);
 
-  // A value too wide for a fixed-width field fails and writes nothing.
-  c.sentAt = std::string(49, '9');
-  EXPECT_FALSE(AppendSentCard(c));
+  // A value too wide for its fixed-width field (48 bytes) is cut between
+  // two characters, and the card is recorded all the same: a lost record
+  // would have the order delivered again.
+  c.orderNumber = "2";
+  c.sentAt = std::string(47, '9') + "年"_gbk;
+  ASSERT_TRUE(AppendSentCard(c));
+  EXPECT_TRUE(SentCardExists("2"));
   ASSERT_TRUE(LoadSentCards(&all));
-  EXPECT_EQ(all.size(), 1u);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[1].sentAt, std::string(47, '9'));
+  EXPECT_EQ(all[1].cardNumber, c.cardNumber);
 }
 
 TEST_F(StoreOps, SettingsFirstRowOnly) {

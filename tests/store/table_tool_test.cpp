@@ -106,5 +106,38 @@ TEST(TableTool, DumpAndCheck) {
   EXPECT_NE(Tool("check " + Quoted(dir / "data/none.edb")).status, 0);
 }
 
+// A free list that names a block still holding a card's number: check
+// reports it, and an import neither overwrites the number nor is lost.
+TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
+  testing::TempDir dir;
+  ASSERT_TRUE(CreateDataTables(dir.path()));
+  SetProgramDir(dir.path());
+  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N1", "P1", 0}));  // blocks 1-3
+  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));  // blocks 4-6
+  std::string stock = dir / "data/库存卡密.edb";
+  std::string companion = dir / "data/库存卡密.edt";
+  std::string blocks = testing::ReadFile(companion);
+  ASSERT_EQ(testing::Get32(blocks, 16), 7);
+  testing::Put32(blocks, 20, 2);  // first free block: card 1's number
+  testing::Put32(blocks, 24, 1);
+  testing::WriteFile(companion, blocks);
+
+  ToolRun check = Tool("check " + Quoted(stock));
+  EXPECT_EQ(check.status, 1) << check.out;
+  EXPECT_NE(check.out.find("block 2 is on the free list and holds a value"), std::string::npos) << check.out;
+
+  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N3", "P3", 0}));
+  std::vector<StockCard> cards = LoadStockCardsOf("点卡"_gbk);
+  SetProgramDir("");
+  ASSERT_EQ(cards.size(), 3u);
+  EXPECT_EQ(cards[0].cardNumber, "N1");
+  EXPECT_EQ(cards[0].cardPassword, "P1");
+  EXPECT_EQ(cards[1].cardNumber, "N2");
+  EXPECT_EQ(cards[2].cardNumber, "N3");
+  EXPECT_EQ(cards[2].cardPassword, "P3");
+  check = Tool("check " + Quoted(stock));
+  EXPECT_EQ(check.status, 0) << check.out;
+}
+
 }  // namespace
 }  // namespace autodeliver

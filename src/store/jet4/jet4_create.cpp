@@ -9,11 +9,11 @@
 // The catalog lists the "Tables" container, itself and `biao`. The
 // database-wide map (row 0 of page 1) lists pages free for reuse; a new file
 // has none, and the writer never releases a page.
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "store/coding.h"
 #include "store/jet4/jet4_file.h"
 #include "store/jet4/jet4_format.h"
 #include "store/jet4/jet4_image.h"
@@ -48,12 +48,12 @@ std::string DatabasePage() {
   std::string page = Blank(kPageDatabase);
   page[1] = 0x01;
   page.replace(4, 16, std::string("Standard Jet DB\0", 16));
-  PutU32(page, kVersionOffset, kVersionJet4);
+  PutFixed32(page, kVersionOffset, kVersionJet4);
   // The block is stored masked; written here in the clear, masked below. The
   // creation date stays zero, which leaves the empty password unmasked.
-  PutU16(page, kCodePageOffset, kCodePage1252);
-  PutU32(page, kDatabaseKeyOffset, 0);
-  PutU32(page, kSortOrderOffset, kSortGeneral);
+  PutFixed16(page, kCodePageOffset, kCodePage1252);
+  PutFixed32(page, kDatabaseKeyOffset, 0);
+  PutFixed32(page, kSortOrderOffset, kSortGeneral);
   MaskHeaderBlock(page);
   return page;
 }
@@ -61,22 +61,22 @@ std::string DatabasePage() {
 // Appends rows to a fresh data page owned by `tableDef`.
 std::string DataPage(std::uint32_t tableDef, const std::vector<std::string>& rows) {
   std::string page = Blank(kPageData);
-  PutU32(page, kDataTableDef, tableDef);
+  PutFixed32(page, kDataTableDef, tableDef);
   std::size_t end = kPageSize;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     end -= rows[r].size();
     page.replace(end, rows[r].size(), rows[r]);
-    PutU16(page, kDataRowOffsets + 2 * r, static_cast<std::uint16_t>(end));
+    PutFixed16(page, kDataRowOffsets + 2 * r, static_cast<std::uint16_t>(end));
   }
-  PutU16(page, kDataRowCount, static_cast<std::uint16_t>(rows.size()));
-  PutU16(page, kDataFreeSpace, static_cast<std::uint16_t>(end - (kDataRowOffsets + 2 * rows.size())));
+  PutFixed16(page, kDataRowCount, static_cast<std::uint16_t>(rows.size()));
+  PutFixed16(page, kDataFreeSpace, static_cast<std::uint16_t>(end - (kDataRowOffsets + 2 * rows.size())));
   return page;
 }
 
 std::string InlineMap(std::initializer_list<std::uint32_t> pages) {
   std::string row(5 + kInlineMapBytes, '\0');
   row[0] = static_cast<char>(kMapInline);
-  PutU32(row, 1, 0);
+  PutFixed32(row, 1, 0);
   for (std::uint32_t p : pages) row[5 + p / 8] = static_cast<char>(row[5 + p / 8] | 1 << (p % 8));
   return row;
 }
@@ -84,7 +84,7 @@ std::string InlineMap(std::initializer_list<std::uint32_t> pages) {
 std::string PagedMap(std::uint32_t firstMapPage) {
   std::string row(5 + kInlineMapBytes, '\0');
   row[0] = static_cast<char>(kMapPaged);
-  PutU32(row, 1, firstMapPage);
+  PutFixed32(row, 1, firstMapPage);
   return row;
 }
 
@@ -135,54 +135,54 @@ std::string TableDefPage(const TableDef& def, std::uint8_t tableType, std::uint3
   std::string page = Blank(kPageTableDef);
   std::uint16_t varColumns = 0;
   for (const Column& c : def.columns) varColumns = static_cast<std::uint16_t>(varColumns + !c.fixed());
-  PutU32(page, kTdefRowCount, rowCount);
+  PutFixed32(page, kTdefRowCount, rowCount);
   page[kTdefTableType] = static_cast<char>(tableType);
-  PutU16(page, kTdefMaxColumns, def.maxColumns);
-  PutU16(page, kTdefVarColumns, varColumns);
-  PutU16(page, kTdefColumns, static_cast<std::uint16_t>(def.columns.size()));
-  PutU32(page, kTdefUsedMap, def.usedMap);
-  PutU32(page, kTdefFreeMap, def.freeMap);
+  PutFixed16(page, kTdefMaxColumns, def.maxColumns);
+  PutFixed16(page, kTdefVarColumns, varColumns);
+  PutFixed16(page, kTdefColumns, static_cast<std::uint16_t>(def.columns.size()));
+  PutFixed32(page, kTdefUsedMap, def.usedMap);
+  PutFixed32(page, kTdefFreeMap, def.freeMap);
   std::size_t at = kTdefIndexEntries;
   for (const Column& c : def.columns) {
     page[at + kColumnType] = static_cast<char>(c.type);
-    PutU16(page, at + kColumnNumber, c.number);
-    PutU16(page, at + kColumnVarIndex, c.varIndex);
-    PutU16(page, at + kColumnNumber2, c.number);
-    if (c.type == kTypeText) PutU16(page, at + kColumnSortOrder, kSortGeneral);
+    PutFixed16(page, at + kColumnNumber, c.number);
+    PutFixed16(page, at + kColumnVarIndex, c.varIndex);
+    PutFixed16(page, at + kColumnNumber2, c.number);
+    if (c.type == kTypeText) PutFixed16(page, at + kColumnSortOrder, kSortGeneral);
     page[at + kColumnFlags] = static_cast<char>(c.flags);
     page[at + kColumnMiscFlags] = static_cast<char>(c.miscFlags);
-    PutU16(page, at + kColumnFixedOffset, c.fixedOffset);
-    PutU16(page, at + kColumnLength, c.length);
+    PutFixed16(page, at + kColumnFixedOffset, c.fixedOffset);
+    PutFixed16(page, at + kColumnLength, c.length);
     at += kColumnEntrySize;
   }
   for (const Column& c : def.columns) {
     std::string name = EncodeText(c.name, false);
-    PutU16(page, at, static_cast<std::uint16_t>(name.size()));
+    PutFixed16(page, at, static_cast<std::uint16_t>(name.size()));
     page.replace(at + 2, name.size(), name);
     at += 2 + name.size();
   }
-  PutU16(page, at, 0xFFFF);  // no per-column usage maps follow
+  PutFixed16(page, at, 0xFFFF);  // no per-column usage maps follow
   at += 2;
-  PutU32(page, kTdefLength, static_cast<std::uint32_t>(at - 8));
-  PutU16(page, kTdefFreeSpace, static_cast<std::uint16_t>(kPageSize - at - 8));
+  PutFixed32(page, kTdefLength, static_cast<std::uint32_t>(at - 8));
+  PutFixed16(page, kTdefFreeSpace, static_cast<std::uint16_t>(kPageSize - at - 8));
   return page;
 }
 
 std::string U32Bytes(std::uint32_t v) {
   std::string s(4, '\0');
-  PutU32(s, 0, v);
+  PutFixed32(s, 0, v);
   return s;
 }
 
 std::string U16Bytes(std::uint16_t v) {
   std::string s(2, '\0');
-  PutU16(s, 0, v);
+  PutFixed16(s, 0, v);
   return s;
 }
 
 std::string DateBytes(double oleDate) {
   std::string s(8, '\0');
-  std::memcpy(s.data(), &oleDate, 8);
+  EncodeDouble(s.data(), oleDate);
   return s;
 }
 

@@ -12,26 +12,17 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "store/file_io.h"
 #include "store/jet4/insert_statement.h"
 #include "store/jet4/jet4_format.h"
 #include "store/jet4/jet4_image.h"
-#include "store/jet4/jet4_io.h"
 #include "store/jet4/jet4_replace.h"
 
 namespace autodeliver {
 
-ssize_t Jet4Io::Write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
-int Jet4Io::Sync(int fd) { return ::fsync(fd); }
-int Jet4Io::Rename(const char* from, const char* to) { return ::rename(from, to); }
-
 namespace jet4 {
 
 namespace {
-
-Jet4Io& RealIo() {
-  static Jet4Io io;
-  return io;
-}
 
 // One change at a time within the process; the folder lock below covers
 // other processes.
@@ -106,21 +97,12 @@ class LockedFile {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, Jet4Io* io) {
-  Jet4Io& fs = io ? *io : RealIo();
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, FileIo* io) {
+  FileIo& fs = io ? *io : DefaultFileIo();
   std::string side = path + ".new";
   int fd = ::open(side.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0;
-  for (std::size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = fs.Write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-    } else {
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  bool ok = ::fchmod(fd, mode) == 0 && WriteFully(fs, fd, bytes.data(), bytes.size(), 0);
   ok = ok && fs.Sync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   ok = ok && fs.Rename(side.c_str(), path.c_str()) == 0;
@@ -136,7 +118,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
 
 bool AppendTextRow(const std::string& givenPath, const std::string& table,
                    const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
-                   Jet4Io* io) {
+                   FileIo* io) {
   using namespace jet4;
   if (columns.size() != gbkValues.size() || columns.empty()) return false;
   // A symbolic link stays one: the file it names is the one replaced.
@@ -180,7 +162,7 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
   }
 }
 
-bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, Jet4Io* io) {
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io) {
   // The file is the DBQ part: up to ";DefaultDir=" when that follows (a path
   // may hold ";"), else up to the next ";".
   std::string upper = connectionText;

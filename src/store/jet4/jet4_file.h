@@ -26,7 +26,7 @@
 
 namespace autodeliver {
 
-class Jet4Io;
+class FileIo;
 
 // Creates the file at `path` (replacing any file there) with the empty table
 // `biao`. Returns false when the file cannot be written.
@@ -42,7 +42,7 @@ bool CreateCardDatabase(const std::string& path);
 // file cannot be written. `io` replaces the file-system calls (tests inject
 // failures); null means the real ones.
 bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
-                   const std::vector<std::string>& gbkValues, Jet4Io* io = nullptr);
+                   const std::vector<std::string>& gbkValues, FileIo* io = nullptr);
 
 // Carries out one SQL statement of the form
 //   insert into T ([c1],[c2],...) values ('v1','v2',...)
@@ -50,6 +50,6 @@ bool AppendTextRow(const std::string& path, const std::string& table, const std:
 // connection text such as "ODBC;DBQ=/dir/card.mdb;DefaultDir=/dir;...").
 // Inside a quoted value a doubled quote stands for one quote. Returns false
 // when the statement does not have that form or the insert fails.
-bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, Jet4Io* io = nullptr);
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io = nullptr);
 
 }  // namespace autodeliver

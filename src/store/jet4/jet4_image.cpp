@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "store/coding.h"
 #include "store/jet4/jet4_format.h"
 #include "text/gbk.h"
 
@@ -16,12 +17,12 @@ namespace {
 
 std::uint16_t ReadU16(const std::string& buf, std::size_t at) {
   if (at + 2 > buf.size()) Damaged("read past the end");
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(buf[at]) |
-                                    static_cast<unsigned char>(buf[at + 1]) << 8);
+  return DecodeFixed16(buf.data() + at);
 }
 
 std::uint32_t ReadU32(const std::string& buf, std::size_t at) {
-  return ReadU16(buf, at) | static_cast<std::uint32_t>(ReadU16(buf, at + 2)) << 16;
+  if (at + 4 > buf.size()) Damaged("read past the end");
+  return DecodeFixed32(buf.data() + at);
 }
 
 // Decodes UTF-8 (already checked by the GBK conversion) into UTF-16.
@@ -58,16 +59,6 @@ std::u16string Utf8ToUtf16(const std::string& utf8) {
 }  // namespace
 
 bool Column::fixed() const { return (flags & kColumnFixed) != 0; }
-
-void PutU16(std::string& buf, std::size_t at, std::uint16_t v) {
-  buf[at] = static_cast<char>(v & 0xFF);
-  buf[at + 1] = static_cast<char>(v >> 8);
-}
-
-void PutU32(std::string& buf, std::size_t at, std::uint32_t v) {
-  PutU16(buf, at, static_cast<std::uint16_t>(v & 0xFFFF));
-  PutU16(buf, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
 
 std::optional<std::u16string> GbkToUtf16(const std::string& gbk) {
   std::optional<std::string> utf8 = GbkToUtf8(gbk);
@@ -142,7 +133,7 @@ std::string EncodeRow(const TableDef& def, const std::vector<CellBytes>& cells) 
     }
   }
   std::string row(2 + fixedSize, '\0');
-  PutU16(row, 0, static_cast<std::uint16_t>(columnCount));
+  PutFixed16(row, 0, static_cast<std::uint16_t>(columnCount));
   std::string nullMask((columnCount + 7) / 8, '\0');
   auto markPresent = [&](const Column& c) {
     nullMask[c.number / 8] |= static_cast<char>(1 << (c.number % 8));
@@ -169,9 +160,9 @@ std::string EncodeRow(const TableDef& def, const std::vector<CellBytes>& cells) 
   }
   if (varCount > 0) {
     std::string tail(2 * (varCount + 2), '\0');
-    PutU16(tail, 0, static_cast<std::uint16_t>(row.size()));  // end of data
-    for (int k = 0; k < varCount; ++k) PutU16(tail, 2 + 2 * (varCount - 1 - k), starts[k]);
-    PutU16(tail, 2 + 2 * varCount, static_cast<std::uint16_t>(varCount));
+    PutFixed16(tail, 0, static_cast<std::uint16_t>(row.size()));  // end of data
+    for (int k = 0; k < varCount; ++k) PutFixed16(tail, 2 + 2 * (varCount - 1 - k), starts[k]);
+    PutFixed16(tail, 2 + 2 * varCount, static_cast<std::uint16_t>(varCount));
     row += tail;
   }
   return row + nullMask;
@@ -424,7 +415,7 @@ void Image::SetMapBit(std::uint32_t mapPointer, std::uint32_t page, bool on) {
     fresh[0] = static_cast<char>(kPageUsageMap);
     fresh[1] = 0x01;
     mapPage = AddPage(fresh);
-    PutU32(bytes_, begin + 1 + 4 * slot, mapPage);
+    PutFixed32(bytes_, begin + 1 + 4 * slot, mapPage);
   }
   std::size_t at = PageStart(mapPage);
   if (U8(at) != kPageUsageMap) Damaged("usage map page of the wrong kind");
@@ -468,8 +459,8 @@ void Image::AppendRow(const TableDef& def, const std::string& row) {
     std::string fresh(kPageSize, '\0');
     fresh[0] = static_cast<char>(kPageData);
     fresh[1] = 0x01;
-    PutU16(fresh, kDataFreeSpace, static_cast<std::uint16_t>(kPageSize - kDataRowOffsets));
-    PutU32(fresh, kDataTableDef, def.page);
+    PutFixed16(fresh, kDataFreeSpace, static_cast<std::uint16_t>(kPageSize - kDataRowOffsets));
+    PutFixed32(fresh, kDataTableDef, def.page);
     target = AddPage(fresh);
     SetMapBit(def.usedMap, target, true);
     SetMapBit(def.freeMap, target, true);
@@ -479,14 +470,14 @@ void Image::AppendRow(const TableDef& def, const std::string& row) {
   std::size_t base = PageStart(target);
   unsigned rows = U16(base + kDataRowCount);
   bytes_.replace(base + offset, row.size(), row);
-  PutU16(bytes_, base + kDataRowOffsets + 2 * rows, static_cast<std::uint16_t>(offset));
-  PutU16(bytes_, base + kDataRowCount, static_cast<std::uint16_t>(rows + 1));
+  PutFixed16(bytes_, base + kDataRowOffsets + 2 * rows, static_cast<std::uint16_t>(offset));
+  PutFixed16(bytes_, base + kDataRowCount, static_cast<std::uint16_t>(rows + 1));
   std::size_t free = offset - (kDataRowOffsets + 2 * (rows + 1));
-  PutU16(bytes_, base + kDataFreeSpace, static_cast<std::uint16_t>(free));
+  PutFixed16(bytes_, base + kDataFreeSpace, static_cast<std::uint16_t>(free));
   if (free < MinRowSize(def) || rows + 1 >= kMaxRowsPerPage) SetMapBit(def.freeMap, target, false);
 
   std::size_t tdef = PageStart(def.page);
-  PutU32(bytes_, tdef + kTdefRowCount, U32(tdef + kTdefRowCount) + 1);
+  PutFixed32(bytes_, tdef + kTdefRowCount, U32(tdef + kTdefRowCount) + 1);
 }
 
 }  // namespace autodeliver::jet4

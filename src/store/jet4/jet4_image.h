@@ -51,10 +51,6 @@ struct TableDef {
 // One column value of a row to append: absent = null, else the stored bytes.
 using CellBytes = std::optional<std::string>;
 
-// Little-endian helpers.
-void PutU16(std::string& buf, std::size_t at, std::uint16_t v);
-void PutU32(std::string& buf, std::size_t at, std::uint32_t v);
-
 // Text to and from the stored form of a text value. GbkToUtf16 returns
 // nullopt when `gbk` is not valid GBK.
 std::optional<std::u16string> GbkToUtf16(const std::string& gbk);

@@ -12,12 +12,12 @@
 #include <string>
 
 namespace autodeliver {
-class Jet4Io;
+class FileIo;
 namespace jet4 {
 
 // Writes `bytes` to `path` with permission bits `mode`. `io` null means the
 // real file-system calls.
-bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, Jet4Io* io);
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, FileIo* io);
 
 // The bytes of a new card database (see CreateCardDatabase).
 std::string CardDatabaseImage();

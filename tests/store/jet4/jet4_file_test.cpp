@@ -11,9 +11,9 @@
 #include <functional>
 
 #include "jet4_readers.h"
+#include "store/file_io.h"
 #include "store/jet4/jet4_format.h"
 #include "store/jet4/jet4_image.h"
-#include "store/jet4/jet4_io.h"
 
 namespace autodeliver {
 namespace {
@@ -23,7 +23,7 @@ using testing::ReadTable;
 
 const std::vector<std::string> kColumns = {"dingdan", "kahao", "mima"};
 
-bool Append(const std::string& path, const std::string& order, Jet4Io* io = nullptr) {
+bool Append(const std::string& path, const std::string& order, FileIo* io = nullptr) {
   return AppendTextRow(path, "biao", kColumns, {order, "card-" + order, "pw-" + order}, io);
 }
 
@@ -207,28 +207,28 @@ TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
 }
 
 // Fails one of the file-system steps of the replacement.
-class FailingIo : public Jet4Io {
+class FailingIo : public FileIo {
  public:
   enum class Step { kWrite, kSync, kRename };
   FailingIo(Step step, std::size_t writeBudget) : step_(step), budget_(writeBudget) {}
 
-  ssize_t Write(int fd, const void* data, std::size_t size) override {
-    if (step_ != Step::kWrite) return Jet4Io::Write(fd, data, size);
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    if (step_ != Step::kWrite) return FileIo::WriteAt(fd, data, size, offset);
     if (budget_ == 0) {
       errno = ENOSPC;
       return -1;
     }
     std::size_t n = std::min(size, budget_);
     budget_ -= n;
-    return Jet4Io::Write(fd, data, n);
+    return FileIo::WriteAt(fd, data, n, offset);
   }
   int Sync(int fd) override {
-    if (step_ != Step::kSync) return Jet4Io::Sync(fd);
+    if (step_ != Step::kSync) return FileIo::Sync(fd);
     errno = EIO;
     return -1;
   }
   int Rename(const char* from, const char* to) override {
-    if (step_ != Step::kRename) return Jet4Io::Rename(from, to);
+    if (step_ != Step::kRename) return FileIo::Rename(from, to);
     errno = EXDEV;
     return -1;
   }
@@ -261,10 +261,10 @@ TEST(Jet4FileTest, AFailedWriteLeavesTheOldFile) {
 }
 
 // Ends the process in the middle of writing the new image, as a crash would.
-class CrashingIo : public Jet4Io {
+class CrashingIo : public FileIo {
  public:
-  ssize_t Write(int fd, const void* data, std::size_t size) override {
-    Jet4Io::Write(fd, data, std::min<std::size_t>(size, 3 * 4096 + 17));
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    FileIo::WriteAt(fd, data, std::min<std::size_t>(size, 3 * 4096 + 17), offset);
     ::_exit(9);
   }
 };

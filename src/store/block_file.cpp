@@ -1,0 +1,319 @@
+#include "store/block_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "store/coding.h"
+#include "store/record_table.h"
+#include "store/table_format.h"
+
+namespace autodeliver {
+
+namespace fmt = table_format;
+
+namespace {
+
+off_t BlockOffset(std::int32_t b) { return static_cast<off_t>(b) * fmt::kBlockSize; }
+
+}  // namespace
+
+BlockFile::~BlockFile() { Close(); }
+
+bool BlockFile::Open(const std::string& tablePath, std::int32_t version, FileIo& io) {
+  Close();
+  io_ = &io;
+  std::string path = CompanionFilePath(tablePath);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0 && errno == ENOENT) {
+    // Files copied from a case-blind file system may carry the other case.
+    for (std::size_t i = path.size() - 3; i < path.size(); ++i) path[i] = static_cast<char>(path[i] ^ 0x20);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  }
+  if (fd_ < 0) return false;
+  char b[fmt::kFreeCountOffset + 4];
+  if (!ReadFully(*io_, fd_, b, sizeof b, 0)) return false;
+  if (std::memcmp(b, fmt::kBlockMagic, 4) != 0 || DecodeInt32(b + fmt::kVersionOffset) != version)
+    return false;
+  now_.count = DecodeInt32(b + fmt::kBlockCountOffset);
+  now_.freeHead = DecodeInt32(b + fmt::kFreeHeadOffset);
+  now_.freeCount = DecodeInt32(b + fmt::kFreeCountOffset);
+  disk_ = now_;
+  if (now_.count <= 0 || now_.freeHead < 0 || now_.freeHead >= now_.count || now_.freeCount < 0 ||
+      now_.freeCount >= now_.count)
+    return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return false;
+  std::int64_t whole = st.st_size / fmt::kBlockSize;
+  if (whole < now_.count) {
+    now_.count = static_cast<std::int32_t>(whole);
+    if (now_.freeHead >= now_.count || now_.freeCount >= now_.count) {
+      // The free list may name blocks that are gone: forget it.
+      now_.freeHead = 0;
+      now_.freeCount = 0;
+    }
+    if (!WriteFigures()) return false;
+  }
+  return true;
+}
+
+void BlockFile::Close() {
+  DropMapping();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool BlockFile::Refresh() {
+  DropMapping();
+  char b[12];
+  if (!ReadFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset)) return false;
+  now_.count = DecodeInt32(b);
+  now_.freeHead = DecodeInt32(b + 4);
+  now_.freeCount = DecodeInt32(b + 8);
+  disk_ = now_;
+  return now_.count > 0;
+}
+
+void BlockFile::DropMapping() {
+  if (map_) io_->Unmap(map_, mapBytes_);
+  map_ = nullptr;
+  mapBytes_ = 0;
+}
+
+// The bytes of block `b`, read into `scratch` unless they are mapped; null
+// on a read error.
+const char* BlockFile::ReadBlock(std::int32_t b, char* scratch, bool mapped) {
+  std::size_t at = static_cast<std::size_t>(b) * fmt::kBlockSize;
+  if (mapped && !map_) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+      std::size_t whole = static_cast<std::size_t>(st.st_size) / fmt::kBlockSize * fmt::kBlockSize;
+      std::size_t bytes = std::min(whole, static_cast<std::size_t>(now_.count) * fmt::kBlockSize);
+      map_ = io_->Map(fd_, bytes);
+      mapBytes_ = map_ ? bytes : 0;
+    }
+  }
+  if (map_ && at + fmt::kBlockSize <= mapBytes_) return map_ + at;
+  return ReadFully(*io_, fd_, scratch, fmt::kBlockSize, BlockOffset(b)) ? scratch : nullptr;
+}
+
+bool BlockFile::ReadChain(std::int32_t first, std::string* out, bool mapped) {
+  out->clear();
+  char scratch[fmt::kBlockSize];
+  std::int32_t steps = 0;
+  for (std::int32_t b = first; b > 0;) {
+    if (b >= now_.count || ++steps >= now_.count) return false;
+    const char* block = ReadBlock(b, scratch, mapped);
+    if (!block) return false;
+    std::int32_t len = DecodeInt32(block + fmt::kBlockLengthOffset);
+    if (len < 0 || len > fmt::kBlockPayload) return false;
+    out->append(block + fmt::kBlockDataOffset, len);
+    b = DecodeInt32(block + fmt::kBlockNextOffset);
+  }
+  return true;
+}
+
+// Writes the figures to block 0. When the write fails, block 0 is put back
+// as it was and this access goes on with those figures.
+bool BlockFile::WriteFigures() {
+  DropMapping();
+  char b[12];
+  EncodeInt32(b, now_.count);
+  EncodeInt32(b + 4, now_.freeHead);
+  EncodeInt32(b + 8, now_.freeCount);
+  if (WriteFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset)) {
+    disk_ = now_;
+    return true;
+  }
+  EncodeInt32(b, disk_.count);
+  EncodeInt32(b + 4, disk_.freeHead);
+  EncodeInt32(b + 8, disk_.freeCount);
+  WriteFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset);
+  now_ = disk_;
+  return false;
+}
+
+bool BlockFile::ReadLink(std::int32_t b, char link[12]) {
+  return ReadFully(*io_, fd_, link, fmt::kFreeLinkBytes, BlockOffset(b));
+}
+
+std::int32_t BlockFile::BlocksFor(std::size_t size) {
+  return static_cast<std::int32_t>((size + fmt::kBlockPayload - 1) / fmt::kBlockPayload);
+}
+
+bool BlockFile::FreeListServes(std::int32_t n) {
+  if ((now_.freeHead == 0) != (now_.freeCount == 0)) return false;
+  std::int32_t walk = std::min(n, now_.freeCount);
+  std::vector<std::int32_t> seen;
+  std::int32_t b = now_.freeHead;
+  for (std::int32_t i = 0; i < walk; ++i) {
+    char link[fmt::kFreeLinkBytes];
+    if (b <= 0 || b >= now_.count || std::find(seen.begin(), seen.end(), b) != seen.end() ||
+        !ReadLink(b, link))
+      return false;
+    if (DecodeInt32(link + fmt::kBlockNextOffset) != 0 ||
+        DecodeInt32(link + fmt::kBlockLengthOffset) != fmt::kFreeMark)
+      return false;
+    seen.push_back(b);
+    b = DecodeInt32(link + fmt::kBlockFreeNextOffset);
+  }
+  // A list used up must end where its count says.
+  return walk < now_.freeCount || b == 0;
+}
+
+std::vector<std::uint8_t> BlockFile::UseCounts(const std::vector<std::int32_t>& heads) {
+  std::vector<std::uint8_t> uses(static_cast<std::size_t>(now_.count), 0);
+  char scratch[fmt::kBlockSize];
+  for (std::int32_t b : heads) {
+    for (std::int32_t steps = 0; b > 0 && b < now_.count && ++steps < now_.count;) {
+      if (uses[b] < UINT8_MAX) ++uses[b];
+      if (uses[b] > 1) break;  // met before: the rest of this chain is counted already
+      const char* block = ReadBlock(b, scratch, true);
+      if (!block) break;
+      b = DecodeInt32(block + fmt::kBlockNextOffset);
+    }
+  }
+  return uses;
+}
+
+bool BlockFile::RebuildFreeList(const std::vector<std::int32_t>& heads) {
+  std::vector<std::uint8_t> uses = UseCounts(heads);
+  DropMapping();
+  std::vector<std::int32_t> free;
+  for (std::int32_t b = 1; b < now_.count; ++b)
+    if (uses[b] == 0) free.push_back(b);
+  // The links first, block 0 last: until it is written the old list stands,
+  // and every block that got the free mark here is free indeed.
+  for (std::size_t i = 0; i < free.size(); ++i) {
+    char link[fmt::kFreeLinkBytes] = {};
+    EncodeInt32(link + fmt::kBlockFreeNextOffset, i + 1 < free.size() ? free[i + 1] : 0);
+    EncodeInt32(link + fmt::kBlockLengthOffset, fmt::kFreeMark);
+    if (!WriteFully(*io_, fd_, link, sizeof link, BlockOffset(free[i]))) return false;
+  }
+  now_.freeHead = free.empty() ? 0 : free.front();
+  now_.freeCount = static_cast<std::int32_t>(free.size());
+  return WriteFigures();
+}
+
+// The next free block, or a new one at the end of the file; 0 when none can
+// be had. Only this access's figures change; WriteChain writes them.
+std::int32_t BlockFile::TakeBlock() {
+  if (now_.freeCount > 0) {
+    char link[fmt::kFreeLinkBytes];
+    std::int32_t b = now_.freeHead;
+    if (b <= 0 || b >= now_.count || !ReadLink(b, link) ||
+        DecodeInt32(link + fmt::kBlockLengthOffset) != fmt::kFreeMark)
+      return 0;
+    now_.freeHead = DecodeInt32(link + fmt::kBlockFreeNextOffset);
+    if (--now_.freeCount == 0) now_.freeHead = 0;
+    return b;
+  }
+  if (now_.count == INT32_MAX) return 0;
+  return now_.count++;
+}
+
+bool BlockFile::WriteChain(std::string_view value, std::int32_t* first) {
+  *first = 0;
+  if (value.empty()) return true;
+  DropMapping();
+  std::int32_t pieces = BlocksFor(value.size());
+  std::vector<std::int32_t> blocks;
+  for (std::int32_t i = 0; i < pieces; ++i) {
+    std::int32_t b = TakeBlock();
+    if (b <= 0) {
+      now_ = disk_;
+      return false;
+    }
+    blocks.push_back(b);
+  }
+  char block[fmt::kBlockSize];
+  for (std::int32_t i = 0; i < pieces; ++i) {
+    std::memset(block, 0, sizeof block);
+    std::size_t from = static_cast<std::size_t>(i) * fmt::kBlockPayload;
+    std::size_t len = std::min<std::size_t>(fmt::kBlockPayload, value.size() - from);
+    EncodeInt32(block + fmt::kBlockNextOffset, i + 1 < pieces ? blocks[i + 1] : 0);
+    EncodeInt32(block + fmt::kBlockLengthOffset, static_cast<std::int32_t>(len));
+    std::memcpy(block + fmt::kBlockDataOffset, value.data() + from, len);
+    // Bytes 0-3 stay: until block 0 counts the block taken, its link keeps
+    // the free list whole.
+    if (!WriteFully(*io_, fd_, block + fmt::kBlockNextOffset, sizeof block - fmt::kBlockNextOffset,
+                    BlockOffset(blocks[i]) + fmt::kBlockNextOffset)) {
+      // Block 0 still counts these blocks free or absent; a free one that
+      // lost its mark makes the next write rebuild the list.
+      now_ = disk_;
+      return false;
+    }
+  }
+  if (!WriteFigures()) return false;
+  *first = blocks[0];
+  return true;
+}
+
+void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts) {
+  DropMapping();
+  bool changed = false;
+  char block[fmt::kBlockSize];
+  for (std::int32_t b : firsts) {
+    std::vector<std::int32_t> seen;
+    while (b > 0 && b < now_.count && std::find(seen.begin(), seen.end(), b) == seen.end()) {
+      if (!ReadFully(*io_, fd_, block, sizeof block, BlockOffset(b))) break;
+      // A block that is free already stays where it is on the list.
+      if (DecodeInt32(block + fmt::kBlockLengthOffset) == fmt::kFreeMark) break;
+      std::int32_t next = DecodeInt32(block + fmt::kBlockNextOffset);
+      char link[fmt::kFreeLinkBytes] = {};
+      EncodeInt32(link + fmt::kBlockFreeNextOffset, now_.freeHead);
+      EncodeInt32(link + fmt::kBlockLengthOffset, fmt::kFreeMark);
+      if (!WriteFully(*io_, fd_, link, sizeof link, BlockOffset(b))) break;
+      seen.push_back(b);
+      now_.freeHead = b;
+      now_.freeCount = std::min(now_.freeCount + 1, now_.count - 1);
+      changed = true;
+      b = next;
+    }
+  }
+  if (changed) WriteFigures();
+}
+
+BlockReport BlockFile::Check(const std::vector<std::int32_t>& heads) {
+  BlockReport r;
+  r.blocks = now_.count;
+  std::vector<std::uint8_t> uses = UseCounts(heads);
+  std::vector<bool> free(uses.size(), false);
+  auto problem = [&](std::string what) { r.problems.push_back(std::move(what)); };
+  std::int32_t b = now_.freeHead;
+  while (b != 0) {
+    if (b < 0 || b >= now_.count) {
+      problem("free list names block " + std::to_string(b) + ", outside the file");
+      break;
+    }
+    if (free[b]) {
+      problem("free list loops back to block " + std::to_string(b));
+      break;
+    }
+    free[b] = true;
+    ++r.free;
+    if (uses[b] > 0) problem("block " + std::to_string(b) + " is on the free list and holds a value");
+    char link[fmt::kFreeLinkBytes];
+    if (!ReadLink(b, link)) {
+      problem("block " + std::to_string(b) + " cannot be read");
+      break;
+    }
+    b = DecodeInt32(link + fmt::kBlockFreeNextOffset);
+  }
+  if (r.free != now_.freeCount)
+    problem("free list holds " + std::to_string(r.free) + " blocks, block 0 says " +
+            std::to_string(now_.freeCount));
+  for (std::int32_t i = 1; i < now_.count; ++i) {
+    if (uses[i] > 0) ++r.used;
+    if (uses[i] > 1) problem("block " + std::to_string(i) + " is reached twice through the chains");
+    if (uses[i] == 0 && !free[i]) ++r.leaked;
+  }
+  return r;
+}
+
+}  // namespace autodeliver
