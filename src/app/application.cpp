@@ -30,12 +30,14 @@ Application::Application(DeliveryEvents* events)
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
   pages_->sentCards.SetDeliveryController(controller_.get());
+  watch_ = std::make_unique<WindowWatch>(window_, monitor_, *controller_);
 }
 
 Application::~Application() {
   // The switch stops using the controller; the controller then waits for a
   // cycle in hand, whose end still hands its calls to the switch's window
   // side, which lives until the pages go.
+  watch_.reset();
   pages_->deliverySwitch.SetDeliveryController(nullptr);
   pages_->sentCards.SetDeliveryController(nullptr);
   controller_.reset();

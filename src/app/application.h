@@ -9,10 +9,11 @@
 //   if (!program.Start()) return program.ExitCode();
 //   return app.exec();
 //
-// Destruction: the delivery switch and the sent-cards page are unbound from
-// the controller, the controller goes (it waits for a cycle or resend in
-// hand, which calls the switch's window side or queues to the page), then
-// the pages, then the window.
+// Destruction: the window's watch (log page, status line, tray) goes first,
+// the delivery switch and the sent-cards page are unbound from the
+// controller, the controller goes (it waits for a cycle or resend in hand,
+// which calls the switch's window side or queues to the page), then the
+// pages, then the window.
 //
 // The delivery monitor (the log, the notifications, the status figures)
 // also hears the items page: its stock warnings are written to the log and
@@ -28,6 +29,7 @@
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "app/window_prompts.h"
+#include "app/window_watch.h"
 #include "delivery/delivery_controller.h"
 #include "delivery/delivery_events.h"
 #include "delivery/delivery_monitor.h"
@@ -58,6 +60,7 @@ class Application {
   WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
   DeliveryMonitor& monitor() { return monitor_; }
+  WindowWatch& watch() { return *watch_; }
 
  private:
   MainWindow window_;
@@ -66,6 +69,7 @@ class Application {
   DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
+  std::unique_ptr<WindowWatch> watch_;  // the log page, status line, tray and new sign-in
 };
 
 }  // namespace autodeliver

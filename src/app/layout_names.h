@@ -13,7 +13,8 @@
 //             外形框10 auto-delivery box (外形框11/标签4 header, 标签7,
 //             编辑框2, 选择框2, 分组框1 with 标签8,
 //             外形框12/超级按钮4 apply), 图片框2 browser holder with
-//             互联网浏览器1 login browser
+//             互联网浏览器1 login browser (and 重新登录浏览器, a new login
+//             browser when the login expired)
 //     page 1: the search bar (已发搜索框 search box, 只看未送达, 已发条数
 //             count, 重新发送框/重新发送 resend, 导出已发框/导出已发 export),
 //             外形框1 with 高级表格1 sent-cards grid, 已发提示 note line
@@ -25,6 +26,11 @@
 //             外形框16/超级按钮7, 导出库存 stock export)
 //     page 3: 发货统计页 the deliveries plot (标签统计宝贝, 统计宝贝 item
 //             chooser, 统计合计 sums, 发货统计框 with 发货统计图 chart)
+//     page 4 (the log page, beyond the design layout): 标签日志筛选,
+//             编辑框日志筛选 filter box, 标签日志条数 count, 按钮通知设置,
+//             外形框日志 with 表格运行日志 log view
+//   外形框状态栏 status line under the page control: 标签状态栏 text,
+//             按钮重新登录
 //
 // Names are UTF-8; QString::fromUtf8 makes an objectName of one.
 //
@@ -80,6 +86,8 @@ inline constexpr char kApplyButton[] = "超级按钮4";
 // Page 0: the login browser.
 inline constexpr char kBrowserHolder[] = "图片框2";
 inline constexpr char kLoginBrowser[] = "互联网浏览器1";
+// A new login browser opened in the holder when the login expired.
+inline constexpr char kReLoginBrowser[] = "重新登录浏览器";
 
 // Page 1: the sent cards.
 inline constexpr char kGridFrame[] = "外形框1";
@@ -124,5 +132,19 @@ inline constexpr char kPlotItemChooser[] = "统计宝贝";
 inline constexpr char kPlotTotalLabel[] = "统计合计";
 inline constexpr char kPlotFrame[] = "发货统计框";
 inline constexpr char kPlotChart[] = "发货统计图";
+
+// Page 4: the log page.
+inline constexpr char kLogPage[] = "page4";
+inline constexpr char kLogFilterLabel[] = "标签日志筛选";
+inline constexpr char kLogFilterBox[] = "编辑框日志筛选";
+inline constexpr char kLogCountLabel[] = "标签日志条数";
+inline constexpr char kNotificationSettingsButton[] = "按钮通知设置";
+inline constexpr char kLogFrame[] = "外形框日志";
+inline constexpr char kLogView[] = "表格运行日志";
+
+// The status line under the page control.
+inline constexpr char kStatusLineFrame[] = "外形框状态栏";
+inline constexpr char kStatusLineText[] = "标签状态栏";
+inline constexpr char kReLoginButton[] = "按钮重新登录";
 
 }  // namespace autodeliver::layout

@@ -67,6 +67,15 @@ BrowserCookie ToBrowserCookie(const QNetworkCookie& cookie) {
 }  // namespace
 
 QWebEngineView* CreateLoginBrowser(QWidget* holder, QObject* profileOwner) {
+  CookieFeed feed;
+  feed.added = [](const BrowserCookie& cookie) { CookieStore::Global().Put(cookie); };
+  feed.removed = [](const BrowserCookie& cookie) {
+    CookieStore::Global().Remove(cookie.domain, cookie.path, cookie.name);
+  };
+  return CreateLoginBrowser(holder, profileOwner, std::move(feed));
+}
+
+QWebEngineView* CreateLoginBrowser(QWidget* holder, QObject* profileOwner, CookieFeed feed) {
   // A profile without a storage name is private: cookies, cache and
   // history live in memory and end with the process.
   auto* profile = new QWebEngineProfile(profileOwner);
@@ -74,11 +83,13 @@ QWebEngineView* CreateLoginBrowser(QWidget* holder, QObject* profileOwner) {
   profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
   QWebEngineCookieStore* cookies = profile->cookieStore();
   QObject::connect(cookies, &QWebEngineCookieStore::cookieAdded, profile,
-                   [](const QNetworkCookie& cookie) { CookieStore::Global().Put(ToBrowserCookie(cookie)); });
-  QObject::connect(cookies, &QWebEngineCookieStore::cookieRemoved, profile, [](const QNetworkCookie& cookie) {
-    CookieStore::Global().Remove(cookie.domain().toStdString(), cookie.path().toStdString(),
-                                 cookie.name().toStdString());
-  });
+                   [added = std::move(feed.added)](const QNetworkCookie& cookie) {
+                     if (added) added(ToBrowserCookie(cookie));
+                   });
+  QObject::connect(cookies, &QWebEngineCookieStore::cookieRemoved, profile,
+                   [removed = std::move(feed.removed)](const QNetworkCookie& cookie) {
+                     if (removed) removed(ToBrowserCookie(cookie));
+                   });
 
   auto* view = new QWebEngineView(holder);
   view->setPage(new LoginPage(profile, view));

@@ -6,7 +6,10 @@
 // Thread safety: GUI thread only, except IsSignInAddress (pure).
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "http/cookie_store.h"
 
 class QObject;
 class QWebEngineView;
@@ -25,8 +28,19 @@ bool IsSignInAddress(const std::string& address);
 // seller did not ask for.
 void PrepareWebEngineEnvironment();
 
+// Where a login browser's cookies go: every cookie its pages store
+// (added) and drop (removed), as the browser reports them.
+struct CookieFeed {
+  std::function<void(const BrowserCookie&)> added;
+  std::function<void(const BrowserCookie&)> removed;
+};
+
 // Creates the login browser as a child of `holder`. Its profile is a child
-// of `profileOwner`, which must outlive the view.
+// of `profileOwner`, which must outlive the view. Its cookies go to the
+// program's cookie store.
 QWebEngineView* CreateLoginBrowser(QWidget* holder, QObject* profileOwner);
+// The same, with its cookies handed to `feed` (a new sign-in collects them
+// first and replaces the store's at once, relogin.h).
+QWebEngineView* CreateLoginBrowser(QWidget* holder, QObject* profileOwner, CookieFeed feed);
 
 }  // namespace autodeliver

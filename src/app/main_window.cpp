@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QWebEngineView>
 
 #include "app/layout_names.h"
@@ -110,9 +112,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   setWindowTitle(DesignTitle());
   // The window's own background shows nowhere but behind the controls.
   BuildLayout();
+  BuildLogPageAndStatusLine();
   BuildBrowser();
   move(50, 50);
-  resize(kClientWidth, kClientHeight);
+  resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
 
 MainWindow::~MainWindow() {
@@ -334,6 +337,58 @@ void MainWindow::BuildLayout() {
   }
 }
 
+void MainWindow::BuildLogPageAndStatusLine() {
+  // Page 3, the log page: beyond the design layout, so it is laid out by a
+  // layout manager and grows with the window.
+  auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
+  auto* page = new QWidget;
+  page->setObjectName(QString::fromUtf8(layout::kLogPage));
+  page->setAutoFillBackground(true);
+  SetColours(page, QPalette::Window, ColorRef(kPageBackground));
+  tabs->addTab(page, QStringLiteral("运行日志"));
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(4, PageControl::kCaptionHeight + 6, 4, 4);
+  column->setSpacing(5);
+  auto* row = new QHBoxLayout;
+  auto* filterLabel = new QLabel(QStringLiteral("筛选："), page);
+  filterLabel->setObjectName(QString::fromUtf8(layout::kLogFilterLabel));
+  row->addWidget(filterLabel);
+  LogPageControls& log = controls_.log;
+  log.filterBox = new QLineEdit(page);
+  log.filterBox->setObjectName(QString::fromUtf8(layout::kLogFilterBox));
+  log.filterBox->setFixedWidth(300);
+  row->addWidget(log.filterBox);
+  log.countLabel = new QLabel(page);
+  log.countLabel->setObjectName(QString::fromUtf8(layout::kLogCountLabel));
+  row->addWidget(log.countLabel, 1);
+  log.settingsButton = new QPushButton(QStringLiteral("通知设置"), page);
+  log.settingsButton->setObjectName(QString::fromUtf8(layout::kNotificationSettingsButton));
+  row->addWidget(log.settingsButton);
+  column->addLayout(row);
+  ShapeBox* frame = Frame(page, layout::kLogFrame, QRect());
+  auto* inFrame = new QVBoxLayout(frame);
+  inFrame->setContentsMargins(1, 1, 1, 1);
+  log.logView = new QTableView(frame);
+  log.logView->setObjectName(QString::fromUtf8(layout::kLogView));
+  inFrame->addWidget(log.logView);
+  column->addWidget(frame, 1);
+
+  // The status line under the page control (placed by Relayout).
+  ShapeBox* strip =
+      Frame(this, layout::kStatusLineFrame, QRect(0, kClientHeight, kClientWidth, kStatusLineHeight));
+  auto* line = new QHBoxLayout(strip);
+  line->setContentsMargins(6, 1, 1, 1);
+  StatusLineControls& status = controls_.statusLine;
+  status.text = new QLabel(strip);
+  status.text->setObjectName(QString::fromUtf8(layout::kStatusLineText));
+  line->addWidget(status.text, 1);
+  status.reLoginButton = new QPushButton(QStringLiteral("重新登录"), strip);
+  status.reLoginButton->setObjectName(QString::fromUtf8(layout::kReLoginButton));
+  status.reLoginButton->setFixedSize(96, kStatusLineHeight - 2);
+  status.reLoginButton->hide();
+  line->addWidget(status.reLoginButton);
+}
+
 void MainWindow::BuildBrowser() {
   auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
   browser_ = CreateLoginBrowser(holder, this);
@@ -356,7 +411,11 @@ void MainWindow::Relayout() {
   banner->setGeometry(0, 0, w, banner->height());
   const int h = height();
   const int b = banner->height();
-  tabs->setGeometry(0, b, w, std::max(0, h - b));
+  // The status line takes the bottom strip; the page control the rest.
+  const int statusTop = std::max(b, h - kStatusLineHeight);
+  findChild<QFrame*>(QString::fromUtf8(layout::kStatusLineFrame))
+      ->setGeometry(0, statusTop, w, kStatusLineHeight);
+  tabs->setGeometry(0, b, w, statusTop - b);
   const int tw = tabs->width();
   const int th = tabs->height();
   holder->setGeometry(1, 27, std::max(0, tw - 2), std::max(0, th - 28));

@@ -25,6 +25,11 @@
 //   QTimer         delivery timer (stopped)
 //   QWebEngineView login browser, inside the browser holder
 //
+// Beyond the design layout: page 3 "运行日志" (the log page: filter box,
+// count line, "通知设置", the log's QTableView) and a status line of
+// kStatusLineHeight under the page control (a label and the "重新登录"
+// button), which the re-layout keeps at the bottom of the client area.
+//
 // The controls the management pages work with are handed to them as typed
 // pointers (pageControls()), filled once while the layout is built. The
 // window tells of the first sign-in (signedIn) and of its end (closing).
@@ -46,6 +51,10 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
+  // Height of the status line under the page control; the window is that
+  // much taller than the design layout.
+  static constexpr int kStatusLineHeight = 22;
+
   explicit MainWindow(QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -53,9 +62,9 @@ class MainWindow : public QWidget {
   // "{版本号}".
   static QString DesignTitle();
 
-  // Moves the banner, the page control and the browser holder to fit the
-  // client area. Runs on every size change, except while held; callable
-  // directly.
+  // Moves the banner, the page control, the status line and the browser
+  // holder to fit the client area. Runs on every size change, except while
+  // held; callable directly.
   void Relayout();
   // Holds the re-layout back: size changes (the one that showing the window
   // delivers among them) leave the controls where they are, so the browser
@@ -98,6 +107,7 @@ class MainWindow : public QWidget {
 
  private:
   void BuildLayout();
+  void BuildLogPageAndStatusLine();
   void BuildBrowser();
 
   PageControls controls_;

@@ -85,10 +85,27 @@ void DeliveryLog::RemoveLineSink(int id) {
 
 void DeliveryLog::Write(LineLevel level, const std::string& text, const std::string& orderNumber) {
   DeliveryLogLine line;
-  line.at = std::chrono::system_clock::now();
   line.level = level;
-  line.text = OneLine(text);
+  line.text = text;
   line.orderNumber = orderNumber;
+  WriteLine(std::move(line));
+}
+
+void DeliveryLog::WriteAbout(const WordedLine& worded, const PendingOrder& order, std::string reason) {
+  DeliveryLogLine line;
+  line.level = worded.level;
+  line.text = worded.text;
+  line.orderNumber = order.orderNumber;
+  line.buyerNick = order.buyerNick;
+  line.itemTitle = order.itemTitle;
+  line.reason = std::move(reason);
+  WriteLine(std::move(line));
+}
+
+void DeliveryLog::WriteLine(DeliveryLogLine line) {
+  line.at = std::chrono::system_clock::now();
+  line.text = OneLine(line.text);
+  const LineLevel level = line.level;
   std::lock_guard<std::mutex> lock(mutex_);
   if (logger_) {
     const std::string written = LevelTag(level) + line.text;
@@ -118,24 +135,24 @@ void DeliveryLog::Flush() {
 
 void DeliveryLog::CycleStarted() { Write(WordCycleStarted()); }
 void DeliveryLog::OrdersScanned(const OrderScan& scan) { Write(WordOrdersScanned(scan)); }
-void DeliveryLog::OrderSeen(const PendingOrder& order) { Write(WordOrderSeen(order), order.orderNumber); }
+void DeliveryLog::OrderSeen(const PendingOrder& order) { WriteAbout(WordOrderSeen(order), order); }
 void DeliveryLog::OrderSkipped(const PendingOrder& order, SkipReason reason) {
-  Write(WordOrderSkipped(order, reason), order.orderNumber);
+  WriteAbout(WordOrderSkipped(order, reason), order, ReasonText(reason));
 }
 void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
-  Write(WordOrderWaiting(order, reason, stockLeft), order.orderNumber);
+  WriteAbout(WordOrderWaiting(order, reason, stockLeft), order, ReasonText(reason));
 }
 void DeliveryLog::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
-  Write(WordCardsDelivered(order, cards), order.orderNumber);
+  WriteAbout(WordCardsDelivered(order, cards), order);
 }
 void DeliveryLog::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
-  Write(WordStockAfterDelivery(order, cardsLeft), order.orderNumber);
+  WriteAbout(WordStockAfterDelivery(order, cardsLeft), order);
 }
 void DeliveryLog::MessageHanded(const PendingOrder& order, bool handed) {
-  Write(WordMessageHanded(order, handed), order.orderNumber);
+  WriteAbout(WordMessageHanded(order, handed), order, handed ? std::string() : "旺旺没有收下卡密消息");
 }
 void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {
-  Write(WordOrderConsigned(order, answered), order.orderNumber);
+  WriteAbout(WordOrderConsigned(order, answered), order, answered ? std::string() : "提交发货没有应答");
 }
 void DeliveryLog::LoginStateChanged(bool looksExpired) { Write(WordLoginStateChanged(looksExpired)); }
 void DeliveryLog::CycleEnded(const CycleResult& result) { Write(WordCycleEnded(result)); }

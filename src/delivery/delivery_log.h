@@ -52,6 +52,9 @@ struct DeliveryLogLine {
   LineLevel level = LineLevel::kInfo;
   std::string text;         // UTF-8, as written after the level
   std::string orderNumber;  // GBK; empty for a line about no single order
+  std::string buyerNick;    // GBK; the order's buyer, empty without an order
+  std::string itemTitle;    // GBK; the order's item, empty without an order
+  std::string reason;       // UTF-8 (ReasonText): why the order was passed by or held back
 };
 
 class DeliveryLog : public DeliveryEvents {
@@ -108,6 +111,11 @@ class DeliveryLog : public DeliveryEvents {
   void OrderResent(const ResendResult& result) override;
 
  private:
+  // One line about `order`, with its buyer, item and `reason` for the
+  // receivers.
+  void WriteAbout(const WordedLine& worded, const PendingOrder& order, std::string reason = {});
+  void WriteLine(DeliveryLogLine line);
+
   std::string path_;
   std::shared_ptr<spdlog::logger> logger_;      // null when the file could not be opened
   std::shared_ptr<std::atomic<int>> failures_;  // counted by the logger's error handler

@@ -21,6 +21,13 @@ int DayOf(std::time_t t) {
 
 int Today() { return DayOf(std::time(nullptr)); }
 
+// The five pattern counts, short enough for the status line.
+std::string CompactCountsText(const OrderPatternCounts& c) {
+  return "宝贝标题 " + std::to_string(c.itemTitles) + "，买家旺旺 " + std::to_string(c.buyerNicks) +
+         "，订单编号 " + std::to_string(c.orderNumbers) + "，购买数量 " + std::to_string(c.quantities) +
+         "，发货链接 " + std::to_string(c.orderIds);
+}
+
 }  // namespace
 
 int DeliveryStatusFigures::OrdersWaitingForStock() const {
@@ -67,6 +74,7 @@ void DeliveryStatus::CycleStarted() {
 void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
   std::lock_guard<std::mutex> lock(mutex_);
   figures_.lastScanOutcome = scan.outcome;
+  figures_.lastScanCounts = scan.counts;
   figures_.ordersListed = static_cast<int>(scan.orders.size());
 }
 
@@ -91,6 +99,7 @@ void DeliveryStatus::LoginStateChanged(bool looksExpired) {
 
 void DeliveryStatus::CycleEnded(const CycleResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
   figures_.loginLooksExpired = result.loginLooksExpired;
   // Only a cycle that went through the whole list knows what waits.
@@ -99,7 +108,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   }
 }
 
-std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan) {
+std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan, bool cycleRunning) {
   std::string text;
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
   if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
@@ -115,7 +124,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
         text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
         break;
       case ScanOutcome::kUnpaired:
-        text += "，订单页无法配对";
+        text += "，订单页面无法解析（" + CompactCountsText(f.lastScanCounts) + "）";
         break;
       case ScanOutcome::kSignInPage:
         text += "，订单页是登录页面";
@@ -133,7 +142,11 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   }
   text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
   text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
-  if (secondsToNextScan >= 0) text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  if (cycleRunning) {
+    text += " | 正在扫描";
+  } else if (secondsToNextScan >= 0) {
+    text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  }
   return text;
 }
 

@@ -31,13 +31,15 @@ namespace autodeliver {
 struct DeliveryStatusFigures {
   std::optional<std::chrono::system_clock::time_point> lastScanAt;  // start of the last cycle
   ScanOutcome lastScanOutcome = ScanOutcome::kNoAnswer;
-  int ordersListed = 0;  // by the last scan
+  OrderPatternCounts lastScanCounts;  // the five pattern counts of the last order page
+  int ordersListed = 0;               // by the last scan
   int deliveredToday = 0;
   // Item title (GBK) -> the numbers of its orders waiting for stock, as the
   // last cycle that went through the whole list saw them.
   std::map<std::string, std::vector<std::string>> waitingForStock;
   bool endedAtImFailure = false;  // the last cycle
   bool loginLooksExpired = false;
+  int cyclesEnded = 0;  // since the start; tells the window that a cycle ended
 
   int OrdersWaitingForStock() const;
 };
@@ -70,8 +72,13 @@ class DeliveryStatus : public DeliveryEvents {
 // The status line (UTF-8), e.g.
 //   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
 // with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so.
-// `secondsToNextScan` < 0: no scan is planned (the delivery is off).
-std::string StatusLineText(const DeliveryStatusFigures& figures, int secondsToNextScan);
+// An order page that could not be paired reads
+//   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3，买家旺旺 3，订单编号 2，购买数量 3，发货链接 3）"
+// so the seller sees why nothing is delivered.
+// `secondsToNextScan` < 0: no scan is planned (the delivery is off);
+// `cycleRunning`: a cycle runs now ("正在扫描" in place of the next scan).
+std::string StatusLineText(const DeliveryStatusFigures& figures, int secondsToNextScan,
+                           bool cycleRunning = false);
 
 // The hover text of the waiting orders (UTF-8), one line per item:
 //   "点卡10元：2 笔（订单 1001、1002）"; empty when nothing waits.

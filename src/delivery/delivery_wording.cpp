@@ -61,6 +61,11 @@ std::string LineText(std::string_view gbk) {
   return out;
 }
 
+std::string PatternCountsText(const OrderPatternCounts& c) {
+  return "宝贝标题 " + N(c.itemTitles) + " 处，买家旺旺 " + N(c.buyerNicks) + " 处，订单编号 " +
+         N(c.orderNumbers) + " 处，购买数量 " + N(c.quantities) + " 处，发货链接 " + N(c.orderIds) + " 处";
+}
+
 std::string ReasonText(SkipReason reason) {
   switch (reason) {
     case SkipReason::kAlreadyDelivered:
@@ -101,9 +106,7 @@ WordedLine WordOrdersScanned(const OrderScan& scan) {
       return Info("订单页列出 " + N(static_cast<int>(scan.orders.size())) + " 笔等待发货的订单");
     case ScanOutcome::kUnpaired: {
       const OrderPatternCounts& c = scan.counts;
-      return Warning("订单页上的订单信息无法一一配对（宝贝标题 " + N(c.itemTitles) + " 处，买家旺旺 " +
-                     N(c.buyerNicks) + " 处，订单编号 " + N(c.orderNumbers) + " 处，购买数量 " +
-                     N(c.quantities) + " 处，发货链接 " + N(c.orderIds) + " 处），本轮不发货");
+      return Warning("订单页面无法解析：订单信息无法一一配对（" + PatternCountsText(c) + "），本轮不发货");
     }
     case ScanOutcome::kSignInPage:
       return Warning("订单页打开的是登录页面，淘宝登录可能已失效");

@@ -51,6 +51,10 @@ std::string ShortCardNumber(std::string_view cardNumber);
 // A page text (GBK) for a line: UTF-8, control characters written as \xNN.
 std::string LineText(std::string_view gbk);
 
+// The five pattern counts of an order page that cannot be paired (UTF-8):
+// "宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 3 处，发货链接 3 处".
+std::string PatternCountsText(const OrderPatternCounts& counts);
+
 // Why an order was passed by or held back, in the program's words (UTF-8),
 // for the log page's reason column and the status line's hover text.
 std::string ReasonText(SkipReason reason);

@@ -39,8 +39,8 @@ void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
   if (scan.outcome == ScanOutcome::kListed) unpairedTold_ = false;
   if (scan.outcome != ScanOutcome::kUnpaired || unpairedTold_) return;
   unpairedTold_ = true;
-  Tell(
-      {NotificationKind::kPageUnpaired, "订单页无法识别", WordOrdersScanned(scan).text + "。请检查订单页。"});
+  Tell({NotificationKind::kPageUnpaired, "订单页面无法解析",
+        WordOrdersScanned(scan).text + "。请检查订单页。"});
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {

@@ -128,10 +128,10 @@ void CookieStore::Store(Entry entry) {
   std::erase_if(entries_, [now](const Entry& e) { return IsExpired(e.cookie, now); });
 }
 
-void CookieStore::Put(const BrowserCookie& cookie) {
+std::optional<CookieStore::Entry> CookieStore::MakeEntry(const BrowserCookie& cookie) {
   if (cookie.name.empty() || HasControlBytes(cookie.name) || HasControlBytes(cookie.value) ||
       cookie.name.find_first_of("=;") != std::string::npos || cookie.value.find(';') != std::string::npos) {
-    return;
+    return std::nullopt;
   }
   Entry entry;
   entry.cookie = cookie;
@@ -140,11 +140,27 @@ void CookieStore::Put(const BrowserCookie& cookie) {
     entry.hostOnly = false;
     domain.remove_prefix(1);
   }
-  if (domain.empty()) return;
+  if (domain.empty()) return std::nullopt;
   entry.cookie.domain = AsciiLower(domain);
   if (entry.cookie.path.empty()) entry.cookie.path = "/";
+  return entry;
+}
+
+void CookieStore::Put(const BrowserCookie& cookie) {
+  std::optional<Entry> entry = MakeEntry(cookie);
+  if (!entry) return;
   std::lock_guard lock(mutex_);
-  Store(std::move(entry));
+  Store(std::move(*entry));
+}
+
+void CookieStore::ReplaceAll(const std::vector<BrowserCookie>& cookies) {
+  std::vector<Entry> entries;
+  for (const BrowserCookie& cookie : cookies) {
+    if (std::optional<Entry> entry = MakeEntry(cookie)) entries.push_back(std::move(*entry));
+  }
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+  for (Entry& entry : entries) Store(std::move(entry));
 }
 
 void CookieStore::Remove(std::string_view domain, std::string_view path, std::string_view name) {

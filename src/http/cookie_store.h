@@ -62,6 +62,11 @@ class CookieStore {
   // Removes every cookie.
   void Clear();
 
+  // Removes every cookie and stores `cookies` (each as Put would), in one
+  // step: a reader sees the old cookies or the new ones, never a mixture.
+  // A new sign-in replaces the cookies of the old one this way.
+  void ReplaceAll(const std::vector<BrowserCookie>& cookies);
+
   // Every cookie held and not expired, in the order they were first stored.
   std::vector<BrowserCookie> Snapshot() const;
 
@@ -83,6 +88,8 @@ class CookieStore {
     bool hostOnly = true;
     std::uint64_t created = 0;
   };
+  // The entry Put stores for `cookie`; none for a cookie Put ignores.
+  static std::optional<Entry> MakeEntry(const BrowserCookie& cookie);
   void Store(Entry entry);  // requires mutex_ held
 
   mutable std::mutex mutex_;

@@ -74,12 +74,28 @@ struct DeliverySwitchControls {
   QTimer* timer = nullptr;             // the delivery timer
 };
 
+// The log page "运行日志", the fourth page.
+struct LogPageControls {
+  QLineEdit* filterBox = nullptr;         // order number, buyer or item to keep
+  QLabel* countLabel = nullptr;           // how many lines are shown
+  QTableView* logView = nullptr;          // the recent lines, newest first (model set by the page)
+  QPushButton* settingsButton = nullptr;  // "通知设置"
+};
+
+// The status line under the page control.
+struct StatusLineControls {
+  QLabel* text = nullptr;                // the figures of the delivery
+  QPushButton* reLoginButton = nullptr;  // "重新登录", shown when the login looks expired
+};
+
 struct PageControls {
   ItemsPageControls items;
   StockPageControls stock;
   SentCardsPageControls sentCards;
   DeliverySwitchControls deliverySwitch;
   DeliveriesPlotControls deliveriesPlot;
+  LogPageControls log;
+  StatusLineControls statusLine;
 };
 
 }  // namespace autodeliver

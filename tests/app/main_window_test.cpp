@@ -50,7 +50,7 @@ QString TextOf(QWidget* w) {
 struct ControlCase {
   const char* name;
   const char* kind;    // class the control must be (or inherit)
-  const char* parent;  // layout name of the parent, or "page0".."page3", or "window"
+  const char* parent;  // layout name of the parent, or "page0".."page4", or "window"
   QRect geometry;
   const char* text;  // nullptr: not checked
   bool enabled = true;
@@ -164,10 +164,13 @@ TEST(MainWindowLayout, EveryControlHasItsKindParentPositionTextAndState) {
 TEST(MainWindowLayout, WindowPagesListsAndTimerAsDesigned) {
   MainWindow window;
   EXPECT_EQ(window.windowTitle(), QStringLiteral("自动发货系统 - {版本号}"));
-  EXPECT_EQ(window.size(), QSize(794, 518));
+  // The design's client area of 794 x 518, and the status line under it.
+  EXPECT_EQ(window.size(), QSize(794, 518 + MainWindow::kStatusLineHeight));
 
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
-  ASSERT_EQ(tabs->count(), 4);
+  ASSERT_EQ(tabs->count(), 5);
+  EXPECT_EQ(tabs->tabText(4), QStringLiteral("运行日志"));
+  EXPECT_TRUE(tabs->isTabEnabled(4));
   EXPECT_EQ(tabs->tabText(0), QStringLiteral("登陆淘宝帐号(支持旺旺在线一键登录)"));
   EXPECT_EQ(tabs->tabText(1), QStringLiteral("已发卡密"));
   EXPECT_EQ(tabs->tabText(2), QStringLiteral("卡密管理"));
@@ -248,7 +251,7 @@ TEST(MainWindowLayout, PagesStartAtThePageControlsTopEdge) {
   MainWindow window;
   window.show();
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(tabs->widget(i)->mapTo(tabs, QPoint(0, 0)), QPoint(0, 0));
+  for (int i = 0; i < tabs->count(); ++i) EXPECT_EQ(tabs->widget(i)->mapTo(tabs, QPoint(0, 0)), QPoint(0, 0));
   EXPECT_LE(tabs->findChild<QTabBar*>()->geometry().bottom(), 26);
 }
 
@@ -257,7 +260,10 @@ void ExpectLaidOut(MainWindow& window) {
   auto* banner = Find(window, "图片框1");
   auto* tabs = Find(window, "高级选择夹1");
   EXPECT_EQ(banner->geometry(), QRect(0, 0, w, 104));
-  EXPECT_EQ(tabs->geometry(), QRect(0, 104, w, std::max(0, h - 104)));
+  // The status line keeps the bottom strip, the page control the rest.
+  const int statusTop = std::max(104, h - MainWindow::kStatusLineHeight);
+  EXPECT_EQ(Find(window, "外形框状态栏")->geometry(), QRect(0, statusTop, w, MainWindow::kStatusLineHeight));
+  EXPECT_EQ(tabs->geometry(), QRect(0, 104, w, statusTop - 104));
   EXPECT_EQ(Find(window, "图片框2")->geometry(),
             QRect(1, 27, std::max(0, tabs->width() - 2), std::max(0, tabs->height() - 28)));
   // The browser keeps its place inside the holder.
@@ -331,7 +337,7 @@ TEST(MainWindowSignIn, FirstSignInPreparesThePagesOnceAndEverySignInHidesTheBrow
   // Resizing moves the holder but does not bring it back.
   window.resize(900, 600);
   ASSERT_TRUE(WaitFor([&] { return window.size() == QSize(900, 600); }));
-  EXPECT_EQ(holder->geometry(), QRect(1, 27, 898, 468));
+  EXPECT_EQ(holder->geometry(), QRect(1, 27, 898, 600 - 104 - MainWindow::kStatusLineHeight - 28));
   EXPECT_TRUE(holder->isHidden());
 }
 

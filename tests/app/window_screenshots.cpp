@@ -1,22 +1,30 @@
 // A developer's tool, not a test: shows the main window against the
 // marketplace imitation (hosts from the environment), signs in through the
 // login browser and saves pictures of the screen before and after the
-// sign-in into the folder given as the only argument.
+// sign-in into the folder given as the only argument. Then it tells the
+// program's delivery monitor a few cycles (a delivery, an order waiting for
+// stock, an order page that cannot be paired, an expired login), as the
+// delivery thread would, and saves the log page, the status line, the tray
+// menu (opened by hand: a bare X server has no system tray) and the
+// notification settings dialog.
 //
 //   window_screenshots OUT_DIR     (under Xvfb, with AUTODELIVER_* set)
 //   window_screenshots --help
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <cstdio>
 
+#include "app/application.h"
 #include "app/login_browser.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -63,9 +71,9 @@ int main(int argc, char** argv) {
   app.setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
   const QString out = parser.positionalArguments().first();
 
-  MainWindow window;
-  WindowPrompts pagePrompts(&window);
-  WindowPages pages(window, pagePrompts);
+  Application program;
+  MainWindow& window = program.window();
+  WindowPages& pages = program.pages();
   FakePrompts prompts;
   StartupOptions options;
   options.imClientLookup = ImClientLookup{[] { return std::string("/bin/sh"); }, [](const std::string&) {},
@@ -94,6 +102,81 @@ int main(int argc, char** argv) {
   Save(out + "/sent-cards-page.png");
   tabs->setCurrentIndex(2);
   Save(out + "/card-stock-page.png");
+
+  // The delivery switched on, and the cycles the delivery thread would tell.
+  window.findChild<QCheckBox*>(QStringLiteral("选择框2"))->click();
+  window.findChild<QLineEdit*>(QStringLiteral("编辑框2"))->setText(QStringLiteral("30"));
+  window.findChild<QPushButton*>(QStringLiteral("超级按钮4"))->click();
+  DeliveryMonitor& monitor = program.monitor();
+  const auto gbk = [](const char* utf8) { return Utf8ToGbkLossy(utf8); };
+  const PendingOrder delivered{"1718000000101", gbk("腾讯QQ币 10元 自动发货"), 1, gbk("小鱼儿2012"), "9101"};
+  const PendingOrder waiting{"1718000000102", gbk("网易一卡通 50点"), 3, gbk("星星点灯"), "9102"};
+  const PendingOrder other{"1718000000103", gbk("游戏周边 鼠标垫"), 1, gbk("tb_买家丙"), "9103"};
+  OrderScan listed;
+  listed.outcome = ScanOutcome::kListed;
+  listed.orders = {delivered, waiting, other};
+  listed.counts = {3, 3, 3, 3, 3};
+  monitor.CycleStarted();
+  monitor.OrdersScanned(listed);
+  monitor.OrderSeen(delivered);
+  monitor.CardsDelivered(delivered, {{"QB2012112000017788", "secret"}});
+  monitor.StockAfterDelivery(delivered, 4);
+  monitor.MessageHanded(delivered, true);
+  monitor.OrderConsigned(delivered, true);
+  monitor.OrderSeen(waiting);
+  monitor.OrderWaiting(waiting, WaitReason::kStockShort, 1);
+  monitor.OrderSeen(other);
+  monitor.OrderSkipped(other, SkipReason::kNotMonitored);
+  CycleResult first;
+  first.ordersListed = 3;
+  first.ordersDelivered = first.ordersConsigned = 1;
+  first.ordersWaiting = first.ordersSkipped = 1;
+  first.scanOutcome = ScanOutcome::kListed;
+  monitor.CycleEnded(first);
+  WaitFor([&] { return program.watch().logPage.model().rowCount() >= 11; });
+  program.watch().statusLine.Refresh();
+  tabs->setCurrentIndex(4);
+  Save(out + "/log-page.png");
+  tabs->setCurrentIndex(0);
+  Save(out + "/status-line.png");
+
+  OrderScan unpaired;
+  unpaired.outcome = ScanOutcome::kUnpaired;
+  unpaired.counts = {3, 3, 2, 3, 3};
+  CycleResult second;
+  second.scanOutcome = ScanOutcome::kUnpaired;
+  monitor.CycleStarted();
+  monitor.OrdersScanned(unpaired);
+  monitor.CycleEnded(second);
+  program.watch().statusLine.Refresh();
+  Save(out + "/status-line-unparsed.png");
+
+  OrderScan signIn;
+  signIn.outcome = ScanOutcome::kSignInPage;
+  CycleResult expired;
+  expired.scanOutcome = ScanOutcome::kSignInPage;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    monitor.CycleStarted();
+    monitor.OrdersScanned(signIn);
+    expired.loginLooksExpired = cycle == 1;
+    if (cycle == 1) monitor.LoginStateChanged(true);
+    monitor.CycleEnded(expired);
+  }
+  program.watch().statusLine.Refresh();
+  WaitFor([&] { return program.watch().logPage.model().rowCount() >= 19; });
+  Save(out + "/status-line-login-expired.png");
+  tabs->setCurrentIndex(4);
+  Save(out + "/log-page-login-expired.png");
+
+  QMenu& menu = program.watch().tray.menu();
+  menu.popup(window.mapToGlobal(QPoint(window.width() - 40, window.height() - 10)));
+  WaitFor([&] { return menu.isVisible(); });
+  Save(out + "/tray-menu.png");
+  menu.close();
+  program.watch().OpenNotificationSettings();
+  WaitFor([&] { return program.watch().notificationSettings()->isVisible(); });
+  Save(out + "/notification-settings.png");
+  program.watch().notificationSettings()->close();
   for (const auto& box : prompts.boxes) std::printf("box: %s | %s\n", box.caption.c_str(), box.text.c_str());
   return 0;
 }

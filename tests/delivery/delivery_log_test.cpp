@@ -212,6 +212,37 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   EXPECT_NE(StatusLineText(f, -1).find("，订单页是登录页面"), std::string::npos);
 }
 
+// A page whose orders cannot be paired delivers nothing; the status line
+// says why, with the five counts, until a page is read normally again.
+TEST(DeliveryStatusLineTest, UnpairedPageShowsItsFiveCounts) {
+  DeliveryStatus status;
+  OrderScan unpaired;
+  unpaired.outcome = ScanOutcome::kUnpaired;
+  unpaired.counts = {3, 2, 3, 3, 1};
+  CycleResult result;
+  result.scanOutcome = ScanOutcome::kUnpaired;
+  status.CycleStarted();
+  status.OrdersScanned(unpaired);
+  status.CycleEnded(result);
+  const DeliveryStatusFigures f = status.Figures();
+  EXPECT_EQ(f.cyclesEnded, 1);
+  const std::string line = StatusLineText(f, 25);
+  EXPECT_NE(line.find("，订单页面无法解析（宝贝标题 3，买家旺旺 2，订单编号 3，购买数量 3，发货链接 1） | "
+                      "今日发货 0 笔 | "
+                      "等待补货 0 笔 | 下次扫描 25 秒后"),
+            std::string::npos)
+      << line;
+  // While a cycle runs the line says so in place of the countdown.
+  EXPECT_EQ(StatusLineText(f, 25, true).substr(StatusLineText(f, 25, true).rfind(" | ")), " | 正在扫描");
+
+  OrderScan listed;
+  listed.outcome = ScanOutcome::kListed;
+  listed.counts = {0, 0, 0, 0, 0};
+  status.CycleStarted();
+  status.OrdersScanned(listed);
+  EXPECT_EQ(StatusLineText(status.Figures(), -1).find("无法解析"), std::string::npos);
+}
+
 TEST(DeliveryLogFileTest, RotationKeepsTheNewestLinesWithinTheBound) {
   testing::TempDir dir;
   const std::string path = dir.path() + "/logs/delivery.log";
@@ -258,6 +289,13 @@ TEST(DeliveryLogFileTest, ReceiversGetTheLinesAsWrittenEvenWithoutAFile) {
 
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0].orderNumber, "1001");
+  // A line about an order carries its buyer and item, and the reason when
+  // the order was held back, for the log page's columns and filter.
+  EXPECT_EQ(got[1].buyerNick, "买家\n甲"_gbk);
+  EXPECT_EQ(got[1].itemTitle, "点卡"_gbk);
+  EXPECT_EQ(got[0].reason, "");
+  EXPECT_EQ(got[1].reason, ReasonText(WaitReason::kStockShort));
+  EXPECT_TRUE(got[2].buyerNick.empty() && got[2].itemTitle.empty() && got[2].reason.empty());
   EXPECT_EQ(got[0].level, LineLevel::kInfo);
   EXPECT_EQ(got[1].level, LineLevel::kWarning);
   EXPECT_EQ(got[0].text, "订单 1001（买家 买家\\x0A甲）：宝贝“点卡” × 1");  // one event, one line
@@ -302,9 +340,10 @@ TEST(DeliveryWordingTest, ScanOutcomesSayWhatThePageWas) {
   unpaired.counts = {3, 2, 3, 3, 1};
   EXPECT_EQ(
       WordOrdersScanned(unpaired),
-      (WordedLine{LineLevel::kWarning,
-                  "订单页上的订单信息无法一一配对（宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 3 "
-                  "处，发货链接 1 处），本轮不发货"}));
+      (WordedLine{
+          LineLevel::kWarning,
+          "订单页面无法解析：订单信息无法一一配对（宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 "
+          "3 处，发货链接 1 处），本轮不发货"}));
   OrderScan none;
   EXPECT_EQ(WordOrdersScanned(none).text, "订单页没有应答（网络不通或超时），本轮不发货");
   EXPECT_EQ(WordOrdersScanned(none).level, LineLevel::kWarning);

@@ -101,6 +101,24 @@ TEST_F(BrowserCookiesTest, PutReplacesRemoveDeletesWhatTheBrowserDrops) {
   EXPECT_EQ(store.Snapshot().size(), 1u);
 }
 
+// A new sign-in replaces every cookie of the old one at once; the new
+// cookies keep their kind (a domain cookie still covers the subdomains).
+TEST(CookieStoreTest, ReplaceAllLeavesOnlyTheNewCookies) {
+  CookieStore store;
+  store.Put(Cookie("old", "1", ".example.com"));
+  store.Put(Cookie("cookie2", "stale", ".example.com"));
+  store.RecordSetCookie("member.example.com", "/", "answer=2; Path=/");
+  BrowserCookie expired = Cookie("gone", "x", ".example.com");
+  expired.expiresUnix = NowPlus(-60);
+  store.ReplaceAll({Cookie("cookie2", "fresh", ".example.com"), Cookie("host", "h", "login.example.com"),
+                    expired, Cookie("bad;name", "x", ".example.com")});
+  EXPECT_EQ(store.CookieLineFor("member.example.com", "/", false), "cookie2=fresh");
+  EXPECT_EQ(store.CookieLineFor("login.example.com", "/", false), "cookie2=fresh; host=h");
+  EXPECT_EQ(store.Snapshot().size(), 2u);
+  store.ReplaceAll({});
+  EXPECT_TRUE(store.Snapshot().empty());
+}
+
 TEST(CookieStoreTest, OldestCookiesGoWhenADomainHoldsTooMany) {
   CookieStore store;
   for (int i = 0; i < 200; ++i)

@@ -563,6 +563,8 @@ struct DemoFlow::State {
     Screenshot("sent-cards", "the sent-cards page after the deliveries");
     ShowPage(2);
     Screenshot("card-stock-left", "the card page with the stock left");
+    ShowPage(3);
+    Screenshot("delivery-log", "the log page after the deliveries");
     ShowPage(0);
     auto* stockList = Find<QTreeView>(layout::kStockList);
     Print("");

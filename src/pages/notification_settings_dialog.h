@@ -1,0 +1,42 @@
+// The small dialog "通知设置": one check box per kind of desktop
+// notification (notification_settings.h), ticked when the kind is on. "确定"
+// stores every switch as its row of the settings table; a row that cannot be
+// written keeps the dialog open with a line saying so.
+//
+// Thread safety: a QDialog; GUI thread only. The rows are read and written
+// under the store lock, as the delivery thread reads them.
+#pragma once
+
+#include <QDialog>
+#include <map>
+
+#include "delivery/notifier.h"
+
+class QCheckBox;
+class QLabel;
+
+namespace autodeliver {
+
+class NotificationSettingsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit NotificationSettingsDialog(QWidget* parent = nullptr);
+
+  // Reads the switches anew into the boxes (done when the dialog is built
+  // and each time the program opens it).
+  void Load();
+  // Stores the boxes; false when a row could not be written.
+  bool Store();
+
+  QCheckBox* box(NotificationKind kind) const { return boxes_.at(kind); }
+
+ public slots:
+  void accept() override;
+
+ private:
+  std::map<NotificationKind, QCheckBox*> boxes_;
+  QLabel* failure_;
+};
+
+}  // namespace autodeliver
