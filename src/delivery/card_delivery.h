@@ -53,6 +53,7 @@ enum class WaitReason {
   kRecordFailed,          // no card could be taken and recorded
   kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
+  kDiskFull,              // the disk is full: no card could be recorded, none is sent
 };
 
 // What DeliverCardsOf did for one order.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "delivery/delivery_recovery.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
 
@@ -14,7 +15,12 @@ namespace autodeliver {
 DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
     : DeliveryController(window, [this, &sender, events](const std::atomic<bool>& stop) {
         return RunDeliveryCycle(sender, stop, events, &loginWatch_);
-      }) {}
+      }) {
+  // Deliveries cut short by the last run are completed in the tables before
+  // the window shows them; what needs the marketplace waits for the first
+  // cycle.
+  RecoverDeliveryRecords(events);
+}
 
 DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)
     : window_(window), runCycle_(std::move(runCycle)) {}

@@ -33,6 +33,17 @@ enum class SkipReason {
   kNotMonitored,      // its item title is not a monitored item
 };
 
+// What the recovery of a delivery cut short (a crash, a power cut, a full
+// disk) did to an order; see delivery_cycle.h.
+enum class RecoveryAction {
+  kRecordsCompleted,  // its planned cards were recorded and taken from the stock
+  kPlanDropped,       // its planned cards were never taken; they stay in the stock
+  kResent,            // its recorded cards were sent again (the same cards)
+  kConsignRetried,    // the consign request was posted again, without a message
+  kFoundConsigned,    // handed before and no longer listed: taken as consigned
+  kMarkedForSeller,   // it could not be settled; marked as not delivered for the seller
+};
+
 // A short English description of a reason (WaitReason: card_delivery.h),
 // for printouts.
 const char* Describe(SkipReason reason);
@@ -64,6 +75,11 @@ class DeliveryEvents {
   // The consign request was posted; `answered` tells whether the
   // marketplace answered at all.
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
+  // The recovery settled (or tried to settle) an order left unfinished;
+  // `ok` is false when the step failed and is tried again later (a
+  // resend not handed over, a consign not answered, a record not written).
+  // Only orderNumber, itemTitle, quantity and buyerNick of `order` are set.
+  virtual void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {}
   // The login decision changed (login_watch.h): `looksExpired` once the
   // login looks expired, false again once it works.
   virtual void LoginStateChanged(bool looksExpired) {}

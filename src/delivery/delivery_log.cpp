@@ -134,6 +134,9 @@ void DeliveryLog::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
 void DeliveryLog::MessageHanded(const PendingOrder& order, bool handed) {
   Write(WordMessageHanded(order, handed), order.orderNumber);
 }
+void DeliveryLog::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+  Write(WordOrderRecovered(order, action, ok), order.orderNumber);
+}
 void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {
   Write(WordOrderConsigned(order, answered), order.orderNumber);
 }
