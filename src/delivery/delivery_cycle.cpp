@@ -80,7 +80,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     const LedgerEntry* unfinished = recovery.Find(order.orderNumber);
     if (unfinished && !unfinished->recorded) {
       ++result.ordersWaiting;
-      observer.OrderWaiting(order, WaitReason::kDiskFull, 0);
+      observer.OrderWaiting(order, WaitReason::kRecordFailed, 0);
       continue;
     }
     if (unfinished && !recovery.NeedsMessage(order.orderNumber)) {
@@ -135,6 +135,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
         DeliverCardsOf(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
+      if (delivery.waitReason == WaitReason::kDiskFull) result.diskFull = true;
       observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
       continue;
     }

@@ -5,10 +5,13 @@
 // that wants to show or check each order's fate hands one in. Every method
 // does nothing by default, so an observer overrides only what it needs.
 //
-// Order of the calls in one cycle: CycleStarted, OrdersScanned, then per
+// Order of the calls in one cycle: CycleStarted, OrderRecovered for each
+// delivery cut short that the recovery completed in the tables,
+// OrdersScanned, then per
 // order OrderSeen and its fate (OrderSkipped, OrderWaiting, or
 // CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
-// OrderConsigned), then LoginStateChanged when the login decision changed,
+// OrderConsigned; or, for an order finished from the delivery journal,
+// OrderRecovered and OrderConsigned), then LoginStateChanged when the login decision changed,
 // and CycleEnded last.
 //
 // Thread safety: every method is called on the delivery thread, in the

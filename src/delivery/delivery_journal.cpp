@@ -103,12 +103,17 @@ DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
 bool DeliveryJournal::Append(const std::string& line) {
   FileIo& io = DeliveryRecordsFileIo();
   const bool existed = ::access(path_.c_str(), F_OK) == 0;
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
   const off_t end = st.st_size;
-  ok = ok && WriteFully(io, fd, line.data(), line.size(), end);
+  // A last line cut short by a crash is ended first, so that it cannot run
+  // into this one.
+  char last = '\n';
+  if (ok && end > 0 && !ReadFully(io, fd, &last, 1, end - 1)) ok = false;
+  const std::string text = last == '\n' ? line : "\n" + line;
+  ok = ok && WriteFully(io, fd, text.data(), text.size(), end);
   if (!ok) io.Truncate(fd, end);  // no part of a line stays behind
   ok = io.Sync(fd) == 0 && ok;
   ::close(fd);

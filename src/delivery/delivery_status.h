@@ -37,6 +37,7 @@ struct DeliveryStatusFigures {
   // last cycle that went through the whole list saw them.
   std::map<std::string, std::vector<std::string>> waitingForStock;
   bool endedAtImFailure = false;  // the last cycle
+  bool diskFull = false;          // the last cycle: an order waited on a full disk
   bool loginLooksExpired = false;
 
   int OrdersWaitingForStock() const;

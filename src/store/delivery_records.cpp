@@ -139,6 +139,12 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
     DeliveryStepBoundary("card-marked");
   }
   ok = stock.Sync() && ok;
+  // The marked cards are purged at once, as a take always did, so the stock
+  // keeps its record numbers as the window shows them. Once marked and
+  // flushed a card is out of the stock whatever becomes of the purge (it
+  // goes through its own flushed journal); a deferred compaction of marked
+  // records can take this over.
+  if (ok) stock.Purge();
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
 }
 

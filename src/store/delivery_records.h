@@ -1,8 +1,8 @@
 // The store work of one order's delivery as a single step: the stock cards
-// planned for the order are taken (marked deleted where they stand; the
-// stock's compaction purges marked records later, and marked records are
-// never served as live) and their sent rows appended, both tables held at
-// once, then both tables flushed to the disk. The step can be repeated
+// planned for the order are taken (marked deleted where they stand; marked
+// records are never served as live) and their sent rows appended, both
+// tables held at once, then both tables flushed to the disk, and the marked
+// cards purged. The step can be repeated
 // after a crash: a card already recorded is not recorded again, a card
 // already taken is not taken again, so a plan cut short anywhere is
 // completed by running it once more.

@@ -4,6 +4,7 @@
 // seller.
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 
 #include "delivery/delivery_events.h"
@@ -86,10 +87,13 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     FullDisk disk(failFrom);
     SetDeliveryRecordsFileIo(&disk);
     Recorder events;
-    RunDeliveryCycle(sender_, stop_, &events);
+    const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
     const std::size_t sentWhileFull = sender_.sent.size();
-    if (sentWhileFull == 0) EXPECT_TRUE(events.diskFull.count(order)) << "the wait names the full disk";
+    if (sentWhileFull == 0) {
+      EXPECT_TRUE(events.diskFull.count(order)) << "the wait names the full disk";
+      EXPECT_TRUE(full.diskFull);
+    }
     // A second cycle on the full disk changes nothing for the buyer.
     RunDeliveryCycle(sender_, stop_, &events);
     EXPECT_EQ(sender_.sent.size(), sentWhileFull);
@@ -163,6 +167,44 @@ TEST_F(DeliveryLedgerTest, RecordedCardsOfAnOrderNoLongerListedAreMarkedForTheSe
   EXPECT_EQ(events.recovered[0].action, RecoveryAction::kMarkedForSeller);
   EXPECT_TRUE(journal.Unfinished().empty());
   EXPECT_TRUE(StockNumbers(item).empty());
+}
+
+TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishedOrders) {
+  DeliveryJournal journal;
+  DeliveryPlan done{"ORDER-1", "item", "buyer", "", 1, "t", {{3, "N1", "P1", "N1"}}};
+  DeliveryPlan open{
+      "ORDER-2", "item", "buyer\t \n", "", 2, "t", {{4, "N2", "P2", "N2"}, {5, "N3", "", "N3"}}};
+  ASSERT_TRUE(journal.Planned(done));
+  ASSERT_TRUE(journal.Recorded("ORDER-1"));
+  ASSERT_TRUE(journal.Exported("ORDER-1", 0));
+  ASSERT_TRUE(journal.Handed("ORDER-1"));
+  ASSERT_TRUE(journal.Consigned("ORDER-1"));
+  ASSERT_TRUE(journal.Planned(open));
+  ASSERT_TRUE(journal.Recorded("ORDER-2"));
+  // A line changed on the disk and a last line cut short by a crash.
+  {
+    std::ofstream out(journal.path(), std::ios::app | std::ios::binary);
+    out << "H x4f524445522d32 12345\n";
+    out << "C x4f52";
+  }
+  std::vector<LedgerEntry> entries = journal.Unfinished();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].plan.orderNumber, "ORDER-2");
+  EXPECT_EQ(entries[0].plan.buyerNick, "buyer\t \n");
+  ASSERT_EQ(entries[0].plan.cards.size(), 2u);
+  EXPECT_EQ(entries[0].plan.cards[1].stockRecord, 5);
+  EXPECT_EQ(entries[0].plan.cards[1].cardPassword, "");
+  EXPECT_TRUE(entries[0].recorded);
+  EXPECT_FALSE(entries[0].handed);
+
+  // The next line does not run into the cut one.
+  ASSERT_TRUE(journal.Handed("ORDER-2"));
+  ASSERT_TRUE(journal.Unfinished().at(0).handed);
+  ASSERT_TRUE(journal.Compact());
+  EXPECT_EQ(journal.Entries().size(), 1u);
+  entries = journal.Unfinished();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].recorded && entries[0].handed);
 }
 
 }  // namespace
