@@ -4,7 +4,8 @@
 // system. Per order: one card of an item taken from a stock of 1,000 and its
 // sent row written.
 //
-//   non-durable: LoadStockCardsOf, TakeStockCard, AppendSentCard (no flush)
+//   non-durable: LoadStockCardsOf, TakeStockCard, AppendSentCard (the tables
+//                not flushed; only the purge of the take flushes its journal)
 //   durable:     the journal's plan, RecordPlannedCards (sent rows, stock
 //                mark, both tables flushed), then the recorded, handed and
 //                consigned lines, each flushed

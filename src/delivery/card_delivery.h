@@ -75,6 +75,9 @@ struct CardDelivery {
 // Takes `quantity` cards of `itemName`, records and exports each and returns
 // the message with the cards, or why the order is left alone this cycle
 // (see above). The remark goes into the records only.
+// The journal then holds the order as recorded: the caller writes the
+// handed and consigned steps (the cycle does); an order left there is
+// finished or marked for the seller by the recovery.
 CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
                             const std::string& buyerNick, const std::string& remark, int quantity = 1);
 
