@@ -8,7 +8,7 @@ packages=(
   libboost-regex-dev libcurl4-openssl-dev libssl-dev libglib2.0-dev libx11-dev
   libsqlite3-dev libcpp-httplib-dev libcli11-dev libspdlog-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  qt6-base-dev qt6-webengine-dev
+  qt6-base-dev qt6-webengine-dev qt6-charts-dev
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
   clang-format git

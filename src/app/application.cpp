@@ -15,6 +15,7 @@ Application::Application(DeliveryEvents* events)
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
+  pages_->sentCards.SetDeliveryController(controller_.get());
 }
 
 Application::~Application() {
@@ -22,6 +23,7 @@ Application::~Application() {
   // cycle in hand, whose end still hands its calls to the switch's window
   // side, which lives until the pages go.
   pages_->deliverySwitch.SetDeliveryController(nullptr);
+  pages_->sentCards.SetDeliveryController(nullptr);
   controller_.reset();
   pages_.reset();
 }

@@ -9,9 +9,10 @@
 //   if (!program.Start()) return program.ExitCode();
 //   return app.exec();
 //
-// Destruction: the delivery switch is unbound from the controller, the
-// controller goes (it waits for a cycle in hand, which calls the switch's
-// window side), then the pages, then the window.
+// Destruction: the delivery switch and the sent-cards page are unbound from
+// the controller, the controller goes (it waits for a cycle or resend in
+// hand, which calls the switch's window side or queues to the page), then
+// the pages, then the window.
 //
 // Thread safety: GUI thread only. The optional DeliveryEvents observer is
 // called from the delivery thread.

@@ -13,12 +13,16 @@
 //             header, 标签7, 编辑框2, 选择框2, 分组框1 with 标签8,
 //             外形框12/超级按钮4 apply), 图片框2 browser holder with
 //             互联网浏览器1 login browser
-//     page 1: 外形框1 with 高级表格1 sent-cards grid
+//     page 1: the search bar (已发搜索框 search box, 只看未送达, 已发条数
+//             count, 重新发送框/重新发送 resend, 导出已发框/导出已发 export),
+//             外形框1 with 高级表格1 sent-cards grid, 已发提示 note line
 //     page 2: 标签9, 组合框1 item chooser, 外形框17 import box (外形框19/标签11
 //             header, 编辑框3, 外形框21/超级按钮8 import), 外形框13 stock box
 //             (外形框20/标签10 header, 超级列表框2 stock list,
 //             外形框18/超级按钮9 delete stock, 外形框15/超级按钮6,
-//             外形框16/超级按钮7)
+//             外形框16/超级按钮7, 导出库存 stock export)
+//     page 3: 发货统计页 the deliveries plot (标签统计宝贝, 统计宝贝 item
+//             chooser, 统计合计 sums, 发货统计框 with 发货统计图 chart)
 //
 // Names are UTF-8; QString::fromUtf8 makes an objectName of one.
 //
@@ -76,6 +80,15 @@ inline constexpr char kLoginBrowser[] = "互联网浏览器1";
 // Page 1: the sent cards.
 inline constexpr char kGridFrame[] = "外形框1";
 inline constexpr char kSentCardsGrid[] = "高级表格1";
+// Page 1: the search and action bar and the note line.
+inline constexpr char kSentSearchBox[] = "已发搜索框";
+inline constexpr char kUndeliveredOnlyBox[] = "只看未送达";
+inline constexpr char kSentCountLabel[] = "已发条数";
+inline constexpr char kResendButtonFrame[] = "重新发送框";
+inline constexpr char kResendButton[] = "重新发送";
+inline constexpr char kSentExportButtonFrame[] = "导出已发框";
+inline constexpr char kSentExportButton[] = "导出已发";
+inline constexpr char kSentNoteLabel[] = "已发提示";
 
 // Page 2: the card stock and the card import.
 inline constexpr char kChooserLabel[] = "标签9";
@@ -96,5 +109,14 @@ inline constexpr char kNumberButtonFrame[] = "外形框15";
 inline constexpr char kNumberButton[] = "超级按钮6";
 inline constexpr char kPasswordButtonFrame[] = "外形框16";
 inline constexpr char kPasswordButton[] = "超级按钮7";
+inline constexpr char kStockExportButton[] = "导出库存";
+
+// Page 3: the deliveries plot.
+inline constexpr char kPlotPage[] = "发货统计页";
+inline constexpr char kPlotItemLabel[] = "标签统计宝贝";
+inline constexpr char kPlotItemChooser[] = "统计宝贝";
+inline constexpr char kPlotTotalLabel[] = "统计合计";
+inline constexpr char kPlotFrame[] = "发货统计框";
+inline constexpr char kPlotChart[] = "发货统计图";
 
 }  // namespace autodeliver::layout

@@ -3,6 +3,7 @@
 // login check of the browser.
 #include "app/main_window.h"
 
+#include <QChartView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -235,16 +236,30 @@ void MainWindow::BuildLayout() {
     holder->raise();
   }
 
-  // Page 1: the sent-cards grid.
+  // Page 1: the sent-cards grid, with the search and action bar above it
+  // and the note line below.
   {
-    ShapeBox* frame1 = Frame(pages[1], layout::kGridFrame, QRect(1, 27, 792, 388));
+    ShapeBox* frame1 = Frame(pages[1], layout::kGridFrame, QRect(1, 54, 792, 338));
     auto* grid = controls_.sentCards.grid =
-        Make<QTableView>(frame1, layout::kSentCardsGrid, QRect(1, 1, 790, 384));
+        Make<QTableView>(frame1, layout::kSentCardsGrid, QRect(1, 1, 790, 336));
     grid->verticalHeader()->setVisible(false);
     grid->verticalHeader()->setDefaultSectionSize(22);
     grid->horizontalHeader()->setDefaultSectionSize(60);
     grid->horizontalHeader()->setStretchLastSection(false);
     SetColours(grid, QPalette::Base, ColorRef(kGridBackground));
+  }
+  {
+    QWidget* p1 = pages[1];
+    SentCardsPageControls& sent = controls_.sentCards;
+    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 260, 22));
+    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(272, 29, 96, 22));
+    sent.undeliveredBox->setText(QStringLiteral("只看未送达"));
+    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(372, 29, 240, 22), "");
+    sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, QRect(618, 29, 82, 22),
+                                     layout::kResendButton, QRect(1, 1, 80, 20), "重新发送");
+    sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, QRect(706, 29, 82, 22),
+                                     layout::kSentExportButton, QRect(1, 1, 80, 20), "导出…");
+    sent.noteLabel = Label(p1, layout::kSentNoteLabel, QRect(4, 393, 786, 20), "");
   }
 
   // Page 2: the card stock and the card import.
@@ -281,6 +296,31 @@ void MainWindow::BuildLayout() {
                  QRect(2, 1, 79, 20), "修改卡号");
     FramedButton(stockBox, layout::kPasswordButtonFrame, QRect(230, 347, 82, 22), layout::kPasswordButton,
                  QRect(2, 1, 79, 20), "修改卡密");
+  }
+  {
+    // The stock export: a small button at the right end of the stock box's
+    // header strip.
+    auto* stockBox = p2->findChild<ShapeBox*>(QString::fromUtf8(layout::kStockFrame));
+    auto* button = controls_.stock.exportButton =
+        Make<QPushButton>(stockBox, layout::kStockExportButton, QRect(291, 1, 61, 20));
+    button->setText(QStringLiteral("导出…"));
+    button->raise();
+  }
+
+  // Page 3: the deliveries plot, usable after sign-in like page 1.
+  {
+    auto* p3 = new QWidget;
+    p3->setObjectName(QString::fromUtf8(layout::kPlotPage));
+    p3->setAutoFillBackground(true);
+    SetColours(p3, QPalette::Window, ColorRef(kPageBackground));
+    const int index = tabs->addTab(p3, QStringLiteral("发货统计"));
+    tabs->setTabEnabled(index, false);
+    Label(p3, layout::kPlotItemLabel, QRect(8, 31, 40, 24), "宝贝：");
+    DeliveriesPlotControls& plot = controls_.deliveriesPlot;
+    plot.itemChooser = Make<QComboBox>(p3, layout::kPlotItemChooser, QRect(48, 33, 300, 20));
+    plot.totalLabel = Label(p3, layout::kPlotTotalLabel, QRect(360, 31, 428, 24), "");
+    ShapeBox* frame = Frame(p3, layout::kPlotFrame, QRect(1, 60, 792, 352), kWhite);
+    plot.chart = Make<QChartView>(frame, layout::kPlotChart, QRect(1, 1, 790, 350));
   }
 }
 
@@ -326,6 +366,7 @@ void MainWindow::CheckSignIn(const QString& address) {
   auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
   tabs->setTabText(0, QStringLiteral("店铺发货设置"));
   tabs->setTabEnabled(1, true);
+  tabs->setTabEnabled(tabs->indexOf(findChild<QWidget*>(QString::fromUtf8(layout::kPlotPage))), true);
   pagesPrepared_ = true;
   emit signedIn();
 }

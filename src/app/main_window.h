@@ -5,7 +5,8 @@
 //
 //   QLabel         banner, labels
 //   QTabWidget     the page control: pages 0 "登陆淘宝帐号(支持旺旺在线一键登录)",
-//                  1 "已发卡密" (disabled until sign-in), 2 "卡密管理".
+//                  1 "已发卡密" (disabled until sign-in), 2 "卡密管理",
+//                  3 "发货统计" (disabled until sign-in).
 //                  Controls on a page are placed relative to the page
 //                  control, the page captions included, as in the layout.
 //   QFrame         frames (one-pixel border), the browser holder
@@ -19,6 +20,7 @@
 //   QTreeWidget    monitored items list (a check box per row)
 //   QTreeView      card stock list (no model: its page sets one)
 //   QTableView     sent-cards grid (no model: its page sets one)
+//   QChartView     deliveries plot (no chart: its page sets one)
 //   QTimer         delivery timer (stopped)
 //   QWebEngineView login browser, inside the browser holder
 //
@@ -64,7 +66,7 @@ class MainWindow : public QWidget {
   // The login check of one completed navigation, `address` being the
   // address shown at that moment. A signed-in address hides the browser
   // holder (every time); the first one also renames page 0 "店铺发货设置",
-  // enables page 1 and emits signedIn().
+  // enables pages 1 and 3 and emits signedIn().
   void CheckSignIn(const QString& address);
   bool PagesPrepared() const { return pagesPrepared_; }
 

@@ -9,7 +9,9 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
     : items(window.pageControls().items, prompts),
       stock(window.pageControls().stock),
       sentCards(window.pageControls().sentCards),
-      deliverySwitch(window.pageControls().deliverySwitch) {
+      deliverySwitch(window.pageControls().deliverySwitch),
+      stockExport(window.pageControls().stock),
+      deliveriesPlot(window.pageControls().deliveriesPlot) {
   QObject::connect(&items, &ItemsPage::itemsChanged, &items, [this] { RefreshAllPages(); });
   QObject::connect(&deliverySwitch, &DeliverySwitch::refreshRequested, &deliverySwitch,
                    [this] { RefreshAllPages(); });
@@ -17,6 +19,8 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
   QObject::connect(&window, &MainWindow::closing, &deliverySwitch, &DeliverySwitch::WindowClosing);
   QObject::connect(&deliverySwitch, &DeliverySwitch::deliverySettingApplied, &window,
                    &MainWindow::DestroyLoginBrowser);
+  QObject::connect(&sentCards, &SentCardsPage::gridFilled, &deliveriesPlot,
+                   [this] { deliveriesPlot.Fill(sentCards.cards()); });
 }
 
 void WindowPages::RefreshAllPages() {

@@ -6,7 +6,8 @@
 //   - a change on the items page, a delivery cycle's refresh request and
 //     the first sign-in run RefreshAllPages;
 //   - the window's end lets the order in hand finish (the delivery switch);
-//   - the first "设置" destroys the login browser.
+//   - the first "设置" destroys the login browser;
+//   - every fill of the sent-cards grid refills the deliveries plot.
 //
 // The program (application.h) and the window tests build the pages through
 // this class, so both run the same wiring.
@@ -14,9 +15,11 @@
 // Thread safety: GUI thread only, except deliverySwitch.deliveryWindow().
 #pragma once
 
+#include "pages/deliveries_plot.h"
 #include "pages/delivery_switch.h"
 #include "pages/items_page.h"
 #include "pages/sent_cards_page.h"
+#include "pages/stock_export.h"
 #include "pages/stock_page.h"
 #include "service/prompts.h"
 
@@ -39,6 +42,8 @@ class WindowPages {
   StockPage stock;
   SentCardsPage sentCards;
   DeliverySwitch deliverySwitch;
+  StockExport stockExport;
+  DeliveriesPlot deliveriesPlot;
 };
 
 }  // namespace autodeliver

@@ -13,17 +13,22 @@
 namespace autodeliver {
 
 DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
-    : DeliveryController(window, [this, &sender, events](const std::atomic<bool>& stop) {
-        return RunDeliveryCycle(sender, stop, events, &loginWatch_);
-      }) {
+    : DeliveryController(
+          window,
+          [this, &sender, events](const std::atomic<bool>& stop) {
+            return RunDeliveryCycle(sender, stop, events, &loginWatch_);
+          },
+          [&sender, events](const std::string& orderNumber) {
+            return ResendOrder(orderNumber, sender, events);
+          }) {
   // Deliveries cut short by the last run are completed in the tables before
   // the window shows them; what needs the marketplace waits for the first
   // cycle.
   RecoverDeliveryRecords(events);
 }
 
-DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle)
-    : window_(window), runCycle_(std::move(runCycle)) {}
+DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend)
+    : window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}
 
 DeliveryController::~DeliveryController() {
   RequestStop();
@@ -53,7 +58,7 @@ void DeliveryController::OnTick() {
   if (stopRequested_.load()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_.load()) return;  // one cycle at a time
+    if (running_.load() || resending_.load()) return;  // one cycle at a time, never beside a resend
     savedInterval_ = interval_;
     settingChangedInCycle_ = false;
     interval_ = 0;
@@ -79,6 +84,31 @@ void DeliveryController::CycleThread() {
 }
 
 bool DeliveryController::IsCycleRunning() const { return running_.load(); }
+
+DeliveryController::ResendStart DeliveryController::StartResend(
+    const std::string& orderNumber, std::function<void(const ResendResult&)> done) {
+  if (!resend_) return ResendStart::kUnavailable;
+  if (stopRequested_.load()) return ResendStart::kStopping;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_.load()) return ResendStart::kCycleRunning;
+    if (resending_.load()) return ResendStart::kResendRunning;
+    resending_.store(true);
+  }
+  // Whatever ran before has ended; collect its thread.
+  if (thread_.joinable()) thread_.join();
+  thread_ = std::thread([this, orderNumber, done = std::move(done)] {
+    const ResendResult result = resend_(orderNumber);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      resending_.store(false);
+    }
+    if (done) done(result);
+  });
+  return ResendStart::kStarted;
+}
+
+bool DeliveryController::IsResendRunning() const { return resending_.load(); }
 
 int DeliveryController::TimerInterval() const {
   std::lock_guard<std::mutex> lock(mutex_);

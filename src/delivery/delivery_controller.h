@@ -10,12 +10,17 @@
 // cycle runs takes effect at once and is kept when the cycle ends (the
 // interval saved at the cycle's start is dropped).
 //
+// Resends: a resend of an order (resend.h) runs on the delivery thread
+// too, started by StartResend, and never beside a cycle: it is refused while
+// a cycle or another resend runs, and a tick that comes while it runs is
+// ignored (the timer keeps its interval, so the next tick starts the cycle).
+//
 // Closing: RequestStop lets the running cycle finish the order in hand and
 // stops it before the next order; WaitForCycle then waits for its end. No
 // card is ever taken without being recorded.
 //
-// Thread safety: ApplySetting, OnTick, RequestStop and WaitForCycle are
-// called from the window's thread; the other accessors from any thread. The
+// Thread safety: ApplySetting, OnTick, StartResend, RequestStop and
+// WaitForCycle are called from the window's thread; the other accessors from any thread. The
 // window and sender must outlive the controller; the window's methods are
 // called from the delivery thread.
 #pragma once
@@ -30,6 +35,7 @@
 #include "delivery/delivery_events.h"
 #include "delivery/delivery_window.h"
 #include "delivery/message_sender.h"
+#include "delivery/resend.h"
 
 namespace autodeliver {
 
@@ -37,13 +43,17 @@ class DeliveryController {
  public:
   // What one cycle does; the stop flag is read before every order.
   using CycleRunner = std::function<CycleResult(const std::atomic<bool>& stopRequested)>;
+  // What one resend does.
+  using ResendRunner = std::function<ResendResult(const std::string& orderNumber)>;
 
   // Cycles of RunDeliveryCycle with `sender`; `events`, when given, is told
   // each order's fate (on the delivery thread) and must outlive the
   // controller. The controller keeps the login watch across its cycles.
+  // Resends go through ResendOrder with the same sender and events.
   DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events = nullptr);
-  // Cycles of `runCycle` (tests give a cycle they control).
-  DeliveryController(DeliveryWindow& window, CycleRunner runCycle);
+  // Cycles of `runCycle` and resends of `resend` (tests give ones they
+  // control); without `resend`, StartResend refuses.
+  DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend = {});
   // Requests a stop and waits for a running cycle.
   ~DeliveryController();
   DeliveryController(const DeliveryController&) = delete;
@@ -59,6 +69,19 @@ class DeliveryController {
   void OnTick();
 
   bool IsCycleRunning() const;
+
+  enum class ResendStart {
+    kStarted,        // the resend runs; `done` will be called
+    kCycleRunning,   // a delivery cycle runs; try again once it ended
+    kResendRunning,  // another resend runs
+    kStopping,       // the program is closing
+    kUnavailable,    // this controller has no resend
+  };
+  // Starts the resend of `orderNumber` on the delivery thread unless a
+  // cycle or a resend runs. `done` is called on the delivery thread with the
+  // outcome, once the resend no longer counts as running.
+  ResendStart StartResend(const std::string& orderNumber, std::function<void(const ResendResult&)> done);
+  bool IsResendRunning() const;
   // The interval the timer was last given, in milliseconds.
   int TimerInterval() const;
   // The result of the last cycle that ended.
@@ -74,8 +97,10 @@ class DeliveryController {
 
   DeliveryWindow& window_;
   const CycleRunner runCycle_;
+  const ResendRunner resend_;
   std::atomic<bool> stopRequested_{false};
-  std::atomic<bool> running_{false};
+  std::atomic<bool> running_{false};    // a cycle runs; set and cleared under mutex_
+  std::atomic<bool> resending_{false};  // a resend runs; set and cleared under mutex_
   mutable std::mutex mutex_;
   int interval_ = 0;                    // guarded by mutex_
   int savedInterval_ = 0;               // guarded by mutex_

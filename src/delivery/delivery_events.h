@@ -13,6 +13,7 @@
 // OrderConsigned; or, for an order finished from the delivery journal,
 // OrderRecovered and OrderConsigned), then LoginStateChanged when the login decision changed,
 // and CycleEnded last.
+// A resend comes between cycles, never during one: OrderResent alone.
 //
 // Thread safety: every method is called on the delivery thread, in the
 // order of the events, while the cycle runs; an implementation that shares
@@ -28,7 +29,8 @@
 
 namespace autodeliver {
 
-struct CycleResult;  // delivery_cycle.h
+struct CycleResult;   // delivery_cycle.h
+struct ResendResult;  // resend.h
 
 // Why the cycle passed an order by without touching it.
 enum class SkipReason {
@@ -88,6 +90,11 @@ class DeliveryEvents {
   virtual void LoginStateChanged(bool looksExpired) {}
   // The cycle ended, with its counts.
   virtual void CycleEnded(const CycleResult& result) {}
+
+  // Outside the cycles: the seller had an order's recorded cards sent to
+  // its buyer again (resend.h); told once the resend is over, with what
+  // became of the message, the order's listing and its mark.
+  virtual void OrderResent(const ResendResult& result) {}
 };
 
 }  // namespace autodeliver

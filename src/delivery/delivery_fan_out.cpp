@@ -66,4 +66,8 @@ void DeliveryEventsFanOut::CycleEnded(const CycleResult& result) {
   Each([&](DeliveryEvents& o) { o.CycleEnded(result); });
 }
 
+void DeliveryEventsFanOut::OrderResent(const ResendResult& result) {
+  Each([&](DeliveryEvents& o) { o.OrderResent(result); });
+}
+
 }  // namespace autodeliver

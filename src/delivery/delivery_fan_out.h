@@ -35,6 +35,7 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
+  void OrderResent(const ResendResult& result) override;
 
  private:
   template <typename Call>

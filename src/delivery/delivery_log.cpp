@@ -142,5 +142,8 @@ void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {
 }
 void DeliveryLog::LoginStateChanged(bool looksExpired) { Write(WordLoginStateChanged(looksExpired)); }
 void DeliveryLog::CycleEnded(const CycleResult& result) { Write(WordCycleEnded(result)); }
+void DeliveryLog::OrderResent(const ResendResult& result) {
+  for (const WordedLine& line : WordOrderResent(result)) Write(line, result.order.orderNumber);
+}
 
 }  // namespace autodeliver

@@ -106,6 +106,7 @@ class DeliveryLog : public DeliveryEvents {
   void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
+  void OrderResent(const ResendResult& result) override;
 
  private:
   std::string path_;

@@ -229,4 +229,41 @@ WordedLine WordCycleEnded(const CycleResult& r) {
   return r.endedAtImFailure || r.loginLooksExpired ? Warning(std::move(text)) : Info(std::move(text));
 }
 
+std::vector<WordedLine> WordOrderResent(const ResendResult& r) {
+  const std::string about = r.order.buyerNick.empty() && r.cards.empty()
+                                ? "订单 " + LineText(r.order.orderNumber) + "："
+                                : About(r.order);
+  switch (r.outcome) {
+    case ResendOutcome::kNoRecordedCards:
+      return {Warning(about + "已发卡密中没有这笔订单的卡密，无法重新发送")};
+    case ResendOutcome::kSellerNickUnreadable:
+      return {Warning(about + "读不到卖家旺旺名，无法联系买家，没有重新发送")};
+    case ResendOutcome::kNotHanded:
+      return {Warning(about + "重新发送的卡密消息没能交给旺旺，买家仍未收到" +
+                      (r.wasMarked ? "，订单仍记为未送达" : std::string()))};
+    case ResendOutcome::kResent:
+      break;
+  }
+  std::string numbers;
+  for (const DeliveredCard& card : r.cards)
+    numbers += (numbers.empty() ? "" : "、") + ShortCardNumber(card.cardNumber);
+  std::vector<WordedLine> lines = {Info(about + "已把记录中的 " + N(static_cast<int>(r.cards.size())) +
+                                        " 张卡密重新交给旺旺发给买家（卡号 " + numbers + "），未动用库存")};
+  std::string listing;
+  bool warn = false;
+  if (r.stillListed) {
+    warn = !r.consignAnswered;
+    listing = r.consignAnswered ? "订单仍在等待发货，已向淘宝提交发货（无需物流）"
+                                : "订单仍在等待发货，但提交发货没有应答，请到淘宝卖家中心查看";
+  } else if (r.listing == ScanOutcome::kListed) {
+    listing = "订单已不在等待发货列表中，无需再提交发货";
+  } else {
+    warn = true;
+    listing = "读不到等待发货的订单列表，无法确认是否还需提交发货，请到淘宝卖家中心查看";
+  }
+  if (r.markCleared) listing += "；已清除未送达标记";
+  lines.push_back(warn ? Warning(about + listing) : Info(about + listing));
+  return lines;
+}
+
 }  // namespace autodeliver

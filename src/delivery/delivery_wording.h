@@ -23,6 +23,7 @@
 #include "delivery/card_delivery.h"
 #include "delivery/delivery_cycle.h"
 #include "delivery/delivery_events.h"
+#include "delivery/resend.h"
 #include "market/order_scan.h"
 #include "market/scan_outcome.h"
 
@@ -67,5 +68,9 @@ WordedLine WordOrderConsigned(const PendingOrder& order, bool answered);
 WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok);
 WordedLine WordLoginStateChanged(bool looksExpired);
 WordedLine WordCycleEnded(const CycleResult& result);
+// A resend (resend.h): what became of the message, then, after a message
+// that went out, of the order's listing (consigned, no longer listed, or
+// the list could not be read) and of its not-delivered mark.
+std::vector<WordedLine> WordOrderResent(const ResendResult& result);
 
 }  // namespace autodeliver

@@ -6,6 +6,7 @@
 // Thread safety: plain pointers; the widgets are used on the GUI thread only.
 #pragma once
 
+class QChartView;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -38,11 +39,27 @@ struct StockPageControls {
   QPushButton* importButton = nullptr;       // "增加入库"
   QTreeView* stockList = nullptr;            // the chosen item's cards (model set by the page)
   QPushButton* deleteStockButton = nullptr;  // "删除库存"
+  QPushButton* exportButton = nullptr;       // "导出…" (stock_export.h; optional)
 };
 
-// The sent-cards page.
+// The sent-cards page. The grid must be set; the search and action bar is
+// optional (a page without it only shows the grid).
 struct SentCardsPageControls {
-  QTableView* grid = nullptr;  // one row per delivered card (model set by the page)
+  QTableView* grid = nullptr;           // one row per delivered card (model set by the page)
+  QLineEdit* searchBox = nullptr;       // the search over the grid
+  QCheckBox* undeliveredBox = nullptr;  // "只看未送达"
+  QLabel* countLabel = nullptr;         // "共 N 条"
+  QPushButton* resendButton = nullptr;  // "重新发送"
+  QPushButton* exportButton = nullptr;  // "导出…"
+  QLabel* noteLabel = nullptr;          // what the last resend or export did
+};
+
+// The deliveries plot (its own page): cards delivered per day over the last
+// 30 days.
+struct DeliveriesPlotControls {
+  QComboBox* itemChooser = nullptr;  // "全部宝贝" or one item
+  QChartView* chart = nullptr;       // the plot (chart set by the page)
+  QLabel* totalLabel = nullptr;      // the sums over the days
 };
 
 // The auto-delivery settings box of the first page.
@@ -59,6 +76,7 @@ struct PageControls {
   StockPageControls stock;
   SentCardsPageControls sentCards;
   DeliverySwitchControls deliverySwitch;
+  DeliveriesPlotControls deliveriesPlot;
 };
 
 }  // namespace autodeliver

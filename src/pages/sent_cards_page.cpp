@@ -1,14 +1,31 @@
 // The sent-cards page; see sent_cards_page.h.
 #include "pages/sent_cards_page.h"
 
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QDate>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <algorithm>
 
+#include "delivery/delivery_controller.h"
+#include "delivery/delivery_wording.h"
 #include "pages/column_widths.h"
 #include "pages/list_models.h"
+#include "pages/qt_text.h"
+#include "pages/sent_cards_filter.h"
 #include "store/store_ops.h"
+#include "store/undelivered_orders.h"
 
 namespace autodeliver {
 
@@ -34,9 +51,18 @@ std::vector<int> SentCardsPage::ColumnWidths() {
 }
 
 SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* parent)
-    : QObject(parent), grid_(controls.grid) {
+    : QObject(parent),
+      grid_(controls.grid),
+      searchBox_(controls.searchBox),
+      undeliveredBox_(controls.undeliveredBox),
+      countLabel_(controls.countLabel),
+      resendButton_(controls.resendButton),
+      exportButton_(controls.exportButton),
+      noteLabel_(controls.noteLabel) {
   model_ = new SentCardsModel(this);
-  grid_->setModel(model_);
+  // The grid shows the rows the search lets through.
+  filter_ = new SentCardsFilter(model_, this);
+  grid_->setModel(filter_);
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->verticalHeader()->hide();
@@ -56,6 +82,38 @@ SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* par
           [this](int column, int, int width) { ColumnResized(column, width); });
   grid_->viewport()->installEventFilter(this);
   FillWithLastColumn();
+
+  // Whole rows are selected: a resend takes the order of the rows.
+  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(grid_, &QAbstractItemView::doubleClicked, this, &SentCardsPage::ShowOrderOfRow);
+
+  if (searchBox_) {
+    searchBox_->setClearButtonEnabled(true);
+    searchBox_->setPlaceholderText(QStringLiteral("搜索订单编号、买家旺旺、卡号、宝贝"));
+    searchBox_->setToolTip(
+        QStringLiteral("输入的每个词都要出现在订单编号、买家旺旺、卡号或宝贝名称中（不分英文大小写）；"
+                       "双击表格中的一行只看该订单"));
+    connect(searchBox_, &QLineEdit::textChanged, this, &SentCardsPage::ApplySearch);
+  }
+  if (undeliveredBox_) connect(undeliveredBox_, &QCheckBox::toggled, this, &SentCardsPage::ApplySearch);
+  if (resendButton_) {
+    resendButton_->setToolTip(QStringLiteral("把选中订单已记录的卡密按原消息重新发给买家（不动用库存）"));
+    connect(resendButton_, &QPushButton::clicked, this, &SentCardsPage::ResendSelectedOrder);
+  }
+  if (exportButton_) {
+    auto* menu = new QMenu(exportButton_);
+    QAction* shown = menu->addAction(QString());
+    QAction* all = menu->addAction(QString());
+    connect(menu, &QMenu::aboutToShow, this, [this, shown, all] {
+      shown->setText(QStringLiteral("导出显示的 %1 条…").arg(shownRowCount()));
+      all->setText(QStringLiteral("导出全部已发卡密…"));
+    });
+    connect(shown, &QAction::triggered, this, [this] { ChooseExportFile(true); });
+    connect(all, &QAction::triggered, this, [this] { ChooseExportFile(false); });
+    exportButton_->setMenu(menu);
+  }
+  ShowCount();
 }
 
 SentCardsPage::~SentCardsPage() { RememberWidths(); }
@@ -97,7 +155,210 @@ void SentCardsPage::RememberWidths() {
 void SentCardsPage::FillSentCardsGrid() {
   std::vector<SentCard> cards;
   if (!LoadSentCards(&cards)) return;  // the grid keeps what it showed
+  index_ = SentCardIndex(cards);
   model_->Reset(std::move(cards));
+  lastValid_ = false;
+  ReloadMarks();
+  ApplySearch();
+  emit gridFilled();
+}
+
+void SentCardsPage::SetDeliveryController(DeliveryController* controller) { controller_ = controller; }
+
+const std::vector<SentCard>& SentCardsPage::cards() const { return model_->cards(); }
+
+int SentCardsPage::shownRowCount() const { return filter_->rowCount(); }
+
+void SentCardsPage::ReloadMarks() {
+  std::set<std::string> marked;
+  for (const UndeliveredOrder& mark : UndeliveredOrders().List()) marked.insert(mark.orderNumber);
+  // The marked orders that have rows in the grid.
+  std::set<std::string> shown;
+  if (!marked.empty()) {
+    for (const SentCard& card : model_->cards()) {
+      if (marked.count(card.orderNumber) > 0) shown.insert(card.orderNumber);
+    }
+  }
+  undeliveredOrders_ = static_cast<int>(shown.size());
+  filter_->SetMarkedOrders(std::move(marked));
+}
+
+void SentCardsPage::ApplySearch() {
+  // A query with a character GBK lacks can match no card.
+  const std::optional<std::string> converted =
+      searchBox_ ? Utf8ToGbk(searchBox_->text().toStdString()) : std::optional<std::string>(std::string());
+  const bool undeliveredOnly = undeliveredBox_ && undeliveredBox_->isChecked();
+  if (!converted) {
+    filter_->SetRows({});
+    lastValid_ = false;
+    ShowCount();
+    return;
+  }
+  const std::string& query = *converted;
+  const std::set<std::string>* onlyOrders = undeliveredOnly ? &filter_->markedOrders() : nullptr;
+  if (SearchWords(query).empty() && !undeliveredOnly) {
+    filter_->ShowAll();
+  } else if (lastValid_ && lastUndeliveredOnly_ == undeliveredOnly && !filter_->showsAll() &&
+             NarrowsQuery(lastQuery_, query)) {
+    // The seller typed on: only the rows shown can still match.
+    filter_->SetRows(index_.FindAmong(query, filter_->rows(), onlyOrders));
+  } else {
+    filter_->SetRows(index_.Find(query, onlyOrders));
+  }
+  lastQuery_ = query;
+  lastUndeliveredOnly_ = undeliveredOnly;
+  lastValid_ = true;
+  ShowCount();
+}
+
+void SentCardsPage::ShowCount() {
+  if (!countLabel_) return;
+  QString text = QStringLiteral("共 %1 条").arg(shownRowCount());
+  if (!filter_->showsAll()) text += QStringLiteral("（全部 %1 条）").arg(model_->rowCount());
+  if (undeliveredOrders_ > 0) text += QStringLiteral("　未送达 %1 单").arg(undeliveredOrders_);
+  countLabel_->setText(text);
+}
+
+void SentCardsPage::Note(const QString& text, bool warning) {
+  if (!noteLabel_) return;
+  noteLabel_->setText(text);
+  QPalette palette = noteLabel_->palette();
+  palette.setColor(QPalette::WindowText, warning ? SentCardsFilter::MarkedText() : QColor(0, 0, 0));
+  noteLabel_->setPalette(palette);
+}
+
+void SentCardsPage::ShowOrderOfRow(const QModelIndex& index) {
+  const int source = filter_->SourceRow(index.row());
+  if (source < 0 || !searchBox_) return;
+  searchBox_->setText(QFromGbk(model_->cards()[static_cast<std::size_t>(source)].orderNumber));
+}
+
+void SentCardsPage::ResendSelectedOrder() {
+  if (resendRunning_) return;
+  std::set<std::string> orders;
+  for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
+    const int source = filter_->SourceRow(index.row());
+    if (source >= 0) orders.insert(model_->cards()[static_cast<std::size_t>(source)].orderNumber);
+  }
+  if (orders.empty()) {
+    Note(QStringLiteral("请先在表格中选中要重新发送的订单"), true);
+    return;
+  }
+  if (orders.size() > 1) {
+    Note(QStringLiteral("一次只能重新发送一笔订单：选中的行属于 %1 笔订单，请只选中同一订单的行")
+             .arg(orders.size()),
+         true);
+    return;
+  }
+  const std::string order = *orders.begin();
+  if (!controller_) {
+    Note(QStringLiteral("自动发货尚未就绪，无法重新发送"), true);
+    return;
+  }
+  const DeliveryController::ResendStart start =
+      controller_->StartResend(order, [this](const ResendResult& r) {
+        QMetaObject::invokeMethod(
+            this, [this, r] { FinishResend(r); }, Qt::QueuedConnection);
+      });
+  switch (start) {
+    case DeliveryController::ResendStart::kStarted:
+      resendRunning_ = true;
+      if (resendButton_) resendButton_->setEnabled(false);
+      Note(QStringLiteral("正在把订单 %1 的卡密重新发给买家…").arg(QFromGbk(order)));
+      return;
+    case DeliveryController::ResendStart::kCycleRunning:
+      Note(QStringLiteral("正在进行一轮自动发货，请在本轮结束后再重新发送"), true);
+      return;
+    case DeliveryController::ResendStart::kResendRunning:
+      Note(QStringLiteral("上一笔重新发送还没有结束，请稍候"), true);
+      return;
+    case DeliveryController::ResendStart::kStopping:
+      Note(QStringLiteral("程序正在退出，不再重新发送"), true);
+      return;
+    case DeliveryController::ResendStart::kUnavailable:
+      Note(QStringLiteral("自动发货尚未就绪，无法重新发送"), true);
+      return;
+  }
+}
+
+void SentCardsPage::FinishResend(const ResendResult& result) {
+  resendRunning_ = false;
+  if (resendButton_) resendButton_->setEnabled(true);
+  // The note says it in one short line; the log's full lines (with the
+  // shortened card numbers) go into its hover text.
+  const std::vector<WordedLine> lines = WordOrderResent(result);
+  QString full;
+  bool warning = false;
+  for (const WordedLine& line : lines) {
+    full += (full.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line.text);
+    warning = warning || line.level == LineLevel::kWarning;
+  }
+  QString text;
+  if (result.outcome == ResendOutcome::kResent) {
+    text = QStringLiteral("订单 %1 的 %2 张卡密已重新发给买家 %3")
+               .arg(QFromGbk(result.order.orderNumber))
+               .arg(result.cards.size())
+               .arg(QFromGbk(result.order.buyerNick));
+    if (result.stillListed) {
+      text += result.consignAnswered ? QStringLiteral("，并已提交发货")
+                                     : QStringLiteral("，但提交发货没有应答，请到淘宝卖家中心查看");
+    } else if (result.listing == ScanOutcome::kListed) {
+      text += QStringLiteral("（订单早已发货）");
+    } else {
+      text += QStringLiteral("，但读不到等待发货的订单列表，请到淘宝卖家中心查看是否还需发货");
+    }
+    if (result.markCleared) text += QStringLiteral("；未送达标记已清除");
+  } else {
+    text = full;
+  }
+  Note(text, warning);
+  if (noteLabel_) noteLabel_->setToolTip(full);
+  ReloadMarks();
+  lastValid_ = false;
+  ApplySearch();
+  emit resendFinished();
+}
+
+bool SentCardsPage::ExportSentCards(const QString& path, CsvEncoding encoding, bool shownOnly) {
+  std::string bytes;
+  int rows = 0;
+  if (shownOnly) {
+    const std::vector<int>* shown = filter_->showsAll() ? nullptr : &filter_->rows();
+    bytes = SentCardsCsv(model_->cards(), shown, encoding);
+    rows = shownRowCount();
+  } else {
+    std::vector<SentCard> all;
+    if (!LoadSentCards(&all)) {
+      Note(QStringLiteral("读不到已发卡密表，没有导出"), true);
+      return false;
+    }
+    bytes = SentCardsCsv(all, nullptr, encoding);
+    rows = static_cast<int>(all.size());
+  }
+  const QString shownPath = QDir::toNativeSeparators(path);
+  if (!WriteExportFile(path.toStdString(), bytes)) {
+    Note(QStringLiteral("无法写入 %1，没有导出").arg(shownPath), true);
+    return false;
+  }
+  Note(QStringLiteral("已导出 %1 条到 %2").arg(rows).arg(shownPath));
+  return true;
+}
+
+void SentCardsPage::ChooseExportFile(bool shownOnly) {
+  const QString utf8Filter = QStringLiteral("CSV 文件，UTF-8（Excel、WPS 可直接打开） (*.csv)");
+  const QString gbkFilter = QStringLiteral("CSV 文件，GBK (*.csv)");
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  const QString suggested =
+      folder +
+      QStringLiteral("/已发卡密-%1.csv").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+  QString chosenFilter = utf8Filter;
+  QString path =
+      QFileDialog::getSaveFileName(grid_ ? grid_->window() : nullptr, QStringLiteral("导出已发卡密"),
+                                   suggested, utf8Filter + QStringLiteral(";;") + gbkFilter, &chosenFilter);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
+  ExportSentCards(path, chosenFilter == gbkFilter ? CsvEncoding::kGbk : CsvEncoding::kUtf8WithBom, shownOnly);
 }
 
 }  // namespace autodeliver

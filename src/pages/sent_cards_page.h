@@ -1,6 +1,21 @@
 // The sent-cards page: the grid of every delivered card, in table order,
-// with its eight columns. It only displays; the delivery engine writes the
-// table.
+// with its eight columns. It never writes the sent-cards table; the delivery
+// engine does.
+//
+// Above the grid, what the seller asks after a delivery:
+//   - the search box: the grid shows the rows whose item, order number,
+//     buyer nick or card number hold every typed word (store/sent_search.h),
+//     narrowed at each keystroke; "共 N 条" counts the rows shown;
+//     double-clicking a row shows that order's rows;
+//   - the orders whose message the IM client did not take
+//     (store/undelivered_orders.h) are painted in their own colours, and
+//     "只看未送达" shows only them;
+//   - "重新发送" sends the selected order's recorded cards to its buyer
+//     again (delivery/resend.h) on the delivery thread, through the delivery
+//     controller, which refuses while a cycle runs; the outcome shows in the
+//     note line below the grid;
+//   - "导出…" writes the rows shown, or the whole table, as CSV
+//     (store/csv_export.h).
 //
 // The columns start at the layout's widths, which together are wider than
 // the grid, so the grid scrolls sideways. The seller can drag the edge of
@@ -13,53 +28,109 @@
 // them at the next start.
 //
 // Thread safety: lives on the window's thread; every method is called there.
+// A resend's outcome comes back to this thread queued; the controller must
+// be unset or destroyed before the page.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "delivery/resend.h"
 #include "pages/page_controls.h"
+#include "store/csv_export.h"
+#include "store/records.h"
+#include "store/sent_search.h"
+
+class QModelIndex;
 
 namespace autodeliver {
 
+class DeliveryController;
+class SentCardsFilter;
 class SentCardsModel;
 
 class SentCardsPage : public QObject {
   Q_OBJECT
 
  public:
-  // Binds the page to `controls` (all set): the grid gets its model, which
-  // holds the header texts, and the column widths: the remembered ones, or
-  // the layout's.
+  // Binds the page to `controls` (the grid must be set; the search and
+  // action bar is optional): the grid gets its model, which holds the header
+  // texts, and the column widths: the remembered ones, or the layout's.
   explicit SentCardsPage(const SentCardsPageControls& controls, QObject* parent = nullptr);
   // Remembers widths changed since the last time.
   ~SentCardsPage() override;
 
-  // Rebuilds the rows from the sent-cards table; a table that cannot be
-  // opened leaves the grid as it was.
+  // Rebuilds the rows from the sent-cards table and the marks from their
+  // file, and applies the search again; a table that cannot be opened
+  // leaves the grid as it was.
   void FillSentCardsGrid();
+
+  // The controller that runs resends; null: "重新发送" cannot run.
+  void SetDeliveryController(DeliveryController* controller);
+
+  // Every card as last loaded, in table order.
+  const std::vector<SentCard>& cards() const;
+  // The rows the grid shows.
+  int shownRowCount() const;
+  bool resendRunning() const { return resendRunning_; }
+
+  // The handlers, public so that tests can drive them as the controls do.
+  void ApplySearch();
+  void ShowOrderOfRow(const QModelIndex& index);
+  void ResendSelectedOrder();
+  // Writes the rows shown (or all cards of the table, read anew) to `path`;
+  // the note line tells how it went. False when nothing was written.
+  bool ExportSentCards(const QString& path, CsvEncoding encoding, bool shownOnly);
 
   // The widths of the eight columns to show: the remembered ones, or the
   // layout's when none are remembered.
   static std::vector<int> ColumnWidths();
+
+ signals:
+  // The rows were rebuilt from the table (the deliveries plot follows).
+  void gridFilled();
+  // A resend started by ResendSelectedOrder came back (the note tells).
+  void resendFinished();
 
  protected:
   // Follows the size of the grid's visible area.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void ReloadMarks();
+  void ShowCount();
+  void Note(const QString& text, bool warning = false);
+  void FinishResend(const ResendResult& result);
+  void ChooseExportFile(bool shownOnly);
   void ColumnResized(int column, int width);
   // Gives the last column the room the others leave, or its own width.
   void FillWithLastColumn();
   void RememberWidths();
 
   QPointer<QTableView> grid_;
-  SentCardsModel* model_ = nullptr;  // child of this
-  std::vector<int> widths_;          // as the seller left them
-  std::vector<int> remembered_;      // as last stored
-  bool filling_ = false;             // the last column's width is being set by the page
+  QPointer<QLineEdit> searchBox_;
+  QPointer<QCheckBox> undeliveredBox_;
+  QPointer<QLabel> countLabel_;
+  QPointer<QPushButton> resendButton_;
+  QPointer<QPushButton> exportButton_;
+  QPointer<QLabel> noteLabel_;
+  SentCardsModel* model_ = nullptr;    // child of this
+  SentCardsFilter* filter_ = nullptr;  // child of this
+  SentCardIndex index_;
+  // The last search, for narrowing as the seller types on.
+  std::string lastQuery_;
+  bool lastUndeliveredOnly_ = false;
+  bool lastValid_ = false;
+  DeliveryController* controller_ = nullptr;
+  bool resendRunning_ = false;
+  int undeliveredOrders_ = 0;    // marked orders with rows in the grid
+  std::vector<int> widths_;      // as the seller left them
+  std::vector<int> remembered_;  // as last stored
+  bool filling_ = false;         // the last column's width is being set by the page
   QTimer rememberTimer_;
 };
 

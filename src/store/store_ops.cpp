@@ -198,6 +198,27 @@ std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {
   return cards;
 }
 
+bool LoadAllStockCards(std::vector<StockCard>* cards) {
+  TableAccess a(StockTablePath(), false);
+  int fName, fNumber, fPassword;
+  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
+    return false;
+  RecordTable& t = a.table();
+  std::vector<StockCard> out;
+  std::int32_t n = t.RecordCount();
+  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+    if (!IsLive(t)) continue;
+    StockCard card;
+    card.itemName = t.ReadTextAt(fName).value_or(std::string());
+    card.cardNumber = t.ReadTextAt(fNumber).value_or(std::string());
+    card.cardPassword = t.ReadTextAt(fPassword).value_or(std::string());
+    card.recordNumber = t.RecordNumber();
+    out.push_back(std::move(card));
+  }
+  *cards = std::move(out);
+  return true;
+}
+
 bool RenameStockItem(std::string_view oldName, std::string_view newName) {
   TableAccess a(StockTablePath(), true);
   int fName;

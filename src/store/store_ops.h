@@ -58,6 +58,9 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
                              std::size_t batchSize = 1000);
 // The live cards of `itemName` in table order, each with its record number.
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
+// Every live card of the stock in table order, each with its record number;
+// false and `cards` untouched when the table cannot be opened.
+bool LoadAllStockCards(std::vector<StockCard>* cards);
 // Gives every card of `oldName` the name `newName`.
 bool RenameStockItem(std::string_view oldName, std::string_view newName);
 // Marks every card of `itemName` (no purge).

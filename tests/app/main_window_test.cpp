@@ -50,7 +50,7 @@ QString TextOf(QWidget* w) {
 struct ControlCase {
   const char* name;
   const char* kind;    // class the control must be (or inherit)
-  const char* parent;  // layout name of the parent, or "page0".."page2", or "window"
+  const char* parent;  // layout name of the parent, or "page0".."page3", or "window"
   QRect geometry;
   const char* text;  // nullptr: not checked
   bool enabled = true;
@@ -98,8 +98,16 @@ const ControlCase kControls[] = {
     {"超级按钮4", "QPushButton", "外形框12", {2, 1, 79, 20}, "设置"},
     {"图片框2", "QFrame", "page0", {1, 1000, 792, 380}, nullptr},
     {"互联网浏览器1", "QWebEngineView", "图片框2", {-64, -64, 1008, 904}, nullptr},
-    {"外形框1", "QFrame", "page1", {1, 27, 792, 388}, nullptr},
-    {"高级表格1", "QTableView", "外形框1", {1, 1, 790, 384}, nullptr},
+    {"已发搜索框", "QLineEdit", "page1", {4, 29, 260, 22}, ""},
+    {"只看未送达", "QCheckBox", "page1", {272, 29, 96, 22}, "只看未送达"},
+    {"已发条数", "QLabel", "page1", {372, 29, 240, 22}, nullptr},
+    {"重新发送框", "QFrame", "page1", {618, 29, 82, 22}, nullptr},
+    {"重新发送", "QPushButton", "重新发送框", {1, 1, 80, 20}, "重新发送"},
+    {"导出已发框", "QFrame", "page1", {706, 29, 82, 22}, nullptr},
+    {"导出已发", "QPushButton", "导出已发框", {1, 1, 80, 20}, "导出…"},
+    {"外形框1", "QFrame", "page1", {1, 54, 792, 338}, nullptr},
+    {"高级表格1", "QTableView", "外形框1", {1, 1, 790, 336}, nullptr},
+    {"已发提示", "QLabel", "page1", {4, 393, 786, 20}, ""},
     {"标签9", "QLabel", "page2", {9, 35, 56, 24}, "发货宝贝："},
     {"组合框1", "QComboBox", "page2", {65, 38, 369, 20}, nullptr},
     {"外形框17", "QFrame", "page2", {5, 67, 429, 341}, nullptr},
@@ -118,6 +126,12 @@ const ControlCase kControls[] = {
     {"超级按钮6", "QPushButton", "外形框15", {2, 1, 79, 20}, "修改卡号"},
     {"外形框16", "QFrame", "外形框13", {230, 347, 82, 22}, nullptr},
     {"超级按钮7", "QPushButton", "外形框16", {2, 1, 79, 20}, "修改卡密"},
+    {"导出库存", "QPushButton", "外形框13", {291, 1, 61, 20}, "导出…"},
+    {"标签统计宝贝", "QLabel", "page3", {8, 31, 40, 24}, "宝贝："},
+    {"统计宝贝", "QComboBox", "page3", {48, 33, 300, 20}, nullptr},
+    {"统计合计", "QLabel", "page3", {360, 31, 428, 24}, nullptr},
+    {"发货统计框", "QFrame", "page3", {1, 60, 792, 352}, nullptr},
+    {"发货统计图", "QChartView", "发货统计框", {1, 1, 790, 350}, nullptr},
 };
 
 TEST(MainWindowLayout, EveryControlHasItsKindParentPositionTextAndState) {
@@ -153,13 +167,15 @@ TEST(MainWindowLayout, WindowPagesListsAndTimerAsDesigned) {
   EXPECT_EQ(window.size(), QSize(794, 518));
 
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
-  ASSERT_EQ(tabs->count(), 3);
+  ASSERT_EQ(tabs->count(), 4);
   EXPECT_EQ(tabs->tabText(0), QStringLiteral("登陆淘宝帐号(支持旺旺在线一键登录)"));
   EXPECT_EQ(tabs->tabText(1), QStringLiteral("已发卡密"));
   EXPECT_EQ(tabs->tabText(2), QStringLiteral("卡密管理"));
+  EXPECT_EQ(tabs->tabText(3), QStringLiteral("发货统计"));
   EXPECT_TRUE(tabs->isTabEnabled(0));
   EXPECT_FALSE(tabs->isTabEnabled(1));
   EXPECT_TRUE(tabs->isTabEnabled(2));
+  EXPECT_FALSE(tabs->isTabEnabled(3));
   EXPECT_EQ(tabs->currentIndex(), 0);
   // The disabled caption is drawn grey.
   auto* bar = tabs->findChild<QTabBar*>();
@@ -293,6 +309,7 @@ TEST(MainWindowSignIn, FirstSignInPreparesThePagesOnceAndEverySignInHidesTheBrow
   EXPECT_FALSE(holder->isHidden());
   EXPECT_FALSE(window.PagesPrepared());
   EXPECT_FALSE(tabs->isTabEnabled(1));
+  EXPECT_FALSE(tabs->isTabEnabled(3));
 
   window.CheckSignIn(QStringLiteral("http://127.0.0.1/my_taobao.htm"));
   EXPECT_EQ(prepared.count(), 1);
@@ -300,6 +317,7 @@ TEST(MainWindowSignIn, FirstSignInPreparesThePagesOnceAndEverySignInHidesTheBrow
   EXPECT_TRUE(holder->isHidden());
   EXPECT_EQ(tabs->tabText(0), QStringLiteral("店铺发货设置"));
   EXPECT_TRUE(tabs->isTabEnabled(1));
+  EXPECT_TRUE(tabs->isTabEnabled(3));
   EXPECT_EQ(tabs->currentIndex(), 2);  // the sign-in does not switch pages
 
   // A later signed-in navigation hides the holder again, nothing more.

@@ -158,5 +158,53 @@ TEST(DeliveryControllerTest, StopLetsTheCycleEndWithoutRestartingTheTimer) {
   EXPECT_EQ(cycle.runs.load(), 1);
 }
 
+// A resend never runs beside a cycle: it is refused while a cycle runs, a
+// tick during a resend starts no cycle, and the timer keeps its interval.
+TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
+  FakeWindow window;
+  HeldCycle cycle;
+  std::promise<void> resendStarted, resendRelease;
+  std::vector<std::string> resent;
+  DeliveryController controller(window, cycle.Runner(), [&](const std::string& order) {
+    resent.push_back(order);
+    resendStarted.set_value();
+    resendRelease.get_future().wait();
+    ResendResult r;
+    r.outcome = ResendOutcome::kResent;
+    r.order.orderNumber = order;
+    return r;
+  });
+  controller.ApplySetting(true, "30");
+  controller.OnTick();
+  ASSERT_TRUE(cycle.WaitStarted());
+  EXPECT_EQ(controller.StartResend("1001", {}), DeliveryController::ResendStart::kCycleRunning);
+  cycle.release.set_value();
+  controller.WaitForCycle();
+
+  std::promise<ResendResult> done;
+  ASSERT_EQ(controller.StartResend("1001", [&](const ResendResult& r) { done.set_value(r); }),
+            DeliveryController::ResendStart::kStarted);
+  ASSERT_EQ(resendStarted.get_future().wait_for(kBound), std::future_status::ready);
+  EXPECT_TRUE(controller.IsResendRunning());
+  EXPECT_EQ(controller.StartResend("1002", {}), DeliveryController::ResendStart::kResendRunning);
+  controller.OnTick();  // ignored
+  resendRelease.set_value();
+  std::future<ResendResult> result = done.get_future();
+  ASSERT_EQ(result.wait_for(kBound), std::future_status::ready);
+  EXPECT_EQ(result.get().order.orderNumber, "1001");
+  controller.WaitForCycle();
+  EXPECT_FALSE(controller.IsResendRunning());
+  EXPECT_EQ(cycle.runs.load(), 1);
+  EXPECT_EQ(resent, std::vector<std::string>{"1001"});
+  // The timer was never touched by the resend.
+  EXPECT_EQ(window.Intervals(), (std::vector<int>{30000, 0, 30000}));
+
+  // Closing: no resend any more; without a resend runner, none at all.
+  controller.RequestStop();
+  EXPECT_EQ(controller.StartResend("1001", {}), DeliveryController::ResendStart::kStopping);
+  DeliveryController plain(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+  EXPECT_EQ(plain.StartResend("1001", {}), DeliveryController::ResendStart::kUnavailable);
+}
+
 }  // namespace
 }  // namespace autodeliver

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "store/csv_export.h"
 #include "store/data_paths.h"
 #include "store/record_table.h"
 #include "store/store_ops.h"
@@ -104,6 +105,44 @@ TEST(TableTool, DumpAndCheck) {
   EXPECT_NE(check.out.find("file cut from"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("record 2, field 宝贝卡号"), std::string::npos) << check.out;
   EXPECT_NE(Tool("check " + Quoted(dir / "data/none.edb")).status, 0);
+}
+
+// The CSV export writes what the window writes, for the whole table or one
+// item, in either encoding; a wrong kind, a missing folder or an unwritable
+// file fail with the documented status.
+TEST(TableTool, ExportWritesTheWindowsCsv) {
+  testing::TempDir dir;
+  ASSERT_EQ(Tool("init " + Quoted(dir.path())).status, 0);
+  SetProgramDir(dir.path());
+  const std::vector<SentCard> sent = {
+      {"点卡,10元"_gbk, "1001", "买家\"甲\""_gbk, 1, "A1", "p\r\n1", "", "2024年5月1日"_gbk},
+      {"月卡"_gbk, "1002", "乙"_gbk, 1, "M1", "q1", "", "2024年5月2日"_gbk}};
+  for (const SentCard& c : sent) ASSERT_TRUE(AppendSentCard(c));
+  ASSERT_TRUE(AppendStockCard({"月卡"_gbk, "M2", "q2", 0}));
+  ASSERT_TRUE(AppendStockCard({"点卡,10元"_gbk, "A2", "p2", 0}));
+  SetProgramDir("");
+
+  const std::string out = dir / "out.csv";
+  ToolRun run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::ReadFile(out), SentCardsCsv(sent, nullptr, CsvEncoding::kUtf8WithBom));
+  EXPECT_NE(run.out.find("wrote 2 sent card(s)"), std::string::npos) << run.out;
+
+  run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out) + " --item 月卡 --gbk");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::ReadFile(out), SentCardsCsv({sent[1]}, nullptr, CsvEncoding::kGbk));
+
+  run = Tool("export " + Quoted(dir.path()) + " stock " + Quoted(out) + " --item " + Quoted("点卡,10元"));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(testing::ReadFile(out),
+            StockCardsCsv({{"点卡,10元"_gbk, "A2", "p2", 2}}, CsvEncoding::kUtf8WithBom));
+  run = Tool("export " + Quoted(dir.path()) + " stock " + Quoted(out));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("wrote 2 stock card(s)"), std::string::npos) << run.out;
+
+  EXPECT_EQ(Tool("export " + Quoted(dir.path()) + " items " + Quoted(out)).status, 2);
+  EXPECT_EQ(Tool("export " + Quoted(dir / "none") + " sent " + Quoted(out)).status, 1);
+  EXPECT_EQ(Tool("export " + Quoted(dir.path()) + " sent " + Quoted(dir / "no/such.csv")).status, 1);
 }
 
 // A free list that names a block still holding a card's number: check

@@ -102,6 +102,8 @@ const char* FateName(Fate fate) {
       return "left waiting for stock";
     case Fate::kNotMonitored:
       return "left waiting, item not monitored";
+    case Fate::kNotHanded:
+      return "cards recorded, message not taken by the IM client, marked for a resend";
     case Fate::kOther:
       return "another outcome";
   }
@@ -471,12 +473,15 @@ struct DemoFlow::State {
     } else if (record.waitReason) {
       outcome.fate = *record.waitReason == WaitReason::kStockShort ? Fate::kWaitingForStock : Fate::kOther;
       outcome.reason = Describe(*record.waitReason);
+    } else if (!record.handed && !record.cards.empty()) {
+      outcome.fate = Fate::kNotHanded;
+      outcome.reason = "the message was not handed over";
     } else if (!record.handed || !record.consignAnswered) {
       outcome.fate = Fate::kOther;
       outcome.reason = record.handed ? "the shipment got no answer" : "the message was not handed over";
     }
 
-    if (!record.cards.empty()) {
+    if (!record.cards.empty() && outcome.fate != Fate::kNotHanded) {
       // The buyer's side: the IM client shows the message.
       const std::string expected = ExpectedMessage(order.title, record.cards);
       const bool received = WaitFor(

@@ -37,6 +37,7 @@ enum class Fate {
   kConsigned,        // cards delivered, message received, order consigned
   kWaitingForStock,  // left waiting: the stock holds fewer cards than were bought
   kNotMonitored,     // left waiting: its item is not a monitored item
+  kNotHanded,        // cards recorded, the message not taken by the IM client: marked for a resend
   kOther,            // any other outcome (printed with its reason)
 };
 const char* FateName(Fate fate);

@@ -9,6 +9,11 @@
 //                               value and holds the companion file's free
 //                               list against the blocks in use; exit 0 when
 //                               every value reads and the list is sound
+//   table_tool export DIR sent|stock FILE [--item NAME] [--gbk]
+//                               writes the sent cards or the stock of DIR's
+//                               data folder as CSV, the same bytes as the
+//                               window's export (UTF-8 with a byte-order mark,
+//                               or GBK); --item keeps one item's cards
 //   table_tool --help           (and after each command) what it takes
 //
 // Texts are shown converted from GBK to UTF-8. Exit status 2 for a usage
@@ -25,10 +30,15 @@
 #include <sstream>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "common/json_text.h"
+#include "store/csv_export.h"
+#include "store/data_paths.h"
 #include "store/jet4/jet4_file.h"
 #include "store/record_table.h"
+#include "store/records.h"
+#include "store/store_ops.h"
 #include "store/table_format.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
@@ -206,6 +216,53 @@ int Check(const std::string& file) {
   return unreadable == 0 && damage == 0 ? 0 : 1;
 }
 
+int Export(const std::string& dir, const std::string& what, const std::string& file,
+           const std::optional<std::string>& itemUtf8, bool gbk) {
+  struct stat st {};
+  if (::stat((dir + "/data").c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::cerr << "table_tool: " << dir << "/data is no data folder\n";
+    return 1;
+  }
+  std::optional<std::string> item;
+  if (itemUtf8) {
+    item = Utf8ToGbk(*itemUtf8);
+    if (!item) {
+      std::cerr << "table_tool: the item name is not UTF-8 text that GBK can hold\n";
+      return 2;
+    }
+  }
+  SetProgramDir(dir);
+  const CsvEncoding encoding = gbk ? CsvEncoding::kGbk : CsvEncoding::kUtf8WithBom;
+  std::string bytes;
+  std::size_t rows = 0;
+  if (what == "sent") {
+    std::vector<SentCard> cards;
+    if (!LoadSentCards(&cards)) {
+      std::cerr << "table_tool: cannot read " << SentTablePath() << "\n";
+      return 1;
+    }
+    if (item) std::erase_if(cards, [&](const SentCard& c) { return c.itemName != *item; });
+    bytes = SentCardsCsv(cards, nullptr, encoding);
+    rows = cards.size();
+  } else {
+    std::vector<StockCard> cards;
+    if (!LoadAllStockCards(&cards)) {
+      std::cerr << "table_tool: cannot read " << StockTablePath() << "\n";
+      return 1;
+    }
+    if (item) std::erase_if(cards, [&](const StockCard& c) { return c.itemName != *item; });
+    bytes = StockCardsCsv(cards, encoding);
+    rows = cards.size();
+  }
+  if (!WriteExportFile(file, bytes)) {
+    std::cerr << "table_tool: cannot write " << file << "\n";
+    return 1;
+  }
+  std::cout << "wrote " << rows << " " << (what == "sent" ? "sent" : "stock") << " card(s) to " << file
+            << "\n";
+  return 0;
+}
+
 }  // namespace
 }  // namespace autodeliver
 
@@ -236,6 +293,21 @@ int main(int argc, char** argv) {
       "when every value reads and the list is sound");
   check->add_option("FILE", file, "A table file (.edb)")->required();
 
+  CLI::App* exportCsv = app.add_subcommand(
+      "export",
+      "Write the sent cards or the card stock of the program directory DIR as CSV (the same bytes as the "
+      "window's export): UTF-8 with a byte-order mark, or GBK with --gbk. The file is created owner-only.");
+  std::string what;
+  std::optional<std::string> item;
+  bool gbk = false;
+  exportCsv->add_option("DIR", dir, "The program directory (holds data/)")->required();
+  exportCsv->add_option("WHAT", what, "sent: the sent-cards table; stock: the card stock")
+      ->required()
+      ->check(CLI::IsMember({"sent", "stock"}));
+  exportCsv->add_option("FILE", file, "The CSV file to write")->required();
+  exportCsv->add_option("--item", item, "Only the cards of the item NAME (exact name)")->type_name("NAME");
+  exportCsv->add_flag("--gbk", gbk, "Write GBK instead of UTF-8");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -243,5 +315,6 @@ int main(int argc, char** argv) {
   }
   if (init->parsed()) return Init(dir);
   if (dump->parsed()) return Dump(file);
+  if (exportCsv->parsed()) return Export(dir, what, file, item, gbk);
   return Check(file);
 }

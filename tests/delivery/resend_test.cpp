@@ -1,0 +1,141 @@
+// The resend of a delivered order against the marketplace imitation: the
+// very message of the first delivery, no card taken from the stock, the
+// order consigned only when it is still listed, the not-delivered mark
+// cleared only when the message went out; and the lines the delivery log
+// writes about it.
+#include "delivery/resend.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "delivery/delivery_events.h"
+#include "delivery/delivery_wording.h"
+#include "delivery_fixture.h"
+#include "store/undelivered_orders.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+using ResendTest = testing::DeliveryFixture;
+
+class ResendEvents : public DeliveryEvents {
+ public:
+  void OrderResent(const ResendResult& result) override { results.push_back(result); }
+  std::vector<ResendResult> results;
+};
+
+std::string Joined(const std::vector<WordedLine>& lines) {
+  std::string text;
+  for (const WordedLine& line : lines)
+    text += line.text + (line.level == LineLevel::kWarning ? " [W]\n" : "\n");
+  return text;
+}
+
+TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"CARD0001", "p1"}, {"CARD0002", "p2"}, {"CARD0003", "p3"}});
+  const std::string order = PlaceOrder("点卡", 2, "买家甲");
+  sender_.handedOver = false;  // the IM client is away
+  ASSERT_TRUE(Cycle().endedAtImFailure);
+  ASSERT_TRUE(UndeliveredOrders().IsMarked(order));
+  ASSERT_EQ(Listed(), std::vector<std::string>{order});
+
+  sender_.handedOver = true;
+  ResendEvents events;
+  const ResendResult result = ResendOrder(order, sender_, &events);
+  EXPECT_EQ(result.outcome, ResendOutcome::kResent);
+  // The same message, byte for byte, to the same buyer from the same seller.
+  ASSERT_EQ(sender_.sent.size(), 2u);
+  EXPECT_EQ(sender_.sent[1], sender_.sent[0]);
+  EXPECT_EQ(sender_.sent[1].message, DeliveryMessage(card, {{"CARD0001", "p1"}, {"CARD0002", "p2"}}));
+  EXPECT_EQ(ResendMessage(result), sender_.sent[1].message);
+  // No card taken, nothing written to the sent cards.
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"CARD0003"});
+  EXPECT_EQ(Sent().size(), 2u);
+  // Consigned with the listed order id, and no longer marked.
+  EXPECT_TRUE(result.stillListed);
+  EXPECT_TRUE(result.consignAnswered);
+  EXPECT_FALSE(result.order.orderId.empty());
+  EXPECT_EQ(Consigned(), std::vector<std::string>{order});
+  EXPECT_TRUE(Listed().empty());
+  EXPECT_TRUE(result.wasMarked);
+  EXPECT_TRUE(result.markCleared);
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  ASSERT_EQ(events.results.size(), 1u);
+  EXPECT_EQ(events.results[0].outcome, ResendOutcome::kResent);
+
+  // The log's words: the cards shortened, never a password.
+  const std::string lines = Joined(WordOrderResent(result));
+  EXPECT_NE(lines.find("已把记录中的 2 张卡密重新交给旺旺发给买家（卡号 CARD…01、CARD…02）"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("已向淘宝提交发货（无需物流）；已清除未送达标记"), std::string::npos) << lines;
+  EXPECT_EQ(lines.find("p1"), std::string::npos);
+  EXPECT_EQ(lines.find("[W]"), std::string::npos);
+
+  // A second resend (the buyer lost it again) sends again and consigns
+  // nothing more.
+  const ResendResult again = ResendOrder(order, sender_);
+  EXPECT_EQ(again.outcome, ResendOutcome::kResent);
+  EXPECT_EQ(sender_.sent.size(), 3u);
+  EXPECT_FALSE(again.stillListed);
+  EXPECT_EQ(again.listing, ScanOutcome::kListed);
+  EXPECT_EQ(ConsignAttempts(), std::vector<std::string>{order});
+  EXPECT_NE(Joined(WordOrderResent(again)).find("订单已不在等待发货列表中"), std::string::npos);
+}
+
+TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "p1"}, {"C2", "p2"}});
+  const std::string order = PlaceOrder("点卡", 1, "买家乙");
+  sender_.handedOver = false;
+  ASSERT_TRUE(Cycle().endedAtImFailure);
+
+  // The IM client still does not take it: the mark stays, no consign.
+  ResendResult result = ResendOrder(order, sender_);
+  EXPECT_EQ(result.outcome, ResendOutcome::kNotHanded);
+  EXPECT_EQ(sender_.sent.size(), 2u);
+  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  EXPECT_TRUE(ConsignAttempts().empty());
+  EXPECT_NE(Joined(WordOrderResent(result)).find("买家仍未收到，订单仍记为未送达 [W]"), std::string::npos);
+
+  // The seller's nick cannot be read: nothing is sent.
+  sender_.handedOver = true;
+  setenv("AUTODELIVER_MEMBER_HOST", "127.0.0.1:1", 1);
+  result = ResendOrder(order, sender_);
+  setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
+  EXPECT_EQ(result.outcome, ResendOutcome::kSellerNickUnreadable);
+  EXPECT_EQ(sender_.sent.size(), 2u);
+  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+
+  // An order without recorded cards: nothing is sent.
+  result = ResendOrder("999999", sender_);
+  EXPECT_EQ(result.outcome, ResendOutcome::kNoRecordedCards);
+  EXPECT_EQ(sender_.sent.size(), 2u);
+  EXPECT_NE(Joined(WordOrderResent(result)).find("订单 999999：已发卡密中没有这笔订单的卡密"),
+            std::string::npos);
+
+  // The message goes out but the order list cannot be read afterwards: the
+  // mark clears (the buyer has the cards), nothing is consigned blindly,
+  // and the seller is told to look.
+  sender_.onSend = [] { setenv("AUTODELIVER_LOGISTICS_HOST", "127.0.0.1:1", 1); };
+  result = ResendOrder(order, sender_);
+  setenv("AUTODELIVER_LOGISTICS_HOST", sim_.host().c_str(), 1);
+  EXPECT_EQ(result.outcome, ResendOutcome::kResent);
+  EXPECT_EQ(result.listing, ScanOutcome::kNoAnswer);
+  EXPECT_FALSE(result.stillListed);
+  EXPECT_TRUE(ConsignAttempts().empty());
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  EXPECT_NE(Joined(WordOrderResent(result)).find("读不到等待发货的订单列表，无法确认是否还需提交发货"),
+            std::string::npos);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+}
+
+}  // namespace
+}  // namespace autodeliver

@@ -1,0 +1,223 @@
+// The resend end to end: the IM client imitation is away when the first
+// cycle delivers an order (its cards are recorded, the order stays listed
+// and is marked as not delivered, and the sent-cards page paints it), then
+// the IM client comes back and the seller finds the order with the search
+// box, selects its rows and presses "重新发送" in the program's real window.
+// Checked as the buyer and the seller see it: the buyer's chat has the
+// message once, the marketplace shows the order consigned, the mark is
+// gone, no card left the stock, and the delivery log tells the story.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QColor>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "delivery/market_sim_fixture.h"
+#include "demo_flow.h"
+#include "im/im_test_support.h"
+#include "im/window_system.h"
+#include "pages/sent_cards_filter.h"
+#include "store/records.h"
+#include "store/settings.h"
+#include "store/store_ops.h"
+#include "store/undelivered_orders.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+using namespace std::chrono_literals;
+namespace t = autodeliver::testing;
+
+// Order numbers (UTF-8) in a list of the imitation's state.
+std::vector<std::string> SimList(const t::MarketSim& sim, const char* list,
+                                 const char* field = "orderNumber") {
+  std::vector<std::string> out;
+  const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(sim.State())).object();
+  for (const QJsonValue& v : state.value(QLatin1String(list)).toArray())
+    out.push_back(v.toObject().value(QLatin1String(field)).toString().toStdString());
+  return out;
+}
+
+int OrderListRequests(const t::MarketSim& sim) {
+  int n = 0;
+  for (const std::string& target : SimList(sim, "requests", "target"))
+    n += target.rfind("/user/order_list_new.htm", 0) == 0 ? 1 : 0;
+  return n;
+}
+
+// The IM client's transcript as "seller|buyer|text" (UTF-8).
+std::vector<std::string> Transcript(const std::string& path) {
+  std::vector<std::string> lines;
+  if (!std::filesystem::exists(path)) return lines;
+  for (const std::string& line : t::ReadLines(path)) {
+    if (line.empty()) continue;
+    lines.push_back(t::JsonField(line, "seller") + "|" + t::JsonField(line, "buyer") + "|" +
+                    t::JsonField(line, "text"));
+  }
+  return lines;
+}
+
+class ResendEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.ok()) << "the marketplace imitation did not start";
+    programDir_ = temp_.path() + "/autodeliver";
+    std::filesystem::create_directories(programDir_);
+    ASSERT_EQ(t::WaitProcess(t::StartProcess({AUTODELIVER_TABLE_TOOL, "init", programDir_}), 60s), 0);
+    setenv("AUTODELIVER_DIR", programDir_.c_str(), 1);
+    // The IM client is installed (an earlier start stored its path) but not
+    // running: the seller is away from it.
+    ASSERT_TRUE(SetSetting(ImClientPathSetting(), AUTODELIVER_IM_SIM));
+    instance_ = "e2e-resend-" + std::to_string(getpid());
+    setenv("AUTODELIVER_IM_INSTANCE", instance_.c_str(), 1);
+    transcript_ = temp_.path() + "/im-transcript.jsonl";
+  }
+
+  void TearDown() override {
+    if (imClient_ > 0 && (t::WaitProcess(t::StartProcess({AUTODELIVER_IM_SIM, "--quit"}), 10s) != 0 ||
+                          t::WaitProcess(imClient_, 10s) < 0)) {
+      t::StopProcess(imClient_);
+    }
+    unsetenv("AUTODELIVER_DIR");
+  }
+
+  void StartImClient() {
+    imClient_ = t::StartProcess({AUTODELIVER_IM_SIM, "--transcript", transcript_});
+    ASSERT_GT(imClient_, 0);
+    std::unique_ptr<WindowSystem> windows = OpenX11WindowSystem(nullptr, 5s);
+    ASSERT_NE(windows, nullptr);
+    ASSERT_TRUE(t::WaitUntil([&] { return windows->FindTopLevel("AutodeliverImSim", instance_) != 0; }, 20s))
+        << "the IM client imitation did not come up";
+  }
+
+  t::TempDir temp_;
+  t::MarketSim sim_;
+  std::string programDir_, instance_, transcript_;
+  pid_t imClient_ = -1;
+};
+
+TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePageOnce) {
+  demo::DemoSettings settings;
+  settings.marketHost = sim_.host();
+  settings.transcriptPath = transcript_;
+  settings.stepTimeoutMs = 90000;  // the first message waits out the IM search bound
+  demo::DemoFlow flow(settings, [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+  demo::DemoScript script;
+  script.itemName = "点卡10元";
+  script.cards = {{"DK2001", "pw-b01"}, {"DK2002", "pw-b02"}, {"DK2003", "pw-b03"}};
+  script.orders = {{"点卡10元", "买家甲", 2, demo::Fate::kNotHanded}};
+  const demo::DemoResult result = flow.Run(script);
+  ASSERT_TRUE(result.completed) << result.failure;
+  ASSERT_EQ(result.orders.size(), 1u);
+  ASSERT_EQ(result.orders[0].fate, demo::Fate::kNotHanded) << result.orders[0].reason;
+  const std::string order = result.orders[0].orderNumber;
+
+  // The first cycle: cards recorded, the order listed, not consigned, marked.
+  EXPECT_TRUE(Transcript(transcript_).empty());
+  EXPECT_EQ(SimList(sim_, "orders"), std::vector<std::string>{order});
+  EXPECT_TRUE(SimList(sim_, "consignAttempts", "tradeId").empty());
+  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  Application& program = *flow.program();
+  MainWindow& window = program.window();
+  auto find = [&](auto* type, const char* name) {
+    return window.findChild<std::remove_pointer_t<decltype(type)>*>(QString::fromUtf8(name));
+  };
+  auto* grid = find((QTableView*)nullptr, "高级表格1");
+  auto* searchBox = find((QLineEdit*)nullptr, "已发搜索框");
+  auto* resendButton = find((QPushButton*)nullptr, "重新发送");
+  auto* note = find((QLabel*)nullptr, "已发提示");
+  auto* tabs = find((QTabWidget*)nullptr, "高级选择夹1");
+  ASSERT_TRUE(grid && searchBox && resendButton && note && tabs);
+  ASSERT_EQ(grid->model()->rowCount(), 2);
+  EXPECT_EQ(grid->model()->index(0, 0).data(Qt::BackgroundRole).value<QColor>(),
+            SentCardsFilter::MarkedBackground());
+
+  // The IM client is back; the seller finds the order and resends it.
+  StartImClient();
+  tabs->setCurrentIndex(1);
+  searchBox->setFocus();
+  QTest::keyClicks(searchBox, QString::fromStdString(order));
+  ASSERT_EQ(grid->model()->rowCount(), 2);
+  grid->selectAll();
+  QSignalSpy finished(&program.pages().sentCards, &SentCardsPage::resendFinished);
+  // The delivery timer keeps ticking; the button is pressed between two
+  // cycles (a tick starts a cycle only on this thread).
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !program.controller().IsCycleRunning(); }, 30000));
+  resendButton->click();
+  ASSERT_TRUE(note->text().startsWith(QStringLiteral("正在把订单"))) << note->text().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 90000)) << note->text().toStdString();
+  std::printf("[seller] the note reads: %s\n", note->text().toStdString().c_str());
+  // A picture of the page after the resend, when asked for.
+  if (const char* shots = std::getenv("AUTODELIVER_E2E_SCREENSHOTS")) {
+    searchBox->clear();
+    grid->scrollToBottom();
+    QTest::qWait(200);
+    window.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/resend-done.png"));
+  }
+
+  // The buyer: the message of the first delivery, once.
+  const std::vector<std::string> messages = {
+      "测试卖家|买家甲|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK2001 卡密：pw-b01\r\n卡号：DK2002 "
+      "卡密：pw-b02\r\n"};
+  EXPECT_EQ(Transcript(transcript_), messages);
+  // The marketplace: consigned, no longer awaiting shipment.
+  EXPECT_EQ(SimList(sim_, "consigned"), std::vector<std::string>{order});
+  EXPECT_TRUE(SimList(sim_, "orders").empty());
+  // The seller: the mark is gone, the grid unpainted, no card left the stock.
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  EXPECT_FALSE(grid->model()->index(0, 0).data(Qt::BackgroundRole).isValid());
+  EXPECT_EQ(note->text(),
+            QStringLiteral("订单 %1 的 2 张卡密已重新发给买家 买家甲，并已提交发货；未送达标记已清除")
+                .arg(QString::fromStdString(order)))
+      << note->text().toStdString();
+  std::vector<std::string> stock;
+  for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) stock.push_back(card.cardNumber);
+  EXPECT_EQ(stock, std::vector<std::string>{"DK2003"});
+  std::vector<SentCard> sent;
+  ASSERT_TRUE(LoadSentCards(&sent));
+  EXPECT_EQ(sent.size(), 2u);
+
+  // Two scans later nothing went out twice.
+  const int scans = OrderListRequests(sim_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) >= scans + 2; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !program.controller().IsCycleRunning(); }, 30000));
+  EXPECT_EQ(Transcript(transcript_), messages);
+  EXPECT_EQ(SimList(sim_, "consignAttempts", "tradeId"), std::vector<std::string>{order});
+
+  // The delivery log: the message that did not get through, then the resend.
+  std::ifstream logFile(programDir_ + "/data/logs/delivery.log", std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+  const std::size_t lost = log.find("订单 " + order + "（买家 买家甲）：卡密消息没能交给旺旺");
+  const std::size_t resent = log.find(
+      "订单 " + order + "（买家 买家甲）：已把记录中的 2 张卡密重新交给旺旺发给买家（卡号 D…1、D…2）");
+  EXPECT_NE(lost, std::string::npos) << log;
+  EXPECT_NE(resent, std::string::npos) << log;
+  EXPECT_LT(lost, resent);
+  EXPECT_EQ(log.find("pw-b0"), std::string::npos);
+
+  flow.Close();
+}
+
+}  // namespace
+}  // namespace autodeliver
