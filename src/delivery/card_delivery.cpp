@@ -125,7 +125,10 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
   std::vector<DeliveredCard> delivered;
   for (std::size_t i = 0; i < wanted; ++i) {
     const PlannedCard& card = plan.cards[i];
-    if (ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) journal.Exported(orderNumber, i);
+    if (ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) {
+      DeliveryStepBoundary("row-exported");
+      journal.Exported(orderNumber, i);
+    }
     delivered.push_back({card.sentNumber, card.cardPassword});
   }
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);

@@ -69,7 +69,10 @@ void DeliveryRecovery::RecoverRecords() {
     for (std::size_t i = 0; i < entry.plan.cards.size(); ++i) {
       if (entry.exported[i]) continue;
       const PlannedCard& card = entry.plan.cards[i];
-      if (ExportCardToAccess(number, card.sentNumber, card.cardPassword)) journal_.Exported(number, i);
+      if (ExportCardToAccess(number, card.sentNumber, card.cardPassword)) {
+        DeliveryStepBoundary("row-exported");
+        journal_.Exported(number, i);
+      }
     }
   }
   if (anyFinished) journal_.Compact();
