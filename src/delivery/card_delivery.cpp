@@ -4,8 +4,10 @@
 
 #include <cstddef>
 
+#include "delivery/delivery_journal.h"
 #include "http/http_request.h"
 #include "store/card_export.h"
+#include "store/delivery_records.h"
 #include "store/records.h"
 #include "store/sent_at.h"
 #include "store/store_lock.h"
@@ -88,27 +90,46 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
     if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
   }
 
+  // The plan goes into the journal before any card leaves the stock: a
+  // crash from here on completes the order with exactly these cards.
+  DeliveryPlan plan;
+  plan.orderNumber = orderNumber;
+  plan.itemName = itemName;
+  plan.buyerNick = buyerNick;
+  plan.remark = remark;
+  plan.quantity = quantity;
+  plan.sentAt = SentAtNow();
+  for (std::size_t i = 0; i < wanted; ++i)
+    plan.cards.push_back({now[i].recordNumber, now[i].cardNumber, now[i].cardPassword, numbers[i]});
+  DeliveryJournal journal;
+  if (!journal.Planned(plan)) return waits(WaitReason::kDiskFull);
+  bool diskFull = false;
+  switch (RecordPlannedCards(plan, &diskFull)) {
+    case RecordOutcome::kRecorded:
+      break;
+    case RecordOutcome::kNothingWritten:
+      // Nothing was taken: the plan is dropped (if even that line cannot be
+      // written, the next recovery finds the cards still in stock and tries
+      // the plan again).
+      journal.Closed(orderNumber);
+      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+    case RecordOutcome::kUnsure:
+    case RecordOutcome::kUnsettled:
+      // Left to the recovery before the next cycle; nothing goes out now.
+      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+  }
+  // Nothing leaves the program before the journal knows the cards are on
+  // the disk; until then the recovery would record them again.
+  if (!journal.Recorded(orderNumber)) return waits(WaitReason::kDiskFull);
+
   std::vector<DeliveredCard> delivered;
   for (std::size_t i = 0; i < wanted; ++i) {
-    const std::optional<StockCard> taken = TakeStockCard(itemName);
-    if (!taken) break;  // the table failed: deliver what was taken
-    SentCard record;
-    record.itemName = itemName;
-    record.orderNumber = orderNumber;
-    record.buyerNick = buyerNick;
-    record.quantity = quantity;
-    record.cardNumber = numbers[i];
-    record.cardPassword = taken->cardPassword;
-    record.remark = remark;
-    record.sentAt = SentAtNow();
-    if (!AppendSentCard(record)) {
-      // Unrecorded, the card could go out twice; give it back and stop. Only
-      // when it cannot be given back either does it go to the buyer, so it
-      // is never lost.
-      if (AppendStockCard(*taken)) break;
+    const PlannedCard& card = plan.cards[i];
+    if (ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) {
+      DeliveryStepBoundary("row-exported");
+      journal.Exported(orderNumber, i);
     }
-    ExportCardToAccess(orderNumber, record.cardNumber, record.cardPassword);
-    delivered.push_back({record.cardNumber, record.cardPassword});
+    delivered.push_back({card.sentNumber, card.cardPassword});
   }
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);
   result.message = DeliveryMessage(itemName, delivered);

@@ -5,8 +5,16 @@
 // An order is delivered whole or not at all in a cycle: when the stock holds
 // fewer cards of the item than were bought, when the quantity is 0 or less,
 // or when an online card's request fails or answers nothing, no card is
-// taken and the order waits for a later cycle. A card that has left the
-// stock is always recorded before anything else happens to it.
+// taken and the order waits for a later cycle.
+//
+// The cards chosen for the order are first written to the delivery journal
+// (delivery_journal.h), then recorded and taken from the stock in one step
+// (store/delivery_records.h) and flushed to the disk; only then does the
+// journal call them recorded and anything of them leave the program (the
+// card.mdb rows, the buyer's message). A card whose record cannot be written
+// (a full disk) is never sent: the order waits (kDiskFull), and a step cut
+// short is completed with the same cards by the recovery before the next
+// cycle (delivery_recovery.h).
 //
 // Thread safety: runs on the delivery thread; each store operation takes
 // the store lock for its own table access.
@@ -53,6 +61,7 @@ enum class WaitReason {
   kRecordFailed,          // no card could be taken and recorded
   kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
+  kDiskFull,              // the disk is full: no card could be recorded, none is sent
 };
 
 // What DeliverCardsOf did for one order.
@@ -66,6 +75,9 @@ struct CardDelivery {
 // Takes `quantity` cards of `itemName`, records and exports each and returns
 // the message with the cards, or why the order is left alone this cycle
 // (see above). The remark goes into the records only.
+// The journal then holds the order as recorded: the caller writes the
+// handed and consigned steps (the cycle does); an order left there is
+// finished or marked for the seller by the recovery.
 CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
                             const std::string& buyerNick, const std::string& remark, int quantity = 1);
 

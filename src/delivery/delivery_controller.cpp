@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "delivery/delivery_recovery.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
 
@@ -19,7 +20,12 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
           },
           [&sender, events](const std::string& orderNumber) {
             return ResendOrder(orderNumber, sender, events);
-          }) {}
+          }) {
+  // Deliveries cut short by the last run are completed in the tables before
+  // the window shows them; what needs the marketplace waits for the first
+  // cycle.
+  RecoverDeliveryRecords(events);
+}
 
 DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend)
     : window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}

@@ -8,6 +8,8 @@
 #include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/delivery_events.h"
+#include "delivery/delivery_journal.h"
+#include "delivery/delivery_recovery.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
 #include "store/store_ops.h"
@@ -43,6 +45,8 @@ const char* Describe(WaitReason reason) {
       return "the buyer's nick holds characters that cannot reach the IM client";
     case WaitReason::kSellerNickUnpassable:
       return "the seller's nick holds characters that cannot reach the IM client";
+    case WaitReason::kDiskFull:
+      return "the disk is full: its cards could not be recorded";
   }
   return "unknown";
 }
@@ -53,6 +57,11 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
   observer.CycleStarted();
+  // Deliveries cut short before are completed (or given up) in the tables
+  // before any new card is taken.
+  DeliveryJournal journal;
+  DeliveryRecovery recovery(journal, observer);
+  recovery.RecoverRecords();
   const OrderScan scan = ScanOrders();
   result.scanOutcome = scan.outcome;
   result.ordersListed = static_cast<int>(scan.orders.size());
@@ -66,12 +75,27 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       break;
     }
     observer.OrderSeen(order);
-    if (SentCardExists(order.orderNumber)) {
+    // An order the journal holds unfinished is finished from the journal,
+    // with its recorded cards; no new card is taken for it.
+    const LedgerEntry* unfinished = recovery.Find(order.orderNumber);
+    if (unfinished && !unfinished->recorded) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kRecordFailed, 0);
+      continue;
+    }
+    if (unfinished && !recovery.NeedsMessage(order.orderNumber)) {
+      if (recovery.SettleListed(order, std::string(), sender) == DeliveryRecovery::Settled::kDone)
+        ++result.ordersConsigned;
+      continue;
+    }
+    if (unfinished) {
+      // Its cards go out again: the chat must be addressable, as below.
+    } else if (SentCardExists(order.orderNumber)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
       continue;
     }
-    if (!ItemExists(order.itemTitle)) {
+    if (!unfinished && !ItemExists(order.itemTitle)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
@@ -98,10 +122,20 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
       continue;
     }
+    if (unfinished) {
+      const DeliveryRecovery::Settled settled = recovery.SettleListed(order, nick.nick, sender);
+      if (settled == DeliveryRecovery::Settled::kImFailed) {
+        result.endedAtImFailure = true;
+        break;
+      }
+      if (settled == DeliveryRecovery::Settled::kDone) ++result.ordersConsigned;
+      continue;
+    }
     const CardDelivery delivery =
         DeliverCardsOf(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
+      if (delivery.waitReason == WaitReason::kDiskFull) result.diskFull = true;
       observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
       continue;
     }
@@ -115,14 +149,24 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       // The mark is what a resend goes by; it is written before anyone is
       // told, so whoever looks finds it.
       UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      // Marked for a resend by the seller: the journal leaves it alone.
+      journal.Closed(order.orderNumber);
       result.endedAtImFailure = true;
       observer.MessageHanded(order, false);
       break;
     }
+    // Once handed, a crash or a consign without an answer leads to a
+    // consign on a later cycle, never to another message.
+    journal.Handed(order.orderNumber);
     observer.MessageHanded(order, true);
-    observer.OrderConsigned(order, ConsignOrder(order));
+    const bool answered = ConsignOrder(order);
+    if (answered) journal.Consigned(order.orderNumber);
+    observer.OrderConsigned(order, answered);
     ++result.ordersConsigned;
   }
+  // Orders the journal holds that the full list no longer shows.
+  if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
+    recovery.SettleUnlisted(scan.orders);
 
   result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;
   if (loginWatch) {

@@ -17,6 +17,15 @@
 // taken and stranded the same way, so later orders are left untouched for a
 // later cycle.
 //
+// Every step of an order's delivery goes into the delivery journal
+// (delivery_journal.h) before its effect: the message is followed by the
+// "handed" line, the consign by the "consigned" one. Each cycle begins with
+// the recovery of deliveries cut short (delivery_recovery.h): plans are
+// completed in the tables, and an order the journal holds unfinished is
+// finished from it while listed (sent again with the same cards, or only
+// consigned), never delivered anew. A consign that got no answer is retried
+// on later cycles without another message.
+//
 // Each cycle also gives a sign of the login (login_watch.h): the order page
 // read as the sign-in page, or the profile page read without the nick, point
 // to an expired login.
@@ -45,6 +54,7 @@ struct CycleResult {
   int ordersSkipped = 0;          // orders passed by (delivered before, not monitored)
   int ordersWaiting = 0;          // orders left for a later cycle with no card taken
   bool endedAtImFailure = false;  // a message was not handed over; the cycle ended there
+  bool diskFull = false;          // an order waited because its cards could not be recorded for want of space
   ScanOutcome scanOutcome = ScanOutcome::kNoAnswer;
   LoginSign loginSign = LoginSign::kNone;
   bool loginLooksExpired = false;  // the login watch's decision after this cycle

@@ -5,10 +5,13 @@
 // that wants to show or check each order's fate hands one in. Every method
 // does nothing by default, so an observer overrides only what it needs.
 //
-// Order of the calls in one cycle: CycleStarted, OrdersScanned, then per
+// Order of the calls in one cycle: CycleStarted, OrderRecovered for each
+// delivery cut short that the recovery completed in the tables,
+// OrdersScanned, then per
 // order OrderSeen and its fate (OrderSkipped, OrderWaiting, or
 // CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
-// OrderConsigned), then LoginStateChanged when the login decision changed,
+// OrderConsigned; or, for an order finished from the delivery journal,
+// OrderRecovered and OrderConsigned), then LoginStateChanged when the login decision changed,
 // and CycleEnded last.
 // A resend comes between cycles, never during one: OrderResent alone.
 //
@@ -33,6 +36,17 @@ struct ResendResult;  // resend.h
 enum class SkipReason {
   kAlreadyDelivered,  // its cards are in the sent-cards table already
   kNotMonitored,      // its item title is not a monitored item
+};
+
+// What the recovery of a delivery cut short (a crash, a power cut, a full
+// disk) did to an order; see delivery_cycle.h.
+enum class RecoveryAction {
+  kRecordsCompleted,  // its planned cards were recorded and taken from the stock
+  kPlanDropped,       // its planned cards were never taken; they stay in the stock
+  kResent,            // its recorded cards were sent again (the same cards)
+  kConsignRetried,    // the consign request was posted again, without a message
+  kFoundConsigned,    // handed before and no longer listed: taken as consigned
+  kMarkedForSeller,   // it could not be settled; marked as not delivered for the seller
 };
 
 // A short English description of a reason (WaitReason: card_delivery.h),
@@ -66,6 +80,11 @@ class DeliveryEvents {
   // The consign request was posted; `answered` tells whether the
   // marketplace answered at all.
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
+  // The recovery settled (or tried to settle) an order left unfinished;
+  // `ok` is false when the step failed and is tried again later (a
+  // resend not handed over, a consign not answered, a record not written).
+  // Only orderNumber, itemTitle, quantity and buyerNick of `order` are set.
+  virtual void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {}
   // The login decision changed (login_watch.h): `looksExpired` once the
   // login looks expired, false again once it works.
   virtual void LoginStateChanged(bool looksExpired) {}

@@ -151,6 +151,9 @@ void DeliveryLog::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
 void DeliveryLog::MessageHanded(const PendingOrder& order, bool handed) {
   WriteAbout(WordMessageHanded(order, handed), order, handed ? std::string() : "旺旺没有收下卡密消息");
 }
+void DeliveryLog::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+  Write(WordOrderRecovered(order, action, ok), order.orderNumber);
+}
 void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {
   WriteAbout(WordOrderConsigned(order, answered), order, answered ? std::string() : "提交发货没有应答");
 }

@@ -101,6 +101,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
+  figures_.diskFull = result.diskFull;
   figures_.loginLooksExpired = result.loginLooksExpired;
   // Only a cycle that went through the whole list knows what waits.
   if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
@@ -112,6 +113,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   std::string text;
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
   if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
+  if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
   if (f.lastScanAt) {
     const std::time_t t = std::chrono::system_clock::to_time_t(*f.lastScanAt);
     std::tm local{};

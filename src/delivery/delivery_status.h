@@ -38,6 +38,7 @@ struct DeliveryStatusFigures {
   // last cycle that went through the whole list saw them.
   std::map<std::string, std::vector<std::string>> waitingForStock;
   bool endedAtImFailure = false;  // the last cycle
+  bool diskFull = false;          // the last cycle: an order waited on a full disk
   bool loginLooksExpired = false;
   int cyclesEnded = 0;  // since the start; tells the window that a cycle ended
 

@@ -94,6 +94,8 @@ std::string ReasonText(WaitReason reason) {
       return "买家旺旺名含有无法传递的字符";
     case WaitReason::kSellerNickUnpassable:
       return "卖家旺旺名含有无法传递的字符";
+    case WaitReason::kDiskFull:
+      return "磁盘已满，卡密无法记录";
   }
   return "原因不明";
 }
@@ -161,6 +163,9 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
     case WaitReason::kSellerNickUnpassable:
       text += "卖家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡";
       break;
+    case WaitReason::kDiskFull:
+      text += "磁盘已满，卡密无法记入已发卡密，不发送，请腾出磁盘空间";
+      break;
   }
   return Warning(std::move(text));
 }
@@ -171,6 +176,28 @@ WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<Deliv
     numbers += (numbers.empty() ? "" : "、") + ShortCardNumber(card.cardNumber);
   return Info(About(order) + "从库存取出 " + N(static_cast<int>(cards.size())) +
               " 张卡密并记入已发卡密（卡号 " + numbers + "）");
+}
+
+WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+  const std::string about = About(order) + "上次发货中断，";
+  switch (action) {
+    case RecoveryAction::kRecordsCompleted:
+      return ok ? Info(about + "已按原定卡密补记入已发卡密并从库存取出")
+                : Warning(about + "原定卡密补记失败（磁盘可能已满），下一轮再试，不发送");
+    case RecoveryAction::kPlanDropped:
+      return Info(about + "卡密尚未取出，原定卡密留在库存中");
+    case RecoveryAction::kResent:
+      return ok ? Warning(about + "已用同样的卡密重新发送给买家（买家可能收到两次同样的消息）")
+                : Warning(about + "重发消息未能交给旺旺，已标记为未送达，请补发");
+    case RecoveryAction::kConsignRetried:
+      return ok ? Info(about + "消息已送出，已补做发货，不再发消息")
+                : Warning(about + "补做发货无应答，下一轮再试，不再发消息");
+    case RecoveryAction::kFoundConsigned:
+      return Info(about + "订单已不在等待发货列表中，视为已发货");
+    case RecoveryAction::kMarkedForSeller:
+      return Warning(about + "无法自动处理，已标记为未送达，请人工核对");
+  }
+  return Warning(about + "已处理");
 }
 
 WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft) {

@@ -44,6 +44,12 @@ void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
+  if (reason == WaitReason::kDiskFull && !diskFullTold_) {
+    diskFullTold_ = true;
+    Tell({NotificationKind::kImFailed, "磁盘已满",
+          "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
+              "）的卡密无法记入已发卡密：磁盘已满。卡密没有发出，请腾出磁盘空间，之后自动继续发货。"});
+  }
   if (reason != WaitReason::kStockShort) return;
   waitingThisCycle_.insert(order.orderNumber);
   if (!waitingTold_.insert(order.orderNumber).second) return;
@@ -86,6 +92,7 @@ void NotificationPolicy::LoginStateChanged(bool looksExpired) {
 }
 
 void NotificationPolicy::CycleEnded(const CycleResult& result) {
+  if (!result.diskFull) diskFullTold_ = false;
   // Forget the orders that no longer wait, but only after a cycle that saw
   // the whole list: an order not reached this time may still be waiting.
   const bool sawEveryOrder =

@@ -20,6 +20,10 @@
 //                     page was read normally
 //   kLoginExpired     the login watch decided that the login looks expired
 //
+// A full disk (an order whose cards could not be recorded) is told under
+// kImFailed, as it too leaves a buyer without cards: once, and again only
+// after a cycle without it.
+//
 // A kind the seller switched off (notification_settings.h) is not shown;
 // what the policy remembers goes on regardless, so switching a kind on
 // later brings no stale flood.
@@ -78,6 +82,7 @@ class NotificationPolicy : public DeliveryEvents {
   std::set<std::string> waitingThisCycle_;  // orders seen waiting for stock in this cycle
   int cardsJustDelivered_ = 0;              // the cards of the order in hand
   bool unpairedTold_ = false;
+  bool diskFullTold_ = false;  // until a cycle without a full disk
 };
 
 }  // namespace autodeliver

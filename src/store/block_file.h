@@ -57,6 +57,8 @@ class BlockFile {
   bool Open(const std::string& tablePath, std::int32_t version, FileIo& io);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // Flushes the file's written bytes to the disk (FileIo::Sync).
+  bool Sync() { return fd_ < 0 || io_->Sync(fd_) == 0; }
 
   // Reads block 0's figures again, at the start of every table access.
   bool Refresh();

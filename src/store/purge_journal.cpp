@@ -49,18 +49,35 @@ bool ApplyJournal(FileIo& io, int journal, const DataArea& area, std::int32_t* c
   EncodeInt32(b, kept);
   if (!WriteFully(io, area.fd, b, 4, fmt::kRecordCountOffset)) return false;
   *count = kept;
-  return io.Truncate(area.fd, area.RecordOffset(kept)) == 0;
+  // The table is on the disk before the journal that could redo it goes.
+  return io.Truncate(area.fd, area.RecordOffset(kept)) == 0 && io.Sync(area.fd) == 0;
+}
+
+// Flushes the folder holding `path`, so that a file just made there is
+// found after a power cut.
+bool SyncFolderOf(FileIo& io, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = io.Sync(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 // Writes the journal's figures, then its magic: a journal cut short before
-// the magic is whole was never sealed.
-bool SealJournal(FileIo& io, int journal, std::int32_t recordSize, std::int32_t from, std::int32_t kept) {
+// the magic is whole was never sealed. The records and figures are on the
+// disk before the magic is written, and the sealed journal (with its folder
+// entry) before the table is touched.
+bool SealJournal(FileIo& io, int journal, const std::string& journalPath, std::int32_t recordSize,
+                 std::int32_t from, std::int32_t kept) {
   char figures[fmt::kJournalHeaderSize - 4];
   EncodeInt32(figures, recordSize);
   EncodeInt32(figures + 4, from);
   EncodeInt32(figures + 8, kept);
-  return WriteFully(io, journal, figures, sizeof figures, 4) &&
-         WriteFully(io, journal, fmt::kJournalMagic, 4, 0);
+  return WriteFully(io, journal, figures, sizeof figures, 4) && io.Sync(journal) == 0 &&
+         WriteFully(io, journal, fmt::kJournalMagic, 4, 0) && io.Sync(journal) == 0 &&
+         SyncFolderOf(io, journalPath);
 }
 
 }  // namespace
@@ -116,7 +133,7 @@ bool PurgeThroughJournal(FileIo& io, const std::string& journalPath, const DataA
   }
   bool sealed = false;
   if (ok && from >= 0) {
-    sealed = SealJournal(io, journal, size, from, keptCount);
+    sealed = SealJournal(io, journal, journalPath, size, from, keptCount);
     std::int32_t applied = count;
     ok = sealed && ApplyJournal(io, journal, area, &applied);
   }

@@ -10,6 +10,10 @@
 // write) applies it before anything else and removes it. A journal that was
 // never sealed is dropped: the table was not touched.
 //
+// Each stage is flushed to the disk before the next begins (the journal
+// and its folder entry before the table is touched, the table before the
+// journal is removed), so a power cut is survived as a crash is.
+//
 // Thread safety: the caller holds the table's write lock.
 #pragma once
 

@@ -245,6 +245,13 @@ void RecordTable::Close() {
 
 bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
 
+bool RecordTable::Sync() {
+  Impl& t = *impl_;
+  if (t.fd < 0) return false;
+  const bool table = t.io->Sync(t.fd) == 0;
+  return t.blocks.Sync() && table;
+}
+
 void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetWait(wait); }
 
 void RecordTable::SetCutOverlongText(bool cut) { impl_->cutOverlong = cut; }

@@ -159,6 +159,10 @@ class RecordTable {
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
 
+  // Flushes what was written to the table and its companion file to the
+  // disk (FileIo::Sync on both), so that a power cut keeps it.
+  bool Sync();
+
   // Holds the companion file's free list against the blocks the records'
   // chains use (marked records included); nullopt when the table has no
   // companion file or cannot be read.

@@ -54,10 +54,15 @@ class RecordingEvents : public DeliveryEvents {
   }
   void OrderWaiting(const PendingOrder& o, WaitReason r, int stockLeft) override {
     static const std::map<WaitReason, std::string> kNames = {
-        {WaitReason::kStockShort, "stock-short"},         {WaitReason::kOnlineCardFailed, "online-failed"},
-        {WaitReason::kQuantityNotPositive, "quantity"},   {WaitReason::kSellerNickUnreadable, "nick"},
-        {WaitReason::kStockChanged, "stock-changed"},     {WaitReason::kRecordFailed, "record"},
-        {WaitReason::kBuyerNickUnpassable, "buyer-nick"}, {WaitReason::kSellerNickUnpassable, "seller-nick"}};
+        {WaitReason::kStockShort, "stock-short"},
+        {WaitReason::kOnlineCardFailed, "online-failed"},
+        {WaitReason::kQuantityNotPositive, "quantity"},
+        {WaitReason::kSellerNickUnreadable, "nick"},
+        {WaitReason::kStockChanged, "stock-changed"},
+        {WaitReason::kRecordFailed, "record"},
+        {WaitReason::kBuyerNickUnpassable, "buyer-nick"},
+        {WaitReason::kSellerNickUnpassable, "seller-nick"},
+        {WaitReason::kDiskFull, "disk-full"}};
     lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {

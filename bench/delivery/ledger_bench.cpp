@@ -1,0 +1,166 @@
+// The store work of one order's delivery, durable against the same work
+// without a flush, and against SQLite doing it in one transaction with
+// synchronous=FULL (rollback journal), all in the same run on the same file
+// system. Per order: one card of an item taken from a stock of 1,000 and its
+// sent row written.
+//
+//   non-durable: LoadStockCardsOf, TakeStockCard, AppendSentCard (the tables
+//                not flushed; only the purge of the take flushes its journal)
+//   durable:     the journal's plan, RecordPlannedCards (sent rows, stock
+//                mark, both tables flushed), then the recorded, handed and
+//                consigned lines, each flushed
+//   SQLite FULL: BEGIN; SELECT the oldest card; DELETE it; INSERT the sent
+//                row; COMMIT
+//
+// Usage: ledger_bench [folder] [orders]; the folder (default: the current
+// one) must be on the disk whose cost is wanted (not a tmpfs).
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "delivery/delivery_journal.h"
+#include "store/data_paths.h"
+#include "store/delivery_records.h"
+#include "store/sent_at.h"
+#include "store/store_ops.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+constexpr int kStock = 1000;
+using Clock = std::chrono::steady_clock;
+
+std::string Item() { return "游戏点卡"_gbk; }
+std::string Number(int i) { return "CARD" + std::to_string(100000 + i); }
+
+bool FreshStore(const std::filesystem::path& dir) {
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::string error;
+  if (!CreateDataTables(dir.string(), &error)) return false;
+  SetProgramDir(dir.string());
+  std::vector<ImportedCard> cards;
+  for (int i = 0; i < kStock; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
+  return AppendStockCards(Item(), cards) == cards.size();
+}
+
+double NonDurable(const std::filesystem::path& dir, int orders) {
+  if (!FreshStore(dir)) return -1;
+  const auto start = Clock::now();
+  for (int i = 0; i < orders; ++i) {
+    const std::vector<StockCard> stock = LoadStockCardsOf(Item());
+    std::optional<StockCard> card = TakeStockCard(Item());
+    if (stock.empty() || !card) return -1;
+    AppendSentCard({Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber, card->cardPassword, "",
+                    SentAtNow()});
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+}
+
+double Durable(const std::filesystem::path& dir, int orders) {
+  if (!FreshStore(dir)) return -1;
+  DeliveryJournal journal;
+  const auto start = Clock::now();
+  for (int i = 0; i < orders; ++i) {
+    const std::vector<StockCard> stock = LoadStockCardsOf(Item());
+    if (stock.empty()) return -1;
+    DeliveryPlan plan{"ORDER" + std::to_string(i), Item(), "buyer", "", 1, SentAtNow(), {}};
+    plan.cards.push_back(
+        {stock[0].recordNumber, stock[0].cardNumber, stock[0].cardPassword, stock[0].cardNumber});
+    if (!journal.Planned(plan) || RecordPlannedCards(plan) != RecordOutcome::kRecorded) return -1;
+    journal.Recorded(plan.orderNumber);
+    journal.Handed(plan.orderNumber);
+    journal.Consigned(plan.orderNumber);
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+}
+
+double Sqlite(const std::filesystem::path& dir, int orders) {
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  sqlite3* db = nullptr;
+  if (sqlite3_open((dir / "store.db").c_str(), &db) != SQLITE_OK) return -1;
+  sqlite3_exec(
+      db,
+      "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;"
+      "CREATE TABLE stock(item TEXT, number TEXT, password TEXT);"
+      "CREATE TABLE sent(item TEXT, orderno TEXT, buyer TEXT, quantity TEXT, number TEXT, password TEXT,"
+      " remark TEXT, sentat TEXT);",
+      nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* add = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO stock VALUES(?,?,?)", -1, &add, nullptr);
+  for (int i = 0; i < kStock; ++i) {
+    const std::string number = Number(i), password = "pw" + std::to_string(i), item = Item();
+    sqlite3_bind_text(add, 1, item.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(add, 2, number.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(add, 3, password.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(add);
+    sqlite3_reset(add);
+  }
+  sqlite3_finalize(add);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_stmt *pick = nullptr, *drop = nullptr, *record = nullptr;
+  sqlite3_prepare_v2(db, "SELECT rowid, number, password FROM stock WHERE item=? ORDER BY rowid LIMIT 1", -1,
+                     &pick, nullptr);
+  sqlite3_prepare_v2(db, "DELETE FROM stock WHERE rowid=?", -1, &drop, nullptr);
+  sqlite3_prepare_v2(db, "INSERT INTO sent VALUES(?,?,'buyer','1',?,?,'',?)", -1, &record, nullptr);
+  const std::string item = Item();
+  const auto start = Clock::now();
+  for (int i = 0; i < orders; ++i) {
+    sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_bind_text(pick, 1, item.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(pick) != SQLITE_ROW) return -1;
+    const sqlite3_int64 rowid = sqlite3_column_int64(pick, 0);
+    const std::string number = reinterpret_cast<const char*>(sqlite3_column_text(pick, 1));
+    const std::string password = reinterpret_cast<const char*>(sqlite3_column_text(pick, 2));
+    sqlite3_reset(pick);
+    sqlite3_bind_int64(drop, 1, rowid);
+    sqlite3_step(drop);
+    sqlite3_reset(drop);
+    const std::string order = "ORDER" + std::to_string(i), at = SentAtNow();
+    sqlite3_bind_text(record, 1, item.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(record, 2, order.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(record, 3, number.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(record, 4, password.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(record, 5, at.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(record);
+    sqlite3_reset(record);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+  sqlite3_finalize(pick);
+  sqlite3_finalize(drop);
+  sqlite3_finalize(record);
+  sqlite3_close(db);
+  return ms;
+}
+
+}  // namespace
+}  // namespace autodeliver
+
+int main(int argc, char** argv) {
+  using namespace autodeliver;
+  const std::filesystem::path base =
+      std::filesystem::path(argc > 1 ? argv[1] : ".") / ("ledger_bench_" + std::to_string(getpid()));
+  const int orders = argc > 2 ? std::atoi(argv[2]) : 200;
+  const double plain = NonDurable(base / "plain", orders);
+  const double durable = Durable(base / "durable", orders);
+  const double sqlite = Sqlite(base / "sqlite", orders);
+  SetProgramDir("");
+  std::filesystem::remove_all(base);
+  std::printf("store work per order, %d orders, stock of %d cards\n", orders, kStock);
+  std::printf("  non-durable (no flush)          %8.3f ms\n", plain);
+  std::printf("  durable ledger (flushed)        %8.3f ms   x%.2f of non-durable\n", durable,
+              durable / plain);
+  std::printf("  SQLite synchronous=FULL         %8.3f ms   durable/SQLite = %.2f\n", sqlite,
+              durable / sqlite);
+  return plain < 0 || durable < 0 || sqlite < 0 ? 1 : 0;
+}

@@ -1,0 +1,151 @@
+// One order's cards taken and recorded in one step; see delivery_records.h.
+#include "store/delivery_records.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "store/data_paths.h"
+#include "store/file_io.h"
+#include "store/record_table.h"
+#include "store/store_lock.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+FileIo* g_io = nullptr;
+
+struct Fields {
+  int stockName = -1, stockNumber = -1, stockPassword = -1;
+  int sent[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+bool Resolve(RecordTable& stock, RecordTable& sent, Fields* f) {
+  f->stockName = stock.FieldIndex("宝贝名称"_gbk);
+  f->stockNumber = stock.FieldIndex("宝贝卡号"_gbk);
+  f->stockPassword = stock.FieldIndex("宝贝卡密"_gbk);
+  const std::string names[8] = {"宝贝名称"_gbk, "订单编号"_gbk, "买家旺旺"_gbk, "购买数量"_gbk,
+                                "已发卡号"_gbk, "已发卡密"_gbk, "已发备注"_gbk, "发货时间"_gbk};
+  bool ok = f->stockName >= 0 && f->stockNumber >= 0 && f->stockPassword >= 0;
+  for (int i = 0; i < 8; ++i) {
+    f->sent[i] = sent.FieldIndex(names[i]);
+    ok = ok && f->sent[i] >= 0;
+  }
+  return ok;
+}
+
+bool Equals(RecordTable& t, int field, std::string_view text) {
+  const std::optional<std::string> v = t.ReadTextAt(field);
+  return v && *v == text;
+}
+
+// The live sent row of `card` for the plan's order, by record number; 0
+// when there is none.
+std::int32_t SentRowOf(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, const PlannedCard& card,
+                       const std::vector<std::int32_t>& claimed) {
+  const std::int32_t n = sent.RecordCount();
+  for (std::int32_t i = n; i >= 1; --i) {  // newest first: a plan's rows are at the end
+    if (!sent.GoTo(i) || sent.RecordId() <= 0) continue;
+    if (!Equals(sent, f.sent[1], plan.orderNumber) || !Equals(sent, f.sent[4], card.sentNumber) ||
+        !Equals(sent, f.sent[5], card.cardPassword))
+      continue;
+    bool taken = false;
+    for (std::int32_t c : claimed) taken = taken || c == i;
+    if (!taken) return i;
+  }
+  return 0;
+}
+
+// True when the stock's record `card.stockRecord` is the planned card, live.
+bool StockCardLive(RecordTable& stock, const Fields& f, const DeliveryPlan& plan, const PlannedCard& card) {
+  if (card.stockRecord < 1 || card.stockRecord > stock.RecordCount()) return false;
+  if (!stock.GoTo(card.stockRecord) || stock.RecordId() <= 0) return false;
+  return Equals(stock, f.stockName, plan.itemName) && Equals(stock, f.stockNumber, card.stockNumber) &&
+         Equals(stock, f.stockPassword, card.cardPassword);
+}
+
+bool NoSpace() { return errno == ENOSPC || errno == EDQUOT; }
+
+}  // namespace
+
+void SetDeliveryRecordsFileIo(FileIo* io) { g_io = io; }
+FileIo& DeliveryRecordsFileIo() { return g_io ? *g_io : DefaultFileIo(); }
+
+namespace {
+DeliveryStepHook g_hook = nullptr;
+}
+void SetDeliveryStepHook(DeliveryStepHook hook) { g_hook = hook; }
+void DeliveryStepBoundary(const char* step) {
+  if (g_hook) g_hook(step);
+}
+
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
+  if (diskFull) *diskFull = false;
+  if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
+  StoreGuard guard;
+  RecordTable stock;
+  RecordTable sent;
+  stock.SetFileIo(g_io);
+  sent.SetFileIo(g_io);
+  Fields f;
+  if (!stock.Open(StockTablePath()) || !sent.Open(SentTablePath()) || !Resolve(stock, sent, &f) ||
+      !stock.Hold(true) || !sent.Hold(true))
+    return RecordOutcome::kUnsure;  // nothing could be looked at: try again later
+
+  // Where each card stands now: recorded already, in stock, or neither.
+  std::vector<std::int32_t> rows;
+  std::vector<bool> live;
+  for (const PlannedCard& card : plan.cards) {
+    rows.push_back(SentRowOf(sent, f, plan, card, rows));
+    live.push_back(StockCardLive(stock, f, plan, card));
+  }
+  bool anyRecorded = false;
+  for (std::int32_t row : rows) anyRecorded = anyRecorded || row != 0;
+  for (std::size_t i = 0; i < plan.cards.size(); ++i) {
+    if (rows[i] == 0 && !live[i])
+      return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kNothingWritten;
+  }
+
+  // The rows first; a row that cannot be written undoes this step's rows.
+  std::vector<std::int32_t> appended;
+  for (std::size_t i = 0; i < plan.cards.size(); ++i) {
+    if (rows[i] != 0) continue;
+    const PlannedCard& card = plan.cards[i];
+    errno = 0;
+    if (!sent.Append({plan.itemName, plan.orderNumber, plan.buyerNick, std::to_string(plan.quantity),
+                      card.sentNumber, card.cardPassword, plan.remark, plan.sentAt})) {
+      if (diskFull) *diskFull = NoSpace();
+      bool undone = true;
+      for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
+      sent.Sync();
+      return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
+    }
+    appended.push_back(sent.RecordNumber());
+    rows[i] = sent.RecordNumber();
+    DeliveryStepBoundary("row-appended");
+  }
+  bool ok = sent.Sync();
+  DeliveryStepBoundary("rows-written");
+  // Then the cards leave the stock, marked where they stand.
+  for (std::size_t i = 0; i < plan.cards.size(); ++i) {
+    if (!live[i]) continue;
+    errno = 0;
+    if (!stock.GoTo(plan.cards[i].stockRecord) || !stock.MarkDeleted()) {
+      if (diskFull) *diskFull = NoSpace();
+      ok = false;
+    }
+    DeliveryStepBoundary("card-marked");
+  }
+  ok = stock.Sync() && ok;
+  // The marked cards are purged at once, as a take always did, so the stock
+  // keeps its record numbers as the window shows them. Once marked and
+  // flushed a card is out of the stock whatever becomes of the purge (it
+  // goes through its own flushed journal); a deferred compaction of marked
+  // records can take this over.
+  if (ok) stock.Purge();
+  return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
+}
+
+}  // namespace autodeliver
