@@ -5,6 +5,8 @@
 //           check, two loads of the card the order gets, the take and the
 //           sent record (the first use, which builds the index, is shown
 //           apart as "first");
+//   full    the same with the two loads reading every card of the item
+//           (LoadStockCardsOf instead of LoadFirstStockCardsOf);
 //   idle    a cycle with ten listed orders that are all delivered already:
 //           ten sent checks, ten item checks and the idle compaction hook;
 //   mdb     one card appended to a card.mdb of N rows;
@@ -81,14 +83,17 @@ SentCard Sent(int i) {
   return c;
 }
 
-// The store work of one one-card order `i`.
-void StoreOrder(int i) {
+// The store work of one one-card order `i`; `fullLoads` loads every card of
+// the item, as a caller of LoadStockCardsOf does, instead of the first one.
+void StoreOrder(int i, bool fullLoads = false) {
   const std::string item = ItemName(i);
   if (SentCardExists(OrderNumber(i))) std::abort();
   if (!ItemExists(item)) std::abort();
   std::size_t total = 0;
-  if (LoadFirstStockCardsOf(item, 1, &total).empty()) std::abort();
-  if (LoadFirstStockCardsOf(item, 1, &total).empty()) std::abort();
+  for (int k = 0; k < 2; ++k) {
+    if (fullLoads ? LoadStockCardsOf(item).empty() : LoadFirstStockCardsOf(item, 1, &total).empty())
+      std::abort();
+  }
   auto card = TakeStockCard(item);
   if (!card) std::abort();
   SentCard s = Sent(i);
@@ -99,11 +104,11 @@ void StoreOrder(int i) {
 
 struct Row {
   int n;
-  double first, order, idle, mdb, sqlite;
+  double first, order, full, idle, mdb, sqlite;
 };
 
 Row Measure(int n) {
-  Row row{n, 0, 0, 0, 0, 0};
+  Row row{n, 0, 0, 0, 0, 0, 0};
   const std::string dir = MakeFolder();
   CreateDataTables(dir);
   SetProgramDir(dir);
@@ -116,7 +121,7 @@ Row Measure(int n) {
     sent.Open(SentTablePath());
     sent.Hold(true);
     // Enough stock for the orders measured below, on top of N.
-    for (int i = 0; i < n + 2000; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
+    for (int i = 0; i < n + 2200; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
     for (int i = 0; i < n; ++i) {
       SentCard c = Sent(i);
       sent.Append({c.itemName, c.orderNumber, c.buyerNick, "1", c.cardNumber, c.cardPassword, std::string(),
@@ -127,6 +132,9 @@ Row Measure(int n) {
   row.first = Median(1, 1, [&] { StoreOrder(next++); });
   row.order = Median(7, 100, [&] {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
+  });
+  row.full = Median(5, 20, [&] {
+    for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });
   row.idle = Median(7, 1, [&] {
     for (int k = 0; k < 10; ++k) {
@@ -191,7 +199,7 @@ Row Measure(int n) {
     sqlite3_step(insItem);
     sqlite3_reset(insItem);
   }
-  for (int i = 0; i < n + 2000; ++i) {
+  for (int i = 0; i < n + 2200; ++i) {
     text(insStock, 1, ItemName(i));
     text(insStock, 2, CardNumber(i));
     text(insStock, 3, CardPassword(i));
@@ -259,13 +267,13 @@ Row Measure(int n) {
 int main() {
   using autodeliver::Row;
   std::vector<Row> rows;
-  std::printf("%8s %10s %10s %10s %10s %10s %10s\n", "N", "first ms", "order ms", "idle ms", "mdb ms",
-              "sqlite ms", "order/sql");
+  std::printf("%8s %10s %10s %10s %10s %10s %10s %10s\n", "N", "first ms", "order ms", "full ms", "idle ms",
+              "mdb ms", "sqlite ms", "order/sql");
   for (int n : {10, 1000, 10000, 100000}) {
     Row r = autodeliver::Measure(n);
     rows.push_back(r);
-    std::printf("%8d %10.3f %10.3f %10.3f %10.3f %10.3f %10.2f\n", r.n, r.first, r.order, r.idle, r.mdb,
-                r.sqlite, r.order / r.sqlite);
+    std::printf("%8d %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.2f\n", r.n, r.first, r.order, r.full,
+                r.idle, r.mdb, r.sqlite, r.order / r.sqlite);
     std::fflush(stdout);
   }
   std::printf("order at %d / order at %d: %.2f (goal <= 1.5)\n", rows.back().n, rows.front().n,
