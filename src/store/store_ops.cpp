@@ -4,6 +4,7 @@
 #include <string>
 
 #include "store/data_paths.h"
+#include "store/store_index.h"
 #include "store/table_access.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
@@ -100,6 +101,7 @@ std::optional<MonitoredItem> ReadItemAt(int recordNumber) {
 bool WriteItemAt(int recordNumber, const MonitoredItem& item) {
   TableAccess a(ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
+  store_index::InvalidateItems();
   return a.table().Modify(ItemValues(item));
 }
 
@@ -108,6 +110,7 @@ bool LoadItems(std::vector<MonitoredItem>* items) {
   ItemFields f;
   if (!ResolveItem(a, &f)) return false;
   RecordTable& t = a.table();
+  store_index::InvalidateItems();
   PurgeLeftoverMarks(t);
   std::vector<MonitoredItem> out;
   std::int32_t n = t.RecordCount();
@@ -130,36 +133,89 @@ std::vector<std::string> LoadItemNames() {
 }
 
 bool ItemExists(std::string_view name) {
-  TableAccess a(ItemsTablePath(), false);
+  const std::string path = ItemsTablePath();
+  TableAccess a(path, false);
   int f;
   if (!a.Resolve({N().itemName}, &f)) return false;
-  return a.table().Find([&](RecordTable& t) { return IsLive(t) && FieldEquals(t, f, name); });
+  bool ok = false;
+  return store_index::ItemNamed(a.table(), path, f, name, &ok);
 }
 
 bool AppendItem(const MonitoredItem& item) {
   TableAccess a(ItemsTablePath(), true);
+  store_index::InvalidateItems();
   return a && a.table().Append(ItemValues(item));
 }
 
 bool DeleteItemAt(int recordNumber) {
   TableAccess a(ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
+  store_index::InvalidateItems();
   bool marked = a.table().MarkDeleted();
   a.table().Purge();
   return marked;
 }
 
 // ---- card stock
+//
+// A take marks its card and leaves it in the file; the marked records are
+// removed together later (CompactStock), so a take does not move the
+// records behind its card. Every reader passes over marked records, and the
+// index (store_index.h) finds an item's cards without a scan.
+
+namespace {
+
+struct StockFields {
+  int name, number, password;
+};
+
+bool ResolveStock(TableAccess& a, StockFields* f) {
+  return a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &f->name, &f->number, &f->password);
+}
+
+// A take compacts when the marked records reach this share of the table;
+// the idle hook when they reach the smaller one.
+constexpr std::int32_t kTakeShare = 4;  // 1/4
+constexpr std::int32_t kIdleShare = 8;  // 1/8
+
+// True when record `index` (0-based) is a live card of `itemName`: the
+// index's position still holds what the index says.
+bool IsLiveCardOf(RecordTable& t, std::int32_t index, int nameField, std::string_view itemName) {
+  return t.GoTo(index + 1) && t.RecordNumber() == index + 1 && IsLive(t) &&
+         FieldEquals(t, nameField, itemName);
+}
+
+// Removes the marked records (the index follows) when there are any and
+// `worth` says so for (marked, records).
+bool CompactWhen(TableAccess& a, const std::string& path, int nameField,
+                 const std::function<bool(std::int32_t, std::int32_t)>& worth) {
+  RecordTable& t = a.table();
+  if (!store_index::StockOf(t, path, nameField, {})) return false;
+  const std::int32_t marked = store_index::StockMarked(path);
+  if (marked == 0 || !worth(marked, t.RecordCount())) return false;
+  const bool ok = t.Purge();
+  if (ok)
+    store_index::NoteStockPurged(t, path);
+  else
+    store_index::InvalidateStock();
+  return ok;
+}
+
+}  // namespace
 
 bool AppendStockCard(const StockCard& card) {
-  TableAccess a(StockTablePath(), true);
-  return a && a.table().Append({card.itemName, card.cardNumber, card.cardPassword});
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
+  if (!a || !a.table().Append({card.itemName, card.cardNumber, card.cardPassword})) return false;
+  store_index::NoteStockAppended(a.table(), path, card.itemName);
+  return true;
 }
 
 std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch,
                              std::size_t batchSize, std::vector<std::size_t>* refused) {
-  TableAccess a(StockTablePath(), true);
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
   if (!a || cards.empty()) return 0;
   if (batchSize == 0) batchSize = cards.size();
   RecordTable& t = a.table();
@@ -178,7 +234,10 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
     for (; handled < end; ++handled) {
       values[1] = cards[handled].cardNumber;
       values[2] = cards[handled].cardPassword;
-      if (fits(cards[handled]) && t.Append(values)) continue;
+      if (fits(cards[handled]) && t.Append(values)) {
+        store_index::NoteStockAppended(t, path, itemName);
+        continue;
+      }
       if (refused == nullptr) return handled;
       refused->push_back(handled);
     }
@@ -188,21 +247,45 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
 }
 
 std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {
+  return LoadFirstStockCardsOf(itemName, static_cast<std::size_t>(-1), nullptr);
+}
+
+std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+                                             std::size_t* total) {
   std::vector<StockCard> cards;
-  TableAccess a(StockTablePath(), false);
-  int fName, fNumber, fPassword;
-  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
-    return cards;
+  if (total) *total = 0;
+  const std::string path = StockTablePath();
+  TableAccess a(path, false);
+  StockFields f;
+  if (!ResolveStock(a, &f)) return cards;
   RecordTable& t = a.table();
-  std::int32_t n = t.RecordCount();
-  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
-    if (!IsLive(t) || !FieldEquals(t, fName, itemName)) continue;
-    StockCard card;
-    card.itemName = std::string(itemName);
-    card.cardNumber = t.ReadTextAt(fNumber).value_or(std::string());
-    card.cardPassword = t.ReadTextAt(fPassword).value_or(std::string());
-    card.recordNumber = t.RecordNumber();
-    cards.push_back(std::move(card));
+  // A position that no longer holds the card the index names (a write the
+  // change test could not see) rebuilds the index once; after that, a card
+  // that does not read back is passed over as an unreadable one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::deque<std::int32_t>* positions = store_index::StockOf(t, path, f.name, itemName);
+    if (!positions) return cards;
+    cards.clear();
+    bool stale = false;
+    for (std::int32_t index : *positions) {
+      if (cards.size() >= limit) break;
+      if (!IsLiveCardOf(t, index, f.name, itemName)) {
+        stale = attempt == 0;
+        if (stale) break;
+        continue;
+      }
+      StockCard card;
+      card.itemName = std::string(itemName);
+      card.cardNumber = t.ReadTextAt(f.number).value_or(std::string());
+      card.cardPassword = t.ReadTextAt(f.password).value_or(std::string());
+      card.recordNumber = index + 1;
+      cards.push_back(std::move(card));
+    }
+    if (!stale) {
+      if (total) *total = positions->size();
+      return cards;
+    }
+    store_index::InvalidateStock();
   }
   return cards;
 }
@@ -232,6 +315,7 @@ bool RenameStockItem(std::string_view oldName, std::string_view newName) {
   TableAccess a(StockTablePath(), true);
   int fName;
   if (!a.Resolve({N().itemName}, &fName)) return false;
+  store_index::InvalidateStock();
   RecordTable& t = a.table();
   std::int32_t n = t.RecordCount();
   bool ok = true;
@@ -245,42 +329,105 @@ bool MarkStockCardsOf(std::string_view itemName) {
   TableAccess a(StockTablePath(), true);
   int fName;
   if (!a.Resolve({N().itemName}, &fName)) return false;
+  store_index::InvalidateStock();
   return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); });
 }
 
 bool MarkStockCardAt(int recordNumber) {
-  TableAccess a(StockTablePath(), true);
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
   if (!a) return false;
-  return a.table().MarkDeletedWhere([&](RecordTable& t) { return t.RecordNumber() == recordNumber; });
+  RecordTable& t = a.table();
+  // A number outside the table marks nothing.
+  if (recordNumber < 1 || recordNumber > t.RecordCount()) return true;
+  if (!t.GoTo(recordNumber) || !t.MarkDeleted()) {
+    store_index::InvalidateStock();
+    return false;
+  }
+  store_index::NoteStockMarked(t, path, recordNumber);
+  return true;
 }
 
 bool PurgeStock() {
-  TableAccess a(StockTablePath(), true);
-  return a && a.table().Purge();
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
+  StockFields f;
+  if (!ResolveStock(a, &f)) {
+    store_index::InvalidateStock();
+    return a && a.table().Purge();
+  }
+  // With the index current, the purge is followed without a rescan.
+  store_index::StockOf(a.table(), path, f.name, {});
+  const bool ok = a.table().Purge();
+  if (ok)
+    store_index::NoteStockPurged(a.table(), path);
+  else
+    store_index::InvalidateStock();
+  return ok;
+}
+
+bool CompactStockIfWorthIt() {
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
+  StockFields f;
+  if (!ResolveStock(a, &f)) return false;
+  return CompactWhen(a, path, f.name, [](std::int32_t marked, std::int32_t records) {
+    return marked * kIdleShare >= records;
+  });
+}
+
+bool CompactStock() {
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
+  StockFields f;
+  if (!ResolveStock(a, &f)) return false;
+  return CompactWhen(a, path, f.name, [](std::int32_t, std::int32_t) { return true; });
 }
 
 std::optional<StockCard> TakeStockCard(std::string_view itemName) {
-  TableAccess a(StockTablePath(), true);
-  int fName, fNumber, fPassword;
-  if (!a.Resolve({N().itemName, N().cardNumber, N().cardPassword}, &fName, &fNumber, &fPassword))
-    return std::nullopt;
+  const std::string path = StockTablePath();
+  TableAccess a(path, true);
+  StockFields f;
+  if (!ResolveStock(a, &f)) return std::nullopt;
   RecordTable& t = a.table();
-  std::int32_t n = t.RecordCount();
-  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
-    if (!IsLive(t) || !FieldEquals(t, fName, itemName)) continue;
-    auto number = t.ReadTextAt(fNumber);
-    auto password = t.ReadTextAt(fPassword);
-    // A card whose values cannot be read is never handed out; it stays in
-    // the stock for the seller to see.
-    if (!number || !password) continue;
-    if (!t.MarkDeleted()) return std::nullopt;
-    // Once marked the card is out of the stock even if the purge fails:
-    // every reader passes over marked records.
-    t.Purge();
-    StockCard card;
-    card.itemName = std::string(itemName);
-    card.cardNumber = std::move(*number);
-    card.cardPassword = std::move(*password);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::deque<std::int32_t>* positions = store_index::StockOf(t, path, f.name, itemName);
+    if (!positions) return std::nullopt;
+    bool stale = false;
+    std::optional<StockCard> card;
+    std::int32_t at = 0;
+    for (std::int32_t index : *positions) {
+      if (!IsLiveCardOf(t, index, f.name, itemName)) {
+        stale = attempt == 0;
+        if (stale) break;
+        continue;
+      }
+      auto number = t.ReadTextAt(f.number);
+      auto password = t.ReadTextAt(f.password);
+      // A card whose values cannot be read is never handed out; it stays in
+      // the stock for the seller to see.
+      if (!number || !password) continue;
+      card.emplace();
+      card->itemName = std::string(itemName);
+      card->cardNumber = std::move(*number);
+      card->cardPassword = std::move(*password);
+      at = index + 1;
+      break;
+    }
+    if (stale) {
+      store_index::InvalidateStock();
+      continue;
+    }
+    if (!card) return std::nullopt;
+    // Once marked the card is out of the stock: every reader passes over
+    // marked records, and a crash before the compaction leaves it marked.
+    if (!t.MarkDeleted()) {
+      store_index::InvalidateStock();
+      return std::nullopt;
+    }
+    store_index::NoteStockMarked(t, path, at);
+    CompactWhen(a, path, f.name,
+                [](std::int32_t marked, std::int32_t records) { return marked * kTakeShare >= records; });
     return card;
   }
   return std::nullopt;
@@ -289,17 +436,33 @@ std::optional<StockCard> TakeStockCard(std::string_view itemName) {
 // ---- sent cards
 
 bool SentCardExists(std::string_view orderNumber) {
-  TableAccess a(SentTablePath(), false);
+  const std::string path = SentTablePath();
+  TableAccess a(path, false);
   int f;
   if (!a.Resolve({N().orderNumber}, &f)) return false;
-  return a.table().Find([&](RecordTable& t) { return IsLive(t) && FieldEquals(t, f, orderNumber); });
+  bool ok = false;
+  return store_index::SentOrderExists(a.table(), path, f, orderNumber, &ok);
 }
 
 bool AppendSentCard(const SentCard& card) {
-  TableAccess a(SentTablePath(), true);
-  return a &&
-         a.table().Append({card.itemName, card.orderNumber, card.buyerNick, std::to_string(card.quantity),
-                           card.cardNumber, card.cardPassword, card.remark, card.sentAt});
+  const std::string path = SentTablePath();
+  TableAccess a(path, true);
+  if (!a) return false;
+  RecordTable& t = a.table();
+  // The index is brought current first, so the append can be followed.
+  const int f = t.FieldIndex(N().orderNumber);
+  bool indexed = false;
+  if (f >= 0) store_index::SentOrderExists(t, path, f, card.orderNumber, &indexed);
+  if (!t.Append({card.itemName, card.orderNumber, card.buyerNick, std::to_string(card.quantity),
+                 card.cardNumber, card.cardPassword, card.remark, card.sentAt})) {
+    store_index::InvalidateSent();
+    return false;
+  }
+  if (indexed)
+    store_index::NoteSentAppended(t, path, card.orderNumber);
+  else
+    store_index::InvalidateSent();
+  return true;
 }
 
 bool LoadSentCards(std::vector<SentCard>* cards) {

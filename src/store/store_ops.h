@@ -1,8 +1,11 @@
 // The store operations on the monitored-items, card-stock and sent-cards
-// tables. Each one is a single table access: open the file, work, close it;
-// nothing is cached. A table that cannot be opened makes an operation fail
-// silently (false, nullopt, an empty list). Records marked deleted are never
-// served as live: lookups, loads and takes pass over them.
+// tables. Each one is a single table access: open the file, work, close it.
+// The lookups the delivery makes (ItemExists, SentCardExists, the stock of an
+// item, the take) answer from an in-memory index (store_index.h) that is
+// held against the file on every access, so a write by another process is
+// seen. A table that cannot be opened makes an operation fail silently
+// (false, nullopt, an empty list). Records marked deleted are never served
+// as live: lookups, loads and takes pass over them.
 //
 // Record numbers are 1-based positions in the table and shift down after a
 // purge. Names and numbers match by exact byte comparison.
@@ -69,6 +72,10 @@ std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
 // Every live card of the stock in table order, each with its record number;
 // false and `cards` untouched when the table cannot be opened.
 bool LoadAllStockCards(std::vector<StockCard>* cards);
+// The first `limit` of them; *total (when given) gets the number of live
+// cards of the item. What a delivery needs, read without the rest.
+std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+                                             std::size_t* total = nullptr);
 // Gives every card of `oldName` the name `newName`.
 bool RenameStockItem(std::string_view oldName, std::string_view newName);
 // Marks every card of `itemName` (no purge).
@@ -77,10 +84,19 @@ bool MarkStockCardsOf(std::string_view itemName);
 bool MarkStockCardAt(int recordNumber);
 // Removes every marked card.
 bool PurgeStock();
-// Takes the oldest live card of `itemName` out of the stock (marked and
-// purged in the same access) and returns it; nullopt when there is none or
-// the table fails.
+// Takes the oldest live card of `itemName` out of the stock and returns it;
+// nullopt when there is none or the table fails. The card is marked and
+// stays in the file until a compaction removes the marked records: at once
+// when they reach a quarter of the table, else at CompactStockIfWorthIt or
+// CompactStock. A crash in between leaves the card marked, never served.
 std::optional<StockCard> TakeStockCard(std::string_view itemName);
+// Removes the marked stock records when they reach an eighth of the table;
+// true when it did. Cheap otherwise: the delivery calls it at idle, between
+// cycles.
+bool CompactStockIfWorthIt();
+// Removes every marked stock record (at close); true when there were any
+// and they are gone.
+bool CompactStock();
 
 // ---- sent cards (已发卡密.edb)
 

@@ -1,0 +1,286 @@
+// What one delivery costs the store as the shop grows: for N = 10, 1,000,
+// 10,000 and 100,000 stock cards and sent cards, in one run,
+//
+//   order   the store work of a one-card order: the sent check, the item
+//           check, two loads of the card the order gets, the take and the
+//           sent record (the first use, which builds the index, is shown
+//           apart as "first");
+//   full    the same with the two loads reading every card of the item
+//           (LoadStockCardsOf instead of LoadFirstStockCardsOf);
+//   idle    a cycle with ten listed orders that are all delivered already:
+//           ten sent checks, ten item checks and the idle compaction hook;
+//   mdb     one card appended to a card.mdb of N rows;
+//   sqlite  the order's work on SQLite (one transaction, WAL,
+//           synchronous=NORMAL, indexes on the looked-up columns), the
+//           reference line.
+//
+// Figures are milliseconds per unit of work, the median of several rounds.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "store/card_export.h"
+#include "store/data_paths.h"
+#include "store/jet4/jet4_image.h"
+#include "store/jet4/jet4_replace.h"
+#include "store/record_table.h"
+#include "store/store_ops.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+constexpr int kItems = 10;
+
+std::string ItemName(int i) { return "游戏点卡"_gbk + std::to_string(i % kItems); }
+std::string CardNumber(int i) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%016d", 1000000 + i);
+  return buf;
+}
+std::string CardPassword(int i) { return "pw" + std::to_string(i * 7919) + "xyzzy"; }
+std::string OrderNumber(int i) { return "2012112000" + std::to_string(100000000 + i); }
+
+std::string MakeFolder() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-bench-XXXXXX").string();
+  return ::mkdtemp(tmpl.data());
+}
+
+double Ms(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Median time of `rounds` runs of `work`, each run divided by `per`.
+double Median(int rounds, int per, const std::function<void()>& work) {
+  std::vector<double> t;
+  for (int r = 0; r < rounds; ++r) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    t.push_back(Ms(std::chrono::steady_clock::now() - start) / per);
+  }
+  std::sort(t.begin(), t.end());
+  return t[t.size() / 2];
+}
+
+SentCard Sent(int i) {
+  SentCard c;
+  c.itemName = ItemName(i);
+  c.orderNumber = OrderNumber(i);
+  c.buyerNick = "buyer" + std::to_string(i);
+  c.quantity = 1;
+  c.cardNumber = CardNumber(i);
+  c.cardPassword = CardPassword(i);
+  c.sentAt = "2012年11月20日9时5分"_gbk;
+  return c;
+}
+
+// The store work of one one-card order `i`; `fullLoads` loads every card of
+// the item, as a caller of LoadStockCardsOf does, instead of the first one.
+void StoreOrder(int i, bool fullLoads = false) {
+  const std::string item = ItemName(i);
+  if (SentCardExists(OrderNumber(i))) std::abort();
+  if (!ItemExists(item)) std::abort();
+  std::size_t total = 0;
+  for (int k = 0; k < 2; ++k) {
+    if (fullLoads ? LoadStockCardsOf(item).empty() : LoadFirstStockCardsOf(item, 1, &total).empty())
+      std::abort();
+  }
+  auto card = TakeStockCard(item);
+  if (!card) std::abort();
+  SentCard s = Sent(i);
+  s.cardNumber = card->cardNumber;
+  s.cardPassword = card->cardPassword;
+  if (!AppendSentCard(s)) std::abort();
+}
+
+struct Row {
+  int n;
+  double first, order, full, idle, mdb, sqlite;
+};
+
+Row Measure(int n) {
+  Row row{n, 0, 0, 0, 0, 0, 0};
+  const std::string dir = MakeFolder();
+  CreateDataTables(dir);
+  SetProgramDir(dir);
+  {
+    RecordTable items, stock, sent;
+    items.Open(ItemsTablePath());
+    for (int k = 0; k < kItems; ++k) items.Append({ItemName(k), std::string(), "0", "真"_gbk});
+    stock.Open(StockTablePath());
+    stock.Hold(true);
+    sent.Open(SentTablePath());
+    sent.Hold(true);
+    // Enough stock for the orders measured below, on top of N.
+    for (int i = 0; i < n + 2200; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
+    for (int i = 0; i < n; ++i) {
+      SentCard c = Sent(i);
+      sent.Append({c.itemName, c.orderNumber, c.buyerNick, "1", c.cardNumber, c.cardPassword, std::string(),
+                   c.sentAt});
+    }
+  }
+  int next = n;  // order numbers not yet delivered
+  row.first = Median(1, 1, [&] { StoreOrder(next++); });
+  row.order = Median(7, 100, [&] {
+    for (int k = 0; k < 100; ++k) StoreOrder(next++);
+  });
+  row.full = Median(5, 20, [&] {
+    for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
+  });
+  row.idle = Median(7, 1, [&] {
+    for (int k = 0; k < 10; ++k) {
+      if (!SentCardExists(OrderNumber(k))) std::abort();
+      if (!ItemExists(ItemName(k))) std::abort();
+    }
+    CompactStockIfWorthIt();
+  });
+  SetProgramDir("");
+  std::filesystem::remove_all(dir);
+
+  // card.mdb of N rows.
+  const std::string mdbDir = MakeFolder();
+  {
+    jet4::Image image(jet4::CardDatabaseImage());
+    jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
+    for (int i = 0; i < n; ++i) {
+      std::string s = std::to_string(i);
+      std::u16string u(s.begin(), s.end());
+      image.AppendRow(def, jet4::EncodeRow(def, {jet4::EncodeText(u"2012112012" + u, true),
+                                                 jet4::EncodeText(u"CARD-0000-0000-" + u, true),
+                                                 jet4::EncodeText(u"PW-" + u, true)}));
+    }
+    std::ofstream(mdbDir + "/card.mdb", std::ios::binary | std::ios::trunc) << image.bytes();
+  }
+  int m = 0;
+  row.mdb = Median(9, 5, [&] {
+    for (int k = 0; k < 5; ++k, ++m)
+      if (!ExportCardToAccessAt(mdbDir, OrderNumber(m), CardNumber(m), CardPassword(m))) std::abort();
+  });
+  std::filesystem::remove_all(mdbDir);
+
+  // The same order work on SQLite.
+  const std::string sqlDir = MakeFolder();
+  sqlite3* db = nullptr;
+  sqlite3_open((sqlDir + "/shop.db").c_str(), &db);
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+               "CREATE TABLE items(name TEXT);"
+               "CREATE TABLE stock(id INTEGER PRIMARY KEY, item TEXT, number TEXT, password TEXT);"
+               "CREATE TABLE sent(id INTEGER PRIMARY KEY, item TEXT, order_number TEXT, buyer TEXT,"
+               " quantity TEXT, number TEXT, password TEXT, remark TEXT, sent_at TEXT);"
+               "CREATE INDEX stock_item ON stock(item, id); CREATE INDEX sent_order ON sent(order_number);"
+               "CREATE INDEX items_name ON items(name);",
+               nullptr, nullptr, nullptr);
+  auto prepare = [&](const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+    return st;
+  };
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* insItem = prepare("INSERT INTO items(name) VALUES(?)");
+  sqlite3_stmt* insStock = prepare("INSERT INTO stock(item, number, password) VALUES(?,?,?)");
+  sqlite3_stmt* insSent = prepare(
+      "INSERT INTO sent(item, order_number, buyer, quantity, number, password, remark, sent_at)"
+      " VALUES(?,?,?,?,?,?,?,?)");
+  auto text = [](sqlite3_stmt* st, int k, const std::string& s) {
+    sqlite3_bind_text(st, k, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+  };
+  for (int k = 0; k < kItems; ++k) {
+    text(insItem, 1, ItemName(k));
+    sqlite3_step(insItem);
+    sqlite3_reset(insItem);
+  }
+  for (int i = 0; i < n + 2200; ++i) {
+    text(insStock, 1, ItemName(i));
+    text(insStock, 2, CardNumber(i));
+    text(insStock, 3, CardPassword(i));
+    sqlite3_step(insStock);
+    sqlite3_reset(insStock);
+  }
+  auto insertSent = [&](const SentCard& c) {
+    text(insSent, 1, c.itemName);
+    text(insSent, 2, c.orderNumber);
+    text(insSent, 3, c.buyerNick);
+    text(insSent, 4, "1");
+    text(insSent, 5, c.cardNumber);
+    text(insSent, 6, c.cardPassword);
+    text(insSent, 7, std::string());
+    text(insSent, 8, c.sentAt);
+    sqlite3_step(insSent);
+    sqlite3_reset(insSent);
+  };
+  for (int i = 0; i < n; ++i) insertSent(Sent(i));
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_stmt* sentExists = prepare("SELECT 1 FROM sent WHERE order_number = ? LIMIT 1");
+  sqlite3_stmt* itemExists = prepare("SELECT 1 FROM items WHERE name = ? LIMIT 1");
+  sqlite3_stmt* firstCard =
+      prepare("SELECT id, number, password FROM stock WHERE item = ? ORDER BY id LIMIT 1");
+  sqlite3_stmt* take = prepare("DELETE FROM stock WHERE id = ?");
+  auto step = [](sqlite3_stmt* st) {
+    int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    return rc;
+  };
+  int sq = n;
+  auto sqliteOrder = [&] {
+    const int i = sq++;
+    const std::string item = ItemName(i);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    text(sentExists, 1, OrderNumber(i));
+    if (step(sentExists) == SQLITE_ROW) std::abort();
+    text(itemExists, 1, item);
+    if (step(itemExists) != SQLITE_ROW) std::abort();
+    sqlite3_int64 id = 0;
+    for (int k = 0; k < 2; ++k) {
+      text(firstCard, 1, item);
+      if (sqlite3_step(firstCard) != SQLITE_ROW) std::abort();
+      id = sqlite3_column_int64(firstCard, 0);
+      sqlite3_reset(firstCard);
+    }
+    sqlite3_bind_int64(take, 1, id);
+    step(take);
+    insertSent(Sent(i));
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  };
+  row.sqlite = Median(7, 100, [&] {
+    for (int k = 0; k < 100; ++k) sqliteOrder();
+  });
+  for (sqlite3_stmt* st : {insItem, insStock, insSent, sentExists, itemExists, firstCard, take})
+    sqlite3_finalize(st);
+  sqlite3_close(db);
+  std::filesystem::remove_all(sqlDir);
+  return row;
+}
+
+}  // namespace
+}  // namespace autodeliver
+
+int main() {
+  using autodeliver::Row;
+  std::vector<Row> rows;
+  std::printf("%8s %10s %10s %10s %10s %10s %10s %10s\n", "N", "first ms", "order ms", "full ms", "idle ms",
+              "mdb ms", "sqlite ms", "order/sql");
+  for (int n : {10, 1000, 10000, 100000}) {
+    Row r = autodeliver::Measure(n);
+    rows.push_back(r);
+    std::printf("%8d %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.2f\n", r.n, r.first, r.order, r.full,
+                r.idle, r.mdb, r.sqlite, r.order / r.sqlite);
+    std::fflush(stdout);
+  }
+  std::printf("order at %d / order at %d: %.2f (goal <= 1.5)\n", rows.back().n, rows.front().n,
+              rows.back().order / rows.front().order);
+  std::printf("order / sqlite at %d: %.2f (goal <= 3)\n", rows.back().n,
+              rows.back().order / rows.back().sqlite);
+  std::printf("idle at %d: %.3f ms (goal <= 5)\n", rows.back().n, rows.back().idle);
+  std::printf("mdb append at %d: %.3f ms (goal <= 1)\n", rows.back().n, rows.back().mdb);
+  return 0;
+}

@@ -1,0 +1,279 @@
+// The in-memory index of the store; see store_index.h.
+#include "store/store_index.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace autodeliver::store_index {
+
+namespace {
+
+// What the change test compares.
+struct Stamp {
+  std::int32_t count = -1;
+  std::int32_t nextId = -1;
+  std::int64_t size = -1;
+  std::int64_t mtimeNs = -1;
+  std::uint64_t inode = 0;
+  std::uint64_t device = 0;
+  bool operator==(const Stamp&) const = default;
+};
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool StampOf(RecordTable& t, const std::string& path, Stamp* s) {
+  struct stat st {};
+  if (::stat(TableFilePath(path).c_str(), &st) != 0) return false;
+  s->count = t.RecordCount();
+  s->nextId = t.NextRecordId();
+  s->size = st.st_size;
+  s->mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s->inode = st.st_ino;
+  s->device = st.st_dev;
+  return true;
+}
+
+// Common state of one indexed table.
+struct Part {
+  bool built = false;
+  std::string path;
+  Stamp stamp;
+
+  // True when the part matches the table as it is now.
+  bool Current(RecordTable& t, const std::string& p, Stamp* now) {
+    if (!StampOf(t, p, now)) return false;
+    return built && path == p && stamp == *now;
+  }
+  // After a write this part followed: the figures that must not have moved
+  // except by that write, then the new stamp.
+  bool Follow(RecordTable& t, const std::string& p, std::int32_t countDelta, bool purged) {
+    Stamp now;
+    if (!built || path != p || !StampOf(t, p, &now) || now.inode != stamp.inode) return false;
+    if (!purged && (now.count != stamp.count + countDelta || now.nextId != stamp.nextId + countDelta))
+      return false;
+    if (!purged && countDelta == 0 && now.size != stamp.size) return false;
+    stamp = now;
+    return true;
+  }
+};
+
+struct StockPart : Part {
+  std::vector<std::uint8_t> live;  // per record: 1 live, 0 marked
+  std::unordered_map<std::string, std::deque<std::int32_t>> byItem;
+  std::int32_t marked = 0;
+
+  void Clear() {
+    built = false;
+    live.clear();
+    byItem.clear();
+    marked = 0;
+  }
+
+  bool Build(RecordTable& t, const std::string& p, int nameField, const Stamp& now) {
+    Clear();
+    const std::int32_t n = now.count;
+    live.assign(static_cast<std::size_t>(n), 0);
+    t.GoTo(1);
+    for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+      std::int32_t id = t.RecordId();
+      if (id <= 0) {
+        ++marked;
+        continue;
+      }
+      live[i] = 1;
+      // A card whose name cannot be read belongs to no item: never served.
+      std::optional<std::string> name = t.ReadTextAt(nameField);
+      if (name) byItem[std::move(*name)].push_back(i);
+    }
+    path = p;
+    stamp = now;
+    built = true;
+    return true;
+  }
+};
+
+struct SetPart : Part {
+  std::unordered_set<std::string> keys;
+  std::int64_t builtAtNs = 0;
+
+  void Clear() {
+    built = false;
+    keys.clear();
+  }
+
+  bool Build(RecordTable& t, const std::string& p, int field, const Stamp& now) {
+    Clear();
+    t.GoTo(1);
+    for (std::int32_t i = 0; i < now.count; ++i, t.Skip(1)) {
+      if (t.RecordId() <= 0) continue;
+      std::optional<std::string> v = t.ReadTextAt(field);
+      if (v) keys.insert(std::move(*v));
+    }
+    path = p;
+    stamp = now;
+    builtAtNs = NowNs();
+    built = true;
+    return true;
+  }
+};
+
+StockPart& Stock() {
+  static StockPart part;
+  return part;
+}
+SetPart& Sent() {
+  static SetPart part;
+  return part;
+}
+SetPart& Items() {
+  static SetPart part;
+  return part;
+}
+
+// A file time close to the moment the part was built may hide a second
+// write within the same clock tick; such a part is not trusted again.
+constexpr std::int64_t kRacyNs = 50'000'000;
+
+}  // namespace
+
+const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path, int nameField,
+                                        std::string_view itemName) {
+  StockPart& s = Stock();
+  Stamp now;
+  if (!s.Current(t, path, &now)) {
+    if (now.count < 0 || !s.Build(t, path, nameField, now)) {
+      s.Clear();
+      return nullptr;
+    }
+  }
+  static const std::deque<std::int32_t> kNone;
+  auto it = s.byItem.find(std::string(itemName));
+  return it == s.byItem.end() ? &kNone : &it->second;
+}
+
+std::int32_t StockMarked(const std::string& path) {
+  const StockPart& s = Stock();
+  return s.built && s.path == path ? s.marked : 0;
+}
+
+void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber) {
+  StockPart& s = Stock();
+  const std::int32_t i = recordNumber - 1;
+  if (!s.Follow(t, path, 0, false) || i < 0 || i >= static_cast<std::int32_t>(s.live.size())) {
+    s.Clear();
+    return;
+  }
+  if (!s.live[i]) return;
+  s.live[i] = 0;
+  ++s.marked;
+  // The card is usually the first of its item (a take); otherwise search.
+  for (auto& [name, cards] : s.byItem) {
+    if (!cards.empty() && cards.front() == i) {
+      cards.pop_front();
+      return;
+    }
+  }
+  for (auto& [name, cards] : s.byItem) {
+    for (auto it = cards.begin(); it != cards.end(); ++it) {
+      if (*it == i) {
+        cards.erase(it);
+        return;
+      }
+    }
+  }
+}
+
+void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName) {
+  StockPart& s = Stock();
+  if (!s.Follow(t, path, 1, false)) {
+    s.Clear();
+    return;
+  }
+  const auto i = static_cast<std::int32_t>(s.live.size());
+  s.live.push_back(1);
+  s.byItem[std::string(itemName)].push_back(i);
+}
+
+void NoteStockPurged(RecordTable& t, const std::string& path) {
+  StockPart& s = Stock();
+  if (!s.Follow(t, path, 0, true)) {
+    s.Clear();
+    return;
+  }
+  // Each kept record moves down by the marked records before it.
+  std::vector<std::int32_t> to(s.live.size());
+  std::int32_t kept = 0;
+  for (std::size_t i = 0; i < s.live.size(); ++i) {
+    to[i] = kept;
+    kept += s.live[i];
+  }
+  if (kept != s.stamp.count) {
+    s.Clear();
+    return;
+  }
+  for (auto& [name, cards] : s.byItem)
+    for (std::int32_t& c : cards) c = to[c];
+  s.live.assign(static_cast<std::size_t>(kept), 1);
+  s.marked = 0;
+}
+
+void InvalidateStock() { Stock().Clear(); }
+
+bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, std::string_view orderNumber,
+                     bool* ok) {
+  SetPart& s = Sent();
+  Stamp now;
+  *ok = true;
+  if (!s.Current(t, path, &now)) {
+    if (now.count < 0 || !s.Build(t, path, orderField, now)) {
+      s.Clear();
+      *ok = false;
+      return false;
+    }
+  }
+  return s.keys.count(std::string(orderNumber)) > 0;
+}
+
+void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber) {
+  SetPart& s = Sent();
+  if (!s.Follow(t, path, 1, false)) {
+    s.Clear();
+    return;
+  }
+  s.keys.insert(std::string(orderNumber));
+}
+
+void InvalidateSent() { Sent().Clear(); }
+
+bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok) {
+  SetPart& s = Items();
+  Stamp now;
+  *ok = true;
+  const bool racy = s.built && s.stamp.mtimeNs + kRacyNs > s.builtAtNs;
+  if (!s.Current(t, path, &now) || racy) {
+    if (now.count < 0 || !s.Build(t, path, nameField, now)) {
+      s.Clear();
+      *ok = false;
+      return false;
+    }
+  }
+  return s.keys.count(std::string(name)) > 0;
+}
+
+void InvalidateItems() { Items().Clear(); }
+
+void InvalidateAll() {
+  InvalidateStock();
+  InvalidateSent();
+  InvalidateItems();
+}
+
+}  // namespace autodeliver::store_index
