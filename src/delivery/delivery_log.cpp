@@ -9,27 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "delivery/delivery_wording.h"
 #include "store/data_paths.h"
 
 namespace autodeliver {
 namespace {
-
-// Control characters of a UTF-8 text as \xNN, so a line stays one line.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 const char* LevelTag(LineLevel level) { return level == LineLevel::kWarning ? "[警告] " : "[信息] "; }
 

@@ -44,8 +44,7 @@ std::string ShortCardNumber(std::string_view cardNumber) {
   return LineText(first) + "…" + LineText(last);
 }
 
-std::string LineText(std::string_view gbk) {
-  const std::string utf8 = GbkToUtf8Lossy(gbk);
+std::string OneLine(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (const char c : utf8) {
@@ -60,6 +59,8 @@ std::string LineText(std::string_view gbk) {
   }
   return out;
 }
+
+std::string LineText(std::string_view gbk) { return OneLine(GbkToUtf8Lossy(gbk)); }
 
 std::string PatternCountsText(const OrderPatternCounts& c) {
   return "宝贝标题 " + N(c.itemTitles) + " 处，买家旺旺 " + N(c.buyerNicks) + " 处，订单编号 " +

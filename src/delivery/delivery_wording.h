@@ -50,6 +50,8 @@ std::string ShortCardNumber(std::string_view cardNumber);
 
 // A page text (GBK) for a line: UTF-8, control characters written as \xNN.
 std::string LineText(std::string_view gbk);
+// A UTF-8 text with its control characters as \xNN, so it stays one line.
+std::string OneLine(std::string_view utf8);
 
 // The five pattern counts of an order page that cannot be paired (UTF-8):
 // "宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 3 处，发货链接 3 处".
