@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 
+#include "store/file_io.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -28,16 +29,6 @@ void AppendRecord(std::string& out, const Fields& fields, CsvEncoding encoding) 
 
 std::string Start(CsvEncoding encoding) {
   return encoding == CsvEncoding::kUtf8WithBom ? std::string(kByteOrderMark) : std::string();
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -92,7 +83,7 @@ bool WriteExportFile(const std::string& path, std::string_view bytes) {
   const std::string temp = path + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  const bool written = WriteFully(DefaultFileIo(), fd, bytes.data(), bytes.size(), 0) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
     ::unlink(temp.c_str());
     return false;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "store/data_paths.h"
+#include "store/file_io.h"
 #include "store/store_lock.h"
 
 namespace autodeliver {
@@ -137,16 +138,6 @@ std::optional<std::vector<Line>> Load(const std::string& path) {
   return lines;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Replaces the file with `lines`: temp file, sync, rename, sync the folder.
 bool Save(const std::string& path, const std::vector<Line>& lines) {
   std::string content(kHeader);
@@ -164,7 +155,7 @@ bool Save(const std::string& path, const std::vector<Line>& lines) {
   const std::string temp = path + ".tmp";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
+  const bool written = WriteFully(DefaultFileIo(), fd, content.data(), content.size(), 0) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
     ::unlink(temp.c_str());
     return false;
