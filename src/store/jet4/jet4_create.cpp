@@ -238,8 +238,4 @@ std::string CardDatabaseImage() {
 
 }  // namespace jet4
 
-bool CreateCardDatabase(const std::string& path) {
-  return jet4::ReplaceFile(path, jet4::CardDatabaseImage(), 0644, nullptr);
-}
-
 }  // namespace autodeliver

@@ -1,5 +1,6 @@
-// The Jet4 file functions: locking, loading, replacing (jet4_replace.h) and
-// the row append and insert statement of jet4_file.h.
+// The Jet4 file functions: locking, creating (jet4_replace.h), the row
+// append (pages read on demand, written back through jet4_journal.h) and the
+// insert statement of jet4_file.h.
 #include "store/jet4/jet4_file.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include "store/jet4/insert_statement.h"
 #include "store/jet4/jet4_format.h"
 #include "store/jet4/jet4_image.h"
+#include "store/jet4/jet4_journal.h"
 #include "store/jet4/jet4_replace.h"
 
 namespace autodeliver {
@@ -43,20 +45,41 @@ void SyncDirectoryOf(const std::string& path) {
   ::close(fd);
 }
 
-// An existing file opened for reading while its folder's advisory lock is
-// held. The lock sits on the folder, not on the file, because every change
+// The advisory lock on a file's folder, held while the file is changed. The
+// lock sits on the folder, not on the file, because creating a database
 // replaces the file: a writer waiting on the old file's lock would wake up
-// holding a file that is no longer there, and could be overtaken forever.
-class LockedFile {
+// holding a file that is no longer there.
+class FolderLock {
  public:
-  explicit LockedFile(const std::string& path) {
+  explicit FolderLock(const std::string& path) {
     dirFd_ = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd_ < 0) return;
     int rc;
     while ((rc = ::flock(dirFd_, LOCK_EX)) != 0 && errno == EINTR) {
     }
-    if (rc != 0) return;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (rc != 0) {
+      ::close(dirFd_);
+      dirFd_ = -1;
+    }
+  }
+  ~FolderLock() {
+    if (dirFd_ >= 0) ::close(dirFd_);  // releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool ok() const { return dirFd_ >= 0; }
+
+ private:
+  int dirFd_ = -1;
+};
+
+// An existing regular file opened for reading and writing under its folder's
+// lock.
+class LockedFile {
+ public:
+  explicit LockedFile(const std::string& path) : lock_(path) {
+    if (!lock_.ok()) return;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     struct stat st;
     if (fd < 0) return;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -64,35 +87,24 @@ class LockedFile {
       return;
     }
     fd_ = fd;
-    mode_ = st.st_mode & 07777;
   }
   ~LockedFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (dirFd_ >= 0) ::close(dirFd_);  // releases the lock
   }
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
 
   bool ok() const { return fd_ >= 0; }
-  mode_t mode() const { return mode_; }
-
-  std::optional<std::string> ReadAll() const {
-    std::string bytes;
-    char buf[1 << 16];
-    for (off_t at = 0;;) {
-      ssize_t n = ::pread(fd_, buf, sizeof buf, at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return std::nullopt;
-      if (n == 0) return bytes;
-      bytes.append(buf, static_cast<std::size_t>(n));
-      at += n;
-    }
+  int fd() const { return fd_; }
+  std::optional<off_t> Size() const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return std::nullopt;
+    return st.st_size;
   }
 
  private:
-  int dirFd_ = -1;
+  FolderLock lock_;
   int fd_ = -1;
-  mode_t mode_ = 0644;
 };
 
 }  // namespace
@@ -116,6 +128,16 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
 
 }  // namespace jet4
 
+bool CreateCardDatabase(const std::string& path) {
+  using namespace jet4;
+  std::lock_guard<std::mutex> guard(ChangeMutex());
+  FolderLock lock(path);
+  if (!lock.ok() || !ReplaceFile(path, CardDatabaseImage(), 0644, nullptr)) return false;
+  // A journal left beside the replaced file belongs to that file.
+  ::unlink(JournalPathFor(path).c_str());
+  return true;
+}
+
 bool AppendTextRow(const std::string& givenPath, const std::string& table,
                    const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
                    FileIo* io) {
@@ -127,12 +149,21 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
   const std::string path = resolved;
   std::free(resolved);
   std::lock_guard<std::mutex> guard(ChangeMutex());
+  FileIo& fs = io ? *io : DefaultFileIo();
   LockedFile file(path);
   if (!file.ok()) return false;
-  std::optional<std::string> bytes = file.ReadAll();
-  if (!bytes) return false;
+  // A change cut short is undone (or a finished one kept) before the file is
+  // read; a side file left by the earlier whole-file replacement is stale.
+  const std::string journal = JournalPathFor(path);
+  if (!SettleJournal(file.fd(), journal, fs)) return false;
+  ::unlink((path + ".new").c_str());
+  std::optional<off_t> size = file.Size();
+  if (!size) return false;
   try {
-    Image image(std::move(*bytes));
+    Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
+      return ReadFully(fs, file.fd(), out, kPageSize,
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+    });
     std::optional<std::u16string> tableName = GbkToUtf16(table);
     if (!tableName) return false;
     std::optional<std::uint32_t> tablePage = image.FindTable(*tableName);
@@ -156,7 +187,12 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
       cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
     }
     image.AppendRow(def, EncodeRow(def, cells));
-    return ReplaceFile(path, image.bytes(), file.mode(), io);
+    std::vector<PageChange> changes;
+    for (std::uint32_t page : image.ChangedPagesInWriteOrder(def)) {
+      changes.push_back({page, page < image.originalPageCount() ? image.OriginalPage(page) : std::string(),
+                         image.Page(page)});
+    }
+    return WritePages(file.fd(), *size, journal, changes, fs);
   } catch (const Jet4Damage&) {
     return false;
   }

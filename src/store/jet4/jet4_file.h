@@ -8,17 +8,25 @@
 // the end of the file when it does not fit; the table's row count and its two
 // usage maps (pages owned, pages with free space) follow.
 //
-// Crash safety: a change is never made in place. The changed file image is
-// written to "<path>.new" beside the file, flushed to disk, and renamed over
-// the file; the directory is flushed after the rename. A crash or a failed
-// write (a full disk) at any moment leaves either the old file or the new one
-// under `path`, never a mixture. A stale "<path>.new" left by a crash is
-// overwritten by the next change. When `path` is a symbolic link, the file
-// it names is the one replaced.
+// Crash safety: an append reads only the pages it needs (the database
+// page, the catalog, the table's definition, its usage maps and its last data
+// page) and writes only the few it changes, in place, behind an undo journal
+// "<path>.journal" (jet4_journal.h). The pages go to the file in an order in
+// which every prefix is a file that mdbtools and other readers read with all
+// earlier rows, and the journal takes back a change cut short: a crash or a
+// failed write (a full disk) at any moment leaves the old rows, or the old
+// rows plus the new one, never a broken row; a failed call leaves the file
+// as it was. The next append settles a journal a crash left behind before it
+// reads the file, and removes a stale "<path>.new" that earlier versions,
+// which replaced the whole file, may have left. When `path` is a symbolic
+// link, the file it names is the one changed. Creating a database replaces
+// the file as a whole (written to "<path>.new", flushed and renamed) and
+// drops any journal beside it.
 //
 // Thread safety: changes are serialised inside the process and across
 // processes (an advisory flock on the file's folder), so concurrent callers
-// are safe; each call opens, changes and closes the file.
+// are safe; each call opens, changes and closes the file. Readers outside
+// this program may read the file at any time and see a whole file.
 #pragma once
 
 #include <string>

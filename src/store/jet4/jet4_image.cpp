@@ -1,4 +1,4 @@
-// A Jet4 database file held in memory; see jet4_image.h and the layout in
+// A Jet4 database file seen page by page; see jet4_image.h and the layout in
 // jet4_format.h.
 #include "store/jet4/jet4_image.h"
 
@@ -184,27 +184,101 @@ void MaskHeaderBlock(std::string& page0) {
   }
 }
 
-Image::Image(std::string bytes) : bytes_(std::move(bytes)) {
-  if (bytes_.size() < 3 * kPageSize || bytes_.size() % kPageSize != 0) Damaged("not a Jet4 file size");
+Image::Image(const std::string& bytes)
+    : Image(bytes.size(), [&bytes](std::uint32_t page, char* out) {
+        bytes.copy(out, kPageSize, static_cast<std::size_t>(page) * kPageSize);
+        return true;
+      }) {
+  // Load every page now: the reader refers to `bytes`, which may not outlive
+  // the image.
+  for (std::uint32_t page = 0; page < pageCount_; ++page) Page(page);
+  read_ = nullptr;
+}
+
+Image::Image(std::uint64_t fileSize, PageReader read) : read_(std::move(read)) {
+  if (fileSize < 3 * kPageSize || fileSize % kPageSize != 0 || fileSize / kPageSize > 0xFFFFFF) {
+    Damaged("not a Jet4 file size");
+  }
+  pageCount_ = originalPageCount_ = static_cast<std::uint32_t>(fileSize / kPageSize);
+  CheckHeader();
+}
+
+void Image::CheckHeader() const {
   if (U8(0) != kPageDatabase || U32(kVersionOffset) != kVersionJet4) Damaged("not a Jet4 file");
-  std::string page0 = bytes_.substr(0, kPageSize);
+  std::string page0 = Page(0);
   MaskHeaderBlock(page0);
   if (ReadU32(page0, kDatabaseKeyOffset) != 0) Damaged("encrypted database");
 }
 
-std::uint32_t Image::pageCount() const { return static_cast<std::uint32_t>(bytes_.size() / kPageSize); }
+std::string Image::bytes() const {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(pageCount_) * kPageSize);
+  for (std::uint32_t page = 0; page < pageCount_; ++page) out += Page(page);
+  return out;
+}
+
+const std::string& Image::Page(std::uint32_t page) const {
+  if (page >= pageCount_) Damaged("page number past the end");
+  auto it = pages_.find(page);
+  if (it != pages_.end()) return it->second;
+  std::string bytes(kPageSize, '\0');
+  if (!read_ || !read_(page, bytes.data())) Damaged("page cannot be read");
+  return pages_.emplace(page, std::move(bytes)).first->second;
+}
+
+std::vector<std::uint32_t> Image::ChangedPagesInWriteOrder(const TableDef& def) const {
+  // Definition pages of the table: the first and its continuations.
+  std::set<std::uint32_t> definition;
+  for (std::uint32_t page = def.page; page != 0 && page < pageCount_ && definition.insert(page).second;) {
+    page = U32(PageStart(page) + kTdefNextPage);
+  }
+  auto rank = [&](std::uint32_t page) {
+    if (page >= originalPageCount_) return 0;
+    if (definition.count(page)) return 3;
+    const std::string& bytes = Page(page);
+    if (static_cast<std::uint8_t>(bytes[0]) == kPageData &&
+        DecodeFixed32(bytes.data() + kDataTableDef) == def.page)
+      return 1;
+    return 2;
+  };
+  std::vector<std::uint32_t> order(changed_.begin(), changed_.end());
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return rank(a) < rank(b); });
+  return order;
+}
 
 std::size_t Image::PageStart(std::uint32_t page) const {
   if (page >= pageCount()) Damaged("page number past the end");
   return static_cast<std::size_t>(page) * kPageSize;
 }
 
-std::uint8_t Image::U8(std::size_t at) const {
-  if (at >= bytes_.size()) Damaged("read past the end");
-  return static_cast<std::uint8_t>(bytes_[at]);
+const char* Image::Read(std::size_t at, std::size_t size) const {
+  static const char kNothing = 0;
+  if (size == 0) return &kNothing;
+  std::size_t within = at % kPageSize;
+  if (size > kPageSize - within) Damaged("read across the end of a page");
+  return Page(static_cast<std::uint32_t>(std::min<std::size_t>(at / kPageSize, 0xFFFFFFFF))).data() + within;
 }
-std::uint16_t Image::U16(std::size_t at) const { return ReadU16(bytes_, at); }
-std::uint32_t Image::U32(std::size_t at) const { return ReadU32(bytes_, at); }
+
+char* Image::Write(std::size_t at, std::size_t size) {
+  const char* p = Read(at, size);
+  auto page = static_cast<std::uint32_t>(at / kPageSize);
+  if (changed_.insert(page).second && page < originalPageCount_) originals_[page] = Page(page);
+  return const_cast<char*>(p);
+}
+
+const std::string& Image::OriginalPage(std::uint32_t page) const {
+  auto it = originals_.find(page);
+  if (it == originals_.end()) Damaged("no original of an unchanged or added page");
+  return it->second;
+}
+
+void Image::Put16(std::size_t at, std::uint16_t v) { EncodeFixed16(Write(at, 2), v); }
+void Image::Put32(std::size_t at, std::uint32_t v) { EncodeFixed32(Write(at, 4), v); }
+
+std::uint8_t Image::U8(std::size_t at) const { return static_cast<std::uint8_t>(*Read(at, 1)); }
+std::uint16_t Image::U16(std::size_t at) const { return DecodeFixed16(Read(at, 2)); }
+std::uint32_t Image::U32(std::size_t at) const { return DecodeFixed32(Read(at, 4)); }
 
 std::pair<std::size_t, std::size_t> Image::RowRange(std::uint32_t page, unsigned row) const {
   for (int hop = 0; hop < 2; ++hop) {
@@ -232,12 +306,12 @@ std::pair<std::size_t, std::size_t> Image::PointerRange(std::uint32_t pointer) c
 std::string Image::TableDefBytes(std::uint32_t page) const {
   std::size_t start = PageStart(page);
   if (U8(start) != kPageTableDef) Damaged("not a table definition page");
-  std::string def = bytes_.substr(start, kPageSize);
+  std::string def = Page(page);
   for (std::uint32_t next = U32(start + kTdefNextPage), hops = 0; next != 0; ++hops) {
     if (hops >= pageCount()) Damaged("table definition pages loop");
     std::size_t at = PageStart(next);
     if (U8(at) != kPageTableDef) Damaged("continuation is not a table definition page");
-    def += bytes_.substr(at + 8, kPageSize - 8);
+    def += Bytes(at + 8, kPageSize - 8);
     next = U32(at + kTdefNextPage);
   }
   return def;
@@ -338,14 +412,14 @@ std::vector<std::vector<CellBytes>> Image::ReadRows(const TableDef& def) const {
         } else if (c.fixed()) {
           std::size_t at = begin + 2 + c.fixedOffset;
           if (at + c.length > maskAt) Damaged("fixed value past the row");
-          cells.emplace_back(bytes_.substr(at, c.length));
+          cells.emplace_back(Bytes(at, c.length));
         } else if (c.varIndex >= varCount) {
           cells.emplace_back();
         } else {
           std::size_t from = U16(maskAt - 4 - 2 * c.varIndex);
           std::size_t to = U16(maskAt - 4 - 2 * (c.varIndex + 1u));
           if (from > to || begin + to > maskAt) Damaged("variable value past the row");
-          cells.emplace_back(bytes_.substr(begin + from, to - from));
+          cells.emplace_back(Bytes(begin + from, to - from));
         }
       }
       rows.push_back(std::move(cells));
@@ -373,9 +447,13 @@ std::optional<std::uint32_t> Image::FindTable(const std::u16string& name) const 
 }
 
 std::uint32_t Image::AddPage(const std::string& page) {
-  std::uint32_t number = pageCount();
-  bytes_ += page;
-  bytes_.resize(static_cast<std::size_t>(number + 1) * kPageSize, '\0');
+  std::uint32_t number = pageCount_;
+  if (number >= 0xFFFFFF) Damaged("file too large");
+  std::string bytes = page;
+  bytes.resize(kPageSize, '\0');
+  pages_[number] = std::move(bytes);
+  changed_.insert(number);
+  ++pageCount_;
   return number;
 }
 
@@ -383,11 +461,8 @@ void Image::SetMapBit(std::uint32_t mapPointer, std::uint32_t page, bool on) {
   auto [begin, end] = PointerRange(mapPointer);
   if (end - begin < 5) Damaged("usage map too short");
   auto flip = [&](std::size_t byteAt, unsigned bit) {
-    if (on) {
-      bytes_[byteAt] = static_cast<char>(bytes_[byteAt] | (1 << bit));
-    } else {
-      bytes_[byteAt] = static_cast<char>(bytes_[byteAt] & ~(1 << bit));
-    }
+    char* p = Write(byteAt, 1);
+    *p = static_cast<char>(on ? *p | (1 << bit) : *p & ~(1 << bit));
   };
   if (U8(begin) == kMapInline) {
     std::uint32_t first = U32(begin + 1);
@@ -399,8 +474,9 @@ void Image::SetMapBit(std::uint32_t mapPointer, std::uint32_t page, bool on) {
     // The page lies outside the inline map's reach: turn the map into one
     // that points to map pages, carrying its marks over.
     std::vector<std::uint32_t> marked = MapPages(mapPointer);
-    bytes_.replace(begin, end - begin, std::string(end - begin, '\0'));
-    bytes_[begin] = static_cast<char>(kMapPaged);
+    char* map = Write(begin, end - begin);
+    std::fill(map, map + (end - begin), '\0');
+    map[0] = static_cast<char>(kMapPaged);
     for (std::uint32_t p : marked) SetMapBit(mapPointer, p, true);
     SetMapBit(mapPointer, page, true);
     return;
@@ -415,7 +491,7 @@ void Image::SetMapBit(std::uint32_t mapPointer, std::uint32_t page, bool on) {
     fresh[0] = static_cast<char>(kPageUsageMap);
     fresh[1] = 0x01;
     mapPage = AddPage(fresh);
-    PutFixed32(bytes_, begin + 1 + 4 * slot, mapPage);
+    Put32(begin + 1 + 4 * slot, mapPage);
   }
   std::size_t at = PageStart(mapPage);
   if (U8(at) != kPageUsageMap) Damaged("usage map page of the wrong kind");
@@ -469,15 +545,15 @@ void Image::AppendRow(const TableDef& def, const std::string& row) {
 
   std::size_t base = PageStart(target);
   unsigned rows = U16(base + kDataRowCount);
-  bytes_.replace(base + offset, row.size(), row);
-  PutFixed16(bytes_, base + kDataRowOffsets + 2 * rows, static_cast<std::uint16_t>(offset));
-  PutFixed16(bytes_, base + kDataRowCount, static_cast<std::uint16_t>(rows + 1));
+  row.copy(Write(base + offset, row.size()), row.size());
+  Put16(base + kDataRowOffsets + 2 * rows, static_cast<std::uint16_t>(offset));
+  Put16(base + kDataRowCount, static_cast<std::uint16_t>(rows + 1));
   std::size_t free = offset - (kDataRowOffsets + 2 * (rows + 1));
-  PutFixed16(bytes_, base + kDataFreeSpace, static_cast<std::uint16_t>(free));
+  Put16(base + kDataFreeSpace, static_cast<std::uint16_t>(free));
   if (free < MinRowSize(def) || rows + 1 >= kMaxRowsPerPage) SetMapBit(def.freeMap, target, false);
 
   std::size_t tdef = PageStart(def.page);
-  PutFixed32(bytes_, tdef + kTdefRowCount, U32(tdef + kTdefRowCount) + 1);
+  Put32(tdef + kTdefRowCount, U32(tdef + kTdefRowCount) + 1);
 }
 
 }  // namespace autodeliver::jet4

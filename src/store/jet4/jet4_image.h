@@ -1,17 +1,23 @@
-// A Jet4 database file held in memory: reading its catalog, table
-// definitions, usage maps and rows, and appending a row to a table. Used by
-// the file functions of jet4_file.h, which load the image, change it and
-// write it back as a whole.
+// A Jet4 database file seen page by page: reading its catalog, table
+// definitions, usage maps and rows, and appending a row to a table. The
+// pages come either from a byte string holding the whole file, or from a
+// page reader that loads each page on first use, so that an append to a
+// large file reads only the handful of pages it needs. Changes stay in
+// memory; the image records which pages it changed or added, and the file
+// functions of jet4_file.h write those pages back (jet4_journal.h).
 //
 // Every read is bounds-checked: a damaged file makes the operation fail
 // (Jet4Damage inside this folder, false at the public functions), never
-// read outside the image.
+// read outside the file nor across the end of a page.
 //
 // Thread safety: an image is used by one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,12 +73,30 @@ void MaskHeaderBlock(std::string& page0);
 
 class Image {
  public:
+  // Fills `out` (kPageSize bytes) with page `page`; false on a read error.
+  using PageReader = std::function<bool(std::uint32_t page, char* out)>;
+
   // Takes the file's bytes; throws Jet4Damage unless they look like an
   // unmasked Jet4 database.
-  explicit Image(std::string bytes);
+  explicit Image(const std::string& bytes);
+  // A file of `fileSize` bytes whose pages `read` loads on first use; throws
+  // Jet4Damage as above, and when a page cannot be read.
+  Image(std::uint64_t fileSize, PageReader read);
 
-  const std::string& bytes() const { return bytes_; }
-  std::uint32_t pageCount() const;
+  // The whole file as it stands with the changes (loads every page).
+  std::string bytes() const;
+  std::uint32_t pageCount() const { return pageCount_; }
+  // The number of pages before any change: pages from here on were added.
+  std::uint32_t originalPageCount() const { return originalPageCount_; }
+  // Page `page` as it stands, and as it was before the first change to it
+  // (only for pages that existed and were changed).
+  const std::string& Page(std::uint32_t page) const;
+  const std::string& OriginalPage(std::uint32_t page) const;
+  // Pages changed or added, in the order in which writing them to the file
+  // keeps every prefix a file that readers read with all earlier rows: pages
+  // added at the end, the table's data pages, the usage maps and other
+  // pages, and the table's definition (its row count) last.
+  std::vector<std::uint32_t> ChangedPagesInWriteOrder(const TableDef& def) const;
 
   // The definition page of the user or system table `name`, if the catalog
   // lists it.
@@ -92,6 +116,12 @@ class Image {
 
  private:
   std::size_t PageStart(std::uint32_t page) const;
+  // `size` bytes at file offset `at`, which must lie inside one page.
+  const char* Read(std::size_t at, std::size_t size) const;
+  char* Write(std::size_t at, std::size_t size);
+  std::string Bytes(std::size_t at, std::size_t size) const { return std::string(Read(at, size), size); }
+  void Put16(std::size_t at, std::uint16_t v);
+  void Put32(std::size_t at, std::uint32_t v);
   std::uint8_t U8(std::size_t at) const;
   std::uint16_t U16(std::size_t at) const;
   std::uint32_t U32(std::size_t at) const;
@@ -102,8 +132,14 @@ class Image {
   std::uint32_t AddPage(const std::string& page);
   void SetMapBit(std::uint32_t mapPointer, std::uint32_t page, bool on);
   std::size_t MinRowSize(const TableDef& def) const;
+  void CheckHeader() const;
 
-  std::string bytes_;
+  PageReader read_;
+  std::uint32_t pageCount_ = 0;
+  std::uint32_t originalPageCount_ = 0;
+  mutable std::map<std::uint32_t, std::string> pages_;  // loaded or added
+  std::set<std::uint32_t> changed_;
+  std::map<std::uint32_t, std::string> originals_;  // changed pages as loaded
 };
 
 }  // namespace autodeliver::jet4

@@ -3,8 +3,11 @@
 // `path`; the directory is flushed after the rename. On any failure the side
 // file is removed and `path` is left as it was.
 //
+// Used to create a card database; appends change the file in place instead
+// (jet4_journal.h).
+//
 // Thread safety: callers serialise changes to one path (jet4_file.cpp holds
-// the file's lock while it replaces it).
+// the folder's lock while it replaces the file).
 #pragma once
 
 #include <sys/types.h>
