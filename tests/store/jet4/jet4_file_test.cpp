@@ -1,8 +1,10 @@
-// The Jet4 writer: the created file, the append path, its refusals, and a
-// failed or interrupted replacement, checked against mdbtools and mdb-reader.
+// The Jet4 writer: the created file, the append path, its refusals, and an
+// append that fails or is cut short at each of its writes, checked against
+// mdbtools and mdb-reader.
 #include "store/jet4/jet4_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +30,43 @@ bool Append(const std::string& path, const std::string& order, FileIo* io = null
 }
 
 ReadRow Row(const std::string& order) { return {order, "card-" + order, "pw-" + order}; }
+
+// Rows of 200-character orders: six fill a page.
+std::string Long(int i) { return std::to_string(i) + std::string(200, 'o'); }
+
+// The last data page of `biao` and its free space.
+std::pair<std::uint32_t, std::size_t> LastPage(const std::string& path) {
+  jet4::Image image(testing::FileBytes(path));
+  jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
+  std::uint32_t last = image.MapPages(def.usedMap).back();
+  return {last, static_cast<unsigned char>(image.Page(last)[2]) |
+                    static_cast<unsigned char>(image.Page(last)[3]) << 8};
+}
+
+// Appends long rows until the last page has no room for a row of the
+// longest values (about 780 bytes).
+void FillLastPage(const std::string& path, std::vector<ReadRow>& rows) {
+  while (LastPage(path).second > 700) {
+    rows.push_back(Row(Long(static_cast<int>(rows.size()))));
+    ASSERT_TRUE(Append(path, *rows.back()[0]));
+  }
+}
+
+// Rewrites the table's two maps as inline maps from page 0 (reaching page
+// 511) and pads the file so that the next page added is page 608.
+void MakeMapsInlineAndPad(const std::string& path) {
+  std::string bytes = testing::FileBytes(path);
+  for (int row : {3, 4}) {
+    std::size_t at =
+        jet4::kPageSize + (static_cast<unsigned char>(bytes[jet4::kPageSize + 14 + 2 * row]) |
+                           static_cast<unsigned char>(bytes[jet4::kPageSize + 15 + 2 * row]) << 8);
+    std::string map(69, '\0');
+    map[5] = 0x20;  // page 5, the table's data page
+    bytes.replace(at, map.size(), map);
+  }
+  bytes += std::string(600 * jet4::kPageSize, '\0');
+  testing::WriteFileBytes(path, bytes);
+}
 
 // Both readers open the file and see exactly `rows`, in order, and that many.
 void ExpectReadersSee(const std::string& path, const std::vector<ReadRow>& rows) {
@@ -115,19 +154,7 @@ TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ASSERT_TRUE(Append(path, "first"));
-  std::string bytes = testing::FileBytes(path);
-  // Rewrite the table's two maps (rows 3 and 4 of page 1) as inline maps from
-  // page 0, which reach page 511, and pad the file so the next page is 608.
-  for (int row : {3, 4}) {
-    std::size_t at =
-        jet4::kPageSize + (static_cast<unsigned char>(bytes[jet4::kPageSize + 14 + 2 * row]) |
-                           static_cast<unsigned char>(bytes[jet4::kPageSize + 15 + 2 * row]) << 8);
-    std::string map(69, '\0');
-    map[5] = 0x20;  // page 5, the table's data page
-    bytes.replace(at, map.size(), map);
-  }
-  bytes += std::string(600 * jet4::kPageSize, '\0');
-  testing::WriteFileBytes(path, bytes);
+  MakeMapsInlineAndPad(path);
   ExpectReadersSee(path, {Row("first")});
 
   std::vector<ReadRow> expected = {Row("first")};
@@ -206,70 +233,96 @@ TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
   }
 }
 
-// Fails one of the file-system steps of the replacement.
+// A disk with room for `budget` more bytes: a write that makes a file grow
+// past it puts down what fits and fails with ENOSPC (overwriting bytes a file
+// already has needs no room); fails the `failSync`-th flush.
 class FailingIo : public FileIo {
  public:
-  enum class Step { kWrite, kSync, kRename };
-  FailingIo(Step step, std::size_t writeBudget) : step_(step), budget_(writeBudget) {}
+  std::size_t budget = SIZE_MAX;
+  int failSync = 0;
+  int syncs = 0;
 
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    if (step_ != Step::kWrite) return FileIo::WriteAt(fd, data, size, offset);
-    if (budget_ == 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -1;
+    off_t end = offset + static_cast<off_t>(size);
+    std::size_t growth = end > st.st_size ? static_cast<std::size_t>(end - std::max(offset, st.st_size)) : 0;
+    if (growth > budget) {
+      std::size_t fits = size - (growth - budget);
+      budget = 0;
+      if (fits > 0) FileIo::WriteAt(fd, data, fits, offset);
       errno = ENOSPC;
       return -1;
     }
-    std::size_t n = std::min(size, budget_);
-    budget_ -= n;
-    return FileIo::WriteAt(fd, data, n, offset);
+    budget -= growth;
+    return FileIo::WriteAt(fd, data, size, offset);
   }
   int Sync(int fd) override {
-    if (step_ != Step::kSync) return FileIo::Sync(fd);
+    if (++syncs != failSync) return FileIo::Sync(fd);
     errno = EIO;
     return -1;
   }
-  int Rename(const char* from, const char* to) override {
-    if (step_ != Step::kRename) return FileIo::Rename(from, to);
-    errno = EXDEV;
-    return -1;
-  }
-
- private:
-  Step step_;
-  std::size_t budget_;
 };
 
-TEST(Jet4FileTest, AFailedWriteLeavesTheOldFile) {
+bool JournalEmpty(const std::string& path) {
+  std::error_code ec;
+  return !std::filesystem::exists(path + ".journal") ||
+         std::filesystem::file_size(path + ".journal", ec) == 0;
+}
+
+TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
   testing::ScratchDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ASSERT_TRUE(Append(path, "before"));
   const std::string good = testing::FileBytes(path);
-  const std::vector<FailingIo> failures = {
-      {FailingIo::Step::kWrite, 0},
-      {FailingIo::Step::kWrite, 4096 + 100},  // the disk fills up part-way
-      {FailingIo::Step::kSync, 0},
-      {FailingIo::Step::kRename, 0},
-  };
-  for (FailingIo io : failures) {
-    EXPECT_FALSE(Append(path, "lost", &io));
-    EXPECT_TRUE(testing::FileBytes(path) == good) << "file changed";
-    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+  // The disk fills up after every amount of written bytes, in steps, until
+  // the append fits; then each flush fails in turn.
+  int failures = 0;
+  for (std::size_t budget = 0;; budget += 1000) {
+    FailingIo io;
+    io.budget = budget;
+    if (Append(path, "lost", &io)) {
+      // Only a failure of the last step, emptying the journal, lets the
+      // append succeed before the budget covers everything.
+      ASSERT_GE(budget, 2 * 4096u);
+      break;
+    }
+    ++failures;
+    ASSERT_TRUE(testing::FileBytes(path) == good) << "file changed, budget " << budget;
+    EXPECT_TRUE(JournalEmpty(path)) << "budget " << budget;
   }
-  ExpectReadersSee(path, {Row("before")});
+  EXPECT_GE(failures, 8);
+  std::vector<ReadRow> expected = {Row("before"), Row("lost")};
+  ExpectReadersSee(path, expected);
+  const std::string withLost = testing::FileBytes(path);
+  for (int n = 1;; ++n) {
+    FailingIo io;
+    io.failSync = n;
+    if (Append(path, "lost-" + std::to_string(n), &io)) {
+      ASSERT_GE(n, 3) << "the journal and the file are both flushed";
+      expected.push_back(Row("lost-" + std::to_string(n)));
+      break;
+    }
+    ASSERT_TRUE(testing::FileBytes(path) == withLost) << "file changed, flush " << n;
+    EXPECT_TRUE(JournalEmpty(path));
+  }
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
   ASSERT_TRUE(Append(path, "after"));
-  ExpectReadersSee(path, {Row("before"), Row("after")});
+  expected.push_back(Row("after"));
+  ExpectReadersSee(path, expected);
 }
 
-// Ends the process in the middle of writing the new image, as a crash would.
+// Ends the process in the middle of writing the journal, as a crash would.
 class CrashingIo : public FileIo {
  public:
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    FileIo::WriteAt(fd, data, std::min<std::size_t>(size, 3 * 4096 + 17), offset);
+    FileIo::WriteAt(fd, data, std::min<std::size_t>(size, 4096 + 17), offset);
     ::_exit(9);
   }
 };
 
-TEST(Jet4FileTest, ACrashInTheMiddleOfAnInsertLeavesAReadableFile) {
+TEST(Jet4FileTest, ACrashWritingTheJournalLeavesTheFileAndATornJournalThatIsDropped) {
   testing::ScratchDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
@@ -280,6 +333,8 @@ TEST(Jet4FileTest, ACrashInTheMiddleOfAnInsertLeavesAReadableFile) {
     expected.push_back(Row(order));
   }
   const std::string good = testing::FileBytes(path);
+  // A side file left by an earlier version of the writer is stale.
+  testing::WriteFileBytes(path + ".new", good.substr(0, 4096));
   EXPECT_EXIT(
       {
         CrashingIo io;
@@ -287,13 +342,163 @@ TEST(Jet4FileTest, ACrashInTheMiddleOfAnInsertLeavesAReadableFile) {
       },
       ::testing::ExitedWithCode(9), "");
   EXPECT_TRUE(testing::FileBytes(path) == good) << "file changed";
-  EXPECT_TRUE(std::filesystem::exists(path + ".new")) << "the crash should have left its side file";
+  EXPECT_FALSE(JournalEmpty(path)) << "the crash should have left its torn journal";
   ExpectReadersSee(path, expected);
 
   ASSERT_TRUE(Append(path, "after"));
   expected.push_back(Row("after"));
+  EXPECT_TRUE(JournalEmpty(path));
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
   ExpectReadersSee(path, expected);
+}
+
+// Counts writes (and truncations); at write `stopAt` it fails the write
+// (after putting down half of it), or ends the process right after the write
+// (a kill), or after putting down half of it (a power cut tearing a page).
+class StoppingIo : public FileIo {
+ public:
+  enum class Mode { kFail, kKillAfter, kTearAndKill };
+  Mode mode = Mode::kFail;
+  int stopAt = 0;
+  int writes = 0;
+
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    if (++writes != stopAt) return FileIo::WriteAt(fd, data, size, offset);
+    if (mode == Mode::kKillAfter) {
+      FileIo::WriteAt(fd, data, size, offset);
+      ::_exit(0);
+    }
+    FileIo::WriteAt(fd, data, size / 2, offset);
+    if (mode == Mode::kTearAndKill) ::_exit(0);
+    errno = EIO;
+    return -1;
+  }
+  int Truncate(int fd, off_t length) override {
+    if (++writes != stopAt) return FileIo::Truncate(fd, length);
+    if (mode == Mode::kFail) {
+      errno = EIO;
+      return -1;
+    }
+    FileIo::Truncate(fd, length);
+    ::_exit(0);
+  }
+};
+
+TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppendSettlesIt) {
+  // The row appended and stopped: the longest values the columns take.
+  const std::string kNew(250, 'n');
+  struct Fixture {
+    const char* what;
+    std::function<void(const std::string&, std::vector<ReadRow>&)> make;
+    bool newPage;  // the row needs a page added at the end
+  };
+  const std::vector<Fixture> fixtures = {
+      {"row on the last page",
+       [](const std::string& path, std::vector<ReadRow>& rows) {
+         for (int i = 0; i < 3; ++i) {
+           rows.push_back(Row(Long(i)));
+           ASSERT_TRUE(Append(path, *rows.back()[0]));
+         }
+       },
+       false},
+      {"row on a new page",
+       [](const std::string& path, std::vector<ReadRow>& rows) { FillLastPage(path, rows); }, true},
+      {"row on a new page out of the inline maps' reach",
+       [](const std::string& path, std::vector<ReadRow>& rows) {
+         rows.push_back(Row("first"));
+         ASSERT_TRUE(Append(path, "first"));
+         MakeMapsInlineAndPad(path);
+         FillLastPage(path, rows);
+       },
+       true},
+  };
+  testing::ScratchDir dir;
+  const std::string path = dir.path() + "/card.mdb";
+  for (const Fixture& f : fixtures) {
+    SCOPED_TRACE(f.what);
+    std::filesystem::remove(path + ".journal");
+    ASSERT_TRUE(CreateCardDatabase(path));
+    std::vector<ReadRow> earlier;
+    f.make(path, earlier);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    const std::string before = testing::FileBytes(path);
+    const std::uint32_t lastBefore = LastPage(path).first;
+
+    // The writes of a whole append, and where the row lands.
+    StoppingIo counter;
+    ASSERT_TRUE(Append(path, kNew, &counter));
+    EXPECT_EQ(LastPage(path).first != lastBefore, f.newPage);
+    const int writes = counter.writes;
+    ASSERT_GE(writes, 4) << "journal, data page, definition, journal emptied";
+    std::vector<ReadRow> withNew = earlier;
+    withNew.push_back(Row(kNew));
+    ExpectReadersSee(path, withNew);
+
+    for (StoppingIo::Mode mode :
+         {StoppingIo::Mode::kFail, StoppingIo::Mode::kKillAfter, StoppingIo::Mode::kTearAndKill}) {
+      for (int k = 1; k <= writes; ++k) {
+        SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + ", write " + std::to_string(k) +
+                     " of " + std::to_string(writes));
+        testing::WriteFileBytes(path, before);
+        std::filesystem::remove(path + ".journal");
+        bool hasNew;
+        if (mode == StoppingIo::Mode::kFail) {
+          StoppingIo io;
+          io.stopAt = k;
+          hasNew = Append(path, kNew, &io);
+          // Only emptying the journal may fail once the change is whole.
+          EXPECT_EQ(hasNew, k == writes);
+          if (!hasNew) EXPECT_TRUE(testing::FileBytes(path) == before) << "file changed";
+        } else {
+          pid_t child = ::fork();
+          ASSERT_GE(child, 0);
+          if (child == 0) {
+            StoppingIo io;
+            io.mode = mode;
+            io.stopAt = k;
+            Append(path, kNew, &io);
+            ::_exit(1);
+          }
+          int status = 0;
+          ASSERT_EQ(::waitpid(child, &status, 0), child);
+          ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the append was not stopped";
+          // The change stays when every page reached the file whole: after
+          // the last page write (the one before emptying the journal).
+          hasNew = mode == StoppingIo::Mode::kKillAfter && k >= writes - 1;
+        }
+        if (mode != StoppingIo::Mode::kTearAndKill) {
+          // As found, before any settling: both readers read every earlier
+          // row, then the new one or nothing; the row count is the old or
+          // the new one.
+          for (int reader = 0; reader < 2; ++reader) {
+            std::optional<ReadTable> read = reader == 0 ? testing::ReadWithMdbtools(path, "biao")
+                                                        : testing::ReadWithMdbReader(path, "biao", kColumns);
+            ASSERT_TRUE(read.has_value()) << "reader " << reader << " cannot read the file";
+            EXPECT_TRUE(read->rows == earlier || read->rows == withNew) << "reader " << reader;
+            EXPECT_TRUE(read->count == static_cast<long>(earlier.size()) ||
+                        read->count == static_cast<long>(read->rows.size()))
+                << "reader " << reader << " count " << read->count;
+            if (mode == StoppingIo::Mode::kFail || k == 1) {
+              EXPECT_EQ(read->rows, hasNew ? withNew : earlier) << "reader " << reader;
+            }
+          }
+        }
+        // The next append settles what the stop left, then adds its row.
+        ASSERT_TRUE(Append(path, "next"));
+        EXPECT_TRUE(JournalEmpty(path));
+        std::vector<ReadRow> expected = hasNew ? withNew : earlier;
+        if (mode == StoppingIo::Mode::kTearAndKill) {
+          // A torn page whose changed bytes all reached the file holds its
+          // new image, and the change counts as finished; any other is undone.
+          std::optional<ReadTable> read = testing::ReadWithMdbReader(path, "biao", kColumns);
+          ASSERT_TRUE(read.has_value());
+          if (read->rows.size() == withNew.size() + 1) expected = withNew;
+        }
+        expected.push_back(Row("next"));
+        ExpectReadersSee(path, expected);
+      }
+    }
+  }
 }
 
 TEST(Jet4FileTest, TwoProcessesAppendingAtOnceLoseNoRow) {
