@@ -1,5 +1,6 @@
-// Time of one card export (statement built, parsed, row appended, file
-// replaced and flushed) against a card database already holding N cards.
+// Time of one card export (statement built, parsed, the pages it needs read,
+// the row appended in place behind the undo journal, journal and file
+// flushed) against a card database already holding N cards.
 // The file is filled in memory first, then written once.
 #include <benchmark/benchmark.h>
 #include <unistd.h>

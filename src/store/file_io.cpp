@@ -18,6 +18,7 @@ ssize_t FileIo::WriteAt(int fd, const void* data, std::size_t size, off_t offset
 
 int FileIo::Truncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int FileIo::Sync(int fd) { return ::fsync(fd); }
+int FileIo::DataSync(int fd) { return ::fdatasync(fd); }
 int FileIo::Rename(const char* from, const char* to) { return ::rename(from, to); }
 
 const char* FileIo::Map(int fd, std::size_t size) {

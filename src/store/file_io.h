@@ -29,9 +29,10 @@ class FileIo {
   // As pread(2) and pwrite(2).
   virtual ssize_t ReadAt(int fd, void* buf, std::size_t size, off_t offset);
   virtual ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset);
-  // As ftruncate(2), fsync(2) and rename(2).
+  // As ftruncate(2), fsync(2), fdatasync(2) and rename(2).
   virtual int Truncate(int fd, off_t length);
   virtual int Sync(int fd);
+  virtual int DataSync(int fd);
   virtual int Rename(const char* from, const char* to);
   // A read-only shared mapping of the first `size` bytes of the file, or
   // null when it cannot be had; a reader then falls back on ReadAt. The

@@ -7,6 +7,8 @@
 //   48 n entries: u32 page | u32 1 when an old image follows, else 0
 //                 | u64 hash of the new image | [kPageSize old image]
 //   then u64 hash of all the bytes before it | "JrnlDone"
+// Bytes after that are left over from a longer record and ignored. A
+// cleared journal has zeros for its first 8 bytes (or is empty).
 #include "store/jet4/jet4_journal.h"
 
 #include <fcntl.h>
@@ -55,6 +57,12 @@ void Append64(std::string& out, std::uint64_t v) {
   char b[8];
   EncodeFixed64(b, v);
   out.append(b, 8);
+}
+
+// Clears the journal: its first bytes no longer name it one.
+bool Clear(FileIo& io, int journalFd) {
+  static const char kZero[8] = {};
+  return WriteFully(io, journalFd, kZero, sizeof kZero, 0);
 }
 
 off_t PageOffset(std::uint32_t page) { return static_cast<off_t>(page) * static_cast<off_t>(kPageSize); }
@@ -151,7 +159,7 @@ bool Undo(int fileFd, off_t sizeBefore, const std::vector<Entry>& entries, FileI
     if (e.hasOld) ok = WriteFully(io, fileFd, e.old, kPageSize, PageOffset(e.page)) && ok;
   }
   ok = ok && io.Truncate(fileFd, sizeBefore) == 0;
-  return ok && io.Sync(fileFd) == 0;
+  return ok && io.DataSync(fileFd) == 0;
 }
 
 }  // namespace
@@ -163,7 +171,10 @@ bool SettleJournal(int fileFd, const std::string& journalPath, FileIo& io) {
   if (journal.get() < 0) return errno == ENOENT;
   std::optional<std::string> bytes = ReadWhole(io, journal.get());
   if (!bytes) return false;
-  if (bytes->empty()) return true;
+  if (bytes->empty() || std::all_of(bytes->begin(), bytes->begin() + std::min<std::size_t>(bytes->size(), 8),
+                                    [](char c) { return c == 0; })) {
+    return true;  // cleared
+  }
   Parsed record;
   struct stat st;
   if (::fstat(fileFd, &st) != 0) return false;
@@ -172,9 +183,9 @@ bool SettleJournal(int fileFd, const std::string& journalPath, FileIo& io) {
   if (ours && !Finished(record, fileFd, io)) {
     if (!Undo(fileFd, static_cast<off_t>(record.sizeBefore), record.entries, io)) return false;
   }
-  // Dropping the journal needs no flush: it either was torn, or its change
+  // Clearing the journal needs no flush: it either was torn, or its change
   // is now whole in the file (finished or undone).
-  return io.Truncate(journal.get(), 0) == 0;
+  return Clear(io, journal.get());
 }
 
 bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
@@ -214,15 +225,15 @@ bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
   }
   Fd journal(fd);
   if (journal.get() < 0) return false;
-  if (!WriteFully(io, journal.get(), record.data(), record.size(), 0) || io.Sync(journal.get()) != 0) {
+  if (!WriteFully(io, journal.get(), record.data(), record.size(), 0) || io.DataSync(journal.get()) != 0) {
     // The file is untouched; a torn record would be dropped anyway.
-    io.Truncate(journal.get(), 0);
+    Clear(io, journal.get());
     return false;
   }
   if (created) {
     Fd dir(::open(DirectoryOf(journalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || io.Sync(dir.get()) != 0) {
-      io.Truncate(journal.get(), 0);
+      Clear(io, journal.get());
       return false;
     }
   }
@@ -232,14 +243,14 @@ bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
     ok = WriteFully(io, fileFd, c.after.data(), kPageSize, PageOffset(c.page));
     if (!ok) break;
   }
-  ok = ok && io.Sync(fileFd) == 0;
+  ok = ok && io.DataSync(fileFd) == 0;
   if (!ok) {
     // Take the change back now; when that fails too the journal stays and
     // the next writer undoes it.
-    if (Undo(fileFd, sizeBefore, undo, io)) io.Truncate(journal.get(), 0);
+    if (Undo(fileFd, sizeBefore, undo, io)) Clear(io, journal.get());
     return false;
   }
-  io.Truncate(journal.get(), 0);
+  Clear(io, journal.get());
   return true;
 }
 

@@ -13,24 +13,31 @@
 //      and after, and the file's identity (device, inode); then a checksum
 //      over all of it and a closing mark; and flushes the journal;
 //   2. writes the pages in place and flushes the file;
-//   3. empties the journal (without flushing: see below).
+//   3. clears the journal by zeroing its first bytes (without flushing: see
+//      below).
+//
+// Flushing is fdatasync: the journal is rewritten in place and the file
+// overwritten in place (grown by a page now and then), so the flush need not
+// wait for times of last change to reach the disk, and costs about one
+// write of a page with fsync.
 //
 // When a write or a flush of step 2 fails, the old images are written back,
-// the file is cut to its old size and flushed, and the journal is emptied:
+// the file is cut to its old size and flushed, and the journal is cleared:
 // the call fails and the file is byte for byte as before. When that does not
-// work either, the journal stays and the next writer settles it.
+// work either, the journal stays and the next writer settles it (until then
+// the file holds a prefix of the writes, or a torn page).
 //
 // SettleJournal runs under the folder lock before anything reads the file.
-// A journal that is empty, torn (no closing mark, bad checksum: the crash
+// A journal that is cleared, torn (no closing mark, bad checksum: the crash
 // came before step 2 began) or made for another file (it was replaced since)
-// is dropped. A journal whose pages all already hold their new images, at
-// the new size, describes a change that finished: it is dropped too. This
-// is why step 3 needs no flush: if an emptied journal comes back after a
+// is cleared. A journal whose pages all already hold their new images, at
+// the new size, describes a change that finished: it is cleared too. This
+// is why step 3 needs no flush: if a cleared journal comes back after a
 // power cut, the change it describes is whole in the file and stays. Any
 // other journal describes a change cut short: its old images are written
 // back, the file is cut to its old size and flushed, and the journal is
-// dropped. Undoing is idempotent, so a crash while settling is settled again
-// next time.
+// cleared. Undoing is idempotent, so a crash while settling is settled
+// again next time.
 //
 // Why an undo journal and not a redo one: a failed call must leave the file
 // unchanged, and the caller of a failed export reports the card as not
@@ -38,9 +45,9 @@
 // change back at once, instead of leaving a change the caller was told had
 // failed to be finished by the next writer.
 //
-// The journal is created with permission 0600 and kept, empty, between
-// changes, so that its directory entry is made durable once (the folder is
-// flushed when it is created) and never again.
+// The journal is created with permission 0600 and kept, cleared, between
+// changes, so that its directory entry and its blocks are made durable once
+// (the folder is flushed when it is created) and then only overwritten.
 //
 // Thread safety: callers hold the file's folder lock (jet4_file.cpp) and do
 // not share a journal between threads.
