@@ -133,7 +133,7 @@ bool Parse(const std::string& j, Parsed& out) {
 
 std::optional<std::string> ReadWhole(FileIo& io, int fd) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return std::nullopt;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
   if (!bytes.empty() && !ReadFully(io, fd, bytes.data(), bytes.size(), 0)) return std::nullopt;
   return bytes;
@@ -224,7 +224,8 @@ bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
     fd = ::open(journalPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   }
   Fd journal(fd);
-  if (journal.get() < 0) return false;
+  struct stat js;
+  if (journal.get() < 0 || ::fstat(journal.get(), &js) != 0 || !S_ISREG(js.st_mode)) return false;
   if (!WriteFully(io, journal.get(), record.data(), record.size(), 0) || io.DataSync(journal.get()) != 0) {
     // The file is untouched; a torn record would be dropped anyway.
     Clear(io, journal.get());
