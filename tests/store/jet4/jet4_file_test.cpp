@@ -444,7 +444,8 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
     for (StoppingIo::Mode mode :
          {StoppingIo::Mode::kFail, StoppingIo::Mode::kKillAfter, StoppingIo::Mode::kTearAndKill}) {
       for (int k = 1; k <= writes; ++k) {
-        SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + ", write " + std::to_string(k) +
+        const char* kModeNames[] = {"failed", "killed after", "torn and killed at"};
+        SCOPED_TRACE(std::string(kModeNames[static_cast<int>(mode)]) + " write " + std::to_string(k) +
                      " of " + std::to_string(writes));
         testing::WriteFileBytes(path, before);
         std::filesystem::remove(path + ".journal");
