@@ -357,8 +357,9 @@ std::vector<std::uint32_t> Image::MapPages(std::uint32_t mapPointer) const {
   if (end - begin < 5) Damaged("usage map too short");
   std::vector<std::uint32_t> pages;
   auto collect = [&](std::size_t from, std::size_t to, std::uint64_t first) {
+    const char* bitmap = Read(from, to - from);  // inside one page
     for (std::size_t i = from; i < to; ++i) {
-      std::uint8_t bits = U8(i);
+      auto bits = static_cast<std::uint8_t>(bitmap[i - from]);
       for (int b = 0; bits != 0 && b < 8; ++b) {
         if (bits & (1 << b)) {
           std::uint64_t page = first + (i - from) * 8 + b;
