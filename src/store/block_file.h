@@ -11,11 +11,15 @@
 // anything is written, so a write never takes a block a record still uses.
 // Check() holds the whole list against the chains for the table tool.
 //
-// Write order keeps the file sound when a write fails or the process dies:
-// a chain's blocks are written before block 0 counts them taken, and block
-// 0 is restored when its own write fails. At worst blocks are left neither
-// free nor used (leaked), or a free block loses its mark, which the next
-// write that needs the list repairs.
+// New chains are kept in memory (pending) until WritePending puts them
+// down, so that a run of appends writes its blocks together. Write order
+// keeps the file sound when a write fails or the process dies: the chains'
+// blocks are written before block 0 counts them taken, and block 0 is
+// restored when its own write fails. At worst blocks are left neither free
+// nor used (leaked), or a free block loses its mark, which the next write
+// that needs the list repairs. Until KeepWritten, UndoWritten puts block 0
+// and the free blocks the chains took back as they were, for a record write
+// that failed after its chains were written.
 //
 // Thread safety: used by the one thread that uses its RecordTable, under the
 // table's lock (the table file's record-count lock covers this file too).
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "store/file_io.h"
+#include "store/pending_writes.h"
 
 namespace autodeliver {
 
@@ -82,10 +87,32 @@ class BlockFile {
   // in block order. Fails, leaving block 0 as it was, when a write fails.
   bool RebuildFreeList(const std::vector<std::int32_t>& heads);
 
-  // Stores `value` in a new chain and counts its blocks taken; *first is
-  // its first block, 0 for an empty value. The caller checks the free list
-  // first (FreeListServes).
+  // Stores `value` in a new chain, pending, and counts its blocks taken in
+  // this access; *first is its first block, 0 for an empty value. The
+  // caller checks the free list first (FreeListServes), and writes or drops
+  // what is pending before anything else reads or changes the file.
   bool WriteChain(std::string_view value, std::int32_t* first);
+
+  // The chains written since the last WritePending or DropPending.
+  bool HasPending() const { return !pending_.empty() || !(now_ == disk_); }
+  std::size_t PendingBytes() const { return pending_.bytes(); }
+  struct PendingMark {
+    PendingWrites::Mark writes;
+    std::size_t taken = 0;
+    std::int32_t count = 0, freeHead = 0, freeCount = 0;
+  };
+  PendingMark GetPendingMark() const;
+  // Forgets the chains written after `mark`; their blocks are free again.
+  void DropPendingTo(const PendingMark& mark);
+  void DropPending();
+  // Writes the pending chains, then block 0. False when a write fails: the
+  // pending chains are dropped and block 0 is put back as it was.
+  bool WritePending();
+  // After WritePending: block 0 and the free blocks taken go back to how
+  // they were before it (a failed write may leak blocks, never lose them).
+  void UndoWritten();
+  // After WritePending: what was written stays.
+  void KeepWritten() { taken_.clear(); }
   // Puts the blocks of the chains from `firsts` on the free list, as far as
   // each chain is sound. A chain stops at the first block that a chain from
   // `keep` also reaches: in a damaged file two values may share blocks, and
@@ -101,6 +128,12 @@ class BlockFile {
     std::int32_t count = 0;
     std::int32_t freeHead = 0;
     std::int32_t freeCount = 0;
+    bool operator==(const Figures&) const = default;
+  };
+  // A block taken from the free list with its free link as it was.
+  struct TakenBlock {
+    std::int32_t block = 0;
+    char link[12] = {};
   };
 
   const char* ReadBlock(std::int32_t b, char* scratch, bool mapped);
@@ -116,6 +149,10 @@ class BlockFile {
   Figures disk_;  // as block 0 holds them
   const char* map_ = nullptr;
   std::size_t mapBytes_ = 0;
+  PendingWrites pending_;          // blocks of chains not yet written
+  std::vector<TakenBlock> taken_;  // free blocks taken since the last write was kept
+  Figures before_;                 // block 0 before WritePending
+  void RestoreLinks();
 };
 
 }  // namespace autodeliver

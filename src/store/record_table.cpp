@@ -15,6 +15,7 @@
 #include "store/coding.h"
 #include "store/data_area.h"
 #include "store/field_codec.h"
+#include "store/pending_writes.h"
 #include "store/purge_journal.h"
 #include "store/table_format.h"
 #include "store/table_header.h"
@@ -39,10 +40,19 @@ struct RecordTable::Impl {
   int holds = 0;  // Hold() calls still open
   int scans = 0;  // scans running; they read in chunks
 
-  // Valid while the lock is held.
+  // Valid while the lock is held. The figures include the appends pending.
   std::int32_t count = 0;
   std::int32_t nextId = 1;
   RecordCache cache;
+
+  // Appended records not yet written (the last pendingCount of count), with
+  // their chains pending in `blocks`.
+  PendingWrites pendingRecords;
+  std::int32_t pendingCount = 0;
+  bool bufferAppends = false;  // SetBufferedAppends
+  // A write of pending appends that the caller did not ask for (before a
+  // read, past the bound) failed; the next Flush or Release tells it.
+  bool flushFailed = false;
 
   const std::vector<FieldInfo>& fields() const { return header.fields; }
   std::int32_t recordSize() const { return header.recordSize; }
@@ -50,6 +60,7 @@ struct RecordTable::Impl {
   off_t RecordOffset(std::int32_t index) const { return Area().RecordOffset(index); }
   bool OnRecord() const { return cursor >= 1 && cursor <= count; }
   bool Batched() const { return scans > 0 || holds > 0; }
+  bool Buffering() const { return bufferAppends && holds > 0 && lock.exclusive(); }
 
   // Takes (or joins) the table lock; an access that takes it afresh reads
   // the figures again and first finishes a purge cut short.
@@ -83,7 +94,59 @@ struct RecordTable::Impl {
   }
 
   void Leave() {
+    if (!Buffering()) FlushForRead();
     if (lock.Leave()) DropCache();
+  }
+
+  // Writes the pending appends: their chains' blocks, block 0, the records,
+  // and last the record count, so that the count never covers a record not
+  // yet written. When a write fails, the table is put back as it was before
+  // these appends (the count, block 0, the free blocks the chains took),
+  // the appends are dropped from the figures, and the result is false.
+  bool WritePending() {
+    if (pendingCount == 0 && !blocks.HasPending()) return true;
+    if (!blocks.WritePending()) {
+      DropPending();
+      return false;
+    }
+    bool restored = true;
+    bool ok = pendingRecords.WriteTo(*io, fd);
+    if (ok) {
+      char figures[8], before[8];
+      EncodeInt32(figures, count);
+      EncodeInt32(figures + 4, nextId);
+      EncodeInt32(before, count - pendingCount);
+      EncodeInt32(before + 4, nextId - pendingCount);
+      ok = Overwrite(fmt::kRecordCountOffset, figures, before, 8, &restored);
+    }
+    if (!ok) {
+      // Nothing counts the records: their blocks go back (unless the count
+      // could not be put back, when they may be in use).
+      if (restored)
+        blocks.UndoWritten();
+      else
+        blocks.KeepWritten();
+      DropPending();
+      return false;
+    }
+    blocks.KeepWritten();
+    pendingRecords.Clear();
+    pendingCount = 0;
+    return true;
+  }
+
+  void DropPending() {
+    count -= pendingCount;
+    nextId -= pendingCount;
+    pendingCount = 0;
+    pendingRecords.Clear();
+    blocks.DropPending();
+    cursor = std::max(1, std::min(cursor, count));
+  }
+
+  // Before an operation that reads or changes what is in the file.
+  void FlushForRead() {
+    if (!WritePending()) flushFailed = true;
   }
 
   void DropCache() {
@@ -138,6 +201,9 @@ struct RecordTable::Impl {
     for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
       if (values[i] && IsStoredInBlocks(fields()[i].type)) needed += BlockFile::BlocksFor(values[i]->size());
     if (needed == 0 || blocks.FreeListServes(needed)) return true;
+    // The rebuild reads the records and their chains from the file.
+    FlushForRead();
+    if (flushFailed) return false;
     std::optional<std::vector<std::int32_t>> heads = ChainHeads();
     return heads && blocks.RebuildFreeList(*heads) && blocks.FreeListServes(needed);
   }
@@ -169,10 +235,14 @@ struct RecordTable::Impl {
 
 namespace {
 
-// Scoped table access: joins or takes the lock, leaves it at the end.
+// Scoped table access: joins or takes the lock, leaves it at the end. Unless
+// told otherwise, it first writes the appends pending, so that the file
+// holds everything the access may read.
 class Access {
  public:
-  Access(RecordTable::Impl* impl, bool write) : impl_(impl), ok_(impl->Acquire(write)) {}
+  Access(RecordTable::Impl* impl, bool write, bool flush = true) : impl_(impl), ok_(impl->Acquire(write)) {
+    if (ok_ && flush) impl_->FlushForRead();
+  }
   ~Access() {
     if (ok_) impl_->Leave();
   }
@@ -231,8 +301,10 @@ bool RecordTable::Open(const std::string& path) {
 
 void RecordTable::Close() {
   Impl& t = *impl_;
+  if (t.fd >= 0 && t.lock.held()) t.WritePending();
   if (t.fd >= 0) t.Unlock();
   t.holds = 0;
+  t.flushFailed = false;
   t.scans = 0;
   t.DropCache();
   t.blocks.Close();
@@ -248,8 +320,22 @@ bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
 bool RecordTable::Sync() {
   Impl& t = *impl_;
   if (t.fd < 0) return false;
+  const bool flushed = Flush();
   const bool table = t.io->Sync(t.fd) == 0;
-  return t.blocks.Sync() && table;
+  return t.blocks.Sync() && table && flushed;
+}
+
+bool RecordTable::Flush() {
+  Impl& t = *impl_;
+  if (t.fd < 0) return false;
+  const bool ok = t.WritePending() && !t.flushFailed;
+  t.flushFailed = false;
+  return ok;
+}
+
+void RecordTable::SetBufferedAppends(bool buffer) {
+  impl_->bufferAppends = buffer;
+  if (!buffer) impl_->FlushForRead();
 }
 
 void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetWait(wait); }
@@ -264,10 +350,14 @@ bool RecordTable::Hold(bool write) {
   return true;
 }
 
-void RecordTable::Release() {
-  if (impl_->holds == 0) return;
-  --impl_->holds;
-  impl_->Leave();
+bool RecordTable::Release() {
+  Impl& t = *impl_;
+  if (t.holds == 0) return true;
+  --t.holds;
+  bool ok = true;
+  if (!t.Buffering()) ok = Flush();
+  t.Leave();
+  return ok;
 }
 
 const std::vector<FieldInfo>& RecordTable::Fields() const { return impl_->fields(); }
@@ -282,12 +372,12 @@ int RecordTable::FieldIndex(std::string_view name) const {
 }
 
 std::int32_t RecordTable::RecordCount() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a ? impl_->count : 0;
 }
 
 std::int32_t RecordTable::NextRecordId() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a ? impl_->nextId : 0;
 }
 
@@ -295,14 +385,14 @@ std::int32_t RecordTable::RecordSize() const { return impl_->recordSize(); }
 std::int32_t RecordTable::Version() const { return impl_->header.version; }
 
 bool RecordTable::GoTo(std::int32_t recordNumber) {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   if (!a || impl_->count == 0) return false;
   impl_->cursor = std::clamp(recordNumber, 1, impl_->count);
   return true;
 }
 
 bool RecordTable::Skip(std::int32_t count) {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   Impl& t = *impl_;
   if (!a || t.count == 0) return false;
   if (count > 0 && t.cursor > t.count) return false;
@@ -316,7 +406,7 @@ bool RecordTable::Skip(std::int32_t count) {
 std::int32_t RecordTable::RecordNumber() const { return impl_->cursor; }
 
 bool RecordTable::OnRecord() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a && impl_->OnRecord();
 }
 
@@ -353,36 +443,35 @@ std::optional<std::string> RecordTable::ReadText(std::string_view field) {
 std::string RecordTable::Read(std::string_view field) { return ReadText(field).value_or(std::string()); }
 
 bool RecordTable::Append(const FieldValues& values) {
-  Access a(impl_, true);
+  Access a(impl_, true, false);
   Impl& t = *impl_;
-  if (!a || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX || !t.PrepareBlocks(values))
-    return false;
+  if (!a || t.flushFailed || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX) return false;
+  const bool buffered = t.Buffering();
+  if (buffered && t.pendingRecords.bytes() + t.blocks.PendingBytes() >= kAppendBufferBytes) {
+    t.FlushForRead();
+    if (t.flushFailed) return false;
+  }
+  if (!t.PrepareBlocks(values)) return false;
   std::vector<char> rec(t.recordSize(), 0);
   EncodeInt32(rec.data(), t.nextId);
+  const BlockFile::PendingMark mark = t.blocks.GetPendingMark();
   std::vector<std::int32_t> unused, written;
-  bool ok = t.PutAll(rec.data(), values, &unused, &written);
-  // The record first, then the count: an append cut short leaves bytes
-  // behind the last counted record, which the next Open cuts off.
-  ok = ok && WriteFully(*t.io, t.fd, rec.data(), rec.size(), t.RecordOffset(t.count));
-  bool restored = true;
-  if (ok) {
-    char figures[8], before[8];
-    EncodeInt32(figures, t.count + 1);
-    EncodeInt32(figures + 4, t.nextId + 1);
-    EncodeInt32(before, t.count);
-    EncodeInt32(before + 4, t.nextId);
-    ok = t.Overwrite(fmt::kRecordCountOffset, figures, before, 8, &restored);
-  }
-  if (!ok) {
-    // Nothing counts the new record: its chains go back to the free list
-    // (unless the count could not be put back, when they may be in use).
-    if (restored) t.blocks.FreeChains(written);
+  if (!t.PutAll(rec.data(), values, &unused, &written)) {
+    t.blocks.DropPendingTo(mark);
     return false;
   }
+  // The record goes behind the last one; WritePending writes it before it
+  // raises the count, so an append cut short leaves bytes behind the last
+  // counted record, which the next Open cuts off.
+  const std::int32_t cursor = t.cursor;
+  t.pendingRecords.Add(t.RecordOffset(t.count), rec.data(), rec.size());
+  ++t.pendingCount;
   ++t.count;
   ++t.nextId;
   t.cursor = t.count;
-  return true;
+  if (buffered || t.WritePending()) return true;
+  t.cursor = cursor;
+  return false;
 }
 
 bool RecordTable::Modify(const FieldValues& values) {
@@ -394,14 +483,22 @@ bool RecordTable::Modify(const FieldValues& values) {
   const std::vector<char> before(current, current + t.recordSize());
   std::vector<char> rec = before;
   std::vector<std::int32_t> oldChains, written;
-  bool restored = true;
-  bool ok = t.PutAll(rec.data(), values, &oldChains, &written) &&
-            t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
-                        before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored);
-  if (!ok) {
-    if (restored) t.blocks.FreeChains(written);
+  if (!t.PutAll(rec.data(), values, &oldChains, &written)) {
+    t.blocks.DropPending();
     return false;
   }
+  // The new chains first, then the record that points at them.
+  if (!t.blocks.WritePending()) return false;
+  bool restored = true;
+  if (!t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
+                   before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored)) {
+    if (restored)
+      t.blocks.UndoWritten();
+    else
+      t.blocks.KeepWritten();
+    return false;
+  }
+  t.blocks.KeepWritten();
   t.cache.Update(t.cursor - 1, rec.data(), fmt::kIdSize, t.recordSize());
   // The record no longer points at the old chains: free them.
   t.blocks.FreeChains(oldChains);
