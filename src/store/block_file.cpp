@@ -225,34 +225,31 @@ bool BlockFile::WriteChain(std::string_view value, std::int32_t* first) {
   if (value.empty()) return true;
   const Figures start = now_;
   const std::size_t takenStart = taken_.size();
-  std::int32_t pieces = BlocksFor(value.size());
-  std::vector<std::int32_t> blocks;
-  std::vector<std::ptrdiff_t> reused;  // index in taken_ of a block from the free list, or -1
+  const std::int32_t pieces = BlocksFor(value.size());
+  chain_.clear();
   for (std::int32_t i = 0; i < pieces; ++i) {
     const std::size_t taken = taken_.size();
-    std::int32_t b = TakeBlock();
+    const std::int32_t b = TakeBlock();
     if (b <= 0) {
       now_ = start;
       taken_.resize(takenStart);
       return false;
     }
-    blocks.push_back(b);
-    reused.push_back(taken_.size() > taken ? static_cast<std::ptrdiff_t>(taken) : -1);
+    // A block from the free list comes with its old link.
+    chain_.push_back({b, taken_.size() > taken ? static_cast<std::ptrdiff_t>(taken) : -1});
   }
-  char block[fmt::kBlockSize];
   for (std::int32_t i = 0; i < pieces; ++i) {
-    std::memset(block, 0, sizeof block);
+    char* block = pending_.AddZeroed(BlockOffset(chain_[i].block), fmt::kBlockSize);
     // Bytes 0-3 keep the old free link: until block 0 counts the block
     // taken, the free list stays whole.
-    if (reused[i] >= 0) std::memcpy(block, taken_[reused[i]].link, 4);
+    if (chain_[i].taken >= 0) std::memcpy(block, taken_[chain_[i].taken].link, 4);
     std::size_t from = static_cast<std::size_t>(i) * fmt::kBlockPayload;
     std::size_t len = std::min<std::size_t>(fmt::kBlockPayload, value.size() - from);
-    EncodeInt32(block + fmt::kBlockNextOffset, i + 1 < pieces ? blocks[i + 1] : 0);
+    EncodeInt32(block + fmt::kBlockNextOffset, i + 1 < pieces ? chain_[i + 1].block : 0);
     EncodeInt32(block + fmt::kBlockLengthOffset, static_cast<std::int32_t>(len));
     std::memcpy(block + fmt::kBlockDataOffset, value.data() + from, len);
-    pending_.Add(BlockOffset(blocks[i]), block, sizeof block);
   }
-  *first = blocks[0];
+  *first = chain_[0].block;
   return true;
 }
 

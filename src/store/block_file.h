@@ -25,6 +25,7 @@
 // table's lock (the table file's record-count lock covers this file too).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -152,6 +153,11 @@ class BlockFile {
   PendingWrites pending_;          // blocks of chains not yet written
   std::vector<TakenBlock> taken_;  // free blocks taken since the last write was kept
   Figures before_;                 // block 0 before WritePending
+  struct ChainBlock {
+    std::int32_t block = 0;
+    std::ptrdiff_t taken = -1;  // index in taken_ when it came from the free list
+  };
+  std::vector<ChainBlock> chain_;  // WriteChain's blocks, kept for their memory
   void RestoreLinks();
 };
 

@@ -1,60 +1,66 @@
 #include "store/pending_writes.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace autodeliver {
 
-void PendingWrites::Add(off_t at, const char* bytes, std::size_t n) {
-  if (n == 0) return;
-  bytes_ += n;
+char* PendingWrites::AddZeroed(off_t at, std::size_t n) {
+  const std::size_t from = data_.size();
+  data_.resize(from + n, 0);
+  if (n == 0) return data_.data() + from;
   if (!pieces_.empty()) {
     Piece& last = pieces_.back();
-    if (last.at + static_cast<off_t>(last.bytes.size()) == at) {
-      last.bytes.append(bytes, n);
-      return;
+    if (last.at + static_cast<off_t>(last.bytes) == at && last.from + last.bytes == from) {
+      last.bytes += n;
+      return data_.data() + from;
     }
   }
-  pieces_.push_back({at, std::string(bytes, n)});
+  pieces_.push_back({at, from, n});
+  return data_.data() + from;
 }
 
-PendingWrites::Mark PendingWrites::GetMark() const {
-  return {pieces_.size(), pieces_.empty() ? 0 : pieces_.back().bytes.size()};
+void PendingWrites::Add(off_t at, const char* bytes, std::size_t n) {
+  if (n > 0) std::memcpy(AddZeroed(at, n), bytes, n);
 }
 
 void PendingWrites::TruncateTo(const Mark& mark) {
-  while (pieces_.size() > mark.pieces) {
-    bytes_ -= pieces_.back().bytes.size();
-    pieces_.pop_back();
+  pieces_.resize(std::min(pieces_.size(), mark.pieces));
+  if (!pieces_.empty()) {
+    Piece& last = pieces_.back();
+    if (last.from + last.bytes > mark.bytes) last.bytes = mark.bytes - last.from;
   }
-  if (!pieces_.empty() && pieces_.back().bytes.size() > mark.lastBytes) {
-    bytes_ -= pieces_.back().bytes.size() - mark.lastBytes;
-    pieces_.back().bytes.resize(mark.lastBytes);
-  }
+  data_.resize(std::min(data_.size(), mark.bytes));
 }
 
 void PendingWrites::Clear() {
   pieces_.clear();
-  bytes_ = 0;
+  data_.clear();
 }
 
 bool PendingWrites::WriteTo(FileIo& io, int fd) {
   std::sort(pieces_.begin(), pieces_.end(), [](const Piece& a, const Piece& b) { return a.at < b.at; });
-  std::string joined;
+  std::vector<char> joined;
   for (std::size_t i = 0; i < pieces_.size();) {
-    // Neighbours on the file go out in one write.
+    // Neighbours in the file go out in one write; their bytes lie side by
+    // side in data_ when they were added in order.
     std::size_t end = i + 1;
-    off_t next = pieces_[i].at + static_cast<off_t>(pieces_[i].bytes.size());
-    while (end < pieces_.size() && pieces_[end].at == next) {
-      next += static_cast<off_t>(pieces_[end].bytes.size());
+    std::size_t bytes = pieces_[i].bytes;
+    bool together = true;
+    while (end < pieces_.size() && pieces_[end].at == pieces_[i].at + static_cast<off_t>(bytes)) {
+      together = together && pieces_[end].from == pieces_[i].from + bytes;
+      bytes += pieces_[end].bytes;
       ++end;
     }
-    const std::string* out = &pieces_[i].bytes;
-    if (end > i + 1) {
+    const char* out = data_.data() + pieces_[i].from;
+    if (!together) {
       joined.clear();
-      for (std::size_t k = i; k < end; ++k) joined += pieces_[k].bytes;
-      out = &joined;
+      for (std::size_t k = i; k < end; ++k)
+        joined.insert(joined.end(), data_.data() + pieces_[k].from,
+                      data_.data() + pieces_[k].from + pieces_[k].bytes);
+      out = joined.data();
     }
-    if (!WriteFully(io, fd, out->data(), out->size(), pieces_[i].at)) return false;
+    if (!WriteFully(io, fd, out, bytes, pieces_[i].at)) return false;
     i = end;
   }
   return true;

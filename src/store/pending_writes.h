@@ -25,18 +25,22 @@ class PendingWrites {
   // A point to go back to (TruncateTo): the pieces as they stand now.
   struct Mark {
     std::size_t pieces = 0;
-    std::size_t lastBytes = 0;
+    std::size_t bytes = 0;
   };
 
   // Adds `n` bytes to be written at `at`.
   void Add(off_t at, const char* bytes, std::size_t n);
+  // Adds `n` zero bytes to be written at `at` and returns them to be filled
+  // in; valid until the next Add.
+  char* AddZeroed(off_t at, std::size_t n);
   bool empty() const { return pieces_.empty(); }
   // The bytes held, all pieces together.
-  std::size_t bytes() const { return bytes_; }
+  std::size_t bytes() const { return data_.size(); }
 
-  Mark GetMark() const;
+  Mark GetMark() const { return {pieces_.size(), data_.size()}; }
   // Drops what was added after `mark`.
   void TruncateTo(const Mark& mark);
+  // Drops every piece; the memory is kept for the next ones.
   void Clear();
 
   // Writes every piece; false at the first write that fails (the pieces
@@ -45,11 +49,12 @@ class PendingWrites {
 
  private:
   struct Piece {
-    off_t at = 0;
-    std::string bytes;
+    off_t at = 0;          // in the file
+    std::size_t from = 0;  // in data_
+    std::size_t bytes = 0;
   };
   std::vector<Piece> pieces_;
-  std::size_t bytes_ = 0;
+  std::vector<char> data_;  // the pieces' bytes, in the order added
 };
 
 }  // namespace autodeliver

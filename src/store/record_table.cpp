@@ -53,6 +53,7 @@ struct RecordTable::Impl {
   // A write of pending appends that the caller did not ask for (before a
   // read, past the bound) failed; the next Flush or Release tells it.
   bool flushFailed = false;
+  std::vector<char> newRecord;  // Append's record, kept for its memory
 
   const std::vector<FieldInfo>& fields() const { return header.fields; }
   std::int32_t recordSize() const { return header.recordSize; }
@@ -209,15 +210,15 @@ struct RecordTable::Impl {
   }
 
   // Fills `rec` with `values`; the chains replaced go to `oldChains`, the
-  // chains written to `newChains`.
+  // chains written to `newChains` (each when given).
   bool PutAll(char* rec, const FieldValues& values, std::vector<std::int32_t>* oldChains,
               std::vector<std::int32_t>* newChains) {
     for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i) {
       if (!values[i]) continue;
       std::int32_t old = 0, written = 0;
       if (!EncodeField(rec, fields()[i], *values[i], &blocks, &old, &written)) return false;
-      if (old > 0) oldChains->push_back(old);
-      if (written > 0) newChains->push_back(written);
+      if (old > 0 && oldChains) oldChains->push_back(old);
+      if (written > 0 && newChains) newChains->push_back(written);
     }
     return true;
   }
@@ -452,11 +453,11 @@ bool RecordTable::Append(const FieldValues& values) {
     if (t.flushFailed) return false;
   }
   if (!t.PrepareBlocks(values)) return false;
-  std::vector<char> rec(t.recordSize(), 0);
+  std::vector<char>& rec = t.newRecord;
+  rec.assign(t.recordSize(), 0);
   EncodeInt32(rec.data(), t.nextId);
   const BlockFile::PendingMark mark = t.blocks.GetPendingMark();
-  std::vector<std::int32_t> unused, written;
-  if (!t.PutAll(rec.data(), values, &unused, &written)) {
+  if (!t.PutAll(rec.data(), values, nullptr, nullptr)) {
     t.blocks.DropPendingTo(mark);
     return false;
   }
