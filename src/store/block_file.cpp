@@ -304,17 +304,15 @@ void BlockFile::UndoWritten() {
   WriteFigures();
 }
 
-void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::int32_t>& keep) {
-  std::vector<std::uint8_t> kept;
-  if (!keep.empty()) kept = UseCounts(keep);
+void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::uint8_t>& kept) {
   DropMapping();
   bool changed = false;
-  char block[fmt::kBlockSize];
+  char block[fmt::kFreeLinkBytes];
   for (std::int32_t b : firsts) {
     std::vector<std::int32_t> seen;
     while (b > 0 && b < now_.count && std::find(seen.begin(), seen.end(), b) == seen.end() &&
-           (kept.empty() || kept[b] == 0)) {
-      if (!ReadFully(*io_, fd_, block, sizeof block, BlockOffset(b))) break;
+           (kept.empty() || (static_cast<std::size_t>(b) < kept.size() && kept[b] == 0))) {
+      if (!ReadLink(b, block)) break;
       // A block that is free already stays where it is on the list.
       if (DecodeInt32(block + fmt::kBlockLengthOffset) == fmt::kFreeMark) break;
       std::int32_t next = DecodeInt32(block + fmt::kBlockNextOffset);
@@ -332,10 +330,20 @@ void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::v
   if (changed) WriteFigures();
 }
 
-BlockReport BlockFile::Check(const std::vector<std::int32_t>& heads) {
+bool BlockFile::Stamp(std::int32_t figures[3], struct stat* st) const {
+  figures[0] = now_.count;
+  figures[1] = now_.freeHead;
+  figures[2] = now_.freeCount;
+  return fd_ >= 0 && ::fstat(fd_, st) == 0;
+}
+
+BlockReport BlockFile::CheckUses(const std::vector<std::uint8_t>& uses) {
   BlockReport r;
   r.blocks = now_.count;
-  std::vector<std::uint8_t> uses = UseCounts(heads);
+  if (uses.size() != static_cast<std::size_t>(now_.count)) {
+    r.problems.push_back("the chains were counted for another block count");
+    return r;
+  }
   std::vector<bool> free(uses.size(), false);
   auto problem = [&](std::string what) { r.problems.push_back(std::move(what)); };
   std::int32_t b = now_.freeHead;

@@ -25,6 +25,8 @@
 // table's lock (the table file's record-count lock covers this file too).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -115,14 +117,24 @@ class BlockFile {
   // After WritePending: what was written stays.
   void KeepWritten() { taken_.clear(); }
   // Puts the blocks of the chains from `firsts` on the free list, as far as
-  // each chain is sound. A chain stops at the first block that a chain from
-  // `keep` also reaches: in a damaged file two values may share blocks, and
-  // freeing one of them would break the other now and hand its blocks to
-  // the next write.
-  void FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::int32_t>& keep = {});
+  // each chain is sound. With `kept` (UseCounts of the chains that stay), a
+  // chain stops at the first block that one of those also reaches: in a
+  // damaged file two values may share blocks, and freeing one of them would
+  // break the other now and hand its blocks to the next write. Without it,
+  // the caller knows that no other chain reaches these blocks.
+  void FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::uint8_t>& kept = {});
 
-  // Holds the free list against the chains from `heads`.
-  BlockReport Check(const std::vector<std::int32_t>& heads);
+  // For each block, how many of the chains from `heads` reach it (capped).
+  std::vector<std::uint8_t> UseCounts(const std::vector<std::int32_t>& heads);
+
+  // Holds the free list against the chains from `heads`, or against their
+  // UseCounts.
+  BlockReport Check(const std::vector<std::int32_t>& heads) { return CheckUses(UseCounts(heads)); }
+  BlockReport CheckUses(const std::vector<std::uint8_t>& uses);
+
+  // What identifies the file's state between accesses: its block 0 figures,
+  // and size and change time (fstat).
+  bool Stamp(std::int32_t figures[3], struct stat* st) const;
 
  private:
   struct Figures {
@@ -141,8 +153,6 @@ class BlockFile {
   bool ReadLink(std::int32_t b, char link[12]);
   bool WriteFigures();
   std::int32_t TakeBlock();
-  // Blocks of the chains from `heads`, with how often each is met.
-  std::vector<std::uint8_t> UseCounts(const std::vector<std::int32_t>& heads);
 
   FileIo* io_ = &DefaultFileIo();
   int fd_ = -1;

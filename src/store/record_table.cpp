@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "store/block_file.h"
 #include "store/coding.h"
@@ -25,6 +27,40 @@
 namespace autodeliver {
 
 namespace fmt = table_format;
+
+namespace {
+
+// A table file and its companion as they stood when this process last let
+// go of the table's lock.
+struct FileStamp {
+  std::int32_t count = 0, nextId = 0;
+  std::int32_t figures[3] = {};
+  dev_t dev[2] = {};
+  ino_t ino[2] = {};
+  off_t size[2] = {};
+  timespec changed[2] = {};
+
+  bool operator==(const FileStamp& o) const {
+    if (count != o.count || nextId != o.nextId) return false;
+    for (int i = 0; i < 3; ++i)
+      if (figures[i] != o.figures[i]) return false;
+    for (int i = 0; i < 2; ++i)
+      if (dev[i] != o.dev[i] || ino[i] != o.ino[i] || size[i] != o.size[i] ||
+          changed[i].tv_sec != o.changed[i].tv_sec || changed[i].tv_nsec != o.changed[i].tv_nsec)
+        return false;
+    return true;
+  }
+};
+
+// Tables (by key) whose chains were found sharing no block, with the stamp
+// they had when this process last let go of them. Keeping a table so takes
+// no walk of its chains: this process's writes never make two chains share
+// a block, so a table that still has its stamp at the next access (no other
+// writer came in between) still shares none.
+std::mutex g_soundMutex;
+std::unordered_map<std::string, FileStamp> g_soundTables;
+
+}  // namespace
 
 struct RecordTable::Impl {
   FileIo* io = &DefaultFileIo();
@@ -53,6 +89,13 @@ struct RecordTable::Impl {
   // A write of pending appends that the caller did not ask for (before a
   // read, past the bound) failed; the next Flush or Release tells it.
   bool flushFailed = false;
+  // No two chains of the table share a block, and no block on the free list
+  // holds a value (as BlockFile::Check finds it): known from a walk in this
+  // access, or from the stamp the table kept since an earlier one.
+  bool sound = false;
+  // Chains no record points at any more, freed before the lock goes (one
+  // walk of the chains for all of them, in a table not known sound).
+  std::vector<std::int32_t> unfreed;
   std::vector<char> newRecord;  // Append's record, kept for its memory
 
   const std::vector<FieldInfo>& fields() const { return header.fields; }
@@ -77,8 +120,79 @@ struct RecordTable::Impl {
            (!shared || lock.Set(false));
     }
     ok = ok && ReadFigures();
-    if (!ok) Unlock();
-    return ok;
+    if (!ok) {
+      Unlock();
+      return false;
+    }
+    sound = false;
+    FileStamp now;
+    if (header.hasBlocks && StampNow(&now)) {
+      std::lock_guard<std::mutex> guard(g_soundMutex);
+      auto it = g_soundTables.find(key);
+      sound = it != g_soundTables.end() && it->second == now;
+    }
+    return true;
+  }
+
+  bool StampNow(FileStamp* s) const {
+    struct stat st[2]{};
+    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &st[1])) return false;
+    s->count = count;
+    s->nextId = nextId;
+    for (int i = 0; i < 2; ++i) {
+      s->dev[i] = st[i].st_dev;
+      s->ino[i] = st[i].st_ino;
+      s->size[i] = st[i].st_size;
+      s->changed[i] = st[i].st_mtim;
+    }
+    return true;
+  }
+
+  // Before the lock goes: keeps the table's stamp while it is known sound.
+  void NoteSoundness() {
+    if (!header.hasBlocks) return;
+    FileStamp now;
+    const bool keep = sound && pendingCount == 0 && StampNow(&now);
+    std::lock_guard<std::mutex> guard(g_soundMutex);
+    if (keep)
+      g_soundTables[key] = now;
+    else
+      g_soundTables.erase(key);
+  }
+
+  // Frees the chains from `firsts`, which no record points at any more. In a
+  // table not known sound, a block that another record's chain still
+  // reaches stays (a damaged file may share blocks between records); when
+  // the chains cannot be read, nothing is freed: leaked blocks cost room,
+  // freed used ones cost values.
+  void FreeUnreached(std::vector<std::int32_t> firsts) {
+    firsts.insert(firsts.end(), unfreed.begin(), unfreed.end());
+    unfreed.clear();
+    if (firsts.empty()) return;
+    if (sound) {
+      blocks.FreeChains(firsts);
+      return;
+    }
+    std::optional<std::vector<std::int32_t>> heads = ChainHeads();
+    if (!heads) return;
+    const std::vector<std::uint8_t> uses = blocks.UseCounts(*heads);
+    blocks.FreeChains(firsts, uses);
+    sound = blocks.CheckUses(uses).problems.empty();
+  }
+
+  // The same, put off to the end of the access unless the table is known
+  // sound, so that a run of rewrites walks the chains once.
+  void FreeLater(const std::vector<std::int32_t>& firsts) {
+    if (sound)
+      blocks.FreeChains(firsts);
+    else
+      unfreed.insert(unfreed.end(), firsts.begin(), firsts.end());
+  }
+
+  // Before the lock goes.
+  void Settle() {
+    if (!unfreed.empty()) FreeUnreached({});
+    NoteSoundness();
   }
 
   bool ReadFigures() {
@@ -96,6 +210,7 @@ struct RecordTable::Impl {
 
   void Leave() {
     if (!Buffering()) FlushForRead();
+    if (lock.held() && lock.depth() == 1) Settle();
     if (lock.Leave()) DropCache();
   }
 
@@ -302,10 +417,14 @@ bool RecordTable::Open(const std::string& path) {
 
 void RecordTable::Close() {
   Impl& t = *impl_;
-  if (t.fd >= 0 && t.lock.held()) t.WritePending();
+  if (t.fd >= 0 && t.lock.held()) {
+    t.WritePending();
+    t.Settle();
+  }
   if (t.fd >= 0) t.Unlock();
   t.holds = 0;
   t.flushFailed = false;
+  t.unfreed.clear();
   t.scans = 0;
   t.DropCache();
   t.blocks.Close();
@@ -502,7 +621,7 @@ bool RecordTable::Modify(const FieldValues& values) {
   t.blocks.KeepWritten();
   t.cache.Update(t.cursor - 1, rec.data(), fmt::kIdSize, t.recordSize());
   // The record no longer points at the old chains: free them.
-  t.blocks.FreeChains(oldChains);
+  t.FreeLater(oldChains);
   return true;
 }
 
@@ -574,13 +693,8 @@ bool RecordTable::Purge() {
   if (!ok) return false;
   t.count = kept;
   // The removed records are gone from the file: their blocks are free,
-  // except those that a kept record's chain reaches too (a damaged file may
-  // share blocks between records). When the kept chains cannot be read,
-  // nothing is freed: leaked blocks cost room, freed used ones cost values.
-  if (!freed.empty()) {
-    std::optional<std::vector<std::int32_t>> heads = t.ChainHeads();
-    if (heads) t.blocks.FreeChains(freed, *heads);
-  }
+  // except those that a kept record's chain reaches too.
+  t.FreeUnreached(freed);
   t.cursor = 1;
   return true;
 }
@@ -590,7 +704,9 @@ std::optional<BlockReport> RecordTable::CheckBlocks() {
   if (!a || !impl_->header.hasBlocks) return std::nullopt;
   std::optional<std::vector<std::int32_t>> heads = impl_->ChainHeads();
   if (!heads) return std::nullopt;
-  return impl_->blocks.Check(*heads);
+  BlockReport report = impl_->blocks.Check(*heads);
+  impl_->sound = report.problems.empty();
+  return report;
 }
 
 }  // namespace autodeliver

@@ -553,6 +553,74 @@ TEST(RecordTableBlocks, PurgeNeverFreesABlockAKeptRecordStillReaches) {
   }
 }
 
+// The same damaged file: rewriting either record's value frees its old
+// chain except the block the other record still reaches, within one hold
+// or one rewrite at a time.
+TEST(RecordTableBlocks, RewritingNeverFreesABlockAnotherRecordStillReaches) {
+  struct Case {
+    std::int32_t rewritten;
+    std::int32_t other;
+    std::string otherValue;
+    std::int32_t freeAfter;  // block 2 is freed only when record 2's chain goes
+    bool held;
+  } cases[] = {{1, 2, "ba", 0, false}, {2, 1, "a", 1, false}, {1, 2, "ba", 0, true}, {2, 1, "a", 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rewritten) + (c.held ? " held" : ""));
+    LongFixture f;
+    f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(1, "b"));
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    if (c.held) ASSERT_TRUE(t.Hold(true));
+    t.GoTo(c.rewritten);
+    ASSERT_TRUE(t.Modify({"new"}));
+    t.GoTo(c.other);
+    EXPECT_EQ(t.ReadText("N"), c.otherValue);
+    if (c.held) t.Release();
+    EXPECT_EQ(t.CheckBlocks()->free, c.freeAfter);
+    ASSERT_TRUE(t.Append({"next1", ""}));
+    ASSERT_TRUE(t.Append({"next2", ""}));
+    t.GoTo(c.other);
+    EXPECT_EQ(t.ReadText("N"), c.otherValue);
+    t.GoTo(c.rewritten);
+    EXPECT_EQ(t.ReadText("N"), "new");
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+  }
+}
+
+// A table found sound is not walked again while it keeps its stamp; once
+// another writer has changed it (here: appended a record whose chain shares
+// record 1's block), a purge guards the shared block again.
+TEST(RecordTableBlocks, AnotherWritersChangeIsCheckedAgain) {
+  LongFixture f;
+  f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(0, "b"));
+  {
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});  // found sound
+    ASSERT_TRUE(t.Append({"c", ""}));
+  }
+  // The other writer: a fourth record pointing at block 1.
+  std::string table = ReadFile(f.path);
+  Put32(table, 16, 4);
+  Put32(table, 20, 5);
+  std::string rec(12, '\0');
+  Put32(rec, 0, 4);
+  Put32(rec, 4, 1);
+  table += rec;
+  WriteFile(f.path, table);
+
+  RecordTable t;
+  ASSERT_TRUE(t.Open(f.path));
+  ASSERT_TRUE(t.Hold(true));
+  t.GoTo(1);
+  ASSERT_TRUE(t.MarkDeleted());
+  ASSERT_TRUE(t.Purge());
+  t.Release();
+  EXPECT_EQ(t.CheckBlocks()->free, 0);
+  ASSERT_TRUE(t.Append({"d", ""}));
+  EXPECT_EQ(ReadAll(t, "N"), (std::vector<std::string>{"b", "c", "a", "d"}));
+}
+
 // Buffered appends inside a write hold: the file's record count (what
 // another process would read once it gets the lock) never covers a record
 // not yet written, and the records reach the file whole at each point that
