@@ -6,6 +6,11 @@
 // and closes the gaps. Long texts and byte arrays live in the companion block
 // file (block_file.h); its free blocks are kept in a list, checked before
 // each reuse and rebuilt from the blocks in use when it cannot be trusted.
+// Purge and Modify never free a block that another record's chain still
+// reaches (a damaged file may share blocks between records). Finding that
+// out walks every chain; a table found sharing no block is remembered, with
+// its files' sizes, change times and block figures, until another writer
+// changes it, and is not walked again meanwhile.
 // A fixed-width text longer than its field is cut to the width at a GBK
 // character boundary.
 //
