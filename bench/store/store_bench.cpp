@@ -156,6 +156,24 @@ void BM_Store_TakeStockCard(benchmark::State& state) {
 }
 BENCHMARK(BM_Store_TakeStockCard)->Apply(Sizes);
 
+// A take as a delivery records it: the item's first card marked and the
+// stock purged at once, in one held access of the table. The purge frees
+// the card's companion blocks.
+void BM_Store_TakeAndPurgeStockCard(benchmark::State& state) {
+  StoreDir dir(static_cast<int>(state.range(0)));
+  int i = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    RecordTable t;
+    if (!t.Open(StockTablePath()) || !t.Hold(true) || !t.GoTo(4) || !t.MarkDeleted() || !t.Purge())
+      state.SkipWithError("the take failed");
+    t.Close();
+    state.PauseTiming();
+    AppendStockCard({ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_Store_TakeAndPurgeStockCard)->Apply(Sizes);
+
 void BM_Store_LoadStockCardsOf(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(LoadStockCardsOf(ItemName(3)));

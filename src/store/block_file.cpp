@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 
 #include "store/coding.h"
@@ -200,16 +201,18 @@ bool BlockFile::RebuildFreeList(const std::vector<std::int32_t>& heads) {
   return WriteFigures();
 }
 
-// The next free block, or a new one at the end of the file; 0 when none can
-// be had. Only this access's figures change; WriteChain writes them.
+// The next free block (its link kept in taken_), or a new one at the end of
+// the file; 0 when none can be had. Only this access's figures change.
 std::int32_t BlockFile::TakeBlock() {
   if (now_.freeCount > 0) {
-    char link[fmt::kFreeLinkBytes];
+    TakenBlock t;
     std::int32_t b = now_.freeHead;
-    if (b <= 0 || b >= now_.count || !ReadLink(b, link) ||
-        DecodeInt32(link + fmt::kBlockLengthOffset) != fmt::kFreeMark)
+    if (b <= 0 || b >= now_.count || !ReadLink(b, t.link) ||
+        DecodeInt32(t.link + fmt::kBlockLengthOffset) != fmt::kFreeMark)
       return 0;
-    now_.freeHead = DecodeInt32(link + fmt::kBlockFreeNextOffset);
+    t.block = b;
+    taken_.push_back(t);
+    now_.freeHead = DecodeInt32(t.link + fmt::kBlockFreeNextOffset);
     if (--now_.freeCount == 0) now_.freeHead = 0;
     return b;
   }
@@ -220,51 +223,96 @@ std::int32_t BlockFile::TakeBlock() {
 bool BlockFile::WriteChain(std::string_view value, std::int32_t* first) {
   *first = 0;
   if (value.empty()) return true;
-  DropMapping();
-  std::int32_t pieces = BlocksFor(value.size());
-  std::vector<std::int32_t> blocks;
+  const Figures start = now_;
+  const std::size_t takenStart = taken_.size();
+  const std::int32_t pieces = BlocksFor(value.size());
+  chain_.clear();
   for (std::int32_t i = 0; i < pieces; ++i) {
-    std::int32_t b = TakeBlock();
+    const std::size_t taken = taken_.size();
+    const std::int32_t b = TakeBlock();
     if (b <= 0) {
-      now_ = disk_;
+      now_ = start;
+      taken_.resize(takenStart);
       return false;
     }
-    blocks.push_back(b);
+    // A block from the free list comes with its old link.
+    chain_.push_back({b, taken_.size() > taken ? static_cast<std::ptrdiff_t>(taken) : -1});
   }
-  char block[fmt::kBlockSize];
   for (std::int32_t i = 0; i < pieces; ++i) {
-    std::memset(block, 0, sizeof block);
+    char* block = pending_.AddZeroed(BlockOffset(chain_[i].block), fmt::kBlockSize);
+    // Bytes 0-3 keep the old free link: until block 0 counts the block
+    // taken, the free list stays whole.
+    if (chain_[i].taken >= 0) std::memcpy(block, taken_[chain_[i].taken].link, 4);
     std::size_t from = static_cast<std::size_t>(i) * fmt::kBlockPayload;
     std::size_t len = std::min<std::size_t>(fmt::kBlockPayload, value.size() - from);
-    EncodeInt32(block + fmt::kBlockNextOffset, i + 1 < pieces ? blocks[i + 1] : 0);
+    EncodeInt32(block + fmt::kBlockNextOffset, i + 1 < pieces ? chain_[i + 1].block : 0);
     EncodeInt32(block + fmt::kBlockLengthOffset, static_cast<std::int32_t>(len));
     std::memcpy(block + fmt::kBlockDataOffset, value.data() + from, len);
-    // Bytes 0-3 stay: until block 0 counts the block taken, its link keeps
-    // the free list whole.
-    if (!WriteFully(*io_, fd_, block + fmt::kBlockNextOffset, sizeof block - fmt::kBlockNextOffset,
-                    BlockOffset(blocks[i]) + fmt::kBlockNextOffset)) {
-      // Block 0 still counts these blocks free or absent; a free one that
-      // lost its mark makes the next write rebuild the list.
-      now_ = disk_;
-      return false;
-    }
   }
-  if (!WriteFigures()) return false;
-  *first = blocks[0];
+  *first = chain_[0].block;
   return true;
 }
 
-void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::int32_t>& keep) {
-  std::vector<std::uint8_t> kept;
-  if (!keep.empty()) kept = UseCounts(keep);
+BlockFile::PendingMark BlockFile::GetPendingMark() const {
+  return {pending_.GetMark(), taken_.size(), now_.count, now_.freeHead, now_.freeCount};
+}
+
+void BlockFile::DropPendingTo(const PendingMark& mark) {
+  pending_.TruncateTo(mark.writes);
+  taken_.resize(mark.taken);
+  now_ = {mark.count, mark.freeHead, mark.freeCount};
+}
+
+void BlockFile::DropPending() {
+  pending_.Clear();
+  taken_.clear();
+  now_ = disk_;
+}
+
+// Gives the free blocks taken their free links back.
+void BlockFile::RestoreLinks() {
+  for (const TakenBlock& t : taken_) WriteFully(*io_, fd_, t.link, sizeof t.link, BlockOffset(t.block));
+}
+
+bool BlockFile::WritePending() {
+  before_ = disk_;
+  if (!HasPending()) return true;
+  DropMapping();
+  if (!pending_.WriteTo(*io_, fd_)) {
+    // Block 0 never counted these blocks taken; the reused ones get their
+    // free marks back.
+    RestoreLinks();
+    DropPending();
+    return false;
+  }
+  pending_.Clear();
+  if (!WriteFigures()) {
+    RestoreLinks();
+    taken_.clear();
+    return false;
+  }
+  return true;
+}
+
+void BlockFile::UndoWritten() {
+  if (fd_ < 0) return;
+  // The links first: while block 0 still counts the blocks taken, a block
+  // given its mark back is merely leaked.
+  RestoreLinks();
+  taken_.clear();
+  now_ = before_;
+  WriteFigures();
+}
+
+void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::vector<std::uint8_t>& kept) {
   DropMapping();
   bool changed = false;
-  char block[fmt::kBlockSize];
+  char block[fmt::kFreeLinkBytes];
   for (std::int32_t b : firsts) {
     std::vector<std::int32_t> seen;
     while (b > 0 && b < now_.count && std::find(seen.begin(), seen.end(), b) == seen.end() &&
-           (kept.empty() || kept[b] == 0)) {
-      if (!ReadFully(*io_, fd_, block, sizeof block, BlockOffset(b))) break;
+           (kept.empty() || (static_cast<std::size_t>(b) < kept.size() && kept[b] == 0))) {
+      if (!ReadLink(b, block)) break;
       // A block that is free already stays where it is on the list.
       if (DecodeInt32(block + fmt::kBlockLengthOffset) == fmt::kFreeMark) break;
       std::int32_t next = DecodeInt32(block + fmt::kBlockNextOffset);
@@ -282,10 +330,20 @@ void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::v
   if (changed) WriteFigures();
 }
 
-BlockReport BlockFile::Check(const std::vector<std::int32_t>& heads) {
+bool BlockFile::Stamp(std::int32_t figures[3], struct stat* st) const {
+  figures[0] = now_.count;
+  figures[1] = now_.freeHead;
+  figures[2] = now_.freeCount;
+  return fd_ >= 0 && ::fstat(fd_, st) == 0;
+}
+
+BlockReport BlockFile::CheckUses(const std::vector<std::uint8_t>& uses) {
   BlockReport r;
   r.blocks = now_.count;
-  std::vector<std::uint8_t> uses = UseCounts(heads);
+  if (uses.size() != static_cast<std::size_t>(now_.count)) {
+    r.problems.push_back("the chains were counted for another block count");
+    return r;
+  }
   std::vector<bool> free(uses.size(), false);
   auto problem = [&](std::string what) { r.problems.push_back(std::move(what)); };
   std::int32_t b = now_.freeHead;

@@ -10,11 +10,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "store/block_file.h"
 #include "store/coding.h"
 #include "store/data_area.h"
 #include "store/field_codec.h"
+#include "store/pending_writes.h"
 #include "store/purge_journal.h"
 #include "store/table_format.h"
 #include "store/table_header.h"
@@ -24,6 +27,40 @@
 namespace autodeliver {
 
 namespace fmt = table_format;
+
+namespace {
+
+// A table file and its companion as they stood when this process last let
+// go of the table's lock.
+struct FileStamp {
+  std::int32_t count = 0, nextId = 0;
+  std::int32_t figures[3] = {};
+  dev_t dev[2] = {};
+  ino_t ino[2] = {};
+  off_t size[2] = {};
+  timespec changed[2] = {};
+
+  bool operator==(const FileStamp& o) const {
+    if (count != o.count || nextId != o.nextId) return false;
+    for (int i = 0; i < 3; ++i)
+      if (figures[i] != o.figures[i]) return false;
+    for (int i = 0; i < 2; ++i)
+      if (dev[i] != o.dev[i] || ino[i] != o.ino[i] || size[i] != o.size[i] ||
+          changed[i].tv_sec != o.changed[i].tv_sec || changed[i].tv_nsec != o.changed[i].tv_nsec)
+        return false;
+    return true;
+  }
+};
+
+// Tables (by key) whose chains were found sharing no block, with the stamp
+// they had when this process last let go of them. Keeping a table so takes
+// no walk of its chains: this process's writes never make two chains share
+// a block, so a table that still has its stamp at the next access (no other
+// writer came in between) still shares none.
+std::mutex g_soundMutex;
+std::unordered_map<std::string, FileStamp> g_soundTables;
+
+}  // namespace
 
 struct RecordTable::Impl {
   FileIo* io = &DefaultFileIo();
@@ -39,10 +76,27 @@ struct RecordTable::Impl {
   int holds = 0;  // Hold() calls still open
   int scans = 0;  // scans running; they read in chunks
 
-  // Valid while the lock is held.
+  // Valid while the lock is held. The figures include the appends pending.
   std::int32_t count = 0;
   std::int32_t nextId = 1;
   RecordCache cache;
+
+  // Appended records not yet written (the last pendingCount of count), with
+  // their chains pending in `blocks`.
+  PendingWrites pendingRecords;
+  std::int32_t pendingCount = 0;
+  bool bufferAppends = false;  // SetBufferedAppends
+  // A write of pending appends that the caller did not ask for (before a
+  // read, past the bound) failed; the next Flush or Release tells it.
+  bool flushFailed = false;
+  // No two chains of the table share a block, and no block on the free list
+  // holds a value (as BlockFile::Check finds it): known from a walk in this
+  // access, or from the stamp the table kept since an earlier one.
+  bool sound = false;
+  // Chains no record points at any more, freed before the lock goes (one
+  // walk of the chains for all of them, in a table not known sound).
+  std::vector<std::int32_t> unfreed;
+  std::vector<char> newRecord;  // Append's record, kept for its memory
 
   const std::vector<FieldInfo>& fields() const { return header.fields; }
   std::int32_t recordSize() const { return header.recordSize; }
@@ -50,6 +104,7 @@ struct RecordTable::Impl {
   off_t RecordOffset(std::int32_t index) const { return Area().RecordOffset(index); }
   bool OnRecord() const { return cursor >= 1 && cursor <= count; }
   bool Batched() const { return scans > 0 || holds > 0; }
+  bool Buffering() const { return bufferAppends && holds > 0 && lock.exclusive(); }
 
   // Takes (or joins) the table lock; an access that takes it afresh reads
   // the figures again and first finishes a purge cut short.
@@ -65,8 +120,79 @@ struct RecordTable::Impl {
            (!shared || lock.Set(false));
     }
     ok = ok && ReadFigures();
-    if (!ok) Unlock();
-    return ok;
+    if (!ok) {
+      Unlock();
+      return false;
+    }
+    sound = false;
+    FileStamp now;
+    if (header.hasBlocks && StampNow(&now)) {
+      std::lock_guard<std::mutex> guard(g_soundMutex);
+      auto it = g_soundTables.find(key);
+      sound = it != g_soundTables.end() && it->second == now;
+    }
+    return true;
+  }
+
+  bool StampNow(FileStamp* s) const {
+    struct stat st[2]{};
+    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &st[1])) return false;
+    s->count = count;
+    s->nextId = nextId;
+    for (int i = 0; i < 2; ++i) {
+      s->dev[i] = st[i].st_dev;
+      s->ino[i] = st[i].st_ino;
+      s->size[i] = st[i].st_size;
+      s->changed[i] = st[i].st_mtim;
+    }
+    return true;
+  }
+
+  // Before the lock goes: keeps the table's stamp while it is known sound.
+  void NoteSoundness() {
+    if (!header.hasBlocks) return;
+    FileStamp now;
+    const bool keep = sound && pendingCount == 0 && StampNow(&now);
+    std::lock_guard<std::mutex> guard(g_soundMutex);
+    if (keep)
+      g_soundTables[key] = now;
+    else
+      g_soundTables.erase(key);
+  }
+
+  // Frees the chains from `firsts`, which no record points at any more. In a
+  // table not known sound, a block that another record's chain still
+  // reaches stays (a damaged file may share blocks between records); when
+  // the chains cannot be read, nothing is freed: leaked blocks cost room,
+  // freed used ones cost values.
+  void FreeUnreached(std::vector<std::int32_t> firsts) {
+    firsts.insert(firsts.end(), unfreed.begin(), unfreed.end());
+    unfreed.clear();
+    if (firsts.empty()) return;
+    if (sound) {
+      blocks.FreeChains(firsts);
+      return;
+    }
+    std::optional<std::vector<std::int32_t>> heads = ChainHeads();
+    if (!heads) return;
+    const std::vector<std::uint8_t> uses = blocks.UseCounts(*heads);
+    blocks.FreeChains(firsts, uses);
+    sound = blocks.CheckUses(uses).problems.empty();
+  }
+
+  // The same, put off to the end of the access unless the table is known
+  // sound, so that a run of rewrites walks the chains once.
+  void FreeLater(const std::vector<std::int32_t>& firsts) {
+    if (sound)
+      blocks.FreeChains(firsts);
+    else
+      unfreed.insert(unfreed.end(), firsts.begin(), firsts.end());
+  }
+
+  // Before the lock goes.
+  void Settle() {
+    if (!unfreed.empty()) FreeUnreached({});
+    NoteSoundness();
   }
 
   bool ReadFigures() {
@@ -83,7 +209,60 @@ struct RecordTable::Impl {
   }
 
   void Leave() {
+    if (!Buffering()) FlushForRead();
+    if (lock.held() && lock.depth() == 1) Settle();
     if (lock.Leave()) DropCache();
+  }
+
+  // Writes the pending appends: their chains' blocks, block 0, the records,
+  // and last the record count, so that the count never covers a record not
+  // yet written. When a write fails, the table is put back as it was before
+  // these appends (the count, block 0, the free blocks the chains took),
+  // the appends are dropped from the figures, and the result is false.
+  bool WritePending() {
+    if (pendingCount == 0 && !blocks.HasPending()) return true;
+    if (!blocks.WritePending()) {
+      DropPending();
+      return false;
+    }
+    bool restored = true;
+    bool ok = pendingRecords.WriteTo(*io, fd);
+    if (ok) {
+      char figures[8], before[8];
+      EncodeInt32(figures, count);
+      EncodeInt32(figures + 4, nextId);
+      EncodeInt32(before, count - pendingCount);
+      EncodeInt32(before + 4, nextId - pendingCount);
+      ok = Overwrite(fmt::kRecordCountOffset, figures, before, 8, &restored);
+    }
+    if (!ok) {
+      // Nothing counts the records: their blocks go back (unless the count
+      // could not be put back, when they may be in use).
+      if (restored)
+        blocks.UndoWritten();
+      else
+        blocks.KeepWritten();
+      DropPending();
+      return false;
+    }
+    blocks.KeepWritten();
+    pendingRecords.Clear();
+    pendingCount = 0;
+    return true;
+  }
+
+  void DropPending() {
+    count -= pendingCount;
+    nextId -= pendingCount;
+    pendingCount = 0;
+    pendingRecords.Clear();
+    blocks.DropPending();
+    cursor = std::max(1, std::min(cursor, count));
+  }
+
+  // Before an operation that reads or changes what is in the file.
+  void FlushForRead() {
+    if (!WritePending()) flushFailed = true;
   }
 
   void DropCache() {
@@ -138,20 +317,23 @@ struct RecordTable::Impl {
     for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
       if (values[i] && IsStoredInBlocks(fields()[i].type)) needed += BlockFile::BlocksFor(values[i]->size());
     if (needed == 0 || blocks.FreeListServes(needed)) return true;
+    // The rebuild reads the records and their chains from the file.
+    FlushForRead();
+    if (flushFailed) return false;
     std::optional<std::vector<std::int32_t>> heads = ChainHeads();
     return heads && blocks.RebuildFreeList(*heads) && blocks.FreeListServes(needed);
   }
 
   // Fills `rec` with `values`; the chains replaced go to `oldChains`, the
-  // chains written to `newChains`.
+  // chains written to `newChains` (each when given).
   bool PutAll(char* rec, const FieldValues& values, std::vector<std::int32_t>* oldChains,
               std::vector<std::int32_t>* newChains) {
     for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i) {
       if (!values[i]) continue;
       std::int32_t old = 0, written = 0;
       if (!EncodeField(rec, fields()[i], *values[i], &blocks, &old, &written)) return false;
-      if (old > 0) oldChains->push_back(old);
-      if (written > 0) newChains->push_back(written);
+      if (old > 0 && oldChains) oldChains->push_back(old);
+      if (written > 0 && newChains) newChains->push_back(written);
     }
     return true;
   }
@@ -169,10 +351,14 @@ struct RecordTable::Impl {
 
 namespace {
 
-// Scoped table access: joins or takes the lock, leaves it at the end.
+// Scoped table access: joins or takes the lock, leaves it at the end. Unless
+// told otherwise, it first writes the appends pending, so that the file
+// holds everything the access may read.
 class Access {
  public:
-  Access(RecordTable::Impl* impl, bool write) : impl_(impl), ok_(impl->Acquire(write)) {}
+  Access(RecordTable::Impl* impl, bool write, bool flush = true) : impl_(impl), ok_(impl->Acquire(write)) {
+    if (ok_ && flush) impl_->FlushForRead();
+  }
   ~Access() {
     if (ok_) impl_->Leave();
   }
@@ -231,8 +417,14 @@ bool RecordTable::Open(const std::string& path) {
 
 void RecordTable::Close() {
   Impl& t = *impl_;
+  if (t.fd >= 0 && t.lock.held()) {
+    t.WritePending();
+    t.Settle();
+  }
   if (t.fd >= 0) t.Unlock();
   t.holds = 0;
+  t.flushFailed = false;
+  t.unfreed.clear();
   t.scans = 0;
   t.DropCache();
   t.blocks.Close();
@@ -248,8 +440,22 @@ bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
 bool RecordTable::Sync() {
   Impl& t = *impl_;
   if (t.fd < 0) return false;
+  const bool flushed = Flush();
   const bool table = t.io->Sync(t.fd) == 0;
-  return t.blocks.Sync() && table;
+  return t.blocks.Sync() && table && flushed;
+}
+
+bool RecordTable::Flush() {
+  Impl& t = *impl_;
+  if (t.fd < 0) return false;
+  const bool ok = t.WritePending() && !t.flushFailed;
+  t.flushFailed = false;
+  return ok;
+}
+
+void RecordTable::SetBufferedAppends(bool buffer) {
+  impl_->bufferAppends = buffer;
+  if (!buffer) impl_->FlushForRead();
 }
 
 void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetWait(wait); }
@@ -264,10 +470,14 @@ bool RecordTable::Hold(bool write) {
   return true;
 }
 
-void RecordTable::Release() {
-  if (impl_->holds == 0) return;
-  --impl_->holds;
-  impl_->Leave();
+bool RecordTable::Release() {
+  Impl& t = *impl_;
+  if (t.holds == 0) return true;
+  --t.holds;
+  bool ok = true;
+  if (!t.Buffering()) ok = Flush();
+  t.Leave();
+  return ok;
 }
 
 const std::vector<FieldInfo>& RecordTable::Fields() const { return impl_->fields(); }
@@ -282,12 +492,12 @@ int RecordTable::FieldIndex(std::string_view name) const {
 }
 
 std::int32_t RecordTable::RecordCount() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a ? impl_->count : 0;
 }
 
 std::int32_t RecordTable::NextRecordId() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a ? impl_->nextId : 0;
 }
 
@@ -295,14 +505,14 @@ std::int32_t RecordTable::RecordSize() const { return impl_->recordSize(); }
 std::int32_t RecordTable::Version() const { return impl_->header.version; }
 
 bool RecordTable::GoTo(std::int32_t recordNumber) {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   if (!a || impl_->count == 0) return false;
   impl_->cursor = std::clamp(recordNumber, 1, impl_->count);
   return true;
 }
 
 bool RecordTable::Skip(std::int32_t count) {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   Impl& t = *impl_;
   if (!a || t.count == 0) return false;
   if (count > 0 && t.cursor > t.count) return false;
@@ -316,7 +526,7 @@ bool RecordTable::Skip(std::int32_t count) {
 std::int32_t RecordTable::RecordNumber() const { return impl_->cursor; }
 
 bool RecordTable::OnRecord() {
-  Access a(impl_, false);
+  Access a(impl_, false, false);
   return a && impl_->OnRecord();
 }
 
@@ -353,36 +563,35 @@ std::optional<std::string> RecordTable::ReadText(std::string_view field) {
 std::string RecordTable::Read(std::string_view field) { return ReadText(field).value_or(std::string()); }
 
 bool RecordTable::Append(const FieldValues& values) {
-  Access a(impl_, true);
+  Access a(impl_, true, false);
   Impl& t = *impl_;
-  if (!a || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX || !t.PrepareBlocks(values))
-    return false;
-  std::vector<char> rec(t.recordSize(), 0);
+  if (!a || t.flushFailed || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX) return false;
+  const bool buffered = t.Buffering();
+  if (buffered && t.pendingRecords.bytes() + t.blocks.PendingBytes() >= kAppendBufferBytes) {
+    t.FlushForRead();
+    if (t.flushFailed) return false;
+  }
+  if (!t.PrepareBlocks(values)) return false;
+  std::vector<char>& rec = t.newRecord;
+  rec.assign(t.recordSize(), 0);
   EncodeInt32(rec.data(), t.nextId);
-  std::vector<std::int32_t> unused, written;
-  bool ok = t.PutAll(rec.data(), values, &unused, &written);
-  // The record first, then the count: an append cut short leaves bytes
-  // behind the last counted record, which the next Open cuts off.
-  ok = ok && WriteFully(*t.io, t.fd, rec.data(), rec.size(), t.RecordOffset(t.count));
-  bool restored = true;
-  if (ok) {
-    char figures[8], before[8];
-    EncodeInt32(figures, t.count + 1);
-    EncodeInt32(figures + 4, t.nextId + 1);
-    EncodeInt32(before, t.count);
-    EncodeInt32(before + 4, t.nextId);
-    ok = t.Overwrite(fmt::kRecordCountOffset, figures, before, 8, &restored);
-  }
-  if (!ok) {
-    // Nothing counts the new record: its chains go back to the free list
-    // (unless the count could not be put back, when they may be in use).
-    if (restored) t.blocks.FreeChains(written);
+  const BlockFile::PendingMark mark = t.blocks.GetPendingMark();
+  if (!t.PutAll(rec.data(), values, nullptr, nullptr)) {
+    t.blocks.DropPendingTo(mark);
     return false;
   }
+  // The record goes behind the last one; WritePending writes it before it
+  // raises the count, so an append cut short leaves bytes behind the last
+  // counted record, which the next Open cuts off.
+  const std::int32_t cursor = t.cursor;
+  t.pendingRecords.Add(t.RecordOffset(t.count), rec.data(), rec.size());
+  ++t.pendingCount;
   ++t.count;
   ++t.nextId;
   t.cursor = t.count;
-  return true;
+  if (buffered || t.WritePending()) return true;
+  t.cursor = cursor;
+  return false;
 }
 
 bool RecordTable::Modify(const FieldValues& values) {
@@ -394,17 +603,25 @@ bool RecordTable::Modify(const FieldValues& values) {
   const std::vector<char> before(current, current + t.recordSize());
   std::vector<char> rec = before;
   std::vector<std::int32_t> oldChains, written;
-  bool restored = true;
-  bool ok = t.PutAll(rec.data(), values, &oldChains, &written) &&
-            t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
-                        before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored);
-  if (!ok) {
-    if (restored) t.blocks.FreeChains(written);
+  if (!t.PutAll(rec.data(), values, &oldChains, &written)) {
+    t.blocks.DropPending();
     return false;
   }
+  // The new chains first, then the record that points at them.
+  if (!t.blocks.WritePending()) return false;
+  bool restored = true;
+  if (!t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
+                   before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored)) {
+    if (restored)
+      t.blocks.UndoWritten();
+    else
+      t.blocks.KeepWritten();
+    return false;
+  }
+  t.blocks.KeepWritten();
   t.cache.Update(t.cursor - 1, rec.data(), fmt::kIdSize, t.recordSize());
   // The record no longer points at the old chains: free them.
-  t.blocks.FreeChains(oldChains);
+  t.FreeLater(oldChains);
   return true;
 }
 
@@ -476,13 +693,8 @@ bool RecordTable::Purge() {
   if (!ok) return false;
   t.count = kept;
   // The removed records are gone from the file: their blocks are free,
-  // except those that a kept record's chain reaches too (a damaged file may
-  // share blocks between records). When the kept chains cannot be read,
-  // nothing is freed: leaked blocks cost room, freed used ones cost values.
-  if (!freed.empty()) {
-    std::optional<std::vector<std::int32_t>> heads = t.ChainHeads();
-    if (heads) t.blocks.FreeChains(freed, *heads);
-  }
+  // except those that a kept record's chain reaches too.
+  t.FreeUnreached(freed);
   t.cursor = 1;
   return true;
 }
@@ -492,7 +704,9 @@ std::optional<BlockReport> RecordTable::CheckBlocks() {
   if (!a || !impl_->header.hasBlocks) return std::nullopt;
   std::optional<std::vector<std::int32_t>> heads = impl_->ChainHeads();
   if (!heads) return std::nullopt;
-  return impl_->blocks.Check(*heads);
+  BlockReport report = impl_->blocks.Check(*heads);
+  impl_->sound = report.problems.empty();
+  return report;
 }
 
 }  // namespace autodeliver

@@ -6,6 +6,11 @@
 // and closes the gaps. Long texts and byte arrays live in the companion block
 // file (block_file.h); its free blocks are kept in a list, checked before
 // each reuse and rebuilt from the blocks in use when it cannot be trusted.
+// Purge and Modify never free a block that another record's chain still
+// reaches (a damaged file may share blocks between records). Finding that
+// out walks every chain; a table found sharing no block is remembered, with
+// its files' sizes, change times and block figures, until another writer
+// changes it, and is not walked again meanwhile.
 // A fixed-width text longer than its field is cut to the width at a GBK
 // character boundary.
 //
@@ -16,6 +21,16 @@
 // (default 3 s) runs out, and the operation then fails. Hold() keeps the lock
 // across a sequence of operations, which also lets scans read the data area
 // in large chunks.
+//
+// With SetBufferedAppends, appends inside a write hold are kept in memory and
+// written together (companion blocks, block 0, the records, then the record
+// count) by Flush, by the Release that ends the hold, once they pass
+// kAppendBufferBytes, and before any operation that reads or changes the
+// records. Other processes wait for the lock meanwhile, so none ever sees a
+// count covering records not written. A write that fails puts the table
+// back as it was before the appends of that write, which are then lost:
+// Flush, Sync or Release returns false, and Append fails until one of them
+// has told it.
 //
 // Purge goes through a journal beside the table (purge_journal.h), so a
 // purge cut short is finished or undone and a record is never lost or
@@ -32,6 +47,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -45,6 +61,10 @@
 namespace autodeliver {
 
 class FileIo;
+
+// Buffered appends (SetBufferedAppends) are written once they hold this many
+// bytes of records and companion blocks.
+inline constexpr std::size_t kAppendBufferBytes = std::size_t{4} << 20;
 
 // One field as the table file describes it.
 struct FieldInfo {
@@ -103,8 +123,20 @@ class RecordTable {
   // Holds the table lock (exclusive when `write`) until the matching
   // Release; operations inside then neither lock again nor re-read the
   // header. Holds nest; a write hold inside a read hold upgrades the lock.
+  // The Release that ends the last hold writes the appends pending (see
+  // above) and returns false when they could not all be written.
   bool Hold(bool write);
-  void Release();
+  bool Release();
+
+  // Keeps appends made inside a write hold in memory until one of the
+  // points above writes them (default off: each Append writes its record).
+  // Turning it off writes what is pending.
+  void SetBufferedAppends(bool buffer);
+  // Writes the appends pending. False when a write of pending appends
+  // failed, here or since the last Flush, Sync or Release: the appends made
+  // since the last of these that returned true may be lost, and the record
+  // count tells how many records the file holds.
+  bool Flush();
 
   // The fields in definition order.
   const std::vector<FieldInfo>& Fields() const;
@@ -142,7 +174,8 @@ class RecordTable {
   // The typed value of a field of the cursor's record.
   std::optional<FieldValue> ReadValue(int fieldIndex);
 
-  // Appends a record (id = next record id); the cursor goes to it.
+  // Appends a record (id = next record id); the cursor goes to it. When
+  // appends are buffered, the record is written later (see above).
   bool Append(const FieldValues& values);
   // Rewrites the given fields of the cursor's record; the id is kept.
   bool Modify(const FieldValues& values);
@@ -159,8 +192,9 @@ class RecordTable {
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
 
-  // Flushes what was written to the table and its companion file to the
-  // disk (FileIo::Sync on both), so that a power cut keeps it.
+  // Writes the appends pending (as Flush) and flushes the table and its
+  // companion file to the disk (FileIo::Sync on both), so that a power cut
+  // keeps them.
   bool Sync();
 
   // Holds the companion file's free list against the blocks the records'

@@ -191,15 +191,18 @@ void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recor
   }
 }
 
-void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName) {
+void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
+                       std::int32_t count) {
   StockPart& s = Stock();
-  if (!s.Follow(t, path, 1, false)) {
+  if (count <= 0 || !s.Follow(t, path, count, false)) {
     s.Clear();
     return;
   }
-  const auto i = static_cast<std::int32_t>(s.live.size());
-  s.live.push_back(1);
-  s.byItem[std::string(itemName)].push_back(i);
+  std::deque<std::int32_t>& cards = s.byItem[std::string(itemName)];
+  for (std::int32_t k = 0; k < count; ++k) {
+    cards.push_back(static_cast<std::int32_t>(s.live.size()));
+    s.live.push_back(1);
+  }
 }
 
 void NoteStockPurged(RecordTable& t, const std::string& path) {

@@ -47,7 +47,10 @@ const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path,
 // a StockOf in the same access).
 std::int32_t StockMarked(const std::string& path);
 void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber);
-void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName);
+// `count` cards of `itemName` appended (and written: a buffered append is
+// noted after its Flush).
+void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
+                       std::int32_t count = 1);
 void NoteStockPurged(RecordTable& t, const std::string& path);
 void InvalidateStock();
 

@@ -228,19 +228,47 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
   };
   FieldValues values(3);
   values[0] = std::string(itemName);
+  // The appends of a batch are written together at its end, before it is
+  // reported: a card counted as handled is in the file.
+  t.SetBufferedAppends(true);
   std::size_t handled = 0;
+  std::vector<std::size_t> appended;  // the batch's cards appended, in order
   while (handled < cards.size()) {
     const std::size_t end = std::min(cards.size(), handled + batchSize);
+    const std::int32_t countBefore = t.RecordCount();
+    appended.clear();
+    bool stop = false, failed = false;
     for (; handled < end; ++handled) {
       values[1] = cards[handled].cardNumber;
       values[2] = cards[handled].cardPassword;
-      if (fits(cards[handled]) && t.Append(values)) {
-        store_index::NoteStockAppended(t, path, itemName);
+      const bool fit = fits(cards[handled]);
+      if (fit && t.Append(values)) {
+        appended.push_back(handled);
         continue;
       }
-      if (refused == nullptr) return handled;
+      // An append of a card that fits fails when writing the appends before
+      // it failed: those are lost, and the import ends where the file does.
+      if (fit && !t.Flush()) {
+        failed = true;
+        break;
+      }
+      if (refused == nullptr) {
+        stop = true;
+        break;
+      }
       refused->push_back(handled);
     }
+    failed = failed || !t.Flush();
+    const std::int32_t written = t.RecordCount() - countBefore;
+    if (written > 0) store_index::NoteStockAppended(t, path, itemName, written);
+    if (failed) {
+      // The first card of the batch that is not in the file, and no card
+      // after it counts as handled.
+      if (static_cast<std::size_t>(written) < appended.size()) handled = appended[written];
+      if (refused) std::erase_if(*refused, [handled](std::size_t i) { return i >= handled; });
+      return handled;
+    }
+    if (stop) return handled;
     if (afterBatch && !afterBatch(handled)) break;
   }
   return handled;

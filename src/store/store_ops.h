@@ -62,7 +62,9 @@ bool AppendStockCard(const StockCard& card);
 //
 // Returns the number of cards handled: the first that many of `cards` are
 // in the stock, except those listed in `refused`; the rest are not (the
-// table failed or refused a card, or the append was stopped). 0 and no call
+// table failed or refused a card, or the append was stopped). The cards of
+// a batch are written together at its end, before `afterBatch`; when that
+// write fails, the count ends at the first card not written. 0 and no call
 // of `afterBatch` when the table cannot be opened.
 std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch = {},

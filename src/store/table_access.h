@@ -13,9 +13,20 @@
 
 namespace autodeliver {
 
+// The file-system calls of the tables that store operations open; null
+// means the real ones. For tests that make writes fail: set while no store
+// operation runs, and the FileIo outlives its use.
+inline FileIo*& StoreFileIo() {
+  static FileIo* io = nullptr;
+  return io;
+}
+
 class TableAccess {
  public:
-  TableAccess(const std::string& path, bool write) { ok_ = table_.Open(path) && table_.Hold(write); }
+  TableAccess(const std::string& path, bool write) {
+    table_.SetFileIo(StoreFileIo());
+    ok_ = table_.Open(path) && table_.Hold(write);
+  }
   ~TableAccess() { table_.Close(); }
 
   explicit operator bool() const { return ok_; }

@@ -49,6 +49,7 @@ class TableLock {
   void Release();
 
   bool held() const { return depth_ > 0; }
+  int depth() const { return depth_; }
   bool exclusive() const { return exclusive_; }
 
   // Sets the lock to exclusive (`write`) or shared without changing the

@@ -3,6 +3,7 @@
 // companion files whose free list names blocks that are not free.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -182,6 +183,126 @@ TEST(RecordTableFaults, AFailedWriteOrReadLeavesNothingHalfWritten) {
       // that grow a file.
       if (fault.everyOperation) EXPECT_GT(injected, 0) << fault.kind;
     }
+  }
+}
+
+// Buffered appends written in two batches (a Flush, then the Release that
+// ends the hold), the first taking the free blocks and new ones. Whichever
+// write fails or tears, and on a full disk, the table opens exactly as it
+// was before a batch (its header and block 0 included) or after it: a
+// batch whose Flush or Release failed is gone, the batch before it stays.
+TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
+  FaultFixture f;
+  const std::vector<FieldValues> batches[] = {
+      {{std::string(1900, 'a'), "w5", "d5"}, {std::nullopt, "w6"}, {"n7", "w7", std::string(520, 'e')}},
+      {{std::string(300, 'b'), "w8", ""}, {"n9", "w9", "d9"}},
+  };
+  // Runs the batches; the result of each batch's write, until one fails.
+  auto run = [&](RecordTable& t, const std::function<void()>& afterBatch) {
+    std::vector<bool> written;
+    if (!t.Hold(true)) return written;
+    t.SetBufferedAppends(true);
+    for (std::size_t b = 0; b < std::size(batches); ++b) {
+      for (const FieldValues& v : batches[b]) EXPECT_TRUE(t.Append(v));
+      const bool last = b + 1 == std::size(batches);
+      written.push_back(last ? t.Release() : t.Flush());
+      if (!written.back()) {
+        if (!last) t.Release();
+        break;
+      }
+      if (afterBatch) afterBatch();
+    }
+    return written;
+  };
+  // The contents and the files' figures before and after each batch.
+  struct State {
+    std::vector<Row> rows;
+    std::string header, block0;
+  };
+  auto now = [&](bool withRows) {
+    State s{{}, ReadFile(f.path).substr(0, 116), ReadFile(f.companion).substr(0, 28)};
+    if (withRows) {
+      RecordTable t;
+      EXPECT_TRUE(t.Open(f.path));
+      s.rows = *Contents(t);
+    }
+    return s;
+  };
+  std::vector<State> states = {now(true)};
+  {
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    ASSERT_EQ(run(t, [&] { states.push_back(now(false)); }), (std::vector<bool>{true, true}));
+  }
+  // The rows after a batch, read once the table is closed.
+  states[2].rows = now(true).rows;
+  {
+    f.Restore();
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    for (const FieldValues& v : batches[0]) ASSERT_TRUE(t.Append(v));
+    t.Close();
+    states[1].rows = now(true).rows;
+  }
+  ASSERT_EQ(states[2].rows.size(), states[0].rows.size() + 5);
+
+  // Checks the files after a run whose batches' writes returned `written`.
+  auto expectState = [&](const std::vector<bool>& written) {
+    const std::size_t batchesWritten = std::count(written.begin(), written.end(), true);
+    ASSERT_LT(batchesWritten, 2u);
+    const State& expected = states[batchesWritten];
+    const State found = now(false);
+    EXPECT_EQ(found.header, expected.header);
+    EXPECT_EQ(found.block0, expected.block0);
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    EXPECT_EQ(Contents(t), expected.rows);
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+    ASSERT_TRUE(t.Append({std::string(800, 'z'), "later", "z"}));
+    EXPECT_TRUE(Contents(t));
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+  };
+
+  // Each write in turn torn half way.
+  int injected = 0;
+  for (int k = 1; k < 1000; ++k) {
+    SCOPED_TRACE("torn write " + std::to_string(k));
+    f.Restore();
+    FaultyIo io;
+    std::vector<bool> written;
+    {
+      RecordTable t;
+      t.SetFileIo(&io);
+      ASSERT_TRUE(t.Open(f.path));
+      io.failWrite = k;
+      written = run(t, {});
+    }
+    if (!io.failed) {
+      EXPECT_EQ(written, (std::vector<bool>{true, true}));
+      break;
+    }
+    ++injected;
+    expectState(written);
+    if (::testing::Test::HasFailure()) return;
+  }
+  EXPECT_GT(injected, 3);
+
+  // The disk full from the start, and once the first batch is in.
+  for (std::size_t fullAfter = 0; fullAfter < 2; ++fullAfter) {
+    SCOPED_TRACE("disk full after batch " + std::to_string(fullAfter));
+    f.Restore();
+    FaultyIo io;
+    io.diskFull = fullAfter == 0;
+    std::vector<bool> written;
+    {
+      RecordTable t;
+      t.SetFileIo(&io);
+      ASSERT_TRUE(t.Open(f.path));
+      written = run(t, [&] { io.diskFull = true; });
+    }
+    EXPECT_TRUE(io.failed);
+    EXPECT_EQ(written.size(), fullAfter + 1);
+    expectState(written);
   }
 }
 

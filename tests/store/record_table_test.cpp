@@ -553,6 +553,142 @@ TEST(RecordTableBlocks, PurgeNeverFreesABlockAKeptRecordStillReaches) {
   }
 }
 
+// The same damaged file: rewriting either record's value frees its old
+// chain except the block the other record still reaches, within one hold
+// or one rewrite at a time.
+TEST(RecordTableBlocks, RewritingNeverFreesABlockAnotherRecordStillReaches) {
+  struct Case {
+    std::int32_t rewritten;
+    std::int32_t other;
+    std::string otherValue;
+    std::int32_t freeAfter;  // block 2 is freed only when record 2's chain goes
+    bool held;
+  } cases[] = {{1, 2, "ba", 0, false}, {2, 1, "a", 1, false}, {1, 2, "ba", 0, true}, {2, 1, "a", 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rewritten) + (c.held ? " held" : ""));
+    LongFixture f;
+    f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(1, "b"));
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    if (c.held) ASSERT_TRUE(t.Hold(true));
+    t.GoTo(c.rewritten);
+    ASSERT_TRUE(t.Modify({"new"}));
+    t.GoTo(c.other);
+    EXPECT_EQ(t.ReadText("N"), c.otherValue);
+    if (c.held) t.Release();
+    EXPECT_EQ(t.CheckBlocks()->free, c.freeAfter);
+    ASSERT_TRUE(t.Append({"next1", ""}));
+    ASSERT_TRUE(t.Append({"next2", ""}));
+    t.GoTo(c.other);
+    EXPECT_EQ(t.ReadText("N"), c.otherValue);
+    t.GoTo(c.rewritten);
+    EXPECT_EQ(t.ReadText("N"), "new");
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+  }
+}
+
+// A table found sound is not walked again while it keeps its stamp; once
+// another writer has changed it (here: appended a record whose chain shares
+// record 1's block), a purge guards the shared block again.
+TEST(RecordTableBlocks, AnotherWritersChangeIsCheckedAgain) {
+  LongFixture f;
+  f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(0, "b"));
+  {
+    RecordTable t;
+    ASSERT_TRUE(t.Open(f.path));
+    EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});  // found sound
+    ASSERT_TRUE(t.Append({"c", ""}));
+  }
+  // The other writer: a fourth record pointing at block 1.
+  std::string table = ReadFile(f.path);
+  Put32(table, 16, 4);
+  Put32(table, 20, 5);
+  std::string rec(12, '\0');
+  Put32(rec, 0, 4);
+  Put32(rec, 4, 1);
+  table += rec;
+  WriteFile(f.path, table);
+
+  RecordTable t;
+  ASSERT_TRUE(t.Open(f.path));
+  ASSERT_TRUE(t.Hold(true));
+  t.GoTo(1);
+  ASSERT_TRUE(t.MarkDeleted());
+  ASSERT_TRUE(t.Purge());
+  t.Release();
+  EXPECT_EQ(t.CheckBlocks()->free, 0);
+  ASSERT_TRUE(t.Append({"d", ""}));
+  EXPECT_EQ(ReadAll(t, "N"), (std::vector<std::string>{"b", "c", "a", "d"}));
+}
+
+// Buffered appends inside a write hold: the file's record count (what
+// another process would read once it gets the lock) never covers a record
+// not yet written, and the records reach the file whole at each point that
+// writes them: an explicit Flush, a read of the table, the bound, the
+// Release that ends the hold.
+TEST(RecordTableBuffered, AppendsReachTheFileOnlyAtTheirFlushPoints) {
+  TempDir dir;
+  std::string path = dir / "l.edb";
+  ASSERT_TRUE(CreateTable(path, {{"N", 12, 0}, {"W", 10, 4}}));
+  auto fileCount = [&] { return Get32(ReadFile(path), 16); };
+  auto blockCount = [&] { return Get32(ReadFile(dir / "l.edt"), 16); };
+  RecordTable t;
+  ASSERT_TRUE(t.Open(path));
+  ASSERT_TRUE(t.Hold(true));
+  t.SetBufferedAppends(true);
+  const std::size_t emptySize = ReadFile(path).size();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(t.Append({"n" + std::to_string(i), "w"}));
+  EXPECT_EQ(t.RecordCount(), 3);
+  EXPECT_EQ(t.RecordNumber(), 3);
+  EXPECT_EQ(fileCount(), 0);
+  EXPECT_EQ(ReadFile(path).size(), emptySize);
+  EXPECT_EQ(blockCount(), 1);
+
+  // A read writes them first.
+  t.GoTo(2);
+  EXPECT_EQ(t.ReadText("N"), "n1");
+  EXPECT_EQ(fileCount(), 3);
+  EXPECT_EQ(blockCount(), 4);
+
+  ASSERT_TRUE(t.Append({"n3", "w"}));
+  EXPECT_EQ(fileCount(), 3);
+  EXPECT_TRUE(t.Flush());
+  EXPECT_EQ(fileCount(), 4);
+
+  // Past the bound, the appends so far are written before the next one.
+  const std::string big(600 * 1000, 'b');
+  const int bigOnes = static_cast<int>(kAppendBufferBytes / big.size()) + 2;
+  for (int i = 0; i < bigOnes; ++i) ASSERT_TRUE(t.Append({big, "b"}));
+  EXPECT_GT(fileCount(), 4);
+  EXPECT_LT(fileCount(), 4 + bigOnes);
+
+  ASSERT_TRUE(t.Append({"last", "w"}));
+  EXPECT_TRUE(t.Release());
+  EXPECT_EQ(fileCount(), 5 + bigOnes);
+  t.Close();
+
+  ASSERT_TRUE(t.Open(path));
+  std::vector<std::string> expected = {"n0", "n1", "n2", "n3"};
+  expected.insert(expected.end(), bigOnes, big);
+  expected.push_back("last");
+  EXPECT_EQ(ReadAll(t, "N"), expected);
+  EXPECT_EQ(Ids(t).back(), 5 + bigOnes);
+  EXPECT_EQ(t.CheckBlocks()->problems, std::vector<std::string>{});
+
+  // Without a hold, or once buffering is turned off (which writes what is
+  // pending), each append is written at once.
+  ASSERT_TRUE(t.Append({"single", "w"}));
+  EXPECT_EQ(fileCount(), 6 + bigOnes);
+  ASSERT_TRUE(t.Hold(true));
+  ASSERT_TRUE(t.Append({"held", "w"}));
+  EXPECT_EQ(fileCount(), 6 + bigOnes);
+  t.SetBufferedAppends(false);
+  EXPECT_EQ(fileCount(), 7 + bigOnes);
+  ASSERT_TRUE(t.Append({"unbuffered", "w"}));
+  EXPECT_EQ(fileCount(), 8 + bigOnes);
+  EXPECT_TRUE(t.Release());
+}
+
 TEST(RecordTableOpen, OneOpenPerFileInAProcess) {
   TempDir dir;
   WriteFile(dir / "t.edb", FixedTable({}, 1));

@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <thread>
 
+#include "faulty_io.h"
 #include "store/data_paths.h"
 #include "store/record_table.h"
 #include "store/store_lock.h"
 #include "store/store_ops.h"
+#include "store/table_access.h"
 #include "store/table_format.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
@@ -249,6 +251,40 @@ TEST_F(ShopOps, ImportSkipsRefusedCardsAndGoesOn) {
   EXPECT_EQ(result.written, 3u);
   EXPECT_EQ(result.refused, (std::vector<std::size_t>{1, 3}));
   EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"n1", "n3", "n5"}));
+}
+
+// A write of the stock that fails during an import (each write in turn,
+// torn half way) ends it where the file ends: every card counted or
+// reported as handled is in the stock, in order, and none after them.
+TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
+  const std::vector<ImportedCard> cards = Cards(2500);
+  int injected = 0;
+  for (int k = 1; k < 100; ++k) {
+    SCOPED_TRACE("torn write " + std::to_string(k));
+    ASSERT_EQ(std::remove(StockTablePath().c_str()), 0);
+    ASSERT_EQ(std::remove(CompanionFilePath(StockTablePath()).c_str()), 0);
+    ASSERT_TRUE(CreateTable(StockTablePath(), StockTableFields()));
+    testing::FaultyIo io;
+    io.failWrite = k;
+    StoreFileIo() = &io;
+    std::size_t reported = 0;
+    const StockImport result =
+        ImportStockCards("A", cards, [&](std::size_t handled, std::size_t) { reported = handled; });
+    StoreFileIo() = nullptr;
+    if (!io.failed) {
+      EXPECT_EQ(result.written, cards.size());
+      break;
+    }
+    ++injected;
+    const std::vector<std::string> stock = Numbers("A");
+    EXPECT_EQ(result.handled, stock.size());
+    EXPECT_EQ(result.written, stock.size());
+    EXPECT_TRUE(result.refused.empty());
+    EXPECT_LE(reported, stock.size());
+    EXPECT_LT(stock.size(), cards.size());
+    for (std::size_t i = 0; i < stock.size(); ++i) ASSERT_EQ(stock[i], cards[i].cardNumber) << i;
+  }
+  EXPECT_GT(injected, 8);  // three batches, each written in several steps
 }
 
 TEST_F(ShopOps, ImportIntoAMissingStockTableWritesNothing) {
