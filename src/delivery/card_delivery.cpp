@@ -2,6 +2,7 @@
 // card_delivery.h.
 #include "delivery/card_delivery.h"
 
+#include <climits>
 #include <cstddef>
 
 #include "delivery/delivery_journal.h"
@@ -19,6 +20,10 @@ namespace {
 
 bool SameCard(const StockCard& a, const StockCard& b) {
   return a.itemName == b.itemName && a.cardNumber == b.cardNumber && a.cardPassword == b.cardPassword;
+}
+
+int StockFigure(std::size_t total) {
+  return total > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(total);
 }
 
 }  // namespace
@@ -60,13 +65,15 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
     return result;
   };
   // Look at the cards the order would get, without taking them: the order is
-  // delivered whole or waits for the seller to restock.
-  std::vector<StockCard> planned = LoadStockCardsOf(itemName);
-  result.stockLeft = static_cast<int>(planned.size());
+  // delivered whole or waits for the seller to restock. Only the oldest
+  // `quantity` cards are read, and the count of the item's cards beside
+  // them, so the look costs the same however large the stock is.
+  const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
+  std::size_t total = 0;
+  const std::vector<StockCard> planned = LoadFirstStockCardsOf(itemName, wanted, &total);
+  result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
-  const auto wanted = static_cast<std::size_t>(quantity);
-  if (planned.size() < wanted) return waits(WaitReason::kStockShort);
-  planned.resize(wanted);
+  if (total < wanted || planned.size() < wanted) return waits(WaitReason::kStockShort);
 
   // Resolve online cards before any card leaves the stock, so a card whose
   // request fails stays where it is. The network is used without the store
@@ -82,10 +89,12 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
 
   // Take, record and export in one hold of the store lock. The stock may
   // have changed while the cards were resolved; the order then waits.
+  // The planned cards must still be the oldest ones, in the same places:
+  // the window may have removed or added cards meanwhile.
   StoreGuard guard;
-  const std::vector<StockCard> now = LoadStockCardsOf(itemName);
-  result.stockLeft = static_cast<int>(now.size());
-  if (now.size() < wanted) return waits(WaitReason::kStockChanged);
+  const std::vector<StockCard> now = LoadFirstStockCardsOf(itemName, wanted, &total);
+  result.stockLeft = StockFigure(total);
+  if (total < wanted || now.size() < wanted) return waits(WaitReason::kStockChanged);
   for (std::size_t i = 0; i < wanted; ++i) {
     if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
   }
