@@ -122,6 +122,9 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
       // the plan again).
       journal.Closed(orderNumber);
       return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+    case RecordOutcome::kTooLong:
+      journal.Closed(orderNumber);
+      return waits(WaitReason::kValueTooLong);
     case RecordOutcome::kUnsure:
     case RecordOutcome::kUnsettled:
       // Left to the recovery before the next cycle; nothing goes out now.

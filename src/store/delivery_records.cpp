@@ -71,6 +71,16 @@ bool StockCardLive(RecordTable& stock, const Fields& f, const DeliveryPlan& plan
          Equals(stock, f.stockPassword, card.cardPassword);
 }
 
+// True when each value of the sent row of `card` fits its field.
+bool SentRowFits(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, const PlannedCard& card) {
+  const std::string quantity = std::to_string(plan.quantity);
+  const std::string_view values[8] = {plan.itemName,   plan.orderNumber,  plan.buyerNick, quantity,
+                                      card.sentNumber, card.cardPassword, plan.remark,    plan.sentAt};
+  for (int i = 0; i < 8; ++i)
+    if (!TextFitsField(sent.Fields()[static_cast<std::size_t>(f.sent[i])], values[i])) return false;
+  return true;
+}
+
 bool NoSpace() { return errno == ENOSPC || errno == EDQUOT; }
 
 }  // namespace
@@ -96,6 +106,8 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   RecordTable sent;
   stock.SetFileIo(g_io);
   sent.SetFileIo(g_io);
+  stock.SetCutOverlongText(false);
+  sent.SetCutOverlongText(false);
   Fields f;
   if (!stock.Open(stockPath) || !sent.Open(sentPath) || !Resolve(stock, sent, &f) || !stock.Hold(true) ||
       !sent.Hold(true))
@@ -122,6 +134,13 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
     if (rows[i] == 0 && !live[i])
       return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kNothingWritten;
+  }
+
+  // A row whose value its field cannot hold whole is never written cut:
+  // the plan is refused before anything is written.
+  for (std::size_t i = 0; i < plan.cards.size(); ++i) {
+    if (rows[i] == 0 && !SentRowFits(sent, f, plan, plan.cards[i]))
+      return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kTooLong;
   }
 
   // The rows first; a row that cannot be written undoes this step's rows.

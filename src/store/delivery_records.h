@@ -54,6 +54,8 @@ enum class RecordOutcome {
   kUnsure,          // the tables could not be opened, or what was written is not known
                     // to be on the disk: run the plan again
   kUnsettled,       // a planned card is neither in stock nor recorded: the plan cannot complete
+  kTooLong,         // nothing written: a value of a row (the order number, the nick, ...) is longer
+                    // than its fixed-width field in the sent table, which never cuts one
 };
 
 // Records and takes the plan's cards, as above. `diskFull`, when given, is

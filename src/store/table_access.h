@@ -15,7 +15,12 @@ namespace autodeliver {
 
 class TableAccess {
  public:
-  TableAccess(const std::string& path, bool write) { ok_ = table_.Open(path) && table_.Hold(write); }
+  // A text longer than its fixed-width field is refused (the write fails),
+  // never cut: a cut name or number would be another one.
+  TableAccess(const std::string& path, bool write) {
+    table_.SetCutOverlongText(false);
+    ok_ = table_.Open(path) && table_.Hold(write);
+  }
   ~TableAccess() { table_.Close(); }
 
   explicit operator bool() const { return ok_; }

@@ -66,7 +66,8 @@ class RecordingEvents : public DeliveryEvents {
         {WaitReason::kRecordFailed, "record"},
         {WaitReason::kBuyerNickUnpassable, "buyer-nick"},
         {WaitReason::kSellerNickUnpassable, "seller-nick"},
-        {WaitReason::kDiskFull, "disk-full"}};
+        {WaitReason::kDiskFull, "disk-full"},
+        {WaitReason::kValueTooLong, "too-long"}};
     lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {
@@ -240,6 +241,24 @@ TEST_F(DeliveryCycleTest, EditsOfOtherProgramsBetweenTwoCyclesAreSeen) {
   EXPECT_EQ(
       std::count_if(sent.begin(), sent.end(), [&](const SentCard& c) { return c.orderNumber == waiting; }),
       1);
+}
+
+// A sent-cards table that holds order numbers in a fixed-width field never
+// gets one cut: the order waits, no card is taken, and nothing is left for
+// the recovery to finish.
+TEST_F(DeliveryCycleTest, AnOrderNumberWiderThanItsFieldWaitsWithEveryCardInStock) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  const CardDelivery refused =
+      DeliverCardsOf(std::string(kOrderNumberWidth + 1, '9'), card, "买家"_gbk, "", 1);
+  EXPECT_FALSE(refused.message);
+  EXPECT_EQ(refused.waitReason, WaitReason::kValueTooLong);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(DeliverCards("1001", card, "买家"_gbk, ""));
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0].cardNumber, "C1");
 }
 
 TEST_F(DeliveryCycleTest, OnlineCardsAreResolvedAndAFailedOneStaysInStock) {
