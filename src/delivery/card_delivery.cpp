@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <optional>
 
 #include "delivery/delivery_journal.h"
 #include "http/http_request.h"
@@ -68,8 +69,11 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
   // delivered whole or waits for the seller to restock. Only the oldest
   // `quantity` cards are read, and the count of the item's cards beside
   // them, so the look costs the same however large the stock is.
+  // The look, the take, the record and the export are made in one hold of
+  // the store lock, so the window's work never comes in between.
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
+  std::optional<StoreGuard> guard(std::in_place);
   const std::vector<StockCard> planned = LoadFirstStockCardsOf(itemName, wanted, &total);
   result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
@@ -78,6 +82,9 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
   // Resolve online cards before any card leaves the stock, so a card whose
   // request fails stays where it is. The network is used without the store
   // lock, so the window stays free meanwhile.
+  bool anyOnline = false;
+  for (const StockCard& card : planned) anyOnline = anyOnline || IsOnlineCard(card.cardNumber);
+  if (anyOnline) guard.reset();
   std::vector<std::string> numbers;
   numbers.reserve(wanted);
   for (const StockCard& card : planned) {
@@ -87,16 +94,18 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
     numbers.push_back(std::move(number));
   }
 
-  // Take, record and export in one hold of the store lock. The stock may
-  // have changed while the cards were resolved; the order then waits.
-  // The planned cards must still be the oldest ones, in the same places:
-  // the window may have removed or added cards meanwhile.
-  StoreGuard guard;
-  const std::vector<StockCard> now = LoadFirstStockCardsOf(itemName, wanted, &total);
-  result.stockLeft = StockFigure(total);
-  if (total < wanted || now.size() < wanted) return waits(WaitReason::kStockChanged);
-  for (std::size_t i = 0; i < wanted; ++i) {
-    if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
+  // After the lock was let go, the stock may have changed while the cards
+  // were resolved: the planned cards must still be the oldest ones, the
+  // window may have removed or added cards meanwhile; else the order waits.
+  std::vector<StockCard> now = planned;
+  if (!guard) {
+    guard.emplace();
+    now = LoadFirstStockCardsOf(itemName, wanted, &total);
+    result.stockLeft = StockFigure(total);
+    if (total < wanted || now.size() < wanted) return waits(WaitReason::kStockChanged);
+    for (std::size_t i = 0; i < wanted; ++i) {
+      if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
+    }
   }
 
   // The plan goes into the journal before any card leaves the stock: a
