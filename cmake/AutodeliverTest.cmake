@@ -1,13 +1,15 @@
 # autodeliver_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>]
-#                      [LABELS <labels...>] [TIMEOUT <seconds>])
+#                      [LABELS <labels...>] [TIMEOUT <seconds>]
+#                      [RESOURCE_LOCK <name>])
 #
 # One GoogleTest executable per area. Each test case is registered with
 # CTest on its own (gtest_discover_tests), so ctest reports them one by one.
+# Test cases that share a RESOURCE_LOCK never run at the same time (ctest -j).
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
 function(autodeliver_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${T_NAME} PRIVATE
@@ -16,7 +18,11 @@ function(autodeliver_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  set(lock)
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES ${lock} TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()

@@ -5,10 +5,21 @@
 //           check, two loads of the card the order gets, the take and the
 //           sent record (the first use, which builds the index, is shown
 //           apart as "first");
-//   full    the same with the two loads reading every card of the item
-//           (LoadStockCardsOf instead of LoadFirstStockCardsOf);
+//   ledger  the same as the delivery does it: the checks, then in one hold
+//           of the store lock one load (the second is made only after an
+//           online card was resolved without the lock) and the plan recorded
+//           in one step (RecordPlannedCards: the sent row and the stock
+//           mark, both tables held at once); its two flushes
+//           are left out here (a FileIo whose Sync returns at once), as
+//           SQLite's commit at synchronous=NORMAL in WAL mode does not flush
+//           either (bench/delivery/ledger_bench measures the durable step);
+//   full    the same as order with the two loads reading every card of the
+//           item (LoadStockCardsOf instead of LoadFirstStockCardsOf);
 //   idle    a cycle with ten listed orders that are all delivered already:
 //           ten sent checks, ten item checks and the idle compaction hook;
+//   old     first, order and ledger on tables of the earlier layout (item
+//           names, order numbers and nicks as long texts in the companion
+//           file) instead of the installed one (fixed-width fields);
 //   mdb     one card appended to a card.mdb of N rows (the changed pages
 //           written in place behind the undo journal, both flushed);
 //   floor   one 4 KiB page written in place into a file in the same folder
@@ -32,10 +43,12 @@
 
 #include "store/card_export.h"
 #include "store/data_paths.h"
+#include "store/delivery_records.h"
 #include "store/file_io.h"
 #include "store/jet4/jet4_image.h"
 #include "store/jet4/jet4_replace.h"
 #include "store/record_table.h"
+#include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
@@ -115,11 +128,6 @@ void StoreOrder(int i, bool fullLoads = false) {
   if (!AppendSentCard(s)) std::abort();
 }
 
-struct Row {
-  int n;
-  double first, order, full, idle, mdb, floor, sqlite;
-};
-
 // One 4 KiB page written in place into a file of a folder and flushed,
 // five at a time.
 class PageWriteFloor {
@@ -152,10 +160,47 @@ class PageWriteFloor {
   int k_ = 0;
 };
 
-Row Measure(int n) {
-  Row row{n, 0, 0, 0, 0, 0, 0, 0};
+// The file-system calls with flushes that return at once.
+class NoFlushIo : public FileIo {
+ public:
+  int Sync(int) override { return 0; }
+};
+
+// Order `i` as the delivery's store work does it; see "ledger" above.
+void LedgerOrder(int i) {
+  const std::string item = ItemName(i);
+  if (SentCardExists(OrderNumber(i))) std::abort();
+  if (!ItemExists(item)) std::abort();
+  std::size_t total = 0;
+  StoreGuard guard;
+  const std::vector<StockCard> first = LoadFirstStockCardsOf(item, 1, &total);
+  if (first.empty()) std::abort();
+  const SentCard s = Sent(i);
+  DeliveryPlan plan;
+  plan.orderNumber = s.orderNumber;
+  plan.itemName = item;
+  plan.buyerNick = s.buyerNick;
+  plan.quantity = 1;
+  plan.sentAt = s.sentAt;
+  plan.cards.push_back(
+      {first[0].recordNumber, first[0].cardNumber, first[0].cardPassword, first[0].cardNumber});
+  if (RecordPlannedCards(plan) != RecordOutcome::kRecorded) std::abort();
+}
+
+struct StoreFigures {
+  double first = 0, order = 0, ledger = 0, full = 0, idle = 0;
+};
+
+struct Row {
+  int n;
+  StoreFigures now, old;
+  double mdb, floor, sqlite;
+};
+
+StoreFigures MeasureStore(int n, TableLayout layout) {
+  StoreFigures row;
   const std::string dir = MakeFolder();
-  CreateDataTables(dir);
+  CreateDataTables(dir, nullptr, layout);
   SetProgramDir(dir);
   {
     RecordTable items, stock, sent;
@@ -166,7 +211,7 @@ Row Measure(int n) {
     sent.Open(SentTablePath());
     sent.Hold(true);
     // Enough stock for the orders measured below, on top of N.
-    for (int i = 0; i < n + 2200; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
+    for (int i = 0; i < n + 3000; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
     for (int i = 0; i < n; ++i) {
       SentCard c = Sent(i);
       sent.Append({c.itemName, c.orderNumber, c.buyerNick, "1", c.cardNumber, c.cardPassword, std::string(),
@@ -178,6 +223,12 @@ Row Measure(int n) {
   row.order = Median(7, 100, [&] {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
   });
+  NoFlushIo noFlush;
+  SetDeliveryRecordsFileIo(&noFlush);
+  row.ledger = Median(7, 100, [&] {
+    for (int k = 0; k < 100; ++k) LedgerOrder(next++);
+  });
+  SetDeliveryRecordsFileIo(nullptr);
   row.full = Median(5, 20, [&] {
     for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });
@@ -190,6 +241,11 @@ Row Measure(int n) {
   });
   SetProgramDir("");
   std::filesystem::remove_all(dir);
+  return row;
+}
+
+Row Measure(int n) {
+  Row row{n, MeasureStore(n, TableLayout::kInstalled), MeasureStore(n, TableLayout::kLongTexts), 0, 0, 0};
 
   // card.mdb of N rows. The tables written above are flushed first, so that
   // neither the mdb line nor its floor waits for their write-out.
@@ -259,7 +315,7 @@ Row Measure(int n) {
     sqlite3_step(insItem);
     sqlite3_reset(insItem);
   }
-  for (int i = 0; i < n + 2200; ++i) {
+  for (int i = 0; i < n + 3000; ++i) {
     text(insStock, 1, ItemName(i));
     text(insStock, 2, CardNumber(i));
     text(insStock, 3, CardPassword(i));
@@ -327,22 +383,26 @@ Row Measure(int n) {
 int main() {
   using autodeliver::Row;
   std::vector<Row> rows;
-  std::printf("%8s %10s %10s %10s %10s %10s %10s %10s %10s %10s\n", "N", "first ms", "order ms", "full ms",
-              "idle ms", "mdb ms", "floor ms", "mdb/floor", "sqlite ms", "order/sql");
+  std::printf("%7s %8s %8s %8s %8s %8s | %8s %8s %8s | %8s %8s %8s %9s %9s\n", "N", "first", "order",
+              "ledger", "full", "idle", "old frst", "old ordr", "old ledg", "mdb", "floor", "sqlite",
+              "order/sql", "ledgr/sql");
   for (int n : {10, 1000, 10000, 100000}) {
     Row r = autodeliver::Measure(n);
     rows.push_back(r);
-    std::printf("%8d %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.2f %10.3f %10.2f\n", r.n, r.first, r.order,
-                r.full, r.idle, r.mdb, r.floor, r.mdb / r.floor, r.sqlite, r.order / r.sqlite);
+    std::printf("%7d %8.3f %8.3f %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f %9.2f %9.2f\n",
+                r.n, r.now.first, r.now.order, r.now.ledger, r.now.full, r.now.idle, r.old.first, r.old.order,
+                r.old.ledger, r.mdb, r.floor, r.sqlite, r.now.order / r.sqlite, r.now.ledger / r.sqlite);
     std::fflush(stdout);
   }
-  std::printf("order at %d / order at %d: %.2f (goal <= 1.5)\n", rows.back().n, rows.front().n,
-              rows.back().order / rows.front().order);
-  std::printf("order / sqlite at %d: %.2f (goal <= 3)\n", rows.back().n,
-              rows.back().order / rows.back().sqlite);
-  std::printf("idle at %d: %.3f ms (goal <= 5)\n", rows.back().n, rows.back().idle);
+  const Row& lo = rows.front();
+  const Row& hi = rows.back();
+  std::printf("(milliseconds; old: the earlier layout, names and numbers as long texts)\n");
+  std::printf("order at %d / order at %d: %.2f, ledger %.2f (goal <= 1.5)\n", hi.n, lo.n,
+              hi.now.order / lo.now.order, hi.now.ledger / lo.now.ledger);
+  std::printf("order / sqlite at %d: %.2f, ledger %.2f (goal <= 3)\n", hi.n, hi.now.order / hi.sqlite,
+              hi.now.ledger / hi.sqlite);
+  std::printf("idle at %d: %.3f ms (goal <= 5)\n", hi.n, hi.now.idle);
   std::printf("mdb append at %d: %.3f ms (goal <= 1); %.2f page writes with flush; at %d / at %d: %.2f\n",
-              rows.back().n, rows.back().mdb, rows.back().mdb / rows.back().floor, rows.back().n,
-              rows.front().n, rows.back().mdb / rows.front().mdb);
+              hi.n, hi.mdb, hi.mdb / hi.floor, hi.n, lo.n, hi.mdb / lo.mdb);
   return 0;
 }

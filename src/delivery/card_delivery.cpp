@@ -2,7 +2,9 @@
 // card_delivery.h.
 #include "delivery/card_delivery.h"
 
+#include <climits>
 #include <cstddef>
+#include <optional>
 
 #include "delivery/delivery_journal.h"
 #include "http/http_request.h"
@@ -19,6 +21,10 @@ namespace {
 
 bool SameCard(const StockCard& a, const StockCard& b) {
   return a.itemName == b.itemName && a.cardNumber == b.cardNumber && a.cardPassword == b.cardPassword;
+}
+
+int StockFigure(std::size_t total) {
+  return total > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(total);
 }
 
 }  // namespace
@@ -60,17 +66,25 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
     return result;
   };
   // Look at the cards the order would get, without taking them: the order is
-  // delivered whole or waits for the seller to restock.
-  std::vector<StockCard> planned = LoadStockCardsOf(itemName);
-  result.stockLeft = static_cast<int>(planned.size());
+  // delivered whole or waits for the seller to restock. Only the oldest
+  // `quantity` cards are read, and the count of the item's cards beside
+  // them, so the look costs the same however large the stock is.
+  // The look, the take, the record and the export are made in one hold of
+  // the store lock, so the window's work never comes in between.
+  const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
+  std::size_t total = 0;
+  std::optional<StoreGuard> guard(std::in_place);
+  const std::vector<StockCard> planned = LoadFirstStockCardsOf(itemName, wanted, &total);
+  result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
-  const auto wanted = static_cast<std::size_t>(quantity);
-  if (planned.size() < wanted) return waits(WaitReason::kStockShort);
-  planned.resize(wanted);
+  if (total < wanted || planned.size() < wanted) return waits(WaitReason::kStockShort);
 
   // Resolve online cards before any card leaves the stock, so a card whose
   // request fails stays where it is. The network is used without the store
   // lock, so the window stays free meanwhile.
+  bool anyOnline = false;
+  for (const StockCard& card : planned) anyOnline = anyOnline || IsOnlineCard(card.cardNumber);
+  if (anyOnline) guard.reset();
   std::vector<std::string> numbers;
   numbers.reserve(wanted);
   for (const StockCard& card : planned) {
@@ -80,14 +94,18 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
     numbers.push_back(std::move(number));
   }
 
-  // Take, record and export in one hold of the store lock. The stock may
-  // have changed while the cards were resolved; the order then waits.
-  StoreGuard guard;
-  const std::vector<StockCard> now = LoadStockCardsOf(itemName);
-  result.stockLeft = static_cast<int>(now.size());
-  if (now.size() < wanted) return waits(WaitReason::kStockChanged);
-  for (std::size_t i = 0; i < wanted; ++i) {
-    if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
+  // After the lock was let go, the stock may have changed while the cards
+  // were resolved: the planned cards must still be the oldest ones, the
+  // window may have removed or added cards meanwhile; else the order waits.
+  std::vector<StockCard> now = planned;
+  if (!guard) {
+    guard.emplace();
+    now = LoadFirstStockCardsOf(itemName, wanted, &total);
+    result.stockLeft = StockFigure(total);
+    if (total < wanted || now.size() < wanted) return waits(WaitReason::kStockChanged);
+    for (std::size_t i = 0; i < wanted; ++i) {
+      if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
+    }
   }
 
   // The plan goes into the journal before any card leaves the stock: a
@@ -113,6 +131,9 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
       // the plan again).
       journal.Closed(orderNumber);
       return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+    case RecordOutcome::kTooLong:
+      journal.Closed(orderNumber);
+      return waits(WaitReason::kValueTooLong);
     case RecordOutcome::kUnsure:
     case RecordOutcome::kUnsettled:
       // Left to the recovery before the next cycle; nothing goes out now.

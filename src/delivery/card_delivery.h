@@ -62,6 +62,7 @@ enum class WaitReason {
   kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
   kDiskFull,              // the disk is full: no card could be recorded, none is sent
+  kValueTooLong,          // the sent-cards table cannot hold a value of the order whole
 };
 
 // What DeliverCardsOf did for one order.

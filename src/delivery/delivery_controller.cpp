@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "delivery/delivery_recovery.h"
+#include "store/store_ops.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
 
@@ -33,6 +34,8 @@ DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCy
 DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
+  // No cycle runs any more: the cards the deliveries marked leave the file.
+  CompactStock();
 }
 
 std::string DeliveryController::ApplySetting(bool ticked, const std::string& secondsText) {
@@ -73,7 +76,11 @@ void DeliveryController::OnTick() {
 void DeliveryController::CycleThread() {
   const CycleResult result = runCycle_(stopRequested_);
   const bool stopping = stopRequested_.load();
-  if (result.ordersDelivered > 0 && !stopping) window_.RefreshAfterDelivery();
+  // Between two cycles, still counted as running so that no cycle or resend
+  // starts beside it: the cards the deliveries marked are removed once they
+  // are worth a rewrite. The lists then show the new record numbers.
+  const bool compacted = !stopping && CompactStockIfWorthIt();
+  if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
   std::lock_guard<std::mutex> lock(mutex_);
   lastResult_ = result;
   if (!stopping) {

@@ -19,6 +19,13 @@
 // stops it before the next order; WaitForCycle then waits for its end. No
 // card is ever taken without being recorded.
 //
+// Stock compaction: a delivery leaves its cards marked in the stock file.
+// After each cycle, on the delivery thread and before the cycle counts as
+// ended, the marked cards are removed when they are worth it
+// (CompactStockIfWorthIt); the destructor, once no cycle runs, removes
+// whatever is left (CompactStock). A crash in between leaves the cards
+// marked: out of the stock for every reader, removed by a later compaction.
+//
 // Thread safety: ApplySetting, OnTick, StartResend, RequestStop and
 // WaitForCycle are called from the window's thread; the other accessors from any thread. The
 // window and sender must outlive the controller; the window's methods are

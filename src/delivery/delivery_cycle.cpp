@@ -47,6 +47,8 @@ const char* Describe(WaitReason reason) {
       return "the seller's nick holds characters that cannot reach the IM client";
     case WaitReason::kDiskFull:
       return "the disk is full: its cards could not be recorded";
+    case WaitReason::kValueTooLong:
+      return "a value of the order is longer than the sent-cards table holds";
   }
   return "unknown";
 }

@@ -51,6 +51,7 @@ void DeliveryRecovery::RecoverRecords() {
           events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number));
           break;
         case RecordOutcome::kNothingWritten:
+        case RecordOutcome::kTooLong:
           // No card of the plan was taken and one is no longer in stock (or
           // the tables failed): only when the tables could be read is it safe
           // to drop, which RecordPlannedCards tells by kNothingWritten after a

@@ -97,6 +97,8 @@ std::string ReasonText(WaitReason reason) {
       return "卖家旺旺名含有无法传递的字符";
     case WaitReason::kDiskFull:
       return "磁盘已满，卡密无法记录";
+    case WaitReason::kValueTooLong:
+      return "订单的文字超出已发卡密表的字段宽度";
   }
   return "原因不明";
 }
@@ -166,6 +168,9 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
       break;
     case WaitReason::kDiskFull:
       text += "磁盘已满，卡密无法记入已发卡密，不发送，请腾出磁盘空间";
+      break;
+    case WaitReason::kValueTooLong:
+      text += "订单编号、买家旺旺或宝贝名称超出已发卡密表的字段宽度，无法记录，不取卡，请手工处理";
       break;
   }
   return Warning(std::move(text));

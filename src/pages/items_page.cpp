@@ -189,8 +189,14 @@ void ItemsPage::AddItem() {
   if (!nameBox_) return;
   const std::string name = GbkFromQ(nameBox_->text());
   if (name == ItemNamePlaceholder()) return;
-  if (AddMonitoredItem(name) == AddItemResult::kAlreadyMonitored) {
+  const AddItemResult added = AddMonitoredItem(name);
+  if (added == AddItemResult::kAlreadyMonitored) {
     prompts_.ShowBox("宝贝已存在监控列表！"_gbk, "失败"_gbk, BoxKind::kError);
+    return;
+  }
+  // The name stays in the box for the seller to shorten.
+  if (added == AddItemResult::kNameTooLong) {
+    prompts_.ShowBox(NameTooLongText(ItemNameLimit()), "失败"_gbk, BoxKind::kError);
     return;
   }
   nameBox_->clear();
@@ -213,6 +219,10 @@ void ItemsPage::RenameCheckedItems() {
   for (const ShownItem& item : checked) {
     const std::optional<std::string> typed = prompts_.AskText(item.name + kPromptTail, "宝贝名称修改"_gbk);
     if (!typed) continue;
+    if (typed->size() > ItemNameLimit()) {
+      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), "宝贝名称修改"_gbk, BoxKind::kError);
+      continue;
+    }
     if (!RenameItem(item.recordNumber, item.name, *typed))
       prompts_.ShowBox("修改宝贝信息出错！未知原因！"_gbk, "错误"_gbk, BoxKind::kError);
   }

@@ -9,6 +9,7 @@
 #include "store/data_paths.h"
 #include "store/file_io.h"
 #include "store/record_table.h"
+#include "store/store_index.h"
 #include "store/store_lock.h"
 #include "text/gbk.h"
 
@@ -16,6 +17,10 @@ namespace autodeliver {
 namespace {
 
 FileIo* g_io = nullptr;
+
+// The stock is compacted in this step when its marked records reach this
+// share of the table (1/4), as a take does.
+constexpr std::int32_t kCompactShare = 4;
 
 struct Fields {
   int stockName = -1, stockNumber = -1, stockPassword = -1;
@@ -66,6 +71,16 @@ bool StockCardLive(RecordTable& stock, const Fields& f, const DeliveryPlan& plan
          Equals(stock, f.stockPassword, card.cardPassword);
 }
 
+// True when each value of the sent row of `card` fits its field.
+bool SentRowFits(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, const PlannedCard& card) {
+  const std::string quantity = std::to_string(plan.quantity);
+  const std::string_view values[8] = {plan.itemName,   plan.orderNumber,  plan.buyerNick, quantity,
+                                      card.sentNumber, card.cardPassword, plan.remark,    plan.sentAt};
+  for (int i = 0; i < 8; ++i)
+    if (!TextFitsField(sent.Fields()[static_cast<std::size_t>(f.sent[i])], values[i])) return false;
+  return true;
+}
+
 bool NoSpace() { return errno == ENOSPC || errno == EDQUOT; }
 
 }  // namespace
@@ -85,20 +100,33 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   if (diskFull) *diskFull = false;
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   StoreGuard guard;
+  const std::string stockPath = StockTablePath();
+  const std::string sentPath = SentTablePath();
   RecordTable stock;
   RecordTable sent;
   stock.SetFileIo(g_io);
   sent.SetFileIo(g_io);
+  stock.SetCutOverlongText(false);
+  sent.SetCutOverlongText(false);
   Fields f;
-  if (!stock.Open(StockTablePath()) || !sent.Open(SentTablePath()) || !Resolve(stock, sent, &f) ||
-      !stock.Hold(true) || !sent.Hold(true))
+  if (!stock.Open(stockPath) || !sent.Open(sentPath) || !Resolve(stock, sent, &f) || !stock.Hold(true) ||
+      !sent.Hold(true))
     return RecordOutcome::kUnsure;  // nothing could be looked at: try again later
+
+  // The store's index (store_index.h) is held against both tables now and
+  // follows this step's writes, so the next lookups need no rescan. An
+  // order the sent table does not hold at all has no row to look for: only
+  // a plan run again after a crash scans the table for its rows.
+  const bool stockIndexed = store_index::StockOf(stock, stockPath, f.stockName, plan.itemName) != nullptr;
+  bool sentIndexed = false;
+  const bool orderSeen =
+      store_index::SentOrderExists(sent, sentPath, f.sent[1], plan.orderNumber, &sentIndexed);
 
   // Where each card stands now: recorded already, in stock, or neither.
   std::vector<std::int32_t> rows;
   std::vector<bool> live;
   for (const PlannedCard& card : plan.cards) {
-    rows.push_back(SentRowOf(sent, f, plan, card, rows));
+    rows.push_back(orderSeen || !sentIndexed ? SentRowOf(sent, f, plan, card, rows) : 0);
     live.push_back(StockCardLive(stock, f, plan, card));
   }
   bool anyRecorded = false;
@@ -106,6 +134,13 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
     if (rows[i] == 0 && !live[i])
       return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kNothingWritten;
+  }
+
+  // A row whose value its field cannot hold whole is never written cut:
+  // the plan is refused before anything is written.
+  for (std::size_t i = 0; i < plan.cards.size(); ++i) {
+    if (rows[i] == 0 && !SentRowFits(sent, f, plan, plan.cards[i]))
+      return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kTooLong;
   }
 
   // The rows first; a row that cannot be written undoes this step's rows.
@@ -120,8 +155,10 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
       sent.Sync();
+      store_index::InvalidateSent();
       return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
     }
+    if (sentIndexed) store_index::NoteSentAppended(sent, sentPath, plan.orderNumber);
     appended.push_back(sent.RecordNumber());
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
@@ -134,17 +171,30 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
     errno = 0;
     if (!stock.GoTo(plan.cards[i].stockRecord) || !stock.MarkDeleted()) {
       if (diskFull) *diskFull = NoSpace();
+      store_index::InvalidateStock();
       ok = false;
+    } else if (stockIndexed) {
+      store_index::NoteStockMarked(stock, stockPath, plan.cards[i].stockRecord);
     }
     DeliveryStepBoundary("card-marked");
   }
   ok = stock.Sync() && ok;
-  // The marked cards are purged at once, as a take always did, so the stock
-  // keeps its record numbers as the window shows them. Once marked and
-  // flushed a card is out of the stock whatever becomes of the purge (it
-  // goes through its own flushed journal); a deferred compaction of marked
-  // records can take this over.
-  if (ok) stock.Purge();
+  // The marked cards stay in the file, as a take leaves them: the records
+  // behind them keep their numbers and nothing is rewritten per order. They
+  // are removed together when they reach a quarter of the table, else by
+  // the delivery's compaction at idle or at close (CompactStockIfWorthIt,
+  // CompactStock). Once marked and flushed a card is out of the stock
+  // whatever becomes of a compaction (it goes through its own flushed
+  // journal).
+  if (ok && stockIndexed) {
+    const std::int32_t marked = store_index::StockMarked(stockPath);
+    if (marked > 0 && marked * kCompactShare >= stock.RecordCount()) {
+      if (stock.Purge())
+        store_index::NoteStockPurged(stock, stockPath);
+      else
+        store_index::InvalidateStock();
+    }
+  }
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
 }
 

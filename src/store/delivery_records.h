@@ -1,11 +1,14 @@
 // The store work of one order's delivery as a single step: the stock cards
 // planned for the order are taken (marked deleted where they stand; marked
 // records are never served as live) and their sent rows appended, both
-// tables held at once, then both tables flushed to the disk, and the marked
-// cards purged. The step can be repeated
-// after a crash: a card already recorded is not recorded again, a card
-// already taken is not taken again, so a plan cut short anywhere is
-// completed by running it once more.
+// tables held at once, then both tables flushed to the disk. The marked
+// cards stay in the file until a compaction removes them together (at a
+// quarter of the table here, else at idle or at close: CompactStockIfWorthIt,
+// CompactStock in store_ops.h), so a delivery rewrites nothing behind its
+// cards. The step keeps the store's index (store_index.h) current. The step
+// can be repeated after a crash: a card already recorded is not recorded
+// again, a card already taken is not taken again, so a plan cut short
+// anywhere is completed by running it once more.
 //
 // Order of the writes: the sent rows first, the stock marks after. A cut
 // between the two leaves a card both recorded and in stock; running the plan
@@ -51,6 +54,8 @@ enum class RecordOutcome {
   kUnsure,          // the tables could not be opened, or what was written is not known
                     // to be on the disk: run the plan again
   kUnsettled,       // a planned card is neither in stock nor recorded: the plan cannot complete
+  kTooLong,         // nothing written: a value of a row (the order number, the nick, ...) is longer
+                    // than its fixed-width field in the sent table, which never cuts one
 };
 
 // Records and takes the plan's cards, as above. `diskFull`, when given, is

@@ -103,7 +103,14 @@ struct RecordTable::Impl {
   DataArea Area() const { return {fd, header.dataOffset, header.recordSize}; }
   off_t RecordOffset(std::int32_t index) const { return Area().RecordOffset(index); }
   bool OnRecord() const { return cursor >= 1 && cursor <= count; }
-  bool Batched() const { return scans > 0 || holds > 0; }
+  // Scans read in chunks, and so does a held access once it reads forward
+  // a little past the record it read last (a walk over the table, or over
+  // one item's cards); a lone record (a lookup by position) is read alone,
+  // whatever the table's size.
+  static constexpr std::int32_t kWalkStride = 64;
+  bool walking = false;
+  std::int32_t lastRead = -1;
+  bool Batched() const { return scans > 0 || (holds > 0 && walking); }
   bool Buffering() const { return bufferAppends && holds > 0 && lock.exclusive(); }
 
   // Takes (or joins) the table lock; an access that takes it afresh reads
@@ -270,8 +277,12 @@ struct RecordTable::Impl {
     blocks.DropMapping();
   }
 
-  // The bytes of record `index` (0-based); scans and holds read in chunks.
-  const char* RecordBytes(std::int32_t index) { return cache.Get(*io, Area(), index, count, Batched()); }
+  // The bytes of record `index` (0-based), read as Batched() says.
+  const char* RecordBytes(std::int32_t index) {
+    if (index != lastRead) walking = lastRead >= 0 && index > lastRead && index - lastRead <= kWalkStride;
+    lastRead = index;
+    return cache.Get(*io, Area(), index, count, Batched());
+  }
 
   // Overwrites `n` bytes at `at` that now hold `before`. When the write
   // fails, `before` is written back, so no half of it stays; *restored tells

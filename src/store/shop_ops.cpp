@@ -2,6 +2,7 @@
 #include "store/shop_ops.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <unordered_set>
 
@@ -10,7 +11,9 @@
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_access.h"
+#include "store/table_format.h"
 #include "store/warning_levels.h"
+#include "text/gbk.h"
 
 namespace autodeliver {
 
@@ -31,8 +34,22 @@ bool ChangeItemAt(int recordNumber, Change change) {
 
 // ---- monitored items
 
+std::size_t ItemNameLimit() {
+  std::size_t limit = SIZE_MAX;
+  for (const std::string& path : {ItemsTablePath(), StockTablePath(), SentTablePath()}) {
+    TableAccess a(path, false);
+    int name = -1;
+    if (!a.Resolve({"宝贝名称"_gbk}, &name)) continue;
+    const FieldInfo& field = a.table().Fields()[static_cast<std::size_t>(name)];
+    if (field.type == table_format::kFixedText)
+      limit = std::min(limit, static_cast<std::size_t>(field.width));
+  }
+  return limit;
+}
+
 AddItemResult AddMonitoredItem(std::string_view name) {
   StoreGuard guard;
+  if (name.size() > ItemNameLimit()) return AddItemResult::kNameTooLong;
   if (ItemExists(name)) return AddItemResult::kAlreadyMonitored;
   MonitoredItem item;
   item.name = std::string(name);
@@ -44,6 +61,7 @@ AddItemResult AddMonitoredItem(std::string_view name) {
 
 bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName) {
   StoreGuard guard;
+  if (newName.size() > ItemNameLimit()) return false;
   const bool written =
       ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
   if (written) {

@@ -32,16 +32,25 @@ enum class AddItemResult {
   kAdded,
   kAlreadyMonitored,  // an item of exactly that name exists; nothing written
   kNotWritten,        // the table could not be written
+  kNameTooLong,       // a table holds item names in a fixed-width field too narrow for it; nothing written
 };
 
+// The longest item name, in bytes, that every table holding item names
+// (monitored items, stock, sent cards) stores whole: the narrowest of their
+// fixed-width name fields; SIZE_MAX when none is fixed-width. A table that
+// cannot be opened does not count.
+std::size_t ItemNameLimit();
+
 // Adds `name` as a new item (empty remark, limit 0, needs cards) unless an
-// item of exactly that name exists. The name is stored as given.
+// item of exactly that name exists or the name is longer than
+// ItemNameLimit(). The name is stored as given.
 AddItemResult AddMonitoredItem(std::string_view name);
 
 // Gives the item at `recordNumber` the name `newName` and moves every stock
 // card of `shownName` (the name the seller saw on that row) and its warning
 // level (warning_levels.h) to it. False when the item cannot be read or
-// written; its cards and level are then left as they are.
+// written or `newName` is longer than ItemNameLimit(); its cards and level
+// are then left as they are.
 bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName);
 
 // An item as a list row shows it: its record number and its name.

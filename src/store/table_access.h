@@ -23,8 +23,11 @@ inline FileIo*& StoreFileIo() {
 
 class TableAccess {
  public:
+  // A text longer than its fixed-width field is refused (the write fails),
+  // never cut: a cut name or number would be another one.
   TableAccess(const std::string& path, bool write) {
     table_.SetFileIo(StoreFileIo());
+    table_.SetCutOverlongText(false);
     ok_ = table_.Open(path) && table_.Hold(write);
   }
   ~TableAccess() { table_.Close(); }

@@ -1,3 +1,5 @@
+// The installed tables' fields and the data folder's creation; see
+// table_schema.h.
 #include "store/table_schema.h"
 
 #include <sys/stat.h>
@@ -21,25 +23,42 @@ FieldSpec Fixed(const char* utf8Name, int width) {
 
 }  // namespace
 
-// Fixed widths: a decimal int takes at most 11 bytes, "真"/"假"/"是" 2, the
-// delivery time at most 30 ("2012年11月20日23时59分59秒" with a 5-digit
-// year), the setting name 20.
+// Texts the program formats itself: a decimal int takes at most 11 bytes,
+// "真"/"假"/"是" 2, the delivery time at most 30 ("2012年11月20日23时59分59秒"
+// with a 5-digit year), the setting name 20.
 std::vector<FieldSpec> SettingsTableFields() { return {Fixed("配置名", 64), LongText("配置数据")}; }
 
-std::vector<FieldSpec> ItemsTableFields() {
-  return {LongText("宝贝名称"), LongText("宝贝备注"), Fixed("限拍件数", 16), Fixed("是否需要卡密信息", 8)};
+namespace {
+
+// A field that the installed layout keeps at `width` and the earlier one
+// as a long text.
+FieldSpec Chosen(TableLayout layout, const char* utf8Name, int width) {
+  return layout == TableLayout::kInstalled ? Fixed(utf8Name, width) : LongText(utf8Name);
 }
 
-std::vector<FieldSpec> StockTableFields() {
-  return {LongText("宝贝名称"), LongText("宝贝卡号"), LongText("宝贝卡密")};
+}  // namespace
+
+std::vector<FieldSpec> ItemsTableFields(TableLayout layout) {
+  return {Chosen(layout, "宝贝名称", kItemNameWidth), LongText("宝贝备注"), Fixed("限拍件数", 16),
+          Fixed("是否需要卡密信息", 8)};
 }
 
-std::vector<FieldSpec> SentTableFields() {
-  return {LongText("宝贝名称"), LongText("订单编号"), LongText("买家旺旺"), Fixed("购买数量", 16),
-          LongText("已发卡号"), LongText("已发卡密"), LongText("已发备注"), Fixed("发货时间", 48)};
+std::vector<FieldSpec> StockTableFields(TableLayout layout) {
+  return {Chosen(layout, "宝贝名称", kItemNameWidth), LongText("宝贝卡号"), LongText("宝贝卡密")};
 }
 
-bool CreateDataTables(const std::string& dir, std::string* error) {
+std::vector<FieldSpec> SentTableFields(TableLayout layout) {
+  return {Chosen(layout, "宝贝名称", kItemNameWidth),
+          Chosen(layout, "订单编号", kOrderNumberWidth),
+          Chosen(layout, "买家旺旺", kNickWidth),
+          Fixed("购买数量", 16),
+          LongText("已发卡号"),
+          LongText("已发卡密"),
+          LongText("已发备注"),
+          Fixed("发货时间", 48)};
+}
+
+bool CreateDataTables(const std::string& dir, std::string* error, TableLayout layout) {
   auto fail = [&](const std::string& what) {
     if (error) *error = what;
     return false;
@@ -50,9 +69,9 @@ bool CreateDataTables(const std::string& dir, std::string* error) {
     const char* file;
     std::vector<FieldSpec> fields;
   } tables[] = {{kSettingsTableFile, SettingsTableFields()},
-                {kItemsTableFile, ItemsTableFields()},
-                {kStockTableFile, StockTableFields()},
-                {kSentTableFile, SentTableFields()}};
+                {kItemsTableFile, ItemsTableFields(layout)},
+                {kStockTableFile, StockTableFields(layout)},
+                {kSentTableFile, SentTableFields(layout)}};
   for (const Table& t : tables) {
     std::string path = data + "/" + t.file;
     if (!CreateTable(path, t.fields)) return fail("cannot create " + path + " (does it exist already?)");

@@ -3,12 +3,18 @@
 #include "delivery/delivery_controller.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <vector>
 
+#include "store/data_paths.h"
+#include "store/record_table.h"
+#include "store/store_ops.h"
+#include "store/table_schema.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -204,6 +210,45 @@ TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
   EXPECT_EQ(controller.StartResend("1001", {}), DeliveryController::ResendStart::kStopping);
   DeliveryController plain(window, [](const std::atomic<bool>&) { return CycleResult{}; });
   EXPECT_EQ(plain.StartResend("1001", {}), DeliveryController::ResendStart::kUnavailable);
+}
+
+// The cards the cycles take stay marked in the stock file; the controller
+// removes them after a cycle once they are an eighth of the table, and
+// whatever is left when it goes.
+TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-compact-XXXXXX").string();
+  const std::string dir = ::mkdtemp(tmpl.data());
+  ASSERT_TRUE(CreateDataTables(dir));
+  SetProgramDir(dir);
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(AppendStockCard({"A", "c" + std::to_string(i), "p", 0}));
+  auto records = [] {
+    RecordTable t;
+    return t.Open(StockTablePath()) ? t.RecordCount() : -1;
+  };
+  {
+    FakeWindow window;
+    int takes[] = {3, 1};  // 3 of 16 marked: compacted; then 1 of 13: kept
+    int cycle = 0;
+    DeliveryController controller(window, [&](const std::atomic<bool>&) {
+      for (int k = 0; k < takes[cycle]; ++k) EXPECT_TRUE(TakeStockCard("A"));
+      ++cycle;
+      return CycleResult{};
+    });
+    controller.ApplySetting(true, "5");
+    controller.OnTick();
+    controller.WaitForCycle();
+    EXPECT_EQ(records(), 13);
+    // Nothing was delivered, yet the lists follow the new record numbers.
+    EXPECT_EQ(window.Refreshes(), 1);
+    controller.OnTick();
+    controller.WaitForCycle();
+    EXPECT_EQ(records(), 13);
+    EXPECT_EQ(LoadStockCardsOf("A").front().cardNumber, "c4");
+  }
+  EXPECT_EQ(records(), 12);
+  EXPECT_EQ(LoadStockCardsOf("A").front().recordNumber, 1);
+  SetProgramDir("");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 #include "delivery/delivery_cycle.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -22,6 +25,7 @@
 #include "market_sim_fixture.h"
 #include "store/data_paths.h"
 #include "store/jet4/jet4_file.h"
+#include "store/record_table.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "store/undelivered_orders.h"
@@ -62,7 +66,8 @@ class RecordingEvents : public DeliveryEvents {
         {WaitReason::kRecordFailed, "record"},
         {WaitReason::kBuyerNickUnpassable, "buyer-nick"},
         {WaitReason::kSellerNickUnpassable, "seller-nick"},
-        {WaitReason::kDiskFull, "disk-full"}};
+        {WaitReason::kDiskFull, "disk-full"},
+        {WaitReason::kValueTooLong, "too-long"}};
     lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {
@@ -190,6 +195,70 @@ TEST_F(DeliveryCycleTest, OrderWaitsWholeUntilTheStockCoversIt) {
   EXPECT_EQ(sender_.sent[0].message,
             "您购买的 点卡 卡号信息如下\r\n\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n"_gbk);
   EXPECT_EQ(Consigned(), std::vector<std::string>{order});
+}
+
+// Between two cycles other programs edit the tables: the table tool
+// restocks the item, and a second copy of the program records one of the
+// waiting orders as sent. The next cycle sees both: it delivers the new card
+// to the other order and leaves the recorded one alone.
+TEST_F(DeliveryCycleTest, EditsOfOtherProgramsBetweenTwoCyclesAreSeen) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  PlaceOrder("点卡", 1, "买家甲");
+  ASSERT_EQ(Cycle().ordersDelivered, 1);
+  const std::string recordedElsewhere = PlaceOrder("点卡", 1, "买家乙");
+  const std::string waiting = PlaceOrder("点卡", 1, "买家丙");
+  EXPECT_EQ(Cycle().ordersDelivered, 0);  // no stock left
+
+  const std::string file = (dir_ / "cards.txt").string();
+  { std::ofstream(file, std::ios::binary) << "C2 2\nC3 3\n"; }
+  const std::string command =
+      std::string(TABLE_TOOL) + " import '" + dir_.string() + "' 点卡 '" + file + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    RecordTable sent;
+    ::_exit(sent.Open(SentTablePath()) &&
+                    sent.Append({card, recordedElsewhere, "买家乙"_gbk, "1", "X", "Y", "", "t"})
+                ? 0
+                : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.ordersDelivered, 1);
+  ASSERT_EQ(sender_.sent.size(), 2u);
+  EXPECT_EQ(sender_.sent[1].buyer, "买家丙"_gbk);
+  EXPECT_NE(sender_.sent[1].message.find("卡号：C2 卡密：2"_gbk), std::string::npos);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C3"});
+  const std::vector<SentCard> sent = Sent();
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                          [&](const SentCard& c) { return c.orderNumber == recordedElsewhere; }),
+            1);
+  EXPECT_EQ(
+      std::count_if(sent.begin(), sent.end(), [&](const SentCard& c) { return c.orderNumber == waiting; }),
+      1);
+}
+
+// A sent-cards table that holds order numbers in a fixed-width field never
+// gets one cut: the order waits, no card is taken, and nothing is left for
+// the recovery to finish.
+TEST_F(DeliveryCycleTest, AnOrderNumberWiderThanItsFieldWaitsWithEveryCardInStock) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  const CardDelivery refused =
+      DeliverCardsOf(std::string(kOrderNumberWidth + 1, '9'), card, "买家"_gbk, "", 1);
+  EXPECT_FALSE(refused.message);
+  EXPECT_EQ(refused.waitReason, WaitReason::kValueTooLong);
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(DeliverCards("1001", card, "买家"_gbk, ""));
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0].cardNumber, "C1");
 }
 
 TEST_F(DeliveryCycleTest, OnlineCardsAreResolvedAndAFailedOneStaysInStock) {

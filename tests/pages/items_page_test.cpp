@@ -85,6 +85,24 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   QTest::mouseClick(w->addButton, Qt::LeftButton);
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
   EXPECT_EQ(prompts.boxes.size(), 1u);
+
+  // A name longer than the tables' name fields hold is refused, never cut,
+  // and stays in the box to be shortened; so is such a new name for an item.
+  const QString tooLong = QString(51, QChar(0x5361));  // 51 x "卡": 102 bytes
+  Focus(w->nameBox);
+  w->nameBox->setText(tooLong);
+  QTest::mouseClick(w->addButton, Qt::LeftButton);
+  ASSERT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(prompts.boxes[1].text, "宝贝名称太长，最多 100 个字节（约 50 个汉字），请改短后再试。"_gbk);
+  EXPECT_EQ(prompts.boxes[1].kind, BoxKind::kError);
+  EXPECT_EQ(w->nameBox->text(), tooLong);
+  EXPECT_EQ(LoadItemNames().size(), 2u);
+  CheckItemRow(0);
+  prompts.answers = {G(tooLong)};
+  QTest::mouseClick(w->renameButton, Qt::LeftButton);
+  ASSERT_EQ(prompts.boxes.size(), 3u);
+  EXPECT_EQ(prompts.boxes[2].text, prompts.boxes[1].text);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
 }
 
 TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {

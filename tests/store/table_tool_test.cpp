@@ -79,7 +79,8 @@ TEST(TableTool, InitCreatesTheInstalledTables) {
 
 TEST(TableTool, DumpAndCheck) {
   testing::TempDir dir;
-  ASSERT_TRUE(CreateDataTables(dir.path()));
+  // Every name a long text, so the dump shows the record layout below.
+  ASSERT_TRUE(CreateDataTables(dir.path(), nullptr, TableLayout::kLongTexts));
   SetProgramDir(dir.path());
   ASSERT_TRUE(AppendStockCard({"点卡\"A\""_gbk, "N1", "P1", 0}));
   ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));
@@ -155,7 +156,8 @@ TEST(TableTool, ExportWritesTheWindowsCsv) {
 // reports it, and an import neither overwrites the number nor is lost.
 TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
   testing::TempDir dir;
-  ASSERT_TRUE(CreateDataTables(dir.path()));
+  // The item name a long text too, so each card takes the blocks below.
+  ASSERT_TRUE(CreateDataTables(dir.path(), nullptr, TableLayout::kLongTexts));
   SetProgramDir(dir.path());
   ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N1", "P1", 0}));  // blocks 1-3
   ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));  // blocks 4-6
