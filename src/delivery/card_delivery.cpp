@@ -97,16 +97,17 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
   // After the lock was let go, the stock may have changed while the cards
   // were resolved: the planned cards must still be the oldest ones, the
   // window may have removed or added cards meanwhile; else the order waits.
-  std::vector<StockCard> now = planned;
+  std::vector<StockCard> reloaded;
   if (!guard) {
     guard.emplace();
-    now = LoadFirstStockCardsOf(itemName, wanted, &total);
+    reloaded = LoadFirstStockCardsOf(itemName, wanted, &total);
     result.stockLeft = StockFigure(total);
-    if (total < wanted || now.size() < wanted) return waits(WaitReason::kStockChanged);
+    if (total < wanted || reloaded.size() < wanted) return waits(WaitReason::kStockChanged);
     for (std::size_t i = 0; i < wanted; ++i) {
-      if (!SameCard(now[i], planned[i])) return waits(WaitReason::kStockChanged);
+      if (!SameCard(reloaded[i], planned[i])) return waits(WaitReason::kStockChanged);
     }
   }
+  const std::vector<StockCard>& now = reloaded.empty() ? planned : reloaded;
 
   // The plan goes into the journal before any card leaves the stock: a
   // crash from here on completes the order with exactly these cards.
