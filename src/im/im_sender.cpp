@@ -199,7 +199,12 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
                    const ImSendOptions& options) {
   const ImSendBounds& bounds = options.bounds;
-  StartAndWait(ToUtf8(ImCommandLine(options.clientPath, sellerNick, buyerNick)), bounds.programWait);
+  const std::string commandLine = ImCommandLine(options.clientPath, sellerNick, buyerNick);
+  if (options.starter != nullptr) {
+    options.starter->StartAndWait(commandLine, bounds.programWait);
+  } else {
+    StartAndWait(ToUtf8(commandLine), bounds.programWait);
+  }
 
   std::unique_ptr<WindowSystem> own;
   WindowSystem* windows = options.windows;
