@@ -5,6 +5,9 @@
 #include <QFont>
 
 #include "app/startup.h"
+#include "im/im_channel.h"
+#include "store/settings.h"
+#include "text/gbk.h"
 
 namespace autodeliver {
 
@@ -26,6 +29,9 @@ Application::Application(DeliveryEvents* events)
                      monitor_.log().Write(LineLevel::kWarning, utf8);
                      monitor_.notifications().TellStockWarning(utf8);
                    });
+  // What the IM channel tells of a Wine client's helper goes to the log.
+  sender_.channel().SetNote(
+      [this](const std::string& gbk) { monitor_.log().Write(LineLevel::kInfo, GbkToUtf8Lossy(gbk)); });
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
@@ -45,6 +51,12 @@ Application::~Application() {
   pages_.reset();
 }
 
-bool Application::Start() { return ShowAndRunStartup(window_, prompts_); }
+bool Application::Start() {
+  if (!ShowAndRunStartup(window_, prompts_)) return false;
+  // The seller sees which client the messages go through: a native program
+  // or a program in a Wine prefix.
+  monitor_.log().Write(LineLevel::kInfo, GbkToUtf8Lossy(ImClientDescription(GetSetting(ImClientPathSetting()))));
+  return true;
+}
 
 }  // namespace autodeliver
