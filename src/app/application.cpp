@@ -55,7 +55,8 @@ bool Application::Start() {
   if (!ShowAndRunStartup(window_, prompts_)) return false;
   // The seller sees which client the messages go through: a native program
   // or a program in a Wine prefix.
-  monitor_.log().Write(LineLevel::kInfo, GbkToUtf8Lossy(ImClientDescription(GetSetting(ImClientPathSetting()))));
+  monitor_.log().Write(LineLevel::kInfo,
+                       GbkToUtf8Lossy(ImClientDescription(GetSetting(ImClientPathSetting()))));
   return true;
 }
 

@@ -34,10 +34,11 @@ void ImChannel::EndSession() {
   wineKey_.clear();
 }
 
-bool ImChannel::Send(const std::string& storedPath, const std::string& sellerNick, const std::string& buyerNick,
-                     const std::string& message, const ImSendBounds& bounds) {
+bool ImChannel::Send(const std::string& storedPath, const std::string& sellerNick,
+                     const std::string& buyerNick, const std::string& message, const ImSendBounds& bounds) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (ParseWineClientPath(storedPath)) return SendThroughWine(storedPath, sellerNick, buyerNick, message, bounds);
+  if (ParseWineClientPath(storedPath))
+    return SendThroughWine(storedPath, sellerNick, buyerNick, message, bounds);
   // A native client: a helper of an earlier Wine client is no longer needed.
   wine_.reset();
   wineKey_.clear();

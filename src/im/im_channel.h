@@ -53,8 +53,8 @@ class ImChannel {
   void EndSession();
 
  private:
-  bool SendThroughWine(const std::string& storedPath, const std::string& sellerNick, const std::string& buyerNick,
-                       const std::string& message, const ImSendBounds& bounds);
+  bool SendThroughWine(const std::string& storedPath, const std::string& sellerNick,
+                       const std::string& buyerNick, const std::string& message, const ImSendBounds& bounds);
   void Tell(const std::string& gbk);
 
   WindowSystem* nativeWindows_;

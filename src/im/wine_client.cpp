@@ -78,7 +78,8 @@ std::string Utf8OfUnits(const std::u16string& units) {
   std::string out;
   for (size_t i = 0; i < units.size(); ++i) {
     unsigned long u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
       u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
@@ -138,15 +139,33 @@ std::string UnescapeRegString(const std::string& text, size_t p, bool stopAtQuot
     }
     flushUnits();
     switch (e) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 'a': out += '\a'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'v': out += '\v'; break;
-      case 'e': out += '\x1B'; break;
-      default: out += e; break;  // \\ \" and anything else: the character itself
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'a':
+        out += '\a';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'v':
+        out += '\v';
+        break;
+      case 'e':
+        out += '\x1B';
+        break;
+      default:
+        out += e;
+        break;  // \\ \" and anything else: the character itself
     }
   }
   flushUnits();
@@ -197,7 +216,8 @@ std::string Expand(const std::string& text, const std::vector<std::pair<std::str
     }
     out += text.substr(p, open - p);
     const std::string name = text.substr(open + 1, close - open - 1);
-    auto it = std::find_if(values.begin(), values.end(), [&](const auto& v) { return EqualNoCase(v.first, name); });
+    auto it =
+        std::find_if(values.begin(), values.end(), [&](const auto& v) { return EqualNoCase(v.first, name); });
     if (it != values.end()) {
       out += it->second;
       p = close + 1;
@@ -228,7 +248,8 @@ std::optional<RawValue> FindDefaultValue(const std::string& regText, const std::
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line[0] == '[') {
       size_t close = line.rfind(']');
-      inKey = close != std::string::npos && EqualNoCase(UnescapeRegString(line.substr(1, close - 1), 0, false), key);
+      inKey = close != std::string::npos &&
+              EqualNoCase(UnescapeRegString(line.substr(1, close - 1), 0, false), key);
       continue;
     }
     if (!inKey) continue;
@@ -248,9 +269,9 @@ std::optional<RawValue> FindDefaultValue(const std::string& regText, const std::
   return std::nullopt;
 }
 
-std::optional<std::string> DefaultValueUtf8(const std::string& regText, const std::string& key,
-                                            const std::vector<std::pair<std::string, std::string>>& expandUtf8,
-                                            const std::string& valueName = "@=") {
+std::optional<std::string> DefaultValueUtf8(
+    const std::string& regText, const std::string& key,
+    const std::vector<std::pair<std::string, std::string>>& expandUtf8, const std::string& valueName = "@=") {
   std::optional<RawValue> raw = FindDefaultValue(regText, key, valueName);
   if (!raw) return std::nullopt;
   const std::string& v = raw->text;
@@ -296,7 +317,8 @@ std::optional<WineClient> ParseWineClientPath(const std::string& stored) {
   if (stored.rfind(kWineMark, 0) != 0) return std::nullopt;
   size_t bar = stored.find('|');
   if (bar == std::string::npos) return std::nullopt;
-  WineClient client{stored.substr(sizeof kWineMark - 1, bar - (sizeof kWineMark - 1)), stored.substr(bar + 1)};
+  WineClient client{stored.substr(sizeof kWineMark - 1, bar - (sizeof kWineMark - 1)),
+                    stored.substr(bar + 1)};
   if (client.prefix.empty() || client.program.empty()) return std::nullopt;
   return client;
 }
@@ -331,7 +353,8 @@ std::optional<std::string> MapWindowsPath(const std::string& prefixUtf8, const s
     struct stat info {};
     if (stat(next.c_str(), &info) != 0) {
       const std::vector<std::string> names = DirectoryNames(mapped);
-      auto it = std::find_if(names.begin(), names.end(), [&](const std::string& n) { return EqualNoCase(n, part); });
+      auto it = std::find_if(names.begin(), names.end(),
+                             [&](const std::string& n) { return EqualNoCase(n, part); });
       if (it == names.end()) return std::nullopt;
       next = mapped + "/" + *it;
     }
@@ -344,22 +367,26 @@ int PeBits(const std::string& linuxPath) {
   std::ifstream in(linuxPath, std::ios::binary);
   char dos[64];
   if (!in.read(dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
-  const unsigned long offset = static_cast<unsigned char>(dos[60]) | (static_cast<unsigned char>(dos[61]) << 8) |
+  const unsigned long offset = static_cast<unsigned char>(dos[60]) |
+                               (static_cast<unsigned char>(dos[61]) << 8) |
                                (static_cast<unsigned long>(static_cast<unsigned char>(dos[62])) << 16) |
                                (static_cast<unsigned long>(static_cast<unsigned char>(dos[63])) << 24);
   char header[6];
   if (!in.seekg(static_cast<std::streamoff>(offset)) || !in.read(header, sizeof header)) return 0;
   if (header[0] != 'P' || header[1] != 'E' || header[2] != 0 || header[3] != 0) return 0;
-  const unsigned machine = static_cast<unsigned char>(header[4]) | (static_cast<unsigned char>(header[5]) << 8);
+  const unsigned machine =
+      static_cast<unsigned char>(header[4]) | (static_cast<unsigned char>(header[5]) << 8);
   if (machine == 0x014C) return 32;
   if (machine == 0x8664) return 64;
   return 0;
 }
 
-std::optional<std::string> ReadRegistryDefault(const std::string& regText, const std::string& key,
-                                               const std::vector<std::pair<std::string, std::string>>& expand) {
+std::optional<std::string> ReadRegistryDefault(
+    const std::string& regText, const std::string& key,
+    const std::vector<std::pair<std::string, std::string>>& expand) {
   std::vector<std::pair<std::string, std::string>> expandUtf8;
-  for (const auto& [name, value] : expand) expandUtf8.emplace_back(GbkToUtf8Lossy(name), GbkToUtf8Lossy(value));
+  for (const auto& [name, value] : expand)
+    expandUtf8.emplace_back(GbkToUtf8Lossy(name), GbkToUtf8Lossy(value));
   std::optional<std::string> value = DefaultValueUtf8(regText, GbkToUtf8Lossy(key), expandUtf8);
   if (!value) return std::nullopt;
   return Utf8ToGbkLossy(*value);
@@ -369,7 +396,8 @@ std::optional<std::string> WineAliimCommand(const std::string& prefixUtf8) {
   const std::string key = "Software\\Classes\\aliim\\Shell\\Open\\Command";
   const std::string systemReg = ReadWholeFile(prefixUtf8 + "/system.reg");
   std::vector<std::pair<std::string, std::string>> folders;
-  for (const auto& [name, value] : PrefixFolders(systemReg)) folders.emplace_back(name, Utf8ToGbkLossy(value));
+  for (const auto& [name, value] : PrefixFolders(systemReg))
+    folders.emplace_back(name, Utf8ToGbkLossy(value));
   for (const char* file : {"/user.reg", "/system.reg"}) {
     const std::string text = file[1] == 's' ? systemReg : ReadWholeFile(prefixUtf8 + file);
     if (std::optional<std::string> command = ReadRegistryDefault(text, key, folders)) return command;

@@ -62,8 +62,9 @@ int PeBits(const std::string& linuxPath);
 // in the Wine registry text `regText`, converted to GBK. REG_EXPAND_SZ is
 // expanded with `expand`; any other type, a missing key or a missing
 // default value gives nullopt.
-std::optional<std::string> ReadRegistryDefault(const std::string& regText, const std::string& key,
-                                               const std::vector<std::pair<std::string, std::string>>& expand = {});
+std::optional<std::string> ReadRegistryDefault(
+    const std::string& regText, const std::string& key,
+    const std::vector<std::pair<std::string, std::string>>& expand = {});
 
 // The command of the "aliim" handler in the prefix `prefixUtf8`: the
 // per-user class (user.reg) before the machine-wide one (system.reg), as

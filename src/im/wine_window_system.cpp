@@ -130,14 +130,17 @@ std::optional<WineHelperLaunch> WineHelperFor(const std::string& prefixUtf8, int
   }
   if (launch.helper.empty()) return std::nullopt;
   if (bits == 64) {
-    launch.loader = IsExecutable("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64" : OnPath("wine64") ? "wine64" : "wine";
+    launch.loader = IsExecutable("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64"
+                    : OnPath("wine64")                   ? "wine64"
+                                                         : "wine";
   } else {
     launch.loader = "wine";
   }
   return launch;
 }
 
-std::unique_ptr<WineWindowSystem> WineWindowSystem::Start(const WineHelperLaunch& launch, std::string* error) {
+std::unique_ptr<WineWindowSystem> WineWindowSystem::Start(const WineHelperLaunch& launch,
+                                                          std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error != nullptr) *error = why;
     return nullptr;
@@ -256,7 +259,8 @@ std::optional<std::string> WineWindowSystem::ReadLine(std::chrono::milliseconds 
   }
 }
 
-std::optional<std::string> WineWindowSystem::Ask(const std::string& request, std::chrono::milliseconds bound) {
+std::optional<std::string> WineWindowSystem::Ask(const std::string& request,
+                                                 std::chrono::milliseconds bound) {
   if (pid_ <= 0) return std::nullopt;
   std::optional<std::string> answer;
   if (WriteAll(toHelper_, request + "\n")) answer = ReadLine(bound);
@@ -272,7 +276,9 @@ WindowId WineWindowSystem::AnswerHandle(const std::optional<std::string>& answer
   return handle;
 }
 
-bool WineWindowSystem::Ping() { return Ask(hp::kPing, launch_.handledWait + kPipeMargin) == std::string(hp::kOk); }
+bool WineWindowSystem::Ping() {
+  return Ask(hp::kPing, launch_.handledWait + kPipeMargin) == std::string(hp::kOk);
+}
 
 WindowId WineWindowSystem::FindTopLevel(const std::string& className, const std::string& title) {
   return AnswerHandle(Ask(std::string(hp::kFind) + " " + hp::ToHex(className) + " " + hp::ToHex(title),
@@ -295,8 +301,8 @@ bool WineWindowSystem::SetText(WindowId window, const std::string& text) {
 bool WineWindowSystem::PressEnter(WindowId window) {
   if (window == 0) return false;
   // Two messages, each with the helper's bound.
-  return Ask(std::string(hp::kEnter) + " " + hp::NumberField(window), 2 * launch_.handledWait + kPipeMargin) ==
-         std::string(hp::kOk);
+  return Ask(std::string(hp::kEnter) + " " + hp::NumberField(window),
+             2 * launch_.handledWait + kPipeMargin) == std::string(hp::kOk);
 }
 
 bool WineWindowSystem::Close(WindowId window) {

@@ -48,7 +48,8 @@ class WineWindowSystem final : public WindowSystem, public CommandStarter {
   // Starts the helper and waits (startWait) for its READY line. nullptr
   // when it cannot be started or does not answer; `error` (may be null)
   // then says why, in English.
-  static std::unique_ptr<WineWindowSystem> Start(const WineHelperLaunch& launch, std::string* error = nullptr);
+  static std::unique_ptr<WineWindowSystem> Start(const WineHelperLaunch& launch,
+                                                 std::string* error = nullptr);
 
   // Asks the helper to end and reaps it (a bounded wait, then SIGKILL).
   ~WineWindowSystem() override;

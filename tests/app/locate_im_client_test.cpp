@@ -103,11 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // The Windows client under Wine, looked for when the desktop has no handler.
                       LocateCase{"StoredWineClientWins", "{wine}", "/opt/im %u", std::nullopt, true},
                       LocateCase{"WineHandlerWhenTheDesktopHasNone", "wine:/p|C:\\gone.exe", std::nullopt,
-                                 "wine:/p|C:\\AliWangWang\\AliIM.exe", true,
-                                 "C:\\AliWangWang\\AliIM.exe %1"},
+                                 "wine:/p|C:\\AliWangWang\\AliIM.exe", true, "C:\\AliWangWang\\AliIM.exe %1"},
                       LocateCase{"DesktopHandlerBeforeWine", "", "/opt/im %u", "/opt/im", true, "C:\\x.exe"},
-                      LocateCase{"WineQuotedPathKeepsItsQuote", "", std::nullopt, "wine:/p|\"C:\\Program", true,
-                                 "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
+                      LocateCase{"WineQuotedPathKeepsItsQuote", "", std::nullopt, "wine:/p|\"C:\\Program",
+                                 true, "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
                       LocateCase{"WineLeadingSpaceStoresEmptyPath", "", std::nullopt, "", true, " C:\\x.exe"},
                       LocateCase{"WineEmptyCommand", "", std::nullopt, std::nullopt, false, ""}),
     [](const ::testing::TestParamInfo<LocateCase>& info) { return std::string(info.param.name); });

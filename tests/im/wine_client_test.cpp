@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "im_test_support.h"
 #include "im/win32_helper_protocol.h"
+#include "im_test_support.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -104,7 +104,8 @@ const char kKey[] = "Software\\Classes\\aliim\\Shell\\Open\\Command";
 std::string Reg(const std::string& body) {
   return "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
          "[Software\\\\Classes\\\\aliim] 1700000000\n@=\"URL:aliim Protocol\"\n\n" +
-         body + "\n[Software\\\\Classes\\\\other\\\\Shell\\\\Open\\\\Command] 1700000000\n@=\"C:\\\\other.exe\"\n";
+         body +
+         "\n[Software\\\\Classes\\\\other\\\\Shell\\\\Open\\\\Command] 1700000000\n@=\"C:\\\\other.exe\"\n";
 }
 
 TEST(WineRegistryTest, ReadsTheDefaultValueOfTheHandlerKey) {
@@ -118,16 +119,18 @@ TEST(WineRegistryTest, ReadsTheDefaultValueOfTheHandlerKey) {
   const std::string key = "[Software\\\\Classes\\\\aliim\\\\Shell\\\\Open\\\\Command] 1700000000\n#time=1d\n";
   const std::vector<Case> cases = {
       {"RegSz", key + "@=\"C:\\\\AliWangWang\\\\AliIM.exe %1\"\n", "C:\\AliWangWang\\AliIM.exe %1"},
-      {"QuotedPathWithSpaces", key + "@=\"\\\"C:\\\\Program Files\\\\AliWangWang\\\\AliIM.exe\\\" \\\"%1\\\"\"\n",
+      {"QuotedPathWithSpaces",
+       key + "@=\"\\\"C:\\\\Program Files\\\\AliWangWang\\\\AliIM.exe\\\" \\\"%1\\\"\"\n",
        "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
       {"ExpandSz", key + "@=str(2):\"%ProgramFiles%\\\\AliWangWang\\\\AliIM.exe %1 %Unknown%\"\n",
        "C:\\Program Files\\AliWangWang\\AliIM.exe %1 %Unknown%"},
-      {"ExpandSzAsHex", key + "@=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,\\\n"
-                              "  00,25,00,5c,00,61,00,2e,00,65,00,78,00,65,00,00,00\n",
+      {"ExpandSzAsHex",
+       key + "@=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,\\\n"
+             "  00,25,00,5c,00,61,00,2e,00,65,00,78,00,65,00,00,00\n",
        "C:\\a.exe"},
       {"WideCharactersEscaped", key + "@=\"C:\\\\\\x963f\\x91cc\\\\AliIM.exe\"\n", "C:\\阿里\\AliIM.exe"},
-      {"KeyNamesIgnoreCase", "[software\\\\classes\\\\ALIIM\\\\shell\\\\open\\\\command] 1\n@=\"C:\\\\a.exe\"\n",
-       "C:\\a.exe"},
+      {"KeyNamesIgnoreCase",
+       "[software\\\\classes\\\\ALIIM\\\\shell\\\\open\\\\command] 1\n@=\"C:\\\\a.exe\"\n", "C:\\a.exe"},
       {"CrLfLines", "[Software\\\\Classes\\\\aliim\\\\Shell\\\\Open\\\\Command] 1\r\n@=\"C:\\\\a.exe\"\r\n",
        "C:\\a.exe"},
       {"EmptyValue", key + "@=\"\"\n", ""},
@@ -165,7 +168,8 @@ class WinePrefixSearchTest : public ::testing::Test {
       }
     }
   }
-  std::string Prefix(const std::string& dir, const std::string& systemSection, const std::string& userSection = {}) {
+  std::string Prefix(const std::string& dir, const std::string& systemSection,
+                     const std::string& userSection = {}) {
     fs::create_directories(dir);
     WriteFile(dir + "/system.reg", Reg(systemSection));
     WriteFile(dir + "/user.reg", Reg(userSection));

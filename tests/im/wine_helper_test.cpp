@@ -39,9 +39,11 @@ TEST_F(WineHelperPipeTest, WritesOneLinePerOperationWithTextsInHex) {
   // Answers every request with "OK 1A" and records it, with its arguments
   // and the prefix it was given.
   const std::string log = temp_.path() + "/requests";
-  std::unique_ptr<WineWindowSystem> helper = WineWindowSystem::Start(
-      Launch("echo \"$WINEPREFIX $*\" > " + log + "\necho 'READY 32'\n"
-             "while read -r line; do echo \"$line\" >> " + log + "; echo 'OK 1A'; done\n"));
+  std::unique_ptr<WineWindowSystem> helper =
+      WineWindowSystem::Start(Launch("echo \"$WINEPREFIX $*\" > " + log +
+                                     "\necho 'READY 32'\n"
+                                     "while read -r line; do echo \"$line\" >> " +
+                                     log + "; echo 'OK 1A'; done\n"));
   ASSERT_NE(helper, nullptr);
   EXPECT_EQ(helper->bits(), 32);
   EXPECT_EQ(helper->FindTopLevel("StandardFrame", "买家B - 店铺A"_gbk), 0x1Au);
@@ -52,12 +54,12 @@ TEST_F(WineHelperPipeTest, WritesOneLinePerOperationWithTextsInHex) {
   EXPECT_TRUE(helper->Alive());
   helper.reset();
   namespace hp = helper_protocol;
-  EXPECT_EQ(t::ReadLines(log),
-            (std::vector<std::string>{
-                temp_.path() + " helper.exe --handled-ms 300",
-                "FIND " + hp::ToHex("StandardFrame") + " " + hp::ToHex("买家B - 店铺A"_gbk),
-                "RELATED 1A CHILD", "RELATED 1A NEXT", "START 3E8 " + hp::ToHex("C:\\a.exe aliim:x"),
-                "SETTEXT 1A 78", "QUIT"}));
+  EXPECT_EQ(
+      t::ReadLines(log),
+      (std::vector<std::string>{temp_.path() + " helper.exe --handled-ms 300",
+                                "FIND " + hp::ToHex("StandardFrame") + " " + hp::ToHex("买家B - 店铺A"_gbk),
+                                "RELATED 1A CHILD", "RELATED 1A NEXT",
+                                "START 3E8 " + hp::ToHex("C:\\a.exe aliim:x"), "SETTEXT 1A 78", "QUIT"}));
 }
 
 TEST_F(WineHelperPipeTest, EveryWaitIsBoundedAndABrokenHelperFailsAtOnce) {

@@ -74,7 +74,8 @@ TEST_F(WineChannelTest, EachMessageArrivesExactlyAndItsChatWindowIsClosed) {
                                                     "店铺A|买家C|" + HexOfBytes("第二条"_gbk)}));
   // One helper served both messages.
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_NE(notes[0].find("已在前缀 " + t::TestPrefix() + " 中启动 64 位助手程序"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[0].find("已在前缀 " + t::TestPrefix() + " 中启动 64 位助手程序"), std::string::npos)
+      << notes[0];
 
   std::unique_ptr<WineWindowSystem> look = t::TestHelper();
   ASSERT_NE(look, nullptr);
@@ -89,7 +90,8 @@ TEST_F(WineChannelTest, ChatWindowOpenBeforeTheMessageIsClosedAfterIt) {
   std::unique_ptr<WineWindowSystem> look = t::TestHelper();
   ASSERT_NE(look, nullptr);
   look->StartAndWait(ImCommandLine("C:\\AliWangWang\\AliIM.exe", seller, buyer), 20s);
-  ASSERT_TRUE(t::WaitUntil([&] { return look->FindTopLevel("StandardFrame", ImChatTitle(seller, buyer)) != 0; }, 20s));
+  ASSERT_TRUE(t::WaitUntil(
+      [&] { return look->FindTopLevel("StandardFrame", ImChatTitle(seller, buyer)) != 0; }, 20s));
 
   ImChannel channel;
   ASSERT_TRUE(channel.Send(t::TestClientPath(), seller, buyer, "卡密"_gbk, Bounds()));

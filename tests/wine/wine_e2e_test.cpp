@@ -34,7 +34,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace t = autodeliver::testing;
 
-std::vector<std::string> SimList(const t::MarketSim& sim, const char* list, const char* field = "orderNumber") {
+std::vector<std::string> SimList(const t::MarketSim& sim, const char* list,
+                                 const char* field = "orderNumber") {
   std::vector<std::string> out;
   const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(sim.State())).object();
   for (const QJsonValue& v : state.value(QLatin1String(list)).toArray()) {
@@ -123,7 +124,8 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   // The start-up stored the client of the prefix's registry and said so.
   EXPECT_EQ(GetSetting(ImClientPathSetting()), t::TestClientPath());
   const std::string log = Log();
-  EXPECT_NE(log.find("旺旺客户端：Wine 前缀 " + t::TestPrefix() + " 中的 C:\\AliWangWang\\AliIM.exe"), std::string::npos)
+  EXPECT_NE(log.find("旺旺客户端：Wine 前缀 " + t::TestPrefix() + " 中的 C:\\AliWangWang\\AliIM.exe"),
+            std::string::npos)
       << log;
   EXPECT_NE(log.find("已在前缀 " + t::TestPrefix() + " 中启动 64 位助手程序"), std::string::npos) << log;
 
@@ -143,7 +145,8 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   std::unique_ptr<WineWindowSystem> look = t::TestHelper();
   ASSERT_NE(look, nullptr);
   for (const char* buyer : {"买家甲", "买家乙", "买家戊"}) {
-    EXPECT_EQ(look->FindTopLevel("StandardFrame", ImChatTitle("测试卖家"_gbk, Utf8ToGbkLossy(buyer))), 0u) << buyer;
+    EXPECT_EQ(look->FindTopLevel("StandardFrame", ImChatTitle("测试卖家"_gbk, Utf8ToGbkLossy(buyer))), 0u)
+        << buyer;
   }
   flow.Close();
 }

@@ -33,7 +33,8 @@ std::string WindowsPathOf(const std::string& linuxPath) {
 }
 
 std::vector<std::string> WineEnvironment(const std::string& instance) {
-  return {"WINEPREFIX=" + TestPrefix(), "WINEDEBUG=-all", "LANG=C", "LC_ALL=C", "AUTODELIVER_IM_INSTANCE=" + instance};
+  return {"WINEPREFIX=" + TestPrefix(), "WINEDEBUG=-all", "LANG=C", "LC_ALL=C",
+          "AUTODELIVER_IM_INSTANCE=" + instance};
 }
 
 std::unique_ptr<WineWindowSystem> TestHelper() {
@@ -48,7 +49,8 @@ WineImClient::WineImClient(std::string instance, std::string transcript, std::ve
 
 WineImClient::~WineImClient() {
   if (pid_ <= 0) return;
-  const int quit = WaitProcess(StartProcess({Loader(), kClientProgram, "--quit"}, WineEnvironment(instance_)), 20s);
+  const int quit =
+      WaitProcess(StartProcess({Loader(), kClientProgram, "--quit"}, WineEnvironment(instance_)), 20s);
   if (quit != 0 || WaitProcess(pid_, 20s) < 0) StopProcess(pid_);
 }
 

@@ -85,9 +85,11 @@ std::wstring InstanceName() {
 
 std::string Encode(const std::wstring& text, UINT codePage) {
   if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                              nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 
@@ -130,14 +132,15 @@ void AppendTranscript(const Chat& chat, const std::wstring& text) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-                now.wMinute, now.wSecond);
-  const std::string line = "{\"time\":" + JsonString(stamp) + ",\"seller\":" + JsonString(Encode(chat.seller, CP_UTF8)) +
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  const std::string line = "{\"time\":" + JsonString(stamp) +
+                           ",\"seller\":" + JsonString(Encode(chat.seller, CP_UTF8)) +
                            ",\"buyer\":" + JsonString(Encode(chat.buyer, CP_UTF8)) +
                            ",\"text\":" + JsonString(Encode(text, CP_UTF8)) +
                            ",\"textGbkHex\":" + JsonString(Hex(Encode(text, kChineseCodePage))) + "}\n";
-  HANDLE file = CreateFileW(gTranscript.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(gTranscript.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -205,8 +208,8 @@ LRESULT CALLBACK ChatProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 HWND Part(HWND parent, const wchar_t* cls, const wchar_t* text, int x, int y, int w, int h) {
-  return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | WS_BORDER, x, y, w, h, parent, nullptr, gInstance,
-                         nullptr);
+  return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | WS_BORDER, x, y, w, h, parent, nullptr,
+                         gInstance, nullptr);
 }
 
 void OpenChat(const std::wstring& seller, const std::wstring& buyer) {
@@ -217,8 +220,8 @@ void OpenChat(const std::wstring& seller, const std::wstring& buyer) {
     return;
   }
   if (gNoWindow) return;
-  HWND top = CreateWindowExW(0, kChatClass, title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 520, 420, nullptr, nullptr,
-                             gInstance, nullptr);
+  HWND top = CreateWindowExW(0, kChatClass, title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 520, 420, nullptr,
+                             nullptr, gInstance, nullptr);
   if (top == nullptr) return;
   Chat chat;
   chat.seller = seller;
@@ -226,12 +229,12 @@ void OpenChat(const std::wstring& seller, const std::wstring& buyer) {
   Part(top, kPartClass, title.c_str(), 0, 0, 300, 24);  // 0: title bar
   const wchar_t* tools[] = {L"视频", L"语音", L"文件", L"截图", L"设置"};
   for (int i = 0; i < 5; ++i) Part(top, kPartClass, tools[i], 300 + i * 40, 0, 40, 24);  // 1..5: tool buttons
-  HWND body = Part(top, kPartClass, L"", 0, 24, 510, 360);                             // 6: body
-  chat.history = Part(body, kPartClass, L"", 0, 0, 506, 230);                          // 6.0
-  HWND editArea = Part(body, kPartClass, L"", 0, 230, 506, 126);                       // 6.1
-  Part(editArea, kPartClass, L"字体", 0, 0, 250, 22);                                  // 6.1.0
-  Part(editArea, kPartClass, L"表情", 250, 0, 252, 22);                                // 6.1.1
-  chat.input = Part(editArea, kInputClass, L"", 0, 22, 502, 100);                      // 6.1.2
+  HWND body = Part(top, kPartClass, L"", 0, 24, 510, 360);                               // 6: body
+  chat.history = Part(body, kPartClass, L"", 0, 0, 506, 230);                            // 6.0
+  HWND editArea = Part(body, kPartClass, L"", 0, 230, 506, 126);                         // 6.1
+  Part(editArea, kPartClass, L"字体", 0, 0, 250, 22);                                    // 6.1.0
+  Part(editArea, kPartClass, L"表情", 250, 0, 252, 22);                                  // 6.1.1
+  chat.input = Part(editArea, kInputClass, L"", 0, 22, 502, 100);                        // 6.1.2
   gChats[top] = chat;
   ShowWindow(top, SW_SHOWNORMAL);
   UpdateWindow(top);
@@ -303,7 +306,8 @@ int HandOver(ULONG_PTR kind, const std::wstring& text) {
   data.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
   data.lpData = const_cast<wchar_t*>(text.data());
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(control, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 5000, &result)) {
+  if (!SendMessageTimeoutW(control, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 5000,
+                           &result)) {
     return 3;
   }
   return result != 0 ? 0 : 3;
@@ -311,8 +315,8 @@ int HandOver(ULONG_PTR kind, const std::wstring& text) {
 
 int RunClient() {
   if (FindWindowW(kControlClass, InstanceName().c_str()) != nullptr) return 4;  // one runs already
-  HWND control = CreateWindowExW(0, kControlClass, InstanceName().c_str(), WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                 nullptr, gInstance, nullptr);
+  HWND control = CreateWindowExW(0, kControlClass, InstanceName().c_str(), WS_OVERLAPPED, 0, 0, 10, 10,
+                                 nullptr, nullptr, gInstance, nullptr);
   if (control == nullptr) return 1;
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -75,7 +75,8 @@ bool StartAndWait(const std::wstring& commandLine, DWORD waitMs) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     return false;
   }
   WaitForSingleObject(process.hProcess, waitMs);
@@ -115,15 +116,18 @@ bool Handle(const std::string& line) {
       Answer(std::string(hp::kError) + " bad request");
     } else {
       const std::wstring wide = WideOfGbk(text);
-      Answer(SendBounded(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str())) ? hp::kOk : hp::kFail);
+      Answer(SendBounded(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str())) ? hp::kOk
+                                                                                        : hp::kFail);
     }
   } else if (verb == hp::kEnter && f.size() == 2) {
     HWND window = HandleOf(f[1], &ok);
-    bool sent = ok && SendBounded(window, WM_KEYDOWN, VK_RETURN, 0) && SendBounded(window, WM_KEYUP, VK_RETURN, 0);
+    bool sent =
+        ok && SendBounded(window, WM_KEYDOWN, VK_RETURN, 0) && SendBounded(window, WM_KEYUP, VK_RETURN, 0);
     Answer(sent ? hp::kOk : hp::kFail);
   } else if (verb == hp::kClose && f.size() == 2) {
     HWND window = HandleOf(f[1], &ok);
-    bool closed = ok && SendBounded(window, WM_CLOSE, 0, 0) && (!IsWindow(window) || !IsWindowVisible(window));
+    bool closed =
+        ok && SendBounded(window, WM_CLOSE, 0, 0) && (!IsWindow(window) || !IsWindowVisible(window));
     Answer(closed ? hp::kOk : hp::kFail);
   } else if (verb == hp::kStart && f.size() == 3) {
     unsigned long long waitMs = 0;
@@ -147,7 +151,8 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], hp::kHandledOption) == 0) gHandledMs = static_cast<UINT>(std::strtoul(argv[i + 1], nullptr, 10));
+    if (std::strcmp(argv[i], hp::kHandledOption) == 0)
+      gHandledMs = static_cast<UINT>(std::strtoul(argv[i + 1], nullptr, 10));
   }
   Answer(std::string(hp::kReady) + (sizeof(void*) == 8 ? " 64" : " 32"));
   std::string line;
