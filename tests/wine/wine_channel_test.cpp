@@ -99,6 +99,15 @@ TEST_F(WineChannelTest, ChatWindowOpenBeforeTheMessageIsClosedAfterIt) {
   EXPECT_EQ(look->FindTopLevel("StandardFrame", ImChatTitle(seller, buyer)), 0u);
 }
 
+TEST_F(WineChannelTest, ProgramTheHelperStartsCannotWriteIntoItsPipe) {
+  std::unique_ptr<WineWindowSystem> helper = t::TestHelper();
+  ASSERT_NE(helper, nullptr);
+  // A console program that prints a line, started as the command line is.
+  helper->StartAndWait("C:\\windows\\system32\\hostname.exe", 20s);
+  EXPECT_TRUE(helper->Ping());
+  EXPECT_TRUE(helper->Alive());
+}
+
 TEST_F(WineChannelTest, ChatWindowThatNeverOpensFailsWithinTheBound) {
   t::WineImClient client(instance_, transcript_, {"--no-window"});
   ASSERT_EQ(client.Start(), "");

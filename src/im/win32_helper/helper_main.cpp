@@ -30,6 +30,8 @@ namespace {
 
 const UINT kChineseCodePage = 936;
 UINT gHandledMs = 10000;
+FILE* gInput = nullptr;   // the bridge's requests
+FILE* gOutput = nullptr;  // the answers
 
 std::wstring WideOfGbk(const std::string& gbk) {
   if (gbk.empty()) return std::wstring();
@@ -40,9 +42,9 @@ std::wstring WideOfGbk(const std::string& gbk) {
 }
 
 void Answer(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  std::fputs(line.c_str(), gOutput);
+  std::fputc('\n', gOutput);
+  std::fflush(gOutput);
 }
 
 HWND HandleOf(const std::string& field, bool* ok) {
@@ -147,16 +149,30 @@ bool Handle(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The protocol runs on private copies of stdin and stdout; the process's
+  // std handles, which a started program may be handed, become NUL, so the
+  // IM client (or anything else started) never writes into the protocol or
+  // holds the bridge's pipe.
+  const int in = _dup(_fileno(stdin)), out = _dup(_fileno(stdout));
+  if (in < 0 || out < 0) return 1;
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (nul != INVALID_HANDLE_VALUE) {
+    SetStdHandle(STD_INPUT_HANDLE, nul);
+    SetStdHandle(STD_OUTPUT_HANDLE, nul);
+    SetStdHandle(STD_ERROR_HANDLE, nul);
+  }
   // Line feeds stay line feeds: no CR LF translation on the pipe.
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
+  gInput = _fdopen(in, "rb");
+  gOutput = _fdopen(out, "wb");
+  if (gInput == nullptr || gOutput == nullptr) return 1;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], hp::kHandledOption) == 0)
       gHandledMs = static_cast<UINT>(std::strtoul(argv[i + 1], nullptr, 10));
   }
   Answer(std::string(hp::kReady) + (sizeof(void*) == 8 ? " 64" : " 32"));
   std::string line;
-  for (int c = std::getchar(); c != EOF; c = std::getchar()) {
+  for (int c = std::fgetc(gInput); c != EOF; c = std::fgetc(gInput)) {
     if (c == '\r') continue;
     if (c != '\n') {
       line += static_cast<char>(c);
