@@ -61,6 +61,14 @@ class CommandStarter {
   virtual void StartAndWait(const std::string& commandLine, std::chrono::milliseconds bound) = 0;
 };
 
+// The native start: the command line converted to UTF-8, split the way
+// Windows splits one, started without a shell (posix_spawn), then the
+// bounded wait.
+class SpawnCommandStarter final : public CommandStarter {
+ public:
+  void StartAndWait(const std::string& commandLine, std::chrono::milliseconds bound) override;
+};
+
 struct ImSendOptions {
   explicit ImSendOptions(std::string clientPath) : clientPath(std::move(clientPath)) {}
 
@@ -71,8 +79,8 @@ struct ImSendOptions {
   // The window system to use; nullptr opens an X11 connection to $DISPLAY
   // for this message.
   WindowSystem* windows = nullptr;
-  // Who starts the command line (GBK, as built); nullptr starts it here
-  // without a shell (posix_spawn), converted to UTF-8.
+  // Who starts the command line (GBK, as built); nullptr: a
+  // SpawnCommandStarter.
   CommandStarter* starter = nullptr;
 };
 
