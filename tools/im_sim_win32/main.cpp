@@ -16,6 +16,8 @@
 //       "<this program> %1" (REG_SZ).
 //   autodeliver-im-sim-win32 --quit
 //       asks the running client to end.
+//   autodeliver-im-sim-win32 --ping
+//       exit code 0 when a client runs, 2 when none does.
 //
 // A request opens the chat window of the pair, or brings it up when it is
 // open: class "StandardFrame", title "buyer - seller". Its window tree, in
@@ -155,9 +157,18 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
+// A font with Chinese glyphs (the prefix's own fonts may have none).
+HFONT ChineseFont() {
+  static HFONT font =
+      CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"WenQuanYi Micro Hei");
+  return font;
+}
+
 void PaintText(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
+  SelectObject(dc, ChineseFont());
   RECT area;
   GetClientRect(window, &area);
   FillRect(dc, &area, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
@@ -343,6 +354,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring arg = argv[i];
     if (arg == L"--install") return Install();
     if (arg == L"--quit") return HandOver(kCopyQuit, L"");
+    if (arg == L"--ping") return FindWindowW(kControlClass, InstanceName().c_str()) != nullptr ? 0 : 2;
     if (arg == L"--no-window") gNoWindow = true;
     if (arg == L"--transcript" && i + 1 < argc) gTranscript = argv[++i];
   }
