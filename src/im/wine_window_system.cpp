@@ -129,7 +129,9 @@ std::optional<WineHelperLaunch> WineHelperFor(const std::string& prefixUtf8, int
     }
   }
   if (launch.helper.empty()) return std::nullopt;
-  if (bits == 64) {
+  if (const char* loader = std::getenv("AUTODELIVER_WINE"); loader != nullptr && *loader != '\0') {
+    launch.loader = loader;
+  } else if (bits == 64) {
     launch.loader = IsExecutable("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64"
                     : OnPath("wine64")                   ? "wine64"
                                                          : "wine";

@@ -39,8 +39,10 @@ struct WineHelperLaunch {
 // known, takes 64) in `prefixUtf8`: the helper from $AUTODELIVER_IMHELPER_DIR,
 // else beside the running program, else in ../lib/autodeliver from it,
 // else in the build tree; nullopt when no helper file of that bitness is
-// found. The 64-bit loader is /usr/lib/wine/wine64 when present, else
-// "wine64" from PATH, else "wine"; the 32-bit one is "wine".
+// found. The loader is $AUTODELIVER_WINE when set (the Wine that runs the
+// client, when that is not Debian's: a prefix must only ever be used by one
+// Wine version); else for 64 bits /usr/lib/wine/wine64 when present, else
+// "wine64" from PATH, else "wine"; for 32 bits "wine".
 std::optional<WineHelperLaunch> WineHelperFor(const std::string& prefixUtf8, int bits);
 
 class WineWindowSystem final : public WindowSystem, public CommandStarter {
