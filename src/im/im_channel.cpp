@@ -12,6 +12,7 @@ std::string ImClientDescription(const std::string& storedPath) {
   if (std::optional<WineClient> wine = ParseWineClientPath(storedPath)) {
     return "旺旺客户端：Wine 前缀 "_gbk + wine->prefix + " 中的 "_gbk + wine->program;
   }
+  if (storedPath.empty()) return "旺旺客户端：没有程序路径，消息发不出去"_gbk;
   return "旺旺客户端："_gbk + storedPath;
 }
 
