@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "../tests/market/order_page_fixture.h"
+#include "export/jet4/jet4_file.h"
 #include "fuzz_targets.h"
 #include "store/data_paths.h"
-#include "store/jet4/jet4_file.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"

@@ -13,8 +13,8 @@
 
 #include "fuzz_targets.h"
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/store_ops.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::fuzz {

@@ -41,16 +41,16 @@
 #include <string>
 #include <vector>
 
-#include "store/card_export.h"
+#include "export/card_export.h"
+#include "export/jet4/jet4_image.h"
+#include "export/jet4/jet4_replace.h"
+#include "io/file_io.h"
 #include "store/data_paths.h"
 #include "store/delivery_records.h"
-#include "store/file_io.h"
-#include "store/jet4/jet4_image.h"
-#include "store/jet4/jet4_replace.h"
-#include "store/record_table.h"
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

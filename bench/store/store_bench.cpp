@@ -17,9 +17,9 @@
 #include <string>
 
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

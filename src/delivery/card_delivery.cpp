@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "delivery/delivery_journal.h"
+#include "export/card_export.h"
 #include "http/http_request.h"
-#include "store/card_export.h"
 #include "store/delivery_records.h"
 #include "store/records.h"
 #include "store/sent_at.h"

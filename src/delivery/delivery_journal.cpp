@@ -11,8 +11,8 @@
 #include <map>
 #include <sstream>
 
+#include "io/file_io.h"
 #include "store/data_paths.h"
-#include "store/file_io.h"
 
 namespace autodeliver {
 namespace {

@@ -7,7 +7,7 @@
 #include "delivery/consign.h"
 #include "delivery/delivery_events.h"
 #include "delivery/message_sender.h"
-#include "store/card_export.h"
+#include "export/card_export.h"
 #include "store/delivery_records.h"
 #include "store/undelivered_orders.h"
 

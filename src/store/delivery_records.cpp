@@ -6,11 +6,11 @@
 #include <optional>
 #include <string_view>
 
+#include "io/file_io.h"
 #include "store/data_paths.h"
-#include "store/file_io.h"
-#include "store/record_table.h"
 #include "store/store_index.h"
 #include "store/store_lock.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

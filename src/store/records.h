@@ -30,6 +30,15 @@ struct StockCard {
   int recordNumber = 0;      // not stored; filled by LoadStockCardsOf
 };
 
+// A card as the import reads it, before it has an item: its number and its
+// password.
+struct ImportedCard {
+  std::string cardNumber;
+  std::string cardPassword;
+
+  bool operator==(const ImportedCard&) const = default;
+};
+
 // A delivered card (已发卡密.edb), never modified or removed.
 struct SentCard {
   std::string itemName;      // "宝贝名称"

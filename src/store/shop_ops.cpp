@@ -11,8 +11,8 @@
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_access.h"
-#include "store/table_format.h"
 #include "store/warning_levels.h"
+#include "tables/table_format.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

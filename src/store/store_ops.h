@@ -22,7 +22,6 @@
 #include <string_view>
 #include <vector>
 
-#include "store/card_lines.h"
 #include "store/records.h"
 
 namespace autodeliver {

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "store/data_paths.h"
-#include "store/table_format.h"
+#include "tables/table_format.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

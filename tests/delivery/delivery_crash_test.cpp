@@ -23,9 +23,9 @@
 
 #include "delivery/delivery_journal.h"
 #include "delivery_fixture.h"
+#include "io/file_io.h"
 #include "store/delivery_records.h"
-#include "store/file_io.h"
-#include "store/record_table.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {

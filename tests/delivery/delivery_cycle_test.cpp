@@ -20,15 +20,15 @@
 #include "delivery/delivery_events.h"
 #include "delivery/waiting_needs.h"
 #include "delivery_fixture.h"
+#include "export/jet4/jet4_file.h"
 #include "http/http_request.h"
 #include "market/order_scan.h"
 #include "market_sim_fixture.h"
 #include "store/data_paths.h"
-#include "store/jet4/jet4_file.h"
-#include "store/record_table.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "store/undelivered_orders.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -17,10 +17,10 @@
 
 #include "delivery/delivery_cycle.h"
 #include "delivery/message_sender.h"
+#include "export/jet4/jet4_file.h"
 #include "http/http_request.h"
 #include "market_sim_fixture.h"
 #include "store/data_paths.h"
-#include "store/jet4/jet4_file.h"
 #include "store/records.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"

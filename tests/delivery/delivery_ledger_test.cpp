@@ -10,8 +10,8 @@
 #include "delivery/delivery_events.h"
 #include "delivery/delivery_journal.h"
 #include "delivery_fixture.h"
+#include "io/file_io.h"
 #include "store/delivery_records.h"
-#include "store/file_io.h"
 #include "store/undelivered_orders.h"
 #include "text/gbk.h"
 

@@ -15,9 +15,9 @@
 #include <set>
 
 #include "delivery/delivery_controller.h"
+#include "export/csv_export.h"
 #include "page_fixture.h"
 #include "pages/sent_cards_filter.h"
-#include "store/csv_export.h"
 #include "store/delivery_counts.h"
 #include "store/sent_at.h"
 #include "store/store_ops.h"

@@ -10,14 +10,14 @@
 
 #include "faulty_io.h"
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_access.h"
-#include "store/table_format.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
 #include "table_files.h"
+#include "tables/record_table.h"
+#include "tables/table_format.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

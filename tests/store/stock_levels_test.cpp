@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/settings.h"
 #include "store/stock_counts.h"
 #include "store/stock_warnings.h"
@@ -11,6 +10,7 @@
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
 #include "table_files.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "table_files.h"
+#include "tables/record_table.h"
 
 namespace autodeliver {
 namespace {

@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "store/data_paths.h"
-#include "store/record_table.h"
 #include "store/settings.h"
 #include "store/store_lock.h"
 #include "store/table_schema.h"
 #include "table_files.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

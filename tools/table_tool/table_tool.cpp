@@ -37,17 +37,17 @@
 #include <vector>
 
 #include "common/json_text.h"
-#include "store/card_file.h"
-#include "store/csv_export.h"
+#include "export/csv_export.h"
+#include "export/jet4/jet4_file.h"
+#include "import/card_file.h"
+#include "import/import_check.h"
 #include "store/data_paths.h"
-#include "store/import_check.h"
-#include "store/jet4/jet4_file.h"
-#include "store/record_table.h"
 #include "store/records.h"
 #include "store/shop_ops.h"
 #include "store/store_ops.h"
-#include "store/table_format.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
+#include "tables/table_format.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
