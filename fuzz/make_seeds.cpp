@@ -11,7 +11,7 @@
 #include "../tests/market/order_page_fixture.h"
 #include "export/jet4/jet4_file.h"
 #include "fuzz_targets.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"

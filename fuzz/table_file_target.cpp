@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "fuzz_targets.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"

@@ -29,8 +29,8 @@
 
 #include "import/card_lines.h"
 #include "import/import_check.h"
-#include "store/data_paths.h"
-#include "store/shop_ops.h"
+#include "store/seller_actions.h"
+#include "store/shop_paths.h"
 #include "store/stock_counts.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"

@@ -32,7 +32,7 @@
 #include "pages/items_page.h"
 #include "pages/sent_cards_page.h"
 #include "pages/stock_page.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"

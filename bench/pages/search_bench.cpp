@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "pages/sent_cards_page.h"
-#include "store/data_paths.h"
 #include "store/sent_search.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"

@@ -45,8 +45,8 @@
 #include "export/jet4/jet4_image.h"
 #include "export/jet4/jet4_replace.h"
 #include "io/file_io.h"
-#include "store/data_paths.h"
-#include "store/delivery_records.h"
+#include "store/delivery_step.h"
+#include "store/shop_paths.h"
 #include "store/store_lock.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
@@ -224,11 +224,11 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
   });
   NoFlushIo noFlush;
-  SetDeliveryRecordsFileIo(&noFlush);
+  SetDeliveryStepFileIo(&noFlush);
   row.ledger = Median(7, 100, [&] {
     for (int k = 0; k < 100; ++k) LedgerOrder(next++);
   });
-  SetDeliveryRecordsFileIo(nullptr);
+  SetDeliveryStepFileIo(nullptr);
   row.full = Median(5, 20, [&] {
     for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"

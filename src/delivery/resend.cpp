@@ -2,9 +2,9 @@
 #include "delivery/resend.h"
 
 #include "delivery/consign.h"
-#include "delivery/delivery_events.h"
+#include "delivery/events.h"
 #include "market/login.h"
-#include "store/records.h"
+#include "store/rows.h"
 #include "store/store_ops.h"
 #include "store/undelivered_orders.h"
 

@@ -3,7 +3,7 @@
 #include "export/card_export.h"
 
 #include "export/jet4/jet4_file.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 
 namespace autodeliver {
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/records.h"
+#include "store/rows.h"
 
 namespace autodeliver {
 

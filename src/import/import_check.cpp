@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/table_access.h"
 #include "text/gbk.h"
 

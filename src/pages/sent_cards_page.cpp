@@ -18,8 +18,8 @@
 #include <QTableView>
 #include <algorithm>
 
-#include "delivery/delivery_controller.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/controller.h"
+#include "delivery/wording.h"
 #include "pages/column_widths.h"
 #include "pages/list_models.h"
 #include "pages/qt_text.h"

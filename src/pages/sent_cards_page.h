@@ -42,7 +42,7 @@
 #include "delivery/resend.h"
 #include "export/csv_export.h"
 #include "pages/page_controls.h"
-#include "store/records.h"
+#include "store/rows.h"
 #include "store/sent_search.h"
 
 class QModelIndex;

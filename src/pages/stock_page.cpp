@@ -22,7 +22,7 @@
 #include "pages/list_models.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
-#include "store/shop_ops.h"
+#include "store/seller_actions.h"
 #include "store/store_ops.h"
 
 namespace autodeliver {

@@ -1,6 +1,6 @@
 // The card-stock page: the item chooser, the stock list of the chosen item,
 // the card import and the removal of the selected cards. The table work is
-// done by the seller's operations of the core (shop_ops.h).
+// done by the seller's operations of the core (seller_actions.h).
 //
 // A card import, from the lines pasted into the import box ("增加入库") or
 // from a text or CSV file ("从文件导入…", import/card_file.h), runs in three

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_index.h"
 #include "store/table_access.h"
 #include "text/gbk.h"

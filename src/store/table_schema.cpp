@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "tables/table_format.h"
 #include "text/gbk.h"
 

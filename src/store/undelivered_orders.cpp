@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "io/file_io.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_lock.h"
 
 namespace autodeliver {

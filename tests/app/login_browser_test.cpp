@@ -29,7 +29,7 @@
 #include "http/browser_cookies.h"
 #include "http/cookie_store.h"
 #include "market/hosts.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 

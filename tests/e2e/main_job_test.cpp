@@ -27,7 +27,7 @@
 #include "demo_flow.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
-#include "store/records.h"
+#include "store/rows.h"
 #include "store/store_ops.h"
 #include "text/gbk.h"
 

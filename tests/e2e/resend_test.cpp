@@ -34,7 +34,7 @@
 #include "im/im_test_support.h"
 #include "im/window_system.h"
 #include "pages/sent_cards_filter.h"
-#include "store/records.h"
+#include "store/rows.h"
 #include "store/settings.h"
 #include "store/store_ops.h"
 #include "store/undelivered_orders.h"

@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "../store/table_files.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"

@@ -83,7 +83,7 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   EXPECT_EQ(cards.front().cardNumber, "N000000");
   EXPECT_EQ(cards.back().cardPassword, "P099999");
   EXPECT_EQ(w->stockList->model()->rowCount(), kLines);
-  EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
   EXPECT_EQ(pages->stock.progress(), nullptr);
   EXPECT_TRUE(prompts.boxes.empty());
 }

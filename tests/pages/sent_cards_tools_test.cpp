@@ -14,12 +14,12 @@
 #include <future>
 #include <set>
 
-#include "delivery/delivery_controller.h"
+#include "delivery/controller.h"
 #include "export/csv_export.h"
 #include "page_fixture.h"
 #include "pages/sent_cards_filter.h"
 #include "store/delivery_counts.h"
-#include "store/sent_at.h"
+#include "store/sent_time.h"
 #include "store/store_ops.h"
 #include "store/undelivered_orders.h"
 

@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <thread>
 
-#include "delivery/delivery_cycle.h"
+#include "delivery/cycle.h"
 #include "page_fixture.h"
 #include "store/stock_warnings.h"
 #include "store/store_ops.h"

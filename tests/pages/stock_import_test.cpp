@@ -161,7 +161,7 @@ TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
   EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kInformation);
   EXPECT_EQ(prompts.boxes[0].text, "已导入 2 张卡密。\r\n未导入的 2 行已写入：\r\n"_gbk + G(kept));
   // The paste box is not part of a file import.
-  EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
 }
 
 TEST_F(StockImportTest, FileImportAsksForAnItemAndSaysWhatItCannotRead) {

@@ -2,8 +2,8 @@
 // warning once per crossing.
 #include <gtest/gtest.h>
 
-#include "store/data_paths.h"
 #include "store/settings.h"
+#include "store/shop_paths.h"
 #include "store/stock_counts.h"
 #include "store/stock_warnings.h"
 #include "store/store_ops.h"

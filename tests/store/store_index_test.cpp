@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "table_files.h"

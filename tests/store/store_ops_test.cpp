@@ -7,8 +7,8 @@
 #include <set>
 #include <thread>
 
-#include "store/data_paths.h"
 #include "store/settings.h"
+#include "store/shop_paths.h"
 #include "store/store_lock.h"
 #include "store/table_schema.h"
 #include "table_files.h"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "../store/table_files.h"
-#include "store/data_paths.h"
-#include "store/delivery_records.h"
-#include "store/shop_ops.h"
+#include "store/delivery_step.h"
+#include "store/seller_actions.h"
+#include "store/shop_paths.h"
 #include "store/store_index.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"

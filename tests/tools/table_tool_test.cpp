@@ -11,9 +11,9 @@
 
 #include "../store/table_files.h"
 #include "export/csv_export.h"
-#include "store/data_paths.h"
 #include "store/instance_lock.h"
-#include "store/shop_ops.h"
+#include "store/seller_actions.h"
+#include "store/shop_paths.h"
 #include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"

@@ -9,7 +9,7 @@
 
 #include "export/jet4/jet4_file.h"
 #include "jet4_readers.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
