@@ -13,7 +13,7 @@
 
 #include "fuzz_targets.h"
 #include "store/shop_paths.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 

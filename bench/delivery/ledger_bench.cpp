@@ -25,9 +25,10 @@
 
 #include "delivery/journal.h"
 #include "store/delivery_step.h"
+#include "store/sent_table.h"
 #include "store/sent_time.h"
 #include "store/shop_paths.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

@@ -29,10 +29,10 @@
 
 #include "import/card_lines.h"
 #include "import/import_check.h"
+#include "store/item_table.h"
 #include "store/seller_actions.h"
 #include "store/shop_paths.h"
 #include "store/stock_counts.h"
-#include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
 #include "tables/record_table.h"

@@ -12,8 +12,8 @@
 #include "store/delivery_step.h"
 #include "store/rows.h"
 #include "store/sent_time.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "delivery/recovery.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
 

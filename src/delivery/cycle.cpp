@@ -12,7 +12,8 @@
 #include "delivery/recovery.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {

@@ -5,7 +5,7 @@
 #include "delivery/events.h"
 #include "market/login.h"
 #include "store/rows.h"
-#include "store/store_ops.h"
+#include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {

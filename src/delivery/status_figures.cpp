@@ -5,8 +5,8 @@
 
 #include "delivery/wording.h"
 #include "store/rows.h"
+#include "store/sent_table.h"
 #include "store/sent_time.h"
-#include "store/store_ops.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

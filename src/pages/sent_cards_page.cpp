@@ -24,7 +24,7 @@
 #include "pages/list_models.h"
 #include "pages/qt_text.h"
 #include "pages/sent_cards_filter.h"
-#include "store/store_ops.h"
+#include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {

@@ -22,8 +22,9 @@
 #include "pages/list_models.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
+#include "store/item_table.h"
 #include "store/seller_actions.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 
 namespace autodeliver {
 

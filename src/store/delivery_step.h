@@ -4,7 +4,7 @@
 // tables held at once, then both tables flushed to the disk. The marked
 // cards stay in the file until a compaction removes them together (at a
 // quarter of the table here, else at idle or at close: CompactStockIfWorthIt,
-// CompactStock in store_ops.h), so a delivery rewrites nothing behind its
+// CompactStock in stock_table.h), so a delivery rewrites nothing behind its
 // cards. The step keeps the store's index (store_index.h) current. The step
 // can be repeated after a crash: a card already recorded is not recorded
 // again, a card already taken is not taken again, so a plan cut short

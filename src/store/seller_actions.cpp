@@ -6,10 +6,11 @@
 #include <optional>
 #include <unordered_set>
 
+#include "store/item_table.h"
 #include "store/shop_paths.h"
 #include "store/stock_selection.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 #include "store/table_access.h"
 #include "store/warning_levels.h"
 #include "tables/table_format.h"

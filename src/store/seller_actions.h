@@ -7,7 +7,7 @@
 // Callers never take the store lock themselves.
 //
 // Texts are GBK; names match by exact byte comparison, as everywhere in the
-// store. Record numbers are 1-based, as store_ops.h counts them.
+// store. Record numbers are 1-based, as item_table.h counts them.
 //
 // Thread safety: every operation may be called from any thread; the store
 // lock serialises them with every other store operation. An import's

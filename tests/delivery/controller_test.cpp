@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "store/shop_paths.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"

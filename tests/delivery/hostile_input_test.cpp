@@ -19,9 +19,11 @@
 #include "export/jet4/jet4_file.h"
 #include "http/answer_text.h"
 #include "http/http_request.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
 #include "store/settings.h"
 #include "store/shop_paths.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

@@ -35,8 +35,9 @@
 #include "im/window_system.h"
 #include "pages/sent_cards_filter.h"
 #include "store/rows.h"
+#include "store/sent_table.h"
 #include "store/settings.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 #include "text/gbk.h"
 

@@ -7,8 +7,9 @@
 #include <ostream>
 
 #include "../store/table_files.h"
+#include "store/sent_table.h"
 #include "store/shop_paths.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

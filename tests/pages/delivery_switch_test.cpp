@@ -12,7 +12,9 @@
 #include "delivery/card_delivery.h"
 #include "delivery/controller.h"
 #include "page_fixture.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {

@@ -7,8 +7,9 @@
 #include <thread>
 
 #include "page_fixture.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 
 namespace autodeliver::testing_pages {
 namespace {

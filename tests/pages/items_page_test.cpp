@@ -3,7 +3,8 @@
 #include <QPalette>
 
 #include "page_fixture.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {

@@ -19,8 +19,10 @@
 #include "page_fixture.h"
 #include "pages/sent_cards_filter.h"
 #include "store/delivery_counts.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
 #include "store/sent_time.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver::testing_pages {

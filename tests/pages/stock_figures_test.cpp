@@ -7,8 +7,9 @@
 
 #include "delivery/cycle.h"
 #include "page_fixture.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 #include "store/stock_warnings.h"
-#include "store/store_ops.h"
 #include "store/warning_levels.h"
 
 namespace autodeliver::testing_pages {

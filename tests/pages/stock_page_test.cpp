@@ -6,7 +6,8 @@
 
 #include "page_fixture.h"
 #include "pages/list_models.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {

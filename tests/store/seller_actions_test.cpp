@@ -9,9 +9,10 @@
 #include <thread>
 
 #include "faulty_io.h"
+#include "store/item_table.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 #include "store/table_access.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"

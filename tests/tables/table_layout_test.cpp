@@ -12,10 +12,12 @@
 
 #include "../store/table_files.h"
 #include "store/delivery_step.h"
+#include "store/item_table.h"
 #include "store/seller_actions.h"
+#include "store/sent_table.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/store_index.h"
-#include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"
 #include "tables/table_format.h"

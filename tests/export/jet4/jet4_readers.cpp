@@ -97,7 +97,7 @@ std::optional<ReadTable> ReadWithMdbtools(const std::string& file, const std::st
 std::optional<ReadTable> ReadWithMdbReader(const std::string& file, const std::string& table,
                                            const std::vector<std::string>& columns) {
   std::string dir = std::string(AUTODELIVER_BINARY_DIR) + "/jet4-mdb-reader";
-  if (!Run("bash " + Quote(std::string(AUTODELIVER_SOURCE_DIR) + "/tests/store/jet4/reader/install.sh") +
+  if (!Run("bash " + Quote(std::string(AUTODELIVER_SOURCE_DIR) + "/tests/export/jet4/reader/install.sh") +
            " " + Quote(dir) + " >&2")) {
     return std::nullopt;
   }

@@ -1,5 +1,3 @@
-#include "store/store_ops.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,8 +5,11 @@
 #include <set>
 #include <thread>
 
+#include "store/item_table.h"
+#include "store/sent_table.h"
 #include "store/settings.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
 #include "store/table_schema.h"
 #include "table_files.h"
@@ -18,7 +19,7 @@
 namespace autodeliver {
 namespace {
 
-class StoreOps : public ::testing::Test {
+class ShopTables : public ::testing::Test {
  protected:
   void SetUp() override {
     SetProgramDir(dir_.path());
@@ -48,7 +49,7 @@ class StoreOps : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST_F(StoreOps, MissingAndEmptyTablesFailSilently) {
+TEST_F(ShopTables, MissingAndEmptyTablesFailSilently) {
   // Empty tables first.
   std::vector<MonitoredItem> items{{"keep", "", 0, true}};
   EXPECT_TRUE(LoadItems(&items));
@@ -78,7 +79,7 @@ TEST_F(StoreOps, MissingAndEmptyTablesFailSilently) {
   EXPECT_FALSE(SetSetting("阿里旺旺核心文件路径"_gbk, "/x"));
 }
 
-TEST_F(StoreOps, ItemsMatchExactlyAndRowsFollowRecords) {
+TEST_F(ShopTables, ItemsMatchExactlyAndRowsFollowRecords) {
   const std::string name = "点卡 ABC"_gbk;
   for (const std::string& n : {name, "点卡 abc"_gbk, name + " ", "other"_gbk})
     ASSERT_TRUE(AppendItem({n, "", 0, true}));
@@ -98,7 +99,7 @@ TEST_F(StoreOps, ItemsMatchExactlyAndRowsFollowRecords) {
   EXPECT_FALSE(item->needsCard);
 }
 
-TEST_F(StoreOps, StoredLimitAndYesNoTextsAreRead) {
+TEST_F(ShopTables, StoredLimitAndYesNoTextsAreRead) {
   struct Case {
     std::string limit, needs;
     int expectedLimit;
@@ -128,7 +129,7 @@ TEST_F(StoreOps, StoredLimitAndYesNoTextsAreRead) {
   EXPECT_EQ(t.Read("是否需要卡密信息"_gbk), "真"_gbk);
 }
 
-TEST_F(StoreOps, CardsLeaveOldestFirstAndRemovalIsTwoStep) {
+TEST_F(ShopTables, CardsLeaveOldestFirstAndRemovalIsTwoStep) {
   for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(Card("A", n)));
   ASSERT_TRUE(AppendStockCard(Card("a", "lower")));
   auto taken = TakeStockCard("A");
@@ -159,7 +160,7 @@ TEST_F(StoreOps, CardsLeaveOldestFirstAndRemovalIsTwoStep) {
   EXPECT_EQ(Numbers(LoadStockCardsOf("A")), (std::vector<std::string>{"2", "3"}));
 }
 
-TEST_F(StoreOps, MarkedRecordsAreNeverServedAsLive) {
+TEST_F(ShopTables, MarkedRecordsAreNeverServedAsLive) {
   for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(Card("A", n)));
   ASSERT_TRUE(AppendItem({"gone", "", 0, true}));
   ASSERT_TRUE(AppendItem({"kept", "", 0, true}));
@@ -190,7 +191,7 @@ TEST_F(StoreOps, MarkedRecordsAreNeverServedAsLive) {
   EXPECT_EQ(item->name, "kept");
 }
 
-TEST_F(StoreOps, LongValuesAreStoredWhole) {
+TEST_F(ShopTables, LongValuesAreStoredWhole) {
   // Tables whose names and numbers are long texts, as earlier installations
   // have them (the installed layout's widths: table_layout_test.cpp).
   ASSERT_EQ(std::remove(SentTablePath().c_str()), 0);
@@ -230,7 +231,7 @@ TEST_F(StoreOps, LongValuesAreStoredWhole) {
   EXPECT_EQ(all.size(), 1u);
 }
 
-TEST_F(StoreOps, SettingsFirstRowOnly) {
+TEST_F(ShopTables, SettingsFirstRowOnly) {
   const std::string key = "阿里旺旺核心文件路径"_gbk;
   EXPECT_EQ(GetSetting(key), "");
   const std::string path = " /opt/im/" + std::string(400, 'p') + "/核心.exe "_gbk;
@@ -258,7 +259,7 @@ TEST_F(StoreOps, SettingsFirstRowOnly) {
 
 // A batched append holds the table (and the store lock) for the whole run,
 // reports after each batch, and when stopped keeps exactly what it wrote.
-TEST_F(StoreOps, BatchedAppendReportsAndStopsBetweenBatches) {
+TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
   std::vector<ImportedCard> cards;
   for (int i = 0; i < 2500; ++i) cards.push_back({"n" + std::to_string(i), "p" + std::to_string(i)});
   ASSERT_TRUE(AppendStockCard(Card("A", "old")));
@@ -304,7 +305,7 @@ TEST_F(StoreOps, BatchedAppendReportsAndStopsBetweenBatches) {
   EXPECT_EQ(calls, 0);
 }
 
-TEST_F(StoreOps, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
+TEST_F(ShopTables, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
   const std::string key = "阿里旺旺核心文件路径"_gbk, own = "通知:库存预警"_gbk;
   ASSERT_TRUE(SetSetting(key, "/opt/im"));
   EXPECT_FALSE(SetSetting(own, "0"));  // SetSetting never adds a row
@@ -327,7 +328,7 @@ TEST_F(StoreOps, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
   EXPECT_EQ(t.Read("配置数据"_gbk), "1");
 }
 
-TEST_F(StoreOps, TwoThreadsNeverTakeTheSameCard) {
+TEST_F(ShopTables, TwoThreadsNeverTakeTheSameCard) {
   constexpr int kCards = 300;
   for (int i = 0; i < kCards; ++i) ASSERT_TRUE(AppendStockCard(Card("A", std::to_string(i))));
   std::vector<std::string> got[2];

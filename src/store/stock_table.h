@@ -1,14 +1,13 @@
-// The store operations on the monitored-items, card-stock and sent-cards
-// tables. Each one is a single table access: open the file, work, close it.
-// The lookups the delivery makes (ItemExists, SentCardExists, the stock of an
-// item, the take) answer from an in-memory index (store_index.h) that is
-// held against the file on every access, so a write by another process is
-// seen. A table that cannot be opened makes an operation fail silently
-// (false, nullopt, an empty list). Records marked deleted are never served
-// as live: lookups, loads and takes pass over them.
+// The operations on the card-stock table (库存卡密.edb). The stock of an item
+// and the take answer from an in-memory index (store_index.h) that is held
+// against the file on every access, so a write by another process is seen.
 //
-// Record numbers are 1-based positions in the table and shift down after a
-// purge. Names and numbers match by exact byte comparison.
+// Each operation is a single table access: open the file, work, close it.
+// A table that cannot be opened makes an operation fail silently (false,
+// nullopt, an empty list). Records marked deleted are never served as live:
+// lookups, loads and takes pass over them. Record numbers are 1-based
+// positions in the table and shift down after a purge. Names and numbers
+// match by exact byte comparison.
 //
 // Thread safety: every operation takes StoreLock() (store_lock.h), so calls
 // from the window's thread and the delivery thread never interleave.
@@ -25,26 +24,6 @@
 #include "store/rows.h"
 
 namespace autodeliver {
-
-// ---- monitored items (监控宝贝.edb)
-
-// The item at `recordNumber` (clamped to the table); nullopt when the table
-// cannot be opened, is empty, or the record cannot be read.
-std::optional<MonitoredItem> ReadItemAt(int recordNumber);
-// Overwrites the item at `recordNumber` (clamped) with all four fields.
-bool WriteItemAt(int recordNumber, const MonitoredItem& item);
-// All live items in table order into `items`; false and `items` untouched
-// when the table cannot be opened.
-bool LoadItems(std::vector<MonitoredItem>* items);
-// The names of all live items in table order.
-std::vector<std::string> LoadItemNames();
-// True when a live item is named exactly `name`.
-bool ItemExists(std::string_view name);
-bool AppendItem(const MonitoredItem& item);
-// Marks the item at `recordNumber` and purges; result of the mark.
-bool DeleteItemAt(int recordNumber);
-
-// ---- card stock (库存卡密.edb)
 
 bool AppendStockCard(const StockCard& card);
 // Appends `cards` to the stock of `itemName`, in order, in one table access:
@@ -98,14 +77,5 @@ bool CompactStockIfWorthIt();
 // Removes every marked stock record (at close); true when there were any
 // and they are gone.
 bool CompactStock();
-
-// ---- sent cards (已发卡密.edb)
-
-// True when a live sent card carries exactly `orderNumber`.
-bool SentCardExists(std::string_view orderNumber);
-bool AppendSentCard(const SentCard& card);
-// All live sent cards in table order; false and `cards` untouched when the
-// table cannot be opened.
-bool LoadSentCards(std::vector<SentCard>* cards);
 
 }  // namespace autodeliver
