@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "http/text_helpers.h"
+#include "http/answer_text.h"
 #include "im/im_channel.h"
 #include "im/im_test_support.h"
 #include "text/gbk.h"

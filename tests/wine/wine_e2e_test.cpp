@@ -20,7 +20,7 @@
 #include "app/application.h"
 #include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
-#include "http/text_helpers.h"
+#include "http/answer_text.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
 #include "store/settings.h"
