@@ -21,10 +21,10 @@ Application::Application(DeliveryEvents* events)
   // second time, so it gets a level no stock reaches.
   monitor_.notifications().SetWarningLevel([](const std::string&) { return -1; });
   QObject::connect(&pages_->items, &ItemsPage::stockWarning, &window_,
-                   [this](const QString&, const QString& text) {
+                   [this](const QString& item, const QString& text) {
                      const std::string utf8 = text.toStdString();
                      monitor_.log().Write(LineLevel::kWarning, utf8);
-                     monitor_.notifications().TellStockWarning(utf8);
+                     monitor_.notifications().TellStockWarning(utf8, item.toStdString());
                    });
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
