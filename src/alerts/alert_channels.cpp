@@ -200,15 +200,20 @@ ChannelAnswer JudgeHttpAnswer(const HttpSendResult& result) {
   return answer;
 }
 
-ChannelAnswer SendThroughChannel(const AlertChannel& channel, const Alert& alert) {
+ChannelAnswer SendThroughChannel(const AlertChannel& channel, const Alert& alert,
+                                 const std::atomic<bool>* cancel) {
   if (channel.kind == AlertChannelKind::kMail) {
-    const MailResult mail = SendMail(AlertMail(channel, alert));
+    MailMessage message = AlertMail(channel, alert);
+    message.cancel = cancel;
+    const MailResult mail = SendMail(message);
     return {mail.sent, mail.sent ? "OK" : mail.error};
   }
   const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-  return JudgeHttpAnswer(HttpSend(AlertRequest(channel, alert, nowMs)));
+  HttpSendRequest request = AlertRequest(channel, alert, nowMs);
+  request.cancel = cancel;
+  return JudgeHttpAnswer(HttpSend(request));
 }
 
 std::string WithoutSecrets(std::string text, const std::vector<std::string>& secrets) {

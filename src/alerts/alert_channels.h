@@ -37,6 +37,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -115,8 +116,10 @@ struct ChannelAnswer {
 // Whether an HTTP answer means the channel took the alert.
 ChannelAnswer JudgeHttpAnswer(const HttpSendResult& result);
 
-// Sends `alert` through `channel` once, for real.
-ChannelAnswer SendThroughChannel(const AlertChannel& channel, const Alert& alert);
+// Sends `alert` through `channel` once, for real; `cancel` (may be null)
+// abandons the attempt when it turns true.
+ChannelAnswer SendThroughChannel(const AlertChannel& channel, const Alert& alert,
+                                 const std::atomic<bool>* cancel = nullptr);
 
 // `text` with every non-empty secret of `secrets` replaced by "***".
 std::string WithoutSecrets(std::string text, const std::vector<std::string>& secrets);

@@ -22,7 +22,11 @@ const char* AlertKindCode(NotificationKind kind) {
 AlertSender::AlertSender(Hooks hooks) : hooks_(std::move(hooks)) {
   if (!hooks_.settings) hooks_.settings = LoadAlertSettings;
   if (!hooks_.now) hooks_.now = [] { return std::time(nullptr); };
-  if (!hooks_.send) hooks_.send = SendThroughChannel;
+  if (!hooks_.send) {
+    hooks_.send = [this](const AlertChannel& channel, const Alert& alert) {
+      return SendThroughChannel(channel, alert, &cancel_);
+    };
+  }
   if (!hooks_.wait) {
     hooks_.wait = [this](std::chrono::milliseconds pause, const std::function<bool()>& stop) {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -35,6 +39,7 @@ AlertSender::~AlertSender() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    cancel_ = true;
     dropped_ += static_cast<int>(queue_.size());
     queue_.clear();
   }

@@ -27,10 +27,11 @@
 //
 // Thread safety: Notify, Send, WaitIdle and the counters may be called from
 // any thread. The hooks are called on the sender's thread. The destructor
-// stops the back-off in hand, gives up the rest of the queue and joins the
-// thread.
+// abandons the send or back-off in hand (the real channels stop within
+// about a second), gives up the rest of the queue and joins the thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -112,6 +113,7 @@ class AlertSender final : public Notifier {
   std::time_t repeatSeconds_ = 30 * 60;
   bool busy_ = false;
   bool stopping_ = false;
+  std::atomic<bool> cancel_{false};  // set with stopping_: abandons a send in hand
   int delivered_ = 0;
   int givenUp_ = 0;
   int dropped_ = 0;

@@ -1,6 +1,7 @@
 // The daily summary; see daily_summary.h.
 #include "alerts/daily_summary.h"
 
+#include "alerts/alert_sender.h"
 #include "store/settings.h"
 #include "store/stock_counts.h"
 #include "store/undelivered_orders.h"
@@ -63,5 +64,15 @@ bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay) {
 std::string LastDailySummaryDay() { return GetSetting(LastDayRow()); }
 
 bool RecordDailySummaryDay(const std::string& day) { return PutSetting(LastDayRow(), day); }
+
+bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
+                           const DeliveryStatusFigures& status, std::time_t now) {
+  if (!settings.dailySummary || !settings.AnyChannelUsable()) return false;
+  if (!DailySummaryDue(now, settings.summaryHour, LastDailySummaryDay())) return false;
+  // The day is recorded first: a table that cannot be written must not
+  // bring a summary every minute.
+  if (!RecordDailySummaryDay(LocalDay(now))) return false;
+  return sender.Send(DailySummaryAlert(GatherDailySummary(status), now));
+}
 
 }  // namespace autodeliver

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "alerts/alert_channels.h"
+#include "alerts/alert_settings.h"
 #include "delivery/delivery_status.h"
 
 namespace autodeliver {
@@ -46,5 +47,12 @@ bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay);
 // The day the summary last went out, and recording it.
 std::string LastDailySummaryDay();
 bool RecordDailySummaryDay(const std::string& day);
+
+// Queues the summary on `sender` when the seller asked for it
+// (`settings`) and it is due at `now`, and records the day. True when it
+// was queued. Called once a minute by the program.
+class AlertSender;
+bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
+                           const DeliveryStatusFigures& status, std::time_t now);
 
 }  // namespace autodeliver

@@ -82,7 +82,8 @@ HttpSendResult HttpSend(const HttpSendRequest& request) {
             curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, boundMs) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer) == CURLE_OK &&
-            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK && ApplyTlsTrust(h);
+            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK && ApplyTlsTrust(h) &&
+            ApplyCancel(h, request.cancel);
   if (ok && withBody) {
     ok = curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size())) ==
              CURLE_OK &&

@@ -20,6 +20,7 @@
 // connection.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -35,6 +36,9 @@ struct HttpSendRequest {
   std::string body;             // sent with a POST
   std::chrono::milliseconds bound{15000};
   std::size_t maxAnswerBytes = std::size_t{64} << 10;
+  // When set and turned true, the transfer is abandoned within about a
+  // second (its owner is shutting down); the request then fails.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct HttpSendResult {

@@ -120,7 +120,8 @@ MailResult SendMail(const MailMessage& m) {
             curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(text.size())) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, boundMs) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, boundMs) == CURLE_OK &&
-            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK && ApplyTlsTrust(h);
+            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK && ApplyTlsTrust(h) &&
+            ApplyCancel(h, m.cancel);
   if (ok && !m.user.empty()) {
     ok = curl_easy_setopt(h, CURLOPT_USERNAME, m.user.c_str()) == CURLE_OK &&
          curl_easy_setopt(h, CURLOPT_PASSWORD, m.password.c_str()) == CURLE_OK;

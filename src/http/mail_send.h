@@ -20,6 +20,7 @@
 // Thread safety: may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -37,6 +38,8 @@ struct MailMessage {
   std::string body;     // UTF-8
   std::time_t date = 0;
   std::chrono::milliseconds bound{30000};
+  // As HttpSendRequest::cancel.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct MailResult {

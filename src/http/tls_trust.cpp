@@ -17,4 +17,20 @@ bool ApplyTlsTrust(void* curlHandle) {
   return ok;
 }
 
+namespace {
+
+int OnProgress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+}
+
+}  // namespace
+
+bool ApplyCancel(void* curlHandle, const std::atomic<bool>* cancel) {
+  if (cancel == nullptr) return true;
+  CURL* handle = static_cast<CURL*>(curlHandle);
+  return curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel)) == CURLE_OK &&
+         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+}
+
 }  // namespace autodeliver

@@ -10,6 +10,8 @@
 // Thread safety: reads the environment on each call; call from any thread.
 #pragma once
 
+#include <atomic>
+
 namespace autodeliver {
 
 // The name of the environment variable (read only by the request engines).
@@ -18,5 +20,9 @@ inline constexpr char kCaFileVariable[] = "AUTODELIVER_CA_FILE";
 // Sets the libcurl easy handle's peer and host checks on, and its CA file when the
 // variable is set. False when libcurl refused an option.
 bool ApplyTlsTrust(void* curlHandle);
+
+// Makes the handle's transfer stop soon after `*cancel` turns true (libcurl
+// asks at least once a second); null: never. False when libcurl refused.
+bool ApplyCancel(void* curlHandle, const std::atomic<bool>* cancel);
 
 }  // namespace autodeliver
