@@ -155,6 +155,8 @@ void AlertSender::Deliver(const Alert& alert, const AlertSettings& settings) {
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // Abandoned at shutdown: neither a failure of the channel nor news.
+      if (stopping_ && !answer.ok) return;
       ++(answer.ok ? delivered_ : givenUp_);
     }
     const std::string caption = AlertChannelCaption(channel.kind);

@@ -161,6 +161,8 @@ bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std:
   return ok;
 }
 
+bool DailySummaryWanted() { return Row("提醒:每日汇总") == "1"; }
+
 AlertSettings LoadAlertSettings() {
   AlertSettings s;
   s.shopName = Row("提醒:店铺名称");

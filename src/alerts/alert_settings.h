@@ -71,6 +71,9 @@ std::map<std::string, std::string> ReadAlertSecrets(const std::string& path);
 // (the old file then stays).
 bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets);
 
+// Whether the seller asked for the daily summary (one row read).
+bool DailySummaryWanted();
+
 // Reads the rows and the secrets file anew.
 AlertSettings LoadAlertSettings();
 // Stores the rows and the secrets; false when a row or the file could not

@@ -35,6 +35,7 @@ Application::Application(DeliveryEvents* events)
       std::initializer_list<Notifier*>{&monitor_.desktopNotifier(), alerts_.get()});
   monitor_.notifications().SetNotifier(notifiers_.get());
   QObject::connect(&dailySummary_, &QTimer::timeout, &window_, [this] {
+    if (!DailySummaryWanted()) return;  // one row, not the whole configuration, each minute
     SendDailySummaryIfDue(*alerts_, LoadAlertSettings(), monitor_.status().Figures(), std::time(nullptr));
   });
   dailySummary_.start(60 * 1000);
