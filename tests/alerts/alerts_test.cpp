@@ -507,13 +507,13 @@ TEST(DailySummaryTest, DueOncePerDayFromTheChosenHour) {
 // The mail server with STARTTLS and a login.
 class MailTest : public WebhookTest {
  protected:
-  std::unique_ptr<LocalServer> StartMail() {
+  std::unique_ptr<LocalServer> StartMail(const std::string& mode = "starttls") {
     fs::create_directories(dir_ / "mail");
     return std::make_unique<LocalServer>(
         "mail_sim.py",
         std::vector<std::string>{"--outdir", (dir_ / "mail").string(), "--cert", (dir_ / "cert.pem").string(),
                                  "--key", (dir_ / "key.pem").string(), "--user", "seller", "--password",
-                                 "MAILPASS-9"});
+                                 "MAILPASS-9", "--mode", mode});
   }
   AlertChannel MailChannel(int port) {
     AlertChannel c;
@@ -554,6 +554,26 @@ TEST_F(MailTest, TheAlertArrivesOverStartTlsWithTheLogin) {
   unsetenv(kCaFileVariable);
   EXPECT_FALSE(SendThroughChannel(channel, SampleAlert()).ok);
   EXPECT_FALSE(fs::exists(dir_ / "mail" / "2.eml"));
+}
+
+// An "smtps://" server is spoken to in TLS from the start; a server that
+// offers no TLS gets neither the login nor the mail.
+TEST_F(MailTest, MailGoesOnlyOverTls) {
+  const struct {
+    std::string mode, scheme;
+    bool sent;
+  } cases[] = {{"implicit", "smtps://", true}, {"plain", "smtp://", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    fs::remove_all(dir_ / "mail");
+    auto server = StartMail(c.mode);
+    ASSERT_TRUE(server->ok());
+    AlertChannel channel = MailChannel(server->port());
+    channel.mailServer = c.scheme + "127.0.0.1:" + std::to_string(server->port());
+    const ChannelAnswer answer = SendThroughChannel(channel, SampleAlert());
+    EXPECT_EQ(answer.ok, c.sent) << answer.detail;
+    EXPECT_EQ(fs::exists(dir_ / "mail" / "1.eml"), c.sent);
+  }
 }
 
 // Whole delivery cycles on the marketplace imitation with an IM client that

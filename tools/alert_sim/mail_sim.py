@@ -2,9 +2,14 @@
 """A local mail server for the alert tests (aiosmtpd).
 
 Listens on 127.0.0.1 only, on a free port; prints "port <n>" as its first
-line. It offers STARTTLS with the given certificate and requires it before
-AUTH and before any mail; AUTH (PLAIN or LOGIN) must name --user and
---password. Each mail received is written to --outdir as <n>.eml (the data
+line. By --mode:
+
+  starttls  (default) offers STARTTLS with the given certificate and
+            requires it before AUTH and before any mail;
+  implicit  speaks TLS from the first byte (as an "smtps://" server);
+  plain     offers no TLS at all (a server no password may be sent to).
+
+AUTH (PLAIN or LOGIN) must name --user and --password. Each mail received is written to --outdir as <n>.eml (the data
 as sent), with its envelope in <n>.env ("from" line, then one "to" line per
 recipient). Ends on SIGTERM.
 """
@@ -27,6 +32,7 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
+    parser.add_argument("--mode", choices=["starttls", "implicit", "plain"], default="starttls")
     args = parser.parse_args()
     count = {"n": 0}
 
@@ -55,9 +61,14 @@ def main():
     probe.bind(("127.0.0.1", 0))
     port = probe.getsockname()[1]
     probe.close()
-    controller = Controller(Store(), hostname="127.0.0.1", port=port, tls_context=context,
-                            require_starttls=True, authenticator=authenticate, auth_required=True,
-                            auth_require_tls=True)
+    if args.mode == "starttls":
+        options = dict(tls_context=context, require_starttls=True, auth_require_tls=True)
+    elif args.mode == "implicit":
+        options = dict(ssl_context=context, auth_require_tls=False)
+    else:
+        options = dict(auth_require_tls=False)
+    controller = Controller(Store(), hostname="127.0.0.1", port=port, authenticator=authenticate,
+                            auth_required=True, **options)
     controller.start()
     print("port %d" % port, flush=True)
     done = threading.Event()
