@@ -221,26 +221,26 @@ HttpOutcome RunExchange(const Target& target, std::string_view referer, long tim
                               std::to_string(target.port) + "/";
   const std::string requestTarget = RequestTarget(target.path);
 
-  bool ok =
-      curl_easy_setopt(h, CURLOPT_URL, address.c_str()) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, requestTarget.c_str()) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ex.verb.c_str()) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK &&
-      // A direct connection whatever the environment says about proxies.
-      curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
-      curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
-      // An answer that announces a longer body fails before its body.
-      curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK &&
-      ApplyTlsTrust(h);
+  bool ok = curl_easy_setopt(h, CURLOPT_URL, address.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, requestTarget.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, ex.verb.c_str()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK &&
+            // A direct connection whatever the environment says about proxies.
+            curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
+            // An answer that announces a longer body fails before its body.
+            curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
+  // The server's certificate and name are checked (the CAs: tls_trust.h).
+  if (ok) ok = ApplyTlsTrust(h);
   if (ok && !ex.unixSocket.empty()) {
     ok = curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, ex.unixSocket.c_str()) == CURLE_OK;
   }
