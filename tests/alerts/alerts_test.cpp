@@ -486,6 +486,35 @@ TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST_F(AlertStoreTest, TheDailySummaryGoesOutOncePerDay) {
+  std::mutex sentMutex;
+  std::vector<std::string> sent;
+  AlertSender::Hooks hooks;
+  hooks.send = [&](const AlertChannel&, const Alert& a) -> ChannelAnswer {
+    std::lock_guard<std::mutex> lock(sentMutex);
+    sent.push_back(a.text);
+    return {true, ""};
+  };
+  AlertSender sender(hooks);  // settings from the table
+  AlertSettings settings;
+  settings.dailySummary = true;
+  settings.summaryHour = 0;
+  settings.channel(AlertChannelKind::kTextRobot).enabled = true;
+  settings.channel(AlertChannelKind::kTextRobot).url = "https://r.example/x";
+  ASSERT_TRUE(StoreAlertSettings(settings));
+  ASSERT_TRUE(DailySummaryWanted());
+  DeliveryStatusFigures figures;
+  figures.deliveredToday = 7;
+  const std::time_t now = std::time(nullptr);
+  EXPECT_TRUE(SendDailySummaryIfDue(sender, LoadAlertSettings(), figures, now));
+  EXPECT_FALSE(SendDailySummaryIfDue(sender, LoadAlertSettings(), figures, now + 60));  // the same day
+  EXPECT_EQ(LastDailySummaryDay(), LocalDay(now));
+  ASSERT_TRUE(sender.WaitIdle(std::chrono::seconds(20)));
+  std::lock_guard<std::mutex> lock(sentMutex);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].rfind("今日发货 7 笔；未送达买家 0 笔；等待补货 0 笔；库存偏低：", 0), 0u) << sent[0];
+}
+
 TEST(DailySummaryTest, DueOncePerDayFromTheChosenHour) {
   std::tm tm{};
   tm.tm_year = 126;
