@@ -10,8 +10,8 @@
 #include <mutex>
 #include <sstream>
 
-#include "store/data_paths.h"
 #include "store/settings.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

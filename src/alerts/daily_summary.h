@@ -19,7 +19,7 @@
 
 #include "alerts/alert_channels.h"
 #include "alerts/alert_settings.h"
-#include "delivery/delivery_status.h"
+#include "delivery/status_figures.h"
 
 namespace autodeliver {
 

@@ -4,7 +4,7 @@
 // "已发过", "本次重复", "格式不对"). One tick lets the duplicates in, for
 // cards that are reusable codes; a line that is not a card never goes in.
 // "导入" accepts the dialog, "取消" rejects it; the page then writes the
-// plan for the tick (PlanImport, store/import_check.h), or nothing.
+// plan for the tick (PlanImport, import/import_check.h), or nothing.
 //
 // The lines are shown through a model that makes a row's text only when
 // the view asks for it, so a preview of 100,000 lines opens at once.
@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "store/card_lines.h"
-#include "store/import_check.h"
+#include "import/card_lines.h"
+#include "import/import_check.h"
 
 class QCheckBox;
 class QLabel;
