@@ -85,13 +85,21 @@ bool LocateImClient(Prompts& prompts, const ImClientLookup& lookup) {
     lookup.storePath(pieces.front());
     return true;
   }
-  // The Windows client under Wine: the same first piece, with its prefix.
+  // The Windows client under Wine, with its prefix. Its installer writes the
+  // program quoted when the path has spaces ("C:\Program Files\...\AliIM.exe"
+  // "%1"), as Windows programs do; the piece up to the first space would then be
+  // "C:\Program, which can never start. So a quoted program is taken whole, the
+  // way Windows reads a program name; an unquoted one is the first piece.
   std::optional<WineHandler> wine = lookup.wineHandler ? lookup.wineHandler() : std::nullopt;
   pieces = wine ? SplitAtSpaces(wine->command) : std::vector<std::string>{};
   if (!pieces.empty()) {
-    lookup.storePath(pieces.front().empty()
-                         ? std::string()
-                         : WineClientPathText(WineClient{Utf8ToGbkLossy(wine->prefix), pieces.front()}));
+    std::string program = pieces.front();
+    if (!program.empty() && program.front() == '"') {
+      const size_t close = wine->command.find('"', 1);
+      if (close != std::string::npos) program = wine->command.substr(1, close - 1);
+    }
+    lookup.storePath(program.empty() ? std::string()
+                                     : WineClientPathText(WineClient{Utf8ToGbkLossy(wine->prefix), program}));
     return true;
   }
   static const std::string kMessage = "您如果需要使用自动发货功能，请先安装 阿里旺旺(卖家版)"_gbk;

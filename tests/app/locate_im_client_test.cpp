@@ -105,8 +105,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LocateCase{"WineHandlerWhenTheDesktopHasNone", "wine:/p|C:\\gone.exe", std::nullopt,
                                  "wine:/p|C:\\AliWangWang\\AliIM.exe", true, "C:\\AliWangWang\\AliIM.exe %1"},
                       LocateCase{"DesktopHandlerBeforeWine", "", "/opt/im %u", "/opt/im", true, "C:\\x.exe"},
-                      LocateCase{"WineQuotedPathKeepsItsQuote", "", std::nullopt, "wine:/p|\"C:\\Program",
-                                 true, "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
+                      // A quoted program with spaces is taken whole, without its quotes.
+                      LocateCase{"WineQuotedPathTakenWhole", "", std::nullopt,
+                                 "wine:/p|C:\\Program Files\\AliWangWang\\AliIM.exe", true,
+                                 "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
+                      LocateCase{"WineUnclosedQuoteKeepsTheFirstPiece", "", std::nullopt, "wine:/p|\"C:\\ali",
+                                 true, "\"C:\\ali x"},
                       LocateCase{"WineLeadingSpaceStoresEmptyPath", "", std::nullopt, "", true, " C:\\x.exe"},
                       LocateCase{"WineEmptyCommand", "", std::nullopt, std::nullopt, false, ""}),
     [](const ::testing::TestParamInfo<LocateCase>& info) { return std::string(info.param.name); });
