@@ -312,6 +312,16 @@ bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
   return WriteLines(RulesPath(), kRulesHeader, lines);
 }
 
+bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
+  if (nick.empty()) return false;
+  StoreGuard guard;
+  std::optional<OrderRules> rules = LoadRules();
+  if (!rules) return false;
+  if (rules->IsBlacklisted(nick)) return true;
+  rules->blacklist.push_back(nick);
+  return SaveRules(*rules);
+}
+
 std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
   StoreGuard guard;
   std::vector<HeldOrder> holds;

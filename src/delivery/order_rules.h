@@ -151,6 +151,11 @@ class OrderRuleFiles {
   std::optional<OrderRules> LoadRules() const;
   bool SaveRules(const OrderRules& rules) const;
 
+  // Adds `nick` (GBK, as the order page gives it) to the blacklist; true
+  // when it is listed afterwards (also when it was before). An empty nick is
+  // never listed.
+  bool AddToBlacklist(const std::string& nick) const;
+
   // The orders the rules looked at, in the order first seen.
   std::vector<HeldOrder> LoadHolds() const;
   bool SaveHolds(const std::vector<HeldOrder>& holds) const;
