@@ -82,6 +82,9 @@ inline constexpr char kStatusGroup[] = "分组框1";
 inline constexpr char kStatusLabel[] = "标签8";
 inline constexpr char kApplyButtonFrame[] = "外形框12";
 inline constexpr char kApplyButton[] = "超级按钮4";
+// Beside "设置": the order rules' dialog (beyond the design layout).
+inline constexpr char kRulesButtonFrame[] = "外形框发货规则";
+inline constexpr char kRulesButton[] = "按钮发货规则";
 
 // Page 0: the login browser.
 inline constexpr char kBrowserHolder[] = "图片框2";

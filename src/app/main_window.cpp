@@ -235,6 +235,8 @@ void MainWindow::BuildLayout() {
     controls_.deliverySwitch.applyButton =
         FramedButton(settings, layout::kApplyButtonFrame, QRect(136, 152, 82, 22), layout::kApplyButton,
                      QRect(2, 1, 79, 20), "设置");
+    controls_.items.rulesButton = FramedButton(settings, layout::kRulesButtonFrame, QRect(48, 152, 82, 22),
+                                               layout::kRulesButton, QRect(2, 1, 79, 20), "发货规则…");
   }
   {
     // The browser holder starts below the visible area; the first re-layout

@@ -9,6 +9,7 @@
 #include "delivery/consign.h"
 #include "delivery/events.h"
 #include "delivery/journal.h"
+#include "delivery/order_rules.h"
 #include "delivery/recovery.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
@@ -55,7 +56,7 @@ const char* Describe(WaitReason reason) {
 }
 
 CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
-                             DeliveryEvents* events, LoginWatch* loginWatch) {
+                             DeliveryEvents* events, LoginWatch* loginWatch, OrderRuleGate* rules) {
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
@@ -69,6 +70,9 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   result.scanOutcome = scan.outcome;
   result.ordersListed = static_cast<int>(scan.orders.size());
   observer.OrdersScanned(scan);
+  OrderRuleGate dataFolderRules;
+  OrderRuleGate& gate = rules ? *rules : dataFolderRules;
+  gate.BeginCycle();
   bool signedIn = scan.outcome == ScanOutcome::kListed;
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
 
@@ -102,6 +106,14 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
+    }
+    if (!unfinished) {
+      const OrderRuleGate::Verdict verdict = gate.Check(order);
+      if (verdict.hold) {
+        ++result.ordersHeld;
+        observer.OrderHeld(order, *verdict.hold, verdict.news);
+        continue;
+      }
     }
     // A nick that would not reach the IM client as one piece never goes on
     // its command line; taking cards now would strand them.
@@ -143,6 +155,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       continue;
     }
     ++result.ordersDelivered;
+    gate.Delivered(order, static_cast<int>(delivery.cards.size()));
     observer.CardsDelivered(order, delivery.cards);
     observer.StockAfterDelivery(order, delivery.stockLeft - static_cast<int>(delivery.cards.size()));
     // The cards are recorded now; the order leaves the list only when they
@@ -167,6 +180,8 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     observer.OrderConsigned(order, answered);
     ++result.ordersConsigned;
   }
+  gate.EndCycle(scan.orders,
+                scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure);
   // Orders the journal holds that the full list no longer shows.
   if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
     recovery.SettleUnlisted(scan.orders);

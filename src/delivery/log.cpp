@@ -123,6 +123,9 @@ void DeliveryLog::OrderSeen(const PendingOrder& order) { WriteAbout(WordOrderSee
 void DeliveryLog::OrderSkipped(const PendingOrder& order, SkipReason reason) {
   WriteAbout(WordOrderSkipped(order, reason), order, ReasonText(reason));
 }
+void DeliveryLog::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
+  if (news) WriteAbout(WordOrderHeld(order, reason), order, ReasonText(reason));
+}
 void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   WriteAbout(WordOrderWaiting(order, reason, stockLeft), order, ReasonText(reason));
 }

@@ -72,6 +72,7 @@ DeliveryStatusFigures DeliveryStatus::Figures() const {
 
 void DeliveryStatus::CycleStarted() {
   waitingNow_.clear();
+  heldNow_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   figures_.lastScanAt = std::chrono::system_clock::now();
 }
@@ -85,6 +86,10 @@ void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
 
 void DeliveryStatus::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   if (reason == WaitReason::kStockShort) waitingNow_[order.itemTitle].push_back(order.orderNumber);
+}
+
+void DeliveryStatus::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
+  ++heldNow_[reason];
 }
 
 void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
@@ -111,6 +116,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   // Only a cycle that went through the whole list knows what waits.
   if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
     figures_.waitingForStock = waitingNow_;
+    figures_.heldByRules = heldNow_;
   }
 }
 
@@ -150,6 +156,22 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   }
   text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
   text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
+  const auto held = [&](std::initializer_list<HoldReason> reasons) {
+    int n = 0;
+    for (const HoldReason r : reasons) {
+      const auto it = f.heldByRules.find(r);
+      if (it != f.heldByRules.end()) n += it->second;
+    }
+    return n;
+  };
+  const std::pair<const char*, int> holds[] = {
+      {"待确认", held({HoldReason::kAwaitingApproval, HoldReason::kOverLimit})},
+      {"延迟发货", held({HoldReason::kDelayed})},
+      {"免打扰时段", held({HoldReason::kQuietHours})},
+      {"黑名单等拦下", held({HoldReason::kBlacklisted, HoldReason::kRefused})}};
+  for (const auto& [label, n] : holds) {
+    if (n > 0) text += std::string(" | ") + label + " " + std::to_string(n) + " 笔";
+  }
   if (cycleRunning) {
     text += " | 正在扫描";
   } else if (secondsToNextScan >= 0) {

@@ -44,6 +44,9 @@ struct DeliveryStatusFigures {
   // "、" (UTF-8); empty while every channel works.
   std::string alertChannelsFailing;
   int cyclesEnded = 0;  // since the start; tells the window that a cycle ended
+  // Orders the order rules held back, by reason, as the last cycle that went
+  // through the whole list saw them.
+  std::map<HoldReason, int> heldByRules;
 
   int OrdersWaitingForStock() const;
 };
@@ -64,6 +67,7 @@ class DeliveryStatus : public DeliveryEvents {
   void CycleStarted() override;
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
@@ -73,12 +77,16 @@ class DeliveryStatus : public DeliveryEvents {
   DeliveryStatusFigures figures_;  // guarded by mutex_
   int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
   std::map<std::string, std::vector<std::string>> waitingNow_;  // this cycle's; delivery thread only
+  std::map<HoldReason, int> heldNow_;                           // this cycle's; delivery thread only
 };
 
 // The status line (UTF-8), e.g.
 //   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
 // with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so, and
 // "手机提醒发送失败：邮件" while an alert channel keeps failing.
+// Orders held by the order rules add "待确认 N 笔" (over the purchase limit
+// or waiting for approval), "延迟发货 N 笔", "免打扰时段 N 笔" and "黑名单等拦下 N 笔"
+// (blacklisted or refused) after the waiting orders, each only while it holds one.
 // An order page that could not be paired reads
 //   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3，买家旺旺 3，订单编号 2，购买数量 3，发货链接 3）"
 // so the seller sees why nothing is delivered.

@@ -48,6 +48,7 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       limitBox_(controls.limitBox),
       needsCardBox_(controls.needsCardBox),
       warningLevelBox_(controls.warningLevelBox),
+      rulesButton_(controls.rulesButton),
       prompts_(prompts),
       count_(std::make_unique<Count>()) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
@@ -81,6 +82,22 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
   connect(needsCardBox_, &QCheckBox::clicked, this, &ItemsPage::StoreNeedsCard);
   // Arrow steps, and a typed number once it is confirmed or left.
   connect(warningLevelBox_, &QSpinBox::valueChanged, this, &ItemsPage::StoreWarningLevel);
+  if (rulesButton_) {
+    rulesButton_->setToolTip(QStringLiteral("黑名单、限拍、大额订单确认、延迟发货和免打扰时段"));
+    connect(rulesButton_, &QPushButton::clicked, this, &ItemsPage::OpenOrderRules);
+  }
+}
+
+void ItemsPage::OpenOrderRules() {
+  if (!itemsList_) return;
+  if (!orderRules_) {
+    orderRules_ = new OrderRulesDialog(itemsList_->window());
+  } else {
+    orderRules_->Load();
+  }
+  orderRules_->show();
+  orderRules_->raise();
+  orderRules_->activateWindow();
 }
 
 ItemsPage::~ItemsPage() { count_->Join(); }

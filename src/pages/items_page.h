@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "pages/order_rules_dialog.h"
 #include "pages/page_controls.h"
 #include "service/prompts.h"
 #include "store/stock_counts.h"
@@ -75,6 +76,11 @@ class ItemsPage : public QObject {
   void StoreLimit();
   void StoreNeedsCard(bool checked);
   void StoreWarningLevel(int level);
+  // Opens the order rules' dialog (order_rules_dialog.h), read anew, or
+  // brings it up.
+  void OpenOrderRules();
+  // The dialog once opened; null before.
+  OrderRulesDialog* orderRules() const { return orderRules_.data(); }
 
  signals:
   // The items table may have changed: the lists must be refilled.
@@ -108,6 +114,8 @@ class ItemsPage : public QObject {
   QPointer<QLineEdit> limitBox_;
   QPointer<QCheckBox> needsCardBox_;
   QPointer<QSpinBox> warningLevelBox_;
+  QPointer<QPushButton> rulesButton_;
+  QPointer<OrderRulesDialog> orderRules_;
   Prompts& prompts_;
   std::vector<std::string> itemNames_;  // names of the list's rows
 

@@ -32,6 +32,7 @@ struct ItemsPageControls {
   QLineEdit* limitBox = nullptr;        // its purchase limit
   QCheckBox* needsCardBox = nullptr;    // whether it needs cards
   QSpinBox* warningLevelBox = nullptr;  // its stock warning level
+  QPushButton* rulesButton = nullptr;   // "发货规则…" (optional): the order rules' dialog
 };
 
 // The card-stock page with the card import.
