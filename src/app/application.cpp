@@ -26,6 +26,13 @@ Application::Application(DeliveryEvents* events)
                      monitor_.log().Write(LineLevel::kWarning, utf8);
                      monitor_.notifications().TellStockWarning(utf8);
                    });
+  // The seller's imports, removals and renames go into the delivery log, so
+  // that a stock that changed without a delivery can be traced.
+  auto logChange = [this](const QString& line) {
+    monitor_.log().Write(LineLevel::kInfo, line.toStdString());
+  };
+  QObject::connect(&pages_->items, &ItemsPage::changeMade, &window_, logChange);
+  QObject::connect(&pages_->stock, &StockPage::changeMade, &window_, logChange);
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());

@@ -344,6 +344,14 @@ void StockPage::FinishImport() {
     }
   }
   FillStockList();
+  if (r.written > 0) {
+    QString line = QStringLiteral("导入卡密：宝贝“%1”新增 %2 张（来自%3）")
+                       .arg(QFromGbk(im.itemName))
+                       .arg(r.written)
+                       .arg(im.fromFile ? QStringLiteral("文件") : QStringLiteral("输入框"));
+    if (r.cancelled) line += QStringLiteral("，导入中途取消");
+    emit changeMade(line);
+  }
   EndImport(r.written > 0);
 
   const std::string done = std::to_string(r.written) + " / " + std::to_string(total);
@@ -385,9 +393,17 @@ void StockPage::DeleteSelectedStock() {
   std::vector<int> rows;
   for (const QModelIndex& index : stockList_->selectionModel()->selectedRows()) rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
-  const std::size_t removed = RemoveStockCards(stockModel_->itemName(), stockModel_->cards(), rows);
+  if (!rows.empty()) {
+    const std::string question = "确定删除 "_gbk + std::to_string(rows.size()) + " 张卡密？"_gbk;
+    if (prompts_.ShowBox(question, "删除库存"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
+  }
+  const std::string itemName = stockModel_->itemName();
+  const std::size_t removed = RemoveStockCards(itemName, stockModel_->cards(), rows);
   FillStockList();
-  if (removed > 0) emit stockChanged();
+  if (removed > 0) {
+    emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));
+    emit stockChanged();
+  }
 }
 
 bool StockPage::eventFilter(QObject* watched, QEvent* event) {

@@ -79,6 +79,9 @@ class StockPage : public QObject {
   void importFinished();
   // Emitted after cards were added to or removed from the stock.
   void stockChanged();
+  // One line per import or removal for the delivery log (the item and the
+  // count, never a card).
+  void changeMade(const QString& line);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
