@@ -55,9 +55,12 @@ constexpr std::uint32_t kPageBackground = 0xFFFFFF;
 constexpr int kClientWidth = 794;
 constexpr int kClientHeight = 518;
 
+// Sets a colour of `w`; a background (Window, Base) takes its text colour
+// along (FixTextColourFor), so a placeholder's colour is set after it.
 void SetColours(QWidget* w, QPalette::ColorRole role, QColor colour) {
   QPalette pal = w->palette();
   pal.setColor(role, colour);
+  if (role == QPalette::Window || role == QPalette::Base) FixTextColourFor(pal, role);
   w->setPalette(pal);
 }
 
@@ -114,6 +117,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   BuildLayout();
   BuildLogPageAndStatusLine();
   BuildBrowser();
+  AnchorControls();
   move(50, 50);
   resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
@@ -166,8 +170,8 @@ void MainWindow::BuildLayout() {
     QLineEdit* name = controls_.items.nameBox = LineEdit(
         Frame(p0, layout::kNameBoxFrame, QRect(81, 61, 392, 22)), layout::kNameBox, QRect(1, 1, 390, 20));
     name->setText(QString::fromStdString(GbkToUtf8Lossy(ItemNamePlaceholder())));
-    SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(name, QPalette::Base, ColorRef(kWhite));
+    SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
   }
   controls_.items.addButton = FramedButton(p0, layout::kAddButtonFrame, QRect(478, 61, 81, 22),
                                            layout::kAddButton, QRect(1, 1, 79, 20), "添加到列表");
@@ -196,6 +200,8 @@ void MainWindow::BuildLayout() {
     const QString forum = QStringLiteral("http://") + QString::fromStdString(ServiceHost());
     QLabel* welcome = Label(p0, layout::kWelcomeLabel, QRect(1, 381, 383, 22), "");
     welcome->setText(QStringLiteral(" ★ 欢迎各位卖家一起完善“自动发货系统”,论坛:") + forum);
+    // The layout's width cuts the address: the hover text holds all of it.
+    welcome->setToolTip(welcome->text().trimmed());
   }
   {
     ShapeBox* attributes = Frame(p0, layout::kAttributesFrame, QRect(564, 61, 223, 155));
@@ -284,8 +290,8 @@ void MainWindow::BuildLayout() {
     importBox->findChild<QLabel*>(QString::fromUtf8(layout::kImportHeader))->setGeometry(1, 1, 426, 20);
     auto* edit = controls_.stock.importBox =
         Make<QPlainTextEdit>(importBox, layout::kImportBox, QRect(1, 23, 426, 287));
-    SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(edit, QPalette::Base, ColorRef(kFrameBackground));
+    SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     controls_.stock.importButton =
         FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
                      QRect(2, 1, 79, 20), "增加入库");
@@ -401,6 +407,83 @@ void MainWindow::BuildBrowser() {
   });
 }
 
+void MainWindow::AnchorControls() {
+  using S = Share;
+  struct Rule {
+    const char* name;
+    Share moveX, growX;
+    bool moveY, growY;
+  };
+  // Page 0: the name box and the items list take the extra width, the boxes
+  // on the right move along; the list takes the extra height, the buttons
+  // and the welcome line under it move down. Page 1: the grid takes both.
+  // Page 2: the import box and the stock box share the extra width and
+  // both take the extra height. Page 3: the plot takes both.
+  static const Rule kRules[] = {
+      {layout::kNoticeLabel, S::kNone, S::kAll, false, false},
+      {layout::kNameBoxFrame, S::kNone, S::kAll, false, false},
+      {layout::kNameBox, S::kNone, S::kAll, false, false},
+      {layout::kAddButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kItemsFrame, S::kNone, S::kAll, false, true},
+      {layout::kItemsList, S::kNone, S::kAll, false, true},
+      {layout::kRenameButtonFrame, S::kAll, S::kNone, true, false},
+      {layout::kDeleteButtonFrame, S::kAll, S::kNone, true, false},
+      {layout::kWelcomeLabel, S::kNone, S::kAll, true, false},
+      {layout::kAttributesFrame, S::kAll, S::kNone, false, false},
+      {layout::kSettingsFrame, S::kAll, S::kNone, false, false},
+      {layout::kGridFrame, S::kNone, S::kAll, false, true},
+      {layout::kSentCardsGrid, S::kNone, S::kAll, false, true},
+      {layout::kSentCountLabel, S::kNone, S::kAll, false, false},
+      {layout::kResendButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kSentExportButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kSentNoteLabel, S::kNone, S::kAll, true, false},
+      {layout::kImportFrame, S::kNone, S::kLeftHalf, false, true},
+      {layout::kImportHeaderFrame, S::kNone, S::kLeftHalf, false, false},
+      {layout::kImportHeader, S::kNone, S::kLeftHalf, false, false},
+      {layout::kImportBox, S::kNone, S::kLeftHalf, false, true},
+      {layout::kImportButtonFrame, S::kLeftHalf, S::kNone, true, false},
+      {layout::kFileImportButtonFrame, S::kLeftHalf, S::kNone, true, false},
+      {layout::kItemChooser, S::kNone, S::kLeftHalf, false, false},
+      {layout::kStockFrame, S::kLeftHalf, S::kRightHalf, false, true},
+      {layout::kStockHeaderFrame, S::kNone, S::kRightHalf, false, false},
+      {layout::kStockHeader, S::kNone, S::kRightHalf, false, false},
+      {layout::kStockExportButton, S::kRightHalf, S::kNone, false, false},
+      {layout::kStockList, S::kNone, S::kRightHalf, false, true},
+      {layout::kDeleteStockButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kNumberButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kPasswordButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kPlotTotalLabel, S::kNone, S::kAll, false, false},
+      {layout::kPlotFrame, S::kNone, S::kAll, false, true},
+      {layout::kPlotChart, S::kNone, S::kAll, false, true},
+  };
+  for (const Rule& rule : kRules) {
+    auto* widget = findChild<QWidget*>(QString::fromUtf8(rule.name));
+    if (widget == nullptr) continue;
+    anchors_.push_back({widget, widget->geometry(), rule.moveX, rule.growX, rule.moveY, rule.growY});
+  }
+}
+
+void MainWindow::GrowPages(int dx, int dy) {
+  auto part = [dx](Share share) {
+    switch (share) {
+      case Share::kNone:
+        return 0;
+      case Share::kAll:
+        return dx;
+      case Share::kLeftHalf:
+        return dx / 2;
+      case Share::kRightHalf:
+        return dx - dx / 2;
+    }
+    return 0;
+  };
+  for (const Anchor& a : anchors_) {
+    const QRect r = a.design;
+    a.widget->setGeometry(r.x() + part(a.moveX), r.y() + (a.moveY ? dy : 0), r.width() + part(a.growX),
+                          r.height() + (a.growY ? dy : 0));
+  }
+}
+
 void MainWindow::Relayout() {
   auto* banner = findChild<QLabel*>(QString::fromUtf8(layout::kBanner));
   auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
@@ -419,6 +502,7 @@ void MainWindow::Relayout() {
   const int tw = tabs->width();
   const int th = tabs->height();
   holder->setGeometry(1, 27, std::max(0, tw - 2), std::max(0, th - 28));
+  GrowPages(std::max(0, tw - kClientWidth), std::max(0, th - (kClientHeight - b)));
 }
 
 void MainWindow::HoldRelayout() { relayoutHeld_ = true; }

@@ -25,6 +25,11 @@
 //   QTimer         delivery timer (stopped)
 //   QWebEngineView login browser, inside the browser holder
 //
+// A window larger than the layout's size lets the pages' lists, boxes and
+// grids grow with it and moves the controls to their right and below them
+// along (AnchorControls); at the layout's size everything stays where the
+// layout puts it.
+//
 // Beyond the design layout: page 3 "运行日志" (the log page: filter box,
 // count line, "通知设置", the log's QTableView) and a status line of
 // kStatusLineHeight under the page control (a label and the "重新登录"
@@ -40,6 +45,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <vector>
 
 #include "pages/page_controls.h"
 
@@ -109,6 +115,23 @@ class MainWindow : public QWidget {
   void BuildLayout();
   void BuildLogPageAndStatusLine();
   void BuildBrowser();
+  void AnchorControls();
+  // Lets the pages' controls follow a page control larger than the layout's
+  // by `dx` x `dy` pixels; at (0, 0) every control is at its layout place.
+  void GrowPages(int dx, int dy);
+
+  // How a control follows a larger page control: each part of the extra
+  // width (none, all of it, its left half, its right half) by which it
+  // moves and grows, and whether it moves down or grows with the extra
+  // height.
+  enum class Share { kNone, kAll, kLeftHalf, kRightHalf };
+  struct Anchor {
+    QWidget* widget;
+    QRect design;
+    Share moveX, growX;
+    bool moveY, growY;
+  };
+  std::vector<Anchor> anchors_;
 
   PageControls controls_;
   QWebEngineView* browser_ = nullptr;
