@@ -37,12 +37,18 @@ struct DeliveryStatusFigures {
   // Item title (GBK) -> the numbers of its orders waiting for stock, as the
   // last cycle that went through the whole list saw them.
   std::map<std::string, std::vector<std::string>> waitingForStock;
+  // Item title (GBK) -> the numbers of its listed orders that match no
+  // monitored item, as the last cycle that went through the whole list saw
+  // them. A title that differs from a monitored one by a trailing space
+  // lands here.
+  std::map<std::string, std::vector<std::string>> unmatched;
   bool endedAtImFailure = false;  // the last cycle
   bool diskFull = false;          // the last cycle: an order waited on a full disk
   bool loginLooksExpired = false;
   int cyclesEnded = 0;  // since the start; tells the window that a cycle ended
 
   int OrdersWaitingForStock() const;
+  int UnmatchedOrders() const;
 };
 
 // The distinct orders of the sent-cards table whose delivery time lies on
@@ -58,6 +64,7 @@ class DeliveryStatus : public DeliveryEvents {
 
   void CycleStarted() override;
   void OrdersScanned(const OrderScan& scan) override;
+  void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void LoginStateChanged(bool looksExpired) override;
@@ -67,11 +74,12 @@ class DeliveryStatus : public DeliveryEvents {
   mutable std::mutex mutex_;
   DeliveryStatusFigures figures_;  // guarded by mutex_
   int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
-  std::map<std::string, std::vector<std::string>> waitingNow_;  // this cycle's; delivery thread only
+  std::map<std::string, std::vector<std::string>> waitingNow_;    // this cycle's; delivery thread only
+  std::map<std::string, std::vector<std::string>> unmatchedNow_;  // this cycle's; delivery thread only
 };
 
 // The status line (UTF-8), e.g.
-//   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
+//   "上次扫描 14:03:07，列出 3 笔，2 笔未匹配 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
 // with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so.
 // An order page that could not be paired reads
 //   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3，买家旺旺 3，订单编号 2，购买数量 3，发货链接 3）"
@@ -84,5 +92,11 @@ std::string StatusLineText(const DeliveryStatusFigures& figures, int secondsToNe
 // The hover text of the waiting orders (UTF-8), one line per item:
 //   "点卡10元：2 笔（订单 1001、1002）"; empty when nothing waits.
 std::string WaitingForStockText(const DeliveryStatusFigures& figures);
+
+// The hover text of the orders that match no monitored item (UTF-8), one
+// line per title, the title in quotes so that a space at its end shows,
+// which is also said in words:
+//   "“点卡10元 ”（末尾有 1 个空格）：订单 1001"; empty when there are none.
+std::string UnmatchedOrdersText(const DeliveryStatusFigures& figures);
 
 }  // namespace autodeliver
