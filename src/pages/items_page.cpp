@@ -54,7 +54,8 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       needsCardBox_(controls.needsCardBox),
       warningLevelBox_(controls.warningLevelBox),
       prompts_(prompts),
-      count_(std::make_unique<Count>()) {
+      count_(std::make_unique<Count>()),
+      warnings_(StockWarningsPath()) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
