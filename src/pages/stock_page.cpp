@@ -72,9 +72,11 @@ struct StockPage::Import {
   StockImport result;                   // written by the worker, read after it ended
   std::optional<std::string> keptFile;  // where the lines not imported went
   bool keptFileFailed = false;
+  int generation = 0;  // counts the imports begun; a late recheck of an earlier one is dropped
   const std::vector<std::size_t> noLineNumbers;
 
   const std::vector<CardLine>& lines() const { return file ? file->lines : pasted; }
+  std::vector<CardLine>& lines() { return file ? file->lines : pasted; }
   void Join() {
     if (thread.joinable()) thread.join();
   }
@@ -213,6 +215,7 @@ void StockPage::ImportFromFile() {
 void StockPage::BeginImport(bool fromFile) {
   Import& im = *import_;
   im.Join();
+  ++im.generation;
   im.running = true;
   im.cancel = false;
   im.plan.reset();
@@ -268,14 +271,48 @@ void StockPage::ShowPreview() {
   // The dialog deletes itself once closed; the page forgets it at once.
   ImportPreviewDialog* dialog = preview_;
   connect(dialog, &QDialog::finished, this, [this] { preview_ = nullptr; });
-  connect(dialog, &QDialog::accepted, this, [this, dialog] { StartWriting(dialog->allowDuplicates()); });
+  connect(dialog, &QDialog::accepted, this,
+          [this, dialog] { StartWriting(dialog->allowDuplicates(), dialog->allowNoPassword()); });
+  connect(dialog, &ImportPreviewDialog::swapToggled, this, &StockPage::SwapAndRecheck);
   connect(dialog, &QDialog::rejected, this, [this] { EndImport(false); });
   preview_->open();
 }
 
-void StockPage::StartWriting(bool allowDuplicates) {
+void StockPage::SwapAndRecheck() {
   Import& im = *import_;
-  im.plan = PlanImport(im.lines(), std::move(im.plan->verdicts), allowDuplicates);
+  im.Join();
+  // The preview reads the lines only on this thread, and the check below
+  // only reads them: the swap is made before it starts.
+  for (CardLine& line : im.lines()) {
+    if (line.card) std::swap(line.card->cardNumber, line.card->cardPassword);
+  }
+  if (preview_) preview_->SetChecking(true);
+  const int generation = im.generation;
+  im.thread = std::thread([this, &im, generation] {
+    std::optional<ImportPlan> plan = CheckImport(im.itemName, im.lines(), false);
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, plan = std::move(plan)]() mutable {
+          Import& im = *import_;
+          im.Join();
+          if (generation != im.generation || !preview_ || !im.plan) return;
+          if (!plan) {
+            preview_->reject();
+            prompts_.ShowBox("无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk,
+                             BoxKind::kError);
+            return;
+          }
+          // In place: the preview holds the plan.
+          *im.plan = std::move(*plan);
+          preview_->Refresh();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
+  Import& im = *import_;
+  im.plan = PlanImport(im.lines(), std::move(im.plan->verdicts), allowDuplicates, allowNoPassword);
   const std::size_t total = im.plan->cards.size();
   QWidget* window = importBox_ ? importBox_->window() : nullptr;
   // Not modal: a modal progress dialog runs an event loop inside every

@@ -268,7 +268,8 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   EXPECT_EQ(dry.status, 0) << dry.out;
   for (const char* part :
        {"\"lines\": 6", "\"toImport\": 2", "\"dryRun\": true",
-        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1}",
+        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1, "
+        "\"卡号或卡密为空\": 0}",
         "{\"line\": 2, \"reason\": \"库存中已有\"}", "{\"line\": 4, \"reason\": \"已发过\"}",
         "{\"line\": 5, \"reason\": \"本次重复\"}", "{\"line\": 6, \"reason\": \"格式不对\"}"})
     EXPECT_NE(dry.out.find(part), std::string::npos) << part << "\n" << dry.out;

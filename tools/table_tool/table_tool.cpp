@@ -270,7 +270,9 @@ int Import(const ImportOptions& o) {
     std::cerr << "table_tool: cannot read " << o.file << "\n";
     return 1;
   }
-  const std::optional<ImportPlan> plan = CheckImport(item, file->lines, o.allowDuplicates);
+  // The tool imports cards with an empty password as it always did; the
+  // report counts them under their own reason.
+  const std::optional<ImportPlan> plan = CheckImport(item, file->lines, o.allowDuplicates, true);
   if (!plan) {
     std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
     return 1;
@@ -298,7 +300,7 @@ int Import(const ImportOptions& o) {
       << ",\n  \"dryRun\": " << (o.dryRun ? "true" : "false") << ",\n  \"toImport\": " << plan->cards.size()
       << ",\n  \"reasons\": {";
   const LineVerdict reasons[] = {LineVerdict::kInStock, LineVerdict::kSentBefore, LineVerdict::kRepeated,
-                                 LineVerdict::kMalformed};
+                                 LineVerdict::kMalformed, LineVerdict::kNoPassword};
   for (std::size_t i = 0; i < std::size(reasons); ++i)
     out << (i ? ", " : "") << JsonString(VerdictTextUtf8(reasons[i])) << ": " << plan->Count(reasons[i]);
   // The lines the preview leaves out, by their number in the file; with
