@@ -2,8 +2,8 @@
 // box (any line ends, brought to CR LF and split into cards) and a card
 // file (decoded as plain lines and as CSV).
 #include "fuzz_targets.h"
-#include "store/card_file.h"
-#include "store/card_lines.h"
+#include "import/card_file.h"
+#include "import/card_lines.h"
 
 namespace autodeliver::fuzz {
 namespace {

@@ -6,10 +6,10 @@
 // A row is appended by the writer and by the statement; whatever the file
 // holds, a change that fails leaves it byte for byte as it was, and the
 // statement parser's result agrees with its input.
+#include "export/card_export.h"
+#include "export/jet4/insert_statement.h"
+#include "export/jet4/jet4_file.h"
 #include "fuzz_targets.h"
-#include "store/card_export.h"
-#include "store/jet4/insert_statement.h"
-#include "store/jet4/jet4_file.h"
 
 namespace autodeliver::fuzz {
 

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "../tests/market/order_page_fixture.h"
+#include "export/jet4/jet4_file.h"
 #include "fuzz_targets.h"
-#include "store/data_paths.h"
-#include "store/jet4/jet4_file.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

@@ -12,9 +12,9 @@
 #include <filesystem>
 
 #include "fuzz_targets.h"
-#include "store/data_paths.h"
-#include "store/record_table.h"
-#include "store/store_ops.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::fuzz {

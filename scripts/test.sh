@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting of the
-# sources, builds everything and runs every test with CTest under a private
-# X server, then fuzzes every fuzz target for a bounded time (scripts/fuzz.sh).
+# sources and the include layers, builds everything and runs every test with
+# CTest under a private X server, then fuzzes every fuzz target for a bounded
+# time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,6 +10,10 @@ bash scripts/install-deps.sh
 # Formatting, checked before the build so that it fails fast: every tracked
 # C++ source must be as clang-format (.clang-format at the root) leaves it.
 git ls-files -z -- '*.cpp' '*.h' '*.hpp' '*.cc' | xargs -0 -r clang-format --dry-run --Werror
+
+# The include check, also before the build: no file under src/ includes a
+# header of a folder above its own (src/layers.txt).
+bash scripts/check-layers.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2

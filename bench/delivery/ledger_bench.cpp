@@ -23,11 +23,12 @@
 #include <filesystem>
 #include <string>
 
-#include "delivery/delivery_journal.h"
-#include "store/data_paths.h"
-#include "store/delivery_records.h"
-#include "store/sent_at.h"
-#include "store/store_ops.h"
+#include "delivery/journal.h"
+#include "store/delivery_step.h"
+#include "store/sent_table.h"
+#include "store/sent_time.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "delivery/delivery_log.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/log.h"
+#include "delivery/wording.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

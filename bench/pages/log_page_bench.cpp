@@ -33,7 +33,7 @@
 #include <fstream>
 #include <thread>
 
-#include "delivery/delivery_log.h"
+#include "delivery/log.h"
 #include "pages/log_page.h"
 #include "text/gbk.h"
 

@@ -27,16 +27,18 @@
 #include <memory>
 #include <string>
 
+#include "import/card_lines.h"
 #include "pages/import_preview_dialog.h"
 #include "pages/items_page.h"
 #include "pages/sent_cards_page.h"
 #include "pages/stock_page.h"
-#include "store/card_lines.h"
-#include "store/data_paths.h"
-#include "store/record_table.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -32,11 +32,13 @@
 #include <vector>
 
 #include "pages/sent_cards_page.h"
-#include "store/data_paths.h"
-#include "store/record_table.h"
+#include "store/item_table.h"
 #include "store/sent_search.h"
-#include "store/store_ops.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

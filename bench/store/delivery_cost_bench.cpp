@@ -41,16 +41,18 @@
 #include <string>
 #include <vector>
 
-#include "store/card_export.h"
-#include "store/data_paths.h"
-#include "store/delivery_records.h"
-#include "store/file_io.h"
-#include "store/jet4/jet4_image.h"
-#include "store/jet4/jet4_replace.h"
-#include "store/record_table.h"
+#include "export/card_export.h"
+#include "export/jet4/jet4_image.h"
+#include "export/jet4/jet4_replace.h"
+#include "io/file_io.h"
+#include "store/delivery_step.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -224,11 +226,11 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
   });
   NoFlushIo noFlush;
-  SetDeliveryRecordsFileIo(&noFlush);
+  SetDeliveryStepFileIo(&noFlush);
   row.ledger = Median(7, 100, [&] {
     for (int k = 0; k < 100; ++k) LedgerOrder(next++);
   });
-  SetDeliveryRecordsFileIo(nullptr);
+  SetDeliveryStepFileIo(nullptr);
   row.full = Median(5, 20, [&] {
     for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });

@@ -16,10 +16,11 @@
 #include <filesystem>
 #include <string>
 
-#include "store/data_paths.h"
-#include "store/record_table.h"
-#include "store/store_ops.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -30,10 +30,10 @@
 #include "app/window_pages.h"
 #include "app/window_prompts.h"
 #include "app/window_watch.h"
-#include "delivery/delivery_controller.h"
-#include "delivery/delivery_events.h"
-#include "delivery/delivery_monitor.h"
+#include "delivery/controller.h"
+#include "delivery/events.h"
 #include "delivery/message_sender.h"
+#include "delivery/monitor.h"
 
 namespace autodeliver {
 

@@ -1,5 +1,5 @@
 // The program's entry: makes the data folder ready and locks it for this
-// copy of the program (store/data_folder.h), sets up the browser engine and
+// copy of the program (store/shop_folder.h), sets up the browser engine and
 // the font, builds the program (application.h), runs the start-up sequence
 // and the event loop, and ends with exit code 0 when the window is closed
 // (or with the code a start-up step asked for).
@@ -28,7 +28,7 @@
 #include "app/instance_signal.h"
 #include "app/login_browser.h"
 #include "app/startup.h"
-#include "store/data_folder.h"
+#include "store/shop_folder.h"
 
 namespace {
 

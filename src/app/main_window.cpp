@@ -33,7 +33,7 @@
 #include "app/startup.h"
 #include "market/hosts.h"
 #include "pages/page_texts.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 // The banner lives in the library's resources, which a static library

@@ -1,5 +1,5 @@
 // The window's side of the program's standing watch over the delivery
-// (delivery_monitor.h): the log page fed by the delivery log, the status
+// (delivery/monitor.h): the log page fed by the delivery log, the status
 // line over the status figures and the delivery timer, the tray icon with
 // its menu, the notification settings dialog and the new sign-in
 // ("重新登录") when the login looks expired, wired to each other:
@@ -25,8 +25,8 @@
 
 #include "app/relogin.h"
 #include "app/tray.h"
-#include "delivery/delivery_controller.h"
-#include "delivery/delivery_monitor.h"
+#include "delivery/controller.h"
+#include "delivery/monitor.h"
 #include "pages/log_page.h"
 #include "pages/notification_settings_dialog.h"
 #include "pages/status_line.h"

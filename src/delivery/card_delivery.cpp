@@ -6,14 +6,14 @@
 #include <cstddef>
 #include <optional>
 
-#include "delivery/delivery_journal.h"
+#include "delivery/journal.h"
+#include "export/card_export.h"
 #include "http/http_request.h"
-#include "store/card_export.h"
-#include "store/delivery_records.h"
-#include "store/records.h"
-#include "store/sent_at.h"
+#include "store/delivery_step.h"
+#include "store/rows.h"
+#include "store/sent_time.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -58,8 +58,8 @@ std::string ResolveOnlineCard(const std::string& url) {
   return body;
 }
 
-CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
-                            const std::string& buyerNick, const std::string& remark, int quantity) {
+CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
+                          const std::string& buyerNick, const std::string& remark, int quantity) {
   CardDelivery result;
   auto waits = [&result](WaitReason reason) {
     result.waitReason = reason;
@@ -157,12 +157,6 @@ CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& i
   result.message = DeliveryMessage(itemName, delivered);
   result.cards = std::move(delivered);
   return result;
-}
-
-std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
-                                        const std::string& buyerNick, const std::string& remark,
-                                        int quantity) {
-  return DeliverCardsOf(orderNumber, itemName, buyerNick, remark, quantity).message;
 }
 
 }  // namespace autodeliver

@@ -8,13 +8,13 @@
 // taken and the order waits for a later cycle.
 //
 // The cards chosen for the order are first written to the delivery journal
-// (delivery_journal.h), then recorded and taken from the stock in one step
-// (store/delivery_records.h) and flushed to the disk; only then does the
+// (journal.h), then recorded and taken from the stock in one step
+// (store/delivery_step.h) and flushed to the disk; only then does the
 // journal call them recorded and anything of them leave the program (the
 // card.mdb rows, the buyer's message). A card whose record cannot be written
 // (a full disk) is never sent: the order waits (kDiskFull), and a step cut
 // short is completed with the same cards by the recovery before the next
-// cycle (delivery_recovery.h).
+// cycle (recovery.h).
 //
 // Thread safety: runs on the delivery thread; each store operation takes
 // the store lock for its own table access.
@@ -65,7 +65,7 @@ enum class WaitReason {
   kValueTooLong,          // the sent-cards table cannot hold a value of the order whole
 };
 
-// What DeliverCardsOf did for one order.
+// What DeliverCards did for one order.
 struct CardDelivery {
   std::optional<std::string> message;               // the buyer's message; nullopt: the order waits
   std::vector<DeliveredCard> cards;                 // the cards taken and recorded, in message order
@@ -79,14 +79,7 @@ struct CardDelivery {
 // The journal then holds the order as recorded: the caller writes the
 // handed and consigned steps (the cycle does); an order left there is
 // finished or marked for the seller by the recovery.
-CardDelivery DeliverCardsOf(const std::string& orderNumber, const std::string& itemName,
-                            const std::string& buyerNick, const std::string& remark, int quantity = 1);
-
-// Takes `quantity` cards of `itemName`, records and exports each and returns
-// the message for the buyer; nullopt when the order is left alone this
-// cycle (see above). The remark goes into the records only.
-std::optional<std::string> DeliverCards(const std::string& orderNumber, const std::string& itemName,
-                                        const std::string& buyerNick, const std::string& remark,
-                                        int quantity = 1);
+CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
+                          const std::string& buyerNick, const std::string& remark, int quantity = 1);
 
 }  // namespace autodeliver

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "delivery/delivery_wording.h"
 #include "delivery/notification_settings.h"
+#include "delivery/wording.h"
 
 namespace autodeliver {
 

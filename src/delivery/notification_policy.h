@@ -37,8 +37,8 @@
 #include <set>
 #include <string>
 
-#include "delivery/delivery_cycle.h"
-#include "delivery/delivery_events.h"
+#include "delivery/cycle.h"
+#include "delivery/events.h"
 #include "delivery/notifier.h"
 
 namespace autodeliver {

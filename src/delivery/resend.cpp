@@ -2,10 +2,10 @@
 #include "delivery/resend.h"
 
 #include "delivery/consign.h"
-#include "delivery/delivery_events.h"
+#include "delivery/events.h"
 #include "market/login.h"
-#include "store/records.h"
-#include "store/store_ops.h"
+#include "store/rows.h"
+#include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {

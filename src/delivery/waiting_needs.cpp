@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "delivery/delivery_cycle.h"
+#include "delivery/cycle.h"
 
 namespace autodeliver {
 

@@ -1,5 +1,5 @@
 // The cards that the orders of the last delivery cycle wait for, per item:
-// an observer of the cycle (delivery_events.h) that adds up, from the start
+// an observer of the cycle (events.h) that adds up, from the start
 // of a cycle to its end, the bought quantities of the orders that waited
 // because the stock of their item held too few cards, per item title. At
 // the end of each cycle that went through the whole order list it hands
@@ -17,7 +17,7 @@
 #include <functional>
 #include <mutex>
 
-#include "delivery/delivery_events.h"
+#include "delivery/events.h"
 #include "store/stock_counts.h"
 
 namespace autodeliver {

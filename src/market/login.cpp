@@ -3,9 +3,9 @@
 
 #include <string_view>
 
+#include "http/answer_text.h"
 #include "http/browser_cookies.h"
 #include "http/http_request.h"
-#include "http/text_helpers.h"
 #include "market/hosts.h"
 #include "text/gbk.h"
 

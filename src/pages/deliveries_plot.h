@@ -15,7 +15,7 @@
 
 #include "pages/page_controls.h"
 #include "store/delivery_counts.h"
-#include "store/records.h"
+#include "store/rows.h"
 
 class QBarCategoryAxis;
 class QBarSet;

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "delivery/delivery_controller.h"
+#include "delivery/controller.h"
 #include "pages/qt_text.h"
 
 namespace autodeliver {

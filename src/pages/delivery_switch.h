@@ -16,7 +16,7 @@
 #include <QPointer>
 #include <memory>
 
-#include "delivery/delivery_window.h"
+#include "delivery/window.h"
 #include "pages/page_controls.h"
 
 namespace autodeliver {

@@ -8,7 +8,7 @@
 // number and password in every line of the import (swapToggled); the page
 // checks the swapped cards again and calls Refresh.
 // "导入" accepts the dialog, "取消" rejects it; the page then writes the
-// plan for the tick (PlanImport, store/import_check.h), or nothing.
+// plan for the tick (PlanImport, import/import_check.h), or nothing.
 //
 // The lines are shown through a model that makes a row's text only when
 // the view asks for it, so a preview of 100,000 lines opens at once.
@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "store/card_lines.h"
-#include "store/import_check.h"
+#include "import/card_lines.h"
+#include "import/import_check.h"
 
 class QCheckBox;
 class QLabel;

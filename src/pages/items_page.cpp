@@ -14,8 +14,8 @@
 
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
-#include "store/shop_ops.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/seller_actions.h"
 #include "store/warning_levels.h"
 #include "text/text_to_int.h"
 

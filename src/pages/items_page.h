@@ -2,7 +2,7 @@
 // item, renaming and deleting the checked items (with their cards), the
 // attributes (remark, purchase limit, needs-card, stock warning level) of
 // the selected item, and the stock figures of every item. The table work is
-// done by the seller's operations of the core (shop_ops.h).
+// done by the seller's operations of the core (seller_actions.h).
 //
 // Stock figures: beside the two columns of the layout the list has "库存",
 // the cards of the item in stock, and "待发", the cards that the orders of

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "store/records.h"
+#include "store/rows.h"
 
 namespace autodeliver {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "delivery/delivery_wording.h"
+#include "delivery/wording.h"
 
 namespace autodeliver {
 namespace {

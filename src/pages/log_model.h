@@ -4,7 +4,7 @@
 //
 // The page keeps the newest kDefaultCapacity (20,000) lines; older ones
 // leave the ring as new ones come and remain only in the log file (the
-// file keeps everything, delivery_log.h). 20,000 lines are a few hours of a
+// file keeps everything, delivery/log.h). 20,000 lines are a few hours of a
 // busy shop scanned every half minute, and hold about 10 MB of text.
 //
 // Thread safety: Qt models, used on the window's thread only. LogEntryOf is
@@ -17,7 +17,7 @@
 #include <deque>
 #include <vector>
 
-#include "delivery/delivery_log.h"
+#include "delivery/log.h"
 
 namespace autodeliver {
 

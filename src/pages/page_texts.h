@@ -19,7 +19,7 @@ const std::string& ItemNamePlaceholder();
 const std::string& CardImportPlaceholder();
 
 // "宝贝名称太长，最多 N 个字节（约 N/2 个汉字），请改短后再试。" for a
-// limit of `limitBytes` (ItemNameLimit in store/shop_ops.h).
+// limit of `limitBytes` (ItemNameLimit in store/seller_actions.h).
 std::string NameTooLongText(std::size_t limitBytes);
 
 }  // namespace autodeliver

@@ -18,13 +18,13 @@
 #include <QTableView>
 #include <algorithm>
 
-#include "delivery/delivery_controller.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/controller.h"
+#include "delivery/wording.h"
 #include "pages/column_widths.h"
 #include "pages/list_models.h"
 #include "pages/qt_text.h"
 #include "pages/sent_cards_filter.h"
-#include "store/store_ops.h"
+#include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {

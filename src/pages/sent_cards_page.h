@@ -15,7 +15,7 @@
 //     controller, which refuses while a cycle runs; the outcome shows in the
 //     note line below the grid;
 //   - "导出…" writes the rows shown, or the whole table, as CSV
-//     (store/csv_export.h).
+//     (export/csv_export.h).
 //
 // The columns start at the layout's widths, which together are wider than
 // the grid, so the grid scrolls sideways. The seller can drag the edge of
@@ -40,9 +40,9 @@
 #include <vector>
 
 #include "delivery/resend.h"
+#include "export/csv_export.h"
 #include "pages/page_controls.h"
-#include "store/csv_export.h"
-#include "store/records.h"
+#include "store/rows.h"
 #include "store/sent_search.h"
 
 class QModelIndex;

@@ -1,7 +1,7 @@
 // The status line under the page control: when the orders were last
 // scanned and what the order page held, the orders delivered today, the
 // orders waiting for stock (per item in the hover text) and the seconds to
-// the next scan, worded by StatusLineText (delivery_status.h). In front it
+// the next scan, worded by StatusLineText (delivery/status_figures.h). In front it
 // says when the login looks expired or the IM client did not take a
 // message; an expired login also shows the button "重新登录".
 //
@@ -24,7 +24,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "delivery/delivery_status.h"
+#include "delivery/status_figures.h"
 #include "pages/page_controls.h"
 
 namespace autodeliver {

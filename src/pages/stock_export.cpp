@@ -12,7 +12,7 @@
 
 #include "pages/list_models.h"
 #include "pages/qt_text.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 
 namespace autodeliver {
 

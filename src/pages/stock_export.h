@@ -1,5 +1,5 @@
 // The stock page's "导出…": the cards left in stock of the item the stock
-// list shows, written as CSV (store/csv_export.h), UTF-8 with a byte-order
+// list shows, written as CSV (export/csv_export.h), UTF-8 with a byte-order
 // mark or GBK as the seller picks in the file dialog. It reads the stock
 // table anew, so the file holds the stock as it is, not as last shown.
 //
@@ -13,8 +13,8 @@
 #include <QPointer>
 #include <string>
 
+#include "export/csv_export.h"
 #include "pages/page_controls.h"
-#include "store/csv_export.h"
 
 namespace autodeliver {
 

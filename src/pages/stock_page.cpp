@@ -15,15 +15,16 @@
 #include <optional>
 #include <thread>
 
+#include "import/card_file.h"
+#include "import/card_lines.h"
+#include "import/import_check.h"
 #include "pages/import_preview_dialog.h"
 #include "pages/list_models.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
-#include "store/card_file.h"
-#include "store/card_lines.h"
-#include "store/import_check.h"
-#include "store/shop_ops.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/seller_actions.h"
+#include "store/stock_table.h"
 
 namespace autodeliver {
 

@@ -1,14 +1,14 @@
 // The card-stock page: the item chooser, the stock list of the chosen item,
 // the card import and the removal of the selected cards. The table work is
-// done by the seller's operations of the core (shop_ops.h).
+// done by the seller's operations of the core (seller_actions.h).
 //
 // A card import, from the lines pasted into the import box ("增加入库") or
-// from a text or CSV file ("从文件导入…", store/card_file.h), runs in three
+// from a text or CSV file ("从文件导入…", import/card_file.h), runs in three
 // steps, none of which holds up the window:
 //
 //   1. on a thread of its own, the lines are read (and the file decoded)
 //      and checked against the item's stock and the sent cards
-//      (CheckImport, store/import_check.h);
+//      (CheckImport, import/import_check.h);
 //   2. the preview (import_preview_dialog.h) shows what will be imported
 //      and what will not, with the reasons; the seller may tick the
 //      duplicates or the cards without password in, swap number and

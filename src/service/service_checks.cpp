@@ -1,11 +1,11 @@
 // The notice and update checks; see service_checks.h.
 #include "service/service_checks.h"
 
+#include "http/answer_text.h"
 #include "http/http_request.h"
-#include "http/text_helpers.h"
 #include "market/hosts.h"
 #include "service/ini_file.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

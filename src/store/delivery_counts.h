@@ -1,6 +1,6 @@
 // Cards delivered per day, counted from the delivery time ("发货时间") of the
 // sent cards: the figures behind the deliveries plot. A delivery time reads
-// "2012年11月20日9时5分" (sent_at.h); only its date counts. A card whose
+// "2012年11月20日9时5分" (sent_time.h); only its date counts. A card whose
 // delivery time does not start with such a date is counted as unreadable
 // and left out of the days.
 //
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/records.h"
+#include "store/rows.h"
 
 namespace autodeliver {
 

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/records.h"
+#include "store/rows.h"
 
 namespace autodeliver {
 

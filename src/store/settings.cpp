@@ -1,6 +1,6 @@
 #include "store/settings.h"
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/table_access.h"
 #include "text/gbk.h"
 

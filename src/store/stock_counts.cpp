@@ -1,8 +1,9 @@
 // Stock figures per item; see stock_counts.h.
 #include "store/stock_counts.h"
 
-#include "store/data_paths.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_access.h"
 #include "text/gbk.h"
 

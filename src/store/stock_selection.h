@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "store/records.h"
+#include "store/rows.h"
 
 namespace autodeliver {
 

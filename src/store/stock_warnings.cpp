@@ -5,7 +5,7 @@
 #include <fstream>
 #include <optional>
 
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

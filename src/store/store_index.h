@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/record_table.h"
+#include "tables/record_table.h"
 
 namespace autodeliver::store_index {
 

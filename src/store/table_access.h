@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "store/record_table.h"
 #include "store/store_lock.h"
+#include "tables/record_table.h"
 
 namespace autodeliver {
 

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "store/data_paths.h"
-#include "store/table_format.h"
+#include "store/shop_paths.h"
+#include "tables/table_format.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "store/record_table.h"
+#include "tables/record_table.h"
 
 namespace autodeliver {
 

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string_view>
 
-#include "store/data_paths.h"
-#include "store/file_io.h"
+#include "io/file_io.h"
+#include "store/shop_paths.h"
 #include "store/store_lock.h"
 
 namespace autodeliver {

@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "im/im_test_support.h"
-#include "store/data_paths.h"
 #include "store/settings.h"
+#include "store/shop_paths.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 

@@ -29,8 +29,9 @@
 #include "http/browser_cookies.h"
 #include "http/cookie_store.h"
 #include "market/hosts.h"
-#include "store/data_paths.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
 #include "store/table_schema.h"
 
 namespace autodeliver {

@@ -26,7 +26,7 @@
 #include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "market/hosts.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "x_windows.h"
 
 namespace autodeliver {

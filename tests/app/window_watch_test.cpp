@@ -28,7 +28,7 @@
 #include "http/browser_cookies.h"
 #include "http/cookie_store.h"
 #include "market/hosts.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/table_schema.h"
 
 namespace autodeliver {

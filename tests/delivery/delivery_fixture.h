@@ -15,14 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "delivery/delivery_cycle.h"
+#include "delivery/cycle.h"
 #include "delivery/message_sender.h"
+#include "export/jet4/jet4_file.h"
 #include "http/http_request.h"
 #include "market_sim_fixture.h"
-#include "store/data_paths.h"
-#include "store/jet4/jet4_file.h"
-#include "store/records.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/rows.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 
 namespace autodeliver::testing {

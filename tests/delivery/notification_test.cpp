@@ -5,9 +5,9 @@
 // imitation.
 #include <gtest/gtest.h>
 
-#include "delivery/delivery_cycle.h"
-#include "delivery/delivery_fan_out.h"
+#include "delivery/cycle.h"
 #include "delivery/desktop_notifier.h"
+#include "delivery/fan_out.h"
 #include "delivery/login_watch.h"
 #include "delivery/notification_policy.h"
 #include "delivery/notification_settings.h"

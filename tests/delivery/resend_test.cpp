@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "delivery/delivery_events.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/events.h"
+#include "delivery/wording.h"
 #include "delivery_fixture.h"
 #include "store/undelivered_orders.h"
 #include "text/gbk.h"

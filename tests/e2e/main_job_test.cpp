@@ -27,8 +27,9 @@
 #include "demo_flow.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
-#include "store/records.h"
-#include "store/store_ops.h"
+#include "store/rows.h"
+#include "store/sent_table.h"
+#include "store/stock_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -34,9 +34,10 @@
 #include "im/im_test_support.h"
 #include "im/window_system.h"
 #include "pages/sent_cards_filter.h"
-#include "store/records.h"
+#include "store/rows.h"
+#include "store/sent_table.h"
 #include "store/settings.h"
-#include "store/store_ops.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 #include "text/gbk.h"
 

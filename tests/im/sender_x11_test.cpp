@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "http/text_helpers.h"
+#include "http/answer_text.h"
 #include "im/im_sender.h"
 #include "im_test_support.h"
 #include "text/gbk.h"

@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "delivery/card_delivery.h"
-#include "delivery/delivery_controller.h"
+#include "delivery/controller.h"
 #include "page_fixture.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -92,7 +94,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
     if (cycles++ == 0) {
       // One order of three cards.
       result.ordersListed = 1;
-      if (DeliverCards("T100", "A", "buyer", "", 3)) result.ordersDelivered = 1;
+      if (DeliverCards("T100", "A", "buyer", "", 3).message) result.ordersDelivered = 1;
     }
     return result;
   });
@@ -160,7 +162,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
         cv.notify_all();
         cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
       }
-      if (DeliverCards(order, "A", "buyer", "", 1)) ++result.ordersDelivered;
+      if (DeliverCards(order, "A", "buyer", "", 1).message) ++result.ordersDelivered;
     }
     return result;
   });

@@ -7,8 +7,9 @@
 #include <thread>
 
 #include "page_fixture.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -83,7 +84,7 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   EXPECT_EQ(cards.front().cardNumber, "N000000");
   EXPECT_EQ(cards.back().cardPassword, "P099999");
   EXPECT_EQ(w->stockList->model()->rowCount(), kLines);
-  EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
   EXPECT_EQ(pages->stock.progress(), nullptr);
   EXPECT_TRUE(prompts.boxes.empty());
 }

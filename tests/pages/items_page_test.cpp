@@ -4,8 +4,9 @@
 #include <QSignalSpy>
 
 #include "page_fixture.h"
-#include "store/shop_ops.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/seller_actions.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -33,7 +34,7 @@ void AddItemsAndCards(const std::vector<std::string>& names) {
 }
 
 TEST_F(ItemsPageTest, NameBoxPlaceholderComesAndGoesWithTheFocus) {
-  const QString placeholder = Q(ItemNamePlaceholder());
+  const QString placeholder = QFromGbk(ItemNamePlaceholder());
   EXPECT_EQ(w->nameBox->text(), placeholder);
   Focus(w->nameBox);
   EXPECT_EQ(w->nameBox->text(), QString());
@@ -62,7 +63,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   ASSERT_EQ(ItemsShown(), (std::vector<std::string>{"点卡 A"_gbk}));
   EXPECT_EQ(w->itemsList->topLevelItem(0)->text(1), QStringLiteral("在线卡密"));
   EXPECT_EQ(w->itemsList->topLevelItem(0)->checkState(0), Qt::Unchecked);
-  EXPECT_EQ(w->nameBox->text(), Q(ItemNamePlaceholder()));
+  EXPECT_EQ(w->nameBox->text(), QFromGbk(ItemNamePlaceholder()));
   EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), kSilver);
   EXPECT_EQ(w->chooser->count(), 1);
   const std::optional<MonitoredItem> stored = ReadItemAt(1);

@@ -5,8 +5,10 @@
 #include <QSignalSpy>
 
 #include "page_fixture.h"
-#include "store/data_paths.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {

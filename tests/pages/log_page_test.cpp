@@ -8,8 +8,8 @@
 #include <QSignalSpy>
 #include <thread>
 
-#include "delivery/delivery_log.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/log.h"
+#include "delivery/wording.h"
 #include "page_fixture.h"
 
 namespace autodeliver::testing_pages {

@@ -32,14 +32,14 @@
 #include "app/window_pages.h"
 #include "pages/import_preview_dialog.h"
 #include "pages/page_texts.h"
+#include "pages/qt_text.h"
 #include "service/prompts.h"
-#include "store/data_paths.h"
+#include "store/shop_paths.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing_pages {
 
-inline QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8Lossy(gbk)); }
 inline std::string G(const QString& text) { return Utf8ToGbkLossy(text.toStdString()); }
 
 // Prompts that answer from a queue and remember what they were asked.
@@ -209,7 +209,7 @@ class PagesTest : public ::testing::Test {
 
   // Chooses `name` in the item chooser with the keyboard.
   void ChooseItem(const std::string& name) {
-    const int target = w->chooser->findText(Q(name));
+    const int target = w->chooser->findText(QFromGbk(name));
     ASSERT_GE(target, 0);
     Focus(w->chooser);
     if (w->chooser->currentIndex() < 0) QTest::keyClick(w->chooser, Qt::Key_Down);

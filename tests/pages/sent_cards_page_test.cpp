@@ -8,8 +8,8 @@
 #include "page_fixture.h"
 #include "pages/column_widths.h"
 #include "pages/list_models.h"
+#include "store/sent_table.h"
 #include "store/settings.h"
-#include "store/store_ops.h"
 
 namespace autodeliver::testing_pages {
 namespace {

@@ -14,13 +14,15 @@
 #include <future>
 #include <set>
 
-#include "delivery/delivery_controller.h"
+#include "delivery/controller.h"
+#include "export/csv_export.h"
 #include "page_fixture.h"
 #include "pages/sent_cards_filter.h"
-#include "store/csv_export.h"
 #include "store/delivery_counts.h"
-#include "store/sent_at.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/sent_time.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver::testing_pages {

@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <algorithm>
 
-#include "delivery/delivery_cycle.h"
+#include "delivery/cycle.h"
 #include "delivery/notification_settings.h"
 #include "page_fixture.h"
 #include "pages/notification_settings_dialog.h"

@@ -5,10 +5,11 @@
 #include <QSignalSpy>
 #include <thread>
 
-#include "delivery/delivery_cycle.h"
+#include "delivery/cycle.h"
 #include "page_fixture.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 #include "store/stock_warnings.h"
-#include "store/store_ops.h"
 #include "store/warning_levels.h"
 
 namespace autodeliver::testing_pages {

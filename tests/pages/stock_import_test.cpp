@@ -9,8 +9,10 @@
 #include <thread>
 
 #include "page_fixture.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/stock_table.h"
 #include "store/store_lock.h"
-#include "store/store_ops.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -212,7 +214,7 @@ TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
   EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kInformation);
   EXPECT_EQ(prompts.boxes[0].text, "已导入 2 张卡密。\r\n未导入的 2 行已写入：\r\n"_gbk + G(kept));
   // The paste box is not part of a file import.
-  EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
 }
 
 TEST_F(StockImportTest, FileImportAsksForAnItemAndSaysWhatItCannotRead) {

@@ -7,7 +7,8 @@
 
 #include "page_fixture.h"
 #include "pages/list_models.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -45,7 +46,7 @@ class StockPageTest : public PagesTest {
 };
 
 TEST_F(StockPageTest, ImportBoxPlaceholderAndTheEmptyImport) {
-  const QString placeholder = Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n"));
+  const QString placeholder = QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n"));
   EXPECT_EQ(w->importBox->toPlainText(), placeholder);
   ChooseItem("A");
   // "增加入库" with the placeholder shown imports nothing and keeps it.
@@ -87,7 +88,7 @@ TEST_F(StockPageTest, ImportLosesNoPastedCard) {
   Import(QStringLiteral("卡一 0"));
   EXPECT_EQ(StockOf("A").back(), "卡一|0"_gbk);
   EXPECT_EQ(StockShown().back(), "卡一|0|4"_gbk);
-  EXPECT_EQ(w->importBox->toPlainText(), Q(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+  EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
   EXPECT_EQ(w->importBox->palette().color(QPalette::Text), silver);
 }
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "store/file_io.h"
+#include "io/file_io.h"
 
 namespace autodeliver::testing {
 

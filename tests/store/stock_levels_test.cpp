@@ -2,15 +2,16 @@
 // warning once per crossing.
 #include <gtest/gtest.h>
 
-#include "store/data_paths.h"
-#include "store/record_table.h"
+#include "store/item_table.h"
 #include "store/settings.h"
+#include "store/shop_paths.h"
 #include "store/stock_counts.h"
+#include "store/stock_table.h"
 #include "store/stock_warnings.h"
-#include "store/store_ops.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
 #include "table_files.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver {

@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "store/data_paths.h"
-#include "store/record_table.h"
-#include "store/store_ops.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "table_files.h"
+#include "tables/record_table.h"
 
 namespace autodeliver {
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "http/text_helpers.h"
+#include "http/answer_text.h"
 #include "sim_server.h"
 #include "sim_state.h"
 #include "text/gbk.h"

@@ -32,8 +32,8 @@
 
 #include "app/application.h"
 #include "app/layout_names.h"
-#include "delivery/delivery_events.h"
-#include "delivery/delivery_wording.h"
+#include "delivery/events.h"
+#include "delivery/wording.h"
 #include "http/http_request.h"
 #include "http/url.h"
 #include "pages/import_preview_dialog.h"
@@ -42,8 +42,8 @@
 namespace autodeliver::demo {
 namespace {
 
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-std::string U(const std::string& gbk) { return GbkToUtf8Lossy(gbk); }
+QString QFromUtf8(const std::string& utf8) { return QString::fromStdString(utf8); }
+std::string Utf8FromGbk(const std::string& gbk) { return GbkToUtf8Lossy(gbk); }
 
 // The buyer's message as the program builds it (UTF-8).
 std::string ExpectedMessage(const std::string& item, const std::vector<DemoCard>& cards) {
@@ -72,7 +72,7 @@ std::string Indented(const std::string& text) {
 
 // `text` as a JavaScript string literal.
 QString JsString(const std::string& text) {
-  const QByteArray array = QJsonDocument(QJsonArray{Q(text)}).toJson(QJsonDocument::Compact);
+  const QByteArray array = QJsonDocument(QJsonArray{QFromUtf8(text)}).toJson(QJsonDocument::Compact);
   return QString::fromUtf8(array.mid(1, array.size() - 2));  // without the brackets
 }
 
@@ -172,7 +172,8 @@ class FlowEvents : public DeliveryEvents {
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {
     std::lock_guard<std::mutex> lock(mutex_);
     CycleRecord& r = records_[o.orderNumber];
-    for (const DeliveredCard& c : cards) r.cards.push_back({U(c.cardNumber), U(c.cardPassword)});
+    for (const DeliveredCard& c : cards)
+      r.cards.push_back({Utf8FromGbk(c.cardNumber), Utf8FromGbk(c.cardPassword)});
     Step(WordCardsDelivered(o, cards));
   }
   void StockAfterDelivery(const PendingOrder& o, int cardsLeft) override {
@@ -374,10 +375,10 @@ struct DemoFlow::State {
     if (!nameBox || !addButton || !itemsList) return Fail("the items page controls are missing");
     ClickInto(nameBox);
     nameBox->selectAll();
-    Type(nameBox, Q(name));
+    Type(nameBox, QFromUtf8(name));
     addButton->click();
     const bool listed =
-        WaitFor([&] { return !itemsList->findItems(Q(name), Qt::MatchExactly, 0).isEmpty(); }, 5000);
+        WaitFor([&] { return !itemsList->findItems(QFromUtf8(name), Qt::MatchExactly, 0).isEmpty(); }, 5000);
     if (!listed) return Fail("the item \"" + name + "\" did not appear in the monitored items");
     Print("[items] \"" + name + "\" typed into the name box and added: " +
           std::to_string(itemsList->topLevelItemCount()) + " monitored item(s)");
@@ -392,7 +393,7 @@ struct DemoFlow::State {
     auto* stockList = Find<QTreeView>(layout::kStockList);
     if (!chooser || !importBox || !importButton || !stockList)
       return Fail("the card page controls are missing");
-    const int target = chooser->findText(Q(script.itemName));
+    const int target = chooser->findText(QFromUtf8(script.itemName));
     if (target < 0) return Fail("the item is not in the item chooser");
     // Chosen with the keyboard, as the chooser reports a seller's choice.
     if (chooser->currentIndex() < 0) QTest::keyClick(chooser, Qt::Key_Down);
@@ -402,7 +403,7 @@ struct DemoFlow::State {
 
     QString lines;
     for (const DemoCard& card : script.cards)
-      lines += Q(card.number + " " + card.password) + QLatin1Char('\n');
+      lines += QFromUtf8(card.number + " " + card.password) + QLatin1Char('\n');
     ClickInto(importBox);
     importBox->insertPlainText(lines);  // pasted
     importButton->click();

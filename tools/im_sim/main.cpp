@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "common/json_text.h"
-#include "http/text_helpers.h"
+#include "http/answer_text.h"
 #include "text/gbk.h"
 
 extern char** environ;

@@ -1,0 +1,185 @@
+// One delivery cycle; see cycle.h.
+#include "delivery/cycle.h"
+
+#include <optional>
+#include <string>
+
+#include "delivery/card_delivery.h"
+#include "delivery/chat_address.h"
+#include "delivery/consign.h"
+#include "delivery/events.h"
+#include "delivery/journal.h"
+#include "delivery/recovery.h"
+#include "market/login.h"
+#include "market/scan_outcome.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/undelivered_orders.h"
+
+namespace autodeliver {
+
+const char* Describe(SkipReason reason) {
+  switch (reason) {
+    case SkipReason::kAlreadyDelivered:
+      return "its cards were delivered before";
+    case SkipReason::kNotMonitored:
+      return "its item is not a monitored item";
+  }
+  return "unknown";
+}
+
+const char* Describe(WaitReason reason) {
+  switch (reason) {
+    case WaitReason::kSellerNickUnreadable:
+      return "the seller's nick could not be read";
+    case WaitReason::kQuantityNotPositive:
+      return "its quantity is 0 or less";
+    case WaitReason::kStockShort:
+      return "the stock holds fewer cards than were bought";
+    case WaitReason::kOnlineCardFailed:
+      return "an online card's request failed or answered nothing";
+    case WaitReason::kStockChanged:
+      return "the stock changed while its cards were prepared";
+    case WaitReason::kRecordFailed:
+      return "no card could be taken and recorded";
+    case WaitReason::kBuyerNickUnpassable:
+      return "the buyer's nick holds characters that cannot reach the IM client";
+    case WaitReason::kSellerNickUnpassable:
+      return "the seller's nick holds characters that cannot reach the IM client";
+    case WaitReason::kDiskFull:
+      return "the disk is full: its cards could not be recorded";
+    case WaitReason::kValueTooLong:
+      return "a value of the order is longer than the sent-cards table holds";
+  }
+  return "unknown";
+}
+
+CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+                             DeliveryEvents* events, LoginWatch* loginWatch) {
+  DeliveryEvents none;
+  DeliveryEvents& observer = events ? *events : none;
+  CycleResult result;
+  observer.CycleStarted();
+  // Deliveries cut short before are completed (or given up) in the tables
+  // before any new card is taken.
+  DeliveryJournal journal;
+  DeliveryRecovery recovery(journal, observer);
+  recovery.RecoverRecords();
+  const OrderScan scan = ScanOrders();
+  result.scanOutcome = scan.outcome;
+  result.ordersListed = static_cast<int>(scan.orders.size());
+  observer.OrdersScanned(scan);
+  bool signedIn = scan.outcome == ScanOutcome::kListed;
+  bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
+
+  for (const PendingOrder& order : scan.orders) {
+    if (stopRequested.load()) {
+      result.stopped = true;
+      break;
+    }
+    observer.OrderSeen(order);
+    // An order the journal holds unfinished is finished from the journal,
+    // with its recorded cards; no new card is taken for it.
+    const LedgerEntry* unfinished = recovery.Find(order.orderNumber);
+    if (unfinished && !unfinished->recorded) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kRecordFailed, 0);
+      continue;
+    }
+    if (unfinished && !recovery.NeedsMessage(order.orderNumber)) {
+      if (recovery.SettleListed(order, std::string(), sender) == DeliveryRecovery::Settled::kDone)
+        ++result.ordersConsigned;
+      continue;
+    }
+    if (unfinished) {
+      // Its cards go out again: the chat must be addressable, as below.
+    } else if (SentCardExists(order.orderNumber)) {
+      ++result.ordersSkipped;
+      observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
+      continue;
+    }
+    if (!unfinished && !ItemExists(order.itemTitle)) {
+      ++result.ordersSkipped;
+      observer.OrderSkipped(order, SkipReason::kNotMonitored);
+      continue;
+    }
+    // A nick that would not reach the IM client as one piece never goes on
+    // its command line; taking cards now would strand them.
+    if (!IsPassableChatNick(order.buyerNick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kBuyerNickUnpassable, 0);
+      continue;
+    }
+    const SellerNickRead nick = ReadSellerNick();
+    if (nick.outcome == NickOutcome::kRead) signedIn = true;
+    if (nick.outcome == NickOutcome::kNotOnPage || nick.outcome == NickOutcome::kSignInPage) signedOut = true;
+    // Without the seller's nick the chat cannot be addressed: taking cards
+    // now would strand them, so the order waits for a later cycle.
+    if (nick.nick.empty()) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kSellerNickUnreadable, 0);
+      continue;
+    }
+    if (!IsPassableChatNick(nick.nick)) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
+      continue;
+    }
+    if (unfinished) {
+      const DeliveryRecovery::Settled settled = recovery.SettleListed(order, nick.nick, sender);
+      if (settled == DeliveryRecovery::Settled::kImFailed) {
+        result.endedAtImFailure = true;
+        break;
+      }
+      if (settled == DeliveryRecovery::Settled::kDone) ++result.ordersConsigned;
+      continue;
+    }
+    const CardDelivery delivery =
+        DeliverCards(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
+    if (!delivery.message) {  // waits for stock or for its online cards
+      ++result.ordersWaiting;
+      if (delivery.waitReason == WaitReason::kDiskFull) result.diskFull = true;
+      observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
+      continue;
+    }
+    ++result.ordersDelivered;
+    observer.CardsDelivered(order, delivery.cards);
+    observer.StockAfterDelivery(order, delivery.stockLeft - static_cast<int>(delivery.cards.size()));
+    // The cards are recorded now; the order leaves the list only when they
+    // reached the buyer.
+    const bool handed = sender.Send(nick.nick, order.buyerNick, *delivery.message);
+    if (!handed) {
+      // The mark is what a resend goes by; it is written before anyone is
+      // told, so whoever looks finds it.
+      UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      // Marked for a resend by the seller: the journal leaves it alone.
+      journal.Closed(order.orderNumber);
+      result.endedAtImFailure = true;
+      observer.MessageHanded(order, false);
+      break;
+    }
+    // Once handed, a crash or a consign without an answer leads to a
+    // consign on a later cycle, never to another message.
+    journal.Handed(order.orderNumber);
+    observer.MessageHanded(order, true);
+    const bool answered = ConsignOrder(order);
+    if (answered) journal.Consigned(order.orderNumber);
+    observer.OrderConsigned(order, answered);
+    ++result.ordersConsigned;
+  }
+  // Orders the journal holds that the full list no longer shows.
+  if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
+    recovery.SettleUnlisted(scan.orders);
+
+  result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;
+  if (loginWatch) {
+    const LoginWatch::Change change = loginWatch->AfterCycle(result.loginSign);
+    result.loginLooksExpired = loginWatch->LooksExpired();
+    if (change != LoginWatch::Change::kNone)
+      observer.LoginStateChanged(change == LoginWatch::Change::kExpired);
+  }
+  observer.CycleEnded(result);
+  return result;
+}
+
+}  // namespace autodeliver

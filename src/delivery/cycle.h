@@ -1,0 +1,71 @@
+// One delivery cycle: scan the orders awaiting shipment and, in page order,
+// deliver every order not recorded before whose item title is a monitored
+// item: take and record its cards, message the buyer, consign the order.
+//
+// An order waits for a later cycle, with no card taken, when the seller's
+// nick cannot be read, when the buyer's or the seller's nick cannot reach the
+// IM client intact (delivery/chat_address.h) -- the chat could not be
+// addressed -- or when its cards cannot all be given now (see
+// card_delivery.h).
+//
+// An order is consigned only when its cards reached the buyer: when the
+// message could not be handed to the chat window, the cards stay recorded
+// (so they are never given to another buyer), the order stays listed as
+// awaiting shipment and is marked as not delivered to its buyer
+// (store/undelivered_orders.h) for a resend. The cycle then ends at once:
+// with the IM client away every further order would only have its cards
+// taken and stranded the same way, so later orders are left untouched for a
+// later cycle.
+//
+// Every step of an order's delivery goes into the delivery journal
+// (journal.h) before its effect: the message is followed by the
+// "handed" line, the consign by the "consigned" one. Each cycle begins with
+// the recovery of deliveries cut short (recovery.h): plans are
+// completed in the tables, and an order the journal holds unfinished is
+// finished from it while listed (sent again with the same cards, or only
+// consigned), never delivered anew. A consign that got no answer is retried
+// on later cycles without another message.
+//
+// Each cycle also gives a sign of the login (login_watch.h): the order page
+// read as the sign-in page, or the profile page read without the nick, point
+// to an expired login.
+//
+// Thread safety: runs on the delivery thread; at most one cycle at a time
+// (DeliveryController sees to that).
+#pragma once
+
+#include <atomic>
+
+#include "delivery/login_watch.h"
+#include "delivery/message_sender.h"
+#include "market/scan_outcome.h"
+
+namespace autodeliver {
+class DeliveryEvents;
+}
+
+namespace autodeliver {
+
+struct CycleResult {
+  int ordersListed = 0;           // orders the scan returned
+  int ordersDelivered = 0;        // orders whose cards were taken and recorded
+  int ordersConsigned = 0;        // orders posted as shipped
+  bool stopped = false;           // the cycle stopped early on request
+  int ordersSkipped = 0;          // orders passed by (delivered before, not monitored)
+  int ordersWaiting = 0;          // orders left for a later cycle with no card taken
+  bool endedAtImFailure = false;  // a message was not handed over; the cycle ended there
+  bool diskFull = false;          // an order waited because its cards could not be recorded for want of space
+  ScanOutcome scanOutcome = ScanOutcome::kNoAnswer;
+  LoginSign loginSign = LoginSign::kNone;
+  bool loginLooksExpired = false;  // the login watch's decision after this cycle
+};
+
+// Runs one cycle. `stopRequested` is read before every order: once it is
+// set, the order in hand is finished and no further order is begun.
+// `events`, when given, is told each order's fate as it happens.
+// `loginWatch`, when given, takes the cycle's login sign; a change of its
+// decision is told to `events` before the cycle's end.
+CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+                             DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr);
+
+}  // namespace autodeliver

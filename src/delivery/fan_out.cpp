@@ -1,0 +1,73 @@
+// The fan-out of delivery events; see fan_out.h.
+#include "delivery/fan_out.h"
+
+#include <algorithm>
+
+namespace autodeliver {
+
+void DeliveryEventsFanOut::Add(DeliveryEvents* observer) {
+  if (observer == nullptr || observer == this) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  observers_.push_back(observer);
+}
+
+void DeliveryEventsFanOut::Remove(DeliveryEvents* observer) {
+  std::lock_guard<std::mutex> calling(calling_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase(observers_, observer);
+}
+
+template <typename Call>
+void DeliveryEventsFanOut::Each(const Call& call) {
+  std::lock_guard<std::mutex> calling(calling_);
+  std::vector<DeliveryEvents*> observers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observers = observers_;
+  }
+  for (DeliveryEvents* observer : observers) call(*observer);
+}
+
+void DeliveryEventsFanOut::CycleStarted() {
+  Each([](DeliveryEvents& o) { o.CycleStarted(); });
+}
+void DeliveryEventsFanOut::OrdersScanned(const OrderScan& scan) {
+  Each([&](DeliveryEvents& o) { o.OrdersScanned(scan); });
+}
+void DeliveryEventsFanOut::OrderSeen(const PendingOrder& order) {
+  Each([&](DeliveryEvents& o) { o.OrderSeen(order); });
+}
+void DeliveryEventsFanOut::OrderSkipped(const PendingOrder& order, SkipReason reason) {
+  Each([&](DeliveryEvents& o) { o.OrderSkipped(order, reason); });
+}
+void DeliveryEventsFanOut::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
+  Each([&](DeliveryEvents& o) { o.OrderWaiting(order, reason, stockLeft); });
+}
+void DeliveryEventsFanOut::CardsDelivered(const PendingOrder& order,
+                                          const std::vector<DeliveredCard>& cards) {
+  Each([&](DeliveryEvents& o) { o.CardsDelivered(order, cards); });
+}
+void DeliveryEventsFanOut::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
+  Each([&](DeliveryEvents& o) { o.StockAfterDelivery(order, cardsLeft); });
+}
+void DeliveryEventsFanOut::MessageHanded(const PendingOrder& order, bool handed) {
+  Each([&](DeliveryEvents& o) { o.MessageHanded(order, handed); });
+}
+void DeliveryEventsFanOut::OrderConsigned(const PendingOrder& order, bool answered) {
+  Each([&](DeliveryEvents& o) { o.OrderConsigned(order, answered); });
+}
+void DeliveryEventsFanOut::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+  Each([&](DeliveryEvents& o) { o.OrderRecovered(order, action, ok); });
+}
+void DeliveryEventsFanOut::LoginStateChanged(bool looksExpired) {
+  Each([&](DeliveryEvents& o) { o.LoginStateChanged(looksExpired); });
+}
+void DeliveryEventsFanOut::CycleEnded(const CycleResult& result) {
+  Each([&](DeliveryEvents& o) { o.CycleEnded(result); });
+}
+
+void DeliveryEventsFanOut::OrderResent(const ResendResult& result) {
+  Each([&](DeliveryEvents& o) { o.OrderResent(result); });
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,225 @@
+// The delivery journal; see journal.h.
+#include "delivery/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "io/file_io.h"
+#include "store/shop_paths.h"
+
+namespace autodeliver {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2 + 1);
+  out += 'x';  // an empty field still makes a word
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+bool Unhex(const std::string& word, std::string* out) {
+  if (word.empty() || word[0] != 'x' || word.size() % 2 != 1) return false;
+  out->clear();
+  auto digit = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  for (std::size_t i = 1; i < word.size(); i += 2) {
+    const int hi = digit(word[i]), lo = digit(word[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return true;
+}
+
+std::uint32_t Checksum(const std::string& text) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : text) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+std::string Sealed(const std::string& body) { return body + " " + std::to_string(Checksum(body)) + "\n"; }
+
+std::string PlanLine(const DeliveryPlan& p) {
+  std::string body = "P " + Hex(p.orderNumber) + " " + Hex(p.itemName) + " " + Hex(p.buyerNick) + " " +
+                     Hex(p.remark) + " " + std::to_string(p.quantity) + " " + Hex(p.sentAt) + " " +
+                     std::to_string(p.cards.size());
+  for (const PlannedCard& c : p.cards) {
+    body += " " + std::to_string(c.stockRecord) + " " + Hex(c.stockNumber) + " " + Hex(c.cardPassword) + " " +
+            Hex(c.sentNumber);
+  }
+  return body;
+}
+
+bool ParsePlan(std::istringstream& in, DeliveryPlan* p) {
+  std::string w[5];
+  std::size_t count = 0;
+  if (!(in >> w[0] >> w[1] >> w[2] >> w[3] >> p->quantity >> w[4] >> count)) return false;
+  if (!Unhex(w[0], &p->orderNumber) || !Unhex(w[1], &p->itemName) || !Unhex(w[2], &p->buyerNick) ||
+      !Unhex(w[3], &p->remark) || !Unhex(w[4], &p->sentAt) || count > 100000)
+    return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    PlannedCard c;
+    std::string a, b, d;
+    if (!(in >> c.stockRecord >> a >> b >> d)) return false;
+    if (!Unhex(a, &c.stockNumber) || !Unhex(b, &c.cardPassword) || !Unhex(d, &c.sentNumber)) return false;
+    p->cards.push_back(std::move(c));
+  }
+  return true;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DeliveryStepFileIo().Sync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+std::string DeliveryJournalPath() { return DataDir() + "/delivery.journal"; }
+
+bool LedgerEntry::AllExported() const {
+  for (bool e : exported)
+    if (!e) return false;
+  return true;
+}
+
+DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
+
+bool DeliveryJournal::Append(const std::string& line) {
+  FileIo& io = DeliveryStepFileIo();
+  const bool existed = ::access(path_.c_str(), F_OK) == 0;
+  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  const off_t end = st.st_size;
+  // A last line cut short by a crash is ended first, so that it cannot run
+  // into this one.
+  char last = '\n';
+  if (ok && end > 0 && !ReadFully(io, fd, &last, 1, end - 1)) ok = false;
+  const std::string text = last == '\n' ? line : "\n" + line;
+  ok = ok && WriteFully(io, fd, text.data(), text.size(), end);
+  if (!ok) io.Truncate(fd, end);  // no part of a line stays behind
+  ok = io.Sync(fd) == 0 && ok;
+  ::close(fd);
+  if (ok && !existed) SyncFolderOf(path_);
+  return ok;
+}
+
+bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
+  const bool ok = Append(Sealed(PlanLine(plan)));
+  if (ok) DeliveryStepBoundary("planned");
+  return ok;
+}
+
+#define AUTODELIVER_STEP_LINE(Name, letter, step)                                 \
+  bool DeliveryJournal::Name(const std::string& orderNumber) {                    \
+    const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber))); \
+    if (ok) DeliveryStepBoundary(step);                                           \
+    return ok;                                                                    \
+  }
+AUTODELIVER_STEP_LINE(Recorded, "R", "recorded")
+AUTODELIVER_STEP_LINE(Handed, "H", "handed")
+AUTODELIVER_STEP_LINE(Consigned, "C", "consigned")
+AUTODELIVER_STEP_LINE(Closed, "X", "closed")
+#undef AUTODELIVER_STEP_LINE
+
+bool DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
+  const bool ok = Append(Sealed("E " + Hex(orderNumber) + " " + std::to_string(cardIndex)));
+  if (ok) DeliveryStepBoundary("exported");
+  return ok;
+}
+
+std::vector<LedgerEntry> DeliveryJournal::Entries() const {
+  std::vector<LedgerEntry> entries;
+  std::map<std::string, std::size_t> byOrder;
+  std::ifstream file(path_, std::ios::binary);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (file.eof()) break;  // a last line without its end was cut short
+    const std::size_t space = line.rfind(' ');
+    if (space == std::string::npos) continue;
+    const std::string body = line.substr(0, space);
+    if (std::to_string(Checksum(body)) != line.substr(space + 1)) continue;
+    std::istringstream in(body);
+    std::string kind, orderWord, order;
+    in >> kind;
+    if (kind == "P") {
+      LedgerEntry e;
+      if (!ParsePlan(in, &e.plan)) continue;
+      e.exported.assign(e.plan.cards.size(), false);
+      auto at = byOrder.find(e.plan.orderNumber);
+      if (at != byOrder.end()) {
+        entries[at->second] = std::move(e);
+      } else {
+        byOrder[e.plan.orderNumber] = entries.size();
+        entries.push_back(std::move(e));
+      }
+      continue;
+    }
+    if (!(in >> orderWord) || !Unhex(orderWord, &order)) continue;
+    auto at = byOrder.find(order);
+    if (at == byOrder.end()) continue;
+    LedgerEntry& e = entries[at->second];
+    if (kind == "R") e.recorded = true;
+    if (kind == "H") e.handed = true;
+    if (kind == "C") e.consigned = true;
+    if (kind == "X") e.closed = true;
+    std::size_t index = 0;
+    if (kind == "E" && (in >> index) && index < e.exported.size()) e.exported[index] = true;
+  }
+  return entries;
+}
+
+std::vector<LedgerEntry> DeliveryJournal::Unfinished() const {
+  std::vector<LedgerEntry> open;
+  for (LedgerEntry& e : Entries())
+    if (!e.Finished()) open.push_back(std::move(e));
+  return open;
+}
+
+bool DeliveryJournal::Compact() {
+  const std::vector<LedgerEntry> open = Unfinished();
+  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return true;
+  std::string content;
+  for (const LedgerEntry& e : open) {
+    content += Sealed(PlanLine(e.plan));
+    const std::string order = Hex(e.plan.orderNumber);
+    if (e.recorded) content += Sealed("R " + order);
+    for (std::size_t i = 0; i < e.exported.size(); ++i)
+      if (e.exported[i]) content += Sealed("E " + order + " " + std::to_string(i));
+    if (e.handed) content += Sealed("H " + order);
+    if (e.consigned) content += Sealed("C " + order);
+  }
+  FileIo& io = DeliveryStepFileIo();
+  const std::string temp = path_ + ".new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = content.empty() || WriteFully(io, fd, content.data(), content.size(), 0);
+  ok = io.Sync(fd) == 0 && ok;
+  ::close(fd);
+  ok = ok && io.Rename(temp.c_str(), path_.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  SyncFolderOf(path_);
+  return true;
+}
+
+}  // namespace autodeliver

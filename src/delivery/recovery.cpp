@@ -1,0 +1,148 @@
+// The recovery of deliveries cut short; see recovery.h.
+#include "delivery/recovery.h"
+
+#include <set>
+
+#include "delivery/card_delivery.h"
+#include "delivery/consign.h"
+#include "delivery/events.h"
+#include "delivery/message_sender.h"
+#include "export/card_export.h"
+#include "store/delivery_step.h"
+#include "store/undelivered_orders.h"
+
+namespace autodeliver {
+
+PendingOrder LedgerOrder(const DeliveryPlan& plan) {
+  PendingOrder order;
+  order.orderNumber = plan.orderNumber;
+  order.itemTitle = plan.itemName;
+  order.quantity = plan.quantity;
+  order.buyerNick = plan.buyerNick;
+  return order;
+}
+
+DeliveryRecovery::DeliveryRecovery(DeliveryJournal& journal, DeliveryEvents& events)
+    : journal_(journal), events_(events) {}
+
+void DeliveryRecovery::Reload() { open_ = journal_.Unfinished(); }
+
+void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
+  const PendingOrder order = LedgerOrder(entry.plan);
+  const bool marked = UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+  // Closed only once the mark is kept, so the seller always finds one.
+  if (marked) journal_.Closed(order.orderNumber);
+  events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked);
+}
+
+void DeliveryRecovery::RecoverRecords() {
+  const std::vector<LedgerEntry> entries = journal_.Entries();
+  bool anyFinished = false;
+  for (const LedgerEntry& entry : entries) {
+    if (entry.Finished()) {
+      anyFinished = true;
+      continue;
+    }
+    const std::string& number = entry.plan.orderNumber;
+    if (!entry.recorded) {
+      const PendingOrder order = LedgerOrder(entry.plan);
+      switch (RecordPlannedCards(entry.plan)) {
+        case RecordOutcome::kRecorded:
+          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number));
+          break;
+        case RecordOutcome::kNothingWritten:
+        case RecordOutcome::kTooLong:
+          // No card of the plan was taken and one is no longer in stock (or
+          // the tables failed): only when the tables could be read is it safe
+          // to drop, which RecordPlannedCards tells by kNothingWritten after a
+          // successful look; a failed open leaves it for the next try.
+          if (journal_.Closed(number)) events_.OrderRecovered(order, RecoveryAction::kPlanDropped, true);
+          break;
+        case RecordOutcome::kUnsure:
+          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, false);
+          break;
+        case RecordOutcome::kUnsettled:
+          MarkForSeller(entry);
+          break;
+      }
+      continue;
+    }
+    for (std::size_t i = 0; i < entry.plan.cards.size(); ++i) {
+      if (entry.exported[i]) continue;
+      const PlannedCard& card = entry.plan.cards[i];
+      if (ExportCardToAccess(number, card.sentNumber, card.cardPassword)) {
+        DeliveryStepBoundary("row-exported");
+        journal_.Exported(number, i);
+      }
+    }
+  }
+  if (anyFinished) journal_.Compact();
+  Reload();
+}
+
+const LedgerEntry* DeliveryRecovery::Find(const std::string& orderNumber) const {
+  for (const LedgerEntry& e : open_)
+    if (e.plan.orderNumber == orderNumber && !e.consigned && !e.closed) return &e;
+  return nullptr;
+}
+
+bool DeliveryRecovery::NeedsMessage(const std::string& orderNumber) const {
+  const LedgerEntry* e = Find(orderNumber);
+  return e && e->recorded && !e->handed;
+}
+
+DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& order,
+                                                         const std::string& sellerNick,
+                                                         MessageSender& sender) {
+  const LedgerEntry* found = Find(order.orderNumber);
+  if (!found || !found->recorded) return Settled::kWaiting;
+  const LedgerEntry entry = *found;
+  const PendingOrder about = LedgerOrder(entry.plan);
+  if (!entry.handed) {
+    std::vector<DeliveredCard> cards;
+    for (const PlannedCard& c : entry.plan.cards) cards.push_back({c.sentNumber, c.cardPassword});
+    const bool handed =
+        sender.Send(sellerNick, entry.plan.buyerNick, DeliveryMessage(entry.plan.itemName, cards));
+    events_.OrderRecovered(about, RecoveryAction::kResent, handed);
+    if (!handed) {
+      UndeliveredOrders().Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
+      journal_.Closed(order.orderNumber);
+      Reload();
+      return Settled::kImFailed;
+    }
+    journal_.Handed(order.orderNumber);
+  }
+  const bool answered = ConsignOrder(order);
+  if (answered) journal_.Consigned(order.orderNumber);
+  if (entry.handed)
+    events_.OrderRecovered(about, RecoveryAction::kConsignRetried, answered);
+  else
+    events_.OrderConsigned(order, answered);
+  Reload();
+  return answered ? Settled::kDone : Settled::kWaiting;
+}
+
+void DeliveryRecovery::SettleUnlisted(const std::vector<PendingOrder>& listed) {
+  std::set<std::string> numbers;
+  for (const PendingOrder& o : listed) numbers.insert(o.orderNumber);
+  Reload();
+  const std::vector<LedgerEntry> entries = open_;
+  for (const LedgerEntry& entry : entries) {
+    if (entry.consigned || entry.closed || !entry.recorded || numbers.count(entry.plan.orderNumber)) continue;
+    if (!entry.handed) {
+      MarkForSeller(entry);
+    } else if (journal_.Consigned(entry.plan.orderNumber)) {
+      events_.OrderRecovered(LedgerOrder(entry.plan), RecoveryAction::kFoundConsigned, true);
+    }
+  }
+  Reload();
+}
+
+void RecoverDeliveryRecords(DeliveryEvents* events) {
+  DeliveryEvents none;
+  DeliveryJournal journal;
+  DeliveryRecovery recovery(journal, events ? *events : none);
+  recovery.RecoverRecords();
+}
+
+}  // namespace autodeliver

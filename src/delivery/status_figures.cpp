@@ -1,0 +1,206 @@
+// The status line's figures; see status_figures.h.
+#include "delivery/status_figures.h"
+
+#include <set>
+
+#include "delivery/wording.h"
+#include "store/rows.h"
+#include "store/sent_table.h"
+#include "store/sent_time.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+// The local day of `t` as one number (year, day of the year).
+int DayOf(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  return (local.tm_year + 1900) * 1000 + local.tm_yday;
+}
+
+int Today() { return DayOf(std::time(nullptr)); }
+
+// The five pattern counts, short enough for the status line.
+std::string CompactCountsText(const OrderPatternCounts& c) {
+  return "宝贝标题 " + std::to_string(c.itemTitles) + "，买家旺旺 " + std::to_string(c.buyerNicks) +
+         "，订单编号 " + std::to_string(c.orderNumbers) + "，购买数量 " + std::to_string(c.quantities) +
+         "，发货链接 " + std::to_string(c.orderIds);
+}
+
+}  // namespace
+
+int DeliveryStatusFigures::OrdersWaitingForStock() const {
+  int count = 0;
+  for (const auto& [item, orders] : waitingForStock) count += static_cast<int>(orders.size());
+  return count;
+}
+
+int DeliveryStatusFigures::UnmatchedOrders() const {
+  int count = 0;
+  for (const auto& [title, orders] : unmatched) count += static_cast<int>(orders.size());
+  return count;
+}
+
+int CountOrdersDeliveredToday(std::time_t now) {
+  // The delivery time reads "Y年M月D日..." (sent_time.h): the day is the text
+  // up to and including "日".
+  static const std::string kDay = "日"_gbk;
+  std::tm local{};
+  localtime_r(&now, &local);
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  const std::string stamp = FormatSentAt(local);
+  const std::string today = stamp.substr(0, stamp.find(kDay) + kDay.size());
+  std::vector<SentCard> cards;
+  if (!LoadSentCards(&cards)) return 0;
+  std::set<std::string> orders;
+  for (const SentCard& card : cards) {
+    if (card.sentAt.compare(0, today.size(), today) == 0) orders.insert(card.orderNumber);
+  }
+  return static_cast<int>(orders.size());
+}
+
+DeliveryStatus::DeliveryStatus(int deliveredToday) : day_(Today()) {
+  figures_.deliveredToday = deliveredToday;
+}
+
+DeliveryStatusFigures DeliveryStatus::Figures() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DeliveryStatusFigures copy = figures_;
+  if (Today() != day_) copy.deliveredToday = 0;  // nothing delivered yet on the new day
+  return copy;
+}
+
+void DeliveryStatus::CycleStarted() {
+  waitingNow_.clear();
+  unmatchedNow_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  figures_.lastScanAt = std::chrono::system_clock::now();
+}
+
+void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  figures_.lastScanOutcome = scan.outcome;
+  figures_.lastScanCounts = scan.counts;
+  figures_.ordersListed = static_cast<int>(scan.orders.size());
+}
+
+void DeliveryStatus::OrderSkipped(const PendingOrder& order, SkipReason reason) {
+  if (reason == SkipReason::kNotMonitored) unmatchedNow_[order.itemTitle].push_back(order.orderNumber);
+}
+
+void DeliveryStatus::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
+  if (reason == WaitReason::kStockShort) waitingNow_[order.itemTitle].push_back(order.orderNumber);
+}
+
+void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int today = Today();
+  if (today != day_) {
+    day_ = today;
+    figures_.deliveredToday = 0;
+  }
+  ++figures_.deliveredToday;
+}
+
+void DeliveryStatus::LoginStateChanged(bool looksExpired) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  figures_.loginLooksExpired = looksExpired;
+}
+
+void DeliveryStatus::CycleEnded(const CycleResult& result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++figures_.cyclesEnded;
+  figures_.endedAtImFailure = result.endedAtImFailure;
+  figures_.diskFull = result.diskFull;
+  figures_.loginLooksExpired = result.loginLooksExpired;
+  // Only a cycle that went through the whole list knows what waits.
+  if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
+    figures_.waitingForStock = waitingNow_;
+    figures_.unmatched = unmatchedNow_;
+  }
+}
+
+std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan, bool cycleRunning) {
+  std::string text;
+  if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
+  if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
+  if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
+  if (f.lastScanAt) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(*f.lastScanAt);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char clock[16];
+    std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    text += std::string("上次扫描 ") + clock;
+    switch (f.lastScanOutcome) {
+      case ScanOutcome::kListed:
+        text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
+        if (f.UnmatchedOrders() > 0) text += "，" + std::to_string(f.UnmatchedOrders()) + " 笔未匹配";
+        break;
+      case ScanOutcome::kUnpaired:
+        text += "，订单页面无法解析（" + CompactCountsText(f.lastScanCounts) + "）";
+        break;
+      case ScanOutcome::kSignInPage:
+        text += "，订单页是登录页面";
+        break;
+      case ScanOutcome::kNoAnswer:
+        text += "，订单页没有应答";
+        break;
+      case ScanOutcome::kTooLarge:
+      case ScanOutcome::kTooComplex:
+        text += "，订单页异常，未读取";
+        break;
+    }
+  } else {
+    text += "尚未扫描";
+  }
+  text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
+  text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
+  if (cycleRunning) {
+    text += " | 正在扫描";
+  } else if (secondsToNextScan >= 0) {
+    text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  }
+  return text;
+}
+
+std::string WaitingForStockText(const DeliveryStatusFigures& f) {
+  std::string text;
+  for (const auto& [item, orders] : f.waitingForStock) {
+    if (!text.empty()) text += "\n";
+    text += LineText(item) + "：" + std::to_string(orders.size()) + " 笔（订单 ";
+    for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
+    text += "）";
+  }
+  return text;
+}
+
+std::string UnmatchedOrdersText(const DeliveryStatusFigures& f) {
+  static const std::string kFullWidthSpace = "\xA1\xA1";  // GBK
+  std::string text;
+  for (const auto& [title, orders] : f.unmatched) {
+    // Spaces at the end, ASCII or full-width, counted as the seller types
+    // them; a full-width space is two GBK bytes.
+    std::string_view rest = title;
+    int trailing = 0;
+    while (!rest.empty()) {
+      if (rest.back() == ' ') {
+        rest.remove_suffix(1);
+      } else if (rest.size() >= 2 && rest.substr(rest.size() - 2) == kFullWidthSpace) {
+        rest.remove_suffix(2);
+      } else {
+        break;
+      }
+      ++trailing;
+    }
+    if (!text.empty()) text += "\n";
+    text += "“" + LineText(title) + "”";
+    if (trailing > 0) text += "（末尾有 " + std::to_string(trailing) + " 个空格）";
+    text += "：订单 ";
+    for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
+  }
+  return text;
+}
+
+}  // namespace autodeliver

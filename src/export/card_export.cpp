@@ -1,0 +1,49 @@
+// The card export: builds the connection text and the insert statement and
+// hands them to the Jet4 writer; see card_export.h.
+#include "export/card_export.h"
+
+#include "export/jet4/jet4_file.h"
+#include "store/shop_paths.h"
+
+namespace autodeliver {
+
+namespace {
+
+std::string DoubleQuotes(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string CardExportConnectionText(const std::string& filePath) {
+  std::string::size_type slash = filePath.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : filePath.substr(0, slash);
+  return "ODBC;DBQ=" + filePath + ";DefaultDir=" + dir +
+         ";Driver={Microsoft Access Driver (*.mdb)};FIL=MS Access;";
+}
+
+std::string CardExportStatement(const std::string& orderNumber, const std::string& cardNumber,
+                                const std::string& cardPassword) {
+  return "insert into biao ([dingdan],[kahao],[mima]) values ('" + DoubleQuotes(orderNumber) + "','" +
+         DoubleQuotes(cardNumber) + "','" + DoubleQuotes(cardPassword) + "')";
+}
+
+bool ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
+                          const std::string& cardNumber, const std::string& cardPassword) {
+  std::string path = programDir + "/card.mdb";
+  return ExecuteJet4Insert(CardExportConnectionText(path),
+                           CardExportStatement(orderNumber, cardNumber, cardPassword));
+}
+
+bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
+                        const std::string& cardPassword) {
+  return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,217 @@
+// The Jet4 file functions: locking, creating (jet4_replace.h), the row
+// append (pages read on demand, written back through jet4_journal.h) and the
+// insert statement of jet4_file.h.
+#include "export/jet4/jet4_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "export/jet4/insert_statement.h"
+#include "export/jet4/jet4_format.h"
+#include "export/jet4/jet4_image.h"
+#include "export/jet4/jet4_journal.h"
+#include "export/jet4/jet4_replace.h"
+#include "io/file_io.h"
+
+namespace autodeliver {
+
+namespace jet4 {
+
+namespace {
+
+// One change at a time within the process; the folder lock below covers
+// other processes.
+std::mutex& ChangeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// The advisory lock on a file's folder, held while the file is changed. The
+// lock sits on the folder, not on the file, because creating a database
+// replaces the file: a writer waiting on the old file's lock would wake up
+// holding a file that is no longer there.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path) {
+    dirFd_ = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0) return;
+    int rc;
+    while ((rc = ::flock(dirFd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+      ::close(dirFd_);
+      dirFd_ = -1;
+    }
+  }
+  ~FolderLock() {
+    if (dirFd_ >= 0) ::close(dirFd_);  // releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool ok() const { return dirFd_ >= 0; }
+
+ private:
+  int dirFd_ = -1;
+};
+
+// An existing regular file opened for reading and writing under its folder's
+// lock.
+class LockedFile {
+ public:
+  explicit LockedFile(const std::string& path) : lock_(path) {
+    if (!lock_.ok()) return;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0) return;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return;
+    }
+    fd_ = fd;
+  }
+  ~LockedFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  std::optional<off_t> Size() const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return std::nullopt;
+    return st.st_size;
+  }
+
+ private:
+  FolderLock lock_;
+  int fd_ = -1;
+};
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode, FileIo* io) {
+  FileIo& fs = io ? *io : DefaultFileIo();
+  std::string side = path + ".new";
+  int fd = ::open(side.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteFully(fs, fd, bytes.data(), bytes.size(), 0);
+  ok = ok && fs.Sync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && fs.Rename(side.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(side.c_str());
+    return false;
+  }
+  SyncDirectoryOf(path);
+  return true;
+}
+
+}  // namespace jet4
+
+bool CreateCardDatabase(const std::string& path) {
+  using namespace jet4;
+  std::lock_guard<std::mutex> guard(ChangeMutex());
+  FolderLock lock(path);
+  if (!lock.ok() || !ReplaceFile(path, CardDatabaseImage(), 0644, nullptr)) return false;
+  // A journal left beside the replaced file belongs to that file.
+  ::unlink(JournalPathFor(path).c_str());
+  return true;
+}
+
+bool AppendTextRow(const std::string& givenPath, const std::string& table,
+                   const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
+                   FileIo* io) {
+  using namespace jet4;
+  if (columns.size() != gbkValues.size() || columns.empty()) return false;
+  // A symbolic link stays one: the file it names is the one replaced.
+  char* resolved = ::realpath(givenPath.c_str(), nullptr);
+  if (!resolved) return false;
+  const std::string path = resolved;
+  std::free(resolved);
+  std::lock_guard<std::mutex> guard(ChangeMutex());
+  FileIo& fs = io ? *io : DefaultFileIo();
+  LockedFile file(path);
+  if (!file.ok()) return false;
+  // A change cut short is undone (or a finished one kept) before the file is
+  // read; a side file left by the earlier whole-file replacement is stale.
+  const std::string journal = JournalPathFor(path);
+  if (!SettleJournal(file.fd(), journal, fs)) return false;
+  ::unlink((path + ".new").c_str());
+  std::optional<off_t> size = file.Size();
+  if (!size) return false;
+  try {
+    Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
+      return ReadFully(fs, file.fd(), out, kPageSize,
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+    });
+    std::optional<std::u16string> tableName = GbkToUtf16(table);
+    if (!tableName) return false;
+    std::optional<std::uint32_t> tablePage = image.FindTable(*tableName);
+    if (!tablePage) return false;
+    TableDef def = image.ReadTableDef(*tablePage);
+    // Indexes and auto numbers would have to be kept up with every row.
+    if (def.logicalIndexes != 0 || def.physicalIndexes != 0) return false;
+    for (const Column& c : def.columns) {
+      if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return false;
+    }
+    std::vector<CellBytes> cells(def.columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      std::optional<std::u16string> name = GbkToUtf16(columns[i]);
+      std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
+      if (!name || !text) return false;
+      std::size_t at = 0;
+      while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
+      if (at == def.columns.size() || cells[at]) return false;
+      const Column& c = def.columns[at];
+      if (c.type != kTypeText || text->size() * 2 > c.length) return false;
+      cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+    }
+    image.AppendRow(def, EncodeRow(def, cells));
+    std::vector<PageChange> changes;
+    for (std::uint32_t page : image.ChangedPagesInWriteOrder(def)) {
+      changes.push_back({page, page < image.originalPageCount() ? image.OriginalPage(page) : std::string(),
+                         image.Page(page)});
+    }
+    return WritePages(file.fd(), *size, journal, changes, fs);
+  } catch (const Jet4Damage&) {
+    return false;
+  }
+}
+
+bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io) {
+  // The file is the DBQ part: up to ";DefaultDir=" when that follows (a path
+  // may hold ";"), else up to the next ";".
+  std::string upper = connectionText;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string::size_type start = upper.find("DBQ=");
+  if (start == std::string::npos) return false;
+  start += 4;
+  std::string::size_type end = upper.find(";DEFAULTDIR=", start);
+  if (end == std::string::npos) end = upper.find(';', start);
+  std::string path = connectionText.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::optional<jet4::InsertStatement> statement = jet4::ParseInsertStatement(sql);
+  if (path.empty() || !statement) return false;
+  return AppendTextRow(path, statement->table, statement->columns, statement->values, io);
+}
+
+}  // namespace autodeliver

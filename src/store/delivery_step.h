@@ -1,0 +1,77 @@
+// The store work of one order's delivery as a single step: the stock cards
+// planned for the order are taken (marked deleted where they stand; marked
+// records are never served as live) and their sent rows appended, both
+// tables held at once, then both tables flushed to the disk. The marked
+// cards stay in the file until a compaction removes them together (at a
+// quarter of the table here, else at idle or at close: CompactStockIfWorthIt,
+// CompactStock in stock_table.h), so a delivery rewrites nothing behind its
+// cards. The step keeps the store's index (store_index.h) current. The step
+// can be repeated after a crash: a card already recorded is not recorded
+// again, a card already taken is not taken again, so a plan cut short
+// anywhere is completed by running it once more.
+//
+// Order of the writes: the sent rows first, the stock marks after. A cut
+// between the two leaves a card both recorded and in stock; running the plan
+// again marks it before any new card is taken. A sent row that cannot be
+// written (a full disk) makes the step undo the rows it appended and take no
+// card: nothing is written half.
+//
+// Thread safety: takes StoreLock() (store_lock.h) for the whole step.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "store/rows.h"
+
+namespace autodeliver {
+
+class FileIo;
+
+// One card of a plan: where it stood in the stock and the row it gets.
+struct PlannedCard {
+  int stockRecord = 0;       // its record number in the stock when planned
+  std::string stockNumber;   // the card number as the stock holds it
+  std::string cardPassword;  // as the stock holds it
+  std::string sentNumber;    // the number that goes to the buyer (an online card resolved)
+};
+
+// The cards planned for one order and the fields of their sent rows.
+struct DeliveryPlan {
+  std::string orderNumber;
+  std::string itemName;
+  std::string buyerNick;
+  std::string remark;
+  int quantity = 0;
+  std::string sentAt;
+  std::vector<PlannedCard> cards;
+};
+
+enum class RecordOutcome {
+  kRecorded,        // every card recorded and out of the stock, flushed to the disk
+  kNothingWritten,  // the tables are as before and no card of the plan was recorded before
+                    // (a planned card no longer in stock, a row that could not be written)
+  kUnsure,          // the tables could not be opened, or what was written is not known
+                    // to be on the disk: run the plan again
+  kUnsettled,       // a planned card is neither in stock nor recorded: the plan cannot complete
+  kTooLong,         // nothing written: a value of a row (the order number, the nick, ...) is longer
+                    // than its fixed-width field in the sent table, which never cuts one
+};
+
+// Records and takes the plan's cards, as above. `diskFull`, when given, is
+// set when a write failed for want of space.
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull = nullptr);
+
+// The file-system calls the step and the delivery journal use from now on
+// (null: the real ones); tests use it to fail writes or drop unsynced data.
+void SetDeliveryStepFileIo(FileIo* io);
+FileIo& DeliveryStepFileIo();
+
+// A function called at each boundary between two effects of a delivery
+// (`step` names the boundary), or null. Crash tests arm it to end the
+// process there; the program leaves it null.
+using DeliveryStepHook = void (*)(const char* step);
+void SetDeliveryStepHook(DeliveryStepHook hook);
+void DeliveryStepBoundary(const char* step);
+
+}  // namespace autodeliver

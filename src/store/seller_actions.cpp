@@ -1,0 +1,150 @@
+// The seller's operations; see seller_actions.h.
+#include "store/seller_actions.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <unordered_set>
+
+#include "store/item_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_selection.h"
+#include "store/stock_table.h"
+#include "store/store_lock.h"
+#include "store/table_access.h"
+#include "store/warning_levels.h"
+#include "tables/table_format.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+
+namespace {
+
+// Reads the item at `recordNumber`, lets `change` edit it and writes it
+// back, all under one hold of the store lock.
+template <typename Change>
+bool ChangeItemAt(int recordNumber, Change change) {
+  StoreGuard guard;
+  std::optional<MonitoredItem> item = ReadItemAt(recordNumber);
+  if (!item) return false;
+  change(*item);
+  return WriteItemAt(recordNumber, *item);
+}
+
+}  // namespace
+
+// ---- monitored items
+
+std::size_t ItemNameLimit() {
+  std::size_t limit = SIZE_MAX;
+  for (const std::string& path : {ItemsTablePath(), StockTablePath(), SentTablePath()}) {
+    TableAccess a(path, false);
+    int name = -1;
+    if (!a.Resolve({"宝贝名称"_gbk}, &name)) continue;
+    const FieldInfo& field = a.table().Fields()[static_cast<std::size_t>(name)];
+    if (field.type == table_format::kFixedText)
+      limit = std::min(limit, static_cast<std::size_t>(field.width));
+  }
+  return limit;
+}
+
+AddItemResult AddMonitoredItem(std::string_view name) {
+  StoreGuard guard;
+  if (name.size() > ItemNameLimit()) return AddItemResult::kNameTooLong;
+  if (ItemExists(name)) return AddItemResult::kAlreadyMonitored;
+  MonitoredItem item;
+  item.name = std::string(name);
+  item.remark.clear();
+  item.purchaseLimit = 0;
+  item.needsCard = true;
+  return AppendItem(item) ? AddItemResult::kAdded : AddItemResult::kNotWritten;
+}
+
+bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName) {
+  StoreGuard guard;
+  if (newName.size() > ItemNameLimit()) return false;
+  const bool written =
+      ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
+  if (written) {
+    RenameStockItem(shownName, newName);
+    // The warning level goes with the cards.
+    RenameWarningLevel(shownName, newName);
+  }
+  return written;
+}
+
+std::size_t DeleteItems(std::vector<ShownItem> items) {
+  std::stable_sort(items.begin(), items.end(),
+                   [](const ShownItem& a, const ShownItem& b) { return a.recordNumber > b.recordNumber; });
+  StoreGuard guard;
+  std::size_t deleted = 0;
+  for (const ShownItem& item : items) {
+    if (DeleteItemAt(item.recordNumber)) ++deleted;
+    MarkStockCardsOf(item.name);
+    ForgetWarningLevel(item.name);
+  }
+  PurgeStock();
+  return deleted;
+}
+
+bool SetItemRemark(int recordNumber, std::string_view remark) {
+  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.remark = std::string(remark); });
+}
+
+bool SetItemPurchaseLimit(int recordNumber, int purchaseLimit) {
+  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.purchaseLimit = purchaseLimit; });
+}
+
+bool SetItemNeedsCard(int recordNumber, bool needsCard) {
+  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.needsCard = needsCard; });
+}
+
+// ---- card stock
+
+std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockCard>& shown,
+                             const std::vector<int>& selectedRows) {
+  StoreGuard guard;
+  const std::vector<StockCard> current = LoadStockCardsOf(itemName);
+  const std::vector<int> records = RecordsOfSelectedCards(shown, current, selectedRows);
+  if (records.empty()) return 0;
+  const std::unordered_set<int> chosen(records.begin(), records.end());
+  // The marks and the purge in one access: one pass over the table,
+  // however many cards were selected.
+  TableAccess a(StockTablePath(), true);
+  if (!a) return 0;
+  RecordTable& t = a.table();
+  std::size_t marked = 0;
+  const bool ok = t.MarkDeletedWhere([&](RecordTable& r) {
+    if (chosen.count(r.RecordNumber()) == 0) return false;
+    ++marked;
+    return true;
+  });
+  if (!ok) return 0;
+  // Marked cards are out of the stock for every reader even if the purge
+  // fails; the next purge removes them.
+  t.Purge();
+  return marked;
+}
+
+StockImport ImportStockCards(std::string_view itemName, const std::vector<ImportedCard>& cards,
+                             const ImportProgress& progress, const std::atomic<bool>* cancel) {
+  StockImport result;
+  auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
+  if (cancelled()) {
+    result.cancelled = !cards.empty();
+    return result;
+  }
+  const std::size_t total = cards.size();
+  result.handled = AppendStockCards(
+      itemName, cards,
+      [&](std::size_t handled) {
+        if (progress) progress(handled, total);
+        return !cancelled();
+      },
+      kImportProgressStep, &result.refused);
+  result.written = result.handled - result.refused.size();
+  result.cancelled = result.handled < total && cancelled();
+  return result;
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,127 @@
+#include "store/shop_paths.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+// The template folder relative to the executable's folder, from the install
+// layout (bin/ and share/ under one prefix).
+#ifndef AUTODELIVER_TEMPLATE_FROM_BIN
+#define AUTODELIVER_TEMPLATE_FROM_BIN "../share/autodeliver/template"
+#endif
+
+namespace autodeliver {
+
+namespace {
+
+std::mutex& DirMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::string& DirOverride() {
+  static std::string dir;
+  return dir;
+}
+
+std::string WithoutTrailingSlash(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string FindExecutableDir() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string exe(buf, static_cast<std::size_t>(n));
+  std::size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+// The executable does not move while it runs: both are looked up once.
+const std::string& ExecutableDir() {
+  static const std::string dir = FindExecutableDir();
+  return dir;
+}
+
+const std::string& TemplateDir() {
+  static const std::string dir = [] {
+    std::string path = ExecutableDir() + "/" + AUTODELIVER_TEMPLATE_FROM_BIN;
+    char real[PATH_MAX];
+    struct stat st {};
+    if (::realpath(path.c_str(), real) == nullptr || ::stat(real, &st) != 0 || !S_ISDIR(st.st_mode))
+      return std::string();
+    return std::string(real);
+  }();
+  return dir;
+}
+
+const char* NonEmptyEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : nullptr;
+}
+
+}  // namespace
+
+ProgramDirSource CurrentProgramDirSource() {
+  {
+    std::lock_guard<std::mutex> lock(DirMutex());
+    if (!DirOverride().empty()) return ProgramDirSource::kOverride;
+  }
+  if (NonEmptyEnv("AUTODELIVER_DIR")) return ProgramDirSource::kEnvironment;
+  if (!TemplateDir().empty() && !UserDataFolder().empty()) return ProgramDirSource::kInstalled;
+  return ProgramDirSource::kExecutable;
+}
+
+std::string ProgramDir() {
+  {
+    std::lock_guard<std::mutex> lock(DirMutex());
+    if (!DirOverride().empty()) return DirOverride();
+  }
+  if (const char* env = NonEmptyEnv("AUTODELIVER_DIR")) return WithoutTrailingSlash(env);
+  if (!TemplateDir().empty()) {
+    std::string user = UserDataFolder();
+    if (!user.empty()) return user;
+  }
+  return ExecutableDir();
+}
+
+void SetProgramDir(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(DirMutex());
+  DirOverride() = dir.empty() ? std::string() : WithoutTrailingSlash(dir);
+}
+
+std::string InstalledTemplateDir() { return TemplateDir(); }
+
+std::string UserDataFolder() {
+  // A relative XDG_DATA_HOME is invalid and ignored, as the XDG base
+  // directory rules say.
+  const char* xdg = NonEmptyEnv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return WithoutTrailingSlash(xdg) + "/autodeliver";
+  std::string home;
+  if (const char* h = NonEmptyEnv("HOME")) {
+    home = h;
+  } else {
+    passwd pw{};
+    passwd* found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+      home = found->pw_dir;
+  }
+  if (home.empty() || home[0] != '/') return std::string();
+  home = WithoutTrailingSlash(home);
+  return (home == "/" ? std::string() : home) + "/.local/share/autodeliver";
+}
+
+std::string DataDir() { return ProgramDir() + "/data"; }
+std::string SettingsTablePath() { return DataDir() + "/" + kSettingsTableFile; }
+std::string ItemsTablePath() { return DataDir() + "/" + kItemsTableFile; }
+std::string StockTablePath() { return DataDir() + "/" + kStockTableFile; }
+std::string SentTablePath() { return DataDir() + "/" + kSentTableFile; }
+
+}  // namespace autodeliver

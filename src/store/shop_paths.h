@@ -1,0 +1,55 @@
+// Where the program's files live: the program directory, its data folder and
+// the four table files. The program directory is, in this order of
+// precedence:
+//
+//   - the value given to SetProgramDir (tests, tools);
+//   - $AUTODELIVER_DIR: a portable folder, used as it is;
+//   - when the program runs installed (the template folder
+//     <executable's folder>/../share/autodeliver/template exists), the
+//     user's data folder $XDG_DATA_HOME/autodeliver (default
+//     ~/.local/share/autodeliver), filled from the template at start-up
+//     (store/shop_folder.h);
+//   - otherwise the executable's directory (a build tree, a copied folder).
+//
+// File names on disk are UTF-8.
+//
+// Thread safety: every function may be called from any thread.
+#pragma once
+
+#include <string>
+
+namespace autodeliver {
+
+// Table file names inside the data folder (UTF-8).
+inline constexpr char kSettingsTableFile[] = "配置.edb";
+inline constexpr char kItemsTableFile[] = "监控宝贝.edb";
+inline constexpr char kStockTableFile[] = "库存卡密.edb";
+inline constexpr char kSentTableFile[] = "已发卡密.edb";
+
+// Where ProgramDir() comes from (see above).
+enum class ProgramDirSource { kOverride, kEnvironment, kInstalled, kExecutable };
+
+// The program directory without a trailing slash.
+std::string ProgramDir();
+// Which rule chose ProgramDir() at this moment.
+ProgramDirSource CurrentProgramDirSource();
+// Overrides the program directory for the rest of the process (tests, the
+// table tool). An empty value returns to the default.
+void SetProgramDir(const std::string& dir);
+
+// The installed template folder when the program runs installed, else empty.
+std::string InstalledTemplateDir();
+// The data folder of an installed program: $XDG_DATA_HOME/autodeliver, with
+// $HOME/.local/share in place of an unset, empty or relative XDG_DATA_HOME;
+// empty when neither gives an absolute folder.
+std::string UserDataFolder();
+
+// ProgramDir() + "/data".
+std::string DataDir();
+// DataDir() + "/" + file name.
+std::string SettingsTablePath();
+std::string ItemsTablePath();
+std::string StockTablePath();
+std::string SentTablePath();
+
+}  // namespace autodeliver

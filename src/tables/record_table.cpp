@@ -1,0 +1,723 @@
+// RecordTable: the cursor, the lock and the public operations. The parts it
+// builds on own their state: table_header (header and field list),
+// field_codec (values), block_file (companion file), purge_journal (purge).
+#include "tables/record_table.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "io/coding.h"
+#include "tables/block_file.h"
+#include "tables/data_area.h"
+#include "tables/field_codec.h"
+#include "tables/pending_writes.h"
+#include "tables/purge_journal.h"
+#include "tables/table_format.h"
+#include "tables/table_header.h"
+#include "tables/table_lock.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+
+namespace fmt = table_format;
+
+namespace {
+
+// A table file and its companion as they stood when this process last let
+// go of the table's lock.
+struct FileStamp {
+  std::int32_t count = 0, nextId = 0;
+  std::int32_t figures[3] = {};
+  dev_t dev[2] = {};
+  ino_t ino[2] = {};
+  off_t size[2] = {};
+  timespec changed[2] = {};
+
+  bool operator==(const FileStamp& o) const {
+    if (count != o.count || nextId != o.nextId) return false;
+    for (int i = 0; i < 3; ++i)
+      if (figures[i] != o.figures[i]) return false;
+    for (int i = 0; i < 2; ++i)
+      if (dev[i] != o.dev[i] || ino[i] != o.ino[i] || size[i] != o.size[i] ||
+          changed[i].tv_sec != o.changed[i].tv_sec || changed[i].tv_nsec != o.changed[i].tv_nsec)
+        return false;
+    return true;
+  }
+};
+
+// Tables (by key) whose chains were found sharing no block, with the stamp
+// they had when this process last let go of them. Keeping a table so takes
+// no walk of its chains: this process's writes never make two chains share
+// a block, so a table that still has its stamp at the next access (no other
+// writer came in between) still shares none.
+std::mutex g_soundMutex;
+std::unordered_map<std::string, FileStamp> g_soundTables;
+
+}  // namespace
+
+struct RecordTable::Impl {
+  FileIo* io = &DefaultFileIo();
+  FileIo* nextIo = &DefaultFileIo();  // for the next Open
+  int fd = -1;
+  std::string key;
+  std::string journalPath;  // table path + ".purge"
+  TableHeader header;       // fields and geometry; the figures below are live
+  BlockFile blocks;
+  std::int32_t cursor = 1;
+  bool cutOverlong = true;
+  TableLock lock;
+  int holds = 0;  // Hold() calls still open
+  int scans = 0;  // scans running; they read in chunks
+
+  // Valid while the lock is held. The figures include the appends pending.
+  std::int32_t count = 0;
+  std::int32_t nextId = 1;
+  RecordCache cache;
+
+  // Appended records not yet written (the last pendingCount of count), with
+  // their chains pending in `blocks`.
+  PendingWrites pendingRecords;
+  std::int32_t pendingCount = 0;
+  bool bufferAppends = false;  // SetBufferedAppends
+  // A write of pending appends that the caller did not ask for (before a
+  // read, past the bound) failed; the next Flush or Release tells it.
+  bool flushFailed = false;
+  // No two chains of the table share a block, and no block on the free list
+  // holds a value (as BlockFile::Check finds it): known from a walk in this
+  // access, or from the stamp the table kept since an earlier one.
+  bool sound = false;
+  // Chains no record points at any more, freed before the lock goes (one
+  // walk of the chains for all of them, in a table not known sound).
+  std::vector<std::int32_t> unfreed;
+  std::vector<char> newRecord;  // Append's record, kept for its memory
+
+  const std::vector<FieldInfo>& fields() const { return header.fields; }
+  std::int32_t recordSize() const { return header.recordSize; }
+  DataArea Area() const { return {fd, header.dataOffset, header.recordSize}; }
+  off_t RecordOffset(std::int32_t index) const { return Area().RecordOffset(index); }
+  bool OnRecord() const { return cursor >= 1 && cursor <= count; }
+  // Scans read in chunks, and so does a held access once it reads forward
+  // a little past the record it read last (a walk over the table, or over
+  // one item's cards); a lone record (a lookup by position) is read alone,
+  // whatever the table's size.
+  static constexpr std::int32_t kWalkStride = 64;
+  bool walking = false;
+  std::int32_t lastRead = -1;
+  bool Batched() const { return scans > 0 || (holds > 0 && walking); }
+  bool Buffering() const { return bufferAppends && holds > 0 && lock.exclusive(); }
+
+  // Takes (or joins) the table lock; an access that takes it afresh reads
+  // the figures again and first finishes a purge cut short.
+  bool Acquire(bool write) {
+    bool first = false;
+    if (fd < 0 || !lock.Enter(write, &first)) return false;
+    if (!first) return true;
+    DropCache();
+    bool ok = true;
+    if (::access(journalPath.c_str(), F_OK) == 0) {
+      bool shared = !lock.exclusive();
+      ok = (!shared || lock.Set(true)) && RecoverPurgeJournal(*io, journalPath, Area(), &count) &&
+           (!shared || lock.Set(false));
+    }
+    ok = ok && ReadFigures();
+    if (!ok) {
+      Unlock();
+      return false;
+    }
+    sound = false;
+    FileStamp now;
+    if (header.hasBlocks && StampNow(&now)) {
+      std::lock_guard<std::mutex> guard(g_soundMutex);
+      auto it = g_soundTables.find(key);
+      sound = it != g_soundTables.end() && it->second == now;
+    }
+    return true;
+  }
+
+  bool StampNow(FileStamp* s) const {
+    struct stat st[2]{};
+    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &st[1])) return false;
+    s->count = count;
+    s->nextId = nextId;
+    for (int i = 0; i < 2; ++i) {
+      s->dev[i] = st[i].st_dev;
+      s->ino[i] = st[i].st_ino;
+      s->size[i] = st[i].st_size;
+      s->changed[i] = st[i].st_mtim;
+    }
+    return true;
+  }
+
+  // Before the lock goes: keeps the table's stamp while it is known sound.
+  void NoteSoundness() {
+    if (!header.hasBlocks) return;
+    FileStamp now;
+    const bool keep = sound && pendingCount == 0 && StampNow(&now);
+    std::lock_guard<std::mutex> guard(g_soundMutex);
+    if (keep)
+      g_soundTables[key] = now;
+    else
+      g_soundTables.erase(key);
+  }
+
+  // Frees the chains from `firsts`, which no record points at any more. In a
+  // table not known sound, a block that another record's chain still
+  // reaches stays (a damaged file may share blocks between records); when
+  // the chains cannot be read, nothing is freed: leaked blocks cost room,
+  // freed used ones cost values.
+  void FreeUnreached(std::vector<std::int32_t> firsts) {
+    firsts.insert(firsts.end(), unfreed.begin(), unfreed.end());
+    unfreed.clear();
+    if (firsts.empty()) return;
+    if (sound) {
+      blocks.FreeChains(firsts);
+      return;
+    }
+    std::optional<std::vector<std::int32_t>> heads = ChainHeads();
+    if (!heads) return;
+    const std::vector<std::uint8_t> uses = blocks.UseCounts(*heads);
+    blocks.FreeChains(firsts, uses);
+    sound = blocks.CheckUses(uses).problems.empty();
+  }
+
+  // The same, put off to the end of the access unless the table is known
+  // sound, so that a run of rewrites walks the chains once.
+  void FreeLater(const std::vector<std::int32_t>& firsts) {
+    if (sound)
+      blocks.FreeChains(firsts);
+    else
+      unfreed.insert(unfreed.end(), firsts.begin(), firsts.end());
+  }
+
+  // Before the lock goes.
+  void Settle() {
+    if (!unfreed.empty()) FreeUnreached({});
+    NoteSoundness();
+  }
+
+  bool ReadFigures() {
+    char buf[8];
+    if (!ReadFully(*io, fd, buf, 8, fmt::kRecordCountOffset)) return false;
+    count = DecodeInt32(buf);
+    nextId = DecodeInt32(buf + 4);
+    return count >= 0 && nextId > 0 && (!header.hasBlocks || blocks.Refresh());
+  }
+
+  void Unlock() {
+    lock.Release();
+    DropCache();
+  }
+
+  void Leave() {
+    if (!Buffering()) FlushForRead();
+    if (lock.held() && lock.depth() == 1) Settle();
+    if (lock.Leave()) DropCache();
+  }
+
+  // Writes the pending appends: their chains' blocks, block 0, the records,
+  // and last the record count, so that the count never covers a record not
+  // yet written. When a write fails, the table is put back as it was before
+  // these appends (the count, block 0, the free blocks the chains took),
+  // the appends are dropped from the figures, and the result is false.
+  bool WritePending() {
+    if (pendingCount == 0 && !blocks.HasPending()) return true;
+    if (!blocks.WritePending()) {
+      DropPending();
+      return false;
+    }
+    bool restored = true;
+    bool ok = pendingRecords.WriteTo(*io, fd);
+    if (ok) {
+      char figures[8], before[8];
+      EncodeInt32(figures, count);
+      EncodeInt32(figures + 4, nextId);
+      EncodeInt32(before, count - pendingCount);
+      EncodeInt32(before + 4, nextId - pendingCount);
+      ok = Overwrite(fmt::kRecordCountOffset, figures, before, 8, &restored);
+    }
+    if (!ok) {
+      // Nothing counts the records: their blocks go back (unless the count
+      // could not be put back, when they may be in use).
+      if (restored)
+        blocks.UndoWritten();
+      else
+        blocks.KeepWritten();
+      DropPending();
+      return false;
+    }
+    blocks.KeepWritten();
+    pendingRecords.Clear();
+    pendingCount = 0;
+    return true;
+  }
+
+  void DropPending() {
+    count -= pendingCount;
+    nextId -= pendingCount;
+    pendingCount = 0;
+    pendingRecords.Clear();
+    blocks.DropPending();
+    cursor = std::max(1, std::min(cursor, count));
+  }
+
+  // Before an operation that reads or changes what is in the file.
+  void FlushForRead() {
+    if (!WritePending()) flushFailed = true;
+  }
+
+  void DropCache() {
+    cache.Drop();
+    blocks.DropMapping();
+  }
+
+  // The bytes of record `index` (0-based), read as Batched() says.
+  const char* RecordBytes(std::int32_t index) {
+    if (index != lastRead) walking = lastRead >= 0 && index > lastRead && index - lastRead <= kWalkStride;
+    lastRead = index;
+    return cache.Get(*io, Area(), index, count, Batched());
+  }
+
+  // Overwrites `n` bytes at `at` that now hold `before`. When the write
+  // fails, `before` is written back, so no half of it stays; *restored tells
+  // whether that worked.
+  bool Overwrite(off_t at, const char* bytes, const char* before, std::size_t n, bool* restored) {
+    *restored = true;
+    if (WriteFully(*io, fd, bytes, n, at)) return true;
+    DropCache();
+    *restored = WriteFully(*io, fd, before, n, at);
+    return false;
+  }
+
+  // Fixed-width texts against their widths, when over-long text is refused.
+  bool Fits(const FieldValues& values) const {
+    if (cutOverlong) return true;
+    for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
+      if (values[i] && fields()[i].type == fmt::kFixedText &&
+          values[i]->size() > static_cast<std::size_t>(fields()[i].width))
+        return false;
+    return true;
+  }
+
+  // The first blocks of the chains of every record, marked ones included.
+  std::optional<std::vector<std::int32_t>> ChainHeads() {
+    ++scans;
+    std::vector<std::int32_t> heads;
+    bool ok = true;
+    for (std::int32_t i = 0; i < count && ok; ++i) {
+      const char* rec = RecordBytes(i);
+      ok = rec != nullptr;
+      for (std::size_t f = 0; ok && f < fields().size(); ++f)
+        if (IsStoredInBlocks(fields()[f].type)) heads.push_back(DecodeInt32(rec + fields()[f].offset));
+    }
+    --scans;
+    if (!ok) return std::nullopt;
+    return heads;
+  }
+
+  // Makes sure the blocks that `values` need can be taken from the free
+  // list, rebuilding it from the records' chains when it cannot be trusted.
+  bool PrepareBlocks(const FieldValues& values) {
+    std::int32_t needed = 0;
+    for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
+      if (values[i] && IsStoredInBlocks(fields()[i].type)) needed += BlockFile::BlocksFor(values[i]->size());
+    if (needed == 0 || blocks.FreeListServes(needed)) return true;
+    // The rebuild reads the records and their chains from the file.
+    FlushForRead();
+    if (flushFailed) return false;
+    std::optional<std::vector<std::int32_t>> heads = ChainHeads();
+    return heads && blocks.RebuildFreeList(*heads) && blocks.FreeListServes(needed);
+  }
+
+  // Fills `rec` with `values`; the chains replaced go to `oldChains`, the
+  // chains written to `newChains` (each when given).
+  bool PutAll(char* rec, const FieldValues& values, std::vector<std::int32_t>* oldChains,
+              std::vector<std::int32_t>* newChains) {
+    for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i) {
+      if (!values[i]) continue;
+      std::int32_t old = 0, written = 0;
+      if (!EncodeField(rec, fields()[i], *values[i], &blocks, &old, &written)) return false;
+      if (old > 0 && oldChains) oldChains->push_back(old);
+      if (written > 0 && newChains) newChains->push_back(written);
+    }
+    return true;
+  }
+
+  // Reads and checks the header and fields, finishes a purge cut short, and
+  // cuts what lies behind the last whole counted record. Holds the lock.
+  bool CheckAndAdjust() {
+    if (!ReadTableHeader(*io, fd, &header)) return false;
+    count = header.recordCount;
+    nextId = header.nextId;
+    return RecoverPurgeJournal(*io, journalPath, Area(), &count) &&
+           FitToWholeRecords(*io, fd, header, &count);
+  }
+};
+
+namespace {
+
+// Scoped table access: joins or takes the lock, leaves it at the end. Unless
+// told otherwise, it first writes the appends pending, so that the file
+// holds everything the access may read.
+class Access {
+ public:
+  Access(RecordTable::Impl* impl, bool write, bool flush = true) : impl_(impl), ok_(impl->Acquire(write)) {
+    if (ok_ && flush) impl_->FlushForRead();
+  }
+  ~Access() {
+    if (ok_) impl_->Leave();
+  }
+  explicit operator bool() const { return ok_; }
+
+ private:
+  RecordTable::Impl* impl_;
+  bool ok_;
+};
+
+// Scans read the data area in chunks while they run.
+class ScanScope {
+ public:
+  explicit ScanScope(RecordTable::Impl* impl) : impl_(impl) { ++impl_->scans; }
+  ~ScanScope() { --impl_->scans; }
+
+ private:
+  RecordTable::Impl* impl_;
+};
+
+}  // namespace
+
+RecordTable::RecordTable() : impl_(new Impl) {}
+
+RecordTable::~RecordTable() {
+  Close();
+  delete impl_;
+}
+
+bool RecordTable::Open(const std::string& path) {
+  if (IsOpen() || path.empty()) return false;
+  std::string file = TableFilePath(path);
+  char real[PATH_MAX];
+  if (!::realpath(file.c_str(), real)) return false;
+  std::string key = AsciiLower(real);
+  if (!ClaimTableFile(key)) return false;
+  Impl& t = *impl_;
+  t.key = key;
+  t.journalPath = std::string(real) + ".purge";
+  t.io = t.nextIo;
+  t.fd = ::open(real, O_RDWR | O_CLOEXEC);
+  t.lock.Attach(t.fd);
+  bool ok = false;
+  struct stat st {};
+  if (t.fd >= 0 && ::fstat(t.fd, &st) == 0 && S_ISREG(st.st_mode) && t.lock.Set(true)) {
+    ok = t.CheckAndAdjust() && (!t.header.hasBlocks || t.blocks.Open(real, t.header.version, *t.io));
+    t.lock.Unset();
+  }
+  if (!ok) {
+    Close();
+    return false;
+  }
+  t.cursor = 1;
+  return true;
+}
+
+void RecordTable::Close() {
+  Impl& t = *impl_;
+  if (t.fd >= 0 && t.lock.held()) {
+    t.WritePending();
+    t.Settle();
+  }
+  if (t.fd >= 0) t.Unlock();
+  t.holds = 0;
+  t.flushFailed = false;
+  t.unfreed.clear();
+  t.scans = 0;
+  t.DropCache();
+  t.blocks.Close();
+  if (t.fd >= 0) ::close(t.fd);
+  t.fd = -1;
+  if (!t.key.empty()) UnclaimTableFile(t.key);
+  t.key.clear();
+  t.header = TableHeader();
+}
+
+bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
+
+bool RecordTable::Sync() {
+  Impl& t = *impl_;
+  if (t.fd < 0) return false;
+  const bool flushed = Flush();
+  const bool table = t.io->Sync(t.fd) == 0;
+  return t.blocks.Sync() && table && flushed;
+}
+
+bool RecordTable::Flush() {
+  Impl& t = *impl_;
+  if (t.fd < 0) return false;
+  const bool ok = t.WritePending() && !t.flushFailed;
+  t.flushFailed = false;
+  return ok;
+}
+
+void RecordTable::SetBufferedAppends(bool buffer) {
+  impl_->bufferAppends = buffer;
+  if (!buffer) impl_->FlushForRead();
+}
+
+void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetWait(wait); }
+
+void RecordTable::SetCutOverlongText(bool cut) { impl_->cutOverlong = cut; }
+
+void RecordTable::SetFileIo(FileIo* io) { impl_->nextIo = io ? io : &DefaultFileIo(); }
+
+bool RecordTable::Hold(bool write) {
+  if (!impl_->Acquire(write)) return false;
+  ++impl_->holds;
+  return true;
+}
+
+bool RecordTable::Release() {
+  Impl& t = *impl_;
+  if (t.holds == 0) return true;
+  --t.holds;
+  bool ok = true;
+  if (!t.Buffering()) ok = Flush();
+  t.Leave();
+  return ok;
+}
+
+const std::vector<FieldInfo>& RecordTable::Fields() const { return impl_->fields(); }
+
+int RecordTable::FieldIndex(std::string_view name) const {
+  const auto& fields = impl_->fields();
+  std::string lower = AsciiLower(name);
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].name.size() == name.size() && AsciiLower(fields[i].name) == lower)
+      return static_cast<int>(i);
+  return -1;
+}
+
+std::int32_t RecordTable::RecordCount() {
+  Access a(impl_, false, false);
+  return a ? impl_->count : 0;
+}
+
+std::int32_t RecordTable::NextRecordId() {
+  Access a(impl_, false, false);
+  return a ? impl_->nextId : 0;
+}
+
+std::int32_t RecordTable::RecordSize() const { return impl_->recordSize(); }
+std::int32_t RecordTable::Version() const { return impl_->header.version; }
+
+bool RecordTable::GoTo(std::int32_t recordNumber) {
+  Access a(impl_, false, false);
+  if (!a || impl_->count == 0) return false;
+  impl_->cursor = std::clamp(recordNumber, 1, impl_->count);
+  return true;
+}
+
+bool RecordTable::Skip(std::int32_t count) {
+  Access a(impl_, false, false);
+  Impl& t = *impl_;
+  if (!a || t.count == 0) return false;
+  if (count > 0 && t.cursor > t.count) return false;
+  if (count < 0 && t.cursor < 1) return false;
+  std::int64_t to = static_cast<std::int64_t>(t.cursor) + count;
+  t.cursor =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(to, 0, static_cast<std::int64_t>(t.count) + 1));
+  return true;
+}
+
+std::int32_t RecordTable::RecordNumber() const { return impl_->cursor; }
+
+bool RecordTable::OnRecord() {
+  Access a(impl_, false, false);
+  return a && impl_->OnRecord();
+}
+
+std::int32_t RecordTable::RecordId() {
+  Access a(impl_, false);
+  if (!a || !impl_->OnRecord()) return 0;
+  const char* rec = impl_->RecordBytes(impl_->cursor - 1);
+  return rec ? DecodeInt32(rec) : 0;
+}
+
+bool RecordTable::IsMarked() { return RecordId() <= 0 && OnRecord(); }
+
+std::optional<FieldValue> RecordTable::ReadValue(int fieldIndex) {
+  Access a(impl_, false);
+  Impl& t = *impl_;
+  if (!a || !t.OnRecord() || fieldIndex < 0 || fieldIndex >= static_cast<int>(t.fields().size()))
+    return std::nullopt;
+  const char* rec = t.RecordBytes(t.cursor - 1);
+  if (!rec) return std::nullopt;
+  return DecodeField(rec, t.fields()[fieldIndex], &t.blocks, t.Batched());
+}
+
+std::optional<std::string> RecordTable::ReadTextAt(int fieldIndex) {
+  std::optional<FieldValue> v = ReadValue(fieldIndex);
+  if (!v) return std::nullopt;
+  if (auto* text = std::get_if<std::string>(&*v)) return std::move(*text);
+  return FieldText(*v, impl_->fields()[fieldIndex].type);
+}
+
+std::optional<std::string> RecordTable::ReadText(std::string_view field) {
+  return ReadTextAt(FieldIndex(field));
+}
+
+std::string RecordTable::Read(std::string_view field) { return ReadText(field).value_or(std::string()); }
+
+bool RecordTable::Append(const FieldValues& values) {
+  Access a(impl_, true, false);
+  Impl& t = *impl_;
+  if (!a || t.flushFailed || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX) return false;
+  const bool buffered = t.Buffering();
+  if (buffered && t.pendingRecords.bytes() + t.blocks.PendingBytes() >= kAppendBufferBytes) {
+    t.FlushForRead();
+    if (t.flushFailed) return false;
+  }
+  if (!t.PrepareBlocks(values)) return false;
+  std::vector<char>& rec = t.newRecord;
+  rec.assign(t.recordSize(), 0);
+  EncodeInt32(rec.data(), t.nextId);
+  const BlockFile::PendingMark mark = t.blocks.GetPendingMark();
+  if (!t.PutAll(rec.data(), values, nullptr, nullptr)) {
+    t.blocks.DropPendingTo(mark);
+    return false;
+  }
+  // The record goes behind the last one; WritePending writes it before it
+  // raises the count, so an append cut short leaves bytes behind the last
+  // counted record, which the next Open cuts off.
+  const std::int32_t cursor = t.cursor;
+  t.pendingRecords.Add(t.RecordOffset(t.count), rec.data(), rec.size());
+  ++t.pendingCount;
+  ++t.count;
+  ++t.nextId;
+  t.cursor = t.count;
+  if (buffered || t.WritePending()) return true;
+  t.cursor = cursor;
+  return false;
+}
+
+bool RecordTable::Modify(const FieldValues& values) {
+  Access a(impl_, true);
+  Impl& t = *impl_;
+  if (!a || !t.OnRecord() || !t.Fits(values) || !t.PrepareBlocks(values)) return false;
+  const char* current = t.RecordBytes(t.cursor - 1);
+  if (!current) return false;
+  const std::vector<char> before(current, current + t.recordSize());
+  std::vector<char> rec = before;
+  std::vector<std::int32_t> oldChains, written;
+  if (!t.PutAll(rec.data(), values, &oldChains, &written)) {
+    t.blocks.DropPending();
+    return false;
+  }
+  // The new chains first, then the record that points at them.
+  if (!t.blocks.WritePending()) return false;
+  bool restored = true;
+  if (!t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
+                   before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored)) {
+    if (restored)
+      t.blocks.UndoWritten();
+    else
+      t.blocks.KeepWritten();
+    return false;
+  }
+  t.blocks.KeepWritten();
+  t.cache.Update(t.cursor - 1, rec.data(), fmt::kIdSize, t.recordSize());
+  // The record no longer points at the old chains: free them.
+  t.FreeLater(oldChains);
+  return true;
+}
+
+bool RecordTable::MarkDeleted() {
+  Access a(impl_, true);
+  Impl& t = *impl_;
+  if (!a || !t.OnRecord()) return false;
+  const char* current = t.RecordBytes(t.cursor - 1);
+  if (!current) return false;
+  std::int32_t id = DecodeInt32(current);
+  if (id <= 0) return true;
+  std::vector<char> rec(current, current + t.recordSize());
+  char before[4];
+  std::memcpy(before, rec.data(), 4);
+  EncodeInt32(rec.data(), -id);
+  bool restored;
+  if (!t.Overwrite(t.RecordOffset(t.cursor - 1), rec.data(), before, 4, &restored)) return false;
+  t.cache.Update(t.cursor - 1, rec.data(), 0, t.recordSize());
+  return true;
+}
+
+bool RecordTable::MarkDeletedWhere(const Predicate& pred) {
+  Access a(impl_, true);
+  if (!a) return false;
+  ScanScope scan(impl_);
+  Impl& t = *impl_;
+  std::int32_t saved = t.cursor;
+  bool ok = true;
+  for (std::int32_t i = 1; i <= t.count; ++i) {
+    t.cursor = i;
+    if (pred(*this) && !MarkDeleted()) ok = false;
+  }
+  t.cursor = saved;
+  return ok;
+}
+
+bool RecordTable::Find(const Predicate& pred) {
+  Access a(impl_, false);
+  if (!a) return false;
+  ScanScope scan(impl_);
+  Impl& t = *impl_;
+  std::int32_t saved = t.cursor;
+  for (std::int32_t i = std::max(1, t.cursor); i <= t.count; ++i) {
+    t.cursor = i;
+    if (pred(*this)) return true;
+  }
+  t.cursor = saved;
+  return false;
+}
+
+bool RecordTable::Purge() {
+  Access a(impl_, true);
+  if (!a) return false;
+  Impl& t = *impl_;
+  t.DropCache();
+  std::vector<std::int32_t> chainOffsets;
+  for (const FieldInfo& f : t.fields())
+    if (IsStoredInBlocks(f.type)) chainOffsets.push_back(f.offset);
+  std::int32_t kept = t.count;
+  std::vector<std::int32_t> freed;
+  bool ok = PurgeThroughJournal(*t.io, t.journalPath, t.Area(), t.count, chainOffsets, &kept, &freed);
+  if (!ok) {
+    // A sealed journal left behind is finished at once when the file lets
+    // it; the records are then gone all the same.
+    bool applied = false;
+    ok = RecoverPurgeJournal(*t.io, t.journalPath, t.Area(), &kept, &applied) && applied;
+  }
+  t.DropCache();
+  if (!ok) return false;
+  t.count = kept;
+  // The removed records are gone from the file: their blocks are free,
+  // except those that a kept record's chain reaches too.
+  t.FreeUnreached(freed);
+  t.cursor = 1;
+  return true;
+}
+
+std::optional<BlockReport> RecordTable::CheckBlocks() {
+  Access a(impl_, false);
+  if (!a || !impl_->header.hasBlocks) return std::nullopt;
+  std::optional<std::vector<std::int32_t>> heads = impl_->ChainHeads();
+  if (!heads) return std::nullopt;
+  BlockReport report = impl_->blocks.Check(*heads);
+  impl_->sound = report.problems.empty();
+  return report;
+}
+
+}  // namespace autodeliver

@@ -1,0 +1,303 @@
+// The seller's operations on real table files: items added, renamed with
+// their cards, deleted with their cards, attribute edits, the exact removal
+// of selected stock cards, and the card import with its progress and cancel.
+#include "store/seller_actions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "faulty_io.h"
+#include "store/item_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
+#include "store/store_lock.h"
+#include "store/table_access.h"
+#include "store/table_schema.h"
+#include "store/warning_levels.h"
+#include "table_files.h"
+#include "tables/record_table.h"
+#include "tables/table_format.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+class ShopOps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramDir(dir_.path());
+    ASSERT_TRUE(CreateDataTables(dir_.path()));
+  }
+  void TearDown() override { SetProgramDir(""); }
+
+  // Items named `names`, each with two cards "<name>-1" and "<name>-2".
+  static void ItemsWithCards(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      ASSERT_TRUE(AppendItem({name, "", 0, true}));
+      for (const char* n : {"-1", "-2"}) ASSERT_TRUE(AppendStockCard({name, name + n, "pw", 0}));
+    }
+  }
+
+  static std::vector<std::string> Numbers(std::string_view item) {
+    std::vector<std::string> out;
+    for (const StockCard& c : LoadStockCardsOf(item)) out.push_back(c.cardNumber);
+    return out;
+  }
+
+  static std::vector<ImportedCard> Cards(int n, const std::string& prefix = "N") {
+    std::vector<ImportedCard> cards;
+    for (int i = 0; i < n; ++i) cards.push_back({prefix + std::to_string(i), "P" + std::to_string(i)});
+    return cards;
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(ShopOps, AddingAnItemRefusesAnExactDuplicateOnly) {
+  EXPECT_EQ(AddMonitoredItem("点卡 A"_gbk), AddItemResult::kAdded);
+  const std::optional<MonitoredItem> stored = ReadItemAt(1);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->name, "点卡 A"_gbk);
+  EXPECT_EQ(stored->remark, "");
+  EXPECT_EQ(stored->purchaseLimit, 0);
+  EXPECT_TRUE(stored->needsCard);
+
+  EXPECT_EQ(AddMonitoredItem("点卡 A"_gbk), AddItemResult::kAlreadyMonitored);
+  EXPECT_EQ(AddMonitoredItem("点卡 A "_gbk), AddItemResult::kAdded);
+  EXPECT_EQ(AddMonitoredItem("点卡 a"_gbk), AddItemResult::kAdded);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk, "点卡 a"_gbk}));
+
+  ASSERT_EQ(std::remove(ItemsTablePath().c_str()), 0);
+  EXPECT_EQ(AddMonitoredItem("B"), AddItemResult::kNotWritten);
+}
+
+TEST_F(ShopOps, RenamingAnItemMovesItsCardsAlong) {
+  ItemsWithCards({"A", "B", "C"});
+  EXPECT_TRUE(RenameItem(3, "C", "C2"));
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A", "B", "C2"}));
+  EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
+  EXPECT_TRUE(Numbers("C").empty());
+  EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"B-1", "B-2"}));
+
+  // The new name may be empty or another item's; the cards follow anyway.
+  EXPECT_TRUE(RenameItem(1, "A", "B"));
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"B", "B", "C2"}));
+  EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"A-1", "A-2", "B-1", "B-2"}));
+
+  // An item that cannot be written leaves the cards where they are.
+  ASSERT_EQ(std::remove(ItemsTablePath().c_str()), 0);
+  EXPECT_FALSE(RenameItem(3, "C2", "X"));
+  EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
+  EXPECT_TRUE(Numbers("X").empty());
+}
+
+TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {
+  ItemsWithCards({"I1", "I2", "I3", "I4", "I5"});
+  // Given in list order; the records behind stay right while the earlier
+  // ones are removed.
+  EXPECT_EQ(DeleteItems({{1, "I1"}, {3, "I3"}, {5, "I5"}}), 3u);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"I2", "I4"}));
+  for (const char* gone : {"I1", "I3", "I5"}) EXPECT_TRUE(Numbers(gone).empty()) << gone;
+  EXPECT_EQ(Numbers("I2"), (std::vector<std::string>{"I2-1", "I2-2"}));
+  EXPECT_EQ(Numbers("I4"), (std::vector<std::string>{"I4-1", "I4-2"}));
+  // No mark is left behind in the stock: a raw scan sees only live cards.
+  RecordTable t;
+  ASSERT_TRUE(t.Open(StockTablePath()));
+  EXPECT_EQ(t.RecordCount(), 4);
+
+  EXPECT_EQ(DeleteItems({}), 0u);
+  EXPECT_EQ(LoadItemNames().size(), 2u);
+}
+
+// An item's warning level is the seller's setting for that item: it follows
+// a rename and goes with the item.
+TEST_F(ShopOps, WarningLevelsFollowRenamesAndGoWithTheItem) {
+  ItemsWithCards({"A", "B", "C"});
+  ASSERT_TRUE(SetWarningLevel("A", 9));
+  ASSERT_TRUE(SetWarningLevel("C", 0));
+  EXPECT_TRUE(RenameItem(1, "A", "A2"));
+  WarningLevels levels = LoadWarningLevels();
+  EXPECT_EQ(levels.Of("A2"), 9);
+  EXPECT_EQ(levels.Of("A"), kDefaultWarningLevel);
+
+  EXPECT_EQ(DeleteItems({{3, "C"}}), 1u);
+  levels = LoadWarningLevels();
+  EXPECT_FALSE(levels.Own().contains("C"));
+  EXPECT_EQ(levels.Own().size(), 1u);
+  // A new item of the old name starts from the default.
+  EXPECT_EQ(AddMonitoredItem("C"), AddItemResult::kAdded);
+  EXPECT_EQ(LoadWarningLevels().Of("C"), kDefaultWarningLevel);
+}
+
+TEST_F(ShopOps, AttributeEditsChangeOnlyTheirItemAndField) {
+  ItemsWithCards({"A", "B", "C"});
+  ASSERT_TRUE(WriteItemAt(2, {"B", "old", 7, false}));
+  EXPECT_TRUE(SetItemRemark(2, "新备注"_gbk));
+  EXPECT_TRUE(SetItemPurchaseLimit(2, 12));
+  EXPECT_TRUE(SetItemNeedsCard(3, false));
+
+  const MonitoredItem b = *ReadItemAt(2);
+  EXPECT_EQ(b.name, "B");
+  EXPECT_EQ(b.remark, "新备注"_gbk);
+  EXPECT_EQ(b.purchaseLimit, 12);
+  EXPECT_FALSE(b.needsCard);
+  const MonitoredItem c = *ReadItemAt(3);
+  EXPECT_EQ(c.remark, "");
+  EXPECT_EQ(c.purchaseLimit, 0);
+  EXPECT_FALSE(c.needsCard);
+  EXPECT_TRUE(ReadItemAt(1)->needsCard);
+
+  ASSERT_EQ(std::remove(ItemsTablePath().c_str()), 0);
+  EXPECT_FALSE(SetItemRemark(1, "x"));
+  EXPECT_FALSE(SetItemPurchaseLimit(1, 1));
+  EXPECT_FALSE(SetItemNeedsCard(1, true));
+}
+
+TEST_F(ShopOps, RemovingSelectedCardsHitsExactlyThem) {
+  // Cards of B between those of A, so rows and records differ.
+  ASSERT_TRUE(AppendStockCard({"A", "a1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard({"B", "b1", "p", 0}));
+  for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard({"A", n, "p", 0}));
+  const std::vector<StockCard> shown = LoadStockCardsOf("A");
+  EXPECT_EQ(RemoveStockCards("A", shown, {0, 2}), 2u);
+  EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"a2", "a4"}));
+  EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"b1"}));
+  EXPECT_EQ(RemoveStockCards("A", LoadStockCardsOf("A"), {}), 0u);
+  EXPECT_EQ(Numbers("A").size(), 2u);
+}
+
+TEST_F(ShopOps, RemovalSurvivesADeliveryBetweenListAndClick) {
+  for (const char* n : {"c1", "c2", "c3", "c4", "c5"}) ASSERT_TRUE(AppendStockCard({"A", n, "p", 0}));
+  const std::vector<StockCard> shown = LoadStockCardsOf("A");
+  // The delivery thread takes the two oldest cards after the list was
+  // filled; records 3 and 4 now hold c5 and nothing.
+  std::thread([] {
+    ASSERT_TRUE(TakeStockCard("A"));
+    ASSERT_TRUE(TakeStockCard("A"));
+  }).join();
+  // The seller selected c1 (delivered meanwhile) and c4.
+  EXPECT_EQ(RemoveStockCards("A", shown, {0, 3}), 1u);
+  EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"c3", "c5"}));
+}
+
+TEST_F(ShopOps, ImportAppendsInOrderAndReportsProgress) {
+  ASSERT_TRUE(AppendStockCard({"A", "old", "p", 0}));
+  const std::vector<ImportedCard> cards = Cards(2500);
+  std::vector<std::size_t> reported;
+  bool lockHeldDuringImport = true;
+  const StockImport result = ImportStockCards("A", cards, [&](std::size_t handled, std::size_t total) {
+    EXPECT_EQ(total, 2500u);
+    reported.push_back(handled);
+    // The whole import is one hold of the store lock: no other thread gets
+    // in between two of its cards.
+    std::thread([&] {
+      if (StoreLock().try_lock()) {
+        lockHeldDuringImport = false;
+        StoreLock().unlock();
+      }
+    }).join();
+  });
+  EXPECT_EQ(result.handled, 2500u);
+  EXPECT_EQ(result.written, 2500u);
+  EXPECT_TRUE(result.refused.empty());
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(reported, (std::vector<std::size_t>{1000, 2000, 2500}));
+  EXPECT_TRUE(lockHeldDuringImport);
+
+  const std::vector<StockCard> stock = LoadStockCardsOf("A");
+  ASSERT_EQ(stock.size(), 2501u);
+  EXPECT_EQ(stock[0].cardNumber, "old");
+  for (std::size_t i = 0; i < cards.size(); ++i) {
+    ASSERT_EQ(stock[i + 1].cardNumber, cards[i].cardNumber) << i;
+    ASSERT_EQ(stock[i + 1].cardPassword, cards[i].cardPassword) << i;
+  }
+}
+
+TEST_F(ShopOps, CancelledImportKeepsWhatWasWrittenAndSaysHowFar) {
+  const std::vector<ImportedCard> cards = Cards(2500);
+  std::atomic<bool> cancel{false};
+  // The seller cancels once the first thousand are in.
+  const StockImport result = ImportStockCards(
+      "A", cards, [&](std::size_t handled, std::size_t) { cancel = handled >= 1000; }, &cancel);
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.handled, 1000u);
+  EXPECT_EQ(result.written, 1000u);
+  const std::vector<std::string> stock = Numbers("A");
+  ASSERT_EQ(stock.size(), 1000u);
+  EXPECT_EQ(stock.front(), "N0");
+  EXPECT_EQ(stock.back(), "N999");
+
+  // Cancelled before it began: nothing is written.
+  const StockImport none = ImportStockCards("B", cards, {}, &cancel);
+  EXPECT_TRUE(none.cancelled);
+  EXPECT_EQ(none.handled, 0u);
+  EXPECT_EQ(none.written, 0u);
+  EXPECT_TRUE(Numbers("B").empty());
+}
+
+TEST_F(ShopOps, ImportSkipsRefusedCardsAndGoesOn) {
+  // A stock table whose card numbers are fixed-width texts of 4 bytes: a
+  // longer number is refused by the table.
+  ASSERT_EQ(std::remove(StockTablePath().c_str()), 0);
+  ASSERT_EQ(std::remove(CompanionFilePath(StockTablePath()).c_str()), 0);
+  std::vector<FieldSpec> fields = StockTableFields();
+  fields[1] = {fields[1].name, table_format::kFixedText, 4};
+  ASSERT_TRUE(CreateTable(StockTablePath(), fields));
+
+  const StockImport result =
+      ImportStockCards("A", {{"n1", "p1"}, {"toolong", "p2"}, {"n3", "p3"}, {"n4 long", "p4"}, {"n5", "p5"}});
+  EXPECT_EQ(result.handled, 5u);
+  EXPECT_EQ(result.written, 3u);
+  EXPECT_EQ(result.refused, (std::vector<std::size_t>{1, 3}));
+  EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"n1", "n3", "n5"}));
+}
+
+// A write of the stock that fails during an import (each write in turn,
+// torn half way) ends it where the file ends: every card counted or
+// reported as handled is in the stock, in order, and none after them.
+TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
+  const std::vector<ImportedCard> cards = Cards(2500);
+  int injected = 0;
+  for (int k = 1; k < 100; ++k) {
+    SCOPED_TRACE("torn write " + std::to_string(k));
+    ASSERT_EQ(std::remove(StockTablePath().c_str()), 0);
+    ASSERT_EQ(std::remove(CompanionFilePath(StockTablePath()).c_str()), 0);
+    ASSERT_TRUE(CreateTable(StockTablePath(), StockTableFields()));
+    testing::FaultyIo io;
+    io.failWrite = k;
+    StoreFileIo() = &io;
+    std::size_t reported = 0;
+    const StockImport result =
+        ImportStockCards("A", cards, [&](std::size_t handled, std::size_t) { reported = handled; });
+    StoreFileIo() = nullptr;
+    if (!io.failed) {
+      EXPECT_EQ(result.written, cards.size());
+      break;
+    }
+    ++injected;
+    const std::vector<std::string> stock = Numbers("A");
+    EXPECT_EQ(result.handled, stock.size());
+    EXPECT_EQ(result.written, stock.size());
+    EXPECT_TRUE(result.refused.empty());
+    EXPECT_LE(reported, stock.size());
+    EXPECT_LT(stock.size(), cards.size());
+    for (std::size_t i = 0; i < stock.size(); ++i) ASSERT_EQ(stock[i], cards[i].cardNumber) << i;
+  }
+  EXPECT_GT(injected, 8);  // three batches, each written in several steps
+}
+
+TEST_F(ShopOps, ImportIntoAMissingStockTableWritesNothing) {
+  ASSERT_EQ(std::remove(StockTablePath().c_str()), 0);
+  int progressCalls = 0;
+  const StockImport result =
+      ImportStockCards("A", Cards(3), [&](std::size_t, std::size_t) { ++progressCalls; });
+  EXPECT_EQ(result.handled, 0u);
+  EXPECT_EQ(result.written, 0u);
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(progressCalls, 0);
+}
+
+}  // namespace
+}  // namespace autodeliver
