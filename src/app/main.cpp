@@ -4,6 +4,10 @@
 // and the event loop, and ends with exit code 0 when the window is closed
 // (or with the code a start-up step asked for).
 //
+// "--help" and "--version" are answered on the standard output before
+// anything else: no window, no display, no data folder. Every other
+// argument goes on to Qt, which takes its own options (-platform, -style).
+//
 // A start that finds the data folder held by another copy does nothing with
 // the folder: it asks that copy to bring its window to the front, says so in
 // one line on the standard error, and ends with exit code 1. It needs no
@@ -12,15 +16,18 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
+#include <optional>
 
 #include "app/application.h"
 #include "app/instance_signal.h"
 #include "app/login_browser.h"
+#include "app/startup.h"
 #include "store/shop_folder.h"
 
 namespace {
@@ -40,6 +47,46 @@ QIcon ProgramIcon() {
                   QDirIterator::Subdirectories);
   while (it.hasNext()) icon.addFile(it.next());
   return icon;
+}
+
+void PrintOut(const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stdout);
+  std::fflush(stdout);
+}
+
+// The exit code when the command line asked only for the help or the
+// version, which are then printed; nullopt when the program is to start.
+std::optional<int> AnswerCommandLine(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser parser;
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("显示这段帮助并退出"));
+  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("显示版本并退出"));
+  parser.addOption(help);
+  parser.addOption(version);
+  // Qt's own options are not known here and pass on untouched. The help is
+  // written here, not by the parser, whose words would need a running
+  // application for their translation.
+  parser.parse(arguments);
+  if (parser.isSet(help)) {
+    PrintOut(
+        QStringLiteral("用法：autodeliver [选项]\n"
+                       "自动发货系统：无人值守地为虚拟商品店铺的订单发送卡密。\n"
+                       "不带选项时打开主窗口（需要 X11 显示）。\n\n"
+                       "选项：\n"
+                       "  -h, --help     显示这段帮助并退出\n"
+                       "  -v, --version  显示版本并退出\n\n"
+                       "数据文件夹：$AUTODELIVER_DIR，否则 $XDG_DATA_HOME/autodeliver。\n"
+                       "另见 man autodeliver。\n"));
+    return 0;
+  }
+  if (parser.isSet(version)) {
+    PrintOut(QStringLiteral("autodeliver %1\n").arg(autodeliver::VersionText()));
+    return 0;
+  }
+  return std::nullopt;
 }
 
 int HandOverToHolder(int argc, char** argv, const autodeliver::DataFolderOpening& opening) {
@@ -66,12 +113,15 @@ int main(int argc, char** argv) {
   // journals, the delivery log, update.ini) holds or lies beside card
   // passwords: readable by the seller's own account only.
   ::umask(077);
+  QCoreApplication::setApplicationName(QStringLiteral("autodeliver"));
+  if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
   InstanceLock lock;
   const DataFolderOpening opening = OpenDataFolder(lock);
   if (opening.status == DataFolderOpening::Status::kInUse) return HandOverToHolder(argc, argv, opening);
 
   PrepareWebEngineEnvironment();
   QApplication app(argc, argv);
+  InstallQtChinese();
   QGuiApplication::setDesktopFileName(QStringLiteral(AUTODELIVER_APP_ID));
   QApplication::setWindowIcon(ProgramIcon());
   const QString folder = QString::fromStdString(opening.folder);

@@ -36,6 +36,12 @@ int DeliveryStatusFigures::OrdersWaitingForStock() const {
   return count;
 }
 
+int DeliveryStatusFigures::UnmatchedOrders() const {
+  int count = 0;
+  for (const auto& [title, orders] : unmatched) count += static_cast<int>(orders.size());
+  return count;
+}
+
 int CountOrdersDeliveredToday(std::time_t now) {
   // The delivery time reads "Y年M月D日..." (sent_time.h): the day is the text
   // up to and including "日".
@@ -73,6 +79,7 @@ DeliveryStatusFigures DeliveryStatus::Figures() const {
 void DeliveryStatus::CycleStarted() {
   waitingNow_.clear();
   heldNow_.clear();
+  unmatchedNow_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   figures_.lastScanAt = std::chrono::system_clock::now();
 }
@@ -82,6 +89,10 @@ void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
   figures_.lastScanOutcome = scan.outcome;
   figures_.lastScanCounts = scan.counts;
   figures_.ordersListed = static_cast<int>(scan.orders.size());
+}
+
+void DeliveryStatus::OrderSkipped(const PendingOrder& order, SkipReason reason) {
+  if (reason == SkipReason::kNotMonitored) unmatchedNow_[order.itemTitle].push_back(order.orderNumber);
 }
 
 void DeliveryStatus::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
@@ -117,6 +128,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
     figures_.waitingForStock = waitingNow_;
     figures_.heldByRules = heldNow_;
+    figures_.unmatched = unmatchedNow_;
   }
 }
 
@@ -136,6 +148,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
     switch (f.lastScanOutcome) {
       case ScanOutcome::kListed:
         text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
+        if (f.UnmatchedOrders() > 0) text += "，" + std::to_string(f.UnmatchedOrders()) + " 笔未匹配";
         break;
       case ScanOutcome::kUnpaired:
         text += "，订单页面无法解析（" + CompactCountsText(f.lastScanCounts) + "）";
@@ -187,6 +200,33 @@ std::string WaitingForStockText(const DeliveryStatusFigures& f) {
     text += LineText(item) + "：" + std::to_string(orders.size()) + " 笔（订单 ";
     for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
     text += "）";
+  }
+  return text;
+}
+
+std::string UnmatchedOrdersText(const DeliveryStatusFigures& f) {
+  static const std::string kFullWidthSpace = "\xA1\xA1";  // GBK
+  std::string text;
+  for (const auto& [title, orders] : f.unmatched) {
+    // Spaces at the end, ASCII or full-width, counted as the seller types
+    // them; a full-width space is two GBK bytes.
+    std::string_view rest = title;
+    int trailing = 0;
+    while (!rest.empty()) {
+      if (rest.back() == ' ') {
+        rest.remove_suffix(1);
+      } else if (rest.size() >= 2 && rest.substr(rest.size() - 2) == kFullWidthSpace) {
+        rest.remove_suffix(2);
+      } else {
+        break;
+      }
+      ++trailing;
+    }
+    if (!text.empty()) text += "\n";
+    text += "“" + LineText(title) + "”";
+    if (trailing > 0) text += "（末尾有 " + std::to_string(trailing) + " 个空格）";
+    text += "：订单 ";
+    for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
   }
   return text;
 }

@@ -37,6 +37,11 @@ struct DeliveryStatusFigures {
   // Item title (GBK) -> the numbers of its orders waiting for stock, as the
   // last cycle that went through the whole list saw them.
   std::map<std::string, std::vector<std::string>> waitingForStock;
+  // Item title (GBK) -> the numbers of its listed orders that match no
+  // monitored item, as the last cycle that went through the whole list saw
+  // them. A title that differs from a monitored one by a trailing space
+  // lands here.
+  std::map<std::string, std::vector<std::string>> unmatched;
   bool endedAtImFailure = false;  // the last cycle
   bool diskFull = false;          // the last cycle: an order waited on a full disk
   bool loginLooksExpired = false;
@@ -49,6 +54,7 @@ struct DeliveryStatusFigures {
   std::map<HoldReason, int> heldByRules;
 
   int OrdersWaitingForStock() const;
+  int UnmatchedOrders() const;
 };
 
 // The distinct orders of the sent-cards table whose delivery time lies on
@@ -66,6 +72,7 @@ class DeliveryStatus : public DeliveryEvents {
 
   void CycleStarted() override;
   void OrdersScanned(const OrderScan& scan) override;
+  void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
@@ -76,12 +83,13 @@ class DeliveryStatus : public DeliveryEvents {
   mutable std::mutex mutex_;
   DeliveryStatusFigures figures_;  // guarded by mutex_
   int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
-  std::map<std::string, std::vector<std::string>> waitingNow_;  // this cycle's; delivery thread only
-  std::map<HoldReason, int> heldNow_;                           // this cycle's; delivery thread only
+  std::map<std::string, std::vector<std::string>> waitingNow_;    // this cycle's; delivery thread only
+  std::map<std::string, std::vector<std::string>> unmatchedNow_;  // this cycle's; delivery thread only
+  std::map<HoldReason, int> heldNow_;                             // this cycle's; delivery thread only
 };
 
 // The status line (UTF-8), e.g.
-//   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
+//   "上次扫描 14:03:07，列出 3 笔，2 笔未匹配 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
 // with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so, and
 // "手机提醒发送失败：邮件" while an alert channel keeps failing.
 // Orders held by the order rules add "待确认 N 笔" (over the purchase limit
@@ -98,5 +106,11 @@ std::string StatusLineText(const DeliveryStatusFigures& figures, int secondsToNe
 // The hover text of the waiting orders (UTF-8), one line per item:
 //   "点卡10元：2 笔（订单 1001、1002）"; empty when nothing waits.
 std::string WaitingForStockText(const DeliveryStatusFigures& figures);
+
+// The hover text of the orders that match no monitored item (UTF-8), one
+// line per title, the title in quotes so that a space at its end shows,
+// which is also said in words:
+//   "“点卡10元 ”（末尾有 1 个空格）：订单 1001"; empty when there are none.
+std::string UnmatchedOrdersText(const DeliveryStatusFigures& figures);
 
 }  // namespace autodeliver

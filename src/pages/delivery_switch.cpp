@@ -72,7 +72,11 @@ void DeliverySwitch::ApplyDeliverySetting() {
   const bool ticked = switchBox_ && switchBox_->isChecked();
   const std::string seconds = intervalBox_ ? GbkFromQ(intervalBox_->text()) : std::string();
   const std::string status = controller_->ApplySetting(ticked, seconds);
-  if (statusLabel_) statusLabel_->setText(QFromGbk(status));
+  if (statusLabel_) {
+    statusLabel_->setText(QFromGbk(status));
+    // A long status is cut by the layout's width: the hover text holds it.
+    statusLabel_->setToolTip(statusLabel_->text());
+  }
   emit deliverySettingApplied();
 }
 

@@ -28,6 +28,11 @@ namespace {
 constexpr int kFigureColumnWidth = 52;
 constexpr int kMaxWarningLevel = 999999;
 
+int CardsOf(const StockCounts& stock, const std::string& name) {
+  auto it = stock.find(name);
+  return it == stock.end() ? 0 : it->second;
+}
+
 }  // namespace
 
 struct ItemsPage::Count {
@@ -50,7 +55,8 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       warningLevelBox_(controls.warningLevelBox),
       rulesButton_(controls.rulesButton),
       prompts_(prompts),
-      count_(std::make_unique<Count>()) {
+      count_(std::make_unique<Count>()),
+      warnings_(StockWarningsPath()) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
@@ -233,15 +239,26 @@ void ItemsPage::RenameCheckedItems() {
       checked.push_back({row + 1, itemNames_[row]});
   }
   static const std::string kPromptTail = " - 请输入新的宝贝名称"_gbk;
+  static const std::string kCaption = "宝贝名称修改"_gbk;
   for (const ShownItem& item : checked) {
-    const std::optional<std::string> typed = prompts_.AskText(item.name + kPromptTail, "宝贝名称修改"_gbk);
-    if (!typed) continue;
-    if (typed->size() > ItemNameLimit()) {
-      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), "宝贝名称修改"_gbk, BoxKind::kError);
+    // The box holds the current name, so a small change is a small edit.
+    const std::optional<std::string> typed = prompts_.AskText(item.name + kPromptTail, kCaption, item.name);
+    if (!typed || *typed == item.name) continue;
+    // An empty name matches no order: the item's cards would sit unused.
+    if (IsBlank(*typed)) {
+      prompts_.ShowBox("宝贝名称不能为空，没有修改。"_gbk, kCaption, BoxKind::kError);
       continue;
     }
-    if (!RenameItem(item.recordNumber, item.name, *typed))
+    if (typed->size() > ItemNameLimit()) {
+      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), kCaption, BoxKind::kError);
+      continue;
+    }
+    if (RenameItem(item.recordNumber, item.name, *typed)) {
+      emit changeMade(
+          QStringLiteral("宝贝“%1”改名为“%2”，库存卡密随之改名").arg(QFromGbk(item.name), QFromGbk(*typed)));
+    } else {
       prompts_.ShowBox("修改宝贝信息出错！未知原因！"_gbk, "错误"_gbk, BoxKind::kError);
+    }
   }
   emit itemsChanged();
 }
@@ -254,7 +271,27 @@ void ItemsPage::DeleteCheckedItems() {
         static_cast<size_t>(row) < itemNames_.size())
       checked.push_back({row + 1, itemNames_[row]});
   }
-  DeleteItems(std::move(checked));
+  if (!checked.empty()) {
+    // The cards go with their items: the question says how many.
+    const std::optional<StockCounts> stock = CountStockByItem();
+    std::size_t cards = 0;
+    for (const ShownItem& item : checked) cards += stock ? CardsOf(*stock, item.name) : 0;
+    const std::string cardsText = stock ? std::to_string(cards) : "?";
+    const std::string question = checked.size() == 1 ? "确定删除宝贝“"_gbk + checked.front().name +
+                                                           "”及其 "_gbk + cardsText + " 张卡密？"_gbk
+                                                     : "确定删除这 "_gbk + std::to_string(checked.size()) +
+                                                           " 个宝贝及其 "_gbk + cardsText + " 张卡密？"_gbk;
+    if (prompts_.ShowBox(question, "删除商品"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
+    std::vector<QString> lines;
+    for (const ShownItem& item : checked) {
+      lines.push_back(stock ? QStringLiteral("删除宝贝“%1”及其 %2 张库存卡密")
+                                  .arg(QFromGbk(item.name))
+                                  .arg(CardsOf(*stock, item.name))
+                            : QStringLiteral("删除宝贝“%1”及其库存卡密").arg(QFromGbk(item.name)));
+    }
+    DeleteItems(std::move(checked));
+    for (const QString& line : lines) emit changeMade(line);
+  }
   emit itemsChanged();
 }
 

@@ -89,6 +89,9 @@ class ItemsPage : public QObject {
   // crossing). `text` says so in the seller's words, for the log and the
   // desktop notification.
   void stockWarning(const QString& itemName, const QString& text);
+  // The seller renamed or removed items: one line per change for the
+  // delivery log (names and counts, never a password).
+  void changeMade(const QString& line);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

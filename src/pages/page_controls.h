@@ -81,6 +81,7 @@ struct LogPageControls {
   QLabel* countLabel = nullptr;           // how many lines are shown
   QTableView* logView = nullptr;          // the recent lines, newest first (model set by the page)
   QPushButton* settingsButton = nullptr;  // "通知设置"
+  QCheckBox* warningsOnlyBox = nullptr;   // "只看警告"; none: every level shown
 };
 
 // The status line under the page control.

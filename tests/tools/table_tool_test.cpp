@@ -286,7 +286,7 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
   ASSERT_EQ(preview->cards.size(), static_cast<std::size_t>(kCards));
   testing::WriteFile(dir_ / "cards0.txt", first);
   ASSERT_EQ(Import(dir_ / "cards0.txt").status, 0);
-  const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates);
+  const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates, false);
   ASSERT_TRUE(confirmed.plan);
   EXPECT_EQ(confirmed.result.written, 0u);
   EXPECT_EQ(confirmed.plan->Count(LineVerdict::kInStock), static_cast<std::size_t>(kCards));
@@ -301,7 +301,7 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
     const std::vector<CardLine> roundLines = ReadCardLines(text);
     ToolRun tool;
     std::thread other([&] { tool = Import(file); });
-    const CheckedImport window = ImportCheckedCards(item_, roundLines, false);
+    const CheckedImport window = ImportCheckedCards(item_, roundLines, false, false);
     other.join();
     EXPECT_EQ(tool.status, 0) << tool.out;
     ASSERT_TRUE(window.plan);
@@ -321,7 +321,8 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   EXPECT_EQ(dry.status, 0) << dry.out;
   for (const char* part :
        {"\"lines\": 6", "\"toImport\": 2", "\"dryRun\": true",
-        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1}",
+        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1, "
+        "\"卡号或卡密为空\": 0}",
         "{\"line\": 2, \"reason\": \"库存中已有\"}", "{\"line\": 4, \"reason\": \"已发过\"}",
         "{\"line\": 5, \"reason\": \"本次重复\"}", "{\"line\": 6, \"reason\": \"格式不对\"}"})
     EXPECT_NE(dry.out.find(part), std::string::npos) << part << "\n" << dry.out;

@@ -275,12 +275,14 @@ int Import(const ImportOptions& o) {
   }
   // The check and the append run as one step under the store lock that the
   // program's delivery and imports take, so an import running in the window
-  // at the same time cannot store the same cards as well.
+  // at the same time cannot store the same cards as well. The tool imports
+  // cards with an empty password as it always did; the report counts them
+  // under their own reason.
   CheckedImport checked;
   if (o.dryRun)
-    checked.plan = CheckImport(item, file->lines, o.allowDuplicates);
+    checked.plan = CheckImport(item, file->lines, o.allowDuplicates, true);
   else
-    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates);
+    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates, true);
   const std::optional<ImportPlan>& plan = checked.plan;
   if (!plan) {
     std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
@@ -308,7 +310,7 @@ int Import(const ImportOptions& o) {
       << ",\n  \"dryRun\": " << (o.dryRun ? "true" : "false") << ",\n  \"toImport\": " << plan->cards.size()
       << ",\n  \"reasons\": {";
   const LineVerdict reasons[] = {LineVerdict::kInStock, LineVerdict::kSentBefore, LineVerdict::kRepeated,
-                                 LineVerdict::kMalformed};
+                                 LineVerdict::kMalformed, LineVerdict::kNoPassword};
   for (std::size_t i = 0; i < std::size(reasons); ++i)
     out << (i ? ", " : "") << JsonString(VerdictTextUtf8(reasons[i])) << ": " << plan->Count(reasons[i]);
   // The lines the preview leaves out, by their number in the file; with
