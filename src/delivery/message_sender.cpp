@@ -1,6 +1,8 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
+#include <memory>
+
 #include "delivery/chat_address.h"
 #include "store/settings.h"
 
@@ -13,6 +15,13 @@ bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buy
   options.bounds = bounds_;
   options.windows = windows_;
   return SendImMessage(sellerNick, buyerNick, message, options);
+}
+
+ClientPresence ImMessageSender::ProbeClient() {
+  const std::string path = GetSetting(ImClientPathSetting());
+  if (windows_ != nullptr) return windows_->ProbeClient(path);
+  const std::unique_ptr<WindowSystem> windows = OpenX11WindowSystem(nullptr, bounds_.handledWait);
+  return windows ? windows->ProbeClient(path) : ClientPresence::kAbsent;
 }
 
 }  // namespace autodeliver
