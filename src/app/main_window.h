@@ -40,6 +40,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 
 #include "pages/page_controls.h"
 
@@ -91,14 +92,19 @@ class MainWindow : public QWidget {
   // The controls of the management pages, by page.
   const PageControls& pageControls() const { return controls_; }
 
+  // Asked before the window closes: false keeps it open (the guard may
+  // hide it instead); without a guard closing is never refused.
+  void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
+
  signals:
   // Emitted once per process, on the window's thread, at the first
   // recognised sign-in, after page 0 was renamed and page 1 enabled. The
   // pages fill the monitored-items list, the item chooser and the
   // sent-cards grid, in this order.
   void signedIn();
-  // Emitted on the window's thread when the window is closing (closing is
-  // never refused); a handler may wait here for a delivery cycle in hand.
+  // Emitted on the window's thread when the window is closing (once the
+  // close guard, if any, agreed); a handler may wait here for a delivery
+  // cycle in hand.
   void closing();
 
  protected:
@@ -114,6 +120,7 @@ class MainWindow : public QWidget {
   QWebEngineView* browser_ = nullptr;
   bool pagesPrepared_ = false;
   bool relayoutHeld_ = false;
+  std::function<bool()> closeGuard_;
 };
 
 }  // namespace autodeliver

@@ -179,6 +179,16 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   return text;
 }
 
+std::string TrayAttentionText(const DeliveryStatusFigures& f, bool deliveryOn) {
+  std::string text;
+  auto add = [&text](const char* part) { text += (text.empty() ? "" : "；") + std::string(part); };
+  if (f.imNotAnswering) add("阿里旺旺未响应");
+  if (f.loginLooksExpired) add("淘宝登录已失效");
+  if (!deliveryOn) add("自动发货未开启");
+  if (f.undelivered > 0) add(("未送达 " + std::to_string(f.undelivered) + " 笔").c_str());
+  return text;
+}
+
 std::string UndeliveredText(int count) { return "未送达 " + std::to_string(count) + " 笔"; }
 
 std::string WaitingForStockText(const DeliveryStatusFigures& f) {

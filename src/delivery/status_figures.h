@@ -93,6 +93,10 @@ class DeliveryStatus : public DeliveryEvents {
 std::string StatusLineText(const DeliveryStatusFigures& figures, int secondsToNextScan,
                            bool cycleRunning = false);
 
+// Why the tray icon warns (UTF-8), the most pressing first:
+// "阿里旺旺未响应", "淘宝登录已失效", "自动发货未开启"; empty when all is well.
+std::string TrayAttentionText(const DeliveryStatusFigures& figures, bool deliveryOn);
+
 // "未送达 N 笔" (UTF-8), the part of the status line the window shows in red.
 std::string UndeliveredText(int count);
 
