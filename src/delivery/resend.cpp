@@ -3,6 +3,7 @@
 
 #include "delivery/consign.h"
 #include "delivery/events.h"
+#include "delivery/message_template.h"
 #include "market/login.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
@@ -11,7 +12,7 @@
 namespace autodeliver {
 
 std::string ResendMessage(const ResendResult& result) {
-  return DeliveryMessage(result.order.itemTitle, result.cards);
+  return BuyerMessage(result.order.itemTitle, result.order.orderNumber, result.cards, result.order.quantity);
 }
 
 bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result) {

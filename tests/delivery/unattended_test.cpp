@@ -12,6 +12,7 @@
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 #include "delivery/im_watch.h"
+#include "delivery/message_template.h"
 #include "delivery/scan_interval.h"
 #include "delivery/status_figures.h"
 #include "delivery_fixture.h"
@@ -161,6 +162,42 @@ TEST_F(UnattendedTest, RetriesStopAtTheCapAndTheOrderStaysMarked) {
   EXPECT_EQ(status_.waiting[order], WaitReason::kRetriesUsedUp);
   EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+}
+
+using MessageTemplateTest = testing::DeliveryFixture;
+
+// Without a template the buyer gets the usual message, byte for byte; with
+// one, the placeholders are filled (a value that looks like a placeholder is
+// left alone) and a cycle sends it; a template too long for the chat window
+// is refused and the stored one stays; an empty one removes it.
+TEST_F(MessageTemplateTest, PlaceholdersFilledAndTheUsualMessageWithoutATemplate) {
+  const std::string card = "点卡"_gbk;
+  const std::vector<DeliveredCard> cards = {{"C1", "1"}, {"C2", "2"}};
+  EXPECT_EQ(BuyerMessage(card, "1001", cards, 2),
+            "您购买的 点卡 卡号信息如下\r\n\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n"_gbk);
+
+  const std::string tmpl =
+      "亲，{宝贝名称}（订单 {订单编号}，共 {数量} 张）：\r\n{卡密}充值地址：http://pay.example/\\x\t{"_gbk;
+  EXPECT_EQ(
+      FillMessageTemplate(tmpl, "{数量}"_gbk, "1001", cards, 2),
+      "亲，{数量}（订单 1001，共 2 张）：\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n充值地址：http://pay.example/\\x\t{"_gbk);
+
+  ASSERT_EQ(SetMessageTemplate(card, tmpl), TemplateSave::kSaved);
+  EXPECT_EQ(MessageTemplateOf(card), tmpl);  // backslash, CR, LF and TAB kept through the row
+  EXPECT_FALSE(MessageTemplateOf("点卡2"_gbk).has_value());
+  Monitor(card);
+  Stock(card, {{"C1", "1"}});
+  const std::string order = PlaceOrder("点卡", 1, "买家甲");
+  Cycle();
+  ASSERT_EQ(sender_.sent.size(), 1u);
+  EXPECT_EQ(sender_.sent[0].message, FillMessageTemplate(tmpl, card, order, {{"C1", "1"}}, 1));
+
+  EXPECT_EQ(SetMessageTemplate(card, std::string(kMaxChatMessageBytes - kCardLinesRoom + 1, 'x')),
+            TemplateSave::kTooLong);
+  EXPECT_EQ(MessageTemplateOf(card), tmpl);
+  ASSERT_EQ(SetMessageTemplate(card, ""), TemplateSave::kSaved);
+  EXPECT_FALSE(MessageTemplateOf(card).has_value());
+  EXPECT_EQ(BuyerMessage(card, "1001", cards, 2), DeliveryMessage(card, cards));
 }
 
 TEST(ScanIntervalTest, AcceptsWholeSecondsFromTheMinimumAndRefusesTheRest) {
