@@ -2,6 +2,7 @@
 // renaming, deleting items with their cards and the attribute edits.
 #include <QPalette>
 
+#include "delivery/message_template.h"
 #include "page_fixture.h"
 #include "store/item_table.h"
 #include "store/stock_table.h"
@@ -146,6 +147,42 @@ TEST_F(ItemsPageTest, DeleteRemovesExactlyTheCheckedItemsWithTheirCards) {
   EXPECT_TRUE(LoadStockCardsOf("I3").empty());
   for (const char* kept : {"I2", "I4", "I5"}) EXPECT_EQ(LoadStockCardsOf(kept).size(), 2u) << kept;
   EXPECT_TRUE(prompts.boxes.empty());
+}
+
+// "消息模板" edits the selected item's template: line breaks become CR LF,
+// the box shows the stored one again, too long a template is refused with a
+// message and nothing stored, an emptied box removes it.
+TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
+  AddItemsAndCards({"A", "B"});
+  pages->RefreshAllPages();
+  std::vector<QString> shown;
+  QString answer;
+  pages->items.askTemplate = [&](const QString& item, const QString& current) -> std::optional<QString> {
+    shown.push_back(item + "|" + current);
+    return answer;
+  };
+  pages->items.EditMessageTemplate();  // no row selected
+  EXPECT_TRUE(shown.empty());
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+
+  ShowRow(1);
+  answer = QStringLiteral("{宝贝名称} 的卡：\n{卡密}");
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_FALSE(MessageTemplateOf("A").has_value());
+
+  ShowRow(1);
+  answer = QString(4000, QLatin1Char('x'));
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(shown.back(), QStringLiteral("B|{宝贝名称} 的卡：\n{卡密}"));
+  ASSERT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+
+  ShowRow(1);
+  answer = QString();
+  pages->items.EditMessageTemplate();
+  EXPECT_FALSE(MessageTemplateOf("B").has_value());
 }
 
 TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
