@@ -15,6 +15,7 @@ packages=(
   # the .deb, its icons and its checks (tests/packaging)
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
   dbus-daemon  # a private session bus for the notification tests
+  openssl python3 python3-aiosmtpd  # the alert tests' local HTTPS and mail servers
   # the fuzz targets (scripts/fuzz.sh)
   clang-14 libfuzzer-14-dev
 )
