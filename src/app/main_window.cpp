@@ -230,6 +230,11 @@ void MainWindow::BuildLayout() {
         Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
     level->setSuffix(QStringLiteral(" 张"));
     level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
+    // The buyers' message of the item, beside its warning level.
+    auto* templateButton = controls_.items.templateButton =
+        Make<QPushButton>(attributes, "按钮消息模板", QRect(158, 130, 60, 20));
+    templateButton->setText(QStringLiteral("消息模板"));
+    templateButton->setToolTip(QStringLiteral("发给买家的消息模板：使用说明、充值地址等"));
   }
   {
     ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
@@ -661,6 +666,10 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closeGuard_ && !closeGuard_()) {
+    event->ignore();
+    return;
+  }
   emit closing();
   event->accept();
 }

@@ -52,6 +52,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 #include "pages/page_controls.h"
@@ -108,6 +109,9 @@ class MainWindow : public QWidget {
   // data folder, the log folder and the licence. Does not wait; the box
   // (objectName "关于") closes itself.
   void ShowAbout();
+  // Asked before the window closes: false keeps it open (the guard may
+  // hide it instead); without a guard closing is never refused.
+  void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
 
  signals:
   // Emitted once per process, on the window's thread, at the first
@@ -115,8 +119,9 @@ class MainWindow : public QWidget {
   // pages fill the monitored-items list, the item chooser and the
   // sent-cards grid, in this order.
   void signedIn();
-  // Emitted on the window's thread when the window is closing (closing is
-  // never refused); a handler may wait here for a delivery cycle in hand.
+  // Emitted on the window's thread when the window is closing (once the
+  // close guard, if any, agreed); a handler may wait here for a delivery
+  // cycle in hand.
   void closing();
 
  protected:
@@ -152,6 +157,7 @@ class MainWindow : public QWidget {
   QWebEngineView* browser_ = nullptr;
   bool pagesPrepared_ = false;
   bool relayoutHeld_ = false;
+  std::function<bool()> closeGuard_;
 };
 
 }  // namespace autodeliver

@@ -1,6 +1,8 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
+#include <memory>
+
 #include "delivery/chat_address.h"
 #include "store/settings.h"
 
@@ -10,6 +12,13 @@ bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buy
                            const std::string& message) {
   if (!IsPassableChatNick(sellerNick) || !IsPassableChatNick(buyerNick)) return false;
   return channel_.Send(GetSetting(ImClientPathSetting()), sellerNick, buyerNick, message, bounds_);
+}
+
+ClientPresence ImMessageSender::ProbeClient() {
+  const std::string path = GetSetting(ImClientPathSetting());
+  if (windows_ != nullptr) return windows_->ProbeClient(path);
+  const std::unique_ptr<WindowSystem> windows = OpenX11WindowSystem(nullptr, bounds_.handledWait);
+  return windows ? windows->ProbeClient(path) : ClientPresence::kAbsent;
 }
 
 }  // namespace autodeliver

@@ -3,10 +3,12 @@
 
 #include <set>
 
+#include "delivery/resend.h"
 #include "delivery/wording.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
 #include "store/sent_time.h"
+#include "store/undelivered_orders.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -57,6 +59,7 @@ int CountOrdersDeliveredToday(std::time_t now) {
   for (const SentCard& card : cards) {
     if (card.sentAt.compare(0, today.size(), today) == 0) orders.insert(card.orderNumber);
   }
+  for (const UndeliveredOrder& mark : UndeliveredOrders().List()) orders.erase(mark.orderNumber);
   return static_cast<int>(orders.size());
 }
 
@@ -103,8 +106,23 @@ void DeliveryStatus::OrderHeld(const PendingOrder& order, HoldReason reason, boo
   ++heldNow_[reason];
 }
 
-void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
+void DeliveryStatus::MessageHanded(const PendingOrder& order, bool handed) {
+  if (handed) CountDelivered();
+}
+
+void DeliveryStatus::OrderResent(const ResendResult& result) {
+  if (result.outcome != ResendOutcome::kResent) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (result.markCleared && figures_.undelivered > 0) --figures_.undelivered;
+  if (result.wasMarked) CountDeliveredLocked();
+}
+
+void DeliveryStatus::CountDelivered() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CountDeliveredLocked();
+}
+
+void DeliveryStatus::CountDeliveredLocked() {
   const int today = Today();
   if (today != day_) {
     day_ = today;
@@ -124,6 +142,8 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   figures_.endedAtImFailure = result.endedAtImFailure;
   figures_.diskFull = result.diskFull;
   figures_.loginLooksExpired = result.loginLooksExpired;
+  figures_.imNotAnswering = result.imNotAnswering;
+  figures_.undelivered = result.ordersUndelivered;
   // Only a cycle that went through the whole list knows what waits.
   if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
     figures_.waitingForStock = waitingNow_;
@@ -135,7 +155,11 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
 std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan, bool cycleRunning) {
   std::string text;
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
-  if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
+  if (f.imNotAnswering) {
+    text += "阿里旺旺未响应 | ";
+  } else if (f.endedAtImFailure) {
+    text += "旺旺没有收下消息 | ";
+  }
   if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
   if (!f.alertChannelsFailing.empty()) text += "手机提醒发送失败：" + f.alertChannelsFailing + " | ";
   if (f.lastScanAt) {
@@ -168,6 +192,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
     text += "尚未扫描";
   }
   text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
+  if (f.undelivered > 0) text += " | " + UndeliveredText(f.undelivered);
   text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
   const auto held = [&](std::initializer_list<HoldReason> reasons) {
     int n = 0;
@@ -189,9 +214,23 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
     text += " | 正在扫描";
   } else if (secondsToNextScan >= 0) {
     text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  } else {
+    text += " | 自动发货未开启";
   }
   return text;
 }
+
+std::string TrayAttentionText(const DeliveryStatusFigures& f, bool deliveryOn) {
+  std::string text;
+  auto add = [&text](const char* part) { text += (text.empty() ? "" : "；") + std::string(part); };
+  if (f.imNotAnswering) add("阿里旺旺未响应");
+  if (f.loginLooksExpired) add("淘宝登录已失效");
+  if (!deliveryOn) add("自动发货未开启");
+  if (f.undelivered > 0) add(("未送达 " + std::to_string(f.undelivered) + " 笔").c_str());
+  return text;
+}
+
+std::string UndeliveredText(int count) { return "未送达 " + std::to_string(count) + " 笔"; }
 
 std::string WaitingForStockText(const DeliveryStatusFigures& f) {
   std::string text;

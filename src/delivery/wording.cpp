@@ -100,6 +100,10 @@ std::string ReasonText(WaitReason reason) {
       return "磁盘已满，卡密无法记录";
     case WaitReason::kValueTooLong:
       return "订单的文字超出已发卡密表的字段宽度";
+    case WaitReason::kImNotAnswering:
+      return "阿里旺旺未响应";
+    case WaitReason::kRetriesUsedUp:
+      return "多次补发未成功";
   }
   return "原因不明";
 }
@@ -216,6 +220,12 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
       break;
     case WaitReason::kValueTooLong:
       text += "订单编号、买家旺旺或宝贝名称超出已发卡密表的字段宽度，无法记录，不取卡，请手工处理";
+      break;
+    case WaitReason::kImNotAnswering:
+      text += "阿里旺旺未响应，不取卡，等旺旺恢复后再发";
+      break;
+    case WaitReason::kRetriesUsedUp:
+      text += "未送达的卡密多次补发未成功，不再自动补发，请在已发卡密页手工补发";
       break;
   }
   return Warning(std::move(text));

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 #include <thread>
 
+#include "delivery/message_template.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
 #include "store/item_table.h"
@@ -88,6 +90,17 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
   connect(needsCardBox_, &QCheckBox::clicked, this, &ItemsPage::StoreNeedsCard);
   // Arrow steps, and a typed number once it is confirmed or left.
   connect(warningLevelBox_, &QSpinBox::valueChanged, this, &ItemsPage::StoreWarningLevel);
+  if (controls.templateButton)
+    connect(controls.templateButton, &QPushButton::clicked, this, &ItemsPage::EditMessageTemplate);
+  askTemplate = [this](const QString& itemName, const QString& current) -> std::optional<QString> {
+    bool ok = false;
+    const QString text = QInputDialog::getMultiLineText(
+        itemsList_ ? itemsList_->window() : nullptr, QStringLiteral("消息模板 - ") + itemName,
+        QStringLiteral("发给买家的消息（留空则用默认消息）。可用：{宝贝名称} {订单编号} {卡密} {数量}"),
+        current, &ok);
+    if (!ok) return std::nullopt;
+    return text;
+  };
   if (rulesButton_) {
     rulesButton_->setToolTip(QStringLiteral("黑名单、限拍、大额订单确认、延迟发货和免打扰时段"));
     connect(rulesButton_, &QPushButton::clicked, this, &ItemsPage::OpenOrderRules);
@@ -358,6 +371,34 @@ void ItemsPage::StoreWarningLevel(int level) {
   // figures (and the row's colour) change.
   SetWarningLevel(itemNames_[record - 1], level);
   RefreshFigures();
+}
+
+void ItemsPage::EditMessageTemplate() {
+  const int record = SelectedRecord();
+  if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) {
+    prompts_.ShowBox("请先在列表中选中一个宝贝"_gbk, "消息模板"_gbk, BoxKind::kInformation);
+    return;
+  }
+  const std::string item = itemNames_[record - 1];
+  // The edit box shows CR LF as one line break, and gives LF back.
+  QString current = QFromGbk(MessageTemplateOf(item).value_or(std::string()));
+  current.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  const std::optional<QString> typed = askTemplate(QFromGbk(item), current);
+  if (!typed) return;
+  QString text = *typed;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+      .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  switch (SetMessageTemplate(item, GbkFromQ(text))) {
+    case TemplateSave::kSaved:
+      return;
+    case TemplateSave::kTooLong:
+      prompts_.ShowBox("消息模板太长，加上卡密后旺旺聊天窗口放不下，没有保存。请删减后再试。"_gbk,
+                       "消息模板"_gbk, BoxKind::kError);
+      return;
+    case TemplateSave::kFailed:
+      prompts_.ShowBox("消息模板保存失败！"_gbk, "消息模板"_gbk, BoxKind::kError);
+      return;
+  }
 }
 
 bool ItemsPage::eventFilter(QObject* watched, QEvent* event) {

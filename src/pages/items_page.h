@@ -25,6 +25,7 @@
 #include <QColor>
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,15 @@ class ItemsPage : public QObject {
   void OpenOrderRules();
   // The dialog once opened; null before.
   OrderRulesDialog* orderRules() const { return orderRules_.data(); }
+
+  // "消息模板": shows the selected item's template for editing and stores
+  // what the seller keeps (delivery/message_template.h); a template too
+  // long for the chat window is refused with a message and not stored.
+  void EditMessageTemplate();
+
+  // Asks for the template (UTF-8 in and out; nullopt: cancelled). The
+  // default is a multi-line input box; tests replace it.
+  std::function<std::optional<QString>(const QString& itemName, const QString& current)> askTemplate;
 
  signals:
   // The items table may have changed: the lists must be refilled.

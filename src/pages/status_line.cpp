@@ -49,7 +49,7 @@ void StatusLine::Refresh() {
   const bool running = cycleRunning_ && cycleRunning_();
   QString text = QString::fromStdString(StatusLineText(f, seconds, running));
   if (reLoginPending) text = QStringLiteral("已重新登录，下一轮扫描时确认 | ") + text;
-  const bool alarm = f.loginLooksExpired || f.endedAtImFailure ||
+  const bool alarm = f.loginLooksExpired || f.endedAtImFailure || f.imNotAnswering || f.undelivered > 0 ||
                      (f.lastScanAt && f.lastScanOutcome != ScanOutcome::kListed);
   const std::string waiting = WaitingForStockText(f);
   QString tip = text + QLatin1Char('\n') +

@@ -185,7 +185,8 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   EXPECT_EQ(CountOrdersDeliveredToday(), 1);
 
   DeliveryStatus status(CountOrdersDeliveredToday());
-  EXPECT_EQ(StatusLineText(status.Figures(), -1), "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔");
+  EXPECT_EQ(StatusLineText(status.Figures(), -1),
+            "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔 | 自动发货未开启");
   const std::string waitingA = PlaceOrder("Q币", 2, "甲");
   const std::string waitingB = PlaceOrder("点卡", 3, "乙");
   const std::string waitingC = PlaceOrder("Q币", 1, "丙");

@@ -56,7 +56,7 @@ TEST_F(OrderRulesCycleTest, HeldOrdersKeepTheirCardsWhileTheRestGoOutThenTheSell
   RuleClock now{std::chrono::system_clock::now(), 12 * 60};
   OrderRuleGate gate({}, [&] { return now; });
   HeldEvents events;
-  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, &gate); };
+  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, nullptr, &gate); };
 
   // Page order is newest first: the coin orders are looked at oldest first.
   const std::string coinThird = PlaceOrder("Q币", 1, "买家甲");
@@ -136,7 +136,7 @@ TEST_F(OrderRulesCycleTest, QuietHoursAcrossMidnightAndADelayHoldUntilTheClockMo
   RuleClock now{start, 23 * 60 + 50};
   OrderRuleGate gate({}, [&] { return now; });
   HeldEvents events;
-  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, &gate); };
+  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, nullptr, &gate); };
   const std::string order = PlaceOrder("点卡", 1, "买家甲");
 
   EXPECT_EQ(cycle().ordersHeld, 1);

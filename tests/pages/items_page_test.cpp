@@ -3,6 +3,7 @@
 #include <QPalette>
 #include <QSignalSpy>
 
+#include "delivery/message_template.h"
 #include "page_fixture.h"
 #include "store/item_table.h"
 #include "store/seller_actions.h"
@@ -210,6 +211,42 @@ TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
   EXPECT_EQ(LoadStockCardsOf("A2").size(), 2u);
   ASSERT_EQ(logged.count(), 1);
   EXPECT_EQ(logged[0][0].toString(), QStringLiteral("宝贝“A”改名为“A2”，库存卡密随之改名"));
+}
+
+// "消息模板" edits the selected item's template: line breaks become CR LF,
+// the box shows the stored one again, too long a template is refused with a
+// message and nothing stored, an emptied box removes it.
+TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
+  AddItemsAndCards({"A", "B"});
+  pages->RefreshAllPages();
+  std::vector<QString> shown;
+  QString answer;
+  pages->items.askTemplate = [&](const QString& item, const QString& current) -> std::optional<QString> {
+    shown.push_back(item + "|" + current);
+    return answer;
+  };
+  pages->items.EditMessageTemplate();  // no row selected
+  EXPECT_TRUE(shown.empty());
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+
+  ShowRow(1);
+  answer = QStringLiteral("{宝贝名称} 的卡：\n{卡密}");
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_FALSE(MessageTemplateOf("A").has_value());
+
+  ShowRow(1);
+  answer = QString(4000, QLatin1Char('x'));
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(shown.back(), QStringLiteral("B|{宝贝名称} 的卡：\n{卡密}"));
+  ASSERT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+
+  ShowRow(1);
+  answer = QString();
+  pages->items.EditMessageTemplate();
+  EXPECT_FALSE(MessageTemplateOf("B").has_value());
 }
 
 TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
