@@ -9,6 +9,13 @@
 // one line on the standard error, and ends with exit code 1. It needs no
 // display for that. A data folder that cannot be made ready ends the start
 // the same way, with a message box too.
+//
+// With --shop NAME the program runs that shop's own folder (its own tables,
+// lock, log and browser profile). Without it, an installed program that
+// finds shops besides the default one asks which to run (--choose-shop asks
+// always, and lets the seller name a new shop). A new installed data folder
+// is offered the import of an earlier installation's data before anything
+// reads its tables.
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -17,11 +24,16 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "app/application.h"
 #include "app/instance_signal.h"
 #include "app/login_browser.h"
+#include "app/shop_dialogs.h"
+#include "app/shop_option.h"
 #include "store/shop_folder.h"
+#include "store/shop_paths.h"
 
 namespace {
 
@@ -42,8 +54,9 @@ QIcon ProgramIcon() {
   return icon;
 }
 
-int HandOverToHolder(int argc, char** argv, const autodeliver::DataFolderOpening& opening) {
-  QCoreApplication app(argc, argv);
+int HandOverToHolder(int& argc, char** argv, const autodeliver::DataFolderOpening& opening) {
+  std::optional<QCoreApplication> app;
+  if (!QCoreApplication::instance()) app.emplace(argc, argv);
   const QString folder = QString::fromStdString(opening.folder);
   const QString holder =
       opening.holderPid > 0 ? QStringLiteral("（进程 %1）").arg(opening.holderPid) : QString();
@@ -66,12 +79,29 @@ int main(int argc, char** argv) {
   // journals, the delivery log, update.ini) holds or lies beside card
   // passwords: readable by the seller's own account only.
   ::umask(077);
+  const ShopOption shop = ParseShopOption(argc, argv);
+  if (!shop.error.empty()) {
+    PrintLine(QStringLiteral("autodeliver：") + QString::fromStdString(shop.error));
+    return 2;
+  }
+  SetShop(shop.name);
+  std::unique_ptr<QApplication> app;
+  auto makeApp = [&] {
+    PrepareWebEngineEnvironment();
+    app = std::make_unique<QApplication>(argc, argv);
+  };
+  if (shop.choose || (shop.name.empty() && CurrentProgramDirSource() == ProgramDirSource::kInstalled &&
+                      !ListShops().empty())) {
+    makeApp();
+    const std::optional<std::string> chosen = AskForShop(ListShops());
+    if (!chosen) return 0;
+    SetShop(*chosen);
+  }
   InstanceLock lock;
   const DataFolderOpening opening = OpenDataFolder(lock);
   if (opening.status == DataFolderOpening::Status::kInUse) return HandOverToHolder(argc, argv, opening);
 
-  PrepareWebEngineEnvironment();
-  QApplication app(argc, argv);
+  if (!app) makeApp();
   QGuiApplication::setDesktopFileName(QStringLiteral(AUTODELIVER_APP_ID));
   QApplication::setWindowIcon(ProgramIcon());
   const QString folder = QString::fromStdString(opening.folder);
@@ -87,7 +117,14 @@ int main(int argc, char** argv) {
                   .arg(QString::fromStdString(opening.problem)));
   }
   SetProgramFont();
+  if (opening.fresh && lock.held()) OfferOldDataImport(opening.folder);
   Application program;
+  // The shop in the title, and so in the tray's tooltip and the task bar.
+  if (!CurrentShop().empty())
+    program.window().setWindowTitle(program.window().windowTitle() + QStringLiteral(" - 店铺：") +
+                                    QString::fromStdString(CurrentShop()));
+  else if (!ListShops().empty())
+    program.window().setWindowTitle(program.window().windowTitle() + QStringLiteral(" - 默认店铺"));
   InstanceServer server;
   if (lock.held()) {
     QObject::connect(&server, &InstanceServer::showRequested, &program.window(), [&program] {
@@ -100,5 +137,5 @@ int main(int argc, char** argv) {
     server.Listen(folder);
   }
   if (!program.Start()) return program.ExitCode();
-  return app.exec();
+  return app->exec();
 }

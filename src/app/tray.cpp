@@ -20,6 +20,8 @@ Tray::Tray(QWidget& window, QObject* parent) : QObject(parent), window_(window) 
 
   icon_.setIcon(QApplication::windowIcon());
   icon_.setToolTip(window_.windowTitle());
+  // The tooltip names what the title names (the shop, the version).
+  connect(&window_, &QWidget::windowTitleChanged, this, [this] { ShowToolTip(); });
   icon_.setContextMenu(&menu_);
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) ShowWindow();
@@ -30,7 +32,13 @@ Tray::Tray(QWidget& window, QObject* parent) : QObject(parent), window_(window) 
 void Tray::SetLoginExpired(bool expired) { reLogin_->setVisible(expired); }
 
 void Tray::SetStatusText(const QString& text) {
-  icon_.setToolTip(window_.windowTitle() + QLatin1Char('\n') + text);
+  status_ = text;
+  ShowToolTip();
+}
+
+void Tray::ShowToolTip() {
+  icon_.setToolTip(status_.isEmpty() ? window_.windowTitle()
+                                     : window_.windowTitle() + QLatin1Char('\n') + status_);
 }
 
 void Tray::ShowWindow() {

@@ -56,7 +56,10 @@ class Tray : public QObject {
   void reLoginRequested();
 
  private:
+  void ShowToolTip();
+
   QWidget& window_;
+  QString status_;
   QMenu menu_;
   QSystemTrayIcon icon_;
   QAction* showWindow_;
