@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "store/shop_paths.h"
+#include "text/gbk.h"
 
 namespace autodeliver {
 
@@ -59,7 +60,10 @@ std::string OldDataSummary(const OldDataReport& r, bool dryRun) {
   std::string s;
   const std::string will = dryRun ? "将" : "已";
   for (const OldTable& t : r.tables) {
-    s += std::string("【") + TableName(t.file) + "】" + t.source;
+    const std::size_t slash = t.source.rfind('/') + 1;
+    s += std::string("【") + TableName(t.file) + "】" +
+         (t.name == OldTable::Name::kGbk ? t.source.substr(0, slash) + GbkToUtf8Lossy(t.source.substr(slash))
+                                         : t.source);
     if (t.name == OldTable::Name::kGbk) s += "（文件名为 GBK 编码）";
     if (t.name == OldTable::Name::kByFields) s += "（文件名已无法识别，按字段认出）";
     s += "\n  " + std::to_string(t.records) + " 条记录，其中 " + std::to_string(t.marked) + " 条已标记删除\n";

@@ -407,9 +407,13 @@ const char* NameHow(OldTable::Name how) {
 // Prints what a migration or conversion found and did; the exit status.
 int PrintOldData(const OldDataReport& r, bool dryRun) {
   for (const OldTable& t : r.tables) {
-    std::cout << t.file << ": " << t.source;
-    if (!t.source.empty() && t.source.find(t.file) == std::string::npos)
-      std::cout << " (" << NameHow(t.name) << ")";
+    // A name in GBK bytes is shown as it reads in GBK.
+    const std::size_t slash = t.source.rfind('/') + 1;
+    std::cout << t.file << ": "
+              << (t.name == OldTable::Name::kGbk
+                      ? t.source.substr(0, slash) + GbkToUtf8Lossy(t.source.substr(slash))
+                      : t.source);
+    if (t.name != OldTable::Name::kUtf8) std::cout << " (" << NameHow(t.name) << ")";
     std::cout << "\n  " << t.records << " records, " << t.marked << " marked deleted\n";
     for (const std::string& p : t.problems) std::cout << "  damaged: " << p << "\n";
     const char* would = dryRun ? "would be " : "";
