@@ -14,8 +14,8 @@
 // lock, log and browser profile). Without it, an installed program that
 // finds shops besides the default one asks which to run (--choose-shop asks
 // always, and lets the seller name a new shop). A new installed data folder
-// is offered the import of an earlier installation's data before anything
-// reads its tables.
+// is offered the import of an earlier installation's data as soon as the
+// window is up, before the seller signs in.
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -23,6 +23,7 @@
 #include <QDirIterator>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -117,7 +118,6 @@ int main(int argc, char** argv) {
                   .arg(QString::fromStdString(opening.problem)));
   }
   SetProgramFont();
-  if (opening.fresh && lock.held()) OfferOldDataImport(opening.folder);
   Application program;
   // The shop in the title, and so in the tray's tooltip and the task bar.
   if (!CurrentShop().empty())
@@ -137,5 +137,10 @@ int main(int argc, char** argv) {
     server.Listen(folder);
   }
   if (!program.Start()) return program.ExitCode();
+  // Asked over the window, before the seller can sign in (the question is
+  // modal): the lists are filled at the sign-in, and the import keeps the IM
+  // client's path the start-up just found.
+  if (opening.fresh && lock.held())
+    QTimer::singleShot(0, &program.window(), [folder = opening.folder] { OfferOldDataImport(folder); });
   return app->exec();
 }

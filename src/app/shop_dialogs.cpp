@@ -1,5 +1,7 @@
 #include "app/shop_dialogs.h"
 
+#include <sys/stat.h>
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -7,7 +9,9 @@
 
 #include "app/shop_option.h"
 #include "store/old_data.h"
+#include "store/settings.h"
 #include "store/shop_paths.h"
+#include "text/gbk.h"
 
 namespace autodeliver {
 
@@ -61,7 +65,15 @@ void OfferOldDataImport(const std::string& dir) {
     if (QMessageBox::question(nullptr, title, planText + QStringLiteral("\n现在导入吗？")) !=
         QMessageBox::Yes)
       return;
+    // The IM client this start found stays in use: the old settings hold the
+    // Windows program's path.
+    const std::string imKey = Utf8ToGbkLossy("阿里旺旺核心文件路径");
+    const std::string imPath = GetSetting(imKey);
     const OldDataReport done = MigrateShop(from.toStdString(), dir, {});
+    struct stat st {};
+    if (done.status == OldDataReport::Status::kDone && !imPath.empty() &&
+        ::stat(GetSetting(imKey).c_str(), &st) != 0)
+      SetSetting(imKey, imPath);
     const QString doneText = Q(OldDataSummary(done, false));
     if (done.status == OldDataReport::Status::kDone)
       QMessageBox::information(nullptr, title, doneText + QStringLiteral("\n旧数据已导入。"));
