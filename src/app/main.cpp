@@ -13,6 +13,13 @@
 // one line on the standard error, and ends with exit code 1. It needs no
 // display for that. A data folder that cannot be made ready ends the start
 // the same way, with a message box too.
+//
+// With --shop NAME the program runs that shop's own folder (its own tables,
+// lock, log and browser profile). Without it, an installed program that
+// finds shops besides the default one asks which to run (--choose-shop asks
+// always, and lets the seller name a new shop). A new installed data folder
+// is offered the import of an earlier installation's data as soon as the
+// window is up, before the seller signs in.
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -21,14 +28,19 @@
 #include <QDirIterator>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "app/application.h"
 #include "app/instance_signal.h"
 #include "app/login_browser.h"
+#include "app/shop_dialogs.h"
+#include "app/shop_option.h"
 #include "app/startup.h"
 #include "store/shop_folder.h"
+#include "store/shop_paths.h"
 
 namespace {
 
@@ -76,8 +88,11 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
                        "自动发货系统：无人值守地为虚拟商品店铺的订单发送卡密。\n"
                        "不带选项时打开主窗口（需要 X11 显示）。\n\n"
                        "选项：\n"
-                       "  -h, --help     显示这段帮助并退出\n"
-                       "  -v, --version  显示版本并退出\n\n"
+                       "  -h, --help          显示这段帮助并退出\n"
+                       "  -v, --version       显示版本并退出\n"
+                       "  --shop NAME         使用店铺 NAME 的数据文件夹\n"
+                       "                      （$XDG_DATA_HOME/autodeliver/shops/NAME）\n"
+                       "  --choose-shop       启动时选择店铺（也可新建）\n\n"
                        "数据文件夹：$AUTODELIVER_DIR，否则 $XDG_DATA_HOME/autodeliver。\n"
                        "另见 man autodeliver。\n"));
     return 0;
@@ -89,8 +104,9 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
   return std::nullopt;
 }
 
-int HandOverToHolder(int argc, char** argv, const autodeliver::DataFolderOpening& opening) {
-  QCoreApplication app(argc, argv);
+int HandOverToHolder(int& argc, char** argv, const autodeliver::DataFolderOpening& opening) {
+  std::optional<QCoreApplication> app;
+  if (!QCoreApplication::instance()) app.emplace(argc, argv);
   const QString folder = QString::fromStdString(opening.folder);
   const QString holder =
       opening.holderPid > 0 ? QStringLiteral("（进程 %1）").arg(opening.holderPid) : QString();
@@ -115,13 +131,30 @@ int main(int argc, char** argv) {
   ::umask(077);
   QCoreApplication::setApplicationName(QStringLiteral("autodeliver"));
   if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
+  const ShopOption shop = ParseShopOption(argc, argv);
+  if (!shop.error.empty()) {
+    PrintLine(QStringLiteral("autodeliver：") + QString::fromStdString(shop.error));
+    return 2;
+  }
+  SetShop(shop.name);
+  std::unique_ptr<QApplication> app;
+  auto makeApp = [&] {
+    PrepareWebEngineEnvironment();
+    app = std::make_unique<QApplication>(argc, argv);
+    InstallQtChinese();
+  };
+  if (shop.choose || (shop.name.empty() && CurrentProgramDirSource() == ProgramDirSource::kInstalled &&
+                      !ListShops().empty())) {
+    makeApp();
+    const std::optional<std::string> chosen = AskForShop(ListShops());
+    if (!chosen) return 0;
+    SetShop(*chosen);
+  }
   InstanceLock lock;
   const DataFolderOpening opening = OpenDataFolder(lock);
   if (opening.status == DataFolderOpening::Status::kInUse) return HandOverToHolder(argc, argv, opening);
 
-  PrepareWebEngineEnvironment();
-  QApplication app(argc, argv);
-  InstallQtChinese();
+  if (!app) makeApp();
   QGuiApplication::setDesktopFileName(QStringLiteral(AUTODELIVER_APP_ID));
   QApplication::setWindowIcon(ProgramIcon());
   const QString folder = QString::fromStdString(opening.folder);
@@ -138,6 +171,12 @@ int main(int argc, char** argv) {
   }
   SetProgramFont();
   Application program;
+  // The shop in the title, and so in the tray's tooltip and the task bar.
+  if (!CurrentShop().empty())
+    program.window().setWindowTitle(program.window().windowTitle() + QStringLiteral(" - 店铺：") +
+                                    QString::fromStdString(CurrentShop()));
+  else if (!ListShops().empty())
+    program.window().setWindowTitle(program.window().windowTitle() + QStringLiteral(" - 默认店铺"));
   InstanceServer server;
   if (lock.held()) {
     QObject::connect(&server, &InstanceServer::showRequested, &program.window(), [&program] {
@@ -150,5 +189,10 @@ int main(int argc, char** argv) {
     server.Listen(folder);
   }
   if (!program.Start()) return program.ExitCode();
-  return app.exec();
+  // Asked over the window, before the seller can sign in (the question is
+  // modal): the lists are filled at the sign-in, and the import keeps the IM
+  // client's path the start-up just found.
+  if (opening.fresh && lock.held())
+    QTimer::singleShot(0, &program.window(), [folder = opening.folder] { OfferOldDataImport(folder); });
+  return app->exec();
 }

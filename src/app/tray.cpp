@@ -21,6 +21,8 @@ Tray::Tray(QWidget& window, QObject* parent) : QObject(parent), window_(window) 
 
   icon_.setIcon(QApplication::windowIcon());
   icon_.setToolTip(window_.windowTitle());
+  // The tooltip names what the title names (the shop, the version).
+  connect(&window_, &QWidget::windowTitleChanged, this, [this] { UpdateToolTip(); });
   icon_.setContextMenu(&menu_);
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) ShowWindow();

@@ -63,6 +63,9 @@ class Tray : public QObject {
   void reLoginRequested();
 
  private:
+  // The window title (it names the shop), why the icon warns, and the status.
+  void UpdateToolTip();
+
   QWidget& window_;
   QMenu menu_;
   QSystemTrayIcon icon_;
@@ -72,7 +75,6 @@ class Tray : public QObject {
   QAction* quit_;
   QString statusText_;
   QString attention_;
-  void UpdateToolTip();
 };
 
 }  // namespace autodeliver
