@@ -1,8 +1,6 @@
 // The IM client sender; see message_sender.h.
 #include "delivery/message_sender.h"
 
-#include <memory>
-
 #include "delivery/chat_address.h"
 #include "store/settings.h"
 
@@ -15,10 +13,7 @@ bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buy
 }
 
 ClientPresence ImMessageSender::ProbeClient() {
-  const std::string path = GetSetting(ImClientPathSetting());
-  if (windows_ != nullptr) return windows_->ProbeClient(path);
-  const std::unique_ptr<WindowSystem> windows = OpenX11WindowSystem(nullptr, bounds_.handledWait);
-  return windows ? windows->ProbeClient(path) : ClientPresence::kAbsent;
+  return channel_.ProbeClient(GetSetting(ImClientPathSetting()), bounds_);
 }
 
 }  // namespace autodeliver
