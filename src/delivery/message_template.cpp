@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "store/escaped_fields.h"
 #include "store/settings.h"
 #include "store/store_lock.h"
 #include "text/gbk.h"
@@ -13,29 +14,6 @@ namespace {
 const std::string& SettingName() {
   static const std::string kName = "宝贝消息模板"_gbk;
   return kName;
-}
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 std::string Unescaped(const std::string& text) {
@@ -130,7 +108,7 @@ TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& 
                                 return v.find('\t') != std::string::npos && ItemOf(v) == itemName;
                               }),
                values.end());
-  if (!tmpl.empty()) values.push_back(itemName + "\t" + Escaped(tmpl));
+  if (!tmpl.empty()) values.push_back(itemName + "\t" + EscapeField(tmpl));
   return ReplaceSettingValues(SettingName(), values) ? TemplateSave::kSaved : TemplateSave::kFailed;
 }
 

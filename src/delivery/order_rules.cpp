@@ -11,6 +11,7 @@
 
 #include "io/file_io.h"
 #include "store/delivery_counts.h"
+#include "store/escaped_fields.h"
 #include "store/item_table.h"
 #include "store/sent_table.h"
 #include "store/shop_paths.h"
@@ -23,67 +24,11 @@ namespace {
 constexpr std::string_view kRulesHeader = "autodeliver order rules 1";
 constexpr std::string_view kHoldsHeader = "autodeliver order holds 1";
 
-std::string Escape(std::string_view field) {
-  std::string out;
-  out.reserve(field.size());
-  for (char c : field) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-// The fields of one line, unescaped; nullopt for a malformed escape.
-std::optional<std::vector<std::string>> SplitLine(std::string_view line) {
-  std::vector<std::string> fields(1);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      fields.emplace_back();
-    } else if (c == '\\') {
-      if (++i >= line.size()) return std::nullopt;
-      switch (line[i]) {
-        case '\\':
-          fields.back() += '\\';
-          break;
-        case 't':
-          fields.back() += '\t';
-          break;
-        case 'r':
-          fields.back() += '\r';
-          break;
-        case 'n':
-          fields.back() += '\n';
-          break;
-        default:
-          return std::nullopt;
-      }
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
 std::string JoinLine(const std::vector<std::string>& fields) {
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) line += '\t';
-    line += Escape(fields[i]);
+    line += EscapeField(fields[i]);
   }
   return line;
 }
@@ -269,7 +214,7 @@ std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
   if (!lines) return std::nullopt;
   OrderRules rules;
   for (const std::string& line : *lines) {
-    const std::optional<std::vector<std::string>> f = SplitLine(line);
+    const std::optional<std::vector<std::string>> f = SplitEscapedLine(line);
     if (!f || !IsRulesLine(*f)) continue;
     const std::string& key = (*f)[0];
     if (key == "blacklist") {
@@ -306,7 +251,7 @@ bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
         JoinLine({"quiet", std::to_string(rules.quietHours->from), std::to_string(rules.quietHours->to)}));
   // Lines a later version wrote stay.
   for (const std::string& line : *old) {
-    const std::optional<std::vector<std::string>> f = SplitLine(line);
+    const std::optional<std::vector<std::string>> f = SplitEscapedLine(line);
     if (!f || !IsRulesLine(*f)) lines.push_back(line);
   }
   return WriteLines(RulesPath(), kRulesHeader, lines);
@@ -328,7 +273,7 @@ std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
   const std::optional<std::vector<std::string>> lines = ReadLines(HoldsPath(), kHoldsHeader);
   if (!lines) return holds;
   for (const std::string& line : *lines) {
-    const std::optional<std::vector<std::string>> f = SplitLine(line);
+    const std::optional<std::vector<std::string>> f = SplitEscapedLine(line);
     if (!f || f->size() != 7 || (*f)[0].empty()) continue;
     HeldOrder h;
     h.orderNumber = (*f)[0];
