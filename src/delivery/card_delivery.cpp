@@ -9,7 +9,6 @@
 #include "delivery/card_row_export.h"
 #include "delivery/journal.h"
 #include "delivery/message_template.h"
-#include "export/card_export.h"
 #include "http/http_request.h"
 #include "store/delivery_step.h"
 #include "store/rows.h"
@@ -62,6 +61,15 @@ std::string ResolveOnlineCard(const std::string& url) {
 
 CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
                           const std::string& buyerNick, const std::string& remark, int quantity) {
+  DeliveryJournal journal;
+  CardDelivery result = DeliverCards(journal, orderNumber, itemName, buyerNick, remark, quantity);
+  if (result.message) ApplyDeliveryJournal(journal);
+  return result;
+}
+
+CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity) {
   CardDelivery result;
   auto waits = [&result](WaitReason reason) {
     result.waitReason = reason;
@@ -124,10 +132,11 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   plan.sentAt = SentAtNow();
   for (std::size_t i = 0; i < wanted; ++i)
     plan.cards.push_back({now[i].recordNumber, now[i].cardNumber, now[i].cardPassword, numbers[i]});
-  DeliveryJournal journal;
+  // The one flush of the order: the tables are written after it without
+  // one, and flushed when the journal is applied.
   if (!journal.Planned(plan)) return waits(WaitReason::kDiskFull);
   bool diskFull = false;
-  switch (RecordPlannedCards(plan, &diskFull)) {
+  switch (RecordPlannedCards(plan, &diskFull, TableFlush::kDeferred)) {
     case RecordOutcome::kRecorded:
       break;
     case RecordOutcome::kNothingWritten:
@@ -144,16 +153,12 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
       // Left to the recovery before the next cycle; nothing goes out now.
       return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
   }
-  // Nothing leaves the program before the journal knows the cards are on
-  // the disk; until then the recovery would record them again.
+  // Nothing leaves the program before the journal knows the cards are
+  // written; until then the recovery records them again from the plan.
   if (!journal.Recorded(orderNumber)) return waits(WaitReason::kDiskFull);
 
   std::vector<DeliveredCard> delivered;
-  for (std::size_t i = 0; i < wanted; ++i) {
-    const PlannedCard& card = plan.cards[i];
-    ExportPlannedCardOnce(journal, orderNumber, i, card, std::nullopt);
-    delivered.push_back({card.sentNumber, card.cardPassword});
-  }
+  for (const PlannedCard& card : plan.cards) delivered.push_back({card.sentNumber, card.cardPassword});
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);
   result.message = BuyerMessage(itemName, orderNumber, delivered, quantity);
   result.cards = std::move(delivered);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -100,55 +101,99 @@ bool LedgerEntry::AllExported() const {
 
 DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
 
-bool DeliveryJournal::Append(const std::string& line) {
+DeliveryJournal::~DeliveryJournal() { CloseFile(); }
+
+void DeliveryJournal::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  end_ = -1;
+}
+
+bool DeliveryJournal::Append(const std::string& lines, bool flush) {
   FileIo& io = DeliveryStepFileIo();
-  const bool existed = ::access(path_.c_str(), F_OK) == 0;
-  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0;
+  // The descriptor stays open between appends; a file renamed over it (a
+  // compaction by another object) is opened anew.
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_nlink == 0)) CloseFile();
+  if (fd_ < 0) {
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ >= 0) {
+      folderUnsynced_ = true;
+    } else if (errno == EEXIST) {
+      fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      CloseFile();
+      return false;
+    }
+  }
   const off_t end = st.st_size;
-  // A last line cut short by a crash is ended first, so that it cannot run
-  // into this one.
+  // A last line cut short by a crash (or written by someone else since this
+  // object's last append) is ended first, so that it cannot run into these.
   char last = '\n';
-  if (ok && end > 0 && !ReadFully(io, fd, &last, 1, end - 1)) ok = false;
-  const std::string text = last == '\n' ? line : "\n" + line;
-  ok = ok && WriteFully(io, fd, text.data(), text.size(), end);
-  if (!ok) io.Truncate(fd, end);  // no part of a line stays behind
-  ok = io.Sync(fd) == 0 && ok;
-  ::close(fd);
-  if (ok && !existed) SyncFolderOf(path_);
+  if (end > 0 && end != end_ && !ReadFully(io, fd_, &last, 1, end - 1)) {
+    CloseFile();
+    return false;
+  }
+  const std::string text = last == '\n' ? lines : "\n" + lines;
+  bool ok = WriteFully(io, fd_, text.data(), text.size(), end);
+  if (!ok) io.Truncate(fd_, end);  // no part of a line stays behind
+  if (flush || !ok) ok = io.DataSync(fd_) == 0 && ok;
+  end_ = ok ? end + static_cast<off_t>(text.size()) : -1;
+  // A file made here is kept by a power cut only once its folder is flushed.
+  if (ok && flush && folderUnsynced_) {
+    SyncFolderOf(path_);
+    folderUnsynced_ = false;
+  }
   return ok;
 }
 
 bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
-  const bool ok = Append(Sealed(PlanLine(plan)));
+  // The one flush of an order's delivery: everything else is replayed from it.
+  const bool ok = Append(Sealed(PlanLine(plan)), /*flush=*/true);
   if (ok) DeliveryStepBoundary("planned");
   return ok;
 }
 
-#define AUTODELIVER_STEP_LINE(Name, letter, step)                                 \
-  bool DeliveryJournal::Name(const std::string& orderNumber) {                    \
-    const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber))); \
-    if (ok) DeliveryStepBoundary(step);                                           \
-    return ok;                                                                    \
+#define AUTODELIVER_STEP_LINE(Name, letter, step, flush)                                 \
+  bool DeliveryJournal::Name(const std::string& orderNumber) {                           \
+    const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
+    if (ok) DeliveryStepBoundary(step);                                                  \
+    return ok;                                                                           \
   }
-AUTODELIVER_STEP_LINE(Recorded, "R", "recorded")
-AUTODELIVER_STEP_LINE(Handed, "H", "handed")
-AUTODELIVER_STEP_LINE(Consigned, "C", "consigned")
-AUTODELIVER_STEP_LINE(Closed, "X", "closed")
+AUTODELIVER_STEP_LINE(Recorded, "R", "recorded", false)
+AUTODELIVER_STEP_LINE(Handed, "H", "handed", false)
+AUTODELIVER_STEP_LINE(Consigned, "C", "consigned", false)
+// A closed order is gone from the replay for good (marked for the seller, or
+// nothing taken): kept through a power cut.
+AUTODELIVER_STEP_LINE(Closed, "X", "closed", true)
 #undef AUTODELIVER_STEP_LINE
 
 bool DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
-  const bool ok = Append(Sealed("E " + Hex(orderNumber) + " " + std::to_string(cardIndex)));
-  if (ok) DeliveryStepBoundary("exported");
-  return ok;
+  return Exported(std::vector<PlannedCardRef>{{orderNumber, cardIndex}});
 }
 
 bool DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
                                 std::uint32_t fromRow) {
-  const bool ok = Append(
-      Sealed("A " + Hex(orderNumber) + " " + std::to_string(cardIndex) + " " + std::to_string(fromRow)));
+  return Exporting(std::vector<PlannedCardRef>{{orderNumber, cardIndex}}, fromRow);
+}
+
+bool DeliveryJournal::Exported(const std::vector<PlannedCardRef>& cards) {
+  std::string lines;
+  for (const PlannedCardRef& c : cards)
+    lines += Sealed("E " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex));
+  // Without the line the replay finds the row from the exporting line's count.
+  const bool ok = lines.empty() || Append(lines, /*flush=*/false);
+  if (ok) DeliveryStepBoundary("exported");
+  return ok;
+}
+
+bool DeliveryJournal::Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow) {
+  std::string lines;
+  for (const PlannedCardRef& c : cards)
+    lines +=
+        Sealed("A " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex) + " " + std::to_string(fromRow));
+  const bool ok = lines.empty() || Append(lines, /*flush=*/true);
   if (ok) DeliveryStepBoundary("exporting");
   return ok;
 }
@@ -220,6 +265,7 @@ bool DeliveryJournal::Compact() {
     if (e.handed) content += Sealed("H " + order);
     if (e.consigned) content += Sealed("C " + order);
   }
+  CloseFile();  // the next append opens the new file
   FileIo& io = DeliveryStepFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -46,6 +46,17 @@ bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardN
   return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
+bool ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
+  std::vector<std::vector<std::string>> values;
+  values.reserve(rows.size());
+  for (const CardExportRow& r : rows) values.push_back({r.orderNumber, r.cardNumber, r.cardPassword});
+  return AppendTextRows(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"}, values);
+}
+
+bool ExportCardsToAccess(const std::vector<CardExportRow>& rows) {
+  return ExportCardsToAccessAt(ProgramDir(), rows);
+}
+
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {
   return Jet4RowCount(programDir + "/card.mdb", "biao");
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace autodeliver {
 
@@ -35,6 +36,18 @@ bool ExportCardToAccessAt(const std::string& programDir, const std::string& orde
 // the caller goes on whatever the result.
 bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
                         const std::string& cardPassword);
+
+// One row of `biao`.
+struct CardExportRow {
+  std::string orderNumber;
+  std::string cardNumber;
+  std::string cardPassword;
+};
+
+// Inserts the rows, in their order, into `programDir` + "/card.mdb" in one
+// change of the file: all or, on a failure, none. True for no rows.
+bool ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
+bool ExportCardsToAccess(const std::vector<CardExportRow>& rows);
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.

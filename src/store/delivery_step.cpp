@@ -96,7 +96,8 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, TableFlush flush) {
+  const bool now = flush == TableFlush::kNow;
   if (diskFull) *diskFull = false;
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   // Other processes' imports check the stock and the sent cards: a card
@@ -156,7 +157,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
       if (diskFull) *diskFull = NoSpace();
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
-      sent.Sync();
+      if (now) sent.Sync();
       store_index::InvalidateSent();
       return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
     }
@@ -165,7 +166,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
   }
-  bool ok = sent.Sync();
+  bool ok = now ? sent.Sync() : sent.Flush();
   DeliveryStepBoundary("rows-written");
   // Then the cards leave the stock, marked where they stand.
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
@@ -180,7 +181,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
     }
     DeliveryStepBoundary("card-marked");
   }
-  ok = stock.Sync() && ok;
+  ok = (now ? stock.Sync() : stock.Flush()) && ok;
   // The marked cards stay in the file, as a take leaves them: the records
   // behind them keep their numbers and nothing is rewritten per order. They
   // are removed together when they reach a quarter of the table, else by
@@ -188,7 +189,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   // CompactStock). Once marked and flushed a card is out of the stock
   // whatever becomes of a compaction (it goes through its own flushed
   // journal).
-  if (ok && stockIndexed) {
+  if (ok && now && stockIndexed) {
     const std::int32_t marked = store_index::StockMarked(stockPath);
     if (marked > 0 && marked * kCompactShare >= stock.RecordCount()) {
       if (stock.Purge())
@@ -198,6 +199,18 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
     }
   }
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
+}
+
+bool FlushDeliveryTables() {
+  SharedStoreGuard guard;
+  RecordTable stock;
+  RecordTable sent;
+  stock.SetFileIo(g_io);
+  sent.SetFileIo(g_io);
+  // The rows before the marks: a card is never out of the stock on the disk
+  // while its row is not.
+  const bool rows = sent.Open(SentTablePath()) && sent.Sync();
+  return stock.Open(StockTablePath()) && stock.Sync() && rows;
 }
 
 }  // namespace autodeliver

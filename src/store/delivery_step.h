@@ -48,7 +48,7 @@ struct DeliveryPlan {
 };
 
 enum class RecordOutcome {
-  kRecorded,        // every card recorded and out of the stock, flushed to the disk
+  kRecorded,        // every card recorded and out of the stock (flushed to the disk when asked)
   kNothingWritten,  // the tables are as before and no card of the plan was recorded before
                     // (a planned card no longer in stock, a row that could not be written)
   kUnsure,          // the tables could not be opened, or what was written is not known
@@ -58,9 +58,25 @@ enum class RecordOutcome {
                     // than its fixed-width field in the sent table, which never cuts one
 };
 
+// How RecordPlannedCards leaves the tables.
+enum class TableFlush {
+  kNow,       // both tables flushed before it returns
+  kDeferred,  // written, not flushed: the caller holds the plan in a flushed
+              // write-ahead log and calls FlushDeliveryTables later; the
+              // stock is not compacted here then (that would flush the marks
+              // before the rows)
+};
+
 // Records and takes the plan's cards, as above. `diskFull`, when given, is
 // set when a write failed for want of space.
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull = nullptr);
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull = nullptr,
+                                 TableFlush flush = TableFlush::kNow);
+
+// Flushes the sent table, then the stock, to the disk (with their companion
+// files), under the store lock: what deferred RecordPlannedCards calls wrote
+// is then kept by a power cut. False when a table could not be opened or
+// flushed.
+bool FlushDeliveryTables();
 
 // The file-system calls the step and the delivery journal use from now on
 // (null: the real ones); tests use it to fail writes or drop unsynced data.

@@ -53,6 +53,10 @@ class PowerCutIo : public FileIo {
     unsynced_.erase(PathOf(fd));
     return FileIo::Sync(fd);
   }
+  int DataSync(int fd) override {
+    unsynced_.erase(PathOf(fd));
+    return FileIo::DataSync(fd);
+  }
   void Cut() {
     for (auto& [path, undos] : unsynced_) {
       const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);

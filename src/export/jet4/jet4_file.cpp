@@ -141,8 +141,17 @@ bool CreateCardDatabase(const std::string& path) {
 bool AppendTextRow(const std::string& givenPath, const std::string& table,
                    const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
                    FileIo* io) {
+  return AppendTextRows(givenPath, table, columns, {gbkValues}, io);
+}
+
+bool AppendTextRows(const std::string& givenPath, const std::string& table,
+                    const std::vector<std::string>& columns,
+                    const std::vector<std::vector<std::string>>& rows, FileIo* io) {
   using namespace jet4;
-  if (columns.size() != gbkValues.size() || columns.empty()) return false;
+  if (columns.empty()) return false;
+  for (const std::vector<std::string>& row : rows)
+    if (row.size() != columns.size()) return false;
+  if (rows.empty()) return true;
   // A symbolic link stays one: the file it names is the one replaced.
   char* resolved = ::realpath(givenPath.c_str(), nullptr);
   if (!resolved) return false;
@@ -174,19 +183,25 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
     for (const Column& c : def.columns) {
       if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return false;
     }
-    std::vector<CellBytes> cells(def.columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      std::optional<std::u16string> name = GbkToUtf16(columns[i]);
-      std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
-      if (!name || !text) return false;
-      std::size_t at = 0;
-      while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
-      if (at == def.columns.size() || cells[at]) return false;
-      const Column& c = def.columns[at];
-      if (c.type != kTypeText || text->size() * 2 > c.length) return false;
-      cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+    // Every row is checked before any is added: the rows go in together or
+    // not at all.
+    std::vector<std::string> encoded;
+    for (const std::vector<std::string>& gbkValues : rows) {
+      std::vector<CellBytes> cells(def.columns.size());
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        std::optional<std::u16string> name = GbkToUtf16(columns[i]);
+        std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
+        if (!name || !text) return false;
+        std::size_t at = 0;
+        while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
+        if (at == def.columns.size() || cells[at]) return false;
+        const Column& c = def.columns[at];
+        if (c.type != kTypeText || text->size() * 2 > c.length) return false;
+        cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+      }
+      encoded.push_back(EncodeRow(def, cells));
     }
-    image.AppendRow(def, EncodeRow(def, cells));
+    for (const std::string& row : encoded) image.AppendRow(def, row);
     std::vector<PageChange> changes;
     for (std::uint32_t page : image.ChangedPagesInWriteOrder(def)) {
       changes.push_back({page, page < image.originalPageCount() ? image.OriginalPage(page) : std::string(),
