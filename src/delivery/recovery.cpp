@@ -63,10 +63,13 @@ void DeliveryRecovery::RecoverRecords() {
     // tables are flushed by the apply below.
     const std::string& number = entry.plan.orderNumber;
     const PendingOrder order = LedgerOrder(entry.plan);
-    const RecordOutcome outcome = RecordPlannedCards(entry.plan, nullptr, TableFlush::kDeferred);
+    // A recorded plan's cards may have gone out: a row lost with the
+    // unflushed writes is written again from the plan, and a plan that
+    // cannot be completed now is never dropped, it goes to the seller.
+    const RecordOutcome outcome =
+        RecordPlannedCards(entry.plan, nullptr, TableFlush::kDeferred,
+                           entry.recorded ? PlanState::kRecordedBefore : PlanState::kNew);
     if (entry.recorded) {
-      // Its cards may have gone out: a plan that cannot be completed now is
-      // never dropped, it goes to the seller.
       if (!entry.closed && (outcome == RecordOutcome::kNothingWritten || outcome == RecordOutcome::kTooLong ||
                             outcome == RecordOutcome::kUnsettled))
         MarkForSeller(entry);

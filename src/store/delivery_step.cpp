@@ -96,7 +96,8 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, TableFlush flush) {
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, TableFlush flush,
+                                 PlanState state) {
   const bool now = flush == TableFlush::kNow;
   if (diskFull) *diskFull = false;
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
@@ -135,7 +136,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
   bool anyRecorded = false;
   for (std::int32_t row : rows) anyRecorded = anyRecorded || row != 0;
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
-    if (rows[i] == 0 && !live[i])
+    if (rows[i] == 0 && !live[i] && state == PlanState::kNew)
       return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kNothingWritten;
   }
 

@@ -67,10 +67,18 @@ enum class TableFlush {
               // before the rows)
 };
 
+// What the caller knows of the plan.
+enum class PlanState {
+  kNew,             // maybe never recorded: a card neither in stock nor recorded was never taken
+  kRecordedBefore,  // recorded once (its cards may have reached the buyer): a card neither in
+                    // stock nor recorded lost its row with unflushed writes (a power cut after
+                    // the stock reached the disk) and gets it again from the plan
+};
+
 // Records and takes the plan's cards, as above. `diskFull`, when given, is
 // set when a write failed for want of space.
 RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull = nullptr,
-                                 TableFlush flush = TableFlush::kNow);
+                                 TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
 
 // Flushes the sent table, then the stock, to the disk (with their companion
 // files), under the store lock: what deferred RecordPlannedCards calls wrote

@@ -17,6 +17,7 @@
 #include "io/file_io.h"
 #include "store/delivery_step.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
@@ -221,6 +222,40 @@ TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWr
   EXPECT_EQ(Sent().size(), 2u);
   EXPECT_TRUE(StockNumbers(item).empty());
   EXPECT_TRUE(DeliveryJournal().Entries().empty()) << "finished, and cut from the journal";
+}
+
+TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPlan) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"W1", "p1"}, {"W2", "p2"}, {"W3", "p3"}});
+  DeliveryPlan plan{"LOST-1", item, "买家戊"_gbk, "", 2, "t", {}};
+  const std::vector<StockCard> stock = LoadStockCardsOf(item);
+  for (std::size_t i = 0; i < 2; ++i)
+    plan.cards.push_back(
+        {stock[i].recordNumber, stock[i].cardNumber, stock[i].cardPassword, stock[i].cardNumber});
+  DeliveryJournal journal;
+  ASSERT_TRUE(journal.Planned(plan));
+  ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+  ASSERT_TRUE(journal.Recorded(plan.orderNumber));
+  ASSERT_TRUE(journal.Handed(plan.orderNumber));
+  // A power cut kept the stock (flushed by a compaction in between) but not
+  // the sent rows, still unflushed: the cards are in neither table.
+  {
+    RecordTable sent;
+    ASSERT_TRUE(sent.Open(SentTablePath()));
+    ASSERT_TRUE(sent.MarkDeletedWhere([](RecordTable&) { return true; }));
+    ASSERT_TRUE(sent.Purge());
+  }
+  CompactStock();  // if the delivery left any marked card
+  ASSERT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
+
+  RecoverDeliveryRecords(nullptr);
+  std::vector<std::string> rows;
+  for (const SentCard& s : Sent()) rows.push_back(s.orderNumber + "|" + s.cardNumber);
+  EXPECT_EQ(rows, (std::vector<std::string>{"LOST-1|W1", "LOST-1|W2"}));
+  EXPECT_FALSE(UndeliveredOrders().IsMarked("LOST-1"));
+  EXPECT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
+  EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"LOST-1|W1|p1", "LOST-1|W2|p2"}));
 }
 
 TEST_F(DeliveryLedgerTest, AnUnansweredConsignIsRetriedWithoutAnotherMessage) {
