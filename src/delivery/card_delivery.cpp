@@ -83,6 +83,10 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   // the store lock, so the window's work never comes in between; the lock
   // is held across processes too, so that an import by another program
   // never checks for duplicates while a card is between the two tables.
+  // A plan of this journal left half done (a row written, its card still in
+  // stock) would hand that card out again: no card is planned until the
+  // recovery settles it.
+  if (journal.HasUnsettledPlan()) return waits(WaitReason::kRecordFailed);
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
   std::optional<SharedStoreGuard> guard(std::in_place);

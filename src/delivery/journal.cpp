@@ -150,6 +150,8 @@ bool DeliveryJournal::Append(const std::string& lines, bool flush) {
 
 bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
   // The one flush of an order's delivery: everything else is replayed from it.
+  // Marked unsettled before the write: a failed write may still have left it.
+  unsettled_.insert(plan.orderNumber);
   const bool ok = Append(Sealed(PlanLine(plan)), /*flush=*/true);
   if (ok) DeliveryStepBoundary("planned");
   return ok;
@@ -158,6 +160,7 @@ bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
 #define AUTODELIVER_STEP_LINE(Name, letter, step, flush)                                 \
   bool DeliveryJournal::Name(const std::string& orderNumber) {                           \
     const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
+    if (ok && (letter[0] == 'R' || letter[0] == 'X')) unsettled_.erase(orderNumber);     \
     if (ok) DeliveryStepBoundary(step);                                                  \
     return ok;                                                                           \
   }

@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,11 @@ class DeliveryJournal {
   bool Consigned(const std::string& orderNumber);
   bool Closed(const std::string& orderNumber);
 
+  // True when a plan written through this object is neither recorded nor
+  // closed yet: its cards may be half taken (a row written, the card still
+  // in stock), so no other card is planned until the recovery settles it.
+  bool HasUnsettledPlan() const { return !unsettled_.empty(); }
+
   // Every order the journal holds, in the order of their plans (a later
   // plan of the same order replaces an earlier, finished one).
   std::vector<LedgerEntry> Entries() const;
@@ -108,9 +114,10 @@ class DeliveryJournal {
   bool Append(const std::string& lines, bool flush);
   void CloseFile();
   std::string path_;
-  int fd_ = -1;                  // kept open between appends
-  off_t end_ = -1;               // the file's size after this object's last append
-  bool folderUnsynced_ = false;  // the file was made here, its folder not yet flushed
+  int fd_ = -1;                      // kept open between appends
+  off_t end_ = -1;                   // the file's size after this object's last append
+  std::set<std::string> unsettled_;  // orders planned here, not yet recorded or closed
+  bool folderUnsynced_ = false;      // the file was made here, its folder not yet flushed
 };
 
 }  // namespace autodeliver

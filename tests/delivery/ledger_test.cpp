@@ -258,6 +258,43 @@ TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPla
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"LOST-1|W1|p1", "LOST-1|W2|p2"}));
 }
 
+// Writes to the stock table fail for want of space while armed.
+class FullStockDisk : public FileIo {
+ public:
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    if (armed && std::filesystem::read_symlink(link, error) == TableFilePath(StockTablePath())) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return FileIo::WriteAt(fd, data, size, offset);
+  }
+  bool armed = true;
+};
+
+TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTheNextOrder) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"S1", "p1"}, {"S2", "p2"}});
+  const std::string first = PlaceOrder("点卡10元", 1, "买家己");
+  const std::string second = PlaceOrder("点卡10元", 1, "买家庚");
+  FullStockDisk disk;
+  SetDeliveryStepFileIo(&disk);
+  Cycle();  // the first order's row is written, its card stays in stock
+  disk.armed = false;
+  Cycle();
+  Cycle();
+  SetDeliveryStepFileIo(nullptr);
+  std::map<std::string, std::set<std::string>> ordersOf;  // card -> orders with a row of it
+  for (const SentCard& s : Sent()) ordersOf[s.cardNumber].insert(s.orderNumber);
+  for (const auto& [card, orders] : ordersOf) EXPECT_EQ(orders.size(), 1u) << card << " given to two orders";
+  EXPECT_EQ(ordersOf.size(), 2u);
+  const std::vector<std::string> consigned = Consigned();
+  EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
+            (std::set<std::string>{first, second}));
+}
+
 TEST_F(DeliveryLedgerTest, AnUnansweredConsignIsRetriedWithoutAnotherMessage) {
   const std::string item = "点卡10元"_gbk;
   Monitor(item);
