@@ -1,7 +1,9 @@
 // The store work of one order's delivery as a single step: the stock cards
 // planned for the order are taken (marked deleted where they stand; marked
 // records are never served as live) and their sent rows appended, both
-// tables held at once, then both tables flushed to the disk. The marked
+// tables held at once, then both tables flushed to the disk (or, for a
+// caller whose flushed write-ahead log holds the plan, flushed later
+// together with the other orders of its cycle: TableFlush). The marked
 // cards stay in the file until a compaction removes them together (at a
 // quarter of the table here, else at idle or at close: CompactStockIfWorthIt,
 // CompactStock in stock_table.h), so a delivery rewrites nothing behind its
