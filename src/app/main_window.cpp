@@ -280,10 +280,12 @@ void MainWindow::BuildLayout() {
   {
     QWidget* p1 = pages[1];
     SentCardsPageControls& sent = controls_.sentCards;
-    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 260, 22));
-    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(272, 29, 96, 22));
+    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 220, 22));
+    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(232, 29, 96, 22));
     sent.undeliveredBox->setText(QStringLiteral("只看未送达"));
-    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(372, 29, 240, 22), "");
+    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(332, 29, 166, 22), "");
+    sent.resendAllButton = FramedButton(p1, layout::kResendAllButtonFrame, QRect(502, 29, 110, 22),
+                                        layout::kResendAllButton, QRect(1, 1, 108, 20), "补发全部未送达");
     sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, QRect(618, 29, 82, 22),
                                      layout::kResendButton, QRect(1, 1, 80, 20), "重新发送");
     sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, QRect(706, 29, 82, 22),
@@ -456,6 +458,7 @@ void MainWindow::AnchorControls() {
       {layout::kGridFrame, S::kNone, S::kAll, false, true},
       {layout::kSentCardsGrid, S::kNone, S::kAll, false, true},
       {layout::kSentCountLabel, S::kNone, S::kAll, false, false},
+      {layout::kResendAllButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kResendButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentExportButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentNoteLabel, S::kNone, S::kAll, true, false},

@@ -8,7 +8,7 @@ namespace autodeliver {
 WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
     : items(window.pageControls().items, prompts),
       stock(window.pageControls().stock, prompts),
-      sentCards(window.pageControls().sentCards),
+      sentCards(window.pageControls().sentCards, &prompts),
       deliverySwitch(window.pageControls().deliverySwitch),
       stockExport(window.pageControls().stock),
       deliveriesPlot(window.pageControls().deliveriesPlot) {
