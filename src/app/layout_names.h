@@ -80,6 +80,7 @@ inline constexpr char kSettingsHeader[] = "标签4";
 inline constexpr char kIntervalLabel[] = "标签7";
 inline constexpr char kIntervalBox[] = "编辑框2";
 inline constexpr char kDeliverySwitch[] = "选择框2";
+inline constexpr char kAutostartBox[] = "登录桌面时启动";
 inline constexpr char kStatusGroup[] = "分组框1";
 inline constexpr char kStatusLabel[] = "标签8";
 inline constexpr char kApplyButtonFrame[] = "外形框12";

@@ -243,8 +243,13 @@ void MainWindow::BuildLayout() {
     controls_.deliverySwitch.intervalBox = LineEdit(settings, layout::kIntervalBox, QRect(116, 30, 48, 20));
     controls_.deliverySwitch.intervalBox->setEnabled(false);
     controls_.deliverySwitch.switchBox =
-        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 146, 24));
+        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 100, 24));
     controls_.deliverySwitch.switchBox->setText(QStringLiteral("开启自动发货"));
+    controls_.deliverySwitch.autostartBox =
+        Make<QCheckBox>(settings, layout::kAutostartBox, QRect(112, 63, 108, 24));
+    controls_.deliverySwitch.autostartBox->setText(QStringLiteral("登录桌面时启动"));
+    controls_.deliverySwitch.autostartBox->setToolTip(
+        QStringLiteral("登录桌面后自动启动本程序；开启自动发货后，下次启动会自动登录并恢复发货"));
     auto* group = Make<QGroupBox>(settings, layout::kStatusGroup, QRect(4, 90, 216, 56));
     group->setTitle(QStringLiteral("状态"));
     controls_.deliverySwitch.statusLabel =

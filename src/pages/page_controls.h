@@ -74,6 +74,7 @@ struct DeliverySwitchControls {
   QLineEdit* intervalBox = nullptr;    // the scan interval in seconds
   QPushButton* applyButton = nullptr;  // "设置"
   QLabel* statusLabel = nullptr;       // the status text
+  QCheckBox* autostartBox = nullptr;   // "登录桌面时启动" (the program's, not the switch's)
   QTimer* timer = nullptr;             // the delivery timer
 };
 
