@@ -19,8 +19,19 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
           [this, &sender, events](const std::atomic<bool>& stop) {
             return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
           },
-          [&sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
-            return RunResend(request, sender, events, &stop);
+          [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
+            const ResendBatch batch = RunResend(request, sender, events, &stop);
+            // What the seller's resend learnt about the IM client holds for
+            // the next cycle too: a message not taken stops new cards until
+            // the client answers; a message taken shows it answers.
+            for (const ResendResult& r : batch.results) {
+              if (r.outcome == ResendOutcome::kNotHanded) imWatch_.MarkAway();
+              if (r.outcome == ResendOutcome::kResent) {
+                imWatch_.MarkBack();
+                imWatch_.Forget(r.order.orderNumber);
+              }
+            }
+            return batch;
           }) {
   // Deliveries cut short by the last run are completed in the tables before
   // the window shows them; what needs the marketplace waits for the first

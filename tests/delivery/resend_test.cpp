@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "delivery/controller.h"
 #include "delivery/events.h"
 #include "delivery/wording.h"
 #include "delivery_fixture.h"
@@ -137,6 +140,70 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   EXPECT_NE(Joined(WordOrderResent(result)).find("读不到等待发货的订单列表，无法确认是否还需提交发货"),
             std::string::npos);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+}
+
+// A resend the seller starts tells the deliveries what it learnt: after a
+// message the IM client did not take, the next cycle takes no new card
+// until the client is found again.
+class ProbedSender : public testing::FakeSender {
+ public:
+  ClientPresence ProbeClient() override { return presence; }
+  ClientPresence presence = ClientPresence::kPresent;
+};
+
+class NoWindow : public DeliveryWindow {
+ public:
+  void RefreshAfterDelivery() override {}
+  void SetTimerInterval(int) override {}
+};
+
+TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "p1"}, {"C2", "p2"}, {"C3", "p3"}});
+  const std::string first = PlaceOrder("点卡", 1, "买家甲");
+  sender_.handedOver = false;
+  ASSERT_TRUE(Cycle().endedAtImFailure);  // marked, outside the controller
+
+  ProbedSender sender;
+  NoWindow window;
+  DeliveryController controller(window, sender);
+  const auto resend = [&](const std::string& order) {
+    std::promise<ResendBatch> done;
+    EXPECT_EQ(controller.StartResend({{order}, false}, [&](const ResendBatch& b) { done.set_value(b); }),
+              DeliveryController::ResendStart::kStarted);
+    std::future<ResendBatch> batch = done.get_future();
+    EXPECT_EQ(batch.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    controller.WaitForCycle();
+    return batch.get();
+  };
+  const auto cycle = [&] {
+    controller.OnTick();
+    controller.WaitForCycle();
+    return controller.LastCycleResult();
+  };
+
+  // The client has gone: the seller's resend does not get through.
+  sender.handedOver = false;
+  sender.presence = ClientPresence::kAbsent;
+  ASSERT_EQ(resend(first).results.at(0).outcome, ResendOutcome::kNotHanded);
+  const std::string second = PlaceOrder("点卡", 1, "买家乙");
+  CycleResult result = cycle();
+  EXPECT_EQ(result.ordersDelivered, 0);
+  EXPECT_EQ(result.ordersWaiting, 2);
+  EXPECT_EQ(StockNumbers(card), (std::vector<std::string>{"C2", "C3"}));
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(second));
+  EXPECT_EQ(sender.sent.size(), 1u);
+
+  // Back: the first order goes again with its cards, the second with new ones.
+  sender.handedOver = true;
+  sender.presence = ClientPresence::kPresent;
+  result = cycle();
+  EXPECT_EQ(result.ordersRetried, 1);
+  EXPECT_EQ(result.ordersDelivered, 1);
+  EXPECT_TRUE(Listed().empty());
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C3"});
+  EXPECT_TRUE(UndeliveredOrders().List().empty());
 }
 
 class ResendBatchTest : public testing::DeliveryFixture {
