@@ -25,7 +25,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 
 #include "app/layout_names.h"
 #include "app/layout_widgets.h"
@@ -128,11 +127,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
 
-MainWindow::~MainWindow() {
-  // The browser's pages must go before the profile they belong to.
-  for (QWebEngineView* view : findChildren<QWebEngineView*>()) delete view;
-  browser_ = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 QString MainWindow::DesignTitle() { return QStringLiteral("自动发货系统 - {版本号}"); }
 
@@ -419,14 +414,15 @@ void MainWindow::BuildLogPageAndStatusLine() {
 
 void MainWindow::BuildBrowser() {
   auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
-  browser_ = CreateLoginBrowser(holder, this);
+  browser_ = new LoginBrowserHost(holder, ProgramCookieFeed());
   browser_->setObjectName(QString::fromUtf8(layout::kLoginBrowser));
   browser_->setGeometry(-64, -64, 1008, 904);
   // Every completed navigation runs the login check with the address shown
   // at that moment.
-  connect(browser_, &QWebEngineView::loadFinished, this, [this](bool) {
+  connect(browser_, &LoginBrowserHost::loadFinished, this, [this](bool) {
     if (browser_ != nullptr) CheckSignIn(browser_->url().toString(QUrl::FullyEncoded));
   });
+  connect(browser_, &LoginBrowserHost::failed, this, &MainWindow::loginBrowserFailed);
 }
 
 void MainWindow::AnchorControls() {
@@ -652,9 +648,14 @@ void MainWindow::OpenLoginPage(const QUrl& url) {
   if (browser_ != nullptr) browser_->load(url);
 }
 
+void MainWindow::SetLoginProfileFolder(const QString& folder) {
+  loginProfileFolder_ = folder;
+  if (browser_ != nullptr) browser_->SetProfileFolder(folder);
+}
+
 void MainWindow::DestroyLoginBrowser() {
   if (browser_ == nullptr) return;
-  QWebEngineView* view = browser_;
+  LoginBrowserHost* view = browser_;
   browser_ = nullptr;
   view->hide();
   view->deleteLater();
