@@ -405,6 +405,14 @@ void MainWindow::BuildLogPageAndStatusLine() {
   status.text = new QLabel(strip);
   status.text->setObjectName(QString::fromUtf8(layout::kStatusLineText));
   line->addWidget(status.text, 1);
+  // Beside the sign-in: whether the login browser keeps its profile, so
+  // that the next start signs in by itself.
+  auto* keepLogin = new QCheckBox(QStringLiteral("记住登录"), strip);
+  keepLogin->setObjectName(QString::fromUtf8(layout::kKeepLoginBox));
+  keepLogin->setToolTip(
+      QStringLiteral("在数据文件夹中保留登录浏览器的资料（仅本用户可读），下次启动时自动登录淘宝；"
+                     "取消勾选将删除保留的资料"));
+  line->addWidget(keepLogin);
   status.reLoginButton = new QPushButton(QStringLiteral("重新登录"), strip);
   status.reLoginButton->setObjectName(QString::fromUtf8(layout::kReLoginButton));
   status.reLoginButton->setFixedSize(96, kStatusLineHeight - 2);
