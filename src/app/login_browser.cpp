@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,6 +61,7 @@ std::optional<BrowserCookie> CookieFromRawForm(const QByteArray& raw) {
 LoginBrowserHost::LoginBrowserHost(QWidget* parent, CookieFeed feed, QString profileFolder)
     : QWidget(parent), feed_(std::move(feed)), profileFolder_(std::move(profileFolder)) {
   connect(&watch_, &QTimer::timeout, this, &LoginBrowserHost::CheckAnswers);
+  QCoreApplication::instance()->installEventFilter(this);
 
   failurePanel_ = new QWidget(this);
   failurePanel_->setObjectName(QStringLiteral("登录窗口失败"));
@@ -281,6 +283,19 @@ void LoginBrowserHost::DropChild(bool kill) {
   child->setParent(QCoreApplication::instance());
   connect(child, &QProcess::finished, child, &QObject::deleteLater);
   QTimer::singleShot(5000, child, [child] { child->kill(); });
+}
+
+bool LoginBrowserHost::eventFilter(QObject* watched, QEvent* event) {
+  // The browser's window takes the keyboard when clicked (it sits in this
+  // window, where no window manager hands it the focus), and the program's
+  // window then counts as inactive until it asks for the focus again.
+  if (event->type() == QEvent::MouseButtonPress && container_ != nullptr && watched->isWidgetType()) {
+    QWidget* top = window();
+    if (static_cast<QWidget*>(watched)->window() == top && QGuiApplication::focusWindow() == nullptr) {
+      top->activateWindow();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void LoginBrowserHost::resizeEvent(QResizeEvent* event) {

@@ -116,6 +116,9 @@ class LoginBrowserHost : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // A click on the program's own controls takes the keyboard back from the
+  // browser's window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void StartChild();
