@@ -206,10 +206,20 @@ void LoginBrowserHost::Embed(WId id) {
   if (foreign == nullptr) return;
   // A window made anew replaces the one taken in before.
   delete container_.data();
+  // The browser reaches beyond the holder it sits in; a native window is
+  // clipped by its native parent only, so the holder gets one.
+  if (QWidget* holder = parentWidget()) {
+    holder->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    holder->setAttribute(Qt::WA_NativeWindow);
+  }
   childWindow_ = id;
   container_ = QWidget::createWindowContainer(foreign, this);
   container_->setObjectName(QStringLiteral("登录窗口"));
   container_->setGeometry(rect());
+  // A container with a native window of its own takes the browser's window
+  // in as its child, inside the holder's, and so clipped by it.
+  container_->setAttribute(Qt::WA_DontCreateNativeAncestors);
+  container_->setAttribute(Qt::WA_NativeWindow);
   container_->show();
   failurePanel_->raise();
   Send("show");
