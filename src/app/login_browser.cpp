@@ -62,18 +62,6 @@ LoginBrowserHost::LoginBrowserHost(QWidget* parent, CookieFeed feed, QString pro
     : QWidget(parent), feed_(std::move(feed)), profileFolder_(std::move(profileFolder)) {
   connect(&watch_, &QTimer::timeout, this, &LoginBrowserHost::CheckAnswers);
   QCoreApplication::instance()->installEventFilter(this);
-
-  failurePanel_ = new QWidget(this);
-  failurePanel_->setObjectName(QStringLiteral("登录窗口失败"));
-  auto* row = new QHBoxLayout(failurePanel_);
-  failureText_ = new QLabel(failurePanel_);
-  failureText_->setWordWrap(true);
-  row->addWidget(failureText_, 1);
-  auto* again = new QPushButton(QStringLiteral("重新打开登录窗口"), failurePanel_);
-  again->setObjectName(QStringLiteral("重新打开登录窗口"));
-  row->addWidget(again);
-  connect(again, &QPushButton::clicked, this, &LoginBrowserHost::Restart);
-  failurePanel_->hide();
 }
 
 LoginBrowserHost::~LoginBrowserHost() {
@@ -125,7 +113,7 @@ void LoginBrowserHost::RunScript(const QString& script, std::function<void(const
 
 void LoginBrowserHost::StartChild() {
   failure_.clear();
-  failurePanel_->hide();
+  if (failurePanel_ != nullptr) failurePanel_->hide();
   signedIn_ = false;
   quitting_ = false;
   reader_ = login_pipe::LineReader();
@@ -221,7 +209,7 @@ void LoginBrowserHost::Embed(WId id) {
   container_->setAttribute(Qt::WA_DontCreateNativeAncestors);
   container_->setAttribute(Qt::WA_NativeWindow);
   container_->show();
-  failurePanel_->raise();
+  if (failurePanel_ != nullptr) failurePanel_->raise();
   Send("show");
   emit windowEmbedded();
 }
@@ -255,6 +243,21 @@ void LoginBrowserHost::ChildEnded() {
 
 void LoginBrowserHost::Fail(const QString& reason) {
   failure_ = reason;
+  // The note is made at the first failure: the window holds no hidden
+  // controls for it before.
+  if (failurePanel_ == nullptr) {
+    failurePanel_ = new QWidget(this);
+    failurePanel_->setObjectName(QStringLiteral("登录窗口失败"));
+    failurePanel_->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(failurePanel_);
+    failureText_ = new QLabel(failurePanel_);
+    failureText_->setWordWrap(true);
+    row->addWidget(failureText_, 1);
+    auto* again = new QPushButton(QStringLiteral("重新打开登录窗口"), failurePanel_);
+    again->setObjectName(QStringLiteral("重新打开登录窗口"));
+    row->addWidget(again);
+    connect(again, &QPushButton::clicked, this, &LoginBrowserHost::Restart);
+  }
   failureText_->setText(reason);
   failurePanel_->setGeometry(kShownOffset + 16, kShownOffset + 16, 600, 60);
   failurePanel_->show();
