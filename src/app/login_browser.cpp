@@ -295,7 +295,9 @@ void LoginBrowserHost::DropChild(bool kill) {
   if (!signedIn_) child->closeWriteChannel();
   child->setParent(QCoreApplication::instance());
   connect(child, &QProcess::finished, child, &QObject::deleteLater);
-  QTimer::singleShot(5000, child, [child] { child->kill(); });
+  // After a sign-in it writes a kept profile out (the marketplace's lasting
+  // cookies) and may take longer under load.
+  QTimer::singleShot(signedIn_ ? 30000 : 5000, child, [child] { child->kill(); });
 }
 
 bool LoginBrowserHost::eventFilter(QObject* watched, QEvent* event) {
