@@ -156,5 +156,6 @@ inline constexpr char kLogView[] = "表格运行日志";
 inline constexpr char kStatusLineFrame[] = "外形框状态栏";
 inline constexpr char kStatusLineText[] = "标签状态栏";
 inline constexpr char kReLoginButton[] = "按钮重新登录";
+inline constexpr char kKeepLoginBox[] = "选择框记住登录";
 
 }  // namespace autodeliver::layout

@@ -25,7 +25,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 
 #include "app/layout_names.h"
 #include "app/layout_widgets.h"
@@ -128,11 +127,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
 
-MainWindow::~MainWindow() {
-  // The browser's pages must go before the profile they belong to.
-  for (QWebEngineView* view : findChildren<QWebEngineView*>()) delete view;
-  browser_ = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 QString MainWindow::DesignTitle() { return QStringLiteral("自动发货系统 - {版本号}"); }
 
@@ -417,6 +412,14 @@ void MainWindow::BuildLogPageAndStatusLine() {
   status.text = new QLabel(strip);
   status.text->setObjectName(QString::fromUtf8(layout::kStatusLineText));
   line->addWidget(status.text, 1);
+  // Beside the sign-in: whether the login browser keeps its profile, so
+  // that the next start signs in by itself.
+  auto* keepLogin = new QCheckBox(QStringLiteral("记住登录"), strip);
+  keepLogin->setObjectName(QString::fromUtf8(layout::kKeepLoginBox));
+  keepLogin->setToolTip(
+      QStringLiteral("在数据文件夹中保留登录浏览器的资料（仅本用户可读），下次启动时自动登录淘宝；"
+                     "取消勾选将删除保留的资料"));
+  line->addWidget(keepLogin);
   status.reLoginButton = new QPushButton(QStringLiteral("重新登录"), strip);
   status.reLoginButton->setObjectName(QString::fromUtf8(layout::kReLoginButton));
   status.reLoginButton->setFixedSize(96, kStatusLineHeight - 2);
@@ -426,14 +429,15 @@ void MainWindow::BuildLogPageAndStatusLine() {
 
 void MainWindow::BuildBrowser() {
   auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
-  browser_ = CreateLoginBrowser(holder, this);
+  browser_ = new LoginBrowserHost(holder, ProgramCookieFeed());
   browser_->setObjectName(QString::fromUtf8(layout::kLoginBrowser));
   browser_->setGeometry(-64, -64, 1008, 904);
   // Every completed navigation runs the login check with the address shown
   // at that moment.
-  connect(browser_, &QWebEngineView::loadFinished, this, [this](bool) {
+  connect(browser_, &LoginBrowserHost::loadFinished, this, [this](bool) {
     if (browser_ != nullptr) CheckSignIn(browser_->url().toString(QUrl::FullyEncoded));
   });
+  connect(browser_, &LoginBrowserHost::failed, this, &MainWindow::loginBrowserFailed);
 }
 
 void MainWindow::AnchorControls() {
@@ -660,9 +664,14 @@ void MainWindow::OpenLoginPage(const QUrl& url) {
   if (browser_ != nullptr) browser_->load(url);
 }
 
+void MainWindow::SetLoginProfileFolder(const QString& folder) {
+  loginProfileFolder_ = folder;
+  if (browser_ != nullptr) browser_->SetProfileFolder(folder);
+}
+
 void MainWindow::DestroyLoginBrowser() {
   if (browser_ == nullptr) return;
-  QWebEngineView* view = browser_;
+  LoginBrowserHost* view = browser_;
   browser_ = nullptr;
   view->hide();
   view->deleteLater();

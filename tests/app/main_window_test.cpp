@@ -22,7 +22,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QWebEngineView>
 
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
@@ -98,7 +97,7 @@ const ControlCase kControls[] = {
     {"外形框12", "QFrame", "外形框10", {136, 152, 82, 22}, nullptr},
     {"超级按钮4", "QPushButton", "外形框12", {2, 1, 79, 20}, "设置"},
     {"图片框2", "QFrame", "page0", {1, 1000, 792, 380}, nullptr},
-    {"互联网浏览器1", "QWebEngineView", "图片框2", {-64, -64, 1008, 904}, nullptr},
+    {"互联网浏览器1", "autodeliver::LoginBrowserHost", "图片框2", {-64, -64, 1008, 904}, nullptr},
     {"已发搜索框", "QLineEdit", "page1", {4, 29, 220, 22}, ""},
     {"只看未送达", "QCheckBox", "page1", {232, 29, 96, 22}, "只看未送达"},
     {"已发条数", "QLabel", "page1", {332, 29, 166, 22}, nullptr},
@@ -374,11 +373,11 @@ TEST(MainWindowLifecycle, DestroyedBrowserStaysGone) {
   ASSERT_NE(window.LoginBrowser(), nullptr);
   window.DestroyLoginBrowser();
   EXPECT_EQ(window.LoginBrowser(), nullptr);
-  ASSERT_TRUE(WaitFor([&] { return window.findChild<QWebEngineView*>() == nullptr; }));
+  ASSERT_TRUE(WaitFor([&] { return window.findChild<LoginBrowserHost*>() == nullptr; }));
   // Later loads and re-layouts do nothing to it.
   window.OpenLoginPage(QUrl(QStringLiteral("http://127.0.0.1:1/")));
   window.resize(700, 500);
-  EXPECT_EQ(window.findChild<QWebEngineView*>(), nullptr);
+  EXPECT_EQ(window.findChild<LoginBrowserHost*>(), nullptr);
   EXPECT_NE(Find(window, "图片框2"), nullptr);
 }
 

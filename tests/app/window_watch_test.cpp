@@ -17,11 +17,10 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <cstdlib>
 
 #include "app/application.h"
+#include "app/login_browser.h"
 #include "app_test_support.h"
 #include "delivery/market_sim_fixture.h"
 #include "delivery/notification_bus.h"
@@ -254,21 +253,21 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   auto* tabs = Find<QTabWidget>(window, "高级选择夹1");
   tabs->setCurrentIndex(4);
   QTest::mouseClick(button, Qt::LeftButton);
-  QWebEngineView* browser = watch.reLogin.browser();
+  LoginBrowserHost* browser = watch.reLogin.browser();
   ASSERT_NE(browser, nullptr);
   EXPECT_EQ(browser->objectName(), "重新登录浏览器");
   EXPECT_EQ(browser->parentWidget(), Find(window, "图片框2"));
   EXPECT_FALSE(Find(window, "图片框2")->isHidden());
   EXPECT_EQ(tabs->currentIndex(), 0);
   EXPECT_EQ(button->text(), "放弃重新登录");
-  QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
+  QSignalSpy loaded(browser, &LoginBrowserHost::loadFinished);
   ASSERT_TRUE(WaitFor([&] { return loaded.count() > 0; }, 30000));
   EXPECT_EQ(browser->url().toString().toStdString(), LoginPageUrl());
   // While the seller has not signed in, the old cookies stay in use.
   EXPECT_NE(ReadBrowserCookies(LoginCookieUrl()).find("old_login=1"), std::string::npos);
 
   QSignalSpy signedIn(&watch.reLogin, &ReLogin::signedInAgain);
-  browser->page()->runJavaScript(
+  browser->RunScript(
       "document.querySelector('[name=TPL_username]').value = '测试卖家';"
       "document.querySelector('[name=TPL_password]').value = 'sim123';"
       "document.querySelector('[name=TPL_username]').form.submit();");
