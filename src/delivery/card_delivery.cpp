@@ -126,8 +126,10 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
     plan.cards.push_back({now[i].recordNumber, now[i].cardNumber, now[i].cardPassword, numbers[i]});
   DeliveryJournal journal;
   if (!journal.Planned(plan)) return waits(WaitReason::kDiskFull);
-  bool diskFull = false;
-  switch (RecordPlannedCards(plan, &diskFull)) {
+  Status cause;
+  const RecordOutcome outcome = RecordPlannedCards(plan, &cause);
+  const bool diskFull = cause.IsDiskFull();
+  switch (outcome) {
     case RecordOutcome::kRecorded:
       break;
     case RecordOutcome::kNothingWritten:

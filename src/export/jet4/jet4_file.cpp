@@ -162,7 +162,8 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
   try {
     Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
       return ReadFully(fs, file.fd(), out, kPageSize,
-                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize))
+          .ok();
     });
     std::optional<std::u16string> tableName = GbkToUtf16(table);
     if (!tableName) return false;
@@ -218,7 +219,8 @@ std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io,
   try {
     Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
       return ReadFully(fs, file.fd(), out, kPageSize,
-                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize))
+          .ok();
     });
     return use(image);
   } catch (const Jet4Damage&) {
