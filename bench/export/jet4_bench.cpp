@@ -53,7 +53,7 @@ void BM_ExportCard(benchmark::State& state) {
   FillCards(path, state.range(0));
   long i = 0;
   for (auto _ : state) {
-    bool ok = ExportCardToAccessAt(dir, "201211201234", "CARD-" + std::to_string(i++), "9x7");
+    const bool ok = ExportCardToAccessAt(dir, "201211201234", "CARD-" + std::to_string(i++), "9x7").ok();
     if (!ok) state.SkipWithError("export failed");
   }
   state.counters["file_KiB"] = static_cast<double>(std::filesystem::file_size(path)) / 1024.0;

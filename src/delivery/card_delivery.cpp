@@ -124,10 +124,17 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   plan.sentAt = SentAtNow();
   for (std::size_t i = 0; i < wanted; ++i)
     plan.cards.push_back({now[i].recordNumber, now[i].cardNumber, now[i].cardPassword, numbers[i]});
+  // A write that fails makes the order wait with the failure's cause.
+  auto notWritten = [&result](Status cause) {
+    result.waitReason = WaitReason::kNotWritten;
+    result.cause = std::move(cause);
+    return result;
+  };
   DeliveryJournal journal;
-  if (!journal.Planned(plan)) return waits(WaitReason::kDiskFull);
-  bool diskFull = false;
-  switch (RecordPlannedCards(plan, &diskFull)) {
+  if (Status planned = journal.Planned(plan); !planned) return notWritten(std::move(planned));
+  Status cause;
+  const RecordOutcome outcome = RecordPlannedCards(plan, &cause);
+  switch (outcome) {
     case RecordOutcome::kRecorded:
       break;
     case RecordOutcome::kNothingWritten:
@@ -135,18 +142,18 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
       // written, the next recovery finds the cards still in stock and tries
       // the plan again).
       journal.Closed(orderNumber);
-      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+      return cause.ok() ? waits(WaitReason::kRecordFailed) : notWritten(std::move(cause));
     case RecordOutcome::kTooLong:
       journal.Closed(orderNumber);
       return waits(WaitReason::kValueTooLong);
     case RecordOutcome::kUnsure:
     case RecordOutcome::kUnsettled:
       // Left to the recovery before the next cycle; nothing goes out now.
-      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+      return cause.ok() ? waits(WaitReason::kRecordFailed) : notWritten(std::move(cause));
   }
   // Nothing leaves the program before the journal knows the cards are on
   // the disk; until then the recovery would record them again.
-  if (!journal.Recorded(orderNumber)) return waits(WaitReason::kDiskFull);
+  if (Status recorded = journal.Recorded(orderNumber); !recorded) return notWritten(std::move(recorded));
 
   std::vector<DeliveredCard> delivered;
   for (std::size_t i = 0; i < wanted; ++i) {

@@ -12,9 +12,10 @@
 // (store/delivery_step.h) and flushed to the disk; only then does the
 // journal call them recorded and anything of them leave the program (the
 // card.mdb rows, the buyer's message). A card whose record cannot be written
-// (a full disk) is never sent: the order waits (kDiskFull), and a step cut
-// short is completed with the same cards by the recovery before the next
-// cycle (recovery.h).
+// (a full disk, a failing disk, a refused permission) is never sent: the
+// order waits (kNotWritten, with the cause), and a step cut short is
+// completed with the same cards by the recovery before the next cycle
+// (recovery.h).
 //
 // Thread safety: runs on the delivery thread; each store operation takes
 // the store lock for its own table access.
@@ -25,6 +26,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -61,10 +64,10 @@ enum class WaitReason {
   kRecordFailed,          // no card could be taken and recorded
   kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
-  kDiskFull,              // the disk is full: no card could be recorded, none is sent
-  kValueTooLong,          // the sent-cards table cannot hold a value of the order whole
-  kImNotAnswering,        // the IM client failed a message and does not answer yet: no card is taken
-  kRetriesUsedUp,         // its undelivered message failed every automatic retry; left to the seller
+  kNotWritten,      // the cards could not be written to the disk (CardDelivery::cause says why): none is sent
+  kValueTooLong,    // the sent-cards table cannot hold a value of the order whole
+  kImNotAnswering,  // the IM client failed a message and does not answer yet: no card is taken
+  kRetriesUsedUp,   // its undelivered message failed every automatic retry; left to the seller
 };
 
 // What DeliverCards did for one order.
@@ -73,6 +76,7 @@ struct CardDelivery {
   std::vector<DeliveredCard> cards;                 // the cards taken and recorded, in message order
   WaitReason waitReason = WaitReason::kStockShort;  // why it waits (without a message)
   int stockLeft = 0;                                // cards of the item in stock when the order was looked at
+  Status cause;  // kNotWritten: the failure of the journal or the tables (no space, an I/O error, ...)
 };
 
 // Takes `quantity` cards of `itemName`, records and exports each and returns

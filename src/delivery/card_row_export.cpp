@@ -11,13 +11,13 @@ bool ExportPlannedCardOnce(DeliveryJournal& journal, const std::string& orderNum
     const std::optional<bool> there =
         CardRowExported(orderNumber, card.sentNumber, card.cardPassword, *exportFrom);
     if (!there) return false;  // unreadable now: a later recovery looks again
-    if (*there) return journal.Exported(orderNumber, index);
+    if (*there) return journal.Exported(orderNumber, index).ok();
   }
   const std::optional<std::uint32_t> before = CardExportRowCount();
   if (!before || !journal.Exporting(orderNumber, index, *before)) return false;
   if (!ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) return false;
   DeliveryStepBoundary("row-exported");
-  return journal.Exported(orderNumber, index);
+  return journal.Exported(orderNumber, index).ok();
 }
 
 }  // namespace autodeliver

@@ -46,6 +46,10 @@ void DeliveryEventsFanOut::OrderHeld(const PendingOrder& order, HoldReason reaso
 void DeliveryEventsFanOut::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   Each([&](DeliveryEvents& o) { o.OrderWaiting(order, reason, stockLeft); });
 }
+
+void DeliveryEventsFanOut::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  Each([&](DeliveryEvents& o) { o.OrderNotWritten(order, cause); });
+}
 void DeliveryEventsFanOut::CardsDelivered(const PendingOrder& order,
                                           const std::vector<DeliveredCard>& cards) {
   Each([&](DeliveryEvents& o) { o.CardsDelivered(order, cards); });

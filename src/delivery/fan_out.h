@@ -29,6 +29,7 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void OrderNotWritten(const PendingOrder& order, const Status& cause) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;

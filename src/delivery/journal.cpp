@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -100,38 +101,38 @@ bool LedgerEntry::AllExported() const {
 
 DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
 
-bool DeliveryJournal::Append(const std::string& line) {
+Status DeliveryJournal::Append(const std::string& line) {
   FileIo& io = DeliveryStepFileIo();
   const bool existed = ::access(path_.c_str(), F_OK) == 0;
   const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return Status::FromErrno(path_, errno);
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0;
+  Status status = ::fstat(fd, &st) == 0 ? Status() : Status::FromErrno(path_, errno);
   const off_t end = st.st_size;
   // A last line cut short by a crash is ended first, so that it cannot run
   // into this one.
   char last = '\n';
-  if (ok && end > 0 && !ReadFully(io, fd, &last, 1, end - 1)) ok = false;
+  if (status && end > 0) status = ReadFully(io, fd, &last, 1, end - 1).WithPath(path_);
   const std::string text = last == '\n' ? line : "\n" + line;
-  ok = ok && WriteFully(io, fd, text.data(), text.size(), end);
-  if (!ok) io.Truncate(fd, end);  // no part of a line stays behind
-  ok = io.Sync(fd) == 0 && ok;
+  if (status) status = WriteFully(io, fd, text.data(), text.size(), end).WithPath(path_);
+  if (!status) io.Truncate(fd, end);  // no part of a line stays behind
+  if (io.Sync(fd) != 0 && status) status = Status::FromErrno(path_, errno);
   ::close(fd);
-  if (ok && !existed) SyncFolderOf(path_);
-  return ok;
+  if (status && !existed) SyncFolderOf(path_);
+  return status;
 }
 
-bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
-  const bool ok = Append(Sealed(PlanLine(plan)));
-  if (ok) DeliveryStepBoundary("planned");
-  return ok;
+Status DeliveryJournal::Planned(const DeliveryPlan& plan) {
+  Status status = Append(Sealed(PlanLine(plan)));
+  if (status) DeliveryStepBoundary("planned");
+  return status;
 }
 
 #define AUTODELIVER_STEP_LINE(Name, letter, step)                                 \
-  bool DeliveryJournal::Name(const std::string& orderNumber) {                    \
-    const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber))); \
-    if (ok) DeliveryStepBoundary(step);                                           \
-    return ok;                                                                    \
+  Status DeliveryJournal::Name(const std::string& orderNumber) {                  \
+    Status status = Append(Sealed(std::string(letter) + " " + Hex(orderNumber))); \
+    if (status) DeliveryStepBoundary(step);                                       \
+    return status;                                                                \
   }
 AUTODELIVER_STEP_LINE(Recorded, "R", "recorded")
 AUTODELIVER_STEP_LINE(Handed, "H", "handed")
@@ -139,18 +140,18 @@ AUTODELIVER_STEP_LINE(Consigned, "C", "consigned")
 AUTODELIVER_STEP_LINE(Closed, "X", "closed")
 #undef AUTODELIVER_STEP_LINE
 
-bool DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
-  const bool ok = Append(Sealed("E " + Hex(orderNumber) + " " + std::to_string(cardIndex)));
-  if (ok) DeliveryStepBoundary("exported");
-  return ok;
+Status DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
+  Status status = Append(Sealed("E " + Hex(orderNumber) + " " + std::to_string(cardIndex)));
+  if (status) DeliveryStepBoundary("exported");
+  return status;
 }
 
-bool DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
-                                std::uint32_t fromRow) {
-  const bool ok = Append(
+Status DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
+                                  std::uint32_t fromRow) {
+  Status status = Append(
       Sealed("A " + Hex(orderNumber) + " " + std::to_string(cardIndex) + " " + std::to_string(fromRow)));
-  if (ok) DeliveryStepBoundary("exporting");
-  return ok;
+  if (status) DeliveryStepBoundary("exporting");
+  return status;
 }
 
 std::vector<LedgerEntry> DeliveryJournal::Entries() const {
@@ -204,9 +205,9 @@ std::vector<LedgerEntry> DeliveryJournal::Unfinished() const {
   return open;
 }
 
-bool DeliveryJournal::Compact() {
+Status DeliveryJournal::Compact() {
   const std::vector<LedgerEntry> open = Unfinished();
-  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return true;
+  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return Status();
   std::string content;
   for (const LedgerEntry& e : open) {
     content += Sealed(PlanLine(e.plan));
@@ -223,17 +224,18 @@ bool DeliveryJournal::Compact() {
   FileIo& io = DeliveryStepFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = content.empty() || WriteFully(io, fd, content.data(), content.size(), 0);
-  ok = io.Sync(fd) == 0 && ok;
+  if (fd < 0) return Status::FromErrno(temp, errno);
+  Status status;
+  if (!content.empty()) status = WriteFully(io, fd, content.data(), content.size(), 0).WithPath(temp);
+  if (io.Sync(fd) != 0 && status) status = Status::FromErrno(temp, errno);
   ::close(fd);
-  ok = ok && io.Rename(temp.c_str(), path_.c_str()) == 0;
-  if (!ok) {
+  if (status && io.Rename(temp.c_str(), path_.c_str()) != 0) status = Status::FromErrno(path_, errno);
+  if (!status) {
     ::unlink(temp.c_str());
-    return false;
+    return status;
   }
   SyncFolderOf(path_);
-  return true;
+  return status;
 }
 
 }  // namespace autodeliver

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "store/delivery_step.h"
 
 namespace autodeliver {
@@ -52,15 +53,16 @@ class DeliveryJournal {
  public:
   explicit DeliveryJournal(std::string path = DeliveryJournalPath());
 
-  // Each writes one line and flushes it; false when it could not be (the
-  // file then holds no part of it).
-  bool Planned(const DeliveryPlan& plan);
-  bool Recorded(const std::string& orderNumber);
-  bool Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
-  bool Exported(const std::string& orderNumber, std::size_t cardIndex);
-  bool Handed(const std::string& orderNumber);
-  bool Consigned(const std::string& orderNumber);
-  bool Closed(const std::string& orderNumber);
+  // Each writes one line and flushes it; when it could not be (the file
+  // then holds no part of it), the Status tells why: a full disk, an I/O
+  // error or a refused permission, naming the journal's file.
+  Status Planned(const DeliveryPlan& plan);
+  Status Recorded(const std::string& orderNumber);
+  Status Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
+  Status Exported(const std::string& orderNumber, std::size_t cardIndex);
+  Status Handed(const std::string& orderNumber);
+  Status Consigned(const std::string& orderNumber);
+  Status Closed(const std::string& orderNumber);
 
   // Every order the journal holds, in the order of their plans (a later
   // plan of the same order replaces an earlier, finished one).
@@ -70,12 +72,12 @@ class DeliveryJournal {
 
   // Rewrites the file with the unfinished orders only (through a file
   // beside it, renamed over it, the folder flushed).
-  bool Compact();
+  Status Compact();
 
   const std::string& path() const { return path_; }
 
  private:
-  bool Append(const std::string& line);
+  Status Append(const std::string& line);
   std::string path_;
 };
 

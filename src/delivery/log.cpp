@@ -231,6 +231,16 @@ void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int
   WriteAbout(WordOrderWaiting(order, reason, stockLeft), order, ReasonText(reason));
 }
 
+void DeliveryLog::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  std::lock_guard<std::mutex> lock(cycleMutex_);
+  if (cycleOpen_ && KnownBefore(order, 300 + static_cast<int>(cause.code()) * 1000 + cause.error())) {
+    seen_.reset();
+    return;
+  }
+  OpenCycleLines(&order);
+  WriteAbout(WordOrderNotWritten(order, cause), order, ReasonText(cause));
+}
+
 void DeliveryLog::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
   std::lock_guard<std::mutex> lock(cycleMutex_);
   OpenCycleLines(&order);
@@ -273,7 +283,7 @@ void DeliveryLog::CycleEnded(const CycleResult& result) {
   if (!cycleOpen_) return Write(WordCycleEnded(result));
   const bool tell = cycleToldAny_ || result.ordersDelivered > 0 || result.ordersConsigned > 0 ||
                     result.endedAtImFailure || result.loginLooksExpired || result.stopped ||
-                    result.diskFull || result.scanOutcome != ScanOutcome::kListed;
+                    !result.notWritten.ok() || result.scanOutcome != ScanOutcome::kListed;
   if (tell) {
     OpenCycleLines();
     Write(WordCycleEnded(result));

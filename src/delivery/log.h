@@ -121,6 +121,8 @@ class DeliveryLog : public DeliveryEvents {
   void OrderSeen(const PendingOrder& order) override;
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  // With its cause; again only when the cause changes.
+  void OrderNotWritten(const PendingOrder& order, const Status& cause) override;
   // Written once per order and reason, not at every cycle.
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;

@@ -57,14 +57,6 @@ void NotificationPolicy::OrderHeld(const PendingOrder& order, HoldReason reason,
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
-  if (reason == WaitReason::kDiskFull && !diskFullTold_) {
-    diskFullTold_ = true;
-    Tell({NotificationKind::kImFailed,
-          "磁盘已满",
-          "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
-              "）的卡密无法记入已发卡密：磁盘已满。卡密没有发出，请腾出磁盘空间，之后自动继续发货。",
-          {}});
-  }
   if (reason != WaitReason::kStockShort) return;
   waitingThisCycle_.insert(order.orderNumber);
   if (!waitingTold_.insert(order.orderNumber).second) return;
@@ -73,6 +65,17 @@ void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reas
             LineText(order.itemTitle) + "”库存不足：库存 " + std::to_string(stockLeft) + " 张，需要 " +
             std::to_string(order.quantity) + " 张。补货后下一轮自动发货。",
         LineText(order.itemTitle)});
+}
+
+void NotificationPolicy::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  if (notWrittenTold_.code() == cause.code() && notWrittenTold_.error() == cause.error()) return;
+  notWrittenTold_ = cause;
+  Tell({NotificationKind::kImFailed,
+        CauseSummary(cause),
+        "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
+            "）的卡密无法记入已发卡密：" + CauseText(cause) + "。卡密没有发出，" + CauseAdvice(cause) +
+            "，之后自动继续发货。",
+        {}});
 }
 
 void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
@@ -112,7 +115,7 @@ void NotificationPolicy::LoginStateChanged(bool looksExpired) {
 }
 
 void NotificationPolicy::CycleEnded(const CycleResult& result) {
-  if (!result.diskFull) diskFullTold_ = false;
+  if (result.notWritten.ok()) notWrittenTold_ = Status();
   // Forget the orders that no longer wait, but only after a cycle that saw
   // the whole list: an order not reached this time may still be waiting.
   const bool sawEveryOrder =

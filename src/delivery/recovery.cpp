@@ -53,7 +53,7 @@ void DeliveryRecovery::RecoverRecords() {
       const PendingOrder order = LedgerOrder(entry.plan);
       switch (RecordPlannedCards(entry.plan)) {
         case RecordOutcome::kRecorded:
-          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number));
+          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number).ok());
           break;
         case RecordOutcome::kNothingWritten:
         case RecordOutcome::kTooLong:

@@ -140,7 +140,7 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
-  figures_.diskFull = result.diskFull;
+  figures_.notWritten = result.notWritten;
   figures_.loginLooksExpired = result.loginLooksExpired;
   figures_.imNotAnswering = result.imNotAnswering;
   figures_.undelivered = result.ordersUndelivered;
@@ -160,7 +160,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   } else if (f.endedAtImFailure) {
     text += "旺旺没有收下消息 | ";
   }
-  if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
+  if (!f.notWritten.ok()) text += ShortCauseText(f.notWritten) + "，卡密无法记录，暂停发货 | ";
   if (!f.alertChannelsFailing.empty()) text += "手机提醒发送失败：" + f.alertChannelsFailing + " | ";
   if (f.lastScanAt) {
     const std::time_t t = std::chrono::system_clock::to_time_t(*f.lastScanAt);

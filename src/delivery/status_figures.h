@@ -45,7 +45,7 @@ struct DeliveryStatusFigures {
   // lands here.
   std::map<std::string, std::vector<std::string>> unmatched;
   bool endedAtImFailure = false;  // the last cycle
-  bool diskFull = false;          // the last cycle: an order waited on a full disk
+  Status notWritten;              // the last cycle: why an order's cards could not be written (ok: none)
   bool loginLooksExpired = false;
   bool imNotAnswering = false;  // a message failed and the IM client has not answered since
   int undelivered = 0;          // orders whose cards were recorded but never reached the buyer

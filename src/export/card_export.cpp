@@ -34,15 +34,15 @@ std::string CardExportStatement(const std::string& orderNumber, const std::strin
          DoubleQuotes(cardNumber) + "','" + DoubleQuotes(cardPassword) + "')";
 }
 
-bool ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
-                          const std::string& cardNumber, const std::string& cardPassword) {
+Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
+                            const std::string& cardNumber, const std::string& cardPassword) {
   std::string path = programDir + "/card.mdb";
   return ExecuteJet4Insert(CardExportConnectionText(path),
                            CardExportStatement(orderNumber, cardNumber, cardPassword));
 }
 
-bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                        const std::string& cardPassword) {
+Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
+                          const std::string& cardPassword) {
   return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "io/status.h"
+
 namespace autodeliver {
 
 // "ODBC;DBQ=" + path + ";DefaultDir=" + path up to its last separator +
@@ -26,15 +28,16 @@ std::string CardExportConnectionText(const std::string& filePath);
 std::string CardExportStatement(const std::string& orderNumber, const std::string& cardNumber,
                                 const std::string& cardPassword);
 
-// Inserts the card into `programDir` + "/card.mdb". Returns whether the row
-// was stored; a failure changes nothing.
-bool ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
-                          const std::string& cardNumber, const std::string& cardPassword);
+// Inserts the card into `programDir` + "/card.mdb". Ok when the row was
+// stored; a failure changes nothing and tells its cause (AppendTextRow,
+// jet4/jet4_file.h).
+Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
+                            const std::string& cardNumber, const std::string& cardPassword);
 
 // ExportCardToAccessAt(ProgramDir(), ...). Called once per delivered card;
 // the caller goes on whatever the result.
-bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                        const std::string& cardPassword);
+Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
+                          const std::string& cardPassword);
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.

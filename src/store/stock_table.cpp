@@ -54,7 +54,7 @@ bool CompactWhen(TableAccess& a, const std::string& path, int nameField,
   if (!store_index::StockOf(t, path, nameField, {})) return false;
   const std::int32_t marked = store_index::StockMarked(path);
   if (marked == 0 || !worth(marked, t.RecordCount())) return false;
-  const bool ok = t.Purge();
+  const bool ok = t.Purge().ok();
   if (ok)
     store_index::NoteStockPurged(t, path);
   else
@@ -220,7 +220,7 @@ bool MarkStockCardsOf(std::string_view itemName) {
   int fName;
   if (!a.Resolve({FieldNames().itemName}, &fName)) return false;
   store_index::InvalidateStock();
-  return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); });
+  return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); }).ok();
 }
 
 bool MarkStockCardAt(int recordNumber) {
@@ -248,7 +248,7 @@ bool PurgeStock() {
   }
   // With the index current, the purge is followed without a rescan.
   store_index::StockOf(a.table(), path, f.name, {});
-  const bool ok = a.table().Purge();
+  const bool ok = a.table().Purge().ok();
   if (ok)
     store_index::NoteStockPurged(a.table(), path);
   else

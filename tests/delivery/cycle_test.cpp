@@ -58,16 +58,11 @@ class RecordingEvents : public DeliveryEvents {
   }
   void OrderWaiting(const PendingOrder& o, WaitReason r, int stockLeft) override {
     static const std::map<WaitReason, std::string> kNames = {
-        {WaitReason::kStockShort, "stock-short"},
-        {WaitReason::kOnlineCardFailed, "online-failed"},
-        {WaitReason::kQuantityNotPositive, "quantity"},
-        {WaitReason::kSellerNickUnreadable, "nick"},
-        {WaitReason::kStockChanged, "stock-changed"},
-        {WaitReason::kRecordFailed, "record"},
-        {WaitReason::kBuyerNickUnpassable, "buyer-nick"},
-        {WaitReason::kSellerNickUnpassable, "seller-nick"},
-        {WaitReason::kDiskFull, "disk-full"},
-        {WaitReason::kValueTooLong, "too-long"}};
+        {WaitReason::kStockShort, "stock-short"},         {WaitReason::kOnlineCardFailed, "online-failed"},
+        {WaitReason::kQuantityNotPositive, "quantity"},   {WaitReason::kSellerNickUnreadable, "nick"},
+        {WaitReason::kStockChanged, "stock-changed"},     {WaitReason::kRecordFailed, "record"},
+        {WaitReason::kBuyerNickUnpassable, "buyer-nick"}, {WaitReason::kSellerNickUnpassable, "seller-nick"},
+        {WaitReason::kNotWritten, "not-written"},         {WaitReason::kValueTooLong, "too-long"}};
     lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {

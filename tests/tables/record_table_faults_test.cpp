@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 
 #include "../store/faulty_io.h"
 #include "../store/table_files.h"
+#include "io/status.h"
 #include "tables/record_table.h"
 
 namespace autodeliver {
@@ -88,11 +90,11 @@ struct Operation {
 const Operation kOperations[] = {
     {"append taking free and new blocks",
      [](RecordTable& t) {
-       return t.Append({std::string(1900, 'a'), "w5", "d5"});
+       return t.Append({std::string(1900, 'a'), "w5", "d5"}).ok();
      }},
     {"append of a fixed-width text only",
      [](RecordTable& t) {
-       return t.Append({std::nullopt, "w6"});
+       return t.Append({std::nullopt, "w6"}).ok();
      }},
     {"modify of both long texts",
      [](RecordTable& t) {
@@ -103,7 +105,7 @@ const Operation kOperations[] = {
        return t.GoTo(3) && t.Modify({std::nullopt, "neu"});
      }},
     {"mark", [](RecordTable& t) { return t.GoTo(1) && t.MarkDeleted(); }},
-    {"purge", [](RecordTable& t) { return t.Purge(); }},
+    {"purge", [](RecordTable& t) { return t.Purge().ok(); }},
 };
 
 // After a fault the table opens with every value readable, shows either the
@@ -205,7 +207,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
     for (std::size_t b = 0; b < std::size(batches); ++b) {
       for (const FieldValues& v : batches[b]) EXPECT_TRUE(t.Append(v));
       const bool last = b + 1 == std::size(batches);
-      written.push_back(last ? t.Release() : t.Flush());
+      written.push_back((last ? t.Release() : t.Flush()).ok());
       if (!written.back()) {
         if (!last) t.Release();
         break;
@@ -304,6 +306,62 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(written.size(), fullAfter + 1);
     expectState(written);
   }
+}
+
+// A failed operation returns its cause: the failed call's errno and the
+// file it was made on (the table or its companion), taken where the call
+// failed; a refused over-long value is kTooLong.
+TEST(RecordTableFaults, AFailedOperationTellsItsCauseAndItsFile) {
+  struct Refusing : FaultyIo {
+    int error = 0;
+    ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+      if (error == 0) return FaultyIo::WriteAt(fd, data, size, offset);
+      errno = error;
+      return -1;
+    }
+  };
+  struct Case {
+    const char* what;
+    std::function<void(Refusing&)> arm;
+    Status::Code code;
+    int error;
+    bool inPlace;  // an overwrite inside the file fails too (a full disk lets it through)
+  };
+  const Case cases[] = {
+      {"full disk", [](Refusing& io) { io.diskFull = true; }, Status::Code::kDiskFull, ENOSPC, false},
+      {"failing disk", [](Refusing& io) { io.failWrite = io.writes + 1; }, Status::Code::kIoError, EIO, true},
+      {"no permission", [](Refusing& io) { io.error = EACCES; }, Status::Code::kIoError, EACCES, true},
+  };
+  const Operation* long_append = &kOperations[0];
+  const Operation* mark = &kOperations[4];
+  FaultFixture fx;
+  for (const Case& c : cases) {
+    for (const Operation* op : {long_append, mark}) {
+      if (op == mark && !c.inPlace) continue;
+      SCOPED_TRACE(std::string(c.what) + ", " + op->what);
+      fx.Restore();
+      Refusing io;
+      RecordTable t;
+      t.SetFileIo(&io);
+      ASSERT_TRUE(t.Open(fx.path));
+      c.arm(io);
+      Status s = op == mark ? (t.GoTo(1), t.MarkDeleted()) : t.Append({std::string(1900, 'a'), "w5", "d5"});
+      EXPECT_EQ(s.code(), c.code) << s.ToString();
+      EXPECT_EQ(s.error(), c.error);
+      EXPECT_TRUE(s.path() == std::filesystem::canonical(fx.path).string() ||
+                  s.path() == std::filesystem::canonical(fx.companion).string())
+          << s.path();
+      EXPECT_EQ(s.IsPermissionDenied(), c.error == EACCES);
+    }
+  }
+  fx.Restore();
+  RecordTable t;
+  ASSERT_TRUE(t.Open(fx.path));
+  t.SetCutOverlongText(false);
+  EXPECT_EQ(t.Append({"n", "longer than eight", "d"}).code(), Status::Code::kTooLong);
+  EXPECT_TRUE(t.Append({"n", "fits", "d"})) << "a refusal leaves no cause behind";
+  t.Close();
+  EXPECT_EQ(t.Open(fx.dir / "missing.edb").code(), Status::Code::kNotFound);
 }
 
 TEST(RecordTableFaults, ShortReadsReadTheSameTable) {

@@ -716,7 +716,7 @@ TEST(RecordTableCrash, InterruptedAppendNeverRaisesTheCount) {
     RecordTable t;
     t.SetFileIo(&io);
     EXPECT_TRUE(t.Open(path));
-    appended = t.Append({"two"});
+    appended = t.Append({"two"}).ok();
   }
   EXPECT_TRUE(io.failed);
   EXPECT_FALSE(appended);

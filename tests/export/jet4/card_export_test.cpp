@@ -74,10 +74,11 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
   for (std::size_t i = 0; i < cards.size(); ++i) {
     // The first card goes through the program-directory entry, the rest
     // straight to the folder.
-    bool ok = i == 0 ? ExportCardToAccess(Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
-                                          Utf8ToGbkLossy(cards[i].password))
-                     : ExportCardToAccessAt(dir.path(), Utf8ToGbkLossy(cards[i].order),
-                                            Utf8ToGbkLossy(cards[i].card), Utf8ToGbkLossy(cards[i].password));
+    const Status ok =
+        i == 0 ? ExportCardToAccess(Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
+                                    Utf8ToGbkLossy(cards[i].password))
+               : ExportCardToAccessAt(dir.path(), Utf8ToGbkLossy(cards[i].order),
+                                      Utf8ToGbkLossy(cards[i].card), Utf8ToGbkLossy(cards[i].password));
     ASSERT_TRUE(ok) << "card " << i;
   }
   SetProgramDir("");
@@ -98,11 +99,11 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
 
 TEST(CardExportTest, FailsWithoutChangingAnythingWhenTheCardCannotBeStored) {
   testing::ScratchDir dir;
-  EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", "2", "3")) << "no card.mdb";
+  EXPECT_TRUE(ExportCardToAccessAt(dir.path(), "1", "2", "3").IsNotFound()) << "no card.mdb";
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   std::string before = testing::FileBytes(path);
-  EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", std::string(256, 'x'), "3")) << "value too long";
+  EXPECT_EQ(ExportCardToAccessAt(dir.path(), "1", std::string(256, 'x'), "3").code(), Status::Code::kTooLong);
   std::string tooLongChinese;
   for (int i = 0; i < 256; ++i) tooLongChinese += "卡";
   EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", Utf8ToGbkLossy(tooLongChinese), "3"));

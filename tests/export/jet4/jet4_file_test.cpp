@@ -25,8 +25,11 @@ using testing::ReadTable;
 
 const std::vector<std::string> kColumns = {"dingdan", "kahao", "mima"};
 
-bool Append(const std::string& path, const std::string& order, FileIo* io = nullptr) {
+Status AppendRow(const std::string& path, const std::string& order, FileIo* io = nullptr) {
   return AppendTextRow(path, "biao", kColumns, {order, "card-" + order, "pw-" + order}, io);
+}
+bool Append(const std::string& path, const std::string& order, FileIo* io = nullptr) {
+  return AppendRow(path, order, io).ok();
 }
 
 ReadRow Row(const std::string& order) { return {order, "card-" + order, "pw-" + order}; }
@@ -291,10 +294,12 @@ TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
     std::filesystem::remove(path + ".journal");
     FailingIo io;
     io.budget = budget;
-    if (Append(path, lost, &io)) {
+    const Status appended = AppendRow(path, lost, &io);
+    if (appended) {
       ASSERT_GE(budget, 3 * 4096u) << "a new page, a journal of two pages or more";
       break;
     }
+    EXPECT_TRUE(appended.IsDiskFull()) << "budget " << budget << ": " << appended.ToString();
     ++failures;
     ASSERT_TRUE(testing::FileBytes(path) == good) << "file changed, budget " << budget;
     EXPECT_TRUE(JournalCleared(path)) << "budget " << budget;
@@ -306,11 +311,16 @@ TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
   for (int n = 1;; ++n) {
     FailingIo io;
     io.failSync = n;
-    if (Append(path, "lost-" + std::to_string(n), &io)) {
+    const Status appended = AppendRow(path, "lost-" + std::to_string(n), &io);
+    if (appended) {
       ASSERT_GE(n, 3) << "the journal and the file are both flushed";
       expected.push_back(Row("lost-" + std::to_string(n)));
       break;
     }
+    EXPECT_EQ(appended.error(), EIO) << appended.ToString();
+    EXPECT_TRUE(appended.path() == std::filesystem::canonical(path).string() ||
+                appended.path() == std::filesystem::canonical(path).string() + ".journal")
+        << "flush " << n << " names " << appended.path();
     ASSERT_TRUE(testing::FileBytes(path) == withLost) << "file changed, flush " << n;
     EXPECT_TRUE(JournalCleared(path));
   }
