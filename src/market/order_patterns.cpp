@@ -2,7 +2,6 @@
 #include "market/order_patterns.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -91,14 +90,13 @@ bool ReplacedEntityAt(std::string_view page, std::size_t at) {
 }
 
 // Where the page's "&mdash;" entities stand, each one that the dash
-// replaces. One pass over the page's "&" bytes; the starts are kept as
-// 32-bit offsets (pages are far shorter).
+// replaces. One pass over the page's "&" bytes.
 class DashEntities {
  public:
   explicit DashEntities(std::string_view page) : page_(page) {
     for (std::size_t at = page.find('&'); at != kNone; at = page.find('&', at + 1)) {
       if (ReplacedEntityAt(page, at)) {
-        starts_.push_back(static_cast<std::uint32_t>(at));
+        starts_.push_back(at);
         at += kEntity.size() - 1;
       }
     }
@@ -135,16 +133,16 @@ class DashEntities {
 
    private:
     const DashEntities& dashes_;
-    std::vector<std::uint32_t>::const_iterator next_;
+    std::vector<std::size_t>::const_iterator next_;
   };
 
  private:
-  std::vector<std::uint32_t>::const_iterator First(std::size_t at) const {
+  std::vector<std::size_t>::const_iterator First(std::size_t at) const {
     return std::lower_bound(starts_.begin(), starts_.end(), at);
   }
 
   std::string_view page_;
-  std::vector<std::uint32_t> starts_;
+  std::vector<std::size_t> starts_;
 };
 
 // The first `literal` at or after positions that never go back: an
