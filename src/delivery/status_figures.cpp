@@ -184,7 +184,6 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
         text += "，订单页没有应答";
         break;
       case ScanOutcome::kTooLarge:
-      case ScanOutcome::kTooComplex:
         text += "，订单页异常，未读取";
         break;
     }

@@ -124,8 +124,6 @@ WordedLine WordOrdersScanned(const OrderScan& scan) {
       return Warning("订单页没有应答（网络不通或超时），本轮不发货");
     case ScanOutcome::kTooLarge:
       return Warning("订单页大得异常，没有读取，本轮不发货");
-    case ScanOutcome::kTooComplex:
-      return Warning("订单页内容异常，无法在限定时间内解析，本轮不发货");
   }
   return Warning("订单页情况不明");
 }

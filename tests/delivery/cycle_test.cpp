@@ -45,10 +45,11 @@ class RecordingEvents : public DeliveryEvents {
  public:
   void CycleStarted() override { lines.push_back("cycle"); }
   void OrdersScanned(const OrderScan& scan) override {
-    static const std::map<ScanOutcome, std::string> kNames = {
-        {ScanOutcome::kListed, "listed"},           {ScanOutcome::kUnpaired, "unpaired"},
-        {ScanOutcome::kSignInPage, "sign-in-page"}, {ScanOutcome::kNoAnswer, "no-answer"},
-        {ScanOutcome::kTooLarge, "too-large"},      {ScanOutcome::kTooComplex, "too-complex"}};
+    static const std::map<ScanOutcome, std::string> kNames = {{ScanOutcome::kListed, "listed"},
+                                                              {ScanOutcome::kUnpaired, "unpaired"},
+                                                              {ScanOutcome::kSignInPage, "sign-in-page"},
+                                                              {ScanOutcome::kNoAnswer, "no-answer"},
+                                                              {ScanOutcome::kTooLarge, "too-large"}};
     lines.push_back("scanned " + kNames.at(scan.outcome) + " " + std::to_string(scan.orders.size()));
   }
   void OrderSeen(const PendingOrder& o) override { lines.push_back("seen " + o.orderNumber); }
