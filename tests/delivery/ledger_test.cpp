@@ -13,28 +13,11 @@
 #include "io/file_io.h"
 #include "store/delivery_step.h"
 #include "store/undelivered_orders.h"
+#include "support/fault_io.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {
 namespace {
-
-// Every write from the `failFrom`-th on (0-based) fails for want of space.
-class FullDisk : public FileIo {
- public:
-  explicit FullDisk(int failFrom) : failFrom_(failFrom) {}
-  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    if (armed && writes_++ >= failFrom_) {
-      errno = ENOSPC;
-      return -1;
-    }
-    return FileIo::WriteAt(fd, data, size, offset);
-  }
-  bool armed = true;
-
- private:
-  int failFrom_;
-  int writes_ = 0;
-};
 
 class Recorder : public DeliveryEvents {
  public:
@@ -84,7 +67,8 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
                  {"D-" + std::to_string(failFrom % 10) + "b", "p2"}});
     const std::string order = PlaceOrder("点卡10元", 2, "买家" + std::to_string(failFrom));
     sender_.sent.clear();
-    FullDisk disk(failFrom);
+    FaultIo disk;  // full from write `failFrom` (0-based) on
+    disk.failWritesFrom = failFrom + 1;
     SetDeliveryStepFileIo(&disk);
     Recorder events;
     const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
@@ -99,7 +83,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     EXPECT_EQ(sender_.sent.size(), sentWhileFull);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
 
-    disk.armed = false;
+    disk.failWritesFrom = 0;
     Cycle();
     Cycle();
     SetDeliveryStepFileIo(nullptr);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace autodeliver::testing {
 
 // Waits until `done` holds, checking every few milliseconds, for at most
@@ -41,17 +43,6 @@ class XServer {
  private:
   pid_t pid_ = -1;
   std::string display_;
-};
-
-// A fresh temporary directory, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 // The whole content of a file; empty when it cannot be read.
