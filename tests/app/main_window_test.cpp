@@ -23,11 +23,17 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEngineView>
+#include <ostream>
 
 #include "app/layout_places.h"
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
 #include "app_test_support.h"
+
+// Rectangles in failures as "x,y width x height", not as bytes.
+void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
 
 namespace autodeliver {
 namespace {
