@@ -410,7 +410,7 @@ TEST_F(SenderTest, TheQueueIsBoundedAndNeverHoldsTheCallerBack) {
 // A temporary program directory with the tables.
 class AlertStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(shop_.ok()) << "the test shop could not be made in " << shop_.path(); }
+  void SetUp() override { ASSERT_TRUE(shop_.ok()) << shop_.error(); }
   testing::ShopFolder shop_;
   fs::path dir_ = shop_.path();
 };

@@ -60,7 +60,7 @@ class DeliveryFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim_.ok()) << "the imitation did not start";
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
-    ASSERT_TRUE(shop_.ok()) << "the test shop could not be made in " << shop_.path();
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
     sim_.SignIn();
   }

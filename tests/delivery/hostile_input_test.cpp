@@ -107,7 +107,7 @@ class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
-    ASSERT_TRUE(shop_.ok()) << "the test shop could not be made in " << shop_.path();
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
     ASSERT_TRUE(AppendItem({kItem, "", 0, true}));
     ASSERT_TRUE(AppendStockCard({kItem, "C1", "P1", 0}));

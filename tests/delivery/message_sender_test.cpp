@@ -37,7 +37,7 @@ class NoChatWindows : public WindowSystem {
 class ImMessageSenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(shop_.ok()) << "the test shop could not be made in " << shop_.path();
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     log_ = (dir_ / "started.log").string();
   }
   // A stand-in client named `name` that logs "name arguments..." and ends.

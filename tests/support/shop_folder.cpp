@@ -1,13 +1,19 @@
 #include "support/shop_folder.h"
 
 #include "store/shop_paths.h"
-#include "store/table_schema.h"
 
 namespace autodeliver::testing {
 
 ShopFolder::ShopFolder(bool withTables) {
   SetProgramDir(dir_.path());
-  ok_ = !dir_.path().empty() && (!withTables || CreateDataTables(dir_.path()));
+  if (dir_.path().empty())
+    error_ = "no temporary folder";
+  else
+    ok_ = !withTables || CreateDataTables(dir_.path(), &error_);
+}
+
+ShopFolder::ShopFolder(TableLayout layout) : ShopFolder(false) {
+  if (ok_) ok_ = CreateDataTables(dir_.path(), &error_, layout);
 }
 
 ShopFolder::~ShopFolder() { SetProgramDir(""); }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "store/table_schema.h"
 #include "support/temp_dir.h"
 
 namespace autodeliver::testing {
@@ -17,23 +18,28 @@ class ShopFolder {
  public:
   // `withTables`: make the empty shop tables too (else the folder is empty).
   explicit ShopFolder(bool withTables = true);
+  // The empty shop tables in `layout`.
+  explicit ShopFolder(TableLayout layout);
   ShopFolder(const ShopFolder&) = delete;
   ShopFolder& operator=(const ShopFolder&) = delete;
   ~ShopFolder();
 
-  // False when the folder or its tables could not be made.
+  // False when the folder or its tables could not be made; then error()
+  // says what failed.
   bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
   const std::string& path() const { return dir_.path(); }
   std::string operator/(const std::string& name) const { return dir_ / name; }
 
  private:
   TempDir dir_;
   bool ok_ = false;
+  std::string error_;
 };
 
 class ShopTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(shop_.ok()) << "the test shop could not be made in " << shop_.path(); }
+  void SetUp() override { ASSERT_TRUE(shop_.ok()) << shop_.error(); }
 
   ShopFolder shop_;
 };
