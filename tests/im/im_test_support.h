@@ -45,8 +45,8 @@ class XServer {
   std::string display_;
 };
 
-// The whole content of a file; empty when it cannot be read.
-std::string ReadFile(const std::string& path);
+// Replaces a file's content (creating its folders); `executable` makes it a
+// program its owner may run. (Reading: ReadFileBytes, support/temp_dir.h.)
 void WriteFile(const std::string& path, const std::string& content, bool executable = false);
 
 // The lines of a file (without the line feed).
