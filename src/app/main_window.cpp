@@ -248,6 +248,10 @@ void MainWindow::BuildLayout() {
     controls_.deliverySwitch.intervalBox->setEnabled(false);
     controls_.deliverySwitch.switchBox = Make<QCheckBox>(settings, layout::kDeliverySwitch);
     controls_.deliverySwitch.switchBox->setText(QStringLiteral("开启自动发货"));
+    controls_.deliverySwitch.autostartBox = Make<QCheckBox>(settings, layout::kAutostartBox);
+    controls_.deliverySwitch.autostartBox->setText(QStringLiteral("登录桌面时启动"));
+    controls_.deliverySwitch.autostartBox->setToolTip(
+        QStringLiteral("登录桌面后自动启动本程序；开启自动发货后，下次启动会自动登录并恢复发货"));
     auto* group = Make<QGroupBox>(settings, layout::kStatusGroup);
     group->setTitle(QStringLiteral("状态"));
     controls_.deliverySwitch.statusLabel = Label(group, layout::kStatusLabel, "未开启自动发货功能");
@@ -284,6 +288,8 @@ void MainWindow::BuildLayout() {
     sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox);
     sent.undeliveredBox->setText(QStringLiteral("只看未送达"));
     sent.countLabel = Label(p1, layout::kSentCountLabel, "");
+    sent.resendAllButton =
+        FramedButton(p1, layout::kResendAllButtonFrame, layout::kResendAllButton, "补发全部未送达");
     sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, layout::kResendButton, "重新发送");
     sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, layout::kSentExportButton, "导出…");
     sent.noteLabel = Label(p1, layout::kSentNoteLabel, "");
@@ -444,6 +450,7 @@ void MainWindow::AnchorControls() {
       {layout::kGridFrame, S::kNone, S::kAll, false, true},
       {layout::kSentCardsGrid, S::kNone, S::kAll, false, true},
       {layout::kSentCountLabel, S::kNone, S::kAll, false, false},
+      {layout::kResendAllButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kResendButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentExportButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentNoteLabel, S::kNone, S::kAll, true, false},
