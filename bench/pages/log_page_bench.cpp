@@ -33,6 +33,7 @@
 #include <fstream>
 #include <thread>
 
+#include "bench_support.h"
 #include "delivery/log.h"
 #include "pages/log_page.h"
 #include "text/gbk.h"
@@ -40,7 +41,7 @@
 namespace autodeliver {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // Written after every burst: its arrival at the top of the page ends the
 // wait.
@@ -113,7 +114,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
   std::thread writer([&] {
     for (int i = 0; i * 4 < lines; ++i) OrderEvents(log, i);
     log.Write(LineLevel::kInfo, kLastLine);
-    b.writeSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    b.writeSeconds = bench::MsSince(start) / 1000;
     done = true;
   });
   // The window's thread turns its loop meanwhile; the gaps between turns
@@ -133,7 +134,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     rig->view->viewport()->repaint();
-    b.shownSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    b.shownSeconds = bench::MsSince(start) / 1000;
     rig->page.Detach();
     QObject::disconnect(c1);
     QObject::disconnect(c2);
@@ -146,7 +147,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
 double Milliseconds(const std::function<void()>& f) {
   const auto start = Clock::now();
   f();
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return bench::MsSince(start);
 }
 
 }  // namespace
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
               lines / reference.writeSeconds);
   std::printf("%-40s %8.0f ms %10.0f lines/s\n", "log file + page attached", burst.writeSeconds * 1e3,
               lines / burst.writeSeconds);
-  std::printf("ratio with page / reference: %.2f\n", burst.writeSeconds / reference.writeSeconds);
+  bench::PrintRatio("with page / reference", burst.writeSeconds, reference.writeSeconds);
   std::printf("newest line shown (view repainted) after:  %8.0f ms\n", burst.shownSeconds * 1e3);
   std::printf("model updates for the %d lines:         %8d\n", lines, burst.modelUpdates);
   std::printf("longest stall of the window's thread:      %8.1f ms (reference run %.1f ms)\n",

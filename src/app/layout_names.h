@@ -72,6 +72,8 @@ inline constexpr char kLimitBox[] = "限拍数量";
 inline constexpr char kNeedsCardBox[] = "选择框1";
 inline constexpr char kWarningLevelLabel[] = "标签12";
 inline constexpr char kWarningLevelBox[] = "库存预警线";
+// The buyers' message template of the item (beyond the design layout).
+inline constexpr char kTemplateButton[] = "按钮消息模板";
 
 // Page 0: the auto-delivery settings box.
 inline constexpr char kSettingsFrame[] = "外形框10";

@@ -29,6 +29,7 @@
 #include "market/hosts.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 
 namespace autodeliver {
 namespace {
@@ -41,20 +42,6 @@ T* Find(QWidget& window, const char* name) {
   EXPECT_NE(found, nullptr) << name;
   return found;
 }
-
-// A program directory with the four empty tables, for one test.
-class ProgramDir {
- public:
-  ProgramDir() {
-    EXPECT_TRUE(dir_.isValid());
-    EXPECT_TRUE(CreateDataTables(dir_.path().toStdString()));
-    SetProgramDir(dir_.path().toStdString());
-  }
-  ~ProgramDir() { SetProgramDir(""); }
-
- private:
-  QTemporaryDir dir_;
-};
 
 // An environment variable set for one test and put back afterwards.
 class ScopedEnv {
@@ -84,7 +71,8 @@ bool AnyLineContains(LogModel& model, const QString& text) {
 }
 
 TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   window.show();
@@ -107,7 +95,8 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
 // on asks first: cancel keeps it, "关闭到托盘" hides it with the deliveries
 // going on, "退出" ends it. With the delivery off nothing is asked.
 TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   WindowWatch& watch = program.watch();
@@ -159,7 +148,8 @@ TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
 
 // and its commands work all the same.
 TEST(WindowWatch, TrayMenuWorksWithoutASystemTray) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   Tray& tray = program.watch().tray;
@@ -208,7 +198,8 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   ScopedEnv busAddress("DBUS_SESSION_BUS_ADDRESS", bus.address());
   testing::MarketSim sim;
   ASSERT_TRUE(sim.ok());
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   // What is left of the old login in the program's store.
   CookieStore::Global().Clear();
   CookieStore::Global().Put({"cookie2", "expired-session", "127.0.0.1", "/", false, false, std::nullopt});

@@ -26,6 +26,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -107,23 +108,12 @@ class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
-    dir_ = std::filesystem::temp_directory_path() /
-           ("hostile_input_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::string error;
-    ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
-    SetProgramDir(dir_.string());
     ASSERT_TRUE(AppendItem({kItem, "", 0, true}));
     ASSERT_TRUE(AppendStockCard({kItem, "C1", "P1", 0}));
   }
-  void TearDown() override {
-    SetHttpTimeoutForTesting(std::chrono::milliseconds(0));
-    SetProgramDir("");
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { SetHttpTimeoutForTesting(std::chrono::milliseconds(0)); }
 
   static testing::OrderBlock OrderFor(const std::string& buyer) {
     return {"5001", kItem, "1", buyer, "9001"};
@@ -137,7 +127,8 @@ class HostileInputTest : public ::testing::Test {
   CycleResult Cycle() { return RunDeliveryCycle(sender_, stop_, &events_); }
 
   inline static const std::string kItem = "游戏点卡"_gbk;
-  std::filesystem::path dir_;
+  testing::ShopFolder shop_;
+  std::filesystem::path dir_ = shop_.path();
   HostileMarket market_;
   CountingSender sender_;
   WaitingEvents events_;

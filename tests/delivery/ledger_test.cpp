@@ -19,6 +19,7 @@
 #include "store/delivery_step.h"
 #include "store/shop_paths.h"
 #include "store/undelivered_orders.h"
+#include "support/fault_io.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {
@@ -92,7 +93,8 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
                  {"D-" + std::to_string(failFrom % 10) + "b", "p2"}});
     const std::string order = PlaceOrder("点卡10元", 2, "买家" + std::to_string(failFrom));
     sender_.sent.clear();
-    FullDisk disk(failFrom);
+    FaultIo disk;  // full from write `failFrom` (0-based) on
+    disk.failWritesFrom = failFrom + 1;
     SetDeliveryStepFileIo(&disk);
     Recorder events;
     const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
@@ -107,7 +109,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     EXPECT_EQ(sender_.sent.size(), sentWhileFull);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
 
-    disk.armed = false;
+    disk.failWritesFrom = 0;
     Cycle();
     Cycle();
     SetDeliveryStepFileIo(nullptr);

@@ -19,6 +19,7 @@
 #include "delivery/wording.h"
 #include "delivery_fixture.h"
 #include "store/sent_time.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -26,16 +27,9 @@ namespace {
 
 using DeliveryLogTest = testing::DeliveryFixture;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 std::vector<std::string> FileLines(const std::string& path) {
   std::vector<std::string> lines;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(testing::ReadFileBytes(path));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -108,7 +102,7 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
   EXPECT_EQ(Texts(FileLines(path)), expected);
 
   // No card password, and no whole card number, in any line.
-  const std::string content = ReadFile(path);
+  const std::string content = testing::ReadFileBytes(path);
   for (const std::string secret : {"PW-SECRET", "CARD-0000-100", "OLD-CARD-NUMBER", "/card/"}) {
     EXPECT_EQ(content.find(secret), std::string::npos) << secret;
   }

@@ -12,6 +12,7 @@
 #include "store/stock_table.h"
 #include "store/store_lock.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "table_files.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
@@ -19,14 +20,8 @@
 namespace autodeliver {
 namespace {
 
-class ShopTables : public ::testing::Test {
+class ShopTables : public testing::ShopTest {
  protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
   static StockCard Card(const std::string& item, const std::string& number) {
     return {item, number, "pw" + number, 0};
   }
@@ -45,8 +40,6 @@ class ShopTables : public ::testing::Test {
     ASSERT_TRUE(t.GoTo(n));
     ASSERT_TRUE(t.MarkDeleted());
   }
-
-  testing::TempDir dir_;
 };
 
 TEST_F(ShopTables, MissingAndEmptyTablesFailSilently) {

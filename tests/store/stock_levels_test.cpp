@@ -10,6 +10,7 @@
 #include "store/stock_warnings.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
+#include "support/shop_folder.h"
 #include "table_files.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
@@ -17,14 +18,8 @@
 namespace autodeliver {
 namespace {
 
-class StockLevels : public ::testing::Test {
+class StockLevels : public testing::ShopTest {
  protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
   static void AddCards(const std::string& item, int n) {
     for (int i = 0; i < n; ++i) ASSERT_TRUE(AppendStockCard({item, item + std::to_string(i), "p", 0}));
   }
@@ -39,8 +34,6 @@ class StockLevels : public ::testing::Test {
       rows.emplace_back(t.Read("配置名"_gbk), (t.IsMarked() ? "marked:" : "") + t.Read("配置数据"_gbk));
     return rows;
   }
-
-  testing::TempDir dir_;
 };
 
 TEST_F(StockLevels, CountsEveryItemInOnePassAndSkipsRemovedCards) {

@@ -8,20 +8,20 @@
 #include <filesystem>
 #include <functional>
 
-#include "../store/faulty_io.h"
 #include "../store/table_files.h"
 #include "io/status.h"
+#include "support/fault_io.h"
 #include "tables/record_table.h"
 
 namespace autodeliver {
 namespace {
 
-using testing::FaultyIo;
+using testing::FaultIo;
 using testing::Get32;
 using testing::Put32;
-using testing::ReadFile;
+using testing::ReadFileBytes;
 using testing::TempDir;
-using testing::WriteFile;
+using testing::WriteFileBytes;
 
 struct Row {
   std::int32_t id;
@@ -70,14 +70,14 @@ struct FaultFixture {
     t.GoTo(2);
     EXPECT_TRUE(t.MarkDeleted());
     t.Close();
-    table = ReadFile(path);
-    blocks = ReadFile(companion);
+    table = ReadFileBytes(path);
+    blocks = ReadFileBytes(companion);
     EXPECT_EQ(Get32(blocks, 24), 3);  // free blocks
   }
 
   void Restore() const {
-    WriteFile(path, table);
-    WriteFile(companion, blocks);
+    WriteFileBytes(path, table);
+    WriteFileBytes(companion, blocks);
     std::filesystem::remove(path + ".purge");
   }
 };
@@ -148,24 +148,28 @@ TEST(RecordTableFaults, AFailedWriteOrReadLeavesNothingHalfWritten) {
     // then the disk is full.
     struct Fault {
       const char* kind;
-      std::function<void(FaultyIo&, int)> set;
+      std::function<void(FaultIo&, int)> set;
       bool everyOperation;
     } faults[] = {
-        {"torn write", [](FaultyIo& io, int k) { io.failWrite = k; }, true},
+        {"torn write", [](FaultIo& io, int k) { io.failWrite = k; }, true},
         {"failed read",
-         [](FaultyIo& io, int k) {
+         [](FaultIo& io, int k) {
            io.failRead = k;
            io.noMap = true;
          },
          true},
-        {"full disk", [](FaultyIo& io, int k) { io.diskFull = k == 1; }, false},
+        {"full disk",
+         [](FaultIo& io, int k) {
+           if (k == 1) io.room = 0;
+         },
+         false},
     };
     for (const Fault& fault : faults) {
       int injected = 0;
       for (int k = 1; k < 1000; ++k) {
         SCOPED_TRACE(std::string(fault.kind) + " " + std::to_string(k));
         f.Restore();
-        FaultyIo io;
+        FaultIo io;
         bool ok;
         {
           RecordTable faulty;
@@ -222,7 +226,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
     std::string header, block0;
   };
   auto now = [&](bool withRows) {
-    State s{{}, ReadFile(f.path).substr(0, 116), ReadFile(f.companion).substr(0, 28)};
+    State s{{}, ReadFileBytes(f.path).substr(0, 116), ReadFileBytes(f.companion).substr(0, 28)};
     if (withRows) {
       RecordTable t;
       EXPECT_TRUE(t.Open(f.path));
@@ -270,7 +274,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
   for (int k = 1; k < 1000; ++k) {
     SCOPED_TRACE("torn write " + std::to_string(k));
     f.Restore();
-    FaultyIo io;
+    FaultIo io;
     std::vector<bool> written;
     {
       RecordTable t;
@@ -293,14 +297,14 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
   for (std::size_t fullAfter = 0; fullAfter < 2; ++fullAfter) {
     SCOPED_TRACE("disk full after batch " + std::to_string(fullAfter));
     f.Restore();
-    FaultyIo io;
-    io.diskFull = fullAfter == 0;
+    FaultIo io;
+    if (fullAfter == 0) io.room = 0;
     std::vector<bool> written;
     {
       RecordTable t;
       t.SetFileIo(&io);
       ASSERT_TRUE(t.Open(f.path));
-      written = run(t, [&] { io.diskFull = true; });
+      written = run(t, [&] { io.room = 0; });
     }
     EXPECT_TRUE(io.failed);
     EXPECT_EQ(written.size(), fullAfter + 1);
@@ -370,7 +374,7 @@ TEST(RecordTableFaults, ShortReadsReadTheSameTable) {
   ASSERT_TRUE(t.Open(f.path));
   std::vector<Row> expected = *Contents(t);
   t.Close();
-  FaultyIo io;
+  FaultIo io;
   io.readPiece = 5;
   io.noMap = true;
   t.SetFileIo(&io);
@@ -418,13 +422,13 @@ TEST(RecordTableFaults, ADamagedFreeListNeverHandsOutAUsedBlock) {
     std::string path = dir / "b.edb";
     ASSERT_TRUE(CreateTable(path, {{"N", 12, 0}, {"W", 10, 8}, {"D", 12, 0}}));
     build(path);
-    std::string blocks = ReadFile(dir / "b.edt");
+    std::string blocks = ReadFileBytes(dir / "b.edt");
     ASSERT_EQ(Get32(blocks, 16), 7);
     ASSERT_EQ(Get32(blocks, 20), 4);
     Put32(blocks, 20, c.head);
     Put32(blocks, 24, c.count);
     Put32(blocks, 4 * 512, c.block4Next);
-    WriteFile(dir / "b.edt", blocks);
+    WriteFileBytes(dir / "b.edt", blocks);
 
     RecordTable t;
     ASSERT_TRUE(t.Open(path));

@@ -19,6 +19,7 @@
 #include "store/stock_table.h"
 #include "store/store_index.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "tables/record_table.h"
 #include "tables/table_format.h"
 #include "text/gbk.h"
@@ -49,15 +50,13 @@ DeliveryPlan PlanFor(const std::string& order, const std::string& item, const st
 class TableLayoutTest : public ::testing::TestWithParam<TableLayout> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CreateDataTables(dir_.path(), nullptr, GetParam()));
-    SetProgramDir(dir_.path());
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     store_index::InvalidateAll();
   }
-  void TearDown() override { SetProgramDir(""); }
 
   bool Installed() const { return GetParam() == TableLayout::kInstalled; }
 
-  testing::TempDir dir_;
+  testing::ShopFolder shop_{GetParam()};
 };
 
 TEST_P(TableLayoutTest, TheFieldsAreTextsWithTheirNamesInOrder) {
