@@ -48,7 +48,7 @@ std::string DeliveryController::ApplySetting(bool ticked, const std::string& sec
     interval = ms <= 0 ? 0 : static_cast<int>(ms > INT_MAX ? INT_MAX : ms);
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     interval_ = interval;
     // A setting made while a cycle runs outlives the cycle.
     if (running_.load()) settingChangedInCycle_ = true;
@@ -60,7 +60,7 @@ std::string DeliveryController::ApplySetting(bool ticked, const std::string& sec
 void DeliveryController::OnTick() {
   if (stopRequested_.load()) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (running_.load() || resending_.load()) return;  // one cycle at a time, never beside a resend
     savedInterval_ = interval_;
     settingChangedInCycle_ = false;
@@ -81,7 +81,7 @@ void DeliveryController::CycleThread() {
   // are worth a rewrite. The lists then show the new record numbers.
   const bool compacted = !stopping && CompactStockIfWorthIt();
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   lastResult_ = result;
   if (!stopping) {
     if (!settingChangedInCycle_) interval_ = savedInterval_;
@@ -97,7 +97,7 @@ DeliveryController::ResendStart DeliveryController::StartResend(
   if (!resend_) return ResendStart::kUnavailable;
   if (stopRequested_.load()) return ResendStart::kStopping;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (running_.load()) return ResendStart::kCycleRunning;
     if (resending_.load()) return ResendStart::kResendRunning;
     resending_.store(true);
@@ -107,7 +107,7 @@ DeliveryController::ResendStart DeliveryController::StartResend(
   thread_ = std::thread([this, orderNumber, done = std::move(done)] {
     const ResendResult result = resend_(orderNumber);
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       resending_.store(false);
     }
     if (done) done(result);
@@ -118,12 +118,12 @@ DeliveryController::ResendStart DeliveryController::StartResend(
 bool DeliveryController::IsResendRunning() const { return resending_.load(); }
 
 int DeliveryController::TimerInterval() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return interval_;
 }
 
 CycleResult DeliveryController::LastCycleResult() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lastResult_;
 }
 

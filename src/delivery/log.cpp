@@ -56,14 +56,14 @@ DeliveryLog::~DeliveryLog() { Flush(); }
 int DeliveryLog::writeFailures() const { return failures_->load(); }
 
 int DeliveryLog::AddLineSink(LineSink sink) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const int id = nextSinkId_++;
   sinks_.emplace_back(id, std::move(sink));
   return id;
 }
 
 void DeliveryLog::RemoveLineSink(int id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(sinks_, [id](const auto& entry) { return entry.first == id; });
 }
 
@@ -90,7 +90,7 @@ void DeliveryLog::WriteLine(DeliveryLogLine line) {
   line.at = std::chrono::system_clock::now();
   line.text = OneLine(line.text);
   const LineLevel level = line.level;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (logger_) {
     const std::string written = LevelTag(level) + line.text;
     try {
@@ -108,7 +108,7 @@ void DeliveryLog::Write(const WordedLine& line, const std::string& orderNumber) 
 }
 
 void DeliveryLog::Flush() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!logger_) return;
   try {
     logger_->flush();

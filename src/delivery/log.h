@@ -31,10 +31,10 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/events.h"
 #include "delivery/wording.h"
 
@@ -120,9 +120,9 @@ class DeliveryLog : public DeliveryEvents {
   std::string path_;
   std::shared_ptr<spdlog::logger> logger_;      // null when the file could not be opened
   std::shared_ptr<std::atomic<int>> failures_;  // counted by the logger's error handler
-  mutable std::mutex mutex_;                    // serialises writes and guards the receivers
-  std::vector<std::pair<int, LineSink>> sinks_;
-  int nextSinkId_ = 1;
+  mutable Mutex mutex_;                         // serialises writes and guards the receivers
+  std::vector<std::pair<int, LineSink>> sinks_ AD_GUARDED_BY(mutex_);
+  int nextSinkId_ AD_GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace autodeliver

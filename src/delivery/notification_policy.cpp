@@ -13,12 +13,12 @@ NotificationPolicy::NotificationPolicy(Notifier* notifier, EnabledCheck enabled)
     : notifier_(notifier), enabled_(enabled ? std::move(enabled) : EnabledCheck(NotificationEnabled)) {}
 
 void NotificationPolicy::SetNotifier(Notifier* notifier) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   notifier_ = notifier;
 }
 
 void NotificationPolicy::SetWarningLevel(WarningLevel level) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   warningLevel_ = std::move(level);
 }
 
@@ -26,7 +26,7 @@ void NotificationPolicy::Tell(Notification notification) {
   // The switch is read without the mutex (it takes the store lock); Notify
   // only queues, so holding the mutex around it keeps SetNotifier simple.
   if (!enabled_(notification.kind)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (notifier_ != nullptr) notifier_->Notify(notification);
 }
 
@@ -66,7 +66,7 @@ void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::ve
 void NotificationPolicy::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
   int level = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (warningLevel_) level = warningLevel_(order.itemTitle);
   }
   // Told when this delivery crossed the level, not while the stock stays low.

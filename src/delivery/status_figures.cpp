@@ -59,7 +59,7 @@ DeliveryStatus::DeliveryStatus(int deliveredToday) : day_(Today()) {
 }
 
 DeliveryStatusFigures DeliveryStatus::Figures() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   DeliveryStatusFigures copy = figures_;
   if (Today() != day_) copy.deliveredToday = 0;  // nothing delivered yet on the new day
   return copy;
@@ -67,12 +67,12 @@ DeliveryStatusFigures DeliveryStatus::Figures() const {
 
 void DeliveryStatus::CycleStarted() {
   waitingNow_.clear();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.lastScanAt = std::chrono::system_clock::now();
 }
 
 void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.lastScanOutcome = scan.outcome;
   figures_.lastScanCounts = scan.counts;
   figures_.ordersListed = static_cast<int>(scan.orders.size());
@@ -83,7 +83,7 @@ void DeliveryStatus::OrderWaiting(const PendingOrder& order, WaitReason reason, 
 }
 
 void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const int today = Today();
   if (today != day_) {
     day_ = today;
@@ -93,12 +93,12 @@ void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector
 }
 
 void DeliveryStatus::LoginStateChanged(bool looksExpired) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.loginLooksExpired = looksExpired;
 }
 
 void DeliveryStatus::CycleEnded(const CycleResult& result) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
   figures_.diskFull = result.diskFull;

@@ -18,11 +18,11 @@
 #include <chrono>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 
@@ -64,9 +64,9 @@ class DeliveryStatus : public DeliveryEvents {
   void CycleEnded(const CycleResult& result) override;
 
  private:
-  mutable std::mutex mutex_;
-  DeliveryStatusFigures figures_;  // guarded by mutex_
-  int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
+  mutable Mutex mutex_;
+  DeliveryStatusFigures figures_ AD_GUARDED_BY(mutex_);
+  int day_ AD_GUARDED_BY(mutex_) = 0;                           // the day deliveredToday counts
   std::map<std::string, std::vector<std::string>> waitingNow_;  // this cycle's; delivery thread only
 };
 

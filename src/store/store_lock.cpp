@@ -2,8 +2,8 @@
 
 namespace autodeliver {
 
-std::recursive_mutex& StoreLock() {
-  static std::recursive_mutex lock;
+RecursiveMutex& StoreLock() {
+  static RecursiveMutex lock;
   return lock;
 }
 
