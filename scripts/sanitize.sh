@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The guard builds of the test command: the core and its tests (no window,
-# no imitations, no benches) built with clang in two folders of their own
-# and every test run there.
+# The guard builds of the test command: the core, the local imitations its
+# tests start and the core's tests (no window, no benches) built with clang
+# in two folders of their own, and every test run there.
 #   build-asan/  AddressSanitizer and UndefinedBehaviorSanitizer, and the
 #                strict warning set as errors (-Wshadow -Wnon-virtual-dtor
 #                -Wold-style-cast -Wthread-safety -Werror), so this build
@@ -19,7 +19,7 @@ if [ ${#kinds[@]} -eq 0 ]; then kinds=(asan tsan); fi
 
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1}"
@@ -35,9 +35,9 @@ for kind in "${kinds[@]}"; do
   start=$(date +%s)
   # -O1 keeps the stacks readable and the build short.
   cmake -S . -B "build-$kind" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
-    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_CXX_COMPILER=clang++-14 \
     -DAUTODELIVER_SANITIZE="$sanitize" -DAUTODELIVER_STRICT="$strict" \
-    -DAUTODELIVER_BUILD_GUI=OFF -DAUTODELIVER_BUILD_BENCH=OFF -DAUTODELIVER_BUILD_TOOLS=OFF \
+    -DAUTODELIVER_BUILD_GUI=OFF -DAUTODELIVER_BUILD_BENCH=OFF \
     "${launcher[@]}" >/dev/null
   cmake --build "build-$kind" -j2
   built=$(date +%s)
