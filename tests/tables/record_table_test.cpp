@@ -27,7 +27,6 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-constexpr int kData1 = 116 + 72;  // data offset with one field
 constexpr int kData2 = 116 + 2 * 72;
 
 // Two fixed-width text fields: A (width 8 at 4), B (width 4 at 12).
