@@ -15,6 +15,10 @@ packages=(
   # the .deb, its icons and its checks (tests/packaging)
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
   dbus-daemon  # a private session bus for the notification tests
+  openssl python3 python3-aiosmtpd  # the alert tests' local HTTPS and mail servers
+  # the seller's Windows IM client under Wine: Wine, and the cross compilers
+  # of the Win32 helper and the Win32 IM client imitation
+  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
   # the fuzz targets (scripts/fuzz.sh)
   clang-14 libfuzzer-14-dev
 )

@@ -17,6 +17,14 @@
 # logs, and private XDG folders, so the desktop's own handlers and browser
 # data are untouched. Safe to run again. The build goes into build/ (shared
 # with the test command); AUTODELIVER_BUILD_DIR names another folder.
+#
+#   AUTODELIVER_IM=wine bash scripts/run.sh
+#
+# runs the Windows IM client imitation under Wine instead of the X11 one: a
+# private prefix out/wine-prefix (never one of the user's) is made, the
+# imitation registered there as the aliim handler, and the program finds it
+# through WINEPREFIX and delivers through the Win32 helper. The prefix's
+# wineserver is stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -26,6 +34,10 @@ case "$BUILD" in /*) ;; *) BUILD="$ROOT/$BUILD" ;; esac
 bash scripts/install-deps.sh
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j2 --target autodeliver autodeliver-demo autodeliver-market-sim autodeliver-im-sim table_tool
+IM_CHANNEL=${AUTODELIVER_IM:-x11}
+if [ "$IM_CHANNEL" = wine ]; then
+  cmake --build "$BUILD" -j2 --target autodeliver-im-sim-win32 autodeliver_imhelpers
+fi
 
 OUT="$ROOT/out"
 APPDIR="$OUT/autodeliver"
@@ -34,9 +46,13 @@ IMSIM="$BUILD/tools/im_sim/autodeliver-im-sim"
 DEMO="$BUILD/tools/demo/autodeliver-demo"
 
 PIDS=()
+WINE64=wine64
+[ -x /usr/lib/wine/wine64 ] && WINE64=/usr/lib/wine/wine64
 cleanup() {
   set +e
   if [ -n "${IM_STARTED:-}" ]; then "$IMSIM" --quit >/dev/null 2>&1; fi
+  if [ -n "${WINE_IM_STARTED:-}" ]; then "$WINE64" 'C:\AliWangWang\AliIM.exe' --quit >/dev/null 2>&1; fi
+  if [ -n "${WINE_PREFIX_MADE:-}" ]; then bash "$ROOT/tests/wine/wine_prefix.sh" cleanup "$WINEPREFIX"; fi
   for pid in "${PIDS[@]}"; do
     kill "$pid" 2>/dev/null
   done
@@ -99,14 +115,28 @@ if [ "$HEADLESS" = 1 ]; then
   echo "display $DISPLAY"
 fi
 
-echo "== the IM client imitation, registered as the aliim handler (in $XDG_DATA_HOME)"
-"$IMSIM" --transcript "$AUTODELIVER_IM_TRANSCRIPT" >"$OUT/im-sim.log" 2>&1 &
-PIDS+=($!)
-IM_STARTED=1
-"$IMSIM" --install
-if ! wait_until 'xwininfo -root -tree 2>/dev/null | grep -q "\"$AUTODELIVER_IM_INSTANCE\""' 200; then
-  echo "the IM client imitation did not start; see $OUT/im-sim.log" >&2
-  exit 1
+if [ "$IM_CHANNEL" = wine ]; then
+  echo "== the Windows IM client imitation under Wine, in the private prefix $OUT/wine-prefix"
+  export WINEPREFIX="$OUT/wine-prefix" WINEDEBUG=-all
+  WINE_PREFIX_MADE=1
+  bash "$ROOT/tests/wine/wine_prefix.sh" setup "$WINEPREFIX" "$BUILD/tools/im_sim_win32/autodeliver-im-sim-win32.exe"
+  "$WINE64" 'C:\AliWangWang\AliIM.exe' --transcript "Z:${AUTODELIVER_IM_TRANSCRIPT//\//\\}" >"$OUT/im-sim.log" 2>&1 &
+  PIDS+=($!)
+  WINE_IM_STARTED=1
+  if ! wait_until '"$WINE64" "C:\\AliWangWang\\AliIM.exe" --ping' 300; then
+    echo "the Windows IM client imitation did not start; see $OUT/im-sim.log" >&2
+    exit 1
+  fi
+else
+  echo "== the IM client imitation, registered as the aliim handler (in $XDG_DATA_HOME)"
+  "$IMSIM" --transcript "$AUTODELIVER_IM_TRANSCRIPT" >"$OUT/im-sim.log" 2>&1 &
+  PIDS+=($!)
+  IM_STARTED=1
+  "$IMSIM" --install
+  if ! wait_until 'xwininfo -root -tree 2>/dev/null | grep -q "\"$AUTODELIVER_IM_INSTANCE\""' 200; then
+    echo "the IM client imitation did not start; see $OUT/im-sim.log" >&2
+    exit 1
+  fi
 fi
 
 if [ "$HEADLESS" = 0 ]; then

@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QFont>
 
+#include "alerts/daily_summary.h"
 #include "app/startup.h"
+#include "im/im_channel.h"
+#include "store/settings.h"
+#include "text/gbk.h"
 
 namespace autodeliver {
 
@@ -21,11 +25,26 @@ Application::Application(DeliveryEvents* events)
   // second time, so it gets a level no stock reaches.
   monitor_.notifications().SetWarningLevel([](const std::string&) { return -1; });
   QObject::connect(&pages_->items, &ItemsPage::stockWarning, &window_,
-                   [this](const QString&, const QString& text) {
+                   [this](const QString& item, const QString& text) {
                      const std::string utf8 = text.toStdString();
                      monitor_.log().Write(LineLevel::kWarning, utf8);
-                     monitor_.notifications().TellStockWarning(utf8);
+                     monitor_.notifications().TellStockWarning(utf8, item.toStdString());
                    });
+  // What the IM channel tells of a Wine client's helper goes to the log.
+  sender_.channel().SetNote(
+      [this](const std::string& gbk) { monitor_.log().Write(LineLevel::kInfo, GbkToUtf8Lossy(gbk)); });
+  AlertSender::Hooks alertHooks;
+  alertHooks.log = [this](const std::string& line) { monitor_.log().Write(LineLevel::kWarning, line); };
+  alertHooks.trouble = [this](const std::string& names) { monitor_.status().SetAlertChannelsFailing(names); };
+  alerts_ = std::make_unique<AlertSender>(std::move(alertHooks));
+  notifiers_ = std::make_unique<NotifierFanOut>(
+      std::initializer_list<Notifier*>{&monitor_.desktopNotifier(), alerts_.get()});
+  monitor_.notifications().SetNotifier(notifiers_.get());
+  QObject::connect(&dailySummary_, &QTimer::timeout, &window_, [this] {
+    if (!DailySummaryWanted()) return;  // one row, not the whole configuration, each minute
+    SendDailySummaryIfDue(*alerts_, LoadAlertSettings(), monitor_.status().Figures(), std::time(nullptr));
+  });
+  dailySummary_.start(60 * 1000);
   controller_ =
       std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
@@ -41,10 +60,23 @@ Application::~Application() {
   pages_->deliverySwitch.SetDeliveryController(nullptr);
   pages_->sentCards.SetDeliveryController(nullptr);
   controller_.reset();
+  // No more alerts: the policy tells the desktop alone, and a send in hand
+  // is abandoned.
+  dailySummary_.stop();
+  monitor_.notifications().SetNotifier(&monitor_.desktopNotifier());
+  notifiers_.reset();
+  alerts_.reset();
   monitor_.Remove(&pages_->waitingNeeds);
   pages_.reset();
 }
 
-bool Application::Start() { return ShowAndRunStartup(window_, prompts_); }
+bool Application::Start() {
+  if (!ShowAndRunStartup(window_, prompts_)) return false;
+  // The seller sees which client the messages go through: a native program
+  // or a program in a Wine prefix.
+  monitor_.log().Write(LineLevel::kInfo,
+                       GbkToUtf8Lossy(ImClientDescription(GetSetting(ImClientPathSetting()))));
+  return true;
+}
 
 }  // namespace autodeliver

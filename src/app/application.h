@@ -15,6 +15,11 @@
 // which calls the switch's window side or queues to the page), then the
 // pages, then the window.
 //
+// The notification policy tells the desktop and the seller's phone alert
+// channels (alerts/) the same news; an alert channel that keeps failing
+// shows on the status line, and the daily summary goes out from a timer
+// of the window's thread.
+//
 // The delivery monitor (the log, the notifications, the status figures)
 // also hears the items page: its stock warnings are written to the log and
 // told on the desktop, and the cards each cycle's waiting orders need reach
@@ -24,8 +29,11 @@
 // called from the delivery thread.
 #pragma once
 
+#include <QTimer>
 #include <memory>
 
+#include "alerts/alert_sender.h"
+#include "alerts/notifier_fan_out.h"
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "app/window_prompts.h"
@@ -60,13 +68,17 @@ class Application {
   WindowPages& pages() { return *pages_; }
   DeliveryController& controller() { return *controller_; }
   DeliveryMonitor& monitor() { return monitor_; }
+  AlertSender& alerts() { return *alerts_; }
   WindowWatch& watch() { return *watch_; }
 
  private:
   MainWindow window_;
   WindowPrompts prompts_;
   ImMessageSender sender_;
-  DeliveryMonitor monitor_;  // the delivery log and notifications, then `events`
+  DeliveryMonitor monitor_;                    // the delivery log and notifications, then `events`
+  std::unique_ptr<AlertSender> alerts_;        // the phone alerts, told what the desktop is told
+  std::unique_ptr<NotifierFanOut> notifiers_;  // the desktop and the phone alerts
+  QTimer dailySummary_;                        // looks once a minute whether the summary is due
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
   std::unique_ptr<WindowWatch> watch_;  // the log page, status line, tray and new sign-in

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "delivery/card_row_export.h"
 #include "delivery/journal.h"
 #include "export/card_export.h"
 #include "http/http_request.h"
@@ -70,10 +71,12 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   // `quantity` cards are read, and the count of the item's cards beside
   // them, so the look costs the same however large the stock is.
   // The look, the take, the record and the export are made in one hold of
-  // the store lock, so the window's work never comes in between.
+  // the store lock, so the window's work never comes in between; the lock
+  // is held across processes too, so that an import by another program
+  // never checks for duplicates while a card is between the two tables.
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
-  std::optional<StoreGuard> guard(std::in_place);
+  std::optional<SharedStoreGuard> guard(std::in_place);
   const std::vector<StockCard> planned = LoadFirstStockCardsOf(itemName, wanted, &total);
   result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
@@ -147,10 +150,7 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   std::vector<DeliveredCard> delivered;
   for (std::size_t i = 0; i < wanted; ++i) {
     const PlannedCard& card = plan.cards[i];
-    if (ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) {
-      DeliveryStepBoundary("row-exported");
-      journal.Exported(orderNumber, i);
-    }
+    ExportPlannedCardOnce(journal, orderNumber, i, card, std::nullopt);
     delivered.push_back({card.sentNumber, card.cardPassword});
   }
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);

@@ -145,6 +145,14 @@ bool DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardI
   return ok;
 }
 
+bool DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
+                                std::uint32_t fromRow) {
+  const bool ok = Append(
+      Sealed("A " + Hex(orderNumber) + " " + std::to_string(cardIndex) + " " + std::to_string(fromRow)));
+  if (ok) DeliveryStepBoundary("exporting");
+  return ok;
+}
+
 std::vector<LedgerEntry> DeliveryJournal::Entries() const {
   std::vector<LedgerEntry> entries;
   std::map<std::string, std::size_t> byOrder;
@@ -163,6 +171,7 @@ std::vector<LedgerEntry> DeliveryJournal::Entries() const {
       LedgerEntry e;
       if (!ParsePlan(in, &e.plan)) continue;
       e.exported.assign(e.plan.cards.size(), false);
+      e.exportFrom.assign(e.plan.cards.size(), std::nullopt);
       auto at = byOrder.find(e.plan.orderNumber);
       if (at != byOrder.end()) {
         entries[at->second] = std::move(e);
@@ -182,6 +191,8 @@ std::vector<LedgerEntry> DeliveryJournal::Entries() const {
     if (kind == "X") e.closed = true;
     std::size_t index = 0;
     if (kind == "E" && (in >> index) && index < e.exported.size()) e.exported[index] = true;
+    std::uint32_t from = 0;
+    if (kind == "A" && (in >> index >> from) && index < e.exportFrom.size()) e.exportFrom[index] = from;
   }
   return entries;
 }
@@ -201,8 +212,11 @@ bool DeliveryJournal::Compact() {
     content += Sealed(PlanLine(e.plan));
     const std::string order = Hex(e.plan.orderNumber);
     if (e.recorded) content += Sealed("R " + order);
-    for (std::size_t i = 0; i < e.exported.size(); ++i)
+    for (std::size_t i = 0; i < e.exported.size(); ++i) {
+      if (e.exportFrom[i])
+        content += Sealed("A " + order + " " + std::to_string(i) + " " + std::to_string(*e.exportFrom[i]));
       if (e.exported[i]) content += Sealed("E " + order + " " + std::to_string(i));
+    }
     if (e.handed) content += Sealed("H " + order);
     if (e.consigned) content += Sealed("C " + order);
   }

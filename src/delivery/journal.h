@@ -5,7 +5,10 @@
 //
 // Per order, in this order: the plan (the cards chosen for it, with the
 // fields of their sent rows), recorded (the sent rows and the stock marks
-// are on the disk), exported (one line per card written to card.mdb),
+// are on the disk), exporting (per card, before its card.mdb row is
+// appended: the row count of card.mdb at that moment, so that the recovery
+// can tell whether the append got there), exported (one line per card
+// written to card.mdb),
 // handed (the message reached the chat window), consigned; or closed (the
 // order was given up: nothing taken, or marked for the seller). Each line
 // is written whole and flushed to the disk before the step that follows it
@@ -17,6 +20,8 @@
 // instance lock sees to that).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +37,8 @@ struct LedgerEntry {
   DeliveryPlan plan;
   bool recorded = false;
   std::vector<bool> exported;  // per card of the plan
+  // Per card: card.mdb's row count before the last append begun for it.
+  std::vector<std::optional<std::uint32_t>> exportFrom;
   bool handed = false;
   bool consigned = false;
   bool closed = false;
@@ -49,6 +56,7 @@ class DeliveryJournal {
   // file then holds no part of it).
   bool Planned(const DeliveryPlan& plan);
   bool Recorded(const std::string& orderNumber);
+  bool Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
   bool Exported(const std::string& orderNumber, std::size_t cardIndex);
   bool Handed(const std::string& orderNumber);
   bool Consigned(const std::string& orderNumber);

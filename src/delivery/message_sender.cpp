@@ -9,10 +9,7 @@ namespace autodeliver {
 bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buyerNick,
                            const std::string& message) {
   if (!IsPassableChatNick(sellerNick) || !IsPassableChatNick(buyerNick)) return false;
-  ImSendOptions options(GetSetting(ImClientPathSetting()));
-  options.bounds = bounds_;
-  options.windows = windows_;
-  return SendImMessage(sellerNick, buyerNick, message, options);
+  return channel_.Send(GetSetting(ImClientPathSetting()), sellerNick, buyerNick, message, bounds_);
 }
 
 }  // namespace autodeliver

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "im/im_channel.h"
 #include "im/im_sender.h"
 
 namespace autodeliver {
@@ -22,21 +23,27 @@ class MessageSender {
 
 // The sender that goes through the seller's IM client. The client's program
 // path is the setting "阿里旺旺核心文件路径", read anew for every message, so
-// a path stored while the program runs is used from the next message on. A
-// nick that cannot reach the client intact (delivery/chat_address.h) is
-// never put on its command line: Send refuses it without starting anything.
+// a path stored while the program runs is used from the next message on; a
+// path of a client under Wine takes the Wine channel (im/im_channel.h), whose
+// helper is kept from one message to the next. A nick that cannot reach the
+// client intact (delivery/chat_address.h) is never put on its command line:
+// Send refuses it without starting anything.
 class ImMessageSender final : public MessageSender {
  public:
   ImMessageSender() = default;
-  // Other bounds and another window system (not owned; it must outlive the
-  // sender, and is used from the delivery thread only); for tests.
-  ImMessageSender(const ImSendBounds& bounds, WindowSystem* windows) : bounds_(bounds), windows_(windows) {}
+  // Other bounds and another window system for a native client (not owned;
+  // it must outlive the sender, and is used from the delivery thread only);
+  // for tests.
+  ImMessageSender(const ImSendBounds& bounds, WindowSystem* windows) : bounds_(bounds), channel_(windows) {}
 
   bool Send(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) override;
 
+  // The channel, to hear its notes or end its Wine session.
+  ImChannel& channel() { return channel_; }
+
  private:
   ImSendBounds bounds_;
-  WindowSystem* windows_ = nullptr;  // nullptr: an X11 connection per message
+  ImChannel channel_;  // its native window system: nullptr, an X11 connection per message
 };
 
 }  // namespace autodeliver

@@ -30,8 +30,8 @@ void NotificationPolicy::Tell(Notification notification) {
   if (notifier_ != nullptr) notifier_->Notify(notification);
 }
 
-void NotificationPolicy::TellStockWarning(const std::string& text) {
-  Tell({NotificationKind::kStockWarning, "库存预警", text});
+void NotificationPolicy::TellStockWarning(const std::string& text, const std::string& itemTitle) {
+  Tell({NotificationKind::kStockWarning, "库存预警", text, itemTitle});
 }
 
 void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
@@ -39,16 +39,20 @@ void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
   if (scan.outcome == ScanOutcome::kListed) unpairedTold_ = false;
   if (scan.outcome != ScanOutcome::kUnpaired || unpairedTold_) return;
   unpairedTold_ = true;
-  Tell({NotificationKind::kPageUnpaired, "订单页面无法解析",
-        WordOrdersScanned(scan).text + "。请检查订单页。"});
+  Tell({NotificationKind::kPageUnpaired,
+        "订单页面无法解析",
+        WordOrdersScanned(scan).text + "。请检查订单页。",
+        {}});
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   if (reason == WaitReason::kDiskFull && !diskFullTold_) {
     diskFullTold_ = true;
-    Tell({NotificationKind::kImFailed, "磁盘已满",
+    Tell({NotificationKind::kImFailed,
+          "磁盘已满",
           "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
-              "）的卡密无法记入已发卡密：磁盘已满。卡密没有发出，请腾出磁盘空间，之后自动继续发货。"});
+              "）的卡密无法记入已发卡密：磁盘已满。卡密没有发出，请腾出磁盘空间，之后自动继续发货。",
+          {}});
   }
   if (reason != WaitReason::kStockShort) return;
   waitingThisCycle_.insert(order.orderNumber);
@@ -56,7 +60,8 @@ void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reas
   Tell({NotificationKind::kWaitingForStock, "订单等待补货",
         "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）的宝贝“" +
             LineText(order.itemTitle) + "”库存不足：库存 " + std::to_string(stockLeft) + " 张，需要 " +
-            std::to_string(order.quantity) + " 张。补货后下一轮自动发货。"});
+            std::to_string(order.quantity) + " 张。补货后下一轮自动发货。",
+        LineText(order.itemTitle)});
 }
 
 void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
@@ -73,22 +78,26 @@ void NotificationPolicy::StockAfterDelivery(const PendingOrder& order, int cards
   const int before = cardsLeft + cardsJustDelivered_;
   cardsJustDelivered_ = 0;
   if (cardsLeft > level || before <= level) return;
-  Tell(
-      {NotificationKind::kStockWarning, "库存预警",
-       "宝贝“" + LineText(order.itemTitle) + "”库存只剩 " + std::to_string(cardsLeft) + " 张，请及时补货。"});
+  Tell({NotificationKind::kStockWarning, "库存预警",
+        "宝贝“" + LineText(order.itemTitle) + "”库存只剩 " + std::to_string(cardsLeft) + " 张，请及时补货。",
+        LineText(order.itemTitle)});
 }
 
 void NotificationPolicy::MessageHanded(const PendingOrder& order, bool handed) {
   if (handed) return;
-  Tell({NotificationKind::kImFailed, "旺旺消息未送出",
+  Tell({NotificationKind::kImFailed,
+        "旺旺消息未送出",
         "订单 " + LineText(order.orderNumber) + " 的卡密已记入已发卡密，但消息没能交给旺旺，买家 " +
-            LineText(order.buyerNick) + " 没有收到。本轮发货已停止，请检查旺旺是否已登录，再补发此订单。"});
+            LineText(order.buyerNick) + " 没有收到。本轮发货已停止，请检查旺旺是否已登录，再补发此订单。",
+        {}});
 }
 
 void NotificationPolicy::LoginStateChanged(bool looksExpired) {
   if (!looksExpired) return;
-  Tell({NotificationKind::kLoginExpired, "淘宝登录已失效",
-        "连续两轮扫描都看到登录页面或读不到卖家旺旺名，自动发货无法进行。请点“重新登录”登录淘宝。"});
+  Tell({NotificationKind::kLoginExpired,
+        "淘宝登录已失效",
+        "连续两轮扫描都看到登录页面或读不到卖家旺旺名，自动发货无法进行。请点“重新登录”登录淘宝。",
+        {}});
 }
 
 void NotificationPolicy::CycleEnded(const CycleResult& result) {

@@ -59,8 +59,8 @@ class NotificationPolicy : public DeliveryEvents {
 
   // A stock warning found outside the delivery events, by a count of the
   // stock (store/stock_warnings.h); told under the kStockWarning switch.
-  // `text` is UTF-8.
-  void TellStockWarning(const std::string& text);
+  // `text` and `itemTitle` are UTF-8.
+  void TellStockWarning(const std::string& text, const std::string& itemTitle = {});
 
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;

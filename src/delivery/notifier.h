@@ -29,6 +29,10 @@ struct Notification {
   NotificationKind kind = NotificationKind::kImFailed;
   std::string summary;  // UTF-8, one short line
   std::string body;     // UTF-8
+  // What it is about, for telling repeats apart (UTF-8): the item's title
+  // for stock news, empty for the shop as a whole (the IM client, the
+  // order page, the login).
+  std::string subject;
 
   bool operator==(const Notification&) const = default;
 };

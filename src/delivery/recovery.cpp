@@ -4,6 +4,7 @@
 #include <set>
 
 #include "delivery/card_delivery.h"
+#include "delivery/card_row_export.h"
 #include "delivery/consign.h"
 #include "delivery/events.h"
 #include "delivery/message_sender.h"
@@ -36,6 +37,9 @@ void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
 }
 
 void DeliveryRecovery::RecoverRecords() {
+  // A card.mdb append cut short is settled first, so that other readers
+  // find a whole file from the start, not only after the next delivery.
+  SettleCardExport();
   const std::vector<LedgerEntry> entries = journal_.Entries();
   bool anyFinished = false;
   for (const LedgerEntry& entry : entries) {
@@ -69,11 +73,7 @@ void DeliveryRecovery::RecoverRecords() {
     }
     for (std::size_t i = 0; i < entry.plan.cards.size(); ++i) {
       if (entry.exported[i]) continue;
-      const PlannedCard& card = entry.plan.cards[i];
-      if (ExportCardToAccess(number, card.sentNumber, card.cardPassword)) {
-        DeliveryStepBoundary("row-exported");
-        journal_.Exported(number, i);
-      }
+      ExportPlannedCardOnce(journal_, number, i, entry.plan.cards[i], entry.exportFrom[i]);
     }
   }
   if (anyFinished) journal_.Compact();

@@ -58,6 +58,11 @@ DeliveryStatus::DeliveryStatus(int deliveredToday) : day_(Today()) {
   figures_.deliveredToday = deliveredToday;
 }
 
+void DeliveryStatus::SetAlertChannelsFailing(const std::string& captions) {
+  MutexLock lock(mutex_);
+  figures_.alertChannelsFailing = captions;
+}
+
 DeliveryStatusFigures DeliveryStatus::Figures() const {
   MutexLock lock(mutex_);
   DeliveryStatusFigures copy = figures_;
@@ -114,6 +119,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
   if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
   if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
+  if (!f.alertChannelsFailing.empty()) text += "手机提醒发送失败：" + f.alertChannelsFailing + " | ";
   if (f.lastScanAt) {
     const std::time_t t = std::chrono::system_clock::to_time_t(*f.lastScanAt);
     std::tm local{};

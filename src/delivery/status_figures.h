@@ -40,6 +40,9 @@ struct DeliveryStatusFigures {
   bool endedAtImFailure = false;  // the last cycle
   bool diskFull = false;          // the last cycle: an order waited on a full disk
   bool loginLooksExpired = false;
+  // The phone alert channels that keep failing, their captions joined by
+  // "、" (UTF-8); empty while every channel works.
+  std::string alertChannelsFailing;
   int cyclesEnded = 0;  // since the start; tells the window that a cycle ended
 
   int OrdersWaitingForStock() const;
@@ -55,6 +58,8 @@ class DeliveryStatus : public DeliveryEvents {
   explicit DeliveryStatus(int deliveredToday = 0);
 
   DeliveryStatusFigures Figures() const;
+  // The alert channels that keep failing (alerts/alert_sender.h); empty: none.
+  void SetAlertChannelsFailing(const std::string& captions);
 
   void CycleStarted() override;
   void OrdersScanned(const OrderScan& scan) override;
@@ -72,7 +77,8 @@ class DeliveryStatus : public DeliveryEvents {
 
 // The status line (UTF-8), e.g.
 //   "上次扫描 14:03:07，列出 3 笔 | 今日发货 12 笔 | 等待补货 2 笔 | 下次扫描 25 秒后"
-// with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so.
+// with "淘宝登录似乎已失效，请重新登录" or "旺旺没有收下消息" in front when so, and
+// "手机提醒发送失败：邮件" while an alert channel keeps failing.
 // An order page that could not be paired reads
 //   "上次扫描 14:03:07，订单页面无法解析（宝贝标题 3，买家旺旺 3，订单编号 2，购买数量 3，发货链接 3）"
 // so the seller sees why nothing is delivered.

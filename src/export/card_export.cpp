@@ -46,4 +46,26 @@ bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardN
   return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
+std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {
+  return Jet4RowCount(programDir + "/card.mdb", "biao");
+}
+
+std::optional<std::uint32_t> CardExportRowCount() { return CardExportRowCountAt(ProgramDir()); }
+
+std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
+                                      const std::string& cardNumber, const std::string& cardPassword,
+                                      std::uint32_t fromRow) {
+  return HasJet4TextRow(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"},
+                        {orderNumber, cardNumber, cardPassword}, fromRow);
+}
+
+std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
+                                    const std::string& cardPassword, std::uint32_t fromRow) {
+  return CardRowExportedAt(ProgramDir(), orderNumber, cardNumber, cardPassword, fromRow);
+}
+
+bool SettleCardExportAt(const std::string& programDir) { return SettleJet4File(programDir + "/card.mdb"); }
+
+bool SettleCardExport() { return SettleCardExportAt(ProgramDir()); }
+
 }  // namespace autodeliver

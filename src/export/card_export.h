@@ -11,6 +11,8 @@
 // file are serialised by the writer.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace autodeliver {
@@ -33,5 +35,26 @@ bool ExportCardToAccessAt(const std::string& programDir, const std::string& orde
 // the caller goes on whatever the result.
 bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
                         const std::string& cardPassword);
+
+// The number of rows of `biao` in `programDir` + "/card.mdb", read after the
+// file is settled; nullopt when it cannot be read.
+std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir);
+std::optional<std::uint32_t> CardExportRowCount();
+
+// Whether the row (order, card number, password) stands in card.mdb at row
+// `fromRow` (0-based, in the order of the appends) or later; nullopt when
+// the file cannot be read. With the row count taken before an append, this
+// tells whether that append reached the file.
+std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
+                                      const std::string& cardNumber, const std::string& cardPassword,
+                                      std::uint32_t fromRow);
+std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
+                                    const std::string& cardPassword, std::uint32_t fromRow);
+
+// Brings a card.mdb that a crash or a power cut left in the middle of an
+// append back to a whole file (with or without that row), so that other
+// readers can read it. True when the file is whole (or missing).
+bool SettleCardExportAt(const std::string& programDir);
+bool SettleCardExport();
 
 }  // namespace autodeliver

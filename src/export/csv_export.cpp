@@ -22,7 +22,7 @@ void AppendRecord(std::string& out, const Fields& fields, CsvEncoding encoding) 
   for (const std::string& field : fields) {
     if (!first) out += ',';
     first = false;
-    out += CsvField(encoding == CsvEncoding::kGbk ? field : GbkToUtf8Lossy(field));
+    out += CsvField(SpreadsheetText(encoding == CsvEncoding::kGbk ? field : GbkToUtf8Lossy(field)));
   }
   out += "\r\n";
 }
@@ -32,6 +32,14 @@ std::string Start(CsvEncoding encoding) {
 }
 
 }  // namespace
+
+std::string SpreadsheetText(std::string_view text) {
+  // The first byte of a GBK or UTF-8 text is never a trail byte, so the
+  // test holds in both encodings.
+  if (text.empty() || std::string_view("=+-@\t\r'").find(text.front()) == std::string_view::npos)
+    return std::string(text);
+  return "'" + std::string(text);
+}
 
 std::string CsvField(std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);

@@ -7,6 +7,13 @@
 //   - A field holding a comma, a double quote, a CR or an LF is put in
 //     double quotes, its quotes doubled; every other field is written as it
 //     is, so the values read back unchanged.
+//   - A field that a spreadsheet would take as a formula, one beginning with
+//     "=", "+", "-", "@", a TAB or a CR, is written with an apostrophe in
+//     front, the mark spreadsheet programs take for "text, not a formula";
+//     so is a field that itself begins with an apostrophe, so that a reader
+//     gets every value back by one rule: a field that begins with an
+//     apostrophe loses that one apostrophe. The value a card line supplied
+//     never runs as a formula in the seller's spreadsheet.
 //   - The first line names the columns with the table's field names: the
 //     eight of the sent-cards table, or 宝贝名称, 宝贝卡号, 宝贝卡密 for the
 //     stock.
@@ -38,6 +45,10 @@ enum class CsvEncoding {
 // One field (GBK or UTF-8 bytes; neither has a comma, quote, CR or LF
 // inside a double-byte character), quoted when it must be.
 std::string CsvField(std::string_view text);
+
+// `text` as a spreadsheet shows it as text: with an apostrophe in front when
+// it begins with "=", "+", "-", "@", TAB, CR or an apostrophe, else as it is.
+std::string SpreadsheetText(std::string_view text);
 
 // The CSV document of the sent cards `cards[rows[i]]`, in the order of
 // `rows`; every card when `rows` is null.

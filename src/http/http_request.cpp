@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/cookie_store.h"
+#include "http/tls_trust.h"
 #include "http/url.h"
 #include "text/gbk.h"
 
@@ -238,6 +239,8 @@ HttpOutcome RunExchange(const Target& target, std::string_view referer, long tim
             curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
             // An answer that announces a longer body fails before its body.
             curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
+  // The server's certificate and name are checked (the CAs: tls_trust.h).
+  if (ok) ok = ApplyTlsTrust(h);
   if (ok && !ex.unixSocket.empty()) {
     ok = curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, ex.unixSocket.c_str()) == CURLE_OK;
   }

@@ -178,6 +178,10 @@ WindowId WalkToInputBox(WindowSystem& windows, WindowId chat) {
 
 }  // namespace
 
+void SpawnCommandStarter::StartAndWait(const std::string& commandLine, std::chrono::milliseconds bound) {
+  autodeliver::StartAndWait(ToUtf8(commandLine), bound);
+}
+
 std::string ImCommandLine(const std::string& clientPath, const std::string& sellerNick,
                           const std::string& buyerNick) {
   return clientPath + " aliim:sendmsg?uid=cntaobao" + sellerNick + "&touid=cntaobao" + buyerNick;
@@ -199,7 +203,9 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, const std::string& message,
                    const ImSendOptions& options) {
   const ImSendBounds& bounds = options.bounds;
-  StartAndWait(ToUtf8(ImCommandLine(options.clientPath, sellerNick, buyerNick)), bounds.programWait);
+  SpawnCommandStarter spawn;
+  CommandStarter& starter = options.starter != nullptr ? *options.starter : spawn;
+  starter.StartAndWait(ImCommandLine(options.clientPath, sellerNick, buyerNick), bounds.programWait);
 
   std::unique_ptr<WindowSystem> own;
   WindowSystem* windows = options.windows;

@@ -46,6 +46,27 @@ struct ImSendBounds {
   std::chrono::milliseconds searchPause{std::chrono::milliseconds(100)};
   // How long the IM client may take to handle one window operation.
   std::chrono::milliseconds handledWait{std::chrono::seconds(10)};
+  // How long a client under Wine may take to start the Win32 helper in its
+  // prefix (Wine's own start included; once per session).
+  std::chrono::milliseconds helperStartWait{std::chrono::seconds(60)};
+};
+
+// Starts the client's command line and waits (bounded) for it to end, for a
+// client that is not started by a Linux process (the Wine helper starts it
+// inside the client's prefix). Whether it started is not looked at, as
+// with the native start.
+class CommandStarter {
+ public:
+  virtual ~CommandStarter() = default;
+  virtual void StartAndWait(const std::string& commandLine, std::chrono::milliseconds bound) = 0;
+};
+
+// The native start: the command line converted to UTF-8, split the way
+// Windows splits one, started without a shell (posix_spawn), then the
+// bounded wait.
+class SpawnCommandStarter final : public CommandStarter {
+ public:
+  void StartAndWait(const std::string& commandLine, std::chrono::milliseconds bound) override;
 };
 
 struct ImSendOptions {
@@ -58,6 +79,9 @@ struct ImSendOptions {
   // The window system to use; nullptr opens an X11 connection to $DISPLAY
   // for this message.
   WindowSystem* windows = nullptr;
+  // Who starts the command line (GBK, as built); nullptr: a
+  // SpawnCommandStarter.
+  CommandStarter* starter = nullptr;
 };
 
 // The walk from the chat window to its input box.

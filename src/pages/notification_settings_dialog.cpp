@@ -21,6 +21,11 @@ NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialo
     layout->addWidget(box);
     boxes_[kind] = box;
   }
+  auto* alerts = new QPushButton(QStringLiteral("手机提醒…"), this);
+  alerts->setObjectName(QStringLiteral("手机提醒"));
+  alerts->setToolTip(QStringLiteral("同样的提醒经群机器人、推送应用或邮件发到手机"));
+  connect(alerts, &QPushButton::clicked, this, &NotificationSettingsDialog::OpenAlertSettings);
+  layout->addWidget(alerts, 0, Qt::AlignLeft);
   failure_ = new QLabel(QStringLiteral("设置无法写入配置表，请检查数据文件夹后再试。"), this);
   failure_->setStyleSheet(QStringLiteral("color: #b01e1e;"));
   failure_->hide();
@@ -48,6 +53,17 @@ bool NotificationSettingsDialog::Store() {
   }
   failure_->setVisible(!stored);
   return stored;
+}
+
+void NotificationSettingsDialog::OpenAlertSettings() {
+  if (!alerts_) {
+    alerts_ = new AlertSettingsDialog(this);
+  } else if (!alerts_->isVisible()) {
+    alerts_->Load();
+  }
+  alerts_->show();
+  alerts_->raise();
+  alerts_->activateWindow();
 }
 
 void NotificationSettingsDialog::accept() {

@@ -1,16 +1,19 @@
 // The small dialog "通知设置": one check box per kind of desktop
 // notification (notification_settings.h), ticked when the kind is on. "确定"
 // stores every switch as its row of the settings table; a row that cannot be
-// written keeps the dialog open with a line saying so.
+// written keeps the dialog open with a line saying so. "手机提醒…" opens the
+// alert channels' dialog (alert_settings_dialog.h) over it.
 //
 // Thread safety: a QDialog; GUI thread only. The rows are read and written
 // under the store lock, as the delivery thread reads them.
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <map>
 
 #include "delivery/notifier.h"
+#include "pages/alert_settings_dialog.h"
 
 class QCheckBox;
 class QLabel;
@@ -30,6 +33,9 @@ class NotificationSettingsDialog : public QDialog {
   bool Store();
 
   QCheckBox* box(NotificationKind kind) const { return boxes_.at(kind); }
+  // Opens the alert channels' dialog (read anew), or brings it up.
+  void OpenAlertSettings();
+  AlertSettingsDialog* alertSettings() const { return alerts_.data(); }
 
  public slots:
   void accept() override;
@@ -37,6 +43,7 @@ class NotificationSettingsDialog : public QDialog {
  private:
   std::map<NotificationKind, QCheckBox*> boxes_;
   QLabel* failure_;
+  QPointer<AlertSettingsDialog> alerts_;
 };
 
 }  // namespace autodeliver

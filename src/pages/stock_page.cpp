@@ -17,6 +17,7 @@
 
 #include "import/card_file.h"
 #include "import/card_lines.h"
+#include "import/checked_import.h"
 #include "import/import_check.h"
 #include "pages/import_preview_dialog.h"
 #include "pages/list_models.h"
@@ -295,13 +296,22 @@ void StockPage::StartWriting(bool allowDuplicates) {
   progress_->show();
   im.Join();
   im.thread = std::thread([this, &im] {
-    im.result = ImportStockCards(
-        im.itemName, im.plan->cards,
+    // Checked again under the store lock that other programs' imports and
+    // the delivery take, so cards stored since the preview are not stored
+    // twice; the lines it finds duplicates stay with the seller.
+    CheckedImport checked = ImportCheckedCards(
+        im.itemName, im.lines(), im.plan->allowDuplicates,
         [this](std::size_t handled, std::size_t all) {
           QMetaObject::invokeMethod(
               this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
         },
         &im.cancel);
+    if (checked.plan) {
+      im.plan = std::move(checked.plan);
+      im.result = std::move(checked.result);
+    } else {
+      im.result = StockImport();  // nothing written: reported as a failed write
+    }
     // The lines of a file that did not go in are kept beside it here, so
     // that they are safe even if the window closes before the end shows.
     if (im.fromFile) {

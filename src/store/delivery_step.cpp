@@ -99,7 +99,9 @@ void DeliveryStepBoundary(const char* step) {
 RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull) {
   if (diskFull) *diskFull = false;
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
-  StoreGuard guard;
+  // Other processes' imports check the stock and the sent cards: a card
+  // must never be seen in neither.
+  SharedStoreGuard guard;
   const std::string stockPath = StockTablePath();
   const std::string sentPath = SentTablePath();
   RecordTable stock;

@@ -24,6 +24,12 @@ off_t BlockOffset(std::int32_t b) { return static_cast<off_t>(b) * fmt::kBlockSi
 
 }  // namespace
 
+std::uint64_t ContentSum(std::string_view bytes) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
 BlockFile::~BlockFile() { Close(); }
 
 bool BlockFile::Open(const std::string& tablePath, std::int32_t version, FileIo& io) {
@@ -330,11 +336,15 @@ void BlockFile::FreeChains(const std::vector<std::int32_t>& firsts, const std::v
   if (changed) WriteFigures();
 }
 
-bool BlockFile::Stamp(std::int32_t figures[3], struct stat* st) const {
+bool BlockFile::Stamp(std::int32_t figures[3], std::uint64_t* headerSum, struct stat* st) const {
   figures[0] = now_.count;
   figures[1] = now_.freeHead;
   figures[2] = now_.freeCount;
-  return fd_ >= 0 && ::fstat(fd_, st) == 0;
+  if (fd_ < 0 || ::fstat(fd_, st) != 0) return false;
+  char block[fmt::kBlockSize];
+  if (!ReadFully(*io_, fd_, block, sizeof block, 0)) return false;
+  *headerSum = ContentSum(std::string_view(block, sizeof block));
+  return true;
 }
 
 BlockReport BlockFile::CheckUses(const std::vector<std::uint8_t>& uses) {

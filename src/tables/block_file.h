@@ -51,6 +51,10 @@ struct BlockReport {
   std::vector<std::string> problems;
 };
 
+// A 64-bit checksum (FNV-1a) of `bytes`, for the stamps that tell whether
+// another writer changed a file between two accesses.
+std::uint64_t ContentSum(std::string_view bytes);
+
 class BlockFile {
  public:
   BlockFile() = default;
@@ -133,8 +137,9 @@ class BlockFile {
   BlockReport CheckUses(const std::vector<std::uint8_t>& uses);
 
   // What identifies the file's state between accesses: its block 0 figures,
-  // and size and change time (fstat).
-  bool Stamp(std::int32_t figures[3], struct stat* st) const;
+  // a checksum of block 0 as it stands on the disk, and size and change time
+  // (fstat).
+  bool Stamp(std::int32_t figures[3], std::uint64_t* headerSum, struct stat* st) const;
 
  private:
   struct Figures {

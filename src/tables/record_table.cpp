@@ -31,10 +31,14 @@ namespace fmt = table_format;
 namespace {
 
 // A table file and its companion as they stood when this process last let
-// go of the table's lock.
+// go of the table's lock. Besides sizes and change times, which a coarse
+// clock may leave unchanged over another writer's change in the same tick,
+// it holds checksums of the table's header (figures and field descriptors)
+// and of the companion's block 0, read from the disk.
 struct FileStamp {
   std::int32_t count = 0, nextId = 0;
   std::int32_t figures[3] = {};
+  std::uint64_t headerSum[2] = {};
   dev_t dev[2] = {};
   ino_t ino[2] = {};
   off_t size[2] = {};
@@ -44,6 +48,7 @@ struct FileStamp {
     if (count != o.count || nextId != o.nextId) return false;
     for (int i = 0; i < 3; ++i)
       if (figures[i] != o.figures[i]) return false;
+    if (headerSum[0] != o.headerSum[0] || headerSum[1] != o.headerSum[1]) return false;
     for (int i = 0; i < 2; ++i)
       if (dev[i] != o.dev[i] || ino[i] != o.ino[i] || size[i] != o.size[i] ||
           changed[i].tv_sec != o.changed[i].tv_sec || changed[i].tv_nsec != o.changed[i].tv_nsec)
@@ -143,7 +148,10 @@ struct RecordTable::Impl {
 
   bool StampNow(FileStamp* s) const {
     struct stat st[2]{};
-    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &st[1])) return false;
+    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &s->headerSum[1], &st[1])) return false;
+    std::string head(static_cast<std::size_t>(header.dataOffset), '\0');
+    if (!ReadFully(*io, fd, head.data(), head.size(), 0)) return false;
+    s->headerSum[0] = ContentSum(head);
     s->count = count;
     s->nextId = nextId;
     for (int i = 0; i < 2; ++i) {

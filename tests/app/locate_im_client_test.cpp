@@ -48,10 +48,12 @@ TEST(SplitAtSpacesTest, EverySpaceEndsAPiece) {
 
 struct LocateCase {
   const char* name;
-  const char* stored;                  // "{file}" / "{dir}": an existing file / directory
+  const char* stored;                  // "{file}" / "{dir}": an existing file / directory;
+                                       // "{wine}": a client in a prefix whose file exists
   std::optional<std::string> handler;  // the handler's command text
   std::optional<std::string> written;  // what must be stored; nullopt: nothing
   bool goesOn;
+  std::optional<std::string> wineCommand = std::nullopt;  // the handler in the prefix "/p"
 };
 void PrintTo(const LocateCase& c, std::ostream* os) { *os << c.name; }
 
@@ -62,13 +64,22 @@ TEST_P(LocateImClientTest, KeepsFileOrStoresFirstPieceOrEndsTheProgram) {
   setenv("AUTODELIVER_WEB_HOST", "shop.test:8080", 1);
   TempDir dir;
   WriteFile(dir.path() + "/AliIM", "client");
+  std::filesystem::create_directories(dir.path() + "/drive_c/Ali");
+  std::filesystem::create_directories(dir.path() + "/dosdevices");
+  std::filesystem::create_directory_symlink("../drive_c", dir.path() + "/dosdevices/c:");
+  WriteFile(dir.path() + "/drive_c/Ali/AliIM.exe", "MZ");
   std::string stored = c.stored;
   if (stored == "{file}") stored = dir.path() + "/AliIM";
   if (stored == "{dir}") stored = dir.path();
+  if (stored == "{wine}") stored = "wine:" + dir.path() + "|C:\\ali\\aliim.exe";
   std::optional<std::string> written;
   RecordingPrompts prompts;
   ImClientLookup lookup{[&] { return stored; }, [&](const std::string& path) { written = path; },
-                        [&] { return c.handler; }};
+                        [&] { return c.handler; },
+                        [&]() -> std::optional<WineHandler> {
+                          if (!c.wineCommand) return std::nullopt;
+                          return WineHandler{"/p", *c.wineCommand};
+                        }};
 
   EXPECT_EQ(LocateImClient(prompts, lookup), c.goesOn);
   EXPECT_EQ(written, c.written);
@@ -88,7 +99,20 @@ INSTANTIATE_TEST_SUITE_P(
                                  "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" %1", "\"C:\\Program", true},
                       LocateCase{"LeadingSpaceStoresEmptyPath", "", " /opt/im %u", "", true},
                       LocateCase{"NoHandler", "", std::nullopt, std::nullopt, false},
-                      LocateCase{"EmptyHandlerCommand", "/nonexistent/AliIM", "", std::nullopt, false}),
+                      LocateCase{"EmptyHandlerCommand", "/nonexistent/AliIM", "", std::nullopt, false},
+                      // The Windows client under Wine, looked for when the desktop has no handler.
+                      LocateCase{"StoredWineClientWins", "{wine}", "/opt/im %u", std::nullopt, true},
+                      LocateCase{"WineHandlerWhenTheDesktopHasNone", "wine:/p|C:\\gone.exe", std::nullopt,
+                                 "wine:/p|C:\\AliWangWang\\AliIM.exe", true, "C:\\AliWangWang\\AliIM.exe %1"},
+                      LocateCase{"DesktopHandlerBeforeWine", "", "/opt/im %u", "/opt/im", true, "C:\\x.exe"},
+                      // A quoted program with spaces is taken whole, without its quotes.
+                      LocateCase{"WineQuotedPathTakenWhole", "", std::nullopt,
+                                 "wine:/p|C:\\Program Files\\AliWangWang\\AliIM.exe", true,
+                                 "\"C:\\Program Files\\AliWangWang\\AliIM.exe\" \"%1\""},
+                      LocateCase{"WineUnclosedQuoteKeepsTheFirstPiece", "", std::nullopt, "wine:/p|\"C:\\ali",
+                                 true, "\"C:\\ali x"},
+                      LocateCase{"WineLeadingSpaceStoresEmptyPath", "", std::nullopt, "", true, " C:\\x.exe"},
+                      LocateCase{"WineEmptyCommand", "", std::nullopt, std::nullopt, false, ""}),
     [](const ::testing::TestParamInfo<LocateCase>& info) { return std::string(info.param.name); });
 
 // The real lookup runs in a child process: GIO reads the XDG variables once
@@ -107,6 +131,8 @@ class DesktopHandlerTest : public ::testing::Test {
             "XDG_DATA_DIRS=" + base_ + "/empty",
             "XDG_CONFIG_DIRS=" + base_ + "/empty",
             "XDG_CURRENT_DESKTOP=",
+            "HOME=" + base_ + "/home",
+            "WINEPREFIX=",
             "AUTODELIVER_WEB_HOST=shop.test:8080"};
   }
 
@@ -170,6 +196,15 @@ TEST_F(DesktopHandlerTest, HandlerCommandIsCutAtItsFirstSpace) {
   EXPECT_EQ(LocateInChild(), "true|" + quotedFirstPiece + "|");
   SetHandler("\\s" + plain + " %u");  // the desktop file's escape for a leading space
   EXPECT_EQ(LocateInChild(), "true||");
+}
+
+TEST_F(DesktopHandlerTest, WineClientUnderDeepinwineIsStoredWithItsPrefix) {
+  const std::string prefix = base_ + "/home/.deepinwine/Deepin-WangWang";
+  std::filesystem::create_directories(prefix);
+  WriteFile(prefix + "/system.reg",
+            "WINE REGISTRY Version 2\n\n[Software\\\\Classes\\\\aliim\\\\Shell\\\\Open\\\\Command] 1\n"
+            "@=str(2):\"%SystemDrive%\\\\AliWangWang\\\\AliIM.exe %1\"\n");
+  EXPECT_EQ(LocateInChild(), "true|wine:" + prefix + "|C:\\AliWangWang\\AliIM.exe|");
 }
 
 TEST_F(DesktopHandlerTest, NoHandlerEndsTheProgramAfterTheMessage) {

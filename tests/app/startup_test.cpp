@@ -58,7 +58,8 @@ class StartupTest : public ::testing::Test {
     // The IM client is found through a stored path that names a file.
     options.imClientLookup = ImClientLookup{[] { return std::string("/bin/sh"); },
                                             [this](const std::string& p) { stored.push_back(p); },
-                                            [] { return std::optional<std::string>(); }};
+                                            [] { return std::optional<std::string>(); },
+                                            {}};
   }
 
   std::string notice = "[check]no_msg[check][msg]nothing[msg]";

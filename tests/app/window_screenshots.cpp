@@ -76,8 +76,10 @@ int main(int argc, char** argv) {
   WindowPages& pages = program.pages();
   FakePrompts prompts;
   StartupOptions options;
-  options.imClientLookup = ImClientLookup{[] { return std::string("/bin/sh"); }, [](const std::string&) {},
-                                          [] { return std::optional<std::string>(); }};
+  options.imClientLookup = ImClientLookup{[] { return std::string("/bin/sh"); },
+                                          [](const std::string&) {},
+                                          [] { return std::optional<std::string>(); },
+                                          {}};
   if (!ShowAndRunStartup(window, prompts, options)) return 1;
   QWebEngineView* browser = window.LoginBrowser();
   bool loaded = false;

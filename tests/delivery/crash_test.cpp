@@ -3,7 +3,8 @@
 // the sent rows, the journal, card.mdb, the messages and the marketplace's
 // consigned orders finds no card lost or given twice, no order with two
 // different card sets, none stranded, none cut, no row missing from
-// card.mdb and every table passing its check.
+// card.mdb nor written there twice (read back with mdb-export), and every
+// table passing its check.
 //
 // Each delivering "process" is a fork of the test running one cycle; the
 // kill point is armed in the child through the delivery step hook. The
@@ -202,7 +203,8 @@ class DeliveryCrashTest : public DeliveryFixture {
   // The audit; `what` names the run in failures. Counts into failures_.
   void Audit(const std::string& what) {
     std::map<std::string, std::string> owner;  // card number -> where it is
-    int lost = 0, doubled = 0, cut = 0, twoSets = 0, stranded = 0, missingRows = 0, badTables = 0;
+    int lost = 0, doubled = 0, cut = 0, twoSets = 0, stranded = 0, missingRows = 0, doubledRows = 0,
+        badTables = 0;
     for (const StockCard& c : LoadStockCardsOf(item_)) {
       if (!owner.emplace(c.cardNumber, "stock").second) ++doubled;
     }
@@ -246,7 +248,7 @@ class DeliveryCrashTest : public DeliveryFixture {
         const std::string row = o.number + "|" + s.cardNumber + "|" + s.cardPassword;
         const auto copies = std::count(exported.begin(), exported.end(), row);
         if (copies == 0) ++missingRows;
-        if (copies > 1) ++doubledRows_;
+        if (copies > 1) ++doubledRows;
       }
     }
     for (const std::string& table : {StockTablePath(), SentTablePath()}) {
@@ -271,10 +273,13 @@ class DeliveryCrashTest : public DeliveryFixture {
     EXPECT_EQ(twoSets, 0) << what;
     EXPECT_EQ(stranded, 0) << what;
     EXPECT_EQ(missingRows, 0) << what;
+    EXPECT_EQ(doubledRows, 0) << what;
     EXPECT_EQ(badTables, 0) << what;
     EXPECT_TRUE(journalSettled) << what;
-    if (lost + doubled + cut + twoSets + stranded + missingRows + badTables > 0 || !journalSettled)
+    if (lost + doubled + cut + twoSets + stranded + missingRows + doubledRows + badTables > 0 ||
+        !journalSettled)
       ++failures_;
+    doubledRows_ += doubledRows;
   }
 
   std::string item_;
@@ -282,7 +287,7 @@ class DeliveryCrashTest : public DeliveryFixture {
   std::vector<Order> orders_;
   std::string transcript_;
   int failures_ = 0;
-  int doubledRows_ = 0;  // card.mdb rows written twice (a kill between the row and its journal line)
+  int doubledRows_ = 0;  // card.mdb rows written twice, over all runs
 };
 
 TEST_F(DeliveryCrashTest, KilledAtEveryBoundaryAndAtRandomMomentsLosesNothing) {
@@ -317,6 +322,7 @@ TEST_F(DeliveryCrashTest, KilledAtEveryBoundaryAndAtRandomMomentsLosesNothing) {
   }
   EXPECT_GE(kills, 100);
   EXPECT_EQ(failures_, 0);
+  EXPECT_EQ(doubledRows_, 0);
   std::printf(
       "[ crash  ] %d boundaries per run, %d kills, %d failed audits, %d card.mdb rows written twice\n",
       boundaries, kills, failures_, doubledRows_);

@@ -39,14 +39,18 @@ std::string Hex(const std::string& bytes) {
 }
 
 // The rows Python's csv module reads from `path` in `encoding`, each field
-// as its UTF-8 bytes in hex, fields joined by spaces.
-std::vector<std::string> ReadWithPython(const std::string& path, const char* encoding) {
+// as its UTF-8 bytes in hex, fields joined by spaces. With `textRule`, a
+// field that begins with an apostrophe loses it, the rule by which a reader
+// gets back the original of a field written as spreadsheet text.
+std::vector<std::string> ReadWithPython(const std::string& path, const char* encoding, bool textRule = true) {
   const std::string script =
       "import csv,sys\n"
+      "def text(v): return v[1:] if sys.argv[3] == '1' and v.startswith(chr(39)) else v\n"
       "with open(sys.argv[1], newline='', encoding=sys.argv[2]) as f:\n"
       "    for row in csv.reader(f):\n"
-      "        print(' '.join(v.encode('utf-8').hex() for v in row))\n";
-  const std::string command = "python3 -c \"" + script + "\" '" + path + "' " + encoding;
+      "        print(' '.join(text(v).encode('utf-8').hex() for v in row))\n";
+  const std::string command =
+      "python3 -c \"" + script + "\" '" + path + "' " + encoding + (textRule ? " 1" : " 0");
   std::vector<std::string> rows;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return rows;
@@ -116,6 +120,48 @@ TEST_F(CsvExportTest, AwkwardValuesReadBackUnchangedInBothEncodings) {
   EXPECT_EQ(ReadWithPython(Path("stock.csv"), "utf-8-sig"),
             (std::vector<std::string>{Expected({"宝贝名称", "宝贝卡号", "宝贝卡密"}),
                                       Expected({"点卡", "N,1", "P\"1"}), Expected({"点卡", "N2", "0"})}));
+}
+
+TEST_F(CsvExportTest, FormulaStartsAreWrittenAsTextAndReadBackByTheApostropheRule) {
+  // Each start a spreadsheet takes as a formula, a leading apostrophe (which
+  // the rule must give back too), and starts that stay as they are.
+  const std::vector<std::pair<std::string, bool>> values = {
+      {"=HYPERLINK(\"http://x\",\"点我\")", true},
+      {"+1+1", true},
+      {"-2+3", true},
+      {"@SUM(A1)", true},
+      {"\t=1", true},
+      {"\r=1", true},
+      {"'=1", true},
+      {"'", true},
+      {"a=1", false},
+      {" =1", false},
+      {"卡-1", false},
+  };
+  std::vector<SentCard> sent;
+  std::vector<StockCard> stock;
+  for (const auto& [value, guarded] : values) {
+    sent.push_back({"点卡"_gbk, "1", "b", 1, Utf8ToGbkLossy(value), Utf8ToGbkLossy(value), "", "t"});
+    stock.push_back({"点卡"_gbk, Utf8ToGbkLossy(value), "0", 1});
+  }
+  for (CsvEncoding encoding : {CsvEncoding::kUtf8WithBom, CsvEncoding::kGbk}) {
+    const char* name = encoding == CsvEncoding::kGbk ? "gbk" : "utf-8-sig";
+    ASSERT_TRUE(WriteExportFile(Path("sent.csv"), SentCardsCsv(sent, nullptr, encoding)));
+    ASSERT_TRUE(WriteExportFile(Path("stock.csv"), StockCardsCsv(stock, encoding)));
+    const std::vector<std::string> raw = ReadWithPython(Path("sent.csv"), name, false);
+    const std::vector<std::string> read = ReadWithPython(Path("sent.csv"), name);
+    const std::vector<std::string> stockRead = ReadWithPython(Path("stock.csv"), name);
+    ASSERT_EQ(raw.size(), values.size() + 1);
+    ASSERT_EQ(stockRead.size(), values.size() + 1);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const auto& [value, guarded] = values[i];
+      const std::string cell = (guarded ? "'" : "") + value;
+      EXPECT_EQ(raw[i + 1], Expected({"点卡", "1", "b", "1", cell, cell, "", "t"})) << name << " " << value;
+      EXPECT_EQ(read[i + 1], Expected({"点卡", "1", "b", "1", value, value, "", "t"}))
+          << name << " " << value;
+      EXPECT_EQ(stockRead[i + 1], Expected({"点卡", value, "0"})) << name << " " << value;
+    }
+  }
 }
 
 TEST_F(CsvExportTest, FieldQuoting) {

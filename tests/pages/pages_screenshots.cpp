@@ -2,13 +2,17 @@
 // a temporary shop (no marketplace needed), fills the items list with stock
 // figures (one item below its warning level, one waiting for cards) and
 // saves pictures of the screen: the items page, and the card page with the
-// import preview open. Under Xvfb, with the program's font installed.
+// import preview open, and the phone alerts' dialog over the notification
+// settings. Under Xvfb, with the program's font installed.
 //
 //   pages_screenshots OUT_DIR
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -22,7 +26,9 @@
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "delivery/cycle.h"
+#include "pages/alert_settings_dialog.h"
 #include "pages/import_preview_dialog.h"
+#include "pages/notification_settings_dialog.h"
 #include "service/prompts.h"
 #include "store/item_table.h"
 #include "store/shop_paths.h"
@@ -127,6 +133,23 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitForWindowExposed(pages.stock.preview())) return 1;
   if (!Save(out + "/import-preview.png")) return 1;
   pages.stock.preview()->reject();
+
+  // The phone alerts: the signing robot's tab filled in, its key masked,
+  // over the notification settings.
+  NotificationSettingsDialog notifications(&window);
+  notifications.show();
+  notifications.OpenAlertSettings();
+  AlertSettingsDialog* alerts = notifications.alertSettings();
+  const auto& robot = alerts->fields(AlertChannelKind::kSignedRobot);
+  robot.enabled->setChecked(true);
+  robot.url->setText(QStringLiteral("https://robot.example/send?access_token=0123456789"));
+  robot.secret->setText(QStringLiteral("SEC0123456789"));
+  robot.answer->setText(QStringLiteral("发送成功：HTTP 200 {\"errcode\":0,\"errmsg\":\"ok\"}"));
+  alerts->findChild<QTabWidget*>(QStringLiteral("提醒渠道"))->setCurrentIndex(1);
+  if (!QTest::qWaitForWindowExposed(alerts)) return 1;
+  if (!Save(out + "/alert-settings.png")) return 1;
+  alerts->findChild<QTabWidget*>(QStringLiteral("提醒渠道"))->setCurrentIndex(5);
+  if (!Save(out + "/alert-settings-mail.png")) return 1;
   SetProgramDir("");
   return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "../store/table_files.h"
 #include "export/csv_export.h"
+#include "import/checked_import.h"
 #include "store/instance_lock.h"
 #include "store/seller_actions.h"
 #include "store/sent_table.h"
@@ -124,7 +125,7 @@ TEST(TableTool, ExportWritesTheWindowsCsv) {
   SetProgramDir(dir.path());
   const std::vector<SentCard> sent = {
       {"点卡,10元"_gbk, "1001", "买家\"甲\""_gbk, 1, "A1", "p\r\n1", "", "2024年5月1日"_gbk},
-      {"月卡"_gbk, "1002", "乙"_gbk, 1, "M1", "q1", "", "2024年5月2日"_gbk}};
+      {"月卡"_gbk, "1002", "乙"_gbk, 1, "=M1", "q1", "", "2024年5月2日"_gbk}};
   for (const SentCard& c : sent) ASSERT_TRUE(AppendSentCard(c));
   ASSERT_TRUE(AppendStockCard({"月卡"_gbk, "M2", "q2", 0}));
   ASSERT_TRUE(AppendStockCard({"点卡,10元"_gbk, "A2", "p2", 0}));
@@ -139,6 +140,8 @@ TEST(TableTool, ExportWritesTheWindowsCsv) {
   run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out) + " --item 月卡 --gbk");
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(testing::ReadFile(out), SentCardsCsv({sent[1]}, nullptr, CsvEncoding::kGbk));
+  // A card that a spreadsheet would take as a formula is written as text.
+  EXPECT_NE(testing::ReadFile(out).find(",'=M1,"), std::string::npos);
 
   run = Tool("export " + Quoted(dir.path()) + " stock " + Quoted(out) + " --item " + Quoted("点卡,10元"));
   ASSERT_EQ(run.status, 0) << run.out;
@@ -254,6 +257,55 @@ TEST_F(ToolImport, FilesOfEachEncoding) {
       EXPECT_NE(run.out.find(part), std::string::npos) << c.name << ": " << part << "\n" << run.out;
     all.insert(all.end(), c.cards.begin(), c.cards.end());
     EXPECT_EQ(Stock(), all) << c.name;
+  }
+}
+
+// The window's import (its core step: checked for the preview, then
+// written once the seller confirms) against `table_tool import` of the same
+// cards in a second process: the tool's import landing between the preview
+// and the confirmation, and both running at once. Every card is stored once.
+TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
+  auto cardText = [](int round, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "R" + std::to_string(round) + "-" + std::to_string(i) + " pw\r\n";
+    return text;
+  };
+  auto expectEachOnce = [&](std::size_t total) {
+    std::vector<std::string> stock = Stock();
+    EXPECT_EQ(stock.size(), total);
+    std::sort(stock.begin(), stock.end());
+    EXPECT_EQ(std::adjacent_find(stock.begin(), stock.end()), stock.end()) << "a card stored twice";
+  };
+  const int kCards = 400;
+
+  // The tool's import between the window's preview and its confirmation.
+  const std::string first = cardText(0, kCards);
+  const std::vector<CardLine> lines = ReadCardLines(first);
+  const std::optional<ImportPlan> preview = CheckImport(item_, lines, false);
+  ASSERT_TRUE(preview);
+  ASSERT_EQ(preview->cards.size(), static_cast<std::size_t>(kCards));
+  testing::WriteFile(dir_ / "cards0.txt", first);
+  ASSERT_EQ(Import(dir_ / "cards0.txt").status, 0);
+  const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates);
+  ASSERT_TRUE(confirmed.plan);
+  EXPECT_EQ(confirmed.result.written, 0u);
+  EXPECT_EQ(confirmed.plan->Count(LineVerdict::kInStock), static_cast<std::size_t>(kCards));
+  expectEachOnce(kCards);
+
+  // Both at once, a few rounds of fresh cards.
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string text = cardText(round, kCards);
+    const std::string file = dir_ / ("cards" + std::to_string(round) + ".txt");
+    testing::WriteFile(file, text);
+    const std::vector<CardLine> roundLines = ReadCardLines(text);
+    ToolRun tool;
+    std::thread other([&] { tool = Import(file); });
+    const CheckedImport window = ImportCheckedCards(item_, roundLines, false);
+    other.join();
+    EXPECT_EQ(tool.status, 0) << tool.out;
+    ASSERT_TRUE(window.plan);
+    expectEachOnce(static_cast<std::size_t>(kCards) * (round + 1));
   }
 }
 

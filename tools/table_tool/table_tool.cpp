@@ -40,6 +40,7 @@
 #include "export/csv_export.h"
 #include "export/jet4/jet4_file.h"
 #include "import/card_file.h"
+#include "import/checked_import.h"
 #include "import/import_check.h"
 #include "store/item_table.h"
 #include "store/rows.h"
@@ -272,18 +273,25 @@ int Import(const ImportOptions& o) {
     std::cerr << "table_tool: cannot read " << o.file << "\n";
     return 1;
   }
-  const std::optional<ImportPlan> plan = CheckImport(item, file->lines, o.allowDuplicates);
+  // The check and the append run as one step under the store lock that the
+  // program's delivery and imports take, so an import running in the window
+  // at the same time cannot store the same cards as well.
+  CheckedImport checked;
+  if (o.dryRun)
+    checked.plan = CheckImport(item, file->lines, o.allowDuplicates);
+  else
+    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates);
+  const std::optional<ImportPlan>& plan = checked.plan;
   if (!plan) {
     std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
     return 1;
   }
 
-  StockImport result;
+  const StockImport& result = checked.result;
   std::optional<std::string> keptFile;
   bool keptFileFailed = false;
   std::vector<std::size_t> notWritten;
   if (!o.dryRun) {
-    result = ImportStockCards(item, plan->cards);
     notWritten = LinesNotWritten(*plan, result.handled, result.refused);
     if (!notWritten.empty()) {
       keptFile = WriteKeptLinesFile(o.file, *file, notWritten);

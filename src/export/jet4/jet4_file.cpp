@@ -198,6 +198,93 @@ bool AppendTextRow(const std::string& givenPath, const std::string& table,
   }
 }
 
+namespace {
+
+// Runs `use` on the image of the settled file at `givenPath`, under the
+// file's locks; nullopt when the file cannot be opened, settled or read.
+template <typename Result, typename Use>
+std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io, Use use) {
+  using namespace jet4;
+  char* resolved = ::realpath(givenPath.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  const std::string path = resolved;
+  std::free(resolved);
+  std::lock_guard<std::mutex> guard(ChangeMutex());
+  FileIo& fs = io ? *io : DefaultFileIo();
+  LockedFile file(path);
+  if (!file.ok() || !SettleJournal(file.fd(), JournalPathFor(path), fs)) return std::nullopt;
+  std::optional<off_t> size = file.Size();
+  if (!size) return std::nullopt;
+  try {
+    Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
+      return ReadFully(fs, file.fd(), out, kPageSize,
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+    });
+    return use(image);
+  } catch (const Jet4Damage&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<jet4::TableDef> FindTableDef(const jet4::Image& image, const std::string& table) {
+  std::optional<std::u16string> name = jet4::GbkToUtf16(table);
+  if (!name) return std::nullopt;
+  std::optional<std::uint32_t> page = image.FindTable(*name);
+  if (!page) return std::nullopt;
+  return image.ReadTableDef(*page);
+}
+
+}  // namespace
+
+bool SettleJet4File(const std::string& path, FileIo* io) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
+  return WithSettledImage<bool>(path, io, [](const jet4::Image&) { return true; }).value_or(false);
+}
+
+std::optional<std::uint32_t> Jet4RowCount(const std::string& path, const std::string& table, FileIo* io) {
+  return WithSettledImage<std::uint32_t>(path, io,
+                                         [&](const jet4::Image& image) -> std::optional<std::uint32_t> {
+                                           std::optional<jet4::TableDef> def = FindTableDef(image, table);
+                                           if (!def) return std::nullopt;
+                                           return def->rowCount;
+                                         });
+}
+
+std::optional<bool> HasJet4TextRow(const std::string& path, const std::string& table,
+                                   const std::vector<std::string>& columns,
+                                   const std::vector<std::string>& gbkValues, std::uint32_t fromRow,
+                                   FileIo* io) {
+  if (columns.size() != gbkValues.size()) return std::nullopt;
+  return WithSettledImage<bool>(path, io, [&](const jet4::Image& image) -> std::optional<bool> {
+    using namespace jet4;
+    std::optional<TableDef> def = FindTableDef(image, table);
+    if (!def) return std::nullopt;
+    // Where each named column sits in a row, and the text it must hold.
+    std::vector<std::pair<std::size_t, std::u16string>> wanted;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      std::optional<std::u16string> name = GbkToUtf16(columns[i]);
+      std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
+      if (!name || !text) return std::nullopt;
+      std::size_t at = 0;
+      while (at < def->columns.size() && !SameName(def->columns[at].name, *name)) ++at;
+      if (at == def->columns.size() || def->columns[at].type != kTypeText) return std::nullopt;
+      wanted.emplace_back(at, std::move(*text));
+    }
+    const std::vector<std::vector<CellBytes>> rows = image.ReadRows(*def);
+    for (std::size_t r = fromRow; r < rows.size(); ++r) {
+      bool same = true;
+      for (const auto& [at, text] : wanted) {
+        const CellBytes& cell = rows[r][at];
+        // An empty text may be stored as null.
+        same = same && (cell ? DecodeText(*cell) == text : text.empty());
+      }
+      if (same) return true;
+    }
+    return false;
+  });
+}
+
 bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io) {
   // The file is the DBQ part: up to ";DefaultDir=" when that follows (a path
   // may hold ";"), else up to the next ";".

@@ -29,6 +29,8 @@
 // this program may read the file at any time and see a whole file.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,26 @@ bool CreateCardDatabase(const std::string& path);
 // failures); null means the real ones.
 bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
                    const std::vector<std::string>& gbkValues, FileIo* io = nullptr);
+
+// Settles the file at `path` as the next append would (a change cut short is
+// taken back or kept whole, jet4_journal.h), so that readers outside this
+// program find a whole file. True when the file is whole now, also when
+// there is no file or nothing was left to settle.
+bool SettleJet4File(const std::string& path, FileIo* io = nullptr);
+
+// The row count of `table` in the settled file at `path`; nullopt when the
+// file or the table cannot be read.
+std::optional<std::uint32_t> Jet4RowCount(const std::string& path, const std::string& table,
+                                          FileIo* io = nullptr);
+
+// Whether a row at position `fromRow` (0-based, in storage order, which is
+// the order of the appends) or later of `table` in the settled file at
+// `path` holds exactly the GBK texts `gbkValues` in `columns`; nullopt when
+// the file, the table or a column cannot be read.
+std::optional<bool> HasJet4TextRow(const std::string& path, const std::string& table,
+                                   const std::vector<std::string>& columns,
+                                   const std::vector<std::string>& gbkValues, std::uint32_t fromRow,
+                                   FileIo* io = nullptr);
 
 // Carries out one SQL statement of the form
 //   insert into T ([c1],[c2],...) values ('v1','v2',...)

@@ -491,6 +491,17 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
             }
           }
         }
+        if (mode == StoppingIo::Mode::kTearAndKill) {
+          // What the start of the program does before anything reads the
+          // file: settled, it reads in mdbtools with the earlier rows, with
+          // or without the new one, before any further append.
+          ASSERT_TRUE(SettleJet4File(path));
+          EXPECT_TRUE(JournalCleared(path));
+          std::optional<ReadTable> read = testing::ReadWithMdbtools(path, "biao");
+          ASSERT_TRUE(read.has_value()) << "mdbtools cannot read the settled file";
+          EXPECT_TRUE(read->rows == earlier || read->rows == withNew);
+          EXPECT_EQ(read->count, static_cast<long>(read->rows.size()));
+        }
         // The next append settles what the stop left, then adds its row.
         ASSERT_TRUE(Append(path, "next"));
         EXPECT_TRUE(JournalCleared(path));

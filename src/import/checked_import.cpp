@@ -1,0 +1,18 @@
+// The card import as one locked step; see checked_import.h.
+#include "import/checked_import.h"
+
+#include "store/store_lock.h"
+
+namespace autodeliver {
+
+CheckedImport ImportCheckedCards(std::string_view itemName, const std::vector<CardLine>& lines,
+                                 bool allowDuplicates, const ImportProgress& progress,
+                                 const std::atomic<bool>* cancel) {
+  CheckedImport out;
+  SharedStoreGuard guard;
+  out.plan = CheckImport(itemName, lines, allowDuplicates);
+  if (out.plan) out.result = ImportStockCards(itemName, out.plan->cards, progress, cancel);
+  return out;
+}
+
+}  // namespace autodeliver
