@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev libcpp-httplib-dev libcli11-dev libspdlog-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-webengine-dev qt6-charts-dev
+  qt6-translations-l10n  # Qt's own dialogs and buttons in Chinese
   xvfb xauth x11-utils xdg-utils imagemagick fonts-wqy-microhei
   mdbtools
   clang-format git

@@ -15,6 +15,8 @@ const char* AlertKindCode(NotificationKind kind) {
       return "page_unpaired";
     case NotificationKind::kLoginExpired:
       return "login_expired";
+    case NotificationKind::kOrderHeld:
+      return "order_held";
   }
   return "other";
 }

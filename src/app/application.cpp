@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "alerts/daily_summary.h"
 #include "app/startup.h"
@@ -11,6 +13,15 @@
 #include "text/gbk.h"
 
 namespace autodeliver {
+
+bool InstallQtChinese() {
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
 
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
@@ -33,6 +44,13 @@ Application::Application(DeliveryEvents* events)
   // What the IM channel tells of a Wine client's helper goes to the log.
   sender_.channel().SetNote(
       [this](const std::string& gbk) { monitor_.log().Write(LineLevel::kInfo, GbkToUtf8Lossy(gbk)); });
+  // The seller's imports, removals and renames go into the delivery log, so
+  // that a stock that changed without a delivery can be traced.
+  auto logChange = [this](const QString& line) {
+    monitor_.log().Write(LineLevel::kInfo, line.toStdString());
+  };
+  QObject::connect(&pages_->items, &ItemsPage::changeMade, &window_, logChange);
+  QObject::connect(&pages_->stock, &StockPage::changeMade, &window_, logChange);
   AlertSender::Hooks alertHooks;
   alertHooks.log = [this](const std::string& line) { monitor_.log().Write(LineLevel::kWarning, line); };
   alertHooks.trouble = [this](const std::string& names) { monitor_.status().SetAlertChannelsFailing(names); };

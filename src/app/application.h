@@ -48,6 +48,11 @@ namespace autodeliver {
 // The program's font (Chinese text in every control); call once the
 // QApplication exists and before the window is built.
 void SetProgramFont();
+// Loads Qt's own Chinese translation (file dialogs, the standard buttons,
+// the context menus of edit boxes) from the system's translations
+// (qtbase_zh_CN); false, and English kept, when it is not installed. Call
+// once the QApplication exists.
+bool InstallQtChinese();
 
 class Application {
  public:

@@ -82,6 +82,9 @@ inline constexpr char kStatusGroup[] = "分组框1";
 inline constexpr char kStatusLabel[] = "标签8";
 inline constexpr char kApplyButtonFrame[] = "外形框12";
 inline constexpr char kApplyButton[] = "超级按钮4";
+// Beside "设置": the order rules' dialog (beyond the design layout).
+inline constexpr char kRulesButtonFrame[] = "外形框发货规则";
+inline constexpr char kRulesButton[] = "按钮发货规则";
 
 // Page 0: the login browser.
 inline constexpr char kBrowserHolder[] = "图片框2";
@@ -137,6 +140,8 @@ inline constexpr char kPlotChart[] = "发货统计图";
 inline constexpr char kLogPage[] = "page4";
 inline constexpr char kLogFilterLabel[] = "标签日志筛选";
 inline constexpr char kLogFilterBox[] = "编辑框日志筛选";
+inline constexpr char kLogWarningsOnlyBox[] = "只看警告";
+inline constexpr char kAboutButton[] = "按钮关于";
 inline constexpr char kLogCountLabel[] = "标签日志条数";
 inline constexpr char kNotificationSettingsButton[] = "按钮通知设置";
 inline constexpr char kLogFrame[] = "外形框日志";

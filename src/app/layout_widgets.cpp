@@ -8,10 +8,18 @@
 
 namespace autodeliver {
 
+void FixTextColourFor(QPalette& palette, QPalette::ColorRole background) {
+  const QPalette::ColorRole text = background == QPalette::Base ? QPalette::Text : QPalette::WindowText;
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+    palette.setColor(group, text, QColor(0, 0, 0));
+  palette.setColor(QPalette::Disabled, text, QColor(0x80, 0x80, 0x80));
+}
+
 ShapeBox::ShapeBox(QWidget* parent, QColor border, QColor background) : QFrame(parent), border_(border) {
   setFrameShape(QFrame::NoFrame);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, background);
+  FixTextColourFor(pal, QPalette::Window);
   setPalette(pal);
   setAutoFillBackground(true);
 }

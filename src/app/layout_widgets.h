@@ -20,9 +20,18 @@ inline QColor ColorRef(std::uint32_t bgr) {
                 static_cast<int>((bgr >> 16) & 0xFF));
 }
 
+// The text colour that goes with a background the layout fixes: black on
+// the layout's light colours, grey when disabled. Set together with the
+// background, so that a dark desktop theme (light text on dark backgrounds)
+// cannot put its light text on the layout's light backgrounds.
+// `background` is QPalette::Window (text: WindowText) or QPalette::Base
+// (text: Text).
+void FixTextColourFor(QPalette& palette, QPalette::ColorRole background);
+
 // A frame drawn as a one-pixel rectangle in its border colour on its
 // background colour (the palette's Window role, so that the background can
-// be read and changed like any widget's).
+// be read and changed like any widget's). Its labels, check boxes and group
+// titles write in black on it (FixTextColourFor).
 class ShapeBox : public QFrame {
  public:
   ShapeBox(QWidget* parent, QColor border, QColor background);

@@ -7,14 +7,17 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTableView>
@@ -27,8 +30,10 @@
 #include "app/layout_names.h"
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
+#include "app/startup.h"
 #include "market/hosts.h"
 #include "pages/page_texts.h"
+#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 // The banner lives in the library's resources, which a static library
@@ -55,9 +60,12 @@ constexpr std::uint32_t kPageBackground = 0xFFFFFF;
 constexpr int kClientWidth = 794;
 constexpr int kClientHeight = 518;
 
+// Sets a colour of `w`; a background (Window, Base) takes its text colour
+// along (FixTextColourFor), so a placeholder's colour is set after it.
 void SetColours(QWidget* w, QPalette::ColorRole role, QColor colour) {
   QPalette pal = w->palette();
   pal.setColor(role, colour);
+  if (role == QPalette::Window || role == QPalette::Base) FixTextColourFor(pal, role);
   w->setPalette(pal);
 }
 
@@ -114,6 +122,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   BuildLayout();
   BuildLogPageAndStatusLine();
   BuildBrowser();
+  AnchorControls();
+  BindKeysAndNames();
   move(50, 50);
   resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
@@ -166,8 +176,8 @@ void MainWindow::BuildLayout() {
     QLineEdit* name = controls_.items.nameBox = LineEdit(
         Frame(p0, layout::kNameBoxFrame, QRect(81, 61, 392, 22)), layout::kNameBox, QRect(1, 1, 390, 20));
     name->setText(QString::fromStdString(GbkToUtf8Lossy(ItemNamePlaceholder())));
-    SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(name, QPalette::Base, ColorRef(kWhite));
+    SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
   }
   controls_.items.addButton = FramedButton(p0, layout::kAddButtonFrame, QRect(478, 61, 81, 22),
                                            layout::kAddButton, QRect(1, 1, 79, 20), "添加到列表");
@@ -196,6 +206,8 @@ void MainWindow::BuildLayout() {
     const QString forum = QStringLiteral("http://") + QString::fromStdString(ServiceHost());
     QLabel* welcome = Label(p0, layout::kWelcomeLabel, QRect(1, 381, 383, 22), "");
     welcome->setText(QStringLiteral(" ★ 欢迎各位卖家一起完善“自动发货系统”,论坛:") + forum);
+    // The layout's width cuts the address: the hover text holds all of it.
+    welcome->setToolTip(welcome->text().trimmed());
   }
   {
     ShapeBox* attributes = Frame(p0, layout::kAttributesFrame, QRect(564, 61, 223, 155));
@@ -218,6 +230,11 @@ void MainWindow::BuildLayout() {
         Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
     level->setSuffix(QStringLiteral(" 张"));
     level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
+    // The buyers' message of the item, beside its warning level.
+    auto* templateButton = controls_.items.templateButton =
+        Make<QPushButton>(attributes, "按钮消息模板", QRect(158, 130, 60, 20));
+    templateButton->setText(QStringLiteral("消息模板"));
+    templateButton->setToolTip(QStringLiteral("发给买家的消息模板：使用说明、充值地址等"));
   }
   {
     ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
@@ -235,6 +252,8 @@ void MainWindow::BuildLayout() {
     controls_.deliverySwitch.applyButton =
         FramedButton(settings, layout::kApplyButtonFrame, QRect(136, 152, 82, 22), layout::kApplyButton,
                      QRect(2, 1, 79, 20), "设置");
+    controls_.items.rulesButton = FramedButton(settings, layout::kRulesButtonFrame, QRect(48, 152, 82, 22),
+                                               layout::kRulesButton, QRect(2, 1, 79, 20), "发货规则…");
   }
   {
     // The browser holder starts below the visible area; the first re-layout
@@ -284,8 +303,8 @@ void MainWindow::BuildLayout() {
     importBox->findChild<QLabel*>(QString::fromUtf8(layout::kImportHeader))->setGeometry(1, 1, 426, 20);
     auto* edit = controls_.stock.importBox =
         Make<QPlainTextEdit>(importBox, layout::kImportBox, QRect(1, 23, 426, 287));
-    SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     SetColours(edit, QPalette::Base, ColorRef(kFrameBackground));
+    SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     controls_.stock.importButton =
         FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
                      QRect(2, 1, 79, 20), "增加入库");
@@ -358,12 +377,21 @@ void MainWindow::BuildLogPageAndStatusLine() {
   log.filterBox->setObjectName(QString::fromUtf8(layout::kLogFilterBox));
   log.filterBox->setFixedWidth(300);
   row->addWidget(log.filterBox);
+  filterLabel->setBuddy(log.filterBox);
+  log.warningsOnlyBox = new QCheckBox(QStringLiteral("只看警告"), page);
+  log.warningsOnlyBox->setObjectName(QString::fromUtf8(layout::kLogWarningsOnlyBox));
+  row->addWidget(log.warningsOnlyBox);
   log.countLabel = new QLabel(page);
   log.countLabel->setObjectName(QString::fromUtf8(layout::kLogCountLabel));
   row->addWidget(log.countLabel, 1);
   log.settingsButton = new QPushButton(QStringLiteral("通知设置"), page);
   log.settingsButton->setObjectName(QString::fromUtf8(layout::kNotificationSettingsButton));
   row->addWidget(log.settingsButton);
+  auto* about = new QPushButton(QStringLiteral("关于…"), page);
+  about->setObjectName(QString::fromUtf8(layout::kAboutButton));
+  about->setToolTip(QStringLiteral("版本、数据文件夹和许可（F1）"));
+  connect(about, &QPushButton::clicked, this, &MainWindow::ShowAbout);
+  row->addWidget(about);
   column->addLayout(row);
   ShapeBox* frame = Frame(page, layout::kLogFrame, QRect());
   auto* inFrame = new QVBoxLayout(frame);
@@ -401,6 +429,185 @@ void MainWindow::BuildBrowser() {
   });
 }
 
+void MainWindow::AnchorControls() {
+  using S = Share;
+  struct Rule {
+    const char* name;
+    Share moveX, growX;
+    bool moveY, growY;
+  };
+  // Page 0: the name box and the items list take the extra width, the boxes
+  // on the right move along; the list takes the extra height, the buttons
+  // and the welcome line under it move down. Page 1: the grid takes both.
+  // Page 2: the import box and the stock box share the extra width and
+  // both take the extra height. Page 3: the plot takes both.
+  static const Rule kRules[] = {
+      {layout::kNoticeLabel, S::kNone, S::kAll, false, false},
+      {layout::kNameBoxFrame, S::kNone, S::kAll, false, false},
+      {layout::kNameBox, S::kNone, S::kAll, false, false},
+      {layout::kAddButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kItemsFrame, S::kNone, S::kAll, false, true},
+      {layout::kItemsList, S::kNone, S::kAll, false, true},
+      {layout::kRenameButtonFrame, S::kAll, S::kNone, true, false},
+      {layout::kDeleteButtonFrame, S::kAll, S::kNone, true, false},
+      {layout::kWelcomeLabel, S::kNone, S::kAll, true, false},
+      {layout::kAttributesFrame, S::kAll, S::kNone, false, false},
+      {layout::kSettingsFrame, S::kAll, S::kNone, false, false},
+      {layout::kGridFrame, S::kNone, S::kAll, false, true},
+      {layout::kSentCardsGrid, S::kNone, S::kAll, false, true},
+      {layout::kSentCountLabel, S::kNone, S::kAll, false, false},
+      {layout::kResendButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kSentExportButtonFrame, S::kAll, S::kNone, false, false},
+      {layout::kSentNoteLabel, S::kNone, S::kAll, true, false},
+      {layout::kImportFrame, S::kNone, S::kLeftHalf, false, true},
+      {layout::kImportHeaderFrame, S::kNone, S::kLeftHalf, false, false},
+      {layout::kImportHeader, S::kNone, S::kLeftHalf, false, false},
+      {layout::kImportBox, S::kNone, S::kLeftHalf, false, true},
+      {layout::kImportButtonFrame, S::kLeftHalf, S::kNone, true, false},
+      {layout::kFileImportButtonFrame, S::kLeftHalf, S::kNone, true, false},
+      {layout::kItemChooser, S::kNone, S::kLeftHalf, false, false},
+      {layout::kStockFrame, S::kLeftHalf, S::kRightHalf, false, true},
+      {layout::kStockHeaderFrame, S::kNone, S::kRightHalf, false, false},
+      {layout::kStockHeader, S::kNone, S::kRightHalf, false, false},
+      {layout::kStockExportButton, S::kRightHalf, S::kNone, false, false},
+      {layout::kStockList, S::kNone, S::kRightHalf, false, true},
+      {layout::kDeleteStockButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kNumberButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kPasswordButtonFrame, S::kNone, S::kNone, true, false},
+      {layout::kPlotTotalLabel, S::kNone, S::kAll, false, false},
+      {layout::kPlotFrame, S::kNone, S::kAll, false, true},
+      {layout::kPlotChart, S::kNone, S::kAll, false, true},
+  };
+  for (const Rule& rule : kRules) {
+    auto* widget = findChild<QWidget*>(QString::fromUtf8(rule.name));
+    if (widget == nullptr) continue;
+    anchors_.push_back({widget, widget->geometry(), rule.moveX, rule.growX, rule.moveY, rule.growY});
+  }
+}
+
+void MainWindow::BindKeysAndNames() {
+  const ItemsPageControls& items = controls_.items;
+  const StockPageControls& stock = controls_.stock;
+  const DeliverySwitchControls& delivery = controls_.deliverySwitch;
+  // Enter in a single-line box: its button's work.
+  connect(items.nameBox, &QLineEdit::returnPressed, items.addButton, &QPushButton::click);
+  connect(delivery.intervalBox, &QLineEdit::returnPressed, delivery.applyButton, &QPushButton::click);
+  // The remark and the limit are stored when their box is left: Enter
+  // leaves it for the items list.
+  for (QLineEdit* box : {items.remarkBox, items.limitBox}) {
+    connect(box, &QLineEdit::returnPressed, items.itemsList, [list = items.itemsList] { list->setFocus(); });
+  }
+
+  // Shortcuts of the main actions; a button's key works while its page is
+  // shown.
+  struct Key {
+    QAbstractButton* button;
+    QKeySequence key;
+  };
+  for (const Key& k : {Key{items.addButton, QKeySequence(Qt::ALT | Qt::Key_A)},
+                       Key{items.renameButton, QKeySequence(Qt::Key_F2)},
+                       Key{items.deleteButton, QKeySequence(Qt::ALT | Qt::Key_D)},
+                       Key{delivery.applyButton, QKeySequence(Qt::ALT | Qt::Key_S)},
+                       Key{stock.importButton, QKeySequence(Qt::ALT | Qt::Key_I)},
+                       Key{stock.deleteStockButton, QKeySequence(Qt::ALT | Qt::Key_D)}}) {
+    k.button->setShortcut(k.key);
+    k.button->setToolTip(QStringLiteral("快捷键 %1").arg(k.key.toString(QKeySequence::NativeText)));
+  }
+  auto shortcut = [this](QWidget* on, QKeySequence key, Qt::ShortcutContext context, auto action) {
+    auto* s = new QShortcut(key, on, nullptr, nullptr, context);
+    connect(s, &QShortcut::activated, this, action);
+  };
+  shortcut(stock.importBox, QKeySequence(Qt::CTRL | Qt::Key_Return), Qt::WidgetShortcut,
+           [button = stock.importButton] { button->click(); });
+  shortcut(stock.importBox, QKeySequence(Qt::CTRL | Qt::Key_Enter), Qt::WidgetShortcut,
+           [button = stock.importButton] { button->click(); });
+  stock.importButton->setToolTip(QStringLiteral("快捷键 Alt+I，或在输入框中按 Ctrl+Enter"));
+  shortcut(stock.stockList, QKeySequence(QKeySequence::Delete), Qt::WidgetShortcut,
+           [button = stock.deleteStockButton] { button->click(); });
+  shortcut(this, QKeySequence(Qt::Key_F1), Qt::WindowShortcut, [this] { ShowAbout(); });
+  shortcut(this, QKeySequence(QKeySequence::Find), Qt::WindowShortcut, [this] {
+    QWidget* page = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl))->currentWidget();
+    for (QLineEdit* box : {controls_.sentCards.searchBox, controls_.log.filterBox}) {
+      if (page->isAncestorOf(box)) {
+        box->setFocus(Qt::ShortcutFocusReason);
+        box->selectAll();
+      }
+    }
+  });
+
+  // Labels name their boxes for screen readers and move the focus there.
+  struct Buddy {
+    const char* label;
+    QWidget* box;
+  };
+  for (const Buddy& b :
+       {Buddy{layout::kNameLabel, items.nameBox}, Buddy{layout::kIntervalLabel, delivery.intervalBox},
+        Buddy{layout::kChooserLabel, stock.itemChooser},
+        Buddy{layout::kWarningLevelLabel, items.warningLevelBox}}) {
+    if (auto* label = findChild<QLabel*>(QString::fromUtf8(b.label))) label->setBuddy(b.box);
+  }
+  struct Name {
+    QWidget* widget;
+    const char* name;
+  };
+  for (const Name& n :
+       {Name{items.nameBox, "商品名称"}, Name{items.itemsList, "自动发货商品列表"},
+        Name{items.remarkBox, "宝贝备注"}, Name{items.limitBox, "限拍数量"},
+        Name{items.needsCardBox, "需要卡密"}, Name{items.warningLevelBox, "库存预警"},
+        Name{delivery.intervalBox, "订单扫描间隔(秒)"}, Name{delivery.statusLabel, "自动发货状态"},
+        Name{stock.itemChooser, "发货宝贝"}, Name{stock.importBox, "卡密入库：每行一张，卡号 空格 卡密"},
+        Name{stock.stockList, "库存卡密"}, Name{controls_.sentCards.grid, "已发卡密"},
+        Name{controls_.sentCards.searchBox, "搜索已发卡密"}, Name{controls_.log.filterBox, "日志筛选"},
+        Name{controls_.log.logView, "运行日志"}, Name{controls_.statusLine.text, "状态栏"}}) {
+    if (n.widget) n.widget->setAccessibleName(QString::fromUtf8(n.name));
+  }
+}
+
+void MainWindow::ShowAbout() {
+  if (auto* open = findChild<QMessageBox*>(QStringLiteral("关于"))) {
+    open->raise();
+    open->activateWindow();
+    return;
+  }
+  const QString data = QString::fromStdString(DataDir());
+  auto* box = new QMessageBox(this);
+  box->setObjectName(QStringLiteral("关于"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowTitle(QStringLiteral("关于自动发货系统"));
+  box->setIconPixmap(windowIcon().pixmap(64, 64));
+  box->setTextFormat(Qt::PlainText);
+  box->setText(QStringLiteral("自动发货系统 %1").arg(VersionText()));
+  box->setInformativeText(
+      QStringLiteral("数据文件夹：%1\n日志文件夹：%2\n\n"
+                     "版权所有 © 2026 autodeliver 开发者。\n"
+                     "许可：尚未授予任何许可，未经许可不得复制、修改或分发。")
+          .arg(QDir::toNativeSeparators(data), QDir::toNativeSeparators(data + QStringLiteral("/logs"))));
+  box->setStandardButtons(QMessageBox::Ok);
+  box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+  box->open();
+}
+
+void MainWindow::GrowPages(int dx, int dy) {
+  auto part = [dx](Share share) {
+    switch (share) {
+      case Share::kNone:
+        return 0;
+      case Share::kAll:
+        return dx;
+      case Share::kLeftHalf:
+        return dx / 2;
+      case Share::kRightHalf:
+        return dx - dx / 2;
+    }
+    return 0;
+  };
+  for (const Anchor& a : anchors_) {
+    const QRect r = a.design;
+    a.widget->setGeometry(r.x() + part(a.moveX), r.y() + (a.moveY ? dy : 0), r.width() + part(a.growX),
+                          r.height() + (a.growY ? dy : 0));
+  }
+}
+
 void MainWindow::Relayout() {
   auto* banner = findChild<QLabel*>(QString::fromUtf8(layout::kBanner));
   auto* tabs = findChild<QTabWidget*>(QString::fromUtf8(layout::kPageControl));
@@ -419,6 +626,7 @@ void MainWindow::Relayout() {
   const int tw = tabs->width();
   const int th = tabs->height();
   holder->setGeometry(1, 27, std::max(0, tw - 2), std::max(0, th - 28));
+  GrowPages(std::max(0, tw - kClientWidth), std::max(0, th - (kClientHeight - b)));
 }
 
 void MainWindow::HoldRelayout() { relayoutHeld_ = true; }
@@ -458,6 +666,10 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closeGuard_ && !closeGuard_()) {
+    event->ignore();
+    return;
+  }
   emit closing();
   event->accept();
 }

@@ -25,6 +25,18 @@
 //   QTimer         delivery timer (stopped)
 //   QWebEngineView login browser, inside the browser holder
 //
+// Keys: Enter in the name box adds the item, in the interval box applies
+// the setting, in the remark and limit boxes stores them; Alt+A "添加到列表",
+// F2 "更改名称", Alt+D "删除商品" / "删除库存" (on their pages; Delete in the
+// stock list too), Alt+S "设置", Ctrl+Enter in the import box or Alt+I
+// "增加入库", Ctrl+F the search box of the page shown, F1 the About box. The
+// layout's texts stay as they are: the keys are told in the hover texts.
+//
+// A window larger than the layout's size lets the pages' lists, boxes and
+// grids grow with it and moves the controls to their right and below them
+// along (AnchorControls); at the layout's size everything stays where the
+// layout puts it.
+//
 // Beyond the design layout: page 3 "运行日志" (the log page: filter box,
 // count line, "通知设置", the log's QTableView) and a status line of
 // kStatusLineHeight under the page control (a label and the "重新登录"
@@ -40,6 +52,8 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
+#include <vector>
 
 #include "pages/page_controls.h"
 
@@ -91,14 +105,23 @@ class MainWindow : public QWidget {
   // The controls of the management pages, by page.
   const PageControls& pageControls() const { return controls_; }
 
+  // Opens the About box (F1, or "关于…" on the log page): the version, the
+  // data folder, the log folder and the licence. Does not wait; the box
+  // (objectName "关于") closes itself.
+  void ShowAbout();
+  // Asked before the window closes: false keeps it open (the guard may
+  // hide it instead); without a guard closing is never refused.
+  void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
+
  signals:
   // Emitted once per process, on the window's thread, at the first
   // recognised sign-in, after page 0 was renamed and page 1 enabled. The
   // pages fill the monitored-items list, the item chooser and the
   // sent-cards grid, in this order.
   void signedIn();
-  // Emitted on the window's thread when the window is closing (closing is
-  // never refused); a handler may wait here for a delivery cycle in hand.
+  // Emitted on the window's thread when the window is closing (once the
+  // close guard, if any, agreed); a handler may wait here for a delivery
+  // cycle in hand.
   void closing();
 
  protected:
@@ -109,11 +132,32 @@ class MainWindow : public QWidget {
   void BuildLayout();
   void BuildLogPageAndStatusLine();
   void BuildBrowser();
+  void AnchorControls();
+  // Enter in a box does its button's work; keyboard shortcuts for the main
+  // actions; labels bound to their boxes and names for screen readers.
+  void BindKeysAndNames();
+  // Lets the pages' controls follow a page control larger than the layout's
+  // by `dx` x `dy` pixels; at (0, 0) every control is at its layout place.
+  void GrowPages(int dx, int dy);
+
+  // How a control follows a larger page control: each part of the extra
+  // width (none, all of it, its left half, its right half) by which it
+  // moves and grows, and whether it moves down or grows with the extra
+  // height.
+  enum class Share { kNone, kAll, kLeftHalf, kRightHalf };
+  struct Anchor {
+    QWidget* widget;
+    QRect design;
+    Share moveX, growX;
+    bool moveY, growY;
+  };
+  std::vector<Anchor> anchors_;
 
   PageControls controls_;
   QWebEngineView* browser_ = nullptr;
   bool pagesPrepared_ = false;
   bool relayoutHeld_ = false;
+  std::function<bool()> closeGuard_;
 };
 
 }  // namespace autodeliver

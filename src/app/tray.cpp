@@ -2,6 +2,7 @@
 #include "app/tray.h"
 
 #include <QApplication>
+#include <QStyle>
 #include <QWidget>
 
 namespace autodeliver {
@@ -20,6 +21,8 @@ Tray::Tray(QWidget& window, QObject* parent) : QObject(parent), window_(window) 
 
   icon_.setIcon(QApplication::windowIcon());
   icon_.setToolTip(window_.windowTitle());
+  // The tooltip names what the title names (the shop, the version).
+  connect(&window_, &QWidget::windowTitleChanged, this, [this] { UpdateToolTip(); });
   icon_.setContextMenu(&menu_);
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) ShowWindow();
@@ -30,7 +33,23 @@ Tray::Tray(QWidget& window, QObject* parent) : QObject(parent), window_(window) 
 void Tray::SetLoginExpired(bool expired) { reLogin_->setVisible(expired); }
 
 void Tray::SetStatusText(const QString& text) {
-  icon_.setToolTip(window_.windowTitle() + QLatin1Char('\n') + text);
+  statusText_ = text;
+  UpdateToolTip();
+}
+
+void Tray::SetAttention(const QString& reason) {
+  if (reason == attention_) return;
+  attention_ = reason;
+  icon_.setIcon(reason.isEmpty() ? QApplication::windowIcon()
+                                 : QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  UpdateToolTip();
+}
+
+void Tray::UpdateToolTip() {
+  QString tip = window_.windowTitle();
+  if (!attention_.isEmpty()) tip += QLatin1Char('\n') + attention_;
+  if (!statusText_.isEmpty()) tip += QLatin1Char('\n') + statusText_;
+  icon_.setToolTip(tip);
 }
 
 void Tray::ShowWindow() {

@@ -13,8 +13,9 @@
 // on a bare X server) or without a program icon the tray icon is not shown;
 // the menu and its actions exist all the same, and every command of the
 // menu is also in the window (the log page's "通知设置", the status line's
-// "重新登录"). "退出" closes the window, and closing the window still ends the
-// program: the tray does not keep it running.
+// "重新登录"). "退出" closes the window; while the delivery is on, closing
+// asks whether to close to the tray (the deliveries go on), to quit, or to
+// cancel (window_watch.h).
 //
 // Thread safety: GUI thread only.
 #pragma once
@@ -47,6 +48,12 @@ class Tray : public QObject {
   void SetLoginExpired(bool expired);
   // The icon's hover text.
   void SetStatusText(const QString& text);
+  // Something needs the seller (the IM client away, the login expired, the
+  // delivery off): the icon changes to a warning sign and the hover text
+  // starts with `reason`; empty puts the program's icon back.
+  void SetAttention(const QString& reason);
+  const QString& attention() const { return attention_; }
+  QString toolTip() const { return icon_.toolTip(); }
 
   // Brings the window up: shown, not minimized, in front.
   void ShowWindow();
@@ -56,6 +63,9 @@ class Tray : public QObject {
   void reLoginRequested();
 
  private:
+  // The window title (it names the shop), why the icon warns, and the status.
+  void UpdateToolTip();
+
   QWidget& window_;
   QMenu menu_;
   QSystemTrayIcon icon_;
@@ -63,6 +73,8 @@ class Tray : public QObject {
   QAction* settings_;
   QAction* reLogin_;
   QAction* quit_;
+  QString statusText_;
+  QString attention_;
 };
 
 }  // namespace autodeliver

@@ -16,6 +16,9 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
   QObject::connect(&deliverySwitch, &DeliverySwitch::refreshRequested, &deliverySwitch,
                    [this] { RefreshAllPages(); });
   QObject::connect(&window, &MainWindow::signedIn, &items, [this] { RefreshAllPages(); });
+  // A switch left on at the last run comes on again by itself.
+  QObject::connect(&window, &MainWindow::signedIn, &deliverySwitch,
+                   [this] { deliverySwitch.ResumeRemembered(); });
   QObject::connect(&window, &MainWindow::closing, &deliverySwitch, &DeliverySwitch::WindowClosing);
   QObject::connect(&deliverySwitch, &DeliverySwitch::deliverySettingApplied, &window,
                    &MainWindow::DestroyLoginBrowser);

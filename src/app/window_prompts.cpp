@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEvent>
@@ -101,19 +102,28 @@ BoxAnswer WindowPrompts::ShowBox(const std::string& text, const std::string& cap
       box.setDefaultButton(QMessageBox::Yes);
       break;
   }
+  // The program's own words on the buttons, whatever translation is loaded.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+  if (QAbstractButton* yes = box.button(QMessageBox::Yes)) yes->setText(QStringLiteral("是(&Y)"));
+  if (QAbstractButton* no = box.button(QMessageBox::No)) no->setText(QStringLiteral("否(&N)"));
   BoxOverOwner keeper(box, owner);
   const int answer = box.exec();
   if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
   return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
 }
 
-std::optional<std::string> WindowPrompts::AskText(const std::string& prompt, const std::string& caption) {
-  bool ok = false;
+std::optional<std::string> WindowPrompts::AskText(const std::string& prompt, const std::string& caption,
+                                                  const std::string& initial) {
   QWidget* owner = owner_ ? owner_->window() : nullptr;
-  const QString typed =
-      QInputDialog::getText(owner, FromGbk(caption), FromGbk(prompt), QLineEdit::Normal, QString(), &ok);
-  if (!ok) return std::nullopt;
-  return Utf8ToGbkLossy(typed.toStdString());
+  QInputDialog box(owner);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setWindowTitle(FromGbk(caption));
+  box.setLabelText(FromGbk(prompt));
+  box.setTextValue(FromGbk(initial));
+  box.setOkButtonText(QStringLiteral("确定"));
+  box.setCancelButtonText(QStringLiteral("取消"));
+  if (box.exec() != QDialog::Accepted) return std::nullopt;
+  return Utf8ToGbkLossy(box.textValue().toStdString());
 }
 
 std::optional<std::string> WindowPrompts::AskOpenFile(const std::string& caption, const std::string& filter) {

@@ -32,7 +32,8 @@ class WindowPrompts : public Prompts {
   // shown as line breaks.
   BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override;
   // A QInputDialog with one line of text.
-  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override;
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption,
+                                     const std::string& initial) override;
   // A QFileDialog for one existing file.
   std::optional<std::string> AskOpenFile(const std::string& caption, const std::string& filter) override;
   void OpenPage(const std::string& url) override;

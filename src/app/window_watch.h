@@ -21,6 +21,7 @@
 #pragma once
 
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 #include "app/relogin.h"
@@ -48,14 +49,25 @@ class WindowWatch {
   // The dialog once opened; null before.
   NotificationSettingsDialog* notificationSettings() const { return dialog_.data(); }
 
+  // What the seller chose when the window was closed with the delivery on.
+  enum class CloseChoice { kToTray, kQuit, kCancel };
+  // Asks it; `trayOffered`: "关闭到托盘" is one of the answers (only with a
+  // tray icon to bring the window back). Tests replace it.
+  std::function<CloseChoice(bool trayOffered)> askClose;
+  // Whether closing goes on: asked only while the delivery is on.
+  bool AllowClose();
+
   LogPage logPage;
   StatusLine statusLine;
   Tray tray;
   ReLogin reLogin;
 
  private:
+  void UpdateTray();
+
   MainWindow& window_;
   DeliveryMonitor& monitor_;
+  DeliveryController& controller_;
   QPointer<NotificationSettingsDialog> dialog_;
 };
 

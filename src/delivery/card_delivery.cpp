@@ -8,6 +8,7 @@
 
 #include "delivery/card_row_export.h"
 #include "delivery/journal.h"
+#include "delivery/message_template.h"
 #include "export/card_export.h"
 #include "http/http_request.h"
 #include "store/delivery_step.h"
@@ -154,7 +155,7 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
     delivered.push_back({card.sentNumber, card.cardPassword});
   }
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);
-  result.message = DeliveryMessage(itemName, delivered);
+  result.message = BuyerMessage(itemName, orderNumber, delivered, quantity);
   result.cards = std::move(delivered);
   return result;
 }

@@ -63,6 +63,8 @@ enum class WaitReason {
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
   kDiskFull,              // the disk is full: no card could be recorded, none is sent
   kValueTooLong,          // the sent-cards table cannot hold a value of the order whole
+  kImNotAnswering,        // the IM client failed a message and does not answer yet: no card is taken
+  kRetriesUsedUp,         // its undelivered message failed every automatic retry; left to the seller
 };
 
 // What DeliverCards did for one order.

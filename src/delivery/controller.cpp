@@ -17,7 +17,7 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
     : DeliveryController(
           window,
           [this, &sender, events](const std::atomic<bool>& stop) {
-            return RunDeliveryCycle(sender, stop, events, &loginWatch_);
+            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
           },
           [&sender, events](const std::string& orderNumber) {
             return ResendOrder(orderNumber, sender, events);

@@ -114,6 +114,7 @@ class DeliveryController {
   bool settingChangedInCycle_ AD_GUARDED_BY(mutex_) = false;
   CycleResult lastResult_ AD_GUARDED_BY(mutex_);
   LoginWatch loginWatch_;  // used by the delivery thread only
+  ImWatch imWatch_;        // used by the delivery thread only
   std::thread thread_;     // used on the window's thread only
 };
 

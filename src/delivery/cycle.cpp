@@ -2,14 +2,18 @@
 #include "delivery/cycle.h"
 
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "delivery/card_delivery.h"
 #include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/events.h"
 #include "delivery/journal.h"
+#include "delivery/order_rules.h"
 #include "delivery/recovery.h"
+#include "delivery/resend.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
 #include "store/item_table.h"
@@ -17,6 +21,52 @@
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {
+namespace {
+
+// Whether this cycle may use the IM client: always, unless a message failed
+// before (the ImWatch counts the client as away). Then a look at the client
+// decides; a sender that cannot tell lets the retry of an undelivered order
+// (recorded cards, no new card) find out, and new orders wait for it. With
+// no such order listed, a new order's message is the only way to find out.
+class ImGate {
+ public:
+  ImGate(ImWatch* watch, MessageSender& sender, const std::vector<PendingOrder>& listed) : watch_(watch) {
+    if (!watch_) return;
+    for (const UndeliveredOrder& mark : UndeliveredOrders().List()) marked_.insert(mark.orderNumber);
+    if (!watch_->away()) return;
+    switch (sender.ProbeClient()) {
+      case ClientPresence::kPresent:
+        watch_->MarkBack();
+        return;
+      case ClientPresence::kAbsent:
+        retries_ = newCards_ = false;
+        return;
+      case ClientPresence::kUnknown:
+        newCards_ = false;
+        for (const PendingOrder& order : listed)
+          if (IsMarked(order.orderNumber) && !watch_->RetriesUsedUp(order.orderNumber)) return;
+        newCards_ = true;
+        return;
+    }
+  }
+
+  bool IsMarked(const std::string& orderNumber) const { return marked_.count(orderNumber) > 0; }
+  bool RetryAllowed() const { return retries_; }
+  bool NewCardsAllowed() const { return newCards_; }
+  // A message got through: the client is back.
+  void ClientAnswered() {
+    if (watch_) watch_->MarkBack();
+    retries_ = newCards_ = true;
+  }
+
+ private:
+  ImWatch* watch_;
+  std::set<std::string> marked_;
+  bool retries_ = true;
+  bool newCards_ = true;
+};
+
+}  // namespace
 
 const char* Describe(SkipReason reason) {
   switch (reason) {
@@ -50,12 +100,17 @@ const char* Describe(WaitReason reason) {
       return "the disk is full: its cards could not be recorded";
     case WaitReason::kValueTooLong:
       return "a value of the order is longer than the sent-cards table holds";
+    case WaitReason::kImNotAnswering:
+      return "the IM client does not answer";
+    case WaitReason::kRetriesUsedUp:
+      return "its undelivered message failed every automatic retry";
   }
   return "unknown";
 }
 
 CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
-                             DeliveryEvents* events, LoginWatch* loginWatch) {
+                             DeliveryEvents* events, LoginWatch* loginWatch, ImWatch* imWatch,
+                             OrderRuleGate* rules) {
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
@@ -69,8 +124,13 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   result.scanOutcome = scan.outcome;
   result.ordersListed = static_cast<int>(scan.orders.size());
   observer.OrdersScanned(scan);
+  OrderRuleGate dataFolderRules;
+  OrderRuleGate& ruleGate = rules ? *rules : dataFolderRules;
+  ruleGate.BeginCycle();
   bool signedIn = scan.outcome == ScanOutcome::kListed;
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
+  ImGate gate(imWatch, sender, scan.orders);
+  std::set<std::string> retried;  // each undelivered order at most once per cycle
 
   for (const PendingOrder& order : scan.orders) {
     if (stopRequested.load()) {
@@ -91,16 +151,45 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
         ++result.ordersConsigned;
       continue;
     }
-    if (unfinished) {
+    const bool retry = !unfinished && gate.IsMarked(order.orderNumber);
+    if (retry) {
+      // Its recorded cards go out again, as below, unless the client is
+      // away or the retries are used up.
+      if (imWatch->RetriesUsedUp(order.orderNumber) || !retried.insert(order.orderNumber).second) {
+        ++result.ordersWaiting;
+        observer.OrderWaiting(order, WaitReason::kRetriesUsedUp, 0);
+        continue;
+      }
+      if (!gate.RetryAllowed()) {
+        ++result.ordersWaiting;
+        observer.OrderWaiting(order, WaitReason::kImNotAnswering, 0);
+        continue;
+      }
+    } else if (unfinished) {
       // Its cards go out again: the chat must be addressable, as below.
     } else if (SentCardExists(order.orderNumber)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
       continue;
     }
-    if (!unfinished && !ItemExists(order.itemTitle)) {
+    if (!unfinished && !retry && !ItemExists(order.itemTitle)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
+      continue;
+    }
+    // The order rules may hold a new order back before any card is taken.
+    if (!unfinished && !retry) {
+      const OrderRuleGate::Verdict verdict = ruleGate.Check(order);
+      if (verdict.hold) {
+        ++result.ordersHeld;
+        observer.OrderHeld(order, *verdict.hold, verdict.news);
+        continue;
+      }
+    }
+    // After a failed message no card is taken until the client answers.
+    if (!unfinished && !retry && !gate.NewCardsAllowed()) {
+      ++result.ordersWaiting;
+      observer.OrderWaiting(order, WaitReason::kImNotAnswering, 0);
       continue;
     }
     // A nick that would not reach the IM client as one piece never goes on
@@ -125,6 +214,22 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       observer.OrderWaiting(order, WaitReason::kSellerNickUnpassable, 0);
       continue;
     }
+    if (retry) {
+      imWatch->CountAttempt(order.orderNumber);
+      const ResendResult again = RetryUndeliveredOrder(order, nick.nick, sender, &observer);
+      if (again.outcome == ResendOutcome::kNotHanded) {
+        imWatch->MarkAway();
+        result.endedAtImFailure = true;
+        break;
+      }
+      if (again.outcome == ResendOutcome::kResent) {
+        gate.ClientAnswered();
+        imWatch->Forget(order.orderNumber);
+        ++result.ordersRetried;
+        ++result.ordersConsigned;
+      }
+      continue;
+    }
     if (unfinished) {
       const DeliveryRecovery::Settled settled = recovery.SettleListed(order, nick.nick, sender);
       if (settled == DeliveryRecovery::Settled::kImFailed) {
@@ -143,6 +248,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       continue;
     }
     ++result.ordersDelivered;
+    ruleGate.Delivered(order, static_cast<int>(delivery.cards.size()));
     observer.CardsDelivered(order, delivery.cards);
     observer.StockAfterDelivery(order, delivery.stockLeft - static_cast<int>(delivery.cards.size()));
     // The cards are recorded now; the order leaves the list only when they
@@ -154,6 +260,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
       // Marked for a resend by the seller: the journal leaves it alone.
       journal.Closed(order.orderNumber);
+      if (imWatch) imWatch->MarkAway();
       result.endedAtImFailure = true;
       observer.MessageHanded(order, false);
       break;
@@ -161,15 +268,23 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     // Once handed, a crash or a consign without an answer leads to a
     // consign on a later cycle, never to another message.
     journal.Handed(order.orderNumber);
+    gate.ClientAnswered();
     observer.MessageHanded(order, true);
     const bool answered = ConsignOrder(order);
     if (answered) journal.Consigned(order.orderNumber);
     observer.OrderConsigned(order, answered);
     ++result.ordersConsigned;
   }
+  ruleGate.EndCycle(scan.orders,
+                    scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure);
   // Orders the journal holds that the full list no longer shows.
   if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
     recovery.SettleUnlisted(scan.orders);
+
+  if (imWatch) {
+    result.imNotAnswering = imWatch->away();
+    result.ordersUndelivered = static_cast<int>(UndeliveredOrders().List().size());
+  }
 
   result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;
   if (loginWatch) {

@@ -26,6 +26,13 @@
 // consigned), never delivered anew. A consign that got no answer is retried
 // on later cycles without another message.
 //
+// Order rules (order_rules.h) are asked for every new order of a monitored
+// item before anything else is done for it: an order they hold waits, with
+// no card taken, and the cycle goes on with the next order.
+// With an ImWatch (im_watch.h) kept across cycles, a failed message makes
+// later cycles take no card until the IM client answers again, and orders
+// marked as not delivered are retried with their recorded cards.
+//
 // Each cycle also gives a sign of the login (login_watch.h): the order page
 // read as the sign-in page, or the profile page read without the nick, point
 // to an expired login.
@@ -36,13 +43,15 @@
 
 #include <atomic>
 
+#include "delivery/im_watch.h"
 #include "delivery/login_watch.h"
 #include "delivery/message_sender.h"
 #include "market/scan_outcome.h"
 
 namespace autodeliver {
 class DeliveryEvents;
-}
+class OrderRuleGate;
+}  // namespace autodeliver
 
 namespace autodeliver {
 
@@ -55,17 +64,26 @@ struct CycleResult {
   int ordersWaiting = 0;          // orders left for a later cycle with no card taken
   bool endedAtImFailure = false;  // a message was not handed over; the cycle ended there
   bool diskFull = false;          // an order waited because its cards could not be recorded for want of space
+  int ordersHeld = 0;             // orders the order rules held back
   ScanOutcome scanOutcome = ScanOutcome::kNoAnswer;
   LoginSign loginSign = LoginSign::kNone;
   bool loginLooksExpired = false;  // the login watch's decision after this cycle
+  int ordersRetried = 0;           // undelivered orders whose recorded cards got through now
+  bool imNotAnswering = false;     // after the cycle the IM client counts as away (ImWatch)
+  int ordersUndelivered = 0;       // orders marked as not delivered after the cycle (with an ImWatch)
 };
 
 // Runs one cycle. `stopRequested` is read before every order: once it is
 // set, the order in hand is finished and no further order is begun.
 // `events`, when given, is told each order's fate as it happens.
 // `loginWatch`, when given, takes the cycle's login sign; a change of its
-// decision is told to `events` before the cycle's end.
+// decision is told to `events` before the cycle's end. `imWatch`, when
+// given, keeps the IM client's state and the retries across cycles.
+// `rules`, when given, applies the order rules (tests give one with their
+// own clock); without it the rules of the data folder apply with the system
+// clock.
 CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
-                             DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr);
+                             DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr,
+                             ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr);
 
 }  // namespace autodeliver

@@ -15,7 +15,9 @@ constexpr char kService[] = "org.freedesktop.Notifications";
 constexpr char kObject[] = "/org/freedesktop/Notifications";
 constexpr char kInterface[] = "org.freedesktop.Notifications";
 constexpr char kAppName[] = "自动发货";
-constexpr char kAppIcon[] = "autodeliver";
+// The installed desktop entry and icon are named by the application id
+// (packaging/), so the desktop finds the program's name and icon by it.
+constexpr char kAppId[] = AUTODELIVER_APP_ID;
 
 // The session bus's address when one is configured; never an autolaunch.
 std::optional<std::string> SessionBusAddress() {
@@ -103,8 +105,8 @@ struct DesktopNotifier::Connection {
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(Urgent(n.kind) ? 2 : 1));
-    g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("autodeliver"));
-    GVariant* parameters = g_variant_new("(susssasa{sv}i)", kAppName, 0u, kAppIcon, summary.c_str(),
+    g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(kAppId));
+    GVariant* parameters = g_variant_new("(susssasa{sv}i)", kAppName, 0u, kAppId, summary.c_str(),
                                          body.c_str(), &actions, &hints, -1);
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(bus, kService, kObject, kInterface, "Notify", parameters,

@@ -8,7 +8,7 @@
 // Order of the calls in one cycle: CycleStarted, OrderRecovered for each
 // delivery cut short that the recovery completed in the tables,
 // OrdersScanned, then per
-// order OrderSeen and its fate (OrderSkipped, OrderWaiting, or
+// order OrderSeen and its fate (OrderSkipped, OrderHeld, OrderWaiting, or
 // CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
 // OrderConsigned; or, for an order finished from the delivery journal,
 // OrderRecovered and OrderConsigned), then LoginStateChanged when the login decision changed,
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "delivery/card_delivery.h"
+#include "delivery/order_rules.h"
 #include "market/order_scan.h"
 #include "market/scan_outcome.h"
 
@@ -65,6 +66,10 @@ class DeliveryEvents {
   // The scan listed the order; the events below follow for it.
   virtual void OrderSeen(const PendingOrder& order) {}
   virtual void OrderSkipped(const PendingOrder& order, SkipReason reason) {}
+  // The order rules (order_rules.h) held the order back, with no card
+  // taken; `news` is true when it was not held for this reason at the last
+  // look (told once, not at every cycle).
+  virtual void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {}
   // `stockLeft`: the cards of the item in stock when the order was looked
   // at (meaningful for kStockShort). For kBuyerNickUnpassable and
   // kSellerNickUnpassable the seller is to be told

@@ -40,6 +40,9 @@ void DeliveryEventsFanOut::OrderSeen(const PendingOrder& order) {
 void DeliveryEventsFanOut::OrderSkipped(const PendingOrder& order, SkipReason reason) {
   Each([&](DeliveryEvents& o) { o.OrderSkipped(order, reason); });
 }
+void DeliveryEventsFanOut::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
+  Each([&](DeliveryEvents& o) { o.OrderHeld(order, reason, news); });
+}
 void DeliveryEventsFanOut::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   Each([&](DeliveryEvents& o) { o.OrderWaiting(order, reason, stockLeft); });
 }

@@ -27,6 +27,7 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void OrdersScanned(const OrderScan& scan) override;
   void OrderSeen(const PendingOrder& order) override;
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
+  void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;

@@ -16,6 +16,20 @@
 // is written, so a crash loses nothing already logged. No card password is
 // ever written.
 //
+// A shop scanned every few seconds lists the same orders again and again,
+// so the log writes what changes, not every cycle:
+//
+//   - a cycle's opening lines (its start, what the page listed, each order
+//     seen) are written only once the cycle has something to tell: a
+//     delivery, an order held back, a warning, or an order passed by for
+//     a reason not logged before;
+//   - an order passed by (delivered before, not monitored) or held back is
+//     logged once, and again only when its reason changes; an order that
+//     leaves the list is forgotten;
+//   - cycles with nothing to tell are counted, and summed up in one line
+//     an hour after the first of them, before the next cycle that has
+//     something to tell, and when the log is closed.
+//
 // Failures are quiet: a log that cannot open or write its file keeps
 // handing lines to its receivers, and ok() / writeFailures() say what went
 // wrong. No exception leaves it.
@@ -30,7 +44,9 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +82,9 @@ class DeliveryLog : public DeliveryEvents {
     std::string path = DeliveryLogPath();  // the current file; its folder (not the one above) is created
     std::size_t maxFileBytes = kDefaultFileBytes;
     std::size_t filesKept = kDefaultFilesKept;  // rotated files besides the current one
+    // The time stamp of every line; the system clock when not given (tests
+    // run an hour of cycles without waiting for it).
+    std::function<std::chrono::system_clock::time_point()> clock;
   };
 
   using LineSink = std::function<void(const DeliveryLogLine&)>;
@@ -102,6 +121,8 @@ class DeliveryLog : public DeliveryEvents {
   void OrderSeen(const PendingOrder& order) override;
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  // Written once per order and reason, not at every cycle.
+  void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;
@@ -116,6 +137,32 @@ class DeliveryLog : public DeliveryEvents {
   // receivers.
   void WriteAbout(const WordedLine& worded, const PendingOrder& order, std::string reason = {});
   void WriteLine(DeliveryLogLine line);
+  std::chrono::system_clock::time_point Now() const;
+
+  // The quiet cycle (above); its members are guarded by cycleMutex_, which
+  // is taken before mutex_.
+  // Writes what the cycle kept back (the idle summary before it, its start,
+  // the scan, the order seen): it has something to tell.
+  void OpenCycleLines(const PendingOrder* about = nullptr) AD_REQUIRES(cycleMutex_);
+  void WriteIdleSummary() AD_REQUIRES(cycleMutex_);
+  // Whether `order` passed by or held back for `reason` was logged already;
+  // remembers the reason.
+  bool KnownBefore(const PendingOrder& order, int reason) AD_REQUIRES(cycleMutex_);
+
+  std::function<std::chrono::system_clock::time_point()> clock_;
+  Mutex cycleMutex_ AD_ACQUIRED_BEFORE(mutex_);
+  bool cycleOpen_ AD_GUARDED_BY(cycleMutex_) = false;     // between CycleStarted and CycleEnded
+  bool cycleToldAny_ AD_GUARDED_BY(cycleMutex_) = false;  // the cycle wrote a line of its own
+  std::chrono::system_clock::time_point cycleStartedAt_ AD_GUARDED_BY(cycleMutex_);
+  std::optional<WordedLine> scanLine_ AD_GUARDED_BY(cycleMutex_);  // the listed scan, kept back
+  std::optional<PendingOrder> seen_ AD_GUARDED_BY(cycleMutex_);    // the order seen last, kept back
+  // Order number -> reason logged (skip: 0..; wait: 100..).
+  std::map<std::string, int> reasonOf_ AD_GUARDED_BY(cycleMutex_);
+  int idleCycles_ AD_GUARDED_BY(cycleMutex_) = 0;
+  std::chrono::system_clock::time_point idleSince_ AD_GUARDED_BY(cycleMutex_);
+  int idleListed_ AD_GUARDED_BY(cycleMutex_) = 0;      // orders the last idle cycle listed
+  int idleUnmatched_ AD_GUARDED_BY(cycleMutex_) = 0;   // of them, not monitored
+  int cycleUnmatched_ AD_GUARDED_BY(cycleMutex_) = 0;  // this cycle's orders not monitored
 
   std::string path_;
   std::shared_ptr<spdlog::logger> logger_;      // null when the file could not be opened

@@ -12,4 +12,8 @@ bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buy
   return channel_.Send(GetSetting(ImClientPathSetting()), sellerNick, buyerNick, message, bounds_);
 }
 
+ClientPresence ImMessageSender::ProbeClient() {
+  return channel_.ProbeClient(GetSetting(ImClientPathSetting()), bounds_);
+}
+
 }  // namespace autodeliver

@@ -19,6 +19,9 @@ class MessageSender {
   // True when the message was handed to the chat window.
   virtual bool Send(const std::string& sellerNick, const std::string& buyerNick,
                     const std::string& message) = 0;
+  // Whether the IM client is there to take a message, found without
+  // sending anything. kUnknown when this sender cannot tell.
+  virtual ClientPresence ProbeClient() { return ClientPresence::kUnknown; }
 };
 
 // The sender that goes through the seller's IM client. The client's program
@@ -37,6 +40,10 @@ class ImMessageSender final : public MessageSender {
   ImMessageSender(const ImSendBounds& bounds, WindowSystem* windows) : bounds_(bounds), channel_(windows) {}
 
   bool Send(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) override;
+  // Asks the window system (the one handed in, or a new X11 connection)
+  // about the client at the stored program path; a display that cannot be
+  // opened means the client is away.
+  ClientPresence ProbeClient() override;
 
   // The channel, to hear its notes or end its Wine session.
   ImChannel& channel() { return channel_; }

@@ -45,6 +45,17 @@ void NotificationPolicy::OrdersScanned(const OrderScan& scan) {
         {}});
 }
 
+void NotificationPolicy::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
+  if (!news || reason == HoldReason::kQuietHours || reason == HoldReason::kDelayed) return;
+  const char* summary = reason == HoldReason::kAwaitingApproval || reason == HoldReason::kOverLimit
+                            ? "订单待确认"
+                            : "订单被发货规则拦下";
+  Tell({NotificationKind::kOrderHeld, summary,
+        "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）的宝贝“" +
+            LineText(order.itemTitle) + "” × " + std::to_string(order.quantity) + "：" + ReasonText(reason) +
+            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。")});
+}
+
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   if (reason == WaitReason::kDiskFull && !diskFullTold_) {
     diskFullTold_ = true;

@@ -19,6 +19,10 @@
 //   kPageUnpaired     the order page could not be paired; again only after a
 //                     page was read normally
 //   kLoginExpired     the login watch decided that the login looks expired
+//   kOrderHeld        an order the order rules hold back for the seller: a
+//                     blacklisted buyer, over the purchase limit, waiting for
+//                     approval; once per order and reason (the delay and the
+//                     quiet hours pass by themselves and are not told)
 //
 // A full disk (an order whose cards could not be recorded) is told under
 // kImFailed, as it too leaves a buyer without cards: once, and again only
@@ -64,6 +68,7 @@ class NotificationPolicy : public DeliveryEvents {
 
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;

@@ -19,6 +19,8 @@ const char* NotificationSettingName(NotificationKind kind) {
       return "通知:订单页无法配对";
     case NotificationKind::kLoginExpired:
       return "通知:登录已失效";
+    case NotificationKind::kOrderHeld:
+      return "通知:订单被发货规则拦下";
   }
   return "通知:其他";
 }
@@ -35,6 +37,8 @@ const char* NotificationCaption(NotificationKind kind) {
       return "订单页上的订单信息无法配对时";
     case NotificationKind::kLoginExpired:
       return "淘宝登录似乎已失效时";
+    case NotificationKind::kOrderHeld:
+      return "订单被发货规则拦下（黑名单、限拍、待确认）时";
   }
   return "";
 }

@@ -19,11 +19,12 @@ enum class NotificationKind {
   kStockWarning,     // a monitored item's stock fell to its warning level
   kPageUnpaired,     // the order page could not be paired
   kLoginExpired,     // the login looks expired
+  kOrderHeld,        // the order rules held an order back (told once per reason)
 };
 
 inline constexpr NotificationKind kAllNotificationKinds[] = {
-    NotificationKind::kImFailed, NotificationKind::kWaitingForStock, NotificationKind::kStockWarning,
-    NotificationKind::kPageUnpaired, NotificationKind::kLoginExpired};
+    NotificationKind::kImFailed,     NotificationKind::kWaitingForStock, NotificationKind::kStockWarning,
+    NotificationKind::kPageUnpaired, NotificationKind::kLoginExpired,    NotificationKind::kOrderHeld};
 
 struct Notification {
   NotificationKind kind = NotificationKind::kImFailed;

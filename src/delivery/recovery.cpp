@@ -8,6 +8,7 @@
 #include "delivery/consign.h"
 #include "delivery/events.h"
 #include "delivery/message_sender.h"
+#include "delivery/message_template.h"
 #include "export/card_export.h"
 #include "store/delivery_step.h"
 #include "store/undelivered_orders.h"
@@ -102,7 +103,8 @@ DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& ord
     std::vector<DeliveredCard> cards;
     for (const PlannedCard& c : entry.plan.cards) cards.push_back({c.sentNumber, c.cardPassword});
     const bool handed =
-        sender.Send(sellerNick, entry.plan.buyerNick, DeliveryMessage(entry.plan.itemName, cards));
+        sender.Send(sellerNick, entry.plan.buyerNick,
+                    BuyerMessage(entry.plan.itemName, order.orderNumber, cards, about.quantity));
     events_.OrderRecovered(about, RecoveryAction::kResent, handed);
     if (!handed) {
       UndeliveredOrders().Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);

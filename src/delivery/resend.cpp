@@ -3,6 +3,7 @@
 
 #include "delivery/consign.h"
 #include "delivery/events.h"
+#include "delivery/message_template.h"
 #include "market/login.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
@@ -11,7 +12,45 @@
 namespace autodeliver {
 
 std::string ResendMessage(const ResendResult& result) {
-  return DeliveryMessage(result.order.itemTitle, result.cards);
+  return BuyerMessage(result.order.itemTitle, result.order.orderNumber, result.cards, result.order.quantity);
+}
+
+bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result) {
+  result->order.orderNumber = orderNumber;
+  result->cards.clear();
+  std::vector<SentCard> sent;
+  if (!LoadSentCards(&sent)) return false;
+  for (const SentCard& card : sent) {
+    if (card.orderNumber != orderNumber) continue;
+    if (result->cards.empty()) {
+      result->order.itemTitle = card.itemName;
+      result->order.buyerNick = card.buyerNick;
+      result->order.quantity = card.quantity;
+    }
+    result->cards.push_back({card.cardNumber, card.cardPassword});
+  }
+  return !result->cards.empty();
+}
+
+ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string& sellerNick,
+                                   MessageSender& sender, DeliveryEvents* events) {
+  ResendResult result;
+  auto done = [&](ResendOutcome outcome) {
+    result.outcome = outcome;
+    if (events) events->OrderResent(result);
+    return result;
+  };
+  if (!LoadRecordedOrder(listed.orderNumber, &result)) return done(ResendOutcome::kNoRecordedCards);
+  result.order.orderId = listed.orderId;
+  result.listing = ScanOutcome::kListed;
+  result.stillListed = true;
+  UndeliveredOrders marks;
+  result.wasMarked = marks.IsMarked(listed.orderNumber);
+  if (!sender.Send(sellerNick, result.order.buyerNick, ResendMessage(result)))
+    return done(ResendOutcome::kNotHanded);
+  result.consignAnswered = ConsignOrder(listed);
+  if (result.wasMarked) result.markCleared = marks.Clear(listed.orderNumber);
+  return done(ResendOutcome::kResent);
 }
 
 ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender, DeliveryEvents* events) {
@@ -23,18 +62,7 @@ ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender, 
     return result;
   };
 
-  std::vector<SentCard> sent;
-  if (!LoadSentCards(&sent)) return done(ResendOutcome::kNoRecordedCards);
-  for (const SentCard& card : sent) {
-    if (card.orderNumber != orderNumber) continue;
-    if (result.cards.empty()) {
-      result.order.itemTitle = card.itemName;
-      result.order.buyerNick = card.buyerNick;
-      result.order.quantity = card.quantity;
-    }
-    result.cards.push_back({card.cardNumber, card.cardPassword});
-  }
-  if (result.cards.empty()) return done(ResendOutcome::kNoRecordedCards);
+  if (!LoadRecordedOrder(orderNumber, &result)) return done(ResendOutcome::kNoRecordedCards);
 
   UndeliveredOrders marks;
   result.wasMarked = marks.IsMarked(orderNumber);

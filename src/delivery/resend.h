@@ -54,6 +54,18 @@ struct ResendResult {
 // The message of the first delivery, rebuilt from the recorded cards.
 std::string ResendMessage(const ResendResult& result);
 
+// Fills result->order (number, item, buyer, quantity) and result->cards from
+// the sent-cards table; false when it holds no card of the order.
+bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result);
+
+// The automatic retry of an order marked as not delivered, still listed as
+// `listed`, from the delivery cycle: its recorded cards go to the buyer
+// again with the seller's nick `sellerNick`; once handed, the order is
+// consigned and its mark cleared. No card is taken. `events` is told the
+// outcome (OrderResent).
+ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string& sellerNick,
+                                   MessageSender& sender, DeliveryEvents* events = nullptr);
+
 // Resends the cards of `orderNumber` (GBK) with `sender` as described
 // above; `events`, when given, is told the outcome.
 ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender,

@@ -3,10 +3,12 @@
 
 #include <set>
 
+#include "delivery/resend.h"
 #include "delivery/wording.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
 #include "store/sent_time.h"
+#include "store/undelivered_orders.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -36,6 +38,12 @@ int DeliveryStatusFigures::OrdersWaitingForStock() const {
   return count;
 }
 
+int DeliveryStatusFigures::UnmatchedOrders() const {
+  int count = 0;
+  for (const auto& [title, orders] : unmatched) count += static_cast<int>(orders.size());
+  return count;
+}
+
 int CountOrdersDeliveredToday(std::time_t now) {
   // The delivery time reads "Y年M月D日..." (sent_time.h): the day is the text
   // up to and including "日".
@@ -51,6 +59,7 @@ int CountOrdersDeliveredToday(std::time_t now) {
   for (const SentCard& card : cards) {
     if (card.sentAt.compare(0, today.size(), today) == 0) orders.insert(card.orderNumber);
   }
+  for (const UndeliveredOrder& mark : UndeliveredOrders().List()) orders.erase(mark.orderNumber);
   return static_cast<int>(orders.size());
 }
 
@@ -72,6 +81,8 @@ DeliveryStatusFigures DeliveryStatus::Figures() const {
 
 void DeliveryStatus::CycleStarted() {
   waitingNow_.clear();
+  heldNow_.clear();
+  unmatchedNow_.clear();
   MutexLock lock(mutex_);
   figures_.lastScanAt = std::chrono::system_clock::now();
 }
@@ -83,12 +94,35 @@ void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
   figures_.ordersListed = static_cast<int>(scan.orders.size());
 }
 
+void DeliveryStatus::OrderSkipped(const PendingOrder& order, SkipReason reason) {
+  if (reason == SkipReason::kNotMonitored) unmatchedNow_[order.itemTitle].push_back(order.orderNumber);
+}
+
 void DeliveryStatus::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   if (reason == WaitReason::kStockShort) waitingNow_[order.itemTitle].push_back(order.orderNumber);
 }
 
-void DeliveryStatus::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
+void DeliveryStatus::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
+  ++heldNow_[reason];
+}
+
+void DeliveryStatus::MessageHanded(const PendingOrder& order, bool handed) {
+  if (handed) CountDelivered();
+}
+
+void DeliveryStatus::OrderResent(const ResendResult& result) {
+  if (result.outcome != ResendOutcome::kResent) return;
   MutexLock lock(mutex_);
+  if (result.markCleared && figures_.undelivered > 0) --figures_.undelivered;
+  if (result.wasMarked) CountDeliveredLocked();
+}
+
+void DeliveryStatus::CountDelivered() {
+  MutexLock lock(mutex_);
+  CountDeliveredLocked();
+}
+
+void DeliveryStatus::CountDeliveredLocked() {
   const int today = Today();
   if (today != day_) {
     day_ = today;
@@ -108,16 +142,24 @@ void DeliveryStatus::CycleEnded(const CycleResult& result) {
   figures_.endedAtImFailure = result.endedAtImFailure;
   figures_.diskFull = result.diskFull;
   figures_.loginLooksExpired = result.loginLooksExpired;
+  figures_.imNotAnswering = result.imNotAnswering;
+  figures_.undelivered = result.ordersUndelivered;
   // Only a cycle that went through the whole list knows what waits.
   if (result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure) {
     figures_.waitingForStock = waitingNow_;
+    figures_.heldByRules = heldNow_;
+    figures_.unmatched = unmatchedNow_;
   }
 }
 
 std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan, bool cycleRunning) {
   std::string text;
   if (f.loginLooksExpired) text += "淘宝登录似乎已失效，请重新登录 | ";
-  if (f.endedAtImFailure) text += "旺旺没有收下消息 | ";
+  if (f.imNotAnswering) {
+    text += "阿里旺旺未响应 | ";
+  } else if (f.endedAtImFailure) {
+    text += "旺旺没有收下消息 | ";
+  }
   if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
   if (!f.alertChannelsFailing.empty()) text += "手机提醒发送失败：" + f.alertChannelsFailing + " | ";
   if (f.lastScanAt) {
@@ -130,6 +172,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
     switch (f.lastScanOutcome) {
       case ScanOutcome::kListed:
         text += "，列出 " + std::to_string(f.ordersListed) + " 笔";
+        if (f.UnmatchedOrders() > 0) text += "，" + std::to_string(f.UnmatchedOrders()) + " 笔未匹配";
         break;
       case ScanOutcome::kUnpaired:
         text += "，订单页面无法解析（" + CompactCountsText(f.lastScanCounts) + "）";
@@ -149,14 +192,45 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
     text += "尚未扫描";
   }
   text += " | 今日发货 " + std::to_string(f.deliveredToday) + " 笔";
+  if (f.undelivered > 0) text += " | " + UndeliveredText(f.undelivered);
   text += " | 等待补货 " + std::to_string(f.OrdersWaitingForStock()) + " 笔";
+  const auto held = [&](std::initializer_list<HoldReason> reasons) {
+    int n = 0;
+    for (const HoldReason r : reasons) {
+      const auto it = f.heldByRules.find(r);
+      if (it != f.heldByRules.end()) n += it->second;
+    }
+    return n;
+  };
+  const std::pair<const char*, int> holds[] = {
+      {"待确认", held({HoldReason::kAwaitingApproval, HoldReason::kOverLimit})},
+      {"延迟发货", held({HoldReason::kDelayed})},
+      {"免打扰时段", held({HoldReason::kQuietHours})},
+      {"黑名单等拦下", held({HoldReason::kBlacklisted, HoldReason::kRefused})}};
+  for (const auto& [label, n] : holds) {
+    if (n > 0) text += std::string(" | ") + label + " " + std::to_string(n) + " 笔";
+  }
   if (cycleRunning) {
     text += " | 正在扫描";
   } else if (secondsToNextScan >= 0) {
     text += " | 下次扫描 " + std::to_string(secondsToNextScan) + " 秒后";
+  } else {
+    text += " | 自动发货未开启";
   }
   return text;
 }
+
+std::string TrayAttentionText(const DeliveryStatusFigures& f, bool deliveryOn) {
+  std::string text;
+  auto add = [&text](const char* part) { text += (text.empty() ? "" : "；") + std::string(part); };
+  if (f.imNotAnswering) add("阿里旺旺未响应");
+  if (f.loginLooksExpired) add("淘宝登录已失效");
+  if (!deliveryOn) add("自动发货未开启");
+  if (f.undelivered > 0) add(("未送达 " + std::to_string(f.undelivered) + " 笔").c_str());
+  return text;
+}
+
+std::string UndeliveredText(int count) { return "未送达 " + std::to_string(count) + " 笔"; }
 
 std::string WaitingForStockText(const DeliveryStatusFigures& f) {
   std::string text;
@@ -165,6 +239,33 @@ std::string WaitingForStockText(const DeliveryStatusFigures& f) {
     text += LineText(item) + "：" + std::to_string(orders.size()) + " 笔（订单 ";
     for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
     text += "）";
+  }
+  return text;
+}
+
+std::string UnmatchedOrdersText(const DeliveryStatusFigures& f) {
+  static const std::string kFullWidthSpace = "\xA1\xA1";  // GBK
+  std::string text;
+  for (const auto& [title, orders] : f.unmatched) {
+    // Spaces at the end, ASCII or full-width, counted as the seller types
+    // them; a full-width space is two GBK bytes.
+    std::string_view rest = title;
+    int trailing = 0;
+    while (!rest.empty()) {
+      if (rest.back() == ' ') {
+        rest.remove_suffix(1);
+      } else if (rest.size() >= 2 && rest.substr(rest.size() - 2) == kFullWidthSpace) {
+        rest.remove_suffix(2);
+      } else {
+        break;
+      }
+      ++trailing;
+    }
+    if (!text.empty()) text += "\n";
+    text += "“" + LineText(title) + "”";
+    if (trailing > 0) text += "（末尾有 " + std::to_string(trailing) + " 个空格）";
+    text += "：订单 ";
+    for (std::size_t i = 0; i < orders.size(); ++i) text += (i ? "、" : "") + LineText(orders[i]);
   }
   return text;
 }

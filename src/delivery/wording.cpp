@@ -100,6 +100,10 @@ std::string ReasonText(WaitReason reason) {
       return "磁盘已满，卡密无法记录";
     case WaitReason::kValueTooLong:
       return "订单的文字超出已发卡密表的字段宽度";
+    case WaitReason::kImNotAnswering:
+      return "阿里旺旺未响应";
+    case WaitReason::kRetriesUsedUp:
+      return "多次补发未成功";
   }
   return "原因不明";
 }
@@ -140,6 +144,49 @@ WordedLine WordOrderSkipped(const PendingOrder& order, SkipReason reason) {
   return Info(About(order) + "跳过");
 }
 
+std::string ReasonText(HoldReason reason) {
+  switch (reason) {
+    case HoldReason::kBlacklisted:
+      return "买家在黑名单中";
+    case HoldReason::kRefused:
+      return "已拒绝，留待在淘宝处理";
+    case HoldReason::kOverLimit:
+      return "超过限拍件数";
+    case HoldReason::kAwaitingApproval:
+      return "待确认";
+    case HoldReason::kQuietHours:
+      return "免打扰时段，暂停发货";
+    case HoldReason::kDelayed:
+      return "延迟发货，等待时间未到";
+  }
+  return "原因不明";
+}
+
+WordedLine WordOrderHeld(const PendingOrder& order, HoldReason reason) {
+  std::string text = About(order) + "宝贝“" + LineText(order.itemTitle) + "” × " +
+                     std::to_string(order.quantity) + "，" + ReasonText(reason);
+  switch (reason) {
+    case HoldReason::kBlacklisted:
+      text += "，不发货";
+      break;
+    case HoldReason::kRefused:
+      text += "，本程序不会发货";
+      break;
+    case HoldReason::kOverLimit:
+    case HoldReason::kAwaitingApproval:
+      text += "，请在“发货规则”中同意或拒绝";
+      break;
+    case HoldReason::kQuietHours:
+    case HoldReason::kDelayed:
+      text += "，稍后自动发货";
+      break;
+  }
+  const LineLevel level = reason == HoldReason::kQuietHours || reason == HoldReason::kDelayed
+                              ? LineLevel::kInfo
+                              : LineLevel::kWarning;
+  return {level, text};
+}
+
 WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   std::string text = About(order);
   switch (reason) {
@@ -173,6 +220,12 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
       break;
     case WaitReason::kValueTooLong:
       text += "订单编号、买家旺旺或宝贝名称超出已发卡密表的字段宽度，无法记录，不取卡，请手工处理";
+      break;
+    case WaitReason::kImNotAnswering:
+      text += "阿里旺旺未响应，不取卡，等旺旺恢复后再发";
+      break;
+    case WaitReason::kRetriesUsedUp:
+      text += "未送达的卡密多次补发未成功，不再自动补发，请在已发卡密页手工补发";
       break;
   }
   return Warning(std::move(text));

@@ -61,11 +61,13 @@ std::string PatternCountsText(const OrderPatternCounts& counts);
 // for the log page's reason column and the status line's hover text.
 std::string ReasonText(SkipReason reason);
 std::string ReasonText(WaitReason reason);
+std::string ReasonText(HoldReason reason);
 
 WordedLine WordCycleStarted();
 WordedLine WordOrdersScanned(const OrderScan& scan);
 WordedLine WordOrderSeen(const PendingOrder& order);
 WordedLine WordOrderSkipped(const PendingOrder& order, SkipReason reason);
+WordedLine WordOrderHeld(const PendingOrder& order, HoldReason reason);
 WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft);
 WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards);
 WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft);

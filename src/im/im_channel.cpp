@@ -49,6 +49,21 @@ bool ImChannel::Send(const std::string& storedPath, const std::string& sellerNic
   return SendImMessage(sellerNick, buyerNick, message, options);
 }
 
+ClientPresence ImChannel::ProbeClient(const std::string& storedPath, const ImSendBounds& bounds) {
+  if (ParseWineClientPath(storedPath)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!wine_) return ClientPresence::kUnknown;
+    if (wine_->Alive() && wine_->Ping()) return ClientPresence::kPresent;
+    Tell("旺旺（Wine）：助手程序没有应答，已结束；下一条消息重新启动它"_gbk);
+    wine_.reset();
+    wineKey_.clear();
+    return ClientPresence::kAbsent;
+  }
+  if (nativeWindows_ != nullptr) return nativeWindows_->ProbeClient(storedPath);
+  const std::unique_ptr<WindowSystem> windows = OpenX11WindowSystem(nullptr, bounds.handledWait);
+  return windows ? windows->ProbeClient(storedPath) : ClientPresence::kAbsent;
+}
+
 bool ImChannel::SendThroughWine(const std::string& storedPath, const std::string& sellerNick,
                                 const std::string& buyerNick, const std::string& message,
                                 const ImSendBounds& bounds) {

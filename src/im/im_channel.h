@@ -49,6 +49,13 @@ class ImChannel {
   bool Send(const std::string& storedPath, const std::string& sellerNick, const std::string& buyerNick,
             const std::string& message, const ImSendBounds& bounds);
 
+  // Looks at the client `storedPath` names without sending anything. A
+  // native client is asked of its window system; a Wine client is present
+  // while its helper answers a ping, absent when a helper that ran stopped
+  // answering, and unknown before a helper was started (a message that takes
+  // no new card then finds out).
+  ClientPresence ProbeClient(const std::string& storedPath, const ImSendBounds& bounds);
+
   // Ends the Wine helper, if one runs.
   void EndSession();
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "text/gbk.h"
@@ -232,6 +233,27 @@ bool SendImMessage(const std::string& sellerNick, const std::string& buyerNick, 
   WindowId chat = windows->FindTopLevel(kChatWindowClass, title);
   if (chat != 0) windows->Close(chat);
   return sent;
+}
+
+std::string ImClientProgram(const std::string& clientPath) {
+  if (clientPath.empty()) return std::string();
+  // The program of a message's command line: the path followed by the
+  // request, so that a path with spaces resolves the same way.
+  const std::vector<std::string> args = ResolveCommandLine(ToUtf8(clientPath) + " aliim:");
+  if (args.empty() || args[0].empty()) return std::string();
+  const std::string& program = args[0];
+  if (program.find('/') != std::string::npos) return IsExecutableFile(program) ? program : std::string();
+  // A bare name is looked up on PATH, as the start of the process does.
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  for (size_t from = 0; from <= dirs.size();) {
+    size_t to = dirs.find(':', from);
+    if (to == std::string::npos) to = dirs.size();
+    const std::string candidate = (to > from ? dirs.substr(from, to - from) : ".") + "/" + program;
+    if (IsExecutableFile(candidate)) return candidate;
+    from = to + 1;
+  }
+  return std::string();
 }
 
 }  // namespace autodeliver

@@ -107,6 +107,15 @@ std::string ImChatTitle(const std::string& sellerNick, const std::string& buyerN
 // literal quote. Empty text gives no pieces.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The program (a UTF-8 file path) that a command line starting with
+// `clientPath` (GBK) would run, found as for a message; empty when the path
+// names no program.
+std::string ImClientProgram(const std::string& clientPath);
+
+// Whether a process of the program at `programPath` (UTF-8) runs: its
+// executable, or the script its interpreter runs, is that file. Reads /proc.
+bool ProgramIsRunning(const std::string& programPath);
+
 // Sends `message` (GBK, line ends kept as they are) from `sellerNick` to
 // `buyerNick`. Returns true when the text was set into the chat window's
 // input box and Enter was pressed there; false when the input box was not

@@ -53,6 +53,13 @@ using WindowId = std::uint64_t;
 
 enum class WindowRelation { kFirstChild, kNextSibling };
 
+// What a look at the IM client found, without sending anything.
+enum class ClientPresence {
+  kPresent,  // the client runs and its window system answers
+  kAbsent,   // the window system does not answer, or the client does not run
+  kUnknown,  // this window system cannot tell; only a send shows it
+};
+
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
@@ -76,6 +83,12 @@ class WindowSystem {
   // Asks the owner of the top-level `window` to close it; returns true once
   // the window is gone.
   virtual bool Close(WindowId window) = 0;
+
+  // Whether the IM client started by `clientPath` (GBK, the program path
+  // the messages go through) is there to take a message; sends nothing. A
+  // window system that cannot tell answers kUnknown, and the caller then
+  // lets a message (one that takes no new card) find out.
+  virtual ClientPresence ProbeClient(const std::string& clientPath) { return ClientPresence::kUnknown; }
 };
 
 // Opens a connection to the X display `display` (nullptr: $DISPLAY).

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 
+#include "im/im_sender.h"
 #include "im/window_system.h"
 #include "text/gbk.h"
 
@@ -145,6 +146,16 @@ class X11WindowSystem final : public WindowSystem {
     XSync(display_, False);
     if (TakeError()) return false;
     return WaitForDeletion(window, sync_);
+  }
+
+  // The display answers a round trip, and a process of the client's program
+  // runs: with both, a message request finds someone to take it.
+  ClientPresence ProbeClient(const std::string& clientPath) override {
+    ClearError();
+    XSync(display_, False);
+    if (TakeError()) return ClientPresence::kAbsent;
+    const std::string program = ImClientProgram(clientPath);
+    return !program.empty() && ProgramIsRunning(program) ? ClientPresence::kPresent : ClientPresence::kAbsent;
   }
 
   bool Close(WindowId window) override {

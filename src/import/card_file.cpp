@@ -137,7 +137,9 @@ std::vector<std::string_view> SplitLines(std::string_view body, std::string* fir
 
 // The fields of one CSV line (GBK: the quote, comma and line-break bytes
 // never occur inside a double-byte character). nullopt when a quote does
-// not close or is followed by anything but a comma.
+// not close or is followed by anything but a comma. A field without quotes
+// loses the spaces around it ("  DK999002 " is DK999002); quotes keep a
+// field as written.
 std::optional<std::vector<std::string>> CsvFields(std::string_view line) {
   std::vector<std::string> fields;
   std::size_t i = 0;
@@ -162,7 +164,7 @@ std::optional<std::vector<std::string>> CsvFields(std::string_view line) {
     } else {
       const std::size_t comma = line.find(',', i);
       const std::size_t end = comma == std::string_view::npos ? line.size() : comma;
-      field.assign(line.substr(i, end - i));
+      field = TrimSpaces(line.substr(i, end - i));
       i = end;
     }
     fields.push_back(std::move(field));

@@ -6,11 +6,11 @@
 namespace autodeliver {
 
 CheckedImport ImportCheckedCards(std::string_view itemName, const std::vector<CardLine>& lines,
-                                 bool allowDuplicates, const ImportProgress& progress,
+                                 bool allowDuplicates, bool allowNoPassword, const ImportProgress& progress,
                                  const std::atomic<bool>* cancel) {
   CheckedImport out;
   SharedStoreGuard guard;
-  out.plan = CheckImport(itemName, lines, allowDuplicates);
+  out.plan = CheckImport(itemName, lines, allowDuplicates, allowNoPassword);
   if (out.plan) out.result = ImportStockCards(itemName, out.plan->cards, progress, cancel);
   return out;
 }

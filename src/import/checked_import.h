@@ -33,9 +33,11 @@ struct CheckedImport {
 
 // Checks `lines` against the stock of `itemName` and the sent cards, and
 // appends the cards the check lets through, as ImportStockCards does (with
-// `progress` and `cancel`), all under the shared store lock.
+// `progress` and `cancel`), all under the shared store lock. The two
+// allowances are CheckImport's.
 CheckedImport ImportCheckedCards(std::string_view itemName, const std::vector<CardLine>& lines,
-                                 bool allowDuplicates, const ImportProgress& progress = {},
+                                 bool allowDuplicates, bool allowNoPassword,
+                                 const ImportProgress& progress = {},
                                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace autodeliver

@@ -23,6 +23,8 @@ const char* VerdictTextUtf8(LineVerdict verdict) {
       return "本次重复";
     case LineVerdict::kMalformed:
       return "格式不对";
+    case LineVerdict::kNoPassword:
+      return "卡号或卡密为空";
   }
   return "";
 }
@@ -103,7 +105,7 @@ void ImportChecker::SeeSentCard(std::string_view number, std::string_view passwo
   See(number, password, kSeenSent);
 }
 
-ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
+ImportPlan ImportChecker::Plan(bool allowDuplicates, bool allowNoPassword) const {
   std::vector<LineVerdict> verdicts;
   verdicts.reserve(lines_.size());
   for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -111,6 +113,8 @@ ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
     LineVerdict v = LineVerdict::kNew;
     if (group == kNoGroup) {
       v = LineVerdict::kMalformed;
+    } else if (lines_[i].card->cardPassword.empty() || lines_[i].card->cardNumber.empty()) {
+      v = LineVerdict::kNoPassword;
     } else if (seen_[group] & kSeenInStock) {
       v = LineVerdict::kInStock;
     } else if (seen_[group] & kSeenSent) {
@@ -120,13 +124,14 @@ ImportPlan ImportChecker::Plan(bool allowDuplicates) const {
     }
     verdicts.push_back(v);
   }
-  return PlanImport(lines_, std::move(verdicts), allowDuplicates);
+  return PlanImport(lines_, std::move(verdicts), allowDuplicates, allowNoPassword);
 }
 
 ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdict> verdicts,
-                      bool allowDuplicates) {
+                      bool allowDuplicates, bool allowNoPassword) {
   ImportPlan plan;
   plan.allowDuplicates = allowDuplicates;
+  plan.allowNoPassword = allowNoPassword;
   plan.verdicts = std::move(verdicts);
   const std::size_t n = std::min(lines.size(), plan.verdicts.size());
   plan.verdicts.resize(n);
@@ -135,7 +140,10 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
     // A line that holds no card cannot be written, whatever it was called.
     if (!lines[i].card) v = LineVerdict::kMalformed;
     ++plan.counts[static_cast<std::size_t>(v)];
-    const bool write = v == LineVerdict::kNew || (allowDuplicates && v != LineVerdict::kMalformed);
+    const bool duplicate =
+        v == LineVerdict::kInStock || v == LineVerdict::kSentBefore || v == LineVerdict::kRepeated;
+    const bool write = v == LineVerdict::kNew || (allowDuplicates && duplicate) ||
+                       (allowNoPassword && v == LineVerdict::kNoPassword);
     if (write) {
       plan.cards.push_back(*lines[i].card);
       plan.importedLines.push_back(i);
@@ -147,7 +155,7 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
 }
 
 std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
-                                      bool allowDuplicates) {
+                                      bool allowDuplicates, bool allowNoPassword) {
   ImportChecker checker(lines);
   {
     TableAccess a(StockTablePath(), false);
@@ -176,7 +184,7 @@ std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vect
       if (number && password) checker.SeeSentCard(*number, *password);
     }
   }
-  return checker.Plan(allowDuplicates);
+  return checker.Plan(allowDuplicates, allowNoPassword);
 }
 
 std::vector<std::size_t> LinesNotWritten(const ImportPlan& plan, std::size_t handled,

@@ -14,6 +14,13 @@
 // duplicates allowed, every card is written, and the verdicts still say
 // which were duplicates. Malformed lines are never written.
 //
+// A card with an empty password or an empty number is most likely a line
+// cut short (a CSV line "DK999001," or a trailing space; swapped, its number
+// is the empty side): it has a reason of its own and is written only when
+// such cards are allowed. A card that truly has no
+// password is typed with "0" as its password, which is a password like any
+// other.
+//
 // Cost: the import's cards go into one hash table; the stock and the
 // history are each read once and looked up in it, so neither is held in
 // memory.
@@ -40,8 +47,9 @@ enum class LineVerdict {
   kSentBefore,  // "已发过"
   kRepeated,    // "本次重复"
   kMalformed,   // "格式不对"
+  kNoPassword,  // "卡号或卡密为空": a card with an empty side ("DK999001," or "DK999001 ")
 };
-inline constexpr std::size_t kLineVerdictCount = 5;
+inline constexpr std::size_t kLineVerdictCount = 6;
 
 // The reason shown to the seller (GBK); empty for kNew.
 const std::string& VerdictText(LineVerdict verdict);
@@ -50,6 +58,7 @@ const char* VerdictTextUtf8(LineVerdict verdict);
 
 struct ImportPlan {
   bool allowDuplicates = false;
+  bool allowNoPassword = false;
   // One verdict per line, in line order.
   std::vector<LineVerdict> verdicts;
   // The cards to write, in line order, and the lines they come from.
@@ -73,7 +82,7 @@ class ImportChecker {
   void SeeStockCard(std::string_view number, std::string_view password);
   void SeeSentCard(std::string_view number, std::string_view password);
 
-  ImportPlan Plan(bool allowDuplicates) const;
+  ImportPlan Plan(bool allowDuplicates, bool allowNoPassword = false) const;
 
  private:
   struct Key {
@@ -106,13 +115,13 @@ class ImportChecker {
 // seller ticks or unticks "import duplicates" without reading the tables
 // again.
 ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdict> verdicts,
-                      bool allowDuplicates);
+                      bool allowDuplicates, bool allowNoPassword = false);
 
 // The check against the stock of `itemName` and the whole sent history, one
 // pass over each table. nullopt when a table cannot be read: then nothing
 // is known about duplicates.
 std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
-                                      bool allowDuplicates);
+                                      bool allowDuplicates, bool allowNoPassword = false);
 
 // The lines that are not in the stock once the first `handled` cards of
 // `plan` have been tried (all of them, or fewer when the append stopped

@@ -3,6 +3,13 @@
 // controller and shows its status text, the delivery timer's ticks start a
 // cycle, and the window's end lets the order in hand finish.
 //
+// "设置" refuses an interval that is not whole seconds of at least a few
+// (delivery/scan_interval.h): the reason shows next to the box and the
+// switch stays as it was. An applied setting is remembered
+// (delivery/remembered_switch.h); ResumeRemembered, called once the
+// sign-in is recognised after a start, applies it again with no action of
+// the seller.
+//
 // It is also the window side of the delivery cycle (deliveryWindow()): the
 // cycle's requests from the delivery thread are carried out on this
 // object's thread, the timer interval at once, a refresh as
@@ -44,6 +51,10 @@ class DeliverySwitch : public QObject {
   void SwitchClicked();
   void ApplyDeliverySetting();
   void TimerTicked();
+  // Applies the remembered switch when it is on; true when it was applied.
+  bool ResumeRemembered();
+  // The refusal shown next to the interval box (empty when none).
+  QString intervalRefusal() const;
   // The window is closing: the cycle in hand finishes its order and starts
   // no other; the timer stops.
   void WindowClosing();
@@ -63,6 +74,8 @@ class DeliverySwitch : public QObject {
   QPointer<QPushButton> applyButton_;
   QPointer<QLabel> statusLabel_;
   QPointer<QTimer> timer_;
+  QPointer<QLabel> refusalLabel_;  // next to the interval box; hidden when empty
+  bool on_ = false;                // the switch as last applied
   DeliveryController* controller_ = nullptr;
   std::unique_ptr<WindowSide> windowSide_;
 };

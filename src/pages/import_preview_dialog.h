@@ -1,8 +1,12 @@
 // The preview of a card import, shown before anything is written: how many
-// cards go into which item, how many lines will not be imported for each
-// reason, and those lines one by one with their reason ("库存中已有",
-// "已发过", "本次重复", "格式不对"). One tick lets the duplicates in, for
-// cards that are reusable codes; a line that is not a card never goes in.
+// cards go into which item, the first cards as they will be stored (卡号 |
+// 卡密), how many lines will not be imported for each reason, and those
+// lines one by one with their reason ("库存中已有", "已发过", "本次重复",
+// "格式不对", "卡号或卡密为空"). One tick lets the duplicates in, for cards that
+// are reusable codes; another the cards with an empty side; a line
+// that is not a card never goes in. "交换卡号/卡密" asks the page to swap
+// number and password in every line of the import (swapToggled); the page
+// checks the swapped cards again and calls Refresh.
 // "导入" accepts the dialog, "取消" rejects it; the page then writes the
 // plan for the tick (PlanImport, import/import_check.h), or nothing.
 //
@@ -28,6 +32,7 @@ class QTableView;
 namespace autodeliver {
 
 class KeptLinesModel;
+class CardsModel;
 
 class ImportPreviewDialog : public QDialog {
   Q_OBJECT
@@ -38,6 +43,11 @@ class ImportPreviewDialog : public QDialog {
   static constexpr char kReasons[] = "原因统计";
   static constexpr char kKeptLines[] = "未导入的行";
   static constexpr char kDuplicatesBox[] = "导入重复卡密";
+  static constexpr char kNoPasswordBox[] = "导入空卡号或空卡密";
+  static constexpr char kSwapBox[] = "交换卡号卡密";
+  static constexpr char kCardsToStore[] = "将入库的卡密";
+  // Rows of the cards to store shown at most.
+  static constexpr int kCardRowsShown = 200;
 
   // `itemName` (GBK) is the item the cards go to; `source` says where the
   // lines come from ("输入框", or the file's name and encoding);
@@ -50,13 +60,29 @@ class ImportPreviewDialog : public QDialog {
 
   // The tick "仍然导入重复的卡密".
   bool allowDuplicates() const;
+  // The tick "仍然导入卡号或卡密为空的行".
+  bool allowNoPassword() const;
+  // The choice "交换卡号/卡密".
+  bool swapped() const;
+
+  // The lines or the plan changed (a swap was checked again): shows them
+  // anew and gives the controls back.
+  void Refresh();
+  // While the swapped cards are checked, nothing can be chosen.
+  void SetChecking(bool checking);
   // Cards that "导入" writes with the tick as it is.
   std::size_t cardsToImport() const;
 
   QCheckBox* duplicatesBox() const { return duplicatesBox_; }
+  QCheckBox* noPasswordBox() const { return noPasswordBox_; }
+  QCheckBox* swapBox() const { return swapBox_; }
+  QTableView* cardsView() const { return cardsView_; }
   QPushButton* importButton() const { return importButton_; }
   QPushButton* cancelButton() const { return cancelButton_; }
   QTableView* keptLinesView() const { return keptView_; }
+
+ signals:
+  void swapToggled(bool swapped);
 
  private:
   void ShowCounts();
@@ -66,6 +92,11 @@ class ImportPreviewDialog : public QDialog {
   const std::size_t lineCount_;
   QLabel* summary_ = nullptr;
   QCheckBox* duplicatesBox_ = nullptr;
+  QCheckBox* noPasswordBox_ = nullptr;
+  QCheckBox* swapBox_ = nullptr;
+  QLabel* reasons_ = nullptr;
+  QTableView* cardsView_ = nullptr;
+  CardsModel* cardsModel_ = nullptr;
   QPushButton* importButton_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
   QTableView* keptView_ = nullptr;

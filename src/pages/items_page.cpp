@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 #include <thread>
 
+#include "delivery/message_template.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
 #include "store/item_table.h"
@@ -27,6 +29,11 @@ namespace {
 // four columns fill the list as the layout's two did.
 constexpr int kFigureColumnWidth = 52;
 constexpr int kMaxWarningLevel = 999999;
+
+int CardsOf(const StockCounts& stock, const std::string& name) {
+  auto it = stock.find(name);
+  return it == stock.end() ? 0 : it->second;
+}
 
 }  // namespace
 
@@ -48,8 +55,10 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       limitBox_(controls.limitBox),
       needsCardBox_(controls.needsCardBox),
       warningLevelBox_(controls.warningLevelBox),
+      rulesButton_(controls.rulesButton),
       prompts_(prompts),
-      count_(std::make_unique<Count>()) {
+      count_(std::make_unique<Count>()),
+      warnings_(StockWarningsPath()) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
@@ -81,6 +90,33 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
   connect(needsCardBox_, &QCheckBox::clicked, this, &ItemsPage::StoreNeedsCard);
   // Arrow steps, and a typed number once it is confirmed or left.
   connect(warningLevelBox_, &QSpinBox::valueChanged, this, &ItemsPage::StoreWarningLevel);
+  if (controls.templateButton)
+    connect(controls.templateButton, &QPushButton::clicked, this, &ItemsPage::EditMessageTemplate);
+  askTemplate = [this](const QString& itemName, const QString& current) -> std::optional<QString> {
+    bool ok = false;
+    const QString text = QInputDialog::getMultiLineText(
+        itemsList_ ? itemsList_->window() : nullptr, QStringLiteral("消息模板 - ") + itemName,
+        QStringLiteral("发给买家的消息（留空则用默认消息）。可用：{宝贝名称} {订单编号} {卡密} {数量}"),
+        current, &ok);
+    if (!ok) return std::nullopt;
+    return text;
+  };
+  if (rulesButton_) {
+    rulesButton_->setToolTip(QStringLiteral("黑名单、限拍、大额订单确认、延迟发货和免打扰时段"));
+    connect(rulesButton_, &QPushButton::clicked, this, &ItemsPage::OpenOrderRules);
+  }
+}
+
+void ItemsPage::OpenOrderRules() {
+  if (!itemsList_) return;
+  if (!orderRules_) {
+    orderRules_ = new OrderRulesDialog(itemsList_->window());
+  } else {
+    orderRules_->Load();
+  }
+  orderRules_->show();
+  orderRules_->raise();
+  orderRules_->activateWindow();
 }
 
 ItemsPage::~ItemsPage() { count_->Join(); }
@@ -216,15 +252,26 @@ void ItemsPage::RenameCheckedItems() {
       checked.push_back({row + 1, itemNames_[row]});
   }
   static const std::string kPromptTail = " - 请输入新的宝贝名称"_gbk;
+  static const std::string kCaption = "宝贝名称修改"_gbk;
   for (const ShownItem& item : checked) {
-    const std::optional<std::string> typed = prompts_.AskText(item.name + kPromptTail, "宝贝名称修改"_gbk);
-    if (!typed) continue;
-    if (typed->size() > ItemNameLimit()) {
-      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), "宝贝名称修改"_gbk, BoxKind::kError);
+    // The box holds the current name, so a small change is a small edit.
+    const std::optional<std::string> typed = prompts_.AskText(item.name + kPromptTail, kCaption, item.name);
+    if (!typed || *typed == item.name) continue;
+    // An empty name matches no order: the item's cards would sit unused.
+    if (IsBlank(*typed)) {
+      prompts_.ShowBox("宝贝名称不能为空，没有修改。"_gbk, kCaption, BoxKind::kError);
       continue;
     }
-    if (!RenameItem(item.recordNumber, item.name, *typed))
+    if (typed->size() > ItemNameLimit()) {
+      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), kCaption, BoxKind::kError);
+      continue;
+    }
+    if (RenameItem(item.recordNumber, item.name, *typed)) {
+      emit changeMade(
+          QStringLiteral("宝贝“%1”改名为“%2”，库存卡密随之改名").arg(QFromGbk(item.name), QFromGbk(*typed)));
+    } else {
       prompts_.ShowBox("修改宝贝信息出错！未知原因！"_gbk, "错误"_gbk, BoxKind::kError);
+    }
   }
   emit itemsChanged();
 }
@@ -237,7 +284,27 @@ void ItemsPage::DeleteCheckedItems() {
         static_cast<size_t>(row) < itemNames_.size())
       checked.push_back({row + 1, itemNames_[row]});
   }
-  DeleteItems(std::move(checked));
+  if (!checked.empty()) {
+    // The cards go with their items: the question says how many.
+    const std::optional<StockCounts> stock = CountStockByItem();
+    std::size_t cards = 0;
+    for (const ShownItem& item : checked) cards += stock ? CardsOf(*stock, item.name) : 0;
+    const std::string cardsText = stock ? std::to_string(cards) : "?";
+    const std::string question = checked.size() == 1 ? "确定删除宝贝“"_gbk + checked.front().name +
+                                                           "”及其 "_gbk + cardsText + " 张卡密？"_gbk
+                                                     : "确定删除这 "_gbk + std::to_string(checked.size()) +
+                                                           " 个宝贝及其 "_gbk + cardsText + " 张卡密？"_gbk;
+    if (prompts_.ShowBox(question, "删除商品"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
+    std::vector<QString> lines;
+    for (const ShownItem& item : checked) {
+      lines.push_back(stock ? QStringLiteral("删除宝贝“%1”及其 %2 张库存卡密")
+                                  .arg(QFromGbk(item.name))
+                                  .arg(CardsOf(*stock, item.name))
+                            : QStringLiteral("删除宝贝“%1”及其库存卡密").arg(QFromGbk(item.name)));
+    }
+    DeleteItems(std::move(checked));
+    for (const QString& line : lines) emit changeMade(line);
+  }
   emit itemsChanged();
 }
 
@@ -304,6 +371,34 @@ void ItemsPage::StoreWarningLevel(int level) {
   // figures (and the row's colour) change.
   SetWarningLevel(itemNames_[record - 1], level);
   RefreshFigures();
+}
+
+void ItemsPage::EditMessageTemplate() {
+  const int record = SelectedRecord();
+  if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) {
+    prompts_.ShowBox("请先在列表中选中一个宝贝"_gbk, "消息模板"_gbk, BoxKind::kInformation);
+    return;
+  }
+  const std::string item = itemNames_[record - 1];
+  // The edit box shows CR LF as one line break, and gives LF back.
+  QString current = QFromGbk(MessageTemplateOf(item).value_or(std::string()));
+  current.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  const std::optional<QString> typed = askTemplate(QFromGbk(item), current);
+  if (!typed) return;
+  QString text = *typed;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+      .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  switch (SetMessageTemplate(item, GbkFromQ(text))) {
+    case TemplateSave::kSaved:
+      return;
+    case TemplateSave::kTooLong:
+      prompts_.ShowBox("消息模板太长，加上卡密后旺旺聊天窗口放不下，没有保存。请删减后再试。"_gbk,
+                       "消息模板"_gbk, BoxKind::kError);
+      return;
+    case TemplateSave::kFailed:
+      prompts_.ShowBox("消息模板保存失败！"_gbk, "消息模板"_gbk, BoxKind::kError);
+      return;
+  }
 }
 
 bool ItemsPage::eventFilter(QObject* watched, QEvent* event) {

@@ -25,10 +25,12 @@
 #include <QColor>
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "pages/order_rules_dialog.h"
 #include "pages/page_controls.h"
 #include "service/prompts.h"
 #include "store/stock_counts.h"
@@ -75,6 +77,20 @@ class ItemsPage : public QObject {
   void StoreLimit();
   void StoreNeedsCard(bool checked);
   void StoreWarningLevel(int level);
+  // Opens the order rules' dialog (order_rules_dialog.h), read anew, or
+  // brings it up.
+  void OpenOrderRules();
+  // The dialog once opened; null before.
+  OrderRulesDialog* orderRules() const { return orderRules_.data(); }
+
+  // "消息模板": shows the selected item's template for editing and stores
+  // what the seller keeps (delivery/message_template.h); a template too
+  // long for the chat window is refused with a message and not stored.
+  void EditMessageTemplate();
+
+  // Asks for the template (UTF-8 in and out; nullopt: cancelled). The
+  // default is a multi-line input box; tests replace it.
+  std::function<std::optional<QString>(const QString& itemName, const QString& current)> askTemplate;
 
  signals:
   // The items table may have changed: the lists must be refilled.
@@ -83,6 +99,9 @@ class ItemsPage : public QObject {
   // crossing). `text` says so in the seller's words, for the log and the
   // desktop notification.
   void stockWarning(const QString& itemName, const QString& text);
+  // The seller renamed or removed items: one line per change for the
+  // delivery log (names and counts, never a password).
+  void changeMade(const QString& line);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +127,8 @@ class ItemsPage : public QObject {
   QPointer<QLineEdit> limitBox_;
   QPointer<QCheckBox> needsCardBox_;
   QPointer<QSpinBox> warningLevelBox_;
+  QPointer<QPushButton> rulesButton_;
+  QPointer<OrderRulesDialog> orderRules_;
   Prompts& prompts_;
   std::vector<std::string> itemNames_;  // names of the list's rows
 

@@ -163,9 +163,16 @@ void LogFilterModel::SetFilterText(const QString& text) {
   invalidateFilter();
 }
 
+void LogFilterModel::SetWarningsOnly(bool only) {
+  if (only == warningsOnly_) return;
+  warningsOnly_ = only;
+  invalidateFilter();
+}
+
 bool LogFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
-  if (filter_.isEmpty()) return true;
   const LogEntry& e = source_->entry(sourceRow);
+  if (warningsOnly_ && !e.warning) return false;
+  if (filter_.isEmpty()) return true;
   return e.orderNumber.contains(filter_, Qt::CaseInsensitive) ||
          e.buyerNick.contains(filter_, Qt::CaseInsensitive) ||
          e.itemTitle.contains(filter_, Qt::CaseInsensitive);

@@ -74,7 +74,7 @@ class LogModel : public QAbstractTableModel {
 
 // Keeps the lines whose order number, buyer or item contains the filter
 // text (case-insensitive); an empty filter keeps every line, a non-empty one
-// drops the lines about no order.
+// drops the lines about no order. "只看警告" keeps the warnings alone.
 class LogFilterModel : public QSortFilterProxyModel {
   Q_OBJECT
 
@@ -83,6 +83,11 @@ class LogFilterModel : public QSortFilterProxyModel {
 
   void SetFilterText(const QString& text);
   const QString& filterText() const { return filter_; }
+  // Keeps only the warnings (with the filter text, when there is one).
+  void SetWarningsOnly(bool only);
+  bool warningsOnly() const { return warningsOnly_; }
+  // Some filter is on.
+  bool filtering() const { return warningsOnly_ || !filter_.isEmpty(); }
 
  protected:
   bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
@@ -90,6 +95,7 @@ class LogFilterModel : public QSortFilterProxyModel {
  private:
   LogModel* source_;
   QString filter_;
+  bool warningsOnly_ = false;
 };
 
 }  // namespace autodeliver

@@ -1,6 +1,7 @@
 // The log page; see log_page.h.
 #include "pages/log_page.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,9 @@ LogPage::LogPage(const LogPageControls& controls, int capacity, QObject* parent)
   filterBox_->setPlaceholderText(QStringLiteral("输入订单编号、买家旺旺或宝贝名称筛选"));
   filterBox_->setClearButtonEnabled(true);
   connect(filterBox_, &QLineEdit::textChanged, this, &LogPage::FilterChanged);
+  if (controls.warningsOnlyBox) {
+    connect(controls.warningsOnlyBox, &QCheckBox::toggled, this, &LogPage::ShowWarningsOnly);
+  }
   connect(controls.settingsButton, &QPushButton::clicked, this, &LogPage::notificationSettingsRequested);
   connect(filter_, &QAbstractItemModel::rowsInserted, this, &LogPage::UpdateCount);
   connect(filter_, &QAbstractItemModel::rowsRemoved, this, &LogPage::UpdateCount);
@@ -94,9 +98,14 @@ void LogPage::FilterChanged(const QString& text) {
   UpdateCount();
 }
 
+void LogPage::ShowWarningsOnly(bool only) {
+  filter_->SetWarningsOnly(only);
+  UpdateCount();
+}
+
 QString LogPage::CountText() const {
   const int kept = model_->rowCount();
-  QString text = filter_->filterText().isEmpty()
+  QString text = !filter_->filtering()
                      ? QStringLiteral("共 %1 条").arg(kept)
                      : QStringLiteral("筛选出 %1 条 / 共 %2 条").arg(filter_->rowCount()).arg(kept);
   if (model_->linesReceived() > kept)

@@ -1,6 +1,6 @@
 // The log page "运行日志": the delivery log's recent lines, newest first, in
-// a table with a filter box for an order number, a buyer or an item, and a
-// line that counts what is shown.
+// a table with a filter box for an order number, a buyer or an item, the
+// tick "只看警告", and a line that counts what is shown.
 //
 // The lines come from the delivery log (Attach): its line receiver runs on
 // the thread that wrote the line (the delivery thread), turns the line into
@@ -46,6 +46,8 @@ class LogPage : public QObject {
 
   // The filter box's text changed.
   void FilterChanged(const QString& text);
+  // "只看警告" was ticked or unticked.
+  void ShowWarningsOnly(bool only);
 
   LogModel& model() { return *model_; }
   LogFilterModel& filter() { return *filter_; }

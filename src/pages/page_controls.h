@@ -23,15 +23,17 @@ namespace autodeliver {
 
 // The monitored-items page.
 struct ItemsPageControls {
-  QLineEdit* nameBox = nullptr;         // the item name to add, with its placeholder
-  QPushButton* addButton = nullptr;     // "添加到列表"
-  QTreeWidget* itemsList = nullptr;     // one row per item, a check box per row
-  QPushButton* renameButton = nullptr;  // "更改名称"
-  QPushButton* deleteButton = nullptr;  // "删除商品"
-  QLineEdit* remarkBox = nullptr;       // the selected item's remark
-  QLineEdit* limitBox = nullptr;        // its purchase limit
-  QCheckBox* needsCardBox = nullptr;    // whether it needs cards
-  QSpinBox* warningLevelBox = nullptr;  // its stock warning level
+  QLineEdit* nameBox = nullptr;           // the item name to add, with its placeholder
+  QPushButton* addButton = nullptr;       // "添加到列表"
+  QTreeWidget* itemsList = nullptr;       // one row per item, a check box per row
+  QPushButton* renameButton = nullptr;    // "更改名称"
+  QPushButton* deleteButton = nullptr;    // "删除商品"
+  QLineEdit* remarkBox = nullptr;         // the selected item's remark
+  QLineEdit* limitBox = nullptr;          // its purchase limit
+  QCheckBox* needsCardBox = nullptr;      // whether it needs cards
+  QSpinBox* warningLevelBox = nullptr;    // its stock warning level
+  QPushButton* templateButton = nullptr;  // "消息模板": its buyers' message template (optional)
+  QPushButton* rulesButton = nullptr;     // "发货规则…" (optional): the order rules' dialog
 };
 
 // The card-stock page with the card import.
@@ -80,6 +82,7 @@ struct LogPageControls {
   QLabel* countLabel = nullptr;           // how many lines are shown
   QTableView* logView = nullptr;          // the recent lines, newest first (model set by the page)
   QPushButton* settingsButton = nullptr;  // "通知设置"
+  QCheckBox* warningsOnlyBox = nullptr;   // "只看警告"; none: every level shown
 };
 
 // The status line under the page control.

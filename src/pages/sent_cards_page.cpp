@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "delivery/controller.h"
+#include "delivery/order_rules.h"
 #include "delivery/wording.h"
 #include "pages/column_widths.h"
 #include "pages/list_models.h"
@@ -87,6 +88,11 @@ SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* par
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   connect(grid_, &QAbstractItemView::doubleClicked, this, &SentCardsPage::ShowOrderOfRow);
+  // The buyers of the selected rows onto the order rules' blacklist.
+  auto* blacklist = new QAction(QStringLiteral("将买家加入黑名单"), grid_);
+  grid_->addAction(blacklist);
+  grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(blacklist, &QAction::triggered, this, &SentCardsPage::BlacklistSelectedBuyers);
 
   if (searchBox_) {
     searchBox_->setClearButtonEnabled(true);
@@ -231,6 +237,31 @@ void SentCardsPage::ShowOrderOfRow(const QModelIndex& index) {
   const int source = filter_->SourceRow(index.row());
   if (source < 0 || !searchBox_) return;
   searchBox_->setText(QFromGbk(model_->cards()[static_cast<std::size_t>(source)].orderNumber));
+}
+
+int SentCardsPage::BlacklistSelectedBuyers() {
+  std::set<std::string> buyers;
+  for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
+    const int source = filter_->SourceRow(index.row());
+    if (source >= 0) buyers.insert(model_->cards()[static_cast<std::size_t>(source)].buyerNick);
+  }
+  buyers.erase(std::string());
+  if (buyers.empty()) {
+    Note(QStringLiteral("请先在表格中选中要加入黑名单的买家所在的行"), true);
+    return 0;
+  }
+  const OrderRuleFiles files;
+  QStringList added;
+  for (const std::string& buyer : buyers) {
+    if (!files.AddToBlacklist(buyer)) {
+      Note(QStringLiteral("黑名单无法写入数据文件夹（order_rules.txt）"), true);
+      return static_cast<int>(added.size());
+    }
+    added << QFromGbk(buyer);
+  }
+  Note(QStringLiteral("已加入黑名单：%1。他们的新订单不会自动发货").arg(added.join(QStringLiteral("、"))),
+       false);
+  return static_cast<int>(added.size());
 }
 
 void SentCardsPage::ResendSelectedOrder() {

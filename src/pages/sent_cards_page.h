@@ -82,6 +82,10 @@ class SentCardsPage : public QObject {
   void ApplySearch();
   void ShowOrderOfRow(const QModelIndex& index);
   void ResendSelectedOrder();
+  // Puts the buyers of the selected rows on the order rules' blacklist (the
+  // grid's context menu "将买家加入黑名单"); the note line tells. Returns how
+  // many buyers are listed now.
+  int BlacklistSelectedBuyers();
   // Writes the rows shown (or all cards of the table, read anew) to `path`;
   // the note line tells how it went. False when nothing was written.
   bool ExportSentCards(const QString& path, CsvEncoding encoding, bool shownOnly);

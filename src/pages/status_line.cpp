@@ -49,12 +49,17 @@ void StatusLine::Refresh() {
   const bool running = cycleRunning_ && cycleRunning_();
   QString text = QString::fromStdString(StatusLineText(f, seconds, running));
   if (reLoginPending) text = QStringLiteral("已重新登录，下一轮扫描时确认 | ") + text;
-  const bool alarm = f.loginLooksExpired || f.endedAtImFailure ||
+  const bool alarm = f.loginLooksExpired || f.endedAtImFailure || f.imNotAnswering || f.undelivered > 0 ||
                      (f.lastScanAt && f.lastScanOutcome != ScanOutcome::kListed);
   const std::string waiting = WaitingForStockText(f);
-  const QString tip = text + QLatin1Char('\n') +
-                      (waiting.empty() ? QStringLiteral("没有等待补货的订单")
-                                       : QStringLiteral("等待补货：\n") + QString::fromStdString(waiting));
+  QString tip = text + QLatin1Char('\n') +
+                (waiting.empty() ? QStringLiteral("没有等待补货的订单")
+                                 : QStringLiteral("等待补货：\n") + QString::fromStdString(waiting));
+  const std::string unmatched = UnmatchedOrdersText(f);
+  if (!unmatched.empty()) {
+    tip += QStringLiteral("\n未匹配监控宝贝的订单（标题须与监控列表中的名称完全一致）：\n") +
+           QString::fromStdString(unmatched);
+  }
 
   if (text != text_) {
     text_ = text;

@@ -74,9 +74,11 @@ struct StockPage::Import {
   StockImport result;                   // written by the worker, read after it ended
   std::optional<std::string> keptFile;  // where the lines not imported went
   bool keptFileFailed = false;
+  int generation = 0;  // counts the imports begun; a late recheck of an earlier one is dropped
   const std::vector<std::size_t> noLineNumbers;
 
   const std::vector<CardLine>& lines() const { return file ? file->lines : pasted; }
+  std::vector<CardLine>& lines() { return file ? file->lines : pasted; }
   void Join() {
     if (thread.joinable()) thread.join();
   }
@@ -215,6 +217,7 @@ void StockPage::ImportFromFile() {
 void StockPage::BeginImport(bool fromFile) {
   Import& im = *import_;
   im.Join();
+  ++im.generation;
   im.running = true;
   im.cancel = false;
   im.plan.reset();
@@ -270,14 +273,48 @@ void StockPage::ShowPreview() {
   // The dialog deletes itself once closed; the page forgets it at once.
   ImportPreviewDialog* dialog = preview_;
   connect(dialog, &QDialog::finished, this, [this] { preview_ = nullptr; });
-  connect(dialog, &QDialog::accepted, this, [this, dialog] { StartWriting(dialog->allowDuplicates()); });
+  connect(dialog, &QDialog::accepted, this,
+          [this, dialog] { StartWriting(dialog->allowDuplicates(), dialog->allowNoPassword()); });
+  connect(dialog, &ImportPreviewDialog::swapToggled, this, &StockPage::SwapAndRecheck);
   connect(dialog, &QDialog::rejected, this, [this] { EndImport(false); });
   preview_->open();
 }
 
-void StockPage::StartWriting(bool allowDuplicates) {
+void StockPage::SwapAndRecheck() {
   Import& im = *import_;
-  im.plan = PlanImport(im.lines(), std::move(im.plan->verdicts), allowDuplicates);
+  im.Join();
+  // The preview reads the lines only on this thread, and the check below
+  // only reads them: the swap is made before it starts.
+  for (CardLine& line : im.lines()) {
+    if (line.card) std::swap(line.card->cardNumber, line.card->cardPassword);
+  }
+  if (preview_) preview_->SetChecking(true);
+  const int generation = im.generation;
+  im.thread = std::thread([this, &im, generation] {
+    std::optional<ImportPlan> plan = CheckImport(im.itemName, im.lines(), false);
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, plan = std::move(plan)]() mutable {
+          Import& im = *import_;
+          im.Join();
+          if (generation != im.generation || !preview_ || !im.plan) return;
+          if (!plan) {
+            preview_->reject();
+            prompts_.ShowBox("无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk,
+                             BoxKind::kError);
+            return;
+          }
+          // In place: the preview holds the plan.
+          *im.plan = std::move(*plan);
+          preview_->Refresh();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
+  Import& im = *import_;
+  im.plan = PlanImport(im.lines(), std::move(im.plan->verdicts), allowDuplicates, allowNoPassword);
   const std::size_t total = im.plan->cards.size();
   QWidget* window = importBox_ ? importBox_->window() : nullptr;
   // Not modal: a modal progress dialog runs an event loop inside every
@@ -295,12 +332,12 @@ void StockPage::StartWriting(bool allowDuplicates) {
   });
   progress_->show();
   im.Join();
-  im.thread = std::thread([this, &im] {
+  im.thread = std::thread([this, &im, allowNoPassword] {
     // Checked again under the store lock that other programs' imports and
     // the delivery take, so cards stored since the preview are not stored
     // twice; the lines it finds duplicates stay with the seller.
     CheckedImport checked = ImportCheckedCards(
-        im.itemName, im.lines(), im.plan->allowDuplicates,
+        im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
         [this](std::size_t handled, std::size_t all) {
           QMetaObject::invokeMethod(
               this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
@@ -355,6 +392,14 @@ void StockPage::FinishImport() {
     }
   }
   FillStockList();
+  if (r.written > 0) {
+    QString line = QStringLiteral("导入卡密：宝贝“%1”新增 %2 张（来自%3）")
+                       .arg(QFromGbk(im.itemName))
+                       .arg(r.written)
+                       .arg(im.fromFile ? QStringLiteral("文件") : QStringLiteral("输入框"));
+    if (r.cancelled) line += QStringLiteral("，导入中途取消");
+    emit changeMade(line);
+  }
   EndImport(r.written > 0);
 
   const std::string done = std::to_string(r.written) + " / " + std::to_string(total);
@@ -396,9 +441,17 @@ void StockPage::DeleteSelectedStock() {
   std::vector<int> rows;
   for (const QModelIndex& index : stockList_->selectionModel()->selectedRows()) rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
-  const std::size_t removed = RemoveStockCards(stockModel_->itemName(), stockModel_->cards(), rows);
+  if (!rows.empty()) {
+    const std::string question = "确定删除 "_gbk + std::to_string(rows.size()) + " 张卡密？"_gbk;
+    if (prompts_.ShowBox(question, "删除库存"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
+  }
+  const std::string itemName = stockModel_->itemName();
+  const std::size_t removed = RemoveStockCards(itemName, stockModel_->cards(), rows);
   FillStockList();
-  if (removed > 0) emit stockChanged();
+  if (removed > 0) {
+    emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));
+    emit stockChanged();
+  }
 }
 
 bool StockPage::eventFilter(QObject* watched, QEvent* event) {

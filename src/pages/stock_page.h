@@ -11,7 +11,9 @@
 //      (CheckImport, import/import_check.h);
 //   2. the preview (import_preview_dialog.h) shows what will be imported
 //      and what will not, with the reasons; the seller may tick the
-//      duplicates in, then imports or cancels;
+//      duplicates or the cards without password in, swap number and
+//      password for the whole import (checked again off the window's
+//      thread), then imports or cancels;
 //   3. on a thread of its own, the cards are appended in batches inside one
 //      hold of the table lock (ImportStockCards), with a progress dialog
 //      "已导入 N / M" whose "取消" stops the import after the batch in hand.
@@ -79,6 +81,9 @@ class StockPage : public QObject {
   void importFinished();
   // Emitted after cards were added to or removed from the stock.
   void stockChanged();
+  // One line per import or removal for the delivery log (the item and the
+  // count, never a card).
+  void changeMade(const QString& line);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,7 +95,10 @@ class StockPage : public QObject {
   const std::string* ChosenName() const;
   void BeginImport(bool fromFile);
   void ShowPreview();
-  void StartWriting(bool allowDuplicates);
+  void StartWriting(bool allowDuplicates, bool allowNoPassword);
+  // "交换卡号/卡密" in the preview: swaps number and password in every line
+  // and checks the cards again, off the window's thread.
+  void SwapAndRecheck();
   void ShowProgress(std::size_t handled, std::size_t total);
   void FinishImport();
   // Gives the controls back and tells that the import ended.

@@ -23,11 +23,13 @@ class Prompts {
   virtual ~Prompts() = default;
   // Shows an application-modal box and waits for the answer.
   virtual BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) = 0;
-  // Shows an application-modal input box with `prompt` and `caption` and no
-  // initial text. Returns the typed text (possibly empty), or nullopt when
-  // the person cancels. Prompts that cannot ask for text (the start-up
-  // checks never need it) answer as a cancel.
-  virtual std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) {
+  // Shows an application-modal input box with `prompt` and `caption`, its
+  // box holding `initial` (all of it selected, so typing replaces it).
+  // Returns the typed text (possibly empty), or nullopt when the person
+  // cancels. Prompts that cannot ask for text (the start-up checks never
+  // need it) answer as a cancel.
+  virtual std::optional<std::string> AskText(const std::string& prompt, const std::string& caption,
+                                             const std::string& initial) {
     return std::nullopt;
   }
   // Shows an application-modal dialog for choosing an existing file to

@@ -171,10 +171,10 @@ bool CopyMissingTemplateEntries(const std::string& templateDir, const std::strin
 }
 
 DataFolderOpening OpenDataFolderAt(const std::string& folder, const std::string& templateDir,
-                                   InstanceLock& lock) {
+                                   InstanceLock& lock, bool create) {
   DataFolderOpening r;
   r.folder = folder;
-  const bool installed = !templateDir.empty();
+  const bool installed = !templateDir.empty() || create;
   if (installed) {
     if (!MakeFolders(folder, &r.problem)) return r;
     if (::chmod(folder.c_str(), kFolderMode) != 0) {
@@ -195,7 +195,9 @@ DataFolderOpening OpenDataFolderAt(const std::string& folder, const std::string&
       r.status = DataFolderOpening::Status::kReady;
       return r;
   }
-  if (installed && !CopyMissingTemplateEntries(templateDir, folder, &r.problem)) {
+  struct stat st {};
+  r.fresh = !templateDir.empty() && ::stat((folder + "/data").c_str(), &st) != 0;
+  if (!templateDir.empty() && !CopyMissingTemplateEntries(templateDir, folder, &r.problem)) {
     lock.Release();
     return r;
   }
@@ -204,8 +206,10 @@ DataFolderOpening OpenDataFolderAt(const std::string& folder, const std::string&
 }
 
 DataFolderOpening OpenDataFolder(InstanceLock& lock) {
-  const bool installed = CurrentProgramDirSource() == ProgramDirSource::kInstalled;
-  return OpenDataFolderAt(ProgramDir(), installed ? InstalledTemplateDir() : std::string(), lock);
+  const ProgramDirSource source = CurrentProgramDirSource();
+  const bool installed = source == ProgramDirSource::kInstalled || source == ProgramDirSource::kShop;
+  return OpenDataFolderAt(ProgramDir(), installed ? InstalledTemplateDir() : std::string(), lock,
+                          source == ProgramDirSource::kShop);
 }
 
 }  // namespace autodeliver

@@ -13,6 +13,10 @@
 // next start finishes the work. Entries the folder has already are never
 // touched.
 //
+// A shop's folder (--shop) is made and filled the same way; without an
+// installed template (a build tree) it is made and locked, and the tables
+// come from the table tool's init.
+//
 // A portable folder ($AUTODELIVER_DIR) and a folder beside the executable
 // are used as they are: nothing is created or copied, and when the lock
 // file cannot be made there (a read-only or missing folder) the program
@@ -38,6 +42,7 @@ struct DataFolderOpening {
   std::string folder;
   long holderPid = 0;   // kInUse: the holder's process id when known, else 0
   std::string problem;  // kFailed: what failed; kReady: a warning or empty
+  bool fresh = false;   // kReady: an installed folder that had no data folder before this start
 };
 
 // Prepares ProgramDir() as described above; `lock` holds the folder after
@@ -45,9 +50,10 @@ struct DataFolderOpening {
 DataFolderOpening OpenDataFolder(InstanceLock& lock);
 
 // The same for `folder`, filled from `templateDir` when that is not empty
-// (an installed program) and used as it is otherwise.
+// (an installed program) and used as it is otherwise; `create` makes the
+// folder (and locks it strictly) even without a template.
 DataFolderOpening OpenDataFolderAt(const std::string& folder, const std::string& templateDir,
-                                   InstanceLock& lock);
+                                   InstanceLock& lock, bool create = false);
 
 // Copies each entry of `templateDir` that `folder` lacks into it (see above).
 // The caller holds the folder's lock. False, with `error` set, on the first

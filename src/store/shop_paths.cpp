@@ -1,9 +1,11 @@
 #include "store/shop_paths.h"
 
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -26,6 +28,11 @@ std::mutex& DirMutex() {
 std::string& DirOverride() {
   static std::string dir;
   return dir;
+}
+
+std::string& ShopName() {
+  static std::string name;
+  return name;
 }
 
 std::string WithoutTrailingSlash(std::string dir) {
@@ -72,6 +79,7 @@ ProgramDirSource CurrentProgramDirSource() {
   {
     std::lock_guard<std::mutex> lock(DirMutex());
     if (!DirOverride().empty()) return ProgramDirSource::kOverride;
+    if (!ShopName().empty() && !UserDataFolder().empty()) return ProgramDirSource::kShop;
   }
   if (NonEmptyEnv("AUTODELIVER_DIR")) return ProgramDirSource::kEnvironment;
   if (!TemplateDir().empty() && !UserDataFolder().empty()) return ProgramDirSource::kInstalled;
@@ -82,6 +90,10 @@ std::string ProgramDir() {
   {
     std::lock_guard<std::mutex> lock(DirMutex());
     if (!DirOverride().empty()) return DirOverride();
+    if (!ShopName().empty()) {
+      const std::string shops = ShopsFolder();
+      if (!shops.empty()) return shops + "/" + ShopName();
+    }
   }
   if (const char* env = NonEmptyEnv("AUTODELIVER_DIR")) return WithoutTrailingSlash(env);
   if (!TemplateDir().empty()) {
@@ -94,6 +106,55 @@ std::string ProgramDir() {
 void SetProgramDir(const std::string& dir) {
   std::lock_guard<std::mutex> lock(DirMutex());
   DirOverride() = dir.empty() ? std::string() : WithoutTrailingSlash(dir);
+}
+
+bool IsValidShopName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || name[0] == '.' || name.front() == ' ' || name.back() == ' ')
+    return false;
+  for (unsigned char c : name)
+    if (c == '/' || c < 0x20 || c == 0x7f) return false;
+  // Whole UTF-8 sequences only.
+  for (std::size_t i = 0; i < name.size();) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > name.size()) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(name[i + k]) >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+void SetShop(const std::string& name) {
+  std::lock_guard<std::mutex> lock(DirMutex());
+  ShopName() = IsValidShopName(name) ? name : std::string();
+}
+
+std::string CurrentShop() {
+  std::lock_guard<std::mutex> lock(DirMutex());
+  return ShopName();
+}
+
+std::string ShopsFolder() {
+  const std::string user = UserDataFolder();
+  return user.empty() ? std::string() : user + "/shops";
+}
+
+std::vector<std::string> ListShops() {
+  std::vector<std::string> names;
+  const std::string folder = ShopsFolder();
+  if (folder.empty()) return names;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    struct stat st {};
+    if (IsValidShopName(name) && ::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string InstalledTemplateDir() { return TemplateDir(); }

@@ -3,6 +3,10 @@
 // precedence:
 //
 //   - the value given to SetProgramDir (tests, tools);
+//   - the shop chosen with SetShop (--shop NAME): the folder
+//     $XDG_DATA_HOME/autodeliver/shops/NAME, filled from the installed
+//     template like the default folder below, so each shop has its own
+//     tables, lock, log and browser profile;
 //   - $AUTODELIVER_DIR: a portable folder, used as it is;
 //   - when the program runs installed (the template folder
 //     <executable's folder>/../share/autodeliver/template exists), the
@@ -17,6 +21,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace autodeliver {
 
@@ -27,7 +32,7 @@ inline constexpr char kStockTableFile[] = "库存卡密.edb";
 inline constexpr char kSentTableFile[] = "已发卡密.edb";
 
 // Where ProgramDir() comes from (see above).
-enum class ProgramDirSource { kOverride, kEnvironment, kInstalled, kExecutable };
+enum class ProgramDirSource { kOverride, kShop, kEnvironment, kInstalled, kExecutable };
 
 // The program directory without a trailing slash.
 std::string ProgramDir();
@@ -36,6 +41,20 @@ ProgramDirSource CurrentProgramDirSource();
 // Overrides the program directory for the rest of the process (tests, the
 // table tool). An empty value returns to the default.
 void SetProgramDir(const std::string& dir);
+
+// A shop's name: 1 to 64 bytes of UTF-8 without "/", control characters or
+// a leading dot (so never "." or ".."), and no surrounding spaces.
+bool IsValidShopName(const std::string& name);
+// Chooses the shop `name` (valid, see above) for the rest of the process;
+// empty returns to the default shop, the folder used before shops existed.
+void SetShop(const std::string& name);
+// The shop chosen, empty for the default shop.
+std::string CurrentShop();
+// UserDataFolder() + "/shops", empty when there is no user data folder.
+std::string ShopsFolder();
+// The shops present: the folders under ShopsFolder() whose names are valid,
+// sorted by their bytes. The default shop is not among them.
+std::vector<std::string> ListShops();
 
 // The installed template folder when the program runs installed, else empty.
 std::string InstalledTemplateDir();

@@ -5,6 +5,12 @@
 // above the level, when its level is switched off, or when it leaves the
 // list of items.
 //
+// Given a file, the items standing warned are kept there (one name a line,
+// its GBK bytes in hex), so a new start of the program does not warn again
+// of a stock that stayed low while it was closed. A file that cannot be
+// read counts as no item warned; one that cannot be written leaves the
+// warnings as they are in memory.
+//
 // Thread safety: a StockWarnings is used by one thread at a time.
 #pragma once
 
@@ -19,6 +25,10 @@ namespace autodeliver {
 
 class StockWarnings {
  public:
+  StockWarnings() = default;
+  // Reads the items standing warned from `path` and keeps them there.
+  explicit StockWarnings(std::string path);
+
   // Takes the current figures; returns the items that have just crossed
   // into warning, in the order of `figures`.
   std::vector<ItemStock> Update(const std::vector<ItemStock>& figures);
@@ -27,8 +37,15 @@ class StockWarnings {
   bool IsWarned(std::string_view itemName) const;
 
  private:
+  void Save() const;
+
+  std::string path_;  // empty: kept in memory only
   std::unordered_set<std::string, TextHash, std::equal_to<>> warned_;
 };
+
+// DataDir() + "/stock_warnings.txt": where the program keeps the items
+// standing warned.
+std::string StockWarningsPath();
 
 // The warning as the log and the notification say it (GBK).
 std::string StockWarningText(const ItemStock& item);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "io/file_io.h"
+#include "store/escaped_fields.h"
 #include "store/shop_paths.h"
 #include "store/store_lock.h"
 
@@ -25,62 +26,6 @@ struct Line {
   std::optional<UndeliveredOrder> mark;
   std::string raw;
 };
-
-std::string Escape(std::string_view field) {
-  std::string out;
-  out.reserve(field.size());
-  for (char c : field) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-// The fields of one line, unescaped; nullopt for a malformed escape.
-std::optional<std::vector<std::string>> SplitLine(std::string_view line) {
-  std::vector<std::string> fields(1);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      fields.emplace_back();
-    } else if (c == '\\') {
-      if (++i >= line.size()) return std::nullopt;
-      switch (line[i]) {
-        case '\\':
-          fields.back() += '\\';
-          break;
-        case 't':
-          fields.back() += '\t';
-          break;
-        case 'r':
-          fields.back() += '\r';
-          break;
-        case 'n':
-          fields.back() += '\n';
-          break;
-        default:
-          return std::nullopt;
-      }
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
 
 std::string NowText() {
   const std::time_t now = std::time(nullptr);
@@ -129,7 +74,7 @@ std::optional<std::vector<Line>> Load(const std::string& path) {
     if (text.empty()) continue;
     Line line;
     line.raw = std::string(text);
-    const std::optional<std::vector<std::string>> fields = SplitLine(text);
+    const std::optional<std::vector<std::string>> fields = SplitEscapedLine(text);
     if (fields && fields->size() == 4 && !(*fields)[0].empty()) {
       line.mark = UndeliveredOrder{(*fields)[0], (*fields)[1], (*fields)[2], (*fields)[3]};
     }
@@ -145,8 +90,8 @@ bool Save(const std::string& path, const std::vector<Line>& lines) {
   for (const Line& line : lines) {
     if (line.mark) {
       const UndeliveredOrder& m = *line.mark;
-      content += Escape(m.orderNumber) + '\t' + Escape(m.buyerNick) + '\t' + Escape(m.itemTitle) + '\t' +
-                 Escape(m.markedAt);
+      content += EscapeField(m.orderNumber) + '\t' + EscapeField(m.buyerNick) + '\t' +
+                 EscapeField(m.itemTitle) + '\t' + EscapeField(m.markedAt);
     } else {
       content += line.raw;
     }

@@ -335,7 +335,7 @@ TEST_F(SenderTest, AChannelThatKeepsFailingIsReportedOnceAndLoggedWithoutItsKey)
   DeliveryStatus status;
   status.SetAlertChannelsFailing(trouble_.back());
   EXPECT_EQ(StatusLineText(status.Figures(), -1),
-            "手机提醒发送失败：推送应用 | 尚未扫描 | 今日发货 0 笔 | 等待补货 0 笔");
+            "手机提醒发送失败：推送应用 | 尚未扫描 | 今日发货 0 笔 | 等待补货 0 笔 | 自动发货未开启");
   ASSERT_EQ(log_.size(), 2u);  // one line per alert given up
   for (const std::string& line : log_) {
     EXPECT_NE(line.find("推送应用"), std::string::npos) << line;

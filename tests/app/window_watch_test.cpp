@@ -98,11 +98,66 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
   ASSERT_TRUE(WaitFor([&] { return program.watch().logPage.model().rowCount() == 1; }, 5000));
   EXPECT_TRUE(Find<QLabel>(window, "标签状态栏")->text().startsWith("尚未扫描 | 今日发货 0 笔"))
       << Find<QLabel>(window, "标签状态栏")->text().toStdString();
-  EXPECT_EQ(program.watch().statusLine.text(), "尚未扫描 | 今日发货 0 笔 | 等待补货 0 笔");
+  EXPECT_EQ(program.watch().statusLine.text(), "尚未扫描 | 今日发货 0 笔 | 等待补货 0 笔 | 自动发货未开启");
   EXPECT_TRUE(Find(window, "按钮重新登录")->isHidden());
 }
 
 // No system tray under the test's X server: the icon stays away, the menu
+
+// The tray icon says why it warns; closing the window while the delivery is
+// on asks first: cancel keeps it, "关闭到托盘" hides it with the deliveries
+// going on, "退出" ends it. With the delivery off nothing is asked.
+TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
+  ProgramDir dir;
+  Application program;
+  MainWindow& window = program.window();
+  WindowWatch& watch = program.watch();
+  window.show();
+  QTimer* timer = window.pageControls().deliverySwitch.timer;
+  EXPECT_EQ(watch.tray.attention(), "自动发货未开启");
+
+  timer->start(60000);
+  watch.statusLine.Refresh();
+  EXPECT_EQ(watch.tray.attention(), "");
+  program.monitor().status().LoginStateChanged(true);
+  watch.statusLine.Refresh();
+  EXPECT_EQ(watch.tray.attention(), "淘宝登录已失效");
+  EXPECT_TRUE(watch.tray.toolTip().contains("淘宝登录已失效")) << watch.tray.toolTip().toStdString();
+
+  std::vector<bool> asked;
+  WindowWatch::CloseChoice answer = WindowWatch::CloseChoice::kCancel;
+  watch.askClose = [&](bool trayOffered) {
+    asked.push_back(trayOffered);
+    return answer;
+  };
+  QSignalSpy closing(&window, &MainWindow::closing);
+  window.close();
+  EXPECT_EQ(asked, std::vector<bool>{watch.tray.iconShown()});
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(closing.count(), 0);
+
+  answer = WindowWatch::CloseChoice::kToTray;
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(closing.count(), 0);
+  EXPECT_TRUE(timer->isActive());  // the deliveries go on
+  watch.tray.showWindowAction()->trigger();
+  ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }, 5000));
+
+  answer = WindowWatch::CloseChoice::kQuit;
+  window.close();
+  EXPECT_EQ(asked.size(), 3u);
+  EXPECT_EQ(closing.count(), 1);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_FALSE(timer->isActive());
+
+  // Off: closed without a question.
+  window.show();
+  window.close();
+  EXPECT_EQ(asked.size(), 3u);
+  EXPECT_EQ(closing.count(), 2);
+}
+
 // and its commands work all the same.
 TEST(WindowWatch, TrayMenuWorksWithoutASystemTray) {
   ProgramDir dir;

@@ -134,12 +134,14 @@ TEST_F(DeliveryLogTest, ExpiredLoginIsLoggedOnceAfterTwoCycles) {
   EXPECT_EQ(texts[2], "[信息] 本轮结束：列出 0 笔，发货 0 笔，提交发货 0 笔，等待 0 笔，跳过 0 笔");
 }
 
-// Counts the cycles it saw begin and end.
+// Counts the cycles it saw begin and end, and the orders passed by.
 class CycleCounter : public DeliveryEvents {
  public:
   void CycleStarted() override { ++started; }
+  void OrderSkipped(const PendingOrder&, SkipReason) override { ++skipped; }
   void CycleEnded(const CycleResult&) override { ++ended; }
   int started = 0;
+  int skipped = 0;
   int ended = 0;
 };
 
@@ -151,10 +153,13 @@ TEST_F(DeliveryLogTest, TheProgramsMonitorLogsIntoTheDataFolderBeforeItsObserver
     ASSERT_TRUE(monitor.log().ok());
     EXPECT_EQ(monitor.log().path(), (dir_ / "data" / "logs" / "delivery.log").string());
     monitor.Add(&later);
-    // The log has written a cycle's first line before the extra observer
-    // hears of it.
+    // An order of no monitored item: the first cycle tells of it, the
+    // second has nothing new (summed up when the log closes). The log has
+    // written its first line, at that order, before the extra observer
+    // hears of the order.
+    PlaceOrder("月卡", 1, "买家丙");
     monitor.log().AddLineSink([&](const DeliveryLogLine&) {
-      if (order.empty()) order.push_back("log " + std::to_string(extra.started));
+      if (order.empty()) order.push_back("log " + std::to_string(extra.skipped));
     });
     RunDeliveryCycle(sender_, stop_, &monitor);
     monitor.Remove(&later);
@@ -180,7 +185,8 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   EXPECT_EQ(CountOrdersDeliveredToday(), 1);
 
   DeliveryStatus status(CountOrdersDeliveredToday());
-  EXPECT_EQ(StatusLineText(status.Figures(), -1), "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔");
+  EXPECT_EQ(StatusLineText(status.Figures(), -1),
+            "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔 | 自动发货未开启");
   const std::string waitingA = PlaceOrder("Q币", 2, "甲");
   const std::string waitingB = PlaceOrder("点卡", 3, "乙");
   const std::string waitingC = PlaceOrder("Q币", 1, "丙");
@@ -285,7 +291,7 @@ TEST(DeliveryLogFileTest, ReceiversGetTheLinesAsWrittenEvenWithoutAFile) {
   log.OrderWaiting(order, WaitReason::kStockShort, 0);
   log.Write(LineLevel::kInfo, "程序启动\n第二行");
   log.RemoveLineSink(id);
-  log.CycleStarted();
+  log.LoginStateChanged(true);
 
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0].orderNumber, "1001");
@@ -312,7 +318,7 @@ TEST(DeliveryLogFileTest, ReceiversGetTheLinesAsWrittenEvenWithoutAFile) {
   EXPECT_FALSE(nowhere.ok());
   int count = 0;
   nowhere.AddLineSink([&](const DeliveryLogLine&) { ++count; });
-  nowhere.CycleStarted();
+  nowhere.LoginStateChanged(true);
   EXPECT_EQ(count, 1);
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/missing"));
 }
@@ -347,6 +353,107 @@ TEST(DeliveryWordingTest, ScanOutcomesSayWhatThePageWas) {
   OrderScan none;
   EXPECT_EQ(WordOrdersScanned(none).text, "订单页没有应答（网络不通或超时），本轮不发货");
   EXPECT_EQ(WordOrdersScanned(none).level, LineLevel::kWarning);
+}
+
+}  // namespace
+}  // namespace autodeliver
+
+namespace autodeliver {
+namespace {
+
+// A log with a clock the test moves; the orders of a listing.
+class QuietLogTest : public ::testing::Test {
+ protected:
+  QuietLogTest()
+      : log_({dir_.path() + "/logs/delivery.log", DeliveryLog::kDefaultFileBytes,
+              DeliveryLog::kDefaultFilesKept, [this] { return now_; }}) {
+    log_.AddLineSink([this](const DeliveryLogLine& line) { lines_.push_back(line.text); });
+  }
+
+  // One cycle over `listed`, each passed by for its reason; `seconds` later.
+  void IdleCycle(const std::vector<std::pair<PendingOrder, SkipReason>>& listed, int seconds = 5) {
+    log_.CycleStarted();
+    OrderScan scan;
+    scan.outcome = ScanOutcome::kListed;
+    for (const auto& [order, reason] : listed) scan.orders.push_back(order);
+    log_.OrdersScanned(scan);
+    CycleResult result;
+    result.scanOutcome = ScanOutcome::kListed;
+    result.ordersListed = static_cast<int>(listed.size());
+    for (const auto& [order, reason] : listed) {
+      log_.OrderSeen(order);
+      log_.OrderSkipped(order, reason);
+      ++result.ordersSkipped;
+    }
+    log_.CycleEnded(result);
+    now_ += std::chrono::seconds(seconds);
+  }
+
+  int Count(const std::string& part) const {
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
+                                          [&](const std::string& l) { return l.find(part) != l.npos; }));
+  }
+
+  testing::TempDir dir_;
+  std::chrono::system_clock::time_point now_ = std::chrono::system_clock::from_time_t(1767590000);
+  DeliveryLog log_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(QuietLogTest, AnHourOfIdleCyclesWritesABoundedNumberOfLines) {
+  const PendingOrder a{"1001", "点卡10元 "_gbk, 1, "买家甲"_gbk, "9"};  // a title with a trailing space
+  const PendingOrder b{"1002", "月卡"_gbk, 1, "买家乙"_gbk, "9"};
+  const PendingOrder c{"1003", "点卡10元"_gbk, 1, "买家丙"_gbk, "9"};
+  std::vector<std::pair<PendingOrder, SkipReason>> listed = {
+      {a, SkipReason::kNotMonitored}, {b, SkipReason::kNotMonitored}, {c, SkipReason::kAlreadyDelivered}};
+  // Two hours of a cycle every 5 seconds.
+  for (int i = 0; i < 2 * 720; ++i) IdleCycle(listed);
+  // The first cycle tells everything once (start, scan, each order seen and
+  // passed by, end); the rest are summed up once an hour.
+  EXPECT_EQ(Count("开始一轮发货"), 1);
+  EXPECT_EQ(Count("不在监控列表中，跳过"), 2);
+  EXPECT_EQ(Count("已发过卡密，跳过"), 1);
+  EXPECT_EQ(Count("起空闲"), 1);
+  EXPECT_LE(lines_.size(), 14u);
+  EXPECT_NE(lines_.back().find("起空闲 721 轮：没有要发货的订单，最近一轮列出 3 笔（2 笔未匹配监控宝贝）"),
+            std::string::npos)
+      << lines_.back();
+
+  // A reason that changes is told again, after the idle cycles so far.
+  const std::size_t before = lines_.size();
+  listed[1].second = SkipReason::kAlreadyDelivered;
+  IdleCycle(listed);
+  ASSERT_GE(lines_.size(), before + 5);
+  EXPECT_NE(lines_[before].find("起空闲 718 轮"), std::string::npos) << lines_[before];
+  EXPECT_EQ(Count("订单 1002（买家 买家乙）：已发过卡密，跳过"), 1);
+  EXPECT_EQ(Count("订单 1001"), 2);  // seen and passed by, once
+  // An order that leaves the list and comes back is told again.
+  IdleCycle({listed[0], listed[1]});
+  IdleCycle(listed);
+  EXPECT_EQ(Count("订单 1003（买家 买家丙）：已发过卡密，跳过"), 2);
+}
+
+TEST(UnmatchedOrdersTest, StatusLineCountsThemAndTheHoverShowsTrailingSpaces) {
+  DeliveryStatus status;
+  status.CycleStarted();
+  OrderScan scan;
+  scan.outcome = ScanOutcome::kListed;
+  const PendingOrder a{"1001", "点卡10元 "_gbk, 1, "甲"_gbk, "9"};
+  const PendingOrder b{"1002", "月卡"_gbk + "\xA1\xA1", 1, "乙"_gbk, "9"};  // ends in a full-width space
+  const PendingOrder c{"1003", "点卡10元 "_gbk, 1, "丙"_gbk, "9"};
+  const PendingOrder d{"1004", "Q币"_gbk, 1, "丁"_gbk, "9"};
+  scan.orders = {a, b, c, d};
+  status.OrdersScanned(scan);
+  for (const PendingOrder* o : {&a, &b, &c}) status.OrderSkipped(*o, SkipReason::kNotMonitored);
+  status.OrderSkipped(d, SkipReason::kAlreadyDelivered);
+  CycleResult result;
+  result.scanOutcome = ScanOutcome::kListed;
+  result.ordersListed = 4;
+  status.CycleEnded(result);
+  const DeliveryStatusFigures f = status.Figures();
+  EXPECT_NE(StatusLineText(f, -1).find("列出 4 笔，3 笔未匹配"), std::string::npos) << StatusLineText(f, -1);
+  EXPECT_EQ(UnmatchedOrdersText(f),
+            "“点卡10元 ”（末尾有 1 个空格）：订单 1001、1003\n“月卡　”（末尾有 1 个空格）：订单 1002");
 }
 
 }  // namespace

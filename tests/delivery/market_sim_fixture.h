@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -51,7 +52,8 @@ inline std::vector<std::string> JsonStrings(const std::string& json, const std::
 
 class MarketSim {
  public:
-  MarketSim() {
+  // `extra`: more options for the imitation (its accounts, its order numbers).
+  explicit MarketSim(const std::vector<std::string>& extra = {}) {
     const std::string program =
         std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim";
     int out[2];
@@ -61,7 +63,12 @@ class MarketSim {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {program, "--port", "0", "--order-base", "5000"};
+    std::vector<std::string> args = {program, "--port", "0"};
+    if (std::find(extra.begin(), extra.end(), "--order-base") == extra.end()) {
+      args.push_back("--order-base");
+      args.push_back("5000");
+    }
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -208,8 +208,9 @@ TEST(DesktopNotifierTest, NotificationsReachTheServiceOnTheBus) {
   // A service without markup gets the text as it is.
   EXPECT_EQ(JsonStrings(*first, "body"), std::vector<std::string>{"订单 1001 <b>&</b>"});
   EXPECT_EQ(JsonStrings(*first, "urgency"), std::vector<std::string>{"byte 0x02"});
-  EXPECT_EQ(JsonStrings(*first, "desktop-entry"), std::vector<std::string>{"autodeliver"});
-  EXPECT_EQ(JsonStrings(*first, "app_icon"), std::vector<std::string>{"autodeliver"});
+  // The desktop entry and icon as installed, named by the application id.
+  EXPECT_EQ(JsonStrings(*first, "desktop-entry"), std::vector<std::string>{AUTODELIVER_APP_ID});
+  EXPECT_EQ(JsonStrings(*first, "app_icon"), std::vector<std::string>{AUTODELIVER_APP_ID});
   const std::optional<std::string> second = bus.NextNotification();
   ASSERT_TRUE(second);
   EXPECT_EQ(JsonStrings(*second, "body"), std::vector<std::string>{"第二条"});

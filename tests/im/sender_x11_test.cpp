@@ -214,5 +214,29 @@ TEST_F(ImSenderX11Test, UnquotedClientPathWithSpacesIsFound) {
   EXPECT_EQ(ReadLines(transcript_).size(), 1u);
 }
 
+// The look at the client sends nothing: it finds the client's program
+// running (a copy of the imitation, so that no other test's client counts)
+// and tells when it is gone; a path that names no program finds nothing.
+TEST_F(ImSenderX11Test, ProbeFindsTheRunningClientWithoutSendingAnything) {
+  const std::string copy = dir_.path() + "/AliIM client";
+  std::filesystem::copy_file(kSim, copy);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+  EXPECT_EQ(windows_->ProbeClient(copy), ClientPresence::kAbsent);
+  EXPECT_EQ(windows_->ProbeClient(dir_.path() + "/missing.exe"), ClientPresence::kAbsent);
+  EXPECT_EQ(windows_->ProbeClient(""), ClientPresence::kAbsent);
+
+  client_ = StartProcess({copy}, {"AUTODELIVER_IM_TRANSCRIPT=" + transcript_,
+                                  "AUTODELIVER_IM_INSTANCE=probe-" + std::to_string(getpid())});
+  ASSERT_GT(client_, 0);
+  EXPECT_TRUE(WaitUntil([&] { return windows_->ProbeClient(copy) == ClientPresence::kPresent; }));
+  // The unquoted path with a space is found as for a message.
+  EXPECT_EQ(windows_->ProbeClient(copy), ClientPresence::kPresent);
+  EXPECT_TRUE(ReadLines(transcript_).empty());
+
+  StopProcess(client_);
+  client_ = -1;
+  EXPECT_TRUE(WaitUntil([&] { return windows_->ProbeClient(copy) == ClientPresence::kAbsent; }));
+}
+
 }  // namespace
 }  // namespace autodeliver

@@ -139,6 +139,16 @@ INSTANTIATE_TEST_SUITE_P(
                  CardFileLayout::kCsv,
                  CardFileEncoding::kGbk,
                  {{"卡号一,密码,,"_gbk, Card("卡号一"_gbk, "密码"_gbk)}, {"A2,P2", Card("A2", "P2")}}},
+        // Spaces around an unquoted field go; quotes keep them; a comma
+        // with nothing after it leaves an empty password (a reason of its
+        // own at the check).
+        FileCase{"CsvFieldsAreTrimmedUnlessQuoted",
+                 "  DK999002 ,  PW2 \nDK999001,\n\" A3 \",\" P3\"\n",
+                 CardFileLayout::kCsv,
+                 CardFileEncoding::kUtf8,
+                 {{"  DK999002 ,  PW2 ", Card("DK999002", "PW2")},
+                  {"DK999001,", Card("DK999001", "")},
+                  {"\" A3 \",\" P3\"", Card(" A3 ", " P3")}}},
         FileCase{"CsvRowsThatAreNoCards",
                  "A1\nA2,P2,x\n\"A3,P3\nA4\"x,P4\nA5,P5\n",
                  CardFileLayout::kCsv,

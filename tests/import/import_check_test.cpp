@@ -102,13 +102,34 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {V::kNew, V::kRepeated, V::kInStock, V::kSentBefore, V::kMalformed},
                   {"R1", "R1", "S1", "T1"}},
+        // "0" is the password of a card without one; nothing at all after
+        // the space is a line cut short, even with duplicates allowed.
+        CheckCase{"EmptyPasswordOrNumberHasAReasonOfItsOwn",
+                  "A1 \r\nA2 0\r\nA1 \r\n P4\r\nA3 P3",
+                  {{"A1", ""}},
+                  {},
+                  true,
+                  {V::kNoPassword, V::kNew, V::kNoPassword, V::kNoPassword, V::kNew},
+                  {"A2", "A3"}},
         CheckCase{"Empty", "", {{"A1", "P1"}}, {}, false, {}, {}}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST(ImportCheck, CardsWithoutPasswordGoInOnlyOnPurpose) {
+  const std::vector<CardLine> lines = ReadCardLines("A1 \r\nA2 P2\r\nbad");
+  const std::vector<V> verdicts = ImportChecker(lines).Plan(false).verdicts;
+  ASSERT_EQ(verdicts, (std::vector<V>{V::kNoPassword, V::kNew, V::kMalformed}));
+  EXPECT_EQ(PlanImport(lines, verdicts, false).cards.size(), 1u);
+  const ImportPlan allowed = PlanImport(lines, verdicts, false, true);
+  ASSERT_EQ(allowed.cards.size(), 2u);
+  EXPECT_EQ(allowed.cards[0], (ImportedCard{"A1", ""}));
+  EXPECT_EQ(allowed.keptLines, std::vector<std::size_t>{2});
+}
 
 TEST(ImportCheck, ReasonsInTheSellersWords) {
   EXPECT_EQ(VerdictText(V::kInStock), "库存中已有"_gbk);
   EXPECT_EQ(VerdictText(V::kSentBefore), "已发过"_gbk);
   EXPECT_EQ(VerdictText(V::kRepeated), "本次重复"_gbk);
+  EXPECT_EQ(VerdictText(V::kNoPassword), "卡号或卡密为空"_gbk);
   EXPECT_EQ(VerdictText(V::kMalformed), "格式不对"_gbk);
   EXPECT_EQ(VerdictText(V::kNew), "");
 }

@@ -11,6 +11,7 @@
 
 #include "delivery/card_delivery.h"
 #include "delivery/controller.h"
+#include "delivery/remembered_switch.h"
 #include "page_fixture.h"
 #include "store/item_table.h"
 #include "store/sent_table.h"
@@ -48,23 +49,40 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
   // Ticking the box alone does not start the timer.
   EXPECT_FALSE(w->timer->isActive());
 
-  struct Case {
-    QString typed;
-    int interval;  // 0: timer stopped
-    QString status;
-  };
-  for (const Case& c : {Case{QStringLiteral("30"), 30000, QStringLiteral("自动发货扫描时间：30 秒")},
-                        Case{QString(), 0, QStringLiteral("自动发货扫描时间： 秒")},
-                        Case{QStringLiteral("10秒"), 10000, QStringLiteral("自动发货扫描时间：10秒 秒")}}) {
-    TypeInterval(c.typed);
+  // An empty, zero, negative, too short or non-numeric interval is refused
+  // next to the box; the switch stays off and the status says so.
+  for (const QString& typed : {QString(), QStringLiteral("0"), QStringLiteral("-30"), QStringLiteral("2"),
+                               QStringLiteral("abc"), QStringLiteral("10秒")}) {
+    if (!w->switchBox->isChecked()) w->switchBox->click();  // the refusal before unticked it
+    ASSERT_TRUE(w->switchBox->isChecked());
+    TypeInterval(typed);
     QTest::mouseClick(w->applyButton, Qt::LeftButton);
-    EXPECT_EQ(w->statusLabel->text(), c.status);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive() == (c.interval > 0); }, 2000))
-        << c.typed.toStdString();
-    if (c.interval > 0) {
-      EXPECT_EQ(w->timer->interval(), c.interval);
-    }
+    EXPECT_FALSE(pages->deliverySwitch.intervalRefusal().isEmpty()) << typed.toStdString();
+    EXPECT_FALSE(w->switchBox->isChecked()) << typed.toStdString();
+    EXPECT_EQ(w->statusLabel->text(), QStringLiteral("未开启自动发货功能"));
+    EXPECT_FALSE(w->timer->isActive());
+    EXPECT_EQ(LoadRememberedSwitch().on, false);
   }
+  EXPECT_EQ(applied.count(), 0);
+
+  // Accepted: the interval as a number, the refusal gone, the switch kept.
+  QTest::mouseClick(w->switchBox, Qt::LeftButton);
+  TypeInterval(QStringLiteral(" 30 "));
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  EXPECT_TRUE(pages->deliverySwitch.intervalRefusal().isEmpty());
+  EXPECT_EQ(w->statusLabel->text(), QStringLiteral("自动发货扫描时间：30 秒"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive(); }, 2000));
+  EXPECT_EQ(w->timer->interval(), 30000);
+  EXPECT_EQ(LoadRememberedSwitch().on, true);
+  EXPECT_EQ(LoadRememberedSwitch().seconds, 30);
+
+  // A refusal while it runs leaves the running setting alone.
+  TypeInterval(QStringLiteral("abc"));
+  QTest::mouseClick(w->applyButton, Qt::LeftButton);
+  EXPECT_TRUE(w->switchBox->isChecked());
+  EXPECT_EQ(w->timer->interval(), 30000);
+  EXPECT_EQ(w->statusLabel->text(), QStringLiteral("自动发货扫描时间：30 秒"));
+  TypeInterval(QStringLiteral("30"));
 
   // Switched off: the interval box is disabled at once, the timer stops
   // only with "设置".
@@ -74,7 +92,35 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
   QTest::mouseClick(w->applyButton, Qt::LeftButton);
   EXPECT_EQ(w->statusLabel->text(), QStringLiteral("未开启自动发货功能"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !w->timer->isActive(); }, 2000));
-  EXPECT_EQ(applied.count(), 4);
+  EXPECT_EQ(applied.count(), 2);
+  // Off is remembered, with the interval for the next time.
+  EXPECT_EQ(LoadRememberedSwitch().on, false);
+  EXPECT_EQ(LoadRememberedSwitch().seconds, 30);
+  pages->deliverySwitch.SetDeliveryController(nullptr);
+}
+
+// After a start, the remembered switch is applied again once the sign-in is
+// recognised: no click in the window, and the first cycle one interval later.
+TEST_F(DeliverySwitchTest, RememberedSwitchResumesWithoutAnyClick) {
+  std::atomic<int> cycles{0};
+  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>&) {
+    ++cycles;
+    return CycleResult();
+  });
+  pages->deliverySwitch.SetDeliveryController(&controller);
+  // Nothing remembered, or a switch remembered off: nothing happens.
+  EXPECT_FALSE(pages->deliverySwitch.ResumeRemembered());
+  ASSERT_TRUE(RememberSwitch(false, 5));
+  EXPECT_FALSE(pages->deliverySwitch.ResumeRemembered());
+  EXPECT_FALSE(w->switchBox->isChecked());
+
+  ASSERT_TRUE(RememberSwitch(true, 5));
+  EXPECT_TRUE(pages->deliverySwitch.ResumeRemembered());
+  EXPECT_TRUE(w->switchBox->isChecked());
+  EXPECT_TRUE(w->intervalBox->isEnabled());
+  EXPECT_EQ(w->intervalBox->text(), QStringLiteral("5"));
+  EXPECT_EQ(w->statusLabel->text(), QStringLiteral("自动发货扫描时间：5 秒"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return cycles.load() >= 1; }, 20000));
   pages->deliverySwitch.SetDeliveryController(nullptr);
 }
 
@@ -101,9 +147,9 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
-  TypeInterval(QStringLiteral("1"));
+  TypeInterval(QStringLiteral("5"));
   QTest::mouseClick(w->applyButton, Qt::LeftButton);
-  // The first tick comes a second later; the cycle's refresh is handed to
+  // The first tick comes five seconds later; the cycle's refresh is handed to
   // the window's thread.
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->sentGrid->model()->rowCount() == 3; }, 20000));
   EXPECT_FALSE(onWindowThread.load());
@@ -128,7 +174,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"k4|pw|" + std::to_string(left[0].recordNumber)}));
   // After the cycle the timer runs again with the interval it had.
   ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.IsCycleRunning() && w->timer->isActive(); }, 5000));
-  EXPECT_EQ(w->timer->interval(), 1000);
+  EXPECT_EQ(w->timer->interval(), 5000);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
   QTest::mouseClick(w->applyButton, Qt::LeftButton);
@@ -169,7 +215,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
   pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
-  TypeInterval(QStringLiteral("1"));
+  TypeInterval(QStringLiteral("5"));
   QTest::mouseClick(w->applyButton, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {

@@ -1,9 +1,12 @@
 // The monitored-items page, driven as a seller would: the name box, adding,
 // renaming, deleting items with their cards and the attribute edits.
 #include <QPalette>
+#include <QSignalSpy>
 
+#include "delivery/message_template.h"
 #include "page_fixture.h"
 #include "store/item_table.h"
+#include "store/seller_actions.h"
 #include "store/stock_table.h"
 
 namespace autodeliver::testing_pages {
@@ -129,23 +132,121 @@ TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
   for (int r = 0; r < 3; ++r) EXPECT_EQ(w->itemsList->topLevelItem(r)->checkState(0), Qt::Unchecked);
 }
 
-TEST_F(ItemsPageTest, DeleteRemovesExactlyTheCheckedItemsWithTheirCards) {
+TEST_F(ItemsPageTest, DeleteAsksWithTheCountsAndRemovesExactlyTheCheckedItems) {
   AddItemsAndCards({"I1", "I2", "I3", "I4", "I5"});
   pages->RefreshAllPages();
+  QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
 
-  // Nothing checked: nothing changes.
+  // Nothing checked: nothing changes and nothing is asked.
   QTest::mouseClick(w->deleteButton, Qt::LeftButton);
   EXPECT_EQ(LoadItemNames().size(), 5u);
+  EXPECT_TRUE(prompts.boxes.empty());
 
+  // "No" keeps everything.
   CheckItemRow(0);
   CheckItemRow(2);
+  prompts.questionAnswers = {BoxAnswer::kNo};
+  QTest::mouseClick(w->deleteButton, Qt::LeftButton);
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].text, "确定删除这 2 个宝贝及其 4 张卡密？"_gbk);
+  EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kQuestion);
+  EXPECT_EQ(LoadItemNames().size(), 5u);
+  EXPECT_EQ(LoadStockCardsOf("I1").size(), 2u);
+  EXPECT_EQ(logged.count(), 0);
+
+  // "Yes" removes the two with their cards, and each removal is logged.
   QTest::mouseClick(w->deleteButton, Qt::LeftButton);
   EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"I2", "I4", "I5"}));
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"I2", "I4", "I5"}));
   EXPECT_TRUE(LoadStockCardsOf("I1").empty());
   EXPECT_TRUE(LoadStockCardsOf("I3").empty());
   for (const char* kept : {"I2", "I4", "I5"}) EXPECT_EQ(LoadStockCardsOf(kept).size(), 2u) << kept;
-  EXPECT_TRUE(prompts.boxes.empty());
+  ASSERT_EQ(logged.count(), 2);
+  EXPECT_EQ(logged[0][0].toString(), QStringLiteral("删除宝贝“I1”及其 2 张库存卡密"));
+  EXPECT_EQ(logged[1][0].toString(), QStringLiteral("删除宝贝“I3”及其 2 张库存卡密"));
+
+  // One item is named in the question.
+  CheckItemRow(1);
+  QTest::mouseClick(w->deleteButton, Qt::LeftButton);
+  ASSERT_EQ(prompts.boxes.size(), 3u);
+  EXPECT_EQ(prompts.boxes[2].text, "确定删除宝贝“I4”及其 2 张卡密？"_gbk);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"I2", "I5"}));
+}
+
+TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
+  struct Case {
+    const char* typed;
+    bool refusedWithBox;
+  };
+  // An empty name would match no order and strand the item's cards; the
+  // same name again is no change at all.
+  for (const Case& c : {Case{"", true}, Case{"   ", true}, Case{"\xe3\x80\x80", true}, Case{"A", false}}) {
+    SCOPED_TRACE(c.typed);
+    prompts.asks.clear();
+    prompts.boxes.clear();
+    AddItemsAndCards({"A"});
+    pages->RefreshAllPages();
+    QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
+    CheckItemRow(0);
+    prompts.answers = {G(QString::fromUtf8(c.typed))};
+    QTest::mouseClick(w->renameButton, Qt::LeftButton);
+    ASSERT_EQ(prompts.asks.size(), 1u);
+    EXPECT_EQ(prompts.asks[0].initial, "A");
+    EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
+    EXPECT_EQ(prompts.boxes.size(), c.refusedWithBox ? 1u : 0u);
+    if (c.refusedWithBox) EXPECT_EQ(prompts.boxes[0].text, "宝贝名称不能为空，没有修改。"_gbk);
+    EXPECT_EQ(logged.count(), 0);
+    DeleteItems({{1, "A"}});
+  }
+
+  // A real change is made and logged.
+  AddItemsAndCards({"A"});
+  pages->RefreshAllPages();
+  QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
+  CheckItemRow(0);
+  prompts.answers = {std::string("A2")};
+  QTest::mouseClick(w->renameButton, Qt::LeftButton);
+  EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A2"}));
+  EXPECT_EQ(LoadStockCardsOf("A2").size(), 2u);
+  ASSERT_EQ(logged.count(), 1);
+  EXPECT_EQ(logged[0][0].toString(), QStringLiteral("宝贝“A”改名为“A2”，库存卡密随之改名"));
+}
+
+// "消息模板" edits the selected item's template: line breaks become CR LF,
+// the box shows the stored one again, too long a template is refused with a
+// message and nothing stored, an emptied box removes it.
+TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
+  AddItemsAndCards({"A", "B"});
+  pages->RefreshAllPages();
+  std::vector<QString> shown;
+  QString answer;
+  pages->items.askTemplate = [&](const QString& item, const QString& current) -> std::optional<QString> {
+    shown.push_back(item + "|" + current);
+    return answer;
+  };
+  pages->items.EditMessageTemplate();  // no row selected
+  EXPECT_TRUE(shown.empty());
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+
+  ShowRow(1);
+  answer = QStringLiteral("{宝贝名称} 的卡：\n{卡密}");
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_FALSE(MessageTemplateOf("A").has_value());
+
+  ShowRow(1);
+  answer = QString(4000, QLatin1Char('x'));
+  pages->items.EditMessageTemplate();
+  EXPECT_EQ(shown.back(), QStringLiteral("B|{宝贝名称} 的卡：\n{卡密}"));
+  ASSERT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+
+  ShowRow(1);
+  answer = QString();
+  pages->items.EditMessageTemplate();
+  EXPECT_FALSE(MessageTemplateOf("B").has_value());
 }
 
 TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {

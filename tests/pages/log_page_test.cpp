@@ -216,6 +216,22 @@ TEST_F(LogPageTest, TheFilterBoxNarrowsTheViewAndTheCountSaysSo) {
   EXPECT_EQ(view->model()->rowCount(), 4);
   EXPECT_EQ(count->text(), "共 4 条");
 
+  // "只看警告" keeps the warnings alone, also together with the filter text.
+  log->OrderWaiting({"5002", "Q币"_gbk, 1, "买家乙"_gbk, "1"}, WaitReason::kStockShort, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page->model().rowCount() == 5; }, 5000));
+  auto* warningsOnly = window->findChild<QCheckBox*>("只看警告");
+  ASSERT_NE(warningsOnly, nullptr);
+  QTest::mouseClick(warningsOnly, Qt::LeftButton, {}, QPoint(8, warningsOnly->height() / 2));
+  ASSERT_TRUE(warningsOnly->isChecked());
+  EXPECT_EQ(Column(*view->model(), LogModel::kOrder), (QStringList{"5002"}));
+  EXPECT_EQ(count->text(), "筛选出 1 条 / 共 5 条");
+  Type(box, "买家甲");
+  EXPECT_EQ(view->model()->rowCount(), 0);
+  box->clear();
+  QTest::mouseClick(warningsOnly, Qt::LeftButton, {}, QPoint(8, warningsOnly->height() / 2));
+  EXPECT_EQ(view->model()->rowCount(), 5);
+  EXPECT_EQ(count->text(), "共 5 条");
+
   QSignalSpy settings(page.get(), &LogPage::notificationSettingsRequested);
   QTest::mouseClick(window->findChild<QPushButton*>("按钮通知设置"), Qt::LeftButton);
   EXPECT_EQ(settings.count(), 1);

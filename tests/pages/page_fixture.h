@@ -50,18 +50,24 @@ class FakePrompts : public Prompts {
     BoxKind kind;
   };
   struct Ask {
-    std::string prompt, caption;
+    std::string prompt, caption, initial;
   };
   struct FileAsk {
     std::string caption, filter;
   };
 
+  // A question is answered from `questionAnswers`, Yes when it is empty.
   BoxAnswer ShowBox(const std::string& text, const std::string& caption, BoxKind kind) override {
     boxes.push_back({text, caption, kind});
-    return BoxAnswer::kOk;
+    if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
+    if (questionAnswers.empty()) return BoxAnswer::kYes;
+    const BoxAnswer answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
   }
-  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption) override {
-    asks.push_back({prompt, caption});
+  std::optional<std::string> AskText(const std::string& prompt, const std::string& caption,
+                                     const std::string& initial) override {
+    asks.push_back({prompt, caption, initial});
     if (answers.empty()) return std::nullopt;
     std::optional<std::string> answer = answers.front();
     answers.pop_front();
@@ -78,6 +84,7 @@ class FakePrompts : public Prompts {
   void EndProgram(int) override { ADD_FAILURE() << "the pages never end the program"; }
 
   std::vector<Box> boxes;
+  std::deque<BoxAnswer> questionAnswers;
   std::vector<Ask> asks;
   std::deque<std::optional<std::string>> answers;  // nullopt = cancel
   std::vector<FileAsk> fileAsks;

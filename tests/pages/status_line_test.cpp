@@ -51,7 +51,7 @@ class StatusLineTest : public PagesTest {
 TEST_F(StatusLineTest, FiguresCountdownAndTheWaitingOrdersOnHover) {
   bool running = false;
   StatusLine line(window->pageControls().statusLine, status, w->timer, [&] { return running; });
-  EXPECT_EQ(line.text(), "尚未扫描 | 今日发货 3 笔 | 等待补货 0 笔");
+  EXPECT_EQ(line.text(), "尚未扫描 | 今日发货 3 笔 | 等待补货 0 笔 | 自动发货未开启");
   EXPECT_TRUE(button->isHidden());
 
   Cycle(ScanOutcome::kListed,
@@ -72,7 +72,7 @@ TEST_F(StatusLineTest, FiguresCountdownAndTheWaitingOrdersOnHover) {
   running = false;
   w->timer->stop();
   line.Refresh();
-  EXPECT_TRUE(line.text().endsWith("等待补货 2 笔")) << line.text().toStdString();
+  EXPECT_TRUE(line.text().endsWith("等待补货 2 笔 | 自动发货未开启")) << line.text().toStdString();
 
   // A page that cannot be paired: why nothing is delivered, with the counts.
   Cycle(ScanOutcome::kUnpaired);

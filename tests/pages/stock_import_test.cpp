@@ -78,8 +78,9 @@ TEST_F(StockImportTest, PreviewGivesNumbersAndReasonsAndTheTickLetsDuplicatesIn)
 
   EXPECT_EQ(Text(preview, ImportPreviewDialog::kSummary),
             QStringLiteral("将导入 3 张卡密，4 行不导入（共 7 行）。"));
-  EXPECT_EQ(Text(preview, ImportPreviewDialog::kReasons),
-            QStringLiteral("库存中已有 1 行，已发过 1 行，本次重复 1 行，格式不对 1 行"));
+  EXPECT_EQ(
+      Text(preview, ImportPreviewDialog::kReasons),
+      QStringLiteral("库存中已有 1 行，已发过 1 行，本次重复 1 行，卡号或卡密为空 0 行，格式不对 1 行"));
   EXPECT_EQ(KeptRows(preview),
             (std::vector<std::string>{"S1 p|库存中已有", "H1 p|已发过", "N1 p|本次重复", "bad|格式不对"}));
   EXPECT_TRUE(preview->importButton()->isEnabled());
@@ -107,6 +108,56 @@ TEST_F(StockImportTest, PreviewGivesNumbersAndReasonsAndTheTickLetsDuplicatesIn)
   EXPECT_EQ(StockOf("A").size(), 9u);
   EXPECT_EQ(StockOf("A").back(), "N4|p");
   EXPECT_EQ(w->importBox->toPlainText(), QStringLiteral("S1 p\nN3 p"));
+}
+
+// The cards the preview says will be stored, as "number|password".
+static std::vector<std::string> CardRows(ImportPreviewDialog* preview) {
+  std::vector<std::string> rows;
+  QAbstractItemModel* m = preview->cardsView()->model();
+  for (int r = 0; r < m->rowCount(); ++r)
+    rows.push_back((m->index(r, 0).data().toString() + "|" + m->index(r, 1).data().toString()).toStdString());
+  return rows;
+}
+
+TEST_F(StockImportTest, PreviewShowsTheCardsAsStoredAndASwapTurnsTheWholeImport) {
+  // The stock holds PW1 as a number: once swapped, the first line is a
+  // duplicate, which the check must find again.
+  ASSERT_TRUE(AppendStockCard({"A", "PW1", "DK1", 0}));
+  ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("DK1 PW1\nDK2 PW2\nDK3 "));
+  ASSERT_NE(preview, nullptr);
+  QAbstractItemModel* cards = preview->cardsView()->model();
+  EXPECT_EQ(cards->headerData(0, Qt::Horizontal).toString(), QStringLiteral("卡号"));
+  EXPECT_EQ(cards->headerData(1, Qt::Horizontal).toString(), QStringLiteral("卡密"));
+  EXPECT_EQ(CardRows(preview), (std::vector<std::string>{"DK1|PW1", "DK2|PW2"}));
+  EXPECT_EQ(KeptRows(preview), (std::vector<std::string>{"DK3 |卡号或卡密为空"}));
+
+  QTest::mouseClick(preview->swapBox(), Qt::LeftButton, {}, QPoint(8, preview->swapBox()->height() / 2));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return preview->swapBox()->isEnabled(); }, 30000));
+  EXPECT_TRUE(preview->swapped());
+  EXPECT_EQ(CardRows(preview), (std::vector<std::string>{"PW2|DK2"}));
+  // "DK3 " swapped has an empty number: still a line cut short.
+  EXPECT_EQ(KeptRows(preview), (std::vector<std::string>{"DK1 PW1|库存中已有", "DK3 |卡号或卡密为空"}));
+  EXPECT_EQ(preview->cardsToImport(), 1u);
+  AcceptPreview();
+  EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"PW1|DK1", "PW2|DK2"}));
+  EXPECT_EQ(w->importBox->toPlainText(), QStringLiteral("DK1 PW1\nDK3 "));
+}
+
+TEST_F(StockImportTest, AnEmptyPasswordIsFlaggedAndImportedOnlyWhenTicked) {
+  ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("DK1 PW1\nDK2 \nDK3 0"));
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(KeptRows(preview), (std::vector<std::string>{"DK2 |卡号或卡密为空"}));
+  EXPECT_EQ(preview->cardsToImport(), 2u);  // "0" is a password like any other
+  QCheckBox* tick = preview->noPasswordBox();
+  ASSERT_TRUE(tick->isEnabled());
+  QTest::mouseClick(tick, Qt::LeftButton, {}, QPoint(8, tick->height() / 2));
+  EXPECT_EQ(preview->cardsToImport(), 3u);
+  EXPECT_TRUE(KeptRows(preview).empty());
+  QSignalSpy logged(&pages->stock, &StockPage::changeMade);
+  AcceptPreview();
+  EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"DK1|PW1", "DK2|", "DK3|0"}));
+  ASSERT_EQ(logged.count(), 1);
+  EXPECT_EQ(logged[0][0].toString(), QStringLiteral("导入卡密：宝贝“A”新增 3 张（来自输入框）"));
 }
 
 TEST_F(StockImportTest, CancellingThePreviewWritesNothingAndKeepsTheBox) {

@@ -2,6 +2,7 @@
 // placeholder, the stock list and "删除库存", also while the delivery thread
 // takes cards.
 #include <QPalette>
+#include <QSignalSpy>
 #include <thread>
 
 #include "page_fixture.h"
@@ -124,17 +125,34 @@ TEST_F(StockPageTest, ChoosingAnItemShowsItsCardsAndRefreshKeepsTheChoice) {
   EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"a2|pw"}));
 }
 
-TEST_F(StockPageTest, DeleteRemovesExactlyTheSelectedCards) {
+TEST_F(StockPageTest, DeleteAsksWithTheCountAndRemovesExactlyTheSelectedCards) {
   // Cards of B between those of A, so list rows and records differ.
   ASSERT_TRUE(AppendStockCard({"A", "a1", "p", 0}));
   ASSERT_TRUE(AppendStockCard({"B", "b1", "p", 0}));
   for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard({"A", n, "p", 0}));
   ChooseItem("A");
+  QSignalSpy logged(&pages->stock, &StockPage::changeMade);
   SelectStockRows({0, 2});
+  prompts.questionAnswers = {BoxAnswer::kNo};
+  QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].text, "确定删除 2 张卡密？"_gbk);
+  EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kQuestion);
+  EXPECT_EQ(StockOf("A").size(), 4u);
+  EXPECT_EQ(logged.count(), 0);
+
   QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
   EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"a2|p", "a4|p"}));
   EXPECT_EQ(StockOf("B"), (std::vector<std::string>{"b1|p"}));
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"a2|p|2", "a4|p|3"}));
+  ASSERT_EQ(logged.count(), 1);
+  EXPECT_EQ(logged[0][0].toString(), QStringLiteral("删除库存：宝贝“A”删除 2 张卡密"));
+
+  // Nothing selected: no question, nothing removed.
+  w->stockList->clearSelection();
+  QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
+  EXPECT_EQ(prompts.boxes.size(), 2u);
+  EXPECT_EQ(StockOf("A").size(), 2u);
 }
 
 TEST_F(StockPageTest, DeleteStaysExactWhenTheDeliveryTookCardsMeanwhile) {

@@ -223,5 +223,46 @@ TEST(DataPaths, TheProgramDirectoryComesFromTheOverrideTheEnvironmentOrTheExecut
   SetProgramDir("");
 }
 
+TEST(Shops, ANameIsOneFolderNameOfWholeUtf8Text) {
+  for (const char* good : {"二店", "shop 2", "a.b", "店-3_x"}) EXPECT_TRUE(IsValidShopName(good)) << good;
+  const std::string tooLong(65, 'a');
+  for (const std::string& bad :
+       {std::string(), std::string("."), std::string(".."), std::string(".hidden"), std::string("a/b"),
+        std::string(" a"), std::string("a "), std::string("a\nb"), std::string("\xb6\xfe\xb5\xea"), tooLong})
+    EXPECT_FALSE(IsValidShopName(bad)) << bad;
+}
+
+TEST(Shops, EachShopHasItsOwnFolderAndLockBesideTheDefaultOne) {
+  testing::TempDir base;
+  EnvGuard env;
+  env.Set("XDG_DATA_HOME", base.path().c_str());
+  env.Set("AUTODELIVER_DIR", "/srv/portable");
+  EXPECT_TRUE(ListShops().empty());
+
+  SetShop("一店");
+  // A shop wins over the portable folder: it was asked for by name.
+  EXPECT_EQ(CurrentProgramDirSource(), ProgramDirSource::kShop);
+  EXPECT_EQ(ProgramDir(), base.path() + "/autodeliver/shops/一店");
+  InstanceLock first, again, other;
+  const DataFolderOpening one = OpenDataFolder(first);
+  ASSERT_EQ(one.status, DataFolderOpening::Status::kReady) << one.problem;
+  EXPECT_TRUE(first.held());
+  EXPECT_EQ(fs::status(one.folder).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(OpenDataFolder(again).status, DataFolderOpening::Status::kInUse);
+
+  SetShop("二店");
+  const DataFolderOpening two = OpenDataFolder(other);
+  EXPECT_EQ(two.status, DataFolderOpening::Status::kReady) << two.problem;
+  EXPECT_NE(two.folder, one.folder);
+
+  fs::create_directories(base.path() + "/autodeliver/shops/.partial");
+  WriteFile(base.path() + "/autodeliver/shops/notes.txt", "x");
+  EXPECT_EQ(ListShops(), (std::vector<std::string>{"一店", "二店"}));
+
+  SetShop("");
+  EXPECT_EQ(CurrentProgramDirSource(), ProgramDirSource::kEnvironment);
+  EXPECT_EQ(ProgramDir(), "/srv/portable");
+}
+
 }  // namespace
 }  // namespace autodeliver

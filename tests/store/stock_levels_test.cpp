@@ -186,6 +186,25 @@ TEST(StockWarningsTest, ItemsLeavingTheListAreReArmedAndEachFiresOnItsOwn) {
   EXPECT_EQ(crossed[1].name, "C");
 }
 
+// A warning already given is not given again by a new start while the
+// stock stays low; a stock that rose in between re-arms it.
+TEST(StockWarningsTest, ANewStartRemembersTheItemsStandingWarned) {
+  testing::TempDir dir;
+  const std::string path = dir / "stock_warnings.txt";
+  const std::string name = "点卡10元 \n"_gbk;  // a space and a line break in a name
+  const std::vector<ItemStock> low = {{name, 2, 0, 5}, {"B", 9, 0, 5}};
+  EXPECT_EQ(StockWarnings(path).Update(low).size(), 1u);
+  {
+    StockWarnings restarted(path);
+    EXPECT_TRUE(restarted.IsWarned(name));
+    EXPECT_TRUE(restarted.Update(low).empty());
+    EXPECT_TRUE(restarted.Update({{name, 8, 0, 5}}).empty());  // restocked: re-armed
+  }
+  EXPECT_EQ(StockWarnings(path).Update(low).size(), 1u);
+  // An unreadable list warns as at a first start.
+  EXPECT_EQ(StockWarnings(dir.path() + "/missing/stock_warnings.txt").Update(low).size(), 1u);
+}
+
 TEST(StockWarningsTest, TextNamesItemStockLevelAndWaiting) {
   EXPECT_EQ(StockWarningText({"点卡"_gbk, 2, 0, 5}), "库存预警：宝贝“点卡”只剩 2 张卡密（预警线 5 张）"_gbk);
   EXPECT_EQ(StockWarningText({"点卡"_gbk, 0, 3, 5}),

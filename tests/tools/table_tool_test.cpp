@@ -116,6 +116,64 @@ TEST(TableTool, DumpAndCheck) {
   EXPECT_NE(Tool("check " + Quoted(dir / "data/none.edb")).status, 0);
 }
 
+// The records part of a dump: ids, deleted marks and values, but not the
+// field layout, which a migration changes.
+std::string DumpedRecords(const std::string& table) {
+  const std::string out = Tool("dump --json " + Quoted(table)).out;
+  const std::size_t at = out.find("\"records\"");
+  return at == std::string::npos ? std::string() : out.substr(at);
+}
+
+// A Windows folder with GBK file names brought into a shop by name: every
+// record dumps the same before and after, the old folder keeps its bytes, and
+// a shop that holds cards is refused unless merging.
+TEST(TableTool, MigrateIntoAShopKeepsEveryRecord) {
+  testing::TempDir old, home;
+  ASSERT_TRUE(CreateDataTables(old.path(), nullptr, TableLayout::kLongTexts));
+  SetProgramDir(old.path());
+  for (const char* card : {"N1", "N2", "N3"}) ASSERT_TRUE(AppendStockCard({"点卡"_gbk, card, "P", 0}));
+  ASSERT_TRUE(MarkStockCardAt(2));
+  SetProgramDir("");
+  ASSERT_EQ(
+      std::rename((old / "data/库存卡密.edb").c_str(), (old / ("data/" + "库存卡密"_gbk + ".EDB")).c_str()),
+      0);
+  ASSERT_EQ(
+      std::rename((old / "data/库存卡密.edt").c_str(), (old / ("data/" + "库存卡密"_gbk + ".EDT")).c_str()),
+      0);
+  const std::string oldStock = old / ("data/" + "库存卡密"_gbk + ".EDB");
+  const std::string before = DumpedRecords(oldStock);
+  const std::string oldBytes = testing::ReadFile(oldStock);
+  ASSERT_NE(before.find("\"deleted\": true"), std::string::npos);
+
+  const std::string env = "XDG_DATA_HOME=" + Quoted(home.path()) + " ";
+  const std::string command = "migrate " + Quoted(old.path()) + " --shop 二店";
+  EXPECT_EQ(std::system((env + TABLE_TOOL + " " + command + " --dry-run >/dev/null").c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(home / "autodeliver/shops/二店/data"));
+  ToolRun run{-1, ""};
+  {
+    FILE* p = popen((env + TABLE_TOOL + " " + command + " 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.out.append(buf, n);
+    run.status = WEXITSTATUS(pclose(p));
+  }
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("name in GBK bytes"), std::string::npos) << run.out;
+  const std::string shopStock = home / "autodeliver/shops/二店/data/库存卡密.edb";
+  EXPECT_EQ(DumpedRecords(shopStock), before);
+  EXPECT_EQ(testing::ReadFile(oldStock), oldBytes);
+
+  // Now the shop holds cards: refused, then merged without a card twice.
+  ToolRun again = Tool("migrate " + Quoted(old.path()) + " " + Quoted(home / "autodeliver/shops/二店"));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.out.find("--merge"), std::string::npos) << again.out;
+  ToolRun merged =
+      Tool("migrate --merge " + Quoted(old.path()) + " " + Quoted(home / "autodeliver/shops/二店"));
+  EXPECT_EQ(merged.status, 0) << merged.out;
+  EXPECT_EQ(DumpedRecords(shopStock), before);
+}
+
 // The CSV export writes what the window writes, for the whole table or one
 // item, in either encoding; a wrong kind, a missing folder or an unwritable
 // file fail with the documented status.
@@ -286,7 +344,7 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
   ASSERT_EQ(preview->cards.size(), static_cast<std::size_t>(kCards));
   testing::WriteFile(dir_ / "cards0.txt", first);
   ASSERT_EQ(Import(dir_ / "cards0.txt").status, 0);
-  const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates);
+  const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates, false);
   ASSERT_TRUE(confirmed.plan);
   EXPECT_EQ(confirmed.result.written, 0u);
   EXPECT_EQ(confirmed.plan->Count(LineVerdict::kInStock), static_cast<std::size_t>(kCards));
@@ -301,7 +359,7 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
     const std::vector<CardLine> roundLines = ReadCardLines(text);
     ToolRun tool;
     std::thread other([&] { tool = Import(file); });
-    const CheckedImport window = ImportCheckedCards(item_, roundLines, false);
+    const CheckedImport window = ImportCheckedCards(item_, roundLines, false, false);
     other.join();
     EXPECT_EQ(tool.status, 0) << tool.out;
     ASSERT_TRUE(window.plan);
@@ -321,7 +379,8 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   EXPECT_EQ(dry.status, 0) << dry.out;
   for (const char* part :
        {"\"lines\": 6", "\"toImport\": 2", "\"dryRun\": true",
-        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1}",
+        "\"reasons\": {\"库存中已有\": 1, \"已发过\": 1, \"本次重复\": 1, \"格式不对\": 1, "
+        "\"卡号或卡密为空\": 0}",
         "{\"line\": 2, \"reason\": \"库存中已有\"}", "{\"line\": 4, \"reason\": \"已发过\"}",
         "{\"line\": 5, \"reason\": \"本次重复\"}", "{\"line\": 6, \"reason\": \"格式不对\"}"})
     EXPECT_NE(dry.out.find(part), std::string::npos) << part << "\n" << dry.out;

@@ -127,7 +127,7 @@ DemoScript DefaultScript(const std::string& marketHost) {
                   {"http://" + marketHost + "/card/DK1003-ONLINE", "pw-aa03"},
                   {"DK1004", "pw-aa04"},
                   {"DK1005", "pw-aa05"}};
-  script.intervalSeconds = 1;
+  script.intervalSeconds = 5;  // the shortest interval "设置" accepts
   script.orders = {{"点卡10元", "买家甲", 1, Fate::kConsigned},
                    {"点卡10元", "买家乙", 2, Fate::kConsigned},
                    {"点卡10元", "买家丙", 5, Fate::kWaitingForStock},

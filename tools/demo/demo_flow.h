@@ -57,7 +57,7 @@ struct DemoCard {
 struct DemoScript {
   std::string itemName;  // the monitored item (UTF-8)
   std::vector<DemoCard> cards;
-  int intervalSeconds = 1;
+  int intervalSeconds = 5;        // the shortest interval "设置" accepts
   std::vector<DemoOrder> orders;  // placed one after another
 };
 

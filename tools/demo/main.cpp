@@ -3,6 +3,7 @@
 // demo_flow.h and the README's run section.
 //
 //   autodeliver-demo --transcript FILE [--screenshots DIR] [--market HOST:PORT]
+//                    [--shop NAME] [--seller NICK] [--card-prefix TEXT]
 //   autodeliver-demo --help
 //
 // The environment points the program at the imitations as for the program
@@ -19,6 +20,8 @@
 #include "app/login_browser.h"
 #include "demo_flow.h"
 #include "market/hosts.h"
+#include "store/shop_folder.h"
+#include "store/shop_paths.h"
 
 namespace {
 
@@ -55,7 +58,17 @@ int main(int argc, char** argv) {
       QStringLiteral("market"),
       QStringLiteral("The marketplace imitation (default: $AUTODELIVER_LOGIN_HOST)."),
       QStringLiteral("HOST:PORT"));
-  parser.addOptions({help, transcript, screenshots, market});
+  const QCommandLineOption shop(QStringLiteral("shop"),
+                                QStringLiteral("Run the shop NAME's folder, locked as the program locks it."),
+                                QStringLiteral("NAME"));
+  const QCommandLineOption seller(QStringLiteral("seller"),
+                                  QStringLiteral("The seller account's nick (default 测试卖家)."),
+                                  QStringLiteral("NICK"));
+  const QCommandLineOption cardPrefix(
+      QStringLiteral("card-prefix"),
+      QStringLiteral("Put TEXT before every card number (but the online card's) and password."),
+      QStringLiteral("TEXT"));
+  parser.addOptions({help, transcript, screenshots, market, shop, seller, cardPrefix});
   if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
     const QString error =
         parser.positionalArguments().isEmpty()
@@ -78,6 +91,29 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (parser.isSet(seller)) settings.sellerNick = parser.value(seller).toStdString();
+  InstanceLock lock;
+  if (parser.isSet(shop)) {
+    const std::string name = parser.value(shop).toStdString();
+    if (!IsValidShopName(name)) {
+      std::fprintf(stderr, "autodeliver-demo: no valid shop name: %s\n", name.c_str());
+      return 2;
+    }
+    SetShop(name);
+    const DataFolderOpening opening = OpenDataFolder(lock);
+    if (opening.status != DataFolderOpening::Status::kReady || !lock.held()) {
+      std::fprintf(stderr, "autodeliver-demo: the shop's folder %s is in use or cannot be made ready\n",
+                   opening.folder.c_str());
+      return 1;
+    }
+  }
+  demo::DemoScript script = demo::DefaultScript(settings.marketHost);
+  const std::string prefix = parser.value(cardPrefix).toStdString();
+  for (demo::DemoCard& card : script.cards) {
+    if (card.number.rfind("http://", 0) != 0) card.number = prefix + card.number;
+    card.password = prefix + card.password;
+  }
+
   PrepareWebEngineEnvironment();
   QApplication app(argc, argv);
   SetProgramFont();
@@ -85,7 +121,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   });
-  const demo::DemoResult result = flow.Run(demo::DefaultScript(settings.marketHost));
+  const demo::DemoResult result = flow.Run(script);
   flow.Close();
   return result.AllAsExpected() ? 0 : 1;
 }

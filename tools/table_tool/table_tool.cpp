@@ -18,6 +18,13 @@
 //                               data folder as CSV, the same bytes as the
 //                               window's export (UTF-8 with a byte-order mark,
 //                               or GBK); --item keeps one item's cards
+//   table_tool migrate FROM DIR [--dry-run] [--merge]
+//                               brings an earlier installation's tables and
+//                               card.mdb from FROM into DIR (store/old_data.h)
+//   table_tool convert DIR [--dry-run]
+//                               converts DIR's tables still in the older
+//                               layout, keeping the old files in a backup
+//   --shop NAME                 in place of DIR: the shop's own folder
 //   table_tool --help           (and after each command) what it takes
 //
 // Texts are shown converted from GBK to UTF-8. Exit status 2 for a usage
@@ -28,6 +35,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -42,7 +50,9 @@
 #include "import/card_file.h"
 #include "import/checked_import.h"
 #include "import/import_check.h"
+#include "store/instance_lock.h"
 #include "store/item_table.h"
+#include "store/old_data.h"
 #include "store/rows.h"
 #include "store/seller_actions.h"
 #include "store/sent_table.h"
@@ -275,12 +285,14 @@ int Import(const ImportOptions& o) {
   }
   // The check and the append run as one step under the store lock that the
   // program's delivery and imports take, so an import running in the window
-  // at the same time cannot store the same cards as well.
+  // at the same time cannot store the same cards as well. The tool imports
+  // cards with an empty password as it always did; the report counts them
+  // under their own reason.
   CheckedImport checked;
   if (o.dryRun)
-    checked.plan = CheckImport(item, file->lines, o.allowDuplicates);
+    checked.plan = CheckImport(item, file->lines, o.allowDuplicates, true);
   else
-    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates);
+    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates, true);
   const std::optional<ImportPlan>& plan = checked.plan;
   if (!plan) {
     std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
@@ -308,7 +320,7 @@ int Import(const ImportOptions& o) {
       << ",\n  \"dryRun\": " << (o.dryRun ? "true" : "false") << ",\n  \"toImport\": " << plan->cards.size()
       << ",\n  \"reasons\": {";
   const LineVerdict reasons[] = {LineVerdict::kInStock, LineVerdict::kSentBefore, LineVerdict::kRepeated,
-                                 LineVerdict::kMalformed};
+                                 LineVerdict::kMalformed, LineVerdict::kNoPassword};
   for (std::size_t i = 0; i < std::size(reasons); ++i)
     out << (i ? ", " : "") << JsonString(VerdictTextUtf8(reasons[i])) << ": " << plan->Count(reasons[i]);
   // The lines the preview leaves out, by their number in the file; with
@@ -390,6 +402,104 @@ int Export(const std::string& dir, const std::string& what, const std::string& f
   return 0;
 }
 
+const char* NameHow(OldTable::Name how) {
+  switch (how) {
+    case OldTable::Name::kUtf8:
+      return "name in UTF-8";
+    case OldTable::Name::kGbk:
+      return "name in GBK bytes";
+    case OldTable::Name::kByFields:
+      return "name unreadable, recognised by its fields";
+  }
+  return "";
+}
+
+// Prints what a migration or conversion found and did; the exit status.
+int PrintOldData(const OldDataReport& r, bool dryRun) {
+  for (const OldTable& t : r.tables) {
+    // A name in GBK bytes is shown as it reads in GBK.
+    const std::size_t slash = t.source.rfind('/') + 1;
+    std::cout << t.file << ": "
+              << (t.name == OldTable::Name::kGbk
+                      ? t.source.substr(0, slash) + GbkToUtf8Lossy(t.source.substr(slash))
+                      : t.source);
+    if (t.name != OldTable::Name::kUtf8) std::cout << " (" << NameHow(t.name) << ")";
+    std::cout << "\n  " << t.records << " records, " << t.marked << " marked deleted\n";
+    for (const std::string& p : t.problems) std::cout << "  damaged: " << p << "\n";
+    const char* would = dryRun ? "would be " : "";
+    switch (t.outcome) {
+      case OldTable::Outcome::kConverted:
+        std::cout << "  " << would << "converted into the installed layout (ids, order and marks kept)\n";
+        break;
+      case OldTable::Outcome::kKept:
+        std::cout << "  " << would << "kept in its older layout: record " << t.tooWideRecord << ", field "
+                  << t.tooWideField << " holds \"" << t.tooWideValue
+                  << "\", longer than the installed layout's fixed field\n";
+        break;
+      case OldTable::Outcome::kUnchanged:
+        std::cout << "  in the installed layout already\n";
+        break;
+      case OldTable::Outcome::kMerged:
+      case OldTable::Outcome::kNone:
+        if (t.added || t.skipped)
+          std::cout << "  " << t.added << " records " << (dryRun ? "would be " : "") << "added, " << t.skipped
+                    << " there already or marked deleted\n";
+        break;
+    }
+  }
+  for (const std::string& m : r.missing) std::cout << m << ": not found\n";
+  for (const std::string& i : r.ignored) std::cout << "not used: " << i << "\n";
+  if (!r.cardDatabase.empty())
+    std::cout << "card.mdb: " << r.cardDatabase << " -> " << r.cardDatabaseTarget
+              << (dryRun ? " (would be " : " (") << "copied byte for byte)\n";
+  if (!r.backup.empty()) std::cout << "the folder's former files are in " << r.backup << "\n";
+  switch (r.status) {
+    case OldDataReport::Status::kDone:
+      std::cout << "done\n";
+      return 0;
+    case OldDataReport::Status::kDryRun:
+      std::cout << "dry run: nothing written\n";
+      return 0;
+    case OldDataReport::Status::kIncomplete:
+      std::cerr << "table_tool: a table was not found; nothing written\n";
+      return 1;
+    case OldDataReport::Status::kDamaged:
+      std::cerr << "table_tool: a table is damaged (see above); nothing written\n";
+      return 1;
+    case OldDataReport::Status::kTargetHasData:
+      std::cerr << "table_tool: the target holds " << r.targetCards << " stock card(s) and " << r.targetSent
+                << " sent row(s); nothing written (--merge adds the old records the target lacks)\n";
+      return 1;
+    case OldDataReport::Status::kTooWideToMerge:
+    case OldDataReport::Status::kFailed:
+      std::cerr << "table_tool: " << r.problem << "\n";
+      return 1;
+  }
+  return 1;
+}
+
+// Keeps the program off `dir` while the tool replaces its tables.
+bool LockFolder(const std::string& dir, InstanceLock& lock) {
+  if (lock.TryAcquire(dir) == InstanceLock::Result::kHeldElsewhere) {
+    std::cerr << "table_tool: the program is running on " << dir << "; close it first\n";
+    return false;
+  }
+  return true;
+}
+
+int Migrate(const std::string& from, const std::string& dir, bool dryRun, bool merge) {
+  InstanceLock lock;
+  struct stat st {};
+  if (!dryRun && ::stat(dir.c_str(), &st) == 0 && !LockFolder(dir, lock)) return 1;
+  return PrintOldData(MigrateShop(from, dir, {.dryRun = dryRun, .merge = merge}), dryRun);
+}
+
+int Convert(const std::string& dir, bool dryRun) {
+  InstanceLock lock;
+  if (!dryRun && !LockFolder(dir, lock)) return 1;
+  return PrintOldData(ConvertShop(dir, dryRun), dryRun);
+}
+
 }  // namespace
 }  // namespace autodeliver
 
@@ -402,12 +512,13 @@ int main(int argc, char** argv) {
       "table_tool"};
   app.require_subcommand(1);
 
-  std::string dir, file;
+  std::string dir, file, shop;
   CLI::App* init = app.add_subcommand(
       "init",
       "Create DIR/data with the four empty tables (the settings table with its row for the IM "
       "client path) and DIR/card.mdb");
-  init->add_option("DIR", dir, "The program directory")->required();
+  init->add_option("DIR", dir, "The program directory");
+  init->add_option("--shop", shop, "The shop NAME's folder in place of DIR")->type_name("NAME");
 
   CLI::App* dump = app.add_subcommand("dump", "Print the table FILE as one JSON document");
   bool json = false;
@@ -452,12 +563,62 @@ int main(int argc, char** argv) {
   exportCsv->add_option("--item", item, "Only the cards of the item NAME (exact name)")->type_name("NAME");
   exportCsv->add_flag("--gbk", gbk, "Write GBK instead of UTF-8");
 
+  std::string from;
+  bool dryRun = false, merge = false;
+  CLI::App* migrate = app.add_subcommand(
+      "migrate",
+      "Bring an earlier installation's data from FROM (a Windows program's folder with data/ and card.mdb, "
+      "or "
+      "the table files alone) into the program directory DIR: the four tables are found whatever their "
+      "names' encoding, each is checked as check does, then converted record by record into the installed "
+      "layout (ids, order and deleted marks kept; a table with a value too wide for it stays in its older "
+      "layout, and the value is named); card.mdb is copied byte for byte; FROM is never changed. A DIR "
+      "holding cards or sent rows is refused unless --merge");
+  migrate->add_option("FROM", from, "The old folder")->required();
+  migrate->add_option("DIR", dir, "The program directory to fill");
+  migrate->add_option("--shop", shop, "The shop NAME's folder in place of DIR")->type_name("NAME");
+  migrate->add_flag("--dry-run", dryRun, "Find, check and convert in a temporary folder; write nothing");
+  migrate->add_flag("--merge", merge,
+                    "Add the old items, cards and sent rows that DIR lacks; never a card or sent row twice");
+
+  CLI::App* convert = app.add_subcommand(
+      "convert",
+      "Convert the tables of the program directory DIR that are still in the older layout (long texts) "
+      "into the installed layout, with the same checks as migrate; the old files go into a backup folder "
+      "beside data/. The program must not be running on DIR");
+  convert->add_option("DIR", dir, "The program directory");
+  convert->add_option("--shop", shop, "The shop NAME's folder in place of DIR")->type_name("NAME");
+  convert->add_flag("--dry-run", dryRun, "Check and convert in a temporary folder; write nothing");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
+  // --shop NAME stands for the shop's folder; DIR and --shop exclude each other.
+  if (init->parsed() || migrate->parsed() || convert->parsed()) {
+    if (!shop.empty()) {
+      if (!dir.empty() || !IsValidShopName(shop)) {
+        std::cerr << "table_tool: give DIR or a valid --shop NAME, not both\n";
+        return 2;
+      }
+      SetShop(shop);
+      if (CurrentProgramDirSource() != ProgramDirSource::kShop) {
+        std::cerr << "table_tool: no user data folder (set HOME or XDG_DATA_HOME)\n";
+        return 1;
+      }
+      dir = ProgramDir();
+      std::error_code ec;
+      if (!dryRun) std::filesystem::create_directories(dir, ec);
+      ::chmod(dir.c_str(), 0700);
+    } else if (dir.empty()) {
+      std::cerr << "table_tool: DIR or --shop NAME is needed\n";
+      return 2;
+    }
+  }
   if (init->parsed()) return Init(dir);
+  if (migrate->parsed()) return Migrate(from, dir, dryRun, merge);
+  if (convert->parsed()) return Convert(dir, dryRun);
   if (dump->parsed()) return Dump(file);
   if (import->parsed()) return Import(importOptions);
   if (exportCsv->parsed()) return Export(dir, what, file, item, gbk);
