@@ -50,10 +50,13 @@ void NotificationPolicy::OrderHeld(const PendingOrder& order, HoldReason reason,
   const char* summary = reason == HoldReason::kAwaitingApproval || reason == HoldReason::kOverLimit
                             ? "订单待确认"
                             : "订单被发货规则拦下";
+  // The order is the subject: a second order held soon after is news of
+  // its own, not a repeat of the first.
   Tell({NotificationKind::kOrderHeld, summary,
         "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）的宝贝“" +
             LineText(order.itemTitle) + "” × " + std::to_string(order.quantity) + "：" + ReasonText(reason) +
-            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。")});
+            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。"),
+        LineText(order.orderNumber)});
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
