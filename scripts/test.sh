@@ -16,7 +16,8 @@ git ls-files -z -- '*.cpp' '*.h' '*.hpp' '*.cc' | xargs -0 -r clang-format --dry
 # header of a folder above its own (src/layers.txt).
 bash scripts/check-layers.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Every warning of the build is an error: a new one fails the test command.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAUTODELIVER_WERROR=ON
 cmake --build build -j2
 cd build
 # Window and IM tests need a display; xvfb-run gives each run its own.
