@@ -26,7 +26,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_retur
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
 
-tests=(base_test text_test tables_test store_test import_test export_test http_test market_test
+tests=(base_test text_test tables_test store_test import_test export_test jet4_test http_test market_test
   delivery_test im_test service_test alerts_test)
 
 for kind in "${kinds[@]}"; do
