@@ -16,7 +16,9 @@
 //             互联网浏览器1 login browser (and 重新登录浏览器, a new login
 //             browser when the login expired)
 //     page 1: the search bar (已发搜索框 search box, 只看未送达, 已发条数
-//             count, 重新发送框/重新发送 resend, 导出已发框/导出已发 export),
+//             count, 补发未送达框/补发全部未送达 resend of every
+//             undelivered order, 重新发送框/重新发送 resend,
+//             导出已发框/导出已发 export),
 //             外形框1 with 高级表格1 sent-cards grid, 已发提示 note line
 //     page 2: 标签9, 组合框1 item chooser, 外形框17 import box (外形框19/标签11
 //             header, 编辑框3, 外形框22/超级按钮10 import from a file,
@@ -78,6 +80,7 @@ inline constexpr char kSettingsHeader[] = "标签4";
 inline constexpr char kIntervalLabel[] = "标签7";
 inline constexpr char kIntervalBox[] = "编辑框2";
 inline constexpr char kDeliverySwitch[] = "选择框2";
+inline constexpr char kAutostartBox[] = "登录桌面时启动";
 inline constexpr char kStatusGroup[] = "分组框1";
 inline constexpr char kStatusLabel[] = "标签8";
 inline constexpr char kApplyButtonFrame[] = "外形框12";
@@ -101,6 +104,8 @@ inline constexpr char kUndeliveredOnlyBox[] = "只看未送达";
 inline constexpr char kSentCountLabel[] = "已发条数";
 inline constexpr char kResendButtonFrame[] = "重新发送框";
 inline constexpr char kResendButton[] = "重新发送";
+inline constexpr char kResendAllButtonFrame[] = "补发未送达框";
+inline constexpr char kResendAllButton[] = "补发全部未送达";
 inline constexpr char kSentExportButtonFrame[] = "导出已发框";
 inline constexpr char kSentExportButton[] = "导出已发";
 inline constexpr char kSentNoteLabel[] = "已发提示";

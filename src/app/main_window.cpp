@@ -243,8 +243,13 @@ void MainWindow::BuildLayout() {
     controls_.deliverySwitch.intervalBox = LineEdit(settings, layout::kIntervalBox, QRect(116, 30, 48, 20));
     controls_.deliverySwitch.intervalBox->setEnabled(false);
     controls_.deliverySwitch.switchBox =
-        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 146, 24));
+        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 100, 24));
     controls_.deliverySwitch.switchBox->setText(QStringLiteral("开启自动发货"));
+    controls_.deliverySwitch.autostartBox =
+        Make<QCheckBox>(settings, layout::kAutostartBox, QRect(112, 63, 108, 24));
+    controls_.deliverySwitch.autostartBox->setText(QStringLiteral("登录桌面时启动"));
+    controls_.deliverySwitch.autostartBox->setToolTip(
+        QStringLiteral("登录桌面后自动启动本程序；开启自动发货后，下次启动会自动登录并恢复发货"));
     auto* group = Make<QGroupBox>(settings, layout::kStatusGroup, QRect(4, 90, 216, 56));
     group->setTitle(QStringLiteral("状态"));
     controls_.deliverySwitch.statusLabel =
@@ -280,10 +285,12 @@ void MainWindow::BuildLayout() {
   {
     QWidget* p1 = pages[1];
     SentCardsPageControls& sent = controls_.sentCards;
-    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 260, 22));
-    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(272, 29, 96, 22));
+    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 220, 22));
+    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(232, 29, 96, 22));
     sent.undeliveredBox->setText(QStringLiteral("只看未送达"));
-    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(372, 29, 240, 22), "");
+    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(332, 29, 166, 22), "");
+    sent.resendAllButton = FramedButton(p1, layout::kResendAllButtonFrame, QRect(502, 29, 110, 22),
+                                        layout::kResendAllButton, QRect(1, 1, 108, 20), "补发全部未送达");
     sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, QRect(618, 29, 82, 22),
                                      layout::kResendButton, QRect(1, 1, 80, 20), "重新发送");
     sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, QRect(706, 29, 82, 22),
@@ -456,6 +463,7 @@ void MainWindow::AnchorControls() {
       {layout::kGridFrame, S::kNone, S::kAll, false, true},
       {layout::kSentCardsGrid, S::kNone, S::kAll, false, true},
       {layout::kSentCountLabel, S::kNone, S::kAll, false, false},
+      {layout::kResendAllButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kResendButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentExportButtonFrame, S::kAll, S::kNone, false, false},
       {layout::kSentNoteLabel, S::kNone, S::kAll, true, false},

@@ -1,17 +1,32 @@
 // The management pages of the main window; see window_pages.h.
 #include "app/window_pages.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QSignalBlocker>
+
+#include "app/autostart.h"
 #include "app/main_window.h"
+#include "pages/qt_text.h"
+#include "store/shop_paths.h"
 
 namespace autodeliver {
+
+namespace {
+
+std::string ProgramPath() { return QCoreApplication::applicationFilePath().toStdString(); }
+
+}  // namespace
 
 WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
     : items(window.pageControls().items, prompts),
       stock(window.pageControls().stock, prompts),
-      sentCards(window.pageControls().sentCards),
+      sentCards(window.pageControls().sentCards, &prompts),
       deliverySwitch(window.pageControls().deliverySwitch),
       stockExport(window.pageControls().stock),
-      deliveriesPlot(window.pageControls().deliveriesPlot) {
+      deliveriesPlot(window.pageControls().deliveriesPlot),
+      prompts_(prompts),
+      autostartBox_(window.pageControls().deliverySwitch.autostartBox) {
   QObject::connect(&items, &ItemsPage::itemsChanged, &items, [this] { RefreshAllPages(); });
   QObject::connect(&deliverySwitch, &DeliverySwitch::refreshRequested, &deliverySwitch,
                    [this] { RefreshAllPages(); });
@@ -25,11 +40,44 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
   QObject::connect(&sentCards, &SentCardsPage::gridFilled, &deliveriesPlot,
                    [this] { deliveriesPlot.Fill(sentCards.cards()); });
   QObject::connect(&stock, &StockPage::stockChanged, &items, &ItemsPage::RefreshFigures);
+  if (autostartBox_) {
+    const bool chosen = AutostartChosen();
+    // The entry names the program as it runs now (it may have moved).
+    if (chosen) WriteAutostartEntry(AUTODELIVER_APP_ID, ProgramPath(), CurrentShop());
+    autostartBox_->setChecked(chosen);
+    QObject::connect(autostartBox_, &QCheckBox::toggled, autostartBox_,
+                     [this](bool on) { SetAutostart(on); });
+  }
   // From the delivery thread to the window's thread.
   waitingNeeds.SetHandover([this](const StockCounts& needs) {
     QMetaObject::invokeMethod(
         &items, [this, needs] { items.SetWaitingNeeds(needs); }, Qt::QueuedConnection);
   });
+}
+
+void WindowPages::SetAutostart(bool on) {
+  const bool written = on ? WriteAutostartEntry(AUTODELIVER_APP_ID, ProgramPath(), CurrentShop())
+                          : RemoveAutostartEntry(AUTODELIVER_APP_ID);
+  const bool kept = written && RememberAutostart(on);
+  if (!kept) {
+    // Back to what is on disk, and the seller is told.
+    if (on && written) RemoveAutostartEntry(AUTODELIVER_APP_ID);
+    if (autostartBox_) {
+      const QSignalBlocker quiet(autostartBox_);
+      autostartBox_->setChecked(AutostartEntryExists(AUTODELIVER_APP_ID));
+    }
+    const QString where = QString::fromStdString(AutostartEntryPath(AUTODELIVER_APP_ID));
+    const QString text = !written ? (on ? QStringLiteral("无法写入自动启动项 %1，登录桌面时不会自动启动")
+                                        : QStringLiteral("无法删除自动启动项 %1，登录桌面时仍会自动启动"))
+                                        .arg(where)
+                                  : QStringLiteral("配置表无法写入，登录桌面时启动的设置没有保存");
+    prompts_.ShowBox(GbkFromQ(text), GbkFromQ(QStringLiteral("登录桌面时启动")), BoxKind::kError);
+    return;
+  }
+  if (autostartBox_ && autostartBox_->isChecked() != on) {
+    const QSignalBlocker quiet(autostartBox_);
+    autostartBox_->setChecked(on);
+  }
 }
 
 void WindowPages::RefreshAllPages() {

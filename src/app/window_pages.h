@@ -11,7 +11,10 @@
 //     items page;
 //   - the window's end lets the order in hand finish (the delivery switch);
 //   - the first "设置" destroys the login browser;
-//   - every fill of the sent-cards grid refills the deliveries plot.
+//   - every fill of the sent-cards grid refills the deliveries plot;
+//   - "登录桌面时启动" writes or removes the program's autostart entry
+//     (autostart.h) and keeps the choice; a start with the choice on
+//     writes the entry again, so that it names the program as it runs now.
 //
 // The program (application.h) and the window tests build the pages through
 // this class, so both run the same wiring.
@@ -32,6 +35,8 @@
 #include "pages/stock_page.h"
 #include "service/prompts.h"
 
+class QCheckBox;
+
 namespace autodeliver {
 
 class MainWindow;
@@ -47,6 +52,10 @@ class WindowPages {
   // of the chosen item, and the sent-cards grid, in this order.
   void RefreshAllPages();
 
+  // "登录桌面时启动" ticked or unticked: the entry written or removed, the
+  // choice kept; when that fails the box goes back and the seller is told.
+  void SetAutostart(bool on);
+
   ItemsPage items;
   StockPage stock;
   SentCardsPage sentCards;
@@ -56,6 +65,10 @@ class WindowPages {
   // The delivery cycle's observer that feeds "待发"; the program adds it to
   // its delivery monitor.
   WaitingNeeds waitingNeeds;
+
+ private:
+  Prompts& prompts_;
+  QCheckBox* autostartBox_ = nullptr;
 };
 
 }  // namespace autodeliver

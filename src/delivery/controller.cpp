@@ -19,8 +19,19 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
           [this, &sender, events](const std::atomic<bool>& stop) {
             return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
           },
-          [&sender, events](const std::string& orderNumber) {
-            return ResendOrder(orderNumber, sender, events);
+          [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
+            const ResendBatch batch = RunResend(request, sender, events, &stop);
+            // What the seller's resend learnt about the IM client holds for
+            // the next cycle too: a message not taken stops new cards until
+            // the client answers; a message taken shows it answers.
+            for (const ResendResult& r : batch.results) {
+              if (r.outcome == ResendOutcome::kNotHanded) imWatch_.MarkAway();
+              if (r.outcome == ResendOutcome::kResent) {
+                imWatch_.MarkBack();
+                imWatch_.Forget(r.order.orderNumber);
+              }
+            }
+            return batch;
           }) {
   // Deliveries cut short by the last run are completed in the tables before
   // the window shows them; what needs the marketplace waits for the first
@@ -93,7 +104,7 @@ void DeliveryController::CycleThread() {
 bool DeliveryController::IsCycleRunning() const { return running_.load(); }
 
 DeliveryController::ResendStart DeliveryController::StartResend(
-    const std::string& orderNumber, std::function<void(const ResendResult&)> done) {
+    ResendRequest request, std::function<void(const ResendBatch&)> done) {
   if (!resend_) return ResendStart::kUnavailable;
   if (stopRequested_.load()) return ResendStart::kStopping;
   {
@@ -104,8 +115,8 @@ DeliveryController::ResendStart DeliveryController::StartResend(
   }
   // Whatever ran before has ended; collect its thread.
   if (thread_.joinable()) thread_.join();
-  thread_ = std::thread([this, orderNumber, done = std::move(done)] {
-    const ResendResult result = resend_(orderNumber);
+  thread_ = std::thread([this, request = std::move(request), done = std::move(done)] {
+    const ResendBatch result = resend_(request, stopRequested_);
     {
       MutexLock lock(mutex_);
       resending_.store(false);

@@ -10,10 +10,10 @@
 // cycle runs takes effect at once and is kept when the cycle ends (the
 // interval saved at the cycle's start is dropped).
 //
-// Resends: a resend of an order (resend.h) runs on the delivery thread
-// too, started by StartResend, and never beside a cycle: it is refused while
-// a cycle or another resend runs, and a tick that comes while it runs is
-// ignored (the timer keeps its interval, so the next tick starts the cycle).
+// Resends: a resend of orders (resend.h: the selected ones, or every marked
+// one still listed) runs on the delivery thread too, started by StartResend, and never beside a cycle: it is
+// refused while a cycle or another resend runs, and a tick that comes while it runs is ignored (the timer
+// keeps its interval, so the next tick starts the cycle).
 //
 // Closing: RequestStop lets the running cycle finish the order in hand and
 // stops it before the next order; WaitForCycle then waits for its end. No
@@ -50,13 +50,14 @@ class DeliveryController {
  public:
   // What one cycle does; the stop flag is read before every order.
   using CycleRunner = std::function<CycleResult(const std::atomic<bool>& stopRequested)>;
-  // What one resend does.
-  using ResendRunner = std::function<ResendResult(const std::string& orderNumber)>;
+  // What one resend does; the stop flag is read before every order.
+  using ResendRunner =
+      std::function<ResendBatch(const ResendRequest& request, const std::atomic<bool>& stopRequested)>;
 
   // Cycles of RunDeliveryCycle with `sender`; `events`, when given, is told
   // each order's fate (on the delivery thread) and must outlive the
   // controller. The controller keeps the login watch across its cycles.
-  // Resends go through ResendOrder with the same sender and events.
+  // Resends go through RunResend with the same sender and events.
   DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events = nullptr);
   // Cycles of `runCycle` and resends of `resend` (tests give ones they
   // control); without `resend`, StartResend refuses.
@@ -84,10 +85,10 @@ class DeliveryController {
     kStopping,       // the program is closing
     kUnavailable,    // this controller has no resend
   };
-  // Starts the resend of `orderNumber` on the delivery thread unless a
+  // Starts the resend `request` asks for on the delivery thread unless a
   // cycle or a resend runs. `done` is called on the delivery thread with the
   // outcome, once the resend no longer counts as running.
-  ResendStart StartResend(const std::string& orderNumber, std::function<void(const ResendResult&)> done);
+  ResendStart StartResend(ResendRequest request, std::function<void(const ResendBatch&)> done);
   bool IsResendRunning() const;
   // The interval the timer was last given, in milliseconds.
   int TimerInterval() const;

@@ -1,6 +1,9 @@
 // The resend of a delivered order; see resend.h.
 #include "delivery/resend.h"
 
+#include <optional>
+#include <set>
+
 #include "delivery/consign.h"
 #include "delivery/events.h"
 #include "delivery/message_template.h"
@@ -54,36 +57,119 @@ ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string
 }
 
 ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender, DeliveryEvents* events) {
-  ResendResult result;
-  result.order.orderNumber = orderNumber;
-  auto done = [&](ResendOutcome outcome) {
-    result.outcome = outcome;
-    if (events) events->OrderResent(result);
-    return result;
-  };
+  return ResendOrders({orderNumber}, sender, events).results.front();
+}
 
-  if (!LoadRecordedOrder(orderNumber, &result)) return done(ResendOutcome::kNoRecordedCards);
+int ResendBatch::Resent() const {
+  int n = 0;
+  for (const ResendResult& r : results) n += r.outcome == ResendOutcome::kResent ? 1 : 0;
+  return n;
+}
 
+ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSender& sender,
+                         DeliveryEvents* events, const std::atomic<bool>* stop) {
+  ResendBatch batch;
   UndeliveredOrders marks;
-  result.wasMarked = marks.IsMarked(orderNumber);
-  const SellerNickRead nick = ReadSellerNick();
-  if (nick.nick.empty()) return done(ResendOutcome::kSellerNickUnreadable);
-  if (!sender.Send(nick.nick, result.order.buyerNick, ResendMessage(result)))
-    return done(ResendOutcome::kNotHanded);
-
-  // The buyer has the cards now. An order the marketplace still lists as
-  // awaiting shipment is consigned, with the order id the list gives.
-  const OrderScan scan = ScanOrders();
-  result.listing = scan.outcome;
-  for (const PendingOrder& listed : scan.orders) {
-    if (listed.orderNumber != orderNumber) continue;
-    result.stillListed = true;
-    result.order.orderId = listed.orderId;
-    result.consignAnswered = ConsignOrder(listed);
-    break;
+  std::set<std::string> seen;
+  std::optional<std::string> nick;  // read at the first order that has cards to send
+  bool ended = false;               // a message did not go out, or the nick is unknown
+  for (const std::string& orderNumber : orderNumbers) {
+    if (!seen.insert(orderNumber).second) continue;
+    if (ended || (stop && stop->load())) {
+      batch.notTried.push_back(orderNumber);
+      continue;
+    }
+    ResendResult& result = batch.results.emplace_back();
+    result.order.orderNumber = orderNumber;
+    if (!LoadRecordedOrder(orderNumber, &result)) {
+      result.outcome = ResendOutcome::kNoRecordedCards;
+      continue;
+    }
+    result.wasMarked = marks.IsMarked(orderNumber);
+    if (!nick) nick = ReadSellerNick().nick;
+    if (nick->empty()) {
+      result.outcome = ResendOutcome::kSellerNickUnreadable;
+      ended = true;
+      continue;
+    }
+    if (!sender.Send(*nick, result.order.buyerNick, ResendMessage(result))) {
+      result.outcome = ResendOutcome::kNotHanded;
+      ended = true;
+      continue;
+    }
+    result.outcome = ResendOutcome::kResent;
   }
-  if (result.wasMarked) result.markCleared = marks.Clear(orderNumber);
-  return done(ResendOutcome::kResent);
+
+  // The buyers have their cards now. An order the marketplace still lists
+  // as awaiting shipment is consigned, with the order id the list gives;
+  // one look at the list serves every order of the batch.
+  if (batch.Resent() > 0) {
+    const OrderScan scan = ScanOrders();
+    for (ResendResult& result : batch.results) {
+      if (result.outcome != ResendOutcome::kResent) continue;
+      result.listing = scan.outcome;
+      for (const PendingOrder& listed : scan.orders) {
+        if (listed.orderNumber != result.order.orderNumber) continue;
+        result.stillListed = true;
+        result.order.orderId = listed.orderId;
+        result.consignAnswered = ConsignOrder(listed);
+        break;
+      }
+      if (result.wasMarked) result.markCleared = marks.Clear(result.order.orderNumber);
+    }
+  }
+  if (events)
+    for (const ResendResult& result : batch.results) events->OrderResent(result);
+  return batch;
+}
+
+ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* events,
+                                    const std::atomic<bool>* stop) {
+  ResendBatch batch;
+  batch.allUndelivered = true;
+  const std::vector<UndeliveredOrder> marked = UndeliveredOrders().List();
+  batch.marked = static_cast<int>(marked.size());
+  if (marked.empty()) return batch;
+  const OrderScan scan = ScanOrders();
+  batch.listing = scan.outcome;
+  if (scan.outcome != ScanOutcome::kListed) {
+    for (const UndeliveredOrder& mark : marked) batch.notTried.push_back(mark.orderNumber);
+    return batch;
+  }
+  std::optional<std::string> nick;
+  bool ended = false;
+  for (const UndeliveredOrder& mark : marked) {
+    const PendingOrder* listed = nullptr;
+    for (const PendingOrder& order : scan.orders)
+      if (order.orderNumber == mark.orderNumber) listed = &order;
+    if (!listed) {
+      batch.notListed.push_back(mark);
+      continue;
+    }
+    if (ended || (stop && stop->load())) {
+      batch.notTried.push_back(mark.orderNumber);
+      continue;
+    }
+    if (!nick) nick = ReadSellerNick().nick;
+    if (nick->empty()) {
+      ResendResult& result = batch.results.emplace_back();
+      if (!LoadRecordedOrder(mark.orderNumber, &result)) result.order.orderNumber = mark.orderNumber;
+      result.wasMarked = true;
+      result.outcome = ResendOutcome::kSellerNickUnreadable;
+      if (events) events->OrderResent(result);
+      ended = true;
+      continue;
+    }
+    batch.results.push_back(RetryUndeliveredOrder(*listed, *nick, sender, events));
+    if (batch.results.back().outcome == ResendOutcome::kNotHanded) ended = true;
+  }
+  return batch;
+}
+
+ResendBatch RunResend(const ResendRequest& request, MessageSender& sender, DeliveryEvents* events,
+                      const std::atomic<bool>* stop) {
+  return request.allUndelivered ? ResendUndeliveredOrders(sender, events, stop)
+                                : ResendOrders(request.orderNumbers, sender, events, stop);
 }
 
 }  // namespace autodeliver

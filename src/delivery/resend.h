@@ -10,13 +10,23 @@
 // not-delivered mark (store/undelivered_orders.h) is cleared. A message that
 // was not handed over changes nothing: the mark stays for another try.
 //
-// The outcome is told to the delivery events (OrderResent), which the
-// delivery log writes down.
+// Several orders go in one batch (ResendOrders): each with its own recorded
+// cards to its own buyer, in the order given, the seller's nick read once
+// and the order list read once after the last message. The first message
+// the IM client does not take ends the batch: the orders after it are not
+// tried (each would wait out the same bound) and keep their marks.
+// ResendUndeliveredOrders sends every marked order the order list still
+// shows as awaiting shipment; a marked order it no longer shows is left
+// marked and named in the batch, for the seller to look at.
+//
+// Each order's outcome is told to the delivery events (OrderResent), which
+// the delivery log writes down.
 //
 // Thread safety: runs on the delivery thread, never beside a delivery cycle
 // (DeliveryController::StartResend sees to that).
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,6 +34,7 @@
 #include "delivery/message_sender.h"
 #include "market/order_scan.h"
 #include "market/scan_outcome.h"
+#include "store/undelivered_orders.h"
 
 namespace autodeliver {
 
@@ -70,5 +81,44 @@ ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string
 // above; `events`, when given, is told the outcome.
 ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender,
                          DeliveryEvents* events = nullptr);
+
+// What the seller asked to send again.
+struct ResendRequest {
+  std::vector<std::string> orderNumbers;  // the selected orders (GBK), in the grid's order
+  bool allUndelivered = false;            // instead: every marked order still listed
+};
+
+struct ResendBatch {
+  std::vector<ResendResult> results;  // the orders tried, in order
+  // Orders not tried: after a message the IM client did not take or a
+  // seller's nick that could not be read, once the program began to close,
+  // or (every marked order) when the order list could not be read.
+  std::vector<std::string> notTried;
+  // Every marked order: the marked orders the order list no longer shows
+  // (they stay marked), and how the look at the list went.
+  std::vector<UndeliveredOrder> notListed;
+  ScanOutcome listing = ScanOutcome::kNoAnswer;
+  bool allUndelivered = false;  // the batch was "every marked order"
+  int marked = 0;               // every marked order: how many were marked when it began
+
+  int Resent() const;
+};
+
+// The selected orders, each resent as ResendOrder does, in the order given
+// (an order named twice goes once). `stop`, when given, is read before
+// each order.
+ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSender& sender,
+                         DeliveryEvents* events = nullptr, const std::atomic<bool>* stop = nullptr);
+
+// Every order marked as not delivered that the order list still shows as
+// awaiting shipment, in marking order: its recorded cards go to its buyer
+// again, then it is consigned and its mark cleared. Nothing is sent when
+// the list cannot be read.
+ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* events = nullptr,
+                                    const std::atomic<bool>* stop = nullptr);
+
+// ResendOrders or ResendUndeliveredOrders, as `request` asks.
+ResendBatch RunResend(const ResendRequest& request, MessageSender& sender, DeliveryEvents* events = nullptr,
+                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace autodeliver

@@ -50,13 +50,14 @@ struct StockPageControls {
 // The sent-cards page. The grid must be set; the search and action bar is
 // optional (a page without it only shows the grid).
 struct SentCardsPageControls {
-  QTableView* grid = nullptr;           // one row per delivered card (model set by the page)
-  QLineEdit* searchBox = nullptr;       // the search over the grid
-  QCheckBox* undeliveredBox = nullptr;  // "只看未送达"
-  QLabel* countLabel = nullptr;         // "共 N 条"
-  QPushButton* resendButton = nullptr;  // "重新发送"
-  QPushButton* exportButton = nullptr;  // "导出…"
-  QLabel* noteLabel = nullptr;          // what the last resend or export did
+  QTableView* grid = nullptr;              // one row per delivered card (model set by the page)
+  QLineEdit* searchBox = nullptr;          // the search over the grid
+  QCheckBox* undeliveredBox = nullptr;     // "只看未送达"
+  QLabel* countLabel = nullptr;            // "共 N 条"
+  QPushButton* resendButton = nullptr;     // "重新发送"
+  QPushButton* resendAllButton = nullptr;  // "补发全部未送达"
+  QPushButton* exportButton = nullptr;     // "导出…"
+  QLabel* noteLabel = nullptr;             // what the last resend or export did
 };
 
 // The deliveries plot (its own page): cards delivered per day over the last
@@ -73,6 +74,7 @@ struct DeliverySwitchControls {
   QLineEdit* intervalBox = nullptr;    // the scan interval in seconds
   QPushButton* applyButton = nullptr;  // "设置"
   QLabel* statusLabel = nullptr;       // the status text
+  QCheckBox* autostartBox = nullptr;   // "登录桌面时启动" (the program's, not the switch's)
   QTimer* timer = nullptr;             // the delivery timer
 };
 

@@ -25,6 +25,7 @@
 #include "pages/list_models.h"
 #include "pages/qt_text.h"
 #include "pages/sent_cards_filter.h"
+#include "service/prompts.h"
 #include "store/sent_table.h"
 #include "store/undelivered_orders.h"
 
@@ -51,15 +52,17 @@ std::vector<int> SentCardsPage::ColumnWidths() {
   return LoadColumnWidths(kSentCardsColumnWidthsSetting, LayoutWidths());
 }
 
-SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* parent)
+SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, Prompts* prompts, QObject* parent)
     : QObject(parent),
       grid_(controls.grid),
       searchBox_(controls.searchBox),
       undeliveredBox_(controls.undeliveredBox),
       countLabel_(controls.countLabel),
       resendButton_(controls.resendButton),
+      resendAllButton_(controls.resendAllButton),
       exportButton_(controls.exportButton),
-      noteLabel_(controls.noteLabel) {
+      noteLabel_(controls.noteLabel),
+      prompts_(prompts) {
   model_ = new SentCardsModel(this);
   // The grid shows the rows the search lets through.
   filter_ = new SentCardsFilter(model_, this);
@@ -84,7 +87,7 @@ SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* par
   grid_->viewport()->installEventFilter(this);
   FillWithLastColumn();
 
-  // Whole rows are selected: a resend takes the order of the rows.
+  // Whole rows are selected: a resend takes the orders of the rows.
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   connect(grid_, &QAbstractItemView::doubleClicked, this, &SentCardsPage::ShowOrderOfRow);
@@ -104,8 +107,14 @@ SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, QObject* par
   }
   if (undeliveredBox_) connect(undeliveredBox_, &QCheckBox::toggled, this, &SentCardsPage::ApplySearch);
   if (resendButton_) {
-    resendButton_->setToolTip(QStringLiteral("把选中订单已记录的卡密按原消息重新发给买家（不动用库存）"));
-    connect(resendButton_, &QPushButton::clicked, this, &SentCardsPage::ResendSelectedOrder);
+    resendButton_->setToolTip(
+        QStringLiteral("把选中订单已记录的卡密按原消息重新发给各自的买家（可选中多笔订单，不动用库存）"));
+    connect(resendButton_, &QPushButton::clicked, this, &SentCardsPage::ResendSelectedOrders);
+  }
+  if (resendAllButton_) {
+    resendAllButton_->setToolTip(QStringLiteral(
+        "把所有标记为未送达、仍在等待发货的订单已记录的卡密重新发给买家，随后提交发货（不动用库存）"));
+    connect(resendAllButton_, &QPushButton::clicked, this, &SentCardsPage::ResendAllUndelivered);
   }
   if (exportButton_) {
     auto* menu = new QMenu(exportButton_);
@@ -264,44 +273,83 @@ int SentCardsPage::BlacklistSelectedBuyers() {
   return static_cast<int>(added.size());
 }
 
-void SentCardsPage::ResendSelectedOrder() {
+void SentCardsPage::ResendSelectedOrders() {
   if (resendRunning_) return;
-  std::set<std::string> orders;
+  // The orders in the grid's order, each once.
+  std::vector<int> rows;
   for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
     const int source = filter_->SourceRow(index.row());
-    if (source >= 0) orders.insert(model_->cards()[static_cast<std::size_t>(source)].orderNumber);
+    if (source >= 0) rows.push_back(source);
   }
-  if (orders.empty()) {
+  std::sort(rows.begin(), rows.end());
+  ResendRequest request;
+  std::set<std::string> seen;
+  for (const int row : rows) {
+    const std::string& order = model_->cards()[static_cast<std::size_t>(row)].orderNumber;
+    if (seen.insert(order).second) request.orderNumbers.push_back(order);
+  }
+  if (request.orderNumbers.empty()) {
     Note(QStringLiteral("请先在表格中选中要重新发送的订单"), true);
     return;
   }
-  if (orders.size() > 1) {
-    Note(QStringLiteral("一次只能重新发送一笔订单：选中的行属于 %1 笔订单，请只选中同一订单的行")
-             .arg(orders.size()),
-         true);
+  const QString started =
+      request.orderNumbers.size() == 1
+          ? QStringLiteral("正在把订单 %1 的卡密重新发给买家…").arg(QFromGbk(request.orderNumbers.front()))
+          : QStringLiteral("正在把选中的 %1 笔订单的卡密依次重新发给各自的买家…")
+                .arg(request.orderNumbers.size());
+  StartResend(std::move(request), started);
+}
+
+void SentCardsPage::ResendAllUndelivered() {
+  if (resendRunning_) return;
+  const std::size_t marked = UndeliveredOrders().List().size();
+  if (marked == 0) {
+    Note(QStringLiteral("没有标记为未送达的订单"));
     return;
   }
-  const std::string order = *orders.begin();
+  if (!controller_) {
+    Note(QStringLiteral("自动发货尚未就绪，无法重新发送"), true);
+    return;
+  }
+  if (prompts_) {
+    const QString question =
+        QStringLiteral(
+            "有 %1 笔订单标记为未送达。\n\n"
+            "仍在等待发货的订单将把已记录的卡密重新发给各自的买家（不动用库存），随后提交发货；"
+            "已不在等待发货列表中的订单不会发送，仍保留未送达标记。\n\n现在补发吗？")
+            .arg(marked);
+    if (prompts_->ShowBox(GbkFromQ(question), GbkFromQ(QStringLiteral("补发全部未送达")),
+                          BoxKind::kQuestion) != BoxAnswer::kYes)
+      return;
+  }
+  ResendRequest request;
+  request.allUndelivered = true;
+  StartResend(std::move(request),
+              QStringLiteral("正在补发 %1 笔未送达订单中仍在等待发货的订单…").arg(marked));
+}
+
+void SentCardsPage::StartResend(ResendRequest request, const QString& startedNote) {
   if (!controller_) {
     Note(QStringLiteral("自动发货尚未就绪，无法重新发送"), true);
     return;
   }
   const DeliveryController::ResendStart start =
-      controller_->StartResend(order, [this](const ResendResult& r) {
+      controller_->StartResend(std::move(request), [this](const ResendBatch& b) {
         QMetaObject::invokeMethod(
-            this, [this, r] { FinishResend(r); }, Qt::QueuedConnection);
+            this, [this, b] { FinishResend(b); }, Qt::QueuedConnection);
       });
   switch (start) {
     case DeliveryController::ResendStart::kStarted:
       resendRunning_ = true;
       if (resendButton_) resendButton_->setEnabled(false);
-      Note(QStringLiteral("正在把订单 %1 的卡密重新发给买家…").arg(QFromGbk(order)));
+      if (resendAllButton_) resendAllButton_->setEnabled(false);
+      Note(startedNote);
       return;
     case DeliveryController::ResendStart::kCycleRunning:
       Note(QStringLiteral("正在进行一轮自动发货，请在本轮结束后再重新发送"), true);
       return;
     case DeliveryController::ResendStart::kResendRunning:
-      Note(QStringLiteral("上一笔重新发送还没有结束，请稍候"), true);
+      Note(QStringLiteral("上一次重新发送还没有结束，请稍候"), true);
       return;
     case DeliveryController::ResendStart::kStopping:
       Note(QStringLiteral("程序正在退出，不再重新发送"), true);
@@ -312,35 +360,133 @@ void SentCardsPage::ResendSelectedOrder() {
   }
 }
 
-void SentCardsPage::FinishResend(const ResendResult& result) {
+namespace {
+
+// What happened to one resent order, in one short line.
+QString OneOrderNote(const ResendResult& result) {
+  QString text = QStringLiteral("订单 %1 的 %2 张卡密已重新发给买家 %3")
+                     .arg(QFromGbk(result.order.orderNumber))
+                     .arg(result.cards.size())
+                     .arg(QFromGbk(result.order.buyerNick));
+  if (result.stillListed) {
+    text += result.consignAnswered ? QStringLiteral("，并已提交发货")
+                                   : QStringLiteral("，但提交发货没有应答，请到淘宝卖家中心查看");
+  } else if (result.listing == ScanOutcome::kListed) {
+    text += QStringLiteral("（订单早已发货）");
+  } else {
+    text += QStringLiteral("，但读不到等待发货的订单列表，请到淘宝卖家中心查看是否还需发货");
+  }
+  if (result.markCleared) text += QStringLiteral("；未送达标记已清除");
+  return text;
+}
+
+QString OrderList(const std::vector<std::string>& orders) {
+  QStringList shown;
+  for (const std::string& order : orders) shown << QFromGbk(order);
+  return shown.join(QStringLiteral("、"));
+}
+
+// Several orders, or every marked one: how many went, and each that did
+// not, by number. Sets `warning` when anything is left for the seller.
+QString BatchNote(const ResendBatch& batch, bool* warning) {
+  QStringList parts;
+  if (batch.allUndelivered && batch.marked == 0) return QStringLiteral("没有标记为未送达的订单");
+  if (batch.allUndelivered && batch.listing != ScanOutcome::kListed) {
+    *warning = true;
+    return QStringLiteral("读不到等待发货的订单列表，没有补发；%1 笔订单仍记为未送达").arg(batch.marked);
+  }
+  int cards = 0, consigned = 0, unanswered = 0, unlisted = 0;
+  std::vector<std::string> notHanded, noCards, nickUnread;
+  for (const ResendResult& r : batch.results) {
+    switch (r.outcome) {
+      case ResendOutcome::kResent:
+        cards += static_cast<int>(r.cards.size());
+        if (r.stillListed) (r.consignAnswered ? consigned : unanswered) += 1;
+        if (!r.stillListed && r.listing != ScanOutcome::kListed) ++unlisted;
+        break;
+      case ResendOutcome::kNotHanded:
+        notHanded.push_back(r.order.orderNumber);
+        break;
+      case ResendOutcome::kNoRecordedCards:
+        noCards.push_back(r.order.orderNumber);
+        break;
+      case ResendOutcome::kSellerNickUnreadable:
+        nickUnread.push_back(r.order.orderNumber);
+        break;
+    }
+  }
+  const int resent = batch.Resent();
+  if (resent > 0) {
+    QString done = QStringLiteral("已把 %1 笔订单的 %2 张卡密重新发给各自的买家").arg(resent).arg(cards);
+    if (consigned > 0) done += QStringLiteral("，其中 %1 笔已提交发货").arg(consigned);
+    parts << done;
+  } else if (batch.allUndelivered && batch.notListed.empty() && batch.results.empty()) {
+    parts << QStringLiteral("没有需要补发的订单");
+  } else if (!batch.allUndelivered || !batch.results.empty()) {
+    parts << QStringLiteral("没有重新发出任何订单");
+  }
+  if (unanswered > 0) {
+    *warning = true;
+    parts << QStringLiteral("%1 笔提交发货没有应答，请到淘宝卖家中心查看").arg(unanswered);
+  }
+  if (unlisted > 0) {
+    *warning = true;
+    parts << QStringLiteral("%1 笔读不到等待发货的订单列表，请到淘宝卖家中心查看是否还需发货").arg(unlisted);
+  }
+  if (!notHanded.empty()) {
+    *warning = true;
+    parts << QStringLiteral("订单 %1 没能交给旺旺，仍记为未送达").arg(OrderList(notHanded));
+  }
+  if (!nickUnread.empty()) {
+    *warning = true;
+    parts << QStringLiteral("读不到卖家旺旺名，订单 %1 没有发送").arg(OrderList(nickUnread));
+  }
+  if (!noCards.empty()) {
+    *warning = true;
+    parts << QStringLiteral("订单 %1 没有记录的卡密，无法重新发送").arg(OrderList(noCards));
+  }
+  if (!batch.notTried.empty()) {
+    *warning = true;
+    parts << QStringLiteral("其余 %1 笔没有发送（订单 %2）")
+                 .arg(batch.notTried.size())
+                 .arg(OrderList(batch.notTried));
+  }
+  if (!batch.notListed.empty()) {
+    *warning = true;
+    std::vector<std::string> numbers;
+    for (const UndeliveredOrder& m : batch.notListed) numbers.push_back(m.orderNumber);
+    parts << QStringLiteral(
+                 "%1 笔已不在等待发货列表中，没有补发，仍记为未送达（订单 %2），请到淘宝卖家中心查看")
+                 .arg(numbers.size())
+                 .arg(OrderList(numbers));
+  }
+  return parts.join(QStringLiteral("；"));
+}
+
+}  // namespace
+
+void SentCardsPage::FinishResend(const ResendBatch& batch) {
   resendRunning_ = false;
   if (resendButton_) resendButton_->setEnabled(true);
+  if (resendAllButton_) resendAllButton_->setEnabled(true);
   // The note says it in one short line; the log's full lines (with the
   // shortened card numbers) go into its hover text.
-  const std::vector<WordedLine> lines = WordOrderResent(result);
   QString full;
   bool warning = false;
-  for (const WordedLine& line : lines) {
-    full += (full.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line.text);
-    warning = warning || line.level == LineLevel::kWarning;
+  for (const ResendResult& result : batch.results) {
+    for (const WordedLine& line : WordOrderResent(result)) {
+      full += (full.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line.text);
+      warning = warning || line.level == LineLevel::kWarning;
+    }
   }
   QString text;
-  if (result.outcome == ResendOutcome::kResent) {
-    text = QStringLiteral("订单 %1 的 %2 张卡密已重新发给买家 %3")
-               .arg(QFromGbk(result.order.orderNumber))
-               .arg(result.cards.size())
-               .arg(QFromGbk(result.order.buyerNick));
-    if (result.stillListed) {
-      text += result.consignAnswered ? QStringLiteral("，并已提交发货")
-                                     : QStringLiteral("，但提交发货没有应答，请到淘宝卖家中心查看");
-    } else if (result.listing == ScanOutcome::kListed) {
-      text += QStringLiteral("（订单早已发货）");
-    } else {
-      text += QStringLiteral("，但读不到等待发货的订单列表，请到淘宝卖家中心查看是否还需发货");
-    }
-    if (result.markCleared) text += QStringLiteral("；未送达标记已清除");
-  } else {
+  const bool single = !batch.allUndelivered && batch.results.size() == 1 && batch.notTried.empty();
+  if (single && batch.results.front().outcome == ResendOutcome::kResent) {
+    text = OneOrderNote(batch.results.front());
+  } else if (single) {
     text = full;
+  } else {
+    text = BatchNote(batch, &warning);
   }
   Note(text, warning);
   if (noteLabel_) noteLabel_->setToolTip(full);

@@ -10,10 +10,15 @@
 //   - the orders whose message the IM client did not take
 //     (store/undelivered_orders.h) are painted in their own colours, and
 //     "只看未送达" shows only them;
-//   - "重新发送" sends the selected order's recorded cards to its buyer
-//     again (delivery/resend.h) on the delivery thread, through the delivery
-//     controller, which refuses while a cycle runs; the outcome shows in the
-//     note line below the grid;
+//   - "重新发送" sends the selected orders' recorded cards to their buyers
+//     again (delivery/resend.h), in the grid's order, on the delivery thread,
+//     through the delivery controller, which refuses while a cycle runs; the
+//     outcome shows in the note line below the grid (one order: what
+//     happened to it; several: a summary, each order's lines in its hover
+//     text);
+//   - "补发全部未送达" asks first, naming how many orders are marked, then
+//     sends every marked order the order list still shows as awaiting
+//     shipment; the note names the marked orders it no longer shows;
 //   - "导出…" writes the rows shown, or the whole table, as CSV
 //     (export/csv_export.h).
 //
@@ -50,6 +55,7 @@ class QModelIndex;
 namespace autodeliver {
 
 class DeliveryController;
+class Prompts;
 class SentCardsFilter;
 class SentCardsModel;
 
@@ -60,7 +66,10 @@ class SentCardsPage : public QObject {
   // Binds the page to `controls` (the grid must be set; the search and
   // action bar is optional): the grid gets its model, which holds the header
   // texts, and the column widths: the remembered ones, or the layout's.
-  explicit SentCardsPage(const SentCardsPageControls& controls, QObject* parent = nullptr);
+  // `prompts` asks the confirmation of "补发全部未送达" (without it, the
+  // button sends without asking); it must outlive the page.
+  explicit SentCardsPage(const SentCardsPageControls& controls, Prompts* prompts = nullptr,
+                         QObject* parent = nullptr);
   // Remembers widths changed since the last time.
   ~SentCardsPage() override;
 
@@ -81,7 +90,9 @@ class SentCardsPage : public QObject {
   // The handlers, public so that tests can drive them as the controls do.
   void ApplySearch();
   void ShowOrderOfRow(const QModelIndex& index);
-  void ResendSelectedOrder();
+  void ResendSelectedOrders();
+  // "补发全部未送达": asks, then sends every marked order still listed.
+  void ResendAllUndelivered();
   // Puts the buyers of the selected rows on the order rules' blacklist (the
   // grid's context menu "将买家加入黑名单"); the note line tells. Returns how
   // many buyers are listed now.
@@ -97,7 +108,8 @@ class SentCardsPage : public QObject {
  signals:
   // The rows were rebuilt from the table (the deliveries plot follows).
   void gridFilled();
-  // A resend started by ResendSelectedOrder came back (the note tells).
+  // A resend started by ResendSelectedOrders or ResendAllUndelivered came
+  // back (the note tells).
   void resendFinished();
 
  protected:
@@ -108,7 +120,8 @@ class SentCardsPage : public QObject {
   void ReloadMarks();
   void ShowCount();
   void Note(const QString& text, bool warning = false);
-  void FinishResend(const ResendResult& result);
+  void StartResend(ResendRequest request, const QString& startedNote);
+  void FinishResend(const ResendBatch& batch);
   void ChooseExportFile(bool shownOnly);
   void ColumnResized(int column, int width);
   // Gives the last column the room the others leave, or its own width.
@@ -120,6 +133,7 @@ class SentCardsPage : public QObject {
   QPointer<QCheckBox> undeliveredBox_;
   QPointer<QLabel> countLabel_;
   QPointer<QPushButton> resendButton_;
+  QPointer<QPushButton> resendAllButton_;
   QPointer<QPushButton> exportButton_;
   QPointer<QLabel> noteLabel_;
   SentCardsModel* model_ = nullptr;    // child of this
@@ -129,6 +143,7 @@ class SentCardsPage : public QObject {
   std::string lastQuery_;
   bool lastUndeliveredOnly_ = false;
   bool lastValid_ = false;
+  Prompts* prompts_ = nullptr;
   DeliveryController* controller_ = nullptr;
   bool resendRunning_ = false;
   int undeliveredOrders_ = 0;    // marked orders with rows in the grid

@@ -171,45 +171,51 @@ TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
   HeldCycle cycle;
   std::promise<void> resendStarted, resendRelease;
   std::vector<std::string> resent;
-  DeliveryController controller(window, cycle.Runner(), [&](const std::string& order) {
-    resent.push_back(order);
-    resendStarted.set_value();
-    resendRelease.get_future().wait();
-    ResendResult r;
-    r.outcome = ResendOutcome::kResent;
-    r.order.orderNumber = order;
-    return r;
-  });
+  DeliveryController controller(
+      window, cycle.Runner(), [&](const ResendRequest& request, const std::atomic<bool>&) {
+        resent.insert(resent.end(), request.orderNumbers.begin(), request.orderNumbers.end());
+        resendStarted.set_value();
+        resendRelease.get_future().wait();
+        ResendBatch batch;
+        for (const std::string& order : request.orderNumbers) {
+          ResendResult& r = batch.results.emplace_back();
+          r.outcome = ResendOutcome::kResent;
+          r.order.orderNumber = order;
+        }
+        return batch;
+      });
+  auto orders = [](std::vector<std::string> numbers) { return ResendRequest{std::move(numbers), false}; };
   controller.ApplySetting(true, "30");
   controller.OnTick();
   ASSERT_TRUE(cycle.WaitStarted());
-  EXPECT_EQ(controller.StartResend("1001", {}), DeliveryController::ResendStart::kCycleRunning);
+  EXPECT_EQ(controller.StartResend(orders({"1001"}), {}), DeliveryController::ResendStart::kCycleRunning);
   cycle.release.set_value();
   controller.WaitForCycle();
 
-  std::promise<ResendResult> done;
-  ASSERT_EQ(controller.StartResend("1001", [&](const ResendResult& r) { done.set_value(r); }),
-            DeliveryController::ResendStart::kStarted);
+  std::promise<ResendBatch> done;
+  ASSERT_EQ(
+      controller.StartResend(orders({"1001", "1003"}), [&](const ResendBatch& b) { done.set_value(b); }),
+      DeliveryController::ResendStart::kStarted);
   ASSERT_EQ(resendStarted.get_future().wait_for(kBound), std::future_status::ready);
   EXPECT_TRUE(controller.IsResendRunning());
-  EXPECT_EQ(controller.StartResend("1002", {}), DeliveryController::ResendStart::kResendRunning);
+  EXPECT_EQ(controller.StartResend(orders({"1002"}), {}), DeliveryController::ResendStart::kResendRunning);
   controller.OnTick();  // ignored
   resendRelease.set_value();
-  std::future<ResendResult> result = done.get_future();
+  std::future<ResendBatch> result = done.get_future();
   ASSERT_EQ(result.wait_for(kBound), std::future_status::ready);
-  EXPECT_EQ(result.get().order.orderNumber, "1001");
+  EXPECT_EQ(result.get().Resent(), 2);
   controller.WaitForCycle();
   EXPECT_FALSE(controller.IsResendRunning());
   EXPECT_EQ(cycle.runs.load(), 1);
-  EXPECT_EQ(resent, std::vector<std::string>{"1001"});
+  EXPECT_EQ(resent, (std::vector<std::string>{"1001", "1003"}));
   // The timer was never touched by the resend.
   EXPECT_EQ(window.Intervals(), (std::vector<int>{30000, 0, 30000}));
 
   // Closing: no resend any more; without a resend runner, none at all.
   controller.RequestStop();
-  EXPECT_EQ(controller.StartResend("1001", {}), DeliveryController::ResendStart::kStopping);
+  EXPECT_EQ(controller.StartResend(orders({"1001"}), {}), DeliveryController::ResendStart::kStopping);
   DeliveryController plain(window, [](const std::atomic<bool>&) { return CycleResult{}; });
-  EXPECT_EQ(plain.StartResend("1001", {}), DeliveryController::ResendStart::kUnavailable);
+  EXPECT_EQ(plain.StartResend(orders({"1001"}), {}), DeliveryController::ResendStart::kUnavailable);
 }
 
 // The cards the cycles take stay marked in the stock file; the controller

@@ -2,15 +2,20 @@
 // very message of the first delivery, no card taken from the stock, the
 // order consigned only when it is still listed, the not-delivered mark
 // cleared only when the message went out; and the lines the delivery log
-// writes about it.
+// writes about it. Several orders at once: each its own cards to its own
+// buyer, a failure ending the batch; every marked order still listed.
 #include "delivery/resend.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "delivery/controller.h"
 #include "delivery/events.h"
 #include "delivery/wording.h"
 #include "delivery_fixture.h"
@@ -135,6 +140,195 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   EXPECT_NE(Joined(WordOrderResent(result)).find("读不到等待发货的订单列表，无法确认是否还需提交发货"),
             std::string::npos);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
+}
+
+// A resend the seller starts tells the deliveries what it learnt: after a
+// message the IM client did not take, the next cycle takes no new card
+// until the client is found again.
+class ProbedSender : public testing::FakeSender {
+ public:
+  ClientPresence ProbeClient() override { return presence; }
+  ClientPresence presence = ClientPresence::kPresent;
+};
+
+class NoWindow : public DeliveryWindow {
+ public:
+  void RefreshAfterDelivery() override {}
+  void SetTimerInterval(int) override {}
+};
+
+TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "p1"}, {"C2", "p2"}, {"C3", "p3"}});
+  const std::string first = PlaceOrder("点卡", 1, "买家甲");
+  sender_.handedOver = false;
+  ASSERT_TRUE(Cycle().endedAtImFailure);  // marked, outside the controller
+
+  ProbedSender sender;
+  NoWindow window;
+  DeliveryController controller(window, sender);
+  const auto resend = [&](const std::string& order) {
+    std::promise<ResendBatch> done;
+    EXPECT_EQ(controller.StartResend({{order}, false}, [&](const ResendBatch& b) { done.set_value(b); }),
+              DeliveryController::ResendStart::kStarted);
+    std::future<ResendBatch> batch = done.get_future();
+    EXPECT_EQ(batch.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    controller.WaitForCycle();
+    return batch.get();
+  };
+  const auto cycle = [&] {
+    controller.OnTick();
+    controller.WaitForCycle();
+    return controller.LastCycleResult();
+  };
+
+  // The client has gone: the seller's resend does not get through.
+  sender.handedOver = false;
+  sender.presence = ClientPresence::kAbsent;
+  ASSERT_EQ(resend(first).results.at(0).outcome, ResendOutcome::kNotHanded);
+  const std::string second = PlaceOrder("点卡", 1, "买家乙");
+  CycleResult result = cycle();
+  EXPECT_EQ(result.ordersDelivered, 0);
+  EXPECT_EQ(result.ordersWaiting, 2);
+  EXPECT_EQ(StockNumbers(card), (std::vector<std::string>{"C2", "C3"}));
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(second));
+  EXPECT_EQ(sender.sent.size(), 1u);
+
+  // Back: the first order goes again with its cards, the second with new ones.
+  sender.handedOver = true;
+  sender.presence = ClientPresence::kPresent;
+  result = cycle();
+  EXPECT_EQ(result.ordersRetried, 1);
+  EXPECT_EQ(result.ordersDelivered, 1);
+  EXPECT_TRUE(Listed().empty());
+  EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C3"});
+  EXPECT_TRUE(UndeliveredOrders().List().empty());
+}
+
+class ResendBatchTest : public testing::DeliveryFixture {
+ protected:
+  // Three orders whose messages were lost, one per cycle; returns their
+  // numbers in the order they were delivered (and marked), the message of
+  // orders[i] left in sender_.sent[i].
+  std::vector<std::string> LoseThree() {
+    Monitor("点卡"_gbk);
+    Stock("点卡"_gbk, {{"K1", "p1"}, {"K2", "p2"}, {"K3", "p3"}, {"K4", "p4"}, {"K5", "p5"}});
+    PlaceOrder("点卡", 1, "买家甲");
+    PlaceOrder("点卡", 2, "买家乙");
+    PlaceOrder("点卡", 1, "买家丙");
+    sender_.handedOver = false;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Cycle().endedAtImFailure);
+    std::vector<std::string> orders;
+    const std::vector<UndeliveredOrder> marks = UndeliveredOrders().List();
+    EXPECT_EQ(marks.size(), 3u);
+    EXPECT_EQ(sender_.sent.size(), 3u);
+    for (std::size_t i = 0; i < marks.size() && i < sender_.sent.size(); ++i) {
+      orders.push_back(marks[i].orderNumber);
+      EXPECT_EQ(sender_.sent[i].buyer, marks[i].buyerNick) << i;
+    }
+    return orders;
+  }
+};
+
+TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheBatch) {
+  const std::vector<std::string> o = LoseThree();
+  const std::vector<testing::SentMessage> lost = sender_.sent;
+  ASSERT_EQ(lost.size(), 3u);
+  // Each lost message went to its own buyer with its own cards.
+  EXPECT_EQ(lost[1].buyer, "买家乙"_gbk);
+  EXPECT_EQ(lost[1].message, DeliveryMessage("点卡"_gbk, {{"K2", "p2"}, {"K3", "p3"}}));
+
+  // The IM client takes the first message and then no more.
+  sender_.onSend = [this, calls = 0]() mutable { sender_.handedOver = ++calls == 1; };
+  ResendEvents events;
+  ResendBatch batch = ResendOrders({o[2], o[0], o[1]}, sender_, &events);
+  ASSERT_EQ(batch.results.size(), 2u);
+  EXPECT_EQ(batch.results[0].outcome, ResendOutcome::kResent);
+  EXPECT_EQ(batch.results[1].outcome, ResendOutcome::kNotHanded);
+  EXPECT_EQ(batch.notTried, std::vector<std::string>{o[1]});
+  EXPECT_EQ(batch.Resent(), 1);
+  ASSERT_EQ(sender_.sent.size(), 5u);
+  EXPECT_EQ(sender_.sent[3], lost[2]);
+  EXPECT_EQ(sender_.sent[4], lost[0]);
+  EXPECT_EQ(Consigned(), std::vector<std::string>{o[2]});
+  EXPECT_FALSE(UndeliveredOrders().IsMarked(o[2]));
+  EXPECT_TRUE(UndeliveredOrders().IsMarked(o[0]));
+  EXPECT_TRUE(UndeliveredOrders().IsMarked(o[1]));
+  EXPECT_EQ(events.results.size(), 2u);
+
+  // Back: the rest go, an order named twice once, each to its own buyer.
+  sender_.onSend = nullptr;
+  sender_.handedOver = true;
+  batch = ResendOrders({o[0], o[1], o[0]}, sender_);
+  EXPECT_EQ(batch.Resent(), 2);
+  EXPECT_TRUE(batch.notTried.empty());
+  ASSERT_EQ(sender_.sent.size(), 7u);
+  EXPECT_EQ(sender_.sent[5], lost[0]);
+  EXPECT_EQ(sender_.sent[6], lost[1]);
+  for (const ResendResult& r : batch.results) {
+    EXPECT_TRUE(r.stillListed && r.consignAnswered && r.markCleared) << r.order.orderNumber;
+  }
+  EXPECT_TRUE(Listed().empty());
+  EXPECT_TRUE(UndeliveredOrders().List().empty());
+  // No card taken by any resend.
+  EXPECT_EQ(StockNumbers("点卡"_gbk), (std::vector<std::string>{"K5"}));
+  EXPECT_EQ(Sent().size(), 4u);
+
+  // A stop before the first order: nothing is tried.
+  std::atomic<bool> stop{true};
+  batch = ResendOrders({o[0]}, sender_, nullptr, &stop);
+  EXPECT_TRUE(batch.results.empty());
+  EXPECT_EQ(batch.notTried, std::vector<std::string>{o[0]});
+  EXPECT_EQ(sender_.sent.size(), 7u);
+}
+
+TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked) {
+  const std::vector<std::string> o = LoseThree();
+  const std::vector<testing::SentMessage> lost = sender_.sent;
+  // An order delivered and consigned, marked since (the seller's grid
+  // shows it): the order list no longer has it.
+  sender_.handedOver = true;
+  const std::string gone = PlaceOrder("点卡", 1, "买家丁");
+  ASSERT_EQ(Cycle().ordersConsigned, 1);
+  ASSERT_TRUE(UndeliveredOrders().Mark(gone, "买家丁"_gbk, "点卡"_gbk));
+  const std::size_t before = sender_.sent.size();
+
+  // The order list cannot be read: nothing is sent, every mark stays.
+  setenv("AUTODELIVER_LOGISTICS_HOST", "127.0.0.1:1", 1);
+  ResendBatch batch = ResendUndeliveredOrders(sender_);
+  setenv("AUTODELIVER_LOGISTICS_HOST", sim_.host().c_str(), 1);
+  EXPECT_NE(batch.listing, ScanOutcome::kListed);
+  EXPECT_EQ(batch.marked, 4);
+  EXPECT_EQ(batch.notTried, (std::vector<std::string>{o[0], o[1], o[2], gone}));
+  EXPECT_EQ(sender_.sent.size(), before);
+  EXPECT_EQ(UndeliveredOrders().List().size(), 4u);
+
+  ResendEvents events;
+  batch = ResendUndeliveredOrders(sender_, &events);
+  EXPECT_EQ(batch.listing, ScanOutcome::kListed);
+  ASSERT_EQ(batch.results.size(), 3u);
+  EXPECT_EQ(batch.Resent(), 3);
+  ASSERT_EQ(batch.notListed.size(), 1u);
+  EXPECT_EQ(batch.notListed[0].orderNumber, gone);
+  EXPECT_TRUE(batch.notTried.empty());
+  // In marking order, each the message of its first delivery.
+  ASSERT_EQ(sender_.sent.size(), before + 3);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(sender_.sent[before + i], lost[i]) << i;
+  EXPECT_EQ(Consigned(), (std::vector<std::string>{gone, o[0], o[1], o[2]}));
+  EXPECT_TRUE(Listed().empty());
+  std::vector<std::string> marked;
+  for (const UndeliveredOrder& m : UndeliveredOrders().List()) marked.push_back(m.orderNumber);
+  EXPECT_EQ(marked, std::vector<std::string>{gone});
+  EXPECT_EQ(events.results.size(), 3u);
+  EXPECT_EQ(StockNumbers("点卡"_gbk), std::vector<std::string>{});
+  EXPECT_EQ(Sent().size(), 5u);
+
+  // Again: the one left is not listed, nothing goes out.
+  batch = ResendUndeliveredOrders(sender_);
+  EXPECT_TRUE(batch.results.empty());
+  EXPECT_EQ(batch.notListed.size(), 1u);
+  EXPECT_EQ(sender_.sent.size(), before + 3);
 }
 
 }  // namespace

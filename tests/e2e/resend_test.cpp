@@ -6,6 +6,12 @@
 // Checked as the buyer and the seller see it: the buyer's chat has the
 // message once, the marketplace shows the order consigned, the mark is
 // gone, no card left the stock, and the delivery log tells the story.
+//
+// And left alone: the IM client imitation is away while three orders
+// arrive over three cycles. Only the first order's cards are taken; the
+// other two wait untouched with "阿里旺旺未响应". Once the imitation runs
+// again, the program sends each order once with its own cards and consigns
+// it, with nobody at the window; the status line's counts follow each step.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
@@ -20,15 +26,18 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
+#include "delivery/card_delivery.h"
 #include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
 #include "im/im_test_support.h"
@@ -216,6 +225,138 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_NE(resent, std::string::npos) << log;
   EXPECT_LT(lost, resent);
   EXPECT_EQ(log.find("pw-b0"), std::string::npos);
+
+  flow.Close();
+}
+
+// The cards the sent-cards table holds per order (GBK numbers and passwords).
+std::map<std::string, std::vector<DeliveredCard>> SentByOrder() {
+  std::map<std::string, std::vector<DeliveredCard>> out;
+  std::vector<SentCard> sent;
+  if (LoadSentCards(&sent))
+    for (const SentCard& card : sent) out[card.orderNumber].push_back({card.cardNumber, card.cardPassword});
+  return out;
+}
+
+// The same as "number|password" texts, for comparing.
+std::map<std::string, std::vector<std::string>> Texts(
+    const std::map<std::string, std::vector<DeliveredCard>>& cards) {
+  std::map<std::string, std::vector<std::string>> out;
+  for (const auto& [order, list] : cards)
+    for (const DeliveredCard& card : list) out[order].push_back(card.cardNumber + "|" + card.cardPassword);
+  return out;
+}
+
+TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhenItIsBack) {
+  demo::DemoSettings settings;
+  settings.marketHost = sim_.host();
+  settings.transcriptPath = transcript_;
+  settings.stepTimeoutMs = 90000;  // the first message waits out the IM search bound
+  demo::DemoFlow flow(settings, [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+  demo::DemoScript script;
+  script.itemName = "点卡10元";
+  script.cards = {{"DK3001", "pw-c01"},
+                  {"DK3002", "pw-c02"},
+                  {"DK3003", "pw-c03"},
+                  {"DK3004", "pw-c04"},
+                  {"DK3005", "pw-c05"}};
+  // The first order arrives in the first cycle, while the client is away.
+  script.orders = {{"点卡10元", "买家甲", 1, demo::Fate::kNotHanded}};
+  const demo::DemoResult result = flow.Run(script);
+  ASSERT_TRUE(result.completed) << result.failure;
+  ASSERT_EQ(result.orders.size(), 1u);
+  ASSERT_EQ(result.orders[0].fate, demo::Fate::kNotHanded) << result.orders[0].reason;
+  std::vector<std::string> orders = {result.orders[0].orderNumber};
+  Application& program = *flow.program();
+  const auto status = [&] { return program.watch().statusLine.text().toStdString(); };
+  const auto cycleEnded = [&](const std::string& expected) {
+    return QTest::qWaitFor(
+        [&] {
+          return !program.controller().IsCycleRunning() && status().find(expected) != std::string::npos;
+        },
+        60000);
+  };
+  const std::string away = "阿里旺旺未响应";
+  ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
+  EXPECT_NE(status().find(away), std::string::npos) << status();
+  const std::map<std::string, std::vector<DeliveredCard>> firstCards = SentByOrder();
+  ASSERT_EQ(firstCards.size(), 1u);
+  ASSERT_EQ(firstCards.count(orders[0]), 1u);
+
+  // Two more orders, each seen by a cycle of its own: no card taken, the
+  // order left listed and unmarked, the reason in the log and the status.
+  const std::string logPath = programDir_ + "/data/logs/delivery.log";
+  const auto log = [&] {
+    std::ifstream file(logPath, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  };
+  for (const auto& [buyer, quantity] : {std::pair<const char*, int>{"买家乙", 2}, {"买家丙", 1}}) {
+    const int scans = OrderListRequests(sim_);
+    const std::vector<std::string> placed = t::JsonStrings(
+        sim_.Call("/_sim/place_order",
+                  {{"title", "点卡10元"}, {"buyer", buyer}, {"quantity", std::to_string(quantity)}}),
+        "orderNumber");
+    ASSERT_EQ(placed.size(), 1u);
+    orders.push_back(placed[0]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) > scans; }, 30000));
+    ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
+    EXPECT_NE(status().find(away), std::string::npos) << status();
+    EXPECT_EQ(Texts(SentByOrder()), Texts(firstCards)) << buyer;
+    EXPECT_FALSE(UndeliveredOrders().IsMarked(placed[0]));
+    EXPECT_NE(log().find("订单 " + placed[0] + "（买家 " + buyer + "）：" + away), std::string::npos)
+        << log();
+  }
+  EXPECT_TRUE(Transcript(transcript_).empty());
+  std::vector<std::string> listed = SimList(sim_, "orders");
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, orders);
+  EXPECT_TRUE(SimList(sim_, "consignAttempts", "tradeId").empty());
+  EXPECT_EQ(LoadStockCardsOf("点卡10元"_gbk).size(), 4u);
+
+  // The client is back: every order goes out, nobody touching the window.
+  StartImClient();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SimList(sim_, "consigned").size() == 3; }, 120000))
+      << status() << "\n"
+      << log();
+  ASSERT_TRUE(cycleEnded("今日发货 3 笔 | 等待补货 0 笔")) << status();
+  // Two scans later nothing went out twice.
+  const int scans = OrderListRequests(sim_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) >= scans + 2; }, 30000));
+  ASSERT_TRUE(cycleEnded("今日发货 3 笔 | 等待补货 0 笔")) << status();
+  EXPECT_EQ(status().find(away), std::string::npos) << status();
+  EXPECT_EQ(status().find("未送达"), std::string::npos) << status();
+
+  // Each order once, to its own buyer, with its own cards: the first with
+  // the cards taken for it while the client was away.
+  const std::map<std::string, std::vector<DeliveredCard>> sent = SentByOrder();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(Texts(sent).at(orders[0]), Texts(firstCards).at(orders[0]));
+  EXPECT_EQ(sent.at(orders[1]).size(), 2u);
+  EXPECT_EQ(sent.at(orders[2]).size(), 1u);
+  const std::vector<const char*> buyers = {"买家甲", "买家乙", "买家丙"};
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < 3; ++i) {
+    expected.push_back(std::string("测试卖家|") + buyers[i] + "|" +
+                       GbkToUtf8Lossy(DeliveryMessage("点卡10元"_gbk, sent.at(orders[i]))));
+  }
+  std::vector<std::string> received = Transcript(transcript_);
+  std::sort(expected.begin(), expected.end());
+  std::sort(received.begin(), received.end());
+  EXPECT_EQ(received, expected);
+  std::vector<std::string> consigned = SimList(sim_, "consigned");
+  std::vector<std::string> attempts = SimList(sim_, "consignAttempts", "tradeId");
+  std::sort(consigned.begin(), consigned.end());
+  std::sort(attempts.begin(), attempts.end());
+  EXPECT_EQ(consigned, orders);
+  EXPECT_EQ(attempts, orders);
+  EXPECT_TRUE(SimList(sim_, "orders").empty());
+  EXPECT_TRUE(UndeliveredOrders().List().empty());
+  std::vector<std::string> left;
+  for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) left.push_back(card.cardNumber);
+  EXPECT_EQ(left, std::vector<std::string>{"DK3005"});
 
   flow.Close();
 }

@@ -2,13 +2,20 @@
 // "设置", the status text, the timer ticks that start a cycle on its own
 // thread, the refresh after a delivery and the end of the program while a
 // cycle runs.
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
+#include "app/autostart.h"
 #include "delivery/card_delivery.h"
 #include "delivery/controller.h"
 #include "delivery/remembered_switch.h"
@@ -122,6 +129,54 @@ TEST_F(DeliverySwitchTest, RememberedSwitchResumesWithoutAnyClick) {
   EXPECT_EQ(w->statusLabel->text(), QStringLiteral("自动发货扫描时间：5 秒"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return cycles.load() >= 1; }, 20000));
   pages->deliverySwitch.SetDeliveryController(nullptr);
+}
+
+// "登录桌面时启动": the entry under XDG_CONFIG_HOME names the running
+// program; the choice is kept, shown and the entry renewed at the next start.
+TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) {
+  QTemporaryDir config;
+  ASSERT_TRUE(config.isValid());
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  auto* box = window->findChild<QCheckBox*>(QStringLiteral("登录桌面时启动"));
+  ASSERT_NE(box, nullptr);
+  EXPECT_FALSE(box->isChecked());
+  const std::string path = AutostartEntryPath(AUTODELIVER_APP_ID);
+  ASSERT_EQ(path.rfind(config.path().toStdString() + "/autostart/", 0), 0u) << path;
+  const std::string program = QCoreApplication::applicationFilePath().toStdString();
+
+  ShowPageOf(box);
+  box->click();
+  EXPECT_TRUE(AutostartChosen());
+  std::ifstream written(path);
+  const std::string entry((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(entry, AutostartEntry(AUTODELIVER_APP_ID, program, ""));
+  EXPECT_NE(entry.find("\nExec=" + program + "\n"), std::string::npos) << entry;
+
+  // The next start shows the choice and writes the entry again.
+  std::filesystem::remove(path);
+  pages.reset();
+  window.reset();
+  window = std::make_unique<MainWindow>();
+  pages = std::make_unique<WindowPages>(*window, prompts);
+  box = window->findChild<QCheckBox*>(QStringLiteral("登录桌面时启动"));
+  EXPECT_TRUE(box->isChecked());
+  EXPECT_TRUE(AutostartEntryExists(AUTODELIVER_APP_ID));
+
+  // Unticked: gone, and kept off.
+  box->click();
+  EXPECT_FALSE(AutostartEntryExists(AUTODELIVER_APP_ID));
+  EXPECT_FALSE(AutostartChosen());
+
+  // The entry cannot be written: the box goes back and the seller is told.
+  std::filesystem::remove_all(config.path().toStdString() + "/autostart");
+  std::ofstream(config.path().toStdString() + "/autostart") << "a file";
+  box->click();
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_FALSE(AutostartChosen());
+  ASSERT_FALSE(prompts.boxes.empty());
+  EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
+  EXPECT_EQ(prompts.boxes.back().text.rfind(G(QStringLiteral("无法写入自动启动项")), 0), 0u);
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <chrono>
 #include <future>
+#include <map>
 #include <set>
 
 #include "delivery/controller.h"
@@ -44,6 +45,7 @@ class SentCardsToolsTest : public PagesTest {
     undeliveredBox = find((QCheckBox*)nullptr, "只看未送达");
     countLabel = find((QLabel*)nullptr, "已发条数");
     resendButton = find((QPushButton*)nullptr, "重新发送");
+    resendAllButton = find((QPushButton*)nullptr, "补发全部未送达");
     noteLabel = find((QLabel*)nullptr, "已发提示");
     grid = w->sentGrid;
   }
@@ -93,6 +95,7 @@ class SentCardsToolsTest : public PagesTest {
   QCheckBox* undeliveredBox;
   QLabel* countLabel;
   QPushButton* resendButton;
+  QPushButton* resendAllButton;
   QLabel* noteLabel;
   QTableView* grid;
 };
@@ -164,25 +167,57 @@ TEST_F(SentCardsToolsTest, UndeliveredOrdersAreColouredAndCanBeShownAlone) {
   EXPECT_EQ(ShownCards(), std::vector<std::string>{"A1"});
 }
 
-// A resend the test holds open and answers.
+// A resend the test holds open and answers as the real one would for
+// orders whose recorded cards are those of `cards`.
 struct HeldResend {
   DeliveryController::ResendRunner Runner() {
-    return [this](const std::string& order) {
-      orders.push_back(order);
+    return [this](const ResendRequest& request, const std::atomic<bool>&) {
+      requests.push_back(request);
       started.set_value();
       release.get_future().wait();
-      // What the real resend does to the mark once the message went out.
-      UndeliveredOrders().Clear(order);
-      ResendResult r;
-      r.outcome = ResendOutcome::kResent;
-      r.order = {order, "点卡"_gbk, 2, "乙"_gbk, "9"};
-      r.cards = {{"B1", "pw-B1"}, {"B2", "pw-B2"}};
-      r.wasMarked = r.markCleared = r.stillListed = r.consignAnswered = true;
-      r.listing = ScanOutcome::kListed;
-      return r;
+      ResendBatch batch;
+      batch.allUndelivered = request.allUndelivered;
+      std::vector<std::string> orders = request.orderNumbers;
+      if (request.allUndelivered) {
+        const std::vector<UndeliveredOrder> marked = UndeliveredOrders().List();
+        batch.marked = static_cast<int>(marked.size());
+        batch.listing = ScanOutcome::kListed;
+        orders.clear();
+        for (const UndeliveredOrder& m : marked) {
+          if (unlisted.count(m.orderNumber)) {
+            batch.notListed.push_back(m);
+          } else {
+            orders.push_back(m.orderNumber);
+          }
+        }
+      }
+      for (const std::string& order : orders) {
+        ResendResult& r = batch.results.emplace_back();
+        r.order = {order, "点卡"_gbk, 1, buyers[order], "9"};
+        r.cards = cards[order];
+        if (order == failing) {
+          r.outcome = ResendOutcome::kNotHanded;
+          continue;
+        }
+        r.outcome = ResendOutcome::kResent;
+        r.wasMarked = UndeliveredOrders().IsMarked(order);
+        // What the real resend does to the mark once the message went out.
+        r.markCleared = r.wasMarked && UndeliveredOrders().Clear(order);
+        r.stillListed = r.consignAnswered = true;
+        r.listing = ScanOutcome::kListed;
+      }
+      return batch;
     };
   }
-  std::vector<std::string> orders;
+  void Restart() {
+    started = {};
+    release = {};
+  }
+  std::vector<ResendRequest> requests;
+  std::map<std::string, std::string> buyers;
+  std::map<std::string, std::vector<DeliveredCard>> cards;
+  std::set<std::string> unlisted;
+  std::string failing;
   std::promise<void> started, release;
 };
 
@@ -192,15 +227,20 @@ class FakeDeliveryWindow : public DeliveryWindow {
   void SetTimerInterval(int) override {}
 };
 
-TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrderAndNeverRunsBesideACycle) {
+TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrdersInTheGridsOrderAndNeverRunsBesideACycle) {
   Deliver("点卡", "1001", "甲", {"A1"});
   Deliver("点卡", "1002", "乙", {"B1", "B2"});
+  Deliver("点卡", "1003", "丙", {"C1"});
   ASSERT_TRUE(UndeliveredOrders().Mark("1002", "乙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders().Mark("1003", "丙"_gbk, "点卡"_gbk));
   pages->RefreshAllPages();
 
   FakeDeliveryWindow deliveryWindow;
   std::promise<void> cycleStarted, cycleRelease;
   HeldResend resend;
+  resend.buyers = {{"1001", "甲"_gbk}, {"1002", "乙"_gbk}, {"1003", "丙"_gbk}};
+  resend.cards = {
+      {"1001", {{"A1", "pw-A1"}}}, {"1002", {{"B1", "pw-B1"}, {"B2", "pw-B2"}}}, {"1003", {{"C1", "pw-C1"}}}};
   DeliveryController controller(
       deliveryWindow,
       [&](const std::atomic<bool>&) {
@@ -211,15 +251,11 @@ TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrderAndNeverRunsBesideACycle) 
       resend.Runner());
   pages->sentCards.SetDeliveryController(&controller);
 
-  // Nothing or two orders selected: nothing starts, the note says why.
+  // Nothing selected: nothing starts, the note says why.
   ShowPageOf(resendButton);
   SelectRows({});
   resendButton->click();
   EXPECT_EQ(noteLabel->text(), QStringLiteral("请先在表格中选中要重新发送的订单"));
-  SelectRows({0, 1});
-  resendButton->click();
-  EXPECT_TRUE(
-      noteLabel->text().startsWith(QStringLiteral("一次只能重新发送一笔订单：选中的行属于 2 笔订单")));
 
   // While a cycle runs the resend is refused.
   controller.ApplySetting(true, "30");
@@ -232,22 +268,94 @@ TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrderAndNeverRunsBesideACycle) 
   controller.WaitForCycle();
 
   // Both rows of one order: the resend runs on the delivery thread, the
-  // button waits for it, and its outcome shows in the note.
+  // buttons wait for it, and its outcome shows in the note.
   QSignalSpy finished(&pages->sentCards, &SentCardsPage::resendFinished);
   resendButton->click();
   ASSERT_EQ(resend.started.get_future().wait_for(seconds(10)), std::future_status::ready);
   EXPECT_FALSE(resendButton->isEnabled());
+  EXPECT_FALSE(resendAllButton->isEnabled());
   EXPECT_TRUE(noteLabel->text().startsWith(QStringLiteral("正在把订单 1002 的卡密重新发给买家")));
   resend.release.set_value();
   ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 10000));
-  EXPECT_EQ(resend.orders, std::vector<std::string>{"1002"});
+  ASSERT_EQ(resend.requests.size(), 1u);
+  EXPECT_EQ(resend.requests[0].orderNumbers, std::vector<std::string>{"1002"});
   EXPECT_TRUE(resendButton->isEnabled());
   EXPECT_EQ(noteLabel->text(),
             QStringLiteral("订单 1002 的 2 张卡密已重新发给买家 乙，并已提交发货；未送达标记已清除"));
   EXPECT_TRUE(noteLabel->toolTip().contains(QStringLiteral("已把记录中的 2 张卡密重新交给旺旺发给买家")));
   // The mark is gone from the grid.
   EXPECT_FALSE(grid->model()->index(1, 0).data(Qt::BackgroundRole).isValid());
-  EXPECT_EQ(countLabel->text(), QStringLiteral("共 3 条"));
+  EXPECT_EQ(countLabel->text(), QStringLiteral("共 4 条　未送达 1 单"));
+
+  // Three orders selected bottom-up: each once, in the grid's order; the
+  // message of the second is not taken, and the note names it.
+  controller.WaitForCycle();
+  resend.Restart();
+  resend.failing = "1002";
+  grid->clearSelection();
+  for (const int row : {3, 0, 2}) {
+    grid->selectionModel()->select(grid->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  resendButton->click();
+  ASSERT_EQ(resend.started.get_future().wait_for(seconds(10)), std::future_status::ready);
+  EXPECT_EQ(noteLabel->text(), QStringLiteral("正在把选中的 3 笔订单的卡密依次重新发给各自的买家…"));
+  resend.release.set_value();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2; }, 10000));
+  ASSERT_EQ(resend.requests.size(), 2u);
+  EXPECT_EQ(resend.requests[1].orderNumbers, (std::vector<std::string>{"1001", "1002", "1003"}));
+  EXPECT_EQ(noteLabel->text(),
+            QStringLiteral("已把 2 笔订单的 2 张卡密重新发给各自的买家，其中 2 笔已提交发货；"
+                           "订单 1002 没能交给旺旺，仍记为未送达"));
+  EXPECT_TRUE(noteLabel->toolTip().contains(QStringLiteral("重新发送的卡密消息没能交给旺旺")));
+  EXPECT_EQ(countLabel->text(), QStringLiteral("共 4 条"));
+  controller.WaitForCycle();
+  pages->sentCards.SetDeliveryController(nullptr);
+}
+
+TEST_F(SentCardsToolsTest, ResendAllAsksWithTheCountAndNamesTheOrdersNoLongerListed) {
+  Deliver("点卡", "1001", "甲", {"A1"});
+  Deliver("点卡", "1002", "乙", {"B1"});
+  Deliver("点卡", "1003", "丙", {"C1"});
+  FakeDeliveryWindow deliveryWindow;
+  HeldResend resend;
+  resend.buyers = {{"1001", "甲"_gbk}, {"1002", "乙"_gbk}, {"1003", "丙"_gbk}};
+  resend.cards = {{"1001", {{"A1", "pw-A1"}}}, {"1002", {{"B1", "pw-B1"}}}, {"1003", {{"C1", "pw-C1"}}}};
+  resend.unlisted = {"1003"};
+  DeliveryController controller(
+      deliveryWindow, [](const std::atomic<bool>&) { return CycleResult{}; }, resend.Runner());
+  pages->sentCards.SetDeliveryController(&controller);
+  ShowPageOf(resendAllButton);
+
+  // Nothing marked: nothing to ask.
+  resendAllButton->click();
+  EXPECT_EQ(noteLabel->text(), QStringLiteral("没有标记为未送达的订单"));
+  EXPECT_TRUE(prompts.boxes.empty());
+
+  for (const char* order : {"1001", "1002", "1003"}) ASSERT_TRUE(UndeliveredOrders().Mark(order, "x", "y"));
+  pages->RefreshAllPages();
+  // The seller says no: nothing starts.
+  prompts.questionAnswers = {BoxAnswer::kNo};
+  resendAllButton->click();
+  ASSERT_EQ(prompts.boxes.size(), 1u);
+  EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kQuestion);
+  EXPECT_EQ(prompts.boxes[0].caption, G(QStringLiteral("补发全部未送达")));
+  EXPECT_EQ(prompts.boxes[0].text.rfind(G(QStringLiteral("有 3 笔订单标记为未送达。")), 0), 0u)
+      << GbkToUtf8Lossy(prompts.boxes[0].text);
+  EXPECT_TRUE(resend.requests.empty());
+
+  QSignalSpy finished(&pages->sentCards, &SentCardsPage::resendFinished);
+  resendAllButton->click();
+  ASSERT_EQ(resend.started.get_future().wait_for(seconds(10)), std::future_status::ready);
+  resend.release.set_value();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 10000));
+  ASSERT_EQ(resend.requests.size(), 1u);
+  EXPECT_TRUE(resend.requests[0].allUndelivered);
+  EXPECT_EQ(
+      noteLabel->text(),
+      QStringLiteral("已把 2 笔订单的 2 张卡密重新发给各自的买家，其中 2 笔已提交发货；"
+                     "1 笔已不在等待发货列表中，没有补发，仍记为未送达（订单 1003），请到淘宝卖家中心查看"));
+  EXPECT_EQ(countLabel->text(), QStringLiteral("共 3 条　未送达 1 单"));
   controller.WaitForCycle();
   pages->sentCards.SetDeliveryController(nullptr);
 }
