@@ -62,7 +62,9 @@ Figures RunDeliveryLog(const std::filesystem::path& dir, int lines, bool withRec
   std::deque<DeliveryLogLine> page;
   const auto start = Clock::now();
   {
-    DeliveryLog log({(dir / "logs" / "delivery.log").string()});
+    DeliveryLog::Options options;
+    options.path = (dir / "logs" / "delivery.log").string();
+    DeliveryLog log(options);
     if (!log.ok()) std::fprintf(stderr, "log_bench: cannot open the log in %s\n", dir.c_str());
     if (withReceiver) {
       log.AddLineSink([&page](const DeliveryLogLine& line) {

@@ -99,7 +99,9 @@ struct Burst {
 // attached (or none), while the window's thread runs its loop.
 Burst Write(const QString& dir, int lines, Rig* rig) {
   QDir().mkpath(dir);
-  DeliveryLog log({(dir + "/logs/delivery.log").toStdString()});
+  DeliveryLog::Options options;
+  options.path = (dir + "/logs/delivery.log").toStdString();
+  DeliveryLog log(options);
   if (!log.ok()) std::fprintf(stderr, "log_page_bench: cannot open the log in %s\n", qPrintable(dir));
   int updates = 0;
   QMetaObject::Connection c1, c2;
@@ -199,7 +201,9 @@ int main(int argc, char** argv) {
   {
     QTemporaryDir other;
     QDir().mkpath(other.path() + "/data");
-    DeliveryLog log({(other.path() + "/data/logs/delivery.log").toStdString()});
+    DeliveryLog::Options otherOptions;
+    otherOptions.path = (other.path() + "/data/logs/delivery.log").toStdString();
+    DeliveryLog log(otherOptions);
     log.AddLineSink([&](const DeliveryLogLine& line) { everything.push_back(LogEntryOf(line)); });
     for (int i = 0; i * 4 < lines; ++i) OrderEvents(log, i);
   }

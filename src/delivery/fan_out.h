@@ -10,9 +10,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/events.h"
 
 namespace autodeliver {
@@ -45,9 +45,9 @@ class DeliveryEventsFanOut : public DeliveryEvents {
 
   // Removal waits for a running event (the delivery thread holds `calling_`
   // while it calls out), so an observer is never called after Remove.
-  std::mutex calling_;
-  std::mutex mutex_;
-  std::vector<DeliveryEvents*> observers_;  // guarded by mutex_
+  Mutex calling_;
+  Mutex mutex_;
+  std::vector<DeliveryEvents*> observers_ AD_GUARDED_BY(mutex_);
 };
 
 }  // namespace autodeliver

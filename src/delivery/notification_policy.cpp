@@ -13,12 +13,12 @@ NotificationPolicy::NotificationPolicy(Notifier* notifier, EnabledCheck enabled)
     : notifier_(notifier), enabled_(enabled ? std::move(enabled) : EnabledCheck(NotificationEnabled)) {}
 
 void NotificationPolicy::SetNotifier(Notifier* notifier) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   notifier_ = notifier;
 }
 
 void NotificationPolicy::SetWarningLevel(WarningLevel level) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   warningLevel_ = std::move(level);
 }
 
@@ -26,7 +26,7 @@ void NotificationPolicy::Tell(Notification notification) {
   // The switch is read without the mutex (it takes the store lock); Notify
   // only queues, so holding the mutex around it keeps SetNotifier simple.
   if (!enabled_(notification.kind)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (notifier_ != nullptr) notifier_->Notify(notification);
 }
 
@@ -50,10 +50,13 @@ void NotificationPolicy::OrderHeld(const PendingOrder& order, HoldReason reason,
   const char* summary = reason == HoldReason::kAwaitingApproval || reason == HoldReason::kOverLimit
                             ? "订单待确认"
                             : "订单被发货规则拦下";
+  // The order is the subject: a second order held soon after is news of
+  // its own, not a repeat of the first.
   Tell({NotificationKind::kOrderHeld, summary,
         "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）的宝贝“" +
             LineText(order.itemTitle) + "” × " + std::to_string(order.quantity) + "：" + ReasonText(reason) +
-            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。")});
+            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。"),
+        LineText(order.orderNumber)});
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
@@ -85,7 +88,7 @@ void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::ve
 void NotificationPolicy::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
   int level = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (warningLevel_) level = warningLevel_(order.itemTitle);
   }
   // Told when this delivery crossed the level, not while the stock stays low.

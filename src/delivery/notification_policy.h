@@ -38,10 +38,10 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 #include "delivery/notifier.h"
@@ -80,10 +80,10 @@ class NotificationPolicy : public DeliveryEvents {
  private:
   void Tell(Notification notification);
 
-  std::mutex mutex_;
-  Notifier* notifier_ = nullptr;  // guarded by mutex_
+  Mutex mutex_;
+  Notifier* notifier_ AD_GUARDED_BY(mutex_) = nullptr;
   EnabledCheck enabled_;
-  WarningLevel warningLevel_;  // guarded by mutex_
+  WarningLevel warningLevel_ AD_GUARDED_BY(mutex_);
   // Delivery-thread state.
   std::set<std::string> waitingTold_;       // orders told as waiting for stock
   std::set<std::string> waitingThisCycle_;  // orders seen waiting for stock in this cycle

@@ -20,11 +20,11 @@
 #include <chrono>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 
@@ -86,12 +86,12 @@ class DeliveryStatus : public DeliveryEvents {
   void CycleEnded(const CycleResult& result) override;
 
  private:
-  void CountDelivered();
-  void CountDeliveredLocked();  // mutex_ held
+  void CountDelivered() AD_EXCLUDES(mutex_);
+  void CountDeliveredLocked() AD_REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  DeliveryStatusFigures figures_;  // guarded by mutex_
-  int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
+  mutable Mutex mutex_;
+  DeliveryStatusFigures figures_ AD_GUARDED_BY(mutex_);
+  int day_ AD_GUARDED_BY(mutex_) = 0;                             // the day deliveredToday counts
   std::map<std::string, std::vector<std::string>> waitingNow_;    // this cycle's; delivery thread only
   std::map<std::string, std::vector<std::string>> unmatchedNow_;  // this cycle's; delivery thread only
   std::map<HoldReason, int> heldNow_;                             // this cycle's; delivery thread only

@@ -49,7 +49,7 @@ bool IsLiveCardOf(RecordTable& t, std::int32_t index, int nameField, std::string
 // Removes the marked records (the index follows) when there are any and
 // `worth` says so for (marked, records).
 bool CompactWhen(TableAccess& a, const std::string& path, int nameField,
-                 const std::function<bool(std::int32_t, std::int32_t)>& worth) {
+                 const std::function<bool(std::int32_t, std::int32_t)>& worth) AD_REQUIRES(StoreLock()) {
   RecordTable& t = a.table();
   if (!store_index::StockOf(t, path, nameField, {})) return false;
   const std::int32_t marked = store_index::StockMarked(path);

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 
+#include "base/mutex.h"
 #include "io/coding.h"
 #include "tables/block_file.h"
 #include "tables/data_area.h"
@@ -63,8 +63,8 @@ struct FileStamp {
 // no walk of its chains: this process's writes never make two chains share
 // a block, so a table that still has its stamp at the next access (no other
 // writer came in between) still shares none.
-std::mutex g_soundMutex;
-std::unordered_map<std::string, FileStamp> g_soundTables;
+Mutex g_soundMutex;
+std::unordered_map<std::string, FileStamp> g_soundTables AD_GUARDED_BY(g_soundMutex);
 
 }  // namespace
 
@@ -158,7 +158,7 @@ struct RecordTable::Impl {
     sound = false;
     FileStamp now;
     if (header.hasBlocks && StampNow(&now)) {
-      std::lock_guard<std::mutex> guard(g_soundMutex);
+      MutexLock guard(g_soundMutex);
       auto it = g_soundTables.find(key);
       sound = it != g_soundTables.end() && it->second == now;
     }
@@ -187,7 +187,7 @@ struct RecordTable::Impl {
     if (!header.hasBlocks) return;
     FileStamp now;
     const bool keep = sound && pendingCount == 0 && StampNow(&now);
-    std::lock_guard<std::mutex> guard(g_soundMutex);
+    MutexLock guard(g_soundMutex);
     if (keep)
       g_soundTables[key] = now;
     else

@@ -635,7 +635,9 @@ TEST_F(AlertDeliveryTest, AnImClientThatTakesNothingGivesOneAlertPerChannelNotOn
   m.mailTo = "phone@example.com";
   ASSERT_TRUE(StoreAlertSettings(settings));
 
-  DeliveryLog log(DeliveryLog::Options{(dir_ / "logs" / "delivery.log").string()});
+  DeliveryLog::Options logOptions;
+  logOptions.path = (dir_ / "logs" / "delivery.log").string();
+  DeliveryLog log(logOptions);
   AlertSender::Hooks senderHooks;
   senderHooks.log = [&log](const std::string& line) { log.Write(LineLevel::kWarning, line); };
   AlertSender alerts(senderHooks);  // settings from the table and the secrets file, real channels

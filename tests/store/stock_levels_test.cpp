@@ -162,7 +162,9 @@ TEST(StockWarningsTest, OncePerCrossing) {
     SCOPED_TRACE(cycle++);
     std::vector<ItemStock> crossed = warnings.Update({{"A", s.stock, 0, s.level}, {"B", 100, 0, 5}});
     EXPECT_EQ(crossed.size(), s.fires ? 1u : 0u);
-    if (s.fires && !crossed.empty()) EXPECT_EQ(crossed[0].name, "A");
+    if (s.fires && !crossed.empty()) {
+      EXPECT_EQ(crossed[0].name, "A");
+    }
     EXPECT_EQ(warnings.IsWarned("A"), s.level > 0 && s.stock <= s.level);
     EXPECT_FALSE(warnings.IsWarned("B"));
   }

@@ -187,7 +187,9 @@ TEST(RecordTableFaults, AFailedWriteOrReadLeavesNothingHalfWritten) {
       }
       // Every operation writes and reads; a full disk stops only those
       // that grow a file.
-      if (fault.everyOperation) EXPECT_GT(injected, 0) << fault.kind;
+      if (fault.everyOperation) {
+        EXPECT_GT(injected, 0) << fault.kind;
+      }
     }
   }
 }

@@ -27,7 +27,6 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 using testing::WriteFileBytes;
 
-constexpr int kData1 = 116 + 72;  // data offset with one field
 constexpr int kData2 = 116 + 2 * 72;
 
 // Two fixed-width text fields: A (width 8 at 4), B (width 4 at 12).
@@ -194,9 +193,13 @@ TEST(RecordTableText, OverlongTextIsCutBetweenCharacters) {
     const Case& c = cases[i];
     std::size_t rec = kData2 + 16 * i;
     EXPECT_EQ(raw.substr(rec + 4, c.keptA.size()), c.keptA);
-    if (c.keptA.size() < 8) EXPECT_EQ(raw[rec + 4 + c.keptA.size()], '\0');
+    if (c.keptA.size() < 8) {
+      EXPECT_EQ(raw[rec + 4 + c.keptA.size()], '\0');
+    }
     EXPECT_EQ(raw.substr(rec + 12, c.keptB.size()), c.keptB);
-    if (c.keptB.size() < 4) EXPECT_EQ(raw[rec + 12 + c.keptB.size()], '\0');
+    if (c.keptB.size() < 4) {
+      EXPECT_EQ(raw[rec + 12 + c.keptB.size()], '\0');
+    }
   }
 }
 
@@ -362,9 +365,13 @@ TEST(RecordTableCrash, InterruptedPurgeIsFinishedOrUndone) {
     std::string path = dir / "t.edb";
     WriteFileBytes(path, c.table);
     RecordTable t;
-    if (c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
+    if (c.openFirst) {
+      ASSERT_TRUE(t.Open(path)) << c.what;
+    }
     WriteFileBytes(path + ".purge", c.journal);
-    if (!c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
+    if (!c.openFirst) {
+      ASSERT_TRUE(t.Open(path)) << c.what;
+    }
     EXPECT_EQ(ReadAll(t, "A"), c.values) << c.what;
     EXPECT_EQ(Ids(t), c.ids) << c.what;
     EXPECT_FALSE(std::filesystem::exists(path + ".purge")) << c.what;
@@ -570,7 +577,9 @@ TEST(RecordTableBlocks, RewritingNeverFreesABlockAnotherRecordStillReaches) {
     f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(1, "b"));
     RecordTable t;
     ASSERT_TRUE(t.Open(f.path));
-    if (c.held) ASSERT_TRUE(t.Hold(true));
+    if (c.held) {
+      ASSERT_TRUE(t.Hold(true));
+    }
     t.GoTo(c.rewritten);
     ASSERT_TRUE(t.Modify({"new"}));
     t.GoTo(c.other);

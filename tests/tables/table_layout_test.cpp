@@ -47,11 +47,17 @@ DeliveryPlan PlanFor(const std::string& order, const std::string& item, const st
   return plan;
 }
 
+// Drops the store index, as a fresh process starts without one.
+void DropIndex() {
+  StoreGuard guard;
+  store_index::InvalidateAll();
+}
+
 class TableLayoutTest : public ::testing::TestWithParam<TableLayout> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(shop_.ok()) << shop_.error();
-    store_index::InvalidateAll();
+    DropIndex();
   }
 
   bool Installed() const { return GetParam() == TableLayout::kInstalled; }
@@ -120,7 +126,7 @@ TEST_P(TableLayoutTest, CoreOperationsKeepEveryValueWhole) {
   EXPECT_TRUE(LoadStockCardsOf(item).empty());
 
   // Read back from the files by a fresh index.
-  store_index::InvalidateAll();
+  DropIndex();
   std::vector<SentCard> sent;
   ASSERT_TRUE(LoadSentCards(&sent));
   ASSERT_EQ(sent.size(), 2u);

@@ -11,8 +11,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
+#include "base/mutex.h"
 #include "export/jet4/insert_statement.h"
 #include "export/jet4/jet4_format.h"
 #include "export/jet4/jet4_image.h"
@@ -28,8 +28,8 @@ namespace {
 
 // One change at a time within the process; the folder lock below covers
 // other processes.
-std::mutex& ChangeMutex() {
-  static std::mutex m;
+Mutex& ChangeMutex() {
+  static Mutex m;
   return m;
 }
 
@@ -130,7 +130,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
 
 bool CreateCardDatabase(const std::string& path) {
   using namespace jet4;
-  std::lock_guard<std::mutex> guard(ChangeMutex());
+  MutexLock guard(ChangeMutex());
   FolderLock lock(path);
   if (!lock.ok() || !ReplaceFile(path, CardDatabaseImage(), 0644, nullptr)) return false;
   // A journal left beside the replaced file belongs to that file.
@@ -149,7 +149,7 @@ Status AppendTextRow(const std::string& givenPath, const std::string& table,
   if (!resolved) return Status::FromErrno(givenPath, errno);
   const std::string path = resolved;
   std::free(resolved);
-  std::lock_guard<std::mutex> guard(ChangeMutex());
+  MutexLock guard(ChangeMutex());
   // The first failed call on the file or its journal is the cause.
   FailureWatch fs;
   fs.Wrap(io);
@@ -223,7 +223,7 @@ std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io,
   if (!resolved) return std::nullopt;
   const std::string path = resolved;
   std::free(resolved);
-  std::lock_guard<std::mutex> guard(ChangeMutex());
+  MutexLock guard(ChangeMutex());
   FileIo& fs = io ? *io : DefaultFileIo();
   LockedFile file(path);
   if (!file.ok() || !SettleJournal(file.fd(), JournalPathFor(path), fs)) return std::nullopt;

@@ -413,7 +413,9 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
           hasNew = Append(path, kNew, &io);
           // Only clearing the journal may fail once the change is whole.
           EXPECT_EQ(hasNew, k == writes);
-          if (!hasNew) EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+          if (!hasNew) {
+            EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+          }
         } else {
           pid_t child = ::fork();
           ASSERT_GE(child, 0);
