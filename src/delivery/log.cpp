@@ -232,7 +232,7 @@ void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int
 }
 
 void DeliveryLog::OrderNotWritten(const PendingOrder& order, const Status& cause) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (cycleOpen_ && KnownBefore(order, 300 + static_cast<int>(cause.code()) * 1000 + cause.error())) {
     seen_.reset();
     return;
