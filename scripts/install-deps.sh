@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libboost-regex-dev libcurl4-openssl-dev libssl-dev libglib2.0-dev libx11-dev
   libsqlite3-dev libcpp-httplib-dev libcli11-dev libspdlog-dev
+  libpcre2-dev  # the reference of the order scan benchmark
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-webengine-dev qt6-charts-dev
   qt6-translations-l10n  # Qt's own dialogs and buttons in Chinese

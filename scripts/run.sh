@@ -33,7 +33,7 @@ case "$BUILD" in /*) ;; *) BUILD="$ROOT/$BUILD" ;; esac
 
 bash scripts/install-deps.sh
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD" -j2 --target autodeliver autodeliver-demo autodeliver-market-sim autodeliver-im-sim table_tool
+cmake --build "$BUILD" -j2 --target autodeliver autodeliver-login autodeliver-demo autodeliver-market-sim autodeliver-im-sim table_tool
 IM_CHANNEL=${AUTODELIVER_IM:-x11}
 if [ "$IM_CHANNEL" = wine ]; then
   cmake --build "$BUILD" -j2 --target autodeliver-im-sim-win32 autodeliver_imhelpers
@@ -76,7 +76,7 @@ echo "== the installed program directory: $APPDIR"
 rm -rf "$OUT"
 mkdir -p "$APPDIR" "$OUT/screenshots" "$OUT/xdg/data" "$OUT/xdg/config" "$OUT/xdg/cache" "$OUT/runtime"
 chmod 700 "$OUT/runtime"
-cp "$BUILD/src/app/autodeliver" "$APPDIR/"
+cp "$BUILD/src/app/autodeliver" "$BUILD/src/app/autodeliver-login" "$APPDIR/"
 "$BUILD/tools/table_tool/table_tool" init "$APPDIR"
 
 export XDG_DATA_HOME="$OUT/xdg/data" XDG_CONFIG_HOME="$OUT/xdg/config" XDG_CACHE_HOME="$OUT/xdg/cache"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting of the
 # sources and the include layers, builds everything and runs every test with
-# CTest under a private X server, then fuzzes every fuzz target for a bounded
-# time (scripts/fuzz.sh).
+# CTest under a private X server, then builds the core and its tests with the
+# sanitizers and the strict warnings and runs them (scripts/sanitize.sh), and
+# fuzzes every fuzz target for a bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,12 +16,17 @@ git ls-files -z -- '*.cpp' '*.h' '*.hpp' '*.cc' | xargs -0 -r clang-format --dry
 # header of a folder above its own (src/layers.txt).
 bash scripts/check-layers.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Every warning of the build is an error: a new one fails the test command.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAUTODELIVER_WERROR=ON
 cmake --build build -j2
 cd build
 # Window and IM tests need a display; xvfb-run gives each run its own.
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" ctest --output-on-failure -j2
 cd ..
+
+# ---- guard builds: the core tests under ASan+UBSan (with the strict
+# warnings and the lock annotations as errors) and under TSan ----
+bash scripts/sanitize.sh
 
 # ---- fuzzing: the libFuzzer targets of fuzz/, clang with ASan and UBSan,
 # 20 s each from their corpora (the corpora also run above as tests) ----

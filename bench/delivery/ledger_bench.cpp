@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_support.h"
 #include "delivery/journal.h"
 #include "store/delivery_step.h"
 #include "store/sent_table.h"
@@ -38,7 +39,8 @@ namespace autodeliver {
 namespace {
 
 constexpr int kStock = 1000;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::MsSince;
 
 std::string Item() { return "游戏点卡"_gbk; }
 std::string Number(int i) { return "CARD" + std::to_string(100000 + i); }
@@ -64,7 +66,7 @@ double NonDurable(const std::filesystem::path& dir, int orders) {
     AppendSentCard({Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber, card->cardPassword, "",
                     SentAtNow()});
   }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+  return MsSince(start) / orders;
 }
 
 double Durable(const std::filesystem::path& dir, int orders) {
@@ -82,7 +84,7 @@ double Durable(const std::filesystem::path& dir, int orders) {
     journal.Handed(plan.orderNumber);
     journal.Consigned(plan.orderNumber);
   }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+  return MsSince(start) / orders;
 }
 
 double Sqlite(const std::filesystem::path& dir, int orders) {
@@ -138,7 +140,7 @@ double Sqlite(const std::filesystem::path& dir, int orders) {
     sqlite3_reset(record);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   }
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+  const double ms = MsSince(start) / orders;
   sqlite3_finalize(pick);
   sqlite3_finalize(drop);
   sqlite3_finalize(record);

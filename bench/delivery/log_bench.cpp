@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "delivery/log.h"
 #include "delivery/wording.h"
 #include "text/gbk.h"
@@ -31,7 +32,7 @@
 namespace autodeliver {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // The events of one order delivered in a cycle, order `i`.
 void OrderEvents(DeliveryEvents& log, int i) {
@@ -61,7 +62,9 @@ Figures RunDeliveryLog(const std::filesystem::path& dir, int lines, bool withRec
   std::deque<DeliveryLogLine> page;
   const auto start = Clock::now();
   {
-    DeliveryLog log({(dir / "logs" / "delivery.log").string()});
+    DeliveryLog::Options options;
+    options.path = (dir / "logs" / "delivery.log").string();
+    DeliveryLog log(options);
     if (!log.ok()) std::fprintf(stderr, "log_bench: cannot open the log in %s\n", dir.c_str());
     if (withReceiver) {
       log.AddLineSink([&page](const DeliveryLogLine& line) {
@@ -72,7 +75,7 @@ Figures RunDeliveryLog(const std::filesystem::path& dir, int lines, bool withRec
     for (int i = 0; i < lines / 4; ++i) OrderEvents(log, i);
   }
   Figures f;
-  f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  f.seconds = bench::MsSince(start) / 1000;
   f.bytes = FolderBytes(dir / "logs");
   return f;
 }
@@ -111,7 +114,7 @@ Figures RunStdio(const std::filesystem::path& dir, int lines) {
   }
   std::fclose(file);
   Figures f;
-  f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  f.seconds = bench::MsSince(start) / 1000;
   f.bytes = std::filesystem::file_size(path);
   return f;
 }
@@ -138,8 +141,8 @@ void Print(const char* name, const Figures& f, int lines) {
 int main(int argc, char** argv) {
   using namespace autodeliver;
   const int lines = argc > 1 ? std::max(4, std::atoi(argv[1])) : 100000;
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("autodeliver-log-bench-" + std::to_string(getpid()));
+  const bench::TempFolder folder;
+  const std::filesystem::path dir = folder.path();
   std::printf("%d lines appended, each flushed (best of 3)\n", lines);
   const Figures reference = Best([&] { return RunStdio(dir, lines); });
   const Figures log = Best([&] { return RunDeliveryLog(dir, lines, false); });
@@ -147,11 +150,10 @@ int main(int argc, char** argv) {
   Print("stdio fwrite+fflush (reference)", reference, lines);
   Print("delivery log (spdlog, rotating)", log, lines);
   Print("delivery log + 10,000-line page", withPage, lines);
-  std::printf("ratio delivery log / reference: %.2f\n", log.seconds / reference.seconds);
-  std::printf("ratio with page / reference:    %.2f\n", withPage.seconds / reference.seconds);
+  bench::PrintRatio("delivery log / reference", log.seconds, reference.seconds);
+  bench::PrintRatio("with page / reference", withPage.seconds, reference.seconds);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("peak resident memory: %.1f MB\n", usage.ru_maxrss / 1024.0);
-  std::filesystem::remove_all(dir);
   return 0;
 }

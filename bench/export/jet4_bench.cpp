@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_support.h"
 #include "export/card_export.h"
 #include "export/jet4/jet4_file.h"
 #include "export/jet4/jet4_image.h"
@@ -28,11 +29,6 @@ void WriteFlushed(const std::string& path, const std::string& bytes) {
   ::close(fd);
 }
 
-std::string MakeFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "jet4-bench-XXXXXX").string();
-  return ::mkdtemp(pattern.data());
-}
-
 void FillCards(const std::string& path, long cards) {
   jet4::Image image(jet4::CardDatabaseImage());
   jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
@@ -48,16 +44,16 @@ void FillCards(const std::string& path, long cards) {
 }
 
 void BM_ExportCard(benchmark::State& state) {
-  std::string dir = MakeFolder();
-  std::string path = dir + "/card.mdb";
+  const bench::TempFolder folder;
+  const std::string& dir = folder.path();
+  const std::string path = folder / "card.mdb";
   FillCards(path, state.range(0));
   long i = 0;
   for (auto _ : state) {
-    bool ok = ExportCardToAccessAt(dir, "201211201234", "CARD-" + std::to_string(i++), "9x7");
+    const bool ok = ExportCardToAccessAt(dir, "201211201234", "CARD-" + std::to_string(i++), "9x7").ok();
     if (!ok) state.SkipWithError("export failed");
   }
   state.counters["file_KiB"] = static_cast<double>(std::filesystem::file_size(path)) / 1024.0;
-  std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_ExportCard)->Arg(0)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 

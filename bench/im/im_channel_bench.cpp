@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_support.h"
 #include "im/wine_window_system.h"
 #include "im_test_support.h"
 #include "text/gbk.h"
@@ -32,7 +33,7 @@ namespace autodeliver {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 namespace t = autodeliver::testing;
 
 struct Figures {
@@ -42,7 +43,7 @@ struct Figures {
   int failures = 0;
 };
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using bench::Ms;
 
 // Times the start of the command line, which every message makes (it asks
 // the client to open the chat window).

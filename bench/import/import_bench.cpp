@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "import/card_lines.h"
 #include "import/import_check.h"
 #include "store/item_table.h"
@@ -41,11 +42,8 @@
 namespace autodeliver {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::MsSince;
 
 std::string CardNumber(int i) {
   char buf[32];
@@ -62,20 +60,14 @@ const std::string& Item() {
 class ShopDir {
  public:
   ShopDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-bench-XXXXXX").string();
-    dir_ = ::mkdtemp(tmpl.data());
-    CreateDataTables(dir_);
-    SetProgramDir(dir_);
+    CreateDataTables(folder_.path());
+    SetProgramDir(folder_.path());
   }
-  ~ShopDir() {
-    SetProgramDir("");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::string& path() const { return dir_; }
+  ~ShopDir() { SetProgramDir(""); }
+  const std::string& path() const { return folder_.path(); }
 
  private:
-  std::string dir_;
+  bench::TempFolder folder_;
 };
 
 // SQLite inserting `cards` into a table with the stock's columns, one

@@ -33,6 +33,7 @@
 #include <fstream>
 #include <thread>
 
+#include "bench_support.h"
 #include "delivery/log.h"
 #include "pages/log_page.h"
 #include "text/gbk.h"
@@ -40,7 +41,7 @@
 namespace autodeliver {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // Written after every burst: its arrival at the top of the page ends the
 // wait.
@@ -98,7 +99,9 @@ struct Burst {
 // attached (or none), while the window's thread runs its loop.
 Burst Write(const QString& dir, int lines, Rig* rig) {
   QDir().mkpath(dir);
-  DeliveryLog log({(dir + "/logs/delivery.log").toStdString()});
+  DeliveryLog::Options options;
+  options.path = (dir + "/logs/delivery.log").toStdString();
+  DeliveryLog log(options);
   if (!log.ok()) std::fprintf(stderr, "log_page_bench: cannot open the log in %s\n", qPrintable(dir));
   int updates = 0;
   QMetaObject::Connection c1, c2;
@@ -113,7 +116,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
   std::thread writer([&] {
     for (int i = 0; i * 4 < lines; ++i) OrderEvents(log, i);
     log.Write(LineLevel::kInfo, kLastLine);
-    b.writeSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    b.writeSeconds = bench::MsSince(start) / 1000;
     done = true;
   });
   // The window's thread turns its loop meanwhile; the gaps between turns
@@ -133,7 +136,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     rig->view->viewport()->repaint();
-    b.shownSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    b.shownSeconds = bench::MsSince(start) / 1000;
     rig->page.Detach();
     QObject::disconnect(c1);
     QObject::disconnect(c2);
@@ -146,7 +149,7 @@ Burst Write(const QString& dir, int lines, Rig* rig) {
 double Milliseconds(const std::function<void()>& f) {
   const auto start = Clock::now();
   f();
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return bench::MsSince(start);
 }
 
 }  // namespace
@@ -177,7 +180,7 @@ int main(int argc, char** argv) {
               lines / reference.writeSeconds);
   std::printf("%-40s %8.0f ms %10.0f lines/s\n", "log file + page attached", burst.writeSeconds * 1e3,
               lines / burst.writeSeconds);
-  std::printf("ratio with page / reference: %.2f\n", burst.writeSeconds / reference.writeSeconds);
+  bench::PrintRatio("with page / reference", burst.writeSeconds, reference.writeSeconds);
   std::printf("newest line shown (view repainted) after:  %8.0f ms\n", burst.shownSeconds * 1e3);
   std::printf("model updates for the %d lines:         %8d\n", lines, burst.modelUpdates);
   std::printf("longest stall of the window's thread:      %8.1f ms (reference run %.1f ms)\n",
@@ -198,7 +201,9 @@ int main(int argc, char** argv) {
   {
     QTemporaryDir other;
     QDir().mkpath(other.path() + "/data");
-    DeliveryLog log({(other.path() + "/data/logs/delivery.log").toStdString()});
+    DeliveryLog::Options otherOptions;
+    otherOptions.path = (other.path() + "/data/logs/delivery.log").toStdString();
+    DeliveryLog log(otherOptions);
     log.AddLineSink([&](const DeliveryLogLine& line) { everything.push_back(LogEntryOf(line)); });
     for (int i = 0; i * 4 < lines; ++i) OrderEvents(log, i);
   }

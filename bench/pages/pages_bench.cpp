@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "import/card_lines.h"
 #include "pages/import_preview_dialog.h"
 #include "pages/items_page.h"
@@ -199,10 +200,8 @@ void BM_ItemsPage_RefreshWithFigures(benchmark::State& state) {
                  prompts);
   root.show();
   double guiMs = 0, shownMs = 0, longestStallMs = 0;
-  using Clock = std::chrono::steady_clock;
-  auto msSince = [](Clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-  };
+  using bench::Clock;
+  const auto msSince = bench::MsSince;
   for (auto _ : state) {
     const Clock::time_point start = Clock::now();
     page.FillItemsList();

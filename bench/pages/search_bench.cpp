@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "pages/sent_cards_page.h"
 #include "store/item_table.h"
 #include "store/sent_search.h"
@@ -45,9 +46,9 @@ namespace autodeliver {
 namespace {
 
 constexpr int kRows = 100000;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using bench::Ms;
 
 // A busy shop's 100,000 delivered cards: 30 items, 8,000 buyers, orders of
 // one to three cards with 19-digit numbers, 14-character card numbers.

@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "export/card_export.h"
 #include "export/jet4/jet4_image.h"
 #include "export/jet4/jet4_replace.h"
@@ -76,27 +77,6 @@ void WriteFlushed(const std::string& path, const std::string& bytes) {
   if (fd < 0 || !WriteFully(DefaultFileIo(), fd, bytes.data(), bytes.size(), 0) || ::fsync(fd) != 0)
     std::abort();
   ::close(fd);
-}
-
-std::string MakeFolder() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-bench-XXXXXX").string();
-  return ::mkdtemp(tmpl.data());
-}
-
-double Ms(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Median time of `rounds` runs of `work`, each run divided by `per`.
-double Median(int rounds, int per, const std::function<void()>& work) {
-  std::vector<double> t;
-  for (int r = 0; r < rounds; ++r) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    t.push_back(Ms(std::chrono::steady_clock::now() - start) / per);
-  }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
 }
 
 SentCard Sent(int i) {
@@ -201,7 +181,8 @@ struct Row {
 
 StoreFigures MeasureStore(int n, TableLayout layout) {
   StoreFigures row;
-  const std::string dir = MakeFolder();
+  const bench::TempFolder folder;
+  const std::string& dir = folder.path();
   CreateDataTables(dir, nullptr, layout);
   SetProgramDir(dir);
   {
@@ -221,20 +202,20 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     }
   }
   int next = n;  // order numbers not yet delivered
-  row.first = Median(1, 1, [&] { StoreOrder(next++); });
-  row.order = Median(7, 100, [&] {
+  row.first = bench::MedianMs(1, 1, [&] { StoreOrder(next++); });
+  row.order = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
   });
   NoFlushIo noFlush;
   SetDeliveryStepFileIo(&noFlush);
-  row.ledger = Median(7, 100, [&] {
+  row.ledger = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; ++k) LedgerOrder(next++);
   });
   SetDeliveryStepFileIo(nullptr);
-  row.full = Median(5, 20, [&] {
+  row.full = bench::MedianMs(5, 20, [&] {
     for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });
-  row.idle = Median(7, 1, [&] {
+  row.idle = bench::MedianMs(7, 1, [&] {
     for (int k = 0; k < 10; ++k) {
       if (!SentCardExists(OrderNumber(k))) std::abort();
       if (!ItemExists(ItemName(k))) std::abort();
@@ -242,7 +223,6 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     CompactStockIfWorthIt();
   });
   SetProgramDir("");
-  std::filesystem::remove_all(dir);
   return row;
 }
 
@@ -252,7 +232,8 @@ Row Measure(int n) {
   // card.mdb of N rows. The tables written above are flushed first, so that
   // neither the mdb line nor its floor waits for their write-out.
   ::sync();
-  const std::string mdbDir = MakeFolder();
+  const bench::TempFolder mdbFolder;
+  const std::string& mdbDir = mdbFolder.path();
   {
     jet4::Image image(jet4::CardDatabaseImage());
     jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
@@ -272,21 +253,21 @@ Row Measure(int n) {
     std::vector<double> floors, appends;
     int m = 0;
     for (int round = 0; round < 9; ++round) {
-      floors.push_back(Median(1, 5, [&] { floor.FiveFlushedWrites(); }));
-      appends.push_back(Median(1, 5, [&] {
+      floors.push_back(bench::MedianMs(1, 5, [&] { floor.FiveFlushedWrites(); }));
+      appends.push_back(bench::MedianMs(1, 5, [&] {
         for (int k = 0; k < 5; ++k, ++m)
           if (!ExportCardToAccessAt(mdbDir, OrderNumber(m), CardNumber(m), CardPassword(m))) std::abort();
       }));
     }
     std::sort(floors.begin(), floors.end());
     std::sort(appends.begin(), appends.end());
-    row.floor = floors[floors.size() / 2];
-    row.mdb = appends[appends.size() / 2];
+    row.floor = bench::Median(floors);
+    row.mdb = bench::Median(appends);
   }
-  std::filesystem::remove_all(mdbDir);
 
   // The same order work on SQLite.
-  const std::string sqlDir = MakeFolder();
+  const bench::TempFolder sqlFolder;
+  const std::string& sqlDir = sqlFolder.path();
   sqlite3* db = nullptr;
   sqlite3_open((sqlDir + "/shop.db").c_str(), &db);
   sqlite3_exec(db,
@@ -369,13 +350,12 @@ Row Measure(int n) {
     insertSent(Sent(i));
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   };
-  row.sqlite = Median(7, 100, [&] {
+  row.sqlite = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; ++k) sqliteOrder();
   });
   for (sqlite3_stmt* st : {insItem, insStock, insSent, sentExists, itemExists, firstCard, take})
     sqlite3_finalize(st);
   sqlite3_close(db);
-  std::filesystem::remove_all(sqlDir);
   return row;
 }
 

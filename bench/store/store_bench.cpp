@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_support.h"
 #include "store/sent_table.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
@@ -41,10 +42,8 @@ std::string OrderNumber(int i) { return "2012112000" + std::to_string(100000000 
 class StoreDir {
  public:
   explicit StoreDir(int n) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-bench-XXXXXX").string();
-    dir_ = ::mkdtemp(tmpl.data());
-    CreateDataTables(dir_);
-    SetProgramDir(dir_);
+    CreateDataTables(folder_.path());
+    SetProgramDir(folder_.path());
     RecordTable stock, sent;
     stock.Open(StockTablePath());
     stock.Hold(true);
@@ -56,23 +55,17 @@ class StoreDir {
                    CardPassword(i), std::string(), "2012年11月20日9时5分"_gbk});
     }
   }
-  ~StoreDir() {
-    SetProgramDir("");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  ~StoreDir() { SetProgramDir(""); }
 
  private:
-  std::string dir_;
+  bench::TempFolder folder_;
 };
 
 // The same two tables in SQLite.
 class SqliteDb {
  public:
   explicit SqliteDb(int n) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-bench-XXXXXX").string();
-    dir_ = ::mkdtemp(tmpl.data());
-    path_ = dir_ + "/shop.db";
+    path_ = folder_ / "shop.db";
     sqlite3* db = Connect();
     sqlite3_exec(
         db,
@@ -101,10 +94,6 @@ class SqliteDb {
     sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  ~SqliteDb() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
 
   // One connection per operation, as the store opens a table per operation.
   // No fsync on either side.
@@ -126,7 +115,7 @@ class SqliteDb {
   }
 
  private:
-  std::string dir_;
+  bench::TempFolder folder_;
   std::string path_;
 };
 

@@ -31,22 +31,25 @@ AlertSender::AlertSender(Hooks hooks) : hooks_(std::move(hooks)) {
   }
   if (!hooks_.wait) {
     hooks_.wait = [this](std::chrono::milliseconds pause, const std::function<bool()>& stop) {
-      std::unique_lock<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       wake_.wait_for(lock, pause, stop);
     };
   }
 }
 
 AlertSender::~AlertSender() {
+  std::thread thread;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
     cancel_ = true;
     dropped_ += static_cast<int>(queue_.size());
     queue_.clear();
+    // No alert starts the thread once stopping_ is set.
+    thread = std::move(thread_);
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  if (thread.joinable()) thread.join();
 }
 
 void AlertSender::Notify(const Notification& n) {
@@ -57,7 +60,7 @@ void AlertSender::Notify(const Notification& n) {
   alert.text = n.body;
   alert.at = hooks_.now();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_) return;
     const auto key = std::make_pair(alert.kind, alert.subject);
     auto last = lastSent_.find(key);
@@ -79,7 +82,7 @@ void AlertSender::Notify(const Notification& n) {
 bool AlertSender::Send(Alert alert) {
   if (alert.at == 0) alert.at = hooks_.now();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_ || queue_.size() >= kQueueBound) {
       ++dropped_;
       return false;
@@ -92,24 +95,28 @@ bool AlertSender::Send(Alert alert) {
 }
 
 bool AlertSender::WaitIdle(std::chrono::milliseconds bound) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return idle_.wait_for(lock, bound, [this] { return queue_.empty() && !busy_; });
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  MutexLock lock(mutex_);
+  while (!queue_.empty() || busy_) {
+    if (idle_.wait_until(lock, deadline) == std::cv_status::timeout) return queue_.empty() && !busy_;
+  }
+  return true;
 }
 
 int AlertSender::delivered() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return delivered_;
 }
 int AlertSender::givenUp() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return givenUp_;
 }
 int AlertSender::dropped() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return dropped_;
 }
 int AlertSender::heldBack() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return heldBack_;
 }
 
@@ -118,9 +125,9 @@ void AlertSender::Log(const std::string& line) {
 }
 
 void AlertSender::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    while (!stopping_ && queue_.empty()) wake_.wait(lock);
     if (stopping_) break;
     Alert alert = std::move(queue_.front().first);
     queue_.pop_front();
@@ -140,7 +147,7 @@ void AlertSender::Run() {
 
 void AlertSender::Deliver(const Alert& alert, const AlertSettings& settings) {
   const std::set<AlertChannelKind> failingBefore = failing_;
-  auto stop = [this] { return stopping_; };
+  auto stop = [this] { return cancel_.load(); };
   for (const AlertChannel& channel : settings.channels) {
     if (!channel.Usable()) continue;
     ChannelAnswer answer;
@@ -148,15 +155,15 @@ void AlertSender::Deliver(const Alert& alert, const AlertSettings& settings) {
       answer = hooks_.send(channel, alert);
       if (answer.ok || attempt == std::size(kBackOff)) break;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopping_) break;
       }
       hooks_.wait(std::chrono::duration_cast<std::chrono::milliseconds>(kBackOff[attempt]), stop);
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       if (stopping_) break;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       // Abandoned at shutdown: neither a failure of the channel nor news.
       if (stopping_ && !answer.ok) return;
       ++(answer.ok ? delivered_ : givenUp_);

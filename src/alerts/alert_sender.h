@@ -33,12 +33,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -46,6 +44,7 @@
 
 #include "alerts/alert_channels.h"
 #include "alerts/alert_settings.h"
+#include "base/mutex.h"
 #include "delivery/notifier.h"
 
 namespace autodeliver {
@@ -104,22 +103,24 @@ class AlertSender final : public Notifier {
   void Log(const std::string& line);
 
   Hooks hooks_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::pair<Alert, bool>> queue_;  // alert, repeat-checked; guarded by mutex_
-  std::map<std::pair<std::string, std::string>, std::time_t> lastSent_;  // guarded by mutex_
-  // The seller's interval as the sender's thread last read it; guarded by mutex_.
-  std::time_t repeatSeconds_ = 30 * 60;
-  bool busy_ = false;
-  bool stopping_ = false;
-  std::atomic<bool> cancel_{false};  // set with stopping_: abandons a send in hand
-  int delivered_ = 0;
-  int givenUp_ = 0;
-  int dropped_ = 0;
-  int heldBack_ = 0;
-  std::set<AlertChannelKind> failing_;  // sender's thread only
-  std::thread thread_;                  // started by the first alert
+  mutable Mutex mutex_;
+  CondVar wake_;
+  CondVar idle_;
+  std::deque<std::pair<Alert, bool>> queue_ AD_GUARDED_BY(mutex_);  // alert, repeat-checked
+  std::map<std::pair<std::string, std::string>, std::time_t> lastSent_ AD_GUARDED_BY(mutex_);
+  // The seller's interval as the sender's thread last read it.
+  std::time_t repeatSeconds_ AD_GUARDED_BY(mutex_) = 30 * 60;
+  bool busy_ AD_GUARDED_BY(mutex_) = false;
+  bool stopping_ AD_GUARDED_BY(mutex_) = false;
+  // Set with stopping_ (under mutex_): abandons a send in hand, and is the
+  // back-off's stop test, which may run with or without mutex_ held.
+  std::atomic<bool> cancel_{false};
+  int delivered_ AD_GUARDED_BY(mutex_) = 0;
+  int givenUp_ AD_GUARDED_BY(mutex_) = 0;
+  int dropped_ AD_GUARDED_BY(mutex_) = 0;
+  int heldBack_ AD_GUARDED_BY(mutex_) = 0;
+  std::set<AlertChannelKind> failing_;        // sender's thread only
+  std::thread thread_ AD_GUARDED_BY(mutex_);  // started by the first alert
 };
 
 }  // namespace autodeliver

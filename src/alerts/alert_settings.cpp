@@ -10,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "base/mutex.h"
 #include "store/settings.h"
 #include "store/shop_paths.h"
 #include "text/gbk.h"
@@ -17,7 +18,7 @@
 namespace autodeliver {
 namespace {
 
-std::mutex g_secretsMutex;
+Mutex g_secretsMutex;  // one reader or writer of the secrets file at a time
 
 const char* RowName(AlertChannelKind kind) {
   switch (kind) {
@@ -114,7 +115,7 @@ bool AlertSettings::AnyChannelUsable() const {
 std::string AlertSecretsPath() { return DataDir() + "/alert-secrets.conf"; }
 
 std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_secretsMutex);
+  MutexLock lock(g_secretsMutex);
   std::map<std::string, std::string> out;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return out;
@@ -136,7 +137,7 @@ std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
 }
 
 bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets) {
-  std::lock_guard<std::mutex> lock(g_secretsMutex);
+  MutexLock lock(g_secretsMutex);
   std::string text = "# autodeliver alert secrets\n";
   for (const auto& [key, value] : secrets) {
     if (key.empty() || key.find_first_of("=\r\n") != std::string::npos) continue;

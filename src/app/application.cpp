@@ -2,12 +2,18 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QTranslator>
 
 #include "alerts/daily_summary.h"
+#include "app/layout_names.h"
+#include "app/login_browser.h"
+#include "app/login_profile.h"
 #include "app/startup.h"
+#include "delivery/notification_settings.h"
+#include "delivery/remembered_switch.h"
 #include "im/im_channel.h"
 #include "store/settings.h"
 #include "text/gbk.h"
@@ -68,6 +74,77 @@ Application::Application(DeliveryEvents* events)
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
   pages_->sentCards.SetDeliveryController(controller_.get());
   watch_ = std::make_unique<WindowWatch>(window_, monitor_, *controller_);
+  BindKeepLogin();
+  // A login browser that ends early or hangs is written to the log.
+  QObject::connect(&window_, &MainWindow::loginBrowserFailed, &window_, [this](const QString& reason) {
+    monitor_.log().Write(LineLevel::kWarning,
+                         (reason + QStringLiteral("；可点击“重新打开登录窗口”再次登录。")).toStdString());
+  });
+}
+
+void Application::BindKeepLogin() {
+  auto* box = window_.findChild<QCheckBox*>(QString::fromUtf8(layout::kKeepLoginBox));
+  auto useProfile = [this](bool keep) {
+    std::string problem;
+    if (keep && PrepareLoginProfileFolder(&problem)) {
+      window_.SetLoginProfileFolder(QString::fromStdString(LoginProfileFolder()));
+      return;
+    }
+    if (keep) {
+      monitor_.log().Write(LineLevel::kWarning,
+                           "无法保留登录浏览器的资料（" + problem + "），本次登录不会被记住");
+    }
+    window_.SetLoginProfileFolder(QString());
+  };
+  // Unticked while a browser used the profile: it goes again once that
+  // browser has ended.
+  if (LoginBrowserHost* browser = window_.LoginBrowser()) {
+    QObject::connect(browser, &LoginBrowserHost::ended, &window_, [] {
+      if (!KeepLoginWanted()) RemoveLoginProfileFolder();
+    });
+  }
+  const bool keep = KeepLoginWanted();
+  // The seller turned it off: nothing of an earlier profile is left.
+  if (!keep) RemoveLoginProfileFolder();
+  useProfile(keep);
+  if (box == nullptr) return;
+  box->setChecked(keep);
+  QObject::connect(box, &QCheckBox::toggled, &window_, [this, useProfile](bool on) {
+    if (!SetKeepLogin(on) && !on) {
+      monitor_.log().Write(LineLevel::kWarning, "无法完全删除保留的登录资料：" + LoginProfileFolder());
+    }
+    useProfile(on);
+  });
+}
+
+void Application::WatchAutoSignIn() {
+  LoginBrowserHost* browser = window_.LoginBrowser();
+  if (browser == nullptr || !LoadRememberedSwitch().on) return;
+  auto tell = [this] {
+    if (window_.PagesPrepared()) return;
+    const std::string body =
+        "程序启动后未能自动登录淘宝，自动发货尚未恢复。请在窗口中登录，登录后将按上次的设置恢复自动发货。";
+    monitor_.log().Write(LineLevel::kWarning, body);
+    if (NotificationEnabled(NotificationKind::kLoginExpired)) {
+      notifiers_->Notify({NotificationKind::kLoginExpired, kAutoSignInFailedSummary, body, ""});
+    }
+  };
+  // The window's login check runs first (connected when the browser was
+  // made); once per start.
+  auto once = std::make_shared<QMetaObject::Connection>();
+  auto failedOnce = std::make_shared<QMetaObject::Connection>();
+  auto done = [once, failedOnce] {
+    QObject::disconnect(*once);
+    QObject::disconnect(*failedOnce);
+  };
+  *once = QObject::connect(browser, &LoginBrowserHost::loadFinished, &window_, [tell, done](bool) {
+    done();
+    tell();
+  });
+  *failedOnce = QObject::connect(browser, &LoginBrowserHost::failed, &window_, [tell, done] {
+    done();
+    tell();
+  });
 }
 
 Application::~Application() {
@@ -89,6 +166,8 @@ Application::~Application() {
 }
 
 bool Application::Start() {
+  // Watched before the login page is opened: its answer may come at once.
+  WatchAutoSignIn();
   if (!ShowAndRunStartup(window_, prompts_)) return false;
   // The seller sees which client the messages go through: a native program
   // or a program in a Wine prefix.

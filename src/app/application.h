@@ -20,6 +20,12 @@
 // shows on the status line, and the daily summary goes out from a timer
 // of the window's thread.
 //
+// The login browser keeps its profile in the data folder unless the seller
+// unticks "记住登录" (login_profile.h); after a start with the delivery
+// switch remembered on, a first page that does not come back signed in is
+// told on the desktop and the phone ("自动登录未成功") and in the log, and
+// so is a login browser that fails.
+//
 // The delivery monitor (the log, the notifications, the status figures)
 // also hears the items page: its stock warnings are written to the log and
 // told on the desktop, and the cards each cycle's waiting orders need reach
@@ -76,6 +82,10 @@ class Application {
   AlertSender& alerts() { return *alerts_; }
   WindowWatch& watch() { return *watch_; }
 
+  // The seller's notice when the sign-in after a start is not recognised
+  // while the delivery switch is remembered on (UTF-8).
+  static constexpr char kAutoSignInFailedSummary[] = "自动登录未成功";
+
  private:
   MainWindow window_;
   WindowPrompts prompts_;
@@ -87,6 +97,12 @@ class Application {
   std::unique_ptr<WindowPages> pages_;
   std::unique_ptr<DeliveryController> controller_;
   std::unique_ptr<WindowWatch> watch_;  // the log page, status line, tray and new sign-in
+
+  // The "记住登录" box and the profile folder the login browsers use.
+  void BindKeepLogin();
+  // After a start with the switch remembered on: tells the seller when the
+  // first login browser does not come back signed in.
+  void WatchAutoSignIn();
 };
 
 }  // namespace autodeliver

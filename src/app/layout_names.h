@@ -72,6 +72,8 @@ inline constexpr char kLimitBox[] = "限拍数量";
 inline constexpr char kNeedsCardBox[] = "选择框1";
 inline constexpr char kWarningLevelLabel[] = "标签12";
 inline constexpr char kWarningLevelBox[] = "库存预警线";
+// The buyers' message template of the item (beyond the design layout).
+inline constexpr char kTemplateButton[] = "按钮消息模板";
 
 // Page 0: the auto-delivery settings box.
 inline constexpr char kSettingsFrame[] = "外形框10";
@@ -156,5 +158,6 @@ inline constexpr char kLogView[] = "表格运行日志";
 inline constexpr char kStatusLineFrame[] = "外形框状态栏";
 inline constexpr char kStatusLineText[] = "标签状态栏";
 inline constexpr char kReLoginButton[] = "按钮重新登录";
+inline constexpr char kKeepLoginBox[] = "选择框记住登录";
 
 }  // namespace autodeliver::layout

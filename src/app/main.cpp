@@ -35,7 +35,6 @@
 
 #include "app/application.h"
 #include "app/instance_signal.h"
-#include "app/login_browser.h"
 #include "app/shop_dialogs.h"
 #include "app/shop_option.h"
 #include "app/startup.h"
@@ -139,7 +138,6 @@ int main(int argc, char** argv) {
   SetShop(shop.name);
   std::unique_ptr<QApplication> app;
   auto makeApp = [&] {
-    PrepareWebEngineEnvironment();
     app = std::make_unique<QApplication>(argc, argv);
     InstallQtChinese();
   };

@@ -25,9 +25,9 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 
 #include "app/layout_names.h"
+#include "app/layout_places.h"
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
 #include "app/startup.h"
@@ -69,11 +69,18 @@ void SetColours(QWidget* w, QPalette::ColorRole role, QColor colour) {
   w->setPalette(pal);
 }
 
+// The design rectangle of a control, from the layout's table.
+QRect At(const char* name) {
+  const layout::Place* place = layout::FindPlace(name);
+  if (place == nullptr) qFatal("no place in the layout for %s", name);
+  return QRect(place->x, place->y, place->width, place->height);
+}
+
 template <typename T>
-T* Make(QWidget* parent, const char* name, QRect geometry) {
+T* Make(QWidget* parent, const char* name) {
   auto* w = new T(parent);
   w->setObjectName(QString::fromUtf8(name));
-  w->setGeometry(geometry);
+  w->setGeometry(At(name));
   return w;
 }
 
@@ -85,30 +92,31 @@ ShapeBox* Frame(QWidget* parent, const char* name, QRect geometry,
   return box;
 }
 
-QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* text) {
-  auto* label = Make<QLabel>(parent, name, geometry);
+ShapeBox* Frame(QWidget* parent, const char* name, std::uint32_t background = kFrameBackground) {
+  return Frame(parent, name, At(name), background);
+}
+
+QLabel* Label(QWidget* parent, const char* name, const char* text) {
+  auto* label = Make<QLabel>(parent, name);
   label->setText(QString::fromUtf8(text));
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
 }
 
-// A header strip: a label inside a frame of height 22 at the top of a box.
-void HeaderStrip(QWidget* box, const char* frameName, const char* labelName, int width, const char* text) {
-  ShapeBox* strip = Frame(box, frameName, QRect(0, 0, width, 22));
-  Label(strip, labelName, QRect(1, 1, width - 2, 20), text);
+// A header strip: a label inside a frame at the top of a box.
+void HeaderStrip(QWidget* box, const char* frameName, const char* labelName, const char* text) {
+  Label(Frame(box, frameName), labelName, text);
 }
 
 // A button inside its own frame.
-QPushButton* FramedButton(QWidget* parent, const char* frameName, QRect frameGeometry, const char* buttonName,
-                          QRect buttonGeometry, const char* text) {
-  ShapeBox* frame = Frame(parent, frameName, frameGeometry);
-  auto* button = Make<QPushButton>(frame, buttonName, buttonGeometry);
+QPushButton* FramedButton(QWidget* parent, const char* frameName, const char* buttonName, const char* text) {
+  auto* button = Make<QPushButton>(Frame(parent, frameName), buttonName);
   button->setText(QString::fromUtf8(text));
   return button;
 }
 
-QLineEdit* LineEdit(QWidget* parent, const char* name, QRect geometry) {
-  auto* edit = Make<QLineEdit>(parent, name, geometry);
+QLineEdit* LineEdit(QWidget* parent, const char* name) {
+  auto* edit = Make<QLineEdit>(parent, name);
   edit->setFrame(true);
   return edit;
 }
@@ -128,16 +136,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   resize(kClientWidth, kClientHeight + kStatusLineHeight);
 }
 
-MainWindow::~MainWindow() {
-  // The browser's pages must go before the profile they belong to.
-  for (QWebEngineView* view : findChildren<QWebEngineView*>()) delete view;
-  browser_ = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 QString MainWindow::DesignTitle() { return QStringLiteral("自动发货系统 - {版本号}"); }
 
 void MainWindow::BuildLayout() {
-  auto* banner = Make<QLabel>(this, layout::kBanner, QRect(0, 0, 808, 104));
+  auto* banner = Make<QLabel>(this, layout::kBanner);
   banner->setAutoFillBackground(true);
   SetColours(banner, QPalette::Window, ColorRef(kBannerBackground));
   banner->setPixmap(QPixmap(QStringLiteral(":/autodeliver/banner.png")));
@@ -145,7 +149,7 @@ void MainWindow::BuildLayout() {
 
   auto* tabs = new PageControl(this);
   tabs->setObjectName(QString::fromUtf8(layout::kPageControl));
-  tabs->setGeometry(0, 104, 794, 414);
+  tabs->setGeometry(At(layout::kPageControl));
   SetColours(tabs, QPalette::Window, ColorRef(kPageBackground));
   {
     QPalette pal = tabs->tabBar()->palette();
@@ -168,23 +172,19 @@ void MainWindow::BuildLayout() {
   // Page 0: the monitored items, the attributes box, the auto-delivery
   // settings box and the browser holder on top of them.
   QWidget* p0 = pages[0];
-  Label(p0, layout::kNoticeLabel, QRect(8, 34, 551, 22),
+  Label(p0, layout::kNoticeLabel,
         "★ 注意：添加到列表的商品名称必须与您店铺中的商品名称完全一致，否则将不能正常发货");
-  Label(Frame(p0, layout::kNameLabelFrame, QRect(8, 61, 74, 22)), layout::kNameLabel, QRect(1, 1, 72, 20),
-        "商品名称：");
+  Label(Frame(p0, layout::kNameLabelFrame), layout::kNameLabel, "商品名称：");
   {
-    QLineEdit* name = controls_.items.nameBox = LineEdit(
-        Frame(p0, layout::kNameBoxFrame, QRect(81, 61, 392, 22)), layout::kNameBox, QRect(1, 1, 390, 20));
+    QLineEdit* name = controls_.items.nameBox = LineEdit(Frame(p0, layout::kNameBoxFrame), layout::kNameBox);
     name->setText(QString::fromStdString(GbkToUtf8Lossy(ItemNamePlaceholder())));
     SetColours(name, QPalette::Base, ColorRef(kWhite));
     SetColours(name, QPalette::Text, ColorRef(kPlaceholderText));
   }
-  controls_.items.addButton = FramedButton(p0, layout::kAddButtonFrame, QRect(478, 61, 81, 22),
-                                           layout::kAddButton, QRect(1, 1, 79, 20), "添加到列表");
+  controls_.items.addButton = FramedButton(p0, layout::kAddButtonFrame, layout::kAddButton, "添加到列表");
   {
-    ShapeBox* frame2 = Frame(p0, layout::kItemsFrame, QRect(8, 88, 551, 287));
-    auto* items = controls_.items.itemsList =
-        Make<QTreeWidget>(frame2, layout::kItemsList, QRect(1, 1, 549, 285));
+    ShapeBox* frame2 = Frame(p0, layout::kItemsFrame);
+    auto* items = controls_.items.itemsList = Make<QTreeWidget>(frame2, layout::kItemsList);
     items->setRootIsDecorated(false);
     items->setUniformRowHeights(true);
     items->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -198,72 +198,67 @@ void MainWindow::BuildLayout() {
     auto* timer = controls_.deliverySwitch.timer = new QTimer(frame2);
     timer->setObjectName(QString::fromUtf8(layout::kDeliveryTimer));
   }
-  controls_.items.renameButton = FramedButton(p0, layout::kRenameButtonFrame, QRect(388, 380, 82, 22),
-                                              layout::kRenameButton, QRect(2, 1, 79, 20), "更改名称");
-  controls_.items.deleteButton = FramedButton(p0, layout::kDeleteButtonFrame, QRect(477, 380, 82, 22),
-                                              layout::kDeleteButton, QRect(1, 1, 79, 20), "删除商品");
+  controls_.items.renameButton =
+      FramedButton(p0, layout::kRenameButtonFrame, layout::kRenameButton, "更改名称");
+  controls_.items.deleteButton =
+      FramedButton(p0, layout::kDeleteButtonFrame, layout::kDeleteButton, "删除商品");
   {
     const QString forum = QStringLiteral("http://") + QString::fromStdString(ServiceHost());
-    QLabel* welcome = Label(p0, layout::kWelcomeLabel, QRect(1, 381, 383, 22), "");
+    QLabel* welcome = Label(p0, layout::kWelcomeLabel, "");
     welcome->setText(QStringLiteral(" ★ 欢迎各位卖家一起完善“自动发货系统”,论坛:") + forum);
     // The layout's width cuts the address: the hover text holds all of it.
     welcome->setToolTip(welcome->text().trimmed());
   }
   {
-    ShapeBox* attributes = Frame(p0, layout::kAttributesFrame, QRect(564, 61, 223, 155));
-    HeaderStrip(attributes, layout::kAttributesHeaderFrame, layout::kAttributesHeader, 223, " 宝贝属性设置");
+    ShapeBox* attributes = Frame(p0, layout::kAttributesFrame);
+    HeaderStrip(attributes, layout::kAttributesHeaderFrame, layout::kAttributesHeader, " 宝贝属性设置");
     // Seven lines twelve pixels apart: the three names stand beside the
     // remark box, the limit box and the needs-card box.
     auto* fields = new PitchedLabel(attributes, 12);
     fields->setObjectName(QString::fromUtf8(layout::kAttributeNames));
-    fields->setGeometry(10, 39, 60, 92);
+    fields->setGeometry(At(layout::kAttributeNames));
     fields->setText(QStringLiteral("宝贝备注：\n\n\n限拍数量：\n\n\n需要卡密："));
-    controls_.items.remarkBox = LineEdit(attributes, layout::kRemarkBox, QRect(72, 37, 148, 20));
-    controls_.items.limitBox = LineEdit(attributes, layout::kLimitBox, QRect(72, 73, 36, 20));
+    controls_.items.remarkBox = LineEdit(attributes, layout::kRemarkBox);
+    controls_.items.limitBox = LineEdit(attributes, layout::kLimitBox);
     // A caption-less check box of 16 x 13: a small indicator that fits it.
-    controls_.items.needsCardBox = Make<QCheckBox>(attributes, layout::kNeedsCardBox, QRect(74, 111, 16, 13));
+    controls_.items.needsCardBox = Make<QCheckBox>(attributes, layout::kNeedsCardBox);
     controls_.items.needsCardBox->setStyleSheet(
         QStringLiteral("QCheckBox::indicator { width: 11px; height: 11px; }"));
     // The stock warning level of the item, below the three attributes.
-    Label(attributes, layout::kWarningLevelLabel, QRect(10, 130, 60, 20), "库存预警：");
-    auto* level = controls_.items.warningLevelBox =
-        Make<QSpinBox>(attributes, layout::kWarningLevelBox, QRect(72, 130, 80, 20));
+    Label(attributes, layout::kWarningLevelLabel, "库存预警：");
+    auto* level = controls_.items.warningLevelBox = Make<QSpinBox>(attributes, layout::kWarningLevelBox);
     level->setSuffix(QStringLiteral(" 张"));
     level->setToolTip(QStringLiteral("库存卡密不多于这个数时提醒；0 为不提醒"));
     // The buyers' message of the item, beside its warning level.
     auto* templateButton = controls_.items.templateButton =
-        Make<QPushButton>(attributes, "按钮消息模板", QRect(158, 130, 60, 20));
+        Make<QPushButton>(attributes, layout::kTemplateButton);
     templateButton->setText(QStringLiteral("消息模板"));
     templateButton->setToolTip(QStringLiteral("发给买家的消息模板：使用说明、充值地址等"));
   }
   {
-    ShapeBox* settings = Frame(p0, layout::kSettingsFrame, QRect(564, 221, 223, 181));
-    HeaderStrip(settings, layout::kSettingsHeaderFrame, layout::kSettingsHeader, 223, " 自动发货设置");
-    Label(settings, layout::kIntervalLabel, QRect(10, 28, 104, 24), "订单扫描间隔(秒)：");
-    controls_.deliverySwitch.intervalBox = LineEdit(settings, layout::kIntervalBox, QRect(116, 30, 48, 20));
+    ShapeBox* settings = Frame(p0, layout::kSettingsFrame);
+    HeaderStrip(settings, layout::kSettingsHeaderFrame, layout::kSettingsHeader, " 自动发货设置");
+    Label(settings, layout::kIntervalLabel, "订单扫描间隔(秒)：");
+    controls_.deliverySwitch.intervalBox = LineEdit(settings, layout::kIntervalBox);
     controls_.deliverySwitch.intervalBox->setEnabled(false);
-    controls_.deliverySwitch.switchBox =
-        Make<QCheckBox>(settings, layout::kDeliverySwitch, QRect(10, 63, 100, 24));
+    controls_.deliverySwitch.switchBox = Make<QCheckBox>(settings, layout::kDeliverySwitch);
     controls_.deliverySwitch.switchBox->setText(QStringLiteral("开启自动发货"));
-    controls_.deliverySwitch.autostartBox =
-        Make<QCheckBox>(settings, layout::kAutostartBox, QRect(112, 63, 108, 24));
+    controls_.deliverySwitch.autostartBox = Make<QCheckBox>(settings, layout::kAutostartBox);
     controls_.deliverySwitch.autostartBox->setText(QStringLiteral("登录桌面时启动"));
     controls_.deliverySwitch.autostartBox->setToolTip(
         QStringLiteral("登录桌面后自动启动本程序；开启自动发货后，下次启动会自动登录并恢复发货"));
-    auto* group = Make<QGroupBox>(settings, layout::kStatusGroup, QRect(4, 90, 216, 56));
+    auto* group = Make<QGroupBox>(settings, layout::kStatusGroup);
     group->setTitle(QStringLiteral("状态"));
-    controls_.deliverySwitch.statusLabel =
-        Label(group, layout::kStatusLabel, QRect(11, 20, 197, 24), "未开启自动发货功能");
+    controls_.deliverySwitch.statusLabel = Label(group, layout::kStatusLabel, "未开启自动发货功能");
     controls_.deliverySwitch.applyButton =
-        FramedButton(settings, layout::kApplyButtonFrame, QRect(136, 152, 82, 22), layout::kApplyButton,
-                     QRect(2, 1, 79, 20), "设置");
-    controls_.items.rulesButton = FramedButton(settings, layout::kRulesButtonFrame, QRect(48, 152, 82, 22),
-                                               layout::kRulesButton, QRect(2, 1, 79, 20), "发货规则…");
+        FramedButton(settings, layout::kApplyButtonFrame, layout::kApplyButton, "设置");
+    controls_.items.rulesButton =
+        FramedButton(settings, layout::kRulesButtonFrame, layout::kRulesButton, "发货规则…");
   }
   {
     // The browser holder starts below the visible area; the first re-layout
     // brings it over page 0.
-    auto* holder = Make<QFrame>(p0, layout::kBrowserHolder, QRect(1, 1000, 792, 380));
+    auto* holder = Make<QFrame>(p0, layout::kBrowserHolder);
     holder->setFrameShape(QFrame::NoFrame);
     holder->setAutoFillBackground(true);
     SetColours(holder, QPalette::Window, ColorRef(kWhite));
@@ -273,9 +268,8 @@ void MainWindow::BuildLayout() {
   // Page 1: the sent-cards grid, with the search and action bar above it
   // and the note line below.
   {
-    ShapeBox* frame1 = Frame(pages[1], layout::kGridFrame, QRect(1, 54, 792, 338));
-    auto* grid = controls_.sentCards.grid =
-        Make<QTableView>(frame1, layout::kSentCardsGrid, QRect(1, 1, 790, 336));
+    ShapeBox* frame1 = Frame(pages[1], layout::kGridFrame);
+    auto* grid = controls_.sentCards.grid = Make<QTableView>(frame1, layout::kSentCardsGrid);
     grid->verticalHeader()->setVisible(false);
     grid->verticalHeader()->setDefaultSectionSize(22);
     grid->horizontalHeader()->setDefaultSectionSize(60);
@@ -285,63 +279,51 @@ void MainWindow::BuildLayout() {
   {
     QWidget* p1 = pages[1];
     SentCardsPageControls& sent = controls_.sentCards;
-    sent.searchBox = LineEdit(p1, layout::kSentSearchBox, QRect(4, 29, 220, 22));
-    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox, QRect(232, 29, 96, 22));
+    sent.searchBox = LineEdit(p1, layout::kSentSearchBox);
+    sent.undeliveredBox = Make<QCheckBox>(p1, layout::kUndeliveredOnlyBox);
     sent.undeliveredBox->setText(QStringLiteral("只看未送达"));
-    sent.countLabel = Label(p1, layout::kSentCountLabel, QRect(332, 29, 166, 22), "");
-    sent.resendAllButton = FramedButton(p1, layout::kResendAllButtonFrame, QRect(502, 29, 110, 22),
-                                        layout::kResendAllButton, QRect(1, 1, 108, 20), "补发全部未送达");
-    sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, QRect(618, 29, 82, 22),
-                                     layout::kResendButton, QRect(1, 1, 80, 20), "重新发送");
-    sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, QRect(706, 29, 82, 22),
-                                     layout::kSentExportButton, QRect(1, 1, 80, 20), "导出…");
-    sent.noteLabel = Label(p1, layout::kSentNoteLabel, QRect(4, 393, 786, 20), "");
+    sent.countLabel = Label(p1, layout::kSentCountLabel, "");
+    sent.resendAllButton =
+        FramedButton(p1, layout::kResendAllButtonFrame, layout::kResendAllButton, "补发全部未送达");
+    sent.resendButton = FramedButton(p1, layout::kResendButtonFrame, layout::kResendButton, "重新发送");
+    sent.exportButton = FramedButton(p1, layout::kSentExportButtonFrame, layout::kSentExportButton, "导出…");
+    sent.noteLabel = Label(p1, layout::kSentNoteLabel, "");
   }
 
   // Page 2: the card stock and the card import.
   QWidget* p2 = pages[2];
-  Label(p2, layout::kChooserLabel, QRect(9, 35, 56, 24), "发货宝贝：");
-  controls_.stock.itemChooser = Make<QComboBox>(p2, layout::kItemChooser, QRect(65, 38, 369, 20));
+  Label(p2, layout::kChooserLabel, "发货宝贝：");
+  controls_.stock.itemChooser = Make<QComboBox>(p2, layout::kItemChooser);
   controls_.stock.itemChooser->setEditable(false);
   {
-    ShapeBox* importBox = Frame(p2, layout::kImportFrame, QRect(5, 67, 429, 341));
-    HeaderStrip(importBox, layout::kImportHeaderFrame, layout::kImportHeader, 429, " 卡密入库设置");
-    // The header label is one pixel narrower than its frame in the layout.
-    importBox->findChild<QLabel*>(QString::fromUtf8(layout::kImportHeader))->setGeometry(1, 1, 426, 20);
-    auto* edit = controls_.stock.importBox =
-        Make<QPlainTextEdit>(importBox, layout::kImportBox, QRect(1, 23, 426, 287));
+    ShapeBox* importBox = Frame(p2, layout::kImportFrame);
+    HeaderStrip(importBox, layout::kImportHeaderFrame, layout::kImportHeader, " 卡密入库设置");
+    auto* edit = controls_.stock.importBox = Make<QPlainTextEdit>(importBox, layout::kImportBox);
     SetColours(edit, QPalette::Base, ColorRef(kFrameBackground));
     SetColours(edit, QPalette::Text, ColorRef(kPlaceholderText));
     controls_.stock.importButton =
-        FramedButton(importBox, layout::kImportButtonFrame, QRect(340, 313, 82, 22), layout::kImportButton,
-                     QRect(2, 1, 79, 20), "增加入库");
+        FramedButton(importBox, layout::kImportButtonFrame, layout::kImportButton, "增加入库");
     controls_.stock.fileImportButton =
-        FramedButton(importBox, layout::kFileImportButtonFrame, QRect(252, 313, 82, 22),
-                     layout::kFileImportButton, QRect(2, 1, 79, 20), "从文件导入…");
+        FramedButton(importBox, layout::kFileImportButtonFrame, layout::kFileImportButton, "从文件导入…");
   }
   {
-    ShapeBox* stockBox = Frame(p2, layout::kStockFrame, QRect(439, 34, 353, 374));
-    HeaderStrip(stockBox, layout::kStockHeaderFrame, layout::kStockHeader, 353, " 库存卡密管理");
-    auto* stock = controls_.stock.stockList =
-        Make<QTreeView>(stockBox, layout::kStockList, QRect(1, 22, 351, 320));
+    ShapeBox* stockBox = Frame(p2, layout::kStockFrame);
+    HeaderStrip(stockBox, layout::kStockHeaderFrame, layout::kStockHeader, " 库存卡密管理");
+    auto* stock = controls_.stock.stockList = Make<QTreeView>(stockBox, layout::kStockList);
     stock->setRootIsDecorated(false);
     stock->setUniformRowHeights(true);
     stock->setSelectionMode(QAbstractItemView::ExtendedSelection);
     SetColours(stock, QPalette::Base, ColorRef(kFrameBackground));
     controls_.stock.deleteStockButton =
-        FramedButton(stockBox, layout::kDeleteStockButtonFrame, QRect(52, 346, 82, 22),
-                     layout::kDeleteStockButton, QRect(2, 1, 79, 20), "删除库存");
-    FramedButton(stockBox, layout::kNumberButtonFrame, QRect(141, 347, 82, 22), layout::kNumberButton,
-                 QRect(2, 1, 79, 20), "修改卡号");
-    FramedButton(stockBox, layout::kPasswordButtonFrame, QRect(230, 347, 82, 22), layout::kPasswordButton,
-                 QRect(2, 1, 79, 20), "修改卡密");
+        FramedButton(stockBox, layout::kDeleteStockButtonFrame, layout::kDeleteStockButton, "删除库存");
+    FramedButton(stockBox, layout::kNumberButtonFrame, layout::kNumberButton, "修改卡号");
+    FramedButton(stockBox, layout::kPasswordButtonFrame, layout::kPasswordButton, "修改卡密");
   }
   {
     // The stock export: a small button at the right end of the stock box's
     // header strip.
     auto* stockBox = p2->findChild<ShapeBox*>(QString::fromUtf8(layout::kStockFrame));
-    auto* button = controls_.stock.exportButton =
-        Make<QPushButton>(stockBox, layout::kStockExportButton, QRect(291, 1, 61, 20));
+    auto* button = controls_.stock.exportButton = Make<QPushButton>(stockBox, layout::kStockExportButton);
     button->setText(QStringLiteral("导出…"));
     button->raise();
   }
@@ -354,12 +336,12 @@ void MainWindow::BuildLayout() {
     SetColours(p3, QPalette::Window, ColorRef(kPageBackground));
     const int index = tabs->addTab(p3, QStringLiteral("发货统计"));
     tabs->setTabEnabled(index, false);
-    Label(p3, layout::kPlotItemLabel, QRect(8, 31, 40, 24), "宝贝：");
+    Label(p3, layout::kPlotItemLabel, "宝贝：");
     DeliveriesPlotControls& plot = controls_.deliveriesPlot;
-    plot.itemChooser = Make<QComboBox>(p3, layout::kPlotItemChooser, QRect(48, 33, 300, 20));
-    plot.totalLabel = Label(p3, layout::kPlotTotalLabel, QRect(360, 31, 428, 24), "");
-    ShapeBox* frame = Frame(p3, layout::kPlotFrame, QRect(1, 60, 792, 352), kWhite);
-    plot.chart = Make<QChartView>(frame, layout::kPlotChart, QRect(1, 1, 790, 350));
+    plot.itemChooser = Make<QComboBox>(p3, layout::kPlotItemChooser);
+    plot.totalLabel = Label(p3, layout::kPlotTotalLabel, "");
+    ShapeBox* frame = Frame(p3, layout::kPlotFrame, kWhite);
+    plot.chart = Make<QChartView>(frame, layout::kPlotChart);
   }
 }
 
@@ -417,6 +399,14 @@ void MainWindow::BuildLogPageAndStatusLine() {
   status.text = new QLabel(strip);
   status.text->setObjectName(QString::fromUtf8(layout::kStatusLineText));
   line->addWidget(status.text, 1);
+  // Beside the sign-in: whether the login browser keeps its profile, so
+  // that the next start signs in by itself.
+  auto* keepLogin = new QCheckBox(QStringLiteral("记住登录"), strip);
+  keepLogin->setObjectName(QString::fromUtf8(layout::kKeepLoginBox));
+  keepLogin->setToolTip(
+      QStringLiteral("在数据文件夹中保留登录浏览器的资料（仅本用户可读），下次启动时自动登录淘宝；"
+                     "取消勾选将删除保留的资料"));
+  line->addWidget(keepLogin);
   status.reLoginButton = new QPushButton(QStringLiteral("重新登录"), strip);
   status.reLoginButton->setObjectName(QString::fromUtf8(layout::kReLoginButton));
   status.reLoginButton->setFixedSize(96, kStatusLineHeight - 2);
@@ -426,14 +416,15 @@ void MainWindow::BuildLogPageAndStatusLine() {
 
 void MainWindow::BuildBrowser() {
   auto* holder = findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
-  browser_ = CreateLoginBrowser(holder, this);
+  browser_ = new LoginBrowserHost(holder, ProgramCookieFeed());
   browser_->setObjectName(QString::fromUtf8(layout::kLoginBrowser));
-  browser_->setGeometry(-64, -64, 1008, 904);
+  browser_->setGeometry(At(layout::kLoginBrowser));
   // Every completed navigation runs the login check with the address shown
   // at that moment.
-  connect(browser_, &QWebEngineView::loadFinished, this, [this](bool) {
+  connect(browser_, &LoginBrowserHost::loadFinished, this, [this](bool) {
     if (browser_ != nullptr) CheckSignIn(browser_->url().toString(QUrl::FullyEncoded));
   });
+  connect(browser_, &LoginBrowserHost::failed, this, &MainWindow::loginBrowserFailed);
 }
 
 void MainWindow::AnchorControls() {
@@ -660,9 +651,14 @@ void MainWindow::OpenLoginPage(const QUrl& url) {
   if (browser_ != nullptr) browser_->load(url);
 }
 
+void MainWindow::SetLoginProfileFolder(const QString& folder) {
+  loginProfileFolder_ = folder;
+  if (browser_ != nullptr) browser_->SetProfileFolder(folder);
+}
+
 void MainWindow::DestroyLoginBrowser() {
   if (browser_ == nullptr) return;
-  QWebEngineView* view = browser_;
+  LoginBrowserHost* view = browser_;
   browser_ = nullptr;
   view->hide();
   view->deleteLater();

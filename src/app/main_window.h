@@ -23,7 +23,9 @@
 //   QTableView     sent-cards grid (no model: its page sets one)
 //   QChartView     deliveries plot (no chart: its page sets one)
 //   QTimer         delivery timer (stopped)
-//   QWebEngineView login browser, inside the browser holder
+//   LoginBrowserHost  the login browser's place inside the browser holder,
+//                  where the login browser process shows its window
+//                  (login_browser.h)
 //
 // Keys: Enter in the name box adds the item, in the interval box applies
 // the setting, in the remark and limit boxes stores them; Alt+A "添加到列表",
@@ -57,9 +59,9 @@
 
 #include "pages/page_controls.h"
 
-class QWebEngineView;
-
 namespace autodeliver {
+
+class LoginBrowserHost;
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -95,9 +97,14 @@ class MainWindow : public QWidget {
   bool PagesPrepared() const { return pagesPrepared_; }
 
   // The login browser; null once destroyed.
-  QWebEngineView* LoginBrowser() const { return browser_; }
-  // Lets the login browser open `url` (no headers, no post data).
+  LoginBrowserHost* LoginBrowser() const { return browser_; }
+  // Lets the login browser open `url` (no headers, no post data); its
+  // process starts here and the page arrives a moment later.
   void OpenLoginPage(const QUrl& url);
+  // Where login browsers started from now on keep their profile; empty (the
+  // default) for a private profile that ends with the browser.
+  void SetLoginProfileFolder(const QString& folder);
+  const QString& LoginProfileFolder() const { return loginProfileFolder_; }
   // Destroys the login browser for the rest of the process; its cookies
   // stay in the program's cookie store.
   void DestroyLoginBrowser();
@@ -123,6 +130,9 @@ class MainWindow : public QWidget {
   // close guard, if any, agreed); a handler may wait here for a delivery
   // cycle in hand.
   void closing();
+  // A login browser (the first one or a new sign-in's) ended early or
+  // stopped answering; `reason` is the seller's text.
+  void loginBrowserFailed(const QString& reason);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -154,7 +164,8 @@ class MainWindow : public QWidget {
   std::vector<Anchor> anchors_;
 
   PageControls controls_;
-  QWebEngineView* browser_ = nullptr;
+  LoginBrowserHost* browser_ = nullptr;
+  QString loginProfileFolder_;
   bool pagesPrepared_ = false;
   bool relayoutHeld_ = false;
   std::function<bool()> closeGuard_;

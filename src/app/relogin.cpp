@@ -3,10 +3,6 @@
 
 #include <QFrame>
 #include <QTabWidget>
-#include <QWebEngineCookieStore>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
 #include <algorithm>
 
 #include "app/layout_names.h"
@@ -26,15 +22,14 @@ bool SameCookie(const BrowserCookie& a, const BrowserCookie& b) {
 ReLogin::ReLogin(MainWindow& window, QObject* parent) : QObject(parent), window_(window) {}
 
 ReLogin::~ReLogin() {
-  // The page goes before its profile.
+  // Their cookie feeds call back here.
   delete view_.data();
   delete closing_.data();
-  delete profile_.data();
 }
 
 bool ReLogin::running() const { return !view_.isNull() && !done_; }
 
-QWebEngineView* ReLogin::browser() const { return running() ? view_.data() : nullptr; }
+LoginBrowserHost* ReLogin::browser() const { return running() ? view_.data() : nullptr; }
 
 void ReLogin::Start(const QUrl& url) {
   auto* holder = window_.findChild<QFrame*>(QString::fromUtf8(layout::kBrowserHolder));
@@ -42,11 +37,6 @@ void ReLogin::Start(const QUrl& url) {
   if (!running()) {
     // The first browser's login is the one that expired.
     window_.DestroyLoginBrowser();
-    // The previous new browser is gone by now; its profile may go too.
-    if (profile_) {
-      profile_->cookieStore()->disconnect(profile_.data());
-      profile_->deleteLater();
-    }
     collected_.clear();
     done_ = false;
     CookieFeed feed;
@@ -70,12 +60,12 @@ void ReLogin::Start(const QUrl& url) {
       }
       std::erase_if(collected_, [&](const BrowserCookie& c) { return SameCookie(c, cookie); });
     };
-    QWebEngineView* view = CreateLoginBrowser(holder, this, std::move(feed));
+    auto* view = new LoginBrowserHost(holder, std::move(feed), window_.LoginProfileFolder());
     view->setObjectName(QString::fromUtf8(layout::kReLoginBrowser));
     view->setGeometry(-64, -64, 1008, 904);
-    profile_ = view->page()->profile();
     view_ = view;
-    connect(view, &QWebEngineView::loadFinished, this, &ReLogin::PageLoaded);
+    connect(view, &LoginBrowserHost::loadFinished, this, &ReLogin::PageLoaded);
+    connect(view, &LoginBrowserHost::failed, &window_, &MainWindow::loginBrowserFailed);
     view->load(url.isEmpty() ? QUrl(QString::fromStdString(LoginPageUrl())) : url);
     view->show();
     emit runningChanged(true);
@@ -109,11 +99,18 @@ void ReLogin::PageLoaded() {
 
 void ReLogin::CloseBrowser() {
   if (!view_) return;
-  view_->hide();
-  view_->deleteLater();  // possibly inside its own signal
-  closing_ = view_;
+  LoginBrowserHost* view = view_.data();
   view_ = nullptr;
-  if (profile_) profile_->clearHttpCache();
+  view->hide();
+  if (done_ && view->running()) {
+    // It ends by itself once its last cookies are told, which go straight
+    // to the store.
+    connect(view, &LoginBrowserHost::ended, view, &QObject::deleteLater);
+    delete closing_.data();
+    closing_ = view;
+    return;
+  }
+  view->deleteLater();  // possibly inside its own signal
 }
 
 }  // namespace autodeliver

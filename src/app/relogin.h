@@ -1,7 +1,8 @@
 // "重新登录": a new login browser on page 0 for a login that expired. The
 // first login browser may be gone by then (the first "设置" destroys it), so
-// a new one is made in the browser holder, on a fresh private profile, and
-// opens the login page. Its finished sign-in is recognised by the same
+// a new one is made in the browser holder (a new login browser process, on
+// the window's profile: a private one, or the kept one) and opens the
+// login page. Its finished sign-in is recognised by the same
 // markers as the first one (IsSignInAddress) and runs the window's login
 // check (MainWindow::CheckSignIn, which hides the holder again); the
 // cookies the new browser collected then replace every cookie of the
@@ -11,7 +12,9 @@
 //
 // The browser is destroyed once the sign-in is recognised, or when the
 // seller gives up (Cancel). A first login browser still open when a re-login
-// starts is destroyed: its login is the one that expired.
+// starts is destroyed: its login is the one that expired. A browser that
+// fails (login_browser.h) stays in place with its note and can be started
+// again; the old cookies stay in use meanwhile.
 //
 // Thread safety: GUI thread only.
 #pragma once
@@ -23,11 +26,9 @@
 
 #include "http/cookie_store.h"
 
-class QWebEngineProfile;
-class QWebEngineView;
-
 namespace autodeliver {
 
+class LoginBrowserHost;
 class MainWindow;
 
 class ReLogin : public QObject {
@@ -46,7 +47,7 @@ class ReLogin : public QObject {
 
   bool running() const;
   // The new login browser while it is open; null otherwise.
-  QWebEngineView* browser() const;
+  LoginBrowserHost* browser() const;
 
  signals:
   // The seller signed in in the new browser; the cookies were replaced.
@@ -59,9 +60,8 @@ class ReLogin : public QObject {
   void CloseBrowser();
 
   MainWindow& window_;
-  QPointer<QWebEngineView> view_;
-  QPointer<QWebEngineView> closing_;      // a closed browser not yet deleted
-  QPointer<QWebEngineProfile> profile_;   // the open browser's, kept until the next start
+  QPointer<LoginBrowserHost> view_;
+  QPointer<LoginBrowserHost> closing_;    // signed in, telling its last cookies
   std::vector<BrowserCookie> collected_;  // the new browser's cookies until the sign-in
   bool done_ = false;                     // the sign-in was recognised; cookies go to the store
 };

@@ -136,11 +136,18 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   plan.sentAt = SentAtNow();
   for (std::size_t i = 0; i < wanted; ++i)
     plan.cards.push_back({now[i].recordNumber, now[i].cardNumber, now[i].cardPassword, numbers[i]});
+  // A write that fails makes the order wait with the failure's cause.
+  auto notWritten = [&result](Status cause) {
+    result.waitReason = WaitReason::kNotWritten;
+    result.cause = std::move(cause);
+    return result;
+  };
   // The one flush of the order: the tables are written after it without
   // one, and flushed when the journal is applied.
-  if (!journal.Planned(plan)) return waits(WaitReason::kDiskFull);
-  bool diskFull = false;
-  switch (RecordPlannedCards(plan, &diskFull, TableFlush::kDeferred)) {
+  if (Status planned = journal.Planned(plan); !planned) return notWritten(std::move(planned));
+  Status cause;
+  const RecordOutcome outcome = RecordPlannedCards(plan, &cause, TableFlush::kDeferred);
+  switch (outcome) {
     case RecordOutcome::kRecorded:
       break;
     case RecordOutcome::kNothingWritten:
@@ -148,18 +155,18 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
       // written, the next recovery finds the cards still in stock and tries
       // the plan again).
       journal.Closed(orderNumber);
-      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+      return cause.ok() ? waits(WaitReason::kRecordFailed) : notWritten(std::move(cause));
     case RecordOutcome::kTooLong:
       journal.Closed(orderNumber);
       return waits(WaitReason::kValueTooLong);
     case RecordOutcome::kUnsure:
     case RecordOutcome::kUnsettled:
       // Left to the recovery before the next cycle; nothing goes out now.
-      return waits(diskFull ? WaitReason::kDiskFull : WaitReason::kRecordFailed);
+      return cause.ok() ? waits(WaitReason::kRecordFailed) : notWritten(std::move(cause));
   }
   // Nothing leaves the program before the journal knows the cards are
   // written; until then the recovery records them again from the plan.
-  if (!journal.Recorded(orderNumber)) return waits(WaitReason::kDiskFull);
+  if (Status recorded = journal.Recorded(orderNumber); !recorded) return notWritten(std::move(recorded));
 
   std::vector<DeliveredCard> delivered;
   for (const PlannedCard& card : plan.cards) delivered.push_back({card.sentNumber, card.cardPassword});

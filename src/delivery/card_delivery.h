@@ -13,8 +13,9 @@
 // written but not flushed, and only then does anything of them leave the
 // program (the buyer's message). The tables are flushed and the card.mdb
 // rows appended when the journal is applied (card_row_export.h: at the end
-// of the cycle). A card whose record cannot be written (a full disk) is
-// never sent: the order waits (kDiskFull), and a step cut short is
+// of the cycle). A card whose record cannot be written (a full disk, a
+// failing disk, a refused permission) is never sent: the order waits
+// (kNotWritten, with the cause), and a step cut short is
 // completed with the same cards by the recovery before the next cycle
 // (recovery.h).
 //
@@ -27,6 +28,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -65,10 +68,10 @@ enum class WaitReason {
   kRecordFailed,          // no card could be taken and recorded
   kBuyerNickUnpassable,   // the buyer's nick cannot reach the IM client intact
   kSellerNickUnpassable,  // the seller's nick cannot reach the IM client intact
-  kDiskFull,              // the disk is full: no card could be recorded, none is sent
-  kValueTooLong,          // the sent-cards table cannot hold a value of the order whole
-  kImNotAnswering,        // the IM client failed a message and does not answer yet: no card is taken
-  kRetriesUsedUp,         // its undelivered message failed every automatic retry; left to the seller
+  kNotWritten,      // the cards could not be written to the disk (CardDelivery::cause says why): none is sent
+  kValueTooLong,    // the sent-cards table cannot hold a value of the order whole
+  kImNotAnswering,  // the IM client failed a message and does not answer yet: no card is taken
+  kRetriesUsedUp,   // its undelivered message failed every automatic retry; left to the seller
 };
 
 // What DeliverCards did for one order.
@@ -77,6 +80,7 @@ struct CardDelivery {
   std::vector<DeliveredCard> cards;                 // the cards taken and recorded, in message order
   WaitReason waitReason = WaitReason::kStockShort;  // why it waits (without a message)
   int stockLeft = 0;                                // cards of the item in stock when the order was looked at
+  Status cause;  // kNotWritten: the failure of the journal or the tables (no space, an I/O error, ...)
 };
 
 // Takes `quantity` cards of `itemName`, records and exports each and returns

@@ -1,13 +1,23 @@
 // The journal applied to the tables and card.mdb; see card_row_export.h.
 #include "delivery/card_row_export.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "export/card_export.h"
 #include "store/delivery_step.h"
+#include "store/shop_paths.h"
 
 namespace autodeliver {
 
-bool ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries) {
-  bool ok = true;
+Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries) {
+  Status status;
+  // Keeps the first failure as the cause.
+  auto note = [&status](Status s) {
+    if (!s && status) status = std::move(s);
+  };
+  const std::string cardFile = ProgramDir() + "/card.mdb";
   std::vector<PlannedCardRef> there;    // in card.mdb: only the line is missing
   std::vector<PlannedCardRef> missing;  // to append
   std::vector<CardExportRow> rows;
@@ -23,7 +33,7 @@ bool ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry
         const std::optional<bool> found =
             CardRowExported(plan.orderNumber, card.sentNumber, card.cardPassword, *entry.exportFrom[i]);
         if (!found) {  // unreadable now: a later call looks again
-          ok = false;
+          note(Status::Corrupt(cardFile, "its rows could not be read"));
           continue;
         }
         if (*found) {
@@ -37,35 +47,41 @@ bool ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry
   }
   if (!missing.empty()) {
     const std::optional<std::uint32_t> before = CardExportRowCount();
-    if (before && journal.Exporting(missing, *before) && ExportCardsToAccess(rows)) {
+    Status appended = before ? journal.Exporting(missing, *before)
+                             : Status::Corrupt(cardFile, "its row count could not be read");
+    if (appended) appended = ExportCardsToAccess(rows);
+    if (appended) {
       DeliveryStepBoundary("row-exported");
       there.insert(there.end(), missing.begin(), missing.end());
     } else {
-      ok = false;
+      note(std::move(appended));
     }
   }
-  if (!there.empty()) ok = journal.Exported(there) && ok;
-  return ok;
+  if (!there.empty()) note(journal.Exported(there));
+  return status;
 }
 
-bool ApplyDeliveryJournal(DeliveryJournal& journal) {
+Status ApplyDeliveryJournal(DeliveryJournal& journal) {
   const std::vector<LedgerEntry> entries = journal.Entries();
   bool toExport = false, anyFinished = false;
   for (const LedgerEntry& e : entries) {
     toExport = toExport || (e.recorded && !e.AllExported());
     anyFinished = anyFinished || e.Finished();
   }
-  if (!toExport && !anyFinished) return true;
+  if (!toExport && !anyFinished) return Status();
   // The tables reach the disk before anything that stands for them.
-  if (!FlushDeliveryTables()) return false;
+  if (Status flushed = FlushDeliveryTables(); !flushed) return flushed;
   DeliveryStepBoundary("tables-flushed");
-  bool ok = !toExport || ExportRecordedCards(journal, entries);
+  Status status = toExport ? ExportRecordedCards(journal, entries) : Status();
   if (toExport) {
     anyFinished = false;
     for (const LedgerEntry& e : journal.Entries()) anyFinished = anyFinished || e.Finished();
   }
-  if (anyFinished) ok = journal.Compact() && ok;
-  return ok;
+  if (anyFinished) {
+    Status compacted = journal.Compact();
+    if (status) status = std::move(compacted);
+  }
+  return status;
 }
 
 }  // namespace autodeliver

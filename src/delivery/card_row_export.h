@@ -19,18 +19,20 @@
 #include <vector>
 
 #include "delivery/journal.h"
+#include "io/status.h"
 
 namespace autodeliver {
 
 // Exports the cards of the recorded orders of `entries` not yet known to be
-// in card.mdb, as described above. True when every such card is in card.mdb
-// and the journal says so (or there was none); false leaves the rest to the
-// next call.
-bool ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries);
+// in card.mdb, as described above. Ok when every such card is in card.mdb
+// and the journal says so (or there was none); a failure leaves the rest to
+// the next call and tells the first cause (card.mdb or the journal).
+Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries);
 
 // Applies the journal as described above; what the cycle runs at its end and
 // the recovery before the cycle. Cheap when nothing is left to apply (one
-// read of the journal). True when nothing is left for a later call.
-bool ApplyDeliveryJournal(DeliveryJournal& journal);
+// read of the journal). Ok when nothing is left for a later call; else the
+// first failure's cause (a table flush, card.mdb, the journal).
+Status ApplyDeliveryJournal(DeliveryJournal& journal);
 
 }  // namespace autodeliver

@@ -59,7 +59,7 @@ std::string DeliveryController::ApplySetting(bool ticked, const std::string& sec
     interval = ms <= 0 ? 0 : static_cast<int>(ms > INT_MAX ? INT_MAX : ms);
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     interval_ = interval;
     // A setting made while a cycle runs outlives the cycle.
     if (running_.load()) settingChangedInCycle_ = true;
@@ -71,7 +71,7 @@ std::string DeliveryController::ApplySetting(bool ticked, const std::string& sec
 void DeliveryController::OnTick() {
   if (stopRequested_.load()) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (running_.load() || resending_.load()) return;  // one cycle at a time, never beside a resend
     savedInterval_ = interval_;
     settingChangedInCycle_ = false;
@@ -92,7 +92,7 @@ void DeliveryController::CycleThread() {
   // are worth a rewrite. The lists then show the new record numbers.
   const bool compacted = !stopping && CompactStockIfWorthIt();
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   lastResult_ = result;
   if (!stopping) {
     if (!settingChangedInCycle_) interval_ = savedInterval_;
@@ -108,7 +108,7 @@ DeliveryController::ResendStart DeliveryController::StartResend(
   if (!resend_) return ResendStart::kUnavailable;
   if (stopRequested_.load()) return ResendStart::kStopping;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (running_.load()) return ResendStart::kCycleRunning;
     if (resending_.load()) return ResendStart::kResendRunning;
     resending_.store(true);
@@ -118,7 +118,7 @@ DeliveryController::ResendStart DeliveryController::StartResend(
   thread_ = std::thread([this, request = std::move(request), done = std::move(done)] {
     const ResendBatch result = resend_(request, stopRequested_);
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       resending_.store(false);
     }
     if (done) done(result);
@@ -129,12 +129,12 @@ DeliveryController::ResendStart DeliveryController::StartResend(
 bool DeliveryController::IsResendRunning() const { return resending_.load(); }
 
 int DeliveryController::TimerInterval() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return interval_;
 }
 
 CycleResult DeliveryController::LastCycleResult() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lastResult_;
 }
 

@@ -34,10 +34,10 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 #include "delivery/message_sender.h"
@@ -109,14 +109,14 @@ class DeliveryController {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> running_{false};    // a cycle runs; set and cleared under mutex_
   std::atomic<bool> resending_{false};  // a resend runs; set and cleared under mutex_
-  mutable std::mutex mutex_;
-  int interval_ = 0;                    // guarded by mutex_
-  int savedInterval_ = 0;               // guarded by mutex_
-  bool settingChangedInCycle_ = false;  // guarded by mutex_
-  CycleResult lastResult_;              // guarded by mutex_
-  LoginWatch loginWatch_;               // used by the delivery thread only
-  ImWatch imWatch_;                     // used by the delivery thread only
-  std::thread thread_;                  // used on the window's thread only
+  mutable Mutex mutex_;
+  int interval_ AD_GUARDED_BY(mutex_) = 0;
+  int savedInterval_ AD_GUARDED_BY(mutex_) = 0;
+  bool settingChangedInCycle_ AD_GUARDED_BY(mutex_) = false;
+  CycleResult lastResult_ AD_GUARDED_BY(mutex_);
+  LoginWatch loginWatch_;  // used by the delivery thread only
+  ImWatch imWatch_;        // used by the delivery thread only
+  std::thread thread_;     // used on the window's thread only
 };
 
 }  // namespace autodeliver

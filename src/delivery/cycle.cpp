@@ -97,8 +97,8 @@ const char* Describe(WaitReason reason) {
       return "the buyer's nick holds characters that cannot reach the IM client";
     case WaitReason::kSellerNickUnpassable:
       return "the seller's nick holds characters that cannot reach the IM client";
-    case WaitReason::kDiskFull:
-      return "the disk is full: its cards could not be recorded";
+    case WaitReason::kNotWritten:
+      return "its cards could not be written to the disk";
     case WaitReason::kValueTooLong:
       return "a value of the order is longer than the sent-cards table holds";
     case WaitReason::kImNotAnswering:
@@ -244,8 +244,12 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
                                                std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
-      if (delivery.waitReason == WaitReason::kDiskFull) result.diskFull = true;
-      observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
+      if (delivery.waitReason == WaitReason::kNotWritten) {
+        result.notWritten = delivery.cause;
+        observer.OrderNotWritten(order, delivery.cause);
+      } else {
+        observer.OrderWaiting(order, delivery.waitReason, delivery.stockLeft);
+      }
       continue;
     }
     ++result.ordersDelivered;

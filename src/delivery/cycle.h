@@ -46,6 +46,7 @@
 #include "delivery/im_watch.h"
 #include "delivery/login_watch.h"
 #include "delivery/message_sender.h"
+#include "io/status.h"
 #include "market/scan_outcome.h"
 
 namespace autodeliver {
@@ -63,7 +64,7 @@ struct CycleResult {
   int ordersSkipped = 0;          // orders passed by (delivered before, not monitored)
   int ordersWaiting = 0;          // orders left for a later cycle with no card taken
   bool endedAtImFailure = false;  // a message was not handed over; the cycle ended there
-  bool diskFull = false;          // an order waited because its cards could not be recorded for want of space
+  Status notWritten;              // an order waited because its cards could not be written: the cause
   int ordersHeld = 0;             // orders the order rules held back
   ScanOutcome scanOutcome = ScanOutcome::kNoAnswer;
   LoginSign loginSign = LoginSign::kNone;

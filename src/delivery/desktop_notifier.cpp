@@ -123,7 +123,7 @@ DesktopNotifier::DesktopNotifier(std::string busAddress) : busAddress_(std::move
 
 DesktopNotifier::~DesktopNotifier() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
     queue_.clear();
   }
@@ -133,7 +133,7 @@ DesktopNotifier::~DesktopNotifier() {
 
 void DesktopNotifier::Notify(const Notification& notification) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_) return;
     if (queue_.size() >= kQueueBound) {
       ++failed_;
@@ -146,25 +146,25 @@ void DesktopNotifier::Notify(const Notification& notification) {
 }
 
 bool DesktopNotifier::WaitIdle(std::chrono::milliseconds bound) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return idle_.wait_for(lock, bound, [this] { return queue_.empty() && !busy_; });
+  MutexLock lock(mutex_);
+  return idle_.wait_for(lock, bound, [this]() AD_REQUIRES(mutex_) { return queue_.empty() && !busy_; });
 }
 
 int DesktopNotifier::shown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return shown_;
 }
 
 int DesktopNotifier::failed() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return failed_;
 }
 
 void DesktopNotifier::Run() {
   std::unique_ptr<Connection> connection;
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    wake_.wait(lock, [this]() AD_REQUIRES(mutex_) { return stopping_ || !queue_.empty(); });
     if (stopping_) break;
     const Notification next = queue_.front();
     queue_.pop_front();

@@ -19,12 +19,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/mutex.h"
 #include "delivery/notifier.h"
 
 namespace autodeliver {
@@ -57,15 +56,15 @@ class DesktopNotifier final : public Notifier {
   void Run();
 
   const std::string busAddress_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Notification> queue_;  // guarded by mutex_
-  bool busy_ = false;               // a call is in hand; guarded by mutex_
-  bool stopping_ = false;           // guarded by mutex_
-  int shown_ = 0;                   // guarded by mutex_
-  int failed_ = 0;                  // guarded by mutex_
-  std::thread thread_;              // started by the first Notify
+  mutable Mutex mutex_;
+  CondVar wake_;
+  CondVar idle_;
+  std::deque<Notification> queue_ AD_GUARDED_BY(mutex_);
+  bool busy_ AD_GUARDED_BY(mutex_) = false;  // a call is in hand
+  bool stopping_ AD_GUARDED_BY(mutex_) = false;
+  int shown_ AD_GUARDED_BY(mutex_) = 0;
+  int failed_ AD_GUARDED_BY(mutex_) = 0;
+  std::thread thread_;  // started by the first Notify
 };
 
 }  // namespace autodeliver

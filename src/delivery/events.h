@@ -8,7 +8,8 @@
 // Order of the calls in one cycle: CycleStarted, OrderRecovered for each
 // delivery cut short that the recovery completed in the tables,
 // OrdersScanned, then per
-// order OrderSeen and its fate (OrderSkipped, OrderHeld, OrderWaiting, or
+// order OrderSeen and its fate (OrderSkipped, OrderHeld, OrderWaiting,
+// OrderNotWritten, or
 // CardsDelivered, StockAfterDelivery, MessageHanded and, when handed,
 // OrderConsigned; or, for an order finished from the delivery journal,
 // OrderRecovered and OrderConsigned), then LoginStateChanged when the login decision changed,
@@ -75,6 +76,14 @@ class DeliveryEvents {
   // kSellerNickUnpassable the seller is to be told
   // UnpassableNickNotice(reason) (delivery/chat_address.h).
   virtual void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {}
+  // The order's cards could not be written to the disk (the journal or the
+  // tables failed), so none was sent and the order waits: `cause` tells why
+  // (no space, an I/O error naming the file, a refused permission). An
+  // observer that does not look at the cause sees it as OrderWaiting with
+  // kNotWritten.
+  virtual void OrderNotWritten(const PendingOrder& order, const Status& cause) {
+    OrderWaiting(order, WaitReason::kNotWritten, 0);
+  }
   // The cards were taken and recorded for the buyer, in message order.
   virtual void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {}
   // The cards of the order's item left in stock once its cards were taken.

@@ -7,22 +7,22 @@ namespace autodeliver {
 
 void DeliveryEventsFanOut::Add(DeliveryEvents* observer) {
   if (observer == nullptr || observer == this) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   observers_.push_back(observer);
 }
 
 void DeliveryEventsFanOut::Remove(DeliveryEvents* observer) {
-  std::lock_guard<std::mutex> calling(calling_);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock calling(calling_);
+  MutexLock lock(mutex_);
   std::erase(observers_, observer);
 }
 
 template <typename Call>
 void DeliveryEventsFanOut::Each(const Call& call) {
-  std::lock_guard<std::mutex> calling(calling_);
+  MutexLock calling(calling_);
   std::vector<DeliveryEvents*> observers;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     observers = observers_;
   }
   for (DeliveryEvents* observer : observers) call(*observer);
@@ -45,6 +45,10 @@ void DeliveryEventsFanOut::OrderHeld(const PendingOrder& order, HoldReason reaso
 }
 void DeliveryEventsFanOut::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
   Each([&](DeliveryEvents& o) { o.OrderWaiting(order, reason, stockLeft); });
+}
+
+void DeliveryEventsFanOut::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  Each([&](DeliveryEvents& o) { o.OrderNotWritten(order, cause); });
 }
 void DeliveryEventsFanOut::CardsDelivered(const PendingOrder& order,
                                           const std::vector<DeliveredCard>& cards) {

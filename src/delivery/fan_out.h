@@ -10,9 +10,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/events.h"
 
 namespace autodeliver {
@@ -29,6 +29,7 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void OrderNotWritten(const PendingOrder& order, const Status& cause) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;
@@ -44,9 +45,9 @@ class DeliveryEventsFanOut : public DeliveryEvents {
 
   // Removal waits for a running event (the delivery thread holds `calling_`
   // while it calls out), so an observer is never called after Remove.
-  std::mutex calling_;
-  std::mutex mutex_;
-  std::vector<DeliveryEvents*> observers_;  // guarded by mutex_
+  Mutex calling_;
+  Mutex mutex_;
+  std::vector<DeliveryEvents*> observers_ AD_GUARDED_BY(mutex_);
 };
 
 }  // namespace autodeliver

@@ -109,7 +109,7 @@ void DeliveryJournal::CloseFile() {
   end_ = -1;
 }
 
-bool DeliveryJournal::Append(const std::string& lines, bool flush) {
+Status DeliveryJournal::Append(const std::string& lines, bool flush) {
   FileIo& io = DeliveryStepFileIo();
   struct stat st {};
   // The descriptor stays open between appends; a file renamed over it (a
@@ -123,46 +123,50 @@ bool DeliveryJournal::Append(const std::string& lines, bool flush) {
       fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
     }
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      Status failed = Status::FromErrno(path_, errno);
       CloseFile();
-      return false;
+      return failed;
     }
   }
   const off_t end = st.st_size;
   // A last line cut short by a crash (or written by someone else since this
   // object's last append) is ended first, so that it cannot run into these.
   char last = '\n';
-  if (end > 0 && end != end_ && !ReadFully(io, fd_, &last, 1, end - 1)) {
-    CloseFile();
-    return false;
+  if (end > 0 && end != end_) {
+    Status read = ReadFully(io, fd_, &last, 1, end - 1).WithPath(path_);
+    if (!read) {
+      CloseFile();
+      return read;
+    }
   }
   const std::string text = last == '\n' ? lines : "\n" + lines;
-  bool ok = WriteFully(io, fd_, text.data(), text.size(), end);
-  if (!ok) io.Truncate(fd_, end);  // no part of a line stays behind
-  if (flush || !ok) ok = io.DataSync(fd_) == 0 && ok;
-  end_ = ok ? end + static_cast<off_t>(text.size()) : -1;
+  Status status = WriteFully(io, fd_, text.data(), text.size(), end).WithPath(path_);
+  if (!status) io.Truncate(fd_, end);  // no part of a line stays behind
+  if ((flush || !status) && io.DataSync(fd_) != 0 && status) status = Status::FromErrno(path_, errno);
+  end_ = status ? end + static_cast<off_t>(text.size()) : -1;
   // A file made here is kept by a power cut only once its folder is flushed.
-  if (ok && flush && folderUnsynced_) {
+  if (status && flush && folderUnsynced_) {
     SyncFolderOf(path_);
     folderUnsynced_ = false;
   }
-  return ok;
+  return status;
 }
 
-bool DeliveryJournal::Planned(const DeliveryPlan& plan) {
+Status DeliveryJournal::Planned(const DeliveryPlan& plan) {
   // The one flush of an order's delivery: everything else is replayed from it.
   // Marked unsettled before the write: a failed write may still have left it.
   unsettled_.insert(plan.orderNumber);
-  const bool ok = Append(Sealed(PlanLine(plan)), /*flush=*/true);
-  if (ok) DeliveryStepBoundary("planned");
-  return ok;
+  Status status = Append(Sealed(PlanLine(plan)), /*flush=*/true);
+  if (status) DeliveryStepBoundary("planned");
+  return status;
 }
 
 #define AUTODELIVER_STEP_LINE(Name, letter, step, flush)                                 \
-  bool DeliveryJournal::Name(const std::string& orderNumber) {                           \
-    const bool ok = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
-    if (ok && (letter[0] == 'R' || letter[0] == 'X')) unsettled_.erase(orderNumber);     \
-    if (ok) DeliveryStepBoundary(step);                                                  \
-    return ok;                                                                           \
+  Status DeliveryJournal::Name(const std::string& orderNumber) {                         \
+    Status status = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
+    if (status && (letter[0] == 'R' || letter[0] == 'X')) unsettled_.erase(orderNumber); \
+    if (status) DeliveryStepBoundary(step);                                              \
+    return status;                                                                       \
   }
 AUTODELIVER_STEP_LINE(Recorded, "R", "recorded", false)
 AUTODELIVER_STEP_LINE(Handed, "H", "handed", false)
@@ -172,33 +176,33 @@ AUTODELIVER_STEP_LINE(Consigned, "C", "consigned", false)
 AUTODELIVER_STEP_LINE(Closed, "X", "closed", true)
 #undef AUTODELIVER_STEP_LINE
 
-bool DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
+Status DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
   return Exported(std::vector<PlannedCardRef>{{orderNumber, cardIndex}});
 }
 
-bool DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
-                                std::uint32_t fromRow) {
+Status DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
+                                  std::uint32_t fromRow) {
   return Exporting(std::vector<PlannedCardRef>{{orderNumber, cardIndex}}, fromRow);
 }
 
-bool DeliveryJournal::Exported(const std::vector<PlannedCardRef>& cards) {
+Status DeliveryJournal::Exported(const std::vector<PlannedCardRef>& cards) {
   std::string lines;
   for (const PlannedCardRef& c : cards)
     lines += Sealed("E " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex));
   // Without the line the replay finds the row from the exporting line's count.
-  const bool ok = lines.empty() || Append(lines, /*flush=*/false);
-  if (ok) DeliveryStepBoundary("exported");
-  return ok;
+  Status status = lines.empty() ? Status() : Append(lines, /*flush=*/false);
+  if (status) DeliveryStepBoundary("exported");
+  return status;
 }
 
-bool DeliveryJournal::Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow) {
+Status DeliveryJournal::Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow) {
   std::string lines;
   for (const PlannedCardRef& c : cards)
     lines +=
         Sealed("A " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex) + " " + std::to_string(fromRow));
-  const bool ok = lines.empty() || Append(lines, /*flush=*/true);
-  if (ok) DeliveryStepBoundary("exporting");
-  return ok;
+  Status status = lines.empty() ? Status() : Append(lines, /*flush=*/true);
+  if (status) DeliveryStepBoundary("exporting");
+  return status;
 }
 
 std::vector<LedgerEntry> DeliveryJournal::Entries() const {
@@ -252,9 +256,9 @@ std::vector<LedgerEntry> DeliveryJournal::Unfinished() const {
   return open;
 }
 
-bool DeliveryJournal::Compact() {
+Status DeliveryJournal::Compact() {
   const std::vector<LedgerEntry> open = Unfinished();
-  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return true;
+  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return Status();
   std::string content;
   for (const LedgerEntry& e : open) {
     content += Sealed(PlanLine(e.plan));
@@ -272,17 +276,18 @@ bool DeliveryJournal::Compact() {
   FileIo& io = DeliveryStepFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = content.empty() || WriteFully(io, fd, content.data(), content.size(), 0);
-  ok = io.Sync(fd) == 0 && ok;
+  if (fd < 0) return Status::FromErrno(temp, errno);
+  Status status;
+  if (!content.empty()) status = WriteFully(io, fd, content.data(), content.size(), 0).WithPath(temp);
+  if (io.Sync(fd) != 0 && status) status = Status::FromErrno(temp, errno);
   ::close(fd);
-  ok = ok && io.Rename(temp.c_str(), path_.c_str()) == 0;
-  if (!ok) {
+  if (status && io.Rename(temp.c_str(), path_.c_str()) != 0) status = Status::FromErrno(path_, errno);
+  if (!status) {
     ::unlink(temp.c_str());
-    return false;
+    return status;
   }
   SyncFolderOf(path_);
-  return true;
+  return status;
 }
 
 }  // namespace autodeliver

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "store/delivery_step.h"
 
 namespace autodeliver {
@@ -78,19 +79,20 @@ class DeliveryJournal {
   DeliveryJournal& operator=(const DeliveryJournal&) = delete;
 
   // Each writes its line(s) whole, flushed to the disk where the file's
-  // comment says so; false when it could not be (the file then holds no part
-  // of it).
-  bool Planned(const DeliveryPlan& plan);
-  bool Recorded(const std::string& orderNumber);
-  bool Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
-  bool Exported(const std::string& orderNumber, std::size_t cardIndex);
+  // comment says so; when it could not be (the file then holds no part of
+  // it), the Status tells why: a full disk, an I/O error or a refused
+  // permission, naming the journal's file.
+  Status Planned(const DeliveryPlan& plan);
+  Status Recorded(const std::string& orderNumber);
+  Status Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
+  Status Exported(const std::string& orderNumber, std::size_t cardIndex);
   // The same for several cards in one write: every card gets `fromRow`, the
   // row count before the first of their appends.
-  bool Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow);
-  bool Exported(const std::vector<PlannedCardRef>& cards);
-  bool Handed(const std::string& orderNumber);
-  bool Consigned(const std::string& orderNumber);
-  bool Closed(const std::string& orderNumber);
+  Status Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow);
+  Status Exported(const std::vector<PlannedCardRef>& cards);
+  Status Handed(const std::string& orderNumber);
+  Status Consigned(const std::string& orderNumber);
+  Status Closed(const std::string& orderNumber);
 
   // True when a plan written through this object is neither recorded nor
   // closed yet: its cards may be half taken (a row written, the card still
@@ -106,12 +108,12 @@ class DeliveryJournal {
   // Rewrites the file with the unfinished orders only (through a file
   // beside it, renamed over it, the folder flushed). The caller makes sure
   // that what the finished orders changed is on the disk first.
-  bool Compact();
+  Status Compact();
 
   const std::string& path() const { return path_; }
 
  private:
-  bool Append(const std::string& lines, bool flush);
+  Status Append(const std::string& lines, bool flush);
   void CloseFile();
   std::string path_;
   int fd_ = -1;                      // kept open between appends

@@ -57,7 +57,7 @@ DeliveryLog::DeliveryLog(const Options& options)
 
 DeliveryLog::~DeliveryLog() {
   {
-    std::lock_guard<std::mutex> lock(cycleMutex_);
+    MutexLock lock(cycleMutex_);
     if (idleCycles_ > 0) WriteIdleSummary();
   }
   Flush();
@@ -70,14 +70,14 @@ std::chrono::system_clock::time_point DeliveryLog::Now() const {
 int DeliveryLog::writeFailures() const { return failures_->load(); }
 
 int DeliveryLog::AddLineSink(LineSink sink) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const int id = nextSinkId_++;
   sinks_.emplace_back(id, std::move(sink));
   return id;
 }
 
 void DeliveryLog::RemoveLineSink(int id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(sinks_, [id](const auto& entry) { return entry.first == id; });
 }
 
@@ -104,7 +104,7 @@ void DeliveryLog::WriteLine(DeliveryLogLine line) {
   if (line.at == std::chrono::system_clock::time_point()) line.at = Now();
   line.text = OneLine(line.text);
   const LineLevel level = line.level;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (logger_) {
     const std::string written = LevelTag(level) + line.text;
     try {
@@ -122,7 +122,7 @@ void DeliveryLog::Write(const WordedLine& line, const std::string& orderNumber) 
 }
 
 void DeliveryLog::Flush() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!logger_) return;
   try {
     logger_->flush();
@@ -169,7 +169,7 @@ bool DeliveryLog::KnownBefore(const PendingOrder& order, int reason) {
 }
 
 void DeliveryLog::CycleStarted() {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   cycleOpen_ = true;
   cycleToldAny_ = false;
   cycleStartedAt_ = Now();
@@ -179,7 +179,7 @@ void DeliveryLog::CycleStarted() {
 }
 
 void DeliveryLog::OrdersScanned(const OrderScan& scan) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (!cycleOpen_) return Write(WordOrdersScanned(scan));
   if (scan.outcome != ScanOutcome::kListed) {
     OpenCycleLines();
@@ -194,13 +194,13 @@ void DeliveryLog::OrdersScanned(const OrderScan& scan) {
 }
 
 void DeliveryLog::OrderSeen(const PendingOrder& order) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (!cycleOpen_) return WriteAbout(WordOrderSeen(order), order);
   seen_ = order;
 }
 
 void DeliveryLog::OrderSkipped(const PendingOrder& order, SkipReason reason) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (reason == SkipReason::kNotMonitored) ++cycleUnmatched_;
   if (cycleOpen_ && KnownBefore(order, static_cast<int>(reason))) {
     seen_.reset();
@@ -213,7 +213,7 @@ void DeliveryLog::OrderSkipped(const PendingOrder& order, SkipReason reason) {
 // The rules say whether a hold is news (told once per order and reason);
 // one that is opens the cycle's lines like any other order told.
 void DeliveryLog::OrderHeld(const PendingOrder& order, HoldReason reason, bool news) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (!news) {
     seen_.reset();
     return;
@@ -222,7 +222,7 @@ void DeliveryLog::OrderHeld(const PendingOrder& order, HoldReason reason, bool n
   WriteAbout(WordOrderHeld(order, reason), order, ReasonText(reason));
 }
 void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (cycleOpen_ && KnownBefore(order, 100 + static_cast<int>(reason))) {
     seen_.reset();
     return;
@@ -231,49 +231,59 @@ void DeliveryLog::OrderWaiting(const PendingOrder& order, WaitReason reason, int
   WriteAbout(WordOrderWaiting(order, reason, stockLeft), order, ReasonText(reason));
 }
 
+void DeliveryLog::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  MutexLock lock(cycleMutex_);
+  if (cycleOpen_ && KnownBefore(order, 300 + static_cast<int>(cause.code()) * 1000 + cause.error())) {
+    seen_.reset();
+    return;
+  }
+  OpenCycleLines(&order);
+  WriteAbout(WordOrderNotWritten(order, cause), order, ReasonText(cause));
+}
+
 void DeliveryLog::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
   reasonOf_.erase(order.orderNumber);
   WriteAbout(WordCardsDelivered(order, cards), order);
 }
 
 void DeliveryLog::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
   WriteAbout(WordStockAfterDelivery(order, cardsLeft), order);
 }
 
 void DeliveryLog::MessageHanded(const PendingOrder& order, bool handed) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
   WriteAbout(WordMessageHanded(order, handed), order, handed ? std::string() : "旺旺没有收下卡密消息");
 }
 
 void DeliveryLog::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
   Write(WordOrderRecovered(order, action, ok), order.orderNumber);
 }
 
 void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
   WriteAbout(WordOrderConsigned(order, answered), order, answered ? std::string() : "提交发货没有应答");
 }
 
 void DeliveryLog::LoginStateChanged(bool looksExpired) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   OpenCycleLines();
   Write(WordLoginStateChanged(looksExpired));
 }
 
 void DeliveryLog::CycleEnded(const CycleResult& result) {
-  std::lock_guard<std::mutex> lock(cycleMutex_);
+  MutexLock lock(cycleMutex_);
   if (!cycleOpen_) return Write(WordCycleEnded(result));
   const bool tell = cycleToldAny_ || result.ordersDelivered > 0 || result.ordersConsigned > 0 ||
                     result.endedAtImFailure || result.loginLooksExpired || result.stopped ||
-                    result.diskFull || result.scanOutcome != ScanOutcome::kListed;
+                    !result.notWritten.ok() || result.scanOutcome != ScanOutcome::kListed;
   if (tell) {
     OpenCycleLines();
     Write(WordCycleEnded(result));

@@ -46,11 +46,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/events.h"
 #include "delivery/wording.h"
 
@@ -121,6 +121,8 @@ class DeliveryLog : public DeliveryEvents {
   void OrderSeen(const PendingOrder& order) override;
   void OrderSkipped(const PendingOrder& order, SkipReason reason) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  // With its cause; again only when the cause changes.
+  void OrderNotWritten(const PendingOrder& order, const Status& cause) override;
   // Written once per order and reason, not at every cycle.
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
@@ -139,36 +141,37 @@ class DeliveryLog : public DeliveryEvents {
   void WriteLine(DeliveryLogLine line);
   std::chrono::system_clock::time_point Now() const;
 
-  // The quiet cycle (above); the members below are guarded by cycleMutex_,
-  // which is taken before mutex_.
+  // The quiet cycle (above); its members are guarded by cycleMutex_, which
+  // is taken before mutex_.
   // Writes what the cycle kept back (the idle summary before it, its start,
   // the scan, the order seen): it has something to tell.
-  void OpenCycleLines(const PendingOrder* about = nullptr);
-  void WriteIdleSummary();
+  void OpenCycleLines(const PendingOrder* about = nullptr) AD_REQUIRES(cycleMutex_);
+  void WriteIdleSummary() AD_REQUIRES(cycleMutex_);
   // Whether `order` passed by or held back for `reason` was logged already;
   // remembers the reason.
-  bool KnownBefore(const PendingOrder& order, int reason);
+  bool KnownBefore(const PendingOrder& order, int reason) AD_REQUIRES(cycleMutex_);
 
   std::function<std::chrono::system_clock::time_point()> clock_;
-  std::mutex cycleMutex_;
-  bool cycleOpen_ = false;     // between CycleStarted and CycleEnded
-  bool cycleToldAny_ = false;  // the cycle wrote a line of its own
-  std::chrono::system_clock::time_point cycleStartedAt_;
-  std::optional<WordedLine> scanLine_;   // the listed scan, kept back
-  std::optional<PendingOrder> seen_;     // the order seen last, kept back
-  std::map<std::string, int> reasonOf_;  // order number -> reason logged (skip: 0..; wait: 100..)
-  int idleCycles_ = 0;
-  std::chrono::system_clock::time_point idleSince_;
-  int idleListed_ = 0;      // orders the last idle cycle listed
-  int idleUnmatched_ = 0;   // of them, not monitored
-  int cycleUnmatched_ = 0;  // this cycle's orders not monitored
+  Mutex cycleMutex_ AD_ACQUIRED_BEFORE(mutex_);
+  bool cycleOpen_ AD_GUARDED_BY(cycleMutex_) = false;     // between CycleStarted and CycleEnded
+  bool cycleToldAny_ AD_GUARDED_BY(cycleMutex_) = false;  // the cycle wrote a line of its own
+  std::chrono::system_clock::time_point cycleStartedAt_ AD_GUARDED_BY(cycleMutex_);
+  std::optional<WordedLine> scanLine_ AD_GUARDED_BY(cycleMutex_);  // the listed scan, kept back
+  std::optional<PendingOrder> seen_ AD_GUARDED_BY(cycleMutex_);    // the order seen last, kept back
+  // Order number -> reason logged (skip: 0..; wait: 100..).
+  std::map<std::string, int> reasonOf_ AD_GUARDED_BY(cycleMutex_);
+  int idleCycles_ AD_GUARDED_BY(cycleMutex_) = 0;
+  std::chrono::system_clock::time_point idleSince_ AD_GUARDED_BY(cycleMutex_);
+  int idleListed_ AD_GUARDED_BY(cycleMutex_) = 0;      // orders the last idle cycle listed
+  int idleUnmatched_ AD_GUARDED_BY(cycleMutex_) = 0;   // of them, not monitored
+  int cycleUnmatched_ AD_GUARDED_BY(cycleMutex_) = 0;  // this cycle's orders not monitored
 
   std::string path_;
   std::shared_ptr<spdlog::logger> logger_;      // null when the file could not be opened
   std::shared_ptr<std::atomic<int>> failures_;  // counted by the logger's error handler
-  mutable std::mutex mutex_;                    // serialises writes and guards the receivers
-  std::vector<std::pair<int, LineSink>> sinks_;
-  int nextSinkId_ = 1;
+  mutable Mutex mutex_;                         // serialises writes and guards the receivers
+  std::vector<std::pair<int, LineSink>> sinks_ AD_GUARDED_BY(mutex_);
+  int nextSinkId_ AD_GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace autodeliver

@@ -29,14 +29,6 @@ std::string Unescaped(const std::string& text) {
   return out;
 }
 
-// Replaces every `name` in `text` by `value`, left to right; a value is
-// never searched again.
-void Replace(std::string& text, const std::string& name, const std::string& value) {
-  for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) {
-    text.replace(at, name.size(), value);
-  }
-}
-
 std::string ItemOf(const std::string& value) { return value.substr(0, value.find('\t')); }
 
 }  // namespace

@@ -13,12 +13,12 @@ NotificationPolicy::NotificationPolicy(Notifier* notifier, EnabledCheck enabled)
     : notifier_(notifier), enabled_(enabled ? std::move(enabled) : EnabledCheck(NotificationEnabled)) {}
 
 void NotificationPolicy::SetNotifier(Notifier* notifier) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   notifier_ = notifier;
 }
 
 void NotificationPolicy::SetWarningLevel(WarningLevel level) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   warningLevel_ = std::move(level);
 }
 
@@ -26,7 +26,7 @@ void NotificationPolicy::Tell(Notification notification) {
   // The switch is read without the mutex (it takes the store lock); Notify
   // only queues, so holding the mutex around it keeps SetNotifier simple.
   if (!enabled_(notification.kind)) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (notifier_ != nullptr) notifier_->Notify(notification);
 }
 
@@ -50,21 +50,16 @@ void NotificationPolicy::OrderHeld(const PendingOrder& order, HoldReason reason,
   const char* summary = reason == HoldReason::kAwaitingApproval || reason == HoldReason::kOverLimit
                             ? "订单待确认"
                             : "订单被发货规则拦下";
+  // The order is the subject: a second order held soon after is news of
+  // its own, not a repeat of the first.
   Tell({NotificationKind::kOrderHeld, summary,
         "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) + "）的宝贝“" +
             LineText(order.itemTitle) + "” × " + std::to_string(order.quantity) + "：" + ReasonText(reason) +
-            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。")});
+            (IsApprovable(reason) ? "。请在“发货规则”中同意或拒绝。" : "。"),
+        LineText(order.orderNumber)});
 }
 
 void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) {
-  if (reason == WaitReason::kDiskFull && !diskFullTold_) {
-    diskFullTold_ = true;
-    Tell({NotificationKind::kImFailed,
-          "磁盘已满",
-          "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
-              "）的卡密无法记入已发卡密：磁盘已满。卡密没有发出，请腾出磁盘空间，之后自动继续发货。",
-          {}});
-  }
   if (reason != WaitReason::kStockShort) return;
   waitingThisCycle_.insert(order.orderNumber);
   if (!waitingTold_.insert(order.orderNumber).second) return;
@@ -75,6 +70,17 @@ void NotificationPolicy::OrderWaiting(const PendingOrder& order, WaitReason reas
         LineText(order.itemTitle)});
 }
 
+void NotificationPolicy::OrderNotWritten(const PendingOrder& order, const Status& cause) {
+  if (notWrittenTold_.code() == cause.code() && notWrittenTold_.error() == cause.error()) return;
+  notWrittenTold_ = cause;
+  Tell({NotificationKind::kImFailed,
+        CauseSummary(cause),
+        "订单 " + LineText(order.orderNumber) + "（买家 " + LineText(order.buyerNick) +
+            "）的卡密无法记入已发卡密：" + CauseText(cause) + "。卡密没有发出，" + CauseAdvice(cause) +
+            "，之后自动继续发货。",
+        {}});
+}
+
 void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {
   cardsJustDelivered_ = static_cast<int>(cards.size());
 }
@@ -82,7 +88,7 @@ void NotificationPolicy::CardsDelivered(const PendingOrder& order, const std::ve
 void NotificationPolicy::StockAfterDelivery(const PendingOrder& order, int cardsLeft) {
   int level = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (warningLevel_) level = warningLevel_(order.itemTitle);
   }
   // Told when this delivery crossed the level, not while the stock stays low.
@@ -112,7 +118,7 @@ void NotificationPolicy::LoginStateChanged(bool looksExpired) {
 }
 
 void NotificationPolicy::CycleEnded(const CycleResult& result) {
-  if (!result.diskFull) diskFullTold_ = false;
+  if (result.notWritten.ok()) notWrittenTold_ = Status();
   // Forget the orders that no longer wait, but only after a cycle that saw
   // the whole list: an order not reached this time may still be waiting.
   const bool sawEveryOrder =

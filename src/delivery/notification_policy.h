@@ -24,8 +24,9 @@
 //                     approval; once per order and reason (the delay and the
 //                     quiet hours pass by themselves and are not told)
 //
-// A full disk (an order whose cards could not be recorded) is told under
-// kImFailed, as it too leaves a buyer without cards: once, and again only
+// An order whose cards could not be written (a full disk, a failing disk,
+// a refused permission) is told under kImFailed with its cause, as it too
+// leaves a buyer without cards: once, and again when the cause changes or
 // after a cycle without it.
 //
 // A kind the seller switched off (notification_settings.h) is not shown;
@@ -37,10 +38,10 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 #include "delivery/notifier.h"
@@ -68,6 +69,7 @@ class NotificationPolicy : public DeliveryEvents {
 
   void OrdersScanned(const OrderScan& scan) override;
   void OrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft) override;
+  void OrderNotWritten(const PendingOrder& order, const Status& cause) override;
   void OrderHeld(const PendingOrder& order, HoldReason reason, bool news) override;
   void CardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) override;
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
@@ -78,16 +80,16 @@ class NotificationPolicy : public DeliveryEvents {
  private:
   void Tell(Notification notification);
 
-  std::mutex mutex_;
-  Notifier* notifier_ = nullptr;  // guarded by mutex_
+  Mutex mutex_;
+  Notifier* notifier_ AD_GUARDED_BY(mutex_) = nullptr;
   EnabledCheck enabled_;
-  WarningLevel warningLevel_;  // guarded by mutex_
+  WarningLevel warningLevel_ AD_GUARDED_BY(mutex_);
   // Delivery-thread state.
   std::set<std::string> waitingTold_;       // orders told as waiting for stock
   std::set<std::string> waitingThisCycle_;  // orders seen waiting for stock in this cycle
   int cardsJustDelivered_ = 0;              // the cards of the order in hand
   bool unpairedTold_ = false;
-  bool diskFullTold_ = false;  // until a cycle without a full disk
+  Status notWrittenTold_;  // the cause told, until a cycle without one
 };
 
 }  // namespace autodeliver

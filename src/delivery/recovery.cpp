@@ -77,7 +77,7 @@ void DeliveryRecovery::RecoverRecords() {
     }
     switch (outcome) {
       case RecordOutcome::kRecorded:
-        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number));
+        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number).ok());
         break;
       case RecordOutcome::kNothingWritten:
       case RecordOutcome::kTooLong:

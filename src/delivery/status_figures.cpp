@@ -68,12 +68,12 @@ DeliveryStatus::DeliveryStatus(int deliveredToday) : day_(Today()) {
 }
 
 void DeliveryStatus::SetAlertChannelsFailing(const std::string& captions) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.alertChannelsFailing = captions;
 }
 
 DeliveryStatusFigures DeliveryStatus::Figures() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   DeliveryStatusFigures copy = figures_;
   if (Today() != day_) copy.deliveredToday = 0;  // nothing delivered yet on the new day
   return copy;
@@ -83,12 +83,12 @@ void DeliveryStatus::CycleStarted() {
   waitingNow_.clear();
   heldNow_.clear();
   unmatchedNow_.clear();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.lastScanAt = std::chrono::system_clock::now();
 }
 
 void DeliveryStatus::OrdersScanned(const OrderScan& scan) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.lastScanOutcome = scan.outcome;
   figures_.lastScanCounts = scan.counts;
   figures_.ordersListed = static_cast<int>(scan.orders.size());
@@ -112,13 +112,13 @@ void DeliveryStatus::MessageHanded(const PendingOrder& order, bool handed) {
 
 void DeliveryStatus::OrderResent(const ResendResult& result) {
   if (result.outcome != ResendOutcome::kResent) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (result.markCleared && figures_.undelivered > 0) --figures_.undelivered;
   if (result.wasMarked) CountDeliveredLocked();
 }
 
 void DeliveryStatus::CountDelivered() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   CountDeliveredLocked();
 }
 
@@ -132,15 +132,15 @@ void DeliveryStatus::CountDeliveredLocked() {
 }
 
 void DeliveryStatus::LoginStateChanged(bool looksExpired) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   figures_.loginLooksExpired = looksExpired;
 }
 
 void DeliveryStatus::CycleEnded(const CycleResult& result) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++figures_.cyclesEnded;
   figures_.endedAtImFailure = result.endedAtImFailure;
-  figures_.diskFull = result.diskFull;
+  figures_.notWritten = result.notWritten;
   figures_.loginLooksExpired = result.loginLooksExpired;
   figures_.imNotAnswering = result.imNotAnswering;
   figures_.undelivered = result.ordersUndelivered;
@@ -160,7 +160,7 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
   } else if (f.endedAtImFailure) {
     text += "旺旺没有收下消息 | ";
   }
-  if (f.diskFull) text += "磁盘已满，卡密无法记录，暂停发货 | ";
+  if (!f.notWritten.ok()) text += ShortCauseText(f.notWritten) + "，卡密无法记录，暂停发货 | ";
   if (!f.alertChannelsFailing.empty()) text += "手机提醒发送失败：" + f.alertChannelsFailing + " | ";
   if (f.lastScanAt) {
     const std::time_t t = std::chrono::system_clock::to_time_t(*f.lastScanAt);
@@ -184,7 +184,6 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
         text += "，订单页没有应答";
         break;
       case ScanOutcome::kTooLarge:
-      case ScanOutcome::kTooComplex:
         text += "，订单页异常，未读取";
         break;
     }

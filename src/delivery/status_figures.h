@@ -20,11 +20,11 @@
 #include <chrono>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 
@@ -45,7 +45,7 @@ struct DeliveryStatusFigures {
   // lands here.
   std::map<std::string, std::vector<std::string>> unmatched;
   bool endedAtImFailure = false;  // the last cycle
-  bool diskFull = false;          // the last cycle: an order waited on a full disk
+  Status notWritten;              // the last cycle: why an order's cards could not be written (ok: none)
   bool loginLooksExpired = false;
   bool imNotAnswering = false;  // a message failed and the IM client has not answered since
   int undelivered = 0;          // orders whose cards were recorded but never reached the buyer
@@ -86,12 +86,12 @@ class DeliveryStatus : public DeliveryEvents {
   void CycleEnded(const CycleResult& result) override;
 
  private:
-  void CountDelivered();
-  void CountDeliveredLocked();  // mutex_ held
+  void CountDelivered() AD_EXCLUDES(mutex_);
+  void CountDeliveredLocked() AD_REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  DeliveryStatusFigures figures_;  // guarded by mutex_
-  int day_ = 0;                    // the day deliveredToday counts; guarded by mutex_
+  mutable Mutex mutex_;
+  DeliveryStatusFigures figures_ AD_GUARDED_BY(mutex_);
+  int day_ AD_GUARDED_BY(mutex_) = 0;                             // the day deliveredToday counts
   std::map<std::string, std::vector<std::string>> waitingNow_;    // this cycle's; delivery thread only
   std::map<std::string, std::vector<std::string>> unmatchedNow_;  // this cycle's; delivery thread only
   std::map<HoldReason, int> heldNow_;                             // this cycle's; delivery thread only

@@ -8,7 +8,7 @@
 namespace autodeliver {
 
 StockCounts WaitingNeeds::Last() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return last_;
 }
 
@@ -25,7 +25,7 @@ void WaitingNeeds::CycleEnded(const CycleResult& result) {
       result.scanOutcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure;
   if (!sawEveryOrder) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     last_ = cycle_;
   }
   if (handover_) handover_(cycle_);

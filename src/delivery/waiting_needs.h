@@ -15,8 +15,8 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 
+#include "base/mutex.h"
 #include "delivery/events.h"
 #include "store/stock_counts.h"
 
@@ -39,8 +39,8 @@ class WaitingNeeds : public DeliveryEvents {
  private:
   Handover handover_;
   StockCounts cycle_;  // the cycle in hand; delivery thread only
-  mutable std::mutex mutex_;
-  StockCounts last_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  StockCounts last_ AD_GUARDED_BY(mutex_);
 };
 
 }  // namespace autodeliver

@@ -96,8 +96,8 @@ std::string ReasonText(WaitReason reason) {
       return "买家旺旺名含有无法传递的字符";
     case WaitReason::kSellerNickUnpassable:
       return "卖家旺旺名含有无法传递的字符";
-    case WaitReason::kDiskFull:
-      return "磁盘已满，卡密无法记录";
+    case WaitReason::kNotWritten:
+      return "卡密无法写入磁盘";
     case WaitReason::kValueTooLong:
       return "订单的文字超出已发卡密表的字段宽度";
     case WaitReason::kImNotAnswering:
@@ -124,8 +124,6 @@ WordedLine WordOrdersScanned(const OrderScan& scan) {
       return Warning("订单页没有应答（网络不通或超时），本轮不发货");
     case ScanOutcome::kTooLarge:
       return Warning("订单页大得异常，没有读取，本轮不发货");
-    case ScanOutcome::kTooComplex:
-      return Warning("订单页内容异常，无法在限定时间内解析，本轮不发货");
   }
   return Warning("订单页情况不明");
 }
@@ -215,8 +213,8 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
     case WaitReason::kSellerNickUnpassable:
       text += "卖家旺旺名含有无法传递的字符，无法用旺旺发送，不取卡";
       break;
-    case WaitReason::kDiskFull:
-      text += "磁盘已满，卡密无法记入已发卡密，不发送，请腾出磁盘空间";
+    case WaitReason::kNotWritten:
+      text += "卡密无法写入磁盘，不发送";
       break;
     case WaitReason::kValueTooLong:
       text += "订单编号、买家旺旺或宝贝名称超出已发卡密表的字段宽度，无法记录，不取卡，请手工处理";
@@ -229,6 +227,74 @@ WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int st
       break;
   }
   return Warning(std::move(text));
+}
+
+std::string CauseText(const Status& cause) {
+  const std::string file = OneLine(cause.path());
+  const std::string at = file.empty() ? std::string() : "（" + file + "）";
+  if (cause.IsPermissionDenied()) return "没有写入权限" + at;
+  switch (cause.code()) {
+    case Status::Code::kOk:
+      return "正常";
+    case Status::Code::kDiskFull:
+      return "磁盘已满";
+    case Status::Code::kIoError:
+      return "读写文件出错（" + (file.empty() ? std::string() : file + "，") + "错误号 " +
+             std::to_string(cause.error()) + "）";
+    case Status::Code::kBusy:
+      return "数据文件被其他程序占用" + at;
+    case Status::Code::kCorrupt:
+      return "数据文件已损坏" + at;
+    case Status::Code::kNotFound:
+      return "找不到数据文件" + at;
+    case Status::Code::kTooLong:
+      return "内容超出字段宽度" + at;
+  }
+  return "原因不明";
+}
+
+std::string ShortCauseText(const Status& cause) {
+  const std::string& path = cause.path();
+  const std::size_t slash = path.rfind('/');
+  const std::string name = OneLine(slash == std::string::npos ? path : path.substr(slash + 1));
+  if (cause.IsPermissionDenied()) return "没有写入权限";
+  switch (cause.code()) {
+    case Status::Code::kDiskFull:
+      return "磁盘已满";
+    case Status::Code::kIoError:
+      return name.empty() ? std::string("读写文件出错") : "读写 " + name + " 出错";
+    case Status::Code::kBusy:
+      return "数据文件被占用";
+    case Status::Code::kCorrupt:
+      return "数据文件已损坏";
+    case Status::Code::kNotFound:
+      return "找不到数据文件";
+    case Status::Code::kOk:
+    case Status::Code::kTooLong:
+      break;
+  }
+  return "卡密无法写入磁盘";
+}
+
+std::string CauseSummary(const Status& cause) {
+  if (cause.IsDiskFull()) return "磁盘已满";
+  if (cause.IsPermissionDenied()) return "没有写入权限";
+  if (cause.IsIoError()) return "磁盘读写出错";
+  return "卡密无法记录";
+}
+
+std::string CauseAdvice(const Status& cause) {
+  if (cause.IsDiskFull()) return "请腾出磁盘空间";
+  if (cause.IsPermissionDenied()) return "请检查数据文件夹的写入权限";
+  if (cause.IsIoError()) return "请检查磁盘";
+  if (cause.code() == Status::Code::kBusy) return "请关闭占用数据文件的程序";
+  return "请检查数据文件";
+}
+
+std::string ReasonText(const Status& cause) { return "卡密无法记录：" + CauseText(cause); }
+
+WordedLine WordOrderNotWritten(const PendingOrder& order, const Status& cause) {
+  return Warning(About(order) + CauseText(cause) + "，卡密无法记入已发卡密，不发送，" + CauseAdvice(cause));
 }
 
 WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards) {

@@ -24,6 +24,7 @@
 #include "delivery/cycle.h"
 #include "delivery/events.h"
 #include "delivery/resend.h"
+#include "io/status.h"
 #include "market/order_scan.h"
 #include "market/scan_outcome.h"
 
@@ -62,6 +63,18 @@ std::string PatternCountsText(const OrderPatternCounts& counts);
 std::string ReasonText(SkipReason reason);
 std::string ReasonText(WaitReason reason);
 std::string ReasonText(HoldReason reason);
+// Why the cards could not be written, for the reason column: "卡密无法记录：磁盘已满".
+std::string ReasonText(const Status& cause);
+
+// A write failure in the seller's words (UTF-8): what happened, naming the
+// file where it matters ("磁盘已满", "没有写入权限（/path）", "读写文件出错
+// （/path，错误号 5）"); the same shorter for the status line (a file by its
+// name only); a notification's title; and what the seller can do about it
+// ("请腾出磁盘空间").
+std::string CauseText(const Status& cause);
+std::string ShortCauseText(const Status& cause);
+std::string CauseSummary(const Status& cause);
+std::string CauseAdvice(const Status& cause);
 
 WordedLine WordCycleStarted();
 WordedLine WordOrdersScanned(const OrderScan& scan);
@@ -69,6 +82,7 @@ WordedLine WordOrderSeen(const PendingOrder& order);
 WordedLine WordOrderSkipped(const PendingOrder& order, SkipReason reason);
 WordedLine WordOrderHeld(const PendingOrder& order, HoldReason reason);
 WordedLine WordOrderWaiting(const PendingOrder& order, WaitReason reason, int stockLeft);
+WordedLine WordOrderNotWritten(const PendingOrder& order, const Status& cause);
 WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<DeliveredCard>& cards);
 WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft);
 WordedLine WordMessageHanded(const PendingOrder& order, bool handed);

@@ -34,26 +34,26 @@ std::string CardExportStatement(const std::string& orderNumber, const std::strin
          DoubleQuotes(cardNumber) + "','" + DoubleQuotes(cardPassword) + "')";
 }
 
-bool ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
-                          const std::string& cardNumber, const std::string& cardPassword) {
+Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
+                            const std::string& cardNumber, const std::string& cardPassword) {
   std::string path = programDir + "/card.mdb";
   return ExecuteJet4Insert(CardExportConnectionText(path),
                            CardExportStatement(orderNumber, cardNumber, cardPassword));
 }
 
-bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                        const std::string& cardPassword) {
+Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
+                          const std::string& cardPassword) {
   return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
-bool ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
   std::vector<std::vector<std::string>> values;
   values.reserve(rows.size());
   for (const CardExportRow& r : rows) values.push_back({r.orderNumber, r.cardNumber, r.cardPassword});
   return AppendTextRows(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"}, values);
 }
 
-bool ExportCardsToAccess(const std::vector<CardExportRow>& rows) {
+Status ExportCardsToAccess(const std::vector<CardExportRow>& rows) {
   return ExportCardsToAccessAt(ProgramDir(), rows);
 }
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
+
 namespace autodeliver {
 
 // "ODBC;DBQ=" + path + ";DefaultDir=" + path up to its last separator +
@@ -27,15 +29,16 @@ std::string CardExportConnectionText(const std::string& filePath);
 std::string CardExportStatement(const std::string& orderNumber, const std::string& cardNumber,
                                 const std::string& cardPassword);
 
-// Inserts the card into `programDir` + "/card.mdb". Returns whether the row
-// was stored; a failure changes nothing.
-bool ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
-                          const std::string& cardNumber, const std::string& cardPassword);
+// Inserts the card into `programDir` + "/card.mdb". Ok when the row was
+// stored; a failure changes nothing and tells its cause (AppendTextRow,
+// jet4/jet4_file.h).
+Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
+                            const std::string& cardNumber, const std::string& cardPassword);
 
 // ExportCardToAccessAt(ProgramDir(), ...). Called once per delivered card;
 // the caller goes on whatever the result.
-bool ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                        const std::string& cardPassword);
+Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
+                          const std::string& cardPassword);
 
 // One row of `biao`.
 struct CardExportRow {
@@ -45,9 +48,10 @@ struct CardExportRow {
 };
 
 // Inserts the rows, in their order, into `programDir` + "/card.mdb" in one
-// change of the file: all or, on a failure, none. True for no rows.
-bool ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
-bool ExportCardsToAccess(const std::vector<CardExportRow>& rows);
+// change of the file: all or, on a failure, none, which tells its cause
+// (AppendTextRows, jet4/jet4_file.h). Ok for no rows.
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
+Status ExportCardsToAccess(const std::vector<CardExportRow>& rows);
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.

@@ -149,7 +149,7 @@ std::optional<CookieStore::Entry> CookieStore::MakeEntry(const BrowserCookie& co
 void CookieStore::Put(const BrowserCookie& cookie) {
   std::optional<Entry> entry = MakeEntry(cookie);
   if (!entry) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   Store(std::move(*entry));
 }
 
@@ -158,7 +158,7 @@ void CookieStore::ReplaceAll(const std::vector<BrowserCookie>& cookies) {
   for (const BrowserCookie& cookie : cookies) {
     if (std::optional<Entry> entry = MakeEntry(cookie)) entries.push_back(std::move(*entry));
   }
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
   for (Entry& entry : entries) Store(std::move(entry));
 }
@@ -167,21 +167,21 @@ void CookieStore::Remove(std::string_view domain, std::string_view path, std::st
   if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
   const std::string lowerDomain = AsciiLower(domain);
   if (path.empty()) path = "/";
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase_if(entries_, [&](const Entry& e) {
     return e.cookie.domain == lowerDomain && e.cookie.path == path && e.cookie.name == name;
   });
 }
 
 void CookieStore::Clear() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
 }
 
 std::vector<BrowserCookie> CookieStore::Snapshot() const {
   const std::int64_t now = NowUnix();
   std::vector<BrowserCookie> out;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const Entry& e : entries_) {
     if (IsExpired(e.cookie, now)) continue;
     BrowserCookie c = e.cookie;
@@ -196,7 +196,7 @@ std::string CookieStore::CookieLineFor(std::string_view host, std::string_view p
   const std::int64_t now = NowUnix();
   const std::string_view requestPath = PathOnly(path);
   std::vector<const Entry*> chosen;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const Entry& e : entries_) {
     if (IsExpired(e.cookie, now) || (e.cookie.secure && !secureChannel)) continue;
     if (!DomainMatches(host, e.cookie.domain, e.hostOnly) || !PathMatches(requestPath, e.cookie.path))
@@ -282,7 +282,7 @@ void CookieStore::RecordSetCookie(std::string_view host, std::string_view path, 
     entry.hostOnly = IsIpAddress(domainAttribute);
   }
   if (entry.cookie.domain.empty()) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   Store(std::move(entry));
 }
 

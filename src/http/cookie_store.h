@@ -19,11 +19,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/mutex.h"
 
 namespace autodeliver {
 
@@ -90,11 +91,11 @@ class CookieStore {
   };
   // The entry Put stores for `cookie`; none for a cookie Put ignores.
   static std::optional<Entry> MakeEntry(const BrowserCookie& cookie);
-  void Store(Entry entry);  // requires mutex_ held
+  void Store(Entry entry) AD_REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::vector<Entry> entries_;     // guarded by mutex_
-  std::uint64_t nextCreated_ = 0;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<Entry> entries_ AD_GUARDED_BY(mutex_);
+  std::uint64_t nextCreated_ AD_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace autodeliver

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "base/mutex.h"
 #include "http/cookie_store.h"
 #include "http/tls_trust.h"
 #include "http/url.h"
@@ -30,11 +30,11 @@ constexpr int kMaxRedirects = 10;
 
 std::atomic<std::int64_t> g_boundMs{kHttpRequestBound.count()};
 
-std::mutex g_unixSocketMutex;
-std::string g_unixSocket;  // guarded by g_unixSocketMutex
+Mutex g_unixSocketMutex;
+std::string g_unixSocket AD_GUARDED_BY(g_unixSocketMutex);
 
 std::string UnixSocket() {
-  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  MutexLock lock(g_unixSocketMutex);
   return g_unixSocket;
 }
 
@@ -289,7 +289,7 @@ void SetHttpTimeoutForTesting(std::chrono::milliseconds bound) {
 }
 
 void SetHttpUnixSocketForTesting(std::string path) {
-  std::lock_guard<std::mutex> lock(g_unixSocketMutex);
+  MutexLock lock(g_unixSocketMutex);
   g_unixSocket = std::move(path);
 }
 

@@ -21,7 +21,7 @@ ImChannel::ImChannel(WindowSystem* nativeWindows) : nativeWindows_(nativeWindows
 ImChannel::~ImChannel() = default;
 
 void ImChannel::SetNote(Note note) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   note_ = std::move(note);
 }
 
@@ -30,14 +30,14 @@ void ImChannel::Tell(const std::string& gbk) {
 }
 
 void ImChannel::EndSession() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   wine_.reset();
   wineKey_.clear();
 }
 
 bool ImChannel::Send(const std::string& storedPath, const std::string& sellerNick,
                      const std::string& buyerNick, const std::string& message, const ImSendBounds& bounds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (ParseWineClientPath(storedPath))
     return SendThroughWine(storedPath, sellerNick, buyerNick, message, bounds);
   // A native client: a helper of an earlier Wine client is no longer needed.
@@ -51,7 +51,7 @@ bool ImChannel::Send(const std::string& storedPath, const std::string& sellerNic
 
 ClientPresence ImChannel::ProbeClient(const std::string& storedPath, const ImSendBounds& bounds) {
   if (ParseWineClientPath(storedPath)) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!wine_) return ClientPresence::kUnknown;
     if (wine_->Alive() && wine_->Ping()) return ClientPresence::kPresent;
     Tell("旺旺（Wine）：助手程序没有应答，已结束；下一条消息重新启动它"_gbk);

@@ -16,9 +16,9 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "im/im_sender.h"
 
 namespace autodeliver {
@@ -61,14 +61,15 @@ class ImChannel {
 
  private:
   bool SendThroughWine(const std::string& storedPath, const std::string& sellerNick,
-                       const std::string& buyerNick, const std::string& message, const ImSendBounds& bounds);
-  void Tell(const std::string& gbk);
+                       const std::string& buyerNick, const std::string& message, const ImSendBounds& bounds)
+      AD_REQUIRES(mutex_);
+  void Tell(const std::string& gbk) AD_REQUIRES(mutex_);
 
   WindowSystem* nativeWindows_;
-  std::mutex mutex_;  // one message at a time; guards what follows
-  Note note_;
-  std::unique_ptr<WineWindowSystem> wine_;
-  std::string wineKey_;  // the prefix and helper wine_ serves
+  Mutex mutex_;  // one message at a time
+  Note note_ AD_GUARDED_BY(mutex_);
+  std::unique_ptr<WineWindowSystem> wine_ AD_GUARDED_BY(mutex_);
+  std::string wineKey_ AD_GUARDED_BY(mutex_);  // the prefix and helper wine_ serves
 };
 
 }  // namespace autodeliver

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <set>
 
+#include "base/mutex.h"
 #include "im/im_sender.h"
 #include "im/window_system.h"
 #include "text/gbk.h"
@@ -24,15 +24,15 @@
 namespace autodeliver {
 namespace {
 
-std::mutex gErrorMutex;
-std::set<Display*> gOwnDisplays;        // guarded by gErrorMutex
-std::set<Display*> gDisplaysWithError;  // guarded by gErrorMutex
+Mutex gErrorMutex;
+std::set<Display*> gOwnDisplays AD_GUARDED_BY(gErrorMutex);
+std::set<Display*> gDisplaysWithError AD_GUARDED_BY(gErrorMutex);
 XErrorHandler gPreviousHandler = nullptr;
 std::once_flag gHandlerOnce;
 
 int RecordXError(Display* display, XErrorEvent* event) {
   {
-    std::lock_guard<std::mutex> lock(gErrorMutex);
+    MutexLock lock(gErrorMutex);
     if (gOwnDisplays.count(display) != 0) {
       gDisplaysWithError.insert(display);
       return 0;
@@ -76,7 +76,7 @@ class X11WindowSystem final : public WindowSystem {
 
   ~X11WindowSystem() override {
     {
-      std::lock_guard<std::mutex> lock(gErrorMutex);
+      MutexLock lock(gErrorMutex);
       gOwnDisplays.erase(display_);
       gDisplaysWithError.erase(display_);
     }
@@ -182,12 +182,12 @@ class X11WindowSystem final : public WindowSystem {
   Atom Intern(const char* name) { return XInternAtom(display_, name, False); }
 
   void ClearError() {
-    std::lock_guard<std::mutex> lock(gErrorMutex);
+    MutexLock lock(gErrorMutex);
     gDisplaysWithError.erase(display_);
   }
 
   bool TakeError() {
-    std::lock_guard<std::mutex> lock(gErrorMutex);
+    MutexLock lock(gErrorMutex);
     return gDisplaysWithError.erase(display_) != 0;
   }
 
@@ -339,7 +339,7 @@ std::unique_ptr<WindowSystem> OpenX11WindowSystem(const char* displayName,
   Display* display = XOpenDisplay(displayName);
   if (display == nullptr) return nullptr;
   {
-    std::lock_guard<std::mutex> lock(gErrorMutex);
+    MutexLock lock(gErrorMutex);
     gOwnDisplays.insert(display);
   }
   return std::make_unique<X11WindowSystem>(display, handledWait);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace autodeliver {
 
@@ -36,30 +37,106 @@ FileIo& DefaultFileIo() {
   return io;
 }
 
-bool ReadFully(FileIo& io, int fd, void* buf, std::size_t size, off_t offset) {
+Status ReadFully(FileIo& io, int fd, void* buf, std::size_t size, off_t offset) {
   auto* p = static_cast<char*>(buf);
   while (size > 0) {
+    errno = 0;
     ssize_t got = io.ReadAt(fd, p, size, offset);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got < 0) return Status::FromErrno({}, errno);
+    if (got == 0) return Status::Corrupt({}, "the file ends before offset " + std::to_string(offset + size));
     p += got;
     size -= static_cast<std::size_t>(got);
     offset += got;
   }
-  return true;
+  return Status();
 }
 
-bool WriteFully(FileIo& io, int fd, const void* data, std::size_t size, off_t offset) {
+Status WriteFully(FileIo& io, int fd, const void* data, std::size_t size, off_t offset) {
   const auto* p = static_cast<const char*>(data);
   while (size > 0) {
+    errno = 0;
     ssize_t put = io.WriteAt(fd, p, size, offset);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put < 0) return Status::FromErrno({}, errno);
+    if (put == 0) return Status::IoError({}, EIO);
     p += put;
     size -= static_cast<std::size_t>(put);
     offset += put;
   }
-  return true;
+  return Status();
 }
+
+void FailureWatch::Name(int fd, std::string path) {
+  Forget(fd);
+  if (fd >= 0) names_.emplace_back(fd, std::move(path));
+}
+
+void FailureWatch::Forget(int fd) {
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (names_[i].first != fd) continue;
+    names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(i));
+    return;
+  }
+}
+
+void FailureWatch::Note(int fd) {
+  const int e = errno;
+  if (failedFd_ == -2 && e != EINTR) {
+    failedFd_ = fd;
+    error_ = e;
+  }
+  errno = e;
+}
+
+Status FailureWatch::FirstFailure() const {
+  if (failedFd_ == -2) return Status();
+  std::string path = failedFd_ == -1 ? renamed_ : fallback_;
+  for (const auto& [fd, name] : names_)
+    if (fd == failedFd_) path = name;
+  return Status::FromErrno(path, error_);
+}
+
+ssize_t FailureWatch::ReadAt(int fd, void* buf, std::size_t size, off_t offset) {
+  const ssize_t n = inner_->ReadAt(fd, buf, size, offset);
+  if (n < 0) Note(fd);
+  return n;
+}
+
+ssize_t FailureWatch::WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
+  const ssize_t n = inner_->WriteAt(fd, data, size, offset);
+  if (n < 0) Note(fd);
+  return n;
+}
+
+int FailureWatch::Truncate(int fd, off_t length) {
+  const int rc = inner_->Truncate(fd, length);
+  if (rc != 0) Note(fd);
+  return rc;
+}
+
+int FailureWatch::Sync(int fd) {
+  const int rc = inner_->Sync(fd);
+  if (rc != 0) Note(fd);
+  return rc;
+}
+
+int FailureWatch::DataSync(int fd) {
+  const int rc = inner_->DataSync(fd);
+  if (rc != 0) Note(fd);
+  return rc;
+}
+
+int FailureWatch::Rename(const char* from, const char* to) {
+  const int rc = inner_->Rename(from, to);
+  if (rc != 0) {
+    if (failedFd_ == -2) renamed_ = to;
+    Note(-1);
+  }
+  return rc;
+}
+
+const char* FailureWatch::Map(int fd, std::size_t size) { return inner_->Map(fd, size); }
+void FailureWatch::Unmap(const char* at, std::size_t size) { inner_->Unmap(at, size); }
 
 }  // namespace autodeliver

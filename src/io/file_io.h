@@ -9,7 +9,8 @@
 // to break and passes the rest on to the base class.
 //
 // ReadFully and WriteFully loop over short transfers and EINTR, and fail on
-// an error or (for reads) the end of the file.
+// an error or (for reads) the end of the file, with the cause as a Status
+// (status.h) taken from the call that failed.
 //
 // Thread safety: the default implementation is stateless and may be shared
 // by any number of threads; a test's implementation is used by the one
@@ -19,6 +20,11 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -44,9 +50,56 @@ class FileIo {
 // The real file-system calls.
 FileIo& DefaultFileIo();
 
-// `size` bytes at `offset`, read or written whole; false on an error, and for
-// reads on the end of the file.
-bool ReadFully(FileIo& io, int fd, void* buf, std::size_t size, off_t offset);
-bool WriteFully(FileIo& io, int fd, const void* data, std::size_t size, off_t offset);
+// `size` bytes at `offset`, read or written whole. A failed call gives its
+// errno (Status::FromErrno: a full disk, an I/O error); a read that meets the
+// end of the file first is kCorrupt (the file is shorter than its own
+// figures say), and a write that puts down nothing without an error an I/O
+// error. The Status names no path: the caller knows the file and adds it
+// (Status::WithPath).
+Status ReadFully(FileIo& io, int fd, void* buf, std::size_t size, off_t offset);
+Status WriteFully(FileIo& io, int fd, const void* data, std::size_t size, off_t offset);
+
+// A FileIo that passes every call on to another and keeps the first call
+// that failed since the last Reset: its errno and the file it was made on.
+// An owner of several files (a table and its companion) goes through one
+// watch and, when an operation of its own fails, asks it for the cause, so
+// the errno is taken where the call failed and not read later, after other
+// calls may have changed it.
+//
+// Thread safety: as the FileIo it wraps, and used by one owner at a time.
+class FailureWatch : public FileIo {
+ public:
+  void Wrap(FileIo* inner) { inner_ = inner ? inner : &DefaultFileIo(); }
+  FileIo& inner() const { return *inner_; }
+  // The path a failure on `fd` names; `fallback` names any other file.
+  void Name(int fd, std::string path);
+  void Forget(int fd);
+  void SetFallbackPath(std::string path) { fallback_ = std::move(path); }
+  void Reset() { failedFd_ = -2, error_ = 0; }
+  // The first failure since Reset (FromErrno, naming its file); ok when
+  // no call failed.
+  Status FirstFailure() const;
+
+  ssize_t ReadAt(int fd, void* buf, std::size_t size, off_t offset) override;
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override;
+  int Truncate(int fd, off_t length) override;
+  int Sync(int fd) override;
+  int DataSync(int fd) override;
+  int Rename(const char* from, const char* to) override;
+  const char* Map(int fd, std::size_t size) override;
+  void Unmap(const char* at, std::size_t size) override;
+
+ private:
+  // Keeps the failure of a call on `fd` (-1: no descriptor) unless an
+  // earlier one is kept; errno is left as the call set it.
+  void Note(int fd);
+
+  FileIo* inner_ = &DefaultFileIo();
+  std::vector<std::pair<int, std::string>> names_;
+  std::string fallback_;
+  int failedFd_ = -2;  // -2: nothing failed
+  int error_ = 0;
+  std::string renamed_;  // the target of a failed rename
+};
 
 }  // namespace autodeliver

@@ -1,141 +1,276 @@
-// The five order-page patterns, their bounded search and the positional
-// pairing of their matches; see order_patterns.h and order_scan.h.
+// The literal scan of the order list page; see order_patterns.h.
 #include "market/order_patterns.h"
 
-#include <boost/regex.hpp>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <algorithm>
+#include <cstring>
 
-#include "market/order_scan.h"
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "text/gbk.h"
-#include "text/text_to_int.h"
 
 namespace autodeliver {
 namespace {
 
-// The indentation of the quantity block's two lines: 16 spaces, four TABs,
-// 4 spaces.
-std::string QuantityIndent() { return std::string(16, ' ') + "\t\t\t\t" + std::string(4, ' '); }
+constexpr std::size_t kNone = std::string_view::npos;
+constexpr std::string_view kEntity = "&mdash;";
+constexpr std::string_view kDash = "\xA1\xAA";  // the GBK dash "—"
 
-struct FieldPattern {
-  std::string text;  // as written
-  OpenerPattern bounded;
+// A literal of the markup and its search: a single byte by memchr, a
+// longer one by comparing 16 places at once with the literal's first byte
+// and, as far on as the literal is long, its last byte, so that only places
+// where both stand are compared in full (the openers begin with "<" or "o",
+// which are frequent, but rarely with their last byte where it belongs).
+class Literal {
+ public:
+  explicit Literal(std::string_view text) : text_(text) {}
+
+  // The first occurrence in `page` at or after `from`.
+  std::size_t FindIn(std::string_view page, std::size_t from) const {
+    const std::size_t n = text_.size();
+    if (from >= page.size() || n > page.size() - from) return kNone;
+    const char* p = page.data();
+    if (n == 1) {
+      const void* hit = std::memchr(p + from, text_[0], page.size() - from);
+      return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - p) : kNone;
+    }
+    std::size_t i = from;
+#ifdef __SSE2__
+    const __m128i first = _mm_set1_epi8(text_.front());
+    const __m128i last = _mm_set1_epi8(text_.back());
+    for (; i + n - 1 + 16 <= page.size(); i += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + n - 1));
+      auto mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+      while (mask != 0) {
+        const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+        if (std::memcmp(p + at + 1, text_.data() + 1, n - 2) == 0) return at;
+        mask &= mask - 1;
+      }
+    }
+#endif
+    for (; i + n <= page.size(); ++i) {
+      if (p[i] == text_.front() && std::memcmp(p + i, text_.data(), n) == 0) return i;
+    }
+    return kNone;
+  }
+
+  std::size_t size() const { return text_.size(); }
+  bool empty() const { return text_.empty(); }
+
+ private:
+  std::string_view text_;  // of a markup string that lives as long as the program
 };
 
-FieldPattern Make(std::string opener, const std::string& rest, const std::string& boundedRest,
-                  std::size_t longestMatch) {
-  FieldPattern p;
-  p.text = opener + rest;
-  // Perl syntax, case-sensitive; "." matches line breaks unless a match flag
-  // says otherwise, and none is passed.
-  p.bounded.regex = boost::regex(opener + boundedRest, boost::regex::perl);
-  p.bounded.opener = std::move(opener);
-  p.bounded.longestMatch = longestMatch;
-  return p;
+bool IsEntityAt(std::string_view page, std::size_t at) {
+  if (page.size() - at < kEntity.size()) return false;
+  for (std::size_t k = 1; k < kEntity.size(); ++k) {
+    char c = page[at + k];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    if (c != kEntity[k]) return false;
+  }
+  return true;
 }
+
+// Whether a character starts at `at` when the page is walked in GBK
+// characters from its start. A byte that is not a lead byte always ends a
+// character (alone or as a trail byte), so only the run of lead bytes just
+// before `at` counts: an even run pairs up and ends before `at`.
+bool StartsCharacter(std::string_view page, std::size_t at) {
+  std::size_t run = 0;
+  while (run < at && IsGbkLeadByte(static_cast<unsigned char>(page[at - 1 - run]))) ++run;
+  return run % 2 == 0;
+}
+
+// Whether the dash replaces an entity that begins at `at`.
+bool ReplacedEntityAt(std::string_view page, std::size_t at) {
+  return IsEntityAt(page, at) && StartsCharacter(page, at);
+}
+
+// Where the page's "&mdash;" entities stand, each one that the dash
+// replaces. One pass over the page's "&" bytes.
+class DashEntities {
+ public:
+  explicit DashEntities(std::string_view page) : page_(page) {
+    for (std::size_t at = page.find('&'); at != kNone; at = page.find('&', at + 1)) {
+      if (ReplacedEntityAt(page, at)) {
+        starts_.push_back(at);
+        at += kEntity.size() - 1;
+      }
+    }
+  }
+
+  // How many entities begin in [from, to).
+  std::size_t CountIn(std::size_t from, std::size_t to) const {
+    return static_cast<std::size_t>(First(to) - First(from));
+  }
+
+  // Reads one field's texts: positions that never go back, so the entities
+  // are walked once.
+  class Cursor {
+   public:
+    explicit Cursor(const DashEntities& dashes) : dashes_(dashes), next_(dashes.starts_.begin()) {}
+
+    // The page's bytes in [from, to) with each entity inside replaced.
+    std::string Replaced(std::size_t from, std::size_t to) {
+      const auto end = dashes_.starts_.end();
+      while (next_ != end && *next_ < from) ++next_;
+      const std::string_view page = dashes_.page_;
+      if (next_ == end || *next_ + kEntity.size() > to) return std::string(page.substr(from, to - from));
+      std::string out;
+      out.reserve(to - from);
+      std::size_t copied = from;
+      for (; next_ != end && *next_ + kEntity.size() <= to; ++next_) {
+        out.append(page.substr(copied, *next_ - copied));
+        out.append(kDash);
+        copied = *next_ + kEntity.size();
+      }
+      out.append(page.substr(copied, to - copied));
+      return out;
+    }
+
+   private:
+    const DashEntities& dashes_;
+    std::vector<std::size_t>::const_iterator next_;
+  };
+
+ private:
+  std::vector<std::size_t>::const_iterator First(std::size_t at) const {
+    return std::lower_bound(starts_.begin(), starts_.end(), at);
+  }
+
+  std::string_view page_;
+  std::vector<std::size_t> starts_;
+};
+
+// The first `literal` at or after positions that never go back: an
+// occurrence found serves every later query up to it, and a search that
+// found none serves every later one, so each byte is searched once.
+// `notEntities`: occurrences that begin a replaced entity do not count.
+class ForwardFinder {
+ public:
+  ForwardFinder(std::string_view page, const Literal& literal, bool notEntities)
+      : page_(page), literal_(literal), notEntities_(notEntities) {}
+
+  std::size_t From(std::size_t from) {
+    if (exhausted_) return kNone;
+    if (found_ != kNone && found_ >= from) return found_;
+    for (std::size_t at = from;; ++at) {
+      at = literal_.FindIn(page_, at);
+      if (at == kNone) {
+        exhausted_ = true;
+        return found_ = kNone;
+      }
+      if (!notEntities_ || !ReplacedEntityAt(page_, at)) return found_ = at;
+    }
+  }
+
+ private:
+  std::string_view page_;
+  const Literal& literal_;
+  bool notEntities_;
+  std::size_t found_ = kNone;
+  bool exhausted_ = false;
+};
+
+struct FieldPattern {
+  OrderFieldMarkup markup;
+  std::string text;  // as written
+};
 
 const std::array<FieldPattern, 5>& Patterns() {
   // Windows: a title attribute, a nick, an order number or id of a real
   // order list is well under a hundred bytes, a quantity block a few
   // hundred; the windows leave ample room beyond that.
   static const std::array<FieldPattern, 5> patterns = [] {
-    const std::string times = "×"_gbk;
-    const std::string close = "\r\n" + QuantityIndent() + "</li>";
-    std::array<FieldPattern, 5> p;
-    p[0] = Make("<a style=\"line-height:16px;\" target=\"_blank\" title=\"", "(.*?)\"", "(.*?)\"", 4096);
-    p[1] = Make("<span class=\"ww ww:token\" ww:params=\"nick=", "(.*?)&amp;", "(.*?)&amp;", 1024);
-    p[2] = Make("<span class=\"order-number\">" + "订单编号："_gbk, "(.*?)</span>", "(.*?)</span>", 1024);
-    p[3] = Make("<li class=\"total\">\r\n" + QuantityIndent() + "\t", ".*?" + times + " (.*?)" + close,
-                "(?>.*?" + times + " )(.*?)" + close, 4096);
-    p[4] = Make("order_id=", "(.*?)&", "(.*?)&", 1024);
-    return p;
+    const std::string indent = std::string(16, ' ') + "\t\t\t\t" + std::string(4, ' ');
+    auto make = [](std::string opener, std::string lead, std::string closer, std::size_t longestMatch) {
+      FieldPattern p;
+      p.text = opener + (lead.empty() ? "" : ".*?" + lead) + "(.*?)" + closer;
+      p.markup = {std::move(opener), std::move(lead), std::move(closer), longestMatch};
+      return p;
+    };
+    return std::array<FieldPattern, 5>{
+        make("<a style=\"line-height:16px;\" target=\"_blank\" title=\"", "", "\"", 4096),
+        make("<span class=\"ww ww:token\" ww:params=\"nick=", "", "&amp;", 1024),
+        make("<span class=\"order-number\">" + "订单编号："_gbk, "", "</span>", 1024),
+        make("<li class=\"total\">\r\n" + indent + "\t", "×"_gbk + " ", "\r\n" + indent + "</li>", 4096),
+        make("order_id=", "", "&", 1024)};
   }();
   return patterns;
 }
 
-const FieldPattern& Pattern(OrderField field) { return Patterns()[static_cast<std::size_t>(field)]; }
+// The three literals of a field, ready to search.
+struct FieldSearch {
+  Literal opener, lead, closer;
+  std::size_t longestMatch;
+};
+
+const FieldSearch& Search(OrderField field) {
+  static const std::array<FieldSearch, 5> searches = [] {
+    auto make = [](const OrderFieldMarkup& m) {
+      return FieldSearch{Literal(m.opener), Literal(m.lead), Literal(m.closer), m.longestMatch};
+    };
+    const auto& p = Patterns();
+    return std::array<FieldSearch, 5>{make(p[0].markup), make(p[1].markup), make(p[2].markup),
+                                      make(p[3].markup), make(p[4].markup)};
+  }();
+  return searches[static_cast<std::size_t>(field)];
+}
+
+std::vector<std::string> FieldTexts(std::string_view page, const DashEntities& dashes, OrderField field) {
+  const FieldSearch& f = Search(field);
+  ForwardFinder lead(page, f.lead, false);
+  // An order id's "&" is never the one that begins an entity: the dash has
+  // taken its place.
+  ForwardFinder closer(page, f.closer, field == OrderField::kOrderId);
+  DashEntities::Cursor dashCursor(dashes);
+  std::vector<std::string> texts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = f.opener.FindIn(page, from);
+    if (at == kNone) break;
+    std::size_t textStart = at + f.opener.size();
+    if (!f.lead.empty()) {
+      const std::size_t leadAt = lead.From(textStart);
+      if (leadAt == kNone) break;  // no later opener has one either
+      textStart = leadAt + f.lead.size();
+    }
+    const std::size_t closerAt = closer.From(textStart);
+    if (closerAt == kNone) break;
+    const std::size_t matchEnd = closerAt + f.closer.size();
+    // The window counts the match as the dash replacement leaves it.
+    std::size_t length = matchEnd - at;
+    if (length > f.longestMatch) length -= (kEntity.size() - kDash.size()) * dashes.CountIn(at, matchEnd);
+    if (length <= f.longestMatch) {
+      texts.push_back(dashCursor.Replaced(textStart, closerAt));
+      from = matchEnd;
+    } else {
+      from = at + 1;
+    }
+  }
+  return texts;
+}
 
 }  // namespace
 
-const std::string& OrderPatternText(OrderField field) { return Pattern(field).text; }
+const OrderFieldMarkup& OrderMarkup(OrderField field) {
+  return Patterns()[static_cast<std::size_t>(field)].markup;
+}
 
-const OpenerPattern& BoundedOrderPattern(OrderField field) { return Pattern(field).bounded; }
+const std::string& OrderPatternText(OrderField field) {
+  return Patterns()[static_cast<std::size_t>(field)].text;
+}
 
-void CompileOrderPatterns() { (void)Patterns(); }
-
-std::string PrepareOrderPage(std::string_view body) {
-  static const std::string kDash = "\xA1\xAA";  // the GBK dash "—"
-  static constexpr std::string_view kEntity = "&mdash;";
+std::array<std::vector<std::string>, 5> OrderFieldTexts(std::string_view body) {
   const std::string_view page = body.substr(0, body.find('\0'));
-  std::string out;
-  out.reserve(page.size());
-  long from = 1;
-  for (;;) {
-    const long at = FindText(page, kEntity, from, /*ignoreAsciiCase=*/true);
-    if (at < 0) break;
-    out.append(page.substr(from - 1, at - from));
-    out.append(kDash);
-    from = at + static_cast<long>(kEntity.size());
-  }
-  out.append(page.substr(from - 1));
-  return out;
+  const DashEntities dashes(page);
+  std::array<std::vector<std::string>, 5> texts;
+  for (OrderField field : kOrderFields)
+    texts[static_cast<std::size_t>(field)] = FieldTexts(page, dashes, field);
+  return texts;
 }
-
-OrderPageScan ReadOrderPage(const std::string& pageText) {
-  OrderPageScan scan;
-  if (pageText.size() > kOrderPageLimit) {
-    scan.outcome = OrderPageOutcome::kTooLarge;
-    return scan;
-  }
-  std::size_t budget = kOrderPageFailedWindowBudget;
-  std::array<std::vector<std::string>, 5> lists;
-  for (OrderField field : kOrderFields) {
-    WindowedMatches found = WindowedGroupOneMatches(BoundedOrderPattern(field), pageText, budget);
-    if (!found.complete) {
-      scan.outcome = OrderPageOutcome::kTooComplex;
-      return scan;
-    }
-    lists[static_cast<std::size_t>(field)] = std::move(found.groups);
-  }
-  const auto& [titles, nicks, numbers, quantities, ids] = lists;
-  scan.counts = {static_cast<int>(titles.size()), static_cast<int>(nicks.size()),
-                 static_cast<int>(numbers.size()), static_cast<int>(quantities.size()),
-                 static_cast<int>(ids.size())};
-
-  // Positional pairing is only trustworthy when every order contributed one
-  // match to every list; otherwise a card could reach the wrong buyer.
-  const std::size_t n = titles.size();
-  if (nicks.size() != n || numbers.size() != n || quantities.size() != n || ids.size() != n) {
-    scan.outcome = OrderPageOutcome::kUnpaired;
-    return scan;
-  }
-  scan.orders.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    PendingOrder order;
-    order.itemTitle = titles[i];
-    order.buyerNick = nicks[i];
-    order.orderNumber = numbers[i];
-    order.quantity = TextToInt(quantities[i]);
-    order.orderId = ids[i];
-    scan.orders.push_back(std::move(order));
-  }
-  return scan;
-}
-
-std::vector<PendingOrder> ParseOrderPage(const std::string& pageText) {
-  return ReadOrderPage(pageText).orders;
-}
-
-bool OrderPatternCounts::AllZero() const {
-  return itemTitles == 0 && buyerNicks == 0 && orderNumbers == 0 && quantities == 0 && orderIds == 0;
-}
-
-bool OrderPatternCounts::AllEqual() const {
-  return buyerNicks == itemTitles && orderNumbers == itemTitles && quantities == itemTitles &&
-         orderIds == itemTitles;
-}
-
-OrderPatternCounts CountOrderPatterns(const std::string& pageText) { return ReadOrderPage(pageText).counts; }
 
 }  // namespace autodeliver

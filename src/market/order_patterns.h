@@ -1,29 +1,38 @@
-// The five patterns that cut the marketplace's order list page into orders,
-// and their bounded search.
+// The five fields that cut the marketplace's order list page into orders,
+// and the scan that finds them.
 //
-// Each pattern is written as the page's markup dictates (byte-exact GBK,
-// Perl syntax, case-sensitive, "." matching every byte including line
-// breaks) and begins with a literal opener. The scan searches each in
-// windows (market/regex_matches.h) no longer than the longest match a real
-// order list holds, so a hostile page costs time linear in its length; on
-// every page whose matches fit their windows the result is that of the plain
-// whole-page search.
+// Each field is written on the page as a literal opener, the field's text
+// and a literal closer; the quantity has one more literal, the "× " that
+// leads to the number. The patterns as written (OrderPatternText: byte-exact
+// GBK, Perl syntax, "." matching every byte, lazy groups) say no more than
+// that: a match is the opener, then the text up to the first closer (for
+// the quantity: up to the first "× ", then up to the first closer after
+// it). So the scan needs no regular expression: it finds openers and
+// closers as literals, left to right, each field's matches without overlap.
 //
-// The quantity pattern is compiled with its first lazy run made atomic:
-// "\t(?>.*?× )(.*?)\r\n...". The first "× " after the opener is the only one
-// that can lead to a match (a later one finds no closing line that the
-// first would not have found), so the matches are the same, and a failing
-// window costs its length instead of its length squared.
+// The page is read as fetched, never copied: it ends at its first zero
+// byte, and "&mdash;" (ASCII letters in any case, never starting on the
+// trail byte of a double-byte character) stands for the GBK dash A1 AA.
+// The entity is replaced only inside the texts a match takes; it cannot
+// form or break an opener or closer, except that the "&" ending an order id
+// is never the one that begins such an entity.
 //
-// Thread safety: the compiled patterns are built once, on first use, and
-// only read afterwards; every function may be called from any thread.
+// A match is taken only when it is no longer than the field's window
+// (longestMatch, counting each replaced entity as the two bytes of the
+// dash): a real order list holds no longer ones, and a hostile page cannot
+// make one field's text run over the rest of the page. Searches for a
+// closer remember what they found, so an opener that finds no closer costs
+// nothing more, and the scan of any page takes time linear in its length.
+//
+// Thread safety: the markup is built once, on first use, and only read
+// afterwards; every function may be called from any thread.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string>
-
-#include "market/regex_matches.h"
+#include <string_view>
+#include <vector>
 
 namespace autodeliver {
 
@@ -33,14 +42,21 @@ inline constexpr std::array<OrderField, 5> kOrderFields = {OrderField::kItemTitl
                                                            OrderField::kOrderNumber, OrderField::kQuantity,
                                                            OrderField::kOrderId};
 
-// The pattern of a field as written (the form the whole-page search uses).
+// The literals of one field on the page.
+struct OrderFieldMarkup {
+  std::string opener;            // every match begins with it
+  std::string lead;              // the quantity's "× " after the opener; empty for the others
+  std::string closer;            // the first one after the text ends the match
+  std::size_t longestMatch = 0;  // the longest match taken, opener and closer included
+};
+
+const OrderFieldMarkup& OrderMarkup(OrderField field);
+
+// The pattern of a field as written.
 const std::string& OrderPatternText(OrderField field);
 
-// The pattern as the scan searches it: opener, compiled form and window.
-const OpenerPattern& BoundedOrderPattern(OrderField field);
-
-// Bytes of windows without a match that one page may cost, all five
-// patterns together, before the page counts as too complex.
-inline constexpr std::size_t kOrderPageFailedWindowBudget = std::size_t{16} << 20;
+// The text of every match of each field on a page as fetched, in page order,
+// with "&mdash;" replaced inside them (indexed as kOrderFields).
+std::array<std::vector<std::string>, 5> OrderFieldTexts(std::string_view body);
 
 }  // namespace autodeliver

@@ -1,23 +1,20 @@
-// The orders awaiting shipment: the five patterns that cut the marketplace's
-// order list page into orders, and the scan that fetches the page and pairs
-// the matches into `PendingOrder` records.
+// The orders awaiting shipment: the scan that fetches the marketplace's order
+// list page and pairs the matches of its five fields (market/order_patterns.h)
+// into `PendingOrder` records.
 //
-// The patterns match bytes (the GBK page is never decoded), case-sensitive,
-// with "." matching every byte including line breaks. Matches of one pattern
-// are searched left to right without overlap. The i-th order is made of the
-// i-th match of every pattern; when the five match lists differ in length
-// the pairing cannot be trusted and the page yields no order at all, so a
-// card can never go to the buyer of another order.
+// The fields match bytes (the GBK page is never decoded), case-sensitive.
+// Matches of one field are found left to right without overlap. The i-th
+// order is made of the i-th match of every field; when the five match lists
+// differ in length the pairing cannot be trusted and the page yields no
+// order at all, so a card can never go to the buyer of another order.
 //
-// Hostile pages: a page longer than kOrderPageLimit is refused unread, and
-// the patterns are searched in bounded windows (market/order_patterns.h), so
-// the scan of any accepted page ends in time linear in its length; a page
-// that would cost the search more than its budget is refused as too
-// complex. A refused page yields no order, and the scan says why.
+// Any page that arrives is read whole, in time linear in its length: there
+// is no page too long or too complex to scan. The fetch alone has a bound,
+// kOrderPageLimit, which guards the program's memory; it lies far beyond
+// any order list the marketplace sends (the imitation's page of 10,000
+// orders is under 8 MiB).
 //
-// Thread safety: the compiled patterns are built once, on first use or by
-// CompileOrderPatterns, and only read afterwards; every function may be
-// called from any thread.
+// Thread safety: every function may be called from any thread.
 #pragma once
 
 #include <cstddef>
@@ -27,9 +24,11 @@
 
 namespace autodeliver {
 
-// The longest order list page the program reads. Only the first page of the
-// list is ever fetched, and a real one is far smaller.
-inline constexpr std::size_t kOrderPageLimit = std::size_t{4} << 20;
+// The longest order list page the program fetches. The page is held in
+// memory once (the scan makes no copy of it), so this is the memory one
+// scan may take; a page of 64 MiB lists some 80,000 orders. Only the first
+// page of the list is ever fetched, and a real one lists a few dozen.
+inline constexpr std::size_t kOrderPageLimit = std::size_t{64} << 20;
 
 // One order found on the order list page. Texts are GBK bytes exactly as on
 // the page (no entity decoding, no trimming).
@@ -45,18 +44,17 @@ struct PendingOrder {
 
 // What became of a scan of the order list page.
 enum class OrderPageOutcome {
-  kRead,        // the page was read; its orders (maybe none) are the result
-  kNoAnswer,    // the request failed or the page was empty
-  kTooLarge,    // the page is longer than kOrderPageLimit: refused unread
-  kTooComplex,  // the search would have cost more than its budget: refused
-  kUnpaired,    // the five patterns matched unequally often: no order trusted
+  kRead,      // the page was read; its orders (maybe none) are the result
+  kNoAnswer,  // the request failed or the page was empty
+  kTooLarge,  // the page is longer than kOrderPageLimit: not fetched
+  kUnpaired,  // the five fields matched unequally often: no order trusted
 };
 
 // A short English description of an outcome, for printouts.
 const char* Describe(OrderPageOutcome outcome);
 
-// How many times each of the five patterns matches a prepared page: what a
-// page that cannot be paired is made of.
+// How many times each of the five fields matches a page: what a page that
+// cannot be paired is made of.
 struct OrderPatternCounts {
   int itemTitles = 0;
   int buyerNicks = 0;
@@ -76,33 +74,26 @@ struct OrderPageScan {
   OrderPatternCounts counts;         // kRead and kUnpaired: how often each pattern matched
 };
 
-// Compiles the five patterns (done once; later calls do nothing). Called at
-// start-up so that a broken pattern shows at once; the scan functions
-// compile on first use as well.
+// Builds the fields' markup (done once; later calls do nothing). Called at
+// start-up; the scan functions build it on first use as well.
 void CompileOrderPatterns();
 
-// The page text as the patterns see it: the bytes up to the first zero byte,
-// with every "&mdash;" (ASCII letters in any case, never starting on the
-// trail byte of a double-byte character) replaced by the GBK dash A1 AA.
-std::string PrepareOrderPage(std::string_view body);
-
-// The orders of a prepared page, in page order, or why the page yields none
+// The orders of a page as fetched (up to its first zero byte, "&mdash;"
+// replaced in the fields), in page order, or why the page yields none
 // (kRead with no order for a page that lists none).
-OrderPageScan ReadOrderPage(const std::string& pageText);
+OrderPageScan ReadOrderPage(std::string_view body);
 
-// ReadOrderPage(pageText).orders.
-std::vector<PendingOrder> ParseOrderPage(const std::string& pageText);
+// ReadOrderPage(body).orders.
+std::vector<PendingOrder> ParseOrderPage(std::string_view body);
+
+// The five counts of a page (ReadOrderPage(body).counts).
+OrderPatternCounts CountOrderPatterns(std::string_view body);
 
 // Fetches the order list page with the login cookies (at most
-// kOrderPageLimit bytes) and reads its orders (PrepareOrderPage +
-// ReadOrderPage).
+// kOrderPageLimit bytes) and reads its orders.
 OrderPageScan ScanOrderList();
 
 // ScanOrderList().orders: empty on any failure.
 std::vector<PendingOrder> ScanPendingOrders();
-
-// The five counts of a prepared page (ReadOrderPage(pageText).counts; all
-// zero for a page refused as too large or too complex).
-OrderPatternCounts CountOrderPatterns(const std::string& pageText);
 
 }  // namespace autodeliver

@@ -9,12 +9,9 @@
 
 namespace autodeliver {
 
-namespace {
-
-// The scan of a prepared page: the bounded read, and for a page that yields
-// no order, what it is instead.
-OrderScan ReadPreparedPage(const std::string& page) {
+OrderScan ReadOrderScan(std::string_view body) {
   OrderScan scan;
+  const std::string_view page = body.substr(0, body.find('\0'));
   if (page.empty()) return scan;  // kNoAnswer
   OrderPageScan read = ReadOrderPage(page);
   switch (read.outcome) {
@@ -22,9 +19,6 @@ OrderScan ReadPreparedPage(const std::string& page) {
       return scan;
     case OrderPageOutcome::kTooLarge:
       scan.outcome = ScanOutcome::kTooLarge;
-      return scan;
-    case OrderPageOutcome::kTooComplex:
-      scan.outcome = ScanOutcome::kTooComplex;
       return scan;
     case OrderPageOutcome::kUnpaired:
       scan.outcome = ScanOutcome::kUnpaired;
@@ -44,17 +38,6 @@ OrderScan ReadPreparedPage(const std::string& page) {
   // expired login.
   if (LooksLikeSignInPage(page)) scan.outcome = ScanOutcome::kSignInPage;
   return scan;
-}
-
-}  // namespace
-
-OrderScan ReadOrderScan(std::string_view body) {
-  if (body.size() > kOrderPageLimit) {
-    OrderScan scan;
-    scan.outcome = ScanOutcome::kTooLarge;
-    return scan;
-  }
-  return ReadPreparedPage(PrepareOrderPage(body));
 }
 
 OrderScan ScanOrders() {

@@ -20,8 +20,7 @@ enum class ScanOutcome {
   kUnpaired,    // the patterns matched different numbers of times: no order taken
   kSignInPage,  // no order marker at all, and the page looks like a sign-in page
   kNoAnswer,    // the request failed, timed out or answered nothing
-  kTooLarge,    // the page is longer than kOrderPageLimit: refused unread
-  kTooComplex,  // searching the page would cost more than its budget: refused
+  kTooLarge,    // the page is longer than kOrderPageLimit: not fetched
 };
 
 struct OrderScan {
@@ -30,8 +29,7 @@ struct OrderScan {
   OrderPatternCounts counts;         // the five counts (all zero for kNoAnswer)
 };
 
-// Reads an order list page as fetched (the body bytes; PrepareOrderPage is
-// applied here) with the bounded search of ReadOrderPage.
+// Reads an order list page as fetched (the body bytes) with ReadOrderPage.
 OrderScan ReadOrderScan(std::string_view body);
 
 // Fetches the order list page with the login cookies (at most

@@ -1,7 +1,6 @@
 // One order's cards taken and recorded in one step; see delivery_step.h.
 #include "store/delivery_step.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -81,8 +80,6 @@ bool SentRowFits(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, c
   return true;
 }
 
-bool NoSpace() { return errno == ENOSPC || errno == EDQUOT; }
-
 }  // namespace
 
 void SetDeliveryStepFileIo(FileIo* io) { g_io = io; }
@@ -96,10 +93,17 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, TableFlush flush,
-                                 PlanState state) {
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush, PlanState state) {
   const bool now = flush == TableFlush::kNow;
-  if (diskFull) *diskFull = false;
+  Status ignored;
+  Status& why = cause ? *cause : ignored;
+  why = Status();
+  // True when `s` is ok; else keeps the first failure as the cause.
+  auto noted = [&why](Status s) {
+    const bool ok = s.ok();
+    if (!ok && why.ok()) why = std::move(s);
+    return ok;
+  };
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   // Other processes' imports check the stock and the sent cards: a card
   // must never be seen in neither.
@@ -113,9 +117,13 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
   stock.SetCutOverlongText(false);
   sent.SetCutOverlongText(false);
   Fields f;
-  if (!stock.Open(stockPath) || !sent.Open(sentPath) || !Resolve(stock, sent, &f) || !stock.Hold(true) ||
-      !sent.Hold(true))
-    return RecordOutcome::kUnsure;  // nothing could be looked at: try again later
+  // Nothing could be looked at: try again later.
+  if (!noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath))) return RecordOutcome::kUnsure;
+  if (!Resolve(stock, sent, &f)) {
+    noted(Status::Corrupt(stockPath + ", " + sentPath, "a field of the delivery is missing"));
+    return RecordOutcome::kUnsure;
+  }
+  if (!noted(stock.Hold(true)) || !noted(sent.Hold(true))) return RecordOutcome::kUnsure;
 
   // The store's index (store_index.h) is held against both tables now and
   // follows this step's writes, so the next lookups need no rescan. An
@@ -143,8 +151,10 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
   // A row whose value its field cannot hold whole is never written cut:
   // the plan is refused before anything is written.
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
-    if (rows[i] == 0 && !SentRowFits(sent, f, plan, plan.cards[i]))
+    if (rows[i] == 0 && !SentRowFits(sent, f, plan, plan.cards[i])) {
+      noted(Status::TooLong(sentPath, "a value of the order is wider than its field"));
       return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kTooLong;
+    }
   }
 
   // The rows first; a row that cannot be written undoes this step's rows.
@@ -152,10 +162,8 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
     if (rows[i] != 0) continue;
     const PlannedCard& card = plan.cards[i];
-    errno = 0;
-    if (!sent.Append({plan.itemName, plan.orderNumber, plan.buyerNick, std::to_string(plan.quantity),
-                      card.sentNumber, card.cardPassword, plan.remark, plan.sentAt})) {
-      if (diskFull) *diskFull = NoSpace();
+    if (!noted(sent.Append({plan.itemName, plan.orderNumber, plan.buyerNick, std::to_string(plan.quantity),
+                            card.sentNumber, card.cardPassword, plan.remark, plan.sentAt}))) {
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
       if (now) sent.Sync();
@@ -167,14 +175,15 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
   }
-  bool ok = now ? sent.Sync() : sent.Flush();
+  bool ok = noted(now ? sent.Sync() : sent.Flush());
   DeliveryStepBoundary("rows-written");
   // Then the cards leave the stock, marked where they stand.
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
     if (!live[i]) continue;
-    errno = 0;
-    if (!stock.GoTo(plan.cards[i].stockRecord) || !stock.MarkDeleted()) {
-      if (diskFull) *diskFull = NoSpace();
+    const bool marked = stock.GoTo(plan.cards[i].stockRecord)
+                            ? noted(stock.MarkDeleted())
+                            : noted(Status::NotFound(stockPath, "the planned card's record is gone"));
+    if (!marked) {
       store_index::InvalidateStock();
       ok = false;
     } else if (stockIndexed) {
@@ -182,7 +191,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
     }
     DeliveryStepBoundary("card-marked");
   }
-  ok = (now ? stock.Sync() : stock.Flush()) && ok;
+  ok = noted(now ? stock.Sync() : stock.Flush()) && ok;
   // The marked cards stay in the file, as a take leaves them: the records
   // behind them keep their numbers and nothing is rewritten per order. They
   // are removed together when they reach a quarter of the table, else by
@@ -202,7 +211,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull, Table
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
 }
 
-bool FlushDeliveryTables() {
+Status FlushDeliveryTables() {
   SharedStoreGuard guard;
   RecordTable stock;
   RecordTable sent;
@@ -210,8 +219,11 @@ bool FlushDeliveryTables() {
   sent.SetFileIo(g_io);
   // The rows before the marks: a card is never out of the stock on the disk
   // while its row is not.
-  const bool rows = sent.Open(SentTablePath()) && sent.Sync();
-  return stock.Open(StockTablePath()) && stock.Sync() && rows;
+  Status rows = sent.Open(SentTablePath());
+  if (rows) rows = sent.Sync();
+  Status marks = stock.Open(StockTablePath());
+  if (marks) marks = stock.Sync();
+  return rows ? marks : rows;
 }
 
 }  // namespace autodeliver

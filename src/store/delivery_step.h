@@ -15,7 +15,7 @@
 // Order of the writes: the sent rows first, the stock marks after. A cut
 // between the two leaves a card both recorded and in stock; running the plan
 // again marks it before any new card is taken. A sent row that cannot be
-// written (a full disk) makes the step undo the rows it appended and take no
+// written (a full disk, a failing disk) makes the step undo the rows it appended and take no
 // card: nothing is written half.
 //
 // Thread safety: takes StoreLock() (store_lock.h) for the whole step.
@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "store/rows.h"
 
 namespace autodeliver {
@@ -77,16 +78,19 @@ enum class PlanState {
                     // the stock reached the disk) and gets it again from the plan
 };
 
-// Records and takes the plan's cards, as above. `diskFull`, when given, is
-// set when a write failed for want of space.
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, bool* diskFull = nullptr,
+// Records and takes the plan's cards, as above. `cause`, when given, is set
+// to why the cards are not all recorded: the first failure of opening,
+// holding, writing or flushing a table (a full disk, an I/O error with its
+// file, a lock held elsewhere), kTooLong for kTooLong; it stays ok for
+// kRecorded and for a plan whose cards are simply no longer in stock.
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
 
 // Flushes the sent table, then the stock, to the disk (with their companion
 // files), under the store lock: what deferred RecordPlannedCards calls wrote
-// is then kept by a power cut. False when a table could not be opened or
-// flushed.
-bool FlushDeliveryTables();
+// is then kept by a power cut. The Status tells why a table could not be
+// opened or flushed (the sent table's failure first).
+Status FlushDeliveryTables();
 
 // The file-system calls the step and the delivery journal use from now on
 // (null: the real ones); tests use it to fail writes or drop unsynced data.

@@ -73,7 +73,7 @@ bool WriteItemAt(int recordNumber, const MonitoredItem& item) {
   TableAccess a(ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
   store_index::InvalidateItems();
-  return a.table().Modify(ItemValues(item));
+  return a.table().Modify(ItemValues(item)).ok();
 }
 
 bool LoadItems(std::vector<MonitoredItem>* items) {
@@ -122,7 +122,7 @@ bool DeleteItemAt(int recordNumber) {
   TableAccess a(ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
   store_index::InvalidateItems();
-  bool marked = a.table().MarkDeleted();
+  bool marked = a.table().MarkDeleted().ok();
   a.table().Purge();
   return marked;
 }

@@ -114,7 +114,7 @@ std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockC
   if (!a) return 0;
   RecordTable& t = a.table();
   std::size_t marked = 0;
-  const bool ok = t.MarkDeletedWhere([&](RecordTable& r) {
+  const Status ok = t.MarkDeletedWhere([&](RecordTable& r) {
     if (chosen.count(r.RecordNumber()) == 0) return false;
     ++marked;
     return true;

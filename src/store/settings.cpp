@@ -39,7 +39,7 @@ bool SetSetting(std::string_view name, std::string_view value) {
   if (!FindSetting(a, name, &data)) return false;
   FieldValues values(a.table().Fields().size());
   values[data] = std::string(value);
-  return a.table().Modify(values);
+  return a.table().Modify(values).ok();
 }
 
 std::vector<std::string> GetSettingValues(std::string_view name) {
@@ -92,7 +92,7 @@ bool PutSetting(std::string_view name, std::string_view value) {
   if (FindSetting(a, name, &data)) {
     FieldValues values(a.table().Fields().size());
     values[data] = std::string(value);
-    return a.table().Modify(values);
+    return a.table().Modify(values).ok();
   }
   static const std::string kName = "配置名"_gbk, kData = "配置数据"_gbk;
   int nameField;
@@ -102,7 +102,7 @@ bool PutSetting(std::string_view name, std::string_view value) {
   FieldValues values(a.table().Fields().size());
   values[nameField] = std::string(name);
   values[data] = std::string(value);
-  return a.table().Append(values);
+  return a.table().Append(values).ok();
 }
 
 }  // namespace autodeliver

@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <mutex>
+
+#include "base/mutex.h"
 
 // The template folder relative to the executable's folder, from the install
 // layout (bin/ and share/ under one prefix).
@@ -20,19 +21,16 @@ namespace autodeliver {
 
 namespace {
 
-std::mutex& DirMutex() {
-  static std::mutex m;
-  return m;
-}
+// The program folder set by SetProgramDir and the shop set by SetShop.
+struct DirChoice {
+  Mutex mutex;
+  std::string override AD_GUARDED_BY(mutex);
+  std::string shop AD_GUARDED_BY(mutex);
+};
 
-std::string& DirOverride() {
-  static std::string dir;
-  return dir;
-}
-
-std::string& ShopName() {
-  static std::string name;
-  return name;
+DirChoice& Choice() {
+  static DirChoice choice;
+  return choice;
 }
 
 std::string WithoutTrailingSlash(std::string dir) {
@@ -77,9 +75,10 @@ const char* NonEmptyEnv(const char* name) {
 
 ProgramDirSource CurrentProgramDirSource() {
   {
-    std::lock_guard<std::mutex> lock(DirMutex());
-    if (!DirOverride().empty()) return ProgramDirSource::kOverride;
-    if (!ShopName().empty() && !UserDataFolder().empty()) return ProgramDirSource::kShop;
+    DirChoice& choice = Choice();
+    MutexLock lock(choice.mutex);
+    if (!choice.override.empty()) return ProgramDirSource::kOverride;
+    if (!choice.shop.empty() && !UserDataFolder().empty()) return ProgramDirSource::kShop;
   }
   if (NonEmptyEnv("AUTODELIVER_DIR")) return ProgramDirSource::kEnvironment;
   if (!TemplateDir().empty() && !UserDataFolder().empty()) return ProgramDirSource::kInstalled;
@@ -88,11 +87,12 @@ ProgramDirSource CurrentProgramDirSource() {
 
 std::string ProgramDir() {
   {
-    std::lock_guard<std::mutex> lock(DirMutex());
-    if (!DirOverride().empty()) return DirOverride();
-    if (!ShopName().empty()) {
+    DirChoice& choice = Choice();
+    MutexLock lock(choice.mutex);
+    if (!choice.override.empty()) return choice.override;
+    if (!choice.shop.empty()) {
       const std::string shops = ShopsFolder();
-      if (!shops.empty()) return shops + "/" + ShopName();
+      if (!shops.empty()) return shops + "/" + choice.shop;
     }
   }
   if (const char* env = NonEmptyEnv("AUTODELIVER_DIR")) return WithoutTrailingSlash(env);
@@ -104,8 +104,9 @@ std::string ProgramDir() {
 }
 
 void SetProgramDir(const std::string& dir) {
-  std::lock_guard<std::mutex> lock(DirMutex());
-  DirOverride() = dir.empty() ? std::string() : WithoutTrailingSlash(dir);
+  DirChoice& choice = Choice();
+  MutexLock lock(choice.mutex);
+  choice.override = dir.empty() ? std::string() : WithoutTrailingSlash(dir);
 }
 
 bool IsValidShopName(const std::string& name) {
@@ -126,13 +127,15 @@ bool IsValidShopName(const std::string& name) {
 }
 
 void SetShop(const std::string& name) {
-  std::lock_guard<std::mutex> lock(DirMutex());
-  ShopName() = IsValidShopName(name) ? name : std::string();
+  DirChoice& choice = Choice();
+  MutexLock lock(choice.mutex);
+  choice.shop = IsValidShopName(name) ? name : std::string();
 }
 
 std::string CurrentShop() {
-  std::lock_guard<std::mutex> lock(DirMutex());
-  return ShopName();
+  DirChoice& choice = Choice();
+  MutexLock lock(choice.mutex);
+  return choice.shop;
 }
 
 std::string ShopsFolder() {

@@ -49,12 +49,12 @@ bool IsLiveCardOf(RecordTable& t, std::int32_t index, int nameField, std::string
 // Removes the marked records (the index follows) when there are any and
 // `worth` says so for (marked, records).
 bool CompactWhen(TableAccess& a, const std::string& path, int nameField,
-                 const std::function<bool(std::int32_t, std::int32_t)>& worth) {
+                 const std::function<bool(std::int32_t, std::int32_t)>& worth) AD_REQUIRES(StoreLock()) {
   RecordTable& t = a.table();
   if (!store_index::StockOf(t, path, nameField, {})) return false;
   const std::int32_t marked = store_index::StockMarked(path);
   if (marked == 0 || !worth(marked, t.RecordCount())) return false;
-  const bool ok = t.Purge();
+  const bool ok = t.Purge().ok();
   if (ok)
     store_index::NoteStockPurged(t, path);
   else
@@ -220,7 +220,7 @@ bool MarkStockCardsOf(std::string_view itemName) {
   int fName;
   if (!a.Resolve({FieldNames().itemName}, &fName)) return false;
   store_index::InvalidateStock();
-  return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); });
+  return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); }).ok();
 }
 
 bool MarkStockCardAt(int recordNumber) {
@@ -248,7 +248,7 @@ bool PurgeStock() {
   }
   // With the index current, the purge is followed without a rescan.
   store_index::StockOf(a.table(), path, f.name, {});
-  const bool ok = a.table().Purge();
+  const bool ok = a.table().Purge().ok();
   if (ok)
     store_index::NoteStockPurged(a.table(), path);
   else

@@ -125,15 +125,15 @@ struct SetPart : Part {
   }
 };
 
-StockPart& Stock() {
+StockPart& Stock() AD_REQUIRES(StoreLock()) {
   static StockPart part;
   return part;
 }
-SetPart& Sent() {
+SetPart& Sent() AD_REQUIRES(StoreLock()) {
   static SetPart part;
   return part;
 }
-SetPart& Items() {
+SetPart& Items() AD_REQUIRES(StoreLock()) {
   static SetPart part;
   return part;
 }

@@ -24,7 +24,8 @@
 // cost of a rebuild.
 //
 // Thread safety: every call is made inside a table access, under
-// StoreLock() (store_lock.h), which serialises them.
+// StoreLock() (store_lock.h), which serialises them; each says so with
+// AD_REQUIRES, checked by the clang build.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,7 @@
 #include <string>
 #include <string_view>
 
+#include "store/store_lock.h"
 #include "tables/record_table.h"
 
 namespace autodeliver::store_index {
@@ -42,31 +44,34 @@ namespace autodeliver::store_index {
 // The 0-based record indexes of the live cards of `itemName`, in table
 // order; null when the table cannot be read.
 const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path, int nameField,
-                                        std::string_view itemName);
+                                        std::string_view itemName) AD_REQUIRES(StoreLock());
 // Marked records in the stock table as far as the index knows (valid after
 // a StockOf in the same access).
-std::int32_t StockMarked(const std::string& path);
-void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber);
+std::int32_t StockMarked(const std::string& path) AD_REQUIRES(StoreLock());
+void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber)
+    AD_REQUIRES(StoreLock());
 // `count` cards of `itemName` appended (and written: a buffered append is
 // noted after its Flush).
 void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
-                       std::int32_t count = 1);
-void NoteStockPurged(RecordTable& t, const std::string& path);
-void InvalidateStock();
+                       std::int32_t count = 1) AD_REQUIRES(StoreLock());
+void NoteStockPurged(RecordTable& t, const std::string& path) AD_REQUIRES(StoreLock());
+void InvalidateStock() AD_REQUIRES(StoreLock());
 
 // ---- sent cards: `orderField` is the index of "订单编号". *ok is false
 // when the table cannot be read.
 bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, std::string_view orderNumber,
-                     bool* ok);
-void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber);
-void InvalidateSent();
+                     bool* ok) AD_REQUIRES(StoreLock());
+void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber)
+    AD_REQUIRES(StoreLock());
+void InvalidateSent() AD_REQUIRES(StoreLock());
 
 // ---- monitored items: `nameField` is the index of "宝贝名称". The items
 // table is small and rarely written; it is rebuilt after every write.
-bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok);
-void InvalidateItems();
+bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok)
+    AD_REQUIRES(StoreLock());
+void InvalidateItems() AD_REQUIRES(StoreLock());
 
 // Drops every part (tests that swap the data folder, and a hard reset).
-void InvalidateAll();
+void InvalidateAll() AD_REQUIRES(StoreLock());
 
 }  // namespace autodeliver::store_index

@@ -19,8 +19,8 @@ int g_fd = -1;
 
 }  // namespace
 
-std::recursive_mutex& StoreLock() {
-  static std::recursive_mutex lock;
+RecursiveMutex& StoreLock() {
+  static RecursiveMutex lock;
   return lock;
 }
 

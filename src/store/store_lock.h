@@ -2,7 +2,8 @@
 // and the delivery thread never interleave two store operations. Every store
 // operation takes it; a caller that needs several operations to run as one
 // (read, then remove) holds it across them. The mutex is recursive, so
-// holding it around store operations is safe.
+// holding it around store operations is safe. Functions that expect it held
+// say AD_REQUIRES(StoreLock()), which the clang build checks.
 //
 // SharedStoreGuard adds the same exclusion across processes, for the steps
 // whose reads and writes must not interleave with another program working
@@ -18,19 +19,20 @@
 // Thread safety: that is its purpose.
 #pragma once
 
-#include <mutex>
+#include "base/mutex.h"
 
 namespace autodeliver {
 
-std::recursive_mutex& StoreLock();
+RecursiveMutex& StoreLock();
 
 // Holds StoreLock() for its lifetime.
-class StoreGuard {
+class AD_SCOPED_CAPABILITY StoreGuard {
  public:
-  StoreGuard() : lock_(StoreLock()) {}
+  StoreGuard() AD_ACQUIRE(StoreLock()) : lock_(StoreLock()) {}
+  ~StoreGuard() AD_RELEASE() {}
 
  private:
-  std::lock_guard<std::recursive_mutex> lock_;
+  RecursiveMutexLock lock_;
 };
 
 // The lock file's name inside the data folder.
@@ -38,15 +40,15 @@ inline constexpr char kStoreLockFile[] = "store.lock";
 
 // Holds StoreLock() and the data folder's store lock for its lifetime; waits
 // for another process that holds the folder's lock.
-class SharedStoreGuard {
+class AD_SCOPED_CAPABILITY SharedStoreGuard {
  public:
-  SharedStoreGuard();
-  ~SharedStoreGuard();
+  SharedStoreGuard() AD_ACQUIRE(StoreLock());
+  ~SharedStoreGuard() AD_RELEASE();
   SharedStoreGuard(const SharedStoreGuard&) = delete;
   SharedStoreGuard& operator=(const SharedStoreGuard&) = delete;
 
  private:
-  std::lock_guard<std::recursive_mutex> lock_;
+  RecursiveMutexLock lock_;
 };
 
 }  // namespace autodeliver

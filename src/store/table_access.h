@@ -2,7 +2,10 @@
 // opens the table, holds its file lock (exclusive for a writing access) and
 // closes it at the end of the scope. Internal to the store.
 //
-// Thread safety: the StoreGuard member serialises accesses.
+// Thread safety: the StoreGuard member serialises accesses. To the clang
+// analysis an access asserts StoreLock() for the rest of its function
+// (the lock is recursive, and the analysis would call taking it again
+// inside a StoreGuard a double lock).
 #pragma once
 
 #include <string>
@@ -25,7 +28,7 @@ class TableAccess {
  public:
   // A text longer than its fixed-width field is refused (the write fails),
   // never cut: a cut name or number would be another one.
-  TableAccess(const std::string& path, bool write) {
+  TableAccess(const std::string& path, bool write) AD_ASSERT_CAPABILITY(StoreLock()) {
     table_.SetFileIo(StoreFileIo());
     table_.SetCutOverlongText(false);
     ok_ = table_.Open(path) && table_.Hold(write);

@@ -146,7 +146,7 @@ bool BlockFile::WriteFigures() {
 }
 
 bool BlockFile::ReadLink(std::int32_t b, char link[12]) {
-  return ReadFully(*io_, fd_, link, fmt::kFreeLinkBytes, BlockOffset(b));
+  return ReadFully(*io_, fd_, link, fmt::kFreeLinkBytes, BlockOffset(b)).ok();
 }
 
 std::int32_t BlockFile::BlocksFor(std::size_t size) {

@@ -69,6 +69,7 @@ class BlockFile {
   bool Open(const std::string& tablePath, std::int32_t version, FileIo& io);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   // Flushes the file's written bytes to the disk (FileIo::Sync).
   bool Sync() { return fd_ < 0 || io_->Sync(fd_) == 0; }
 

@@ -127,7 +127,7 @@ bool PurgeThroughJournal(FileIo& io, const std::string& journalPath, const DataA
     }
     if (ok && out > 0) {
       std::size_t bytes = static_cast<std::size_t>(out) * size;
-      ok = WriteFully(io, journal, buf.data(), bytes, journalEnd);
+      ok = WriteFully(io, journal, buf.data(), bytes, journalEnd).ok();
       journalEnd += static_cast<off_t>(bytes);
     }
   }

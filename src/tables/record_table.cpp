@@ -9,10 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 
+#include "base/mutex.h"
 #include "io/coding.h"
 #include "tables/block_file.h"
 #include "tables/data_area.h"
@@ -62,16 +63,23 @@ struct FileStamp {
 // no walk of its chains: this process's writes never make two chains share
 // a block, so a table that still has its stamp at the next access (no other
 // writer came in between) still shares none.
-std::mutex g_soundMutex;
-std::unordered_map<std::string, FileStamp> g_soundTables;
+Mutex g_soundMutex;
+std::unordered_map<std::string, FileStamp> g_soundTables AD_GUARDED_BY(g_soundMutex);
 
 }  // namespace
 
 struct RecordTable::Impl {
-  FileIo* io = &DefaultFileIo();
+  // Every call goes through the watch, which keeps the first that failed
+  // in an operation: its errno and file are the operation's cause.
+  FailureWatch watch;
+  FileIo* io = &watch;
   FileIo* nextIo = &DefaultFileIo();  // for the next Open
   int fd = -1;
+  std::string path;  // the table file's real path, for causes
   std::string key;
+  // A cause that no failed call gives (a lock held elsewhere, a value too
+  // long), kept until the operation reports it.
+  Status cause;
   std::string journalPath;  // table path + ".purge"
   TableHeader header;       // fields and geometry; the figures below are live
   BlockFile blocks;
@@ -94,6 +102,7 @@ struct RecordTable::Impl {
   // A write of pending appends that the caller did not ask for (before a
   // read, past the bound) failed; the next Flush or Release tells it.
   bool flushFailed = false;
+  Status flushCause;  // why it failed
   // No two chains of the table share a block, and no block on the free list
   // holds a value (as BlockFile::Check finds it): known from a walk in this
   // access, or from the stamp the table kept since an earlier one.
@@ -122,7 +131,17 @@ struct RecordTable::Impl {
   // the figures again and first finishes a purge cut short.
   bool Acquire(bool write) {
     bool first = false;
-    if (fd < 0 || !lock.Enter(write, &first)) return false;
+    if (fd < 0) {
+      Note(Status::IoError(path, EBADF));
+      return false;
+    }
+    errno = 0;
+    if (!lock.Enter(write, &first)) {
+      const int e = errno;
+      Note(e == EAGAIN || e == EACCES || e == 0 ? Status::Busy(path, "locked by another program")
+                                                : Status::FromErrno(path, e));
+      return false;
+    }
     if (!first) return true;
     DropCache();
     bool ok = true;
@@ -139,7 +158,7 @@ struct RecordTable::Impl {
     sound = false;
     FileStamp now;
     if (header.hasBlocks && StampNow(&now)) {
-      std::lock_guard<std::mutex> guard(g_soundMutex);
+      MutexLock guard(g_soundMutex);
       auto it = g_soundTables.find(key);
       sound = it != g_soundTables.end() && it->second == now;
     }
@@ -168,7 +187,7 @@ struct RecordTable::Impl {
     if (!header.hasBlocks) return;
     FileStamp now;
     const bool keep = sound && pendingCount == 0 && StampNow(&now);
-    std::lock_guard<std::mutex> guard(g_soundMutex);
+    MutexLock guard(g_soundMutex);
     if (keep)
       g_soundTables[key] = now;
     else
@@ -266,6 +285,16 @@ struct RecordTable::Impl {
     return true;
   }
 
+  // Flush's work: the appends pending written, and any earlier failure of
+  // theirs told (once).
+  bool FlushPending() {
+    const bool ok = WritePending() && !flushFailed;
+    if (flushFailed) Note(flushCause.ok() ? Status::IoError(path, EIO) : flushCause);
+    flushFailed = false;
+    flushCause = Status();
+    return ok;
+  }
+
   void DropPending() {
     count -= pendingCount;
     nextId -= pendingCount;
@@ -277,7 +306,9 @@ struct RecordTable::Impl {
 
   // Before an operation that reads or changes what is in the file.
   void FlushForRead() {
-    if (!WritePending()) flushFailed = true;
+    if (WritePending()) return;
+    if (!flushFailed) flushCause = watch.FirstFailure();
+    flushFailed = true;
   }
 
   void DropCache() {
@@ -299,18 +330,43 @@ struct RecordTable::Impl {
     *restored = true;
     if (WriteFully(*io, fd, bytes, n, at)) return true;
     DropCache();
-    *restored = WriteFully(*io, fd, before, n, at);
+    *restored = WriteFully(*io, fd, before, n, at).ok();
     return false;
   }
 
   // Fixed-width texts against their widths, when over-long text is refused.
-  bool Fits(const FieldValues& values) const {
+  bool Fits(const FieldValues& values) {
     if (cutOverlong) return true;
     for (std::size_t i = 0; i < values.size() && i < fields().size(); ++i)
       if (values[i] && fields()[i].type == fmt::kFixedText &&
-          values[i]->size() > static_cast<std::size_t>(fields()[i].width))
+          values[i]->size() > static_cast<std::size_t>(fields()[i].width)) {
+        Note(Status::TooLong(path, "a value is wider than its field"));
         return false;
+      }
     return true;
+  }
+
+  // Keeps `status` as the cause of the operation unless one is kept.
+  void Note(Status status) {
+    if (cause.ok()) cause = std::move(status);
+  }
+  // Starts an operation that reports its cause.
+  void Begin() {
+    watch.Reset();
+    cause = Status();
+  }
+  // The outcome of an operation begun with Begin: ok, or the first call
+  // that failed, else the cause noted, else `otherwise`.
+  Status Outcome(bool ok, Status otherwise = {}) {
+    Status s;
+    if (!ok) {
+      s = watch.FirstFailure();
+      if (s.ok()) s = cause;
+      if (s.ok()) s = otherwise.ok() ? Status::IoError(path, EIO) : std::move(otherwise);
+    }
+    watch.Reset();
+    cause = Status();
+    return s;
   }
 
   // The first blocks of the chains of every record, marked ones included.
@@ -407,31 +463,46 @@ RecordTable::~RecordTable() {
   delete impl_;
 }
 
-bool RecordTable::Open(const std::string& path) {
-  if (IsOpen() || path.empty()) return false;
+Status RecordTable::Open(const std::string& path) {
+  if (IsOpen()) return Status::Busy(path, "a table is open in this object already");
+  if (path.empty()) return Status::NotFound(path, "no table named");
   std::string file = TableFilePath(path);
   char real[PATH_MAX];
-  if (!::realpath(file.c_str(), real)) return false;
+  if (!::realpath(file.c_str(), real)) return Status::FromErrno(file, errno);
   std::string key = AsciiLower(real);
-  if (!ClaimTableFile(key)) return false;
+  if (!ClaimTableFile(key)) return Status::Busy(real, "the table is open elsewhere in this program");
   Impl& t = *impl_;
+  t.Begin();
   t.key = key;
+  t.path = real;
   t.journalPath = std::string(real) + ".purge";
-  t.io = t.nextIo;
+  t.watch.Wrap(t.nextIo);
+  t.watch.SetFallbackPath(t.path);
   t.fd = ::open(real, O_RDWR | O_CLOEXEC);
+  if (t.fd < 0) t.Note(Status::FromErrno(t.path, errno));
+  t.watch.Name(t.fd, t.path);
   t.lock.Attach(t.fd);
   bool ok = false;
   struct stat st {};
-  if (t.fd >= 0 && ::fstat(t.fd, &st) == 0 && S_ISREG(st.st_mode) && t.lock.Set(true)) {
-    ok = t.CheckAndAdjust() && (!t.header.hasBlocks || t.blocks.Open(real, t.header.version, *t.io));
-    t.lock.Unset();
+  if (t.fd >= 0 && ::fstat(t.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    errno = 0;
+    if (!t.lock.Set(true)) {
+      t.Note(errno == EAGAIN || errno == EACCES || errno == 0
+                 ? Status::Busy(t.path, "locked by another program")
+                 : Status::FromErrno(t.path, errno));
+    } else {
+      ok = t.CheckAndAdjust();
+      if (ok && t.header.hasBlocks) {
+        ok = t.blocks.Open(real, t.header.version, *t.io);
+        if (t.blocks.IsOpen()) t.watch.Name(t.blocks.fd(), CompanionFilePath(real));
+      }
+      t.lock.Unset();
+    }
   }
-  if (!ok) {
-    Close();
-    return false;
-  }
-  t.cursor = 1;
-  return true;
+  Status outcome = t.Outcome(ok, Status::Corrupt(t.path, "not a table as its header describes"));
+  if (!ok) Close();
+  if (ok) t.cursor = 1;
+  return outcome;
 }
 
 void RecordTable::Close() {
@@ -446,7 +517,9 @@ void RecordTable::Close() {
   t.unfreed.clear();
   t.scans = 0;
   t.DropCache();
+  if (t.blocks.IsOpen()) t.watch.Forget(t.blocks.fd());
   t.blocks.Close();
+  t.watch.Forget(t.fd);
   if (t.fd >= 0) ::close(t.fd);
   t.fd = -1;
   if (!t.key.empty()) UnclaimTableFile(t.key);
@@ -456,20 +529,21 @@ void RecordTable::Close() {
 
 bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
 
-bool RecordTable::Sync() {
+Status RecordTable::Sync() {
   Impl& t = *impl_;
-  if (t.fd < 0) return false;
-  const bool flushed = Flush();
+  t.Begin();
+  if (t.fd < 0) return Status::IoError(t.path, EBADF);
+  const bool flushed = t.FlushPending();
   const bool table = t.io->Sync(t.fd) == 0;
-  return t.blocks.Sync() && table && flushed;
+  const bool ok = t.blocks.Sync() && table && flushed;
+  return t.Outcome(ok);
 }
 
-bool RecordTable::Flush() {
+Status RecordTable::Flush() {
   Impl& t = *impl_;
-  if (t.fd < 0) return false;
-  const bool ok = t.WritePending() && !t.flushFailed;
-  t.flushFailed = false;
-  return ok;
+  t.Begin();
+  if (t.fd < 0) return Status::IoError(t.path, EBADF);
+  return t.Outcome(t.FlushPending());
 }
 
 void RecordTable::SetBufferedAppends(bool buffer) {
@@ -483,20 +557,23 @@ void RecordTable::SetCutOverlongText(bool cut) { impl_->cutOverlong = cut; }
 
 void RecordTable::SetFileIo(FileIo* io) { impl_->nextIo = io ? io : &DefaultFileIo(); }
 
-bool RecordTable::Hold(bool write) {
-  if (!impl_->Acquire(write)) return false;
-  ++impl_->holds;
-  return true;
+Status RecordTable::Hold(bool write) {
+  Impl& t = *impl_;
+  t.Begin();
+  if (!t.Acquire(write)) return t.Outcome(false);
+  ++t.holds;
+  return t.Outcome(true);
 }
 
-bool RecordTable::Release() {
+Status RecordTable::Release() {
   Impl& t = *impl_;
-  if (t.holds == 0) return true;
+  if (t.holds == 0) return Status();
+  t.Begin();
   --t.holds;
   bool ok = true;
-  if (!t.Buffering()) ok = Flush();
+  if (!t.Buffering()) ok = t.FlushPending();
   t.Leave();
-  return ok;
+  return t.Outcome(ok);
 }
 
 const std::vector<FieldInfo>& RecordTable::Fields() const { return impl_->fields(); }
@@ -581,23 +658,28 @@ std::optional<std::string> RecordTable::ReadText(std::string_view field) {
 
 std::string RecordTable::Read(std::string_view field) { return ReadText(field).value_or(std::string()); }
 
-bool RecordTable::Append(const FieldValues& values) {
+Status RecordTable::Append(const FieldValues& values) {
+  impl_->Begin();
   Access a(impl_, true, false);
   Impl& t = *impl_;
-  if (!a || t.flushFailed || !t.Fits(values) || t.nextId == INT32_MAX || t.count == INT32_MAX) return false;
+  if (!a) return t.Outcome(false);
+  if (t.flushFailed) return t.Outcome(false, t.flushCause);
+  if (!t.Fits(values)) return t.Outcome(false);
+  if (t.nextId == INT32_MAX || t.count == INT32_MAX)
+    return t.Outcome(false, Status::TooLong(t.path, "the table is full"));
   const bool buffered = t.Buffering();
   if (buffered && t.pendingRecords.bytes() + t.blocks.PendingBytes() >= kAppendBufferBytes) {
     t.FlushForRead();
-    if (t.flushFailed) return false;
+    if (t.flushFailed) return t.Outcome(false, t.flushCause);
   }
-  if (!t.PrepareBlocks(values)) return false;
+  if (!t.PrepareBlocks(values)) return t.Outcome(false);
   std::vector<char>& rec = t.newRecord;
   rec.assign(t.recordSize(), 0);
   EncodeInt32(rec.data(), t.nextId);
   const BlockFile::PendingMark mark = t.blocks.GetPendingMark();
   if (!t.PutAll(rec.data(), values, nullptr, nullptr)) {
     t.blocks.DropPendingTo(mark);
-    return false;
+    return t.Outcome(false);
   }
   // The record goes behind the last one; WritePending writes it before it
   // raises the count, so an append cut short leaves bytes behind the last
@@ -608,26 +690,29 @@ bool RecordTable::Append(const FieldValues& values) {
   ++t.count;
   ++t.nextId;
   t.cursor = t.count;
-  if (buffered || t.WritePending()) return true;
+  if (buffered || t.WritePending()) return t.Outcome(true);
   t.cursor = cursor;
-  return false;
+  return t.Outcome(false);
 }
 
-bool RecordTable::Modify(const FieldValues& values) {
+Status RecordTable::Modify(const FieldValues& values) {
+  impl_->Begin();
   Access a(impl_, true);
   Impl& t = *impl_;
-  if (!a || !t.OnRecord() || !t.Fits(values) || !t.PrepareBlocks(values)) return false;
+  if (!a) return t.Outcome(false);
+  if (!t.OnRecord()) return t.Outcome(false, Status::NotFound(t.path, "no record at the cursor"));
+  if (!t.Fits(values) || !t.PrepareBlocks(values)) return t.Outcome(false);
   const char* current = t.RecordBytes(t.cursor - 1);
-  if (!current) return false;
+  if (!current) return t.Outcome(false);
   const std::vector<char> before(current, current + t.recordSize());
   std::vector<char> rec = before;
   std::vector<std::int32_t> oldChains, written;
   if (!t.PutAll(rec.data(), values, &oldChains, &written)) {
     t.blocks.DropPending();
-    return false;
+    return t.Outcome(false);
   }
   // The new chains first, then the record that points at them.
-  if (!t.blocks.WritePending()) return false;
+  if (!t.blocks.WritePending()) return t.Outcome(false);
   bool restored = true;
   if (!t.Overwrite(t.RecordOffset(t.cursor - 1) + fmt::kIdSize, rec.data() + fmt::kIdSize,
                    before.data() + fmt::kIdSize, rec.size() - fmt::kIdSize, &restored)) {
@@ -635,46 +720,51 @@ bool RecordTable::Modify(const FieldValues& values) {
       t.blocks.UndoWritten();
     else
       t.blocks.KeepWritten();
-    return false;
+    return t.Outcome(false);
   }
   t.blocks.KeepWritten();
   t.cache.Update(t.cursor - 1, rec.data(), fmt::kIdSize, t.recordSize());
   // The record no longer points at the old chains: free them.
   t.FreeLater(oldChains);
-  return true;
+  return t.Outcome(true);
 }
 
-bool RecordTable::MarkDeleted() {
+Status RecordTable::MarkDeleted() {
+  impl_->Begin();
   Access a(impl_, true);
   Impl& t = *impl_;
-  if (!a || !t.OnRecord()) return false;
+  if (!a) return t.Outcome(false);
+  if (!t.OnRecord()) return t.Outcome(false, Status::NotFound(t.path, "no record at the cursor"));
   const char* current = t.RecordBytes(t.cursor - 1);
-  if (!current) return false;
+  if (!current) return t.Outcome(false);
   std::int32_t id = DecodeInt32(current);
-  if (id <= 0) return true;
+  if (id <= 0) return t.Outcome(true);
   std::vector<char> rec(current, current + t.recordSize());
   char before[4];
   std::memcpy(before, rec.data(), 4);
   EncodeInt32(rec.data(), -id);
   bool restored;
-  if (!t.Overwrite(t.RecordOffset(t.cursor - 1), rec.data(), before, 4, &restored)) return false;
+  if (!t.Overwrite(t.RecordOffset(t.cursor - 1), rec.data(), before, 4, &restored)) return t.Outcome(false);
   t.cache.Update(t.cursor - 1, rec.data(), 0, t.recordSize());
-  return true;
+  return t.Outcome(true);
 }
 
-bool RecordTable::MarkDeletedWhere(const Predicate& pred) {
+Status RecordTable::MarkDeletedWhere(const Predicate& pred) {
+  impl_->Begin();
   Access a(impl_, true);
-  if (!a) return false;
+  if (!a) return impl_->Outcome(false);
   ScanScope scan(impl_);
   Impl& t = *impl_;
   std::int32_t saved = t.cursor;
-  bool ok = true;
+  Status first;
   for (std::int32_t i = 1; i <= t.count; ++i) {
     t.cursor = i;
-    if (pred(*this) && !MarkDeleted()) ok = false;
+    if (!pred(*this)) continue;
+    Status marked = MarkDeleted();
+    if (!marked && first.ok()) first = std::move(marked);
   }
   t.cursor = saved;
-  return ok;
+  return first;
 }
 
 bool RecordTable::Find(const Predicate& pred) {
@@ -691,9 +781,10 @@ bool RecordTable::Find(const Predicate& pred) {
   return false;
 }
 
-bool RecordTable::Purge() {
+Status RecordTable::Purge() {
+  impl_->Begin();
   Access a(impl_, true);
-  if (!a) return false;
+  if (!a) return impl_->Outcome(false);
   Impl& t = *impl_;
   t.DropCache();
   std::vector<std::int32_t> chainOffsets;
@@ -709,13 +800,13 @@ bool RecordTable::Purge() {
     ok = RecoverPurgeJournal(*t.io, t.journalPath, t.Area(), &kept, &applied) && applied;
   }
   t.DropCache();
-  if (!ok) return false;
+  if (!ok) return t.Outcome(false);
   t.count = kept;
   // The removed records are gone from the file: their blocks are free,
   // except those that a kept record's chain reaches too.
   t.FreeUnreached(freed);
   t.cursor = 1;
-  return true;
+  return t.Outcome(true);
 }
 
 std::optional<BlockReport> RecordTable::CheckBlocks() {

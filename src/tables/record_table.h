@@ -40,6 +40,12 @@
 // writes and truncation go through a FileIo (file_io.h), which tests
 // replace to inject failures.
 //
+// The operations that change or hold the table return a Status (status.h):
+// ok, or the cause of the failure: the failed call's errno and file (a full
+// disk, an I/O error, a refused permission), a lock held elsewhere (kBusy),
+// a value its field cannot hold whole (kTooLong), or a file that is not a
+// table as it claims (kCorrupt). It converts to bool, true when ok.
+//
 // A file can be open in at most one RecordTable of a process at a time.
 //
 // Thread safety: a RecordTable is used by one thread at a time. Distinct
@@ -56,6 +62,7 @@
 #include <variant>
 #include <vector>
 
+#include "io/status.h"
 #include "tables/block_file.h"
 
 namespace autodeliver {
@@ -105,7 +112,7 @@ class RecordTable {
   // no dot), checks and adjusts it, and puts the cursor on record 1. Fails on
   // an empty path, a file already open in this process, a file that cannot be
   // opened, a failed check or a lock that cannot be had.
-  bool Open(const std::string& path);
+  Status Open(const std::string& path);
   void Close();
   bool IsOpen() const;
 
@@ -125,8 +132,8 @@ class RecordTable {
   // header. Holds nest; a write hold inside a read hold upgrades the lock.
   // The Release that ends the last hold writes the appends pending (see
   // above) and returns false when they could not all be written.
-  bool Hold(bool write);
-  bool Release();
+  Status Hold(bool write);
+  Status Release();
 
   // Keeps appends made inside a write hold in memory until one of the
   // points above writes them (default off: each Append writes its record).
@@ -136,7 +143,7 @@ class RecordTable {
   // failed, here or since the last Flush, Sync or Release: the appends made
   // since the last of these that returned true may be lost, and the record
   // count tells how many records the file holds.
-  bool Flush();
+  Status Flush();
 
   // The fields in definition order.
   const std::vector<FieldInfo>& Fields() const;
@@ -176,18 +183,18 @@ class RecordTable {
 
   // Appends a record (id = next record id); the cursor goes to it. When
   // appends are buffered, the record is written later (see above).
-  bool Append(const FieldValues& values);
+  Status Append(const FieldValues& values);
   // Rewrites the given fields of the cursor's record; the id is kept.
-  bool Modify(const FieldValues& values);
+  Status Modify(const FieldValues& values);
   // Marks the cursor's record; a marked record stays marked.
-  bool MarkDeleted();
+  Status MarkDeleted();
   // Marks every record, from the first, for which `pred` is true; the
   // predicate sees the record under test as the cursor's record. The cursor
   // is restored afterwards.
-  bool MarkDeletedWhere(const Predicate& pred);
+  Status MarkDeletedWhere(const Predicate& pred);
   // Removes every marked record, keeps the order of the rest, frees their
   // companion blocks, truncates the file; cursor on record 1.
-  bool Purge();
+  Status Purge();
   // From the cursor's record to the end: the first record for which `pred`
   // is true becomes the cursor's record (true); otherwise the cursor stays.
   bool Find(const Predicate& pred);
@@ -195,7 +202,7 @@ class RecordTable {
   // Writes the appends pending (as Flush) and flushes the table and its
   // companion file to the disk (FileIo::Sync on both), so that a power cut
   // keeps them.
-  bool Sync();
+  Status Sync();
 
   // Holds the companion file's free list against the blocks the records'
   // chains use (marked records included); nullopt when the table has no

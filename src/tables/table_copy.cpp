@@ -41,7 +41,7 @@ bool WriteIds(const std::string& path, const std::vector<std::int32_t>& ids, std
   char b[4];
   for (std::size_t k = 0; ok && k < ids.size(); ++k) {
     EncodeInt32(b, ids[k]);
-    ok = WriteFully(io, fd, b, 4, data + static_cast<off_t>(k) * recordSize);
+    ok = WriteFully(io, fd, b, 4, data + static_cast<off_t>(k) * recordSize).ok();
   }
   EncodeInt32(b, nextId);
   ok = ok && WriteFully(io, fd, b, 4, fmt::kNextIdOffset) && io.Sync(fd) == 0;
@@ -99,13 +99,13 @@ TableCopy CopyTableRecords(const std::string& from, const std::string& to,
   std::int32_t recordSize = 0;
   {
     RecordTable target;
-    bool ok = target.Open(to);
+    bool ok = target.Open(to).ok();
     if (ok) {
       target.SetCutOverlongText(false);
       recordSize = target.RecordSize();
-      ok = target.Hold(true);
+      ok = target.Hold(true).ok();
       target.SetBufferedAppends(true);
-      for (std::size_t k = 0; ok && k < rows.size(); ++k) ok = target.Append(rows[k]);
+      for (std::size_t k = 0; ok && k < rows.size(); ++k) ok = target.Append(rows[k]).ok();
       ok = target.Release() && ok && target.Sync();
     }
     if (!ok) {

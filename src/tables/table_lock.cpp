@@ -3,36 +3,39 @@
 #include <fcntl.h>
 
 #include <cerrno>
-#include <mutex>
 #include <set>
 #include <thread>
 
+#include "base/mutex.h"
 #include "tables/table_format.h"
 
 namespace autodeliver {
 
 namespace {
 
-std::mutex& ClaimsMutex() {
-  static std::mutex m;
-  return m;
-}
+// The table files this process holds open.
+struct Claims {
+  Mutex mutex;
+  std::set<std::string> files AD_GUARDED_BY(mutex);
+};
 
-std::set<std::string>& Claims() {
-  static std::set<std::string> files;  // guarded by ClaimsMutex()
-  return files;
+Claims& TheClaims() {
+  static Claims claims;
+  return claims;
 }
 
 }  // namespace
 
 bool ClaimTableFile(const std::string& key) {
-  std::lock_guard<std::mutex> lock(ClaimsMutex());
-  return Claims().insert(key).second;
+  Claims& claims = TheClaims();
+  MutexLock lock(claims.mutex);
+  return claims.files.insert(key).second;
 }
 
 void UnclaimTableFile(const std::string& key) {
-  std::lock_guard<std::mutex> lock(ClaimsMutex());
-  Claims().erase(key);
+  Claims& claims = TheClaims();
+  MutexLock lock(claims.mutex);
+  claims.files.erase(key);
 }
 
 void TableLock::Attach(int fd) {

@@ -27,6 +27,7 @@
 #include "http/tls_trust.h"
 #include "local_servers.h"
 #include "store/settings.h"
+#include "support/shop_folder.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -37,13 +38,6 @@ using testing::FileText;
 using testing::LocalServer;
 using testing::RecordedRequest;
 using testing::RecordedRequests;
-
-fs::path FreshDir(const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() / ("alerts_" + std::to_string(getpid()) + "_" + name);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
 
 std::string LocalTime(std::time_t at) {
   std::tm tm{};
@@ -107,15 +101,11 @@ Alert SampleAlert() {
 class WebhookTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_TRUE(testing::MakeTestCertificate(dir_)) << "openssl could not make a certificate";
     fs::create_directories(dir_ / "record");
     setenv(kCaFileVariable, (dir_ / "cert.pem").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv(kCaFileVariable);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv(kCaFileVariable); }
   std::unique_ptr<LocalServer> StartWebhooks(int failFirst = 0) {
     return std::make_unique<LocalServer>(
         "webhook_sim.py", std::vector<std::string>{
@@ -124,7 +114,8 @@ class WebhookTest : public ::testing::Test {
   }
   std::vector<RecordedRequest> Requests() const { return RecordedRequests(dir_ / "record"); }
 
-  fs::path dir_;
+  testing::TempDir temp_;
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(WebhookTest, EachChannelSendsItsExactRequest) {
@@ -288,7 +279,8 @@ class SenderTest : public ::testing::Test {
 };
 
 TEST_F(SenderTest, AFailedSendIsRetriedWithBackOffOnTheRealChannel) {
-  const fs::path dir = FreshDir("retry");
+  const testing::TempDir temp;
+  const fs::path dir = temp.path();
   ASSERT_TRUE(testing::MakeTestCertificate(dir));
   setenv(kCaFileVariable, (dir / "cert.pem").c_str(), 1);
   {
@@ -304,7 +296,6 @@ TEST_F(SenderTest, AFailedSendIsRetriedWithBackOffOnTheRealChannel) {
     EXPECT_EQ(RecordedRequests(dir).size(), 3u);  // two answered 500, the third taken
   }
   unsetenv(kCaFileVariable);
-  fs::remove_all(dir);
   using ms = std::chrono::milliseconds;
   EXPECT_EQ(waits_, (std::vector<ms>{ms(10000), ms(30000)}));
   EXPECT_TRUE(log_.empty());
@@ -419,17 +410,9 @@ TEST_F(SenderTest, TheQueueIsBoundedAndNeverHoldsTheCallerBack) {
 // A temporary program directory with the tables.
 class AlertStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::string error;
-    ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
-    SetProgramDir(dir_.string());
-  }
-  void TearDown() override {
-    SetProgramDir("");
-    fs::remove_all(dir_);
-  }
-  fs::path dir_;
+  void SetUp() override { ASSERT_TRUE(shop_.ok()) << shop_.error(); }
+  testing::ShopFolder shop_;
+  fs::path dir_ = shop_.path();
 };
 
 TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
@@ -611,16 +594,15 @@ class AlertDeliveryTest : public testing::DeliveryFixture {
  protected:
   void SetUp() override {
     DeliveryFixture::SetUp();
-    certDir_ = FreshDir("cycles");
     ASSERT_TRUE(testing::MakeTestCertificate(certDir_));
     setenv(kCaFileVariable, (certDir_ / "cert.pem").c_str(), 1);
   }
   void TearDown() override {
     unsetenv(kCaFileVariable);
-    fs::remove_all(certDir_);
     DeliveryFixture::TearDown();
   }
-  fs::path certDir_;
+  testing::TempDir certTemp_;
+  fs::path certDir_ = certTemp_.path();
 };
 
 TEST_F(AlertDeliveryTest, AnImClientThatTakesNothingGivesOneAlertPerChannelNotOnePerCycle) {
@@ -653,7 +635,9 @@ TEST_F(AlertDeliveryTest, AnImClientThatTakesNothingGivesOneAlertPerChannelNotOn
   m.mailTo = "phone@example.com";
   ASSERT_TRUE(StoreAlertSettings(settings));
 
-  DeliveryLog log(DeliveryLog::Options{(dir_ / "logs" / "delivery.log").string()});
+  DeliveryLog::Options logOptions;
+  logOptions.path = (dir_ / "logs" / "delivery.log").string();
+  DeliveryLog log(logOptions);
   AlertSender::Hooks senderHooks;
   senderHooks.log = [&log](const std::string& line) { log.Write(LineLevel::kWarning, line); };
   AlertSender alerts(senderHooks);  // settings from the table and the secrets file, real channels

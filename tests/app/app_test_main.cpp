@@ -1,5 +1,5 @@
 // Test entry for the window tests: one QApplication for every test, with
-// the browser engine set up as the program sets it up. Without a display the
+// the login browser process taken from the build. Without a display the
 // offscreen platform is used (so that listing the tests works anywhere).
 #include <gtest/gtest.h>
 
@@ -7,13 +7,11 @@
 #include <QFont>
 #include <cstdlib>
 
-#include "app/login_browser.h"
-
 int main(int argc, char** argv) {
   if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  autodeliver::PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   app.setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
   testing::InitGoogleTest(&argc, argv);

@@ -94,10 +94,10 @@ TEST(AutostartTest, WrittenWholeRemovedAndAFailedWriteKeepsTheOldEntry) {
   // The folder is made; the entry is the one AutostartEntry gives.
   ASSERT_TRUE(WriteAutostartEntry(kId, "/usr/bin/autodeliver", "店铺A"));
   EXPECT_TRUE(AutostartEntryExists(kId));
-  EXPECT_EQ(t::ReadFile(path), AutostartEntry(kId, "/usr/bin/autodeliver", "店铺A"));
+  EXPECT_EQ(t::ReadFileBytes(path), AutostartEntry(kId, "/usr/bin/autodeliver", "店铺A"));
   // Written again for another program: replaced, no temporary file left.
   ASSERT_TRUE(WriteAutostartEntry(kId, "/opt/autodeliver/bin/autodeliver", ""));
-  EXPECT_EQ(t::ReadFile(path), AutostartEntry(kId, "/opt/autodeliver/bin/autodeliver", ""));
+  EXPECT_EQ(t::ReadFileBytes(path), AutostartEntry(kId, "/opt/autodeliver/bin/autodeliver", ""));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path() + "/config/autostart"),
                           std::filesystem::directory_iterator()),
             1);
@@ -109,7 +109,7 @@ TEST(AutostartTest, WrittenWholeRemovedAndAFailedWriteKeepsTheOldEntry) {
   std::filesystem::remove(path + ".tmp");
   EXPECT_FALSE(WriteAutostartEntry(kId, "/usr/bin/auto\ndeliver", ""));
   EXPECT_FALSE(WriteAutostartEntry(kId, "/usr/bin/autodeliver", "a\rb"));
-  EXPECT_EQ(t::ReadFile(path), AutostartEntry(kId, "/opt/autodeliver/bin/autodeliver", ""));
+  EXPECT_EQ(t::ReadFileBytes(path), AutostartEntry(kId, "/opt/autodeliver/bin/autodeliver", ""));
 
   ASSERT_TRUE(RemoveAutostartEntry(kId));
   EXPECT_FALSE(std::filesystem::exists(path));

@@ -20,9 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/application.h"
 #include "app/login_browser.h"
@@ -47,7 +46,7 @@ bool Save(const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -81,13 +80,13 @@ int main(int argc, char** argv) {
                                           [] { return std::optional<std::string>(); },
                                           {}};
   if (!ShowAndRunStartup(window, prompts, options)) return 1;
-  QWebEngineView* browser = window.LoginBrowser();
+  LoginBrowserHost* browser = window.LoginBrowser();
   bool loaded = false;
-  QObject::connect(browser, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });
+  QObject::connect(browser, &LoginBrowserHost::loadFinished, [&](bool ok) { loaded = ok; });
   if (!WaitFor([&] { return loaded; })) return 1;
   Save(out + "/before-sign-in.png");
 
-  browser->page()->runJavaScript(
+  browser->RunScript(
       "document.querySelector('[name=TPL_username]').value = '测试卖家';"
       "document.querySelector('[name=TPL_password]').value = 'sim123';"
       "document.querySelector('[name=TPL_username]').form.submit();");

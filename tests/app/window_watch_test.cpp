@@ -17,11 +17,10 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <cstdlib>
 
 #include "app/application.h"
+#include "app/login_browser.h"
 #include "app_test_support.h"
 #include "delivery/market_sim_fixture.h"
 #include "delivery/notification_bus.h"
@@ -30,6 +29,7 @@
 #include "market/hosts.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 
 namespace autodeliver {
 namespace {
@@ -42,20 +42,6 @@ T* Find(QWidget& window, const char* name) {
   EXPECT_NE(found, nullptr) << name;
   return found;
 }
-
-// A program directory with the four empty tables, for one test.
-class ProgramDir {
- public:
-  ProgramDir() {
-    EXPECT_TRUE(dir_.isValid());
-    EXPECT_TRUE(CreateDataTables(dir_.path().toStdString()));
-    SetProgramDir(dir_.path().toStdString());
-  }
-  ~ProgramDir() { SetProgramDir(""); }
-
- private:
-  QTemporaryDir dir_;
-};
 
 // An environment variable set for one test and put back afterwards.
 class ScopedEnv {
@@ -85,7 +71,8 @@ bool AnyLineContains(LogModel& model, const QString& text) {
 }
 
 TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   window.show();
@@ -108,7 +95,8 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
 // on asks first: cancel keeps it, "关闭到托盘" hides it with the deliveries
 // going on, "退出" ends it. With the delivery off nothing is asked.
 TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   WindowWatch& watch = program.watch();
@@ -160,7 +148,8 @@ TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
 
 // and its commands work all the same.
 TEST(WindowWatch, TrayMenuWorksWithoutASystemTray) {
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   Application program;
   MainWindow& window = program.window();
   Tray& tray = program.watch().tray;
@@ -209,7 +198,8 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   ScopedEnv busAddress("DBUS_SESSION_BUS_ADDRESS", bus.address());
   testing::MarketSim sim;
   ASSERT_TRUE(sim.ok());
-  ProgramDir dir;
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok()) << shop.error();
   // What is left of the old login in the program's store.
   CookieStore::Global().Clear();
   CookieStore::Global().Put({"cookie2", "expired-session", "127.0.0.1", "/", false, false, std::nullopt});
@@ -254,21 +244,21 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   auto* tabs = Find<QTabWidget>(window, "高级选择夹1");
   tabs->setCurrentIndex(4);
   QTest::mouseClick(button, Qt::LeftButton);
-  QWebEngineView* browser = watch.reLogin.browser();
+  LoginBrowserHost* browser = watch.reLogin.browser();
   ASSERT_NE(browser, nullptr);
   EXPECT_EQ(browser->objectName(), "重新登录浏览器");
   EXPECT_EQ(browser->parentWidget(), Find(window, "图片框2"));
   EXPECT_FALSE(Find(window, "图片框2")->isHidden());
   EXPECT_EQ(tabs->currentIndex(), 0);
   EXPECT_EQ(button->text(), "放弃重新登录");
-  QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
+  QSignalSpy loaded(browser, &LoginBrowserHost::loadFinished);
   ASSERT_TRUE(WaitFor([&] { return loaded.count() > 0; }, 30000));
   EXPECT_EQ(browser->url().toString().toStdString(), LoginPageUrl());
   // While the seller has not signed in, the old cookies stay in use.
   EXPECT_NE(ReadBrowserCookies(LoginCookieUrl()).find("old_login=1"), std::string::npos);
 
   QSignalSpy signedIn(&watch.reLogin, &ReLogin::signedInAgain);
-  browser->page()->runJavaScript(
+  browser->RunScript(
       "document.querySelector('[name=TPL_username]').value = '测试卖家';"
       "document.querySelector('[name=TPL_password]').value = 'sim123';"
       "document.querySelector('[name=TPL_username]').form.submit();");

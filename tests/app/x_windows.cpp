@@ -65,4 +65,34 @@ unsigned long TransientFor(unsigned long window) {
   return owner;
 }
 
+std::optional<PlaceInAncestor> PlaceIn(unsigned long window, unsigned long ancestor) {
+  Connection c;
+  if (c.get() == nullptr) return std::nullopt;
+  // Up the tree from `window` until `ancestor` or the root.
+  bool descendant = false;
+  for (Window w = window; w != 0;) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(c.get(), w, &root, &parent, &children, &count) == 0) return std::nullopt;
+    if (children != nullptr) XFree(children);
+    if (parent == ancestor) {
+      descendant = true;
+      break;
+    }
+    if (parent == root) break;
+    w = parent;
+  }
+  if (!descendant) return std::nullopt;
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(c.get(), window, &attributes) == 0) return std::nullopt;
+  PlaceInAncestor place;
+  Window child = 0;
+  XTranslateCoordinates(c.get(), window, ancestor, 0, 0, &place.x, &place.y, &child);
+  place.width = attributes.width;
+  place.height = attributes.height;
+  place.viewable = attributes.map_state == IsViewable;
+  return place;
+}
+
 }  // namespace autodeliver::testing_support

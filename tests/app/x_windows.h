@@ -20,4 +20,13 @@ unsigned long InputFocusWindow();
 // The WM_TRANSIENT_FOR hint of `window`, 0 when it has none.
 unsigned long TransientFor(unsigned long window);
 
+// Where `window` sits inside `ancestor`: its rectangle in the ancestor's
+// coordinates and whether it is viewable; nullopt when it is not a
+// descendant of `ancestor` (or the display cannot be opened).
+struct PlaceInAncestor {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool viewable = false;
+};
+std::optional<PlaceInAncestor> PlaceIn(unsigned long window, unsigned long ancestor);
+
 }  // namespace autodeliver::testing_support

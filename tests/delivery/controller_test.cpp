@@ -14,6 +14,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
@@ -222,10 +223,8 @@ TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
 // removes them after a cycle once they are an eighth of the table, and
 // whatever is left when it goes.
 TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-compact-XXXXXX").string();
-  const std::string dir = ::mkdtemp(tmpl.data());
-  ASSERT_TRUE(CreateDataTables(dir));
-  SetProgramDir(dir);
+  testing::ShopFolder shop;
+  ASSERT_TRUE(shop.ok());
   for (int i = 0; i < 16; ++i) ASSERT_TRUE(AppendStockCard({"A", "c" + std::to_string(i), "p", 0}));
   auto records = [] {
     RecordTable t;
@@ -253,8 +252,6 @@ TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
   }
   EXPECT_EQ(records(), 12);
   EXPECT_EQ(LoadStockCardsOf("A").front().recordNumber, 1);
-  SetProgramDir("");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

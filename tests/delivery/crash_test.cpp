@@ -26,85 +26,21 @@
 #include "delivery_fixture.h"
 #include "io/file_io.h"
 #include "store/delivery_step.h"
+#include "support/fault_io.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {
 namespace {
 
-// A power cut: every write not flushed since is undone. Each write and
-// truncation keeps the bytes and the size it replaced, per file, until the
-// file is flushed; Cut puts them back newest first.
-class PowerCutIo : public FileIo {
- public:
-  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    Remember(fd, offset, size);
-    return FileIo::WriteAt(fd, data, size, offset);
-  }
-  int Truncate(int fd, off_t length) override {
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > length)
-      Remember(fd, length, st.st_size - length);
-    else
-      Remember(fd, 0, 0);
-    return FileIo::Truncate(fd, length);
-  }
-  int Sync(int fd) override {
-    unsynced_.erase(PathOf(fd));
-    return FileIo::Sync(fd);
-  }
-  int DataSync(int fd) override {
-    unsynced_.erase(PathOf(fd));
-    return FileIo::DataSync(fd);
-  }
-  void Cut() {
-    for (auto& [path, undos] : unsynced_) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      for (auto it = undos.rbegin(); it != undos.rend(); ++it) {
-        if (!it->bytes.empty()) FileIo::WriteAt(fd, it->bytes.data(), it->bytes.size(), it->offset);
-        FileIo::Truncate(fd, it->size);
-      }
-      ::close(fd);
-    }
-    unsynced_.clear();
-  }
-
- private:
-  struct Undo {
-    off_t offset;
-    std::string bytes;  // what stood there (up to the old end of the file)
-    off_t size;         // the file's size before
-  };
-  static std::string PathOf(int fd) {
-    char link[64], target[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, target, sizeof target - 1);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
-  }
-  void Remember(int fd, off_t offset, std::size_t size) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return;
-    Undo undo{offset, {}, st.st_size};
-    if (offset < st.st_size) {
-      undo.bytes.resize(std::min<off_t>(static_cast<off_t>(size), st.st_size - offset));
-      if (::pread(fd, undo.bytes.data(), undo.bytes.size(), offset) !=
-          static_cast<ssize_t>(undo.bytes.size()))
-        undo.bytes.clear();
-    }
-    unsynced_[PathOf(fd)].push_back(std::move(undo));
-  }
-  std::map<std::string, std::vector<Undo>> unsynced_;
-};
-
 int g_killAt = 0;  // the boundary (1-based) at which the child dies; 0: never
 int g_seen = 0;
-PowerCutIo* g_powerCut = nullptr;  // set: the power goes off at the kill
+FaultIo* g_powerCut = nullptr;  // set: the power goes off at the kill
 
 void KillHook(const char*) {
   ++g_seen;
   if (g_killAt <= 0 || g_seen != g_killAt) return;
-  if (g_powerCut) g_powerCut->Cut();
+  if (g_powerCut) g_powerCut->PowerCut();
   ::raise(SIGKILL);
 }
 
@@ -174,7 +110,8 @@ class DeliveryCrashTest : public DeliveryFixture {
   bool RunChild(int killAt, int killAfterMicros = 0, bool powerCut = false) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-      PowerCutIo io;
+      FaultIo io;
+      io.recordUnflushed = true;
       if (powerCut) {
         g_powerCut = &io;
         SetDeliveryStepFileIo(&io);

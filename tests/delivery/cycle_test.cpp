@@ -45,10 +45,11 @@ class RecordingEvents : public DeliveryEvents {
  public:
   void CycleStarted() override { lines.push_back("cycle"); }
   void OrdersScanned(const OrderScan& scan) override {
-    static const std::map<ScanOutcome, std::string> kNames = {
-        {ScanOutcome::kListed, "listed"},           {ScanOutcome::kUnpaired, "unpaired"},
-        {ScanOutcome::kSignInPage, "sign-in-page"}, {ScanOutcome::kNoAnswer, "no-answer"},
-        {ScanOutcome::kTooLarge, "too-large"},      {ScanOutcome::kTooComplex, "too-complex"}};
+    static const std::map<ScanOutcome, std::string> kNames = {{ScanOutcome::kListed, "listed"},
+                                                              {ScanOutcome::kUnpaired, "unpaired"},
+                                                              {ScanOutcome::kSignInPage, "sign-in-page"},
+                                                              {ScanOutcome::kNoAnswer, "no-answer"},
+                                                              {ScanOutcome::kTooLarge, "too-large"}};
     lines.push_back("scanned " + kNames.at(scan.outcome) + " " + std::to_string(scan.orders.size()));
   }
   void OrderSeen(const PendingOrder& o) override { lines.push_back("seen " + o.orderNumber); }
@@ -58,16 +59,11 @@ class RecordingEvents : public DeliveryEvents {
   }
   void OrderWaiting(const PendingOrder& o, WaitReason r, int stockLeft) override {
     static const std::map<WaitReason, std::string> kNames = {
-        {WaitReason::kStockShort, "stock-short"},
-        {WaitReason::kOnlineCardFailed, "online-failed"},
-        {WaitReason::kQuantityNotPositive, "quantity"},
-        {WaitReason::kSellerNickUnreadable, "nick"},
-        {WaitReason::kStockChanged, "stock-changed"},
-        {WaitReason::kRecordFailed, "record"},
-        {WaitReason::kBuyerNickUnpassable, "buyer-nick"},
-        {WaitReason::kSellerNickUnpassable, "seller-nick"},
-        {WaitReason::kDiskFull, "disk-full"},
-        {WaitReason::kValueTooLong, "too-long"}};
+        {WaitReason::kStockShort, "stock-short"},         {WaitReason::kOnlineCardFailed, "online-failed"},
+        {WaitReason::kQuantityNotPositive, "quantity"},   {WaitReason::kSellerNickUnreadable, "nick"},
+        {WaitReason::kStockChanged, "stock-changed"},     {WaitReason::kRecordFailed, "record"},
+        {WaitReason::kBuyerNickUnpassable, "buyer-nick"}, {WaitReason::kSellerNickUnpassable, "seller-nick"},
+        {WaitReason::kNotWritten, "not-written"},         {WaitReason::kValueTooLong, "too-long"}};
     lines.push_back("waiting " + o.orderNumber + " " + kNames.at(r) + " " + std::to_string(stockLeft));
   }
   void CardsDelivered(const PendingOrder& o, const std::vector<DeliveredCard>& cards) override {

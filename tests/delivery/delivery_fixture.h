@@ -26,6 +26,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 
 namespace autodeliver::testing {
 
@@ -59,20 +60,9 @@ class DeliveryFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim_.ok()) << "the imitation did not start";
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
-    dir_ = std::filesystem::temp_directory_path() /
-           ("delivery_cycle_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::string error;
-    ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
-    SetProgramDir(dir_.string());
     sim_.SignIn();
-  }
-  void TearDown() override {
-    SetProgramDir("");
-    std::filesystem::remove_all(dir_);
   }
 
   static void Monitor(const std::string& item) { ASSERT_TRUE(AppendItem({item, "", 0, true})); }
@@ -124,7 +114,8 @@ class DeliveryFixture : public ::testing::Test {
   CycleResult Cycle() { return RunDeliveryCycle(sender_, stop_); }
 
   MarketSim sim_;
-  std::filesystem::path dir_;
+  ShopFolder shop_;  // the program folder while the test runs
+  std::filesystem::path dir_ = shop_.path();
   FakeSender sender_;
   std::atomic<bool> stop_{false};
 };

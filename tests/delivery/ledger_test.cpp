@@ -10,8 +10,12 @@
 #include <set>
 
 #include "delivery/events.h"
+#include "delivery/fan_out.h"
 #include "delivery/journal.h"
+#include "delivery/log.h"
+#include "delivery/notification_policy.h"
 #include "delivery/recovery.h"
+#include "delivery/status_figures.h"
 #include "delivery_fixture.h"
 #include "export/card_export.h"
 #include "io/file_io.h"
@@ -19,19 +23,21 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/undelivered_orders.h"
+#include "support/fault_io.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {
 namespace {
 
-// Every write from the `failFrom`-th on (0-based) fails for want of space.
+// Every write from the `failFrom`-th on (0-based) fails with `error`: no
+// space by default, a failing disk (EIO) or a refused permission (EACCES).
 class FullDisk : public FileIo {
  public:
-  explicit FullDisk(int failFrom) : failFrom_(failFrom) {}
+  explicit FullDisk(int failFrom, int error = ENOSPC) : failFrom_(failFrom), error_(error) {}
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
     if (armed && writes_++ >= failFrom_) {
-      errno = ENOSPC;
+      errno = error_;
       return -1;
     }
     return FileIo::WriteAt(fd, data, size, offset);
@@ -40,6 +46,7 @@ class FullDisk : public FileIo {
 
  private:
   int failFrom_;
+  int error_;
   int writes_ = 0;
 };
 
@@ -71,8 +78,8 @@ class FlushCount : public FileIo {
 
 class Recorder : public DeliveryEvents {
  public:
-  void OrderWaiting(const PendingOrder& o, WaitReason r, int) override {
-    if (r == WaitReason::kDiskFull) diskFull.insert(o.orderNumber);
+  void OrderNotWritten(const PendingOrder& o, const Status& cause) override {
+    if (cause.IsDiskFull()) diskFull.insert(o.orderNumber);
   }
   void OrderRecovered(const PendingOrder& o, RecoveryAction a, bool ok) override {
     recovered.push_back({o.orderNumber, a, ok});
@@ -117,7 +124,8 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
                  {"D-" + std::to_string(failFrom % 10) + "b", "p2"}});
     const std::string order = PlaceOrder("点卡10元", 2, "买家" + std::to_string(failFrom));
     sender_.sent.clear();
-    FullDisk disk(failFrom);
+    FaultIo disk;  // full from write `failFrom` (0-based) on
+    disk.failWritesFrom = failFrom + 1;
     SetDeliveryStepFileIo(&disk);
     Recorder events;
     const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
@@ -125,14 +133,14 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     const std::size_t sentWhileFull = sender_.sent.size();
     if (sentWhileFull == 0) {
       EXPECT_TRUE(events.diskFull.count(order)) << "the wait names the full disk";
-      EXPECT_TRUE(full.diskFull);
+      EXPECT_TRUE(full.notWritten.IsDiskFull()) << full.notWritten.ToString();
     }
     // A second cycle on the full disk changes nothing for the buyer.
     RunDeliveryCycle(sender_, stop_, &events);
     EXPECT_EQ(sender_.sent.size(), sentWhileFull);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
 
-    disk.armed = false;
+    disk.failWritesFrom = 0;
     Cycle();
     Cycle();
     SetDeliveryStepFileIo(nullptr);
@@ -293,6 +301,88 @@ TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTh
   const std::vector<std::string> consigned = Consigned();
   EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
             (std::set<std::string>{first, second}));
+}
+
+// Each cause of a failed write reaches the seller as itself, from the
+// failing call through the cycle to the delivery log's line, the status
+// line and the notification (which the phone alerts take too): no space, an
+// I/O error naming the file that failed (the journal, or the sent-cards
+// table behind a journal line that got through), a refused permission.
+TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
+  struct Notes : Notifier {
+    void Notify(const Notification& n) override { told.push_back(n); }
+    std::vector<Notification> told;
+  };
+  struct Case {
+    const char* what;
+    int failFrom;
+    int error;
+    std::string logged;      // in the log line
+    std::string statusLine;  // in the status line
+    std::string summary;     // the notification's title
+    std::string advice;      // in the log line and the notification
+  };
+  const std::string journal = DeliveryJournalPath();
+  const std::string sentName = std::filesystem::path(SentTablePath()).filename().string();
+  const Case cases[] = {
+      {"no space", 0, ENOSPC, "磁盘已满，卡密无法记入已发卡密", "磁盘已满，卡密无法记录，暂停发货",
+       "磁盘已满", "请腾出磁盘空间"},
+      {"failing disk under the journal", 0, EIO, "读写文件出错（" + journal + "，错误号 5）",
+       "读写 delivery.journal 出错，卡密无法记录，暂停发货", "磁盘读写出错", "请检查磁盘"},
+      {"failing disk under the sent cards", 1, EIO, sentName.substr(0, sentName.rfind('.')) + ".",
+       "出错，卡密无法记录，暂停发货", "磁盘读写出错", "请检查磁盘"},
+      {"no permission", 0, EACCES, "没有写入权限（" + journal + "）", "没有写入权限，卡密无法记录，暂停发货",
+       "没有写入权限", "请检查数据文件夹的写入权限"},
+  };
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Stock(item, {{"C-1", "p1"}});
+    const std::string order = PlaceOrder("点卡10元", 1, "买家");
+    DeliveryLog::Options options;
+    options.path = (dir_ / "logs" / (std::string(c.what) + ".log")).string();
+    DeliveryLog log(options);
+    std::vector<DeliveryLogLine> lines;
+    log.AddLineSink([&lines](const DeliveryLogLine& line) { lines.push_back(line); });
+    DeliveryStatus status;
+    Notes notes;
+    NotificationPolicy policy(&notes, [](NotificationKind) { return true; });
+    DeliveryEventsFanOut events;
+    for (DeliveryEvents* e : std::initializer_list<DeliveryEvents*>{&log, &status, &policy}) events.Add(e);
+
+    FullDisk disk(c.failFrom, c.error);
+    SetDeliveryStepFileIo(&disk);
+    const CycleResult result = RunDeliveryCycle(sender_, stop_, &events);
+    SetDeliveryStepFileIo(nullptr);
+    EXPECT_TRUE(sender_.sent.empty()) << "nothing goes out unrecorded";
+    EXPECT_EQ(result.notWritten.error(), c.error) << result.notWritten.ToString();
+
+    const DeliveryLogLine* line = nullptr;
+    for (const DeliveryLogLine& l : lines)
+      if (l.orderNumber == order && l.level == LineLevel::kWarning) line = &l;
+    ASSERT_NE(line, nullptr);
+    EXPECT_NE(line->text.find(c.logged), std::string::npos) << line->text;
+    EXPECT_NE(line->text.find(c.advice), std::string::npos) << line->text;
+    EXPECT_EQ(line->text.find("磁盘已满"), c.error == ENOSPC ? line->text.find(c.logged) : std::string::npos)
+        << "only a full disk is called one: " << line->text;
+    EXPECT_EQ(line->reason.rfind("卡密无法记录：", 0), 0u) << line->reason;
+
+    const std::string shown = StatusLineText(status.Figures(), 5, false);
+    EXPECT_NE(shown.find(c.statusLine), std::string::npos) << shown;
+
+    ASSERT_EQ(notes.told.size(), 1u);
+    EXPECT_EQ(notes.told[0].summary, c.summary);
+    EXPECT_NE(notes.told[0].body.find(c.advice), std::string::npos) << notes.told[0].body;
+    EXPECT_NE(notes.told[0].body.find("卡密没有发出"), std::string::npos) << notes.told[0].body;
+
+    // Once the disk takes writes again the order goes out as usual, and the
+    // status line no longer shows the failure.
+    RunDeliveryCycle(sender_, stop_, &events);
+    EXPECT_EQ(sender_.sent.size(), 1u);
+    EXPECT_EQ(StatusLineText(status.Figures(), 5, false).find("卡密无法记录"), std::string::npos);
+    sender_.sent.clear();
+  }
 }
 
 TEST_F(DeliveryLedgerTest, AnUnansweredConsignIsRetriedWithoutAnotherMessage) {

@@ -19,6 +19,7 @@
 #include "delivery/wording.h"
 #include "delivery_fixture.h"
 #include "store/sent_time.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -26,16 +27,19 @@ namespace {
 
 using DeliveryLogTest = testing::DeliveryFixture;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+// A log writing to `path`, with the system clock.
+DeliveryLog::Options LogAt(const std::string& path, std::size_t maxFileBytes = DeliveryLog::kDefaultFileBytes,
+                           std::size_t filesKept = DeliveryLog::kDefaultFilesKept) {
+  DeliveryLog::Options options;
+  options.path = path;
+  options.maxFileBytes = maxFileBytes;
+  options.filesKept = filesKept;
+  return options;
 }
 
 std::vector<std::string> FileLines(const std::string& path) {
   std::vector<std::string> lines;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(testing::ReadFileBytes(path));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -72,7 +76,7 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
 
   const std::string path = (dir_ / "data" / "logs" / "delivery.log").string();
   {
-    DeliveryLog log({path});
+    DeliveryLog log(LogAt(path));
     ASSERT_TRUE(log.ok());
     LoginWatch watch;
     RunDeliveryCycle(sender_, stop_, &log, &watch);
@@ -108,7 +112,7 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
   EXPECT_EQ(Texts(FileLines(path)), expected);
 
   // No card password, and no whole card number, in any line.
-  const std::string content = ReadFile(path);
+  const std::string content = testing::ReadFileBytes(path);
   for (const std::string secret : {"PW-SECRET", "CARD-0000-100", "OLD-CARD-NUMBER", "/card/"}) {
     EXPECT_EQ(content.find(secret), std::string::npos) << secret;
   }
@@ -116,7 +120,7 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
 
 TEST_F(DeliveryLogTest, ExpiredLoginIsLoggedOnceAfterTwoCycles) {
   const std::string path = (dir_ / "delivery.log").string();
-  DeliveryLog log({path});
+  DeliveryLog log(LogAt(path));
   LoginWatch watch;
   sim_.Post("/_sim/expire_sessions");
   for (int i = 0; i < 3; ++i) RunDeliveryCycle(sender_, stop_, &log, &watch);
@@ -255,7 +259,7 @@ TEST(DeliveryLogFileTest, RotationKeepsTheNewestLinesWithinTheBound) {
   constexpr std::size_t kBytes = 4096;
   constexpr int kLines = 600;
   {
-    DeliveryLog log({path, kBytes, 2});
+    DeliveryLog log(LogAt(path, kBytes, 2));
     ASSERT_TRUE(log.ok());
     for (int i = 0; i < kLines; ++i) log.Write(LineLevel::kInfo, "第 " + std::to_string(i) + " 行");
     EXPECT_EQ(log.writeFailures(), 0);
@@ -283,7 +287,7 @@ TEST(DeliveryLogFileTest, RotationKeepsTheNewestLinesWithinTheBound) {
 TEST(DeliveryLogFileTest, ReceiversGetTheLinesAsWrittenEvenWithoutAFile) {
   testing::TempDir dir;
   const std::string path = dir.path() + "/logs/delivery.log";
-  DeliveryLog log({path});
+  DeliveryLog log(LogAt(path));
   std::vector<DeliveryLogLine> got;
   const int id = log.AddLineSink([&](const DeliveryLogLine& line) { got.push_back(line); });
   PendingOrder order{"1001", "点卡"_gbk, 1, "买家\n甲"_gbk, "9"};
@@ -314,7 +318,7 @@ TEST(DeliveryLogFileTest, ReceiversGetTheLinesAsWrittenEvenWithoutAFile) {
   }
 
   // A log whose folder cannot be made still hands out its lines.
-  DeliveryLog nowhere({dir.path() + "/missing/logs/delivery.log"});
+  DeliveryLog nowhere(LogAt(dir.path() + "/missing/logs/delivery.log"));
   EXPECT_FALSE(nowhere.ok());
   int count = 0;
   nowhere.AddLineSink([&](const DeliveryLogLine&) { ++count; });

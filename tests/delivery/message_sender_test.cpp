@@ -14,6 +14,7 @@
 #include "store/settings.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -36,19 +37,9 @@ class NoChatWindows : public WindowSystem {
 class ImMessageSenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("message_sender_" + std::to_string(getpid()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::string error;
-    ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
-    SetProgramDir(dir_.string());
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
     log_ = (dir_ / "started.log").string();
   }
-  void TearDown() override {
-    SetProgramDir("");
-    std::filesystem::remove_all(dir_);
-  }
-
   // A stand-in client named `name` that logs "name arguments..." and ends.
   std::string Client(const std::string& name) {
     const std::string path = (dir_ / name).string();
@@ -70,7 +61,8 @@ class ImMessageSenderTest : public ::testing::Test {
     return bounds;
   }
 
-  std::filesystem::path dir_;
+  testing::ShopFolder shop_;
+  std::filesystem::path dir_ = shop_.path();
   std::string log_;
 };
 

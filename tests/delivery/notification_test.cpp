@@ -55,7 +55,7 @@ class PolicyTest : public ::testing::Test {
     return kinds;
   }
 
-  bool enabled_[5] = {true, true, true, true, true};
+  bool enabled_[std::size(kAllNotificationKinds)] = {true, true, true, true, true, true};
   RecordingNotifier notifier_;
   NotificationPolicy policy_;
   const PendingOrder a_{"1001", "点卡"_gbk, 3, "买家甲"_gbk, "9"};
@@ -162,6 +162,17 @@ TEST_F(PolicyTest, StockWarningsFromTheProgramsCountUnderTheSwitch) {
   EXPECT_EQ(Told(), Kinds{});
 }
 
+TEST_F(PolicyTest, EachHeldOrderIsItsOwnSubjectSoTheSecondIsNoRepeat) {
+  policy_.OrderHeld(a_, HoldReason::kBlacklisted, true);
+  policy_.OrderHeld(b_, HoldReason::kBlacklisted, true);
+  policy_.OrderHeld(b_, HoldReason::kDelayed, true);  // a delay is no news for the phone
+  ASSERT_EQ(notifier_.told.size(), 2u);
+  EXPECT_EQ(notifier_.told[0].kind, K::kOrderHeld);
+  EXPECT_EQ(notifier_.told[0].subject, "1001");
+  EXPECT_EQ(notifier_.told[1].subject, "1002");
+  EXPECT_NE(notifier_.told[1].body.find("1002"), std::string::npos);
+}
+
 TEST_F(PolicyTest, TextsNameTheOrderTheBuyerAndTheCounts) {
   policy_.OrderWaiting(a_, WaitReason::kStockShort, 1);
   policy_.MessageHanded(b_, false);
@@ -195,8 +206,8 @@ TEST(DesktopNotifierTest, NotificationsReachTheServiceOnTheBus) {
   testing::NotificationBus bus;
   ASSERT_TRUE(bus.ok()) << "no private bus or notification service";
   DesktopNotifier notifier(bus.address());
-  notifier.Notify({K::kImFailed, "旺旺消息未送出", "订单 1001 <b>&</b>"});
-  notifier.Notify({K::kWaitingForStock, "订单等待补货", "第二条"});
+  notifier.Notify({K::kImFailed, "旺旺消息未送出", "订单 1001 <b>&</b>", {}});
+  notifier.Notify({K::kWaitingForStock, "订单等待补货", "第二条", {}});
   ASSERT_TRUE(notifier.WaitIdle(std::chrono::seconds(20)));
   EXPECT_EQ(notifier.shown(), 2);
   EXPECT_EQ(notifier.failed(), 0);
@@ -221,7 +232,7 @@ TEST(DesktopNotifierTest, MarkupIsEscapedForAServiceThatReadsIt) {
   testing::NotificationBus bus(/*markup=*/true);
   ASSERT_TRUE(bus.ok());
   DesktopNotifier notifier(bus.address());
-  notifier.Notify({K::kPageUnpaired, "订单页无法识别", "宝贝“<i>A&B</i>”"});
+  notifier.Notify({K::kPageUnpaired, "订单页无法识别", "宝贝“<i>A&B</i>”", {}});
   const std::optional<std::string> line = bus.NextNotification();
   ASSERT_TRUE(line);
   EXPECT_EQ(JsonStrings(*line, "body"), std::vector<std::string>{"宝贝“&lt;i&gt;A&amp;B&lt;/i&gt;”"});
@@ -232,7 +243,7 @@ TEST(DesktopNotifierTest, WithoutAServiceNotificationsAreDroppedQuietly) {
   ASSERT_TRUE(bus.ok());
   for (const std::string& address : {bus.address(), std::string("unix:path=/nonexistent/bus")}) {
     DesktopNotifier notifier(address);
-    notifier.Notify({K::kLoginExpired, "淘宝登录已失效", "x"});
+    notifier.Notify({K::kLoginExpired, "淘宝登录已失效", "x", {}});
     ASSERT_TRUE(notifier.WaitIdle(std::chrono::seconds(20)));
     EXPECT_EQ(notifier.shown(), 0) << address;
     EXPECT_EQ(notifier.failed(), 1) << address;
@@ -258,7 +269,9 @@ TEST_F(NotificationDeliveryTest, CyclesTellTheDesktopOfAnImFailureAndAnExpiredLo
   auto next = [&bus](const std::string& summary) {
     const std::optional<std::string> line = bus.NextNotification();
     EXPECT_TRUE(line) << "nothing told, expected " << summary;
-    if (line) EXPECT_EQ(JsonStrings(*line, "summary"), std::vector<std::string>{summary}) << *line;
+    if (line) {
+      EXPECT_EQ(JsonStrings(*line, "summary"), std::vector<std::string>{summary}) << *line;
+    }
     return line.value_or("");
   };
   EXPECT_NE(next("订单等待补货").find("订单 " + waiting + "（买家 买家乙）"), std::string::npos);

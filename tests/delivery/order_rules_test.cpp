@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
+
 namespace autodeliver {
 namespace {
 
@@ -101,16 +103,8 @@ TEST(OrderRulesDecision, EachRuleAloneAndCombined) {
 
 class OrderRuleFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("order_rules_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::filesystem::path dir_;
+  testing::TempDir temp_;
+  std::filesystem::path dir_ = temp_.path();
 };
 
 TEST_F(OrderRuleFilesTest, RulesSurviveARoundTripWithAwkwardTextsAndForeignLinesStay) {

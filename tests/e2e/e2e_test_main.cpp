@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "app/application.h"
-#include "app/login_browser.h"
 #include "im/im_test_support.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +28,7 @@ int main(int argc, char** argv) {
     }
     setenv("DISPLAY", server.display().c_str(), 1);
   }
-  autodeliver::PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   autodeliver::SetProgramFont();
   testing::InitGoogleTest(&argc, argv);

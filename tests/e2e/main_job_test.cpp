@@ -8,28 +8,23 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTableView>
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
-#include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
 #include "store/stock_table.h"
+#include "support/e2e_fixture.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -43,36 +38,6 @@ struct SimView {
   std::vector<std::string> listed, consigned, consignAttempts;
   int orderListRequests = 0;
 };
-
-SimView ReadSim(const t::MarketSim& sim) {
-  SimView view;
-  const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(sim.State())).object();
-  auto numbers = [&](const char* list, const char* field) {
-    std::vector<std::string> out;
-    for (const QJsonValue& v : state.value(QLatin1String(list)).toArray()) {
-      out.push_back(v.toObject().value(QLatin1String(field)).toString().toStdString());
-    }
-    return out;
-  };
-  view.listed = numbers("orders", "orderNumber");
-  view.consigned = numbers("consigned", "orderNumber");
-  view.consignAttempts = numbers("consignAttempts", "tradeId");
-  for (const std::string& target : numbers("requests", "target")) {
-    if (target.rfind("/user/order_list_new.htm", 0) == 0) ++view.orderListRequests;
-  }
-  return view;
-}
-
-// The IM client's transcript as "seller|buyer|text" (UTF-8).
-std::vector<std::string> Transcript(const std::string& path) {
-  std::vector<std::string> lines;
-  for (const std::string& line : t::ReadLines(path)) {
-    if (line.empty()) continue;
-    lines.push_back(t::JsonField(line, "seller") + "|" + t::JsonField(line, "buyer") + "|" +
-                    t::JsonField(line, "text"));
-  }
-  return lines;
-}
 
 // The sent-cards table as "item|order|buyer|quantity|number|password".
 std::vector<std::string> SentTable() {
@@ -117,23 +82,15 @@ std::vector<std::string> ExportedCards(const std::string& file) {
   return rows;
 }
 
-class MainJobTest : public ::testing::Test {
+class MainJobTest : public t::EndToEndTest {
  protected:
+  MainJobTest() : EndToEndTest("e2e") {}
+
   void SetUp() override {
-    ASSERT_TRUE(sim_.ok()) << "the marketplace imitation did not start";
-    programDir_ = temp_.path() + "/autodeliver";
-    std::filesystem::create_directories(programDir_);
-    ASSERT_EQ(t::WaitProcess(t::StartProcess({AUTODELIVER_TABLE_TOOL, "init", programDir_}), 60s), 0);
-    setenv("AUTODELIVER_DIR", programDir_.c_str(), 1);
+    EndToEndTest::SetUp();
+    if (HasFatalFailure()) return;
     // The aliim handler is registered in folders of this test only.
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const std::string dir = temp_.path() + "/" + name;
-      std::filesystem::create_directories(dir);
-      setenv(name, dir.c_str(), 1);
-    }
-    instance_ = "e2e-" + std::to_string(getpid());
-    setenv("AUTODELIVER_IM_INSTANCE", instance_.c_str(), 1);
-    transcript_ = temp_.path() + "/im-transcript.jsonl";
+    PrivateFolders({"XDG_DATA_HOME", "XDG_CONFIG_HOME"});
     imClient_ = t::StartProcess({AUTODELIVER_IM_SIM, "--transcript", transcript_});
     ASSERT_GT(imClient_, 0);
     ASSERT_EQ(t::WaitProcess(t::StartProcess({AUTODELIVER_IM_SIM, "--install"}), 30s), 0);
@@ -148,23 +105,19 @@ class MainJobTest : public ::testing::Test {
                           t::WaitProcess(imClient_, 10s) < 0)) {
       t::StopProcess(imClient_);
     }
-    unsetenv("AUTODELIVER_DIR");
+    EndToEndTest::TearDown();
   }
 
-  t::TempDir temp_;
-  t::MarketSim sim_;
-  std::string programDir_, instance_, transcript_;
+  SimView ReadSim() const {
+    return {SimList("orders"), SimList("consigned"), SimList("consignAttempts", "tradeId"),
+            OrderListRequests()};
+  }
+
   pid_t imClient_ = -1;
 };
 
 TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
-  demo::DemoSettings settings;
-  settings.marketHost = sim_.host();
-  settings.transcriptPath = transcript_;
-  demo::DemoFlow flow(settings, [](const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  });
+  demo::DemoFlow flow(Settings(60000), Print);
   const demo::DemoResult result = flow.Run(demo::DefaultScript(sim_.host()));
   ASSERT_TRUE(result.completed) << result.failure;
   ASSERT_NE(flow.program(), nullptr);
@@ -187,7 +140,7 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
           "买家乙|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK1002 卡密：pw-aa02\r\n"
           "卡号：DK1003-ONLINE 卡密：pw-aa03\r\n",
       head + "买家戊|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK1004 卡密：pw-aa04\r\n"};
-  EXPECT_EQ(Transcript(transcript_), messages);
+  EXPECT_EQ(Transcript(), messages);
 
   // The seller: the sent-cards table and its grid, and the stock left.
   const std::vector<std::string> sent = {
@@ -210,7 +163,7 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
 
   // The marketplace: the delivered orders consigned once each, the other two
   // still awaiting shipment (newest first).
-  const SimView sim = ReadSim(sim_);
+  const SimView sim = ReadSim();
   EXPECT_EQ(sim.consigned, (std::vector<std::string>{a, b, e}));
   EXPECT_EQ(sim.consignAttempts, (std::vector<std::string>{a, b, e}));
   EXPECT_EQ(sim.listed, (std::vector<std::string>{d, c}));
@@ -223,12 +176,12 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
   // Two more scans later nothing went out twice and the waiting orders
   // still wait.
   ASSERT_TRUE(
-      QTest::qWaitFor([&] { return ReadSim(sim_).orderListRequests >= sim.orderListRequests + 2; }, 30000))
+      QTest::qWaitFor([&] { return ReadSim().orderListRequests >= sim.orderListRequests + 2; }, 30000))
       << "the delivery timer stopped scanning";
   ASSERT_TRUE(QTest::qWaitFor([&] { return !flow.program()->controller().IsCycleRunning(); }, 30000));
-  EXPECT_EQ(Transcript(transcript_), messages);
+  EXPECT_EQ(Transcript(), messages);
   EXPECT_EQ(SentTable(), sent);
-  const SimView later = ReadSim(sim_);
+  const SimView later = ReadSim();
   EXPECT_EQ(later.consignAttempts, sim.consignAttempts);
   EXPECT_EQ(later.listed, sim.listed);
 
@@ -246,8 +199,7 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
   // The program kept its delivery log in the data folder all along: each
   // order's fate with its buyer, the stock warning of the item (it had no
   // card when it was added), and no card password.
-  std::ifstream logFile(programDir_ + "/data/logs/delivery.log", std::ios::binary);
-  const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+  const std::string log = DeliveryLog();
   for (const std::string& line :
        {"订单 " + a + "（买家 买家甲）：卡密消息已交给旺旺发给买家",
         "订单 " + b + "（买家 买家乙）：已向淘宝提交发货（无需物流）",

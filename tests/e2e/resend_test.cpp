@@ -16,9 +16,6 @@
 
 #include <QAbstractItemModel>
 #include <QColor>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,15 +27,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
 #include "delivery/card_delivery.h"
-#include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
@@ -48,6 +42,7 @@
 #include "store/settings.h"
 #include "store/stock_table.h"
 #include "store/undelivered_orders.h"
+#include "support/e2e_fixture.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -56,49 +51,16 @@ namespace {
 using namespace std::chrono_literals;
 namespace t = autodeliver::testing;
 
-// Order numbers (UTF-8) in a list of the imitation's state.
-std::vector<std::string> SimList(const t::MarketSim& sim, const char* list,
-                                 const char* field = "orderNumber") {
-  std::vector<std::string> out;
-  const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(sim.State())).object();
-  for (const QJsonValue& v : state.value(QLatin1String(list)).toArray())
-    out.push_back(v.toObject().value(QLatin1String(field)).toString().toStdString());
-  return out;
-}
-
-int OrderListRequests(const t::MarketSim& sim) {
-  int n = 0;
-  for (const std::string& target : SimList(sim, "requests", "target"))
-    n += target.rfind("/user/order_list_new.htm", 0) == 0 ? 1 : 0;
-  return n;
-}
-
-// The IM client's transcript as "seller|buyer|text" (UTF-8).
-std::vector<std::string> Transcript(const std::string& path) {
-  std::vector<std::string> lines;
-  if (!std::filesystem::exists(path)) return lines;
-  for (const std::string& line : t::ReadLines(path)) {
-    if (line.empty()) continue;
-    lines.push_back(t::JsonField(line, "seller") + "|" + t::JsonField(line, "buyer") + "|" +
-                    t::JsonField(line, "text"));
-  }
-  return lines;
-}
-
-class ResendEndToEndTest : public ::testing::Test {
+class ResendEndToEndTest : public t::EndToEndTest {
  protected:
+  ResendEndToEndTest() : EndToEndTest("e2e-resend") {}
+
   void SetUp() override {
-    ASSERT_TRUE(sim_.ok()) << "the marketplace imitation did not start";
-    programDir_ = temp_.path() + "/autodeliver";
-    std::filesystem::create_directories(programDir_);
-    ASSERT_EQ(t::WaitProcess(t::StartProcess({AUTODELIVER_TABLE_TOOL, "init", programDir_}), 60s), 0);
-    setenv("AUTODELIVER_DIR", programDir_.c_str(), 1);
+    EndToEndTest::SetUp();
+    if (HasFatalFailure()) return;
     // The IM client is installed (an earlier start stored its path) but not
     // running: the seller is away from it.
     ASSERT_TRUE(SetSetting(ImClientPathSetting(), AUTODELIVER_IM_SIM));
-    instance_ = "e2e-resend-" + std::to_string(getpid());
-    setenv("AUTODELIVER_IM_INSTANCE", instance_.c_str(), 1);
-    transcript_ = temp_.path() + "/im-transcript.jsonl";
   }
 
   void TearDown() override {
@@ -106,7 +68,7 @@ class ResendEndToEndTest : public ::testing::Test {
                           t::WaitProcess(imClient_, 10s) < 0)) {
       t::StopProcess(imClient_);
     }
-    unsetenv("AUTODELIVER_DIR");
+    EndToEndTest::TearDown();
   }
 
   void StartImClient() {
@@ -118,21 +80,12 @@ class ResendEndToEndTest : public ::testing::Test {
         << "the IM client imitation did not come up";
   }
 
-  t::TempDir temp_;
-  t::MarketSim sim_;
-  std::string programDir_, instance_, transcript_;
   pid_t imClient_ = -1;
 };
 
 TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePageOnce) {
-  demo::DemoSettings settings;
-  settings.marketHost = sim_.host();
-  settings.transcriptPath = transcript_;
-  settings.stepTimeoutMs = 90000;  // the first message waits out the IM search bound
-  demo::DemoFlow flow(settings, [](const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  });
+  // The first message waits out the IM search bound.
+  demo::DemoFlow flow(Settings(90000), Print);
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK2001", "pw-b01"}, {"DK2002", "pw-b02"}, {"DK2003", "pw-b03"}};
@@ -144,9 +97,9 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   const std::string order = result.orders[0].orderNumber;
 
   // The first cycle: cards recorded, the order listed, not consigned, marked.
-  EXPECT_TRUE(Transcript(transcript_).empty());
-  EXPECT_EQ(SimList(sim_, "orders"), std::vector<std::string>{order});
-  EXPECT_TRUE(SimList(sim_, "consignAttempts", "tradeId").empty());
+  EXPECT_TRUE(Transcript().empty());
+  EXPECT_EQ(SimList("orders"), std::vector<std::string>{order});
+  EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
   EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
   Application& program = *flow.program();
   MainWindow& window = program.window();
@@ -190,10 +143,10 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   const std::vector<std::string> messages = {
       "测试卖家|买家甲|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK2001 卡密：pw-b01\r\n卡号：DK2002 "
       "卡密：pw-b02\r\n"};
-  EXPECT_EQ(Transcript(transcript_), messages);
+  EXPECT_EQ(Transcript(), messages);
   // The marketplace: consigned, no longer awaiting shipment.
-  EXPECT_EQ(SimList(sim_, "consigned"), std::vector<std::string>{order});
-  EXPECT_TRUE(SimList(sim_, "orders").empty());
+  EXPECT_EQ(SimList("consigned"), std::vector<std::string>{order});
+  EXPECT_TRUE(SimList("orders").empty());
   // The seller: the mark is gone, the grid unpainted, no card left the stock.
   EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
   EXPECT_FALSE(grid->model()->index(0, 0).data(Qt::BackgroundRole).isValid());
@@ -209,15 +162,14 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_EQ(sent.size(), 2u);
 
   // Two scans later nothing went out twice.
-  const int scans = OrderListRequests(sim_);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) >= scans + 2; }, 30000));
+  const int scans = OrderListRequests();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests() >= scans + 2; }, 30000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !program.controller().IsCycleRunning(); }, 30000));
-  EXPECT_EQ(Transcript(transcript_), messages);
-  EXPECT_EQ(SimList(sim_, "consignAttempts", "tradeId"), std::vector<std::string>{order});
+  EXPECT_EQ(Transcript(), messages);
+  EXPECT_EQ(SimList("consignAttempts", "tradeId"), std::vector<std::string>{order});
 
   // The delivery log: the message that did not get through, then the resend.
-  std::ifstream logFile(programDir_ + "/data/logs/delivery.log", std::ios::binary);
-  const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+  const std::string log = DeliveryLog();
   const std::size_t lost = log.find("订单 " + order + "（买家 买家甲）：卡密消息没能交给旺旺");
   const std::size_t resent = log.find(
       "订单 " + order + "（买家 买家甲）：已把记录中的 2 张卡密重新交给旺旺发给买家（卡号 D…1、D…2）");
@@ -248,14 +200,8 @@ std::map<std::string, std::vector<std::string>> Texts(
 }
 
 TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhenItIsBack) {
-  demo::DemoSettings settings;
-  settings.marketHost = sim_.host();
-  settings.transcriptPath = transcript_;
-  settings.stepTimeoutMs = 90000;  // the first message waits out the IM search bound
-  demo::DemoFlow flow(settings, [](const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  });
+  // The first message waits out the IM search bound.
+  demo::DemoFlow flow(Settings(90000), Print);
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK3001", "pw-c01"},
@@ -288,20 +234,16 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
 
   // Two more orders, each seen by a cycle of its own: no card taken, the
   // order left listed and unmarked, the reason in the log and the status.
-  const std::string logPath = programDir_ + "/data/logs/delivery.log";
-  const auto log = [&] {
-    std::ifstream file(logPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  };
+  const auto log = [&] { return DeliveryLog(); };
   for (const auto& [buyer, quantity] : {std::pair<const char*, int>{"买家乙", 2}, {"买家丙", 1}}) {
-    const int scans = OrderListRequests(sim_);
+    const int scans = OrderListRequests();
     const std::vector<std::string> placed = t::JsonStrings(
         sim_.Call("/_sim/place_order",
                   {{"title", "点卡10元"}, {"buyer", buyer}, {"quantity", std::to_string(quantity)}}),
         "orderNumber");
     ASSERT_EQ(placed.size(), 1u);
     orders.push_back(placed[0]);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) > scans; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests() > scans; }, 30000));
     ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
     EXPECT_NE(status().find(away), std::string::npos) << status();
     EXPECT_EQ(Texts(SentByOrder()), Texts(firstCards)) << buyer;
@@ -309,22 +251,21 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
     EXPECT_NE(log().find("订单 " + placed[0] + "（买家 " + buyer + "）：" + away), std::string::npos)
         << log();
   }
-  EXPECT_TRUE(Transcript(transcript_).empty());
-  std::vector<std::string> listed = SimList(sim_, "orders");
+  EXPECT_TRUE(Transcript().empty());
+  std::vector<std::string> listed = SimList("orders");
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, orders);
-  EXPECT_TRUE(SimList(sim_, "consignAttempts", "tradeId").empty());
+  EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
   EXPECT_EQ(LoadStockCardsOf("点卡10元"_gbk).size(), 4u);
 
   // The client is back: every order goes out, nobody touching the window.
   StartImClient();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return SimList(sim_, "consigned").size() == 3; }, 120000))
-      << status() << "\n"
-      << log();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SimList("consigned").size() == 3; }, 120000)) << status() << "\n"
+                                                                                         << log();
   ASSERT_TRUE(cycleEnded("今日发货 3 笔 | 等待补货 0 笔")) << status();
   // Two scans later nothing went out twice.
-  const int scans = OrderListRequests(sim_);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests(sim_) >= scans + 2; }, 30000));
+  const int scans = OrderListRequests();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests() >= scans + 2; }, 30000));
   ASSERT_TRUE(cycleEnded("今日发货 3 笔 | 等待补货 0 笔")) << status();
   EXPECT_EQ(status().find(away), std::string::npos) << status();
   EXPECT_EQ(status().find("未送达"), std::string::npos) << status();
@@ -342,17 +283,17 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
     expected.push_back(std::string("测试卖家|") + buyers[i] + "|" +
                        GbkToUtf8Lossy(DeliveryMessage("点卡10元"_gbk, sent.at(orders[i]))));
   }
-  std::vector<std::string> received = Transcript(transcript_);
+  std::vector<std::string> received = Transcript();
   std::sort(expected.begin(), expected.end());
   std::sort(received.begin(), received.end());
   EXPECT_EQ(received, expected);
-  std::vector<std::string> consigned = SimList(sim_, "consigned");
-  std::vector<std::string> attempts = SimList(sim_, "consignAttempts", "tradeId");
+  std::vector<std::string> consigned = SimList("consigned");
+  std::vector<std::string> attempts = SimList("consignAttempts", "tradeId");
   std::sort(consigned.begin(), consigned.end());
   std::sort(attempts.begin(), attempts.end());
   EXPECT_EQ(consigned, orders);
   EXPECT_EQ(attempts, orders);
-  EXPECT_TRUE(SimList(sim_, "orders").empty());
+  EXPECT_TRUE(SimList("orders").empty());
   EXPECT_TRUE(UndeliveredOrders().List().empty());
   std::vector<std::string> left;
   for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) left.push_back(card.cardNumber);

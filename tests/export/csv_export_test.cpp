@@ -16,27 +16,12 @@
 #include <vector>
 
 #include "../store/table_files.h"
+#include "support/hex.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 // The rows Python's csv module reads from `path` in `encoding`, each field
 // as its UTF-8 bytes in hex, fields joined by spaces. With `textRule`, a
@@ -68,7 +53,7 @@ std::vector<std::string> ReadWithPython(const std::string& path, const char* enc
 // A row as ReadWithPython prints it, from UTF-8 fields.
 std::string Expected(const std::vector<std::string>& utf8Fields) {
   std::string row;
-  for (std::size_t i = 0; i < utf8Fields.size(); ++i) row += (i ? " " : "") + Hex(utf8Fields[i]);
+  for (std::size_t i = 0; i < utf8Fields.size(); ++i) row += (i ? " " : "") + testing::Hex(utf8Fields[i]);
   return row;
 }
 
@@ -97,7 +82,7 @@ TEST_F(CsvExportTest, AwkwardValuesReadBackUnchangedInBothEncodings) {
 
   const std::string utf8 = SentCardsCsv(cards, nullptr, CsvEncoding::kUtf8WithBom);
   ASSERT_TRUE(WriteExportFile(Path("sent.csv"), utf8));
-  EXPECT_EQ(ReadFile(Path("sent.csv")), utf8);
+  EXPECT_EQ(testing::ReadFileBytes(Path("sent.csv")), utf8);
   EXPECT_EQ(utf8.rfind("\xEF\xBB\xBF宝贝名称,订单编号,", 0), 0u);
   EXPECT_EQ(ReadWithPython(Path("sent.csv"), "utf-8-sig"), expected);
 
@@ -181,7 +166,7 @@ TEST_F(CsvExportTest, FileIsOwnerOnlyAndReplacedOnlyWhenWrittenWhole) {
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_TRUE(WriteExportFile(path, "second"));
-  EXPECT_EQ(ReadFile(path), "second");
+  EXPECT_EQ(testing::ReadFileBytes(path), "second");
   EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 
   // A folder that does not exist, or a folder in the file's place: false,

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace autodeliver::testing {
 
 // Waits until `done` holds, checking every few milliseconds, for at most
@@ -43,19 +45,8 @@ class XServer {
   std::string display_;
 };
 
-// A fresh temporary directory, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// The whole content of a file; empty when it cannot be read.
-std::string ReadFile(const std::string& path);
+// Replaces a file's content (creating its folders); `executable` makes it a
+// program its owner may run. (Reading: ReadFileBytes, support/temp_dir.h.)
 void WriteFile(const std::string& path, const std::string& content, bool executable = false);
 
 // The lines of a file (without the line feed).

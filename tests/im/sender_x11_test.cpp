@@ -196,7 +196,7 @@ TEST_F(ImSenderX11Test, ProgramThatKeepsRunningIsWaitedForOnlyUpToItsBound) {
   EXPECT_TRUE(SendImMessage("店铺A"_gbk, "买家B"_gbk, "卡密"_gbk, options));
   EXPECT_EQ(ReadLines(transcript_).size(), 1u);
   // The program was left running, not killed.
-  const pid_t longRunning = std::atoi(ReadFile(pidFile).c_str());
+  const pid_t longRunning = std::atoi(ReadFileBytes(pidFile).c_str());
   ASSERT_GT(longRunning, 0);
   EXPECT_EQ(kill(longRunning, 0), 0);
   kill(longRunning, SIGKILL);

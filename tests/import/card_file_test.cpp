@@ -201,7 +201,7 @@ TEST(CardFile, KeptLinesGoBackAsTheyStood) {
 TEST(CardFile, KeptLinesFileNeverOverwrites) {
   testing::TempDir dir;
   const std::string source = dir / "cards.txt";
-  testing::WriteFile(source, "A1 P1\nbad\n");
+  testing::WriteFileBytes(source, "A1 P1\nbad\n");
   std::optional<CardFile> f = LoadCardFile(source);
   ASSERT_TRUE(f);
   ASSERT_EQ(f->lines.size(), 2u);
@@ -209,13 +209,13 @@ TEST(CardFile, KeptLinesFileNeverOverwrites) {
   std::optional<std::string> first = WriteKeptLinesFile(source, *f, {1});
   ASSERT_TRUE(first);
   EXPECT_EQ(*first, dir / "cards.未导入.txt");
-  EXPECT_EQ(testing::ReadFile(*first), "bad\n");
+  EXPECT_EQ(testing::ReadFileBytes(*first), "bad\n");
   std::optional<std::string> second = WriteKeptLinesFile(source, *f, {0, 1});
   ASSERT_TRUE(second);
   EXPECT_EQ(*second, dir / "cards.未导入-2.txt");
-  EXPECT_EQ(testing::ReadFile(*first), "bad\n");
-  EXPECT_EQ(testing::ReadFile(*second), "A1 P1\nbad\n");
-  EXPECT_EQ(testing::ReadFile(source), "A1 P1\nbad\n");
+  EXPECT_EQ(testing::ReadFileBytes(*first), "bad\n");
+  EXPECT_EQ(testing::ReadFileBytes(*second), "A1 P1\nbad\n");
+  EXPECT_EQ(testing::ReadFileBytes(source), "A1 P1\nbad\n");
 
   EXPECT_FALSE(WriteKeptLinesFile(dir / "no-such-dir/cards.txt", *f, {1}));
   EXPECT_FALSE(LoadCardFile(dir / "missing.txt"));

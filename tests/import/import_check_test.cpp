@@ -11,6 +11,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -134,16 +135,7 @@ TEST(ImportCheck, ReasonsInTheSellersWords) {
   EXPECT_EQ(VerdictText(V::kNew), "");
 }
 
-class ImportCheckStore : public ::testing::Test {
- protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
-  testing::TempDir dir_;
-};
+using ImportCheckStore = testing::ShopTest;
 
 // The stock counts for its own item only; the history counts whatever the
 // item; cards taken out of the stock are no longer in it.

@@ -1,7 +1,10 @@
-// The bounded search of the order patterns against the plain whole-page
-// search of the patterns as written: on every page of a corpus (the
-// fixture's pages, the imitation's pages, the fuzz corpus, and pages with
-// each pattern broken in turn) both find the same matches.
+// The literal scan of the order fields against the scan it replaced (the
+// whole page copied with the dash entity replaced, then each pattern searched
+// with Boost.Regex in bounded windows; reference_order_scan.h), and that one
+// against the plain whole-page search of the patterns as written: on every
+// page of a corpus (the fixture's pages, the imitation's pages, the fuzz
+// corpus, pages with each pattern broken in turn) and on pages made at
+// random from the markup's pieces, all find the same matches.
 #include "market/order_patterns.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +12,12 @@
 #include <boost/regex.hpp>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "market/order_scan.h"
 #include "order_page_fixture.h"
+#include "reference_order_scan.h"
 #include "text/gbk.h"
 #ifdef AUTODELIVER_WITH_MARKET_SIM
 #include "sim_pages.h"
@@ -61,7 +66,8 @@ std::vector<CorpusPage> FixturePages() {
   pages.push_back(
       {"odd fields",
        RenderOrderPage({{"1001", "Line one\r\nline two &amp; more", "１２"_gbk, "nick%20x&lt;", ""},
-                        {"1002", "A&Mdash;B \"quoted\"", "件"_gbk, "buyer c", "9"}})});
+                        {"1002", "A&Mdash;B \"quoted\"", "件"_gbk, "buyer c", "9"},
+                        {"1003", "\x81&mdash;x\x81\x81&MDASH;", "2&mdash;", "n&mdash;", "4&mdash;5"}})});
   return pages;
 }
 
@@ -144,7 +150,34 @@ std::vector<CorpusPage> BrokenPages() {
   return pages;
 }
 
-TEST(OrderPatternsTest, BoundedSearchFindsWhatTheWholePageSearchFinds) {
+// The matches of the three searches on one page: the new scan's, the
+// reference's and, when `wholePage`, the whole-page search's of the
+// patterns as written (whose matches must then fit their windows).
+std::size_t CompareSearches(const std::string& body, bool wholePage) {
+  const std::array<std::vector<std::string>, 5> found = OrderFieldTexts(body);
+  const reference::PageMatches before = reference::ReadPageMatches(body);
+  EXPECT_TRUE(before.complete);
+  if (!before.complete) return 0;
+  const std::string text = reference::PrepareOrderPage(body);
+  std::size_t matches = 0;
+  for (OrderField field : kOrderFields) {
+    SCOPED_TRACE(OrderPatternText(field));
+    const std::size_t i = static_cast<std::size_t>(field);
+    EXPECT_EQ(found[i], before.groups[i]);
+    matches += found[i].size();
+    if (!wholePage) continue;
+    const boost::regex written(OrderPatternText(field), boost::regex::perl);
+    std::vector<std::string> wholeGroups;
+    for (const WholePageMatch& m : WholePageMatches(written, text)) {
+      EXPECT_LE(m.length, OrderMarkup(field).longestMatch);
+      wholeGroups.push_back(m.group);
+    }
+    EXPECT_EQ(found[i], wholeGroups);
+  }
+  return matches;
+}
+
+TEST(OrderPatternsTest, ScanFindsWhatTheReferenceAndTheWholePageSearchFind) {
   std::vector<CorpusPage> corpus = FixturePages();
 #ifdef AUTODELIVER_WITH_MARKET_SIM
   for (CorpusPage& p : ImitationPages()) corpus.push_back(std::move(p));
@@ -156,35 +189,79 @@ TEST(OrderPatternsTest, BoundedSearchFindsWhatTheWholePageSearchFinds) {
   std::size_t matchesCompared = 0;
   for (const CorpusPage& page : corpus) {
     SCOPED_TRACE(page.name);
-    const std::string text = PrepareOrderPage(page.text);
-    std::size_t budget = kOrderPageFailedWindowBudget;
-    for (OrderField field : kOrderFields) {
-      SCOPED_TRACE(OrderPatternText(field));
-      const boost::regex written(OrderPatternText(field), boost::regex::perl);
-      const std::vector<WholePageMatch> whole = WholePageMatches(written, text);
-      std::vector<std::string> wholeGroups;
-      for (const WholePageMatch& m : whole) {
-        // The equality holds for matches that fit their window: every page
-        // of the corpus has only such matches.
-        ASSERT_LE(m.length, BoundedOrderPattern(field).longestMatch);
-        wholeGroups.push_back(m.group);
-      }
-      const WindowedMatches bounded = WindowedGroupOneMatches(BoundedOrderPattern(field), text, budget);
-      EXPECT_TRUE(bounded.complete);
-      EXPECT_EQ(bounded.groups, wholeGroups);
-      matchesCompared += wholeGroups.size();
-    }
+    matchesCompared += CompareSearches(page.text, /*wholePage=*/true);
   }
   EXPECT_GT(matchesCompared, 300u);
 }
 
-TEST(OrderPatternsTest, EveryPatternStartsWithItsOpener) {
+// Pages strung together at random from the pieces of the markup: openers,
+// the quantity's "× ", closers, the entity in several spellings and cut
+// short, lead bytes that swallow an "&", runs long enough to pass a window
+// (with and without entities, which shrink the match the window measures),
+// and a zero byte now and then.
+TEST(OrderPatternsTest, ScanFindsWhatTheReferenceFindsOnRandomPages) {
+  std::vector<std::string> pieces;
   for (OrderField field : kOrderFields) {
-    const OpenerPattern& p = BoundedOrderPattern(field);
-    ASSERT_FALSE(p.opener.empty());
-    EXPECT_TRUE(OrderPatternText(field).starts_with(p.opener)) << OrderPatternText(field);
-    // No byte of an opener means anything to the engine but itself.
-    EXPECT_EQ(p.opener.find_first_of("\\^$.|?*+()[]{}"), std::string::npos) << p.opener;
+    const OrderFieldMarkup& m = OrderMarkup(field);
+    pieces.push_back(m.opener);
+    pieces.push_back(m.closer);
+    if (!m.lead.empty()) pieces.push_back(m.lead);
+  }
+  const std::size_t markupPieces = pieces.size();
+  for (const char* piece :
+       {"&mdash;",  "&MDASH;", "&mDaSh;", "&mdash", "&md", "&",    "&amp", "\x81", "\xA1", "\xA1\xAA",
+        "\xA1\xC1", "a",       "1",       "7",      " ",   "\r\n", "\t",   "\"",   "<",    "order_id"}) {
+    pieces.emplace_back(piece);
+  }
+  pieces.push_back("订单编号："_gbk);
+  pieces.push_back(std::string(700, 'x'));
+  pieces.push_back(std::string(3000, 'y'));
+  std::string entities;
+  while (entities.size() < 1400) entities += "&mdash;";
+  pieces.push_back(entities);
+  pieces.push_back(entities + entities + entities);
+
+  std::mt19937 random(20121120);
+  std::size_t matchesCompared = 0;
+  for (int n = 0; n < 3000; ++n) {
+    std::string page;
+    const int count = 20 + static_cast<int>(random() % 300);
+    for (int k = 0; k < count; ++k) {
+      const std::uint32_t pick = random() % (pieces.size() * 4 + 1);
+      if (pick == pieces.size() * 4) {
+        page += '\0';
+      } else if (pick >= pieces.size()) {
+        // The openers and closers more often than the rest.
+        page += pieces[pick % markupPieces];
+      } else {
+        page += pieces[pick];
+      }
+    }
+    SCOPED_TRACE("page " + std::to_string(n));
+    matchesCompared += CompareSearches(page, /*wholePage=*/false);
+    if (::testing::Test::HasFailure()) break;
+  }
+  EXPECT_GT(matchesCompared, 10000u);
+}
+
+TEST(OrderPatternsTest, PatternsAreTheMarkupWritten) {
+  const std::string indent = testing::QuantityIndent();
+  EXPECT_EQ(OrderPatternText(OrderField::kItemTitle),
+            "<a style=\"line-height:16px;\" target=\"_blank\" title=\"(.*?)\"");
+  EXPECT_EQ(OrderPatternText(OrderField::kBuyerNick),
+            "<span class=\"ww ww:token\" ww:params=\"nick=(.*?)&amp;");
+  EXPECT_EQ(OrderPatternText(OrderField::kOrderNumber),
+            "<span class=\"order-number\">" + "订单编号："_gbk + "(.*?)</span>");
+  EXPECT_EQ(OrderPatternText(OrderField::kQuantity),
+            "<li class=\"total\">\r\n" + indent + "\t.*?" + "×"_gbk + " (.*?)\r\n" + indent + "</li>");
+  EXPECT_EQ(OrderPatternText(OrderField::kOrderId), "order_id=(.*?)&");
+  for (OrderField field : kOrderFields) {
+    // No byte of a literal means anything to a regular expression but
+    // itself, so the literals are the patterns.
+    const OrderFieldMarkup& m = OrderMarkup(field);
+    for (const std::string& literal : {m.opener, m.lead, m.closer}) {
+      EXPECT_EQ(literal.find_first_of("\\^$.|?*+()[]{}"), std::string::npos) << literal;
+    }
   }
 }
 

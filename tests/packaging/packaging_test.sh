@@ -184,12 +184,14 @@ check "the window has the program's icon (16 to 128 px)" icon_set
 folder_modes() {
   local f
   [ "$(mode_of "$DATA")" = 700 ] && [ "$(mode_of "$DATA/data")" = 700 ] || return 1
-  for f in "$DATA"/card.mdb $(find "$DATA/data" -type f); do
+  [ "$(mode_of "$DATA/card.mdb")" = 600 ] || { echo "  card.mdb has mode $(mode_of "$DATA/card.mdb")"; return 1; }
+  # Names may hold spaces (the login browser's kept profile has "Local State").
+  while IFS= read -r -d '' f; do
     [ "$(mode_of "$f")" = 600 ] || { echo "  $f has mode $(mode_of "$f")"; return 1; }
-  done
-  for f in $(find "$DATA/data" -mindepth 1 -type d); do  # the delivery log's folder
+  done < <(find "$DATA/data" -type f -print0)
+  while IFS= read -r -d '' f; do  # the delivery log's folder, the login browser's profile
     [ "$(mode_of "$f")" = 700 ] || { echo "  $f has mode $(mode_of "$f")"; return 1; }
-  done
+  done < <(find "$DATA/data" -mindepth 1 -type d -print0)
 }
 check "the data folder is 0700 and its card files 0600" folder_modes
 tables_from_template() {

@@ -195,7 +195,9 @@ TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
     EXPECT_EQ(LoadItemNames(), (std::vector<std::string>{"A"}));
     EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
     EXPECT_EQ(prompts.boxes.size(), c.refusedWithBox ? 1u : 0u);
-    if (c.refusedWithBox) EXPECT_EQ(prompts.boxes[0].text, "宝贝名称不能为空，没有修改。"_gbk);
+    if (c.refusedWithBox) {
+      EXPECT_EQ(prompts.boxes[0].text, "宝贝名称不能为空，没有修改。"_gbk);
+    }
     EXPECT_EQ(logged.count(), 0);
     DeleteItems({{1, "A"}});
   }

@@ -131,8 +131,9 @@ class LogPageTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
-    log =
-        std::make_unique<DeliveryLog>(DeliveryLog::Options{dir_.path().toStdString() + "/logs/delivery.log"});
+    DeliveryLog::Options options;
+    options.path = dir_.path().toStdString() + "/logs/delivery.log";
+    log = std::make_unique<DeliveryLog>(options);
     ASSERT_TRUE(log->ok());
   }
   void TearDown() override {

@@ -21,8 +21,8 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 
-#include "app/login_browser.h"
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "delivery/cycle.h"
@@ -63,7 +63,7 @@ bool WaitFor(Done done) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   if (argc != 2) {
     std::fprintf(stderr, "usage: pages_screenshots OUT_DIR\n");

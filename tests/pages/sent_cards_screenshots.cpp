@@ -17,8 +17,8 @@
 #include <QTest>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
-#include "app/login_browser.h"
 #include "app/main_window.h"
 #include "app/window_pages.h"
 #include "app/window_prompts.h"
@@ -87,7 +87,7 @@ void FillShop() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   if (argc != 2) {
     std::fprintf(stderr, "usage: sent_cards_screenshots OUT_DIR\n");

@@ -88,8 +88,9 @@ TEST_F(WindowLookTest, ADarkPaletteLeavesEveryTextReadable) {
     if (auto* view = qobject_cast<QAbstractItemView*>(widget)) {
       const QPalette& p = view->palette();
       EXPECT_GE(Contrast(p.color(QPalette::Text), p.color(QPalette::Base)), 4.5);
-      if (view->alternatingRowColors())
+      if (view->alternatingRowColors()) {
         EXPECT_GE(Contrast(p.color(QPalette::Text), p.color(QPalette::AlternateBase)), 4.5);
+      }
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
       if (label->text().trimmed().isEmpty()) continue;
       EXPECT_GE(Contrast(label->palette().color(QPalette::WindowText), BackgroundBehind(label)), 4.5);

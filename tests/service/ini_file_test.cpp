@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "support/temp_dir.h"
+
 namespace autodeliver {
 namespace {
 
@@ -45,8 +47,8 @@ TEST(IniFileTest, ValuesAreBoundedAndFilesMayBeMissing) {
   const std::string ini = "[update]\ngx=" + std::string(20000, 'a') + "\n";
   EXPECT_EQ(IniValue(ini, "update", "gx").size(), kIniValueLimit);
 
-  const auto dir = std::filesystem::temp_directory_path() / ("ini_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   const std::string path = (dir / "update.ini").string();
   EXPECT_EQ(ReadIniValue(path, "update", "ver"), "");
   ASSERT_TRUE(WriteWholeFile(path, "[update]\r\nver=2\r\ngx=long text here\r\n"));
@@ -54,7 +56,6 @@ TEST(IniFileTest, ValuesAreBoundedAndFilesMayBeMissing) {
   EXPECT_EQ(ReadIniValue(path, "update", "ver"), "3");
   EXPECT_EQ(ReadIniValue(path, "update", "gx"), "");
   EXPECT_FALSE(WriteWholeFile((dir / "no/such/dir/update.ini").string(), "x"));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

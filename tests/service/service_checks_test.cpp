@@ -9,6 +9,7 @@
 
 #include "../delivery/market_sim_fixture.h"
 #include "http/http_request.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -40,10 +41,7 @@ class ServiceChecksTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim_.ok()) << "the imitation did not start";
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
-    dir_ = std::filesystem::temp_directory_path() / ("service_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string UpdateIni() const {
     std::ifstream in(dir_ / "update.ini", std::ios::binary);
@@ -51,7 +49,8 @@ class ServiceChecksTest : public ::testing::Test {
   }
 
   testing::MarketSim sim_;
-  std::filesystem::path dir_;
+  testing::TempDir temp_;
+  std::filesystem::path dir_ = temp_.path();
   FakePrompts prompts_;
 };
 

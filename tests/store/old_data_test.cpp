@@ -20,8 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Get32;
 using testing::Put32;
-using testing::ReadFile;
-using testing::WriteFile;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 
 struct Row {
   std::int32_t id;                  // negative: marked deleted
@@ -60,8 +60,8 @@ void Craft(const std::string& edb, const std::string& edt, const Table& t) {
   }
   std::string companion = testing::RawBlock0(static_cast<std::int32_t>(blocks.size()) + 1);
   for (const std::string& b : blocks) companion += b;
-  WriteFile(edb, table);
-  WriteFile(edt, companion);
+  WriteFileBytes(edb, table);
+  WriteFileBytes(edt, companion);
 }
 
 struct Read {
@@ -73,8 +73,9 @@ struct Read {
 // Reads a table of fixed-width texts and long texts straight from the bytes.
 Read ReadBack(const std::string& edb) {
   Read out;
-  const std::string b = ReadFile(edb);
-  const std::string companion = ReadFile(edb.substr(0, edb.size() - 1) + (edb.back() == 'b' ? "t" : "T"));
+  const std::string b = ReadFileBytes(edb);
+  const std::string companion =
+      ReadFileBytes(edb.substr(0, edb.size() - 1) + (edb.back() == 'b' ? "t" : "T"));
   if (b.size() < 116 || b.compare(0, 4, "WEDB") != 0) return out;
   const std::int32_t count = Get32(b, 16), size = Get32(b, 24), n = Get32(b, 112);
   out.nextId = Get32(b, 20);
@@ -111,7 +112,7 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::error_code ec;
   if (!fs::exists(dir, ec)) return files;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    files[e.path().string()] = e.is_regular_file() ? ReadFile(e.path().string()) : "<dir>";
+    files[e.path().string()] = e.is_regular_file() ? ReadFileBytes(e.path().string()) : "<dir>";
   return files;
 }
 
@@ -154,7 +155,7 @@ struct OldFolder {
     Write(kItemsTableFile, "监控宝贝");                 // UTF-8
     Write(kStockTableFile, Utf8ToGbkLossy("库存卡密"));
     Write(kSentTableFile, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");  // mangled on the way
-    WriteFile(root / "card.mdb", cardDb);
+    WriteFileBytes(root / "card.mdb", cardDb);
   }
   void Write(const std::string& file, const std::string& stem) {
     Craft(root / ("data/" + stem + ".edb"), root / ("data/" + stem + ".edt"), tables[file]);
@@ -197,7 +198,7 @@ TEST(MigrateShop, ConvertsEveryRecordIntoTheInstalledLayoutAndLeavesTheSourceAlo
     // The first field (the setting's name, the item name) is fixed-width now.
     EXPECT_EQ(got.types.at(crafted.fields[0]), 10) << file;
   }
-  EXPECT_EQ(ReadFile(dir / "card.mdb"), old.cardDb);
+  EXPECT_EQ(ReadFileBytes(dir / "card.mdb"), old.cardDb);
   EXPECT_TRUE(r.backup.empty());
 
   // The program reads the converted tables.
@@ -221,7 +222,7 @@ TEST(MigrateShop, KeepsATableWhoseValueIsTooWideInItsOlderLayout) {
     EXPECT_EQ(t.tooWideValue, Chinese(50) + "x");
   }
   const std::string stem = Utf8ToGbkLossy("库存卡密");
-  EXPECT_EQ(ReadFile(dir / ("data/" + std::string(kStockTableFile))), ReadFile(old.Path(stem)));
+  EXPECT_EQ(ReadFileBytes(dir / ("data/" + std::string(kStockTableFile))), ReadFileBytes(old.Path(stem)));
   ExpectSameRecords(old.tables[kStockTableFile], ReadBack(dir / ("data/" + std::string(kStockTableFile))),
                     kStockTableFile);
   EXPECT_EQ(ReadBack(dir / ("data/" + std::string(kItemsTableFile))).types.at("宝贝名称"), 10);
@@ -236,9 +237,9 @@ TEST(MigrateShop, RefusesWithoutWritingWhenATableIsDamagedIncompleteOrWhenDry) {
   } cases[] = {
       {"a chain into a block that is not there",
        [](OldFolder& o) {
-         std::string t = ReadFile(o.Path("监控宝贝"));
+         std::string t = ReadFileBytes(o.Path("监控宝贝"));
          Put32(t, 116 + 72 * 4 + 24 + 4, 99);  // the second record's remark
-         WriteFile(o.Path("监控宝贝"), t);
+         WriteFileBytes(o.Path("监控宝贝"), t);
        },
        {},
        OldDataReport::Status::kDamaged},
@@ -300,7 +301,7 @@ TEST(MigrateShop, MergesIntoAFolderWithCardsWithoutDoublingAny) {
             (std::multiset<std::pair<std::string, std::string>>{
                 {"5005", "B001"}, {"1001", "A000"}, {std::string(64, '9'), "B000"}}));
   EXPECT_EQ(live(kItemsTableFile, "宝贝名称", "宝贝名称").size(), 2u);
-  EXPECT_EQ(ReadFile(dir / "card.imported.mdb"), old.cardDb);
+  EXPECT_EQ(ReadFileBytes(dir / "card.imported.mdb"), old.cardDb);
 }
 
 TEST(ConvertShop, ConvertsTheOlderLayoutInPlaceAndKeepsABackup) {
@@ -314,12 +315,12 @@ TEST(ConvertShop, ConvertsTheOlderLayoutInPlaceAndKeepsABackup) {
     ASSERT_TRUE(stock.MarkDeleted());
   }
   const std::string stockPath = dir / "data/库存卡密.edb";
-  const std::string oldBytes = ReadFile(stockPath);
+  const std::string oldBytes = ReadFileBytes(stockPath);
   const Read before = ReadBack(stockPath);
 
   const OldDataReport dry = ConvertShop(dir.path(), true);
   ASSERT_EQ(dry.status, OldDataReport::Status::kDryRun) << dry.problem;
-  EXPECT_EQ(ReadFile(stockPath), oldBytes);
+  EXPECT_EQ(ReadFileBytes(stockPath), oldBytes);
 
   const OldDataReport r = ConvertShop(dir.path(), false);
   ASSERT_EQ(r.status, OldDataReport::Status::kDone) << r.problem;
@@ -331,7 +332,7 @@ TEST(ConvertShop, ConvertsTheOlderLayoutInPlaceAndKeepsABackup) {
   EXPECT_EQ(after.types.at("宝贝名称"), 10);
   EXPECT_EQ(after.rows, before.rows);
   EXPECT_EQ(after.nextId, before.nextId);
-  EXPECT_EQ(ReadFile(r.backup + "/库存卡密.edb"), oldBytes);
+  EXPECT_EQ(ReadFileBytes(r.backup + "/库存卡密.edb"), oldBytes);
   // A second run finds nothing left to convert.
   const OldDataReport again = ConvertShop(dir.path(), false);
   ASSERT_EQ(again.status, OldDataReport::Status::kDone);

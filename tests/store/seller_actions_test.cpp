@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "faulty_io.h"
 #include "store/item_table.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
@@ -16,6 +15,8 @@
 #include "store/table_access.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
+#include "support/fault_io.h"
+#include "support/shop_folder.h"
 #include "table_files.h"
 #include "tables/record_table.h"
 #include "tables/table_format.h"
@@ -24,14 +25,8 @@
 namespace autodeliver {
 namespace {
 
-class ShopOps : public ::testing::Test {
+class ShopOps : public testing::ShopTest {
  protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
   // Items named `names`, each with two cards "<name>-1" and "<name>-2".
   static void ItemsWithCards(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
@@ -51,8 +46,6 @@ class ShopOps : public ::testing::Test {
     for (int i = 0; i < n; ++i) cards.push_back({prefix + std::to_string(i), "P" + std::to_string(i)});
     return cards;
   }
-
-  testing::TempDir dir_;
 };
 
 TEST_F(ShopOps, AddingAnItemRefusesAnExactDuplicateOnly) {
@@ -265,7 +258,7 @@ TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
     ASSERT_EQ(std::remove(StockTablePath().c_str()), 0);
     ASSERT_EQ(std::remove(CompanionFilePath(StockTablePath()).c_str()), 0);
     ASSERT_TRUE(CreateTable(StockTablePath(), StockTableFields()));
-    testing::FaultyIo io;
+    testing::FaultIo io;
     io.failWrite = k;
     StoreFileIo() = &io;
     std::size_t reported = 0;

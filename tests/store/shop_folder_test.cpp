@@ -15,24 +15,13 @@
 #include <sstream>
 
 #include "store/shop_paths.h"
+#include "support/temp_dir.h"
 #include "table_files.h"
 
 namespace autodeliver {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 unsigned ModeOf(const std::string& path) {
   struct stat st {};
@@ -44,10 +33,10 @@ unsigned ModeOf(const std::string& path) {
 class DataFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(base_ / "template/data/配置.edb", "settings table");
-    WriteFile(base_ / "template/data/配置.edt", "settings blocks");
-    WriteFile(base_ / "template/data/库存卡密.edb", "stock table");
-    WriteFile(base_ / "template/card.mdb", "card database");
+    testing::WriteFileBytes(base_ / "template/data/配置.edb", "settings table");
+    testing::WriteFileBytes(base_ / "template/data/配置.edt", "settings blocks");
+    testing::WriteFileBytes(base_ / "template/data/库存卡密.edb", "stock table");
+    testing::WriteFileBytes(base_ / "template/card.mdb", "card database");
     templateDir_ = base_ / "template";
     // The modes must not depend on the umask the program was started with.
     oldMask_ = ::umask(0);
@@ -58,7 +47,9 @@ class DataFolderTest : public ::testing::Test {
     EXPECT_EQ(ModeOf(folder), 0700u);
     EXPECT_EQ(ModeOf(folder + "/data"), 0700u);
     for (const char* name : {"data/配置.edb", "data/配置.edt", "data/库存卡密.edb", "card.mdb"}) {
-      EXPECT_EQ(ReadFile(folder + "/" + name), ReadFile(templateDir_ + "/" + name)) << name;
+      EXPECT_EQ(testing::ReadFileBytes(folder + "/" + name),
+                testing::ReadFileBytes(templateDir_ + "/" + name))
+          << name;
       EXPECT_EQ(ModeOf(folder + "/" + name), 0600u) << name;
     }
   }
@@ -87,25 +78,25 @@ TEST_F(DataFolderTest, TheFirstStartCopiesTheTemplateForItsOwnerOnly) {
 
 TEST_F(DataFolderTest, LaterStartsKeepTheShopsFilesAndAddOnlyMissingEntries) {
   const std::string folder = base_ / "shop";
-  WriteFile(folder + "/data/配置.edb", "the shop's settings");
-  WriteFile(folder + "/update.ini", "[update]");
+  testing::WriteFileBytes(folder + "/data/配置.edb", "the shop's settings");
+  testing::WriteFileBytes(folder + "/update.ini", "[update]");
   ::chmod(folder.c_str(), 0755);
   InstanceLock lock;
   DataFolderOpening r = OpenDataFolderAt(folder, templateDir_, lock);
   ASSERT_EQ(r.status, DataFolderOpening::Status::kReady) << r.problem;
-  EXPECT_EQ(ReadFile(folder + "/data/配置.edb"), "the shop's settings");
+  EXPECT_EQ(testing::ReadFileBytes(folder + "/data/配置.edb"), "the shop's settings");
   // data/ exists, so nothing is put into it; card.mdb was missing.
   EXPECT_FALSE(fs::exists(folder + "/data/库存卡密.edb"));
-  EXPECT_EQ(ReadFile(folder + "/card.mdb"), "card database");
+  EXPECT_EQ(testing::ReadFileBytes(folder + "/card.mdb"), "card database");
   EXPECT_EQ(ModeOf(folder + "/card.mdb"), 0600u);
-  EXPECT_EQ(ReadFile(folder + "/update.ini"), "[update]");
+  EXPECT_EQ(testing::ReadFileBytes(folder + "/update.ini"), "[update]");
   EXPECT_EQ(ModeOf(folder), 0700u) << "an installed folder is made private again";
 }
 
 TEST_F(DataFolderTest, ACopyCutShortIsMadeAnew) {
   const std::string folder = base_ / "shop";
   // A start that died while copying data/ left the partial copy.
-  WriteFile(folder + "/.autodeliver-copy-data/配置.edb", "half a tab");
+  testing::WriteFileBytes(folder + "/.autodeliver-copy-data/配置.edb", "half a tab");
   InstanceLock lock;
   DataFolderOpening r = OpenDataFolderAt(folder, templateDir_, lock);
   ASSERT_EQ(r.status, DataFolderOpening::Status::kReady) << r.problem;
@@ -128,7 +119,7 @@ TEST_F(DataFolderTest, AFolderHeldByAnotherCopyIsLeftAlone) {
 }
 
 TEST_F(DataFolderTest, AnInstalledFolderThatCannotBeMadeFails) {
-  WriteFile(base_ / "file", "not a folder");
+  testing::WriteFileBytes(base_ / "file", "not a folder");
   InstanceLock lock;
   DataFolderOpening r = OpenDataFolderAt(base_ / "file/autodeliver", templateDir_, lock);
   EXPECT_EQ(r.status, DataFolderOpening::Status::kFailed);
@@ -256,7 +247,7 @@ TEST(Shops, EachShopHasItsOwnFolderAndLockBesideTheDefaultOne) {
   EXPECT_NE(two.folder, one.folder);
 
   fs::create_directories(base.path() + "/autodeliver/shops/.partial");
-  WriteFile(base.path() + "/autodeliver/shops/notes.txt", "x");
+  testing::WriteFileBytes(base.path() + "/autodeliver/shops/notes.txt", "x");
   EXPECT_EQ(ListShops(), (std::vector<std::string>{"一店", "二店"}));
 
   SetShop("");

@@ -10,6 +10,7 @@
 #include "store/stock_warnings.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
+#include "support/shop_folder.h"
 #include "table_files.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
@@ -17,14 +18,8 @@
 namespace autodeliver {
 namespace {
 
-class StockLevels : public ::testing::Test {
+class StockLevels : public testing::ShopTest {
  protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
   static void AddCards(const std::string& item, int n) {
     for (int i = 0; i < n; ++i) ASSERT_TRUE(AppendStockCard({item, item + std::to_string(i), "p", 0}));
   }
@@ -39,8 +34,6 @@ class StockLevels : public ::testing::Test {
       rows.emplace_back(t.Read("配置名"_gbk), (t.IsMarked() ? "marked:" : "") + t.Read("配置数据"_gbk));
     return rows;
   }
-
-  testing::TempDir dir_;
 };
 
 TEST_F(StockLevels, CountsEveryItemInOnePassAndSkipsRemovedCards) {
@@ -169,7 +162,9 @@ TEST(StockWarningsTest, OncePerCrossing) {
     SCOPED_TRACE(cycle++);
     std::vector<ItemStock> crossed = warnings.Update({{"A", s.stock, 0, s.level}, {"B", 100, 0, 5}});
     EXPECT_EQ(crossed.size(), s.fires ? 1u : 0u);
-    if (s.fires && !crossed.empty()) EXPECT_EQ(crossed[0].name, "A");
+    if (s.fires && !crossed.empty()) {
+      EXPECT_EQ(crossed[0].name, "A");
+    }
     EXPECT_EQ(warnings.IsWarned("A"), s.level > 0 && s.stock <= s.level);
     EXPECT_FALSE(warnings.IsWarned("B"));
   }

@@ -17,6 +17,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "table_files.h"
 #include "tables/record_table.h"
 
@@ -69,16 +70,7 @@ std::vector<std::string> Numbers(const std::vector<StockCard>& cards) {
   return out;
 }
 
-class StoreIndex : public ::testing::Test {
- protected:
-  void SetUp() override {
-    SetProgramDir(dir_.path());
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-  }
-  void TearDown() override { SetProgramDir(""); }
-
-  testing::TempDir dir_;
-};
+using StoreIndex = testing::ShopTest;
 
 TEST_F(StoreIndex, WritesOfAnotherProcessAreSeenBetweenTwoUses) {
   ASSERT_TRUE(AppendItem({"A", "", 0, true}));

@@ -1,6 +1,5 @@
 // Test helpers: table and companion files written byte by byte, with the
-// offsets spelled out here rather than taken from the engine, and a
-// temporary directory per test.
+// offsets spelled out here rather than taken from the engine.
 #pragma once
 
 #include <unistd.h>
@@ -12,6 +11,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace autodeliver::testing {
 
@@ -74,32 +75,5 @@ inline std::string RawBlock(std::int32_t next, const std::string& bytes, std::in
   std::memcpy(b.data() + 12, bytes.data(), std::min<std::size_t>(bytes.size(), 500));
   return b;
 }
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A fresh directory under the system's temporary folder, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "autodeliver-store-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace autodeliver::testing

@@ -10,22 +10,12 @@
 #include <sstream>
 #include <thread>
 
+#include "support/temp_dir.h"
 #include "table_files.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
 
 class UndeliveredOrdersTest : public ::testing::Test {
  protected:
@@ -51,7 +41,7 @@ TEST_F(UndeliveredOrdersTest, MarksSurviveAwkwardTextsAndClearOneByOne) {
   EXPECT_TRUE(marks.IsMarked("1002"));
 
   // One line per mark after the header; the file has no stray line break.
-  const std::string content = ReadFile(Path());
+  const std::string content = testing::ReadFileBytes(Path());
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 3);
 
   ASSERT_TRUE(marks.Clear("1001"));
@@ -62,18 +52,18 @@ TEST_F(UndeliveredOrdersTest, MarksSurviveAwkwardTextsAndClearOneByOne) {
 }
 
 TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
-  WriteFile(Path(),
-            "autodeliver undelivered orders 1\n"
-            "1001\tb\tt\t2026-01-01 10:00:00\n"
-            "half a line\n"
-            "bad\\escape\tb\tt\tx\n"
-            "1002\tb2\tt2\t2026-01-01 11:00:00");  // cut short: no final line break
+  testing::WriteFileBytes(Path(),
+                          "autodeliver undelivered orders 1\n"
+                          "1001\tb\tt\t2026-01-01 10:00:00\n"
+                          "half a line\n"
+                          "bad\\escape\tb\tt\tx\n"
+                          "1002\tb2\tt2\t2026-01-01 11:00:00");  // cut short: no final line break
   UndeliveredOrders marks(Path());
   ASSERT_EQ(marks.List().size(), 2u);
   EXPECT_EQ(marks.List()[1].buyerNick, "b2");
   // A change keeps the lines it could not read, as they were.
   ASSERT_TRUE(marks.Mark("1003", "b3", "t3"));
-  const std::string content = ReadFile(Path());
+  const std::string content = testing::ReadFileBytes(Path());
   EXPECT_NE(content.find("half a line\n"), std::string::npos);
   EXPECT_NE(content.find("bad\\escape\tb\tt\tx\n"), std::string::npos);
   EXPECT_EQ(marks.List().size(), 3u);
@@ -81,12 +71,12 @@ TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
 
 TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
   // A file that is not a file of marks is never overwritten.
-  WriteFile(Path(), "something else\n1001\tb\tt\tx\n");
+  testing::WriteFileBytes(Path(), "something else\n1001\tb\tt\tx\n");
   UndeliveredOrders foreign(Path());
   EXPECT_TRUE(foreign.List().empty());
   EXPECT_FALSE(foreign.Mark("1002", "b", "t"));
   EXPECT_FALSE(foreign.Clear("1001"));
-  EXPECT_EQ(ReadFile(Path()), "something else\n1001\tb\tt\tx\n");
+  EXPECT_EQ(testing::ReadFileBytes(Path()), "something else\n1001\tb\tt\tx\n");
 
   // A folder that does not exist: no mark, nothing left behind.
   UndeliveredOrders nowhere(dir_.path() + "/missing/undelivered.txt");
@@ -95,7 +85,7 @@ TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
 
   // A temp file left by a write cut short is ignored and replaced.
   std::filesystem::remove(Path());
-  WriteFile(Path() + ".tmp", "autodeliver undelivered orders 1\n9\tx\ty\tz\n");
+  testing::WriteFileBytes(Path() + ".tmp", "autodeliver undelivered orders 1\n9\tx\ty\tz\n");
   UndeliveredOrders marks(Path());
   EXPECT_TRUE(marks.List().empty());
   ASSERT_TRUE(marks.Mark("1", "b", "t"));

@@ -4,22 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 
-#include "../store/faulty_io.h"
 #include "../store/table_files.h"
+#include "io/status.h"
+#include "support/fault_io.h"
 #include "tables/record_table.h"
 
 namespace autodeliver {
 namespace {
 
-using testing::FaultyIo;
+using testing::FaultIo;
 using testing::Get32;
 using testing::Put32;
-using testing::ReadFile;
+using testing::ReadFileBytes;
 using testing::TempDir;
-using testing::WriteFile;
+using testing::WriteFileBytes;
 
 struct Row {
   std::int32_t id;
@@ -68,14 +70,14 @@ struct FaultFixture {
     t.GoTo(2);
     EXPECT_TRUE(t.MarkDeleted());
     t.Close();
-    table = ReadFile(path);
-    blocks = ReadFile(companion);
+    table = ReadFileBytes(path);
+    blocks = ReadFileBytes(companion);
     EXPECT_EQ(Get32(blocks, 24), 3);  // free blocks
   }
 
   void Restore() const {
-    WriteFile(path, table);
-    WriteFile(companion, blocks);
+    WriteFileBytes(path, table);
+    WriteFileBytes(companion, blocks);
     std::filesystem::remove(path + ".purge");
   }
 };
@@ -88,11 +90,11 @@ struct Operation {
 const Operation kOperations[] = {
     {"append taking free and new blocks",
      [](RecordTable& t) {
-       return t.Append({std::string(1900, 'a'), "w5", "d5"});
+       return t.Append({std::string(1900, 'a'), "w5", "d5"}).ok();
      }},
     {"append of a fixed-width text only",
      [](RecordTable& t) {
-       return t.Append({std::nullopt, "w6"});
+       return t.Append({std::nullopt, "w6"}).ok();
      }},
     {"modify of both long texts",
      [](RecordTable& t) {
@@ -103,7 +105,7 @@ const Operation kOperations[] = {
        return t.GoTo(3) && t.Modify({std::nullopt, "neu"});
      }},
     {"mark", [](RecordTable& t) { return t.GoTo(1) && t.MarkDeleted(); }},
-    {"purge", [](RecordTable& t) { return t.Purge(); }},
+    {"purge", [](RecordTable& t) { return t.Purge().ok(); }},
 };
 
 // After a fault the table opens with every value readable, shows either the
@@ -146,24 +148,28 @@ TEST(RecordTableFaults, AFailedWriteOrReadLeavesNothingHalfWritten) {
     // then the disk is full.
     struct Fault {
       const char* kind;
-      std::function<void(FaultyIo&, int)> set;
+      std::function<void(FaultIo&, int)> set;
       bool everyOperation;
     } faults[] = {
-        {"torn write", [](FaultyIo& io, int k) { io.failWrite = k; }, true},
+        {"torn write", [](FaultIo& io, int k) { io.failWrite = k; }, true},
         {"failed read",
-         [](FaultyIo& io, int k) {
+         [](FaultIo& io, int k) {
            io.failRead = k;
            io.noMap = true;
          },
          true},
-        {"full disk", [](FaultyIo& io, int k) { io.diskFull = k == 1; }, false},
+        {"full disk",
+         [](FaultIo& io, int k) {
+           if (k == 1) io.room = 0;
+         },
+         false},
     };
     for (const Fault& fault : faults) {
       int injected = 0;
       for (int k = 1; k < 1000; ++k) {
         SCOPED_TRACE(std::string(fault.kind) + " " + std::to_string(k));
         f.Restore();
-        FaultyIo io;
+        FaultIo io;
         bool ok;
         {
           RecordTable faulty;
@@ -181,7 +187,9 @@ TEST(RecordTableFaults, AFailedWriteOrReadLeavesNothingHalfWritten) {
       }
       // Every operation writes and reads; a full disk stops only those
       // that grow a file.
-      if (fault.everyOperation) EXPECT_GT(injected, 0) << fault.kind;
+      if (fault.everyOperation) {
+        EXPECT_GT(injected, 0) << fault.kind;
+      }
     }
   }
 }
@@ -205,7 +213,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
     for (std::size_t b = 0; b < std::size(batches); ++b) {
       for (const FieldValues& v : batches[b]) EXPECT_TRUE(t.Append(v));
       const bool last = b + 1 == std::size(batches);
-      written.push_back(last ? t.Release() : t.Flush());
+      written.push_back((last ? t.Release() : t.Flush()).ok());
       if (!written.back()) {
         if (!last) t.Release();
         break;
@@ -220,7 +228,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
     std::string header, block0;
   };
   auto now = [&](bool withRows) {
-    State s{{}, ReadFile(f.path).substr(0, 116), ReadFile(f.companion).substr(0, 28)};
+    State s{{}, ReadFileBytes(f.path).substr(0, 116), ReadFileBytes(f.companion).substr(0, 28)};
     if (withRows) {
       RecordTable t;
       EXPECT_TRUE(t.Open(f.path));
@@ -268,7 +276,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
   for (int k = 1; k < 1000; ++k) {
     SCOPED_TRACE("torn write " + std::to_string(k));
     f.Restore();
-    FaultyIo io;
+    FaultIo io;
     std::vector<bool> written;
     {
       RecordTable t;
@@ -291,19 +299,75 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
   for (std::size_t fullAfter = 0; fullAfter < 2; ++fullAfter) {
     SCOPED_TRACE("disk full after batch " + std::to_string(fullAfter));
     f.Restore();
-    FaultyIo io;
-    io.diskFull = fullAfter == 0;
+    FaultIo io;
+    if (fullAfter == 0) io.room = 0;
     std::vector<bool> written;
     {
       RecordTable t;
       t.SetFileIo(&io);
       ASSERT_TRUE(t.Open(f.path));
-      written = run(t, [&] { io.diskFull = true; });
+      written = run(t, [&] { io.room = 0; });
     }
     EXPECT_TRUE(io.failed);
     EXPECT_EQ(written.size(), fullAfter + 1);
     expectState(written);
   }
+}
+
+// A failed operation returns its cause: the failed call's errno and the
+// file it was made on (the table or its companion), taken where the call
+// failed; a refused over-long value is kTooLong.
+TEST(RecordTableFaults, AFailedOperationTellsItsCauseAndItsFile) {
+  struct Refusing : FaultyIo {
+    int error = 0;
+    ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+      if (error == 0) return FaultyIo::WriteAt(fd, data, size, offset);
+      errno = error;
+      return -1;
+    }
+  };
+  struct Case {
+    const char* what;
+    std::function<void(Refusing&)> arm;
+    Status::Code code;
+    int error;
+    bool inPlace;  // an overwrite inside the file fails too (a full disk lets it through)
+  };
+  const Case cases[] = {
+      {"full disk", [](Refusing& io) { io.diskFull = true; }, Status::Code::kDiskFull, ENOSPC, false},
+      {"failing disk", [](Refusing& io) { io.failWrite = io.writes + 1; }, Status::Code::kIoError, EIO, true},
+      {"no permission", [](Refusing& io) { io.error = EACCES; }, Status::Code::kIoError, EACCES, true},
+  };
+  const Operation* long_append = &kOperations[0];
+  const Operation* mark = &kOperations[4];
+  FaultFixture fx;
+  for (const Case& c : cases) {
+    for (const Operation* op : {long_append, mark}) {
+      if (op == mark && !c.inPlace) continue;
+      SCOPED_TRACE(std::string(c.what) + ", " + op->what);
+      fx.Restore();
+      Refusing io;
+      RecordTable t;
+      t.SetFileIo(&io);
+      ASSERT_TRUE(t.Open(fx.path));
+      c.arm(io);
+      Status s = op == mark ? (t.GoTo(1), t.MarkDeleted()) : t.Append({std::string(1900, 'a'), "w5", "d5"});
+      EXPECT_EQ(s.code(), c.code) << s.ToString();
+      EXPECT_EQ(s.error(), c.error);
+      EXPECT_TRUE(s.path() == std::filesystem::canonical(fx.path).string() ||
+                  s.path() == std::filesystem::canonical(fx.companion).string())
+          << s.path();
+      EXPECT_EQ(s.IsPermissionDenied(), c.error == EACCES);
+    }
+  }
+  fx.Restore();
+  RecordTable t;
+  ASSERT_TRUE(t.Open(fx.path));
+  t.SetCutOverlongText(false);
+  EXPECT_EQ(t.Append({"n", "longer than eight", "d"}).code(), Status::Code::kTooLong);
+  EXPECT_TRUE(t.Append({"n", "fits", "d"})) << "a refusal leaves no cause behind";
+  t.Close();
+  EXPECT_EQ(t.Open(fx.dir / "missing.edb").code(), Status::Code::kNotFound);
 }
 
 TEST(RecordTableFaults, ShortReadsReadTheSameTable) {
@@ -312,7 +376,7 @@ TEST(RecordTableFaults, ShortReadsReadTheSameTable) {
   ASSERT_TRUE(t.Open(f.path));
   std::vector<Row> expected = *Contents(t);
   t.Close();
-  FaultyIo io;
+  FaultIo io;
   io.readPiece = 5;
   io.noMap = true;
   t.SetFileIo(&io);
@@ -360,13 +424,13 @@ TEST(RecordTableFaults, ADamagedFreeListNeverHandsOutAUsedBlock) {
     std::string path = dir / "b.edb";
     ASSERT_TRUE(CreateTable(path, {{"N", 12, 0}, {"W", 10, 8}, {"D", 12, 0}}));
     build(path);
-    std::string blocks = ReadFile(dir / "b.edt");
+    std::string blocks = ReadFileBytes(dir / "b.edt");
     ASSERT_EQ(Get32(blocks, 16), 7);
     ASSERT_EQ(Get32(blocks, 20), 4);
     Put32(blocks, 20, c.head);
     Put32(blocks, 24, c.count);
     Put32(blocks, 4 * 512, c.block4Next);
-    WriteFile(dir / "b.edt", blocks);
+    WriteFileBytes(dir / "b.edt", blocks);
 
     RecordTable t;
     ASSERT_TRUE(t.Open(path));

@@ -10,8 +10,8 @@
 #include <map>
 #include <set>
 
-#include "../store/faulty_io.h"
 #include "../store/table_files.h"
+#include "support/fault_io.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -23,11 +23,10 @@ using testing::RawBlock;
 using testing::RawBlock0;
 using testing::RawField;
 using testing::RawHeader;
-using testing::ReadFile;
+using testing::ReadFileBytes;
 using testing::TempDir;
-using testing::WriteFile;
+using testing::WriteFileBytes;
 
-constexpr int kData1 = 116 + 72;  // data offset with one field
 constexpr int kData2 = 116 + 2 * 72;
 
 // Two fixed-width text fields: A (width 8 at 4), B (width 4 at 12).
@@ -87,14 +86,14 @@ TEST(RecordTableOpen, RefusesDamagedHeadersAndFieldLists) {
     std::string bytes = good;
     c.damage(bytes);
     std::string path = dir / "t.edb";
-    WriteFile(path, bytes);
+    WriteFileBytes(path, bytes);
     RecordTable t;
     EXPECT_FALSE(t.Open(path)) << c.what;
   }
   RecordTable t;
   EXPECT_FALSE(t.Open(dir / "missing.edb"));
   EXPECT_FALSE(t.Open(""));
-  WriteFile(dir / "t.edb", good);
+  WriteFileBytes(dir / "t.edb", good);
   EXPECT_TRUE(t.Open(dir / "t.edb"));
 }
 
@@ -102,26 +101,26 @@ TEST(RecordTableOpen, CutsPartialRecordsAndLowersTheCount) {
   TempDir dir;
   std::string path = dir / "t.edb";
   // Two whole records and two trailing bytes.
-  WriteFile(path, FixedTable({{1, "one"}, {2, "two"}}, 3) + std::string(2, '\x7f'));
+  WriteFileBytes(path, FixedTable({{1, "one"}, {2, "two"}}, 3) + std::string(2, '\x7f'));
   {
     RecordTable t;
     ASSERT_TRUE(t.Open(path));
     EXPECT_EQ(t.RecordCount(), 2);
     EXPECT_EQ(ReadAll(t, "a"), (std::vector<std::string>{"one", "two"}));
   }
-  EXPECT_EQ(ReadFile(path).size(), static_cast<std::size_t>(kData2 + 2 * 16));
+  EXPECT_EQ(ReadFileBytes(path).size(), static_cast<std::size_t>(kData2 + 2 * 16));
 
   // The header claims five records, three and a half are present.
   std::string bytes = FixedTable({{1, "a"}, {2, "b"}, {3, "c"}}, 6) + std::string(8, '\0');
   Put32(bytes, 16, 5);
-  WriteFile(path, bytes);
+  WriteFileBytes(path, bytes);
   {
     RecordTable t;
     ASSERT_TRUE(t.Open(path));
     EXPECT_EQ(t.RecordCount(), 3);
     EXPECT_EQ(t.NextRecordId(), 6);
   }
-  std::string after = ReadFile(path);
+  std::string after = ReadFileBytes(path);
   EXPECT_EQ(Get32(after, 16), 3);
   EXPECT_EQ(after.size(), static_cast<std::size_t>(kData2 + 3 * 16));
 }
@@ -132,7 +131,7 @@ TEST(RecordTableText, FixedWidthTextHandWrittenAndAppended) {
   // A holds exactly 8 bytes without a terminating zero; B follows at once.
   std::string bytes = FixedTable({{1, "12345678"}}, 2);
   std::memcpy(bytes.data() + kData2 + 12, "wxyz", 4);
-  WriteFile(path, bytes);
+  WriteFileBytes(path, bytes);
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   EXPECT_EQ(t.Read("A"), "12345678");
@@ -154,13 +153,13 @@ TEST(RecordTableText, FixedWidthTextHandWrittenAndAppended) {
   t.Close();
 
   // Modify writes the text and one zero; the old bytes behind stay.
-  std::string raw = ReadFile(path);
+  std::string raw = ReadFileBytes(path);
   EXPECT_EQ(raw.substr(kData2 + 16 + 4, 8), "abcdefgh");
   ASSERT_TRUE(t.Open(path));
   t.GoTo(2);
   ASSERT_TRUE(t.Modify({"xy"}));
   t.Close();
-  raw = ReadFile(path);
+  raw = ReadFileBytes(path);
   EXPECT_EQ(raw.substr(kData2 + 16 + 4, 8), std::string("xy\0defgh", 8));
   EXPECT_EQ(Get32(raw, kData2 + 16), 2);  // id untouched
 }
@@ -170,7 +169,7 @@ TEST(RecordTableText, FixedWidthTextHandWrittenAndAppended) {
 TEST(RecordTableText, OverlongTextIsCutBetweenCharacters) {
   TempDir dir;
   std::string path = dir / "t.edb";
-  WriteFile(path, FixedTable({}, 1));
+  WriteFileBytes(path, FixedTable({}, 1));
   struct Case {
     std::string a, b;          // written into A (width 8) and B (width 4)
     std::string keptA, keptB;  // read back
@@ -189,14 +188,18 @@ TEST(RecordTableText, OverlongTextIsCutBetweenCharacters) {
   }
   t.Close();
   // On disk: the kept bytes, then a zero unless they fill the field.
-  std::string raw = ReadFile(path);
+  std::string raw = ReadFileBytes(path);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     std::size_t rec = kData2 + 16 * i;
     EXPECT_EQ(raw.substr(rec + 4, c.keptA.size()), c.keptA);
-    if (c.keptA.size() < 8) EXPECT_EQ(raw[rec + 4 + c.keptA.size()], '\0');
+    if (c.keptA.size() < 8) {
+      EXPECT_EQ(raw[rec + 4 + c.keptA.size()], '\0');
+    }
     EXPECT_EQ(raw.substr(rec + 12, c.keptB.size()), c.keptB);
-    if (c.keptB.size() < 4) EXPECT_EQ(raw[rec + 12 + c.keptB.size()], '\0');
+    if (c.keptB.size() < 4) {
+      EXPECT_EQ(raw[rec + 12 + c.keptB.size()], '\0');
+    }
   }
 }
 
@@ -219,8 +222,8 @@ struct LongFixture {
       Put32(rec, 8, d);
       b += rec;
     }
-    WriteFile(path, b);
-    WriteFile(companion, blocks);
+    WriteFileBytes(path, b);
+    WriteFileBytes(companion, blocks);
   }
 };
 
@@ -292,13 +295,13 @@ TEST(RecordTableText, CompanionFileIsCheckedAndAdjustedAtOpen) {
   ASSERT_TRUE(t.Open(f.path));
   EXPECT_EQ(t.Read("N"), "ok");
   t.Close();
-  EXPECT_EQ(Get32(ReadFile(f.companion), 16), 2);
+  EXPECT_EQ(Get32(ReadFileBytes(f.companion), 16), 2);
 }
 
 TEST(RecordTableIds, AppendMarkAndPurge) {
   TempDir dir;
   std::string path = dir / "t.edb";
-  WriteFile(path, FixedTable({}, 1));
+  WriteFileBytes(path, FixedTable({}, 1));
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   for (const char* v : {"r1", "r2", "r3"}) ASSERT_TRUE(t.Append({v}));
@@ -321,7 +324,7 @@ TEST(RecordTableIds, AppendMarkAndPurge) {
   EXPECT_EQ(Ids(t), (std::vector<std::int32_t>{1, 3}));
   EXPECT_EQ(ReadAll(t, "A"), (std::vector<std::string>{"r1", "r3"}));
   t.Close();
-  EXPECT_EQ(ReadFile(path).size(), static_cast<std::size_t>(kData2 + 2 * 16));
+  EXPECT_EQ(ReadFileBytes(path).size(), static_cast<std::size_t>(kData2 + 2 * 16));
   EXPECT_FALSE(std::filesystem::exists(path + ".purge"));
 }
 
@@ -360,16 +363,20 @@ TEST(RecordTableCrash, InterruptedPurgeIsFinishedOrUndone) {
   for (const Case& c : cases) {
     TempDir dir;
     std::string path = dir / "t.edb";
-    WriteFile(path, c.table);
+    WriteFileBytes(path, c.table);
     RecordTable t;
-    if (c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
-    WriteFile(path + ".purge", c.journal);
-    if (!c.openFirst) ASSERT_TRUE(t.Open(path)) << c.what;
+    if (c.openFirst) {
+      ASSERT_TRUE(t.Open(path)) << c.what;
+    }
+    WriteFileBytes(path + ".purge", c.journal);
+    if (!c.openFirst) {
+      ASSERT_TRUE(t.Open(path)) << c.what;
+    }
     EXPECT_EQ(ReadAll(t, "A"), c.values) << c.what;
     EXPECT_EQ(Ids(t), c.ids) << c.what;
     EXPECT_FALSE(std::filesystem::exists(path + ".purge")) << c.what;
     t.Close();
-    EXPECT_EQ(ReadFile(path).size(), kData2 + 16 * c.values.size()) << c.what;
+    EXPECT_EQ(ReadFileBytes(path).size(), kData2 + 16 * c.values.size()) << c.what;
   }
 }
 
@@ -379,7 +386,7 @@ TEST(RecordTableIds, PurgeKeepsOrderAcrossChunks) {
   std::string path = dir / "t.edb";
   std::vector<std::pair<std::int32_t, std::string>> recs;
   for (int i = 1; i <= 25000; ++i) recs.push_back({i % 3 == 0 ? -i : i, std::to_string(i)});
-  WriteFile(path, FixedTable(recs, 25001));
+  WriteFileBytes(path, FixedTable(recs, 25001));
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   ASSERT_TRUE(t.Purge());
@@ -392,7 +399,7 @@ TEST(RecordTableIds, PurgeKeepsOrderAcrossChunks) {
 TEST(RecordTableCursor, GoToSkipFindAndMarkWhere) {
   TempDir dir;
   std::string path = dir / "t.edb";
-  WriteFile(path, FixedTable({}, 1));
+  WriteFileBytes(path, FixedTable({}, 1));
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   EXPECT_FALSE(t.GoTo(1));
@@ -458,8 +465,8 @@ TEST(RecordTableTypes, ReadsEveryFieldType) {
   std::memcpy(rec.data() + 44, "hi", 3);
   Put32(rec, 50, 1);
   Put32(rec, 54, 2);
-  WriteFile(path, b + rec);
-  WriteFile(dir / "all.EDT", RawBlock0(3) + RawBlock(0, std::string("\0\1", 2)) + RawBlock(0, "long"));
+  WriteFileBytes(path, b + rec);
+  WriteFileBytes(dir / "all.EDT", RawBlock0(3) + RawBlock(0, std::string("\0\1", 2)) + RawBlock(0, "long"));
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   EXPECT_EQ(t.ReadValue(0), FieldValue{std::int64_t{200}});
@@ -482,7 +489,7 @@ TEST(RecordTableTypes, ReadsEveryFieldType) {
   t.Close();
   double far = 1e9;
   std::memcpy(rec.data() + 32, &far, 8);
-  WriteFile(path, b + rec);
+  WriteFileBytes(path, b + rec);
   ASSERT_TRUE(t.Open(path));
   EXPECT_EQ(t.ReadValue(7), FieldValue{2958465.0});
 }
@@ -497,7 +504,7 @@ TEST(RecordTableBlocks, FreedBlocksAreReused) {
   ASSERT_TRUE(t.Append({big, "w"}));
   ASSERT_TRUE(t.Append({"short", "v"}));
   t.Close();
-  std::int32_t blocks = Get32(ReadFile(dir / "l.edt"), 16);
+  std::int32_t blocks = Get32(ReadFileBytes(dir / "l.edt"), 16);
   EXPECT_EQ(blocks, 5);
 
   ASSERT_TRUE(t.Open(path));
@@ -517,7 +524,7 @@ TEST(RecordTableBlocks, FreedBlocksAreReused) {
   t.Skip();
   EXPECT_EQ(t.Read("N"), "short");
   t.Close();
-  EXPECT_LE(Get32(ReadFile(dir / "l.edt"), 16), 9);
+  EXPECT_LE(Get32(ReadFileBytes(dir / "l.edt"), 16), 9);
 }
 
 // A damaged companion file whose chains share blocks: record 1's N is block
@@ -570,7 +577,9 @@ TEST(RecordTableBlocks, RewritingNeverFreesABlockAnotherRecordStillReaches) {
     f.Write({{1, 0}, {2, 0}}, RawBlock0(3) + RawBlock(0, "a") + RawBlock(1, "b"));
     RecordTable t;
     ASSERT_TRUE(t.Open(f.path));
-    if (c.held) ASSERT_TRUE(t.Hold(true));
+    if (c.held) {
+      ASSERT_TRUE(t.Hold(true));
+    }
     t.GoTo(c.rewritten);
     ASSERT_TRUE(t.Modify({"new"}));
     t.GoTo(c.other);
@@ -600,14 +609,14 @@ TEST(RecordTableBlocks, AnotherWritersChangeIsCheckedAgain) {
     ASSERT_TRUE(t.Append({"c", ""}));
   }
   // The other writer: a fourth record pointing at block 1.
-  std::string table = ReadFile(f.path);
+  std::string table = ReadFileBytes(f.path);
   Put32(table, 16, 4);
   Put32(table, 20, 5);
   std::string rec(12, '\0');
   Put32(rec, 0, 4);
   Put32(rec, 4, 1);
   table += rec;
-  WriteFile(f.path, table);
+  WriteFileBytes(f.path, table);
 
   RecordTable t;
   ASSERT_TRUE(t.Open(f.path));
@@ -630,18 +639,18 @@ TEST(RecordTableBuffered, AppendsReachTheFileOnlyAtTheirFlushPoints) {
   TempDir dir;
   std::string path = dir / "l.edb";
   ASSERT_TRUE(CreateTable(path, {{"N", 12, 0}, {"W", 10, 4}}));
-  auto fileCount = [&] { return Get32(ReadFile(path), 16); };
-  auto blockCount = [&] { return Get32(ReadFile(dir / "l.edt"), 16); };
+  auto fileCount = [&] { return Get32(ReadFileBytes(path), 16); };
+  auto blockCount = [&] { return Get32(ReadFileBytes(dir / "l.edt"), 16); };
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   ASSERT_TRUE(t.Hold(true));
   t.SetBufferedAppends(true);
-  const std::size_t emptySize = ReadFile(path).size();
+  const std::size_t emptySize = ReadFileBytes(path).size();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(t.Append({"n" + std::to_string(i), "w"}));
   EXPECT_EQ(t.RecordCount(), 3);
   EXPECT_EQ(t.RecordNumber(), 3);
   EXPECT_EQ(fileCount(), 0);
-  EXPECT_EQ(ReadFile(path).size(), emptySize);
+  EXPECT_EQ(ReadFileBytes(path).size(), emptySize);
   EXPECT_EQ(blockCount(), 1);
 
   // A read writes them first.
@@ -691,8 +700,8 @@ TEST(RecordTableBuffered, AppendsReachTheFileOnlyAtTheirFlushPoints) {
 
 TEST(RecordTableOpen, OneOpenPerFileInAProcess) {
   TempDir dir;
-  WriteFile(dir / "t.edb", FixedTable({}, 1));
-  WriteFile(dir / "plain.EDB", FixedTable({}, 1));
+  WriteFileBytes(dir / "t.edb", FixedTable({}, 1));
+  WriteFileBytes(dir / "plain.EDB", FixedTable({}, 1));
   RecordTable a, b;
   ASSERT_TRUE(a.Open(dir / "t.edb"));
   EXPECT_FALSE(b.Open(dir / "t.edb"));
@@ -706,21 +715,21 @@ TEST(RecordTableOpen, OneOpenPerFileInAProcess) {
 TEST(RecordTableCrash, InterruptedAppendNeverRaisesTheCount) {
   TempDir dir;
   std::string path = dir / "t.edb";
-  WriteFile(path, FixedTable({{1, "one"}}, 2));
+  WriteFileBytes(path, FixedTable({{1, "one"}}, 2));
   // Let the file grow by 10 bytes only: the record write of the append fails
   // half way. The count must still name whole records.
-  testing::FaultyIo io;
-  io.sizeLimit = kData2 + 16 + 10;
+  testing::FaultIo io;
+  io.fileSizeLimit = kData2 + 16 + 10;
   bool appended;
   {
     RecordTable t;
     t.SetFileIo(&io);
     EXPECT_TRUE(t.Open(path));
-    appended = t.Append({"two"});
+    appended = t.Append({"two"}).ok();
   }
   EXPECT_TRUE(io.failed);
   EXPECT_FALSE(appended);
-  EXPECT_EQ(Get32(ReadFile(path), 16), 1);
+  EXPECT_EQ(Get32(ReadFileBytes(path), 16), 1);
   RecordTable t;
   ASSERT_TRUE(t.Open(path));
   EXPECT_EQ(t.RecordCount(), 1);
@@ -741,7 +750,7 @@ int RunChild(const std::function<int()>& child) {
 TEST(RecordTableLocks, WaitsBoundedForAnotherProcess) {
   TempDir dir;
   std::string path = dir / "t.edb";
-  WriteFile(path, FixedTable({{1, "one"}}, 2));
+  WriteFileBytes(path, FixedTable({{1, "one"}}, 2));
   int toChild[2], toParent[2];
   ASSERT_EQ(pipe(toChild), 0);
   ASSERT_EQ(pipe(toParent), 0);

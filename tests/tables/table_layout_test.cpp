@@ -19,6 +19,7 @@
 #include "store/stock_table.h"
 #include "store/store_index.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "tables/record_table.h"
 #include "tables/table_format.h"
 #include "text/gbk.h"
@@ -46,18 +47,22 @@ DeliveryPlan PlanFor(const std::string& order, const std::string& item, const st
   return plan;
 }
 
+// Drops the store index, as a fresh process starts without one.
+void DropIndex() {
+  StoreGuard guard;
+  store_index::InvalidateAll();
+}
+
 class TableLayoutTest : public ::testing::TestWithParam<TableLayout> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CreateDataTables(dir_.path(), nullptr, GetParam()));
-    SetProgramDir(dir_.path());
-    store_index::InvalidateAll();
+    ASSERT_TRUE(shop_.ok()) << shop_.error();
+    DropIndex();
   }
-  void TearDown() override { SetProgramDir(""); }
 
   bool Installed() const { return GetParam() == TableLayout::kInstalled; }
 
-  testing::TempDir dir_;
+  testing::ShopFolder shop_{GetParam()};
 };
 
 TEST_P(TableLayoutTest, TheFieldsAreTextsWithTheirNamesInOrder) {
@@ -121,7 +126,7 @@ TEST_P(TableLayoutTest, CoreOperationsKeepEveryValueWhole) {
   EXPECT_TRUE(LoadStockCardsOf(item).empty());
 
   // Read back from the files by a fresh index.
-  store_index::InvalidateAll();
+  DropIndex();
   std::vector<SentCard> sent;
   ASSERT_TRUE(LoadSentCards(&sent));
   ASSERT_EQ(sent.size(), 2u);

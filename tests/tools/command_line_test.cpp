@@ -114,7 +114,9 @@ TEST(ToolCommandLines, HelpAndUsageErrors) {
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     const std::string& shown = c.status == 0 ? r.out : r.err;
     for (const std::string& text : c.shows) EXPECT_NE(shown.find(text), std::string::npos) << text;
-    if (c.status == 0) EXPECT_EQ(r.err, "");
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, "");
+    }
   }
 }
 

@@ -23,6 +23,7 @@
 #include "http/answer_text.h"
 #include "sim_server.h"
 #include "sim_state.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 extern char** environ;
@@ -493,8 +494,8 @@ TEST_F(MarketSimTest, StateRecordsTheRequestHeaders) {
 }
 
 TEST(MarketSimStateFile, OrdersSessionsAndServiceSurviveARestart) {
-  auto dir = std::filesystem::temp_directory_path() / ("market_sim_state_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   std::string file = (dir / "state.txt").string();
   std::vector<Account> accounts{{"测试卖家"_gbk, "sim123"}};
   std::string token;
@@ -536,7 +537,6 @@ TEST(MarketSimStateFile, OrdersSessionsAndServiceSurviveARestart) {
   SimState damaged(accounts, 7000, file);
   EXPECT_FALSE(damaged.Load(&error));
   EXPECT_TRUE(damaged.PendingOrders("测试卖家"_gbk).empty());
-  std::filesystem::remove_all(dir);
 }
 
 // Reads one line from `fd` within `timeout`; empty on timeout or end of file.

@@ -18,6 +18,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
@@ -105,9 +106,9 @@ TEST(TableTool, DumpAndCheck) {
   EXPECT_EQ(std::count(missing.out.begin(), missing.out.end(), '\n'), 1);
 
   // Two trailing bytes and a chain that points past the companion file.
-  std::string bytes = testing::ReadFile(stock);
+  std::string bytes = testing::ReadFileBytes(stock);
   testing::Put32(bytes, bytes.size() - 16 + 8, 77);
-  testing::WriteFile(stock, bytes + "xx");
+  testing::WriteFileBytes(stock, bytes + "xx");
   ToolRun check = Tool("check " + Quoted(stock));
   EXPECT_EQ(check.status, 1) << check.out;
   EXPECT_NE(check.out.find("2 records"), std::string::npos) << check.out;
@@ -142,7 +143,7 @@ TEST(TableTool, MigrateIntoAShopKeepsEveryRecord) {
       0);
   const std::string oldStock = old / ("data/" + "库存卡密"_gbk + ".EDB");
   const std::string before = DumpedRecords(oldStock);
-  const std::string oldBytes = testing::ReadFile(oldStock);
+  const std::string oldBytes = testing::ReadFileBytes(oldStock);
   ASSERT_NE(before.find("\"deleted\": true"), std::string::npos);
 
   const std::string env = "XDG_DATA_HOME=" + Quoted(home.path()) + " ";
@@ -162,7 +163,7 @@ TEST(TableTool, MigrateIntoAShopKeepsEveryRecord) {
   EXPECT_NE(run.out.find("name in GBK bytes"), std::string::npos) << run.out;
   const std::string shopStock = home / "autodeliver/shops/二店/data/库存卡密.edb";
   EXPECT_EQ(DumpedRecords(shopStock), before);
-  EXPECT_EQ(testing::ReadFile(oldStock), oldBytes);
+  EXPECT_EQ(testing::ReadFileBytes(oldStock), oldBytes);
 
   // Now the shop holds cards: refused, then merged without a card twice.
   ToolRun again = Tool("migrate " + Quoted(old.path()) + " " + Quoted(home / "autodeliver/shops/二店"));
@@ -192,18 +193,18 @@ TEST(TableTool, ExportWritesTheWindowsCsv) {
   const std::string out = dir / "out.csv";
   ToolRun run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out));
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(testing::ReadFile(out), SentCardsCsv(sent, nullptr, CsvEncoding::kUtf8WithBom));
+  EXPECT_EQ(testing::ReadFileBytes(out), SentCardsCsv(sent, nullptr, CsvEncoding::kUtf8WithBom));
   EXPECT_NE(run.out.find("wrote 2 sent card(s)"), std::string::npos) << run.out;
 
   run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out) + " --item 月卡 --gbk");
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(testing::ReadFile(out), SentCardsCsv({sent[1]}, nullptr, CsvEncoding::kGbk));
+  EXPECT_EQ(testing::ReadFileBytes(out), SentCardsCsv({sent[1]}, nullptr, CsvEncoding::kGbk));
   // A card that a spreadsheet would take as a formula is written as text.
-  EXPECT_NE(testing::ReadFile(out).find(",'=M1,"), std::string::npos);
+  EXPECT_NE(testing::ReadFileBytes(out).find(",'=M1,"), std::string::npos);
 
   run = Tool("export " + Quoted(dir.path()) + " stock " + Quoted(out) + " --item " + Quoted("点卡,10元"));
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(testing::ReadFile(out),
+  EXPECT_EQ(testing::ReadFileBytes(out),
             StockCardsCsv({{"点卡,10元"_gbk, "A2", "p2", 2}}, CsvEncoding::kUtf8WithBom));
   run = Tool("export " + Quoted(dir.path()) + " stock " + Quoted(out));
   ASSERT_EQ(run.status, 0) << run.out;
@@ -225,11 +226,11 @@ TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
   ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));  // blocks 4-6
   std::string stock = dir / "data/库存卡密.edb";
   std::string companion = dir / "data/库存卡密.edt";
-  std::string blocks = testing::ReadFile(companion);
+  std::string blocks = testing::ReadFileBytes(companion);
   ASSERT_EQ(testing::Get32(blocks, 16), 7);
   testing::Put32(blocks, 20, 2);  // first free block: card 1's number
   testing::Put32(blocks, 24, 1);
-  testing::WriteFile(companion, blocks);
+  testing::WriteFileBytes(companion, blocks);
 
   ToolRun check = Tool("check " + Quoted(stock));
   EXPECT_EQ(check.status, 1) << check.out;
@@ -251,17 +252,15 @@ TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
 // ---- import
 
 // A shop in a temporary folder with the item "点卡" monitored.
-class ToolImport : public ::testing::Test {
+class ToolImport : public testing::ShopTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CreateDataTables(dir_.path()));
-    SetProgramDir(dir_.path());
+    ShopTest::SetUp();
     ASSERT_EQ(AddMonitoredItem(item_), AddItemResult::kAdded);
   }
-  void TearDown() override { SetProgramDir(""); }
 
   ToolRun Import(const std::string& file, const std::string& flags = "") {
-    return Tool("import " + Quoted(dir_.path()) + " 点卡 " + Quoted(file) + " " + flags);
+    return Tool("import " + Quoted(shop_.path()) + " 点卡 " + Quoted(file) + " " + flags);
   }
   std::vector<std::string> Stock() const {
     std::vector<std::string> out;
@@ -269,7 +268,6 @@ class ToolImport : public ::testing::Test {
     return out;
   }
 
-  testing::TempDir dir_;
   const std::string item_ = "点卡"_gbk;
 };
 
@@ -304,8 +302,8 @@ TEST_F(ToolImport, FilesOfEachEncoding) {
   };
   std::vector<std::string> all;
   for (const Case& c : cases) {
-    const std::string file = dir_ / c.name;
-    testing::WriteFile(file, c.bytes);
+    const std::string file = shop_ / c.name;
+    testing::WriteFileBytes(file, c.bytes);
     const ToolRun run = Import(file);
     EXPECT_EQ(run.status, 0) << c.name << "\n" << run.out;
     for (const std::string& part :
@@ -342,8 +340,8 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
   const std::optional<ImportPlan> preview = CheckImport(item_, lines, false);
   ASSERT_TRUE(preview);
   ASSERT_EQ(preview->cards.size(), static_cast<std::size_t>(kCards));
-  testing::WriteFile(dir_ / "cards0.txt", first);
-  ASSERT_EQ(Import(dir_ / "cards0.txt").status, 0);
+  testing::WriteFileBytes(shop_ / "cards0.txt", first);
+  ASSERT_EQ(Import(shop_ / "cards0.txt").status, 0);
   const CheckedImport confirmed = ImportCheckedCards(item_, lines, preview->allowDuplicates, false);
   ASSERT_TRUE(confirmed.plan);
   EXPECT_EQ(confirmed.result.written, 0u);
@@ -354,8 +352,8 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
   for (int round = 1; round <= 4; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::string text = cardText(round, kCards);
-    const std::string file = dir_ / ("cards" + std::to_string(round) + ".txt");
-    testing::WriteFile(file, text);
+    const std::string file = shop_ / ("cards" + std::to_string(round) + ".txt");
+    testing::WriteFileBytes(file, text);
     const std::vector<CardLine> roundLines = ReadCardLines(text);
     ToolRun tool;
     std::thread other([&] { tool = Import(file); });
@@ -372,8 +370,8 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
 TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   ASSERT_TRUE(AppendStockCard({item_, "S1", "p", 0}));
   ASSERT_TRUE(AppendSentCard({"另一个"_gbk, "1001", "buyer", 1, "H1", "p", "", "t"}));
-  const std::string file = dir_ / "restock.txt";
-  testing::WriteFile(file, "N1 p\nS1 p\n\nH1 p\nN1 p\nbad\nN2 p\n");
+  const std::string file = shop_ / "restock.txt";
+  testing::WriteFileBytes(file, "N1 p\nS1 p\n\nH1 p\nN1 p\nbad\nN2 p\n");
 
   const ToolRun dry = Import(file, "--dry-run");
   EXPECT_EQ(dry.status, 0) << dry.out;
@@ -386,16 +384,16 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
     EXPECT_NE(dry.out.find(part), std::string::npos) << part << "\n" << dry.out;
   EXPECT_EQ(dry.out.find("\"imported\""), std::string::npos);
   EXPECT_EQ(Stock(), (std::vector<std::string>{"S1|p"}));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "restock.未导入.txt"));
+  EXPECT_FALSE(std::filesystem::exists(shop_ / "restock.未导入.txt"));
 
   const ToolRun run = Import(file);
   EXPECT_EQ(run.status, 0) << run.out;
-  const std::string kept = dir_ / "restock.未导入.txt";
+  const std::string kept = shop_ / "restock.未导入.txt";
   for (const std::string& part :
        {std::string("\"imported\": 2"), std::string("\"notWritten\": 4"), "\"keptFile\": \"" + kept + "\""})
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
   EXPECT_EQ(Stock(), (std::vector<std::string>{"S1|p", "N1|p", "N2|p"}));
-  EXPECT_EQ(testing::ReadFile(kept), "S1 p\nH1 p\nN1 p\nbad\n");
+  EXPECT_EQ(testing::ReadFileBytes(kept), "S1 p\nH1 p\nN1 p\nbad\n");
 
   // Reusable codes: the kept lines again, duplicates allowed; only the line
   // that is no card stays out.
@@ -403,21 +401,21 @@ TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
   EXPECT_EQ(again.status, 0) << again.out;
   EXPECT_NE(again.out.find("\"imported\": 3"), std::string::npos) << again.out;
   EXPECT_EQ(Stock(), (std::vector<std::string>{"S1|p", "N1|p", "N2|p", "S1|p", "H1|p", "N1|p"}));
-  EXPECT_EQ(testing::ReadFile(dir_ / "restock.未导入.未导入.txt"), "bad\n");
+  EXPECT_EQ(testing::ReadFileBytes(shop_ / "restock.未导入.未导入.txt"), "bad\n");
 }
 
 TEST_F(ToolImport, RefusesWhatItCannotDo) {
-  const std::string file = dir_ / "c.txt";
-  testing::WriteFile(file, "N1 p\n");
+  const std::string file = shop_ / "c.txt";
+  testing::WriteFileBytes(file, "N1 p\n");
   struct Case {
     std::string args;
     int status;
     const char* says;
   } cases[] = {
-      {"import " + Quoted(dir_.path()) + " 月卡 " + Quoted(file), 1, "is not a monitored item"},
-      {"import " + Quoted(dir_.path()) + " 点卡 " + Quoted(dir_ / "none.txt"), 1, "cannot read"},
-      {"import " + Quoted(dir_ / "nowhere") + " 点卡 " + Quoted(file), 1, "cannot read the monitored items"},
-      {"import " + Quoted(dir_.path()) + " 点卡", 2, "FILE"},
+      {"import " + Quoted(shop_.path()) + " 月卡 " + Quoted(file), 1, "is not a monitored item"},
+      {"import " + Quoted(shop_.path()) + " 点卡 " + Quoted(shop_ / "none.txt"), 1, "cannot read"},
+      {"import " + Quoted(shop_ / "nowhere") + " 点卡 " + Quoted(file), 1, "cannot read the monitored items"},
+      {"import " + Quoted(shop_.path()) + " 点卡", 2, "FILE"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.args);
@@ -435,10 +433,10 @@ TEST_F(ToolImport, BesideARunningDeliveryNoCardIsLostOrDoubled) {
   for (int i = 0; i < kOld; ++i) ASSERT_TRUE(AppendStockCard({item_, "old" + std::to_string(i), "p", 0}));
   std::string lines;
   for (int i = 0; i < kNew; ++i) lines += "new" + std::to_string(i) + " p\n";
-  const std::string file = dir_ / "big.txt";
-  testing::WriteFile(file, lines);
+  const std::string file = shop_ / "big.txt";
+  testing::WriteFileBytes(file, lines);
   InstanceLock program;
-  ASSERT_EQ(program.TryAcquire(dir_.path()), InstanceLock::Result::kAcquired);
+  ASSERT_EQ(program.TryAcquire(shop_.path()), InstanceLock::Result::kAcquired);
 
   std::atomic<bool> toolDone{false};
   ToolRun run{-1, ""};

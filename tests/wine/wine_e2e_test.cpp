@@ -8,23 +8,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "app/application.h"
-#include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
 #include "http/answer_text.h"
 #include "im/im_test_support.h"
 #include "im/window_system.h"
 #include "store/settings.h"
 #include "store/undelivered_orders.h"
+#include "support/e2e_fixture.h"
 #include "text/gbk.h"
 #include "wine_test_support.h"
 
@@ -34,85 +29,31 @@ namespace {
 using namespace std::chrono_literals;
 namespace t = autodeliver::testing;
 
-std::vector<std::string> SimList(const t::MarketSim& sim, const char* list,
-                                 const char* field = "orderNumber") {
-  std::vector<std::string> out;
-  const QJsonObject state = QJsonDocument::fromJson(QByteArray::fromStdString(sim.State())).object();
-  for (const QJsonValue& v : state.value(QLatin1String(list)).toArray()) {
-    out.push_back(v.toObject().value(QLatin1String(field)).toString().toStdString());
-  }
-  return out;
-}
-
-class WineEndToEndTest : public ::testing::Test {
+class WineEndToEndTest : public t::EndToEndTest {
  protected:
+  WineEndToEndTest() : EndToEndTest("wine-e2e") {}
+
   void SetUp() override {
-    ASSERT_TRUE(sim_.ok()) << "the marketplace imitation did not start";
-    programDir_ = temp_.path() + "/autodeliver";
-    std::filesystem::create_directories(programDir_);
-    ASSERT_EQ(t::WaitProcess(t::StartProcess({AUTODELIVER_TABLE_TOOL, "init", programDir_}), 60s), 0);
-    setenv("AUTODELIVER_DIR", programDir_.c_str(), 1);
+    EndToEndTest::SetUp();
+    if (HasFatalFailure()) return;
     // No desktop handler and no prefix of the user's: only the test prefix.
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
-      const std::string dir = temp_.path() + "/" + name;
-      std::filesystem::create_directories(dir);
-      setenv(name, dir.c_str(), 1);
-    }
+    PrivateFolders({"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"});
     setenv("WINEPREFIX", t::TestPrefix().c_str(), 1);
     // What the program starts under Wine runs with a non-Chinese locale.
     setenv("LANG", "C", 1);
     setenv("LC_ALL", "C", 1);
-    instance_ = "wine-e2e-" + std::to_string(getpid());
-    setenv("AUTODELIVER_IM_INSTANCE", instance_.c_str(), 1);
-    transcript_ = temp_.path() + "/im-transcript.jsonl";
   }
 
   void TearDown() override {
-    unsetenv("AUTODELIVER_DIR");
+    EndToEndTest::TearDown();
     unsetenv("WINEPREFIX");
   }
-
-  demo::DemoSettings Settings() {
-    demo::DemoSettings settings;
-    settings.marketHost = sim_.host();
-    settings.transcriptPath = transcript_;
-    settings.stepTimeoutMs = 90000;  // the first message pays Wine's start
-    return settings;
-  }
-
-  static void Print(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  }
-
-  // The transcript as "seller|buyer|text" (UTF-8), each line's GBK bytes
-  // checked against its text.
-  std::vector<std::string> Transcript() {
-    std::vector<std::string> lines;
-    if (!std::filesystem::exists(transcript_)) return lines;
-    for (const std::string& line : t::ReadLines(transcript_)) {
-      if (line.empty()) continue;
-      const std::string text = t::JsonField(line, "text");
-      EXPECT_EQ(t::JsonField(line, "textGbkHex"), HexOfBytes(Utf8ToGbkLossy(text))) << line;
-      lines.push_back(t::JsonField(line, "seller") + "|" + t::JsonField(line, "buyer") + "|" + text);
-    }
-    return lines;
-  }
-
-  std::string Log() {
-    std::ifstream file(programDir_ + "/data/logs/delivery.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  }
-
-  t::TempDir temp_;
-  t::MarketSim sim_;
-  std::string programDir_, instance_, transcript_;
 };
 
 TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   t::WineImClient client(instance_, transcript_);
   ASSERT_EQ(client.Start(), "");
-  demo::DemoFlow flow(Settings(), Print);
+  demo::DemoFlow flow(Settings(90000), Print);  // the first message pays Wine's start
   const demo::DemoResult result = flow.Run(demo::DefaultScript(sim_.host()));
   ASSERT_TRUE(result.completed) << result.failure;
   ASSERT_EQ(result.orders.size(), 5u);
@@ -123,7 +64,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
 
   // The start-up stored the client of the prefix's registry and said so.
   EXPECT_EQ(GetSetting(ImClientPathSetting()), t::TestClientPath());
-  const std::string log = Log();
+  const std::string log = DeliveryLog();
   EXPECT_NE(log.find("旺旺客户端：Wine 前缀 " + t::TestPrefix() + " 中的 C:\\AliWangWang\\AliIM.exe"),
             std::string::npos)
       << log;
@@ -137,7 +78,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
                 head + "买家乙|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK1002 卡密：pw-aa02\r\n"
                        "卡号：DK1003-ONLINE 卡密：pw-aa03\r\n",
                 head + "买家戊|您购买的 点卡10元 卡号信息如下\r\n\r\n卡号：DK1004 卡密：pw-aa04\r\n"}));
-  const std::vector<std::string> consigned = SimList(sim_, "consigned");
+  const std::vector<std::string> consigned = SimList("consigned");
   EXPECT_EQ(consigned, (std::vector<std::string>{result.orders[0].orderNumber, result.orders[1].orderNumber,
                                                  result.orders[4].orderNumber}));
 
@@ -154,7 +95,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
 TEST_F(WineEndToEndTest, ChatWindowThatNeverOpensLeavesTheOrderMarked) {
   t::WineImClient client(instance_, transcript_, {"--no-window"});
   ASSERT_EQ(client.Start(), "");
-  demo::DemoFlow flow(Settings(), Print);
+  demo::DemoFlow flow(Settings(90000), Print);  // the first message pays Wine's start
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK3001", "pw-c01"}};
@@ -167,7 +108,7 @@ TEST_F(WineEndToEndTest, ChatWindowThatNeverOpensLeavesTheOrderMarked) {
   // Within the search bound (30 s) plus Wine's start and the flow's steps.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 80s);
   EXPECT_TRUE(Transcript().empty());
-  EXPECT_TRUE(SimList(sim_, "consignAttempts", "tradeId").empty());
+  EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
   EXPECT_TRUE(UndeliveredOrders().IsMarked(result.orders[0].orderNumber));
   flow.Close();
 }

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,8 +24,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -32,6 +31,7 @@
 
 #include "app/application.h"
 #include "app/layout_names.h"
+#include "app/login_browser.h"
 #include "delivery/events.h"
 #include "delivery/wording.h"
 #include "http/http_request.h"
@@ -332,16 +332,16 @@ struct DemoFlow::State {
   // ---- the steps
 
   bool SignIn() {
-    QWebEngineView* browser = Window().LoginBrowser();
+    LoginBrowserHost* browser = Window().LoginBrowser();
     if (!browser) return Fail("the login browser is missing");
     // The page is ready once its sign-in form is there.
     auto ready = std::make_shared<int>(0);  // 0 unknown, 1 asked, 2 ready
     const bool loaded = WaitFor(
         [&] {
-          if (*ready == 0) {
+          if (*ready == 0 && browser->embedded()) {
             *ready = 1;
-            browser->page()->runJavaScript(QStringLiteral("!!document.querySelector('[name=TPL_password]')"),
-                                           [ready](const QVariant& v) { *ready = v.toBool() ? 2 : 0; });
+            browser->RunScript(QStringLiteral("!!document.querySelector('[name=TPL_password]')"),
+                               [ready](const QJsonValue& v) { *ready = v.toBool() ? 2 : 0; });
           }
           return *ready == 2;
         },
@@ -357,7 +357,7 @@ struct DemoFlow::State {
                                "document.querySelector('[name=TPL_password]').value = %2;"
                                "document.querySelector('[name=TPL_username]').form.submit();")
                                .arg(JsString(settings.sellerNick), JsString(settings.sellerPassword));
-    browser->page()->runJavaScript(script);
+    browser->RunScript(script);
     if (!WaitFor([&] { return Window().PagesPrepared(); }, settings.stepTimeoutMs)) {
       return Fail("the sign-in was not recognised");
     }

@@ -14,10 +14,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/application.h"
-#include "app/login_browser.h"
 #include "demo_flow.h"
 #include "market/hosts.h"
 #include "store/shop_folder.h"
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     card.password = prefix + card.password;
   }
 
-  PrepareWebEngineEnvironment();
+  setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   SetProgramFont();
   demo::DemoFlow flow(settings, [](const std::string& line) {

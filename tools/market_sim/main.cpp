@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
                  "Load the state from FILE at start (when it exists) and rewrite it after every change")
       ->type_name("FILE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  AddDecimal(app, "--page-size", pageSize, 1, 1000, "Orders per page of the order list (default 15)");
+  AddDecimal(app, "--page-size", pageSize, 1, 100000, "Orders per page of the order list (default 15)");
   AddDecimal(app, "--order-base", orderBase, 0, 1000000000000000000ULL,
              "Order numbers are N+1, N+2, ... (default: seconds since 1970 times 1000)");
   app.add_flag("--verbose", verbose, "One line per request on standard error");

@@ -73,7 +73,9 @@ std::string LoginPage(std::string_view error, std::string_view redirect) {
   body +=
       Gbk("<form method=\"post\" action=\"/member/login.jhtml\" accept-charset=\"UTF-8\">\n"
           "<p>会员名：<input name=\"TPL_username\" autofocus></p>\n"
-          "<p>密码：<input name=\"TPL_password\" type=\"password\"></p>\n");
+          "<p>密码：<input name=\"TPL_password\" type=\"password\"></p>\n"
+          "<p><label><input name=\"remember_me\" type=\"checkbox\" "
+          "value=\"1\">记住我（30天内自动登录）</label></p>\n");
   if (!redirect.empty()) {
     body += "<input type=\"hidden\" name=\"redirect_url\" value=\"" + HtmlEscape(redirect) + "\">\n";
   }

@@ -148,10 +148,28 @@ void SimServer::Routes() {
   };
 
   // --- login host ---
-  auto loginForm = recorded([](Req req, Res res) { res.set_content(LoginPage("", ""), kGbkHtml); });
+  // The session cookies of a signed-in seller.
+  auto sessionCookies = [](Res res, const std::string& token, const std::string& nick) {
+    res.set_header("Set-Cookie", "cookie2=" + token + "; Path=/");
+    // The nick cookie is hex, not percent-encoded: percent escapes in header
+    // values are decoded by the server library, which would hide the bytes sent.
+    res.set_header("Set-Cookie", "_nk_=" + HexText(nick) + "; Path=/");
+  };
+  // A browser that kept its "remember me" cookie is signed in again at once.
+  auto loginForm = recorded([this, sessionCookies](Req req, Res res) {
+    const std::string cookies = req.get_header_value("Cookie");
+    if (!state_.SessionSeller(cookies)) {
+      if (auto session = state_.SignInRemembered(cookies)) {
+        sessionCookies(res, session->first, session->second);
+        res.set_redirect("/my_taobao.htm");
+        return;
+      }
+    }
+    res.set_content(LoginPage("", ""), kGbkHtml);
+  });
   s.Get("/", loginForm);
   s.Get("/member/login.jhtml", loginForm);
-  s.Post("/member/login.jhtml", recorded([this](Req req, Res res) {
+  s.Post("/member/login.jhtml", recorded([this, sessionCookies](Req req, Res res) {
            std::string typed = req.get_param_value("TPL_username");
            // The form sends UTF-8; a client may send the GBK nick itself.
            std::string nick = Utf8ToGbk(typed).value_or(typed);
@@ -161,10 +179,10 @@ void SimServer::Routes() {
                              kGbkHtml);
              return;
            }
-           res.set_header("Set-Cookie", "cookie2=" + *token + "; Path=/");
-           // The nick cookie is hex, not percent-encoded: percent escapes in header
-           // values are decoded by the server library, which would hide the bytes sent.
-           res.set_header("Set-Cookie", "_nk_=" + HexText(nick) + "; Path=/");
+           sessionCookies(res, *token, nick);
+           if (req.get_param_value("remember_me") == "1") {
+             res.set_header("Set-Cookie", "_rm_=" + state_.Remember(nick) + "; Path=/; Max-Age=2592000");
+           }
            std::string next = req.get_param_value("redirect_url");
            bool local = next.starts_with("/") && !next.starts_with("//") &&
                         next.find_first_of("\r\n\\") == std::string::npos;
@@ -172,7 +190,9 @@ void SimServer::Routes() {
          }));
   s.Get("/member/logout.jhtml", recorded([this](Req req, Res res) {
           if (auto token = CookieValue(req.get_header_value("Cookie"), "cookie2")) state_.SignOut(*token);
+          if (auto token = CookieValue(req.get_header_value("Cookie"), "_rm_")) state_.Forget(*token);
           res.set_header("Set-Cookie", "cookie2=; Path=/; Max-Age=0");
+          res.set_header("Set-Cookie", "_rm_=; Path=/; Max-Age=0");
           res.set_header("Set-Cookie", "_nk_=; Path=/; Max-Age=0");
           res.set_content(LoginPage(Gbk("您已退出。"), ""), kGbkHtml);
         }));

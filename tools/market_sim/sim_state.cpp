@@ -264,6 +264,32 @@ void SimState::ExpireSessions() {
   SaveLocked();
 }
 
+std::string SimState::Remember(std::string_view nick) {
+  std::lock_guard lock(mutex_);
+  std::string token = NewToken();
+  remembered_.emplace_back(token, std::string(nick));
+  return token;
+}
+
+std::optional<std::pair<std::string, std::string>> SimState::SignInRemembered(std::string_view cookieHeader) {
+  auto token = CookieValue(cookieHeader, "_rm_");
+  if (!token || token->empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  for (const auto& [t, nick] : remembered_) {
+    if (t != *token) continue;
+    std::string session = NewToken();
+    sessions_.emplace_back(session, nick);
+    SaveLocked();
+    return std::make_pair(session, nick);
+  }
+  return std::nullopt;
+}
+
+void SimState::Forget(std::string_view rememberToken) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(remembered_, [&](const auto& r) { return r.first == rememberToken; });
+}
+
 PlaceResult SimState::PlaceOrder(const NewOrder& request) {
   PlaceResult result;
   if (auto why = CheckPageText(request.title, "title"); !why.empty()) return {std::nullopt, why};

@@ -118,7 +118,14 @@ class SimState {
   // The seller signed in with the `cookie2` of this Cookie header, or nullopt.
   std::optional<std::string> SessionSeller(std::string_view cookieHeader);
   void SignOut(std::string_view token);
+  // Ends every session; "remember me" tokens stay.
   void ExpireSessions();
+  // A "remember me" token for the nick of a session just started.
+  std::string Remember(std::string_view nick);
+  // A new session token (and its nick) for the `_rm_` token of this Cookie
+  // header, or nullopt when it holds none the imitation knows.
+  std::optional<std::pair<std::string, std::string>> SignInRemembered(std::string_view cookieHeader);
+  void Forget(std::string_view rememberToken);
 
   PlaceResult PlaceOrder(const NewOrder& order);
   // The seller's orders awaiting shipment, newest first.
@@ -148,14 +155,15 @@ class SimState {
   const std::vector<Account> accounts_;
   const std::string stateFile_;
   std::uint64_t orderBase_;
-  std::uint64_t nextSequence_ = 1;                             // guarded by mutex_
-  std::vector<std::pair<std::string, std::string>> sessions_;  // token, nick; guarded by mutex_
-  std::vector<SimOrder> pending_;                              // placement order; guarded by mutex_
-  std::vector<SimOrder> consigned_;                            // guarded by mutex_
-  std::vector<ConsignAttempt> attempts_;                       // guarded by mutex_
-  std::deque<SeenRequest> requests_;                           // guarded by mutex_
-  ServiceAnswers service_;                                     // guarded by mutex_
-  std::uint64_t tokenCounter_ = 0;                             // guarded by mutex_
+  std::uint64_t nextSequence_ = 1;                               // guarded by mutex_
+  std::vector<std::pair<std::string, std::string>> sessions_;    // token, nick; guarded by mutex_
+  std::vector<std::pair<std::string, std::string>> remembered_;  // token, nick; guarded by mutex_
+  std::vector<SimOrder> pending_;                                // placement order; guarded by mutex_
+  std::vector<SimOrder> consigned_;                              // guarded by mutex_
+  std::vector<ConsignAttempt> attempts_;                         // guarded by mutex_
+  std::deque<SeenRequest> requests_;                             // guarded by mutex_
+  ServiceAnswers service_;                                       // guarded by mutex_
+  std::uint64_t tokenCounter_ = 0;                               // guarded by mutex_
 };
 
 // Local time as "YYYY-MM-DD HH:MM:SS".

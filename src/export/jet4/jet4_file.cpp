@@ -11,8 +11,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
+#include "base/mutex.h"
 #include "export/jet4/insert_statement.h"
 #include "export/jet4/jet4_format.h"
 #include "export/jet4/jet4_image.h"
@@ -28,8 +28,8 @@ namespace {
 
 // One change at a time within the process; the folder lock below covers
 // other processes.
-std::mutex& ChangeMutex() {
-  static std::mutex m;
+Mutex& ChangeMutex() {
+  static Mutex m;
   return m;
 }
 
@@ -130,7 +130,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
 
 bool CreateCardDatabase(const std::string& path) {
   using namespace jet4;
-  std::lock_guard<std::mutex> guard(ChangeMutex());
+  MutexLock guard(ChangeMutex());
   FolderLock lock(path);
   if (!lock.ok() || !ReplaceFile(path, CardDatabaseImage(), 0644, nullptr)) return false;
   // A journal left beside the replaced file belongs to that file.
@@ -138,50 +138,61 @@ bool CreateCardDatabase(const std::string& path) {
   return true;
 }
 
-bool AppendTextRow(const std::string& givenPath, const std::string& table,
-                   const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
-                   FileIo* io) {
+Status AppendTextRow(const std::string& givenPath, const std::string& table,
+                     const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
+                     FileIo* io) {
   return AppendTextRows(givenPath, table, columns, {gbkValues}, io);
 }
 
-bool AppendTextRows(const std::string& givenPath, const std::string& table,
-                    const std::vector<std::string>& columns,
-                    const std::vector<std::vector<std::string>>& rows, FileIo* io) {
+Status AppendTextRows(const std::string& givenPath, const std::string& table,
+                      const std::vector<std::string>& columns,
+                      const std::vector<std::vector<std::string>>& rows, FileIo* io) {
   using namespace jet4;
-  if (columns.empty()) return false;
+  if (columns.empty()) return Status::NotFound(givenPath, "no columns named for the row");
   for (const std::vector<std::string>& row : rows)
-    if (row.size() != columns.size()) return false;
-  if (rows.empty()) return true;
+    if (row.size() != columns.size()) return Status::NotFound(givenPath, "no columns named for the row");
+  if (rows.empty()) return Status();
   // A symbolic link stays one: the file it names is the one replaced.
   char* resolved = ::realpath(givenPath.c_str(), nullptr);
-  if (!resolved) return false;
+  if (!resolved) return Status::FromErrno(givenPath, errno);
   const std::string path = resolved;
   std::free(resolved);
-  std::lock_guard<std::mutex> guard(ChangeMutex());
-  FileIo& fs = io ? *io : DefaultFileIo();
+  MutexLock guard(ChangeMutex());
+  // The first failed call on the file or its journal is the cause.
+  FailureWatch fs;
+  fs.Wrap(io);
+  fs.SetFallbackPath(path);
+  auto failed = [&fs](Status otherwise) {
+    Status s = fs.FirstFailure();
+    return s.ok() ? otherwise : s;
+  };
+  errno = 0;
   LockedFile file(path);
-  if (!file.ok()) return false;
+  if (!file.ok()) return Status::FromErrno(path, errno);
+  fs.Name(file.fd(), path);
   // A change cut short is undone (or a finished one kept) before the file is
   // read; a side file left by the earlier whole-file replacement is stale.
   const std::string journal = JournalPathFor(path);
-  if (!SettleJournal(file.fd(), journal, fs)) return false;
+  if (!SettleJournal(file.fd(), journal, fs)) return failed(Status::IoError(journal, EIO));
   ::unlink((path + ".new").c_str());
   std::optional<off_t> size = file.Size();
-  if (!size) return false;
+  if (!size) return failed(Status::IoError(path, EIO));
+  const Status notJet4 = Status::Corrupt(path, "not a card database this writer can append to");
   try {
     Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
       return ReadFully(fs, file.fd(), out, kPageSize,
-                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize))
+          .ok();
     });
     std::optional<std::u16string> tableName = GbkToUtf16(table);
-    if (!tableName) return false;
+    if (!tableName) return Status::NotFound(path, "the table name is not GBK text");
     std::optional<std::uint32_t> tablePage = image.FindTable(*tableName);
-    if (!tablePage) return false;
+    if (!tablePage) return failed(Status::NotFound(path, "no such table"));
     TableDef def = image.ReadTableDef(*tablePage);
     // Indexes and auto numbers would have to be kept up with every row.
-    if (def.logicalIndexes != 0 || def.physicalIndexes != 0) return false;
+    if (def.logicalIndexes != 0 || def.physicalIndexes != 0) return notJet4;
     for (const Column& c : def.columns) {
-      if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return false;
+      if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return notJet4;
     }
     // Every row is checked before any is added: the rows go in together or
     // not at all.
@@ -191,12 +202,13 @@ bool AppendTextRows(const std::string& givenPath, const std::string& table,
       for (std::size_t i = 0; i < columns.size(); ++i) {
         std::optional<std::u16string> name = GbkToUtf16(columns[i]);
         std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
-        if (!name || !text) return false;
+        if (!name || !text) return Status::Corrupt(path, "a value is not GBK text");
         std::size_t at = 0;
         while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
-        if (at == def.columns.size() || cells[at]) return false;
+        if (at == def.columns.size() || cells[at]) return Status::NotFound(path, "no such column");
         const Column& c = def.columns[at];
-        if (c.type != kTypeText || text->size() * 2 > c.length) return false;
+        if (c.type != kTypeText) return notJet4;
+        if (text->size() * 2 > c.length) return Status::TooLong(path, "a value is longer than its column");
         cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
       }
       encoded.push_back(EncodeRow(def, cells));
@@ -207,9 +219,10 @@ bool AppendTextRows(const std::string& givenPath, const std::string& table,
       changes.push_back({page, page < image.originalPageCount() ? image.OriginalPage(page) : std::string(),
                          image.Page(page)});
     }
-    return WritePages(file.fd(), *size, journal, changes, fs);
+    if (!WritePages(file.fd(), *size, journal, changes, fs)) return failed(Status::IoError(path, EIO));
+    return Status();
   } catch (const Jet4Damage&) {
-    return false;
+    return failed(Status::Corrupt(path, "the database's pages do not read as a Jet4 file"));
   }
 }
 
@@ -224,7 +237,7 @@ std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io,
   if (!resolved) return std::nullopt;
   const std::string path = resolved;
   std::free(resolved);
-  std::lock_guard<std::mutex> guard(ChangeMutex());
+  MutexLock guard(ChangeMutex());
   FileIo& fs = io ? *io : DefaultFileIo();
   LockedFile file(path);
   if (!file.ok() || !SettleJournal(file.fd(), JournalPathFor(path), fs)) return std::nullopt;
@@ -233,7 +246,8 @@ std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io,
   try {
     Image image(static_cast<std::uint64_t>(*size), [&](std::uint32_t page, char* out) {
       return ReadFully(fs, file.fd(), out, kPageSize,
-                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize));
+                       static_cast<off_t>(page) * static_cast<off_t>(kPageSize))
+          .ok();
     });
     return use(image);
   } catch (const Jet4Damage&) {
@@ -300,19 +314,20 @@ std::optional<bool> HasJet4TextRow(const std::string& path, const std::string& t
   });
 }
 
-bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io) {
+Status ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io) {
   // The file is the DBQ part: up to ";DefaultDir=" when that follows (a path
   // may hold ";"), else up to the next ";".
   std::string upper = connectionText;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   std::string::size_type start = upper.find("DBQ=");
-  if (start == std::string::npos) return false;
+  if (start == std::string::npos) return Status::NotFound({}, "no DBQ in the connection text");
   start += 4;
   std::string::size_type end = upper.find(";DEFAULTDIR=", start);
   if (end == std::string::npos) end = upper.find(';', start);
   std::string path = connectionText.substr(start, end == std::string::npos ? std::string::npos : end - start);
   std::optional<jet4::InsertStatement> statement = jet4::ParseInsertStatement(sql);
-  if (path.empty() || !statement) return false;
+  if (path.empty()) return Status::NotFound({}, "no DBQ in the connection text");
+  if (!statement) return Status::Corrupt(path, "not an insert statement this writer carries out");
   return AppendTextRow(path, statement->table, statement->columns, statement->values, io);
 }
 

@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
+
 namespace autodeliver {
 
 class FileIo;
@@ -44,22 +46,26 @@ bool CreateCardDatabase(const std::string& path);
 
 // Appends one row to `table` of the Jet4 file at `path`: `columns[i]` (a
 // column name, compared without regard to ASCII case) receives the GBK text
-// `gbkValues[i]`; columns not named stay null. Returns false, leaving the
-// file unchanged, when the file is missing or is not a Jet4 database, the
+// `gbkValues[i]`; columns not named stay null. Fails, leaving the file
+// unchanged, when the file is missing or is not a Jet4 database, the
 // table or a column is missing, a named column is not a text column, the
 // table has an index or an auto-number column (which this writer does not
 // maintain), a value is not valid GBK or is longer than its column, or the
 // file cannot be written. `io` replaces the file-system calls (tests inject
-// failures); null means the real ones.
-bool AppendTextRow(const std::string& path, const std::string& table, const std::vector<std::string>& columns,
-                   const std::vector<std::string>& gbkValues, FileIo* io = nullptr);
+// failures); null means the real ones. The Status tells the cause: the
+// failed call's errno and file (a full disk, an I/O error), kNotFound for a
+// missing file, table or column, kTooLong for a value longer than its
+// column, kCorrupt for a file or value this writer cannot take.
+Status AppendTextRow(const std::string& path, const std::string& table,
+                     const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
+                     FileIo* io = nullptr);
 
 // Appends the rows to `table` as AppendTextRow appends one, in one change of
 // the file (one pass through its undo journal): all of them or, on any
-// failure, none. True for no rows.
-bool AppendTextRows(const std::string& path, const std::string& table,
-                    const std::vector<std::string>& columns,
-                    const std::vector<std::vector<std::string>>& gbkRows, FileIo* io = nullptr);
+// failure, none, with the cause as AppendTextRow tells it. Ok for no rows.
+Status AppendTextRows(const std::string& path, const std::string& table,
+                      const std::vector<std::string>& columns,
+                      const std::vector<std::vector<std::string>>& gbkRows, FileIo* io = nullptr);
 
 // Settles the file at `path` as the next append would (a change cut short is
 // taken back or kept whole, jet4_journal.h), so that readers outside this
@@ -85,8 +91,9 @@ std::optional<bool> HasJet4TextRow(const std::string& path, const std::string& t
 //   insert into T ([c1],[c2],...) values ('v1','v2',...)
 // against the Jet4 file named by the DBQ part of `connectionText` (an ODBC
 // connection text such as "ODBC;DBQ=/dir/card.mdb;DefaultDir=/dir;...").
-// Inside a quoted value a doubled quote stands for one quote. Returns false
-// when the statement does not have that form or the insert fails.
-bool ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io = nullptr);
+// Inside a quoted value a doubled quote stands for one quote. Fails when the
+// statement does not have that form or the insert fails (AppendTextRow's
+// causes).
+Status ExecuteJet4Insert(const std::string& connectionText, const std::string& sql, FileIo* io = nullptr);
 
 }  // namespace autodeliver

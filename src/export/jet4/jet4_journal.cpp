@@ -62,7 +62,7 @@ void Append64(std::string& out, std::uint64_t v) {
 // Clears the journal: its first bytes no longer name it one.
 bool Clear(FileIo& io, int journalFd) {
   static const char kZero[8] = {};
-  return WriteFully(io, journalFd, kZero, sizeof kZero, 0);
+  return WriteFully(io, journalFd, kZero, sizeof kZero, 0).ok();
 }
 
 off_t PageOffset(std::uint32_t page) { return static_cast<off_t>(page) * static_cast<off_t>(kPageSize); }
@@ -241,7 +241,7 @@ bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
 
   bool ok = true;
   for (const PageChange& c : changes) {
-    ok = WriteFully(io, fileFd, c.after.data(), kPageSize, PageOffset(c.page));
+    ok = WriteFully(io, fileFd, c.after.data(), kPageSize, PageOffset(c.page)).ok();
     if (!ok) break;
   }
   ok = ok && io.DataSync(fileFd) == 0;

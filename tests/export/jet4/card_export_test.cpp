@@ -10,6 +10,7 @@
 #include "export/jet4/jet4_file.h"
 #include "jet4_readers.h"
 #include "store/shop_paths.h"
+#include "support/temp_dir.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -41,7 +42,7 @@ TEST(CardExportTest, BuildsConnectionTextAndStatement) {
 }
 
 TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
 #ifdef AUTODELIVER_TABLE_TOOL
   // The installation's card.mdb, as the table tool makes it.
   std::string init = std::string(AUTODELIVER_TABLE_TOOL) + " init '" + dir.path() + "' >/dev/null";
@@ -74,10 +75,11 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
   for (std::size_t i = 0; i < cards.size(); ++i) {
     // The first card goes through the program-directory entry, the rest
     // straight to the folder.
-    bool ok = i == 0 ? ExportCardToAccess(Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
-                                          Utf8ToGbkLossy(cards[i].password))
-                     : ExportCardToAccessAt(dir.path(), Utf8ToGbkLossy(cards[i].order),
-                                            Utf8ToGbkLossy(cards[i].card), Utf8ToGbkLossy(cards[i].password));
+    const Status ok =
+        i == 0 ? ExportCardToAccess(Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
+                                    Utf8ToGbkLossy(cards[i].password))
+               : ExportCardToAccessAt(dir.path(), Utf8ToGbkLossy(cards[i].order),
+                                      Utf8ToGbkLossy(cards[i].card), Utf8ToGbkLossy(cards[i].password));
     ASSERT_TRUE(ok) << "card " << i;
   }
   SetProgramDir("");
@@ -97,17 +99,17 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
 }
 
 TEST(CardExportTest, FailsWithoutChangingAnythingWhenTheCardCannotBeStored) {
-  testing::ScratchDir dir;
-  EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", "2", "3")) << "no card.mdb";
+  testing::TempDir dir;
+  EXPECT_TRUE(ExportCardToAccessAt(dir.path(), "1", "2", "3").IsNotFound()) << "no card.mdb";
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
-  std::string before = testing::FileBytes(path);
-  EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", std::string(256, 'x'), "3")) << "value too long";
+  std::string before = testing::ReadFileBytes(path);
+  EXPECT_EQ(ExportCardToAccessAt(dir.path(), "1", std::string(256, 'x'), "3").code(), Status::Code::kTooLong);
   std::string tooLongChinese;
   for (int i = 0; i < 256; ++i) tooLongChinese += "卡";
   EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", Utf8ToGbkLossy(tooLongChinese), "3"));
   EXPECT_FALSE(ExportCardToAccessAt(dir.path(), "1", "\x81", "3")) << "not GBK";
-  EXPECT_TRUE(testing::FileBytes(path) == before) << "file changed";
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }
 

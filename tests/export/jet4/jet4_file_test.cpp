@@ -16,6 +16,8 @@
 #include "export/jet4/jet4_image.h"
 #include "io/file_io.h"
 #include "jet4_readers.h"
+#include "support/fault_io.h"
+#include "support/temp_dir.h"
 
 namespace autodeliver {
 namespace {
@@ -25,8 +27,11 @@ using testing::ReadTable;
 
 const std::vector<std::string> kColumns = {"dingdan", "kahao", "mima"};
 
-bool Append(const std::string& path, const std::string& order, FileIo* io = nullptr) {
+Status AppendRow(const std::string& path, const std::string& order, FileIo* io = nullptr) {
   return AppendTextRow(path, "biao", kColumns, {order, "card-" + order, "pw-" + order}, io);
+}
+bool Append(const std::string& path, const std::string& order, FileIo* io = nullptr) {
+  return AppendRow(path, order, io).ok();
 }
 
 ReadRow Row(const std::string& order) { return {order, "card-" + order, "pw-" + order}; }
@@ -36,7 +41,7 @@ std::string Long(int i) { return std::to_string(i) + std::string(200, 'o'); }
 
 // The last data page of `biao` and its free space.
 std::pair<std::uint32_t, std::size_t> LastPage(const std::string& path) {
-  jet4::Image image(testing::FileBytes(path));
+  jet4::Image image(testing::ReadFileBytes(path));
   jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
   std::uint32_t last = image.MapPages(def.usedMap).back();
   return {last, static_cast<unsigned char>(image.Page(last)[2]) |
@@ -55,7 +60,7 @@ void FillLastPage(const std::string& path, std::vector<ReadRow>& rows) {
 // Rewrites the table's two maps as inline maps from page 0 (reaching page
 // 511) and pads the file so that the next page added is page 608.
 void MakeMapsInlineAndPad(const std::string& path) {
-  std::string bytes = testing::FileBytes(path);
+  std::string bytes = testing::ReadFileBytes(path);
   for (int row : {3, 4}) {
     std::size_t at =
         jet4::kPageSize + (static_cast<unsigned char>(bytes[jet4::kPageSize + 14 + 2 * row]) |
@@ -109,7 +114,7 @@ TEST(Jet4TextTest, StoresTextInTheShorterFormAndReadsBothForms) {
 }
 
 TEST(Jet4FileTest, CreatedFileHoldsTheEmptyCardTable) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ExpectReadersSee(path, {});
@@ -129,7 +134,7 @@ TEST(Jet4FileTest, CreatedFileHoldsTheEmptyCardTable) {
 }
 
 TEST(Jet4FileTest, RowsPastThe255PerPageLimitGoOnNewPages) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   // Rows of empty values are small enough that the row-number limit, not the
@@ -140,7 +145,7 @@ TEST(Jet4FileTest, RowsPastThe255PerPageLimitGoOnNewPages) {
     expected.push_back({std::to_string(i), "", ""});
   }
   ExpectReadersSee(path, expected);
-  jet4::Image image(testing::FileBytes(path));
+  jet4::Image image(testing::ReadFileBytes(path));
   jet4::TableDef def = image.ReadTableDef(*image.FindTable(u"biao"));
   EXPECT_EQ(def.rowCount, 300u);
   std::vector<std::uint32_t> pages = image.MapPages(def.usedMap);
@@ -150,7 +155,7 @@ TEST(Jet4FileTest, RowsPastThe255PerPageLimitGoOnNewPages) {
 }
 
 TEST(Jet4FileTest, RowsAppendedTogetherGoInWholeAndInOrderOrNotAtAll) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ASSERT_TRUE(Append(path, "first"));
@@ -166,16 +171,16 @@ TEST(Jet4FileTest, RowsAppendedTogetherGoInWholeAndInOrderOrNotAtAll) {
   EXPECT_EQ(Jet4RowCount(path, "biao"), 21u);
 
   // One row that cannot be stored keeps the others out too.
-  const std::string before = testing::FileBytes(path);
+  const std::string before = testing::ReadFileBytes(path);
   EXPECT_FALSE(AppendTextRows(path, "biao", kColumns,
                               {{"a", "b", "c"}, {"d", std::string(256, 'x'), "f"}, {"g", "h", "i"}}));
-  EXPECT_TRUE(testing::FileBytes(path) == before) << "file changed";
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
   EXPECT_TRUE(AppendTextRows(path, "biao", kColumns, {}));
-  EXPECT_TRUE(testing::FileBytes(path) == before) << "file changed";
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
 }
 
 TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ASSERT_TRUE(Append(path, "first"));
@@ -189,7 +194,7 @@ TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
     expected.push_back(Row(order));
   }
   ExpectReadersSee(path, expected);
-  jet4::Image image(testing::FileBytes(path));
+  jet4::Image image(testing::ReadFileBytes(path));
   std::vector<std::uint32_t> pages = image.MapPages(image.ReadTableDef(4).usedMap);
   ASSERT_GE(pages.size(), 2u);
   EXPECT_EQ(pages.front(), 5u);
@@ -197,7 +202,7 @@ TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
 }
 
 TEST(Jet4FileTest, AppendingThroughASymbolicLinkChangesTheFileItNames) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::filesystem::create_directory(dir.path() + "/shared");
   std::string target = dir.path() + "/shared/cards.mdb";
   std::string link = dir.path() + "/card.mdb";
@@ -209,11 +214,11 @@ TEST(Jet4FileTest, AppendingThroughASymbolicLinkChangesTheFileItNames) {
 }
 
 TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   ASSERT_TRUE(Append(path, "kept"));
-  const std::string good = testing::FileBytes(path);
+  const std::string good = testing::ReadFileBytes(path);
   auto patched = [&](std::size_t at, std::string bytes) {
     std::string copy = good;
     copy.replace(at, bytes.size(), bytes);
@@ -253,54 +258,20 @@ TEST(Jet4FileTest, RefusesWhatItCannotWriteAndLeavesTheFileAlone) {
     std::filesystem::remove(path);
     if (!c.file.empty()) testing::WriteFileBytes(path, c.file);
     EXPECT_FALSE(AppendTextRow(path, c.table, c.columns, c.values));
-    EXPECT_TRUE(testing::FileBytes(path) == c.file) << "file changed";
+    EXPECT_TRUE(testing::ReadFileBytes(path) == c.file) << "file changed";
     EXPECT_FALSE(std::filesystem::exists(path + ".new"));
   }
 }
 
-// A disk with room for `budget` more bytes: a write that makes a file grow
-// past it puts down what fits and fails with ENOSPC (overwriting bytes a file
-// already has needs no room); fails the `failSync`-th flush.
-class FailingIo : public FileIo {
- public:
-  std::size_t budget = SIZE_MAX;
-  int failSync = 0;
-  int syncs = 0;
-
-  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return -1;
-    off_t end = offset + static_cast<off_t>(size);
-    std::size_t growth = end > st.st_size ? static_cast<std::size_t>(end - std::max(offset, st.st_size)) : 0;
-    if (growth > budget) {
-      std::size_t fits = size - (growth - budget);
-      budget = 0;
-      if (fits > 0) FileIo::WriteAt(fd, data, fits, offset);
-      errno = ENOSPC;
-      return -1;
-    }
-    budget -= growth;
-    return FileIo::WriteAt(fd, data, size, offset);
-  }
-  int Sync(int fd) override { return ++syncs == failSync ? Fail() : FileIo::Sync(fd); }
-  int DataSync(int fd) override { return ++syncs == failSync ? Fail() : FileIo::DataSync(fd); }
-
- private:
-  static int Fail() {
-    errno = EIO;
-    return -1;
-  }
-};
-
 // No journal, or one cleared: its first 8 bytes are zero.
 bool JournalCleared(const std::string& path) {
   if (!std::filesystem::exists(path + ".journal")) return true;
-  std::string head = testing::FileBytes(path + ".journal").substr(0, 8);
+  std::string head = testing::ReadFileBytes(path + ".journal").substr(0, 8);
   return head.find_first_not_of('\0') == std::string::npos;
 }
 
 TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   // The last page is full for a row of the longest values: the append needs
@@ -308,35 +279,43 @@ TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
   std::vector<ReadRow> expected;
   FillLastPage(path, expected);
   const std::string lost = "lost" + std::string(246, 'l');
-  const std::string good = testing::FileBytes(path);
+  const std::string good = testing::ReadFileBytes(path);
   // The disk fills up after every amount of written bytes, in steps, until
   // the append fits; then each flush fails in turn.
   int failures = 0;
   for (std::size_t budget = 0;; budget += 1000) {
     std::filesystem::remove(path + ".journal");
-    FailingIo io;
-    io.budget = budget;
-    if (Append(path, lost, &io)) {
+    // Room for `budget` more bytes: a write past it puts down what fits.
+    testing::FaultIo io;
+    io.room = budget;
+    const Status appended = AppendRow(path, lost, &io);
+    if (appended) {
       ASSERT_GE(budget, 3 * 4096u) << "a new page, a journal of two pages or more";
       break;
     }
+    EXPECT_TRUE(appended.IsDiskFull()) << "budget " << budget << ": " << appended.ToString();
     ++failures;
-    ASSERT_TRUE(testing::FileBytes(path) == good) << "file changed, budget " << budget;
+    ASSERT_TRUE(testing::ReadFileBytes(path) == good) << "file changed, budget " << budget;
     EXPECT_TRUE(JournalCleared(path)) << "budget " << budget;
   }
   EXPECT_GE(failures, 12);
   expected.push_back(Row(lost));
   ExpectReadersSee(path, expected);
-  const std::string withLost = testing::FileBytes(path);
+  const std::string withLost = testing::ReadFileBytes(path);
   for (int n = 1;; ++n) {
-    FailingIo io;
+    testing::FaultIo io;
     io.failSync = n;
-    if (Append(path, "lost-" + std::to_string(n), &io)) {
+    const Status appended = AppendRow(path, "lost-" + std::to_string(n), &io);
+    if (appended) {
       ASSERT_GE(n, 3) << "the journal and the file are both flushed";
       expected.push_back(Row("lost-" + std::to_string(n)));
       break;
     }
-    ASSERT_TRUE(testing::FileBytes(path) == withLost) << "file changed, flush " << n;
+    EXPECT_EQ(appended.error(), EIO) << appended.ToString();
+    EXPECT_TRUE(appended.path() == std::filesystem::canonical(path).string() ||
+                appended.path() == std::filesystem::canonical(path).string() + ".journal")
+        << "flush " << n << " names " << appended.path();
+    ASSERT_TRUE(testing::ReadFileBytes(path) == withLost) << "file changed, flush " << n;
     EXPECT_TRUE(JournalCleared(path));
   }
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
@@ -345,17 +324,8 @@ TEST(Jet4FileTest, AFailedWriteOrFlushLeavesTheOldFile) {
   ExpectReadersSee(path, expected);
 }
 
-// Ends the process in the middle of writing the journal, as a crash would.
-class CrashingIo : public FileIo {
- public:
-  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    FileIo::WriteAt(fd, data, std::min<std::size_t>(size, 4096 + 17), offset);
-    ::_exit(9);
-  }
-};
-
 TEST(Jet4FileTest, ACrashWritingTheJournalLeavesTheFileAndATornJournalThatIsDropped) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   std::vector<ReadRow> expected;
@@ -364,16 +334,20 @@ TEST(Jet4FileTest, ACrashWritingTheJournalLeavesTheFileAndATornJournalThatIsDrop
     ASSERT_TRUE(Append(path, order));
     expected.push_back(Row(order));
   }
-  const std::string good = testing::FileBytes(path);
+  const std::string good = testing::ReadFileBytes(path);
   // A side file left by an earlier version of the writer is stale.
   testing::WriteFileBytes(path + ".new", good.substr(0, 4096));
   EXPECT_EXIT(
       {
-        CrashingIo io;
+        // The process ends in the middle of writing the journal's first page.
+        testing::FaultIo io;
+        io.crashAtWrite = 1;
+        io.crashLands = 4096 + 17;
+        io.crashExitCode = 9;
         Append(path, "lost", &io);
       },
       ::testing::ExitedWithCode(9), "");
-  EXPECT_TRUE(testing::FileBytes(path) == good) << "file changed";
+  EXPECT_TRUE(testing::ReadFileBytes(path) == good) << "file changed";
   EXPECT_FALSE(JournalCleared(path)) << "the crash should have left its torn journal";
   ExpectReadersSee(path, expected);
 
@@ -384,37 +358,22 @@ TEST(Jet4FileTest, ACrashWritingTheJournalLeavesTheFileAndATornJournalThatIsDrop
   ExpectReadersSee(path, expected);
 }
 
-// Counts writes (and truncations); at write `stopAt` it fails the write
-// (after putting down half of it), or ends the process right after the write
-// (a kill), or after putting down half of it (a power cut tearing a page).
-class StoppingIo : public FileIo {
- public:
-  enum class Mode { kFail, kKillAfter, kTearAndKill };
-  Mode mode = Mode::kFail;
-  int stopAt = 0;
-  int writes = 0;
+// How an append is stopped at one of its writes (or truncations): the write
+// fails after putting down half of it, or the process ends right after the
+// write (a kill), or after putting down half of it (a power cut tearing a
+// page).
+enum class Stop { kFail, kKillAfter, kTearAndKill };
 
-  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-    if (++writes != stopAt) return FileIo::WriteAt(fd, data, size, offset);
-    if (mode == Mode::kKillAfter) {
-      FileIo::WriteAt(fd, data, size, offset);
-      ::_exit(0);
-    }
-    FileIo::WriteAt(fd, data, size / 2, offset);
-    if (mode == Mode::kTearAndKill) ::_exit(0);
-    errno = EIO;
-    return -1;
+testing::FaultIo StoppedAt(Stop mode, int write) {
+  testing::FaultIo io;
+  if (mode == Stop::kFail) {
+    io.failWrite = write;
+  } else {
+    io.crashAtWrite = write;
+    io.crashLands = mode == Stop::kKillAfter ? testing::FaultIo::kAll : testing::FaultIo::kHalf;
   }
-  int Truncate(int fd, off_t length) override {
-    if (++writes != stopAt) return FileIo::Truncate(fd, length);
-    if (mode == Mode::kFail) {
-      errno = EIO;
-      return -1;
-    }
-    FileIo::Truncate(fd, length);
-    ::_exit(0);
-  }
-};
+  return io;
+}
 
 TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppendSettlesIt) {
   // The row appended and stopped: the longest values the columns take.
@@ -444,7 +403,7 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
        },
        true},
   };
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   const std::string path = dir.path() + "/card.mdb";
   for (const Fixture& f : fixtures) {
     SCOPED_TRACE(f.what);
@@ -453,11 +412,11 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
     std::vector<ReadRow> earlier;
     f.make(path, earlier);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
-    const std::string before = testing::FileBytes(path);
+    const std::string before = testing::ReadFileBytes(path);
     const std::uint32_t lastBefore = LastPage(path).first;
 
     // The writes of a whole append, and where the row lands.
-    StoppingIo counter;
+    testing::FaultIo counter;
     ASSERT_TRUE(Append(path, kNew, &counter));
     EXPECT_EQ(LastPage(path).first != lastBefore, f.newPage);
     const int writes = counter.writes;
@@ -466,8 +425,7 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
     withNew.push_back(Row(kNew));
     ExpectReadersSee(path, withNew);
 
-    for (StoppingIo::Mode mode :
-         {StoppingIo::Mode::kFail, StoppingIo::Mode::kKillAfter, StoppingIo::Mode::kTearAndKill}) {
+    for (Stop mode : {Stop::kFail, Stop::kKillAfter, Stop::kTearAndKill}) {
       for (int k = 1; k <= writes; ++k) {
         const char* kModeNames[] = {"failed", "killed after", "torn and killed at"};
         SCOPED_TRACE(std::string(kModeNames[static_cast<int>(mode)]) + " write " + std::to_string(k) +
@@ -475,20 +433,19 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
         testing::WriteFileBytes(path, before);
         std::filesystem::remove(path + ".journal");
         bool hasNew;
-        if (mode == StoppingIo::Mode::kFail) {
-          StoppingIo io;
-          io.stopAt = k;
+        if (mode == Stop::kFail) {
+          testing::FaultIo io = StoppedAt(mode, k);
           hasNew = Append(path, kNew, &io);
           // Only clearing the journal may fail once the change is whole.
           EXPECT_EQ(hasNew, k == writes);
-          if (!hasNew) EXPECT_TRUE(testing::FileBytes(path) == before) << "file changed";
+          if (!hasNew) {
+            EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+          }
         } else {
           pid_t child = ::fork();
           ASSERT_GE(child, 0);
           if (child == 0) {
-            StoppingIo io;
-            io.mode = mode;
-            io.stopAt = k;
+            testing::FaultIo io = StoppedAt(mode, k);
             Append(path, kNew, &io);
             ::_exit(1);
           }
@@ -497,9 +454,9 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
           ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the append was not stopped";
           // The change stays when every page reached the file whole: after
           // the last page write (the one before clearing the journal).
-          hasNew = mode == StoppingIo::Mode::kKillAfter && k >= writes - 1;
+          hasNew = mode == Stop::kKillAfter && k >= writes - 1;
         }
-        if (mode != StoppingIo::Mode::kTearAndKill) {
+        if (mode != Stop::kTearAndKill) {
           // As found, before any settling: both readers read every earlier
           // row, then the new one or nothing; the row count is the old or
           // the new one.
@@ -511,12 +468,12 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
             EXPECT_TRUE(read->count == static_cast<long>(earlier.size()) ||
                         read->count == static_cast<long>(read->rows.size()))
                 << "reader " << reader << " count " << read->count;
-            if (mode == StoppingIo::Mode::kFail || k == 1) {
+            if (mode == Stop::kFail || k == 1) {
               EXPECT_EQ(read->rows, hasNew ? withNew : earlier) << "reader " << reader;
             }
           }
         }
-        if (mode == StoppingIo::Mode::kTearAndKill) {
+        if (mode == Stop::kTearAndKill) {
           // What the start of the program does before anything reads the
           // file: settled, it reads in mdbtools with the earlier rows, with
           // or without the new one, before any further append.
@@ -531,7 +488,7 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
         ASSERT_TRUE(Append(path, "next"));
         EXPECT_TRUE(JournalCleared(path));
         std::vector<ReadRow> expected = hasNew ? withNew : earlier;
-        if (mode == StoppingIo::Mode::kTearAndKill) {
+        if (mode == Stop::kTearAndKill) {
           // A torn page whose changed bytes all reached the file holds its
           // new image, and the change counts as finished; any other is undone.
           std::optional<ReadTable> read = testing::ReadWithMdbReader(path, "biao", kColumns);
@@ -546,7 +503,7 @@ TEST(Jet4FileTest, AnAppendStoppedAtEachWriteLeavesTheEarlierRowsAndTheNextAppen
 }
 
 TEST(Jet4FileTest, TwoProcessesAppendingAtOnceLoseNoRow) {
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
   ASSERT_TRUE(CreateCardDatabase(path));
   constexpr int kEach = 60;

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/hex.h"
+
 namespace autodeliver::testing {
 
 namespace {
@@ -27,27 +29,7 @@ std::optional<std::string> Run(const std::string& command) {
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
-std::optional<std::string> FromHex(const std::string& hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (std::size_t i = 0; i < hex.size(); i += 2)
-    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
 }  // namespace
-
-ScratchDir::ScratchDir() {
-  std::string base = std::string(AUTODELIVER_BINARY_DIR) + "/jet4-scratch";
-  std::filesystem::create_directories(base);
-  std::string pattern = base + "/XXXXXX";
-  path_ = ::mkdtemp(pattern.data());
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 std::optional<ReadTable> ReadWithMdbtools(const std::string& file, const std::string& table) {
   // A text value comes quoted, quotes doubled inside. mdb-export prints a
@@ -126,16 +108,6 @@ std::optional<ReadTable> ReadWithMdbReader(const std::string& file, const std::s
     result.rows.push_back(row);
   }
   return result;
-}
-
-std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
 }
 
 }  // namespace autodeliver::testing

@@ -1,6 +1,6 @@
-// Test helpers: a scratch folder, and a Jet4 table as two independent
-// readers see it: mdbtools (mdb-export, mdb-count) and the npm package
-// mdb-reader (installed into the build tree on first use).
+// Test helpers: a Jet4 table as two independent readers see it: mdbtools
+// (mdb-export, mdb-count) and the npm package mdb-reader (installed into the
+// build tree on first use).
 #pragma once
 
 #include <optional>
@@ -17,24 +17,10 @@ struct ReadTable {
   std::vector<ReadRow> rows;
 };
 
-// A fresh folder under the build tree, removed at destruction.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // nullopt when the reader fails (cannot open the file or the table).
 // mdbtools shows a null and an empty text alike; both come back as "".
 std::optional<ReadTable> ReadWithMdbtools(const std::string& file, const std::string& table);
 std::optional<ReadTable> ReadWithMdbReader(const std::string& file, const std::string& table,
                                            const std::vector<std::string>& columns);
-
-std::string FileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 }  // namespace autodeliver::testing

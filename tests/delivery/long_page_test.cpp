@@ -1,0 +1,142 @@
+// A delivery cycle against the marketplace imitation whose first page lists
+// 10,000 orders (some 7 MB in its markup, far beyond the 4 MiB a page once
+// could have): every order of a monitored item is delivered, wherever it
+// stands on the page, and no other order is touched. Real tables and
+// card.mdb in a temporary program directory, a fake IM sender.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "delivery/cycle.h"
+#include "delivery_fixture.h"
+#include "export/jet4/jet4_file.h"
+#include "http/http_request.h"
+#include "market/order_scan.h"
+#include "market_sim_fixture.h"
+#include "store/item_table.h"
+#include "store/sent_table.h"
+#include "store/shop_paths.h"
+#include "store/stock_table.h"
+#include "store/table_schema.h"
+#include "text/gbk.h"
+
+namespace autodeliver {
+namespace {
+
+using testing::FakeSender;
+using testing::JsonPart;
+using testing::JsonStrings;
+using testing::MarketSim;
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "x";
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+struct ListedOrder {
+  std::string number, title, buyer;
+  int quantity = 1;
+};
+
+// The imitation's state file with `orders` awaiting shipment for the demo
+// seller, in page order.
+void WriteSimState(const std::filesystem::path& file, const std::vector<ListedOrder>& orders) {
+  std::ofstream out(file, std::ios::binary);
+  out << "autodeliver-market-sim-state 1\n";
+  out << "base 5000 " << orders.size() + 1 << "\n";
+  for (const ListedOrder& o : orders) {
+    out << "pending " << Hex(o.number) << ' ' << Hex(o.number + "9") << ' ' << Hex(o.title) << ' '
+        << o.quantity << ' ' << Hex(o.buyer) << ' ' << Hex("测试卖家"_gbk) << ' '
+        << Hex("2026-01-01 12:00:00") << " x x x\n";
+  }
+}
+
+TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("long_order_page_" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::string error;
+  ASSERT_TRUE(CreateDataTables(dir.string(), &error)) << error;
+  ASSERT_TRUE(CreateCardDatabase((dir / "card.mdb").string()));
+  SetProgramDir(dir.string());
+
+  // 10,000 orders; those of the monitored card stand at the top, every
+  // 850th place and at the very end. The others' titles hold a dash, which
+  // the page writes as "&mdash;".
+  const std::string card = "点卡10元"_gbk;
+  std::vector<ListedOrder> orders;
+  std::vector<std::string> monitored;
+  int cardsNeeded = 0;
+  for (int i = 0; i < 10000; ++i) {
+    ListedOrder o;
+    o.number = std::to_string(7000000 + i);
+    o.buyer = "买家"_gbk + std::to_string(i);
+    o.quantity = 1 + i % 3;
+    if (i % 850 == 0 || i == 9999) {
+      o.title = card;
+      monitored.push_back(o.number);
+      cardsNeeded += o.quantity;
+    } else {
+      o.title = "月卡 — 自动发货 "_gbk + std::to_string(i % 40);
+    }
+    orders.push_back(o);
+  }
+  ASSERT_EQ(monitored.size(), 13u);
+  WriteSimState(dir / "sim.state", orders);
+
+  MarketSim sim({"--state", (dir / "sim.state").string(), "--page-size", "10000"});
+  ASSERT_TRUE(sim.ok());
+  SetHttpTimeoutForTesting(std::chrono::seconds(60));
+  sim.SignIn();
+  ASSERT_TRUE(AppendItem({card, "", 0, true}));
+  for (int k = 0; k < cardsNeeded; ++k) ASSERT_TRUE(AppendStockCard({card, "C" + std::to_string(k), "p", 0}));
+
+  // The page the cycle reads is longer than 4 MiB and lists every order.
+  const std::string page = HttpRequest(sim.Url("/user/order_list_new.htm"), "GET", {}, {}, kOrderPageLimit);
+  ASSERT_GT(page.size(), std::size_t{4} << 20);
+
+  FakeSender sender;
+  std::atomic<bool> stop{false};
+  const CycleResult result = RunDeliveryCycle(sender, stop);
+  EXPECT_EQ(result.scanOutcome, ScanOutcome::kListed);
+  EXPECT_EQ(result.ordersListed, 10000);
+  EXPECT_EQ(result.ordersDelivered, 13);
+  EXPECT_EQ(result.ordersConsigned, 13);
+  EXPECT_EQ(result.ordersSkipped, 10000 - 13);
+
+  // Each monitored order's buyer got one message, and the marketplace
+  // shows exactly those orders as shipped.
+  std::set<std::string> buyers;
+  for (const testing::SentMessage& m : sender.sent) buyers.insert(m.buyer);
+  std::set<std::string> expectedBuyers;
+  for (const ListedOrder& o : orders) {
+    if (o.title == card) expectedBuyers.insert(o.buyer);
+  }
+  EXPECT_EQ(sender.sent.size(), 13u);
+  EXPECT_EQ(buyers, expectedBuyers);
+  const std::vector<std::string> consigned =
+      JsonStrings(JsonPart(sim.State(), "consigned", "consignAttempts"), "orderNumber");
+  EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
+            std::set<std::string>(monitored.begin(), monitored.end()));
+  EXPECT_TRUE(LoadStockCardsOf(card).empty());
+  std::vector<SentCard> sent;
+  ASSERT_TRUE(LoadSentCards(&sent));
+  EXPECT_EQ(static_cast<int>(sent.size()), cardsNeeded);
+
+  SetHttpTimeoutForTesting(std::chrono::milliseconds(0));
+  SetProgramDir("");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace autodeliver
