@@ -318,14 +318,7 @@ TEST(RecordTableFaults, ABufferedBatchIsWrittenWholeOrNotAtAll) {
 // file it was made on (the table or its companion), taken where the call
 // failed; a refused over-long value is kTooLong.
 TEST(RecordTableFaults, AFailedOperationTellsItsCauseAndItsFile) {
-  struct Refusing : FaultyIo {
-    int error = 0;
-    ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
-      if (error == 0) return FaultyIo::WriteAt(fd, data, size, offset);
-      errno = error;
-      return -1;
-    }
-  };
+  using Refusing = testing::FaultIo;
   struct Case {
     const char* what;
     std::function<void(Refusing&)> arm;
@@ -334,9 +327,15 @@ TEST(RecordTableFaults, AFailedOperationTellsItsCauseAndItsFile) {
     bool inPlace;  // an overwrite inside the file fails too (a full disk lets it through)
   };
   const Case cases[] = {
-      {"full disk", [](Refusing& io) { io.diskFull = true; }, Status::Code::kDiskFull, ENOSPC, false},
+      {"full disk", [](Refusing& io) { io.room = 0; }, Status::Code::kDiskFull, ENOSPC, false},
       {"failing disk", [](Refusing& io) { io.failWrite = io.writes + 1; }, Status::Code::kIoError, EIO, true},
-      {"no permission", [](Refusing& io) { io.error = EACCES; }, Status::Code::kIoError, EACCES, true},
+      {"no permission",
+       [](Refusing& io) {
+         io.failWrite = io.writes + 1;
+         io.failWriteErrno = EACCES;
+         io.failWriteLands = 0;
+       },
+       Status::Code::kIoError, EACCES, true},
   };
   const Operation* long_append = &kOperations[0];
   const Operation* mark = &kOperations[4];
