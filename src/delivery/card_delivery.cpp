@@ -131,7 +131,7 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
     return result;
   };
   DeliveryJournal journal;
-  if (Status planned = journal.Planned(plan); !planned) return notWritten(std::move(planned));
+  if (Status journaled = journal.Planned(plan); !journaled) return notWritten(std::move(journaled));
   Status cause;
   const RecordOutcome outcome = RecordPlannedCards(plan, &cause);
   switch (outcome) {
