@@ -144,7 +144,7 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   };
   // The one flush of the order: the tables are written after it without
   // one, and flushed when the journal is applied.
-  if (Status kept = journal.Planned(plan); !kept) return notWritten(std::move(kept));
+  if (Status journaled = journal.Planned(plan); !journaled) return notWritten(std::move(journaled));
   Status cause;
   const RecordOutcome outcome = RecordPlannedCards(plan, &cause, TableFlush::kDeferred);
   switch (outcome) {
