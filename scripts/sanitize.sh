@@ -27,7 +27,7 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # What TSan leaves alone, and why, is written in scripts/tsan.supp.
 export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp}"
 
-tests=(base_test text_test tables_test store_test import_test export_test jet4_test http_test market_test
+tests=(support_test base_test text_test io_test tables_test store_test import_test export_test jet4_test http_test market_test
   delivery_test im_test service_test alerts_test)
 
 for kind in "${kinds[@]}"; do
