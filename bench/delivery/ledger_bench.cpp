@@ -6,9 +6,11 @@
 //
 //   non-durable: LoadStockCardsOf, TakeStockCard, AppendSentCard (the tables
 //                not flushed; only the purge of the take flushes its journal)
-//   durable:     the journal's plan, RecordPlannedCards (sent rows, stock
-//                mark, both tables flushed), then the recorded, handed and
-//                consigned lines, each flushed
+//   durable:     the journal's plan (flushed), RecordPlannedCards (sent
+//                rows, stock mark, both tables flushed), then the recorded,
+//                handed and consigned lines (not flushed); the delivery
+//                itself defers the table flushes to the end of its cycle
+//                (wal_bench measures that)
 //   SQLite FULL: BEGIN; SELECT the oldest card; DELETE it; INSERT the sent
 //                row; COMMIT
 //

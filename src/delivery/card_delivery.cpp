@@ -9,7 +9,6 @@
 #include "delivery/card_row_export.h"
 #include "delivery/journal.h"
 #include "delivery/message_template.h"
-#include "export/card_export.h"
 #include "http/http_request.h"
 #include "store/delivery_step.h"
 #include "store/rows.h"
@@ -62,6 +61,15 @@ std::string ResolveOnlineCard(const std::string& url) {
 
 CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
                           const std::string& buyerNick, const std::string& remark, int quantity) {
+  DeliveryJournal journal;
+  CardDelivery result = DeliverCards(journal, orderNumber, itemName, buyerNick, remark, quantity);
+  if (result.message) ApplyDeliveryJournal(journal);
+  return result;
+}
+
+CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity) {
   CardDelivery result;
   auto waits = [&result](WaitReason reason) {
     result.waitReason = reason;
@@ -75,6 +83,10 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   // the store lock, so the window's work never comes in between; the lock
   // is held across processes too, so that an import by another program
   // never checks for duplicates while a card is between the two tables.
+  // A plan of this journal left half done (a row written, its card still in
+  // stock) would hand that card out again: no card is planned until the
+  // recovery settles it.
+  if (journal.HasUnsettledPlan()) return waits(WaitReason::kRecordFailed);
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
   std::optional<SharedStoreGuard> guard(std::in_place);
@@ -130,10 +142,11 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
     result.cause = std::move(cause);
     return result;
   };
-  DeliveryJournal journal;
+  // The one flush of the order: the tables are written after it without
+  // one, and flushed when the journal is applied.
   if (Status journaled = journal.Planned(plan); !journaled) return notWritten(std::move(journaled));
   Status cause;
-  const RecordOutcome outcome = RecordPlannedCards(plan, &cause);
+  const RecordOutcome outcome = RecordPlannedCards(plan, &cause, TableFlush::kDeferred);
   switch (outcome) {
     case RecordOutcome::kRecorded:
       break;
@@ -151,16 +164,12 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
       // Left to the recovery before the next cycle; nothing goes out now.
       return cause.ok() ? waits(WaitReason::kRecordFailed) : notWritten(std::move(cause));
   }
-  // Nothing leaves the program before the journal knows the cards are on
-  // the disk; until then the recovery would record them again.
+  // Nothing leaves the program before the journal knows the cards are
+  // written; until then the recovery records them again from the plan.
   if (Status recorded = journal.Recorded(orderNumber); !recorded) return notWritten(std::move(recorded));
 
   std::vector<DeliveredCard> delivered;
-  for (std::size_t i = 0; i < wanted; ++i) {
-    const PlannedCard& card = plan.cards[i];
-    ExportPlannedCardOnce(journal, orderNumber, i, card, std::nullopt);
-    delivered.push_back({card.sentNumber, card.cardPassword});
-  }
+  for (const PlannedCard& card : plan.cards) delivered.push_back({card.sentNumber, card.cardPassword});
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);
   result.message = BuyerMessage(itemName, orderNumber, delivered, quantity);
   result.cards = std::move(delivered);

@@ -8,12 +8,14 @@
 // taken and the order waits for a later cycle.
 //
 // The cards chosen for the order are first written to the delivery journal
-// (journal.h), then recorded and taken from the stock in one step
-// (store/delivery_step.h) and flushed to the disk; only then does the
-// journal call them recorded and anything of them leave the program (the
-// card.mdb rows, the buyer's message). A card whose record cannot be written
-// (a full disk, a failing disk, a refused permission) is never sent: the
-// order waits (kNotWritten, with the cause), and a step cut short is
+// (journal.h), its write-ahead log, and flushed to the disk; then they are
+// recorded and taken from the stock in one step (store/delivery_step.h),
+// written but not flushed, and only then does anything of them leave the
+// program (the buyer's message). The tables are flushed and the card.mdb
+// rows appended when the journal is applied (card_row_export.h: at the end
+// of the cycle). A card whose record cannot be written (a full disk, a
+// failing disk, a refused permission) is never sent: the order waits
+// (kNotWritten, with the cause), and a step cut short is
 // completed with the same cards by the recovery before the next cycle
 // (recovery.h).
 //
@@ -30,6 +32,8 @@
 #include "io/status.h"
 
 namespace autodeliver {
+
+class DeliveryJournal;
 
 // A card as it goes to the buyer (card number after online resolution).
 struct DeliveredCard {
@@ -85,7 +89,14 @@ struct CardDelivery {
 // The journal then holds the order as recorded: the caller writes the
 // handed and consigned steps (the cycle does); an order left there is
 // finished or marked for the seller by the recovery.
+// The journal is applied before it returns.
 CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
                           const std::string& buyerNick, const std::string& remark, int quantity = 1);
+
+// The same in `journal`, left unapplied: the caller applies the journal
+// (ApplyDeliveryJournal) once for the deliveries of a cycle.
+CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity);
 
 }  // namespace autodeliver

@@ -1,23 +1,87 @@
-// The once-only card.mdb export; see card_row_export.h.
+// The journal applied to the tables and card.mdb; see card_row_export.h.
 #include "delivery/card_row_export.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "export/card_export.h"
+#include "store/delivery_step.h"
+#include "store/shop_paths.h"
 
 namespace autodeliver {
 
-bool ExportPlannedCardOnce(DeliveryJournal& journal, const std::string& orderNumber, std::size_t index,
-                           const PlannedCard& card, std::optional<std::uint32_t> exportFrom) {
-  if (exportFrom) {
-    const std::optional<bool> there =
-        CardRowExported(orderNumber, card.sentNumber, card.cardPassword, *exportFrom);
-    if (!there) return false;  // unreadable now: a later recovery looks again
-    if (*there) return journal.Exported(orderNumber, index).ok();
+Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries) {
+  Status status;
+  // Keeps the first failure as the cause.
+  auto note = [&status](Status s) {
+    if (!s && status) status = std::move(s);
+  };
+  const std::string cardFile = ProgramDir() + "/card.mdb";
+  std::vector<PlannedCardRef> there;    // in card.mdb: only the line is missing
+  std::vector<PlannedCardRef> missing;  // to append
+  std::vector<CardExportRow> rows;
+  for (const LedgerEntry& entry : entries) {
+    // An order given up after its record (marked for the seller) keeps its
+    // cards recorded: they belong in card.mdb as well.
+    if (!entry.recorded) continue;
+    const DeliveryPlan& plan = entry.plan;
+    for (std::size_t i = 0; i < plan.cards.size() && i < entry.exported.size(); ++i) {
+      if (entry.exported[i]) continue;
+      const PlannedCard& card = plan.cards[i];
+      if (entry.exportFrom[i]) {
+        const std::optional<bool> found =
+            CardRowExported(plan.orderNumber, card.sentNumber, card.cardPassword, *entry.exportFrom[i]);
+        if (!found) {  // unreadable now: a later call looks again
+          note(Status::Corrupt(cardFile, "its rows could not be read"));
+          continue;
+        }
+        if (*found) {
+          there.push_back({plan.orderNumber, i});
+          continue;
+        }
+      }
+      missing.push_back({plan.orderNumber, i});
+      rows.push_back({plan.orderNumber, card.sentNumber, card.cardPassword});
+    }
   }
-  const std::optional<std::uint32_t> before = CardExportRowCount();
-  if (!before || !journal.Exporting(orderNumber, index, *before)) return false;
-  if (!ExportCardToAccess(orderNumber, card.sentNumber, card.cardPassword)) return false;
-  DeliveryStepBoundary("row-exported");
-  return journal.Exported(orderNumber, index).ok();
+  if (!missing.empty()) {
+    const std::optional<std::uint32_t> before = CardExportRowCount();
+    Status appended = before ? journal.Exporting(missing, *before)
+                             : Status::Corrupt(cardFile, "its row count could not be read");
+    if (appended) appended = ExportCardsToAccess(rows);
+    if (appended) {
+      DeliveryStepBoundary("row-exported");
+      there.insert(there.end(), missing.begin(), missing.end());
+    } else {
+      note(std::move(appended));
+    }
+  }
+  if (!there.empty()) note(journal.Exported(there));
+  return status;
+}
+
+Status ApplyDeliveryJournal(DeliveryJournal& journal) {
+  const std::vector<LedgerEntry> entries = journal.Entries();
+  bool toExport = false, anyFinished = false;
+  for (const LedgerEntry& e : entries) {
+    toExport = toExport || (e.recorded && !e.AllExported());
+    anyFinished = anyFinished || e.Finished();
+  }
+  if (!toExport && !anyFinished) return Status();
+  // The tables reach the disk before anything that stands for them.
+  if (Status flushed = FlushDeliveryTables(); !flushed) return flushed;
+  DeliveryStepBoundary("tables-flushed");
+  Status status = toExport ? ExportRecordedCards(journal, entries) : Status();
+  if (toExport) {
+    anyFinished = false;
+    for (const LedgerEntry& e : journal.Entries()) anyFinished = anyFinished || e.Finished();
+  }
+  if (anyFinished) {
+    Status compacted = journal.Compact();
+    if (status) status = std::move(compacted);
+  }
+  return status;
 }
 
 }  // namespace autodeliver

@@ -1,29 +1,38 @@
-// The export of one planned card into card.mdb at most once, whatever
-// moment a crash or a power cut picks.
+// The journal applied: the tables and card.mdb brought up to date with the
+// delivery journal (journal.h), whatever moment a crash or a power cut picks.
 //
-// Before the row is appended, the journal records card.mdb's row count
-// (an "exporting" line); after it, an "exported" line. A card that has an
-// "exporting" line but no "exported" one was cut short somewhere between the
-// two: the rows from the recorded count on are searched for the card's row,
-// and when it is there it only gets its "exported" line, so no card is
-// written twice; when it is not, the append runs again.
+// The tables (written by the deliveries without a flush) are flushed first,
+// so that neither a card.mdb row nor the journal's compaction ever gets to
+// the disk ahead of the sent rows it stands for. Then every recorded card
+// missing from card.mdb is appended, all in one change of the file: before
+// it, the journal records card.mdb's row count (one flushed "exporting"
+// write for all the cards); after it, the "exported" lines. A card that has
+// an "exporting" line but no "exported" one was cut short somewhere between
+// the two: the rows from the recorded count on are searched for the card's
+// row, and when it is there it only gets its "exported" line, so no card is
+// written twice; when it is not, it is appended again. Last, the finished
+// orders are cut from the journal.
 //
 // Thread safety: used on the delivery thread only, like the journal.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string>
+#include <vector>
 
 #include "delivery/journal.h"
+#include "io/status.h"
 
 namespace autodeliver {
 
-// Exports card `index` of the plan of `orderNumber` as described above.
-// `exportFrom` is the row count of the card's last "exporting" line, if it
-// has one. True when the row is in card.mdb and the journal says so.
-bool ExportPlannedCardOnce(DeliveryJournal& journal, const std::string& orderNumber, std::size_t index,
-                           const PlannedCard& card, std::optional<std::uint32_t> exportFrom);
+// Exports the cards of the recorded orders of `entries` not yet known to be
+// in card.mdb, as described above. Ok when every such card is in card.mdb
+// and the journal says so (or there was none); a failure leaves the rest to
+// the next call and tells the first cause (card.mdb or the journal).
+Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries);
+
+// Applies the journal as described above; what the cycle runs at its end and
+// the recovery before the cycle. Cheap when nothing is left to apply (one
+// read of the journal). Ok when nothing is left for a later call; else the
+// first failure's cause (a table flush, card.mdb, the journal).
+Status ApplyDeliveryJournal(DeliveryJournal& journal);
 
 }  // namespace autodeliver

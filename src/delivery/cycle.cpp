@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "delivery/card_delivery.h"
+#include "delivery/card_row_export.h"
 #include "delivery/chat_address.h"
 #include "delivery/consign.h"
 #include "delivery/events.h"
@@ -239,8 +240,8 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       if (settled == DeliveryRecovery::Settled::kDone) ++result.ordersConsigned;
       continue;
     }
-    const CardDelivery delivery =
-        DeliverCards(order.orderNumber, order.itemTitle, order.buyerNick, std::string(), order.quantity);
+    const CardDelivery delivery = DeliverCards(journal, order.orderNumber, order.itemTitle, order.buyerNick,
+                                               std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
       if (delivery.waitReason == WaitReason::kNotWritten) {
@@ -270,7 +271,8 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       break;
     }
     // Once handed, a crash or a consign without an answer leads to a
-    // consign on a later cycle, never to another message.
+    // consign on a later cycle, never to another message (the line is not
+    // flushed: after a power cut the buyer may get the same cards again).
     journal.Handed(order.orderNumber);
     gate.ClientAnswered();
     observer.MessageHanded(order, true);
@@ -284,6 +286,10 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   // Orders the journal holds that the full list no longer shows.
   if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
     recovery.SettleUnlisted(scan.orders);
+
+  // The cycle's deliveries reach the disk in the tables and card.mdb: one
+  // flush per file for the whole cycle. The window refreshes after this.
+  ApplyDeliveryJournal(journal);
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();

@@ -101,55 +101,106 @@ bool LedgerEntry::AllExported() const {
 
 DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
 
-Status DeliveryJournal::Append(const std::string& line) {
+DeliveryJournal::~DeliveryJournal() { CloseFile(); }
+
+void DeliveryJournal::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  end_ = -1;
+}
+
+Status DeliveryJournal::Append(const std::string& lines, bool flush) {
   FileIo& io = DeliveryStepFileIo();
-  const bool existed = ::access(path_.c_str(), F_OK) == 0;
-  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return Status::FromErrno(path_, errno);
   struct stat st {};
-  Status status = ::fstat(fd, &st) == 0 ? Status() : Status::FromErrno(path_, errno);
+  // The descriptor stays open between appends; a file renamed over it (a
+  // compaction by another object) is opened anew.
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_nlink == 0)) CloseFile();
+  if (fd_ < 0) {
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ >= 0) {
+      folderUnsynced_ = true;
+    } else if (errno == EEXIST) {
+      fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      Status failed = Status::FromErrno(path_, errno);
+      CloseFile();
+      return failed;
+    }
+  }
   const off_t end = st.st_size;
-  // A last line cut short by a crash is ended first, so that it cannot run
-  // into this one.
+  // A last line cut short by a crash (or written by someone else since this
+  // object's last append) is ended first, so that it cannot run into these.
   char last = '\n';
-  if (status && end > 0) status = ReadFully(io, fd, &last, 1, end - 1).WithPath(path_);
-  const std::string text = last == '\n' ? line : "\n" + line;
-  if (status) status = WriteFully(io, fd, text.data(), text.size(), end).WithPath(path_);
-  if (!status) io.Truncate(fd, end);  // no part of a line stays behind
-  if (io.Sync(fd) != 0 && status) status = Status::FromErrno(path_, errno);
-  ::close(fd);
-  if (status && !existed) SyncFolderOf(path_);
+  if (end > 0 && end != end_) {
+    Status read = ReadFully(io, fd_, &last, 1, end - 1).WithPath(path_);
+    if (!read) {
+      CloseFile();
+      return read;
+    }
+  }
+  const std::string text = last == '\n' ? lines : "\n" + lines;
+  Status status = WriteFully(io, fd_, text.data(), text.size(), end).WithPath(path_);
+  if (!status) io.Truncate(fd_, end);  // no part of a line stays behind
+  if ((flush || !status) && io.DataSync(fd_) != 0 && status) status = Status::FromErrno(path_, errno);
+  end_ = status ? end + static_cast<off_t>(text.size()) : -1;
+  // A file made here is kept by a power cut only once its folder is flushed.
+  if (status && flush && folderUnsynced_) {
+    SyncFolderOf(path_);
+    folderUnsynced_ = false;
+  }
   return status;
 }
 
 Status DeliveryJournal::Planned(const DeliveryPlan& plan) {
-  Status status = Append(Sealed(PlanLine(plan)));
+  // The one flush of an order's delivery: everything else is replayed from it.
+  // Marked unsettled before the write: a failed write may still have left it.
+  unsettled_.insert(plan.orderNumber);
+  Status status = Append(Sealed(PlanLine(plan)), /*flush=*/true);
   if (status) DeliveryStepBoundary("planned");
   return status;
 }
 
-#define AUTODELIVER_STEP_LINE(Name, letter, step)                                 \
-  Status DeliveryJournal::Name(const std::string& orderNumber) {                  \
-    Status status = Append(Sealed(std::string(letter) + " " + Hex(orderNumber))); \
-    if (status) DeliveryStepBoundary(step);                                       \
-    return status;                                                                \
+#define AUTODELIVER_STEP_LINE(Name, letter, step, flush)                                 \
+  Status DeliveryJournal::Name(const std::string& orderNumber) {                         \
+    Status status = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
+    if (status && (letter[0] == 'R' || letter[0] == 'X')) unsettled_.erase(orderNumber); \
+    if (status) DeliveryStepBoundary(step);                                              \
+    return status;                                                                       \
   }
-AUTODELIVER_STEP_LINE(Recorded, "R", "recorded")
-AUTODELIVER_STEP_LINE(Handed, "H", "handed")
-AUTODELIVER_STEP_LINE(Consigned, "C", "consigned")
-AUTODELIVER_STEP_LINE(Closed, "X", "closed")
+AUTODELIVER_STEP_LINE(Recorded, "R", "recorded", false)
+AUTODELIVER_STEP_LINE(Handed, "H", "handed", false)
+AUTODELIVER_STEP_LINE(Consigned, "C", "consigned", false)
+// A closed order is gone from the replay for good (marked for the seller, or
+// nothing taken): kept through a power cut.
+AUTODELIVER_STEP_LINE(Closed, "X", "closed", true)
 #undef AUTODELIVER_STEP_LINE
 
 Status DeliveryJournal::Exported(const std::string& orderNumber, std::size_t cardIndex) {
-  Status status = Append(Sealed("E " + Hex(orderNumber) + " " + std::to_string(cardIndex)));
-  if (status) DeliveryStepBoundary("exported");
-  return status;
+  return Exported(std::vector<PlannedCardRef>{{orderNumber, cardIndex}});
 }
 
 Status DeliveryJournal::Exporting(const std::string& orderNumber, std::size_t cardIndex,
                                   std::uint32_t fromRow) {
-  Status status = Append(
-      Sealed("A " + Hex(orderNumber) + " " + std::to_string(cardIndex) + " " + std::to_string(fromRow)));
+  return Exporting(std::vector<PlannedCardRef>{{orderNumber, cardIndex}}, fromRow);
+}
+
+Status DeliveryJournal::Exported(const std::vector<PlannedCardRef>& cards) {
+  std::string lines;
+  for (const PlannedCardRef& c : cards)
+    lines += Sealed("E " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex));
+  // Without the line the replay finds the row from the exporting line's count.
+  Status status = lines.empty() ? Status() : Append(lines, /*flush=*/false);
+  if (status) DeliveryStepBoundary("exported");
+  return status;
+}
+
+Status DeliveryJournal::Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow) {
+  std::string lines;
+  for (const PlannedCardRef& c : cards)
+    lines +=
+        Sealed("A " + Hex(c.orderNumber) + " " + std::to_string(c.cardIndex) + " " + std::to_string(fromRow));
+  Status status = lines.empty() ? Status() : Append(lines, /*flush=*/true);
   if (status) DeliveryStepBoundary("exporting");
   return status;
 }
@@ -221,6 +272,7 @@ Status DeliveryJournal::Compact() {
     if (e.handed) content += Sealed("H " + order);
     if (e.consigned) content += Sealed("C " + order);
   }
+  CloseFile();  // the next append opens the new file
   FileIo& io = DeliveryStepFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

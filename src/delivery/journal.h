@@ -1,27 +1,42 @@
-// The delivery journal: a file of the data folder ("delivery.journal") in
-// which each order's delivery leaves a line per step, so that a delivery
-// cut short by a crash, a power cut or a full disk is finished (or given
-// up cleanly) by the next start or cycle.
+// The delivery journal: a file of the data folder ("delivery.journal") that
+// is the write-ahead log of the deliveries. Each order's delivery starts with
+// one record, the plan, that holds everything the order changes: the cards
+// taken from the stock, the fields of their sent rows, and so the card.mdb
+// rows (order number, card number, password). The plan is the one line
+// flushed to the disk before the buyer's message leaves; the tables are
+// changed right after it without a flush of their own, and brought to the
+// disk, with card.mdb, when the journal is applied at the end of the cycle
+// (recovery.h: ApplyDeliveryJournal), one flush per file per cycle. A
+// delivery cut short by a crash, a power cut or a full disk is completed
+// from the plan by the next start or cycle: every step of the replay can be
+// run twice without effect.
 //
-// Per order, in this order: the plan (the cards chosen for it, with the
-// fields of their sent rows), recorded (the sent rows and the stock marks
-// are on the disk), exporting (per card, before its card.mdb row is
-// appended: the row count of card.mdb at that moment, so that the recovery
-// can tell whether the append got there), exported (one line per card
-// written to card.mdb),
+// The other lines record progress: recorded (the sent rows and the stock
+// marks are written), exporting (per card, before its card.mdb row is
+// appended: card.mdb's row count at that moment, so that the replay can tell
+// whether the append got there; flushed), exported (the row is in card.mdb),
 // handed (the message reached the chat window), consigned; or closed (the
-// order was given up: nothing taken, or marked for the seller). Each line
-// is written whole and flushed to the disk before the step that follows it
-// has any effect outside the program; a line cut short by a crash has no
-// valid checksum and is passed over.
+// order was given up: nothing taken, or marked for the seller; flushed).
+// Recorded, exported, handed and consigned are written without a flush: a
+// crashed process leaves them to the system, which still writes them; only a
+// power cut can take them back, and then the replay finds the same state
+// again from the plan (at worst the buyer gets the same message twice).
+//
+// Each line is written whole; a line cut short has no valid checksum and is
+// passed over. Journals written before keep being read: their lines are the
+// same.
 //
 // Thread safety: used by the delivery thread only (the cycle and the
 // recovery it runs); the file is never shared by two processes (the
-// instance lock sees to that).
+// instance lock sees to that). Two DeliveryJournal objects may append to the
+// same file one after the other.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,25 +59,45 @@ struct LedgerEntry {
   bool consigned = false;
   bool closed = false;
 
-  // Nothing left to do: given up, or consigned with every card in card.mdb.
-  bool Finished() const { return closed || (consigned && AllExported()); }
+  // Nothing left to do: given up or consigned, with every card recorded
+  // also in card.mdb.
+  bool Finished() const { return (closed && (!recorded || AllExported())) || (consigned && AllExported()); }
   bool AllExported() const;
+};
+
+// One card of an order's plan.
+struct PlannedCardRef {
+  std::string orderNumber;
+  std::size_t cardIndex = 0;
 };
 
 class DeliveryJournal {
  public:
   explicit DeliveryJournal(std::string path = DeliveryJournalPath());
+  ~DeliveryJournal();
+  DeliveryJournal(const DeliveryJournal&) = delete;
+  DeliveryJournal& operator=(const DeliveryJournal&) = delete;
 
-  // Each writes one line and flushes it; when it could not be (the file
-  // then holds no part of it), the Status tells why: a full disk, an I/O
-  // error or a refused permission, naming the journal's file.
+  // Each writes its line(s) whole, flushed to the disk where the file's
+  // comment says so; when it could not be (the file then holds no part of
+  // it), the Status tells why: a full disk, an I/O error or a refused
+  // permission, naming the journal's file.
   Status Planned(const DeliveryPlan& plan);
   Status Recorded(const std::string& orderNumber);
   Status Exporting(const std::string& orderNumber, std::size_t cardIndex, std::uint32_t fromRow);
   Status Exported(const std::string& orderNumber, std::size_t cardIndex);
+  // The same for several cards in one write: every card gets `fromRow`, the
+  // row count before the first of their appends.
+  Status Exporting(const std::vector<PlannedCardRef>& cards, std::uint32_t fromRow);
+  Status Exported(const std::vector<PlannedCardRef>& cards);
   Status Handed(const std::string& orderNumber);
   Status Consigned(const std::string& orderNumber);
   Status Closed(const std::string& orderNumber);
+
+  // True when a plan written through this object is neither recorded nor
+  // closed yet: its cards may be half taken (a row written, the card still
+  // in stock), so no other card is planned until the recovery settles it.
+  bool HasUnsettledPlan() const { return !unsettled_.empty(); }
 
   // Every order the journal holds, in the order of their plans (a later
   // plan of the same order replaces an earlier, finished one).
@@ -71,14 +106,20 @@ class DeliveryJournal {
   std::vector<LedgerEntry> Unfinished() const;
 
   // Rewrites the file with the unfinished orders only (through a file
-  // beside it, renamed over it, the folder flushed).
+  // beside it, renamed over it, the folder flushed). The caller makes sure
+  // that what the finished orders changed is on the disk first.
   Status Compact();
 
   const std::string& path() const { return path_; }
 
  private:
-  Status Append(const std::string& line);
+  Status Append(const std::string& lines, bool flush);
+  void CloseFile();
   std::string path_;
+  int fd_ = -1;                      // kept open between appends
+  off_t end_ = -1;                   // the file's size after this object's last append
+  std::set<std::string> unsettled_;  // orders planned here, not yet recorded or closed
+  bool folderUnsynced_ = false;      // the file was made here, its folder not yet flushed
 };
 
 }  // namespace autodeliver

@@ -15,6 +15,19 @@
 
 namespace autodeliver {
 
+namespace {
+
+// True when the tables were flushed after the entry's cards were recorded:
+// every card has reached the card.mdb step, which comes after the flush.
+bool TablesFlushedFor(const LedgerEntry& entry) {
+  if (!entry.recorded) return false;
+  for (std::size_t i = 0; i < entry.exported.size(); ++i)
+    if (!entry.exported[i] && !entry.exportFrom[i]) return false;
+  return true;
+}
+
+}  // namespace
+
 PendingOrder LedgerOrder(const DeliveryPlan& plan) {
   PendingOrder order;
   order.orderNumber = plan.orderNumber;
@@ -41,43 +54,49 @@ void DeliveryRecovery::RecoverRecords() {
   // A card.mdb append cut short is settled first, so that other readers
   // find a whole file from the start, not only after the next delivery.
   SettleCardExport();
-  const std::vector<LedgerEntry> entries = journal_.Entries();
-  bool anyFinished = false;
-  for (const LedgerEntry& entry : entries) {
-    if (entry.Finished()) {
-      anyFinished = true;
-      continue;
-    }
+  for (const LedgerEntry& entry : journal_.Entries()) {
+    if (entry.Finished() || TablesFlushedFor(entry)) continue;
+    // The plan is replayed: what it wrote before is found and not written
+    // again. A recorded line does not tell that the tables reached the disk
+    // (they are flushed only when the journal is applied), so a recorded
+    // plan is replayed too until its cards are on the way to card.mdb. The
+    // tables are flushed by the apply below.
     const std::string& number = entry.plan.orderNumber;
-    if (!entry.recorded) {
-      const PendingOrder order = LedgerOrder(entry.plan);
-      switch (RecordPlannedCards(entry.plan)) {
-        case RecordOutcome::kRecorded:
-          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number).ok());
-          break;
-        case RecordOutcome::kNothingWritten:
-        case RecordOutcome::kTooLong:
-          // No card of the plan was taken and one is no longer in stock (or
-          // the tables failed): only when the tables could be read is it safe
-          // to drop, which RecordPlannedCards tells by kNothingWritten after a
-          // successful look; a failed open leaves it for the next try.
-          if (journal_.Closed(number)) events_.OrderRecovered(order, RecoveryAction::kPlanDropped, true);
-          break;
-        case RecordOutcome::kUnsure:
-          events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, false);
-          break;
-        case RecordOutcome::kUnsettled:
-          MarkForSeller(entry);
-          break;
-      }
+    const PendingOrder order = LedgerOrder(entry.plan);
+    // A recorded plan's cards may have gone out: a row lost with the
+    // unflushed writes is written again from the plan, and a plan that
+    // cannot be completed now is never dropped, it goes to the seller.
+    const RecordOutcome outcome =
+        RecordPlannedCards(entry.plan, nullptr, TableFlush::kDeferred,
+                           entry.recorded ? PlanState::kRecordedBefore : PlanState::kNew);
+    if (entry.recorded) {
+      if (!entry.closed && (outcome == RecordOutcome::kNothingWritten || outcome == RecordOutcome::kTooLong ||
+                            outcome == RecordOutcome::kUnsettled))
+        MarkForSeller(entry);
       continue;
     }
-    for (std::size_t i = 0; i < entry.plan.cards.size(); ++i) {
-      if (entry.exported[i]) continue;
-      ExportPlannedCardOnce(journal_, number, i, entry.plan.cards[i], entry.exportFrom[i]);
+    switch (outcome) {
+      case RecordOutcome::kRecorded:
+        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number).ok());
+        break;
+      case RecordOutcome::kNothingWritten:
+      case RecordOutcome::kTooLong:
+        // No card of the plan was taken and one is no longer in stock (or
+        // the tables failed): only when the tables could be read is it safe
+        // to drop, which RecordPlannedCards tells by kNothingWritten after a
+        // successful look; a failed open leaves it for the next try.
+        if (journal_.Closed(number)) events_.OrderRecovered(order, RecoveryAction::kPlanDropped, true);
+        break;
+      case RecordOutcome::kUnsure:
+        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, false);
+        break;
+      case RecordOutcome::kUnsettled:
+        MarkForSeller(entry);
+        break;
     }
   }
-  if (anyFinished) journal_.Compact();
+  // The tables flushed, card.mdb completed, the finished orders cut.
+  ApplyDeliveryJournal(journal_);
   Reload();
 }
 

@@ -2,14 +2,16 @@
 // (journal.h) and the tables, so that no card is lost or given to
 // two orders and no order is left half done.
 //
-// RecoverRecords (at start and before every cycle, no network): a plan not
-// yet known to be recorded is run again (store/delivery_step.h), which
-// records the planned cards still in stock and takes those recorded but
-// still in stock; a plan none of whose cards was taken and that can no
-// longer be had is dropped (its cards stay where they are); one that can
-// neither complete nor be dropped is marked for the seller
-// (store/undelivered_orders.h). Every recorded card missing from card.mdb
-// is written there. Finished orders are then cut from the journal.
+// RecoverRecords (at start and before every cycle, no network): a plan whose
+// tables are not known to be flushed (journal.h: they are flushed when the
+// journal is applied) is run again (store/delivery_step.h), which records
+// the planned cards still in stock and takes those recorded but still in
+// stock; a plan none of whose cards was taken and that can no longer be had
+// is dropped (its cards stay where they are); one that can neither complete
+// nor be dropped is marked for the seller (store/undelivered_orders.h), as
+// is a recorded one that can no longer complete. The journal is then applied
+// (card_row_export.h): the tables flushed, every recorded card missing from
+// card.mdb written there, the finished orders cut from the journal.
 //
 // In the cycle, for an order still listed as awaiting shipment: one whose
 // cards are recorded but not handed is sent again with the same cards (the

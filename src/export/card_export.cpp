@@ -46,6 +46,17 @@ Status ExportCardToAccess(const std::string& orderNumber, const std::string& car
   return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
+  std::vector<std::vector<std::string>> values;
+  values.reserve(rows.size());
+  for (const CardExportRow& r : rows) values.push_back({r.orderNumber, r.cardNumber, r.cardPassword});
+  return AppendTextRows(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"}, values);
+}
+
+Status ExportCardsToAccess(const std::vector<CardExportRow>& rows) {
+  return ExportCardsToAccessAt(ProgramDir(), rows);
+}
+
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {
   return Jet4RowCount(programDir + "/card.mdb", "biao");
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "io/status.h"
 
@@ -38,6 +39,19 @@ Status ExportCardToAccessAt(const std::string& programDir, const std::string& or
 // the caller goes on whatever the result.
 Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
                           const std::string& cardPassword);
+
+// One row of `biao`.
+struct CardExportRow {
+  std::string orderNumber;
+  std::string cardNumber;
+  std::string cardPassword;
+};
+
+// Inserts the rows, in their order, into `programDir` + "/card.mdb" in one
+// change of the file: all or, on a failure, none, which tells its cause
+// (AppendTextRows, jet4/jet4_file.h). Ok for no rows.
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
+Status ExportCardsToAccess(const std::vector<CardExportRow>& rows);
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.

@@ -93,7 +93,8 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush, PlanState state) {
+  const bool now = flush == TableFlush::kNow;
   Status ignored;
   Status& why = cause ? *cause : ignored;
   why = Status();
@@ -143,7 +144,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
   bool anyRecorded = false;
   for (std::int32_t row : rows) anyRecorded = anyRecorded || row != 0;
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
-    if (rows[i] == 0 && !live[i])
+    if (rows[i] == 0 && !live[i] && state == PlanState::kNew)
       return anyRecorded ? RecordOutcome::kUnsettled : RecordOutcome::kNothingWritten;
   }
 
@@ -165,7 +166,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
                             card.sentNumber, card.cardPassword, plan.remark, plan.sentAt}))) {
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
-      sent.Sync();
+      if (now) sent.Sync();
       store_index::InvalidateSent();
       return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
     }
@@ -174,7 +175,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
   }
-  bool ok = noted(sent.Sync());
+  bool ok = noted(now ? sent.Sync() : sent.Flush());
   DeliveryStepBoundary("rows-written");
   // Then the cards leave the stock, marked where they stand.
   for (std::size_t i = 0; i < plan.cards.size(); ++i) {
@@ -190,7 +191,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
     }
     DeliveryStepBoundary("card-marked");
   }
-  ok = noted(stock.Sync()) && ok;
+  ok = noted(now ? stock.Sync() : stock.Flush()) && ok;
   // The marked cards stay in the file, as a take leaves them: the records
   // behind them keep their numbers and nothing is rewritten per order. They
   // are removed together when they reach a quarter of the table, else by
@@ -198,7 +199,7 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
   // CompactStock). Once marked and flushed a card is out of the stock
   // whatever becomes of a compaction (it goes through its own flushed
   // journal).
-  if (ok && stockIndexed) {
+  if (ok && now && stockIndexed) {
     const std::int32_t marked = store_index::StockMarked(stockPath);
     if (marked > 0 && marked * kCompactShare >= stock.RecordCount()) {
       if (stock.Purge())
@@ -208,6 +209,21 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause) {
     }
   }
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
+}
+
+Status FlushDeliveryTables() {
+  SharedStoreGuard guard;
+  RecordTable stock;
+  RecordTable sent;
+  stock.SetFileIo(g_io);
+  sent.SetFileIo(g_io);
+  // The rows before the marks: a card is never out of the stock on the disk
+  // while its row is not.
+  Status rows = sent.Open(SentTablePath());
+  if (rows) rows = sent.Sync();
+  Status marks = stock.Open(StockTablePath());
+  if (marks) marks = stock.Sync();
+  return rows ? marks : rows;
 }
 
 }  // namespace autodeliver

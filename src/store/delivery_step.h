@@ -1,7 +1,9 @@
 // The store work of one order's delivery as a single step: the stock cards
 // planned for the order are taken (marked deleted where they stand; marked
 // records are never served as live) and their sent rows appended, both
-// tables held at once, then both tables flushed to the disk. The marked
+// tables held at once, then both tables flushed to the disk (or, for a
+// caller whose flushed write-ahead log holds the plan, flushed later
+// together with the other orders of its cycle: TableFlush). The marked
 // cards stay in the file until a compaction removes them together (at a
 // quarter of the table here, else at idle or at close: CompactStockIfWorthIt,
 // CompactStock in stock_table.h), so a delivery rewrites nothing behind its
@@ -49,7 +51,7 @@ struct DeliveryPlan {
 };
 
 enum class RecordOutcome {
-  kRecorded,        // every card recorded and out of the stock, flushed to the disk
+  kRecorded,        // every card recorded and out of the stock (flushed to the disk when asked)
   kNothingWritten,  // the tables are as before and no card of the plan was recorded before
                     // (a planned card no longer in stock, a row that could not be written)
   kUnsure,          // the tables could not be opened, or what was written is not known
@@ -59,12 +61,36 @@ enum class RecordOutcome {
                     // than its fixed-width field in the sent table, which never cuts one
 };
 
+// How RecordPlannedCards leaves the tables.
+enum class TableFlush {
+  kNow,       // both tables flushed before it returns
+  kDeferred,  // written, not flushed: the caller holds the plan in a flushed
+              // write-ahead log and calls FlushDeliveryTables later; the
+              // stock is not compacted here then (that would flush the marks
+              // before the rows)
+};
+
+// What the caller knows of the plan.
+enum class PlanState {
+  kNew,             // maybe never recorded: a card neither in stock nor recorded was never taken
+  kRecordedBefore,  // recorded once (its cards may have reached the buyer): a card neither in
+                    // stock nor recorded lost its row with unflushed writes (a power cut after
+                    // the stock reached the disk) and gets it again from the plan
+};
+
 // Records and takes the plan's cards, as above. `cause`, when given, is set
 // to why the cards are not all recorded: the first failure of opening,
-// holding or writing a table (a full disk, an I/O error with its file, a
-// lock held elsewhere), kTooLong for kTooLong; it stays ok for kRecorded and
-// for a plan whose cards are simply no longer in stock.
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr);
+// holding, writing or flushing a table (a full disk, an I/O error with its
+// file, a lock held elsewhere), kTooLong for kTooLong; it stays ok for
+// kRecorded and for a plan whose cards are simply no longer in stock.
+RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
+                                 TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
+
+// Flushes the sent table, then the stock, to the disk (with their companion
+// files), under the store lock: what deferred RecordPlannedCards calls wrote
+// is then kept by a power cut. The Status tells why a table could not be
+// opened or flushed (the sent table's failure first).
+Status FlushDeliveryTables();
 
 // The file-system calls the step and the delivery journal use from now on
 // (null: the real ones); tests use it to fail writes or drop unsynced data.

@@ -167,7 +167,7 @@ class DeliveryCrashTest : public DeliveryFixture {
         const std::string entry = all.substr(from, end - from);
         from = end + 1;
         const std::size_t tab = entry.find('\t');
-        messagesOf[entry.substr(0, tab)].insert(entry.substr(tab + 1));
+        if (!messagesOf[entry.substr(0, tab)].insert(entry.substr(tab + 1)).second) ++repeated_;
       }
     }
     const std::vector<std::string> listed = Listed(), consigned = Consigned();
@@ -229,6 +229,7 @@ class DeliveryCrashTest : public DeliveryFixture {
   std::string transcript_;
   int failures_ = 0;
   int doubledRows_ = 0;  // card.mdb rows written twice, over all runs
+  int repeated_ = 0;     // the same message sent again to a buyer, over all runs
 };
 
 TEST_F(DeliveryCrashTest, KilledAtEveryBoundaryAndAtRandomMomentsLosesNothing) {
@@ -265,8 +266,9 @@ TEST_F(DeliveryCrashTest, KilledAtEveryBoundaryAndAtRandomMomentsLosesNothing) {
   EXPECT_EQ(failures_, 0);
   EXPECT_EQ(doubledRows_, 0);
   std::printf(
-      "[ crash  ] %d boundaries per run, %d kills, %d failed audits, %d card.mdb rows written twice\n",
-      boundaries, kills, failures_, doubledRows_);
+      "[ crash  ] %d boundaries per run, %d kills, %d failed audits, %d card.mdb rows written twice, "
+      "%d messages repeated\n",
+      boundaries, kills, failures_, doubledRows_, repeated_);
 }
 
 TEST_F(DeliveryCrashTest, APowerCutAtEveryBoundaryLosesNothing) {
@@ -285,6 +287,8 @@ TEST_F(DeliveryCrashTest, APowerCutAtEveryBoundaryLosesNothing) {
   }
   EXPECT_EQ(cuts, boundaries);
   EXPECT_EQ(failures_, 0);
+  std::printf("[ power  ] %d boundaries, %d failed audits, %d messages repeated\n", boundaries, failures_,
+              repeated_);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "delivery/events.h"
@@ -13,13 +14,17 @@
 #include "delivery/journal.h"
 #include "delivery/log.h"
 #include "delivery/notification_policy.h"
+#include "delivery/recovery.h"
 #include "delivery/status_figures.h"
 #include "delivery_fixture.h"
+#include "export/card_export.h"
 #include "io/file_io.h"
 #include "store/delivery_step.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 #include "support/fault_io.h"
+#include "tables/record_table.h"
 #include "text/gbk.h"
 
 namespace autodeliver::testing {
@@ -43,6 +48,32 @@ class FullDisk : public FileIo {
   int failFrom_;
   int error_;
   int writes_ = 0;
+};
+
+// Counts the flushes of each file.
+class FlushCount : public FileIo {
+ public:
+  int Sync(int fd) override {
+    ++of[NameOf(fd)];
+    return FileIo::Sync(fd);
+  }
+  int DataSync(int fd) override {
+    ++of[NameOf(fd)];
+    return FileIo::DataSync(fd);
+  }
+  int Total() const {
+    int total = 0;
+    for (const auto& [name, n] : of) total += n;
+    return total;
+  }
+  std::map<std::string, int> of;  // by file name
+
+ private:
+  static std::string NameOf(int fd) {
+    const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    return std::filesystem::read_symlink(link, error).filename().string();
+  }
 };
 
 class Recorder : public DeliveryEvents {
@@ -125,6 +156,151 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     EXPECT_TRUE(StockNumbers(item).empty());
     EXPECT_TRUE(DeliveryJournal().Unfinished().empty());
   }
+}
+
+TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushesEachTableOnce) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"F1", "p1"}, {"F2", "p2"}, {"F3", "p3"}, {"F4", "p4"}});
+  const std::vector<std::string> orders = {PlaceOrder("点卡10元", 1, "买家甲"),
+                                           PlaceOrder("点卡10元", 2, "买家乙"),
+                                           PlaceOrder("点卡10元", 1, "买家丙")};
+  FlushCount flushes;
+  SetDeliveryStepFileIo(&flushes);
+  // At each message: the journal's flushes so far, those of any other file
+  // (the folder, once, when the journal is made), and the order the journal
+  // holds recorded with the cards of the message.
+  std::vector<int> flushesAtSend, otherFlushesAtSend;
+  std::vector<bool> planKept;
+  sender_.onSend = [&] {
+    flushesAtSend.push_back(flushes.of["delivery.journal"]);
+    otherFlushesAtSend.push_back(flushes.Total() - flushes.of["delivery.journal"]);
+    const std::string& message = sender_.sent.back().message;
+    bool kept = false;
+    for (const LedgerEntry& e : DeliveryJournal().Entries()) {
+      bool named = e.recorded && !e.handed;
+      for (const PlannedCard& c : e.plan.cards)
+        named = named && message.find(c.sentNumber) != std::string::npos;
+      kept = kept || named;
+    }
+    planKept.push_back(kept);
+  };
+  Cycle();
+  sender_.onSend = nullptr;
+  SetDeliveryStepFileIo(nullptr);
+
+  ASSERT_EQ(sender_.sent.size(), 3u);
+  EXPECT_EQ(flushesAtSend, (std::vector<int>{1, 2, 3})) << "one flush per order before its message";
+  EXPECT_EQ(otherFlushesAtSend, (std::vector<int>{1, 1, 1})) << "the new journal's folder only";
+  EXPECT_EQ(planKept, (std::vector<bool>{true, true, true}));
+  const std::string stock = std::filesystem::path(TableFilePath(StockTablePath())).filename().string();
+  const std::string sent = std::filesystem::path(TableFilePath(SentTablePath())).filename().string();
+  EXPECT_EQ(flushes.of[stock], 1) << "the stock table once for the cycle";
+  EXPECT_EQ(flushes.of[sent], 1) << "the sent table once for the cycle";
+  // Everything reached the tables and card.mdb, and the journal is settled.
+  EXPECT_TRUE(StockNumbers(item).empty());
+  EXPECT_EQ(Sent().size(), 4u);
+  EXPECT_EQ(ExportedRows().size(), 4u);
+  EXPECT_EQ(Consigned().size(), 3u);
+  EXPECT_TRUE(DeliveryJournal().Entries().empty());
+}
+
+TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWrittenTwice) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"V1", "p1"}, {"V2", "p2"}});
+  // The earlier version flushed the tables before its recorded line and
+  // appended each card.mdb row between an exporting and an exported line;
+  // it was cut after the first card's row went in, before its line.
+  DeliveryPlan plan{"OLD-1", item, "买家丁"_gbk, "", 2, "t", {}};
+  for (const StockCard& c : LoadStockCardsOf(item))
+    plan.cards.push_back({c.recordNumber, c.cardNumber, c.cardPassword, c.cardNumber});
+  {
+    DeliveryJournal journal;
+    ASSERT_TRUE(journal.Planned(plan));
+    ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+    ASSERT_TRUE(journal.Recorded(plan.orderNumber));
+    ASSERT_TRUE(journal.Exporting(plan.orderNumber, 0, 0));
+    ASSERT_TRUE(ExportCardToAccess(plan.orderNumber, "V1", "p1"));
+    ASSERT_TRUE(journal.Handed(plan.orderNumber));
+    ASSERT_TRUE(journal.Consigned(plan.orderNumber));
+  }
+  RecoverDeliveryRecords(nullptr);
+  EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"OLD-1|V1|p1", "OLD-1|V2|p2"}));
+  EXPECT_EQ(Sent().size(), 2u);
+  EXPECT_TRUE(StockNumbers(item).empty());
+  EXPECT_TRUE(DeliveryJournal().Entries().empty()) << "finished, and cut from the journal";
+}
+
+TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPlan) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"W1", "p1"}, {"W2", "p2"}, {"W3", "p3"}});
+  DeliveryPlan plan{"LOST-1", item, "买家戊"_gbk, "", 2, "t", {}};
+  const std::vector<StockCard> stock = LoadStockCardsOf(item);
+  for (std::size_t i = 0; i < 2; ++i)
+    plan.cards.push_back(
+        {stock[i].recordNumber, stock[i].cardNumber, stock[i].cardPassword, stock[i].cardNumber});
+  DeliveryJournal journal;
+  ASSERT_TRUE(journal.Planned(plan));
+  ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+  ASSERT_TRUE(journal.Recorded(plan.orderNumber));
+  ASSERT_TRUE(journal.Handed(plan.orderNumber));
+  // A power cut kept the stock (flushed by a compaction in between) but not
+  // the sent rows, still unflushed: the cards are in neither table.
+  {
+    RecordTable sent;
+    ASSERT_TRUE(sent.Open(SentTablePath()));
+    ASSERT_TRUE(sent.MarkDeletedWhere([](RecordTable&) { return true; }));
+    ASSERT_TRUE(sent.Purge());
+  }
+  CompactStock();  // if the delivery left any marked card
+  ASSERT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
+
+  RecoverDeliveryRecords(nullptr);
+  std::vector<std::string> rows;
+  for (const SentCard& s : Sent()) rows.push_back(s.orderNumber + "|" + s.cardNumber);
+  EXPECT_EQ(rows, (std::vector<std::string>{"LOST-1|W1", "LOST-1|W2"}));
+  EXPECT_FALSE(UndeliveredOrders().IsMarked("LOST-1"));
+  EXPECT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
+  EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"LOST-1|W1|p1", "LOST-1|W2|p2"}));
+}
+
+// Writes to the stock table fail for want of space while armed.
+class FullStockDisk : public FileIo {
+ public:
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    if (armed && std::filesystem::read_symlink(link, error) == TableFilePath(StockTablePath())) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return FileIo::WriteAt(fd, data, size, offset);
+  }
+  bool armed = true;
+};
+
+TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTheNextOrder) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"S1", "p1"}, {"S2", "p2"}});
+  const std::string first = PlaceOrder("点卡10元", 1, "买家己");
+  const std::string second = PlaceOrder("点卡10元", 1, "买家庚");
+  FullStockDisk disk;
+  SetDeliveryStepFileIo(&disk);
+  Cycle();  // the first order's row is written, its card stays in stock
+  disk.armed = false;
+  Cycle();
+  Cycle();
+  SetDeliveryStepFileIo(nullptr);
+  std::map<std::string, std::set<std::string>> ordersOf;  // card -> orders with a row of it
+  for (const SentCard& s : Sent()) ordersOf[s.cardNumber].insert(s.orderNumber);
+  for (const auto& [card, orders] : ordersOf) EXPECT_EQ(orders.size(), 1u) << card << " given to two orders";
+  EXPECT_EQ(ordersOf.size(), 2u);
+  const std::vector<std::string> consigned = Consigned();
+  EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
+            (std::set<std::string>{first, second}));
 }
 
 // Each cause of a failed write reaches the seller as itself, from the

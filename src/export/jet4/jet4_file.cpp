@@ -141,9 +141,17 @@ bool CreateCardDatabase(const std::string& path) {
 Status AppendTextRow(const std::string& givenPath, const std::string& table,
                      const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
                      FileIo* io) {
+  return AppendTextRows(givenPath, table, columns, {gbkValues}, io);
+}
+
+Status AppendTextRows(const std::string& givenPath, const std::string& table,
+                      const std::vector<std::string>& columns,
+                      const std::vector<std::vector<std::string>>& rows, FileIo* io) {
   using namespace jet4;
-  if (columns.size() != gbkValues.size() || columns.empty())
-    return Status::NotFound(givenPath, "no columns named for the row");
+  if (columns.empty()) return Status::NotFound(givenPath, "no columns named for the row");
+  for (const std::vector<std::string>& row : rows)
+    if (row.size() != columns.size()) return Status::NotFound(givenPath, "no columns named for the row");
+  if (rows.empty()) return Status();
   // A symbolic link stays one: the file it names is the one replaced.
   char* resolved = ::realpath(givenPath.c_str(), nullptr);
   if (!resolved) return Status::FromErrno(givenPath, errno);
@@ -186,20 +194,26 @@ Status AppendTextRow(const std::string& givenPath, const std::string& table,
     for (const Column& c : def.columns) {
       if (c.flags & (kColumnAutoLong | kColumnAutoGuid)) return notJet4;
     }
-    std::vector<CellBytes> cells(def.columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      std::optional<std::u16string> name = GbkToUtf16(columns[i]);
-      std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
-      if (!name || !text) return Status::Corrupt(path, "a value is not GBK text");
-      std::size_t at = 0;
-      while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
-      if (at == def.columns.size() || cells[at]) return Status::NotFound(path, "no such column");
-      const Column& c = def.columns[at];
-      if (c.type != kTypeText) return notJet4;
-      if (text->size() * 2 > c.length) return Status::TooLong(path, "a value is longer than its column");
-      cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+    // Every row is checked before any is added: the rows go in together or
+    // not at all.
+    std::vector<std::string> encoded;
+    for (const std::vector<std::string>& gbkValues : rows) {
+      std::vector<CellBytes> cells(def.columns.size());
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        std::optional<std::u16string> name = GbkToUtf16(columns[i]);
+        std::optional<std::u16string> text = GbkToUtf16(gbkValues[i]);
+        if (!name || !text) return Status::Corrupt(path, "a value is not GBK text");
+        std::size_t at = 0;
+        while (at < def.columns.size() && !SameName(def.columns[at].name, *name)) ++at;
+        if (at == def.columns.size() || cells[at]) return Status::NotFound(path, "no such column");
+        const Column& c = def.columns[at];
+        if (c.type != kTypeText) return notJet4;
+        if (text->size() * 2 > c.length) return Status::TooLong(path, "a value is longer than its column");
+        cells[at] = EncodeText(*text, (c.miscFlags & kColumnCompressed) != 0);
+      }
+      encoded.push_back(EncodeRow(def, cells));
     }
-    image.AppendRow(def, EncodeRow(def, cells));
+    for (const std::string& row : encoded) image.AppendRow(def, row);
     std::vector<PageChange> changes;
     for (std::uint32_t page : image.ChangedPagesInWriteOrder(def)) {
       changes.push_back({page, page < image.originalPageCount() ? image.OriginalPage(page) : std::string(),

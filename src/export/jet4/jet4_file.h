@@ -60,6 +60,13 @@ Status AppendTextRow(const std::string& path, const std::string& table,
                      const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
                      FileIo* io = nullptr);
 
+// Appends the rows to `table` as AppendTextRow appends one, in one change of
+// the file (one pass through its undo journal): all of them or, on any
+// failure, none, with the cause as AppendTextRow tells it. Ok for no rows.
+Status AppendTextRows(const std::string& path, const std::string& table,
+                      const std::vector<std::string>& columns,
+                      const std::vector<std::vector<std::string>>& gbkRows, FileIo* io = nullptr);
+
 // Settles the file at `path` as the next append would (a change cut short is
 // taken back or kept whole, jet4_journal.h), so that readers outside this
 // program find a whole file. True when the file is whole now, also when

@@ -154,6 +154,31 @@ TEST(Jet4FileTest, RowsPastThe255PerPageLimitGoOnNewPages) {
   EXPECT_EQ(image.MapPages(def.freeMap), std::vector<std::uint32_t>{pages.back()});
 }
 
+TEST(Jet4FileTest, RowsAppendedTogetherGoInWholeAndInOrderOrNotAtAll) {
+  testing::TempDir dir;
+  std::string path = dir.path() + "/card.mdb";
+  ASSERT_TRUE(CreateCardDatabase(path));
+  ASSERT_TRUE(Append(path, "first"));
+  // Enough long rows to spill over several new pages in one change.
+  std::vector<std::vector<std::string>> rows;
+  std::vector<ReadRow> expected = {Row("first")};
+  for (int i = 0; i < 20; ++i) {
+    rows.push_back({Long(i), "card-" + Long(i), "pw-" + Long(i)});
+    expected.push_back(Row(Long(i)));
+  }
+  ASSERT_TRUE(AppendTextRows(path, "biao", kColumns, rows));
+  ExpectReadersSee(path, expected);
+  EXPECT_EQ(Jet4RowCount(path, "biao"), 21u);
+
+  // One row that cannot be stored keeps the others out too.
+  const std::string before = testing::ReadFileBytes(path);
+  EXPECT_FALSE(AppendTextRows(path, "biao", kColumns,
+                              {{"a", "b", "c"}, {"d", std::string(256, 'x'), "f"}, {"g", "h", "i"}}));
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+  EXPECT_TRUE(AppendTextRows(path, "biao", kColumns, {}));
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+}
+
 TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
   testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
