@@ -233,14 +233,16 @@ OrderRules OrderRulesDialog::Shown() const {
 }
 
 bool OrderRulesDialog::Store() {
-  const bool stored = files_.SaveRules(Shown());
+  const Status stored = files_.SaveRules(Shown());
   if (stored) {
     loaded_ = Shown();
     note_->hide();
   } else {
-    Note(QStringLiteral("规则无法写入数据文件夹（order_rules.txt），请检查后再试。"), true);
+    Note(QStringLiteral("规则无法写入数据文件夹（order_rules.txt）：%1，请检查后再试。")
+             .arg(QString::fromStdString(ShortCauseText(stored))),
+         true);
   }
-  return stored;
+  return stored.ok();
 }
 
 void OrderRulesDialog::AddTypedNick() {
