@@ -32,14 +32,14 @@ std::string NowText() {
   return buf;
 }
 
-// The lines of the file; an absent file has none. nullopt when the file
-// exists but cannot be read or is not a file of marks (it is then never
-// overwritten).
-std::optional<std::vector<Line>> Load(const std::string& path) {
+// The lines of the file into `lines`; an absent file has none. A failure
+// when the file exists but cannot be read or is not a file of marks (it is
+// then never overwritten).
+Status Load(const std::string& path, std::vector<Line>* lines) {
   std::vector<std::string> texts;
-  if (!ReadLineFile(path, kHeader, &texts)) return std::nullopt;
-  std::vector<Line> lines;
-  lines.reserve(texts.size());
+  lines->clear();
+  if (Status read = ReadLineFile(path, kHeader, &texts); !read) return read;
+  lines->reserve(texts.size());
   for (std::string& text : texts) {
     Line line;
     const std::optional<std::vector<std::string>> fields = SplitEscapedLine(text);
@@ -47,13 +47,13 @@ std::optional<std::vector<Line>> Load(const std::string& path) {
       line.mark = UndeliveredOrder{(*fields)[0], (*fields)[1], (*fields)[2], (*fields)[3]};
     }
     line.raw = std::move(text);
-    lines.push_back(std::move(line));
+    lines->push_back(std::move(line));
   }
-  return lines;
+  return Status();
 }
 
 // Replaces the file with `lines`, crash-safely (line_file.h).
-bool Save(const std::string& path, const std::vector<Line>& lines) {
+Status Save(const std::string& path, const std::vector<Line>& lines) {
   std::vector<std::string> texts;
   texts.reserve(lines.size());
   for (const Line& line : lines) {
@@ -65,7 +65,7 @@ bool Save(const std::string& path, const std::vector<Line>& lines) {
       texts.push_back(line.raw);
     }
   }
-  return ReplaceLineFile(path, kHeader, texts).ok();
+  return ReplaceLineFile(path, kHeader, texts);
 }
 
 }  // namespace
@@ -74,37 +74,37 @@ std::string UndeliveredOrdersPath() { return DataDir() + "/undelivered.txt"; }
 
 UndeliveredOrders::UndeliveredOrders(std::string path) : path_(std::move(path)) {}
 
-bool UndeliveredOrders::Mark(const std::string& orderNumber, const std::string& buyerNick,
-                             const std::string& itemTitle) {
-  if (orderNumber.empty()) return false;
+Status UndeliveredOrders::Mark(const std::string& orderNumber, const std::string& buyerNick,
+                               const std::string& itemTitle) {
+  if (orderNumber.empty()) return Status::Corrupt(path_, "an order without a number");
   StoreGuard guard;
-  std::optional<std::vector<Line>> lines = Load(path_);
-  if (!lines) return false;
-  for (const Line& line : *lines) {
-    if (line.mark && line.mark->orderNumber == orderNumber) return true;
+  std::vector<Line> lines;
+  if (Status read = Load(path_, &lines); !read) return read;
+  for (const Line& line : lines) {
+    if (line.mark && line.mark->orderNumber == orderNumber) return Status();
   }
   Line line;
   line.mark = UndeliveredOrder{orderNumber, buyerNick, itemTitle, NowText()};
-  lines->push_back(std::move(line));
-  return Save(path_, *lines);
+  lines.push_back(std::move(line));
+  return Save(path_, lines);
 }
 
 bool UndeliveredOrders::Clear(const std::string& orderNumber) {
   StoreGuard guard;
-  std::optional<std::vector<Line>> lines = Load(path_);
-  if (!lines) return false;
-  const std::size_t before = lines->size();
-  std::erase_if(*lines, [&](const Line& l) { return l.mark && l.mark->orderNumber == orderNumber; });
-  if (lines->size() == before) return true;
-  return Save(path_, *lines);
+  std::vector<Line> lines;
+  if (!Load(path_, &lines)) return false;
+  const std::size_t before = lines.size();
+  std::erase_if(lines, [&](const Line& l) { return l.mark && l.mark->orderNumber == orderNumber; });
+  if (lines.size() == before) return true;
+  return Save(path_, lines).ok();
 }
 
 std::vector<UndeliveredOrder> UndeliveredOrders::List() const {
   StoreGuard guard;
   std::vector<UndeliveredOrder> marks;
-  const std::optional<std::vector<Line>> lines = Load(path_);
-  if (!lines) return marks;
-  for (const Line& line : *lines) {
+  std::vector<Line> lines;
+  if (!Load(path_, &lines)) return marks;
+  for (const Line& line : lines) {
     if (line.mark) marks.push_back(*line.mark);
   }
   return marks;
