@@ -276,10 +276,10 @@ TEST(OrderPatternsTest, ScanFindsWhatTheReferenceFindsOnRandomPages) {
     static const std::size_t kWindows[] = {1, 2, 6, 7, 8, 64, 1000, 5000, 16500, 70000};
     std::size_t window = kWindows[random() % std::size(kWindows)];
     if (window == 1 && page.size() > 20000) window = 9;
-    std::vector<std::size_t> pieces;
-    for (int k = 0; k < 7; ++k) pieces.push_back(1 + random() % (2 * window + 3));
+    std::vector<std::size_t> cuts;
+    for (int k = 0; k < 7; ++k) cuts.push_back(1 + random() % (2 * window + 3));
     SCOPED_TRACE("window " + std::to_string(window));
-    EXPECT_EQ(StreamedTexts(page, window, pieces), OrderFieldTexts(page));
+    EXPECT_EQ(StreamedTexts(page, window, cuts), OrderFieldTexts(page));
     if (::testing::Test::HasFailure()) break;
   }
   EXPECT_GT(matchesCompared, 10000u);
