@@ -32,9 +32,10 @@ class OrderFieldStream;
 // The most page bytes the scan takes in at one time; besides them it keeps
 // only the tail where a match may still be open (some 16 KiB at most).
 inline constexpr std::size_t kOrderScanWindow = std::size_t{1} << 20;
-// The most memory the texts of the orders found on one page may take. Only
-// the first page of the list is ever fetched, and a real one lists a few
-// dozen orders; 64 MiB holds some 200,000 of them.
+// The most the texts of the orders found on one page may count, each text
+// its bytes and the string that holds it (the orders built from them take
+// somewhat more). Only the first page of the list is ever fetched, and a
+// real one lists a few dozen orders; 64 MiB holds some 200,000 of them.
 inline constexpr std::size_t kOrderScanHeldLimit = std::size_t{64} << 20;
 
 struct OrderScanBounds {
