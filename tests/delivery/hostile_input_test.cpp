@@ -221,6 +221,22 @@ TEST_F(HostileInputTest, PageOfMoreThanSixtyFourMebibytesIsReadToItsLastOrder) {
   EXPECT_EQ(sender_.sent, 2);
 }
 
+TEST_F(HostileInputTest, PageCutShortYieldsNoOrderThoughItsFirstOrdersArrived) {
+  // The page's first order arrives, then the answer stalls until the time
+  // bound: the pairing of an incomplete page is not trusted, nothing goes.
+  const std::string page = testing::RenderOrderPage({OrderFor("买家甲"_gbk)});
+  Reply stalled{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size() + 100) + "\r\n\r\n" +
+                page};
+  stalled.holdOpenAfter = true;
+  market_.SetOrderPage(stalled);
+  SetHttpTimeoutForTesting(std::chrono::seconds(1));
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.scanOutcome, ScanOutcome::kNoAnswer);
+  EXPECT_EQ(result.ordersListed, 0);
+  EXPECT_EQ(sender_.sent, 0);
+  EXPECT_EQ(StockLeft(), 1u);
+}
+
 TEST_F(HostileInputTest, OpenersThatNeverCloseDoNotCostTheOrdersOfThePage) {
   // Megabytes of openers without their closers, before the order (and far
   // enough from it not to close in it) and after it: the scan passes over
