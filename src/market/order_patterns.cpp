@@ -286,8 +286,10 @@ struct OrderFieldStream::State {
   std::size_t heldLimit = 0;
   std::string kept;  // the page's bytes [base, base + kept.size())
   std::size_t base = 0;
-  // Whether the run of GBK lead bytes that ends just before `base` is odd
-  // (then `base` is a trail byte, if it follows a lead byte).
+  // Whether the run of GBK lead bytes that ends just before `base` is odd.
+  // The markup's openers end in bytes that stop such a run, so the checks
+  // of the "&" bytes after them rarely look back that far; this keeps them
+  // right when they do.
   bool oddLeadRunBeforeBase = false;
   bool ended = false;  // the page is complete (Finish, or a zero byte)
   std::size_t heldBytes = 0;
