@@ -26,7 +26,7 @@
 // memory.
 //
 // Thread safety: ImportChecker is used by one thread at a time. CheckImport
-// takes ProgramShop().StoreLock() for each table it reads.
+// takes the shop's store lock for each table it reads.
 #pragma once
 
 #include <array>

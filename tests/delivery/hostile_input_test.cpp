@@ -193,7 +193,7 @@ TEST_F(HostileInputTest, PageOfMoreThanSixtyFourMebibytesIsReadToItsLastOrder) {
   // One order at the top, 65 MiB of filler, one order at the very end, sent
   // without a length: the page is read as it arrives, and both orders are
   // delivered.
-  ASSERT_TRUE(AppendStockCard({kItem, "C2", "P2", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {kItem, "C2", "P2", 0}));
   const std::vector<testing::OrderBlock> two = {OrderFor("买家甲"_gbk),
                                                 {"5002", kItem, "1", "买家乙"_gbk, "9002"}};
   const std::string first = testing::RenderOrderBlock(two[0]);

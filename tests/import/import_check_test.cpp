@@ -199,8 +199,8 @@ TEST_F(ImportCheckStore, UnreadableTablesGiveNoPlan) {
   EXPECT_FALSE(CheckImport(ProgramShop(), "x", lines, false));
   EXPECT_FALSE(CheckImport(ProgramShop(), "x", lines, true));
   testing::TempDir empty;
-  SetProgramDir(empty.path());
-  EXPECT_FALSE(CheckImport(ProgramShop(), "x", lines, false));
+  ShopContext emptyShop(empty.path());
+  EXPECT_FALSE(CheckImport(emptyShop, "x", lines, false));
 }
 
 }  // namespace

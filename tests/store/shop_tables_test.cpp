@@ -56,20 +56,20 @@ TEST_F(ShopTables, MissingAndEmptyTablesFailSilently) {
 
   // Then no tables at all.
   testing::TempDir empty;
-  SetProgramDir(empty.path());
+  ShopContext emptyShop(empty.path());
   items = {{"keep", "", 0, true}};
-  EXPECT_FALSE(LoadItems(ProgramShop(), &items));
+  EXPECT_FALSE(LoadItems(emptyShop, &items));
   EXPECT_EQ(items.size(), 1u);  // untouched
-  EXPECT_TRUE(LoadItemNames(ProgramShop()).empty());
-  EXPECT_FALSE(AppendItem(ProgramShop(), {"a", "", 0, true}));
-  EXPECT_FALSE(ItemExists(ProgramShop(), "a"));
-  EXPECT_FALSE(AppendStockCard(ProgramShop(), Card("a", "1")));
-  EXPECT_FALSE(TakeStockCard(ProgramShop(), "a"));
-  EXPECT_FALSE(AppendSentCard(ProgramShop(), {}));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), ""));
-  EXPECT_FALSE(PurgeStock(ProgramShop()));
-  EXPECT_EQ(GetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk), "");
-  EXPECT_FALSE(SetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk, "/x"));
+  EXPECT_TRUE(LoadItemNames(emptyShop).empty());
+  EXPECT_FALSE(AppendItem(emptyShop, {"a", "", 0, true}));
+  EXPECT_FALSE(ItemExists(emptyShop, "a"));
+  EXPECT_FALSE(AppendStockCard(emptyShop, Card("a", "1")));
+  EXPECT_FALSE(TakeStockCard(emptyShop, "a"));
+  EXPECT_FALSE(AppendSentCard(emptyShop, {}));
+  EXPECT_FALSE(SentCardExists(emptyShop, ""));
+  EXPECT_FALSE(PurgeStock(emptyShop));
+  EXPECT_EQ(GetSetting(emptyShop, "阿里旺旺核心文件路径"_gbk), "");
+  EXPECT_FALSE(SetSetting(emptyShop, "阿里旺旺核心文件路径"_gbk, "/x"));
 }
 
 TEST_F(ShopTables, ItemsMatchExactlyAndRowsFollowRecords) {
@@ -294,9 +294,9 @@ TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
 
   EXPECT_EQ(AppendStockCards(ProgramShop(), "C", {}), 0u);
   testing::TempDir empty;
-  SetProgramDir(empty.path());
+  ShopContext emptyShop(empty.path());
   calls = 0;
-  EXPECT_EQ(AppendStockCards(ProgramShop(), "A", cards, [&](std::size_t) { return ++calls > 0; }), 0u);
+  EXPECT_EQ(AppendStockCards(emptyShop, "A", cards, [&](std::size_t) { return ++calls > 0; }), 0u);
   EXPECT_EQ(calls, 0);
 }
 

@@ -121,11 +121,11 @@ TEST_F(StockLevels, SettingValuesReplaceInPlace) {
   EXPECT_EQ(SettingRows().front().first, "阿里旺旺核心文件路径"_gbk);
 
   testing::TempDir empty;
-  SetProgramDir(empty.path());
-  EXPECT_FALSE(ReplaceSettingValues(ProgramShop(), "k", {"a"}));
-  EXPECT_TRUE(GetSettingValues(ProgramShop(), "k").empty());
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("x"), kDefaultWarningLevel);
-  EXPECT_FALSE(SetWarningLevel(ProgramShop(), "x", 1));
+  ShopContext emptyShop(empty.path());
+  EXPECT_FALSE(ReplaceSettingValues(emptyShop, "k", {"a"}));
+  EXPECT_TRUE(GetSettingValues(emptyShop, "k").empty());
+  EXPECT_EQ(LoadWarningLevels(emptyShop).Of("x"), kDefaultWarningLevel);
+  EXPECT_FALSE(SetWarningLevel(emptyShop, "x", 1));
 }
 
 TEST(WarningLevelValue, RoundTripAndDamagedValues) {
