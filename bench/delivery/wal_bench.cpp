@@ -61,10 +61,10 @@ bool FreshStore(const std::filesystem::path& dir, int orders) {
   SetProgramDir(dir.string());
   MonitoredItem item;
   item.name = Item();
-  if (!AppendItem(item)) return false;
+  if (!AppendItem(ProgramShop(), item)) return false;
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock + orders; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(Item(), cards) == cards.size();
+  return AppendStockCards(ProgramShop(), Item(), cards) == cards.size();
 }
 
 // Our delivery of `orders` one-card orders; milliseconds per order.
@@ -74,7 +74,7 @@ double Ours(const std::filesystem::path& dir, int orders) {
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
     const std::string order = Order(i);
-    if (SentCardExists(order) || !ItemExists(Item())) return -1;
+    if (SentCardExists(ProgramShop(), order) || !ItemExists(ProgramShop(), Item())) return -1;
     const CardDelivery delivery = DeliverCards(journal, order, Item(), "buyer", "", 1);
     if (!delivery.message) return -1;
     journal.Handed(order);

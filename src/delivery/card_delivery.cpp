@@ -89,8 +89,8 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   if (journal.HasUnsettledPlan()) return waits(WaitReason::kRecordFailed);
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
-  std::optional<SharedStoreGuard> guard(std::in_place);
-  const std::vector<StockCard> planned = LoadFirstStockCardsOf(itemName, wanted, &total);
+  std::optional<SharedStoreGuard> guard(std::in_place, ProgramShop());
+  const std::vector<StockCard> planned = LoadFirstStockCardsOf(ProgramShop(), itemName, wanted, &total);
   result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
   if (total < wanted || planned.size() < wanted) return waits(WaitReason::kStockShort);
@@ -115,8 +115,8 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   // window may have removed or added cards meanwhile; else the order waits.
   std::vector<StockCard> reloaded;
   if (!guard) {
-    guard.emplace();
-    reloaded = LoadFirstStockCardsOf(itemName, wanted, &total);
+    guard.emplace(ProgramShop());
+    reloaded = LoadFirstStockCardsOf(ProgramShop(), itemName, wanted, &total);
     result.stockLeft = StockFigure(total);
     if (total < wanted || reloaded.size() < wanted) return waits(WaitReason::kStockChanged);
     for (std::size_t i = 0; i < wanted; ++i) {
@@ -146,7 +146,7 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   // one, and flushed when the journal is applied.
   if (Status journaled = journal.Planned(plan); !journaled) return notWritten(std::move(journaled));
   Status cause;
-  const RecordOutcome outcome = RecordPlannedCards(plan, &cause, TableFlush::kDeferred);
+  const RecordOutcome outcome = RecordPlannedCards(ProgramShop(), plan, &cause, TableFlush::kDeferred);
   switch (outcome) {
     case RecordOutcome::kRecorded:
       break;

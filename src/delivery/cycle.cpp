@@ -33,7 +33,8 @@ class ImGate {
  public:
   ImGate(ImWatch* watch, MessageSender& sender, const std::vector<PendingOrder>& listed) : watch_(watch) {
     if (!watch_) return;
-    for (const UndeliveredOrder& mark : UndeliveredOrders().List()) marked_.insert(mark.orderNumber);
+    for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List())
+      marked_.insert(mark.orderNumber);
     if (!watch_->away()) return;
     switch (sender.ProbeClient()) {
       case ClientPresence::kPresent:
@@ -168,12 +169,12 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       }
     } else if (unfinished) {
       // Its cards go out again: the chat must be addressable, as below.
-    } else if (SentCardExists(order.orderNumber)) {
+    } else if (SentCardExists(ProgramShop(), order.orderNumber)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
       continue;
     }
-    if (!unfinished && !retry && !ItemExists(order.itemTitle)) {
+    if (!unfinished && !retry && !ItemExists(ProgramShop(), order.itemTitle)) {
       ++result.ordersSkipped;
       observer.OrderSkipped(order, SkipReason::kNotMonitored);
       continue;
@@ -262,7 +263,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     if (!handed) {
       // The mark is what a resend goes by; it is written before anyone is
       // told, so whoever looks finds it.
-      UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
       // Marked for a resend by the seller: the journal leaves it alone.
       journal.Closed(order.orderNumber);
       if (imWatch) imWatch->MarkAway();
@@ -293,7 +294,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();
-    result.ordersUndelivered = static_cast<int>(UndeliveredOrders().List().size());
+    result.ordersUndelivered = static_cast<int>(UndeliveredOrders(ProgramShop()).List().size());
   }
 
   result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;

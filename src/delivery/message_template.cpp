@@ -79,7 +79,7 @@ std::string BuyerMessage(const std::string& itemName, const std::string& orderNu
 }
 
 std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
-  for (const std::string& value : GetSettingValues(SettingName())) {
+  for (const std::string& value : GetSettingValues(ProgramShop(), SettingName())) {
     const std::size_t tab = value.find('\t');
     if (tab != std::string::npos && value.compare(0, tab, itemName) == 0 && tab == itemName.size())
       return Unescaped(value.substr(tab + 1));
@@ -93,15 +93,16 @@ TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& 
     const std::string filled = FillMessageTemplate(tmpl, itemName, longOrder, {}, 9999);
     if (filled.size() + kCardLinesRoom > kMaxChatMessageBytes) return TemplateSave::kTooLong;
   }
-  StoreGuard guard;
-  std::vector<std::string> values = GetSettingValues(SettingName());
+  StoreGuard guard(ProgramShop());
+  std::vector<std::string> values = GetSettingValues(ProgramShop(), SettingName());
   values.erase(std::remove_if(values.begin(), values.end(),
                               [&](const std::string& v) {
                                 return v.find('\t') != std::string::npos && ItemOf(v) == itemName;
                               }),
                values.end());
   if (!tmpl.empty()) values.push_back(itemName + "\t" + EscapeField(tmpl));
-  return ReplaceSettingValues(SettingName(), values) ? TemplateSave::kSaved : TemplateSave::kFailed;
+  return ReplaceSettingValues(ProgramShop(), SettingName(), values) ? TemplateSave::kSaved
+                                                                    : TemplateSave::kFailed;
 }
 
 }  // namespace autodeliver

@@ -15,8 +15,6 @@
 namespace autodeliver {
 namespace {
 
-FileIo* g_io = nullptr;
-
 // The stock is compacted in this step when its marked records reach this
 // share of the table (1/4), as a take does.
 constexpr std::int32_t kCompactShare = 4;
@@ -82,9 +80,6 @@ bool SentRowFits(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, c
 
 }  // namespace
 
-void SetDeliveryStepFileIo(FileIo* io) { g_io = io; }
-FileIo& DeliveryStepFileIo() { return g_io ? *g_io : DefaultFileIo(); }
-
 namespace {
 DeliveryStepHook g_hook = nullptr;
 }
@@ -93,7 +88,8 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush, PlanState state) {
+RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause, TableFlush flush,
+                                 PlanState state) {
   const bool now = flush == TableFlush::kNow;
   Status ignored;
   Status& why = cause ? *cause : ignored;
@@ -107,13 +103,15 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   // Other processes' imports check the stock and the sent cards: a card
   // must never be seen in neither.
-  SharedStoreGuard guard;
-  const std::string stockPath = StockTablePath();
-  const std::string sentPath = SentTablePath();
+  SharedStoreGuard guard(shop);
+  const std::string stockPath = shop.StockTablePath();
+  const std::string sentPath = shop.SentTablePath();
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(g_io);
-  sent.SetFileIo(g_io);
+  stock.SetFileIo(shop.DeliveryFileIoSet());
+  sent.SetFileIo(shop.DeliveryFileIoSet());
+  stock.SetSoundTables(&shop.soundTables());
+  sent.SetSoundTables(&shop.soundTables());
   stock.SetCutOverlongText(false);
   sent.SetCutOverlongText(false);
   Fields f;
@@ -129,10 +127,10 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
   // follows this step's writes, so the next lookups need no rescan. An
   // order the sent table does not hold at all has no row to look for: only
   // a plan run again after a crash scans the table for its rows.
-  const bool stockIndexed = store_index::StockOf(stock, stockPath, f.stockName, plan.itemName) != nullptr;
+  const bool stockIndexed = shop.Index().StockOf(stock, stockPath, f.stockName, plan.itemName) != nullptr;
   bool sentIndexed = false;
   const bool orderSeen =
-      store_index::SentOrderExists(sent, sentPath, f.sent[1], plan.orderNumber, &sentIndexed);
+      shop.Index().SentOrderExists(sent, sentPath, f.sent[1], plan.orderNumber, &sentIndexed);
 
   // Where each card stands now: recorded already, in stock, or neither.
   std::vector<std::int32_t> rows;
@@ -167,10 +165,10 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
       if (now) sent.Sync();
-      store_index::InvalidateSent();
+      shop.Index().InvalidateSent();
       return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
     }
-    if (sentIndexed) store_index::NoteSentAppended(sent, sentPath, plan.orderNumber);
+    if (sentIndexed) shop.Index().NoteSentAppended(sent, sentPath, plan.orderNumber);
     appended.push_back(sent.RecordNumber());
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
@@ -184,10 +182,10 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
                             ? noted(stock.MarkDeleted())
                             : noted(Status::NotFound(stockPath, "the planned card's record is gone"));
     if (!marked) {
-      store_index::InvalidateStock();
+      shop.Index().InvalidateStock();
       ok = false;
     } else if (stockIndexed) {
-      store_index::NoteStockMarked(stock, stockPath, plan.cards[i].stockRecord);
+      shop.Index().NoteStockMarked(stock, stockPath, plan.cards[i].stockRecord);
     }
     DeliveryStepBoundary("card-marked");
   }
@@ -200,28 +198,30 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
   // whatever becomes of a compaction (it goes through its own flushed
   // journal).
   if (ok && now && stockIndexed) {
-    const std::int32_t marked = store_index::StockMarked(stockPath);
+    const std::int32_t marked = shop.Index().StockMarked(stockPath);
     if (marked > 0 && marked * kCompactShare >= stock.RecordCount()) {
       if (stock.Purge())
-        store_index::NoteStockPurged(stock, stockPath);
+        shop.Index().NoteStockPurged(stock, stockPath);
       else
-        store_index::InvalidateStock();
+        shop.Index().InvalidateStock();
     }
   }
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
 }
 
-Status FlushDeliveryTables() {
-  SharedStoreGuard guard;
+Status FlushDeliveryTables(ShopContext& shop) {
+  SharedStoreGuard guard(shop);
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(g_io);
-  sent.SetFileIo(g_io);
+  stock.SetFileIo(shop.DeliveryFileIoSet());
+  sent.SetFileIo(shop.DeliveryFileIoSet());
+  stock.SetSoundTables(&shop.soundTables());
+  sent.SetSoundTables(&shop.soundTables());
   // The rows before the marks: a card is never out of the stock on the disk
   // while its row is not.
-  Status rows = sent.Open(SentTablePath());
+  Status rows = sent.Open(shop.SentTablePath());
   if (rows) rows = sent.Sync();
-  Status marks = stock.Open(StockTablePath());
+  Status marks = stock.Open(shop.StockTablePath());
   if (marks) marks = stock.Sync();
   return rows ? marks : rows;
 }

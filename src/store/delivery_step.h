@@ -18,7 +18,7 @@
 // written (a full disk, a failing disk) makes the step undo the rows it appended and take no
 // card: nothing is written half.
 //
-// Thread safety: takes StoreLock() (store_lock.h) for the whole step.
+// Thread safety: takes the shop's store lock (shop_context.h) for the whole step.
 #pragma once
 
 #include <string>
@@ -26,6 +26,7 @@
 
 #include "io/status.h"
 #include "store/rows.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
@@ -83,19 +84,14 @@ enum class PlanState {
 // holding, writing or flushing a table (a full disk, an I/O error with its
 // file, a lock held elsewhere), kTooLong for kTooLong; it stays ok for
 // kRecorded and for a plan whose cards are simply no longer in stock.
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
+RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause = nullptr,
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
 
 // Flushes the sent table, then the stock, to the disk (with their companion
 // files), under the store lock: what deferred RecordPlannedCards calls wrote
 // is then kept by a power cut. The Status tells why a table could not be
 // opened or flushed (the sent table's failure first).
-Status FlushDeliveryTables();
-
-// The file-system calls the step and the delivery journal use from now on
-// (null: the real ones); tests use it to fail writes or drop unsynced data.
-void SetDeliveryStepFileIo(FileIo* io);
-FileIo& DeliveryStepFileIo();
+Status FlushDeliveryTables(ShopContext& shop);
 
 // A function called at each boundary between two effects of a delivery
 // (`step` names the boundary), or null. Crash tests arm it to end the

@@ -70,14 +70,18 @@ Status Save(const std::string& path, const std::vector<Line>& lines) {
 
 }  // namespace
 
-std::string UndeliveredOrdersPath() { return DataDir() + "/undelivered.txt"; }
+std::string UndeliveredOrdersPath(ShopContext& shop) { return shop.DataDir() + "/undelivered.txt"; }
 
-UndeliveredOrders::UndeliveredOrders(std::string path) : path_(std::move(path)) {}
+UndeliveredOrders::UndeliveredOrders(ShopContext& shop)
+    : UndeliveredOrders(shop, UndeliveredOrdersPath(shop)) {}
+
+UndeliveredOrders::UndeliveredOrders(ShopContext& shop, std::string path)
+    : shop_(shop), path_(std::move(path)) {}
 
 Status UndeliveredOrders::Mark(const std::string& orderNumber, const std::string& buyerNick,
                                const std::string& itemTitle) {
   if (orderNumber.empty()) return Status::Corrupt(path_, "an order without a number");
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::vector<Line> lines;
   if (Status read = Load(path_, &lines); !read) return read;
   for (const Line& line : lines) {
@@ -90,7 +94,7 @@ Status UndeliveredOrders::Mark(const std::string& orderNumber, const std::string
 }
 
 bool UndeliveredOrders::Clear(const std::string& orderNumber) {
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::vector<Line> lines;
   if (!Load(path_, &lines)) return false;
   const std::size_t before = lines.size();
@@ -100,7 +104,7 @@ bool UndeliveredOrders::Clear(const std::string& orderNumber) {
 }
 
 std::vector<UndeliveredOrder> UndeliveredOrders::List() const {
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::vector<UndeliveredOrder> marks;
   std::vector<Line> lines;
   if (!Load(path_, &lines)) return marks;

@@ -64,6 +64,7 @@
 
 #include "io/status.h"
 #include "tables/block_file.h"
+#include "tables/sound_tables.h"
 
 namespace autodeliver {
 
@@ -126,6 +127,10 @@ class RecordTable {
   // The file-system calls used from the next Open on; null means the real
   // ones. The FileIo must outlive the table's use of it.
   void SetFileIo(FileIo* io);
+  // Where the table learns and leaves whether its chains are known to share
+  // no block (sound_tables.h); null means the process's own set. The set
+  // must outlive the table's use of it.
+  void SetSoundTables(SoundTables* tables);
 
   // Holds the table lock (exclusive when `write`) until the matching
   // Release; operations inside then neither lock again nor re-read the
