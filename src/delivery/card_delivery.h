@@ -19,8 +19,8 @@
 // completed with the same cards by the recovery before the next cycle
 // (recovery.h).
 //
-// Thread safety: runs on the delivery thread; each store operation takes
-// the store lock for its own table access.
+// Thread safety: runs on the delivery thread; the look, the take and the
+// record hold the store lock (a hold of the delivery session's tables).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +34,7 @@
 namespace autodeliver {
 
 class DeliveryJournal;
+class DeliveryTables;
 
 // A card as it goes to the buyer (card number after online resolution).
 struct DeliveredCard {
@@ -96,6 +97,16 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
 // The same in `journal`, left unapplied: the caller applies the journal
 // (ApplyDeliveryJournal) once for the deliveries of a cycle.
 CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity);
+
+// The same on the tables of a delivery session (store/delivery_step.h), as
+// the cycle delivers an order: in the one hold that loads and records its
+// cards, the order is first looked up again, and when it was recorded as
+// delivered or its item is no longer monitored since the cycle's own
+// checks (another program, the window), it waits (kStockChanged) with
+// nothing taken.
+CardDelivery DeliverCards(DeliveryJournal& journal, DeliveryTables& tables, const std::string& orderNumber,
                           const std::string& itemName, const std::string& buyerNick,
                           const std::string& remark, int quantity);
 

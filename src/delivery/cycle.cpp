@@ -17,8 +17,7 @@
 #include "delivery/resend.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
-#include "store/item_table.h"
-#include "store/sent_table.h"
+#include "store/delivery_step.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {
@@ -132,6 +131,9 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
   ImGate gate(imWatch, sender, scan.orders);
   std::set<std::string> retried;  // each undelivered order at most once per cycle
+  // The stock, sent and items tables stay open for the cycle; each order's
+  // checks, and then its delivery, run in one hold of them.
+  DeliveryTables tables;
 
   for (const PendingOrder& order : scan.orders) {
     if (stopRequested.load()) {
@@ -168,15 +170,18 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       }
     } else if (unfinished) {
       // Its cards go out again: the chat must be addressable, as below.
-    } else if (SentCardExists(order.orderNumber)) {
-      ++result.ordersSkipped;
-      observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
-      continue;
-    }
-    if (!unfinished && !retry && !ItemExists(order.itemTitle)) {
-      ++result.ordersSkipped;
-      observer.OrderSkipped(order, SkipReason::kNotMonitored);
-      continue;
+    } else {
+      bool delivered = false, monitored = false;
+      {
+        DeliveryTables::Hold hold(tables);
+        delivered = tables.SentCardExists(order.orderNumber);
+        monitored = !delivered && tables.ItemExists(order.itemTitle);
+      }
+      if (delivered || !monitored) {
+        ++result.ordersSkipped;
+        observer.OrderSkipped(order, delivered ? SkipReason::kAlreadyDelivered : SkipReason::kNotMonitored);
+        continue;
+      }
     }
     // The order rules may hold a new order back before any card is taken.
     if (!unfinished && !retry) {
@@ -240,8 +245,8 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       if (settled == DeliveryRecovery::Settled::kDone) ++result.ordersConsigned;
       continue;
     }
-    const CardDelivery delivery = DeliverCards(journal, order.orderNumber, order.itemTitle, order.buyerNick,
-                                               std::string(), order.quantity);
+    const CardDelivery delivery = DeliverCards(journal, tables, order.orderNumber, order.itemTitle,
+                                               order.buyerNick, std::string(), order.quantity);
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
       if (delivery.waitReason == WaitReason::kNotWritten) {

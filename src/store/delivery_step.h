@@ -21,11 +21,15 @@
 // Thread safety: takes StoreLock() (store_lock.h) for the whole step.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/status.h"
 #include "store/rows.h"
+#include "store/store_lock.h"
 
 namespace autodeliver {
 
@@ -85,6 +89,70 @@ enum class PlanState {
 // kRecorded and for a plan whose cards are simply no longer in stock.
 RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
+
+// The stock, the sent cards, the monitored items and the settings held
+// open for a delivery session: the delivery cycle makes one and hands it down to each
+// order's steps, so that an order's store work opens no file. The sent
+// check, the item check, the load of the order's cards and their record
+// run inside a Hold, which takes the store lock across processes
+// (SharedStoreGuard) and, at each table's first use inside it, the table's
+// lock with one read of its header as the change check: a write made by
+// another process, or by the window's own store operations, since the
+// previous hold is seen there, and the store's index (store_index.h)
+// rebuilds what it changed. A table whose file was replaced or rebuilt
+// under its name is opened again.
+//
+// Between two holds the tables stay open but neither locked nor claimed:
+// the window's store operations and other programs use the files as if no
+// session were there, and every lock release leaves them whole (the
+// writes inside a hold are the same as a store operation's). Inside a
+// hold, the session's own calls are the only store work on these tables:
+// a store operation on one of them there fails as busy.
+//
+// Thread safety: used by one thread at a time (the delivery thread); every
+// call but construction and destruction is made inside a Hold.
+class DeliveryTables {
+ public:
+  DeliveryTables();
+  ~DeliveryTables();  // closes the tables
+  DeliveryTables(const DeliveryTables&) = delete;
+  DeliveryTables& operator=(const DeliveryTables&) = delete;
+
+  // One hold of the session: the store lock for its lifetime, and the
+  // tables used inside it locked until its end. A hold `forWriting` locks
+  // the stock and the sent cards for writing at their first use, so that
+  // recording the cards after looking at them needs no second lock call.
+  class AD_SCOPED_CAPABILITY Hold {
+   public:
+    explicit Hold(DeliveryTables& tables, bool forWriting = false) AD_ACQUIRE(StoreLock());
+    ~Hold() AD_RELEASE();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    SharedStoreGuard guard_;
+    DeliveryTables& tables_;
+  };
+
+  // As SentCardExists, ItemExists and LoadFirstStockCardsOf of the
+  // store's tables (sent_table.h, item_table.h, stock_table.h) and
+  // RecordPlannedCards below, on the held tables.
+  bool SentCardExists(std::string_view orderNumber) AD_REQUIRES(StoreLock());
+  bool ItemExists(std::string_view name) AD_REQUIRES(StoreLock());
+  std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+                                               std::size_t* total) AD_REQUIRES(StoreLock());
+  RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
+                                   TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew)
+      AD_REQUIRES(StoreLock());
+  // As GetSettingValues (settings.h), on the settings table held.
+  std::vector<std::string> SettingValues(std::string_view name) AD_REQUIRES(StoreLock());
+
+  // Internal state; defined in delivery_step.cpp.
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
 
 // Flushes the sent table, then the stock, to the disk (with their companion
 // files), under the store lock: what deferred RecordPlannedCards calls wrote

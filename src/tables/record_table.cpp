@@ -170,6 +170,9 @@ struct RecordTable::Impl {
     }
     if (!first) return true;
     DropCache();
+    // A lookup in this access is not a walk on from the last access's.
+    lastRead = -1;
+    walking = false;
     wrote = false;
     fileStatKnown = false;
     sound = soundKnown = false;
