@@ -165,7 +165,7 @@ struct RecordTable::Impl {
       const int e = errno;
       Note(e == EAGAIN || e == EACCES || e == 0 ? Status::Busy(path, "locked by another program")
                                                 : Status::FromErrno(path, e));
-      if (!lock.held()) Unclaim();
+      if (keptOpen && !lock.held()) Unclaim();
       return false;
     }
     if (!first) return true;
@@ -335,7 +335,7 @@ struct RecordTable::Impl {
   void Unlock() {
     lock.Release();
     DropCache();
-    Unclaim();
+    if (keptOpen) Unclaim();
   }
 
   void Leave() {
@@ -343,7 +343,7 @@ struct RecordTable::Impl {
     if (lock.held() && lock.depth() == 1) Settle();
     if (lock.Leave()) {
       DropCache();
-      Unclaim();
+      if (keptOpen) Unclaim();
     }
   }
 
