@@ -100,7 +100,7 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
     if (!delivery.message) return -1;
     journal.Handed(order);
     journal.Consigned(order);
-    if ((i + 1) % kCycle == 0 || i + 1 == orders) ApplyDeliveryJournal(journal);
+    if ((i + 1) % kCycle == 0 || i + 1 == orders) ApplyDeliveryJournal(journal, held ? &*tables : nullptr);
   }
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
 }

@@ -294,7 +294,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
 
   // The cycle's deliveries reach the disk in the tables and card.mdb: one
   // flush per file for the whole cycle. The window refreshes after this.
-  ApplyDeliveryJournal(journal);
+  ApplyDeliveryJournal(journal, &tables);
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();

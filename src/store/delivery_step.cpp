@@ -384,6 +384,16 @@ std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
   return values;
 }
 
+Status DeliveryTables::FlushTables() {
+  Hold hold(*this);
+  // The rows before the marks, as FlushDeliveryTables.
+  Status rows = impl_->Use(impl_->sent, SentTablePath(), false, g_io);
+  if (rows) rows = impl_->sent.table.Sync();
+  Status marks = impl_->Use(impl_->stock, StockTablePath(), false, g_io);
+  if (marks) marks = impl_->stock.table.Sync();
+  return rows ? marks : rows;
+}
+
 RecordOutcome DeliveryTables::RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush,
                                                  PlanState state) {
   Status ignored;

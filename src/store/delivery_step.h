@@ -147,6 +147,10 @@ class DeliveryTables {
   // As GetSettingValues (settings.h), on the settings table held.
   std::vector<std::string> SettingValues(std::string_view name) AD_REQUIRES(StoreLock());
 
+  // As FlushDeliveryTables below, through the tables held (in a hold of its
+  // own; not inside one).
+  Status FlushTables();
+
   // Internal state; defined in delivery_step.cpp.
   struct Impl;
 
