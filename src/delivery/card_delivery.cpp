@@ -69,6 +69,17 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
 
 namespace {
 
+// True when the order is still to be delivered: no sent card of it
+// recorded, its item monitored; else result->foundSince says why not.
+bool StillWanted(DeliveryTables& tables, const std::string& orderNumber, const std::string& itemName,
+                 CardDelivery* result) {
+  if (tables.SentCardExists(orderNumber))
+    result->foundSince = FoundSince::kDelivered;
+  else if (!tables.ItemExists(itemName))
+    result->foundSince = FoundSince::kNotMonitored;
+  return result->foundSince == FoundSince::kNothing;
+}
+
 // DeliverCards on the tables of `tables`; with `recheck`, the order is
 // first looked up again in its hold (see card_delivery.h).
 CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool recheck,
@@ -96,8 +107,7 @@ CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool rech
   std::optional<DeliveryTables::Hold> guard(std::in_place, tables, true);
   // Delivered or no longer monitored since the cycle looked (the seller's
   // nick was read in between, without the lock): nothing is taken.
-  if (recheck && (tables.SentCardExists(orderNumber) || !tables.ItemExists(itemName)))
-    return waits(WaitReason::kStockChanged);
+  if (recheck && !StillWanted(tables, orderNumber, itemName, &result)) return result;
   const std::vector<StockCard> planned = tables.LoadFirstStockCardsOf(itemName, wanted, &total);
   result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
@@ -124,8 +134,7 @@ CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool rech
   std::vector<StockCard> reloaded;
   if (!guard) {
     guard.emplace(tables, true);
-    if (recheck && (tables.SentCardExists(orderNumber) || !tables.ItemExists(itemName)))
-      return waits(WaitReason::kStockChanged);
+    if (recheck && !StillWanted(tables, orderNumber, itemName, &result)) return result;
     reloaded = tables.LoadFirstStockCardsOf(itemName, wanted, &total);
     result.stockLeft = StockFigure(total);
     if (total < wanted || reloaded.size() < wanted) return waits(WaitReason::kStockChanged);

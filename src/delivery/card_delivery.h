@@ -75,6 +75,15 @@ enum class WaitReason {
   kRetriesUsedUp,   // its undelivered message failed every automatic retry; left to the seller
 };
 
+// What the look at the order in the hold that takes its cards found (the
+// session's DeliverCards below), when it found the order taken care of
+// since the cycle's own look.
+enum class FoundSince {
+  kNothing,       // as the cycle found it
+  kDelivered,     // a sent card of the order is recorded now
+  kNotMonitored,  // its item is no longer a monitored item
+};
+
 // What DeliverCards did for one order.
 struct CardDelivery {
   std::optional<std::string> message;               // the buyer's message; nullopt: the order waits
@@ -82,6 +91,7 @@ struct CardDelivery {
   WaitReason waitReason = WaitReason::kStockShort;  // why it waits (without a message)
   int stockLeft = 0;                                // cards of the item in stock when the order was looked at
   Status cause;  // kNotWritten: the failure of the journal or the tables (no space, an I/O error, ...)
+  FoundSince foundSince = FoundSince::kNothing;  // without a message: nothing was taken for this reason
 };
 
 // Takes `quantity` cards of `itemName`, records and exports each and returns
@@ -104,8 +114,8 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
 // the cycle delivers an order: in the one hold that loads and records its
 // cards, the order is first looked up again, and when it was recorded as
 // delivered or its item is no longer monitored since the cycle's own
-// checks (another program, the window), it waits (kStockChanged) with
-// nothing taken.
+// checks (another program, the window), nothing is taken and `foundSince`
+// says which.
 CardDelivery DeliverCards(DeliveryJournal& journal, DeliveryTables& tables, const std::string& orderNumber,
                           const std::string& itemName, const std::string& buyerNick,
                           const std::string& remark, int quantity);

@@ -248,6 +248,14 @@ Status FlushDeliveryTables() {
 }  // namespace autodeliver
 
 namespace autodeliver {
+namespace {
+
+// The session's calls run inside a Hold, which holds StoreLock() (Use
+// refuses them outside one); to the clang analysis they assert it for the
+// rest of the function.
+void InsideAHold() AD_ASSERT_CAPABILITY(StoreLock()) {}
+
+}  // namespace
 
 // One table of the session.
 struct HeldTable {
@@ -267,6 +275,7 @@ struct DeliveryTables::Impl {
   // table whose file was replaced or rebuilt since it was opened is opened
   // again, once.
   Status Use(HeldTable& h, const std::string& path, bool write, FileIo* io) {
+    if (depth == 0) return Status::Busy(path, "the delivery's tables are used outside a hold");
     if (h.holds > 0 && (h.write || !write)) return Status();
     if (h.table.IsOpen() && h.path != path) h.table.Close();
     for (int attempt = 0;; ++attempt) {
@@ -307,6 +316,7 @@ DeliveryTables::Hold::~Hold() {
 }
 
 bool DeliveryTables::SentCardExists(std::string_view orderNumber) {
+  InsideAHold();
   HeldTable& h = impl_->sent;
   const std::string path = SentTablePath();
   if (!impl_->Use(h, path, impl_->writing, g_io)) return false;
@@ -316,6 +326,7 @@ bool DeliveryTables::SentCardExists(std::string_view orderNumber) {
 }
 
 bool DeliveryTables::ItemExists(std::string_view name) {
+  InsideAHold();
   HeldTable& h = impl_->items;
   const std::string path = ItemsTablePath();
   if (!impl_->Use(h, path, false, StoreFileIo())) return false;
@@ -326,6 +337,7 @@ bool DeliveryTables::ItemExists(std::string_view name) {
 
 std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
                                                              std::size_t* total) {
+  InsideAHold();
   std::vector<StockCard> cards;
   if (total) *total = 0;
   HeldTable& h = impl_->stock;
@@ -369,6 +381,7 @@ std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view it
 }
 
 std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
+  InsideAHold();
   std::vector<std::string> values;
   HeldTable& h = impl_->settings;
   if (!impl_->Use(h, SettingsTablePath(), false, StoreFileIo())) return values;
@@ -396,6 +409,7 @@ Status DeliveryTables::FlushTables() {
 
 RecordOutcome DeliveryTables::RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush,
                                                  PlanState state) {
+  InsideAHold();
   Status ignored;
   Status& why = cause ? *cause : ignored;
   why = Status();

@@ -145,7 +145,7 @@ class DeliveryTables {
                                    TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew)
       AD_REQUIRES(StoreLock());
   // As GetSettingValues (settings.h), on the settings table held.
-  std::vector<std::string> SettingValues(std::string_view name) AD_REQUIRES(StoreLock());
+  std::vector<std::string> SettingValues(std::string_view name);
 
   // As FlushDeliveryTables below, through the tables held (in a hold of its
   // own; not inside one).
