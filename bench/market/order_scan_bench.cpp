@@ -7,12 +7,23 @@
 // yield the same orders. After the table, the ratio scan / PCRE2 per page
 // size is printed. The scan of hostile pages of 8 MiB (openers that never
 // close) follows, as a time per byte.
+//
+// The page read as it arrives (OrderPageReader, fed in the 16 KiB pieces a
+// transfer hands over) is timed the same way against PCRE2. Last, the peak
+// memory of reading large pages as they arrive, never held whole (100,000
+// orders, 77 MB; 20 orders and 256 MiB of filler), against the page's size
+// and against the whole-page read of the same pages, each in a process of
+// its own.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <benchmark/benchmark.h>
 #include <pcre2.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -145,6 +156,36 @@ void BM_Scan(benchmark::State& state) {
 }
 BENCHMARK(BM_Scan)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// The page as it arrives: pieces of 16 KiB, the most one transfer callback
+// hands over.
+constexpr std::size_t kTransferPiece = 16 << 10;
+
+OrderPageScan ReadInPieces(std::string_view page, OrderScanBounds bounds = {}) {
+  OrderPageReader reader(bounds);
+  for (std::size_t at = 0; at < page.size(); at += kTransferPiece)
+    reader.Feed(page.substr(at, kTransferPiece));
+  return reader.Finish();
+}
+
+void BM_StreamedScan(benchmark::State& state) {
+  CompileOrderPatterns();
+  const std::string& page = PageOf(static_cast<int>(state.range(0)));
+  if (ReadInPieces(page).orders != ReadOrderPage(page).orders) {
+    state.SkipWithError("the streamed scan and the whole-page scan found different orders");
+    return;
+  }
+  std::size_t found = 0;
+  for (auto _ : state) {
+    const OrderPageScan scan = ReadInPieces(page);
+    found = scan.orders.size();
+    benchmark::DoNotOptimize(scan.orders.data());
+  }
+  if (found != static_cast<std::size_t>(state.range(0))) state.SkipWithError("orders lost in the scan");
+  state.counters["page_MB"] = static_cast<double>(page.size()) / 1e6;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+}
+BENCHMARK(BM_StreamedScan)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 void BM_Pcre2Jit(benchmark::State& state) {
   Pcre2Patterns patterns;
   if (!patterns.ok()) {
@@ -202,6 +243,92 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::pair<double, double>> times;
 };
 
+// The process's peak resident memory in bytes since the last ResetPeak.
+std::size_t PeakResident() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Runs `work` in a child process and returns the growth of its peak
+// resident memory over what it held before (0 when it cannot be measured).
+std::size_t PeakGrowthOf(const std::function<void()>& work) {
+  int fds[2];
+  if (pipe(fds) != 0) return 0;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    ResetPeak();
+    const std::size_t before = PeakResident();
+    work();
+    const std::size_t growth = PeakResident() - std::min(before, PeakResident());
+    std::fflush(stdout);
+    (void)!write(fds[1], &growth, sizeof growth);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::size_t growth = 0;
+  if (read(fds[0], &growth, sizeof growth) != static_cast<ssize_t>(sizeof growth)) growth = 0;
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return growth;
+}
+
+// A large page made as it is read: `repeat` times `block`, between `head`
+// and `tail`, handed to `feed` in transfer pieces without ever being whole.
+void FeedMadePage(const std::string& head, const std::string& block, std::size_t repeat,
+                  const std::string& tail, const std::function<void(std::string_view)>& feed) {
+  feed(head);
+  for (std::size_t k = 0; k < repeat; ++k) {
+    for (std::size_t at = 0; at < block.size(); at += kTransferPiece)
+      feed(std::string_view(block).substr(at, kTransferPiece));
+  }
+  feed(tail);
+}
+
+void PrintPeakMemory() {
+  struct LargePage {
+    const char* name;
+    std::string head, block, tail;
+    std::size_t repeat;
+  };
+  const std::string& tenThousand = PageOf(10000);
+  const std::vector<testing::OrderBlock> twenty = testing::SomeOrders(20);
+  const std::vector<LargePage> pages = {
+      {"100,000 orders", "", tenThousand, "", 10},
+      {"20 orders, 256 MiB of filler", testing::RenderOrderPage(twenty),
+       std::string(std::size_t{1} << 20, ' '), testing::RenderOrderPage(twenty), 256},
+  };
+  for (const LargePage& p : pages) {
+    const std::size_t pageBytes = p.head.size() + p.block.size() * p.repeat + p.tail.size();
+    std::size_t orders = 0;
+    const std::size_t streamed = PeakGrowthOf([&] {
+      OrderPageReader reader;
+      FeedMadePage(p.head, p.block, p.repeat, p.tail, [&](std::string_view piece) { reader.Feed(piece); });
+      orders = reader.Finish().orders.size();
+      std::printf("  %s: %zu orders read as the page arrives, at most %zu page bytes kept\n", p.name, orders,
+                  reader.PeakKeptBytes());
+    });
+    const std::size_t whole = PeakGrowthOf([&] {
+      std::string page;
+      page.reserve(pageBytes);
+      FeedMadePage(p.head, p.block, p.repeat, p.tail, [&](std::string_view piece) { page.append(piece); });
+      orders = ReadOrderPage(page).orders.size();
+    });
+    std::printf(
+        "%s, page %.1f MB: peak memory read as it arrives %.1f MB (%.3f of the page), read whole %.1f MB "
+        "(%.3f of the page)\n",
+        p.name, pageBytes / 1e6, streamed / 1e6, static_cast<double>(streamed) / pageBytes, whole / 1e6,
+        static_cast<double>(whole) / pageBytes);
+  }
+}
+
 }  // namespace
 }  // namespace autodeliver
 
@@ -221,7 +348,15 @@ int main(int argc, char** argv) {
         "real"
         " (goal <= 2)\n",
         orders, scanCpu, scanReal, pcre2Cpu, pcre2Real, scanCpu / pcre2Cpu, scanReal / pcre2Real);
+    const auto streamed = reporter.times.find(std::string("BM_StreamedScan/") + orders);
+    if (streamed == reporter.times.end()) continue;
+    const auto [streamedCpu, streamedReal] = streamed->second;
+    std::printf(
+        "%s orders: streamed scan %.2f ms CPU (%.2f real), ratio to PCRE2-JIT %.2f CPU, %.2f real (goal <= "
+        "2)\n",
+        orders, streamedCpu, streamedReal, streamedCpu / pcre2Cpu, streamedReal / pcre2Real);
   }
+  autodeliver::PrintPeakMemory();
   benchmark::Shutdown();
   return 0;
 }

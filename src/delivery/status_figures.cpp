@@ -183,9 +183,6 @@ std::string StatusLineText(const DeliveryStatusFigures& f, int secondsToNextScan
       case ScanOutcome::kNoAnswer:
         text += "，订单页没有应答";
         break;
-      case ScanOutcome::kTooLarge:
-        text += "，订单页异常，未读取";
-        break;
     }
   } else {
     text += "尚未扫描";

@@ -113,6 +113,12 @@ WordedLine WordCycleStarted() { return Info("开始一轮发货：扫描等待�
 WordedLine WordOrdersScanned(const OrderScan& scan) {
   switch (scan.outcome) {
     case ScanOutcome::kListed:
+      if (scan.ordersNotRead > 0) {
+        // The page listed more orders than one scan holds in memory: the
+        // first ones are delivered now, the rest once they have moved up.
+        return Warning("订单页列出的订单过多：本轮读取前 " + CountText(static_cast<int>(scan.orders.size())) +
+                       " 笔，其余 " + CountText(scan.ordersNotRead) + " 笔留待下一轮");
+      }
       return Info("订单页列出 " + CountText(static_cast<int>(scan.orders.size())) + " 笔等待发货的订单");
     case ScanOutcome::kUnpaired: {
       const OrderPatternCounts& c = scan.counts;
@@ -122,8 +128,6 @@ WordedLine WordOrdersScanned(const OrderScan& scan) {
       return Warning("订单页打开的是登录页面，淘宝登录可能已失效");
     case ScanOutcome::kNoAnswer:
       return Warning("订单页没有应答（网络不通或超时），本轮不发货");
-    case ScanOutcome::kTooLarge:
-      return Warning("订单页大得异常，没有读取，本轮不发货");
   }
   return Warning("订单页情况不明");
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -145,6 +146,13 @@ struct Exchange {
   std::size_t maxAnswer = kDefaultAnswerLimit;
   std::string unixSocket;  // empty: connect to the host
 
+  // Takes the final answer's body as it arrives; null: the body is held in
+  // `answer`.
+  const HttpBodySink* sink = nullptr;
+  long headStatus = 0;        // of the answer whose head came last
+  bool headLocation = false;  // that answer has a Location line
+  enum class BodyGoes { kUndecided, kToSink, kHeld } bodyGoes = BodyGoes::kUndecided;
+
   std::string answer;  // never longer than maxAnswer
   std::vector<std::string> setCookies;
   long status = 0;
@@ -154,10 +162,24 @@ struct Exchange {
   bool tooLarge = false;
 };
 
+bool IsRedirectStatus(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
   const size_t n = size * count;
   ex->bodyBytes += n;
+  if (ex->sink && ex->bodyGoes == Exchange::BodyGoes::kUndecided) {
+    // The head is complete: the body of a redirect that will be followed
+    // is held (and dropped), any other goes to the sink as it comes.
+    const bool followed = IsRedirectStatus(ex->headStatus) && ex->headLocation;
+    ex->bodyGoes = followed ? Exchange::BodyGoes::kHeld : Exchange::BodyGoes::kToSink;
+  }
+  if (ex->bodyGoes == Exchange::BodyGoes::kToSink) {
+    (*ex->sink)(std::string_view(data, n));
+    return n;
+  }
   if (n > ex->maxAnswer - ex->answer.size()) {
     // Not one byte beyond the limit is kept; a short count ends the transfer.
     ex->tooLarge = true;
@@ -174,6 +196,15 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   if (ex->headBytes > kAnswerHeadLimit) {
     ex->tooLarge = true;
     return 0;
+  }
+  if (line.size() > 5 && line.substr(0, 5) == "HTTP/") {
+    // A new answer's head (after a 1xx, the final one's).
+    const std::size_t space = line.find(' ');
+    ex->headStatus = space == line.npos ? 0 : std::atol(std::string(line.substr(space + 1, 3)).c_str());
+    ex->headLocation = false;
+    ex->bodyGoes = Exchange::BodyGoes::kUndecided;
+  } else if (line.size() > 9 && AsciiLower(line.substr(0, 9)) == "location:") {
+    ex->headLocation = true;
   }
   constexpr std::string_view kSetCookie = "set-cookie:";
   if (line.size() > kSetCookie.size() && AsciiLower(line.substr(0, kSetCookie.size())) == kSetCookie) {
@@ -236,9 +267,12 @@ HttpOutcome RunExchange(const Target& target, std::string_view referer, long tim
             curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex) == CURLE_OK &&
             curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK &&
-            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK &&
-            // An answer that announces a longer body fails before its body.
-            curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
+            curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex) == CURLE_OK;
+  // An answer that announces a longer body fails before its body; a body
+  // read as it arrives has no limit.
+  if (ok && !ex.sink) {
+    ok = curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ex.maxAnswer)) == CURLE_OK;
+  }
   // The server's certificate and name are checked (the CAs: tls_trust.h).
   if (ok) ok = ApplyTlsTrust(h);
   if (ok && !ex.unixSocket.empty()) {
@@ -299,8 +333,10 @@ std::string HttpRequest(std::string_view url, std::string_view method, std::stri
   return result.outcome == HttpOutcome::kAnswered ? std::move(result.body) : std::string();
 }
 
-HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, std::string_view body,
-                               std::string_view cookie, std::size_t maxAnswerBytes) {
+namespace {
+
+HttpResult RunRequest(std::string_view url, std::string_view method, std::string_view body,
+                      std::string_view cookie, std::size_t maxAnswerBytes, const HttpBodySink* sink) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(g_boundMs.load());
   HttpResult result;
@@ -333,7 +369,8 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
     ex.verb = verb;
     ex.body = body;
     ex.withBody = withBody;
-    ex.maxAnswer = maxAnswerBytes;
+    ex.maxAnswer = sink ? kDefaultAnswerLimit : maxAnswerBytes;
+    ex.sink = sink;
     ex.unixSocket = unixSocket;
     CookieStore& store = CookieStore::Global();
     if (cookieGiven) {
@@ -351,10 +388,10 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
     }
     if (outcome != HttpOutcome::kAnswered) return ends(outcome);
 
-    const bool redirect =
-        ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 || ex.status == 308;
-    if (!redirect || ex.redirectUrl.empty()) {
-      result.body = std::move(ex.answer);
+    if (!IsRedirectStatus(ex.status) || ex.redirectUrl.empty()) {
+      // A redirect's body held in vain (no URL to follow) is the answer.
+      if (sink && ex.bodyGoes == Exchange::BodyGoes::kHeld) (*sink)(ex.answer);
+      if (!sink) result.body = std::move(ex.answer);
       return ends(HttpOutcome::kAnswered);
     }
 
@@ -367,6 +404,18 @@ HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, st
     }
   }
   return ends(HttpOutcome::kFailed);
+}
+
+}  // namespace
+
+HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, std::size_t maxAnswerBytes) {
+  return RunRequest(url, method, body, cookie, maxAnswerBytes, nullptr);
+}
+
+HttpResult HttpRequestStreamed(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, const HttpBodySink& sink) {
+  return RunRequest(url, method, body, cookie, kDefaultAnswerLimit, &sink);
 }
 
 }  // namespace autodeliver

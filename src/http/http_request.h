@@ -37,7 +37,9 @@
 // the head of an answer may have at most kAnswerHeadLimit bytes. An answer
 // that announces a longer body fails before its body is read, one that sends
 // more stops being read at the limit; either way the request fails as any
-// failed request does, and the memory taken stays near the limit.
+// failed request does, and the memory taken stays near the limit. A caller
+// that reads the body as it arrives (HttpRequestStreamed) sets no limit:
+// what it keeps of the body is its own to bound.
 //
 // Thread safety: HttpRequest may be called from any number of threads at
 // once; each call uses its own connection and shares only the cookie store.
@@ -46,6 +48,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -105,6 +108,18 @@ std::string HttpRequest(std::string_view url, std::string_view method = "GET", s
 // `outcome` is kAnswered.
 HttpResult HttpRequestDetailed(std::string_view url, std::string_view method, std::string_view body,
                                std::string_view cookie, std::size_t maxAnswerBytes);
+
+// Takes the final answer's body piece by piece, as it arrives.
+using HttpBodySink = std::function<void(std::string_view piece)>;
+
+// The same request, with the final answer's body handed to `sink` as it
+// arrives instead of held (`body` of the result stays empty): the body has
+// no length limit, only the time bound. The body of a redirect that is
+// followed never reaches the sink (it is held, up to kDefaultAnswerLimit,
+// until the redirect is known to be followed). Unless the outcome is
+// kAnswered, what the sink got is an incomplete body.
+HttpResult HttpRequestStreamed(std::string_view url, std::string_view method, std::string_view body,
+                               std::string_view cookie, const HttpBodySink& sink);
 
 // Sets the time bound of every later request; a zero or negative value
 // restores kHttpRequestBound. For tests only; the program never calls it.

@@ -33,6 +33,22 @@ std::string FetchSellerNick();
 // signed-in page may carry one too.
 bool LooksLikeSignInPage(std::string_view page);
 
+// LooksLikeSignInPage on a page that arrives in pieces, keeping only the
+// few bytes a marker may span across two of them.
+class SignInMarkerSearch {
+ public:
+  // The next bytes of the page.
+  void Feed(std::string_view bytes);
+  // The page is complete: LooksLikeSignInPage of the whole of it.
+  bool Finish();
+
+ private:
+  void Search(bool complete);
+
+  std::string carry_;  // the last bytes fed, from a character's start
+  bool found_ = false;
+};
+
 // What reading the seller's nick from the profile page saw.
 enum class NickOutcome {
   kRead,        // the page shows the nick

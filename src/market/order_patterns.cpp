@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -254,7 +255,301 @@ std::vector<std::string> FieldTexts(std::string_view page, const DashEntities& d
   return texts;
 }
 
+// The first occurrence of a literal at or after positions that never go
+// back, on a page that arrives in pieces (positions count from the page's
+// start). Remembers what it found and how far it searched in vain, so each
+// byte is searched once.
+struct StreamFinder {
+  const Literal* literal = nullptr;
+  bool notEntities = false;  // as ForwardFinder
+  std::size_t found = kNone;
+  std::size_t clearTo = 0;  // no occurrence in [the last query, clearTo) but `found`
+};
+
+struct StreamField {
+  const FieldSearch* search = nullptr;
+  std::size_t rawLimit = 0;      // LongestRawMatch
+  std::size_t from = 0;          // where the next opener is looked for
+  std::size_t openerAt = kNone;  // an opener whose match is not decided yet
+  bool done = false;             // no later match is possible
+  StreamFinder lead, closer;
+  std::size_t count = 0;
+};
+
+// What an entity check needs beyond the "&": the rest of "&mdash;".
+constexpr std::size_t kEntityTail = kEntity.size() - 1;
+
 }  // namespace
+
+struct OrderFieldStream::State {
+  std::size_t window = 1;
+  std::size_t heldLimit = 0;
+  std::string kept;  // the page's bytes [base, base + kept.size())
+  std::size_t base = 0;
+  // Whether the run of GBK lead bytes that ends just before `base` is odd.
+  // The markup's openers end in bytes that stop such a run, so the checks
+  // of the "&" bytes after them rarely look back that far; this keeps them
+  // right when they do.
+  bool oddLeadRunBeforeBase = false;
+  bool ended = false;  // the page is complete (Finish, or a zero byte)
+  std::size_t heldBytes = 0;
+  bool heldFull = false;
+  std::size_t peakKept = 0;
+  std::array<StreamField, 5> fields;
+  std::array<std::vector<std::string>, 5> texts;
+
+  std::size_t End() const { return base + kept.size(); }
+  unsigned char At(std::size_t p) const { return static_cast<unsigned char>(kept[p - base]); }
+  std::string_view View() const { return kept; }
+
+  // As StartsCharacter, across the bytes already dropped.
+  bool StartsCharacterAt(std::size_t p) const {
+    std::size_t run = 0;
+    while (p - run > base && IsGbkLeadByte(At(p - 1 - run))) ++run;
+    if (p - run == base && oddLeadRunBeforeBase) ++run;
+    return run % 2 == 0;
+  }
+
+  // Whether the entity check of an "&" at `p` can be made: its bytes are in,
+  // or the page ended before them.
+  bool EntityKnown(std::size_t p) const { return ended || p + kEntity.size() <= End(); }
+
+  // As ReplacedEntityAt, for an "&" at `p` whose check can be made.
+  bool ReplacedEntity(std::size_t p) const {
+    if (End() - p < kEntity.size()) return false;
+    for (std::size_t k = 1; k < kEntity.size(); ++k) {
+      char c = static_cast<char>(At(p + k));
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+      if (c != kEntity[k]) return false;
+    }
+    return StartsCharacterAt(p);
+  }
+
+  // The "&" bytes in [from, to) that begin a replaced entity.
+  std::size_t EntitiesIn(std::size_t from, std::size_t to) const {
+    std::size_t n = 0;
+    for (std::size_t p = from; p < to; ++p) {
+      const void* hit = std::memchr(kept.data() + (p - base), '&', to - p);
+      if (!hit) break;
+      p = base + static_cast<std::size_t>(static_cast<const char*>(hit) - kept.data());
+      if (ReplacedEntity(p)) ++n;
+    }
+    return n;
+  }
+
+  // The bytes in [from, to) with each entity that lies wholly inside replaced.
+  std::string Replaced(std::size_t from, std::size_t to) const {
+    std::string out;
+    std::size_t copied = from;
+    for (std::size_t p = from; p + kEntity.size() <= to; ++p) {
+      const void* hit = std::memchr(kept.data() + (p - base), '&', to - p);
+      if (!hit) break;
+      p = base + static_cast<std::size_t>(static_cast<const char*>(hit) - kept.data());
+      if (p + kEntity.size() > to) break;
+      if (!ReplacedEntity(p)) continue;
+      out.append(View().substr(copied - base, p - copied));
+      out.append(kDash);
+      copied = p + kEntity.size();
+      p = copied - 1;
+    }
+    out.append(View().substr(copied - base, to - copied));
+    return out;
+  }
+
+  // The first occurrence at or after `q` among the bytes in, or kNone (the
+  // finder's clearTo then tells how far none stands).
+  std::size_t FindFrom(StreamFinder& f, std::size_t q) {
+    if (f.found != kNone && f.found >= q) return f.found;
+    f.found = kNone;
+    std::size_t p = std::max(q, f.clearTo);
+    for (;;) {
+      const std::size_t hit = p < End() ? f.literal->FindIn(View(), p - base) : kNone;
+      if (hit == kNone) {
+        const std::size_t tail = std::min(End(), f.literal->size() - 1);
+        f.clearTo = std::max(p, End() - tail);
+        return kNone;
+      }
+      const std::size_t at = base + hit;
+      if (f.notEntities) {
+        if (!EntityKnown(at)) {
+          f.clearTo = at;
+          return kNone;
+        }
+        if (ReplacedEntity(at)) {
+          p = at + 1;
+          continue;
+        }
+      }
+      f.clearTo = at;
+      return f.found = at;
+    }
+  }
+
+  void Hold(std::size_t field, std::string text) {
+    const std::size_t cost = sizeof(std::string) + text.size();
+    if (!heldFull && cost <= heldLimit - heldBytes) {
+      heldBytes += cost;
+      texts[field].push_back(std::move(text));
+    } else {
+      // Once one text is not held, none after it is, of any field: what is
+      // held stays the first part of every list.
+      heldFull = true;
+    }
+  }
+
+  // Decides the field's matches as far as the bytes in allow; the rules
+  // are those of FieldTexts.
+  void Step(std::size_t index) {
+    StreamField& f = fields[index];
+    const FieldSearch& s = *f.search;
+    while (!f.done) {
+      if (f.openerAt == kNone) {
+        const std::size_t hit = f.from < End() ? s.opener.FindIn(View(), f.from - base) : kNone;
+        if (hit == kNone) {
+          if (ended) {
+            f.done = true;
+          } else {
+            // An opener may begin in the last bytes and end in the next piece.
+            f.from = std::max(f.from, End() - std::min(End(), s.opener.size() - 1));
+          }
+          return;
+        }
+        f.openerAt = base + hit;
+      }
+      const std::size_t at = f.openerAt;
+      // A match ending beyond this never fits its window.
+      const std::size_t limit = at + f.rawLimit;
+      std::size_t textStart = at + s.opener.size();
+      bool reject = false;
+      if (!s.lead.empty()) {
+        const std::size_t leadAt = FindFrom(f.lead, textStart);
+        if (leadAt == kNone) {
+          if (ended) {
+            f.done = true;  // no later opener has one either
+            return;
+          }
+          if (f.lead.clearTo < limit) return;  // wait for more of the page
+          reject = true;
+        } else {
+          textStart = leadAt + s.lead.size();
+          reject = textStart > limit;
+        }
+      }
+      std::size_t closerAt = kNone;
+      if (!reject) {
+        closerAt = FindFrom(f.closer, textStart);
+        if (closerAt == kNone) {
+          if (ended) {
+            f.done = true;
+            return;
+          }
+          if (f.closer.clearTo < limit) return;
+          reject = true;
+        } else {
+          reject = closerAt + s.closer.size() > limit;
+        }
+      }
+      if (!reject) {
+        const std::size_t matchEnd = closerAt + s.closer.size();
+        std::size_t length = matchEnd - at;
+        if (length > s.longestMatch) {
+          // The entities beginning in the match are counted, the last one's
+          // bytes included.
+          if (!ended && matchEnd + kEntityTail > End()) return;
+          length -= (kEntity.size() - kDash.size()) * EntitiesIn(at, matchEnd);
+        }
+        if (length <= s.longestMatch) {
+          ++f.count;
+          Hold(index, Replaced(textStart, closerAt));
+          f.from = matchEnd;
+          f.openerAt = kNone;
+          continue;
+        }
+      }
+      f.from = at + 1;
+      f.openerAt = kNone;
+    }
+  }
+
+  void Scan() {
+    for (std::size_t i = 0; i < fields.size(); ++i) Step(i);
+    // The bytes before every field's next opener (or open match) are
+    // dropped, in large enough steps that each byte moves a few times at
+    // most.
+    std::size_t keep = End();
+    for (const StreamField& f : fields) {
+      if (!f.done) keep = std::min(keep, f.openerAt != kNone ? f.openerAt : f.from);
+    }
+    if (keep > base && (keep - base) * 2 >= kept.size()) Drop(keep);
+  }
+
+  void Drop(std::size_t keep) {
+    std::size_t run = 0;
+    while (run < keep - base && IsGbkLeadByte(At(keep - 1 - run))) ++run;
+    bool odd = run % 2 == 1;
+    if (run == keep - base && oddLeadRunBeforeBase) odd = !odd;
+    oddLeadRunBeforeBase = odd;
+    kept.erase(0, keep - base);
+    base = keep;
+  }
+};
+
+std::size_t LongestRawMatch(OrderField field) {
+  // A match of r raw bytes begins at most r / 7 + 1 entities, so it counts
+  // at least 2r / 7 - 5 bytes: beyond 4 windows and a little it never fits.
+  return 4 * Search(field).longestMatch + 64;
+}
+
+OrderFieldStream::OrderFieldStream(std::size_t window, std::size_t heldLimit)
+    : state_(std::make_unique<State>()) {
+  state_->window = std::max<std::size_t>(window, 1);
+  state_->heldLimit = heldLimit;
+  for (OrderField field : kOrderFields) {
+    StreamField& f = state_->fields[static_cast<std::size_t>(field)];
+    f.search = &Search(field);
+    f.rawLimit = LongestRawMatch(field);
+    f.lead.literal = &f.search->lead;
+    f.closer.literal = &f.search->closer;
+    f.closer.notEntities = field == OrderField::kOrderId;
+  }
+}
+
+OrderFieldStream::~OrderFieldStream() = default;
+
+void OrderFieldStream::Feed(std::string_view bytes) {
+  State& s = *state_;
+  while (!bytes.empty() && !s.ended) {
+    std::string_view piece = bytes.substr(0, s.window);
+    bytes.remove_prefix(piece.size());
+    const std::size_t zero = piece.find('\0');
+    if (zero != kNone) {
+      piece = piece.substr(0, zero);
+      s.ended = true;
+    }
+    s.kept.append(piece);
+    s.peakKept = std::max(s.peakKept, s.kept.size());
+    s.Scan();
+  }
+}
+
+void OrderFieldStream::Finish() {
+  state_->ended = true;
+  state_->Scan();
+}
+
+std::array<std::vector<std::string>, 5>& OrderFieldStream::Texts() { return state_->texts; }
+
+std::array<std::size_t, 5> OrderFieldStream::Counts() const {
+  std::array<std::size_t, 5> counts{};
+  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = state_->fields[i].count;
+  return counts;
+}
+
+bool OrderFieldStream::HeldLimitReached() const { return state_->heldFull; }
+
+std::size_t OrderFieldStream::PageBytes() const { return state_->End(); }
+
+std::size_t OrderFieldStream::PeakKeptBytes() const { return state_->peakKept; }
 
 const OrderFieldMarkup& OrderMarkup(OrderField field) {
   return Patterns()[static_cast<std::size_t>(field)].markup;

@@ -1,7 +1,10 @@
 // The scan of the orders awaiting shipment; see order_scan.h.
 #include "market/order_scan.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdint>
 
 #include "http/http_request.h"
 #include "market/hosts.h"
@@ -17,8 +20,6 @@ const char* Describe(OrderPageOutcome outcome) {
       return "read";
     case OrderPageOutcome::kNoAnswer:
       return "the order list could not be fetched";
-    case OrderPageOutcome::kTooLarge:
-      return "the order list page is too large";
     case OrderPageOutcome::kUnpaired:
       return "the order list page's fields do not pair up";
   }
@@ -27,21 +28,29 @@ const char* Describe(OrderPageOutcome outcome) {
 
 void CompileOrderPatterns() { (void)OrderMarkup(OrderField::kItemTitle); }
 
-OrderPageScan ReadOrderPage(std::string_view body) {
-  OrderPageScan scan;
-  std::array<std::vector<std::string>, 5> lists = OrderFieldTexts(body);
-  auto& [titles, nicks, numbers, quantities, ids] = lists;
-  scan.counts = {static_cast<int>(titles.size()), static_cast<int>(nicks.size()),
-                 static_cast<int>(numbers.size()), static_cast<int>(quantities.size()),
-                 static_cast<int>(ids.size())};
+namespace {
 
+std::atomic<std::size_t> g_window{kOrderScanWindow};
+std::atomic<std::size_t> g_heldLimit{kOrderScanHeldLimit};
+
+// Pairs the i-th texts of the five fields into orders. `counts` are the
+// fields' matches over the whole page, of which the lists hold the first
+// ones (all of them unless the held bound was reached).
+OrderPageScan PairOrders(std::array<std::vector<std::string>, 5>& lists,
+                         const std::array<std::size_t, 5>& counts) {
+  OrderPageScan scan;
+  scan.counts = {static_cast<int>(counts[0]), static_cast<int>(counts[1]), static_cast<int>(counts[2]),
+                 static_cast<int>(counts[3]), static_cast<int>(counts[4])};
   // Positional pairing is only trustworthy when every order contributed one
   // match to every list; otherwise a card could reach the wrong buyer.
-  const std::size_t n = titles.size();
-  if (nicks.size() != n || numbers.size() != n || quantities.size() != n || ids.size() != n) {
+  if (!scan.counts.AllEqual()) {
     scan.outcome = OrderPageOutcome::kUnpaired;
     return scan;
   }
+  auto& [titles, nicks, numbers, quantities, ids] = lists;
+  std::size_t n = counts[0];
+  for (const auto& list : lists) n = std::min(n, list.size());
+  scan.ordersNotRead = static_cast<int>(counts[0] - n);
   scan.orders.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     PendingOrder order;
@@ -54,6 +63,44 @@ OrderPageScan ReadOrderPage(std::string_view body) {
   }
   return scan;
 }
+
+}  // namespace
+
+OrderPageScan ReadOrderPage(std::string_view body) {
+  std::array<std::vector<std::string>, 5> lists = OrderFieldTexts(body);
+  std::array<std::size_t, 5> counts{};
+  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = lists[i].size();
+  return PairOrders(lists, counts);
+}
+
+OrderPageReader::OrderPageReader(OrderScanBounds bounds)
+    : stream_(std::make_unique<OrderFieldStream>(bounds.window, bounds.heldLimit)) {}
+
+OrderPageReader::~OrderPageReader() = default;
+
+void OrderPageReader::Feed(std::string_view bytes) { stream_->Feed(bytes); }
+
+OrderPageScan OrderPageReader::Finish() {
+  stream_->Finish();
+  return PairOrders(stream_->Texts(), stream_->Counts());
+}
+
+std::size_t OrderPageReader::PageBytes() const { return stream_->PageBytes(); }
+
+bool OrderPageReader::AnyMatch() const {
+  for (std::size_t count : stream_->Counts())
+    if (count > 0) return true;
+  return false;
+}
+
+std::size_t OrderPageReader::PeakKeptBytes() const { return stream_->PeakKeptBytes(); }
+
+void SetOrderScanBoundsForTesting(OrderScanBounds bounds) {
+  g_window.store(bounds.window > 0 ? bounds.window : kOrderScanWindow);
+  g_heldLimit.store(bounds.heldLimit > 0 ? bounds.heldLimit : kOrderScanHeldLimit);
+}
+
+OrderScanBounds CurrentOrderScanBounds() { return {g_window.load(), g_heldLimit.load()}; }
 
 std::vector<PendingOrder> ParseOrderPage(std::string_view body) { return ReadOrderPage(body).orders; }
 
@@ -69,18 +116,20 @@ bool OrderPatternCounts::AllEqual() const {
 }
 
 OrderPageScan ScanOrderList() {
-  // Only the first page of the list is read.
-  const HttpResult answer = HttpRequestDetailed(OrderListUrl(), "GET", {}, LoginCookies(), kOrderPageLimit);
-  OrderPageScan scan;
-  if (answer.outcome == HttpOutcome::kTooLarge) {
-    scan.outcome = OrderPageOutcome::kTooLarge;
-    return scan;
-  }
-  if (answer.outcome != HttpOutcome::kAnswered || answer.body.empty()) {
+  // Only the first page of the list is read, as it arrives.
+  OrderPageReader reader(CurrentOrderScanBounds());
+  std::uint64_t bodyBytes = 0;
+  const HttpResult answer =
+      HttpRequestStreamed(OrderListUrl(), "GET", {}, LoginCookies(), [&](std::string_view piece) {
+        bodyBytes += piece.size();
+        reader.Feed(piece);
+      });
+  if (answer.outcome != HttpOutcome::kAnswered || bodyBytes == 0) {
+    OrderPageScan scan;
     scan.outcome = OrderPageOutcome::kNoAnswer;
     return scan;
   }
-  return ReadOrderPage(answer.body);
+  return reader.Finish();
 }
 
 std::vector<PendingOrder> ScanPendingOrders() { return ScanOrderList().orders; }

@@ -8,27 +8,40 @@
 // differ in length the pairing cannot be trusted and the page yields no
 // order at all, so a card can never go to the buyer of another order.
 //
-// Any page that arrives is read whole, in time linear in its length: there
-// is no page too long or too complex to scan. The fetch alone has a bound,
-// kOrderPageLimit, which guards the program's memory; it lies far beyond
-// any order list the marketplace sends (the imitation's page of 10,000
-// orders is under 8 MiB).
+// Any page that arrives is read, in time linear in its length: there is no
+// page too long or too complex to scan. The page is read as it arrives
+// (OrderPageReader), never held whole: the scan keeps a bounded window of
+// it and the orders found. What remains bounded is the memory the orders
+// take (kOrderScanHeldLimit, some 200,000 orders of a real page): the
+// orders past it are counted but not read, the page's first ones are, and
+// the scan tells how many it left for a later cycle.
 //
 // Thread safety: every function may be called from any thread.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace autodeliver {
 
-// The longest order list page the program fetches. The page is held in
-// memory once (the scan makes no copy of it), so this is the memory one
-// scan may take; a page of 64 MiB lists some 80,000 orders. Only the first
-// page of the list is ever fetched, and a real one lists a few dozen.
-inline constexpr std::size_t kOrderPageLimit = std::size_t{64} << 20;
+class OrderFieldStream;
+
+// The most page bytes the scan takes in at one time; besides them it keeps
+// only the tail where a match may still be open (some 16 KiB at most).
+inline constexpr std::size_t kOrderScanWindow = std::size_t{1} << 20;
+// The most the texts of the orders found on one page may count, each text
+// its bytes and the string that holds it (the orders built from them take
+// somewhat more). Only the first page of the list is ever fetched, and a
+// real one lists a few dozen orders; 64 MiB holds some 200,000 of them.
+inline constexpr std::size_t kOrderScanHeldLimit = std::size_t{64} << 20;
+
+struct OrderScanBounds {
+  std::size_t window = kOrderScanWindow;
+  std::size_t heldLimit = kOrderScanHeldLimit;
+};
 
 // One order found on the order list page. Texts are GBK bytes exactly as on
 // the page (no entity decoding, no trimming).
@@ -46,7 +59,6 @@ struct PendingOrder {
 enum class OrderPageOutcome {
   kRead,      // the page was read; its orders (maybe none) are the result
   kNoAnswer,  // the request failed or the page was empty
-  kTooLarge,  // the page is longer than kOrderPageLimit: not fetched
   kUnpaired,  // the five fields matched unequally often: no order trusted
 };
 
@@ -72,6 +84,36 @@ struct OrderPageScan {
   OrderPageOutcome outcome = OrderPageOutcome::kRead;
   std::vector<PendingOrder> orders;  // empty unless kRead
   OrderPatternCounts counts;         // kRead and kUnpaired: how often each pattern matched
+  // kRead: the orders the page lists after `orders`, past the memory bound
+  // of the orders held (OrderScanBounds::heldLimit); zero on any real page.
+  int ordersNotRead = 0;
+};
+
+// Reads the order list page as it arrives, with the result ReadOrderPage
+// gives the whole page (when the orders fit the held bound), keeping only a
+// window of the page (OrderFieldStream). The pairing rule holds over the
+// whole page: no order is trusted before the page is complete.
+class OrderPageReader {
+ public:
+  explicit OrderPageReader(OrderScanBounds bounds = {});
+  ~OrderPageReader();
+  OrderPageReader(const OrderPageReader&) = delete;
+  OrderPageReader& operator=(const OrderPageReader&) = delete;
+
+  // The next bytes of the page as fetched.
+  void Feed(std::string_view bytes);
+  // The page is complete: its orders, or why it yields none. Called once.
+  OrderPageScan Finish();
+
+  // The page bytes read (up to the first zero byte).
+  std::size_t PageBytes() const;
+  // Whether some field has matched so far.
+  bool AnyMatch() const;
+  // The most page bytes kept at one time.
+  std::size_t PeakKeptBytes() const;
+
+ private:
+  std::unique_ptr<OrderFieldStream> stream_;
 };
 
 // Builds the fields' markup (done once; later calls do nothing). Called at
@@ -89,9 +131,16 @@ std::vector<PendingOrder> ParseOrderPage(std::string_view body);
 // The five counts of a page (ReadOrderPage(body).counts).
 OrderPatternCounts CountOrderPatterns(std::string_view body);
 
-// Fetches the order list page with the login cookies (at most
-// kOrderPageLimit bytes) and reads its orders.
+// Fetches the order list page with the login cookies and reads its orders
+// as they arrive (OrderPageReader, with the bounds in force).
 OrderPageScan ScanOrderList();
+
+// The bounds of every later scan of the fetched page; a zero field
+// restores its default. For tests only (a page longer than the window need
+// not be megabytes long); the program never calls it.
+void SetOrderScanBoundsForTesting(OrderScanBounds bounds);
+// The bounds in force.
+OrderScanBounds CurrentOrderScanBounds();
 
 // ScanOrderList().orders: empty on any failure.
 std::vector<PendingOrder> ScanPendingOrders();

@@ -49,8 +49,7 @@ class RecordingEvents : public DeliveryEvents {
     static const std::map<ScanOutcome, std::string> kNames = {{ScanOutcome::kListed, "listed"},
                                                               {ScanOutcome::kUnpaired, "unpaired"},
                                                               {ScanOutcome::kSignInPage, "sign-in-page"},
-                                                              {ScanOutcome::kNoAnswer, "no-answer"},
-                                                              {ScanOutcome::kTooLarge, "too-large"}};
+                                                              {ScanOutcome::kNoAnswer, "no-answer"}};
     lines.push_back("scanned " + kNames.at(scan.outcome) + " " + std::to_string(scan.orders.size()));
   }
   void OrderSeen(const PendingOrder& o) override { lines.push_back("seen " + o.orderNumber); }

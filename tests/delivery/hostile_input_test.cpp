@@ -1,6 +1,6 @@
 // Delivery cycles against a marketplace that serves hostile input: buyer and
 // seller nicks that would not reach the IM client as one piece, order pages
-// too large to fetch or full of unclosed markup, online cards that answer
+// of many megabytes or full of unclosed markup, online cards that answer
 // without end. Real tables in a temporary program directory; the
 // marketplace is a raw local server.
 #include <gtest/gtest.h>
@@ -189,22 +189,52 @@ TEST_F(HostileInputTest, SellerNickThatWouldNotReachTheImClientWholeKeepsTheOrde
   EXPECT_EQ(UnpassableNickNotice(WaitReason::kSellerNickUnpassable), "卖家旺旺名含有无法传递的字符"_gbk);
 }
 
-TEST_F(HostileInputTest, PageBeyondTheFetchLimitIsToldAndYieldsNoOrder) {
-  // Larger than the limit, announced or not.
-  Reply endless{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
-                testing::RenderOrderPage({OrderFor("买家甲"_gbk)})};
-  endless.more = [sent = std::size_t{0}](std::string& next) mutable {
-    next.assign(64 << 10, ' ');
+TEST_F(HostileInputTest, PageOfMoreThanSixtyFourMebibytesIsReadToItsLastOrder) {
+  // One order at the top, 65 MiB of filler, one order at the very end, sent
+  // without a length: the page is read as it arrives, and both orders are
+  // delivered.
+  ASSERT_TRUE(AppendStockCard({kItem, "C2", "P2", 0}));
+  const std::vector<testing::OrderBlock> two = {OrderFor("买家甲"_gbk),
+                                                {"5002", kItem, "1", "买家乙"_gbk, "9002"}};
+  const std::string first = testing::RenderOrderBlock(two[0]);
+  const std::string last = testing::RenderOrderBlock(two[1]);
+  Reply huge{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + first};
+  huge.more = [&last, sent = std::size_t{0}](std::string& next) mutable {
+    constexpr std::size_t kFiller = std::size_t{65} << 20;
+    if (sent > kFiller) return false;
+    if (sent == kFiller) {
+      next = last;
+      sent += next.size();
+      return true;
+    }
+    next.assign(std::min<std::size_t>(64 << 10, kFiller - sent), ' ');
     sent += next.size();
-    return sent <= kOrderPageLimit;
+    return true;
   };
-  market_.SetOrderPage(endless);
+  market_.SetOrderPage(huge);
   const CycleResult result = Cycle();
-  EXPECT_EQ(result.scanOutcome, ScanOutcome::kTooLarge);
+  EXPECT_EQ(result.scanOutcome, ScanOutcome::kListed);
+  EXPECT_EQ(result.ordersListed, 2);
+  EXPECT_EQ(result.ordersDelivered, 2);
+  EXPECT_TRUE(events_.refused.empty());
+  EXPECT_EQ(StockLeft(), 0u);
+  EXPECT_EQ(sender_.sent, 2);
+}
+
+TEST_F(HostileInputTest, PageCutShortYieldsNoOrderThoughItsFirstOrdersArrived) {
+  // The page's first order arrives, then the answer stalls until the time
+  // bound: the pairing of an incomplete page is not trusted, nothing goes.
+  const std::string page = testing::RenderOrderPage({OrderFor("买家甲"_gbk)});
+  Reply stalled{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size() + 100) + "\r\n\r\n" +
+                page};
+  stalled.holdOpenAfter = true;
+  market_.SetOrderPage(stalled);
+  SetHttpTimeoutForTesting(std::chrono::seconds(1));
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.scanOutcome, ScanOutcome::kNoAnswer);
   EXPECT_EQ(result.ordersListed, 0);
-  EXPECT_EQ(events_.refused, std::vector<ScanOutcome>{ScanOutcome::kTooLarge});
-  EXPECT_EQ(StockLeft(), 1u);
   EXPECT_EQ(sender_.sent, 0);
+  EXPECT_EQ(StockLeft(), 1u);
 }
 
 TEST_F(HostileInputTest, OpenersThatNeverCloseDoNotCostTheOrdersOfThePage) {

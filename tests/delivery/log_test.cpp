@@ -354,6 +354,14 @@ TEST(DeliveryWordingTest, ScanOutcomesSayWhatThePageWas) {
           LineLevel::kWarning,
           "订单页面无法解析：订单信息无法一一配对（宝贝标题 3 处，买家旺旺 2 处，订单编号 3 处，购买数量 "
           "3 处，发货链接 1 处），本轮不发货"}));
+  // A page listing more orders than one scan holds: the orders read and
+  // those left are both told.
+  OrderScan partly;
+  partly.outcome = ScanOutcome::kListed;
+  partly.orders.resize(2);
+  partly.ordersNotRead = 5;
+  EXPECT_EQ(WordOrdersScanned(partly),
+            (WordedLine{LineLevel::kWarning, "订单页列出的订单过多：本轮读取前 2 笔，其余 5 笔留待下一轮"}));
   OrderScan none;
   EXPECT_EQ(WordOrdersScanned(none).text, "订单页没有应答（网络不通或超时），本轮不发货");
   EXPECT_EQ(WordOrdersScanned(none).level, LineLevel::kWarning);

@@ -1,7 +1,9 @@
 // A delivery cycle against the marketplace imitation whose first page lists
 // 10,000 orders (some 7 MB in its markup, far beyond the 4 MiB a page once
-// could have): every order of a monitored item is delivered, wherever it
-// stands on the page, and no other order is touched. Real tables and
+// could have), read as it arrives in windows of 4 KiB (shorter than the
+// longest match, so matches lie across windows' ends): every order of a
+// monitored item is delivered, wherever it stands on the page, and no other
+// order is touched. Real tables and
 // card.mdb in a temporary program directory, a fake IM sender.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -102,12 +104,15 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
   for (int k = 0; k < cardsNeeded; ++k) ASSERT_TRUE(AppendStockCard({card, "C" + std::to_string(k), "p", 0}));
 
   // The page the cycle reads is longer than 4 MiB and lists every order.
-  const std::string page = HttpRequest(sim.Url("/user/order_list_new.htm"), "GET", {}, {}, kOrderPageLimit);
+  const std::string page =
+      HttpRequest(sim.Url("/user/order_list_new.htm"), "GET", {}, {}, std::size_t{64} << 20);
   ASSERT_GT(page.size(), std::size_t{4} << 20);
 
   FakeSender sender;
   std::atomic<bool> stop{false};
+  SetOrderScanBoundsForTesting({.window = 4096, .heldLimit = 0});
   const CycleResult result = RunDeliveryCycle(sender, stop);
+  SetOrderScanBoundsForTesting({0, 0});
   EXPECT_EQ(result.scanOutcome, ScanOutcome::kListed);
   EXPECT_EQ(result.ordersListed, 10000);
   EXPECT_EQ(result.ordersDelivered, 13);

@@ -4,7 +4,8 @@
 // against the plain whole-page search of the patterns as written: on every
 // page of a corpus (the fixture's pages, the imitation's pages, the fuzz
 // corpus, pages with each pattern broken in turn) and on pages made at
-// random from the markup's pieces, all find the same matches.
+// random from the markup's pieces, all find the same matches. The scan of a
+// page that arrives in pieces finds them too, however the page is cut.
 #include "market/order_patterns.h"
 
 #include <gtest/gtest.h>
@@ -150,6 +151,26 @@ std::vector<CorpusPage> BrokenPages() {
   return pages;
 }
 
+// The texts the stream finds on `body` fed in pieces: each piece's length
+// drawn from `pieces` in turn, the stream taking in `window` bytes at a time.
+std::array<std::vector<std::string>, 5> StreamedTexts(const std::string& body, std::size_t window,
+                                                      const std::vector<std::size_t>& pieces) {
+  OrderFieldStream stream(window, std::size_t{1} << 30);
+  std::size_t at = 0;
+  for (std::size_t k = 0; at < body.size(); ++k) {
+    const std::size_t n = std::min(pieces[k % pieces.size()], body.size() - at);
+    stream.Feed(std::string_view(body).substr(at, n));
+    at += n;
+  }
+  stream.Finish();
+  const std::array<std::size_t, 5> counts = stream.Counts();
+  for (std::size_t i = 0; i < counts.size(); ++i) EXPECT_EQ(counts[i], stream.Texts()[i].size());
+  EXPECT_FALSE(stream.HeldLimitReached());
+  // What the stream keeps is a window and a match's tail, not the page.
+  EXPECT_LE(stream.PeakKeptBytes(), 2 * (window + LongestRawMatch(OrderField::kItemTitle) + 64));
+  return std::move(stream.Texts());
+}
+
 // The matches of the three searches on one page: the new scan's, the
 // reference's and, when `wholePage`, the whole-page search's of the
 // patterns as written (whose matches must then fit their windows).
@@ -160,6 +181,17 @@ std::size_t CompareSearches(const std::string& body, bool wholePage) {
   if (!before.complete) return 0;
   const std::string text = reference::PrepareOrderPage(body);
   std::size_t matches = 0;
+  if (wholePage) {
+    // Cut in windows of every size from one byte up, fed whole or in pieces
+    // that do not line up with the windows.
+    for (std::size_t window : {1, 2, 3, 7, 16, 100, 4096, 20000, 1 << 20}) {
+      for (const std::vector<std::size_t>& pieces :
+           {std::vector<std::size_t>{body.size() + 1}, std::vector<std::size_t>{1, 5, 13, 4099}}) {
+        SCOPED_TRACE("window " + std::to_string(window) + ", first piece " + std::to_string(pieces[0]));
+        EXPECT_EQ(StreamedTexts(body, window, pieces), found);
+      }
+    }
+  }
   for (OrderField field : kOrderFields) {
     SCOPED_TRACE(OrderPatternText(field));
     const std::size_t i = static_cast<std::size_t>(field);
@@ -239,6 +271,15 @@ TEST(OrderPatternsTest, ScanFindsWhatTheReferenceFindsOnRandomPages) {
     }
     SCOPED_TRACE("page " + std::to_string(n));
     matchesCompared += CompareSearches(page, /*wholePage=*/false);
+    // Each page cut at random places into windows of a random size (one
+    // byte for the shorter pages).
+    static const std::size_t kWindows[] = {1, 2, 6, 7, 8, 64, 1000, 5000, 16500, 70000};
+    std::size_t window = kWindows[random() % std::size(kWindows)];
+    if (window == 1 && page.size() > 20000) window = 9;
+    std::vector<std::size_t> cuts;
+    for (int k = 0; k < 7; ++k) cuts.push_back(1 + random() % (2 * window + 3));
+    SCOPED_TRACE("window " + std::to_string(window));
+    EXPECT_EQ(StreamedTexts(page, window, cuts), OrderFieldTexts(page));
     if (::testing::Test::HasFailure()) break;
   }
   EXPECT_GT(matchesCompared, 10000u);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "market/login.h"
+#include "market/scan_outcome.h"
 #include "order_page_fixture.h"
 #include "text/gbk.h"
 #include "text/text_to_int.h"
@@ -169,6 +171,81 @@ TEST(OrderScanTest, LongPagesAreReadWhole) {
   EXPECT_EQ(ReadOrderPage(page + "order_id=1&").outcome, OrderPageOutcome::kUnpaired);
   EXPECT_EQ(ReadOrderPage(page + "order_id=1&").counts.orderIds, 12001);
   EXPECT_EQ(ReadOrderPage(RenderOrderPage({})).outcome, OrderPageOutcome::kRead);
+}
+
+// Past the memory bound of the orders held, orders are counted, not held:
+// the first ones are read and the rest told; the pairing rule still holds
+// over the whole page.
+TEST(OrderScanTest, OrdersBeyondTheHeldBoundAreToldNotDropped) {
+  const std::vector<OrderBlock> orders = SomeOrders(200);
+  const std::string page = RenderOrderPage(orders);
+  const OrderPageScan whole = ReadOrderPage(page);
+  ASSERT_EQ(whole.orders.size(), 200u);
+  const struct {
+    std::size_t heldLimit, fewestRead, mostRead;
+  } cases[] = {{1, 0, 0}, {4000, 1, 199}, {20000, 1, 199}, {std::size_t{1} << 30, 200, 200}};
+  for (const auto& c : cases) {
+    const std::size_t heldLimit = c.heldLimit;
+    SCOPED_TRACE("held limit " + std::to_string(heldLimit));
+    OrderPageReader reader({.window = 4096, .heldLimit = heldLimit});
+    reader.Feed(page);
+    const OrderPageScan scan = reader.Finish();
+    EXPECT_EQ(scan.outcome, OrderPageOutcome::kRead);
+    EXPECT_EQ(scan.counts, whole.counts);
+    EXPECT_EQ(static_cast<int>(scan.orders.size()) + scan.ordersNotRead, 200);
+    EXPECT_GE(scan.orders.size(), c.fewestRead);
+    ASSERT_LE(scan.orders.size(), c.mostRead);
+    EXPECT_TRUE(std::equal(scan.orders.begin(), scan.orders.end(), whole.orders.begin()));
+
+    OrderPageReader unpaired({.window = 4096, .heldLimit = heldLimit});
+    unpaired.Feed(page + "order_id=1&");
+    const OrderPageScan refused = unpaired.Finish();
+    EXPECT_EQ(refused.outcome, OrderPageOutcome::kUnpaired);
+    EXPECT_TRUE(refused.orders.empty());
+    EXPECT_EQ(refused.counts.orderIds, 201);
+  }
+}
+
+// The sign-in check of a page read in pieces finds a marker where the
+// whole-page check does: in any letter case, only where a character
+// starts, up to the page's first zero byte, however the page is cut.
+TEST(OrderScanTest, SignInMarkersAreFoundAcrossPieces) {
+  const std::string filler(3000, 'x');
+  const std::vector<std::string> pages = {
+      "<input type=\"password\">",
+      filler + "<INPUT TYPE='PASSWORD'>",
+      filler + "type=passwor",
+      filler + "tpl_Password",
+      filler + "\x81type=password",                 // the "t" is a trail byte
+      filler + "\x81\x81type=password",             // a whole character before it
+      filler + "\xB5\xA5\x81" + "tPL_password x",   // "单", then a lead byte takes the "t"
+      filler + std::string("\0type=password", 14),  // past the page's end
+      "type=password",
+      "",
+  };
+  for (const std::string& page : pages) {
+    const std::string_view whole = std::string_view(page).substr(0, page.find('\0'));
+    const bool expected = LooksLikeSignInPage(whole);
+    for (std::size_t piece : {1, 2, 3, 14, 15, 16, 1000, 5000}) {
+      SCOPED_TRACE(GbkToUtf8Lossy(page.substr(page.size() > 40 ? page.size() - 40 : 0)) + ", pieces of " +
+                   std::to_string(piece));
+      SignInMarkerSearch search;
+      for (std::size_t at = 0; at < whole.size(); at += piece) search.Feed(whole.substr(at, piece));
+      EXPECT_EQ(search.Finish(), expected);
+      // The order scan reads a page without order markers the same way.
+      OrderScanReader reader({.window = piece, .heldLimit = 0});
+      for (std::size_t at = 0; at < page.size(); at += piece)
+        reader.Feed(std::string_view(page).substr(at, piece));
+      const ScanOutcome outcome = reader.Finish().outcome;
+      EXPECT_EQ(outcome, whole.empty() ? ScanOutcome::kNoAnswer
+                         : expected    ? ScanOutcome::kSignInPage
+                                       : ScanOutcome::kListed);
+    }
+  }
+  EXPECT_TRUE(LooksLikeSignInPage(pages[0]));
+  EXPECT_FALSE(LooksLikeSignInPage(pages[4]));
+  EXPECT_TRUE(LooksLikeSignInPage(pages[5]));
+  EXPECT_FALSE(LooksLikeSignInPage(pages[6]));
 }
 
 }  // namespace
