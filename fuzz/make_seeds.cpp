@@ -44,24 +44,23 @@ void TableSeeds() {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   CreateDataTables(dir);
-  SetProgramDir(dir);
-  Seed("table_file", "stock_empty", TableSeed(StockTablePath()));
-  Seed("table_file", "settings", TableSeed(SettingsTablePath()));
-  AppendItem({"游戏点卡"_gbk, "备注"_gbk, 2, true});
-  AppendItem({"Q币卡"_gbk, "", 0, false});
-  Seed("table_file", "items_two", TableSeed(ItemsTablePath()));
-  AppendStockCard({"游戏点卡"_gbk, "C0001", "P0001", 0});
-  AppendStockCard({"游戏点卡"_gbk, std::string(700, 'L'), "long number across companion blocks", 0});
-  AppendStockCard({"Q币卡"_gbk, "http://127.0.0.1:1/card", "0", 0});
-  Seed("table_file", "stock_three", TableSeed(StockTablePath()));
-  MarkStockCardAt(2);
-  Seed("table_file", "stock_one_marked", TableSeed(StockTablePath()));
-  PurgeStock();
-  Seed("table_file", "stock_purged", TableSeed(StockTablePath()));
+  ShopContext shop(dir);
+  Seed("table_file", "stock_empty", TableSeed(shop.StockTablePath()));
+  Seed("table_file", "settings", TableSeed(shop.SettingsTablePath()));
+  AppendItem(shop, {"游戏点卡"_gbk, "备注"_gbk, 2, true});
+  AppendItem(shop, {"Q币卡"_gbk, "", 0, false});
+  Seed("table_file", "items_two", TableSeed(shop.ItemsTablePath()));
+  AppendStockCard(shop, {"游戏点卡"_gbk, "C0001", "P0001", 0});
+  AppendStockCard(shop, {"游戏点卡"_gbk, std::string(700, 'L'), "long number across companion blocks", 0});
+  AppendStockCard(shop, {"Q币卡"_gbk, "http://127.0.0.1:1/card", "0", 0});
+  Seed("table_file", "stock_three", TableSeed(shop.StockTablePath()));
+  MarkStockCardAt(shop, 2);
+  Seed("table_file", "stock_one_marked", TableSeed(shop.StockTablePath()));
+  PurgeStock(shop);
+  Seed("table_file", "stock_purged", TableSeed(shop.StockTablePath()));
   AppendSentCard(
-      {"游戏点卡"_gbk, "20121120001", "买家甲"_gbk, 1, "C0001", "P0001", "", "2012-11-20 09:05:00"});
-  Seed("table_file", "sent_one", TableSeed(SentTablePath()));
-  SetProgramDir("");
+      shop, {"游戏点卡"_gbk, "20121120001", "买家甲"_gbk, 1, "C0001", "P0001", "", "2012-11-20 09:05:00"});
+  Seed("table_file", "sent_one", TableSeed(shop.SentTablePath()));
 }
 
 void OrderPageSeeds() {

@@ -68,22 +68,22 @@ void ExerciseTable(const std::string& path) {
 }
 
 // The store operations on the card stock, for the item of its first card.
-void ExerciseStock() {
+void ExerciseStock(ShopContext& shop) {
   std::string name = "x";
   {
     RecordTable t;
     t.SetLockWait(std::chrono::milliseconds(0));
-    if (t.Open(StockTablePath()) && t.GoTo(1)) name = t.Read("宝贝名称"_gbk);
+    if (t.Open(shop.StockTablePath()) && t.GoTo(1)) name = t.Read("宝贝名称"_gbk);
   }
-  const std::size_t before = LoadStockCardsOf(name).size();
-  if (std::optional<StockCard> taken = TakeStockCard(name)) {
+  const std::size_t before = LoadStockCardsOf(shop, name).size();
+  if (std::optional<StockCard> taken = TakeStockCard(shop, name)) {
     Require(taken->itemName == name, "a taken card belongs to the item asked for");
-    Require(LoadStockCardsOf(name).size() + 1 == before, "a take removes exactly one card");
+    Require(LoadStockCardsOf(shop, name).size() + 1 == before, "a take removes exactly one card");
   }
-  AppendStockCard({name, "N1", "P1", 0});
-  MarkStockCardAt(1);
-  PurgeStock();
-  LoadStockCardsOf(name);
+  AppendStockCard(shop, {name, "N1", "P1", 0});
+  MarkStockCardAt(shop, 1);
+  PurgeStock(shop);
+  LoadStockCardsOf(shop, name);
 }
 
 }  // namespace
@@ -103,10 +103,9 @@ int FuzzTableFile(const std::uint8_t* data, std::size_t size) {
   // The same bytes as the card stock of a program directory.
   const std::string programDir = ScratchDir() + "/program";
   std::filesystem::create_directories(programDir + "/data");
-  SetProgramDir(programDir);
-  LayOut(StockTablePath(), table, companion);
-  ExerciseStock();
-  SetProgramDir("");
+  ShopContext shop(programDir);
+  LayOut(shop.StockTablePath(), table, companion);
+  ExerciseStock(shop);
   return 0;
 }
 

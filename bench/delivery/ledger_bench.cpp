@@ -53,18 +53,18 @@ bool FreshStore(const std::filesystem::path& dir) {
   SetProgramDir(dir.string());
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(Item(), cards) == cards.size();
+  return AppendStockCards(ProgramShop(), Item(), cards) == cards.size();
 }
 
 double NonDurable(const std::filesystem::path& dir, int orders) {
   if (!FreshStore(dir)) return -1;
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
-    const std::vector<StockCard> stock = LoadStockCardsOf(Item());
-    std::optional<StockCard> card = TakeStockCard(Item());
+    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), Item());
+    std::optional<StockCard> card = TakeStockCard(ProgramShop(), Item());
     if (stock.empty() || !card) return -1;
-    AppendSentCard({Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber, card->cardPassword, "",
-                    SentAtNow()});
+    AppendSentCard(ProgramShop(), {Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber,
+                                   card->cardPassword, "", SentAtNow()});
   }
   return MsSince(start) / orders;
 }
@@ -74,12 +74,13 @@ double Durable(const std::filesystem::path& dir, int orders) {
   DeliveryJournal journal;
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
-    const std::vector<StockCard> stock = LoadStockCardsOf(Item());
+    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), Item());
     if (stock.empty()) return -1;
     DeliveryPlan plan{"ORDER" + std::to_string(i), Item(), "buyer", "", 1, SentAtNow(), {}};
     plan.cards.push_back(
         {stock[0].recordNumber, stock[0].cardNumber, stock[0].cardPassword, stock[0].cardNumber});
-    if (!journal.Planned(plan) || RecordPlannedCards(plan) != RecordOutcome::kRecorded) return -1;
+    if (!journal.Planned(plan) || RecordPlannedCards(ProgramShop(), plan) != RecordOutcome::kRecorded)
+      return -1;
     journal.Recorded(plan.orderNumber);
     journal.Handed(plan.orderNumber);
     journal.Consigned(plan.orderNumber);

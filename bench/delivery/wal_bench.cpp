@@ -70,10 +70,10 @@ bool FreshStore(const std::filesystem::path& dir, int orders) {
   SetProgramDir(dir.string());
   MonitoredItem item;
   item.name = Item();
-  if (!AppendItem(item)) return false;
+  if (!AppendItem(ProgramShop(), item)) return false;
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock + orders; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(Item(), cards) == cards.size();
+  return AppendStockCards(ProgramShop(), Item(), cards) == cards.size();
 }
 
 // Our delivery of `orders` one-card orders, with the tables held open for
@@ -89,15 +89,15 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
     bool delivered = false, monitored = true;
     if (held && i % kCycle == 0) {
       // The cycle's look at its listed orders, in one hold.
-      tables.emplace();
+      tables.emplace(ProgramShop());
       DeliveryTables::Hold hold(*tables);
       for (int k = i; k < std::min(i + kCycle, orders); ++k) {
         delivered = delivered || tables->SentCardExists(Order(k));
         monitored = monitored && tables->ItemExists(Item());
       }
     } else if (!held) {
-      delivered = SentCardExists(order);
-      monitored = ItemExists(Item());
+      delivered = SentCardExists(ProgramShop(), order);
+      monitored = ItemExists(ProgramShop(), Item());
     }
     if (delivered || !monitored) return -1;
     const CardDelivery delivery = held ? DeliverCards(journal, *tables, order, Item(), "buyer", "", 1)

@@ -82,7 +82,7 @@ struct Rig {
                           new QPushButton(&root)},
         prompts);
     sentCards = std::make_unique<SentCardsPage>(SentCardsPageControls{sentGrid});
-    AppendItem({"A", "", 0, true});
+    AppendItem(ProgramShop(), {"A", "", 0, true});
     stock->FillItemChooser();
     chooser->setCurrentIndex(0);
     root.show();
@@ -137,7 +137,8 @@ BENCHMARK(BM_ImportPastedLines)->Arg(kRecords)->Unit(benchmark::kMillisecond)->I
 
 void BM_FillStockList(benchmark::State& state) {
   Rig rig;
-  for (int i = 0; i < state.range(0); ++i) AppendStockCard({"A", "N" + std::to_string(i), "P", 0});
+  for (int i = 0; i < state.range(0); ++i)
+    AppendStockCard(ProgramShop(), {"A", "N" + std::to_string(i), "P", 0});
   for (auto _ : state) {
     rig.stock->FillStockList();
     rig.stockList->repaint();
@@ -150,7 +151,8 @@ BENCHMARK(BM_FillStockList)->Arg(kRecords)->Unit(benchmark::kMillisecond)->Itera
 void BM_FillSentCardsGrid(benchmark::State& state) {
   Rig rig;
   for (int i = 0; i < state.range(0); ++i) {
-    AppendSentCard({"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "", "2012"});
+    AppendSentCard(ProgramShop(),
+                   {"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "", "2012"});
   }
   for (auto _ : state) {
     rig.sentCards->FillSentCardsGrid();
@@ -176,15 +178,15 @@ void BM_ItemsPage_RefreshWithFigures(benchmark::State& state) {
   auto name = [](int k) { return "游戏点卡 面值"_gbk + std::to_string(k) + " 自动发货"_gbk; };
   {
     RecordTable itemsTable, stock;
-    itemsTable.Open(ItemsTablePath());
+    itemsTable.Open(ProgramShop().ItemsTablePath());
     itemsTable.Hold(true);
     for (int k = 0; k < items; ++k) itemsTable.Append({name(k), "", "0", "真"_gbk});
-    stock.Open(StockTablePath());
+    stock.Open(ProgramShop().StockTablePath());
     stock.Hold(true);
     for (int i = 0; i < cards; ++i)
       stock.Append({name(i % items), "N" + std::to_string(1000000 + i), "P" + std::to_string(i)});
   }
-  for (int k = 0; k < items; k += 10) SetWarningLevel(name(k), cards / items + (k % 3) - 1);
+  for (int k = 0; k < items; k += 10) SetWarningLevel(ProgramShop(), name(k), cards / items + (k % 3) - 1);
 
   QuietPrompts prompts;
   QWidget root;

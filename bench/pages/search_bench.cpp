@@ -262,7 +262,7 @@ struct PageRig {
     SetProgramDir(dir.path().toStdString());
     // The table written in one access.
     RecordTable table;
-    if (table.Open(SentTablePath()) && table.Hold(true)) {
+    if (table.Open(ProgramShop().SentTablePath()) && table.Hold(true)) {
       for (const SentCard& c : Cards()) {
         table.Append({c.itemName, c.orderNumber, c.buyerNick, std::to_string(c.quantity), c.cardNumber,
                       c.cardPassword, c.remark, c.sentAt});

@@ -100,19 +100,20 @@ SentCard Sent(int i) {
 // the item, as a caller of LoadStockCardsOf does, instead of the first one.
 void StoreOrder(int i, bool fullLoads = false) {
   const std::string item = ItemName(i);
-  if (SentCardExists(OrderNumber(i))) std::abort();
-  if (!ItemExists(item)) std::abort();
+  if (SentCardExists(ProgramShop(), OrderNumber(i))) std::abort();
+  if (!ItemExists(ProgramShop(), item)) std::abort();
   std::size_t total = 0;
   for (int k = 0; k < 2; ++k) {
-    if (fullLoads ? LoadStockCardsOf(item).empty() : LoadFirstStockCardsOf(item, 1, &total).empty())
+    if (fullLoads ? LoadStockCardsOf(ProgramShop(), item).empty()
+                  : LoadFirstStockCardsOf(ProgramShop(), item, 1, &total).empty())
       std::abort();
   }
-  auto card = TakeStockCard(item);
+  auto card = TakeStockCard(ProgramShop(), item);
   if (!card) std::abort();
   SentCard s = Sent(i);
   s.cardNumber = card->cardNumber;
   s.cardPassword = card->cardPassword;
-  if (!AppendSentCard(s)) std::abort();
+  if (!AppendSentCard(ProgramShop(), s)) std::abort();
 }
 
 // One 4 KiB page written in place into a file of a folder and flushed,
@@ -156,11 +157,11 @@ class NoFlushIo : public FileIo {
 // Order `i` as the delivery's store work does it; see "ledger" above.
 void LedgerOrder(int i) {
   const std::string item = ItemName(i);
-  if (SentCardExists(OrderNumber(i))) std::abort();
-  if (!ItemExists(item)) std::abort();
+  if (SentCardExists(ProgramShop(), OrderNumber(i))) std::abort();
+  if (!ItemExists(ProgramShop(), item)) std::abort();
   std::size_t total = 0;
-  StoreGuard guard;
-  const std::vector<StockCard> first = LoadFirstStockCardsOf(item, 1, &total);
+  StoreGuard guard(ProgramShop());
+  const std::vector<StockCard> first = LoadFirstStockCardsOf(ProgramShop(), item, 1, &total);
   if (first.empty()) std::abort();
   const SentCard s = Sent(i);
   DeliveryPlan plan;
@@ -171,7 +172,7 @@ void LedgerOrder(int i) {
   plan.sentAt = s.sentAt;
   plan.cards.push_back(
       {first[0].recordNumber, first[0].cardNumber, first[0].cardPassword, first[0].cardNumber});
-  if (RecordPlannedCards(plan) != RecordOutcome::kRecorded) std::abort();
+  if (RecordPlannedCards(ProgramShop(), plan) != RecordOutcome::kRecorded) std::abort();
 }
 
 // The cycle's look at orders `first` to `first + n - 1` in one hold.
@@ -221,11 +222,11 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
   SetProgramDir(dir);
   {
     RecordTable items, stock, sent;
-    items.Open(ItemsTablePath());
+    items.Open(ProgramShop().ItemsTablePath());
     for (int k = 0; k < kItems; ++k) items.Append({ItemName(k), std::string(), "0", "真"_gbk});
-    stock.Open(StockTablePath());
+    stock.Open(ProgramShop().StockTablePath());
     stock.Hold(true);
-    sent.Open(SentTablePath());
+    sent.Open(ProgramShop().SentTablePath());
     sent.Hold(true);
     // Enough stock for the orders measured below, on top of N.
     for (int i = 0; i < n + 3000; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
@@ -241,28 +242,28 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     for (int k = 0; k < 100; ++k) StoreOrder(next++);
   });
   NoFlushIo noFlush;
-  SetDeliveryStepFileIo(&noFlush);
+  ProgramShop().SetDeliveryFileIo(&noFlush);
   row.ledger = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; ++k) LedgerOrder(next++);
   });
   // A session per ten orders, as a cycle of ten.
   row.held = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; k += 10) {
-      DeliveryTables tables;
+      DeliveryTables tables(ProgramShop());
       HeldLook(tables, next, 10);
       for (int j = 0; j < 10; ++j) HeldOrder(tables, next++);
     }
   });
-  SetDeliveryStepFileIo(nullptr);
+  ProgramShop().SetDeliveryFileIo(nullptr);
   row.full = bench::MedianMs(5, 20, [&] {
     for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
   });
   row.idle = bench::MedianMs(7, 1, [&] {
     for (int k = 0; k < 10; ++k) {
-      if (!SentCardExists(OrderNumber(k))) std::abort();
-      if (!ItemExists(ItemName(k))) std::abort();
+      if (!SentCardExists(ProgramShop(), OrderNumber(k))) std::abort();
+      if (!ItemExists(ProgramShop(), ItemName(k))) std::abort();
     }
-    CompactStockIfWorthIt();
+    CompactStockIfWorthIt(ProgramShop());
   });
   SetProgramDir("");
   return row;

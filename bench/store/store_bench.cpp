@@ -45,9 +45,9 @@ class StoreDir {
     CreateDataTables(folder_.path());
     SetProgramDir(folder_.path());
     RecordTable stock, sent;
-    stock.Open(StockTablePath());
+    stock.Open(ProgramShop().StockTablePath());
     stock.Hold(true);
-    sent.Open(SentTablePath());
+    sent.Open(ProgramShop().SentTablePath());
     sent.Hold(true);
     for (int i = 0; i < n; ++i) {
       stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
@@ -129,7 +129,9 @@ void BM_Store_AppendStockCard(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   int i = 0;
   for (auto _ : state)
-    benchmark::DoNotOptimize(AppendStockCard({ItemName(i), CardNumber(i), CardPassword(i), 0})), ++i;
+    benchmark::DoNotOptimize(
+        AppendStockCard(ProgramShop(), {ItemName(i), CardNumber(i), CardPassword(i), 0})),
+        ++i;
 }
 BENCHMARK(BM_Store_AppendStockCard)->Apply(Sizes);
 
@@ -137,10 +139,10 @@ void BM_Store_TakeStockCard(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   int i = 0;
   for (auto _ : state) {
-    auto card = TakeStockCard(ItemName(3));
+    auto card = TakeStockCard(ProgramShop(), ItemName(3));
     benchmark::DoNotOptimize(card);
     state.PauseTiming();
-    AppendStockCard({ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
+    AppendStockCard(ProgramShop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
     state.ResumeTiming();
   }
 }
@@ -154,11 +156,12 @@ void BM_Store_TakeAndPurgeStockCard(benchmark::State& state) {
   int i = static_cast<int>(state.range(0));
   for (auto _ : state) {
     RecordTable t;
-    if (!t.Open(StockTablePath()) || !t.Hold(true) || !t.GoTo(4) || !t.MarkDeleted() || !t.Purge())
+    if (!t.Open(ProgramShop().StockTablePath()) || !t.Hold(true) || !t.GoTo(4) || !t.MarkDeleted() ||
+        !t.Purge())
       state.SkipWithError("the take failed");
     t.Close();
     state.PauseTiming();
-    AppendStockCard({ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
+    AppendStockCard(ProgramShop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
     state.ResumeTiming();
   }
 }
@@ -166,7 +169,7 @@ BENCHMARK(BM_Store_TakeAndPurgeStockCard)->Apply(Sizes);
 
 void BM_Store_LoadStockCardsOf(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(LoadStockCardsOf(ItemName(3)));
+  for (auto _ : state) benchmark::DoNotOptimize(LoadStockCardsOf(ProgramShop(), ItemName(3)));
 }
 BENCHMARK(BM_Store_LoadStockCardsOf)->Apply(Sizes);
 
@@ -174,7 +177,7 @@ void BM_Store_SentCardExists(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   // An order not delivered yet: the whole table is searched, as for every
   // new order of a cycle.
-  for (auto _ : state) benchmark::DoNotOptimize(SentCardExists("not-delivered"));
+  for (auto _ : state) benchmark::DoNotOptimize(SentCardExists(ProgramShop(), "not-delivered"));
 }
 BENCHMARK(BM_Store_SentCardExists)->Apply(Sizes);
 

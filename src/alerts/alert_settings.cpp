@@ -52,15 +52,17 @@ const char* SecretKey(AlertChannelKind kind) {
   return "";
 }
 
-std::string Row(const std::string& utf8Name) { return GbkToUtf8Lossy(GetSetting(Utf8ToGbkLossy(utf8Name))); }
+std::string Row(const std::string& utf8Name) {
+  return GbkToUtf8Lossy(GetSetting(ProgramShop(), Utf8ToGbkLossy(utf8Name)));
+}
 
 bool Put(const std::string& utf8Name, const std::string& utf8Value) {
   // A value that is already stored is not written again, so opening and
   // closing the dialog adds no rows.
   const std::string name = Utf8ToGbkLossy(utf8Name);
   const std::string value = Utf8ToGbkLossy(utf8Value);
-  if (GetSetting(name) == value && !GetSettingValues(name).empty()) return true;
-  return PutSetting(name, value);
+  if (GetSetting(ProgramShop(), name) == value && !GetSettingValues(ProgramShop(), name).empty()) return true;
+  return PutSetting(ProgramShop(), name, value);
 }
 
 int Number(const std::string& text, int fallback, int low, int high) {
@@ -112,7 +114,7 @@ bool AlertSettings::AnyChannelUsable() const {
   return false;
 }
 
-std::string AlertSecretsPath() { return DataDir() + "/alert-secrets.conf"; }
+std::string AlertSecretsPath() { return ProgramShop().DataDir() + "/alert-secrets.conf"; }
 
 std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
   MutexLock lock(g_secretsMutex);

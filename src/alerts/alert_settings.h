@@ -61,7 +61,7 @@ struct AlertSettings {
   bool AnyChannelUsable() const;
 };
 
-// DataDir() + "/alert-secrets.conf".
+// ProgramShop().DataDir() + "/alert-secrets.conf".
 std::string AlertSecretsPath();
 
 // The secrets file's keys and values; empty when it does not exist or

@@ -21,9 +21,9 @@ DailySummaryFigures GatherDailySummary(const DeliveryStatusFigures& status) {
   DailySummaryFigures f;
   f.deliveredToday = status.deliveredToday;
   f.waitingOrders = status.OrdersWaitingForStock();
-  f.undelivered = static_cast<int>(UndeliveredOrders().List().size());
+  f.undelivered = static_cast<int>(UndeliveredOrders(ProgramShop()).List().size());
   std::vector<ItemStock> items;
-  if (LoadItemStock({}, &items)) {
+  if (LoadItemStock(ProgramShop(), {}, &items)) {
     for (const ItemStock& item : items) {
       if (item.Low()) f.lowStock.emplace_back(GbkToUtf8Lossy(item.name), item.inStock);
     }
@@ -61,9 +61,9 @@ bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay) {
   return tm.tm_hour >= hour && LocalDay(now) != lastDay;
 }
 
-std::string LastDailySummaryDay() { return GetSetting(LastDayRow()); }
+std::string LastDailySummaryDay() { return GetSetting(ProgramShop(), LastDayRow()); }
 
-bool RecordDailySummaryDay(const std::string& day) { return PutSetting(LastDayRow(), day); }
+bool RecordDailySummaryDay(const std::string& day) { return PutSetting(ProgramShop(), LastDayRow(), day); }
 
 bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
                            const DeliveryStatusFigures& status, std::time_t now) {

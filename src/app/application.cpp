@@ -172,7 +172,7 @@ bool Application::Start() {
   // The seller sees which client the messages go through: a native program
   // or a program in a Wine prefix.
   monitor_.log().Write(LineLevel::kInfo,
-                       GbkToUtf8Lossy(ImClientDescription(GetSetting(ImClientPathSetting()))));
+                       GbkToUtf8Lossy(ImClientDescription(GetSetting(ProgramShop(), ImClientPathSetting()))));
   return true;
 }
 

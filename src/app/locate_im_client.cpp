@@ -69,8 +69,8 @@ std::vector<std::string> SplitAtSpaces(const std::string& text) {
 
 bool LocateImClient(Prompts& prompts) {
   ImClientLookup lookup;
-  lookup.storedPath = [] { return GetSetting(ImClientPathSetting()); };
-  lookup.storePath = [](const std::string& path) { SetSetting(ImClientPathSetting(), path); };
+  lookup.storedPath = [] { return GetSetting(ProgramShop(), ImClientPathSetting()); };
+  lookup.storePath = [](const std::string& path) { SetSetting(ProgramShop(), ImClientPathSetting(), path); };
   lookup.handler = AliimHandlerCommand;
   lookup.wineHandler = WineAliimHandler;
   return LocateImClient(prompts, lookup);

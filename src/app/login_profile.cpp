@@ -20,15 +20,15 @@ const std::string& KeepLoginSetting() {
   return kName;
 }
 
-bool KeepLoginWanted() { return GetSetting(KeepLoginSetting()) != "0"; }
+bool KeepLoginWanted() { return GetSetting(ProgramShop(), KeepLoginSetting()) != "0"; }
 
 bool SetKeepLogin(bool keep) {
-  const bool written = PutSetting(KeepLoginSetting(), keep ? "1" : "0");
+  const bool written = PutSetting(ProgramShop(), KeepLoginSetting(), keep ? "1" : "0");
   if (keep) return written;
   return RemoveLoginProfileFolder() && written;
 }
 
-std::string LoginProfileFolder() { return DataDir() + "/browser"; }
+std::string LoginProfileFolder() { return ProgramShop().DataDir() + "/browser"; }
 
 bool PrepareLoginProfileFolder(std::string* problem) {
   const std::string folder = LoginProfileFolder();

@@ -22,7 +22,7 @@ bool KeepLoginWanted();
 // settings table could not be written or the folder not removed.
 bool SetKeepLogin(bool keep);
 
-// DataDir() + "/browser".
+// ProgramShop().DataDir() + "/browser".
 std::string LoginProfileFolder();
 // Makes the profile folder, or narrows an existing one, to 0700 (a
 // symbolic link or a non-folder in its place is refused). False, with

@@ -38,6 +38,7 @@
 #include "app/shop_dialogs.h"
 #include "app/shop_option.h"
 #include "app/startup.h"
+#include "store/shop_context.h"
 #include "store/shop_folder.h"
 #include "store/shop_paths.h"
 
@@ -168,6 +169,10 @@ int main(int argc, char** argv) {
                   .arg(QString::fromStdString(opening.problem)));
   }
   SetProgramFont();
+  // The one context of the shop's folder, for everything the program does
+  // with its tables; it outlives the program's parts below.
+  ShopContext shopContext(ProgramDir());
+  ProgramShopScope programShop(shopContext);
   Application program;
   // The shop in the title, and so in the tray's tooltip and the task bar.
   if (!CurrentShop().empty())

@@ -33,6 +33,7 @@
 #include "app/startup.h"
 #include "market/hosts.h"
 #include "pages/page_texts.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "text/gbk.h"
 
@@ -568,7 +569,7 @@ void MainWindow::ShowAbout() {
     open->activateWindow();
     return;
   }
-  const QString data = QString::fromStdString(DataDir());
+  const QString data = QString::fromStdString(ProgramShop().DataDir());
   auto* box = new QMessageBox(this);
   box->setObjectName(QStringLiteral("关于"));
   box->setAttribute(Qt::WA_DeleteOnClose);

@@ -68,12 +68,12 @@ void OfferOldDataImport(const std::string& dir) {
     // The IM client this start found stays in use: the old settings hold the
     // Windows program's path.
     const std::string imKey = Utf8ToGbkLossy("阿里旺旺核心文件路径");
-    const std::string imPath = GetSetting(imKey);
+    const std::string imPath = GetSetting(ProgramShop(), imKey);
     const OldDataReport done = MigrateShop(from.toStdString(), dir, {});
     struct stat st {};
     if (done.status == OldDataReport::Status::kDone && !imPath.empty() &&
-        ::stat(GetSetting(imKey).c_str(), &st) != 0)
-      SetSetting(imKey, imPath);
+        ::stat(GetSetting(ProgramShop(), imKey).c_str(), &st) != 0)
+      SetSetting(ProgramShop(), imKey, imPath);
     const QString doneText = Q(OldDataSummary(done, false));
     if (done.status == OldDataReport::Status::kDone)
       QMessageBox::information(nullptr, title, doneText + QStringLiteral("\n旧数据已导入。"));

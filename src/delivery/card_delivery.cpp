@@ -202,7 +202,7 @@ CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool rech
 CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
                           const std::string& itemName, const std::string& buyerNick,
                           const std::string& remark, int quantity) {
-  DeliveryTables tables;
+  DeliveryTables tables(ProgramShop());
   return Deliver(journal, tables, false, orderNumber, itemName, buyerNick, remark, quantity);
 }
 

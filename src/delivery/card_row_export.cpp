@@ -17,7 +17,7 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   auto note = [&status](Status s) {
     if (!s && status) status = std::move(s);
   };
-  const std::string cardFile = ProgramDir() + "/card.mdb";
+  const std::string cardFile = ProgramShop().ProgramDir() + "/card.mdb";
   std::vector<PlannedCardRef> there;    // in card.mdb: only the line is missing
   std::vector<PlannedCardRef> missing;  // to append
   std::vector<CardExportRow> rows;
@@ -70,7 +70,8 @@ Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables) {
   }
   if (!toExport && !anyFinished) return Status();
   // The tables reach the disk before anything that stands for them.
-  if (Status flushed = tables ? tables->FlushTables() : FlushDeliveryTables(); !flushed) return flushed;
+  if (Status flushed = tables ? tables->FlushTables() : FlushDeliveryTables(ProgramShop()); !flushed)
+    return flushed;
   DeliveryStepBoundary("tables-flushed");
   Status status = toExport ? ExportRecordedCards(journal, entries) : Status();
   if (toExport) {

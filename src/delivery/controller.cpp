@@ -46,7 +46,7 @@ DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
   // No cycle runs any more: the cards the deliveries marked leave the file.
-  CompactStock();
+  CompactStock(ProgramShop());
 }
 
 std::string DeliveryController::ApplySetting(bool ticked, const std::string& secondsText) {
@@ -90,7 +90,7 @@ void DeliveryController::CycleThread() {
   // Between two cycles, still counted as running so that no cycle or resend
   // starts beside it: the cards the deliveries marked are removed once they
   // are worth a rewrite. The lists then show the new record numbers.
-  const bool compacted = !stopping && CompactStockIfWorthIt();
+  const bool compacted = !stopping && CompactStockIfWorthIt(ProgramShop());
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
   MutexLock lock(mutex_);
   lastResult_ = result;

@@ -32,7 +32,8 @@ class ImGate {
  public:
   ImGate(ImWatch* watch, MessageSender& sender, const std::vector<PendingOrder>& listed) : watch_(watch) {
     if (!watch_) return;
-    for (const UndeliveredOrder& mark : UndeliveredOrders().List()) marked_.insert(mark.orderNumber);
+    for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List())
+      marked_.insert(mark.orderNumber);
     if (!watch_->away()) return;
     switch (sender.ProbeClient()) {
       case ClientPresence::kPresent:
@@ -72,7 +73,7 @@ struct Known {
   bool monitored = false;  // not delivered, and its item title is a monitored item
 };
 
-Known LookUp(DeliveryTables& tables, const PendingOrder& order) AD_REQUIRES(StoreLock()) {
+Known LookUp(DeliveryTables& tables, const PendingOrder& order) AD_REQUIRES(tables.shop().StoreLock()) {
   Known k;
   k.delivered = tables.SentCardExists(order.orderNumber);
   k.monitored = !k.delivered && tables.ItemExists(order.itemTitle);
@@ -150,7 +151,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   // again in the hold that takes its cards (DeliverCards), so a write made
   // since by another program or the window is still seen. An order listed
   // again after this cycle tried to deliver it is looked up at its turn.
-  DeliveryTables tables;
+  DeliveryTables tables(ProgramShop());
   std::vector<Known> known;
   if (!scan.orders.empty()) {
     DeliveryTables::Hold hold(tables);
@@ -300,7 +301,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     if (!handed) {
       // The mark is what a resend goes by; it is written before anyone is
       // told, so whoever looks finds it.
-      UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
       // Marked for a resend by the seller: the journal leaves it alone.
       journal.Closed(order.orderNumber);
       if (imWatch) imWatch->MarkAway();
@@ -331,7 +332,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();
-    result.ordersUndelivered = static_cast<int>(UndeliveredOrders().List().size());
+    result.ordersUndelivered = static_cast<int>(UndeliveredOrders(ProgramShop()).List().size());
   }
 
   result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;

@@ -85,13 +85,13 @@ void SyncFolderOf(const std::string& path) {
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  DeliveryStepFileIo().Sync(fd);
+  ProgramShop().DeliveryFileIo().Sync(fd);
   ::close(fd);
 }
 
 }  // namespace
 
-std::string DeliveryJournalPath() { return DataDir() + "/delivery.journal"; }
+std::string DeliveryJournalPath() { return ProgramShop().DataDir() + "/delivery.journal"; }
 
 bool LedgerEntry::AllExported() const {
   for (bool e : exported)
@@ -110,7 +110,7 @@ void DeliveryJournal::CloseFile() {
 }
 
 Status DeliveryJournal::Append(const std::string& lines, bool flush) {
-  FileIo& io = DeliveryStepFileIo();
+  FileIo& io = ProgramShop().DeliveryFileIo();
   struct stat st {};
   // The descriptor stays open between appends; a file renamed over it (a
   // compaction by another object) is opened anew.
@@ -273,7 +273,7 @@ Status DeliveryJournal::Compact() {
     if (e.consigned) content += Sealed("C " + order);
   }
   CloseFile();  // the next append opens the new file
-  FileIo& io = DeliveryStepFileIo();
+  FileIo& io = ProgramShop().DeliveryFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return Status::FromErrno(temp, errno);

@@ -45,7 +45,7 @@
 
 namespace autodeliver {
 
-// DataDir() + "/delivery.journal".
+// ProgramShop().DataDir() + "/delivery.journal".
 std::string DeliveryJournalPath();
 
 // One order's delivery as the journal tells it.

@@ -22,7 +22,7 @@ const char* LevelTag(LineLevel level) { return level == LineLevel::kWarning ? "[
 
 }  // namespace
 
-std::string DeliveryLogPath() { return DataDir() + "/logs/delivery.log"; }
+std::string DeliveryLogPath() { return ProgramShop().DataDir() + "/logs/delivery.log"; }
 
 DeliveryLog::DeliveryLog() : DeliveryLog(Options()) {}
 

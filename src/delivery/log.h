@@ -60,7 +60,7 @@ class logger;
 
 namespace autodeliver {
 
-// DataDir() + "/logs/delivery.log".
+// ProgramShop().DataDir() + "/logs/delivery.log".
 std::string DeliveryLogPath();
 
 struct DeliveryLogLine {

@@ -9,11 +9,12 @@ namespace autodeliver {
 bool ImMessageSender::Send(const std::string& sellerNick, const std::string& buyerNick,
                            const std::string& message) {
   if (!IsPassableChatNick(sellerNick) || !IsPassableChatNick(buyerNick)) return false;
-  return channel_.Send(GetSetting(ImClientPathSetting()), sellerNick, buyerNick, message, bounds_);
+  return channel_.Send(GetSetting(ProgramShop(), ImClientPathSetting()), sellerNick, buyerNick, message,
+                       bounds_);
 }
 
 ClientPresence ImMessageSender::ProbeClient() {
-  return channel_.ProbeClient(GetSetting(ImClientPathSetting()), bounds_);
+  return channel_.ProbeClient(GetSetting(ProgramShop(), ImClientPathSetting()), bounds_);
 }
 
 }  // namespace autodeliver

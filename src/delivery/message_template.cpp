@@ -103,7 +103,7 @@ std::string BuyerMessage(const std::string& itemName, const std::string& orderNu
 }
 
 std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
-  return TemplateIn(GetSettingValues(SettingName()), itemName);
+  return TemplateIn(GetSettingValues(ProgramShop(), SettingName()), itemName);
 }
 
 const std::string& MessageTemplateSetting() { return SettingName(); }
@@ -114,15 +114,16 @@ TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& 
     const std::string filled = FillMessageTemplate(tmpl, itemName, longOrder, {}, 9999);
     if (filled.size() + kCardLinesRoom > kMaxChatMessageBytes) return TemplateSave::kTooLong;
   }
-  StoreGuard guard;
-  std::vector<std::string> values = GetSettingValues(SettingName());
+  StoreGuard guard(ProgramShop());
+  std::vector<std::string> values = GetSettingValues(ProgramShop(), SettingName());
   values.erase(std::remove_if(values.begin(), values.end(),
                               [&](const std::string& v) {
                                 return v.find('\t') != std::string::npos && ItemOf(v) == itemName;
                               }),
                values.end());
   if (!tmpl.empty()) values.push_back(itemName + "\t" + EscapeField(tmpl));
-  return ReplaceSettingValues(SettingName(), values) ? TemplateSave::kSaved : TemplateSave::kFailed;
+  return ReplaceSettingValues(ProgramShop(), SettingName(), values) ? TemplateSave::kSaved
+                                                                    : TemplateSave::kFailed;
 }
 
 }  // namespace autodeliver

@@ -44,11 +44,11 @@ const char* NotificationCaption(NotificationKind kind) {
 }
 
 bool NotificationEnabled(NotificationKind kind) {
-  return GetSetting(Utf8ToGbkLossy(NotificationSettingName(kind))) != "0";
+  return GetSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind))) != "0";
 }
 
 bool SetNotificationEnabled(NotificationKind kind, bool enabled) {
-  return PutSetting(Utf8ToGbkLossy(NotificationSettingName(kind)), enabled ? "1" : "0");
+  return PutSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind)), enabled ? "1" : "0");
 }
 
 }  // namespace autodeliver

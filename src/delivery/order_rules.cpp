@@ -202,14 +202,14 @@ std::optional<HoldReason> DecideOrder(const PendingOrder& order, const OrderRule
 OrderRuleFiles::OrderRuleFiles(std::string dataDir) : dir_(std::move(dataDir)) {}
 
 std::string OrderRuleFiles::RulesPath() const {
-  return (dir_.empty() ? DataDir() : dir_) + "/order_rules.txt";
+  return (dir_.empty() ? ProgramShop().DataDir() : dir_) + "/order_rules.txt";
 }
 std::string OrderRuleFiles::HoldsPath() const {
-  return (dir_.empty() ? DataDir() : dir_) + "/order_holds.txt";
+  return (dir_.empty() ? ProgramShop().DataDir() : dir_) + "/order_holds.txt";
 }
 
 std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   const std::optional<std::vector<std::string>> lines = ReadLines(RulesPath(), kRulesHeader);
   if (!lines) return std::nullopt;
   OrderRules rules;
@@ -233,7 +233,7 @@ std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
 }
 
 bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   const std::optional<std::vector<std::string>> old = ReadLines(RulesPath(), kRulesHeader);
   if (!old) return false;  // not ours to overwrite
   std::vector<std::string> lines;
@@ -259,7 +259,7 @@ bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
 
 bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
   if (nick.empty()) return false;
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   std::optional<OrderRules> rules = LoadRules();
   if (!rules) return false;
   if (rules->IsBlacklisted(nick)) return true;
@@ -268,7 +268,7 @@ bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
 }
 
 std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   std::vector<HeldOrder> holds;
   const std::optional<std::vector<std::string>> lines = ReadLines(HoldsPath(), kHoldsHeader);
   if (!lines) return holds;
@@ -290,7 +290,7 @@ std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
 }
 
 bool OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   if (!ReadLines(HoldsPath(), kHoldsHeader)) return false;
   std::vector<std::string> lines;
   for (const HeldOrder& h : holds) {
@@ -302,7 +302,7 @@ bool OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
 }
 
 bool OrderRuleFiles::SetApproval(const std::string& orderNumber, Approval approval) const {
-  StoreGuard guard;  // the read and the write as one step (the lock is recursive)
+  StoreGuard guard(ProgramShop());  // the read and the write as one step (the lock is recursive)
   std::vector<HeldOrder> holds = LoadHolds();
   const auto it = std::find_if(holds.begin(), holds.end(),
                                [&](const HeldOrder& h) { return h.orderNumber == orderNumber; });
@@ -327,11 +327,11 @@ void OrderRuleGate::BeginCycle() {
   if (!active_) return;
   holds_ = files_.LoadHolds();
   std::vector<MonitoredItem> items;
-  if (LoadItems(&items)) {
+  if (LoadItems(ProgramShop(), &items)) {
     for (const MonitoredItem& item : items) limits_.emplace(item.name, item.purchaseLimit);
   }
   std::vector<SentCard> sent;
-  if (LoadSentCards(&sent)) {
+  if (LoadSentCards(ProgramShop(), &sent)) {
     const auto today = LocalDate(std::chrono::system_clock::to_time_t(clock_().now));
     for (const SentCard& card : sent) {
       ++receivedOfItem_[{card.buyerNick, card.itemName}];
@@ -393,7 +393,7 @@ void OrderRuleGate::EndCycle(const std::vector<PendingOrder>& listed, bool listC
   if (!changed_) return;
   // The seller may have approved or refused an order while the cycle ran:
   // that word is kept, the rest is this cycle's.
-  StoreGuard guard;
+  StoreGuard guard(ProgramShop());
   const std::vector<HeldOrder> onDisk = files_.LoadHolds();
   for (HeldOrder& h : holds_) {
     for (const HeldOrder& d : onDisk) {

@@ -144,7 +144,7 @@ struct HeldOrder {
 // The two files of a data folder.
 class OrderRuleFiles {
  public:
-  explicit OrderRuleFiles(std::string dataDir = {});  // empty: DataDir()
+  explicit OrderRuleFiles(std::string dataDir = {});  // empty: ProgramShop().DataDir()
 
   // The rules; empty rules when the file is absent, nullopt when it cannot
   // be read or is not a rules file.

@@ -44,7 +44,8 @@ void DeliveryRecovery::Reload() { open_ = journal_.Unfinished(); }
 
 void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
   const PendingOrder order = LedgerOrder(entry.plan);
-  const bool marked = UndeliveredOrders().Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+  const bool marked =
+      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
   // Closed only once the mark is kept, so the seller always finds one.
   if (marked) journal_.Closed(order.orderNumber);
   events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked);
@@ -67,7 +68,7 @@ void DeliveryRecovery::RecoverRecords() {
     // unflushed writes is written again from the plan, and a plan that
     // cannot be completed now is never dropped, it goes to the seller.
     const RecordOutcome outcome =
-        RecordPlannedCards(entry.plan, nullptr, TableFlush::kDeferred,
+        RecordPlannedCards(ProgramShop(), entry.plan, nullptr, TableFlush::kDeferred,
                            entry.recorded ? PlanState::kRecordedBefore : PlanState::kNew);
     if (entry.recorded) {
       if (!entry.closed && (outcome == RecordOutcome::kNothingWritten || outcome == RecordOutcome::kTooLong ||
@@ -126,7 +127,7 @@ DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& ord
                     BuyerMessage(entry.plan.itemName, order.orderNumber, cards, about.quantity));
     events_.OrderRecovered(about, RecoveryAction::kResent, handed);
     if (!handed) {
-      UndeliveredOrders().Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
+      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
       journal_.Closed(order.orderNumber);
       Reload();
       return Settled::kImFailed;

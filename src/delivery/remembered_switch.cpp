@@ -24,15 +24,15 @@ const std::string& IntervalSetting() {
 
 RememberedSwitch LoadRememberedSwitch() {
   RememberedSwitch remembered;
-  const ScanIntervalCheck interval = CheckScanInterval(GetSetting(IntervalSetting()));
+  const ScanIntervalCheck interval = CheckScanInterval(GetSetting(ProgramShop(), IntervalSetting()));
   if (interval.seconds) remembered.seconds = *interval.seconds;
-  remembered.on = GetSetting(SwitchSetting()) == "1" && interval.seconds.has_value();
+  remembered.on = GetSetting(ProgramShop(), SwitchSetting()) == "1" && interval.seconds.has_value();
   return remembered;
 }
 
 bool RememberSwitch(bool on, std::optional<int> seconds) {
-  bool ok = PutSetting(SwitchSetting(), on ? "1" : "0");
-  if (seconds) ok = PutSetting(IntervalSetting(), std::to_string(*seconds)) && ok;
+  bool ok = PutSetting(ProgramShop(), SwitchSetting(), on ? "1" : "0");
+  if (seconds) ok = PutSetting(ProgramShop(), IntervalSetting(), std::to_string(*seconds)) && ok;
   return ok;
 }
 

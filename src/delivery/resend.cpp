@@ -22,7 +22,7 @@ bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result) {
   result->order.orderNumber = orderNumber;
   result->cards.clear();
   std::vector<SentCard> sent;
-  if (!LoadSentCards(&sent)) return false;
+  if (!LoadSentCards(ProgramShop(), &sent)) return false;
   for (const SentCard& card : sent) {
     if (card.orderNumber != orderNumber) continue;
     if (result->cards.empty()) {
@@ -47,7 +47,7 @@ ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string
   result.order.orderId = listed.orderId;
   result.listing = ScanOutcome::kListed;
   result.stillListed = true;
-  UndeliveredOrders marks;
+  UndeliveredOrders marks(ProgramShop());
   result.wasMarked = marks.IsMarked(listed.orderNumber);
   if (!sender.Send(sellerNick, result.order.buyerNick, ResendMessage(result)))
     return done(ResendOutcome::kNotHanded);
@@ -69,7 +69,7 @@ int ResendBatch::Resent() const {
 ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSender& sender,
                          DeliveryEvents* events, const std::atomic<bool>* stop) {
   ResendBatch batch;
-  UndeliveredOrders marks;
+  UndeliveredOrders marks(ProgramShop());
   std::set<std::string> seen;
   std::optional<std::string> nick;  // read at the first order that has cards to send
   bool ended = false;               // a message did not go out, or the nick is unknown
@@ -127,7 +127,7 @@ ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* event
                                     const std::atomic<bool>* stop) {
   ResendBatch batch;
   batch.allUndelivered = true;
-  const std::vector<UndeliveredOrder> marked = UndeliveredOrders().List();
+  const std::vector<UndeliveredOrder> marked = UndeliveredOrders(ProgramShop()).List();
   batch.marked = static_cast<int>(marked.size());
   if (marked.empty()) return batch;
   const OrderScan scan = ScanOrders();

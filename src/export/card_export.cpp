@@ -3,6 +3,7 @@
 #include "export/card_export.h"
 
 #include "export/jet4/jet4_file.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 
 namespace autodeliver {
@@ -43,7 +44,7 @@ Status ExportCardToAccessAt(const std::string& programDir, const std::string& or
 
 Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
                           const std::string& cardPassword) {
-  return ExportCardToAccessAt(ProgramDir(), orderNumber, cardNumber, cardPassword);
+  return ExportCardToAccessAt(ProgramShop().ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
 Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
@@ -54,14 +55,14 @@ Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<Ca
 }
 
 Status ExportCardsToAccess(const std::vector<CardExportRow>& rows) {
-  return ExportCardsToAccessAt(ProgramDir(), rows);
+  return ExportCardsToAccessAt(ProgramShop().ProgramDir(), rows);
 }
 
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {
   return Jet4RowCount(programDir + "/card.mdb", "biao");
 }
 
-std::optional<std::uint32_t> CardExportRowCount() { return CardExportRowCountAt(ProgramDir()); }
+std::optional<std::uint32_t> CardExportRowCount() { return CardExportRowCountAt(ProgramShop().ProgramDir()); }
 
 std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
                                       const std::string& cardNumber, const std::string& cardPassword,
@@ -72,11 +73,11 @@ std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::
 
 std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
                                     const std::string& cardPassword, std::uint32_t fromRow) {
-  return CardRowExportedAt(ProgramDir(), orderNumber, cardNumber, cardPassword, fromRow);
+  return CardRowExportedAt(ProgramShop().ProgramDir(), orderNumber, cardNumber, cardPassword, fromRow);
 }
 
 bool SettleCardExportAt(const std::string& programDir) { return SettleJet4File(programDir + "/card.mdb"); }
 
-bool SettleCardExport() { return SettleCardExportAt(ProgramDir()); }
+bool SettleCardExport() { return SettleCardExportAt(ProgramShop().ProgramDir()); }
 
 }  // namespace autodeliver

@@ -35,7 +35,7 @@ std::string CardExportStatement(const std::string& orderNumber, const std::strin
 Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
                             const std::string& cardNumber, const std::string& cardPassword);
 
-// ExportCardToAccessAt(ProgramDir(), ...). Called once per delivered card;
+// ExportCardToAccessAt(ProgramShop().ProgramDir(), ...). Called once per delivered card;
 // the caller goes on whatever the result.
 Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
                           const std::string& cardPassword);

@@ -5,13 +5,14 @@
 
 namespace autodeliver {
 
-CheckedImport ImportCheckedCards(std::string_view itemName, const std::vector<CardLine>& lines,
-                                 bool allowDuplicates, bool allowNoPassword, const ImportProgress& progress,
+CheckedImport ImportCheckedCards(ShopContext& shop, std::string_view itemName,
+                                 const std::vector<CardLine>& lines, bool allowDuplicates,
+                                 bool allowNoPassword, const ImportProgress& progress,
                                  const std::atomic<bool>* cancel) {
   CheckedImport out;
-  SharedStoreGuard guard;
-  out.plan = CheckImport(itemName, lines, allowDuplicates, allowNoPassword);
-  if (out.plan) out.result = ImportStockCards(itemName, out.plan->cards, progress, cancel);
+  SharedStoreGuard guard(shop);
+  out.plan = CheckImport(shop, itemName, lines, allowDuplicates, allowNoPassword);
+  if (out.plan) out.result = ImportStockCards(shop, itemName, out.plan->cards, progress, cancel);
   return out;
 }
 

@@ -35,9 +35,9 @@ struct CheckedImport {
 // appends the cards the check lets through, as ImportStockCards does (with
 // `progress` and `cancel`), all under the shared store lock. The two
 // allowances are CheckImport's.
-CheckedImport ImportCheckedCards(std::string_view itemName, const std::vector<CardLine>& lines,
-                                 bool allowDuplicates, bool allowNoPassword,
-                                 const ImportProgress& progress = {},
+CheckedImport ImportCheckedCards(ShopContext& shop, std::string_view itemName,
+                                 const std::vector<CardLine>& lines, bool allowDuplicates,
+                                 bool allowNoPassword, const ImportProgress& progress = {},
                                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace autodeliver

@@ -154,11 +154,12 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
   return plan;
 }
 
-std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
-                                      bool allowDuplicates, bool allowNoPassword) {
+std::optional<ImportPlan> CheckImport(ShopContext& shop, std::string_view itemName,
+                                      const std::vector<CardLine>& lines, bool allowDuplicates,
+                                      bool allowNoPassword) {
   ImportChecker checker(lines);
   {
-    TableAccess a(StockTablePath(), false);
+    TableAccess a(shop, shop.StockTablePath(), false);
     int fName, fNumber, fPassword;
     if (!a.Resolve({"宝贝名称"_gbk, "宝贝卡号"_gbk, "宝贝卡密"_gbk}, &fName, &fNumber, &fPassword))
       return std::nullopt;
@@ -173,7 +174,7 @@ std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vect
     }
   }
   {
-    TableAccess a(SentTablePath(), false);
+    TableAccess a(shop, shop.SentTablePath(), false);
     int fNumber, fPassword;
     if (!a.Resolve({"已发卡号"_gbk, "已发卡密"_gbk}, &fNumber, &fPassword)) return std::nullopt;
     RecordTable& t = a.table();

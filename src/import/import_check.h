@@ -26,7 +26,7 @@
 // memory.
 //
 // Thread safety: ImportChecker is used by one thread at a time. CheckImport
-// takes StoreLock() for each table it reads.
+// takes the shop's store lock for each table it reads.
 #pragma once
 
 #include <array>
@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "import/card_lines.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
@@ -120,8 +121,9 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
 // The check against the stock of `itemName` and the whole sent history, one
 // pass over each table. nullopt when a table cannot be read: then nothing
 // is known about duplicates.
-std::optional<ImportPlan> CheckImport(std::string_view itemName, const std::vector<CardLine>& lines,
-                                      bool allowDuplicates, bool allowNoPassword = false);
+std::optional<ImportPlan> CheckImport(ShopContext& shop, std::string_view itemName,
+                                      const std::vector<CardLine>& lines, bool allowDuplicates,
+                                      bool allowNoPassword = false);
 
 // The lines that are not in the stock once the first `handled` cards of
 // `plan` have been tried (all of them, or fewer when the append stopped

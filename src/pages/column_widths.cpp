@@ -37,7 +37,8 @@ std::optional<std::vector<int>> ParseColumnWidths(std::string_view value, std::s
 }
 
 std::vector<int> LoadColumnWidths(std::string_view setting, const std::vector<int>& layoutWidths) {
-  const std::vector<std::string> values = GetSettingValues(Utf8ToGbkLossy(std::string(setting)));
+  const std::vector<std::string> values =
+      GetSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)));
   if (values.empty()) return layoutWidths;
   return ParseColumnWidths(values.front(), layoutWidths.size()).value_or(layoutWidths);
 }
@@ -46,7 +47,7 @@ bool SaveColumnWidths(std::string_view setting, const std::vector<int>& widths) 
   // Stored within the range a row is read back with.
   std::vector<int> kept = widths;
   for (int& w : kept) w = std::clamp(w, kMinRememberedWidth, kMaxRememberedWidth);
-  return ReplaceSettingValues(Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)});
+  return ReplaceSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)});
 }
 
 }  // namespace autodeliver

@@ -5,7 +5,7 @@
 // row that does not hold one sensible width per column, shows the layout's
 // widths. The table's fields and its other rows stay as they are.
 //
-// Thread safety: the store functions take StoreLock() (settings.h); the
+// Thread safety: the store functions take the shop's store lock (settings.h); the
 // rest is pure.
 #pragma once
 

@@ -58,7 +58,7 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       rulesButton_(controls.rulesButton),
       prompts_(prompts),
       count_(std::make_unique<Count>()),
-      warnings_(StockWarningsPath()) {
+      warnings_(StockWarningsPath(ProgramShop())) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
@@ -129,7 +129,7 @@ void ItemsPage::FillItemsList() {
   itemNames_.clear();
   figures_.clear();
   std::vector<MonitoredItem> items;
-  if (!LoadItems(&items)) return;
+  if (!LoadItems(ProgramShop(), &items)) return;
   QList<QTreeWidgetItem*> rows;
   rows.reserve(static_cast<qsizetype>(items.size()));
   for (const MonitoredItem& item : items) {
@@ -164,8 +164,8 @@ void ItemsPage::StartCount() {
   recountWanted_ = false;
   count_->Join();
   count_->thread = std::thread([this] {
-    std::optional<StockCounts> stock = CountStockByItem();
-    WarningLevels levels = LoadWarningLevels();
+    std::optional<StockCounts> stock = CountStockByItem(ProgramShop());
+    WarningLevels levels = LoadWarningLevels(ProgramShop());
     QMetaObject::invokeMethod(
         this,
         [this, stock = std::move(stock), levels = std::move(levels)] {
@@ -225,14 +225,14 @@ void ItemsPage::AddItem() {
   if (!nameBox_) return;
   const std::string name = GbkFromQ(nameBox_->text());
   if (name == ItemNamePlaceholder()) return;
-  const AddItemResult added = AddMonitoredItem(name);
+  const AddItemResult added = AddMonitoredItem(ProgramShop(), name);
   if (added == AddItemResult::kAlreadyMonitored) {
     prompts_.ShowBox("宝贝已存在监控列表！"_gbk, "失败"_gbk, BoxKind::kError);
     return;
   }
   // The name stays in the box for the seller to shorten.
   if (added == AddItemResult::kNameTooLong) {
-    prompts_.ShowBox(NameTooLongText(ItemNameLimit()), "失败"_gbk, BoxKind::kError);
+    prompts_.ShowBox(NameTooLongText(ItemNameLimit(ProgramShop())), "失败"_gbk, BoxKind::kError);
     return;
   }
   nameBox_->clear();
@@ -262,11 +262,11 @@ void ItemsPage::RenameCheckedItems() {
       prompts_.ShowBox("宝贝名称不能为空，没有修改。"_gbk, kCaption, BoxKind::kError);
       continue;
     }
-    if (typed->size() > ItemNameLimit()) {
-      prompts_.ShowBox(NameTooLongText(ItemNameLimit()), kCaption, BoxKind::kError);
+    if (typed->size() > ItemNameLimit(ProgramShop())) {
+      prompts_.ShowBox(NameTooLongText(ItemNameLimit(ProgramShop())), kCaption, BoxKind::kError);
       continue;
     }
-    if (RenameItem(item.recordNumber, item.name, *typed)) {
+    if (RenameItem(ProgramShop(), item.recordNumber, item.name, *typed)) {
       emit changeMade(
           QStringLiteral("宝贝“%1”改名为“%2”，库存卡密随之改名").arg(QFromGbk(item.name), QFromGbk(*typed)));
     } else {
@@ -286,7 +286,7 @@ void ItemsPage::DeleteCheckedItems() {
   }
   if (!checked.empty()) {
     // The cards go with their items: the question says how many.
-    const std::optional<StockCounts> stock = CountStockByItem();
+    const std::optional<StockCounts> stock = CountStockByItem(ProgramShop());
     std::size_t cards = 0;
     for (const ShownItem& item : checked) cards += stock ? CardsOf(*stock, item.name) : 0;
     const std::string cardsText = stock ? std::to_string(cards) : "?";
@@ -302,7 +302,7 @@ void ItemsPage::DeleteCheckedItems() {
                                   .arg(CardsOf(*stock, item.name))
                             : QStringLiteral("删除宝贝“%1”及其库存卡密").arg(QFromGbk(item.name)));
     }
-    DeleteItems(std::move(checked));
+    DeleteItems(ProgramShop(), std::move(checked));
     for (const QString& line : lines) emit changeMade(line);
   }
   emit itemsChanged();
@@ -317,7 +317,7 @@ int ItemsPage::SelectedRecord() const {
 void ItemsPage::ShowAttributesOfSelection() {
   const int record = SelectedRecord();
   std::optional<MonitoredItem> item;
-  if (record > 0) item = ReadItemAt(record);
+  if (record > 0) item = ReadItemAt(ProgramShop(), record);
   if (remarkBox_) remarkBox_->setText(item ? QFromGbk(item->remark) : QString());
   if (limitBox_) limitBox_->setText(item ? QString::number(item->purchaseLimit) : QString());
   if (needsCardBox_) needsCardBox_->setChecked(item ? item->needsCard : false);
@@ -327,7 +327,7 @@ void ItemsPage::ShowAttributesOfSelection() {
     const QSignalBlocker quiet(warningLevelBox_);
     warningLevelBox_->setRange(0, kMaxWarningLevel);
     warningLevelBox_->setSpecialValueText(QStringLiteral("不提醒"));
-    warningLevelBox_->setValue(LoadWarningLevels().Of(item->name));
+    warningLevelBox_->setValue(LoadWarningLevels(ProgramShop()).Of(item->name));
     warningLevelBox_->setEnabled(true);
   }
 }
@@ -345,21 +345,21 @@ void ItemsPage::ShowNoWarningLevel() {
 void ItemsPage::StoreRemark() {
   const int record = SelectedRecord();
   if (record <= 0 || !remarkBox_) return;
-  SetItemRemark(record, GbkFromQ(remarkBox_->text()));
+  SetItemRemark(ProgramShop(), record, GbkFromQ(remarkBox_->text()));
   emit itemsChanged();
 }
 
 void ItemsPage::StoreLimit() {
   const int record = SelectedRecord();
   if (record <= 0 || !limitBox_) return;
-  SetItemPurchaseLimit(record, TextToInt(GbkFromQ(limitBox_->text())));
+  SetItemPurchaseLimit(ProgramShop(), record, TextToInt(GbkFromQ(limitBox_->text())));
   emit itemsChanged();
 }
 
 void ItemsPage::StoreNeedsCard(bool checked) {
   const int record = SelectedRecord();
   if (record <= 0) return;
-  SetItemNeedsCard(record, checked);
+  SetItemNeedsCard(ProgramShop(), record, checked);
   emit itemsChanged();
 }
 
@@ -369,7 +369,7 @@ void ItemsPage::StoreWarningLevel(int level) {
   if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) return;
   // The items table is not touched: the list keeps its selection, only the
   // figures (and the row's colour) change.
-  SetWarningLevel(itemNames_[record - 1], level);
+  SetWarningLevel(ProgramShop(), itemNames_[record - 1], level);
   RefreshFigures();
 }
 

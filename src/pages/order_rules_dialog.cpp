@@ -155,7 +155,7 @@ void OrderRulesDialog::Load() {
   for (const std::string& nick : loaded_.blacklist) blacklist_->addItem(QFromGbk(nick));
 
   std::vector<MonitoredItem> items;
-  LoadItems(&items);
+  LoadItems(ProgramShop(), &items);
   itemNames_.clear();
   itemRules_->setRowCount(0);
   for (const MonitoredItem& item : items) {

@@ -169,7 +169,7 @@ void SentCardsPage::RememberWidths() {
 
 void SentCardsPage::FillSentCardsGrid() {
   std::vector<SentCard> cards;
-  if (!LoadSentCards(&cards)) return;  // the grid keeps what it showed
+  if (!LoadSentCards(ProgramShop(), &cards)) return;  // the grid keeps what it showed
   index_ = SentCardIndex(cards);
   model_->Reset(std::move(cards));
   lastValid_ = false;
@@ -186,7 +186,8 @@ int SentCardsPage::shownRowCount() const { return filter_->rowCount(); }
 
 void SentCardsPage::ReloadMarks() {
   std::set<std::string> marked;
-  for (const UndeliveredOrder& mark : UndeliveredOrders().List()) marked.insert(mark.orderNumber);
+  for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List())
+    marked.insert(mark.orderNumber);
   // The marked orders that have rows in the grid.
   std::set<std::string> shown;
   if (!marked.empty()) {
@@ -302,7 +303,7 @@ void SentCardsPage::ResendSelectedOrders() {
 
 void SentCardsPage::ResendAllUndelivered() {
   if (resendRunning_) return;
-  const std::size_t marked = UndeliveredOrders().List().size();
+  const std::size_t marked = UndeliveredOrders(ProgramShop()).List().size();
   if (marked == 0) {
     Note(QStringLiteral("没有标记为未送达的订单"));
     return;
@@ -505,7 +506,7 @@ bool SentCardsPage::ExportSentCards(const QString& path, CsvEncoding encoding, b
     rows = shownRowCount();
   } else {
     std::vector<SentCard> all;
-    if (!LoadSentCards(&all)) {
+    if (!LoadSentCards(ProgramShop(), &all)) {
       Note(QStringLiteral("读不到已发卡密表，没有导出"), true);
       return false;
     }

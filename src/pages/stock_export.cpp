@@ -36,7 +36,7 @@ StockExport::Outcome StockExport::ExportTo(const QString& path, CsvEncoding enco
     return outcome;
   }
   std::vector<StockCard> all;
-  if (!LoadAllStockCards(&all)) {
+  if (!LoadAllStockCards(ProgramShop(), &all)) {
     outcome.text = QStringLiteral("读不到库存卡密表，没有导出");
     return outcome;
   }

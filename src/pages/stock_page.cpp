@@ -144,7 +144,7 @@ void StockPage::FillItemChooser() {
   std::optional<std::string> chosen;
   if (const std::string* name = ChosenName()) chosen = *name;
   itemChooser_->clear();
-  chooserNames_ = LoadItemNames();
+  chooserNames_ = LoadItemNames(ProgramShop());
   QStringList texts;
   texts.reserve(static_cast<qsizetype>(chooserNames_.size()));
   for (const std::string& name : chooserNames_) texts.append(QFromGbk(name));
@@ -162,7 +162,7 @@ void StockPage::FillItemChooser() {
 void StockPage::FillStockList() {
   const std::string* chosen = ChosenName();
   std::string name = chosen ? *chosen : std::string();
-  std::vector<StockCard> cards = LoadStockCardsOf(name);
+  std::vector<StockCard> cards = LoadStockCardsOf(ProgramShop(), name);
   stockModel_->Reset(std::move(name), std::move(cards));
 }
 
@@ -232,7 +232,7 @@ void StockPage::BeginImport(bool fromFile) {
   im.thread = std::thread([this, &im] {
     if (im.fromFile) im.file = LoadCardFile(im.path);
     if (!im.fromFile || (im.file && !im.file->lines.empty()))
-      im.plan = CheckImport(im.itemName, im.lines(), false);
+      im.plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
     QMetaObject::invokeMethod(
         this, [this] { ShowPreview(); }, Qt::QueuedConnection);
   });
@@ -291,7 +291,7 @@ void StockPage::SwapAndRecheck() {
   if (preview_) preview_->SetChecking(true);
   const int generation = im.generation;
   im.thread = std::thread([this, &im, generation] {
-    std::optional<ImportPlan> plan = CheckImport(im.itemName, im.lines(), false);
+    std::optional<ImportPlan> plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
     QMetaObject::invokeMethod(
         this,
         [this, generation, plan = std::move(plan)]() mutable {
@@ -337,7 +337,7 @@ void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
     // the delivery take, so cards stored since the preview are not stored
     // twice; the lines it finds duplicates stay with the seller.
     CheckedImport checked = ImportCheckedCards(
-        im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
+        ProgramShop(), im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
         [this](std::size_t handled, std::size_t all) {
           QMetaObject::invokeMethod(
               this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
@@ -446,7 +446,7 @@ void StockPage::DeleteSelectedStock() {
     if (prompts_.ShowBox(question, "删除库存"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
   }
   const std::string itemName = stockModel_->itemName();
-  const std::size_t removed = RemoveStockCards(itemName, stockModel_->cards(), rows);
+  const std::size_t removed = RemoveStockCards(ProgramShop(), itemName, stockModel_->cards(), rows);
   FillStockList();
   if (removed > 0) {
     emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));

@@ -5,6 +5,7 @@
 #include "http/http_request.h"
 #include "market/hosts.h"
 #include "service/ini_file.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "text/gbk.h"
 
@@ -58,6 +59,6 @@ bool CheckUpdate(Prompts& prompts, const std::string& programDir) {
   return false;
 }
 
-bool CheckUpdate(Prompts& prompts) { return CheckUpdate(prompts, ProgramDir()); }
+bool CheckUpdate(Prompts& prompts) { return CheckUpdate(prompts, ProgramShop().ProgramDir()); }
 
 }  // namespace autodeliver

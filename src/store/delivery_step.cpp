@@ -16,8 +16,6 @@
 namespace autodeliver {
 namespace {
 
-FileIo* g_io = nullptr;
-
 // The stock is compacted in this step when its marked records reach this
 // share of the table (1/4), as a take does.
 constexpr std::int32_t kCompactShare = 4;
@@ -83,9 +81,6 @@ bool SentRowFits(RecordTable& sent, const Fields& f, const DeliveryPlan& plan, c
 
 }  // namespace
 
-void SetDeliveryStepFileIo(FileIo* io) { g_io = io; }
-FileIo& DeliveryStepFileIo() { return g_io ? *g_io : DefaultFileIo(); }
-
 namespace {
 DeliveryStepHook g_hook = nullptr;
 }
@@ -99,9 +94,9 @@ namespace {
 // RecordPlannedCards on the stock and sent tables, open and held for
 // writing by the caller under the store lock; `why` takes the first
 // failure.
-RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::string& stockPath,
-                         const std::string& sentPath, const DeliveryPlan& plan, Status& why, TableFlush flush,
-                         PlanState state) AD_REQUIRES(StoreLock()) {
+RecordOutcome RecordPlan(ShopContext& shop, RecordTable& stock, RecordTable& sent,
+                         const std::string& stockPath, const std::string& sentPath, const DeliveryPlan& plan,
+                         Status& why, TableFlush flush, PlanState state) AD_REQUIRES(shop.StoreLock()) {
   const bool now = flush == TableFlush::kNow;
   // True when `s` is ok; else keeps the first failure as the cause.
   auto noted = [&why](Status s) {
@@ -119,10 +114,10 @@ RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::strin
   // follows this step's writes, so the next lookups need no rescan. An
   // order the sent table does not hold at all has no row to look for: only
   // a plan run again after a crash scans the table for its rows.
-  const bool stockIndexed = store_index::StockOf(stock, stockPath, f.stockName, plan.itemName) != nullptr;
+  const bool stockIndexed = shop.Index().StockOf(stock, stockPath, f.stockName, plan.itemName) != nullptr;
   bool sentIndexed = false;
   const bool orderSeen =
-      store_index::SentOrderExists(sent, sentPath, f.sent[1], plan.orderNumber, &sentIndexed);
+      shop.Index().SentOrderExists(sent, sentPath, f.sent[1], plan.orderNumber, &sentIndexed);
 
   // Where each card stands now: recorded already, in stock, or neither.
   std::vector<std::int32_t> rows;
@@ -157,10 +152,10 @@ RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::strin
       bool undone = true;
       for (std::int32_t r : appended) undone = sent.GoTo(r) && sent.MarkDeleted() && undone;
       if (now) sent.Sync();
-      store_index::InvalidateSent();
+      shop.Index().InvalidateSent();
       return undone && !anyRecorded ? RecordOutcome::kNothingWritten : RecordOutcome::kUnsure;
     }
-    if (sentIndexed) store_index::NoteSentAppended(sent, sentPath, plan.orderNumber);
+    if (sentIndexed) shop.Index().NoteSentAppended(sent, sentPath, plan.orderNumber);
     appended.push_back(sent.RecordNumber());
     rows[i] = sent.RecordNumber();
     DeliveryStepBoundary("row-appended");
@@ -174,10 +169,10 @@ RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::strin
                             ? noted(stock.MarkDeleted())
                             : noted(Status::NotFound(stockPath, "the planned card's record is gone"));
     if (!marked) {
-      store_index::InvalidateStock();
+      shop.Index().InvalidateStock();
       ok = false;
     } else if (stockIndexed) {
-      store_index::NoteStockMarked(stock, stockPath, plan.cards[i].stockRecord);
+      shop.Index().NoteStockMarked(stock, stockPath, plan.cards[i].stockRecord);
     }
     DeliveryStepBoundary("card-marked");
   }
@@ -190,12 +185,12 @@ RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::strin
   // whatever becomes of a compaction (it goes through its own flushed
   // journal).
   if (ok && now && stockIndexed) {
-    const std::int32_t marked = store_index::StockMarked(stockPath);
+    const std::int32_t marked = shop.Index().StockMarked(stockPath);
     if (marked > 0 && marked * kCompactShare >= stock.RecordCount()) {
       if (stock.Purge())
-        store_index::NoteStockPurged(stock, stockPath);
+        shop.Index().NoteStockPurged(stock, stockPath);
       else
-        store_index::InvalidateStock();
+        shop.Index().InvalidateStock();
     }
   }
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
@@ -203,20 +198,23 @@ RecordOutcome RecordPlan(RecordTable& stock, RecordTable& sent, const std::strin
 
 }  // namespace
 
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush, PlanState state) {
+RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause, TableFlush flush,
+                                 PlanState state) {
   Status ignored;
   Status& why = cause ? *cause : ignored;
   why = Status();
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   // Other processes' imports check the stock and the sent cards: a card
   // must never be seen in neither.
-  SharedStoreGuard guard;
-  const std::string stockPath = StockTablePath();
-  const std::string sentPath = SentTablePath();
+  SharedStoreGuard guard(shop);
+  const std::string stockPath = shop.StockTablePath();
+  const std::string sentPath = shop.SentTablePath();
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(g_io);
-  sent.SetFileIo(g_io);
+  stock.SetFileIo(shop.DeliveryFileIoSet());
+  sent.SetFileIo(shop.DeliveryFileIoSet());
+  stock.SetSoundTables(&shop.soundTables());
+  sent.SetSoundTables(&shop.soundTables());
   stock.SetCutOverlongText(false);
   sent.SetCutOverlongText(false);
   auto noted = [&why](Status s) {
@@ -227,20 +225,22 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableF
   // Nothing could be looked at: try again later.
   if (!noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath))) return RecordOutcome::kUnsure;
   if (!noted(stock.Hold(true)) || !noted(sent.Hold(true))) return RecordOutcome::kUnsure;
-  return RecordPlan(stock, sent, stockPath, sentPath, plan, why, flush, state);
+  return RecordPlan(shop, stock, sent, stockPath, sentPath, plan, why, flush, state);
 }
 
-Status FlushDeliveryTables() {
-  SharedStoreGuard guard;
+Status FlushDeliveryTables(ShopContext& shop) {
+  SharedStoreGuard guard(shop);
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(g_io);
-  sent.SetFileIo(g_io);
+  stock.SetFileIo(shop.DeliveryFileIoSet());
+  sent.SetFileIo(shop.DeliveryFileIoSet());
+  stock.SetSoundTables(&shop.soundTables());
+  sent.SetSoundTables(&shop.soundTables());
   // The rows before the marks: a card is never out of the stock on the disk
   // while its row is not.
-  Status rows = sent.Open(SentTablePath());
+  Status rows = sent.Open(shop.SentTablePath());
   if (rows) rows = sent.Sync();
-  Status marks = stock.Open(StockTablePath());
+  Status marks = stock.Open(shop.StockTablePath());
   if (marks) marks = stock.Sync();
   return rows ? marks : rows;
 }
@@ -250,10 +250,10 @@ Status FlushDeliveryTables() {
 namespace autodeliver {
 namespace {
 
-// The session's calls run inside a Hold, which holds StoreLock() (Use
-// refuses them outside one); to the clang analysis they assert it for the
-// rest of the function.
-void InsideAHold() AD_ASSERT_CAPABILITY(StoreLock()) {}
+// The session's calls run inside a Hold, which holds the shop's store lock
+// (Use refuses them outside one); to the clang analysis they assert it for
+// the rest of the function.
+void InsideAHold(ShopContext& shop) AD_ASSERT_CAPABILITY(shop.StoreLock()) {}
 
 }  // namespace
 
@@ -266,6 +266,8 @@ struct HeldTable {
 };
 
 struct DeliveryTables::Impl {
+  explicit Impl(ShopContext& s) : shop(s) {}
+  ShopContext& shop;
   HeldTable stock, sent, items, settings;
   int depth = 0;         // Holds open; the outermost lets the tables go
   bool writing = false;  // the outermost Hold is for writing
@@ -281,6 +283,7 @@ struct DeliveryTables::Impl {
     for (int attempt = 0;; ++attempt) {
       if (!h.table.IsOpen()) {
         h.table.SetFileIo(io);
+        h.table.SetSoundTables(&shop.soundTables());
         h.table.SetCutOverlongText(false);
         h.table.SetKeptOpen(true);
         if (Status opened = h.table.Open(path); !opened) return opened;
@@ -305,10 +308,13 @@ struct DeliveryTables::Impl {
   }
 };
 
-DeliveryTables::DeliveryTables() : impl_(std::make_unique<Impl>()) {}
+DeliveryTables::DeliveryTables(ShopContext& shop) : impl_(std::make_unique<Impl>(shop)) {}
 DeliveryTables::~DeliveryTables() = default;
 
-DeliveryTables::Hold::Hold(DeliveryTables& tables, bool forWriting) : tables_(tables) {
+ShopContext& DeliveryTables::shop() const { return impl_->shop; }
+
+DeliveryTables::Hold::Hold(DeliveryTables& tables, bool forWriting)
+    : guard_(tables.impl_->shop), tables_(tables) {
   if (tables_.impl_->depth++ == 0) tables_.impl_->writing = forWriting;
 }
 DeliveryTables::Hold::~Hold() {
@@ -316,33 +322,33 @@ DeliveryTables::Hold::~Hold() {
 }
 
 bool DeliveryTables::SentCardExists(std::string_view orderNumber) {
-  InsideAHold();
+  InsideAHold(impl_->shop);
   HeldTable& h = impl_->sent;
-  const std::string path = SentTablePath();
-  if (!impl_->Use(h, path, impl_->writing, g_io)) return false;
+  const std::string path = impl_->shop.SentTablePath();
+  if (!impl_->Use(h, path, impl_->writing, impl_->shop.DeliveryFileIoSet())) return false;
   const int f = h.table.FieldIndex("订单编号"_gbk);
   bool ok = false;
-  return f >= 0 && store_index::SentOrderExists(h.table, path, f, orderNumber, &ok);
+  return f >= 0 && impl_->shop.Index().SentOrderExists(h.table, path, f, orderNumber, &ok);
 }
 
 bool DeliveryTables::ItemExists(std::string_view name) {
-  InsideAHold();
+  InsideAHold(impl_->shop);
   HeldTable& h = impl_->items;
-  const std::string path = ItemsTablePath();
-  if (!impl_->Use(h, path, false, StoreFileIo())) return false;
+  const std::string path = impl_->shop.ItemsTablePath();
+  if (!impl_->Use(h, path, false, impl_->shop.StoreFileIo())) return false;
   const int f = h.table.FieldIndex("宝贝名称"_gbk);
   bool ok = false;
-  return f >= 0 && store_index::ItemNamed(h.table, path, f, name, &ok);
+  return f >= 0 && impl_->shop.Index().ItemNamed(h.table, path, f, name, &ok);
 }
 
 std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
                                                              std::size_t* total) {
-  InsideAHold();
+  InsideAHold(impl_->shop);
   std::vector<StockCard> cards;
   if (total) *total = 0;
   HeldTable& h = impl_->stock;
-  const std::string path = StockTablePath();
-  if (!impl_->Use(h, path, impl_->writing, g_io)) return cards;
+  const std::string path = impl_->shop.StockTablePath();
+  if (!impl_->Use(h, path, impl_->writing, impl_->shop.DeliveryFileIoSet())) return cards;
   RecordTable& t = h.table;
   const int name = t.FieldIndex("宝贝名称"_gbk), number = t.FieldIndex("宝贝卡号"_gbk),
             password = t.FieldIndex("宝贝卡密"_gbk);
@@ -351,7 +357,7 @@ std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view it
   // change check could not see) rebuilds the index once; after that, a
   // card that does not read back is passed over as an unreadable one.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::deque<std::int32_t>* positions = store_index::StockOf(t, path, name, itemName);
+    const std::deque<std::int32_t>* positions = impl_->shop.Index().StockOf(t, path, name, itemName);
     if (!positions) return cards;
     cards.clear();
     bool stale = false;
@@ -375,16 +381,16 @@ std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view it
       if (total) *total = positions->size();
       return cards;
     }
-    store_index::InvalidateStock();
+    impl_->shop.Index().InvalidateStock();
   }
   return cards;
 }
 
 std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
-  InsideAHold();
+  InsideAHold(impl_->shop);
   std::vector<std::string> values;
   HeldTable& h = impl_->settings;
-  if (!impl_->Use(h, SettingsTablePath(), false, StoreFileIo())) return values;
+  if (!impl_->Use(h, impl_->shop.SettingsTablePath(), false, impl_->shop.StoreFileIo())) return values;
   RecordTable& t = h.table;
   const int nameField = t.FieldIndex("配置名"_gbk), dataField = t.FieldIndex("配置数据"_gbk);
   if (nameField < 0 || dataField < 0) return values;
@@ -400,29 +406,31 @@ std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
 Status DeliveryTables::FlushTables() {
   Hold hold(*this);
   // The rows before the marks, as FlushDeliveryTables.
-  Status rows = impl_->Use(impl_->sent, SentTablePath(), false, g_io);
+  Status rows = impl_->Use(impl_->sent, impl_->shop.SentTablePath(), false, impl_->shop.DeliveryFileIoSet());
   if (rows) rows = impl_->sent.table.Sync();
-  Status marks = impl_->Use(impl_->stock, StockTablePath(), false, g_io);
+  Status marks =
+      impl_->Use(impl_->stock, impl_->shop.StockTablePath(), false, impl_->shop.DeliveryFileIoSet());
   if (marks) marks = impl_->stock.table.Sync();
   return rows ? marks : rows;
 }
 
 RecordOutcome DeliveryTables::RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush,
                                                  PlanState state) {
-  InsideAHold();
+  InsideAHold(impl_->shop);
   Status ignored;
   Status& why = cause ? *cause : ignored;
   why = Status();
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
-  const std::string stockPath = StockTablePath();
-  const std::string sentPath = SentTablePath();
+  const std::string stockPath = impl_->shop.StockTablePath();
+  const std::string sentPath = impl_->shop.SentTablePath();
   for (auto [h, path] : {std::pair{&impl_->stock, &stockPath}, std::pair{&impl_->sent, &sentPath}}) {
-    if (Status used = impl_->Use(*h, *path, true, g_io); !used) {
+    if (Status used = impl_->Use(*h, *path, true, impl_->shop.DeliveryFileIoSet()); !used) {
       why = std::move(used);
       return RecordOutcome::kUnsure;
     }
   }
-  return RecordPlan(impl_->stock.table, impl_->sent.table, stockPath, sentPath, plan, why, flush, state);
+  return RecordPlan(impl_->shop, impl_->stock.table, impl_->sent.table, stockPath, sentPath, plan, why, flush,
+                    state);
 }
 
 }  // namespace autodeliver

@@ -18,7 +18,7 @@
 // written (a full disk, a failing disk) makes the step undo the rows it appended and take no
 // card: nothing is written half.
 //
-// Thread safety: takes StoreLock() (store_lock.h) for the whole step.
+// Thread safety: takes the shop's store lock (shop_context.h) for the whole step.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +29,7 @@
 
 #include "io/status.h"
 #include "store/rows.h"
+#include "store/shop_context.h"
 #include "store/store_lock.h"
 
 namespace autodeliver {
@@ -87,7 +88,7 @@ enum class PlanState {
 // holding, writing or flushing a table (a full disk, an I/O error with its
 // file, a lock held elsewhere), kTooLong for kTooLong; it stays ok for
 // kRecorded and for a plan whose cards are simply no longer in stock.
-RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
+RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause = nullptr,
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
 
 // The stock, the sent cards, the monitored items and the settings held
@@ -113,10 +114,12 @@ RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullp
 // call but construction and destruction is made inside a Hold.
 class DeliveryTables {
  public:
-  DeliveryTables();
-  ~DeliveryTables();  // closes the tables
+  explicit DeliveryTables(ShopContext& shop);  // the shop outlives the session
+  ~DeliveryTables();                           // closes the tables
   DeliveryTables(const DeliveryTables&) = delete;
   DeliveryTables& operator=(const DeliveryTables&) = delete;
+
+  ShopContext& shop() const;
 
   // One hold of the session: the store lock for its lifetime, and the
   // tables used inside it locked until its end. A hold `forWriting` locks
@@ -124,7 +127,7 @@ class DeliveryTables {
   // recording the cards after looking at them needs no second lock call.
   class AD_SCOPED_CAPABILITY Hold {
    public:
-    explicit Hold(DeliveryTables& tables, bool forWriting = false) AD_ACQUIRE(StoreLock());
+    explicit Hold(DeliveryTables& tables, bool forWriting = false) AD_ACQUIRE(tables.shop().StoreLock());
     ~Hold() AD_RELEASE();
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
@@ -163,12 +166,7 @@ class DeliveryTables {
 // files), under the store lock: what deferred RecordPlannedCards calls wrote
 // is then kept by a power cut. The Status tells why a table could not be
 // opened or flushed (the sent table's failure first).
-Status FlushDeliveryTables();
-
-// The file-system calls the step and the delivery journal use from now on
-// (null: the real ones); tests use it to fail writes or drop unsynced data.
-void SetDeliveryStepFileIo(FileIo* io);
-FileIo& DeliveryStepFileIo();
+Status FlushDeliveryTables(ShopContext& shop);
 
 // A function called at each boundary between two effects of a delivery
 // (`step` names the boundary), or null. Crash tests arm it to end the

@@ -62,26 +62,26 @@ void PurgeLeftoverMarks(RecordTable& t) {
 
 }  // namespace
 
-std::optional<MonitoredItem> ReadItemAt(int recordNumber) {
-  TableAccess a(ItemsTablePath(), false);
+std::optional<MonitoredItem> ReadItemAt(ShopContext& shop, int recordNumber) {
+  TableAccess a(shop, shop.ItemsTablePath(), false);
   ItemFields f;
   if (!ResolveItem(a, &f) || !a.table().GoTo(recordNumber)) return std::nullopt;
   return ReadItem(a.table(), f);
 }
 
-bool WriteItemAt(int recordNumber, const MonitoredItem& item) {
-  TableAccess a(ItemsTablePath(), true);
+bool WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item) {
+  TableAccess a(shop, shop.ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
-  store_index::InvalidateItems();
+  shop.Index().InvalidateItems();
   return a.table().Modify(ItemValues(item)).ok();
 }
 
-bool LoadItems(std::vector<MonitoredItem>* items) {
-  TableAccess a(ItemsTablePath(), true);
+bool LoadItems(ShopContext& shop, std::vector<MonitoredItem>* items) {
+  TableAccess a(shop, shop.ItemsTablePath(), true);
   ItemFields f;
   if (!ResolveItem(a, &f)) return false;
   RecordTable& t = a.table();
-  store_index::InvalidateItems();
+  shop.Index().InvalidateItems();
   PurgeLeftoverMarks(t);
   std::vector<MonitoredItem> out;
   std::int32_t n = t.RecordCount();
@@ -95,33 +95,33 @@ bool LoadItems(std::vector<MonitoredItem>* items) {
   return true;
 }
 
-std::vector<std::string> LoadItemNames() {
+std::vector<std::string> LoadItemNames(ShopContext& shop) {
   std::vector<MonitoredItem> items;
   std::vector<std::string> names;
-  if (!LoadItems(&items)) return names;
+  if (!LoadItems(shop, &items)) return names;
   for (auto& item : items) names.push_back(std::move(item.name));
   return names;
 }
 
-bool ItemExists(std::string_view name) {
-  const std::string path = ItemsTablePath();
-  TableAccess a(path, false);
+bool ItemExists(ShopContext& shop, std::string_view name) {
+  const std::string path = shop.ItemsTablePath();
+  TableAccess a(shop, path, false);
   int f;
   if (!a.Resolve({FieldNames().itemName}, &f)) return false;
   bool ok = false;
-  return store_index::ItemNamed(a.table(), path, f, name, &ok);
+  return shop.Index().ItemNamed(a.table(), path, f, name, &ok);
 }
 
-bool AppendItem(const MonitoredItem& item) {
-  TableAccess a(ItemsTablePath(), true);
-  store_index::InvalidateItems();
+bool AppendItem(ShopContext& shop, const MonitoredItem& item) {
+  TableAccess a(shop, shop.ItemsTablePath(), true);
+  shop.Index().InvalidateItems();
   return a && a.table().Append(ItemValues(item));
 }
 
-bool DeleteItemAt(int recordNumber) {
-  TableAccess a(ItemsTablePath(), true);
+bool DeleteItemAt(ShopContext& shop, int recordNumber) {
+  TableAccess a(shop, shop.ItemsTablePath(), true);
   if (!a || !a.table().GoTo(recordNumber)) return false;
-  store_index::InvalidateItems();
+  shop.Index().InvalidateItems();
   bool marked = a.table().MarkDeleted().ok();
   a.table().Purge();
   return marked;

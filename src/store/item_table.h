@@ -9,7 +9,7 @@
 // positions in the table and shift down after a purge. Names and numbers
 // match by exact byte comparison.
 //
-// Thread safety: every operation takes StoreLock() (store_lock.h), so calls
+// Thread safety: every operation takes the shop's store lock (shop_context.h), so calls
 // from the window's thread and the delivery thread never interleave.
 #pragma once
 
@@ -19,23 +19,24 @@
 #include <vector>
 
 #include "store/rows.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
 // The item at `recordNumber` (clamped to the table); nullopt when the table
 // cannot be opened, is empty, or the record cannot be read.
-std::optional<MonitoredItem> ReadItemAt(int recordNumber);
+std::optional<MonitoredItem> ReadItemAt(ShopContext& shop, int recordNumber);
 // Overwrites the item at `recordNumber` (clamped) with all four fields.
-bool WriteItemAt(int recordNumber, const MonitoredItem& item);
+bool WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item);
 // All live items in table order into `items`; false and `items` untouched
 // when the table cannot be opened.
-bool LoadItems(std::vector<MonitoredItem>* items);
+bool LoadItems(ShopContext& shop, std::vector<MonitoredItem>* items);
 // The names of all live items in table order.
-std::vector<std::string> LoadItemNames();
+std::vector<std::string> LoadItemNames(ShopContext& shop);
 // True when a live item is named exactly `name`.
-bool ItemExists(std::string_view name);
-bool AppendItem(const MonitoredItem& item);
+bool ItemExists(ShopContext& shop, std::string_view name);
+bool AppendItem(ShopContext& shop, const MonitoredItem& item);
 // Marks the item at `recordNumber` and purges; result of the mark.
-bool DeleteItemAt(int recordNumber);
+bool DeleteItemAt(ShopContext& shop, int recordNumber);
 
 }  // namespace autodeliver

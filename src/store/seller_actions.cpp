@@ -23,22 +23,22 @@ namespace {
 // Reads the item at `recordNumber`, lets `change` edit it and writes it
 // back, all under one hold of the store lock.
 template <typename Change>
-bool ChangeItemAt(int recordNumber, Change change) {
-  StoreGuard guard;
-  std::optional<MonitoredItem> item = ReadItemAt(recordNumber);
+bool ChangeItemAt(ShopContext& shop, int recordNumber, Change change) {
+  StoreGuard guard(shop);
+  std::optional<MonitoredItem> item = ReadItemAt(shop, recordNumber);
   if (!item) return false;
   change(*item);
-  return WriteItemAt(recordNumber, *item);
+  return WriteItemAt(shop, recordNumber, *item);
 }
 
 }  // namespace
 
 // ---- monitored items
 
-std::size_t ItemNameLimit() {
+std::size_t ItemNameLimit(ShopContext& shop) {
   std::size_t limit = SIZE_MAX;
-  for (const std::string& path : {ItemsTablePath(), StockTablePath(), SentTablePath()}) {
-    TableAccess a(path, false);
+  for (const std::string& path : {shop.ItemsTablePath(), shop.StockTablePath(), shop.SentTablePath()}) {
+    TableAccess a(shop, path, false);
     int name = -1;
     if (!a.Resolve({"宝贝名称"_gbk}, &name)) continue;
     const FieldInfo& field = a.table().Fields()[static_cast<std::size_t>(name)];
@@ -48,69 +48,69 @@ std::size_t ItemNameLimit() {
   return limit;
 }
 
-AddItemResult AddMonitoredItem(std::string_view name) {
-  StoreGuard guard;
-  if (name.size() > ItemNameLimit()) return AddItemResult::kNameTooLong;
-  if (ItemExists(name)) return AddItemResult::kAlreadyMonitored;
+AddItemResult AddMonitoredItem(ShopContext& shop, std::string_view name) {
+  StoreGuard guard(shop);
+  if (name.size() > ItemNameLimit(shop)) return AddItemResult::kNameTooLong;
+  if (ItemExists(shop, name)) return AddItemResult::kAlreadyMonitored;
   MonitoredItem item;
   item.name = std::string(name);
   item.remark.clear();
   item.purchaseLimit = 0;
   item.needsCard = true;
-  return AppendItem(item) ? AddItemResult::kAdded : AddItemResult::kNotWritten;
+  return AppendItem(shop, item) ? AddItemResult::kAdded : AddItemResult::kNotWritten;
 }
 
-bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName) {
-  StoreGuard guard;
-  if (newName.size() > ItemNameLimit()) return false;
+bool RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName) {
+  StoreGuard guard(shop);
+  if (newName.size() > ItemNameLimit(shop)) return false;
   const bool written =
-      ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
+      ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
   if (written) {
-    RenameStockItem(shownName, newName);
+    RenameStockItem(shop, shownName, newName);
     // The warning level goes with the cards.
-    RenameWarningLevel(shownName, newName);
+    RenameWarningLevel(shop, shownName, newName);
   }
   return written;
 }
 
-std::size_t DeleteItems(std::vector<ShownItem> items) {
+std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items) {
   std::stable_sort(items.begin(), items.end(),
                    [](const ShownItem& a, const ShownItem& b) { return a.recordNumber > b.recordNumber; });
-  StoreGuard guard;
+  StoreGuard guard(shop);
   std::size_t deleted = 0;
   for (const ShownItem& item : items) {
-    if (DeleteItemAt(item.recordNumber)) ++deleted;
-    MarkStockCardsOf(item.name);
-    ForgetWarningLevel(item.name);
+    if (DeleteItemAt(shop, item.recordNumber)) ++deleted;
+    MarkStockCardsOf(shop, item.name);
+    ForgetWarningLevel(shop, item.name);
   }
-  PurgeStock();
+  PurgeStock(shop);
   return deleted;
 }
 
-bool SetItemRemark(int recordNumber, std::string_view remark) {
-  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.remark = std::string(remark); });
+bool SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark) {
+  return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.remark = std::string(remark); });
 }
 
-bool SetItemPurchaseLimit(int recordNumber, int purchaseLimit) {
-  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.purchaseLimit = purchaseLimit; });
+bool SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit) {
+  return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.purchaseLimit = purchaseLimit; });
 }
 
-bool SetItemNeedsCard(int recordNumber, bool needsCard) {
-  return ChangeItemAt(recordNumber, [&](MonitoredItem& item) { item.needsCard = needsCard; });
+bool SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard) {
+  return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.needsCard = needsCard; });
 }
 
 // ---- card stock
 
-std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockCard>& shown,
-                             const std::vector<int>& selectedRows) {
-  StoreGuard guard;
-  const std::vector<StockCard> current = LoadStockCardsOf(itemName);
+std::size_t RemoveStockCards(ShopContext& shop, std::string_view itemName,
+                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows) {
+  StoreGuard guard(shop);
+  const std::vector<StockCard> current = LoadStockCardsOf(shop, itemName);
   const std::vector<int> records = RecordsOfSelectedCards(shown, current, selectedRows);
   if (records.empty()) return 0;
   const std::unordered_set<int> chosen(records.begin(), records.end());
   // The marks and the purge in one access: one pass over the table,
   // however many cards were selected.
-  TableAccess a(StockTablePath(), true);
+  TableAccess a(shop, shop.StockTablePath(), true);
   if (!a) return 0;
   RecordTable& t = a.table();
   std::size_t marked = 0;
@@ -126,8 +126,9 @@ std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockC
   return marked;
 }
 
-StockImport ImportStockCards(std::string_view itemName, const std::vector<ImportedCard>& cards,
-                             const ImportProgress& progress, const std::atomic<bool>* cancel) {
+StockImport ImportStockCards(ShopContext& shop, std::string_view itemName,
+                             const std::vector<ImportedCard>& cards, const ImportProgress& progress,
+                             const std::atomic<bool>* cancel) {
   StockImport result;
   auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
   if (cancelled()) {
@@ -136,7 +137,7 @@ StockImport ImportStockCards(std::string_view itemName, const std::vector<Import
   }
   const std::size_t total = cards.size();
   result.handled = AppendStockCards(
-      itemName, cards,
+      shop, itemName, cards,
       [&](std::size_t handled) {
         if (progress) progress(handled, total);
         return !cancelled();

@@ -1,7 +1,7 @@
 // The seller's operations on the shop: what the management pages do to the
 // tables when the seller adds, renames or deletes monitored items, edits an
 // item's attributes, imports cards or removes cards from the stock. Each
-// operation is one transaction: it holds StoreLock() (store_lock.h) from its
+// operation is one transaction: it holds the shop's store lock (shop_context.h) from its
 // first table access to its last, so the delivery thread never sees half of
 // it (an item renamed but its cards not yet, cards marked but not purged).
 // Callers never take the store lock themselves.
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "store/rows.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
@@ -38,19 +39,19 @@ enum class AddItemResult {
 // (monitored items, stock, sent cards) stores whole: the narrowest of their
 // fixed-width name fields; SIZE_MAX when none is fixed-width. A table that
 // cannot be opened does not count.
-std::size_t ItemNameLimit();
+std::size_t ItemNameLimit(ShopContext& shop);
 
 // Adds `name` as a new item (empty remark, limit 0, needs cards) unless an
 // item of exactly that name exists or the name is longer than
 // ItemNameLimit(). The name is stored as given.
-AddItemResult AddMonitoredItem(std::string_view name);
+AddItemResult AddMonitoredItem(ShopContext& shop, std::string_view name);
 
 // Gives the item at `recordNumber` the name `newName` and moves every stock
 // card of `shownName` (the name the seller saw on that row) and its warning
 // level (warning_levels.h) to it. False when the item cannot be read or
 // written or `newName` is longer than ItemNameLimit(); its cards and level
 // are then left as they are.
-bool RenameItem(int recordNumber, std::string_view shownName, std::string_view newName);
+bool RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName);
 
 // An item as a list row shows it: its record number and its name.
 struct ShownItem {
@@ -62,13 +63,13 @@ struct ShownItem {
 // from the highest record number to the lowest (so the numbers still to come
 // stay valid), the cards of each by name, in one purge of the stock at the
 // end. Returns how many items were removed.
-std::size_t DeleteItems(std::vector<ShownItem> items);
+std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items);
 
 // Rewrite one attribute of the item at `recordNumber` (read, change, write).
 // False when the item cannot be read or written.
-bool SetItemRemark(int recordNumber, std::string_view remark);
-bool SetItemPurchaseLimit(int recordNumber, int purchaseLimit);
-bool SetItemNeedsCard(int recordNumber, bool needsCard);
+bool SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark);
+bool SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit);
+bool SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
 
 // ---- card stock
 
@@ -79,8 +80,8 @@ bool SetItemNeedsCard(int recordNumber, bool needsCard);
 // thread took in between shift nothing: exactly the selected cards that are
 // still in stock go, and a selected card that was delivered meanwhile is not
 // replaced by another. Returns how many cards were removed.
-std::size_t RemoveStockCards(std::string_view itemName, const std::vector<StockCard>& shown,
-                             const std::vector<int>& selectedRows);
+std::size_t RemoveStockCards(ShopContext& shop, std::string_view itemName,
+                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows);
 
 // The import's progress callback: cards handled so far (written or refused)
 // and the total. It runs on the importing thread with the store lock held,
@@ -108,7 +109,8 @@ struct StockImport {
 // `cancel`, when given, is read before the first batch and after each one:
 // once it is true the import stops, keeping the cards written so far. A
 // card the table refuses is skipped and the import goes on.
-StockImport ImportStockCards(std::string_view itemName, const std::vector<ImportedCard>& cards,
-                             const ImportProgress& progress = {}, const std::atomic<bool>* cancel = nullptr);
+StockImport ImportStockCards(ShopContext& shop, std::string_view itemName,
+                             const std::vector<ImportedCard>& cards, const ImportProgress& progress = {},
+                             const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace autodeliver

@@ -16,38 +16,38 @@ using shop_tables::FieldEquals;
 using shop_tables::FieldNames;
 using shop_tables::IsLive;
 
-bool SentCardExists(std::string_view orderNumber) {
-  const std::string path = SentTablePath();
-  TableAccess a(path, false);
+bool SentCardExists(ShopContext& shop, std::string_view orderNumber) {
+  const std::string path = shop.SentTablePath();
+  TableAccess a(shop, path, false);
   int f;
   if (!a.Resolve({FieldNames().orderNumber}, &f)) return false;
   bool ok = false;
-  return store_index::SentOrderExists(a.table(), path, f, orderNumber, &ok);
+  return shop.Index().SentOrderExists(a.table(), path, f, orderNumber, &ok);
 }
 
-bool AppendSentCard(const SentCard& card) {
-  const std::string path = SentTablePath();
-  TableAccess a(path, true);
+bool AppendSentCard(ShopContext& shop, const SentCard& card) {
+  const std::string path = shop.SentTablePath();
+  TableAccess a(shop, path, true);
   if (!a) return false;
   RecordTable& t = a.table();
   // The index is brought current first, so the append can be followed.
   const int f = t.FieldIndex(FieldNames().orderNumber);
   bool indexed = false;
-  if (f >= 0) store_index::SentOrderExists(t, path, f, card.orderNumber, &indexed);
+  if (f >= 0) shop.Index().SentOrderExists(t, path, f, card.orderNumber, &indexed);
   if (!t.Append({card.itemName, card.orderNumber, card.buyerNick, std::to_string(card.quantity),
                  card.cardNumber, card.cardPassword, card.remark, card.sentAt})) {
-    store_index::InvalidateSent();
+    shop.Index().InvalidateSent();
     return false;
   }
   if (indexed)
-    store_index::NoteSentAppended(t, path, card.orderNumber);
+    shop.Index().NoteSentAppended(t, path, card.orderNumber);
   else
-    store_index::InvalidateSent();
+    shop.Index().InvalidateSent();
   return true;
 }
 
-bool LoadSentCards(std::vector<SentCard>* cards) {
-  TableAccess a(SentTablePath(), false);
+bool LoadSentCards(ShopContext& shop, std::vector<SentCard>* cards) {
+  TableAccess a(shop, shop.SentTablePath(), false);
   int f[8];
   if (!a.Resolve(
           {FieldNames().itemName, FieldNames().orderNumber, FieldNames().buyerNick, FieldNames().quantity,

@@ -9,7 +9,7 @@
 // positions in the table and shift down after a purge. Names and numbers
 // match by exact byte comparison.
 //
-// Thread safety: every operation takes StoreLock() (store_lock.h), so calls
+// Thread safety: every operation takes the shop's store lock (shop_context.h), so calls
 // from the window's thread and the delivery thread never interleave.
 #pragma once
 
@@ -17,14 +17,15 @@
 #include <vector>
 
 #include "store/rows.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
 // True when a live sent card carries exactly `orderNumber`.
-bool SentCardExists(std::string_view orderNumber);
-bool AppendSentCard(const SentCard& card);
+bool SentCardExists(ShopContext& shop, std::string_view orderNumber);
+bool AppendSentCard(ShopContext& shop, const SentCard& card);
 // All live sent cards in table order; false and `cards` untouched when the
 // table cannot be opened.
-bool LoadSentCards(std::vector<SentCard>* cards);
+bool LoadSentCards(ShopContext& shop, std::vector<SentCard>* cards);
 
 }  // namespace autodeliver

@@ -26,15 +26,15 @@ const std::string& ImClientPathSetting() {
   return kName;
 }
 
-std::string GetSetting(std::string_view name) {
-  TableAccess a(SettingsTablePath(), false);
+std::string GetSetting(ShopContext& shop, std::string_view name) {
+  TableAccess a(shop, shop.SettingsTablePath(), false);
   int data;
   if (!FindSetting(a, name, &data)) return std::string();
   return a.table().ReadTextAt(data).value_or(std::string());
 }
 
-bool SetSetting(std::string_view name, std::string_view value) {
-  TableAccess a(SettingsTablePath(), true);
+bool SetSetting(ShopContext& shop, std::string_view name, std::string_view value) {
+  TableAccess a(shop, shop.SettingsTablePath(), true);
   int data;
   if (!FindSetting(a, name, &data)) return false;
   FieldValues values(a.table().Fields().size());
@@ -42,9 +42,9 @@ bool SetSetting(std::string_view name, std::string_view value) {
   return a.table().Modify(values).ok();
 }
 
-std::vector<std::string> GetSettingValues(std::string_view name) {
+std::vector<std::string> GetSettingValues(ShopContext& shop, std::string_view name) {
   std::vector<std::string> values;
-  TableAccess a(SettingsTablePath(), false);
+  TableAccess a(shop, shop.SettingsTablePath(), false);
   int nameField, dataField;
   if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return values;
   RecordTable& t = a.table();
@@ -56,8 +56,8 @@ std::vector<std::string> GetSettingValues(std::string_view name) {
   return values;
 }
 
-bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>& values) {
-  TableAccess a(SettingsTablePath(), true);
+bool ReplaceSettingValues(ShopContext& shop, std::string_view name, const std::vector<std::string>& values) {
+  TableAccess a(shop, shop.SettingsTablePath(), true);
   int nameField, dataField;
   if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return false;
   RecordTable& t = a.table();
@@ -86,8 +86,8 @@ bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>&
   return ok;
 }
 
-bool PutSetting(std::string_view name, std::string_view value) {
-  TableAccess a(SettingsTablePath(), true);
+bool PutSetting(ShopContext& shop, std::string_view name, std::string_view value) {
+  TableAccess a(shop, shop.SettingsTablePath(), true);
   int data;
   if (FindSetting(a, name, &data)) {
     FieldValues values(a.table().Fields().size());

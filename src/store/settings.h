@@ -10,12 +10,14 @@
 // The IM client's program path is written by the start-up check of the
 // client and read by the delivery side for every message it sends.
 //
-// Thread safety: both take StoreLock().
+// Thread safety: both take the shop's store lock.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
@@ -25,26 +27,26 @@ const std::string& ImClientPathSetting();
 
 // The value of the first live row named exactly `name`; empty when there is
 // none or the table cannot be opened.
-std::string GetSetting(std::string_view name);
+std::string GetSetting(ShopContext& shop, std::string_view name);
 
 // Overwrites the value of the first live row named exactly `name`; false
 // (nothing written) when there is none or the table fails.
-bool SetSetting(std::string_view name, std::string_view value);
+bool SetSetting(ShopContext& shop, std::string_view name, std::string_view value);
 
 // The values of every live row named exactly `name`, in table order; empty
 // when there is none or the table cannot be opened.
-std::vector<std::string> GetSettingValues(std::string_view name);
+std::vector<std::string> GetSettingValues(ShopContext& shop, std::string_view name);
 
 // Makes the rows named `name` hold exactly `values`, in one table access:
 // the existing rows of that name get the values in table order, rows left
 // over are removed and values left over are appended as new rows. Rows of
 // other names keep their values and their order. False when the table
 // cannot be opened or a write fails (then the rows may be part-written).
-bool ReplaceSettingValues(std::string_view name, const std::vector<std::string>& values);
+bool ReplaceSettingValues(ShopContext& shop, std::string_view name, const std::vector<std::string>& values);
 
 // Overwrites the value of the first live row named exactly `name`, or
 // appends a row with that name and value when there is none. False when the
 // table cannot be opened or written, or the name does not fit its field.
-bool PutSetting(std::string_view name, std::string_view value);
+bool PutSetting(ShopContext& shop, std::string_view name, std::string_view value);
 
 }  // namespace autodeliver

@@ -182,10 +182,4 @@ std::string UserDataFolder() {
   return (home == "/" ? std::string() : home) + "/.local/share/autodeliver";
 }
 
-std::string DataDir() { return ProgramDir() + "/data"; }
-std::string SettingsTablePath() { return DataDir() + "/" + kSettingsTableFile; }
-std::string ItemsTablePath() { return DataDir() + "/" + kItemsTableFile; }
-std::string StockTablePath() { return DataDir() + "/" + kStockTableFile; }
-std::string SentTablePath() { return DataDir() + "/" + kSentTableFile; }
-
 }  // namespace autodeliver

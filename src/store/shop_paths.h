@@ -1,6 +1,6 @@
-// Where the program's files live: the program directory, its data folder and
-// the four table files. The program directory is, in this order of
-// precedence:
+// Which program folder the program works on, chosen at start (the shop's
+// context, shop_context.h, then gives its data folder and table files). The
+// program directory is, in this order of precedence:
 //
 //   - the value given to SetProgramDir (tests, tools);
 //   - the shop chosen with SetShop (--shop NAME): the folder
@@ -62,13 +62,5 @@ std::string InstalledTemplateDir();
 // $HOME/.local/share in place of an unset, empty or relative XDG_DATA_HOME;
 // empty when neither gives an absolute folder.
 std::string UserDataFolder();
-
-// ProgramDir() + "/data".
-std::string DataDir();
-// DataDir() + "/" + file name.
-std::string SettingsTablePath();
-std::string ItemsTablePath();
-std::string StockTablePath();
-std::string SentTablePath();
 
 }  // namespace autodeliver

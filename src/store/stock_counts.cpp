@@ -18,8 +18,8 @@ int CountOf(const StockCounts& counts, std::string_view name) {
 
 }  // namespace
 
-std::optional<StockCounts> CountStockByItem() {
-  TableAccess a(StockTablePath(), false);
+std::optional<StockCounts> CountStockByItem(ShopContext& shop) {
+  TableAccess a(shop, shop.StockTablePath(), false);
   int fName;
   if (!a.Resolve({"宝贝名称"_gbk}, &fName)) return std::nullopt;
   RecordTable& t = a.table();
@@ -50,15 +50,15 @@ std::vector<ItemStock> ItemStockFigures(const std::vector<std::string>& itemName
   return figures;
 }
 
-bool LoadItemStock(const StockCounts& waiting, std::vector<ItemStock>* figures) {
+bool LoadItemStock(ShopContext& shop, const StockCounts& waiting, std::vector<ItemStock>* figures) {
   std::vector<MonitoredItem> items;
-  if (!LoadItems(&items)) return false;
-  std::optional<StockCounts> stock = CountStockByItem();
+  if (!LoadItems(shop, &items)) return false;
+  std::optional<StockCounts> stock = CountStockByItem(shop);
   if (!stock) return false;
   std::vector<std::string> names;
   names.reserve(items.size());
   for (MonitoredItem& item : items) names.push_back(std::move(item.name));
-  *figures = ItemStockFigures(names, *stock, waiting, LoadWarningLevels());
+  *figures = ItemStockFigures(names, *stock, waiting, LoadWarningLevels(shop));
   return true;
 }
 

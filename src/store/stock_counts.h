@@ -7,7 +7,7 @@
 // too few cards, their bought quantities added up per item title.
 //
 // Thread safety: the figures are plain values. CountStockByItem and
-// LoadItemStock take StoreLock() for each table they read.
+// LoadItemStock take the shop's store lock for each table they read.
 #pragma once
 
 #include <optional>
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/shop_context.h"
 #include "store/warning_levels.h"
 
 namespace autodeliver {
@@ -24,7 +25,7 @@ using StockCounts = TextMap;
 
 // The live cards of every item in the stock. nullopt when the table cannot
 // be read.
-std::optional<StockCounts> CountStockByItem();
+std::optional<StockCounts> CountStockByItem(ShopContext& shop);
 
 struct ItemStock {
   std::string name;
@@ -45,6 +46,6 @@ std::vector<ItemStock> ItemStockFigures(const std::vector<std::string>& itemName
 // The same for the monitored items as stored: the items table, one pass
 // over the stock, the levels. False and `figures` untouched when the items
 // or the stock table cannot be read.
-bool LoadItemStock(const StockCounts& waiting, std::vector<ItemStock>* figures);
+bool LoadItemStock(ShopContext& shop, const StockCounts& waiting, std::vector<ItemStock>* figures);
 
 }  // namespace autodeliver

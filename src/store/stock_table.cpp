@@ -48,35 +48,36 @@ bool IsLiveCardOf(RecordTable& t, std::int32_t index, int nameField, std::string
 
 // Removes the marked records (the index follows) when there are any and
 // `worth` says so for (marked, records).
-bool CompactWhen(TableAccess& a, const std::string& path, int nameField,
-                 const std::function<bool(std::int32_t, std::int32_t)>& worth) AD_REQUIRES(StoreLock()) {
+bool CompactWhen(ShopContext& shop, TableAccess& a, const std::string& path, int nameField,
+                 const std::function<bool(std::int32_t, std::int32_t)>& worth) AD_REQUIRES(shop.StoreLock()) {
   RecordTable& t = a.table();
-  if (!store_index::StockOf(t, path, nameField, {})) return false;
-  const std::int32_t marked = store_index::StockMarked(path);
+  if (!shop.Index().StockOf(t, path, nameField, {})) return false;
+  const std::int32_t marked = shop.Index().StockMarked(path);
   if (marked == 0 || !worth(marked, t.RecordCount())) return false;
   const bool ok = t.Purge().ok();
   if (ok)
-    store_index::NoteStockPurged(t, path);
+    shop.Index().NoteStockPurged(t, path);
   else
-    store_index::InvalidateStock();
+    shop.Index().InvalidateStock();
   return ok;
 }
 
 }  // namespace
 
-bool AppendStockCard(const StockCard& card) {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+bool AppendStockCard(ShopContext& shop, const StockCard& card) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   if (!a || !a.table().Append({card.itemName, card.cardNumber, card.cardPassword})) return false;
-  store_index::NoteStockAppended(a.table(), path, card.itemName);
+  shop.Index().NoteStockAppended(a.table(), path, card.itemName);
   return true;
 }
 
-std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
+std::size_t AppendStockCards(ShopContext& shop, std::string_view itemName,
+                             std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch,
                              std::size_t batchSize, std::vector<std::size_t>* refused) {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   if (!a || cards.empty()) return 0;
   if (batchSize == 0) batchSize = cards.size();
   RecordTable& t = a.table();
@@ -121,7 +122,7 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
     }
     failed = failed || !t.Flush();
     const std::int32_t written = t.RecordCount() - countBefore;
-    if (written > 0) store_index::NoteStockAppended(t, path, itemName, written);
+    if (written > 0) shop.Index().NoteStockAppended(t, path, itemName, written);
     if (failed) {
       // The first card of the batch that is not in the file, and no card
       // after it counts as handled.
@@ -135,16 +136,16 @@ std::size_t AppendStockCards(std::string_view itemName, std::span<const Imported
   return handled;
 }
 
-std::vector<StockCard> LoadStockCardsOf(std::string_view itemName) {
-  return LoadFirstStockCardsOf(itemName, static_cast<std::size_t>(-1), nullptr);
+std::vector<StockCard> LoadStockCardsOf(ShopContext& shop, std::string_view itemName) {
+  return LoadFirstStockCardsOf(shop, itemName, static_cast<std::size_t>(-1), nullptr);
 }
 
-std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+std::vector<StockCard> LoadFirstStockCardsOf(ShopContext& shop, std::string_view itemName, std::size_t limit,
                                              std::size_t* total) {
   std::vector<StockCard> cards;
   if (total) *total = 0;
-  const std::string path = StockTablePath();
-  TableAccess a(path, false);
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, false);
   StockFields f;
   if (!ResolveStock(a, &f)) return cards;
   RecordTable& t = a.table();
@@ -152,7 +153,7 @@ std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::siz
   // change test could not see) rebuilds the index once; after that, a card
   // that does not read back is passed over as an unreadable one.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::deque<std::int32_t>* positions = store_index::StockOf(t, path, f.name, itemName);
+    const std::deque<std::int32_t>* positions = shop.Index().StockOf(t, path, f.name, itemName);
     if (!positions) return cards;
     cards.clear();
     bool stale = false;
@@ -174,13 +175,13 @@ std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::siz
       if (total) *total = positions->size();
       return cards;
     }
-    store_index::InvalidateStock();
+    shop.Index().InvalidateStock();
   }
   return cards;
 }
 
-bool LoadAllStockCards(std::vector<StockCard>* cards) {
-  TableAccess a(StockTablePath(), false);
+bool LoadAllStockCards(ShopContext& shop, std::vector<StockCard>* cards) {
+  TableAccess a(shop, shop.StockTablePath(), false);
   int fName, fNumber, fPassword;
   if (!a.Resolve({FieldNames().itemName, FieldNames().cardNumber, FieldNames().cardPassword}, &fName,
                  &fNumber, &fPassword))
@@ -201,11 +202,11 @@ bool LoadAllStockCards(std::vector<StockCard>* cards) {
   return true;
 }
 
-bool RenameStockItem(std::string_view oldName, std::string_view newName) {
-  TableAccess a(StockTablePath(), true);
+bool RenameStockItem(ShopContext& shop, std::string_view oldName, std::string_view newName) {
+  TableAccess a(shop, shop.StockTablePath(), true);
   int fName;
   if (!a.Resolve({FieldNames().itemName}, &fName)) return false;
-  store_index::InvalidateStock();
+  shop.Index().InvalidateStock();
   RecordTable& t = a.table();
   std::int32_t n = t.RecordCount();
   bool ok = true;
@@ -215,73 +216,73 @@ bool RenameStockItem(std::string_view oldName, std::string_view newName) {
   return ok;
 }
 
-bool MarkStockCardsOf(std::string_view itemName) {
-  TableAccess a(StockTablePath(), true);
+bool MarkStockCardsOf(ShopContext& shop, std::string_view itemName) {
+  TableAccess a(shop, shop.StockTablePath(), true);
   int fName;
   if (!a.Resolve({FieldNames().itemName}, &fName)) return false;
-  store_index::InvalidateStock();
+  shop.Index().InvalidateStock();
   return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); }).ok();
 }
 
-bool MarkStockCardAt(int recordNumber) {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+bool MarkStockCardAt(ShopContext& shop, int recordNumber) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   if (!a) return false;
   RecordTable& t = a.table();
   // A number outside the table marks nothing.
   if (recordNumber < 1 || recordNumber > t.RecordCount()) return true;
   if (!t.GoTo(recordNumber) || !t.MarkDeleted()) {
-    store_index::InvalidateStock();
+    shop.Index().InvalidateStock();
     return false;
   }
-  store_index::NoteStockMarked(t, path, recordNumber);
+  shop.Index().NoteStockMarked(t, path, recordNumber);
   return true;
 }
 
-bool PurgeStock() {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+bool PurgeStock(ShopContext& shop) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   StockFields f;
   if (!ResolveStock(a, &f)) {
-    store_index::InvalidateStock();
+    shop.Index().InvalidateStock();
     return a && a.table().Purge();
   }
   // With the index current, the purge is followed without a rescan.
-  store_index::StockOf(a.table(), path, f.name, {});
+  shop.Index().StockOf(a.table(), path, f.name, {});
   const bool ok = a.table().Purge().ok();
   if (ok)
-    store_index::NoteStockPurged(a.table(), path);
+    shop.Index().NoteStockPurged(a.table(), path);
   else
-    store_index::InvalidateStock();
+    shop.Index().InvalidateStock();
   return ok;
 }
 
-bool CompactStockIfWorthIt() {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+bool CompactStockIfWorthIt(ShopContext& shop) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   StockFields f;
   if (!ResolveStock(a, &f)) return false;
-  return CompactWhen(a, path, f.name, [](std::int32_t marked, std::int32_t records) {
+  return CompactWhen(shop, a, path, f.name, [](std::int32_t marked, std::int32_t records) {
     return marked * kIdleShare >= records;
   });
 }
 
-bool CompactStock() {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+bool CompactStock(ShopContext& shop) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   StockFields f;
   if (!ResolveStock(a, &f)) return false;
-  return CompactWhen(a, path, f.name, [](std::int32_t, std::int32_t) { return true; });
+  return CompactWhen(shop, a, path, f.name, [](std::int32_t, std::int32_t) { return true; });
 }
 
-std::optional<StockCard> TakeStockCard(std::string_view itemName) {
-  const std::string path = StockTablePath();
-  TableAccess a(path, true);
+std::optional<StockCard> TakeStockCard(ShopContext& shop, std::string_view itemName) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
   StockFields f;
   if (!ResolveStock(a, &f)) return std::nullopt;
   RecordTable& t = a.table();
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::deque<std::int32_t>* positions = store_index::StockOf(t, path, f.name, itemName);
+    const std::deque<std::int32_t>* positions = shop.Index().StockOf(t, path, f.name, itemName);
     if (!positions) return std::nullopt;
     bool stale = false;
     std::optional<StockCard> card;
@@ -305,18 +306,18 @@ std::optional<StockCard> TakeStockCard(std::string_view itemName) {
       break;
     }
     if (stale) {
-      store_index::InvalidateStock();
+      shop.Index().InvalidateStock();
       continue;
     }
     if (!card) return std::nullopt;
     // Once marked the card is out of the stock: every reader passes over
     // marked records, and a crash before the compaction leaves it marked.
     if (!t.MarkDeleted()) {
-      store_index::InvalidateStock();
+      shop.Index().InvalidateStock();
       return std::nullopt;
     }
-    store_index::NoteStockMarked(t, path, at);
-    CompactWhen(a, path, f.name,
+    shop.Index().NoteStockMarked(t, path, at);
+    CompactWhen(shop, a, path, f.name,
                 [](std::int32_t marked, std::int32_t records) { return marked * kTakeShare >= records; });
     return card;
   }

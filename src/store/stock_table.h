@@ -9,7 +9,7 @@
 // positions in the table and shift down after a purge. Names and numbers
 // match by exact byte comparison.
 //
-// Thread safety: every operation takes StoreLock() (store_lock.h), so calls
+// Thread safety: every operation takes the shop's store lock (shop_context.h), so calls
 // from the window's thread and the delivery thread never interleave.
 #pragma once
 
@@ -22,12 +22,13 @@
 #include <vector>
 
 #include "store/rows.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
-bool AppendStockCard(const StockCard& card);
+bool AppendStockCard(ShopContext& shop, const StockCard& card);
 // Appends `cards` to the stock of `itemName`, in order, in one table access:
-// the table is opened once and held exclusively (and StoreLock() taken)
+// the table is opened once and held exclusively (and the store lock taken)
 // for the whole run, so no other store operation comes in between. After
 // every `batchSize` cards, and after the last, `afterBatch` (when given) is
 // called inside the hold with the number of cards handled so far; when it
@@ -44,38 +45,39 @@ bool AppendStockCard(const StockCard& card);
 // a batch are written together at its end, before `afterBatch`; when that
 // write fails, the count ends at the first card not written. 0 and no call
 // of `afterBatch` when the table cannot be opened.
-std::size_t AppendStockCards(std::string_view itemName, std::span<const ImportedCard> cards,
+std::size_t AppendStockCards(ShopContext& shop, std::string_view itemName,
+                             std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch = {},
                              std::size_t batchSize = 1000, std::vector<std::size_t>* refused = nullptr);
 // The live cards of `itemName` in table order, each with its record number.
-std::vector<StockCard> LoadStockCardsOf(std::string_view itemName);
+std::vector<StockCard> LoadStockCardsOf(ShopContext& shop, std::string_view itemName);
 // Every live card of the stock in table order, each with its record number;
 // false and `cards` untouched when the table cannot be opened.
-bool LoadAllStockCards(std::vector<StockCard>* cards);
+bool LoadAllStockCards(ShopContext& shop, std::vector<StockCard>* cards);
 // The first `limit` of them; *total (when given) gets the number of live
 // cards of the item. What a delivery needs, read without the rest.
-std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+std::vector<StockCard> LoadFirstStockCardsOf(ShopContext& shop, std::string_view itemName, std::size_t limit,
                                              std::size_t* total = nullptr);
 // Gives every card of `oldName` the name `newName`.
-bool RenameStockItem(std::string_view oldName, std::string_view newName);
+bool RenameStockItem(ShopContext& shop, std::string_view oldName, std::string_view newName);
 // Marks every card of `itemName` (no purge).
-bool MarkStockCardsOf(std::string_view itemName);
+bool MarkStockCardsOf(ShopContext& shop, std::string_view itemName);
 // Marks the card at `recordNumber` (no purge).
-bool MarkStockCardAt(int recordNumber);
+bool MarkStockCardAt(ShopContext& shop, int recordNumber);
 // Removes every marked card.
-bool PurgeStock();
+bool PurgeStock(ShopContext& shop);
 // Takes the oldest live card of `itemName` out of the stock and returns it;
 // nullopt when there is none or the table fails. The card is marked and
 // stays in the file until a compaction removes the marked records: at once
 // when they reach a quarter of the table, else at CompactStockIfWorthIt or
 // CompactStock. A crash in between leaves the card marked, never served.
-std::optional<StockCard> TakeStockCard(std::string_view itemName);
+std::optional<StockCard> TakeStockCard(ShopContext& shop, std::string_view itemName);
 // Removes the marked stock records when they reach an eighth of the table;
 // true when it did. Cheap otherwise: the delivery calls it at idle, between
 // cycles.
-bool CompactStockIfWorthIt();
+bool CompactStockIfWorthIt(ShopContext& shop);
 // Removes every marked stock record (at close); true when there were any
 // and they are gone.
-bool CompactStock();
+bool CompactStock(ShopContext& shop);
 
 }  // namespace autodeliver

@@ -40,7 +40,7 @@ std::optional<std::string> FromHex(std::string_view hex) {
 
 }  // namespace
 
-std::string StockWarningsPath() { return DataDir() + "/stock_warnings.txt"; }
+std::string StockWarningsPath(ShopContext& shop) { return shop.DataDir() + "/stock_warnings.txt"; }
 
 StockWarnings::StockWarnings(std::string path) : path_(std::move(path)) {
   std::ifstream in(path_);

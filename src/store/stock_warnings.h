@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "store/shop_context.h"
 #include "store/stock_counts.h"
 
 namespace autodeliver {
@@ -43,9 +44,9 @@ class StockWarnings {
   std::unordered_set<std::string, TextHash, std::equal_to<>> warned_;
 };
 
-// DataDir() + "/stock_warnings.txt": where the program keeps the items
+// shop.DataDir() + "/stock_warnings.txt": where the program keeps the items
 // standing warned.
-std::string StockWarningsPath();
+std::string StockWarningsPath(ShopContext& shop);
 
 // The warning as the log and the notification say it (GBK).
 std::string StockWarningText(const ItemStock& item);

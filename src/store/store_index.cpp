@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace autodeliver::store_index {
+namespace autodeliver {
 
 namespace {
 
@@ -112,28 +112,24 @@ struct SetPart : Part {
   }
 };
 
-StockPart& Stock() AD_REQUIRES(StoreLock()) {
-  static StockPart part;
-  return part;
-}
-SetPart& Sent() AD_REQUIRES(StoreLock()) {
-  static SetPart part;
-  return part;
-}
-SetPart& Items() AD_REQUIRES(StoreLock()) {
-  static SetPart part;
-  return part;
-}
-
 // A file time close to the moment the part was built may hide a second
 // write within the same clock tick; such a part is not trusted again.
 constexpr std::int64_t kRacyNs = 50'000'000;
 
 }  // namespace
 
-const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path, int nameField,
-                                        std::string_view itemName) {
-  StockPart& s = Stock();
+struct StoreIndex::Parts {
+  StockPart stock;
+  SetPart sent;
+  SetPart items;
+};
+
+StoreIndex::StoreIndex() : parts_(std::make_unique<Parts>()) {}
+StoreIndex::~StoreIndex() = default;
+
+const std::deque<std::int32_t>* StoreIndex::StockOf(RecordTable& t, const std::string& path, int nameField,
+                                                    std::string_view itemName) {
+  StockPart& s = parts_->stock;
   Stamp now;
   if (!s.Current(t, path, &now)) {
     if (now.count < 0 || !s.Build(t, path, nameField, now)) {
@@ -146,13 +142,13 @@ const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path,
   return it == s.byItem.end() ? &kNone : &it->second;
 }
 
-std::int32_t StockMarked(const std::string& path) {
-  const StockPart& s = Stock();
+std::int32_t StoreIndex::StockMarked(const std::string& path) {
+  const StockPart& s = parts_->stock;
   return s.built && s.path == path ? s.marked : 0;
 }
 
-void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber) {
-  StockPart& s = Stock();
+void StoreIndex::NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber) {
+  StockPart& s = parts_->stock;
   const std::int32_t i = recordNumber - 1;
   if (!s.Follow(t, path, 0, false) || i < 0 || i >= static_cast<std::int32_t>(s.live.size())) {
     s.Clear();
@@ -178,9 +174,9 @@ void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recor
   }
 }
 
-void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
-                       std::int32_t count) {
-  StockPart& s = Stock();
+void StoreIndex::NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
+                                   std::int32_t count) {
+  StockPart& s = parts_->stock;
   if (count <= 0 || !s.Follow(t, path, count, false)) {
     s.Clear();
     return;
@@ -192,8 +188,8 @@ void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view
   }
 }
 
-void NoteStockPurged(RecordTable& t, const std::string& path) {
-  StockPart& s = Stock();
+void StoreIndex::NoteStockPurged(RecordTable& t, const std::string& path) {
+  StockPart& s = parts_->stock;
   if (!s.Follow(t, path, 0, true)) {
     s.Clear();
     return;
@@ -215,11 +211,11 @@ void NoteStockPurged(RecordTable& t, const std::string& path) {
   s.marked = 0;
 }
 
-void InvalidateStock() { Stock().Clear(); }
+void StoreIndex::InvalidateStock() { parts_->stock.Clear(); }
 
-bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, std::string_view orderNumber,
-                     bool* ok) {
-  SetPart& s = Sent();
+bool StoreIndex::SentOrderExists(RecordTable& t, const std::string& path, int orderField,
+                                 std::string_view orderNumber, bool* ok) {
+  SetPart& s = parts_->sent;
   Stamp now;
   *ok = true;
   if (!s.Current(t, path, &now)) {
@@ -232,8 +228,8 @@ bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, st
   return s.keys.count(std::string(orderNumber)) > 0;
 }
 
-void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber) {
-  SetPart& s = Sent();
+void StoreIndex::NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber) {
+  SetPart& s = parts_->sent;
   if (!s.Follow(t, path, 1, false)) {
     s.Clear();
     return;
@@ -241,10 +237,11 @@ void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view 
   s.keys.insert(std::string(orderNumber));
 }
 
-void InvalidateSent() { Sent().Clear(); }
+void StoreIndex::InvalidateSent() { parts_->sent.Clear(); }
 
-bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok) {
-  SetPart& s = Items();
+bool StoreIndex::ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name,
+                           bool* ok) {
+  SetPart& s = parts_->items;
   Stamp now;
   *ok = true;
   const bool racy = s.built && s.stamp.changedNs + kRacyNs > s.builtAtNs;
@@ -258,12 +255,12 @@ bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::stri
   return s.keys.count(std::string(name)) > 0;
 }
 
-void InvalidateItems() { Items().Clear(); }
+void StoreIndex::InvalidateItems() { parts_->items.Clear(); }
 
-void InvalidateAll() {
+void StoreIndex::InvalidateAll() {
   InvalidateStock();
   InvalidateSent();
   InvalidateItems();
 }
 
-}  // namespace autodeliver::store_index
+}  // namespace autodeliver

@@ -23,55 +23,68 @@
 // once. A write that calls nothing is still seen by the change test, at the
 // cost of a rebuild.
 //
-// Thread safety: every call is made inside a table access, under
-// StoreLock() (store_lock.h), which serialises them; each says so with
-// AD_REQUIRES, checked by the clang build.
+// A shop's context (shop_context.h) owns its index; the store operations
+// reach it through ShopContext::Index().
+//
+// Thread safety: not thread-safe by itself. Every call is made inside a
+// table access, under the shop's store lock, which serialises them: the
+// context hands the index out only to a holder of that lock (AD_REQUIRES on
+// ShopContext::Index(), checked by the clang build).
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "store/store_lock.h"
 #include "tables/record_table.h"
 
-namespace autodeliver::store_index {
+namespace autodeliver {
 
-// ---- card stock: `t` is the stock table at `path`, held by the caller;
-// `nameField` is the index of its "宝贝名称" field.
+class StoreIndex {
+ public:
+  StoreIndex();
+  ~StoreIndex();
+  StoreIndex(const StoreIndex&) = delete;
+  StoreIndex& operator=(const StoreIndex&) = delete;
 
-// The 0-based record indexes of the live cards of `itemName`, in table
-// order; null when the table cannot be read.
-const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path, int nameField,
-                                        std::string_view itemName) AD_REQUIRES(StoreLock());
-// Marked records in the stock table as far as the index knows (valid after
-// a StockOf in the same access).
-std::int32_t StockMarked(const std::string& path) AD_REQUIRES(StoreLock());
-void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber)
-    AD_REQUIRES(StoreLock());
-// `count` cards of `itemName` appended (and written: a buffered append is
-// noted after its Flush).
-void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
-                       std::int32_t count = 1) AD_REQUIRES(StoreLock());
-void NoteStockPurged(RecordTable& t, const std::string& path) AD_REQUIRES(StoreLock());
-void InvalidateStock() AD_REQUIRES(StoreLock());
+  // ---- card stock: `t` is the stock table at `path`, held by the caller;
+  // `nameField` is the index of its "宝贝名称" field.
 
-// ---- sent cards: `orderField` is the index of "订单编号". *ok is false
-// when the table cannot be read.
-bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, std::string_view orderNumber,
-                     bool* ok) AD_REQUIRES(StoreLock());
-void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber)
-    AD_REQUIRES(StoreLock());
-void InvalidateSent() AD_REQUIRES(StoreLock());
+  // The 0-based record indexes of the live cards of `itemName`, in table
+  // order; null when the table cannot be read.
+  const std::deque<std::int32_t>* StockOf(RecordTable& t, const std::string& path, int nameField,
+                                          std::string_view itemName);
+  // Marked records in the stock table as far as the index knows (valid after
+  // a StockOf in the same access).
+  std::int32_t StockMarked(const std::string& path);
+  void NoteStockMarked(RecordTable& t, const std::string& path, std::int32_t recordNumber);
+  // `count` cards of `itemName` appended (and written: a buffered append is
+  // noted after its Flush).
+  void NoteStockAppended(RecordTable& t, const std::string& path, std::string_view itemName,
+                         std::int32_t count = 1);
+  void NoteStockPurged(RecordTable& t, const std::string& path);
+  void InvalidateStock();
 
-// ---- monitored items: `nameField` is the index of "宝贝名称". The items
-// table is small and rarely written; it is rebuilt after every write.
-bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok)
-    AD_REQUIRES(StoreLock());
-void InvalidateItems() AD_REQUIRES(StoreLock());
+  // ---- sent cards: `orderField` is the index of "订单编号". *ok is false
+  // when the table cannot be read.
+  bool SentOrderExists(RecordTable& t, const std::string& path, int orderField, std::string_view orderNumber,
+                       bool* ok);
+  void NoteSentAppended(RecordTable& t, const std::string& path, std::string_view orderNumber);
+  void InvalidateSent();
 
-// Drops every part (tests that swap the data folder, and a hard reset).
-void InvalidateAll() AD_REQUIRES(StoreLock());
+  // ---- monitored items: `nameField` is the index of "宝贝名称". The items
+  // table is small and rarely written; it is rebuilt after every write.
+  bool ItemNamed(RecordTable& t, const std::string& path, int nameField, std::string_view name, bool* ok);
+  void InvalidateItems();
 
-}  // namespace autodeliver::store_index
+  // Drops every part (tests that swap the data folder, and a hard reset).
+  void InvalidateAll();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace autodeliver

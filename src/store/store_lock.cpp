@@ -5,28 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "store/shop_paths.h"
+#include <string>
 
 namespace autodeliver {
 
-namespace {
-
-// The folder lock of the outermost SharedStoreGuard; touched only by the
-// thread that holds StoreLock().
-int g_depth = 0;
-int g_fd = -1;
-
-}  // namespace
-
-RecursiveMutex& StoreLock() {
-  static RecursiveMutex lock;
-  return lock;
-}
-
-SharedStoreGuard::SharedStoreGuard() : lock_(StoreLock()) {
-  if (g_depth++ > 0) return;
-  const std::string path = DataDir() + "/" + kStoreLockFile;
+// The folder lock's fields are guarded by the store lock, which lock_ holds
+// from the constructor's body to the destructor's end; the analysis does not
+// follow a lock held by a member.
+SharedStoreGuard::SharedStoreGuard(ShopContext& shop) AD_NO_THREAD_SAFETY_ANALYSIS : shop_(shop),
+                                                                                     lock_(shop.StoreLock()) {
+  if (shop_.sharedDepth_++ > 0) return;
+  const std::string path = shop_.DataDir() + "/" + kStoreLockFile;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   int rc;
@@ -36,13 +25,13 @@ SharedStoreGuard::SharedStoreGuard() : lock_(StoreLock()) {
     ::close(fd);
     return;
   }
-  g_fd = fd;
+  shop_.sharedFd_ = fd;
 }
 
-SharedStoreGuard::~SharedStoreGuard() {
-  if (--g_depth > 0 || g_fd < 0) return;
-  ::close(g_fd);  // releases the lock
-  g_fd = -1;
+SharedStoreGuard::~SharedStoreGuard() AD_NO_THREAD_SAFETY_ANALYSIS {
+  if (--shop_.sharedDepth_ > 0 || shop_.sharedFd_ < 0) return;
+  ::close(shop_.sharedFd_);  // releases the lock
+  shop_.sharedFd_ = -1;
 }
 
 }  // namespace autodeliver

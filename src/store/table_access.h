@@ -1,35 +1,31 @@
-// One table access of a store operation: takes the process-wide store lock,
+// One table access of a store operation: takes the shop's store lock,
 // opens the table, holds its file lock (exclusive for a writing access) and
 // closes it at the end of the scope. Internal to the store.
 //
 // Thread safety: the StoreGuard member serialises accesses. To the clang
-// analysis an access asserts StoreLock() for the rest of its function
+// analysis an access asserts the shop's store lock for the rest of its function
 // (the lock is recursive, and the analysis would call taking it again
-// inside a StoreGuard a double lock).
+// inside a StoreGuard a double lock). The tables are opened with the shop's
+// file I/O and its set of tables known sound.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "store/shop_context.h"
 #include "store/store_lock.h"
 #include "tables/record_table.h"
 
 namespace autodeliver {
 
-// The file-system calls of the tables that store operations open; null
-// means the real ones. For tests that make writes fail: set while no store
-// operation runs, and the FileIo outlives its use.
-inline FileIo*& StoreFileIo() {
-  static FileIo* io = nullptr;
-  return io;
-}
-
 class TableAccess {
  public:
   // A text longer than its fixed-width field is refused (the write fails),
   // never cut: a cut name or number would be another one.
-  TableAccess(const std::string& path, bool write) AD_ASSERT_CAPABILITY(StoreLock()) {
-    table_.SetFileIo(StoreFileIo());
+  TableAccess(ShopContext& shop, const std::string& path, bool write) AD_ASSERT_CAPABILITY(shop.StoreLock())
+      : guard_(shop) {
+    table_.SetFileIo(shop.StoreFileIo());
+    table_.SetSoundTables(&shop.soundTables());
     table_.SetCutOverlongText(false);
     ok_ = table_.Open(path) && table_.Hold(write);
   }

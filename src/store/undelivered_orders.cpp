@@ -118,14 +118,18 @@ bool Save(const std::string& path, const std::vector<Line>& lines) {
 
 }  // namespace
 
-std::string UndeliveredOrdersPath() { return DataDir() + "/undelivered.txt"; }
+std::string UndeliveredOrdersPath(ShopContext& shop) { return shop.DataDir() + "/undelivered.txt"; }
 
-UndeliveredOrders::UndeliveredOrders(std::string path) : path_(std::move(path)) {}
+UndeliveredOrders::UndeliveredOrders(ShopContext& shop)
+    : UndeliveredOrders(shop, UndeliveredOrdersPath(shop)) {}
+
+UndeliveredOrders::UndeliveredOrders(ShopContext& shop, std::string path)
+    : shop_(shop), path_(std::move(path)) {}
 
 bool UndeliveredOrders::Mark(const std::string& orderNumber, const std::string& buyerNick,
                              const std::string& itemTitle) {
   if (orderNumber.empty()) return false;
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::optional<std::vector<Line>> lines = Load(path_);
   if (!lines) return false;
   for (const Line& line : *lines) {
@@ -138,7 +142,7 @@ bool UndeliveredOrders::Mark(const std::string& orderNumber, const std::string& 
 }
 
 bool UndeliveredOrders::Clear(const std::string& orderNumber) {
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::optional<std::vector<Line>> lines = Load(path_);
   if (!lines) return false;
   const std::size_t before = lines->size();
@@ -148,7 +152,7 @@ bool UndeliveredOrders::Clear(const std::string& orderNumber) {
 }
 
 std::vector<UndeliveredOrder> UndeliveredOrders::List() const {
-  StoreGuard guard;
+  StoreGuard guard(shop_);
   std::vector<UndeliveredOrder> marks;
   const std::optional<std::vector<Line>> lines = Load(path_);
   if (!lines) return marks;

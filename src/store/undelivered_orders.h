@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "store/shop_context.h"
+
 namespace autodeliver {
 
 struct UndeliveredOrder {
@@ -37,13 +39,15 @@ struct UndeliveredOrder {
   bool operator==(const UndeliveredOrder&) const = default;
 };
 
-// DataDir() + "/undelivered.txt".
-std::string UndeliveredOrdersPath();
+// shop.DataDir() + "/undelivered.txt".
+std::string UndeliveredOrdersPath(ShopContext& shop);
 
 class UndeliveredOrders {
  public:
-  // The marks kept in the file at `path` (created on the first mark).
-  explicit UndeliveredOrders(std::string path = UndeliveredOrdersPath());
+  // The marks kept in the shop's file, or in the file at `path` (created on
+  // the first mark); read and written under the shop's store lock.
+  explicit UndeliveredOrders(ShopContext& shop);
+  UndeliveredOrders(ShopContext& shop, std::string path);
 
   // Marks the order as not delivered to its buyer, stamped with the current
   // local time. An order marked before keeps its first mark (true). False
@@ -64,6 +68,7 @@ class UndeliveredOrders {
   const std::string& path() const { return path_; }
 
  private:
+  ShopContext& shop_;
   std::string path_;
 };
 

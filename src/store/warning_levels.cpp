@@ -20,11 +20,11 @@ const std::string& SettingName() {
 
 // Edits the rows of the levels as a list of values, under one hold of the
 // store lock so that no other change comes between the read and the write.
-bool EditRows(const std::function<void(std::vector<std::string>&)>& edit) {
-  StoreGuard guard;
-  std::vector<std::string> values = GetSettingValues(SettingName());
+bool EditRows(ShopContext& shop, const std::function<void(std::vector<std::string>&)>& edit) {
+  StoreGuard guard(shop);
+  std::vector<std::string> values = GetSettingValues(shop, SettingName());
   edit(values);
-  return ReplaceSettingValues(SettingName(), values);
+  return ReplaceSettingValues(shop, SettingName(), values);
 }
 
 bool IsRowOf(std::string_view value, std::string_view itemName) {
@@ -56,17 +56,17 @@ std::optional<std::pair<std::string, int>> ParseWarningLevelValue(std::string_vi
   return std::make_pair(std::string(value.substr(space + 1)), TextToInt(number));
 }
 
-WarningLevels LoadWarningLevels() {
+WarningLevels LoadWarningLevels(ShopContext& shop) {
   WarningLevels levels;
-  for (const std::string& value : GetSettingValues(SettingName())) {
+  for (const std::string& value : GetSettingValues(shop, SettingName())) {
     std::optional<std::pair<std::string, int>> parsed = ParseWarningLevelValue(value);
     if (parsed && !levels.Own().contains(parsed->first)) levels.Set(parsed->first, parsed->second);
   }
   return levels;
 }
 
-bool SetWarningLevel(std::string_view itemName, int level) {
-  return EditRows([&](std::vector<std::string>& values) {
+bool SetWarningLevel(ShopContext& shop, std::string_view itemName, int level) {
+  return EditRows(shop, [&](std::vector<std::string>& values) {
     auto it = std::find_if(values.begin(), values.end(),
                            [&](const std::string& v) { return IsRowOf(v, itemName); });
     if (it == values.end()) {
@@ -77,9 +77,9 @@ bool SetWarningLevel(std::string_view itemName, int level) {
   });
 }
 
-bool RenameWarningLevel(std::string_view oldName, std::string_view newName) {
+bool RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName) {
   if (oldName == newName) return true;
-  return EditRows([&](std::vector<std::string>& values) {
+  return EditRows(shop, [&](std::vector<std::string>& values) {
     std::erase_if(values, [&](const std::string& v) { return IsRowOf(v, newName); });
     for (std::string& v : values)
       if (std::optional<std::pair<std::string, int>> parsed = ParseWarningLevelValue(v);
@@ -88,8 +88,8 @@ bool RenameWarningLevel(std::string_view oldName, std::string_view newName) {
   });
 }
 
-bool ForgetWarningLevel(std::string_view itemName) {
-  return EditRows([&](std::vector<std::string>& values) {
+bool ForgetWarningLevel(ShopContext& shop, std::string_view itemName) {
+  return EditRows(shop, [&](std::vector<std::string>& values) {
     std::erase_if(values, [&](const std::string& v) { return IsRowOf(v, itemName); });
   });
 }

@@ -10,7 +10,7 @@
 // items table stays as it is.
 //
 // Thread safety: WarningLevels is a plain value. The store functions take
-// StoreLock(); Set/Rename/Forget hold it across their read and write.
+// shop's store lock; Set/Rename/Forget hold it across their read and write.
 #pragma once
 
 #include <functional>
@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "store/shop_context.h"
 
 namespace autodeliver {
 
@@ -53,13 +55,13 @@ std::optional<std::pair<std::string, int>> ParseWarningLevelValue(std::string_vi
 
 // The levels as stored; all default when the table cannot be read. When an
 // item has several rows, the first counts.
-WarningLevels LoadWarningLevels();
+WarningLevels LoadWarningLevels(ShopContext& shop);
 // Stores the level of `itemName` in its row (added when it has none).
-bool SetWarningLevel(std::string_view itemName, int level);
+bool SetWarningLevel(ShopContext& shop, std::string_view itemName, int level);
 // The level of `oldName` goes over to `newName` (which loses its own), as
 // the item's cards do when the seller renames it.
-bool RenameWarningLevel(std::string_view oldName, std::string_view newName);
+bool RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName);
 // Removes the row of `itemName` (the item was removed).
-bool ForgetWarningLevel(std::string_view itemName);
+bool ForgetWarningLevel(ShopContext& shop, std::string_view itemName);
 
 }  // namespace autodeliver

@@ -20,6 +20,7 @@
 #include "tables/field_codec.h"
 #include "tables/pending_writes.h"
 #include "tables/purge_journal.h"
+#include "tables/sound_tables.h"
 #include "tables/table_format.h"
 #include "tables/table_header.h"
 #include "tables/table_lock.h"
@@ -29,51 +30,13 @@ namespace autodeliver {
 
 namespace fmt = table_format;
 
-namespace {
-
-// A table file and its companion as they stood when this process last let
-// go of the table's lock. Besides sizes and change times, which a coarse
-// clock may leave unchanged over another writer's change in the same tick,
-// it holds checksums of the table's header (figures and field descriptors)
-// and of the companion's block 0, read from the disk.
-struct FileStamp {
-  std::int32_t count = 0, nextId = 0;
-  std::int32_t figures[3] = {};
-  std::uint64_t headerSum[2] = {};
-  dev_t dev[2] = {};
-  ino_t ino[2] = {};
-  off_t size[2] = {};
-  timespec changed[2] = {};
-
-  bool operator==(const FileStamp& o) const {
-    if (count != o.count || nextId != o.nextId) return false;
-    for (int i = 0; i < 3; ++i)
-      if (figures[i] != o.figures[i]) return false;
-    if (headerSum[0] != o.headerSum[0] || headerSum[1] != o.headerSum[1]) return false;
-    for (int i = 0; i < 2; ++i)
-      if (dev[i] != o.dev[i] || ino[i] != o.ino[i] || size[i] != o.size[i] ||
-          changed[i].tv_sec != o.changed[i].tv_sec || changed[i].tv_nsec != o.changed[i].tv_nsec)
-        return false;
-    return true;
-  }
-};
-
-// Tables (by key) whose chains were found sharing no block, with the stamp
-// they had when this process last let go of them. Keeping a table so takes
-// no walk of its chains: this process's writes never make two chains share
-// a block, so a table that still has its stamp at the next access (no other
-// writer came in between) still shares none.
-Mutex g_soundMutex;
-std::unordered_map<std::string, FileStamp> g_soundTables AD_GUARDED_BY(g_soundMutex);
-
-}  // namespace
-
 struct RecordTable::Impl {
   // Every call goes through the watch, which keeps the first that failed
   // in an operation: its errno and file are the operation's cause.
   FailureWatch watch;
   FileIo* io = &watch;
   FileIo* nextIo = &DefaultFileIo();  // for the next Open
+  SoundTables* soundTables = &DefaultSoundTables();
   int fd = -1;
   std::string path;  // the table file's real path, for causes
   std::string key;
@@ -233,7 +196,7 @@ struct RecordTable::Impl {
     return fileStatKnown;
   }
 
-  bool StampNow(FileStamp* s) {
+  bool StampNow(TableStamp* s) {
     struct stat companion {};
     if (!StatFile() || !blocks.Stamp(s->figures, &s->headerSum[1], &companion)) return false;
     // The header as the disk holds it: the bytes read by this access with
@@ -263,15 +226,10 @@ struct RecordTable::Impl {
     soundKnown = true;
     sound = false;
     if (!header.hasBlocks) return false;
-    {
-      MutexLock guard(g_soundMutex);
-      if (g_soundTables.find(key) == g_soundTables.end()) return false;
-    }
-    FileStamp now;
+    if (!soundTables->Has(key)) return false;
+    TableStamp now;
     if (wrote || !StampNow(&now)) return false;
-    MutexLock guard(g_soundMutex);
-    auto it = g_soundTables.find(key);
-    sound = it != g_soundTables.end() && it->second == now;
+    sound = soundTables->Matches(key, now);
     return sound;
   }
 
@@ -287,13 +245,12 @@ struct RecordTable::Impl {
   // as it is.
   void NoteSoundness() {
     if (!header.hasBlocks || (!soundKnown && !wrote)) return;
-    FileStamp now;
+    TableStamp now;
     const bool keep = soundKnown && sound && pendingCount == 0 && StampNow(&now);
-    MutexLock guard(g_soundMutex);
     if (keep)
-      g_soundTables[key] = now;
+      soundTables->Keep(key, now);
     else
-      g_soundTables.erase(key);
+      soundTables->Forget(key);
   }
 
   // Frees the chains from `firsts`, which no record points at any more. In a
@@ -685,6 +642,15 @@ std::optional<TableState> RecordTable::State() {
 }
 
 void RecordTable::SetFileIo(FileIo* io) { impl_->nextIo = io ? io : &DefaultFileIo(); }
+
+void RecordTable::SetSoundTables(SoundTables* tables) {
+  impl_->soundTables = tables ? tables : &DefaultSoundTables();
+}
+
+SoundTables& DefaultSoundTables() {
+  static SoundTables tables;
+  return tables;
+}
 
 Status RecordTable::Hold(bool write) {
   Impl& t = *impl_;

@@ -72,6 +72,7 @@
 
 #include "io/status.h"
 #include "tables/block_file.h"
+#include "tables/sound_tables.h"
 
 namespace autodeliver {
 
@@ -147,6 +148,10 @@ class RecordTable {
   // The file-system calls used from the next Open on; null means the real
   // ones. The FileIo must outlive the table's use of it.
   void SetFileIo(FileIo* io);
+  // Where the table learns and leaves whether its chains are known to share
+  // no block (sound_tables.h); null means the process's own set. The set
+  // must outlive the table's use of it.
+  void SetSoundTables(SoundTables* tables);
 
   // Before Open: the table is kept open across many accesses (a delivery
   // session) and claims its file only while it holds the lock (see above).

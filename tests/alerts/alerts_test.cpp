@@ -439,7 +439,7 @@ TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
   struct stat st {};
   ASSERT_EQ(::stat(AlertSecretsPath().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  const std::string table = FileText(SettingsTablePath());
+  const std::string table = FileText(ProgramShop().SettingsTablePath());
   for (const char* secret : {"TOKEN-1", "SEC-2", "KEY-3", "PASS"}) {
     EXPECT_EQ(table.find(secret), std::string::npos) << secret;
     EXPECT_NE(FileText(AlertSecretsPath()).find(secret), std::string::npos) << secret;
@@ -459,9 +459,9 @@ TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
         << AlertChannelCaption(a.kind);
   }
   // Stored twice, the rows are not added again.
-  const std::size_t rows = GetSettingValues(Utf8ToGbkLossy("提醒:店铺名称")).size();
+  const std::size_t rows = GetSettingValues(ProgramShop(), Utf8ToGbkLossy("提醒:店铺名称")).size();
   ASSERT_TRUE(StoreAlertSettings(back));
-  EXPECT_EQ(GetSettingValues(Utf8ToGbkLossy("提醒:店铺名称")).size(), rows);
+  EXPECT_EQ(GetSettingValues(ProgramShop(), Utf8ToGbkLossy("提醒:店铺名称")).size(), rows);
   // A secrets file left readable by others is tightened when read.
   ASSERT_EQ(::chmod(AlertSecretsPath().c_str(), 0644), 0);
   LoadAlertSettings();

@@ -159,7 +159,8 @@ class DesktopHandlerTest : public ::testing::Test {
       } else {
         RecordingPrompts prompts;
         bool goesOn = LocateImClient(prompts);
-        report = std::string(goesOn ? "true" : "false") + "|" + GetSetting(ImClientPathSetting()) + "|";
+        report = std::string(goesOn ? "true" : "false") + "|" +
+                 GetSetting(ProgramShop(), ImClientPathSetting()) + "|";
         for (const std::string& call : prompts.calls) report += call + ";";
       }
       ssize_t ignored = write(fds[1], report.data(), report.size());

@@ -216,9 +216,10 @@ TEST(LoginBrowser, SignInAgainstTheMarketplaceImitation) {
   ASSERT_TRUE(dir.isValid());
   ASSERT_TRUE(CreateDataTables(dir.path().toStdString()));
   SetProgramDir(dir.path().toStdString());
-  ASSERT_TRUE(AppendItem({"点卡A"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendItem({"点卡B"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendSentCard({"点卡A"_gbk, "1001", "buyer", 1, "N1", "P1", "", "2012-11-20 10:00:00"}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡A"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡B"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(),
+                             {"点卡A"_gbk, "1001", "buyer", 1, "N1", "P1", "", "2012-11-20 10:00:00"}));
 
   MainWindow window;
   testing_support::FakePrompts prompts;

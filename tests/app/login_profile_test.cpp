@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
 
@@ -39,7 +40,7 @@ class LoginProfileTest : public ::testing::Test {
 
 TEST_F(LoginProfileTest, TheFolderIsTheOwnersAloneAndNothingElseStandsInItsPlace) {
   const std::string folder = LoginProfileFolder();
-  EXPECT_EQ(folder, DataDir() + "/browser");
+  EXPECT_EQ(folder, ProgramShop().DataDir() + "/browser");
   // Made 0700 whatever the umask, an existing wider one narrowed.
   const mode_t old = ::umask(0);
   EXPECT_TRUE(PrepareLoginProfileFolder());

@@ -70,7 +70,7 @@ class ResumeTest : public ::testing::Test {
     ASSERT_TRUE(CreateDataTables(dir_.path().toStdString()));
     SetProgramDir(dir_.path().toStdString());
     // An IM client that exists: the start-up check takes the stored path.
-    ASSERT_TRUE(SetSetting(ImClientPathSetting(), "/bin/true"));
+    ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), "/bin/true"));
     CookieStore::Global().Clear();
   }
   void TearDown() override {

@@ -225,17 +225,18 @@ TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
 TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
   testing::ShopFolder shop;
   ASSERT_TRUE(shop.ok());
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(AppendStockCard({"A", "c" + std::to_string(i), "p", 0}));
+  for (int i = 0; i < 16; ++i)
+    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "c" + std::to_string(i), "p", 0}));
   auto records = [] {
     RecordTable t;
-    return t.Open(StockTablePath()) ? t.RecordCount() : -1;
+    return t.Open(ProgramShop().StockTablePath()) ? t.RecordCount() : -1;
   };
   {
     FakeWindow window;
     int takes[] = {3, 1};  // 3 of 16 marked: compacted; then 1 of 13: kept
     int cycle = 0;
     DeliveryController controller(window, [&](const std::atomic<bool>&) {
-      for (int k = 0; k < takes[cycle]; ++k) EXPECT_TRUE(TakeStockCard("A"));
+      for (int k = 0; k < takes[cycle]; ++k) EXPECT_TRUE(TakeStockCard(ProgramShop(), "A"));
       ++cycle;
       return CycleResult{};
     });
@@ -248,10 +249,10 @@ TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
     controller.OnTick();
     controller.WaitForCycle();
     EXPECT_EQ(records(), 13);
-    EXPECT_EQ(LoadStockCardsOf("A").front().cardNumber, "c4");
+    EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").front().cardNumber, "c4");
   }
   EXPECT_EQ(records(), 12);
-  EXPECT_EQ(LoadStockCardsOf("A").front().recordNumber, 1);
+  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").front().recordNumber, 1);
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ class DeliveryCrashTest : public DeliveryFixture {
       io.recordUnflushed = true;
       if (powerCut) {
         g_powerCut = &io;
-        SetDeliveryStepFileIo(&io);
+        ProgramShop().SetDeliveryFileIo(&io);
       }
       g_killAt = killAt;
       g_seen = 0;
@@ -146,7 +146,7 @@ class DeliveryCrashTest : public DeliveryFixture {
     std::map<std::string, std::string> owner;  // card number -> where it is
     int lost = 0, doubled = 0, cut = 0, twoSets = 0, stranded = 0, missingRows = 0, doubledRows = 0,
         badTables = 0;
-    for (const StockCard& c : LoadStockCardsOf(item_)) {
+    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item_)) {
       if (!owner.emplace(c.cardNumber, "stock").second) ++doubled;
     }
     std::map<std::string, std::vector<std::string>> rowsOf;
@@ -192,7 +192,7 @@ class DeliveryCrashTest : public DeliveryFixture {
         if (copies > 1) ++doubledRows;
       }
     }
-    for (const std::string& table : {StockTablePath(), SentTablePath()}) {
+    for (const std::string& table : {ProgramShop().StockTablePath(), ProgramShop().SentTablePath()}) {
       RecordTable t;
       if (!t.Open(table)) {
         ++badTables;

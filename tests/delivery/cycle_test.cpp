@@ -104,7 +104,7 @@ TEST_F(DeliveryCycleTest, DeliversNewMonitoredOrdersOldestCardFirstInPageOrder) 
   const std::string second = PlaceOrder("Q币", 1, "买家乙");
   const std::string trailingSpace = PlaceOrder("点卡10元 ", 1, "买家丁");
   const std::string recorded = PlaceOrder("点卡10元", 1, "买家戊");
-  ASSERT_TRUE(AppendSentCard({card, recorded, "买家戊"_gbk, 1, "OLD", "x", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, recorded, "买家戊"_gbk, 1, "OLD", "x", "", "t"}));
 
   const CycleResult result = Cycle();
   EXPECT_EQ(result.ordersListed, 5);
@@ -215,7 +215,7 @@ TEST_F(DeliveryCycleTest, EditsOfOtherProgramsBetweenTwoCyclesAreSeen) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     RecordTable sent;
-    ::_exit(sent.Open(SentTablePath()) &&
+    ::_exit(sent.Open(ProgramShop().SentTablePath()) &&
                     sent.Append({card, recordedElsewhere, "买家乙"_gbk, "1", "X", "Y", "", "t"})
                 ? 0
                 : 1);
@@ -256,15 +256,15 @@ TEST_F(DeliveryCycleTest, WritesBetweenTwoOrdersOfOneCycleAreSeen) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       RecordTable stock, sent;
-      const bool ok = stock.Open(StockTablePath()) && stock.GoTo(2) && stock.MarkDeleted() &&
-                      sent.Open(SentTablePath()) &&
+      const bool ok = stock.Open(ProgramShop().StockTablePath()) && stock.GoTo(2) && stock.MarkDeleted() &&
+                      sent.Open(ProgramShop().SentTablePath()) &&
                       sent.Append({card, last, "买家甲"_gbk, "1", "ELSEWHERE", "x", "", "t"});
       ::_exit(ok ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(MarkStockCardAt(3));  // C3, from the window
+    ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 3));  // C3, from the window
     Stock(card, {{"C4", "4"}});
   };
 
@@ -350,7 +350,7 @@ TEST_F(DeliveryCycleTest, MessageNotHandedOverKeepsCardsRecordedAndOrderListed) 
   EXPECT_EQ(Listed(), std::vector<std::string>{order});
   EXPECT_TRUE(result.endedAtImFailure);
   // Marked as not delivered to its buyer, for a resend.
-  const std::vector<UndeliveredOrder> marks = UndeliveredOrders().List();
+  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(marks[0].orderNumber, order);
   EXPECT_EQ(marks[0].buyerNick, "买家甲"_gbk);
@@ -394,7 +394,7 @@ TEST_F(DeliveryCycleTest, ImFailureEndsTheCycleAndLeavesLaterOrdersUntouched) {
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{first + "|C1|1", first + "|C2|2"}));
   EXPECT_TRUE(ConsignAttempts().empty());
   EXPECT_EQ(Listed(), (std::vector<std::string>{first, second, third}));
-  const std::vector<UndeliveredOrder> marks = UndeliveredOrders().List();
+  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(marks[0].orderNumber, first);
 
@@ -405,7 +405,7 @@ TEST_F(DeliveryCycleTest, ImFailureEndsTheCycleAndLeavesLaterOrdersUntouched) {
   EXPECT_FALSE(next.endedAtImFailure);
   EXPECT_EQ(next.ordersDelivered, 2);
   EXPECT_EQ(Consigned(), (std::vector<std::string>{second, third}));
-  EXPECT_EQ(UndeliveredOrders().List().size(), 1u);
+  EXPECT_EQ(UndeliveredOrders(ProgramShop()).List().size(), 1u);
 }
 
 // Answers every request with a page that is neither the profile page nor a
@@ -514,7 +514,7 @@ TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
   const std::string notHanded = PlaceOrder("点卡", 1, "买家己");
   const std::string delivered = PlaceOrder("点卡", 1, "买家甲");
   const std::string recorded = PlaceOrder("点卡", 1, "买家乙");
-  ASSERT_TRUE(AppendSentCard({card, recorded, "买家乙"_gbk, 1, "OLD", "x", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, recorded, "买家乙"_gbk, 1, "OLD", "x", "", "t"}));
   const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
   const std::string tooMany = PlaceOrder("点卡", 5, "买家丁");
   const std::string online = PlaceOrder("坏卡", 1, "买家戊");

@@ -65,18 +65,21 @@ class DeliveryFixture : public ::testing::Test {
     sim_.SignIn();
   }
 
-  static void Monitor(const std::string& item) { ASSERT_TRUE(AppendItem({item, "", 0, true})); }
+  static void Monitor(const std::string& item) {
+    ASSERT_TRUE(AppendItem(ProgramShop(), {item, "", 0, true}));
+  }
   static void Stock(const std::string& item, const std::vector<std::pair<std::string, std::string>>& cards) {
-    for (const auto& [number, password] : cards) ASSERT_TRUE(AppendStockCard({item, number, password, 0}));
+    for (const auto& [number, password] : cards)
+      ASSERT_TRUE(AppendStockCard(ProgramShop(), {item, number, password, 0}));
   }
   static std::vector<std::string> StockNumbers(const std::string& item) {
     std::vector<std::string> numbers;
-    for (const StockCard& c : LoadStockCardsOf(item)) numbers.push_back(c.cardNumber);
+    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item)) numbers.push_back(c.cardNumber);
     return numbers;
   }
   static std::vector<SentCard> Sent() {
     std::vector<SentCard> cards;
-    LoadSentCards(&cards);
+    LoadSentCards(ProgramShop(), &cards);
     return cards;
   }
   // Places an order (title and buyer in UTF-8) and returns its number.

@@ -96,7 +96,7 @@ class Recorder : public DeliveryEvents {
 class DeliveryLedgerTest : public DeliveryFixture {
  protected:
   void TearDown() override {
-    SetDeliveryStepFileIo(nullptr);
+    ProgramShop().SetDeliveryFileIo(nullptr);
     DeliveryFixture::TearDown();
   }
   // Card numbers in a message, checked against the sent rows.
@@ -126,7 +126,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     sender_.sent.clear();
     FaultIo disk;  // full from write `failFrom` (0-based) on
     disk.failWritesFrom = failFrom + 1;
-    SetDeliveryStepFileIo(&disk);
+    ProgramShop().SetDeliveryFileIo(&disk);
     Recorder events;
     const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
@@ -143,7 +143,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     disk.failWritesFrom = 0;
     Cycle();
     Cycle();
-    SetDeliveryStepFileIo(nullptr);
+    ProgramShop().SetDeliveryFileIo(nullptr);
     std::set<std::string> texts;
     for (const SentMessage& m : sender_.sent) texts.insert(m.message);
     EXPECT_EQ(texts.size(), 1u) << "one card set for the order, whatever was resent";
@@ -166,7 +166,7 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushes
                                            PlaceOrder("点卡10元", 2, "买家乙"),
                                            PlaceOrder("点卡10元", 1, "买家丙")};
   FlushCount flushes;
-  SetDeliveryStepFileIo(&flushes);
+  ProgramShop().SetDeliveryFileIo(&flushes);
   // At each message: the journal's flushes so far, those of any other file
   // (the folder, once, when the journal is made), and the order the journal
   // holds recorded with the cards of the message.
@@ -187,14 +187,16 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushes
   };
   Cycle();
   sender_.onSend = nullptr;
-  SetDeliveryStepFileIo(nullptr);
+  ProgramShop().SetDeliveryFileIo(nullptr);
 
   ASSERT_EQ(sender_.sent.size(), 3u);
   EXPECT_EQ(flushesAtSend, (std::vector<int>{1, 2, 3})) << "one flush per order before its message";
   EXPECT_EQ(otherFlushesAtSend, (std::vector<int>{1, 1, 1})) << "the new journal's folder only";
   EXPECT_EQ(planKept, (std::vector<bool>{true, true, true}));
-  const std::string stock = std::filesystem::path(TableFilePath(StockTablePath())).filename().string();
-  const std::string sent = std::filesystem::path(TableFilePath(SentTablePath())).filename().string();
+  const std::string stock =
+      std::filesystem::path(TableFilePath(ProgramShop().StockTablePath())).filename().string();
+  const std::string sent =
+      std::filesystem::path(TableFilePath(ProgramShop().SentTablePath())).filename().string();
   EXPECT_EQ(flushes.of[stock], 1) << "the stock table once for the cycle";
   EXPECT_EQ(flushes.of[sent], 1) << "the sent table once for the cycle";
   // Everything reached the tables and card.mdb, and the journal is settled.
@@ -213,12 +215,12 @@ TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWr
   // appended each card.mdb row between an exporting and an exported line;
   // it was cut after the first card's row went in, before its line.
   DeliveryPlan plan{"OLD-1", item, "买家丁"_gbk, "", 2, "t", {}};
-  for (const StockCard& c : LoadStockCardsOf(item))
+  for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item))
     plan.cards.push_back({c.recordNumber, c.cardNumber, c.cardPassword, c.cardNumber});
   {
     DeliveryJournal journal;
     ASSERT_TRUE(journal.Planned(plan));
-    ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+    ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
     ASSERT_TRUE(journal.Recorded(plan.orderNumber));
     ASSERT_TRUE(journal.Exporting(plan.orderNumber, 0, 0));
     ASSERT_TRUE(ExportCardToAccess(plan.orderNumber, "V1", "p1"));
@@ -237,31 +239,31 @@ TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPla
   Monitor(item);
   Stock(item, {{"W1", "p1"}, {"W2", "p2"}, {"W3", "p3"}});
   DeliveryPlan plan{"LOST-1", item, "买家戊"_gbk, "", 2, "t", {}};
-  const std::vector<StockCard> stock = LoadStockCardsOf(item);
+  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
   for (std::size_t i = 0; i < 2; ++i)
     plan.cards.push_back(
         {stock[i].recordNumber, stock[i].cardNumber, stock[i].cardPassword, stock[i].cardNumber});
   DeliveryJournal journal;
   ASSERT_TRUE(journal.Planned(plan));
-  ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
   ASSERT_TRUE(journal.Recorded(plan.orderNumber));
   ASSERT_TRUE(journal.Handed(plan.orderNumber));
   // A power cut kept the stock (flushed by a compaction in between) but not
   // the sent rows, still unflushed: the cards are in neither table.
   {
     RecordTable sent;
-    ASSERT_TRUE(sent.Open(SentTablePath()));
+    ASSERT_TRUE(sent.Open(ProgramShop().SentTablePath()));
     ASSERT_TRUE(sent.MarkDeletedWhere([](RecordTable&) { return true; }));
     ASSERT_TRUE(sent.Purge());
   }
-  CompactStock();  // if the delivery left any marked card
+  CompactStock(ProgramShop());  // if the delivery left any marked card
   ASSERT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
 
   RecoverDeliveryRecords(nullptr);
   std::vector<std::string> rows;
   for (const SentCard& s : Sent()) rows.push_back(s.orderNumber + "|" + s.cardNumber);
   EXPECT_EQ(rows, (std::vector<std::string>{"LOST-1|W1", "LOST-1|W2"}));
-  EXPECT_FALSE(UndeliveredOrders().IsMarked("LOST-1"));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked("LOST-1"));
   EXPECT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"LOST-1|W1|p1", "LOST-1|W2|p2"}));
 }
@@ -272,7 +274,8 @@ class FullStockDisk : public FileIo {
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
     const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
     std::error_code error;
-    if (armed && std::filesystem::read_symlink(link, error) == TableFilePath(StockTablePath())) {
+    if (armed &&
+        std::filesystem::read_symlink(link, error) == TableFilePath(ProgramShop().StockTablePath())) {
       errno = ENOSPC;
       return -1;
     }
@@ -288,12 +291,12 @@ TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTh
   const std::string first = PlaceOrder("点卡10元", 1, "买家己");
   const std::string second = PlaceOrder("点卡10元", 1, "买家庚");
   FullStockDisk disk;
-  SetDeliveryStepFileIo(&disk);
+  ProgramShop().SetDeliveryFileIo(&disk);
   Cycle();  // the first order's row is written, its card stays in stock
   disk.armed = false;
   Cycle();
   Cycle();
-  SetDeliveryStepFileIo(nullptr);
+  ProgramShop().SetDeliveryFileIo(nullptr);
   std::map<std::string, std::set<std::string>> ordersOf;  // card -> orders with a row of it
   for (const SentCard& s : Sent()) ordersOf[s.cardNumber].insert(s.orderNumber);
   for (const auto& [card, orders] : ordersOf) EXPECT_EQ(orders.size(), 1u) << card << " given to two orders";
@@ -323,7 +326,7 @@ TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
     std::string advice;      // in the log line and the notification
   };
   const std::string journal = DeliveryJournalPath();
-  const std::string sentName = std::filesystem::path(SentTablePath()).filename().string();
+  const std::string sentName = std::filesystem::path(ProgramShop().SentTablePath()).filename().string();
   const Case cases[] = {
       {"no space", 0, ENOSPC, "磁盘已满，卡密无法记入已发卡密", "磁盘已满，卡密无法记录，暂停发货",
        "磁盘已满", "请腾出磁盘空间"},
@@ -352,9 +355,9 @@ TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
     for (DeliveryEvents* e : std::initializer_list<DeliveryEvents*>{&log, &status, &policy}) events.Add(e);
 
     FullDisk disk(c.failFrom, c.error);
-    SetDeliveryStepFileIo(&disk);
+    ProgramShop().SetDeliveryFileIo(&disk);
     const CycleResult result = RunDeliveryCycle(sender_, stop_, &events);
-    SetDeliveryStepFileIo(nullptr);
+    ProgramShop().SetDeliveryFileIo(nullptr);
     EXPECT_TRUE(sender_.sent.empty()) << "nothing goes out unrecorded";
     EXPECT_EQ(result.notWritten.error(), c.error) << result.notWritten.ToString();
 
@@ -420,17 +423,17 @@ TEST_F(DeliveryLedgerTest, RecordedCardsOfAnOrderNoLongerListedAreMarkedForTheSe
   // A delivery cut after its record, for an order the marketplace no longer
   // lists.
   DeliveryPlan plan{"GONE-1", item, "买家乙"_gbk, "", 1, "t", {}};
-  const std::vector<StockCard> stock = LoadStockCardsOf(item);
+  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
   plan.cards.push_back({stock[0].recordNumber, "M1", "p1", "M1"});
   DeliveryJournal journal;
   ASSERT_TRUE(journal.Planned(plan));
-  ASSERT_EQ(RecordPlannedCards(plan), RecordOutcome::kRecorded);
+  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
   ASSERT_TRUE(journal.Recorded(plan.orderNumber));
 
   Recorder events;
   RunDeliveryCycle(sender_, stop_, &events);
   EXPECT_TRUE(sender_.sent.empty());
-  EXPECT_TRUE(UndeliveredOrders().IsMarked("GONE-1"));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked("GONE-1"));
   ASSERT_EQ(events.recovered.size(), 1u);
   EXPECT_EQ(events.recovered[0].action, RecoveryAction::kMarkedForSeller);
   EXPECT_TRUE(journal.Unfinished().empty());

@@ -68,7 +68,8 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
   const std::string failed = PlaceOrder("点卡", 1, "买家己");
   const std::string delivered = PlaceOrder("点卡", 2, "买家甲");
   const std::string recorded = PlaceOrder("点卡", 1, "买家乙");
-  ASSERT_TRUE(AppendSentCard({card, recorded, "买家乙"_gbk, 1, "OLD-CARD-NUMBER", "PW-SECRET-0", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(),
+                             {card, recorded, "买家乙"_gbk, 1, "OLD-CARD-NUMBER", "PW-SECRET-0", "", "t"}));
   const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
   const std::string tooMany = PlaceOrder("点卡", 9, "买家丁");
   const std::string online = PlaceOrder("坏卡", 1, "买家戊");
@@ -183,9 +184,9 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   Stock(card, {{"C1", "1"}});
   // One order of today and one of another day are in the table already.
   const std::string yesterday = "2001年1月1日10时"_gbk;
-  ASSERT_TRUE(AppendSentCard({card, "700", "b"_gbk, 1, "OLD", "x", "", SentAtNow()}));
-  ASSERT_TRUE(AppendSentCard({card, "700", "b"_gbk, 1, "OLD2", "x", "", SentAtNow()}));
-  ASSERT_TRUE(AppendSentCard({card, "600", "b"_gbk, 1, "OLD3", "x", "", yesterday}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "700", "b"_gbk, 1, "OLD", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "700", "b"_gbk, 1, "OLD2", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "600", "b"_gbk, 1, "OLD3", "x", "", yesterday}));
   EXPECT_EQ(CountOrdersDeliveredToday(), 1);
 
   DeliveryStatus status(CountOrdersDeliveredToday());

@@ -100,8 +100,9 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
   ASSERT_TRUE(sim.ok());
   SetHttpTimeoutForTesting(std::chrono::seconds(60));
   sim.SignIn();
-  ASSERT_TRUE(AppendItem({card, "", 0, true}));
-  for (int k = 0; k < cardsNeeded; ++k) ASSERT_TRUE(AppendStockCard({card, "C" + std::to_string(k), "p", 0}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {card, "", 0, true}));
+  for (int k = 0; k < cardsNeeded; ++k)
+    ASSERT_TRUE(AppendStockCard(ProgramShop(), {card, "C" + std::to_string(k), "p", 0}));
 
   // The page the cycle reads is longer than 4 MiB and lists every order.
   const std::string page =
@@ -133,9 +134,9 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
       JsonStrings(JsonPart(sim.State(), "consigned", "consignAttempts"), "orderNumber");
   EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
             std::set<std::string>(monitored.begin(), monitored.end()));
-  EXPECT_TRUE(LoadStockCardsOf(card).empty());
+  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), card).empty());
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(&sent));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
   EXPECT_EQ(static_cast<int>(sent.size()), cardsNeeded);
 
   SetHttpTimeoutForTesting(std::chrono::milliseconds(0));

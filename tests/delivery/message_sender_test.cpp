@@ -76,10 +76,10 @@ TEST_F(ImMessageSenderTest, StartsTheStoredClientReadAnewForEveryMessage) {
   ASSERT_FALSE(windows.searched.empty());
   EXPECT_EQ(windows.searched.front(), "StandardFrame " + "买家B - 店铺A"_gbk);
 
-  ASSERT_TRUE(SetSetting(ImClientPathSetting(), Client("first")));
+  ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), Client("first")));
   EXPECT_FALSE(sender.Send("店铺A"_gbk, "买家B"_gbk, "x"));
   // A path stored between two messages is used from the next one on.
-  ASSERT_TRUE(SetSetting(ImClientPathSetting(), Client("second")));
+  ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), Client("second")));
   EXPECT_FALSE(sender.Send("店铺A"_gbk, "买家C"_gbk, "x"));
 
   EXPECT_EQ(Log(),

@@ -197,9 +197,9 @@ TEST_F(NotificationDeliveryTest, SwitchesAreNewSettingsRowsAndOnByDefault) {
   EXPECT_FALSE(NotificationEnabled(K::kImFailed));
   EXPECT_TRUE(NotificationEnabled(K::kStockWarning));
   EXPECT_TRUE(NotificationEnabled(K::kLoginExpired));
-  EXPECT_EQ(GetSetting("通知:旺旺消息未送出"_gbk), "0");
-  EXPECT_EQ(GetSetting("通知:库存预警"_gbk), "1");
-  EXPECT_EQ(GetSetting("阿里旺旺核心文件路径"_gbk), "");  // the installed row as it was
+  EXPECT_EQ(GetSetting(ProgramShop(), "通知:旺旺消息未送出"_gbk), "0");
+  EXPECT_EQ(GetSetting(ProgramShop(), "通知:库存预警"_gbk), "1");
+  EXPECT_EQ(GetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk), "");  // the installed row as it was
 }
 
 TEST(DesktopNotifierTest, NotificationsReachTheServiceOnTheBus) {

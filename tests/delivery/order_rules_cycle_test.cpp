@@ -37,7 +37,7 @@ class HeldEvents : public DeliveryEvents {
 TEST_F(OrderRulesCycleTest, HeldOrdersKeepTheirCardsWhileTheRestGoOutThenTheSellerDecides) {
   const std::string card = "点卡"_gbk, coin = "Q币"_gbk;
   Monitor(card);
-  ASSERT_TRUE(AppendItem({coin, "", 2, true}));  // "限拍件数" 2
+  ASSERT_TRUE(AppendItem(ProgramShop(), {coin, "", 2, true}));  // "限拍件数" 2
   Stock(card, {{"C1", "1"},
                {"C2", "2"},
                {"C3", "3"},

@@ -47,7 +47,7 @@ TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
   const std::string order = PlaceOrder("点卡", 2, "买家甲");
   sender_.handedOver = false;  // the IM client is away
   ASSERT_TRUE(Cycle().endedAtImFailure);
-  ASSERT_TRUE(UndeliveredOrders().IsMarked(order));
+  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   ASSERT_EQ(Listed(), std::vector<std::string>{order});
 
   sender_.handedOver = true;
@@ -70,7 +70,7 @@ TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
   EXPECT_TRUE(Listed().empty());
   EXPECT_TRUE(result.wasMarked);
   EXPECT_TRUE(result.markCleared);
-  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   ASSERT_EQ(events.results.size(), 1u);
   EXPECT_EQ(events.results[0].outcome, ResendOutcome::kResent);
 
@@ -106,7 +106,7 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   ResendResult result = ResendOrder(order, sender_);
   EXPECT_EQ(result.outcome, ResendOutcome::kNotHanded);
   EXPECT_EQ(sender_.sent.size(), 2u);
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   EXPECT_TRUE(ConsignAttempts().empty());
   EXPECT_NE(Joined(WordOrderResent(result)).find("买家仍未收到，订单仍记为未送达 [W]"), std::string::npos);
 
@@ -117,7 +117,7 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
   EXPECT_EQ(result.outcome, ResendOutcome::kSellerNickUnreadable);
   EXPECT_EQ(sender_.sent.size(), 2u);
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
 
   // An order without recorded cards: nothing is sent.
   result = ResendOrder("999999", sender_);
@@ -136,7 +136,7 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   EXPECT_EQ(result.listing, ScanOutcome::kNoAnswer);
   EXPECT_FALSE(result.stillListed);
   EXPECT_TRUE(ConsignAttempts().empty());
-  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   EXPECT_NE(Joined(WordOrderResent(result)).find("读不到等待发货的订单列表，无法确认是否还需提交发货"),
             std::string::npos);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
@@ -192,7 +192,7 @@ TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
   EXPECT_EQ(result.ordersDelivered, 0);
   EXPECT_EQ(result.ordersWaiting, 2);
   EXPECT_EQ(StockNumbers(card), (std::vector<std::string>{"C2", "C3"}));
-  EXPECT_FALSE(UndeliveredOrders().IsMarked(second));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(second));
   EXPECT_EQ(sender.sent.size(), 1u);
 
   // Back: the first order goes again with its cards, the second with new ones.
@@ -203,7 +203,7 @@ TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
   EXPECT_EQ(result.ordersDelivered, 1);
   EXPECT_TRUE(Listed().empty());
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C3"});
-  EXPECT_TRUE(UndeliveredOrders().List().empty());
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
 }
 
 class ResendBatchTest : public testing::DeliveryFixture {
@@ -220,7 +220,7 @@ class ResendBatchTest : public testing::DeliveryFixture {
     sender_.handedOver = false;
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(Cycle().endedAtImFailure);
     std::vector<std::string> orders;
-    const std::vector<UndeliveredOrder> marks = UndeliveredOrders().List();
+    const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
     EXPECT_EQ(marks.size(), 3u);
     EXPECT_EQ(sender_.sent.size(), 3u);
     for (std::size_t i = 0; i < marks.size() && i < sender_.sent.size(); ++i) {
@@ -252,9 +252,9 @@ TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheB
   EXPECT_EQ(sender_.sent[3], lost[2]);
   EXPECT_EQ(sender_.sent[4], lost[0]);
   EXPECT_EQ(Consigned(), std::vector<std::string>{o[2]});
-  EXPECT_FALSE(UndeliveredOrders().IsMarked(o[2]));
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(o[0]));
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(o[1]));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(o[2]));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(o[0]));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(o[1]));
   EXPECT_EQ(events.results.size(), 2u);
 
   // Back: the rest go, an order named twice once, each to its own buyer.
@@ -270,7 +270,7 @@ TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheB
     EXPECT_TRUE(r.stillListed && r.consignAnswered && r.markCleared) << r.order.orderNumber;
   }
   EXPECT_TRUE(Listed().empty());
-  EXPECT_TRUE(UndeliveredOrders().List().empty());
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
   // No card taken by any resend.
   EXPECT_EQ(StockNumbers("点卡"_gbk), (std::vector<std::string>{"K5"}));
   EXPECT_EQ(Sent().size(), 4u);
@@ -291,7 +291,7 @@ TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked)
   sender_.handedOver = true;
   const std::string gone = PlaceOrder("点卡", 1, "买家丁");
   ASSERT_EQ(Cycle().ordersConsigned, 1);
-  ASSERT_TRUE(UndeliveredOrders().Mark(gone, "买家丁"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark(gone, "买家丁"_gbk, "点卡"_gbk));
   const std::size_t before = sender_.sent.size();
 
   // The order list cannot be read: nothing is sent, every mark stays.
@@ -302,7 +302,7 @@ TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked)
   EXPECT_EQ(batch.marked, 4);
   EXPECT_EQ(batch.notTried, (std::vector<std::string>{o[0], o[1], o[2], gone}));
   EXPECT_EQ(sender_.sent.size(), before);
-  EXPECT_EQ(UndeliveredOrders().List().size(), 4u);
+  EXPECT_EQ(UndeliveredOrders(ProgramShop()).List().size(), 4u);
 
   ResendEvents events;
   batch = ResendUndeliveredOrders(sender_, &events);
@@ -318,7 +318,7 @@ TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked)
   EXPECT_EQ(Consigned(), (std::vector<std::string>{gone, o[0], o[1], o[2]}));
   EXPECT_TRUE(Listed().empty());
   std::vector<std::string> marked;
-  for (const UndeliveredOrder& m : UndeliveredOrders().List()) marked.push_back(m.orderNumber);
+  for (const UndeliveredOrder& m : UndeliveredOrders(ProgramShop()).List()) marked.push_back(m.orderNumber);
   EXPECT_EQ(marked, std::vector<std::string>{gone});
   EXPECT_EQ(events.results.size(), 3u);
   EXPECT_EQ(StockNumbers("点卡"_gbk), std::vector<std::string>{});

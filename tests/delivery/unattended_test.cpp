@@ -134,7 +134,7 @@ TEST_P(UnattendedAwayTest, OrdersWaitWhileTheClientIsAwayAndGoOnceItIsBack) {
     std::vector<std::string> all = {first, second, third};
     std::sort(all.begin(), all.end());
     EXPECT_EQ(consigned, all);
-    EXPECT_TRUE(UndeliveredOrders().List().empty());
+    EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
     EXPECT_NE(Line().find("今日发货 3 笔 | 等待补货"), std::string::npos) << Line();
 
     // Nothing goes out twice on the next cycle.
@@ -160,7 +160,7 @@ TEST_F(UnattendedTest, RetriesStopAtTheCapAndTheOrderStaysMarked) {
   for (int i = 0; i < ImWatch::kMaxRetries + 2; ++i) Run();
   EXPECT_EQ(client_.attempts, 1 + ImWatch::kMaxRetries);
   EXPECT_EQ(status_.waiting[order], WaitReason::kRetriesUsedUp);
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
 }
 

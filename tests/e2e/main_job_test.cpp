@@ -42,7 +42,7 @@ struct SimView {
 // The sent-cards table as "item|order|buyer|quantity|number|password".
 std::vector<std::string> SentTable() {
   std::vector<SentCard> cards;
-  EXPECT_TRUE(LoadSentCards(&cards));
+  EXPECT_TRUE(LoadSentCards(ProgramShop(), &cards));
   std::vector<std::string> rows;
   for (const SentCard& c : cards) {
     rows.push_back(GbkToUtf8Lossy(c.itemName) + "|" + c.orderNumber + "|" + GbkToUtf8Lossy(c.buyerNick) +
@@ -153,7 +153,7 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
   EXPECT_EQ(ModelRows(grid->model(), 6), sent);
 
   std::vector<std::string> stock;
-  for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) {
+  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk)) {
     stock.push_back(card.cardNumber + "|" + card.cardPassword);
   }
   EXPECT_EQ(stock, std::vector<std::string>{"DK1005|pw-aa05"});

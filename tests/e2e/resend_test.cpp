@@ -60,7 +60,7 @@ class ResendEndToEndTest : public t::EndToEndTest {
     if (HasFatalFailure()) return;
     // The IM client is installed (an earlier start stored its path) but not
     // running: the seller is away from it.
-    ASSERT_TRUE(SetSetting(ImClientPathSetting(), AUTODELIVER_IM_SIM));
+    ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), AUTODELIVER_IM_SIM));
   }
 
   void TearDown() override {
@@ -100,7 +100,7 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_TRUE(Transcript().empty());
   EXPECT_EQ(SimList("orders"), std::vector<std::string>{order});
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   Application& program = *flow.program();
   MainWindow& window = program.window();
   auto find = [&](auto* type, const char* name) {
@@ -148,17 +148,18 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_EQ(SimList("consigned"), std::vector<std::string>{order});
   EXPECT_TRUE(SimList("orders").empty());
   // The seller: the mark is gone, the grid unpainted, no card left the stock.
-  EXPECT_FALSE(UndeliveredOrders().IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
   EXPECT_FALSE(grid->model()->index(0, 0).data(Qt::BackgroundRole).isValid());
   EXPECT_EQ(note->text(),
             QStringLiteral("订单 %1 的 2 张卡密已重新发给买家 买家甲，并已提交发货；未送达标记已清除")
                 .arg(QString::fromStdString(order)))
       << note->text().toStdString();
   std::vector<std::string> stock;
-  for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) stock.push_back(card.cardNumber);
+  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk))
+    stock.push_back(card.cardNumber);
   EXPECT_EQ(stock, std::vector<std::string>{"DK2003"});
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(&sent));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
   EXPECT_EQ(sent.size(), 2u);
 
   // Two scans later nothing went out twice.
@@ -185,7 +186,7 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
 std::map<std::string, std::vector<DeliveredCard>> SentByOrder() {
   std::map<std::string, std::vector<DeliveredCard>> out;
   std::vector<SentCard> sent;
-  if (LoadSentCards(&sent))
+  if (LoadSentCards(ProgramShop(), &sent))
     for (const SentCard& card : sent) out[card.orderNumber].push_back({card.cardNumber, card.cardPassword});
   return out;
 }
@@ -247,7 +248,7 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
     ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
     EXPECT_NE(status().find(away), std::string::npos) << status();
     EXPECT_EQ(Texts(SentByOrder()), Texts(firstCards)) << buyer;
-    EXPECT_FALSE(UndeliveredOrders().IsMarked(placed[0]));
+    EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(placed[0]));
     EXPECT_NE(log().find("订单 " + placed[0] + "（买家 " + buyer + "）：" + away), std::string::npos)
         << log();
   }
@@ -256,7 +257,7 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, orders);
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_EQ(LoadStockCardsOf("点卡10元"_gbk).size(), 4u);
+  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk).size(), 4u);
 
   // The client is back: every order goes out, nobody touching the window.
   StartImClient();
@@ -294,9 +295,10 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
   EXPECT_EQ(consigned, orders);
   EXPECT_EQ(attempts, orders);
   EXPECT_TRUE(SimList("orders").empty());
-  EXPECT_TRUE(UndeliveredOrders().List().empty());
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
   std::vector<std::string> left;
-  for (const StockCard& card : LoadStockCardsOf("点卡10元"_gbk)) left.push_back(card.cardNumber);
+  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk))
+    left.push_back(card.cardNumber);
   EXPECT_EQ(left, std::vector<std::string>{"DK3005"});
 
   flow.Close();

@@ -89,7 +89,7 @@ TEST(TwoShops, EachDeliversOnlyItsOwnOrdersFromItsOwnStockAndASecondStartIsRefus
     SCOPED_TRACE(s.name);
     SetShop(s.name);
     std::vector<SentCard> sent;
-    ASSERT_TRUE(LoadSentCards(&sent));
+    ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
     ASSERT_EQ(sent.size(), 4u);  // three orders delivered, one of two cards
     std::set<std::string> orders;
     for (const SentCard& c : sent) {
@@ -101,7 +101,7 @@ TEST(TwoShops, EachDeliversOnlyItsOwnOrdersFromItsOwnStockAndASecondStartIsRefus
     }
     EXPECT_EQ(orders.size(), 3u);
     std::vector<StockCard> left;
-    ASSERT_TRUE(LoadAllStockCards(&left));
+    ASSERT_TRUE(LoadAllStockCards(ProgramShop(), &left));
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(GbkToUtf8Lossy(left[0].cardNumber), s.prefix + "DK1005");
     // Its own IM client carried its messages, from its own seller.

@@ -180,8 +180,9 @@ TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) 
 }
 
 TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
-  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
-  for (const char* n : {"k1", "k2", "k3", "k4"}) ASSERT_TRUE(AppendStockCard({"A", n, "pw", 0}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3", "k4"})
+    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "pw", 0}));
   pages->RefreshAllPages();
   ChooseItem("A");
   ASSERT_EQ(w->sentGrid->model()->rowCount(), 0);
@@ -224,7 +225,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   // number the stock holds it at (the taken cards may still be marked in
   // front of it until a compaction).
   EXPECT_EQ(G(w->chooser->currentText()), "A");
-  const std::vector<StockCard> left = LoadStockCardsOf("A");
+  const std::vector<StockCard> left = LoadStockCardsOf(ProgramShop(), "A");
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"k4|pw|" + std::to_string(left[0].recordNumber)}));
   // After the cycle the timer runs again with the interval it had.
@@ -238,8 +239,8 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
 }
 
 TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
-  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
-  for (const char* n : {"k1", "k2", "k3"}) ASSERT_TRUE(AppendStockCard({"A", n, "pw", 0}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "pw", 0}));
   pages->RefreshAllPages();
 
   std::mutex m;
@@ -288,9 +289,9 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
   controller.WaitForCycle();
 
   // The order in hand was delivered and recorded; the next one was not begun.
-  EXPECT_TRUE(SentCardExists("T1"));
-  EXPECT_FALSE(SentCardExists("T2"));
-  EXPECT_EQ(LoadStockCardsOf("A").size(), 2u);
+  EXPECT_TRUE(SentCardExists(ProgramShop(), "T1"));
+  EXPECT_FALSE(SentCardExists(ProgramShop(), "T2"));
+  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), 2u);
   EXPECT_TRUE(controller.LastCycleResult().stopped);
   // No further cycle: the timer stays stopped and a tick is ignored.
   QCoreApplication::processEvents();
@@ -304,7 +305,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
 // The delivery thread's calls reach the window on the window's thread: the
 // timer interval, and the refresh that refills the lists.
 TEST_F(DeliverySwitchTest, CycleRequestsAreHandedToTheWindowsThread) {
-  ASSERT_TRUE(AppendItem({"A", "", 0, true}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
   DeliveryWindow& side = pages->deliverySwitch.deliveryWindow();
   QThread* refreshedOn = nullptr;
   int refreshes = 0;

@@ -17,8 +17,8 @@ namespace {
 using testing_pages::PagesTest;
 
 TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
-  ASSERT_TRUE(AppendItem({"点卡"_gbk, "", 5, true}));
-  ASSERT_TRUE(AppendItem({"Q币"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡"_gbk, "", 5, true}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"Q币"_gbk, "", 0, true}));
   pages->RefreshAllPages();
   auto* button = window->findChild<QPushButton*>(QStringLiteral("按钮发货规则"));
   ASSERT_NE(button, nullptr);
@@ -98,9 +98,9 @@ TEST_F(PagesTest, HeldOrdersAreApprovedOrRefusedOneByOneAndABlacklistedOneCannot
 }
 
 TEST_F(PagesTest, BuyersOfSelectedSentCardsGoOnTheBlacklistOnce) {
-  ASSERT_TRUE(AppendSentCard({"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A1", "p", "", "t"}));
-  ASSERT_TRUE(AppendSentCard({"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A2", "p", "", "t"}));
-  ASSERT_TRUE(AppendSentCard({"点卡"_gbk, "2002", "买家乙"_gbk, 1, "A3", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A1", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A2", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2002", "买家乙"_gbk, 1, "A3", "p", "", "t"}));
   pages->RefreshAllPages();
   ShowPageOf(w->sentGrid);
   EXPECT_EQ(pages->sentCards.BlacklistSelectedBuyers(), 0) << "no row selected";

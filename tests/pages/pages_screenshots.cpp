@@ -84,11 +84,11 @@ int main(int argc, char** argv) {
       {"腾讯QQ币 10元 自动发货", 120}, {"网易一卡通 50点", 3}, {"游戏点卡 试用码", 0}, {"月卡 30天", 8}};
   for (const Item& item : items) {
     const std::string name = Utf8ToGbkLossy(item.name);
-    AppendItem({name, "", 0, true});
+    AppendItem(ProgramShop(), {name, "", 0, true});
     for (int i = 0; i < item.cards; ++i)
-      AppendStockCard({name, "K" + std::to_string(100000 + i), "P" + std::to_string(i), 0});
+      AppendStockCard(ProgramShop(), {name, "K" + std::to_string(100000 + i), "P" + std::to_string(i), 0});
   }
-  SetWarningLevel(Utf8ToGbkLossy("游戏点卡 试用码"), 0);
+  SetWarningLevel(ProgramShop(), Utf8ToGbkLossy("游戏点卡 试用码"), 0);
 
   SilentPrompts prompts;
   MainWindow window;

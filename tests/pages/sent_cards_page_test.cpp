@@ -36,7 +36,8 @@ TEST_F(SentCardsPageTest, OneRowPerRecordInTableOrder) {
   pages->RefreshAllPages();
   EXPECT_EQ(grid->rowCount(), 0);
 
-  for (int i = 1; i <= 4; ++i) ASSERT_TRUE(AppendSentCard(Sent("T" + std::to_string(i), 1, "c")));
+  for (int i = 1; i <= 4; ++i)
+    ASSERT_TRUE(AppendSentCard(ProgramShop(), Sent("T" + std::to_string(i), 1, "c")));
   pages->RefreshAllPages();
   ASSERT_EQ(grid->rowCount(), 4);
   EXPECT_EQ(grid->index(0, 1).data().toString(), QStringLiteral("T1"));
@@ -44,7 +45,7 @@ TEST_F(SentCardsPageTest, OneRowPerRecordInTableOrder) {
   EXPECT_EQ(grid->index(0, 7).data().toString(), QStringLiteral("2012年11月20日9时5分"));
 
   // A table that cannot be opened leaves the grid as it was.
-  ASSERT_TRUE(QFile::remove(QString::fromStdString(SentTablePath())));
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(ProgramShop().SentTablePath())));
   pages->RefreshAllPages();
   EXPECT_EQ(grid->rowCount(), 4);
 }
@@ -61,7 +62,7 @@ void DragColumnEdge(QHeaderView& header, int column, int width) {
   QTest::mouseRelease(header.viewport(), Qt::LeftButton, {}, QPoint(to, y));
 }
 
-std::vector<std::string> RememberedRows() { return GetSettingValues("已发卡密列宽"_gbk); }
+std::vector<std::string> RememberedRows() { return GetSettingValues(ProgramShop(), "已发卡密列宽"_gbk); }
 
 // The layout's widths make the grid scroll sideways. The seller narrows
 // the first seven columns by dragging their edges; the last column then
@@ -145,7 +146,7 @@ TEST_F(SentCardsPageTest, RememberedWidthsAreTakenOnlyWhenEveryWidthFits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    ASSERT_TRUE(ReplaceSettingValues("已发卡密列宽"_gbk, {c.value}));
+    ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "已发卡密列宽"_gbk, {c.value}));
     const std::vector<int> widths = SentCardsPage::ColumnWidths();
     if (c.taken) {
       EXPECT_EQ(ColumnWidthsValue(widths), c.value);
@@ -154,12 +155,12 @@ TEST_F(SentCardsPageTest, RememberedWidthsAreTakenOnlyWhenEveryWidthFits) {
     }
   }
   // No row at all, and a table that cannot be read: the layout's widths.
-  ASSERT_TRUE(ReplaceSettingValues("已发卡密列宽"_gbk, {}));
+  ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "已发卡密列宽"_gbk, {}));
   EXPECT_EQ(SentCardsPage::ColumnWidths(), layout);
   // Widths out of range are stored at the range's nearer end.
   ASSERT_TRUE(SaveColumnWidths(kSentCardsColumnWidthsSetting, {0, 5000, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(RememberedRows(), std::vector<std::string>{"1,4000,3,4,5,6,7,8"});
-  ASSERT_TRUE(QFile::remove(QString::fromStdString(SettingsTablePath())));
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(ProgramShop().SettingsTablePath())));
   EXPECT_EQ(SentCardsPage::ColumnWidths(), layout);
   EXPECT_FALSE(SaveColumnWidths(kSentCardsColumnWidthsSetting, layout));
 }

@@ -71,17 +71,19 @@ void FillShop() {
       const std::string number = std::to_string(order++);
       for (int c = 0; c < quantity; ++c) {
         const std::string card = "KM" + std::to_string(100000 + next(900000));
-        AppendSentCard({item, number, buyer, quantity, card, "PW-" + std::to_string(next(10000)), "",
+        AppendSentCard(ProgramShop(),
+                       {item, number, buyer, quantity, card, "PW-" + std::to_string(next(10000)), "",
                         DateText(date, 8 + static_cast<int>(next(14)), static_cast<int>(next(60)))});
       }
-      if (day == 0 && o == 0) UndeliveredOrders().Mark(number, buyer, item);
-      if (day == 2 && o == 1) UndeliveredOrders().Mark(number, buyer, item);
+      if (day == 0 && o == 0) UndeliveredOrders(ProgramShop()).Mark(number, buyer, item);
+      if (day == 2 && o == 1) UndeliveredOrders(ProgramShop()).Mark(number, buyer, item);
     }
   }
-  AppendItem({Utf8ToGbkLossy(items[0]), "", 0, true});
+  AppendItem(ProgramShop(), {Utf8ToGbkLossy(items[0]), "", 0, true});
   for (int i = 0; i < 12; ++i)
-    AppendStockCard({Utf8ToGbkLossy(items[0]), "QB" + std::to_string(5000 + i), "P" + std::to_string(i), 0});
-  AppendItem({Utf8ToGbkLossy(items[1]), "", 0, true});
+    AppendStockCard(ProgramShop(),
+                    {Utf8ToGbkLossy(items[0]), "QB" + std::to_string(5000 + i), "P" + std::to_string(i), 0});
+  AppendItem(ProgramShop(), {Utf8ToGbkLossy(items[1]), "", 0, true});
 }
 
 }  // namespace

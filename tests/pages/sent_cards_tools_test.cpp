@@ -55,9 +55,10 @@ class SentCardsToolsTest : public PagesTest {
                       const std::vector<std::string>& numbers,
                       const std::string& sentAt = "2024年5月1日9时") {
     for (const std::string& number : numbers) {
-      ASSERT_TRUE(AppendSentCard({G(QString::fromStdString(item)), order, G(QString::fromStdString(buyer)),
-                                  static_cast<int>(numbers.size()), number, "pw-" + number, "",
-                                  G(QString::fromStdString(sentAt))}));
+      ASSERT_TRUE(AppendSentCard(
+          ProgramShop(),
+          {G(QString::fromStdString(item)), order, G(QString::fromStdString(buyer)),
+           static_cast<int>(numbers.size()), number, "pw-" + number, "", G(QString::fromStdString(sentAt))}));
     }
   }
 
@@ -144,7 +145,7 @@ TEST_F(SentCardsToolsTest, UndeliveredOrdersAreColouredAndCanBeShownAlone) {
   Deliver("点卡", "1001", "甲", {"A1"});
   Deliver("点卡", "1002", "乙", {"B1", "B2"});
   Deliver("点卡", "1003", "丙", {"C1"});
-  ASSERT_TRUE(UndeliveredOrders().Mark("1002", "乙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
   pages->RefreshAllPages();
   QAbstractItemModel* m = grid->model();
   for (int r = 0; r < m->rowCount(); ++r) {
@@ -179,7 +180,7 @@ struct HeldResend {
       batch.allUndelivered = request.allUndelivered;
       std::vector<std::string> orders = request.orderNumbers;
       if (request.allUndelivered) {
-        const std::vector<UndeliveredOrder> marked = UndeliveredOrders().List();
+        const std::vector<UndeliveredOrder> marked = UndeliveredOrders(ProgramShop()).List();
         batch.marked = static_cast<int>(marked.size());
         batch.listing = ScanOutcome::kListed;
         orders.clear();
@@ -200,9 +201,9 @@ struct HeldResend {
           continue;
         }
         r.outcome = ResendOutcome::kResent;
-        r.wasMarked = UndeliveredOrders().IsMarked(order);
+        r.wasMarked = UndeliveredOrders(ProgramShop()).IsMarked(order);
         // What the real resend does to the mark once the message went out.
-        r.markCleared = r.wasMarked && UndeliveredOrders().Clear(order);
+        r.markCleared = r.wasMarked && UndeliveredOrders(ProgramShop()).Clear(order);
         r.stillListed = r.consignAnswered = true;
         r.listing = ScanOutcome::kListed;
       }
@@ -231,8 +232,8 @@ TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrdersInTheGridsOrderAndNeverRu
   Deliver("点卡", "1001", "甲", {"A1"});
   Deliver("点卡", "1002", "乙", {"B1", "B2"});
   Deliver("点卡", "1003", "丙", {"C1"});
-  ASSERT_TRUE(UndeliveredOrders().Mark("1002", "乙"_gbk, "点卡"_gbk));
-  ASSERT_TRUE(UndeliveredOrders().Mark("1003", "丙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1003", "丙"_gbk, "点卡"_gbk));
   pages->RefreshAllPages();
 
   FakeDeliveryWindow deliveryWindow;
@@ -332,7 +333,8 @@ TEST_F(SentCardsToolsTest, ResendAllAsksWithTheCountAndNamesTheOrdersNoLongerLis
   EXPECT_EQ(noteLabel->text(), QStringLiteral("没有标记为未送达的订单"));
   EXPECT_TRUE(prompts.boxes.empty());
 
-  for (const char* order : {"1001", "1002", "1003"}) ASSERT_TRUE(UndeliveredOrders().Mark(order, "x", "y"));
+  for (const char* order : {"1001", "1002", "1003"})
+    ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark(order, "x", "y"));
   pages->RefreshAllPages();
   // The seller says no: nothing starts.
   prompts.questionAnswers = {BoxAnswer::kNo};
@@ -370,7 +372,7 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   Deliver("点卡,10元", "1002", "乙", {"B1", "B2"});
   pages->RefreshAllPages();
   std::vector<SentCard> all;
-  ASSERT_TRUE(LoadSentCards(&all));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
 
   Search(QStringLiteral("乙"));
   const QString shown = dir_.path() + QStringLiteral("/shown.csv");
@@ -382,7 +384,7 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   // The whole table, read anew (a card delivered since the last refresh
   // included), in GBK.
   Deliver("点卡,10元", "1003", "丙", {"C1"});
-  ASSERT_TRUE(LoadSentCards(&all));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
   const QString whole = dir_.path() + QStringLiteral("/all.csv");
   ASSERT_TRUE(pages->sentCards.ExportSentCards(whole, CsvEncoding::kGbk, false));
   EXPECT_EQ(ReadAll(whole), SentCardsCsv(all, nullptr, CsvEncoding::kGbk));
@@ -392,19 +394,20 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   EXPECT_EQ(noteLabel->text(), QStringLiteral("无法写入 %1，没有导出").arg(nowhere));
 
   // The stock of the item the stock list shows, read anew.
-  ASSERT_TRUE(AppendItem({"点卡"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendItem({"月卡"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N1", "P,1", 0}));
-  ASSERT_TRUE(AppendStockCard({"月卡"_gbk, "M1", "Q1", 0}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"月卡"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N1", "P,1", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"月卡"_gbk, "M1", "Q1", 0}));
   pages->RefreshAllPages();
   const QString stockPath = dir_.path() + QStringLiteral("/stock.csv");
   EXPECT_FALSE(pages->stockExport.ExportTo(stockPath, CsvEncoding::kUtf8WithBom).written);  // no item chosen
   ChooseItem("点卡"_gbk);
-  ASSERT_TRUE(AppendStockCard({"点卡"_gbk, "N2", "P2", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N2", "P2", 0}));
   const StockExport::Outcome outcome = pages->stockExport.ExportTo(stockPath, CsvEncoding::kUtf8WithBom);
   ASSERT_TRUE(outcome.written) << outcome.text.toStdString();
   EXPECT_EQ(outcome.cards, 2);
-  EXPECT_EQ(ReadAll(stockPath), StockCardsCsv(LoadStockCardsOf("点卡"_gbk), CsvEncoding::kUtf8WithBom));
+  EXPECT_EQ(ReadAll(stockPath),
+            StockCardsCsv(LoadStockCardsOf(ProgramShop(), "点卡"_gbk), CsvEncoding::kUtf8WithBom));
 }
 
 TEST_F(SentCardsToolsTest, PlotShowsTheCardsPerDayOfTheChosenItem) {
@@ -433,7 +436,7 @@ TEST_F(SentCardsToolsTest, PlotShowsTheCardsPerDayOfTheChosenItem) {
   Deliver("月卡", "2001", "丙", {"M1", "M2", "M3"}, "2024年5月1日8时");
   Deliver("月卡", "2002", "丁", {"M4"}, "2024年3月1日");  // before the 30 days
   std::vector<SentCard> cards;
-  ASSERT_TRUE(LoadSentCards(&cards));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &cards));
   pages->deliveriesPlot.Fill(cards, 2024y / May / 1);
   ASSERT_EQ(chooser->count(), 3);
   EXPECT_EQ(chooser->itemText(0), QStringLiteral("全部宝贝"));

@@ -158,9 +158,9 @@ TEST_F(PagesTest, NotificationSwitchesAreStoredAsSettingsRows) {
     const bool off = kind == NotificationKind::kWaitingForStock || kind == NotificationKind::kLoginExpired;
     EXPECT_EQ(NotificationEnabled(kind), !off) << NotificationSettingName(kind);
   }
-  EXPECT_EQ(GetSetting(Utf8ToGbkLossy("通知:订单等待补货")), "0");
+  EXPECT_EQ(GetSetting(ProgramShop(), Utf8ToGbkLossy("通知:订单等待补货")), "0");
   // Only the switches changed got rows.
-  EXPECT_EQ(GetSetting(Utf8ToGbkLossy("通知:库存预警")), "");
+  EXPECT_EQ(GetSetting(ProgramShop(), Utf8ToGbkLossy("通知:库存预警")), "");
 
   // Opened again, the boxes show the stored switches; cancel changes nothing.
   NotificationSettingsDialog again(window.get());

@@ -21,15 +21,16 @@ class StockImportTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
-    ASSERT_TRUE(AppendItem({"A", "", 0, true}));
-    ASSERT_TRUE(AppendItem({"B", "", 0, true}));
+    ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+    ASSERT_TRUE(AppendItem(ProgramShop(), {"B", "", 0, true}));
     pages->RefreshAllPages();
     ChooseItem("A");
   }
 
   static std::vector<std::string> StockOf(const std::string& item) {
     std::vector<std::string> cards;
-    for (const StockCard& c : LoadStockCardsOf(item)) cards.push_back(c.cardNumber + "|" + c.cardPassword);
+    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item))
+      cards.push_back(c.cardNumber + "|" + c.cardPassword);
     return cards;
   }
 
@@ -67,9 +68,9 @@ class StockImportTest : public PagesTest {
 };
 
 TEST_F(StockImportTest, PreviewGivesNumbersAndReasonsAndTheTickLetsDuplicatesIn) {
-  ASSERT_TRUE(AppendStockCard({"A", "S1", "p", 0}));
-  ASSERT_TRUE(AppendStockCard({"B", "O1", "p", 0}));
-  ASSERT_TRUE(AppendSentCard({"B", "1001", "buyer", 1, "H1", "p", "", "t"}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "O1", "p", 0}));
+  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"B", "1001", "buyer", 1, "H1", "p", "", "t"}));
   // Another item's stock is no duplicate; the sent history of any item is.
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("N1 p\nS1 p\nH1 p\nN1 p\nbad\nO1 p\nN2 p"));
   ASSERT_NE(preview, nullptr);
@@ -122,7 +123,7 @@ static std::vector<std::string> CardRows(ImportPreviewDialog* preview) {
 TEST_F(StockImportTest, PreviewShowsTheCardsAsStoredAndASwapTurnsTheWholeImport) {
   // The stock holds PW1 as a number: once swapped, the first line is a
   // duplicate, which the check must find again.
-  ASSERT_TRUE(AppendStockCard({"A", "PW1", "DK1", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "PW1", "DK1", 0}));
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("DK1 PW1\nDK2 PW2\nDK3 "));
   ASSERT_NE(preview, nullptr);
   QAbstractItemModel* cards = preview->cardsView()->model();
@@ -161,7 +162,7 @@ TEST_F(StockImportTest, AnEmptyPasswordIsFlaggedAndImportedOnlyWhenTicked) {
 }
 
 TEST_F(StockImportTest, CancellingThePreviewWritesNothingAndKeepsTheBox) {
-  ASSERT_TRUE(AppendStockCard({"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
   // Only a duplicate and a line that is no card: nothing to import unless
   // the duplicate is ticked in.
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("S1 p\nbad"));
@@ -181,7 +182,7 @@ TEST_F(StockImportTest, CancellingThePreviewWritesNothingAndKeepsTheBox) {
 }
 
 TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
-  ASSERT_TRUE(AppendStockCard({"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
   // A GBK CSV file with a header, a duplicate, a line that is no card and a
   // quoted password holding a comma.
   const QString path = dir_.path() + QStringLiteral("/供货.csv");
@@ -255,7 +256,7 @@ TEST_F(StockImportTest, CancelKeepsWhatWasWrittenAndSaysHowFar) {
   std::condition_variable cv;
   bool held = false, release = false;
   std::thread holder([&] {
-    StoreGuard guard;
+    StoreGuard guard(ProgramShop());
     std::unique_lock<std::mutex> lock(m);
     held = true;
     cv.notify_all();
@@ -284,7 +285,7 @@ TEST_F(StockImportTest, CancelKeepsWhatWasWrittenAndSaysHowFar) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
 
   // The cancel is seen before the first batch or after it.
-  const std::vector<StockCard> stock = LoadStockCardsOf("A");
+  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), "A");
   const int written = static_cast<int>(stock.size());
   EXPECT_LT(written, kLines);
   EXPECT_EQ(written % 1000, 0);

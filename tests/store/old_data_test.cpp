@@ -203,7 +203,7 @@ TEST(MigrateShop, ConvertsEveryRecordIntoTheInstalledLayoutAndLeavesTheSourceAlo
 
   // The program reads the converted tables.
   SetProgramDir(dir.path());
-  EXPECT_TRUE(ItemExists(Utf8ToGbkLossy(Chinese(50))));
+  EXPECT_TRUE(ItemExists(ProgramShop(), Utf8ToGbkLossy(Chinese(50))));
   SetProgramDir("");
 }
 

@@ -24,14 +24,14 @@ class UndeliveredOrdersTest : public ::testing::Test {
 };
 
 TEST_F(UndeliveredOrdersTest, MarksSurviveAwkwardTextsAndClearOneByOne) {
-  UndeliveredOrders marks(Path());
+  UndeliveredOrders marks(ProgramShop(), Path());
   EXPECT_TRUE(marks.List().empty());  // no file yet
   const std::string nick = "买家\t甲\\n\r\n"_gbk, title = "点卡\\10元"_gbk;
   ASSERT_TRUE(marks.Mark("1001", nick, title));
   ASSERT_TRUE(marks.Mark("1002", "b", "t"));
   ASSERT_TRUE(marks.Mark("1001", "other", "other"));  // marked once: the first mark stays
 
-  const std::vector<UndeliveredOrder> list = UndeliveredOrders(Path()).List();
+  const std::vector<UndeliveredOrder> list = UndeliveredOrders(ProgramShop(), Path()).List();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].orderNumber, "1001");
   EXPECT_EQ(list[0].buyerNick, nick);
@@ -58,7 +58,7 @@ TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
                           "half a line\n"
                           "bad\\escape\tb\tt\tx\n"
                           "1002\tb2\tt2\t2026-01-01 11:00:00");  // cut short: no final line break
-  UndeliveredOrders marks(Path());
+  UndeliveredOrders marks(ProgramShop(), Path());
   ASSERT_EQ(marks.List().size(), 2u);
   EXPECT_EQ(marks.List()[1].buyerNick, "b2");
   // A change keeps the lines it could not read, as they were.
@@ -72,21 +72,21 @@ TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
 TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
   // A file that is not a file of marks is never overwritten.
   testing::WriteFileBytes(Path(), "something else\n1001\tb\tt\tx\n");
-  UndeliveredOrders foreign(Path());
+  UndeliveredOrders foreign(ProgramShop(), Path());
   EXPECT_TRUE(foreign.List().empty());
   EXPECT_FALSE(foreign.Mark("1002", "b", "t"));
   EXPECT_FALSE(foreign.Clear("1001"));
   EXPECT_EQ(testing::ReadFileBytes(Path()), "something else\n1001\tb\tt\tx\n");
 
   // A folder that does not exist: no mark, nothing left behind.
-  UndeliveredOrders nowhere(dir_.path() + "/missing/undelivered.txt");
+  UndeliveredOrders nowhere(ProgramShop(), dir_.path() + "/missing/undelivered.txt");
   EXPECT_FALSE(nowhere.Mark("1", "b", "t"));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/missing"));
 
   // A temp file left by a write cut short is ignored and replaced.
   std::filesystem::remove(Path());
   testing::WriteFileBytes(Path() + ".tmp", "autodeliver undelivered orders 1\n9\tx\ty\tz\n");
-  UndeliveredOrders marks(Path());
+  UndeliveredOrders marks(ProgramShop(), Path());
   EXPECT_TRUE(marks.List().empty());
   ASSERT_TRUE(marks.Mark("1", "b", "t"));
   ASSERT_EQ(marks.List().size(), 1u);
@@ -97,13 +97,13 @@ TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
 TEST_F(UndeliveredOrdersTest, ConcurrentMarksAreAllKept) {
   constexpr int kEach = 40;
   auto marker = [this](int thread) {
-    UndeliveredOrders marks(Path());
+    UndeliveredOrders marks(ProgramShop(), Path());
     for (int i = 0; i < kEach; ++i) marks.Mark(std::to_string(thread * 1000 + i), "b", "t");
   };
   std::thread a(marker, 1), b(marker, 2);
   a.join();
   b.join();
-  EXPECT_EQ(UndeliveredOrders(Path()).List().size(), 2u * kEach);
+  EXPECT_EQ(UndeliveredOrders(ProgramShop(), Path()).List().size(), 2u * kEach);
 }
 
 }  // namespace

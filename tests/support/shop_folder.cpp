@@ -1,11 +1,8 @@
 #include "support/shop_folder.h"
 
-#include "store/shop_paths.h"
-
 namespace autodeliver::testing {
 
-ShopFolder::ShopFolder(bool withTables) {
-  SetProgramDir(dir_.path());
+ShopFolder::ShopFolder(bool withTables) : context_(dir_.path()), scope_(context_) {
   if (dir_.path().empty())
     error_ = "no temporary folder";
   else
@@ -16,6 +13,6 @@ ShopFolder::ShopFolder(TableLayout layout) : ShopFolder(false) {
   if (ok_) ok_ = CreateDataTables(dir_.path(), &error_, layout);
 }
 
-ShopFolder::~ShopFolder() { SetProgramDir(""); }
+ShopFolder::~ShopFolder() = default;
 
 }  // namespace autodeliver::testing

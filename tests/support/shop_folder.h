@@ -1,6 +1,6 @@
 // A fresh shop for one test: a temporary program folder holding the empty
-// shop tables, made the process's program folder while the object lives
-// (and no folder again afterwards).
+// shop tables, and the shop's context, which is the program's shop
+// (ProgramShop()) while the object lives.
 //
 // As a fixture: derive from ShopTest and use shop_.
 #pragma once
@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "store/shop_context.h"
 #include "store/table_schema.h"
 #include "support/temp_dir.h"
 
@@ -30,9 +31,12 @@ class ShopFolder {
   const std::string& error() const { return error_; }
   const std::string& path() const { return dir_.path(); }
   std::string operator/(const std::string& name) const { return dir_ / name; }
+  ShopContext& context() { return context_; }
 
  private:
   TempDir dir_;
+  ShopContext context_;
+  ProgramShopScope scope_;
   bool ok_ = false;
   std::string error_;
 };

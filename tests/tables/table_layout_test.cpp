@@ -18,6 +18,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/store_index.h"
+#include "store/store_lock.h"
 #include "store/table_schema.h"
 #include "support/shop_folder.h"
 #include "tables/record_table.h"
@@ -42,15 +43,15 @@ DeliveryPlan PlanFor(const std::string& order, const std::string& item, const st
   plan.buyerNick = nick;
   plan.quantity = static_cast<int>(quantity);
   plan.sentAt = "2012年11月20日9时5分"_gbk;
-  for (const StockCard& c : LoadFirstStockCardsOf(item, quantity))
+  for (const StockCard& c : LoadFirstStockCardsOf(ProgramShop(), item, quantity))
     plan.cards.push_back({c.recordNumber, c.cardNumber, c.cardPassword, c.cardNumber});
   return plan;
 }
 
 // Drops the store index, as a fresh process starts without one.
 void DropIndex() {
-  StoreGuard guard;
-  store_index::InvalidateAll();
+  StoreGuard guard(ProgramShop());
+  ProgramShop().Index().InvalidateAll();
 }
 
 class TableLayoutTest : public ::testing::TestWithParam<TableLayout> {
@@ -69,9 +70,9 @@ TEST_P(TableLayoutTest, TheFieldsAreTextsWithTheirNamesInOrder) {
   struct Table {
     std::string path;
     std::vector<FieldSpec> fields;
-  } tables[] = {{ItemsTablePath(), ItemsTableFields(GetParam())},
-                {StockTablePath(), StockTableFields(GetParam())},
-                {SentTablePath(), SentTableFields(GetParam())}};
+  } tables[] = {{ProgramShop().ItemsTablePath(), ItemsTableFields(GetParam())},
+                {ProgramShop().StockTablePath(), StockTableFields(GetParam())},
+                {ProgramShop().SentTablePath(), SentTableFields(GetParam())}};
   for (const Table& t : tables) {
     RecordTable table;
     ASSERT_TRUE(table.Open(t.path));
@@ -91,44 +92,45 @@ TEST_P(TableLayoutTest, TheFieldsAreTextsWithTheirNamesInOrder) {
 TEST_P(TableLayoutTest, CoreOperationsKeepEveryValueWhole) {
   const std::string item = std::string(kItemNameWidth - 4, 'x') + "点卡"_gbk;  // exactly the width
   const std::string other = "月卡"_gbk;
-  ASSERT_EQ(AddMonitoredItem(item), AddItemResult::kAdded);
-  ASSERT_EQ(AddMonitoredItem(other), AddItemResult::kAdded);
-  EXPECT_TRUE(ItemExists(item));
-  EXPECT_FALSE(ItemExists(item.substr(0, item.size() - 2)));
+  ASSERT_EQ(AddMonitoredItem(ProgramShop(), item), AddItemResult::kAdded);
+  ASSERT_EQ(AddMonitoredItem(ProgramShop(), other), AddItemResult::kAdded);
+  EXPECT_TRUE(ItemExists(ProgramShop(), item));
+  EXPECT_FALSE(ItemExists(ProgramShop(), item.substr(0, item.size() - 2)));
 
   std::vector<ImportedCard> cards;
   for (int i = 0; i < 6; ++i)
     cards.push_back(
         {"http://cards.invalid/" + std::string(600, 'n') + std::to_string(i), "密" + std::to_string(i)});
-  ASSERT_EQ(AppendStockCards(item, cards), cards.size());
-  ASSERT_TRUE(AppendStockCard({other, "M1", "m1", 0}));
+  ASSERT_EQ(AppendStockCards(ProgramShop(), item, cards), cards.size());
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {other, "M1", "m1", 0}));
 
   // A delivery of two cards: the oldest two, recorded whole.
   const std::string order(kOrderNumberWidth, '7');
   const std::string nick = std::string(kNickWidth - 2, 'b') + "甲"_gbk;
-  EXPECT_FALSE(SentCardExists(order));
-  ASSERT_EQ(RecordPlannedCards(PlanFor(order, item, nick, 2)), RecordOutcome::kRecorded);
-  EXPECT_TRUE(SentCardExists(order));
+  EXPECT_FALSE(SentCardExists(ProgramShop(), order));
+  ASSERT_EQ(RecordPlannedCards(ProgramShop(), PlanFor(order, item, nick, 2)), RecordOutcome::kRecorded);
+  EXPECT_TRUE(SentCardExists(ProgramShop(), order));
   std::size_t total = 0;
-  EXPECT_EQ(Numbers(LoadFirstStockCardsOf(item, 1, &total)), std::vector<std::string>{cards[2].cardNumber});
+  EXPECT_EQ(Numbers(LoadFirstStockCardsOf(ProgramShop(), item, 1, &total)),
+            std::vector<std::string>{cards[2].cardNumber});
   EXPECT_EQ(total, 4u);
 
   // A take, the seller's rename (cards follow) and the compaction at close.
-  auto taken = TakeStockCard(item);
+  auto taken = TakeStockCard(ProgramShop(), item);
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->cardNumber, cards[2].cardNumber);
   const std::string renamed = "新"_gbk + item.substr(2);
-  ASSERT_TRUE(RenameItem(1, item, renamed));
-  CompactStock();
-  EXPECT_EQ(Numbers(LoadStockCardsOf(renamed)),
+  ASSERT_TRUE(RenameItem(ProgramShop(), 1, item, renamed));
+  CompactStock(ProgramShop());
+  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), renamed)),
             (std::vector<std::string>{cards[3].cardNumber, cards[4].cardNumber, cards[5].cardNumber}));
-  EXPECT_EQ(Numbers(LoadStockCardsOf(other)), std::vector<std::string>{"M1"});
-  EXPECT_TRUE(LoadStockCardsOf(item).empty());
+  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), other)), std::vector<std::string>{"M1"});
+  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), item).empty());
 
   // Read back from the files by a fresh index.
   DropIndex();
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(&sent));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
   ASSERT_EQ(sent.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(sent[i].itemName, item);
@@ -137,44 +139,45 @@ TEST_P(TableLayoutTest, CoreOperationsKeepEveryValueWhole) {
     EXPECT_EQ(sent[i].cardNumber, cards[i].cardNumber);
     EXPECT_EQ(sent[i].cardPassword, cards[i].cardPassword);
   }
-  EXPECT_TRUE(ItemExists(renamed));
-  EXPECT_TRUE(SentCardExists(order));
+  EXPECT_TRUE(ItemExists(ProgramShop(), renamed));
+  EXPECT_TRUE(SentCardExists(ProgramShop(), order));
 }
 
 // One byte more than the installed layout's widths: refused there, nothing
 // written and nothing taken; stored whole where the field is a long text.
 TEST_P(TableLayoutTest, WiderValuesAreRefusedByFixedFieldsNeverCut) {
   const std::string longName(kItemNameWidth + 1, 'x');
-  EXPECT_EQ(ItemNameLimit(), Installed() ? static_cast<std::size_t>(kItemNameWidth) : SIZE_MAX);
-  EXPECT_EQ(AddMonitoredItem(longName), Installed() ? AddItemResult::kNameTooLong : AddItemResult::kAdded);
-  EXPECT_EQ(ItemExists(longName), !Installed());
-  EXPECT_FALSE(ItemExists(longName.substr(0, kItemNameWidth)));
+  EXPECT_EQ(ItemNameLimit(ProgramShop()), Installed() ? static_cast<std::size_t>(kItemNameWidth) : SIZE_MAX);
+  EXPECT_EQ(AddMonitoredItem(ProgramShop(), longName),
+            Installed() ? AddItemResult::kNameTooLong : AddItemResult::kAdded);
+  EXPECT_EQ(ItemExists(ProgramShop(), longName), !Installed());
+  EXPECT_FALSE(ItemExists(ProgramShop(), longName.substr(0, kItemNameWidth)));
 
-  ASSERT_EQ(AddMonitoredItem("A"), AddItemResult::kAdded);
+  ASSERT_EQ(AddMonitoredItem(ProgramShop(), "A"), AddItemResult::kAdded);
   const int recordOfA = Installed() ? 1 : 2;
-  EXPECT_EQ(RenameItem(recordOfA, "A", longName + "y"), !Installed());
-  EXPECT_EQ(ItemExists("A"), Installed());
+  EXPECT_EQ(RenameItem(ProgramShop(), recordOfA, "A", longName + "y"), !Installed());
+  EXPECT_EQ(ItemExists(ProgramShop(), "A"), Installed());
   if (!Installed()) {
-    ASSERT_TRUE(RenameItem(recordOfA, longName + "y", "A"));
+    ASSERT_TRUE(RenameItem(ProgramShop(), recordOfA, longName + "y", "A"));
   }
 
-  ASSERT_TRUE(AppendStockCard({"A", "N1", "P1", 0}));
-  ASSERT_TRUE(AppendStockCard({"A", "N2", "P2", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "N1", "P1", 0}));
+  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "N2", "P2", 0}));
   struct Case {
     std::string order, nick;
   } cases[] = {{std::string(kOrderNumberWidth + 1, '7'), "b"}, {"8", std::string(kNickWidth + 1, 'b')}};
   for (const Case& c : cases) {
-    const RecordOutcome outcome = RecordPlannedCards(PlanFor(c.order, "A", c.nick, 1));
+    const RecordOutcome outcome = RecordPlannedCards(ProgramShop(), PlanFor(c.order, "A", c.nick, 1));
     EXPECT_EQ(outcome, Installed() ? RecordOutcome::kTooLong : RecordOutcome::kRecorded) << c.order;
-    EXPECT_EQ(SentCardExists(c.order), !Installed());
+    EXPECT_EQ(SentCardExists(ProgramShop(), c.order), !Installed());
     if (c.order.size() > kOrderNumberWidth) {
-      EXPECT_FALSE(SentCardExists(c.order.substr(0, kOrderNumberWidth)));
+      EXPECT_FALSE(SentCardExists(ProgramShop(), c.order.substr(0, kOrderNumberWidth)));
     }
   }
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(&sent));
+  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
   EXPECT_EQ(sent.size(), Installed() ? 0u : 2u);
-  EXPECT_EQ(LoadStockCardsOf("A").size(), Installed() ? 2u : 0u);
+  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), Installed() ? 2u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TableLayoutTest,

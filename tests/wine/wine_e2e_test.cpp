@@ -63,7 +63,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   EXPECT_TRUE(result.boxes.empty()) << "unexpected message box: " << result.boxes.front();
 
   // The start-up stored the client of the prefix's registry and said so.
-  EXPECT_EQ(GetSetting(ImClientPathSetting()), t::TestClientPath());
+  EXPECT_EQ(GetSetting(ProgramShop(), ImClientPathSetting()), t::TestClientPath());
   const std::string log = DeliveryLog();
   EXPECT_NE(log.find("旺旺客户端：Wine 前缀 " + t::TestPrefix() + " 中的 C:\\AliWangWang\\AliIM.exe"),
             std::string::npos)
@@ -109,7 +109,7 @@ TEST_F(WineEndToEndTest, ChatWindowThatNeverOpensLeavesTheOrderMarked) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 80s);
   EXPECT_TRUE(Transcript().empty());
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_TRUE(UndeliveredOrders().IsMarked(result.orders[0].orderNumber));
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(result.orders[0].orderNumber));
   flow.Close();
 }
 

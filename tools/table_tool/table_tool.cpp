@@ -263,19 +263,19 @@ struct ImportOptions {
 // locks keep the two apart (the folder's instance lock is for copies of the
 // program, not for this tool).
 int Import(const ImportOptions& o) {
-  SetProgramDir(o.dir);
+  ShopContext shop(o.dir);
   const std::string item = Utf8ToGbkLossy(o.item);
   if (GbkToUtf8Lossy(item) != o.item) {
     std::cerr << "table_tool: the item name has characters that GBK does not have\n";
     return 1;
   }
   std::vector<MonitoredItem> items;
-  if (!LoadItems(&items)) {
-    std::cerr << "table_tool: cannot read the monitored items in " << DataDir() << "\n";
+  if (!LoadItems(shop, &items)) {
+    std::cerr << "table_tool: cannot read the monitored items in " << shop.DataDir() << "\n";
     return 1;
   }
-  if (!ItemExists(item)) {
-    std::cerr << "table_tool: \"" << o.item << "\" is not a monitored item in " << DataDir() << "\n";
+  if (!ItemExists(shop, item)) {
+    std::cerr << "table_tool: \"" << o.item << "\" is not a monitored item in " << shop.DataDir() << "\n";
     return 1;
   }
   const std::optional<CardFile> file = LoadCardFile(o.file);
@@ -290,12 +290,12 @@ int Import(const ImportOptions& o) {
   // under their own reason.
   CheckedImport checked;
   if (o.dryRun)
-    checked.plan = CheckImport(item, file->lines, o.allowDuplicates, true);
+    checked.plan = CheckImport(shop, item, file->lines, o.allowDuplicates, true);
   else
-    checked = ImportCheckedCards(item, file->lines, o.allowDuplicates, true);
+    checked = ImportCheckedCards(shop, item, file->lines, o.allowDuplicates, true);
   const std::optional<ImportPlan>& plan = checked.plan;
   if (!plan) {
-    std::cerr << "table_tool: cannot read the card stock or the sent cards in " << DataDir() << "\n";
+    std::cerr << "table_tool: cannot read the card stock or the sent cards in " << shop.DataDir() << "\n";
     return 1;
   }
 
@@ -370,14 +370,14 @@ int Export(const std::string& dir, const std::string& what, const std::string& f
       return 2;
     }
   }
-  SetProgramDir(dir);
+  ShopContext shop(dir);
   const CsvEncoding encoding = gbk ? CsvEncoding::kGbk : CsvEncoding::kUtf8WithBom;
   std::string bytes;
   std::size_t rows = 0;
   if (what == "sent") {
     std::vector<SentCard> cards;
-    if (!LoadSentCards(&cards)) {
-      std::cerr << "table_tool: cannot read " << SentTablePath() << "\n";
+    if (!LoadSentCards(shop, &cards)) {
+      std::cerr << "table_tool: cannot read " << shop.SentTablePath() << "\n";
       return 1;
     }
     if (item) std::erase_if(cards, [&](const SentCard& c) { return c.itemName != *item; });
@@ -385,8 +385,8 @@ int Export(const std::string& dir, const std::string& what, const std::string& f
     rows = cards.size();
   } else {
     std::vector<StockCard> cards;
-    if (!LoadAllStockCards(&cards)) {
-      std::cerr << "table_tool: cannot read " << StockTablePath() << "\n";
+    if (!LoadAllStockCards(shop, &cards)) {
+      std::cerr << "table_tool: cannot read " << shop.StockTablePath() << "\n";
       return 1;
     }
     if (item) std::erase_if(cards, [&](const StockCard& c) { return c.itemName != *item; });
