@@ -67,9 +67,24 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
   return result;
 }
 
-CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
-                          const std::string& itemName, const std::string& buyerNick,
-                          const std::string& remark, int quantity) {
+namespace {
+
+// True when the order is still to be delivered: no sent card of it
+// recorded, its item monitored; else result->foundSince says why not.
+bool StillWanted(DeliveryTables& tables, const std::string& orderNumber, const std::string& itemName,
+                 CardDelivery* result) {
+  if (tables.SentCardExists(orderNumber))
+    result->foundSince = FoundSince::kDelivered;
+  else if (!tables.ItemExists(itemName))
+    result->foundSince = FoundSince::kNotMonitored;
+  return result->foundSince == FoundSince::kNothing;
+}
+
+// DeliverCards on the tables of `tables`; with `recheck`, the order is
+// first looked up again in its hold (see card_delivery.h).
+CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool recheck,
+                     const std::string& orderNumber, const std::string& itemName,
+                     const std::string& buyerNick, const std::string& remark, int quantity) {
   CardDelivery result;
   auto waits = [&result](WaitReason reason) {
     result.waitReason = reason;
@@ -89,8 +104,11 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   if (journal.HasUnsettledPlan()) return waits(WaitReason::kRecordFailed);
   const std::size_t wanted = quantity > 0 ? static_cast<std::size_t>(quantity) : 0;
   std::size_t total = 0;
-  std::optional<SharedStoreGuard> guard(std::in_place, ProgramShop());
-  const std::vector<StockCard> planned = LoadFirstStockCardsOf(ProgramShop(), itemName, wanted, &total);
+  std::optional<DeliveryTables::Hold> guard(std::in_place, tables, true);
+  // Delivered or no longer monitored since the cycle looked (the seller's
+  // nick was read in between, without the lock): nothing is taken.
+  if (recheck && !StillWanted(tables, orderNumber, itemName, &result)) return result;
+  const std::vector<StockCard> planned = tables.LoadFirstStockCardsOf(itemName, wanted, &total);
   result.stockLeft = StockFigure(total);
   if (quantity <= 0) return waits(WaitReason::kQuantityNotPositive);
   if (total < wanted || planned.size() < wanted) return waits(WaitReason::kStockShort);
@@ -115,8 +133,9 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   // window may have removed or added cards meanwhile; else the order waits.
   std::vector<StockCard> reloaded;
   if (!guard) {
-    guard.emplace(ProgramShop());
-    reloaded = LoadFirstStockCardsOf(ProgramShop(), itemName, wanted, &total);
+    guard.emplace(tables, true);
+    if (recheck && !StillWanted(tables, orderNumber, itemName, &result)) return result;
+    reloaded = tables.LoadFirstStockCardsOf(itemName, wanted, &total);
     result.stockLeft = StockFigure(total);
     if (total < wanted || reloaded.size() < wanted) return waits(WaitReason::kStockChanged);
     for (std::size_t i = 0; i < wanted; ++i) {
@@ -124,6 +143,8 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
     }
   }
   const std::vector<StockCard>& now = reloaded.empty() ? planned : reloaded;
+  // The item's message template, read in the same hold.
+  const std::vector<std::string> templates = tables.SettingValues(MessageTemplateSetting());
 
   // The plan goes into the journal before any card leaves the stock: a
   // crash from here on completes the order with exactly these cards.
@@ -146,7 +167,7 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   // one, and flushed when the journal is applied.
   if (Status journaled = journal.Planned(plan); !journaled) return notWritten(std::move(journaled));
   Status cause;
-  const RecordOutcome outcome = RecordPlannedCards(ProgramShop(), plan, &cause, TableFlush::kDeferred);
+  const RecordOutcome outcome = tables.RecordPlannedCards(plan, &cause, TableFlush::kDeferred);
   switch (outcome) {
     case RecordOutcome::kRecorded:
       break;
@@ -171,9 +192,24 @@ CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumb
   std::vector<DeliveredCard> delivered;
   for (const PlannedCard& card : plan.cards) delivered.push_back({card.sentNumber, card.cardPassword});
   if (delivered.empty()) return waits(WaitReason::kRecordFailed);
-  result.message = BuyerMessage(itemName, orderNumber, delivered, quantity);
+  result.message = BuyerMessage(itemName, orderNumber, delivered, quantity, templates);
   result.cards = std::move(delivered);
   return result;
+}
+
+}  // namespace
+
+CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity) {
+  DeliveryTables tables(ProgramShop());
+  return Deliver(journal, tables, false, orderNumber, itemName, buyerNick, remark, quantity);
+}
+
+CardDelivery DeliverCards(DeliveryJournal& journal, DeliveryTables& tables, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity) {
+  return Deliver(journal, tables, true, orderNumber, itemName, buyerNick, remark, quantity);
 }
 
 }  // namespace autodeliver

@@ -19,8 +19,8 @@
 // completed with the same cards by the recovery before the next cycle
 // (recovery.h).
 //
-// Thread safety: runs on the delivery thread; each store operation takes
-// the store lock for its own table access.
+// Thread safety: runs on the delivery thread; the look, the take and the
+// record hold the store lock (a hold of the delivery session's tables).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +34,7 @@
 namespace autodeliver {
 
 class DeliveryJournal;
+class DeliveryTables;
 
 // A card as it goes to the buyer (card number after online resolution).
 struct DeliveredCard {
@@ -74,6 +75,15 @@ enum class WaitReason {
   kRetriesUsedUp,   // its undelivered message failed every automatic retry; left to the seller
 };
 
+// What the look at the order in the hold that takes its cards found (the
+// session's DeliverCards below), when it found the order taken care of
+// since the cycle's own look.
+enum class FoundSince {
+  kNothing,       // as the cycle found it
+  kDelivered,     // a sent card of the order is recorded now
+  kNotMonitored,  // its item is no longer a monitored item
+};
+
 // What DeliverCards did for one order.
 struct CardDelivery {
   std::optional<std::string> message;               // the buyer's message; nullopt: the order waits
@@ -81,6 +91,7 @@ struct CardDelivery {
   WaitReason waitReason = WaitReason::kStockShort;  // why it waits (without a message)
   int stockLeft = 0;                                // cards of the item in stock when the order was looked at
   Status cause;  // kNotWritten: the failure of the journal or the tables (no space, an I/O error, ...)
+  FoundSince foundSince = FoundSince::kNothing;  // without a message: nothing was taken for this reason
 };
 
 // Takes `quantity` cards of `itemName`, records and exports each and returns
@@ -96,6 +107,16 @@ CardDelivery DeliverCards(const std::string& orderNumber, const std::string& ite
 // The same in `journal`, left unapplied: the caller applies the journal
 // (ApplyDeliveryJournal) once for the deliveries of a cycle.
 CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
+                          const std::string& itemName, const std::string& buyerNick,
+                          const std::string& remark, int quantity);
+
+// The same on the tables of a delivery session (store/delivery_step.h), as
+// the cycle delivers an order: in the one hold that loads and records its
+// cards, the order is first looked up again, and when it was recorded as
+// delivered or its item is no longer monitored since the cycle's own
+// checks (another program, the window), nothing is taken and `foundSince`
+// says which.
+CardDelivery DeliverCards(DeliveryJournal& journal, DeliveryTables& tables, const std::string& orderNumber,
                           const std::string& itemName, const std::string& buyerNick,
                           const std::string& remark, int quantity);
 

@@ -61,7 +61,7 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   return status;
 }
 
-Status ApplyDeliveryJournal(DeliveryJournal& journal) {
+Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables) {
   const std::vector<LedgerEntry> entries = journal.Entries();
   bool toExport = false, anyFinished = false;
   for (const LedgerEntry& e : entries) {
@@ -70,7 +70,8 @@ Status ApplyDeliveryJournal(DeliveryJournal& journal) {
   }
   if (!toExport && !anyFinished) return Status();
   // The tables reach the disk before anything that stands for them.
-  if (Status flushed = FlushDeliveryTables(ProgramShop()); !flushed) return flushed;
+  if (Status flushed = tables ? tables->FlushTables() : FlushDeliveryTables(ProgramShop()); !flushed)
+    return flushed;
   DeliveryStepBoundary("tables-flushed");
   Status status = toExport ? ExportRecordedCards(journal, entries) : Status();
   if (toExport) {

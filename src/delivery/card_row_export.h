@@ -23,6 +23,8 @@
 
 namespace autodeliver {
 
+class DeliveryTables;
+
 // Exports the cards of the recorded orders of `entries` not yet known to be
 // in card.mdb, as described above. Ok when every such card is in card.mdb
 // and the journal says so (or there was none); a failure leaves the rest to
@@ -33,6 +35,8 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
 // the recovery before the cycle. Cheap when nothing is left to apply (one
 // read of the journal). Ok when nothing is left for a later call; else the
 // first failure's cause (a table flush, card.mdb, the journal).
-Status ApplyDeliveryJournal(DeliveryJournal& journal);
+// With `tables`, the tables are flushed through the delivery session's
+// held tables (store/delivery_step.h) instead of opening them again.
+Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables = nullptr);
 
 }  // namespace autodeliver

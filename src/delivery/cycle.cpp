@@ -17,8 +17,7 @@
 #include "delivery/resend.h"
 #include "market/login.h"
 #include "market/scan_outcome.h"
-#include "store/item_table.h"
-#include "store/sent_table.h"
+#include "store/delivery_step.h"
 #include "store/undelivered_orders.h"
 
 namespace autodeliver {
@@ -67,6 +66,19 @@ class ImGate {
   bool retries_ = true;
   bool newCards_ = true;
 };
+
+// What the sent cards and the monitored items say of a listed order.
+struct Known {
+  bool delivered = false;  // a sent card of the order is recorded
+  bool monitored = false;  // not delivered, and its item title is a monitored item
+};
+
+Known LookUp(DeliveryTables& tables, const PendingOrder& order) AD_REQUIRES(tables.shop().StoreLock()) {
+  Known k;
+  k.delivered = tables.SentCardExists(order.orderNumber);
+  k.monitored = !k.delivered && tables.ItemExists(order.itemTitle);
+  return k;
+}
 
 }  // namespace
 
@@ -133,8 +145,23 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
   ImGate gate(imWatch, sender, scan.orders);
   std::set<std::string> retried;  // each undelivered order at most once per cycle
+  // The stock, sent and items tables stay open for the cycle. Whether each
+  // listed order was delivered before and whether its item is monitored is
+  // looked up for all of them in one hold; an order's delivery looks it up
+  // again in the hold that takes its cards (DeliverCards), so a write made
+  // since by another program or the window is still seen. An order listed
+  // again after this cycle tried to deliver it is looked up at its turn.
+  DeliveryTables tables(ProgramShop());
+  std::vector<Known> known;
+  if (!scan.orders.empty()) {
+    DeliveryTables::Hold hold(tables);
+    for (const PendingOrder& order : scan.orders) known.push_back(LookUp(tables, order));
+  }
+  std::set<std::string> tried;  // orders whose cards this cycle tried to take
+  std::size_t position = 0;
 
   for (const PendingOrder& order : scan.orders) {
+    const std::size_t index = position++;
     if (stopRequested.load()) {
       result.stopped = true;
       break;
@@ -169,15 +196,17 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       }
     } else if (unfinished) {
       // Its cards go out again: the chat must be addressable, as below.
-    } else if (SentCardExists(ProgramShop(), order.orderNumber)) {
-      ++result.ordersSkipped;
-      observer.OrderSkipped(order, SkipReason::kAlreadyDelivered);
-      continue;
-    }
-    if (!unfinished && !retry && !ItemExists(ProgramShop(), order.itemTitle)) {
-      ++result.ordersSkipped;
-      observer.OrderSkipped(order, SkipReason::kNotMonitored);
-      continue;
+    } else {
+      Known k = known[index];
+      if (tried.count(order.orderNumber) > 0) {
+        DeliveryTables::Hold hold(tables);
+        k = LookUp(tables, order);
+      }
+      if (k.delivered || !k.monitored) {
+        ++result.ordersSkipped;
+        observer.OrderSkipped(order, k.delivered ? SkipReason::kAlreadyDelivered : SkipReason::kNotMonitored);
+        continue;
+      }
     }
     // The order rules may hold a new order back before any card is taken.
     if (!unfinished && !retry) {
@@ -241,8 +270,17 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
       if (settled == DeliveryRecovery::Settled::kDone) ++result.ordersConsigned;
       continue;
     }
-    const CardDelivery delivery = DeliverCards(journal, order.orderNumber, order.itemTitle, order.buyerNick,
-                                               std::string(), order.quantity);
+    tried.insert(order.orderNumber);
+    const CardDelivery delivery = DeliverCards(journal, tables, order.orderNumber, order.itemTitle,
+                                               order.buyerNick, std::string(), order.quantity);
+    if (!delivery.message && delivery.foundSince != FoundSince::kNothing) {
+      // Taken care of since the look above (another program, the window).
+      ++result.ordersSkipped;
+      observer.OrderSkipped(order, delivery.foundSince == FoundSince::kDelivered
+                                       ? SkipReason::kAlreadyDelivered
+                                       : SkipReason::kNotMonitored);
+      continue;
+    }
     if (!delivery.message) {  // waits for stock or for its online cards
       ++result.ordersWaiting;
       if (delivery.waitReason == WaitReason::kNotWritten) {
@@ -290,7 +328,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
 
   // The cycle's deliveries reach the disk in the tables and card.mdb: one
   // flush per file for the whole cycle. The window refreshes after this.
-  ApplyDeliveryJournal(journal);
+  ApplyDeliveryJournal(journal, &tables);
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();

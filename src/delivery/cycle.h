@@ -26,6 +26,15 @@
 // consigned), never delivered anew. A consign that got no answer is retried
 // on later cycles without another message.
 //
+// The stock, sent-cards, items and settings tables are held open for the
+// cycle (store/delivery_step.h: DeliveryTables). Whether each listed order
+// was delivered before and whether its item is monitored is looked up for
+// all of them in one hold at the start; each delivery looks its order up
+// again in the hold that takes its cards, and passes it by as delivered or
+// not monitored when another program or the window recorded it or removed
+// its item meanwhile. Between two holds the tables are free for the window
+// and other programs.
+//
 // Order rules (order_rules.h) are asked for every new order of a monitored
 // item before anything else is done for it: an order they hold waits, with
 // no card taken, and the cycle goes on with the next order.

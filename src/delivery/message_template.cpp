@@ -68,9 +68,20 @@ std::string FillMessageTemplate(const std::string& tmpl, const std::string& item
   return out;
 }
 
-std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
-                         const std::vector<DeliveredCard>& cards, int quantity) {
-  const std::optional<std::string> tmpl = MessageTemplateOf(itemName);
+namespace {
+
+std::optional<std::string> TemplateIn(const std::vector<std::string>& values, const std::string& itemName) {
+  for (const std::string& value : values) {
+    const std::size_t tab = value.find('\t');
+    if (tab != std::string::npos && value.compare(0, tab, itemName) == 0 && tab == itemName.size())
+      return Unescaped(value.substr(tab + 1));
+  }
+  return std::nullopt;
+}
+
+std::string MessageWith(const std::optional<std::string>& tmpl, const std::string& itemName,
+                        const std::string& orderNumber, const std::vector<DeliveredCard>& cards,
+                        int quantity) {
   if (tmpl) {
     std::string filled = FillMessageTemplate(*tmpl, itemName, orderNumber, cards, quantity);
     if (filled.size() <= kMaxChatMessageBytes) return filled;
@@ -78,14 +89,24 @@ std::string BuyerMessage(const std::string& itemName, const std::string& orderNu
   return DeliveryMessage(itemName, cards);
 }
 
-std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
-  for (const std::string& value : GetSettingValues(ProgramShop(), SettingName())) {
-    const std::size_t tab = value.find('\t');
-    if (tab != std::string::npos && value.compare(0, tab, itemName) == 0 && tab == itemName.size())
-      return Unescaped(value.substr(tab + 1));
-  }
-  return std::nullopt;
+}  // namespace
+
+std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
+                         const std::vector<DeliveredCard>& cards, int quantity) {
+  return MessageWith(MessageTemplateOf(itemName), itemName, orderNumber, cards, quantity);
 }
+
+std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
+                         const std::vector<DeliveredCard>& cards, int quantity,
+                         const std::vector<std::string>& templateValues) {
+  return MessageWith(TemplateIn(templateValues, itemName), itemName, orderNumber, cards, quantity);
+}
+
+std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
+  return TemplateIn(GetSettingValues(ProgramShop(), SettingName()), itemName);
+}
+
+const std::string& MessageTemplateSetting() { return SettingName(); }
 
 TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl) {
   if (!tmpl.empty()) {

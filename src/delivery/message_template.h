@@ -43,8 +43,18 @@ std::string FillMessageTemplate(const std::string& tmpl, const std::string& item
 std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
                          const std::vector<DeliveredCard>& cards, int quantity);
 
+// The same with the values of the templates' setting rows already read
+// (MessageTemplateSetting), as the delivery reads them in its hold of the
+// tables.
+std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
+                         const std::vector<DeliveredCard>& cards, int quantity,
+                         const std::vector<std::string>& templateValues);
+
 // The item's template; nullopt when it has none.
 std::optional<std::string> MessageTemplateOf(const std::string& itemName);
+
+// The name of the setting rows that hold the templates.
+const std::string& MessageTemplateSetting();
 
 enum class TemplateSave { kSaved, kTooLong, kFailed };
 // Sets the item's template; an empty template removes it (the usual message

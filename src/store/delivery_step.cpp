@@ -9,6 +9,7 @@
 #include "store/shop_paths.h"
 #include "store/store_index.h"
 #include "store/store_lock.h"
+#include "store/table_access.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
@@ -88,40 +89,26 @@ void DeliveryStepBoundary(const char* step) {
   if (g_hook) g_hook(step);
 }
 
-RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause, TableFlush flush,
-                                 PlanState state) {
+namespace {
+
+// RecordPlannedCards on the stock and sent tables, open and held for
+// writing by the caller under the store lock; `why` takes the first
+// failure.
+RecordOutcome RecordPlan(ShopContext& shop, RecordTable& stock, RecordTable& sent,
+                         const std::string& stockPath, const std::string& sentPath, const DeliveryPlan& plan,
+                         Status& why, TableFlush flush, PlanState state) AD_REQUIRES(shop.StoreLock()) {
   const bool now = flush == TableFlush::kNow;
-  Status ignored;
-  Status& why = cause ? *cause : ignored;
-  why = Status();
   // True when `s` is ok; else keeps the first failure as the cause.
   auto noted = [&why](Status s) {
     const bool ok = s.ok();
     if (!ok && why.ok()) why = std::move(s);
     return ok;
   };
-  if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
-  // Other processes' imports check the stock and the sent cards: a card
-  // must never be seen in neither.
-  SharedStoreGuard guard(shop);
-  const std::string stockPath = shop.StockTablePath();
-  const std::string sentPath = shop.SentTablePath();
-  RecordTable stock;
-  RecordTable sent;
-  stock.SetFileIo(shop.DeliveryFileIoSet());
-  sent.SetFileIo(shop.DeliveryFileIoSet());
-  stock.SetSoundTables(&shop.soundTables());
-  sent.SetSoundTables(&shop.soundTables());
-  stock.SetCutOverlongText(false);
-  sent.SetCutOverlongText(false);
   Fields f;
-  // Nothing could be looked at: try again later.
-  if (!noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath))) return RecordOutcome::kUnsure;
   if (!Resolve(stock, sent, &f)) {
     noted(Status::Corrupt(stockPath + ", " + sentPath, "a field of the delivery is missing"));
     return RecordOutcome::kUnsure;
   }
-  if (!noted(stock.Hold(true)) || !noted(sent.Hold(true))) return RecordOutcome::kUnsure;
 
   // The store's index (store_index.h) is held against both tables now and
   // follows this step's writes, so the next lookups need no rescan. An
@@ -209,6 +196,38 @@ RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, St
   return ok ? RecordOutcome::kRecorded : RecordOutcome::kUnsure;
 }
 
+}  // namespace
+
+RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause, TableFlush flush,
+                                 PlanState state) {
+  Status ignored;
+  Status& why = cause ? *cause : ignored;
+  why = Status();
+  if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
+  // Other processes' imports check the stock and the sent cards: a card
+  // must never be seen in neither.
+  SharedStoreGuard guard(shop);
+  const std::string stockPath = shop.StockTablePath();
+  const std::string sentPath = shop.SentTablePath();
+  RecordTable stock;
+  RecordTable sent;
+  stock.SetFileIo(shop.DeliveryFileIoSet());
+  sent.SetFileIo(shop.DeliveryFileIoSet());
+  stock.SetSoundTables(&shop.soundTables());
+  sent.SetSoundTables(&shop.soundTables());
+  stock.SetCutOverlongText(false);
+  sent.SetCutOverlongText(false);
+  auto noted = [&why](Status s) {
+    const bool ok = s.ok();
+    if (!ok && why.ok()) why = std::move(s);
+    return ok;
+  };
+  // Nothing could be looked at: try again later.
+  if (!noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath))) return RecordOutcome::kUnsure;
+  if (!noted(stock.Hold(true)) || !noted(sent.Hold(true))) return RecordOutcome::kUnsure;
+  return RecordPlan(shop, stock, sent, stockPath, sentPath, plan, why, flush, state);
+}
+
 Status FlushDeliveryTables(ShopContext& shop) {
   SharedStoreGuard guard(shop);
   RecordTable stock;
@@ -224,6 +243,194 @@ Status FlushDeliveryTables(ShopContext& shop) {
   Status marks = stock.Open(shop.StockTablePath());
   if (marks) marks = stock.Sync();
   return rows ? marks : rows;
+}
+
+}  // namespace autodeliver
+
+namespace autodeliver {
+namespace {
+
+// The session's calls run inside a Hold, which holds the shop's store lock
+// (Use refuses them outside one); to the clang analysis they assert it for
+// the rest of the function.
+void InsideAHold(ShopContext& shop) AD_ASSERT_CAPABILITY(shop.StoreLock()) {}
+
+}  // namespace
+
+// One table of the session.
+struct HeldTable {
+  RecordTable table;
+  std::string path;  // the path it was opened under
+  int holds = 0;     // RecordTable::Hold calls inside the current hold
+  bool write = false;
+};
+
+struct DeliveryTables::Impl {
+  explicit Impl(ShopContext& s) : shop(s) {}
+  ShopContext& shop;
+  HeldTable stock, sent, items, settings;
+  int depth = 0;         // Holds open; the outermost lets the tables go
+  bool writing = false;  // the outermost Hold is for writing
+
+  // Makes `h` (the table at `path`, through `io`) ready for use inside the
+  // hold: open and kept open, its lock held (exclusive when `write`). A
+  // table whose file was replaced or rebuilt since it was opened is opened
+  // again, once.
+  Status Use(HeldTable& h, const std::string& path, bool write, FileIo* io) {
+    if (depth == 0) return Status::Busy(path, "the delivery's tables are used outside a hold");
+    if (h.holds > 0 && (h.write || !write)) return Status();
+    if (h.table.IsOpen() && h.path != path) h.table.Close();
+    for (int attempt = 0;; ++attempt) {
+      if (!h.table.IsOpen()) {
+        h.table.SetFileIo(io);
+        h.table.SetSoundTables(&shop.soundTables());
+        h.table.SetCutOverlongText(false);
+        h.table.SetKeptOpen(true);
+        if (Status opened = h.table.Open(path); !opened) return opened;
+        h.path = path;
+      }
+      Status held = h.table.Hold(write);
+      if (held) {
+        ++h.holds;
+        h.write = h.write || write;
+        return held;
+      }
+      if (attempt > 0 || h.holds > 0 || !held.IsNotFound()) return held;
+      h.table.Close();
+    }
+  }
+
+  void ReleaseAll() {
+    for (HeldTable* h : {&stock, &sent, &items, &settings}) {
+      for (; h->holds > 0; --h->holds) h->table.Release();
+      h->write = false;
+    }
+  }
+};
+
+DeliveryTables::DeliveryTables(ShopContext& shop) : impl_(std::make_unique<Impl>(shop)) {}
+DeliveryTables::~DeliveryTables() = default;
+
+ShopContext& DeliveryTables::shop() const { return impl_->shop; }
+
+DeliveryTables::Hold::Hold(DeliveryTables& tables, bool forWriting)
+    : guard_(tables.impl_->shop), tables_(tables) {
+  if (tables_.impl_->depth++ == 0) tables_.impl_->writing = forWriting;
+}
+DeliveryTables::Hold::~Hold() {
+  if (--tables_.impl_->depth == 0) tables_.impl_->ReleaseAll();
+}
+
+bool DeliveryTables::SentCardExists(std::string_view orderNumber) {
+  InsideAHold(impl_->shop);
+  HeldTable& h = impl_->sent;
+  const std::string path = impl_->shop.SentTablePath();
+  if (!impl_->Use(h, path, impl_->writing, impl_->shop.DeliveryFileIoSet())) return false;
+  const int f = h.table.FieldIndex("订单编号"_gbk);
+  bool ok = false;
+  return f >= 0 && impl_->shop.Index().SentOrderExists(h.table, path, f, orderNumber, &ok);
+}
+
+bool DeliveryTables::ItemExists(std::string_view name) {
+  InsideAHold(impl_->shop);
+  HeldTable& h = impl_->items;
+  const std::string path = impl_->shop.ItemsTablePath();
+  if (!impl_->Use(h, path, false, impl_->shop.StoreFileIo())) return false;
+  const int f = h.table.FieldIndex("宝贝名称"_gbk);
+  bool ok = false;
+  return f >= 0 && impl_->shop.Index().ItemNamed(h.table, path, f, name, &ok);
+}
+
+std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+                                                             std::size_t* total) {
+  InsideAHold(impl_->shop);
+  std::vector<StockCard> cards;
+  if (total) *total = 0;
+  HeldTable& h = impl_->stock;
+  const std::string path = impl_->shop.StockTablePath();
+  if (!impl_->Use(h, path, impl_->writing, impl_->shop.DeliveryFileIoSet())) return cards;
+  RecordTable& t = h.table;
+  const int name = t.FieldIndex("宝贝名称"_gbk), number = t.FieldIndex("宝贝卡号"_gbk),
+            password = t.FieldIndex("宝贝卡密"_gbk);
+  if (name < 0 || number < 0 || password < 0) return cards;
+  // A position that no longer holds the card the index names (a write the
+  // change check could not see) rebuilds the index once; after that, a
+  // card that does not read back is passed over as an unreadable one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::deque<std::int32_t>* positions = impl_->shop.Index().StockOf(t, path, name, itemName);
+    if (!positions) return cards;
+    cards.clear();
+    bool stale = false;
+    for (std::int32_t index : *positions) {
+      if (cards.size() >= limit) break;
+      const bool live =
+          t.GoTo(index + 1) && t.RecordNumber() == index + 1 && t.RecordId() > 0 && Equals(t, name, itemName);
+      if (!live) {
+        stale = attempt == 0;
+        if (stale) break;
+        continue;
+      }
+      StockCard card;
+      card.itemName = std::string(itemName);
+      card.cardNumber = t.ReadTextAt(number).value_or(std::string());
+      card.cardPassword = t.ReadTextAt(password).value_or(std::string());
+      card.recordNumber = index + 1;
+      cards.push_back(std::move(card));
+    }
+    if (!stale) {
+      if (total) *total = positions->size();
+      return cards;
+    }
+    impl_->shop.Index().InvalidateStock();
+  }
+  return cards;
+}
+
+std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
+  InsideAHold(impl_->shop);
+  std::vector<std::string> values;
+  HeldTable& h = impl_->settings;
+  if (!impl_->Use(h, impl_->shop.SettingsTablePath(), false, impl_->shop.StoreFileIo())) return values;
+  RecordTable& t = h.table;
+  const int nameField = t.FieldIndex("配置名"_gbk), dataField = t.FieldIndex("配置数据"_gbk);
+  if (nameField < 0 || dataField < 0) return values;
+  const std::int32_t n = t.RecordCount();
+  t.GoTo(1);
+  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+    if (t.RecordId() <= 0 || !Equals(t, nameField, name)) continue;
+    values.push_back(t.ReadTextAt(dataField).value_or(std::string()));
+  }
+  return values;
+}
+
+Status DeliveryTables::FlushTables() {
+  Hold hold(*this);
+  // The rows before the marks, as FlushDeliveryTables.
+  Status rows = impl_->Use(impl_->sent, impl_->shop.SentTablePath(), false, impl_->shop.DeliveryFileIoSet());
+  if (rows) rows = impl_->sent.table.Sync();
+  Status marks =
+      impl_->Use(impl_->stock, impl_->shop.StockTablePath(), false, impl_->shop.DeliveryFileIoSet());
+  if (marks) marks = impl_->stock.table.Sync();
+  return rows ? marks : rows;
+}
+
+RecordOutcome DeliveryTables::RecordPlannedCards(const DeliveryPlan& plan, Status* cause, TableFlush flush,
+                                                 PlanState state) {
+  InsideAHold(impl_->shop);
+  Status ignored;
+  Status& why = cause ? *cause : ignored;
+  why = Status();
+  if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
+  const std::string stockPath = impl_->shop.StockTablePath();
+  const std::string sentPath = impl_->shop.SentTablePath();
+  for (auto [h, path] : {std::pair{&impl_->stock, &stockPath}, std::pair{&impl_->sent, &sentPath}}) {
+    if (Status used = impl_->Use(*h, *path, true, impl_->shop.DeliveryFileIoSet()); !used) {
+      why = std::move(used);
+      return RecordOutcome::kUnsure;
+    }
+  }
+  return RecordPlan(impl_->shop, impl_->stock.table, impl_->sent.table, stockPath, sentPath, plan, why, flush,
+                    state);
 }
 
 }  // namespace autodeliver

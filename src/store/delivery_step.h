@@ -21,12 +21,16 @@
 // Thread safety: takes the shop's store lock (shop_context.h) for the whole step.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/status.h"
 #include "store/rows.h"
 #include "store/shop_context.h"
+#include "store/store_lock.h"
 
 namespace autodeliver {
 
@@ -86,6 +90,77 @@ enum class PlanState {
 // kRecorded and for a plan whose cards are simply no longer in stock.
 RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, Status* cause = nullptr,
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
+
+// The stock, the sent cards, the monitored items and the settings held
+// open for a delivery session: the delivery cycle makes one and hands it down to each
+// order's steps, so that an order's store work opens no file. The sent
+// check, the item check, the load of the order's cards and their record
+// run inside a Hold, which takes the store lock across processes
+// (SharedStoreGuard) and, at each table's first use inside it, the table's
+// lock with one read of its header as the change check: a write made by
+// another process, or by the window's own store operations, since the
+// previous hold is seen there, and the store's index (store_index.h)
+// rebuilds what it changed. A table whose file was replaced or rebuilt
+// under its name is opened again.
+//
+// Between two holds the tables stay open but neither locked nor claimed:
+// the window's store operations and other programs use the files as if no
+// session were there, and every lock release leaves them whole (the
+// writes inside a hold are the same as a store operation's). Inside a
+// hold, the session's own calls are the only store work on these tables:
+// a store operation on one of them there fails as busy.
+//
+// Thread safety: used by one thread at a time (the delivery thread); every
+// call but construction and destruction is made inside a Hold.
+class DeliveryTables {
+ public:
+  explicit DeliveryTables(ShopContext& shop);  // the shop outlives the session
+  ~DeliveryTables();                           // closes the tables
+  DeliveryTables(const DeliveryTables&) = delete;
+  DeliveryTables& operator=(const DeliveryTables&) = delete;
+
+  ShopContext& shop() const;
+
+  // One hold of the session: the store lock for its lifetime, and the
+  // tables used inside it locked until its end. A hold `forWriting` locks
+  // the stock and the sent cards for writing at their first use, so that
+  // recording the cards after looking at them needs no second lock call.
+  class AD_SCOPED_CAPABILITY Hold {
+   public:
+    explicit Hold(DeliveryTables& tables, bool forWriting = false) AD_ACQUIRE(tables.shop().StoreLock());
+    ~Hold() AD_RELEASE();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    SharedStoreGuard guard_;
+    DeliveryTables& tables_;
+  };
+
+  // As SentCardExists, ItemExists and LoadFirstStockCardsOf of the
+  // store's tables (sent_table.h, item_table.h, stock_table.h) and
+  // RecordPlannedCards below, on the held tables. Each is made inside a
+  // Hold (a holder kept in a std::optional, which the clang analysis cannot
+  // follow, included); outside one it fails as a table that cannot be read.
+  bool SentCardExists(std::string_view orderNumber);
+  bool ItemExists(std::string_view name);
+  std::vector<StockCard> LoadFirstStockCardsOf(std::string_view itemName, std::size_t limit,
+                                               std::size_t* total);
+  RecordOutcome RecordPlannedCards(const DeliveryPlan& plan, Status* cause = nullptr,
+                                   TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
+  // As GetSettingValues (settings.h), on the settings table held.
+  std::vector<std::string> SettingValues(std::string_view name);
+
+  // As FlushDeliveryTables below, through the tables held (in a hold of its
+  // own; not inside one).
+  Status FlushTables();
+
+  // Internal state; defined in delivery_step.cpp.
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
 
 // Flushes the sent table, then the stock, to the disk (with their companion
 // files), under the store lock: what deferred RecordPlannedCards calls wrote

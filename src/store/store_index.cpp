@@ -1,8 +1,6 @@
 // The in-memory index of the store; see store_index.h.
 #include "store/store_index.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,16 +10,10 @@ namespace autodeliver {
 
 namespace {
 
-// What the change test compares.
-struct Stamp {
-  std::int32_t count = -1;
-  std::int32_t nextId = -1;
-  std::int64_t size = -1;
-  std::int64_t mtimeNs = -1;
-  std::uint64_t inode = 0;
-  std::uint64_t device = 0;
-  bool operator==(const Stamp&) const = default;
-};
+// What the change test compares: the table's figures and its file's
+// identity, size and change time (RecordTable::State, one fstat per held
+// access and one after each write).
+using Stamp = TableState;
 
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -29,15 +21,10 @@ std::int64_t NowNs() {
       .count();
 }
 
-bool StampOf(RecordTable& t, const std::string& path, Stamp* s) {
-  struct stat st {};
-  if (::stat(TableFilePath(path).c_str(), &st) != 0) return false;
-  s->count = t.RecordCount();
-  s->nextId = t.NextRecordId();
-  s->size = st.st_size;
-  s->mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  s->inode = st.st_ino;
-  s->device = st.st_dev;
+bool StampOf(RecordTable& t, Stamp* s) {
+  std::optional<TableState> now = t.State();
+  if (!now) return false;
+  *s = *now;
   return true;
 }
 
@@ -49,14 +36,14 @@ struct Part {
 
   // True when the part matches the table as it is now.
   bool Current(RecordTable& t, const std::string& p, Stamp* now) {
-    if (!StampOf(t, p, now)) return false;
+    if (!StampOf(t, now)) return false;
     return built && path == p && stamp == *now;
   }
   // After a write this part followed: the figures that must not have moved
   // except by that write, then the new stamp.
   bool Follow(RecordTable& t, const std::string& p, std::int32_t countDelta, bool purged) {
     Stamp now;
-    if (!built || path != p || !StampOf(t, p, &now) || now.inode != stamp.inode) return false;
+    if (!built || path != p || !StampOf(t, &now) || now.inode != stamp.inode) return false;
     if (!purged && (now.count != stamp.count + countDelta || now.nextId != stamp.nextId + countDelta))
       return false;
     if (!purged && countDelta == 0 && now.size != stamp.size) return false;
@@ -257,7 +244,7 @@ bool StoreIndex::ItemNamed(RecordTable& t, const std::string& path, int nameFiel
   SetPart& s = parts_->items;
   Stamp now;
   *ok = true;
-  const bool racy = s.built && s.stamp.mtimeNs + kRacyNs > s.builtAtNs;
+  const bool racy = s.built && s.stamp.changedNs + kRacyNs > s.builtAtNs;
   if (!s.Current(t, path, &now) || racy) {
     if (now.count < 0 || !s.Build(t, path, nameField, now)) {
       s.Clear();

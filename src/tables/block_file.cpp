@@ -77,8 +77,11 @@ void BlockFile::Close() {
 
 bool BlockFile::Refresh() {
   DropMapping();
-  char b[12];
-  if (!ReadFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset)) return false;
+  zeroKnown_ = false;
+  // The whole block in the one read: Stamp sums it without reading again.
+  if (!ReadFully(*io_, fd_, zero_, sizeof zero_, 0)) return false;
+  zeroKnown_ = true;
+  const char* b = zero_ + fmt::kBlockCountOffset;
   now_.count = DecodeInt32(b);
   now_.freeHead = DecodeInt32(b + 4);
   now_.freeCount = DecodeInt32(b + 8);
@@ -140,7 +143,8 @@ bool BlockFile::WriteFigures() {
   EncodeInt32(b, disk_.count);
   EncodeInt32(b + 4, disk_.freeHead);
   EncodeInt32(b + 8, disk_.freeCount);
-  WriteFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset);
+  // Block 0 now holds what this write or the one putting it back left.
+  if (!WriteFully(*io_, fd_, b, sizeof b, fmt::kBlockCountOffset)) zeroKnown_ = false;
   now_ = disk_;
   return false;
 }
@@ -342,7 +346,14 @@ bool BlockFile::Stamp(std::int32_t figures[3], std::uint64_t* headerSum, struct 
   figures[2] = now_.freeCount;
   if (fd_ < 0 || ::fstat(fd_, st) != 0) return false;
   char block[fmt::kBlockSize];
-  if (!ReadFully(*io_, fd_, block, sizeof block, 0)) return false;
+  if (zeroKnown_) {
+    std::memcpy(block, zero_, sizeof block);
+    EncodeInt32(block + fmt::kBlockCountOffset, disk_.count);
+    EncodeInt32(block + fmt::kFreeHeadOffset, disk_.freeHead);
+    EncodeInt32(block + fmt::kFreeCountOffset, disk_.freeCount);
+  } else if (!ReadFully(*io_, fd_, block, sizeof block, 0)) {
+    return false;
+  }
   *headerSum = ContentSum(std::string_view(block, sizeof block));
   return true;
 }

@@ -73,7 +73,8 @@ class BlockFile {
   // Flushes the file's written bytes to the disk (FileIo::Sync).
   bool Sync() { return fd_ < 0 || io_->Sync(fd_) == 0; }
 
-  // Reads block 0's figures again, at the start of every table access.
+  // Reads block 0 again (its figures, and the whole block for Stamp), at
+  // the start of every table access.
   bool Refresh();
   // Drops the read mapping that scans use (at the end of an access).
   void DropMapping();
@@ -139,7 +140,8 @@ class BlockFile {
 
   // What identifies the file's state between accesses: its block 0 figures,
   // a checksum of block 0 as it stands on the disk, and size and change time
-  // (fstat).
+  // (fstat). Block 0 is the one Refresh read with the figures written since
+  // put in; it is read again only when a write of the figures failed.
   bool Stamp(std::int32_t figures[3], std::uint64_t* headerSum, struct stat* st) const;
 
  private:
@@ -164,6 +166,10 @@ class BlockFile {
   int fd_ = -1;
   Figures now_;   // as this access sees them
   Figures disk_;  // as block 0 holds them
+  // Block 0 as Refresh read it, the figures aside (disk_ holds those);
+  // zeroKnown_ is false when a failed write may have left other bytes.
+  char zero_[512] = {};
+  bool zeroKnown_ = false;
   const char* map_ = nullptr;
   std::size_t mapBytes_ = 0;
   PendingWrites pending_;          // blocks of chains not yet written

@@ -70,6 +70,21 @@ struct RecordTable::Impl {
   // holds a value (as BlockFile::Check finds it): known from a walk in this
   // access, or from the stamp the table kept since an earlier one.
   bool sound = false;
+  // Whether `sound` was worked out in this access. It is worked out when
+  // first needed (a chain to free, a write: see Sound()), so that an access
+  // that frees nothing pays no look at the files for it.
+  bool soundKnown = false;
+  // The table was written in this access (its stamp is taken again).
+  bool wrote = false;
+  // The header and the field descriptors as the last access read them, the
+  // figures (record count, next id) as this process left them.
+  std::string head;
+  // The table file's fstat, taken once per access and again after a write.
+  struct stat fileStat {};
+  bool fileStatKnown = false;
+  // SetKeptOpen: the file is claimed only while its lock is held.
+  bool keptOpen = false;
+  bool claimed = false;
   // Chains no record points at any more, freed before the lock goes (one
   // walk of the chains for all of them, in a table not known sound).
   std::vector<std::int32_t> unfreed;
@@ -90,64 +105,148 @@ struct RecordTable::Impl {
   bool Batched() const { return scans > 0 || (holds > 0 && walking); }
   bool Buffering() const { return bufferAppends && holds > 0 && lock.exclusive(); }
 
-  // Takes (or joins) the table lock; an access that takes it afresh reads
-  // the figures again and first finishes a purge cut short.
+  // Takes (or joins) the table lock; an access that takes it afresh first
+  // finishes a purge cut short, then reads the header once: the figures,
+  // and the change check against the header the last access read. A table
+  // kept open also looks at its file (one fstat): a file replaced or removed
+  // since is no longer the table at its path.
   bool Acquire(bool write) {
     bool first = false;
     if (fd < 0) {
       Note(Status::IoError(path, EBADF));
       return false;
     }
+    if (keptOpen && !lock.held()) {
+      if (!ClaimTableFile(key)) {
+        Note(Status::Busy(path, "the table is in use elsewhere in this program"));
+        return false;
+      }
+      claimed = true;
+    }
     errno = 0;
     if (!lock.Enter(write, &first)) {
       const int e = errno;
       Note(e == EAGAIN || e == EACCES || e == 0 ? Status::Busy(path, "locked by another program")
                                                 : Status::FromErrno(path, e));
+      if (keptOpen && !lock.held()) Unclaim();
       return false;
     }
     if (!first) return true;
     DropCache();
+    // A lookup in this access is not a walk on from the last access's.
+    lastRead = -1;
+    walking = false;
+    wrote = false;
+    fileStatKnown = false;
+    sound = soundKnown = false;
     bool ok = true;
     if (::access(journalPath.c_str(), F_OK) == 0) {
       bool shared = !lock.exclusive();
+      Wrote();
       ok = (!shared || lock.Set(true)) && RecoverPurgeJournal(*io, journalPath, Area(), &count) &&
            (!shared || lock.Set(false));
     }
-    ok = ok && ReadFigures();
+    ok = ok && ReadHead() && (!header.hasBlocks || blocks.Refresh());
+    if (ok && keptOpen) {
+      ok = StatFile();
+      if (ok && fileStat.st_nlink == 0) {
+        Note(Status::NotFound(path, "the table file was replaced or removed"));
+        ok = false;
+      }
+    }
     if (!ok) {
       Unlock();
       return false;
     }
-    sound = false;
-    TableStamp now;
-    if (header.hasBlocks && StampNow(&now)) {
-      sound = soundTables->Matches(key, now);
+    return true;
+  }
+
+  void Unclaim() {
+    if (!claimed) return;
+    UnclaimTableFile(key);
+    claimed = false;
+  }
+
+  // Reads the header and the field descriptors in one read: the figures,
+  // and whether anything else of them changed since the last access (the
+  // table was rebuilt in another layout under its name): the fields this
+  // table knows would then be wrong, so the access fails.
+  bool ReadHead() {
+    std::string now(head.size(), '\0');
+    if (!ReadFully(*io, fd, now.data(), now.size(), 0)) return false;
+    if (now.compare(0, fmt::kRecordCountOffset, head, 0, fmt::kRecordCountOffset) != 0 ||
+        now.compare(fmt::kRecordSizeOffset, std::string::npos, head, fmt::kRecordSizeOffset) != 0) {
+      Note(Status::NotFound(path, "the table file was rebuilt with other fields"));
+      return false;
+    }
+    head = std::move(now);
+    count = DecodeInt32(head.data() + fmt::kRecordCountOffset);
+    nextId = DecodeInt32(head.data() + fmt::kNextIdOffset);
+    return count >= 0 && nextId > 0;
+  }
+
+  // A write of the table in this access: its file figures are taken again.
+  void Wrote() {
+    wrote = true;
+    fileStatKnown = false;
+  }
+
+  bool StatFile() {
+    if (!fileStatKnown && ::fstat(fd, &fileStat) == 0) fileStatKnown = true;
+    return fileStatKnown;
+  }
+
+  bool StampNow(TableStamp* s) {
+    struct stat companion {};
+    if (!StatFile() || !blocks.Stamp(s->figures, &s->headerSum[1], &companion)) return false;
+    // The header as the disk holds it: the bytes read by this access with
+    // the figures it wrote since.
+    std::string bytes = head;
+    EncodeInt32(bytes.data() + fmt::kRecordCountOffset, count - pendingCount);
+    EncodeInt32(bytes.data() + fmt::kNextIdOffset, nextId - pendingCount);
+    s->headerSum[0] = ContentSum(bytes);
+    s->count = count;
+    s->nextId = nextId;
+    const struct stat* st[2] = {&fileStat, &companion};
+    for (int i = 0; i < 2; ++i) {
+      s->dev[i] = st[i]->st_dev;
+      s->ino[i] = st[i]->st_ino;
+      s->size[i] = st[i]->st_size;
+      s->changed[i] = st[i]->st_mtim;
     }
     return true;
   }
 
-  bool StampNow(TableStamp* s) const {
-    struct stat st[2]{};
-    if (::fstat(fd, &st[0]) != 0 || !blocks.Stamp(s->figures, &s->headerSum[1], &st[1])) return false;
-    std::string head(static_cast<std::size_t>(header.dataOffset), '\0');
-    if (!ReadFully(*io, fd, head.data(), head.size(), 0)) return false;
-    s->headerSum[0] = ContentSum(head);
-    s->count = count;
-    s->nextId = nextId;
-    for (int i = 0; i < 2; ++i) {
-      s->dev[i] = st[i].st_dev;
-      s->ino[i] = st[i].st_ino;
-      s->size[i] = st[i].st_size;
-      s->changed[i] = st[i].st_mtim;
-    }
-    return true;
+  // Whether the table is known sound in this access: from a walk made in
+  // it, or from the stamp it kept since an earlier access, compared before
+  // this access writes anything (after a write the stamp no longer
+  // matches, and the table then counts as not known sound).
+  bool Sound() {
+    if (soundKnown) return sound;
+    soundKnown = true;
+    sound = false;
+    if (!header.hasBlocks) return false;
+    if (!soundTables->Has(key)) return false;
+    TableStamp now;
+    if (wrote || !StampNow(&now)) return false;
+    sound = soundTables->Matches(key, now);
+    return sound;
+  }
+
+  // Before a write: whether the table was sound is settled while its stamp
+  // can still tell.
+  void BeforeWrite() {
+    Sound();
+    Wrote();
   }
 
   // Before the lock goes: keeps the table's stamp while it is known sound.
+  // An access that neither wrote nor learnt anything leaves the kept stamp
+  // as it is.
   void NoteSoundness() {
-    if (!header.hasBlocks) return;
+    if (!header.hasBlocks || (!soundKnown && !wrote)) return;
     TableStamp now;
-    const bool keep = sound && pendingCount == 0 && StampNow(&now);
+    const bool keep = soundKnown && sound && pendingCount == 0 && StampNow(&now);
     if (keep)
       soundTables->Keep(key, now);
     else
@@ -163,7 +262,7 @@ struct RecordTable::Impl {
     firsts.insert(firsts.end(), unfreed.begin(), unfreed.end());
     unfreed.clear();
     if (firsts.empty()) return;
-    if (sound) {
+    if (Sound()) {
       blocks.FreeChains(firsts);
       return;
     }
@@ -172,12 +271,13 @@ struct RecordTable::Impl {
     const std::vector<std::uint8_t> uses = blocks.UseCounts(*heads);
     blocks.FreeChains(firsts, uses);
     sound = blocks.CheckUses(uses).problems.empty();
+    soundKnown = true;
   }
 
   // The same, put off to the end of the access unless the table is known
   // sound, so that a run of rewrites walks the chains once.
   void FreeLater(const std::vector<std::int32_t>& firsts) {
-    if (sound)
+    if (Sound())
       blocks.FreeChains(firsts);
     else
       unfreed.insert(unfreed.end(), firsts.begin(), firsts.end());
@@ -189,23 +289,19 @@ struct RecordTable::Impl {
     NoteSoundness();
   }
 
-  bool ReadFigures() {
-    char buf[8];
-    if (!ReadFully(*io, fd, buf, 8, fmt::kRecordCountOffset)) return false;
-    count = DecodeInt32(buf);
-    nextId = DecodeInt32(buf + 4);
-    return count >= 0 && nextId > 0 && (!header.hasBlocks || blocks.Refresh());
-  }
-
   void Unlock() {
     lock.Release();
     DropCache();
+    if (keptOpen) Unclaim();
   }
 
   void Leave() {
     if (!Buffering()) FlushForRead();
     if (lock.held() && lock.depth() == 1) Settle();
-    if (lock.Leave()) DropCache();
+    if (lock.Leave()) {
+      DropCache();
+      if (keptOpen) Unclaim();
+    }
   }
 
   // Writes the pending appends: their chains' blocks, block 0, the records,
@@ -215,6 +311,7 @@ struct RecordTable::Impl {
   // the appends are dropped from the figures, and the result is false.
   bool WritePending() {
     if (pendingCount == 0 && !blocks.HasPending()) return true;
+    Wrote();
     if (!blocks.WritePending()) {
       DropPending();
       return false;
@@ -287,6 +384,7 @@ struct RecordTable::Impl {
   // fails, `before` is written back, so no half of it stays; *restored tells
   // whether that worked.
   bool Overwrite(off_t at, const char* bytes, const char* before, std::size_t n, bool* restored) {
+    Wrote();
     *restored = true;
     if (WriteFully(*io, fd, bytes, n, at)) return true;
     DropCache();
@@ -379,8 +477,12 @@ struct RecordTable::Impl {
     if (!ReadTableHeader(*io, fd, &header)) return false;
     count = header.recordCount;
     nextId = header.nextId;
-    return RecoverPurgeJournal(*io, journalPath, Area(), &count) &&
-           FitToWholeRecords(*io, fd, header, &count);
+    Wrote();
+    if (!RecoverPurgeJournal(*io, journalPath, Area(), &count) || !FitToWholeRecords(*io, fd, header, &count))
+      return false;
+    // The header every later access checks its own read against.
+    head.assign(static_cast<std::size_t>(header.dataOffset), '\0');
+    return ReadFully(*io, fd, head.data(), head.size(), 0).ok();
   }
 };
 
@@ -432,6 +534,7 @@ Status RecordTable::Open(const std::string& path) {
   std::string key = AsciiLower(real);
   if (!ClaimTableFile(key)) return Status::Busy(real, "the table is open elsewhere in this program");
   Impl& t = *impl_;
+  t.claimed = true;
   t.Begin();
   t.key = key;
   t.path = real;
@@ -462,6 +565,9 @@ Status RecordTable::Open(const std::string& path) {
   Status outcome = t.Outcome(ok, Status::Corrupt(t.path, "not a table as its header describes"));
   if (!ok) Close();
   if (ok) t.cursor = 1;
+  // A table kept open claims its file again whenever it takes the lock.
+  if (ok && t.keptOpen) UnclaimTableFile(key);
+  t.claimed = ok && !t.keptOpen;
   return outcome;
 }
 
@@ -482,9 +588,10 @@ void RecordTable::Close() {
   t.watch.Forget(t.fd);
   if (t.fd >= 0) ::close(t.fd);
   t.fd = -1;
-  if (!t.key.empty()) UnclaimTableFile(t.key);
+  t.Unclaim();
   t.key.clear();
   t.header = TableHeader();
+  t.head.clear();
 }
 
 bool RecordTable::IsOpen() const { return impl_->fd >= 0; }
@@ -514,6 +621,25 @@ void RecordTable::SetBufferedAppends(bool buffer) {
 void RecordTable::SetLockWait(std::chrono::milliseconds wait) { impl_->lock.SetWait(wait); }
 
 void RecordTable::SetCutOverlongText(bool cut) { impl_->cutOverlong = cut; }
+
+void RecordTable::SetKeptOpen(bool kept) {
+  if (!IsOpen()) impl_->keptOpen = kept;
+}
+
+std::optional<TableState> RecordTable::State() {
+  Access a(impl_, false);
+  Impl& t = *impl_;
+  if (!a || !t.StatFile()) return std::nullopt;
+  TableState s;
+  s.count = t.count;
+  s.nextId = t.nextId;
+  s.size = t.fileStat.st_size;
+  s.changedNs =
+      static_cast<std::int64_t>(t.fileStat.st_mtim.tv_sec) * 1000000000 + t.fileStat.st_mtim.tv_nsec;
+  s.inode = t.fileStat.st_ino;
+  s.device = t.fileStat.st_dev;
+  return s;
+}
 
 void RecordTable::SetFileIo(FileIo* io) { impl_->nextIo = io ? io : &DefaultFileIo(); }
 
@@ -634,6 +760,7 @@ Status RecordTable::Append(const FieldValues& values) {
   if (!a) return t.Outcome(false);
   if (t.flushFailed) return t.Outcome(false, t.flushCause);
   if (!t.Fits(values)) return t.Outcome(false);
+  t.BeforeWrite();
   if (t.nextId == INT32_MAX || t.count == INT32_MAX)
     return t.Outcome(false, Status::TooLong(t.path, "the table is full"));
   const bool buffered = t.Buffering();
@@ -670,7 +797,9 @@ Status RecordTable::Modify(const FieldValues& values) {
   Impl& t = *impl_;
   if (!a) return t.Outcome(false);
   if (!t.OnRecord()) return t.Outcome(false, Status::NotFound(t.path, "no record at the cursor"));
-  if (!t.Fits(values) || !t.PrepareBlocks(values)) return t.Outcome(false);
+  if (!t.Fits(values)) return t.Outcome(false);
+  t.BeforeWrite();
+  if (!t.PrepareBlocks(values)) return t.Outcome(false);
   const char* current = t.RecordBytes(t.cursor - 1);
   if (!current) return t.Outcome(false);
   const std::vector<char> before(current, current + t.recordSize());
@@ -708,6 +837,7 @@ Status RecordTable::MarkDeleted() {
   if (!current) return t.Outcome(false);
   std::int32_t id = DecodeInt32(current);
   if (id <= 0) return t.Outcome(true);
+  t.BeforeWrite();
   std::vector<char> rec(current, current + t.recordSize());
   char before[4];
   std::memcpy(before, rec.data(), 4);
@@ -755,6 +885,7 @@ Status RecordTable::Purge() {
   Access a(impl_, true);
   if (!a) return impl_->Outcome(false);
   Impl& t = *impl_;
+  t.BeforeWrite();
   t.DropCache();
   std::vector<std::int32_t> chainOffsets;
   for (const FieldInfo& f : t.fields())
@@ -785,6 +916,7 @@ std::optional<BlockReport> RecordTable::CheckBlocks() {
   if (!heads) return std::nullopt;
   BlockReport report = impl_->blocks.Check(*heads);
   impl_->sound = report.problems.empty();
+  impl_->soundKnown = true;
   return report;
 }
 

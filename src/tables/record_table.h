@@ -46,7 +46,15 @@
 // a value its field cannot hold whole (kTooLong), or a file that is not a
 // table as it claims (kCorrupt). It converts to bool, true when ok.
 //
-// A file can be open in at most one RecordTable of a process at a time.
+// A file can be open in at most one RecordTable of a process at a time,
+// except that a table kept open (SetKeptOpen) claims its file only while it
+// holds the lock: another RecordTable of the process may open the file
+// between two of its accesses (one at a time: the one that comes second
+// fails as busy). Every access of a table kept open checks that the file at
+// its path is still the one it holds (one fstat), and every access of any
+// table that the header and the field descriptors are those it read at
+// Open: another writer's rebuild of the table under its name fails the
+// access (kNotFound), and the table must be opened again.
 //
 // Thread safety: a RecordTable is used by one thread at a time. Distinct
 // RecordTables on distinct files may be used from different threads.
@@ -95,6 +103,19 @@ inline bool TextFitsField(const FieldInfo& field, std::string_view text) {
 // (10-12, as raw bytes).
 using FieldValue = std::variant<std::int64_t, double, bool, std::string>;
 
+// What tells a table's state apart between two accesses: its figures and
+// its file's identity, size and change time. A write by anyone changes at
+// least one of them (the change time within the clock's resolution).
+struct TableState {
+  std::int32_t count = -1;
+  std::int32_t nextId = -1;
+  std::int64_t size = -1;
+  std::int64_t changedNs = -1;
+  std::uint64_t inode = 0;
+  std::uint64_t device = 0;
+  bool operator==(const TableState&) const = default;
+};
+
 // Values for Append and Modify, by position in field order. A missing value
 // (std::nullopt, or a position past the end) leaves its field as it is (zero
 // in a new record).
@@ -131,6 +152,16 @@ class RecordTable {
   // no block (sound_tables.h); null means the process's own set. The set
   // must outlive the table's use of it.
   void SetSoundTables(SoundTables* tables);
+
+  // Before Open: the table is kept open across many accesses (a delivery
+  // session) and claims its file only while it holds the lock (see above).
+  // The caller serialises its accesses with the process's other users of
+  // the file (the store lock does).
+  void SetKeptOpen(bool kept);
+
+  // The table's state now (see TableState); one fstat per access, taken
+  // again after a write. Nullopt when the table cannot be read.
+  std::optional<TableState> State();
 
   // Holds the table lock (exclusive when `write`) until the matching
   // Release; operations inside then neither lock again nor re-read the

@@ -57,6 +57,12 @@ class SoundTables {
     auto it = tables_.find(key);
     return it != tables_.end() && it->second == now;
   }
+  // True when a stamp of the table `key` is kept (before a look at its
+  // files for one).
+  bool Has(const std::string& key) const {
+    MutexLock guard(mutex_);
+    return tables_.count(key) > 0;
+  }
   void Keep(const std::string& key, const TableStamp& now) {
     MutexLock guard(mutex_);
     tables_[key] = now;

@@ -26,6 +26,7 @@
 #include "market_sim_fixture.h"
 #include "store/sent_table.h"
 #include "store/shop_paths.h"
+#include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "store/undelivered_orders.h"
 #include "tables/record_table.h"
@@ -236,6 +237,50 @@ TEST_F(DeliveryCycleTest, EditsOfOtherProgramsBetweenTwoCyclesAreSeen) {
   EXPECT_EQ(
       std::count_if(sent.begin(), sent.end(), [&](const SentCard& c) { return c.orderNumber == waiting; }),
       1);
+}
+
+// The cycle keeps its tables open from one order to the next. While the
+// first order's message goes out, another program takes the card the next
+// order would get and records the last order as sent, and the window (this
+// process) removes one more card and restocks: the next orders see all of
+// it. No card goes out twice, and the recorded order is left alone.
+TEST_F(DeliveryCycleTest, WritesBetweenTwoOrdersOfOneCycleAreSeen) {
+  const std::string card = "点卡"_gbk;
+  Monitor(card);
+  Stock(card, {{"C1", "1"}, {"C2", "2"}, {"C3", "3"}});
+  const std::string last = PlaceOrder("点卡", 1, "买家甲");
+  const std::string second = PlaceOrder("点卡", 1, "买家乙");
+  const std::string first = PlaceOrder("点卡", 1, "买家丙");  // listed first
+  sender_.onSend = [&] {
+    if (sender_.sent.size() != 1) return;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      RecordTable stock, sent;
+      const bool ok = stock.Open(ProgramShop().StockTablePath()) && stock.GoTo(2) && stock.MarkDeleted() &&
+                      sent.Open(ProgramShop().SentTablePath()) &&
+                      sent.Append({card, last, "买家甲"_gbk, "1", "ELSEWHERE", "x", "", "t"});
+      ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 3));  // C3, from the window
+    Stock(card, {{"C4", "4"}});
+  };
+
+  const CycleResult result = Cycle();
+  EXPECT_EQ(result.ordersDelivered, 2);
+  EXPECT_EQ(result.ordersSkipped, 1);
+  ASSERT_EQ(sender_.sent.size(), 2u);
+  EXPECT_EQ(sender_.sent[0].buyer, "买家丙"_gbk);
+  EXPECT_NE(sender_.sent[0].message.find("卡号：C1 卡密：1"_gbk), std::string::npos);
+  EXPECT_EQ(sender_.sent[1].buyer, "买家乙"_gbk);
+  EXPECT_NE(sender_.sent[1].message.find("卡号：C4 卡密：4"_gbk), std::string::npos);
+  EXPECT_TRUE(StockNumbers(card).empty());
+  std::map<std::string, int> rowsPerCard;
+  for (const SentCard& c : Sent()) ++rowsPerCard[c.cardNumber];
+  EXPECT_EQ(rowsPerCard, (std::map<std::string, int>{{"C1", 1}, {"C4", 1}, {"ELSEWHERE", 1}}));
+  EXPECT_EQ(Consigned(), (std::vector<std::string>{first, second}));
 }
 
 // A sent-cards table that holds order numbers in a fixed-width field never

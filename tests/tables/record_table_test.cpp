@@ -799,6 +799,62 @@ TEST(RecordTableLocks, WaitsBoundedForAnotherProcess) {
   EXPECT_EQ(ReadAll(t, "A"), (std::vector<std::string>{"one", "two"}));
 }
 
+// A table kept open across accesses claims its file only while it holds
+// the lock: between two of its accesses another table of the process opens
+// and writes the file, and the next access sees that write; while it holds
+// the lock, the other one is refused at once instead of waiting on itself.
+// A file replaced under its name, or rebuilt with other fields, fails the
+// kept table's next access until it is opened again.
+TEST(RecordTableLocks, AKeptOpenTableClaimsItsFileOnlyWhileItHoldsTheLock) {
+  TempDir dir;
+  const std::string path = dir / "k.edb";
+  ASSERT_TRUE(CreateTable(path, {{"A", 10, 8}, {"B", 12, 0}}));
+  RecordTable kept;
+  kept.SetKeptOpen(true);
+  ASSERT_TRUE(kept.Open(path));
+  ASSERT_TRUE(kept.Append({"one", "long one"}));
+  {
+    RecordTable other;
+    ASSERT_TRUE(other.Open(path));
+    ASSERT_TRUE(other.Append({"two", "long two"}));
+    ASSERT_TRUE(other.GoTo(1) && other.Modify({"uno"}));
+    EXPECT_EQ(kept.Hold(false).code(), Status::Code::kBusy);  // `other` claims it for its life
+  }
+  ASSERT_TRUE(kept.Hold(true));
+  EXPECT_EQ(ReadAll(kept, "A"), (std::vector<std::string>{"uno", "two"}));
+  EXPECT_EQ(ReadAll(kept, "B"), (std::vector<std::string>{"long one", "long two"}));
+  {
+    RecordTable other;
+    EXPECT_EQ(other.Open(path).code(), Status::Code::kBusy);
+  }
+  ASSERT_TRUE(kept.Release());
+  const std::optional<TableState> before = kept.State();
+  ASSERT_TRUE(before);
+  EXPECT_EQ(before->count, 2);
+
+  // The file replaced by a copy with one more record: the kept table's
+  // descriptor still reaches the old one, which no name leads to any more.
+  const std::string copy = dir / "copy.edb";
+  std::filesystem::copy_file(path, copy);
+  std::filesystem::copy_file(CompanionFilePath(path), CompanionFilePath(copy));
+  {
+    RecordTable c;
+    ASSERT_TRUE(c.Open(copy) && c.Append({"three", "long three"}));
+  }
+  std::filesystem::rename(CompanionFilePath(copy), CompanionFilePath(path));
+  std::filesystem::rename(copy, path);
+  EXPECT_EQ(kept.Hold(false).code(), Status::Code::kNotFound);
+  kept.Close();
+  ASSERT_TRUE(kept.Open(path));
+  EXPECT_EQ(ReadAll(kept, "A"), (std::vector<std::string>{"uno", "two", "three"}));
+
+  // Rebuilt in place with a field more: the fields the table knows are gone.
+  const std::string bytes = RawHeader({{"A", 10, 4, 8}, {"B", 12, 12, 0}, {"C", 3, 16, 0}}, 0, 1, 20);
+  WriteFileBytes(path, bytes);
+  EXPECT_EQ(kept.Hold(false).code(), Status::Code::kNotFound);
+  EXPECT_EQ(kept.RecordCount(), 0);
+}
+
 TEST(RecordTableLocks, TwoProcessesAppendingNeverInterleave) {
   TempDir dir;
   std::string path = dir / "l.edb";
