@@ -58,7 +58,9 @@ TEST(LineFile, ReadsWhatItMayMeet) {
     const Status read = ReadLineFile(path, kHeader, &lines);
     EXPECT_EQ(read.code(), c.code) << read.ToString();
     EXPECT_EQ(lines, c.lines);
-    if (!read) EXPECT_EQ(read.path(), path);
+    if (!read) {
+      EXPECT_EQ(read.path(), path);
+    }
   }
 }
 
