@@ -142,7 +142,7 @@ StockImport ImportStockCards(ShopContext& shop, std::string_view itemName,
         if (progress) progress(handled, total);
         return !cancelled();
       },
-      kImportProgressStep, &result.refused);
+      kImportProgressStep, &result.refused, &result.failure);
   result.written = result.handled - result.refused.size();
   result.cancelled = result.handled < total && cancelled();
   return result;

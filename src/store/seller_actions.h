@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/status.h"
 #include "store/rows.h"
 #include "store/shop_context.h"
 
@@ -102,6 +103,9 @@ struct StockImport {
   std::vector<std::size_t> refused;
   // The cancel flag stopped the import before its end.
   bool cancelled = false;
+  // Why the stock table stopped the import before its end (it could not be
+  // opened or written), naming the file; ok when it did not.
+  Status failure;
 };
 
 // Appends `cards` to the stock of `itemName`, in their order, in one access

@@ -42,6 +42,12 @@ class ShopOps : public testing::ShopTest {
     return out;
   }
 
+  // The failure names the stock table or its companion file, where the
+  // write failed.
+  static bool NamesStockFile(const Status& s) {
+    const std::string table = ProgramShop().StockTablePath();
+    return s.path() == table || s.path() == CompanionFilePath(table);
+  }
   static std::vector<ImportedCard> Cards(int n, const std::string& prefix = "N") {
     std::vector<ImportedCard> cards;
     for (int i = 0; i < n; ++i) cards.push_back({prefix + std::to_string(i), "P" + std::to_string(i)});
@@ -275,6 +281,9 @@ TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
       break;
     }
     ++injected;
+    EXPECT_TRUE(result.failure.IsIoError()) << result.failure.ToString();
+    EXPECT_EQ(result.failure.error(), EIO);
+    EXPECT_TRUE(NamesStockFile(result.failure)) << result.failure.ToString();
     const std::vector<std::string> stock = Numbers("A");
     EXPECT_EQ(result.handled, stock.size());
     EXPECT_EQ(result.written, stock.size());
@@ -295,6 +304,42 @@ TEST_F(ShopOps, ImportIntoAMissingStockTableWritesNothing) {
   EXPECT_EQ(result.written, 0u);
   EXPECT_FALSE(result.cancelled);
   EXPECT_EQ(progressCalls, 0);
+  EXPECT_TRUE(result.failure.IsNotFound()) << result.failure.ToString();
+  EXPECT_EQ(result.failure.path(), ProgramShop().StockTablePath());
+}
+
+// A write of the stock that fails gives the caller its cause, naming the
+// stock table's files, from a single append and from an import alike; a full disk
+// and a refused permission are told apart from other failures.
+TEST_F(ShopOps, AFailedStockWriteTellsItsCause) {
+  struct Case {
+    int error;
+    Status::Code code;
+    bool permission;
+  };
+  for (const Case& c :
+       {Case{ENOSPC, Status::Code::kDiskFull, false}, Case{EACCES, Status::Code::kIoError, true},
+        Case{EIO, Status::Code::kIoError, false}}) {
+    SCOPED_TRACE("errno " + std::to_string(c.error));
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = c.error;
+    ProgramShop().SetStoreFileIo(&io);
+    const Status one = AppendStockCard(ProgramShop(), {"A", "single", "p", 0});
+    io.failWrite = io.writes + 1;
+    const StockImport many = ImportStockCards(ProgramShop(), "A", Cards(3));
+    ProgramShop().SetStoreFileIo(nullptr);
+    for (const Status* s : {&one, &many.failure}) {
+      EXPECT_EQ(s->code(), c.code) << s->ToString();
+      EXPECT_EQ(s->IsPermissionDenied(), c.permission) << s->ToString();
+      EXPECT_TRUE(NamesStockFile(*s)) << s->ToString();
+    }
+    EXPECT_EQ(many.written, 0u);
+  }
+  // A run that goes through leaves the cause ok.
+  const StockImport fine = ImportStockCards(ProgramShop(), "A", Cards(3));
+  EXPECT_TRUE(fine.failure.ok()) << fine.failure.ToString();
+  EXPECT_EQ(fine.written, 3u);
 }
 
 }  // namespace
