@@ -49,10 +49,10 @@ AddItemResult AddMonitoredItem(ShopContext& shop, std::string_view name);
 
 // Gives the item at `recordNumber` the name `newName` and moves every stock
 // card of `shownName` (the name the seller saw on that row) and its warning
-// level (warning_levels.h) to it. False when the item cannot be read or
-// written or `newName` is longer than ItemNameLimit(); its cards and level
-// are then left as they are.
-bool RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName);
+// level (warning_levels.h) to it. The cause when the item cannot be read or
+// written, or too long when `newName` is longer than ItemNameLimit(); its
+// cards and level are then left as they are.
+Status RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName);
 
 // An item as a list row shows it: its record number and its name.
 struct ShownItem {
@@ -67,10 +67,11 @@ struct ShownItem {
 std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items);
 
 // Rewrite one attribute of the item at `recordNumber` (read, change, write).
-// False when the item cannot be read or written.
-bool SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark);
-bool SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit);
-bool SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
+// The cause, naming the items table, when the item cannot be read or
+// written.
+Status SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark);
+Status SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit);
+Status SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
 
 // ---- card stock
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "store/item_table.h"
@@ -92,6 +93,45 @@ TEST_F(ShopOps, RenamingAnItemMovesItsCardsAlong) {
   EXPECT_FALSE(RenameItem(ProgramShop(), 3, "C2", "X"));
   EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
   EXPECT_TRUE(Numbers("X").empty());
+}
+
+// Each write of the items table gives the cause of its failure, naming the
+// table's files, and a rename that fails leaves the cards as they were.
+TEST_F(ShopOps, AFailedItemWriteTellsItsCause) {
+  ItemsWithCards({"A", "B"});
+  const std::string table = ProgramShop().ItemsTablePath();
+  const std::vector<std::pair<const char*, std::function<Status()>>> writes = {
+      {"append",
+       [] {
+         return AppendItem(ProgramShop(), {"N", "", 0, true});
+       }},
+      {"write",
+       [] {
+         return WriteItemAt(ProgramShop(), 1, {"A", "r", 0, true});
+       }},
+      {"remark", [] { return SetItemRemark(ProgramShop(), 1, "r"); }},
+      {"limit", [] { return SetItemPurchaseLimit(ProgramShop(), 1, 2); }},
+      {"needs card", [] { return SetItemNeedsCard(ProgramShop(), 1, false); }},
+      {"rename", [] { return RenameItem(ProgramShop(), 2, "B", "B2"); }},
+      {"delete", [] { return DeleteItemAt(ProgramShop(), 1); }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = ENOSPC;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    const Status s = write();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(s.IsDiskFull()) << s.ToString();
+    EXPECT_TRUE(s.path() == table || s.path() == CompanionFilePath(table)) << s.ToString();
+  }
+  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"B-1", "B-2"}));
+  // An items table that is gone.
+  ASSERT_EQ(std::remove(table.c_str()), 0);
+  EXPECT_TRUE(AppendItem(ProgramShop(), {"N", "", 0, true}).IsNotFound());
 }
 
 TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {
