@@ -11,7 +11,9 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QNetworkCookie>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QWindow>
 
 namespace autodeliver {
@@ -40,6 +42,47 @@ qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
 // rectangle that the holder shows (the browser reaches 64 pixels beyond
 // the holder's top left corner).
 constexpr int kShownOffset = 64;
+
+// The login browsers asked to end that have not ended yet. Each ends by
+// itself (or is killed when its time is up) while the program runs. At the
+// program's end this keeper goes with the application object, before the
+// browsers it holds: each is given what is left of its time, then killed,
+// and waited for, so that none is destroyed while it still runs (Qt would
+// kill it unasked and complain on the standard error) and none outlives
+// the program.
+class EndingBrowsers : public QObject {
+ public:
+  static EndingBrowsers& Instance() {
+    static QPointer<EndingBrowsers> keeper;
+    if (!keeper) keeper = new EndingBrowsers(QCoreApplication::instance());
+    return *keeper;
+  }
+
+  // Keeps `child` until it ends; killed when still running after `boundMs`.
+  void Keep(QProcess* child, int boundMs) {
+    child->setParent(this);
+    child->setProperty(kEndBy, Now() + boundMs);
+    connect(child, &QProcess::finished, child, &QObject::deleteLater);
+    QTimer::singleShot(boundMs, child, [child] { child->kill(); });
+  }
+
+  ~EndingBrowsers() override {
+    for (QProcess* child : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+      if (child->state() == QProcess::NotRunning) continue;
+      const qint64 left = child->property(kEndBy).toLongLong() - Now();
+      if (left <= 0 || !child->waitForFinished(static_cast<int>(left))) {
+        child->kill();
+        child->waitForFinished(kKilledBoundMs);
+      }
+    }
+  }
+
+ private:
+  static constexpr const char* kEndBy = "autodeliverEndBy";  // ms since the epoch
+  static constexpr int kKilledBoundMs = 5000;
+
+  explicit EndingBrowsers(QObject* parent) : QObject(parent) {}
+};
 
 }  // namespace
 
@@ -286,18 +329,17 @@ void LoginBrowserHost::DropChild(bool kill) {
     return;
   }
   // Asked to end, it writes a kept profile out; one that does not end soon
-  // is killed, a hung one at once. The program does not wait for it.
+  // is killed, a hung one at once. The program does not wait for it while
+  // it runs, only at its own end (EndingBrowsers).
   quitting_ = true;
   disconnect(child, nullptr, this, nullptr);
   if (kill) child->kill();
   // After the sign-in it is telling its last cookies and ends by itself.
   if (!signedIn_) child->write(login_pipe::Line("quit"));
   if (!signedIn_) child->closeWriteChannel();
-  child->setParent(QCoreApplication::instance());
-  connect(child, &QProcess::finished, child, &QObject::deleteLater);
   // After a sign-in it writes a kept profile out (the marketplace's lasting
   // cookies) and may take longer under load.
-  QTimer::singleShot(signedIn_ ? 30000 : 5000, child, [child] { child->kill(); });
+  EndingBrowsers::Instance().Keep(child, signedIn_ ? 30000 : 5000);
 }
 
 bool LoginBrowserHost::eventFilter(QObject* watched, QEvent* event) {

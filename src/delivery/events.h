@@ -96,9 +96,13 @@ class DeliveryEvents {
   virtual void OrderConsigned(const PendingOrder& order, bool answered) {}
   // The recovery settled (or tried to settle) an order left unfinished;
   // `ok` is false when the step failed and is tried again later (a
-  // resend not handed over, a consign not answered, a record not written).
+  // resend not handed over, a consign not answered, a record or a mark not
+  // written). When a file failed, `cause` tells why (no space, an I/O error
+  // naming the file, a refused permission); it is ok when the step that
+  // failed was not a file's or gave no cause.
   // Only orderNumber, itemTitle, quantity and buyerNick of `order` are set.
-  virtual void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {}
+  virtual void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok,
+                              const Status& cause) {}
   // The login decision changed (login_watch.h): `looksExpired` once the
   // login looks expired, false again once it works.
   virtual void LoginStateChanged(bool looksExpired) {}

@@ -63,8 +63,9 @@ void DeliveryEventsFanOut::MessageHanded(const PendingOrder& order, bool handed)
 void DeliveryEventsFanOut::OrderConsigned(const PendingOrder& order, bool answered) {
   Each([&](DeliveryEvents& o) { o.OrderConsigned(order, answered); });
 }
-void DeliveryEventsFanOut::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
-  Each([&](DeliveryEvents& o) { o.OrderRecovered(order, action, ok); });
+void DeliveryEventsFanOut::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok,
+                                          const Status& cause) {
+  Each([&](DeliveryEvents& o) { o.OrderRecovered(order, action, ok, cause); });
 }
 void DeliveryEventsFanOut::LoginStateChanged(bool looksExpired) {
   Each([&](DeliveryEvents& o) { o.LoginStateChanged(looksExpired); });

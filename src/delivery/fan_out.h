@@ -34,7 +34,8 @@ class DeliveryEventsFanOut : public DeliveryEvents {
   void StockAfterDelivery(const PendingOrder& order, int cardsLeft) override;
   void MessageHanded(const PendingOrder& order, bool handed) override;
   void OrderConsigned(const PendingOrder& order, bool answered) override;
-  void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) override;
+  void OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok,
+                      const Status& cause) override;
   void LoginStateChanged(bool looksExpired) override;
   void CycleEnded(const CycleResult& result) override;
   void OrderResent(const ResendResult& result) override;

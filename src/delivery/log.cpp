@@ -260,10 +260,11 @@ void DeliveryLog::MessageHanded(const PendingOrder& order, bool handed) {
   WriteAbout(WordMessageHanded(order, handed), order, handed ? std::string() : "旺旺没有收下卡密消息");
 }
 
-void DeliveryLog::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+void DeliveryLog::OrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok,
+                                 const Status& cause) {
   MutexLock lock(cycleMutex_);
   OpenCycleLines(&order);
-  Write(WordOrderRecovered(order, action, ok), order.orderNumber);
+  Write(WordOrderRecovered(order, action, ok, cause), order.orderNumber);
 }
 
 void DeliveryLog::OrderConsigned(const PendingOrder& order, bool answered) {

@@ -1,15 +1,11 @@
 // Order rules; see order_rules.h.
 #include "delivery/order_rules.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <string_view>
 
-#include "io/file_io.h"
+#include "io/line_file.h"
 #include "store/delivery_counts.h"
 #include "store/escaped_fields.h"
 #include "store/item_table.h"
@@ -37,62 +33,8 @@ std::string JoinLine(const std::vector<std::string>& fields) {
 // the file cannot be read or has another header.
 std::optional<std::vector<std::string>> ReadLines(const std::string& path, std::string_view header) {
   std::vector<std::string> lines;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return lines;
-    return std::nullopt;
-  }
-  std::string content;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  if (content.empty()) return lines;
-  std::string_view rest = content;
-  bool first = true;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    const std::string_view text = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (first) {
-      if (text != header) return std::nullopt;
-      first = false;
-    } else if (!text.empty()) {
-      lines.emplace_back(text);
-    }
-  }
+  if (!ReadLineFile(path, header, &lines)) return std::nullopt;
   return lines;
-}
-
-// Replaces the file: temp file, sync, rename, sync the folder.
-bool WriteLines(const std::string& path, std::string_view header, const std::vector<std::string>& lines) {
-  std::string content(header);
-  content += '\n';
-  for (const std::string& line : lines) content += line + '\n';
-  const std::string temp = path + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = WriteFully(DefaultFileIo(), fd, content.data(), content.size(), 0) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
 }
 
 // A count read from a file: never below 0.
@@ -232,10 +174,11 @@ std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
   return rules;
 }
 
-bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
+Status OrderRuleFiles::SaveRules(const OrderRules& rules) const {
   StoreGuard guard(ProgramShop());
-  const std::optional<std::vector<std::string>> old = ReadLines(RulesPath(), kRulesHeader);
-  if (!old) return false;  // not ours to overwrite
+  std::vector<std::string> old;
+  if (Status read = ReadLineFile(RulesPath(), kRulesHeader, &old); !read)
+    return read;  // not ours to overwrite
   std::vector<std::string> lines;
   for (const std::string& nick : rules.blacklist) lines.push_back(JoinLine({"blacklist", nick}));
   for (const auto& [title, rule] : rules.items) {
@@ -250,11 +193,11 @@ bool OrderRuleFiles::SaveRules(const OrderRules& rules) const {
     lines.push_back(
         JoinLine({"quiet", std::to_string(rules.quietHours->from), std::to_string(rules.quietHours->to)}));
   // Lines a later version wrote stay.
-  for (const std::string& line : *old) {
+  for (const std::string& line : old) {
     const std::optional<std::vector<std::string>> f = SplitEscapedLine(line);
     if (!f || !IsRulesLine(*f)) lines.push_back(line);
   }
-  return WriteLines(RulesPath(), kRulesHeader, lines);
+  return ReplaceLineFile(RulesPath(), kRulesHeader, lines);
 }
 
 bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
@@ -264,7 +207,7 @@ bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
   if (!rules) return false;
   if (rules->IsBlacklisted(nick)) return true;
   rules->blacklist.push_back(nick);
-  return SaveRules(*rules);
+  return SaveRules(*rules).ok();
 }
 
 std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
@@ -289,16 +232,17 @@ std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
   return holds;
 }
 
-bool OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
+Status OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
   StoreGuard guard(ProgramShop());
-  if (!ReadLines(HoldsPath(), kHoldsHeader)) return false;
+  std::vector<std::string> old;
+  if (Status read = ReadLineFile(HoldsPath(), kHoldsHeader, &old); !read) return read;
   std::vector<std::string> lines;
   for (const HeldOrder& h : holds) {
     const long long seen = std::chrono::system_clock::to_time_t(h.firstSeen);
     lines.push_back(JoinLine({h.orderNumber, h.buyerNick, h.itemTitle, std::to_string(h.quantity),
                               std::to_string(seen), ApprovalName(h.approval), ReasonName(h.reason)}));
   }
-  return WriteLines(HoldsPath(), kHoldsHeader, lines);
+  return ReplaceLineFile(HoldsPath(), kHoldsHeader, lines);
 }
 
 bool OrderRuleFiles::SetApproval(const std::string& orderNumber, Approval approval) const {
@@ -308,7 +252,7 @@ bool OrderRuleFiles::SetApproval(const std::string& orderNumber, Approval approv
                                [&](const HeldOrder& h) { return h.orderNumber == orderNumber; });
   if (it == holds.end()) return false;
   it->approval = approval;
-  return SaveHolds(holds);
+  return SaveHolds(holds).ok();
 }
 
 OrderRuleGate::OrderRuleGate(std::string dataDir, Clock clock)

@@ -57,6 +57,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "market/order_scan.h"
 
 namespace autodeliver {
@@ -149,7 +150,9 @@ class OrderRuleFiles {
   // The rules; empty rules when the file is absent, nullopt when it cannot
   // be read or is not a rules file.
   std::optional<OrderRules> LoadRules() const;
-  bool SaveRules(const OrderRules& rules) const;
+  // Replaces the rules; the failure's cause otherwise (a rules file that
+  // cannot be read, or is not one, is left alone: kCorrupt, or its error).
+  Status SaveRules(const OrderRules& rules) const;
 
   // Adds `nick` (GBK, as the order page gives it) to the blacklist; true
   // when it is listed afterwards (also when it was before). An empty nick is
@@ -158,7 +161,7 @@ class OrderRuleFiles {
 
   // The orders the rules looked at, in the order first seen.
   std::vector<HeldOrder> LoadHolds() const;
-  bool SaveHolds(const std::vector<HeldOrder>& holds) const;
+  Status SaveHolds(const std::vector<HeldOrder>& holds) const;
 
   // The seller's word on an order known to the holds file; false when the
   // order is not there (it left the list) or the file cannot be written.

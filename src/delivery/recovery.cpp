@@ -44,11 +44,11 @@ void DeliveryRecovery::Reload() { open_ = journal_.Unfinished(); }
 
 void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
   const PendingOrder order = LedgerOrder(entry.plan);
-  const bool marked =
+  const Status marked =
       UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
   // Closed only once the mark is kept, so the seller always finds one.
   if (marked) journal_.Closed(order.orderNumber);
-  events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked);
+  events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked.ok(), marked);
 }
 
 void DeliveryRecovery::RecoverRecords() {
@@ -67,8 +67,9 @@ void DeliveryRecovery::RecoverRecords() {
     // A recorded plan's cards may have gone out: a row lost with the
     // unflushed writes is written again from the plan, and a plan that
     // cannot be completed now is never dropped, it goes to the seller.
+    Status cause;
     const RecordOutcome outcome =
-        RecordPlannedCards(ProgramShop(), entry.plan, nullptr, TableFlush::kDeferred,
+        RecordPlannedCards(ProgramShop(), entry.plan, &cause, TableFlush::kDeferred,
                            entry.recorded ? PlanState::kRecordedBefore : PlanState::kNew);
     if (entry.recorded) {
       if (!entry.closed && (outcome == RecordOutcome::kNothingWritten || outcome == RecordOutcome::kTooLong ||
@@ -77,19 +78,22 @@ void DeliveryRecovery::RecoverRecords() {
       continue;
     }
     switch (outcome) {
-      case RecordOutcome::kRecorded:
-        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journal_.Recorded(number).ok());
+      case RecordOutcome::kRecorded: {
+        const Status journaled = journal_.Recorded(number);
+        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, journaled.ok(), journaled);
         break;
+      }
       case RecordOutcome::kNothingWritten:
       case RecordOutcome::kTooLong:
         // No card of the plan was taken and one is no longer in stock (or
         // the tables failed): only when the tables could be read is it safe
         // to drop, which RecordPlannedCards tells by kNothingWritten after a
         // successful look; a failed open leaves it for the next try.
-        if (journal_.Closed(number)) events_.OrderRecovered(order, RecoveryAction::kPlanDropped, true);
+        if (journal_.Closed(number))
+          events_.OrderRecovered(order, RecoveryAction::kPlanDropped, true, Status());
         break;
       case RecordOutcome::kUnsure:
-        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, false);
+        events_.OrderRecovered(order, RecoveryAction::kRecordsCompleted, false, cause);
         break;
       case RecordOutcome::kUnsettled:
         MarkForSeller(entry);
@@ -125,7 +129,7 @@ DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& ord
     const bool handed =
         sender.Send(sellerNick, entry.plan.buyerNick,
                     BuyerMessage(entry.plan.itemName, order.orderNumber, cards, about.quantity));
-    events_.OrderRecovered(about, RecoveryAction::kResent, handed);
+    events_.OrderRecovered(about, RecoveryAction::kResent, handed, Status());
     if (!handed) {
       UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
       journal_.Closed(order.orderNumber);
@@ -137,7 +141,7 @@ DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& ord
   const bool answered = ConsignOrder(order);
   if (answered) journal_.Consigned(order.orderNumber);
   if (entry.handed)
-    events_.OrderRecovered(about, RecoveryAction::kConsignRetried, answered);
+    events_.OrderRecovered(about, RecoveryAction::kConsignRetried, answered, Status());
   else
     events_.OrderConsigned(order, answered);
   Reload();
@@ -154,7 +158,7 @@ void DeliveryRecovery::SettleUnlisted(const std::vector<PendingOrder>& listed) {
     if (!entry.handed) {
       MarkForSeller(entry);
     } else if (journal_.Consigned(entry.plan.orderNumber)) {
-      events_.OrderRecovered(LedgerOrder(entry.plan), RecoveryAction::kFoundConsigned, true);
+      events_.OrderRecovered(LedgerOrder(entry.plan), RecoveryAction::kFoundConsigned, true, Status());
     }
   }
   Reload();

@@ -309,12 +309,18 @@ WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<Deliv
               " 张卡密并记入已发卡密（卡号 " + numbers + "）");
 }
 
-WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok) {
+WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok,
+                              const Status& cause) {
   const std::string about = About(order) + "上次发货中断，";
+  // A failed file step names its cause first and ends with what to do, as
+  // an order not written does; without a known cause it says only what
+  // failed.
+  const std::string because = cause.ok() ? std::string() : CauseText(cause) + "，";
+  const std::string advice = cause.ok() ? std::string() : "，" + CauseAdvice(cause);
   switch (action) {
     case RecoveryAction::kRecordsCompleted:
       return ok ? Info(about + "已按原定卡密补记入已发卡密并从库存取出")
-                : Warning(about + "原定卡密补记失败（磁盘可能已满），下一轮再试，不发送");
+                : Warning(about + because + "原定卡密补记失败，下一轮再试，不发送" + advice);
     case RecoveryAction::kPlanDropped:
       return Info(about + "卡密尚未取出，原定卡密留在库存中");
     case RecoveryAction::kResent:
@@ -326,7 +332,9 @@ WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, 
     case RecoveryAction::kFoundConsigned:
       return Info(about + "订单已不在等待发货列表中，视为已发货");
     case RecoveryAction::kMarkedForSeller:
-      return Warning(about + "无法自动处理，已标记为未送达，请人工核对");
+      return ok ? Warning(about + "无法自动处理，已标记为未送达，请人工核对")
+                : Warning(about + "无法自动处理，" + because + "未能标记为未送达，下一轮再试，请人工核对" +
+                          advice);
   }
   return Warning(about + "已处理");
 }

@@ -87,7 +87,8 @@ WordedLine WordCardsDelivered(const PendingOrder& order, const std::vector<Deliv
 WordedLine WordStockAfterDelivery(const PendingOrder& order, int cardsLeft);
 WordedLine WordMessageHanded(const PendingOrder& order, bool handed);
 WordedLine WordOrderConsigned(const PendingOrder& order, bool answered);
-WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok);
+// `cause`: why a file step of a failed recovery failed; ok when not known.
+WordedLine WordOrderRecovered(const PendingOrder& order, RecoveryAction action, bool ok, const Status& cause);
 WordedLine WordLoginStateChanged(bool looksExpired);
 WordedLine WordCycleEnded(const CycleResult& result);
 // A resend (resend.h): what became of the message, then, after a message

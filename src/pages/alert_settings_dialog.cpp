@@ -3,7 +3,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +11,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <ctime>
+
+#include "pages/settings_form.h"
 
 namespace autodeliver {
 namespace {
@@ -66,7 +67,7 @@ AlertSettingsDialog::AlertSettingsDialog(QWidget* parent) : QDialog(parent) {
     auto* page = new QWidget(tabs);
     auto* rows = new QFormLayout(page);
     ChannelFields f;
-    f.enabled = new QCheckBox(QStringLiteral("开启此渠道"), page);
+    f.enabled = switches_.Add(kind, QStringLiteral("开启此渠道"), page);
     rows->addRow(f.enabled);
     switch (kind) {
       case AlertChannelKind::kSignedRobot:
@@ -125,16 +126,9 @@ AlertSettingsDialog::AlertSettingsDialog(QWidget* parent) : QDialog(parent) {
   }
   layout->addWidget(tabs);
 
-  failure_ = new QLabel(QStringLiteral("设置无法写入配置表或密钥文件，请检查数据文件夹后再试。"), this);
-  failure_->setStyleSheet(QStringLiteral("color: #b01e1e;"));
-  failure_->hide();
-  layout->addWidget(failure_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &AlertSettingsDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &AlertSettingsDialog::reject);
-  layout->addWidget(buttons);
+  failure_ =
+      AddFailureLine(this, layout, QStringLiteral("设置无法写入配置表或密钥文件，请检查数据文件夹后再试。"));
+  AddOkAndCancel(this, layout);
   Load();
 }
 
@@ -151,9 +145,9 @@ void AlertSettingsDialog::Load() {
   repeatMinutes_->setValue(s.repeatMinutes);
   summary_->setChecked(s.dailySummary);
   summaryHour_->setValue(s.summaryHour);
+  switches_.Show([&s](AlertChannelKind kind) { return s.channel(kind).enabled; });
   for (auto& [kind, f] : fields_) {
     const AlertChannel& c = s.channel(kind);
-    f.enabled->setChecked(c.enabled);
     if (f.url) f.url->setText(Q(c.url));
     if (f.secret) f.secret->setText(Q(c.signingSecret));
     if (f.method) f.method->setCurrentIndex(c.pushWithPost ? 1 : 0);
@@ -177,7 +171,7 @@ AlertSettings AlertSettingsDialog::Current() const {
   s.summaryHour = summaryHour_->value();
   for (const auto& [kind, f] : fields_) {
     AlertChannel& c = s.channel(kind);
-    c.enabled = f.enabled->isChecked();
+    c.enabled = switches_.On(kind);
     if (f.url) c.url = S(f.url);
     if (f.secret) c.signingSecret = S(f.secret);
     if (f.method) c.pushWithPost = f.method->currentIndex() == 1;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "alerts/alert_settings.h"
+#include "pages/settings_form.h"
 
 class QCheckBox;
 class QComboBox;
@@ -71,6 +72,7 @@ class AlertSettingsDialog : public QDialog {
   void SetSecretsShown(bool shown);
 
   std::map<AlertChannelKind, ChannelFields> fields_;
+  Switches<AlertChannelKind> switches_;  // the channels' "开启此渠道"
   QLineEdit* shop_ = nullptr;
   QSpinBox* repeatMinutes_ = nullptr;
   QCheckBox* summary_ = nullptr;

@@ -1,13 +1,12 @@
 // The notification switches' dialog; see notification_settings_dialog.h.
 #include "pages/notification_settings_dialog.h"
 
-#include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "delivery/notification_settings.h"
+#include "pages/settings_form.h"
 
 namespace autodeliver {
 
@@ -16,41 +15,27 @@ NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialo
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("以下情况出现时，在桌面上弹出通知："), this));
   for (const NotificationKind kind : kAllNotificationKinds) {
-    auto* box = new QCheckBox(QString::fromUtf8(NotificationCaption(kind)), this);
-    box->setObjectName(QString::fromUtf8(NotificationSettingName(kind)));
-    layout->addWidget(box);
-    boxes_[kind] = box;
+    layout->addWidget(switches_.Add(kind, QString::fromUtf8(NotificationCaption(kind)), this,
+                                    QString::fromUtf8(NotificationSettingName(kind))));
   }
   auto* alerts = new QPushButton(QStringLiteral("手机提醒…"), this);
   alerts->setObjectName(QStringLiteral("手机提醒"));
   alerts->setToolTip(QStringLiteral("同样的提醒经群机器人、推送应用或邮件发到手机"));
   connect(alerts, &QPushButton::clicked, this, &NotificationSettingsDialog::OpenAlertSettings);
   layout->addWidget(alerts, 0, Qt::AlignLeft);
-  failure_ = new QLabel(QStringLiteral("设置无法写入配置表，请检查数据文件夹后再试。"), this);
-  failure_->setStyleSheet(QStringLiteral("color: #b01e1e;"));
-  failure_->hide();
-  layout->addWidget(failure_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &NotificationSettingsDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &NotificationSettingsDialog::reject);
-  layout->addWidget(buttons);
+  failure_ = AddFailureLine(this, layout, QStringLiteral("设置无法写入配置表，请检查数据文件夹后再试。"));
+  AddOkAndCancel(this, layout);
   Load();
 }
 
 void NotificationSettingsDialog::Load() {
-  for (const auto& [kind, box] : boxes_) box->setChecked(NotificationEnabled(kind));
+  switches_.Show(NotificationEnabled);
   failure_->hide();
 }
 
 bool NotificationSettingsDialog::Store() {
-  bool stored = true;
-  for (const auto& [kind, box] : boxes_) {
-    // A switch left as it is needs no row: a missing row means on.
-    if (box->isChecked() == NotificationEnabled(kind)) continue;
-    stored = SetNotificationEnabled(kind, box->isChecked()) && stored;
-  }
+  // A switch left as it is needs no row: a missing row means on.
+  const bool stored = switches_.StoreChanged(NotificationEnabled, SetNotificationEnabled);
   failure_->setVisible(!stored);
   return stored;
 }

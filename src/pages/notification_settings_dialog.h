@@ -10,12 +10,11 @@
 
 #include <QDialog>
 #include <QPointer>
-#include <map>
 
 #include "delivery/notifier.h"
 #include "pages/alert_settings_dialog.h"
+#include "pages/settings_form.h"
 
-class QCheckBox;
 class QLabel;
 
 namespace autodeliver {
@@ -32,7 +31,7 @@ class NotificationSettingsDialog : public QDialog {
   // Stores the boxes; false when a row could not be written.
   bool Store();
 
-  QCheckBox* box(NotificationKind kind) const { return boxes_.at(kind); }
+  QCheckBox* box(NotificationKind kind) const { return switches_.at(kind); }
   // Opens the alert channels' dialog (read anew), or brings it up.
   void OpenAlertSettings();
   AlertSettingsDialog* alertSettings() const { return alerts_.data(); }
@@ -41,7 +40,7 @@ class NotificationSettingsDialog : public QDialog {
   void accept() override;
 
  private:
-  std::map<NotificationKind, QCheckBox*> boxes_;
+  Switches<NotificationKind> switches_;
   QLabel* failure_;
   QPointer<AlertSettingsDialog> alerts_;
 };

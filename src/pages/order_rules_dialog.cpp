@@ -2,7 +2,6 @@
 #include "pages/order_rules_dialog.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,6 +18,7 @@
 
 #include "delivery/wording.h"
 #include "pages/qt_text.h"
+#include "pages/settings_form.h"
 #include "store/item_table.h"
 
 namespace autodeliver {
@@ -136,12 +136,7 @@ OrderRulesDialog::OrderRulesDialog(QWidget* parent) : QDialog(parent) {
   note_ = new QLabel(this);
   note_->hide();
   layout->addWidget(note_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &OrderRulesDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &OrderRulesDialog::reject);
-  layout->addWidget(buttons);
+  AddOkAndCancel(this, layout);
   Load();
 }
 
@@ -233,14 +228,16 @@ OrderRules OrderRulesDialog::Shown() const {
 }
 
 bool OrderRulesDialog::Store() {
-  const bool stored = files_.SaveRules(Shown());
+  const Status stored = files_.SaveRules(Shown());
   if (stored) {
     loaded_ = Shown();
     note_->hide();
   } else {
-    Note(QStringLiteral("规则无法写入数据文件夹（order_rules.txt），请检查后再试。"), true);
+    Note(QStringLiteral("规则无法写入数据文件夹（order_rules.txt）：%1，请检查后再试。")
+             .arg(QString::fromStdString(ShortCauseText(stored))),
+         true);
   }
-  return stored;
+  return stored.ok();
 }
 
 void OrderRulesDialog::AddTypedNick() {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
@@ -50,9 +51,10 @@ class UndeliveredOrders {
   UndeliveredOrders(ShopContext& shop, std::string path);
 
   // Marks the order as not delivered to its buyer, stamped with the current
-  // local time. An order marked before keeps its first mark (true). False
-  // when the file could not be read or written; the file is then unchanged.
-  bool Mark(const std::string& orderNumber, const std::string& buyerNick, const std::string& itemTitle);
+  // local time. An order marked before keeps its first mark (ok). The cause
+  // when the file could not be read or written (or is not a file of marks);
+  // the file is then unchanged.
+  Status Mark(const std::string& orderNumber, const std::string& buyerNick, const std::string& itemTitle);
 
   // Removes the order's mark; true when the order is unmarked afterwards
   // (also when it was never marked). False when the file could not be

@@ -2,23 +2,22 @@
 // made by openssl, the webhook imitation (tools/alert_sim/webhook_sim.py)
 // over HTTPS or HTTP, and the mail server (tools/alert_sim/mail_sim.py,
 // aiosmtpd) with STARTTLS and a login. Each runs without a shell on a free
-// loopback port that it prints first; reading it is bounded, and the
-// process is ended (SIGTERM, then waited for) when its object goes.
+// loopback port that it prints first (support/child_process.h).
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
 
 extern char** environ;
 
@@ -51,55 +50,24 @@ inline bool MakeTestCertificate(const std::filesystem::path& dir) {
 class LocalServer {
  public:
   // `script` under tools/alert_sim, run by Debian's python3.
-  LocalServer(const std::string& script, std::vector<std::string> args) {
-    args.insert(args.begin(), {std::string(SYSTEM_PYTHON3),
-                               std::string(AUTODELIVER_SOURCE_DIR) + "/tools/alert_sim/" + script});
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-      pid_ = -1;
-      close(out[0]);
-      return;
-    }
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      char buffer[128];
-      const ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      line.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    if (line.rfind("port ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  LocalServer(const std::string& script, std::vector<std::string> args)
+      : child_(Command(script, std::move(args))) {
+    const std::optional<std::string> line = child_.NextLine(kServerStartBound);
+    if (line && line->rfind("port ", 0) == 0) port_ = std::atoi(line->c_str() + 5);
+    child_.CloseOutput();
   }
-  ~LocalServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  LocalServer(const LocalServer&) = delete;
-  LocalServer& operator=(const LocalServer&) = delete;
 
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
 
  private:
-  pid_t pid_ = -1;
+  static std::vector<std::string> Command(const std::string& script, std::vector<std::string> args) {
+    args.insert(args.begin(), {std::string(SYSTEM_PYTHON3),
+                               std::string(AUTODELIVER_SOURCE_DIR) + "/tools/alert_sim/" + script});
+    return args;
+  }
+
+  ChildWithOutput child_;
   int port_ = 0;
 };
 

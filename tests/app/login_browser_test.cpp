@@ -1,8 +1,8 @@
 // The login browser, a process of its own embedded in the window: its
 // pipe, pop-ups refused, cookies mirrored into the program's cookie store,
 // the sign-in against the marketplace imitation with the browser's window
-// in its rectangle, a child that crashes or hangs during the sign-in; and
-// the window's message boxes.
+// in its rectangle, a child that crashes or hangs during the sign-in, a
+// child still ending when the program ends; and the window's message boxes.
 #include "app/login_browser.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +16,12 @@
 #include <QFrame>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
@@ -328,6 +330,56 @@ TEST(LoginBrowser, ABrowserThatDiesOrHangsDuringSignInIsToldAndStartedAgain) {
         WaitFor([&] { return ReadBrowserCookies(LoginCookieUrl()).find("cookie2=") != std::string::npos; }));
     EXPECT_EQ(failed.count(), 1);
     CookieStore::Global().Clear();
+  }
+}
+
+// The program ends while its login browser is still ending: the browser is
+// given its time to end (a kept profile being written out), killed when it
+// takes too long, and waited for. Nothing complains on the standard error
+// and no browser process is left.
+TEST(LoginBrowser, AtTheProgramsEndABrowserStillEndingIsWaitedForThenKilled) {
+  struct Case {
+    const char* what;
+    const char* script;
+    bool endsByItself;
+  };
+  const Case cases[] = {
+      {"ends a second after it is asked to",
+       "#!/bin/sh\n"
+       "while IFS= read -r line; do case \"$line\" in quit*) break ;; esac; done\n"
+       "sleep 1\n"
+       "echo ended > \"$STAND_IN_MARKER\"\n",
+       true},
+      {"never ends by itself", "#!/bin/sh\nexec sleep 120\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString standIn = dir.filePath(QStringLiteral("login-stand-in"));
+    const QString marker = dir.filePath(QStringLiteral("ended"));
+    {
+      QFile file(standIn);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(c.script);
+      file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("AUTODELIVER_LOGIN_PROGRAM"), standIn);
+    env.insert(QStringLiteral("STAND_IN_MARKER"), marker);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(LOGIN_EXIT_PROBE), {});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("QProcess"))) << err.toStdString();
+    const qint64 child = program.readAllStandardOutput().trimmed().toLongLong();
+    ASSERT_GT(child, 0);
+    EXPECT_NE(::kill(static_cast<pid_t>(child), 0), 0) << "the browser outlived the program";
+    EXPECT_EQ(QFile::exists(marker), c.endsByItself) << "a browser that ends in time is not killed";
   }
 }
 

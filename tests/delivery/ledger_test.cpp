@@ -16,6 +16,7 @@
 #include "delivery/notification_policy.h"
 #include "delivery/recovery.h"
 #include "delivery/status_figures.h"
+#include "delivery/wording.h"
 #include "delivery_fixture.h"
 #include "export/card_export.h"
 #include "io/file_io.h"
@@ -24,6 +25,7 @@
 #include "store/stock_table.h"
 #include "store/undelivered_orders.h"
 #include "support/fault_io.h"
+#include "support/temp_dir.h"
 #include "tables/record_table.h"
 #include "text/gbk.h"
 
@@ -81,13 +83,14 @@ class Recorder : public DeliveryEvents {
   void OrderNotWritten(const PendingOrder& o, const Status& cause) override {
     if (cause.IsDiskFull()) diskFull.insert(o.orderNumber);
   }
-  void OrderRecovered(const PendingOrder& o, RecoveryAction a, bool ok) override {
-    recovered.push_back({o.orderNumber, a, ok});
+  void OrderRecovered(const PendingOrder& o, RecoveryAction a, bool ok, const Status& cause) override {
+    recovered.push_back({o.orderNumber, a, ok, cause});
   }
   struct Entry {
     std::string order;
     RecoveryAction action;
     bool ok;
+    Status cause;
   };
   std::set<std::string> diskFull;
   std::vector<Entry> recovered;
@@ -440,6 +443,44 @@ TEST_F(DeliveryLedgerTest, RecordedCardsOfAnOrderNoLongerListedAreMarkedForTheSe
   EXPECT_TRUE(StockNumbers(item).empty());
 }
 
+// A mark that cannot be kept is not reported as kept: the order stays in the
+// journal, the line says why, and the next cycle marks it.
+TEST_F(DeliveryLedgerTest, AMarkThatCannotBeKeptIsToldAsSuchAndTriedAgain) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  Stock(item, {{"M2", "p1"}});
+  DeliveryPlan plan{"GONE-2", item, "买家癸"_gbk, "", 1, "t", {}};
+  plan.cards.push_back({LoadStockCardsOf(ProgramShop(), item)[0].recordNumber, "M2", "p1", "M2"});
+  DeliveryJournal journal;
+  ASSERT_TRUE(journal.Planned(plan));
+  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
+  ASSERT_TRUE(journal.Recorded(plan.orderNumber));
+  // Another program's file where the marks belong: never overwritten.
+  const std::string marks = UndeliveredOrdersPath(ProgramShop());
+  WriteFileBytes(marks, "not a file of marks\n");
+
+  Recorder events;
+  RunDeliveryCycle(sender_, stop_, &events);
+  ASSERT_EQ(events.recovered.size(), 1u);
+  const Recorder::Entry& told = events.recovered[0];
+  EXPECT_EQ(told.action, RecoveryAction::kMarkedForSeller);
+  EXPECT_FALSE(told.ok);
+  EXPECT_EQ(told.cause.code(), Status::Code::kCorrupt);
+  const std::string line = WordOrderRecovered(LedgerOrder(plan), told.action, told.ok, told.cause).text;
+  EXPECT_NE(line.find("数据文件已损坏（" + marks + "），未能标记为未送达"), std::string::npos) << line;
+  EXPECT_EQ(line.find("已标记"), std::string::npos) << line;
+  EXPECT_EQ(ReadFileBytes(marks), "not a file of marks\n");
+  EXPECT_EQ(journal.Unfinished().size(), 1u);
+
+  std::filesystem::remove(marks);
+  events.recovered.clear();
+  RunDeliveryCycle(sender_, stop_, &events);
+  ASSERT_EQ(events.recovered.size(), 1u);
+  EXPECT_TRUE(events.recovered[0].ok);
+  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked("GONE-2"));
+  EXPECT_TRUE(journal.Unfinished().empty());
+}
+
 TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishedOrders) {
   DeliveryJournal journal;
   DeliveryPlan done{"ORDER-1", "item", "buyer", "", 1, "t", {{3, "N1", "P1", "N1"}}};
@@ -476,6 +517,103 @@ TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishe
   entries = journal.Unfinished();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].recorded && entries[0].handed);
+}
+
+// A delivery cut short whose cards the recovery cannot record now: the
+// line says why, as a failed write of a delivery does, and the plan is
+// completed once the disk takes writes again.
+// A FaultIo whose faults fall on one file alone: every other file is
+// written as usual.
+class FaultOnOneFile : public FaultIo {
+ public:
+  explicit FaultOnOneFile(std::string path) : path_(std::move(path)) {}
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
+    const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    if (std::filesystem::read_symlink(link, error) != path_) return FileIo::WriteAt(fd, data, size, offset);
+    return FaultIo::WriteAt(fd, data, size, offset);
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A delivery cut short whose cards the recovery cannot record: the line
+// names the cause of the failed write (the stock table's, or the journal's
+// when the cards are recorded but the journal cannot say so), as a failed
+// write of a delivery does, and the plan completes once the disk takes
+// writes again.
+TEST_F(DeliveryLedgerTest, ARecoveryThatCannotRecordItsCardsSaysWhy) {
+  struct Case {
+    const char* what;
+    std::string file;
+    int error;
+    std::string logged;  // in the log line, the cause before what failed
+    std::string advice;
+  };
+  const std::string stockTable = TableFilePath(ProgramShop().StockTablePath());
+  const std::string journal = DeliveryJournalPath();
+  const Case cases[] = {
+      {"stock table full", stockTable, ENOSPC, "磁盘已满，原定卡密补记失败", "请腾出磁盘空间"},
+      {"stock table failing", stockTable, EIO,
+       "读写文件出错（" + stockTable + "，错误号 5），原定卡密补记失败", "请检查磁盘"},
+      {"journal refused", journal, EACCES, "没有写入权限（" + journal + "），原定卡密补记失败",
+       "请检查数据文件夹的写入权限"},
+      {"journal failing", journal, EIO, "读写文件出错（" + journal + "，错误号 5），原定卡密补记失败",
+       "请检查磁盘"},
+  };
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string card = std::string("R-") + c.what;
+    Stock(item, {{card, "p1"}});
+    // Cut after its plan reached the journal, before its rows.
+    DeliveryPlan plan{card, item, "买家壬"_gbk, "", 1, "t", {}};
+    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
+    ASSERT_EQ(stock.size(), 1u);
+    plan.cards.push_back({stock[0].recordNumber, card, "p1", card});
+    ASSERT_TRUE(DeliveryJournal().Planned(plan));
+
+    DeliveryLog::Options options;
+    options.path = (dir_ / "logs" / (std::string(c.what) + ".log")).string();
+    DeliveryLog log(options);
+    std::vector<DeliveryLogLine> lines;
+    log.AddLineSink([&lines](const DeliveryLogLine& line) { lines.push_back(line); });
+    Recorder recorder;
+    DeliveryEventsFanOut events;
+    events.Add(&log);
+    events.Add(&recorder);
+
+    FaultOnOneFile disk(c.file);
+    disk.failWrite = 1;
+    disk.failWriteErrno = c.error;
+    ProgramShop().SetDeliveryFileIo(&disk);
+    RecoverDeliveryRecords(&events);
+    ProgramShop().SetDeliveryFileIo(nullptr);
+    ASSERT_EQ(recorder.recovered.size(), 1u);
+    EXPECT_EQ(recorder.recovered[0].action, RecoveryAction::kRecordsCompleted);
+    EXPECT_FALSE(recorder.recovered[0].ok);
+    EXPECT_EQ(recorder.recovered[0].cause.error(), c.error) << recorder.recovered[0].cause.ToString();
+    EXPECT_EQ(recorder.recovered[0].cause.path(), c.file);
+    ASSERT_FALSE(lines.empty());
+    const DeliveryLogLine& line = lines.back();
+    EXPECT_EQ(line.level, LineLevel::kWarning);
+    EXPECT_NE(line.text.find(c.logged), std::string::npos) << line.text;
+    EXPECT_NE(line.text.find(c.advice), std::string::npos) << line.text;
+    EXPECT_EQ(line.text.find("可能"), std::string::npos) << "no guessed cause: " << line.text;
+
+    recorder.recovered.clear();
+    RecoverDeliveryRecords(&recorder);
+    EXPECT_TRUE(StockNumbers(item).empty());
+    int rows = 0;
+    for (const SentCard& s : Sent()) rows += s.orderNumber == plan.orderNumber;
+    EXPECT_EQ(rows, 1) << "recorded once, whatever the first try left";
+    const std::vector<LedgerEntry> open = DeliveryJournal().Unfinished();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_TRUE(open[0].recorded) << "the cycle sends the recorded cards next";
+    ASSERT_TRUE(DeliveryJournal().Closed(plan.orderNumber));
+  }
 }
 
 }  // namespace

@@ -2,20 +2,11 @@
 // loopback port for one test, points the program's host configuration at
 // it, and offers the few calls the tests make to its test endpoints.
 //
-// The imitation is started without a shell; its first output line names
-// the port. Reading it is bounded; the process is ended (SIGTERM, then
-// waited for) when the fixture goes.
+// The imitation is started without a shell (support/child_process.h); its
+// first output line names the port.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -23,8 +14,7 @@
 
 #include "http/http_request.h"
 #include "http/url.h"
-
-extern char** environ;
+#include "support/child_process.h"
 
 namespace autodeliver::testing {
 
@@ -53,45 +43,9 @@ inline std::vector<std::string> JsonStrings(const std::string& json, const std::
 class MarketSim {
  public:
   // `extra`: more options for the imitation (its accounts, its order numbers).
-  explicit MarketSim(const std::vector<std::string>& extra = {}) {
-    const std::string program =
-        std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim";
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {program, "--port", "0"};
-    if (std::find(extra.begin(), extra.end(), "--order-base") == extra.end()) {
-      args.push_back("--order-base");
-      args.push_back("5000");
-    }
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-      pid_ = -1;
-      close(out[0]);
-      return;
-    }
-    output_ = out[0];
-    // "listening 127.0.0.1:PORT", within a bound.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{output_, POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = read(output_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      line.append(buffer, static_cast<std::size_t>(n));
-    }
+  explicit MarketSim(const std::vector<std::string>& extra = {}) : child_(Command(extra)) {
+    // "listening 127.0.0.1:PORT"
+    const std::string line = child_.NextLine(kServerStartBound).value_or(std::string());
     const std::string prefix = "listening 127.0.0.1:";
     const std::size_t at = line.find(prefix);
     if (at == std::string::npos) return;
@@ -102,15 +56,6 @@ class MarketSim {
       setenv(v, host_.c_str(), 1);
     }
     setenv("AUTODELIVER_LOGIN_SCHEME", "http", 1);
-  }
-
-  ~MarketSim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    if (output_ >= 0) close(output_);
   }
 
   bool ok() const { return port_ > 0; }
@@ -135,8 +80,18 @@ class MarketSim {
   }
 
  private:
-  pid_t pid_ = -1;
-  int output_ = -1;
+  static std::vector<std::string> Command(const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {
+        std::string(AUTODELIVER_BINARY_DIR) + "/tools/market_sim/autodeliver-market-sim", "--port", "0"};
+    if (std::find(extra.begin(), extra.end(), "--order-base") == extra.end()) {
+      args.push_back("--order-base");
+      args.push_back("5000");
+    }
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  ChildWithOutput child_;
   int port_ = 0;
   std::string host_;
 };

@@ -132,7 +132,9 @@ TEST_F(OrderRuleFilesTest, RulesSurviveARoundTripWithAwkwardTextsAndForeignLines
     out << "something else\n";
   }
   EXPECT_EQ(files.LoadRules(), std::nullopt);
-  EXPECT_FALSE(files.SaveRules(rules));
+  const Status refused = files.SaveRules(rules);
+  EXPECT_EQ(refused.code(), Status::Code::kCorrupt) << refused.ToString();
+  EXPECT_EQ(refused.path(), files.RulesPath());
 }
 
 TEST_F(OrderRuleFilesTest, GateHoldsTellsOnceAndLetsTheDelayRunOutBetweenCycles) {

@@ -5,6 +5,9 @@
 #include <QListWidget>
 #include <QTableWidget>
 #include <QTimeEdit>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "delivery/order_rules.h"
 #include "page_fixture.h"
@@ -61,6 +64,21 @@ TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
   dialog->reject();
   EXPECT_EQ(OrderRuleFiles().LoadRules()->blacklist.size(), 2u);
   EXPECT_TRUE(qobject_cast<QCheckBox*>(dialog->itemRules()->cellWidget(0, 2))->isChecked());
+
+  // Another program's file where the rules belong: left alone, and the
+  // dialog stays open saying why.
+  const std::string rulesPath = OrderRuleFiles().RulesPath();
+  { std::ofstream(rulesPath, std::ios::binary | std::ios::trunc) << "not a rules file\n"; }
+  button->click();
+  dialog->accept();
+  EXPECT_TRUE(dialog->isVisible());
+  const QList<QLabel*> labels = dialog->findChildren<QLabel*>();
+  EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
+    return l->isVisible() && l->text().contains(QStringLiteral("order_rules.txt）：数据文件已损坏"));
+  }));
+  std::ifstream in(rulesPath, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a rules file\n");
+  dialog->reject();
 }
 
 TEST_F(PagesTest, HeldOrdersAreApprovedOrRefusedOneByOneAndABlacklistedOneCannotBeApproved) {
