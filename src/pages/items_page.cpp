@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "delivery/message_template.h"
+#include "delivery/wording.h"
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
 #include "store/item_table.h"
@@ -266,11 +267,15 @@ void ItemsPage::RenameCheckedItems() {
       prompts_.ShowBox(NameTooLongText(ItemNameLimit(ProgramShop())), kCaption, BoxKind::kError);
       continue;
     }
-    if (RenameItem(ProgramShop(), item.recordNumber, item.name, *typed)) {
+    const Status renamed = RenameItem(ProgramShop(), item.recordNumber, item.name, *typed);
+    if (renamed) {
       emit changeMade(
           QStringLiteral("宝贝“%1”改名为“%2”，库存卡密随之改名").arg(QFromGbk(item.name), QFromGbk(*typed)));
     } else {
-      prompts_.ShowBox("修改宝贝信息出错！未知原因！"_gbk, "错误"_gbk, BoxKind::kError);
+      // The cause in the words the delivery uses for it, in place of a guess.
+      prompts_.ShowBox(
+          "修改宝贝信息出错！"_gbk + Utf8ToGbkLossy(CauseText(renamed) + "，" + CauseAdvice(renamed) + "。"),
+          "错误"_gbk, BoxKind::kError);
     }
   }
   emit itemsChanged();

@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "delivery/wording.h"
 #include "import/card_file.h"
 #include "import/card_lines.h"
 #include "import/checked_import.h"
@@ -403,12 +404,25 @@ void StockPage::FinishImport() {
   EndImport(r.written > 0);
 
   const std::string done = std::to_string(r.written) + " / " + std::to_string(total);
+  // What stopped the stock table, in the words the delivery uses for the
+  // same causes, with what the seller can do about it.
+  const std::string cause = r.failure.ok()
+                                ? std::string()
+                                : Utf8ToGbkLossy(CauseText(r.failure) + "，" + CauseAdvice(r.failure) + "。");
   if (total > 0 && r.handled == 0 && !r.cancelled) {
-    prompts_.ShowBox("无法写入库存卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk, BoxKind::kError);
+    if (cause.empty())
+      prompts_.ShowBox("无法写入库存卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk, BoxKind::kError);
+    else
+      prompts_.ShowBox("无法写入库存卡密：没有导入任何卡密。\r\n"_gbk + cause, "导入卡密"_gbk,
+                       BoxKind::kError);
     return;
   }
   if (!im.fromFile) {
-    if (r.cancelled)
+    if (!cause.empty())
+      prompts_.ShowBox(
+          "写入库存卡密时出错：已导入 "_gbk + done + " 张卡密，其余的行留在输入框中。\r\n"_gbk + cause,
+          "导入卡密"_gbk, BoxKind::kError);
+    else if (r.cancelled)
       prompts_.ShowBox("导入已取消：已导入 "_gbk + done + " 张卡密，其余的行留在输入框中。"_gbk,
                        "导入卡密"_gbk, BoxKind::kInformation);
     return;
@@ -416,6 +430,10 @@ void StockPage::FinishImport() {
   std::string text = r.cancelled ? "导入已取消：已导入 "_gbk + done + " 张卡密。"_gbk
                                  : "已导入 "_gbk + std::to_string(r.written) + " 张卡密。"_gbk;
   BoxKind kind = BoxKind::kInformation;
+  if (!cause.empty()) {
+    text = "写入库存卡密时出错：已导入 "_gbk + done + " 张卡密。\r\n"_gbk + cause;
+    kind = BoxKind::kError;
+  }
   if (im.keptFile) {
     text +=
         "\r\n未导入的 "_gbk + std::to_string(rest.size()) + " 行已写入：\r\n"_gbk + PathText(*im.keptFile);

@@ -69,11 +69,13 @@ std::optional<MonitoredItem> ReadItemAt(ShopContext& shop, int recordNumber) {
   return ReadItem(a.table(), f);
 }
 
-bool WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item) {
-  TableAccess a(shop, shop.ItemsTablePath(), true);
-  if (!a || !a.table().GoTo(recordNumber)) return false;
+Status WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item) {
+  const std::string path = shop.ItemsTablePath();
+  TableAccess a(shop, path, true);
+  if (!a) return a.status();
+  if (!a.table().GoTo(recordNumber)) return Status::NotFound(path, "the table holds no item");
   shop.Index().InvalidateItems();
-  return a.table().Modify(ItemValues(item)).ok();
+  return a.table().Modify(ItemValues(item)).WithPath(path);
 }
 
 bool LoadItems(ShopContext& shop, std::vector<MonitoredItem>* items) {
@@ -112,17 +114,21 @@ bool ItemExists(ShopContext& shop, std::string_view name) {
   return shop.Index().ItemNamed(a.table(), path, f, name, &ok);
 }
 
-bool AppendItem(ShopContext& shop, const MonitoredItem& item) {
-  TableAccess a(shop, shop.ItemsTablePath(), true);
+Status AppendItem(ShopContext& shop, const MonitoredItem& item) {
+  const std::string path = shop.ItemsTablePath();
+  TableAccess a(shop, path, true);
   shop.Index().InvalidateItems();
-  return a && a.table().Append(ItemValues(item));
+  if (!a) return a.status();
+  return a.table().Append(ItemValues(item)).WithPath(path);
 }
 
-bool DeleteItemAt(ShopContext& shop, int recordNumber) {
-  TableAccess a(shop, shop.ItemsTablePath(), true);
-  if (!a || !a.table().GoTo(recordNumber)) return false;
+Status DeleteItemAt(ShopContext& shop, int recordNumber) {
+  const std::string path = shop.ItemsTablePath();
+  TableAccess a(shop, path, true);
+  if (!a) return a.status();
+  if (!a.table().GoTo(recordNumber)) return Status::NotFound(path, "the table holds no item");
   shop.Index().InvalidateItems();
-  bool marked = a.table().MarkDeleted().ok();
+  Status marked = a.table().MarkDeleted().WithPath(path);
   a.table().Purge();
   return marked;
 }

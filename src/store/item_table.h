@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/status.h"
 #include "store/rows.h"
 #include "store/shop_context.h"
 
@@ -26,8 +27,10 @@ namespace autodeliver {
 // The item at `recordNumber` (clamped to the table); nullopt when the table
 // cannot be opened, is empty, or the record cannot be read.
 std::optional<MonitoredItem> ReadItemAt(ShopContext& shop, int recordNumber);
+// The writes return the cause of a failure, naming the items table.
+//
 // Overwrites the item at `recordNumber` (clamped) with all four fields.
-bool WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item);
+Status WriteItemAt(ShopContext& shop, int recordNumber, const MonitoredItem& item);
 // All live items in table order into `items`; false and `items` untouched
 // when the table cannot be opened.
 bool LoadItems(ShopContext& shop, std::vector<MonitoredItem>* items);
@@ -35,8 +38,8 @@ bool LoadItems(ShopContext& shop, std::vector<MonitoredItem>* items);
 std::vector<std::string> LoadItemNames(ShopContext& shop);
 // True when a live item is named exactly `name`.
 bool ItemExists(ShopContext& shop, std::string_view name);
-bool AppendItem(ShopContext& shop, const MonitoredItem& item);
+Status AppendItem(ShopContext& shop, const MonitoredItem& item);
 // Marks the item at `recordNumber` and purges; result of the mark.
-bool DeleteItemAt(ShopContext& shop, int recordNumber);
+Status DeleteItemAt(ShopContext& shop, int recordNumber);
 
 }  // namespace autodeliver

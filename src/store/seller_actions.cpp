@@ -23,10 +23,10 @@ namespace {
 // Reads the item at `recordNumber`, lets `change` edit it and writes it
 // back, all under one hold of the store lock.
 template <typename Change>
-bool ChangeItemAt(ShopContext& shop, int recordNumber, Change change) {
+Status ChangeItemAt(ShopContext& shop, int recordNumber, Change change) {
   StoreGuard guard(shop);
   std::optional<MonitoredItem> item = ReadItemAt(shop, recordNumber);
-  if (!item) return false;
+  if (!item) return Status::NotFound(shop.ItemsTablePath(), "the item cannot be read");
   change(*item);
   return WriteItemAt(shop, recordNumber, *item);
 }
@@ -60,10 +60,10 @@ AddItemResult AddMonitoredItem(ShopContext& shop, std::string_view name) {
   return AppendItem(shop, item) ? AddItemResult::kAdded : AddItemResult::kNotWritten;
 }
 
-bool RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName) {
+Status RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName) {
   StoreGuard guard(shop);
-  if (newName.size() > ItemNameLimit(shop)) return false;
-  const bool written =
+  if (newName.size() > ItemNameLimit(shop)) return Status::TooLong(shop.ItemsTablePath(), "item name");
+  Status written =
       ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.name = std::string(newName); });
   if (written) {
     RenameStockItem(shop, shownName, newName);
@@ -87,15 +87,15 @@ std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items) {
   return deleted;
 }
 
-bool SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark) {
+Status SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark) {
   return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.remark = std::string(remark); });
 }
 
-bool SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit) {
+Status SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit) {
   return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.purchaseLimit = purchaseLimit; });
 }
 
-bool SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard) {
+Status SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard) {
   return ChangeItemAt(shop, recordNumber, [&](MonitoredItem& item) { item.needsCard = needsCard; });
 }
 
@@ -142,7 +142,7 @@ StockImport ImportStockCards(ShopContext& shop, std::string_view itemName,
         if (progress) progress(handled, total);
         return !cancelled();
       },
-      kImportProgressStep, &result.refused);
+      kImportProgressStep, &result.refused, &result.failure);
   result.written = result.handled - result.refused.size();
   result.cancelled = result.handled < total && cancelled();
   return result;

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/status.h"
 #include "store/rows.h"
 #include "store/shop_context.h"
 
@@ -48,10 +49,10 @@ AddItemResult AddMonitoredItem(ShopContext& shop, std::string_view name);
 
 // Gives the item at `recordNumber` the name `newName` and moves every stock
 // card of `shownName` (the name the seller saw on that row) and its warning
-// level (warning_levels.h) to it. False when the item cannot be read or
-// written or `newName` is longer than ItemNameLimit(); its cards and level
-// are then left as they are.
-bool RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName);
+// level (warning_levels.h) to it. The cause when the item cannot be read or
+// written, or too long when `newName` is longer than ItemNameLimit(); its
+// cards and level are then left as they are.
+Status RenameItem(ShopContext& shop, int recordNumber, std::string_view shownName, std::string_view newName);
 
 // An item as a list row shows it: its record number and its name.
 struct ShownItem {
@@ -66,10 +67,11 @@ struct ShownItem {
 std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items);
 
 // Rewrite one attribute of the item at `recordNumber` (read, change, write).
-// False when the item cannot be read or written.
-bool SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark);
-bool SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit);
-bool SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
+// The cause, naming the items table, when the item cannot be read or
+// written.
+Status SetItemRemark(ShopContext& shop, int recordNumber, std::string_view remark);
+Status SetItemPurchaseLimit(ShopContext& shop, int recordNumber, int purchaseLimit);
+Status SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
 
 // ---- card stock
 
@@ -102,6 +104,9 @@ struct StockImport {
   std::vector<std::size_t> refused;
   // The cancel flag stopped the import before its end.
   bool cancelled = false;
+  // Why the stock table stopped the import before its end (it could not be
+  // opened or written), naming the file; ok when it did not.
+  Status failure;
 };
 
 // Appends `cards` to the stock of `itemName`, in their order, in one access

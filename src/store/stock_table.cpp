@@ -64,21 +64,31 @@ bool CompactWhen(ShopContext& shop, TableAccess& a, const std::string& path, int
 
 }  // namespace
 
-bool AppendStockCard(ShopContext& shop, const StockCard& card) {
+Status AppendStockCard(ShopContext& shop, const StockCard& card) {
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
-  if (!a || !a.table().Append({card.itemName, card.cardNumber, card.cardPassword})) return false;
+  if (!a) return a.status();
+  Status s = a.table().Append({card.itemName, card.cardNumber, card.cardPassword});
+  if (!s) return s.WithPath(path);
   shop.Index().NoteStockAppended(a.table(), path, card.itemName);
-  return true;
+  return s;
 }
 
 std::size_t AppendStockCards(ShopContext& shop, std::string_view itemName,
                              std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch,
-                             std::size_t batchSize, std::vector<std::size_t>* refused) {
+                             std::size_t batchSize, std::vector<std::size_t>* refused, Status* failure) {
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
-  if (!a || cards.empty()) return 0;
+  // Every failure below is told to the caller with its file named.
+  auto fail = [&](Status s) {
+    if (failure) *failure = s.ok() ? Status::IoError(path, 0) : s.WithPath(path);
+  };
+  if (!a) {
+    fail(a.status());
+    return 0;
+  }
+  if (cards.empty()) return 0;
   if (batchSize == 0) batchSize = cards.size();
   RecordTable& t = a.table();
   // A card cut to its field would be another card: it is refused instead,
@@ -100,27 +110,43 @@ std::size_t AppendStockCards(ShopContext& shop, std::string_view itemName,
     const std::int32_t countBefore = t.RecordCount();
     appended.clear();
     bool stop = false, failed = false;
+    Status cause;
     for (; handled < end; ++handled) {
       values[1] = cards[handled].cardNumber;
       values[2] = cards[handled].cardPassword;
       const bool fit = fits(cards[handled]);
-      if (fit && t.Append(values)) {
-        appended.push_back(handled);
-        continue;
+      if (fit) {
+        cause = t.Append(values);
+        if (cause) {
+          appended.push_back(handled);
+          continue;
+        }
       }
       // An append of a card that fits fails when writing the appends before
       // it failed: those are lost, and the import ends where the file does.
-      if (fit && !t.Flush()) {
-        failed = true;
-        break;
+      // The flush tells why; when it writes them after all, the append's
+      // own failure was a card the table refused.
+      if (fit) {
+        Status flushed = t.Flush();
+        if (!flushed) {
+          cause = std::move(flushed);
+          failed = true;
+          break;
+        }
       }
       if (refused == nullptr) {
+        if (!fit) cause = Status::TooLong(path, "a card is longer than its field");
+        fail(cause);
         stop = true;
         break;
       }
       refused->push_back(handled);
     }
-    failed = failed || !t.Flush();
+    if (!failed) {
+      cause = t.Flush();
+      failed = !cause.ok();
+    }
+    if (failed) fail(cause);
     const std::int32_t written = t.RecordCount() - countBefore;
     if (written > 0) shop.Index().NoteStockAppended(t, path, itemName, written);
     if (failed) {

@@ -3,11 +3,10 @@
 // against the file on every access, so a write by another process is seen.
 //
 // Each operation is a single table access: open the file, work, close it.
-// A table that cannot be opened makes an operation fail silently (false,
-// nullopt, an empty list). Records marked deleted are never served as live:
-// lookups, loads and takes pass over them. Record numbers are 1-based
-// positions in the table and shift down after a purge. Names and numbers
-// match by exact byte comparison.
+// A table that cannot be opened makes a read fail silently (false, nullopt,
+// an empty list); the appends return the cause (io/status.h). Records marked deleted are never served as
+// live: lookups, loads and takes pass over them. Record numbers are 1-based positions in the table and shift
+// down after a purge. Names and numbers match by exact byte comparison.
 //
 // Thread safety: every operation takes the shop's store lock (shop_context.h), so calls
 // from the window's thread and the delivery thread never interleave.
@@ -21,12 +20,14 @@
 #include <string_view>
 #include <vector>
 
+#include "io/status.h"
 #include "store/rows.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
 
-bool AppendStockCard(ShopContext& shop, const StockCard& card);
+// Appends one card; the cause, naming the stock table, when it cannot.
+Status AppendStockCard(ShopContext& shop, const StockCard& card);
 // Appends `cards` to the stock of `itemName`, in order, in one table access:
 // the table is opened once and held exclusively (and the store lock taken)
 // for the whole run, so no other store operation comes in between. After
@@ -44,11 +45,15 @@ bool AppendStockCard(ShopContext& shop, const StockCard& card);
 // table failed or refused a card, or the append was stopped). The cards of
 // a batch are written together at its end, before `afterBatch`; when that
 // write fails, the count ends at the first card not written. 0 and no call
-// of `afterBatch` when the table cannot be opened.
+// of `afterBatch` when the table cannot be opened. When the table fails (or
+// refuses a card with no `refused` to take it), `failure` (when given) gets
+// the cause, naming the stock table; it is left alone otherwise, also when
+// `afterBatch` stops the append.
 std::size_t AppendStockCards(ShopContext& shop, std::string_view itemName,
                              std::span<const ImportedCard> cards,
                              const std::function<bool(std::size_t handled)>& afterBatch = {},
-                             std::size_t batchSize = 1000, std::vector<std::size_t>* refused = nullptr);
+                             std::size_t batchSize = 1000, std::vector<std::size_t>* refused = nullptr,
+                             Status* failure = nullptr);
 // The live cards of `itemName` in table order, each with its record number.
 std::vector<StockCard> LoadStockCardsOf(ShopContext& shop, std::string_view itemName);
 // Every live card of the stock in table order, each with its record number;

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/status.h"
 #include "store/shop_context.h"
 #include "store/store_lock.h"
 #include "tables/record_table.h"
@@ -23,32 +24,37 @@ class TableAccess {
   // A text longer than its fixed-width field is refused (the write fails),
   // never cut: a cut name or number would be another one.
   TableAccess(ShopContext& shop, const std::string& path, bool write) AD_ASSERT_CAPABILITY(shop.StoreLock())
-      : guard_(shop) {
+      : guard_(shop), path_(path) {
     table_.SetFileIo(shop.StoreFileIo());
     table_.SetSoundTables(&shop.soundTables());
     table_.SetCutOverlongText(false);
-    ok_ = table_.Open(path) && table_.Hold(write);
+    status_ = table_.Open(path);
+    if (status_.ok()) status_ = table_.Hold(write);
   }
   ~TableAccess() { table_.Close(); }
 
-  explicit operator bool() const { return ok_; }
+  explicit operator bool() const { return status_.ok(); }
+  // Why the table could not be opened or held (or lacks a field); ok when
+  // the access stands.
+  const Status& status() const { return status_; }
   RecordTable& table() { return table_; }
 
-  // Index of each named field; false (and the access counts as failed) when
-  // the table lacks one.
+  // Index of each named field; false (and the access counts as failed, the
+  // table as damaged) when the table lacks one.
   template <typename... Index>
   bool Resolve(std::initializer_list<std::string_view> names, Index*... indexes) {
     auto it = names.begin();
     bool all = true;
     ((*indexes = table_.FieldIndex(*it++), all = all && *indexes >= 0), ...);
-    ok_ = ok_ && all;
-    return ok_;
+    if (status_.ok() && !all) status_ = Status::Corrupt(path_, "a field is missing");
+    return status_.ok();
   }
 
  private:
   StoreGuard guard_;
+  std::string path_;
   RecordTable table_;
-  bool ok_ = false;
+  Status status_;
 };
 
 }  // namespace autodeliver

@@ -1,7 +1,7 @@
 // The card import as the seller meets it: the preview with its numbers and
 // reasons and the duplicates tick, a cancelled preview, the import from a
-// card file with the lines not imported kept beside it, and a cancelled
-// import that keeps what it wrote.
+// card file with the lines not imported kept beside it, a write that fails
+// and says why, and a cancelled import that keeps what it wrote.
 #include <QFile>
 #include <QSignalSpy>
 #include <condition_variable>
@@ -13,6 +13,9 @@
 #include "store/sent_table.h"
 #include "store/stock_table.h"
 #include "store/store_lock.h"
+#include "support/fault_io.h"
+#include "tables/record_table.h"
+#include "text/gbk.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -216,6 +219,37 @@ TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
   EXPECT_EQ(prompts.boxes[0].text, "已导入 2 张卡密。\r\n未导入的 2 行已写入：\r\n"_gbk + G(kept));
   // The paste box is not part of a file import.
   EXPECT_EQ(w->importBox->toPlainText(), QFromGbk(ReplaceText(CardImportPlaceholder(), "\r\n", "\n")));
+}
+
+// The stock table cannot be written: the seller hears why, in the words the
+// delivery uses for the same cause, and the lines stay in the box.
+TEST_F(StockImportTest, AFailedWriteTellsTheSellerWhy) {
+  // The first write of an append goes to the table's companion file.
+  const std::string file = CompanionFilePath(ProgramShop().StockTablePath());
+  struct Case {
+    int error;
+    std::string says;  // UTF-8
+  };
+  for (const Case& c : {Case{ENOSPC, "磁盘已满，请腾出磁盘空间。"},
+                        Case{EACCES, "没有写入权限（" + file + "），请检查数据文件夹的写入权限。"}}) {
+    SCOPED_TRACE("errno " + std::to_string(c.error));
+    w->importBox->clear();
+    prompts.boxes.clear();
+    ASSERT_NE(PasteAndPress(QStringLiteral("N1 P1\nN2 P2")), nullptr);
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = c.error;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    AcceptPreview();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(io.failed);
+    EXPECT_TRUE(StockOf("A").empty());
+    EXPECT_EQ(w->importBox->toPlainText(), QStringLiteral("N1 P1\nN2 P2"));
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kError);
+    EXPECT_EQ(prompts.boxes[0].text, "无法写入库存卡密：没有导入任何卡密。\r\n"_gbk + *Utf8ToGbk(c.says));
+  }
 }
 
 TEST_F(StockImportTest, FileImportAsksForAnItemAndSaysWhatItCannotRead) {

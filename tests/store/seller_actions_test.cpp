@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "store/item_table.h"
@@ -42,6 +43,12 @@ class ShopOps : public testing::ShopTest {
     return out;
   }
 
+  // The failure names the stock table or its companion file, where the
+  // write failed.
+  static bool NamesStockFile(const Status& s) {
+    const std::string table = ProgramShop().StockTablePath();
+    return s.path() == table || s.path() == CompanionFilePath(table);
+  }
   static std::vector<ImportedCard> Cards(int n, const std::string& prefix = "N") {
     std::vector<ImportedCard> cards;
     for (int i = 0; i < n; ++i) cards.push_back({prefix + std::to_string(i), "P" + std::to_string(i)});
@@ -86,6 +93,45 @@ TEST_F(ShopOps, RenamingAnItemMovesItsCardsAlong) {
   EXPECT_FALSE(RenameItem(ProgramShop(), 3, "C2", "X"));
   EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
   EXPECT_TRUE(Numbers("X").empty());
+}
+
+// Each write of the items table gives the cause of its failure, naming the
+// table's files, and a rename that fails leaves the cards as they were.
+TEST_F(ShopOps, AFailedItemWriteTellsItsCause) {
+  ItemsWithCards({"A", "B"});
+  const std::string table = ProgramShop().ItemsTablePath();
+  const std::vector<std::pair<const char*, std::function<Status()>>> writes = {
+      {"append",
+       [] {
+         return AppendItem(ProgramShop(), {"N", "", 0, true});
+       }},
+      {"write",
+       [] {
+         return WriteItemAt(ProgramShop(), 1, {"A", "r", 0, true});
+       }},
+      {"remark", [] { return SetItemRemark(ProgramShop(), 1, "r"); }},
+      {"limit", [] { return SetItemPurchaseLimit(ProgramShop(), 1, 2); }},
+      {"needs card", [] { return SetItemNeedsCard(ProgramShop(), 1, false); }},
+      {"rename", [] { return RenameItem(ProgramShop(), 2, "B", "B2"); }},
+      {"delete", [] { return DeleteItemAt(ProgramShop(), 1); }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = ENOSPC;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    const Status s = write();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(s.IsDiskFull()) << s.ToString();
+    EXPECT_TRUE(s.path() == table || s.path() == CompanionFilePath(table)) << s.ToString();
+  }
+  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"B-1", "B-2"}));
+  // An items table that is gone.
+  ASSERT_EQ(std::remove(table.c_str()), 0);
+  EXPECT_TRUE(AppendItem(ProgramShop(), {"N", "", 0, true}).IsNotFound());
 }
 
 TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {
@@ -275,6 +321,9 @@ TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
       break;
     }
     ++injected;
+    EXPECT_TRUE(result.failure.IsIoError()) << result.failure.ToString();
+    EXPECT_EQ(result.failure.error(), EIO);
+    EXPECT_TRUE(NamesStockFile(result.failure)) << result.failure.ToString();
     const std::vector<std::string> stock = Numbers("A");
     EXPECT_EQ(result.handled, stock.size());
     EXPECT_EQ(result.written, stock.size());
@@ -295,6 +344,42 @@ TEST_F(ShopOps, ImportIntoAMissingStockTableWritesNothing) {
   EXPECT_EQ(result.written, 0u);
   EXPECT_FALSE(result.cancelled);
   EXPECT_EQ(progressCalls, 0);
+  EXPECT_TRUE(result.failure.IsNotFound()) << result.failure.ToString();
+  EXPECT_EQ(result.failure.path(), ProgramShop().StockTablePath());
+}
+
+// A write of the stock that fails gives the caller its cause, naming the
+// stock table's files, from a single append and from an import alike; a full disk
+// and a refused permission are told apart from other failures.
+TEST_F(ShopOps, AFailedStockWriteTellsItsCause) {
+  struct Case {
+    int error;
+    Status::Code code;
+    bool permission;
+  };
+  for (const Case& c :
+       {Case{ENOSPC, Status::Code::kDiskFull, false}, Case{EACCES, Status::Code::kIoError, true},
+        Case{EIO, Status::Code::kIoError, false}}) {
+    SCOPED_TRACE("errno " + std::to_string(c.error));
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = c.error;
+    ProgramShop().SetStoreFileIo(&io);
+    const Status one = AppendStockCard(ProgramShop(), {"A", "single", "p", 0});
+    io.failWrite = io.writes + 1;
+    const StockImport many = ImportStockCards(ProgramShop(), "A", Cards(3));
+    ProgramShop().SetStoreFileIo(nullptr);
+    for (const Status* s : {&one, &many.failure}) {
+      EXPECT_EQ(s->code(), c.code) << s->ToString();
+      EXPECT_EQ(s->IsPermissionDenied(), c.permission) << s->ToString();
+      EXPECT_TRUE(NamesStockFile(*s)) << s->ToString();
+    }
+    EXPECT_EQ(many.written, 0u);
+  }
+  // A run that goes through leaves the cause ok.
+  const StockImport fine = ImportStockCards(ProgramShop(), "A", Cards(3));
+  EXPECT_TRUE(fine.failure.ok()) << fine.failure.ToString();
+  EXPECT_EQ(fine.written, 3u);
 }
 
 }  // namespace

@@ -155,7 +155,8 @@ TEST_P(TableLayoutTest, WiderValuesAreRefusedByFixedFieldsNeverCut) {
 
   ASSERT_EQ(AddMonitoredItem(ProgramShop(), "A"), AddItemResult::kAdded);
   const int recordOfA = Installed() ? 1 : 2;
-  EXPECT_EQ(RenameItem(ProgramShop(), recordOfA, "A", longName + "y"), !Installed());
+  const Status renamed = RenameItem(ProgramShop(), recordOfA, "A", longName + "y");
+  EXPECT_EQ(renamed.code(), Installed() ? Status::Code::kTooLong : Status::Code::kOk);
   EXPECT_EQ(ItemExists(ProgramShop(), "A"), Installed());
   if (!Installed()) {
     ASSERT_TRUE(RenameItem(ProgramShop(), recordOfA, longName + "y", "A"));

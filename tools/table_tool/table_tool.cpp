@@ -300,6 +300,8 @@ int Import(const ImportOptions& o) {
   }
 
   const StockImport& result = checked.result;
+  if (!result.failure.ok())
+    std::cerr << "table_tool: the import stopped: " << result.failure.ToString() << "\n";
   std::optional<std::string> keptFile;
   bool keptFileFailed = false;
   std::vector<std::size_t> notWritten;
