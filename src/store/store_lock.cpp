@@ -16,10 +16,11 @@ SharedStoreGuard::SharedStoreGuard(ShopContext& shop) AD_NO_THREAD_SAFETY_ANALYS
                                                                                      lock_(shop.StoreLock()) {
   if (shop_.sharedDepth_++ > 0) return;
   const std::string path = shop_.DataDir() + "/" + kStoreLockFile;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  FileIo& io = shop_.StoreFileIo() ? *shop_.StoreFileIo() : DefaultFileIo();
+  const int fd = io.Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   int rc;
-  while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  while ((rc = io.LockWhole(fd, LOCK_EX)) != 0 && errno == EINTR) {
   }
   if (rc != 0) {
     ::close(fd);

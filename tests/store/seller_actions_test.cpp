@@ -245,8 +245,22 @@ TEST_F(ShopOps, FailedRemovalsAndSettingWritesTellTheirCause) {
       EXPECT_EQ(kept(snapshot(shop)), was);
     }
   }
-  // A table that is gone is named as missing.
+  // A table that cannot be opened (no permission, no descriptor left) is
+  // named with the cause.
   ShopContext& shop = ProgramShop();
+  for (int error : {EACCES, EMFILE}) {
+    testing::FaultIo io;
+    io.failOpenPath = ".edb";
+    io.failOpenErrno = error;
+    shop.SetStoreFileIo(&io);
+    const Status marked = MarkStockCardsOf(shop, "A"), put = PutSetting(shop, "n", "v");
+    shop.SetStoreFileIo(nullptr);
+    EXPECT_EQ(marked.error(), error) << marked.ToString();
+    EXPECT_EQ(marked.path(), shop.StockTablePath());
+    EXPECT_EQ(put.error(), error) << put.ToString();
+    EXPECT_EQ(put.path(), shop.SettingsTablePath());
+  }
+  // A table that is gone is named as missing.
   const std::string stock = shop.StockTablePath(), settings = shop.SettingsTablePath();
   ASSERT_EQ(std::remove(stock.c_str()), 0);
   ASSERT_EQ(std::remove(settings.c_str()), 0);
