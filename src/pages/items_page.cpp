@@ -408,7 +408,8 @@ void ItemsPage::EditMessageTemplate() {
   QString text = *typed;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
       .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  switch (SetMessageTemplate(item, GbkFromQ(text))) {
+  Status failure;
+  switch (SetMessageTemplate(item, GbkFromQ(text), &failure)) {
     case TemplateSave::kSaved:
       return;
     case TemplateSave::kTooLong:
@@ -416,7 +417,8 @@ void ItemsPage::EditMessageTemplate() {
                        "消息模板"_gbk, BoxKind::kError);
       return;
     case TemplateSave::kFailed:
-      prompts_.ShowBox("消息模板保存失败！"_gbk, "消息模板"_gbk, BoxKind::kError);
+      prompts_.ShowBox("消息模板保存失败！"_gbk + Utf8ToGbkLossy(CauseSentence(failure)), "消息模板"_gbk,
+                       BoxKind::kError);
       return;
   }
 }

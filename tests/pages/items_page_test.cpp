@@ -248,6 +248,24 @@ TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
   EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
   EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
 
+  // The settings table cannot be written: the seller hears why, and the
+  // stored template stays.
+  ShowRow(1);
+  answer = QStringLiteral("新模板 {卡密}");
+  {
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = ENOSPC;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    pages->items.EditMessageTemplate();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(io.failed);
+  }
+  ASSERT_EQ(prompts.boxes.size(), 3u);
+  EXPECT_EQ(prompts.boxes.back().text, "消息模板保存失败！磁盘已满，请腾出磁盘空间。"_gbk);
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+
   ShowRow(1);
   answer = QString();
   pages->items.EditMessageTemplate();
