@@ -2,6 +2,8 @@
 // an order that recovery cannot settle: no card goes out unrecorded, no
 // order gets a second message, and what cannot be settled is marked for the
 // seller.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -161,7 +163,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
   }
 }
 
-TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushesEachTableOnce) {
+TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheIdleCycleFlushesEachTableOnce) {
   const std::string item = "点卡10元"_gbk;
   Monitor(item);
   Stock(item, {{"F1", "p1"}, {"F2", "p2"}, {"F3", "p3"}, {"F4", "p4"}});
@@ -190,24 +192,39 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushes
   };
   Cycle();
   sender_.onSend = nullptr;
-  ProgramShop().SetDeliveryFileIo(nullptr);
 
   ASSERT_EQ(sender_.sent.size(), 3u);
   EXPECT_EQ(flushesAtSend, (std::vector<int>{1, 2, 3})) << "one flush per order before its message";
   EXPECT_EQ(otherFlushesAtSend, (std::vector<int>{1, 1, 1})) << "the new journal's folder only";
   EXPECT_EQ(planKept, (std::vector<bool>{true, true, true}));
+  // The delivering cycle flushed its journal and nothing else; every reader
+  // already sees the rows.
+  EXPECT_EQ(flushes.Total(), 4);
+  EXPECT_TRUE(StockNumbers(item).empty());
+  EXPECT_EQ(Sent().size(), 4u);
+  EXPECT_EQ(Consigned().size(), 3u);
+  EXPECT_TRUE(ExportedRows().empty()) << "card.mdb waits for the idle cycle";
+
+  // The idle cycle: each table flushed once, card.mdb written, the journal
+  // cut to nothing in place.
+  const std::map<std::string, int> before = flushes.of;
+  auto since = [&](const std::string& name) {
+    const auto was = before.find(name);
+    return flushes.of[name] - (was == before.end() ? 0 : was->second);
+  };
+  const CycleResult idle = Cycle();
+  ProgramShop().SetDeliveryFileIo(nullptr);
+  EXPECT_EQ(idle.ordersDelivered, 0);
   const std::string stock =
       std::filesystem::path(TableFilePath(ProgramShop().StockTablePath())).filename().string();
   const std::string sent =
       std::filesystem::path(TableFilePath(ProgramShop().SentTablePath())).filename().string();
-  EXPECT_EQ(flushes.of[stock], 1) << "the stock table once for the cycle";
-  EXPECT_EQ(flushes.of[sent], 1) << "the sent table once for the cycle";
-  // Everything reached the tables and card.mdb, and the journal is settled.
-  EXPECT_TRUE(StockNumbers(item).empty());
-  EXPECT_EQ(Sent().size(), 4u);
+  EXPECT_EQ(since(stock), 1) << "the stock table once";
+  EXPECT_EQ(since(sent), 1) << "the sent table once";
+  EXPECT_EQ(since("delivery.journal"), 1) << "its exporting line only";
   EXPECT_EQ(ExportedRows().size(), 4u);
-  EXPECT_EQ(Consigned().size(), 3u);
   EXPECT_TRUE(DeliveryJournal().Entries().empty());
+  EXPECT_EQ(std::filesystem::file_size(DeliveryJournalPath()), 0u);
 }
 
 TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWrittenTwice) {
@@ -512,11 +529,67 @@ TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishe
   // The next line does not run into the cut one.
   ASSERT_TRUE(journal.Handed("ORDER-2"));
   ASSERT_TRUE(journal.Unfinished().at(0).handed);
+  // One finished order stays beside an open one (far fewer than the bound).
   ASSERT_TRUE(journal.Compact());
-  EXPECT_EQ(journal.Entries().size(), 1u);
-  entries = journal.Unfinished();
+  EXPECT_EQ(journal.Entries().size(), 2u);
+  entries = DeliveryJournal().Unfinished();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].recorded && entries[0].handed);
+}
+
+// The journal's compaction: cut to nothing in place once every order is
+// finished; rewritten with the open orders once the finished ones beside
+// them reach the bound; otherwise left as it is. Each state as a fresh
+// process reads the file.
+TEST_F(DeliveryLedgerTest, CompactionCutsTheFinishedOrdersInPlaceOrAtTheBound) {
+  auto finish = [](DeliveryJournal& journal, const std::string& order) {
+    ASSERT_TRUE(journal.Planned({order, "item", "buyer", "", 1, "t", {{3, "N" + order, "P", "N" + order}}}));
+    ASSERT_TRUE(journal.Recorded(order));
+    ASSERT_TRUE(journal.Exported(order, 0));
+    ASSERT_TRUE(journal.Consigned(order));
+  };
+  struct Case {
+    const char* what;
+    std::size_t finished;
+    bool open;
+    std::size_t entriesAfter;
+    bool fileEmpty;
+    bool rewritten;  // through a new file, renamed over the old
+  };
+  const Case cases[] = {
+      {"all finished", 3, false, 0, true, false},
+      {"one open, few finished", 3, true, 4, false, false},
+      {"one open, a bound of finished", DeliveryJournal::kCompactAt, true, 1, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(DeliveryJournalPath());
+    DeliveryJournal journal;
+    if (c.open) {
+      ASSERT_TRUE(journal.Planned({"OPEN", "item", "buyer", "", 1, "t", {{9, "NO", "PO", "NO"}}}));
+    }
+    for (std::size_t i = 0; i < c.finished; ++i) finish(journal, "DONE-" + std::to_string(i));
+    struct stat was {};
+    ASSERT_EQ(::stat(DeliveryJournalPath().c_str(), &was), 0);
+    ASSERT_TRUE(journal.Compact());
+    struct stat now {};
+    ASSERT_EQ(::stat(DeliveryJournalPath().c_str(), &now), 0);
+    EXPECT_EQ(now.st_size == 0, c.fileEmpty);
+    EXPECT_EQ(now.st_ino != was.st_ino, c.rewritten);
+    const std::string copy = ReadFileBytes(DeliveryJournalPath());
+    std::filesystem::remove(DeliveryJournalPath());
+    std::ofstream(DeliveryJournalPath(), std::ios::binary) << copy;
+    const std::vector<LedgerEntry> read = DeliveryJournal().Entries();
+    EXPECT_EQ(read.size(), c.entriesAfter);
+    if (!c.open) continue;
+    const std::vector<LedgerEntry> open = DeliveryJournal().Unfinished();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].plan.orderNumber, "OPEN");
+    // A line appended after the compaction lands after what it kept.
+    ASSERT_TRUE(DeliveryJournal().Closed("OPEN"));
+    EXPECT_TRUE(DeliveryJournal().Unfinished().empty());
+    EXPECT_EQ(DeliveryJournal().Entries().size(), c.entriesAfter);
+  }
 }
 
 // A delivery cut short whose cards the recovery cannot record now: the
