@@ -2,7 +2,10 @@
 // an order that recovery cannot settle: no card goes out unrecorded, no
 // order gets a second message, and what cannot be settled is marked for the
 // seller.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +14,8 @@
 #include <map>
 #include <set>
 
+#include "delivery/card_delivery.h"
+#include "delivery/card_row_export.h"
 #include "delivery/events.h"
 #include "delivery/fan_out.h"
 #include "delivery/journal.h"
@@ -535,6 +540,97 @@ TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishe
   entries = DeliveryJournal().Unfinished();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].recorded && entries[0].handed);
+}
+
+// Orders delivered in cycles of ten, as the cycle does, without an idle
+// cycle in between: the journal is applied at the end of the cycle that
+// takes it past its bound, not before. A process that dies once that apply
+// has brought the tables and card.mdb to the disk but before the journal is
+// cut, or a power cut that takes the cut back, leaves the restart nothing
+// to write again.
+int g_killAtStep = 0;  // 1: "exported", 2: "journal-cut"
+FaultIo* g_cutPower = nullptr;
+void KillAtStep(const char* step) {
+  const bool here = (g_killAtStep == 1 && std::string(step) == "exported") ||
+                    (g_killAtStep == 2 && std::string(step) == "journal-cut");
+  if (!here) return;
+  if (g_cutPower) g_cutPower->PowerCut();
+  ::raise(SIGKILL);
+}
+
+TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApplyWritesNothingTwice) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  const int orders = static_cast<int>(kApplyBound) + 6;  // the bound passed in the seventh cycle
+  struct Case {
+    const char* what;
+    int killAtStep;
+    bool powerCut;
+  };
+  const Case cases[] = {
+      {"undisturbed", 0, false},
+      {"killed after the apply, before the cut", 1, false},
+      {"power cut taking the cut back", 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string prefix = std::string("B") + std::to_string(c.killAtStep) + "-";
+    std::vector<std::pair<std::string, std::string>> cards;
+    for (int i = 0; i < orders; ++i) cards.push_back({prefix + std::to_string(i), "p"});
+    Stock(item, cards);
+    const std::filesystem::path rowsSeen = dir_ / "rows-seen";
+    std::filesystem::remove(rowsSeen);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      FaultIo io;
+      io.recordUnflushed = true;
+      if (c.powerCut) {
+        g_cutPower = &io;
+        ProgramShop().SetDeliveryFileIo(&io);
+      }
+      g_killAtStep = c.killAtStep;
+      SetDeliveryStepHook(&KillAtStep);
+      DeliveryJournal journal;
+      std::ofstream seen(rowsSeen);
+      for (int i = 0; i < orders;) {
+        DeliveryTables tables(ProgramShop());
+        for (int k = 0; k < 10 && i < orders; ++k, ++i) {
+          const std::string order = prefix + "O" + std::to_string(i);
+          if (!DeliverCards(journal, tables, order, item, "buyer", "", 1).message) ::_exit(2);
+          journal.Handed(order);
+          journal.Consigned(order);
+        }
+        ApplyDeliveryJournal(journal, &tables, ApplyWhen::kWhenDue);
+        seen << CardExportRowCount().value_or(9999) << " " << std::flush;
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (c.killAtStep) {
+      ASSERT_TRUE(WIFSIGNALED(status));
+    } else {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      // card.mdb untouched for six cycles, whole at the seventh's end.
+      std::ifstream in(rowsSeen);
+      std::vector<int> counts;
+      for (int n; in >> n;) counts.push_back(n);
+      EXPECT_EQ(counts, (std::vector<int>{0, 0, 0, 0, 0, 0, orders}));
+      EXPECT_TRUE(DeliveryJournal().Entries().empty()) << "cut once applied";
+    }
+    // The restart.
+    RecoverDeliveryRecords(nullptr);
+    int sentRows = 0;
+    for (const SentCard& s : Sent()) sentRows += s.orderNumber.rfind(prefix, 0) == 0;
+    EXPECT_EQ(sentRows, orders);
+    std::map<std::string, int> copies;
+    for (const std::string& row : ExportedRows())
+      if (row.rfind(prefix, 0) == 0) ++copies[row];
+    EXPECT_EQ(copies.size(), static_cast<std::size_t>(orders));
+    for (const auto& [row, n] : copies) EXPECT_EQ(n, 1) << row;
+    EXPECT_TRUE(DeliveryJournal().Entries().empty());
+    EXPECT_TRUE(StockNumbers(item).empty());
+  }
 }
 
 // The journal's compaction: cut to nothing in place once every order is
