@@ -61,7 +61,10 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   return status;
 }
 
-bool DeliveryJournalDue(DeliveryJournal& journal) { return journal.OrderCount() > kApplyBound; }
+bool DeliveryJournalDue(DeliveryJournal& journal) {
+  const DeliveryJournal::Counts counts = journal.OrderCounts();
+  return counts.unapplied + counts.finished > kApplyBound;
+}
 
 Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables, ApplyWhen when) {
   if (when == ApplyWhen::kWhenDue && !DeliveryJournalDue(journal)) return Status();

@@ -35,7 +35,7 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
 // When the journal is applied.
 enum class ApplyWhen {
   kNow,      // whatever the journal holds
-  kWhenDue,  // only when it holds more than kApplyBound orders
+  kWhenDue,  // only when it holds more than kApplyBound orders to apply or cut
 };
 
 // The most orders the journal holds before a cycle that delivered applies
@@ -46,7 +46,10 @@ enum class ApplyWhen {
 // card.mdb's flushes at about one per file for 64 orders.
 inline constexpr std::size_t kApplyBound = 64;
 
-// True when the journal holds more than kApplyBound orders.
+// True when the journal holds more than kApplyBound orders whose cards are
+// not yet all in card.mdb or that are finished (orders open for another
+// reason, such as a consign without an answer, do not count: applying would
+// not make them go).
 bool DeliveryJournalDue(DeliveryJournal& journal);
 
 // Applies the journal as described above; what the cycle runs at its end and

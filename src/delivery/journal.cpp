@@ -370,10 +370,15 @@ std::vector<LedgerEntry> DeliveryJournal::Unfinished() {
   return open;
 }
 
-std::size_t DeliveryJournal::OrderCount() {
+DeliveryJournal::Counts DeliveryJournal::OrderCounts() {
   MutexLock lock(JournalsLock());
-  Check(false);
-  return shared_->entries.size();
+  Check(true);
+  Counts counts;
+  for (const LedgerEntry& e : shared_->entries) {
+    if (e.Finished()) ++counts.finished;
+    if (e.recorded && !e.AllExported()) ++counts.unapplied;
+  }
+  return counts;
 }
 
 bool DeliveryJournal::RecordedHere(const std::string& orderNumber) {

@@ -113,8 +113,14 @@ class DeliveryJournal {
   std::vector<LedgerEntry> Entries();
   // The orders not yet finished.
   std::vector<LedgerEntry> Unfinished();
-  // How many orders the journal holds, finished or not.
-  std::size_t OrderCount();
+  // How many orders the journal holds: recorded but not yet all in
+  // card.mdb (the tables and card.mdb still to be brought up to date for
+  // them), and finished (to be cut from the file).
+  struct Counts {
+    std::size_t unapplied = 0;
+    std::size_t finished = 0;
+  };
+  Counts OrderCounts();
   // True when this process recorded the order's cards (its "recorded" line
   // was written here, since the file was last read): the rows are in the
   // tables, only perhaps not yet flushed, so a replay of the plan has
