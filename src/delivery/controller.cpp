@@ -17,7 +17,10 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
     : DeliveryController(
           window,
           [this, &sender, events](const std::atomic<bool>& stop) {
-            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
+            // The tables stay open across the cycles of the session.
+            ShopContext& shop = ProgramShop();
+            if (!tables_ || &tables_->shop() != &shop) tables_ = std::make_unique<DeliveryTables>(shop);
+            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_, nullptr, tables_.get());
           },
           [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
             const ResendBatch batch = RunResend(request, sender, events, &stop);
@@ -45,6 +48,7 @@ DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCy
 DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
+  tables_.reset();
   // No cycle runs any more: the cards the deliveries marked leave the file.
   CompactStock(ProgramShop());
 }

@@ -34,6 +34,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,7 @@
 #include "delivery/message_sender.h"
 #include "delivery/resend.h"
 #include "delivery/window.h"
+#include "store/delivery_step.h"
 
 namespace autodeliver {
 
@@ -116,6 +118,9 @@ class DeliveryController {
   CycleResult lastResult_ AD_GUARDED_BY(mutex_);
   LoginWatch loginWatch_;  // used by the delivery thread only
   ImWatch imWatch_;        // used by the delivery thread only
+  // The delivery session's tables, open from the first cycle to the
+  // controller's end (used by the delivery thread only).
+  std::unique_ptr<DeliveryTables> tables_;
   std::thread thread_;     // used on the window's thread only
 };
 
