@@ -121,7 +121,7 @@ class DeliveryController {
   // The delivery session's tables, open from the first cycle to the
   // controller's end (used by the delivery thread only).
   std::unique_ptr<DeliveryTables> tables_;
-  std::thread thread_;     // used on the window's thread only
+  std::thread thread_;  // used on the window's thread only
 };
 
 }  // namespace autodeliver

@@ -54,7 +54,8 @@
 // its path is still the one it holds (one fstat), and every access of any
 // table that the header and the field descriptors are those it read at
 // Open: another writer's rebuild of the table under its name fails the
-// access (kNotFound), and the table must be opened again.
+// access (kNotFound), and the table must be opened again. A caller with a
+// change check of its own can spare a hold these looks (Hold's HoldCheck).
 //
 // Thread safety: a RecordTable is used by one thread at a time. Distinct
 // RecordTables on distinct files may be used from different threads.
