@@ -347,8 +347,8 @@ class FolderWatch {
   void Start(const std::string& dir) {
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return;
-    const std::uint32_t events = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                 IN_MOVE_SELF | IN_ONLYDIR;
+    const std::uint32_t events =
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
     if (::inotify_add_watch(fd_, dir.c_str(), events) < 0) Stop();
   }
 
@@ -551,6 +551,7 @@ std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
 
 Status DeliveryTables::FlushTables() {
   Hold hold(*this);
+  InsideAHold(impl_->shop);
   // The rows before the marks, as FlushDeliveryTables.
   Status rows = impl_->Use(impl_->sent, impl_->shop.SentTablePath(), false, impl_->shop.DeliveryFileIoSet());
   if (rows) rows = impl_->sent.table.Sync();
