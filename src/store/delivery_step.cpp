@@ -284,6 +284,9 @@ struct HeldTable {
   std::string path;  // the path it was opened under
   int holds = 0;     // RecordTable::Hold calls inside the current hold
   bool write = false;
+  // Looked at (or opened) in a hold since the last hold that found the
+  // tables changed: it may be used without a look while they stay so.
+  bool current = false;
 };
 
 namespace {
@@ -370,7 +373,8 @@ struct DeliveryTables::Impl {
   bool writing = false;  // the outermost Hold is for writing
   // The change check of the current hold: no one wrote the tables since
   // the last hold ended (the folder's change stamp and the folder itself
-  // as that hold left them), so the tables are used without a look.
+  // as that hold left them), so the tables looked at since the last change
+  // are used without a look.
   bool unchanged = false;
   std::optional<std::uint64_t> leftStamp;  // the stamp at the last hold's end
   FolderWatch folder;
@@ -387,7 +391,12 @@ struct DeliveryTables::Impl {
     if (seen == FolderWatch::Seen::kFolderGone) shop.ReopenStoreLockFile();
     unchanged = seen == FolderWatch::Seen::kNothing && stamp && leftStamp && *stamp == *leftStamp;
     loaded.clear();
-    if (!unchanged) settingValues.clear();
+    if (unchanged) return;
+    // A table not used in this hold keeps what it knew from an earlier one,
+    // which a change since may have made wrong: each is looked at again at
+    // its next use.
+    for (HeldTable* h : {&stock, &sent, &items, &settings}) h->current = false;
+    settingValues.clear();
   }
 
   // At the end of the outermost hold: the stamp as it stands now, with
@@ -422,11 +431,12 @@ struct DeliveryTables::Impl {
         if (Status opened = h.table.Open(path); !opened) return opened;
         h.path = path;
       }
-      Status held = h.table.Hold(
-          write, unchanged ? RecordTable::HoldCheck::kUnchanged : RecordTable::HoldCheck::kUnlockedReads);
+      Status held = h.table.Hold(write, unchanged && h.current ? RecordTable::HoldCheck::kUnchanged
+                                                               : RecordTable::HoldCheck::kUnlockedReads);
       if (held) {
         ++h.holds;
         h.write = h.write || write;
+        h.current = true;
         return held;
       }
       if (attempt > 0 || h.holds > 0 || !held.IsNotFound()) return held;

@@ -170,6 +170,30 @@ TEST_F(DeliveryTablesTest, AnotherProcessWritingBetweenTwoHoldsIsSeen) {
   EXPECT_EQ(SentOrders(), (std::vector<std::string>{"200", "300"}));
 }
 
+// A write between two holds is seen by a table at its next use, even when
+// the hold that found the change did not use that table and the holds in
+// between found nothing new.
+TEST_F(DeliveryTablesTest, AChangeIsSeenByATableUsedOnlyLater) {
+  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  DeliveryTables tables(ProgramShop());
+  {
+    DeliveryTables::Hold hold(tables);
+    EXPECT_FALSE(tables.SentCardExists("200"));
+    EXPECT_EQ(tables.LoadFirstStockCardsOf("A", 1, nullptr).size(), 1u);
+  }
+  SentCard row;
+  row.itemName = "A";
+  row.orderNumber = "200";
+  ASSERT_EQ(InChild([&] { return AppendSentCard(ProgramShop(), row); }), 0);
+  for (int i = 0; i < 2; ++i) {  // the change, then nothing new: the stock alone
+    DeliveryTables::Hold hold(tables);
+    EXPECT_EQ(tables.LoadFirstStockCardsOf("A", 1, nullptr).size(), 1u);
+  }
+  DeliveryTables::Hold hold(tables);
+  EXPECT_TRUE(tables.SentCardExists("200"));
+}
+
 // A writer killed in the middle of a compaction of the stock, after it took
 // the folder's lock: it raised the stamp before its first write, so the
 // session's next hold looks at the table again, finishes or undoes the
