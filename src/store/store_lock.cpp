@@ -7,11 +7,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "io/coding.h"
 
@@ -37,8 +35,7 @@ std::uint64_t Forks() {
 // The folder lock's fields are guarded by the store lock, which lock_ holds
 // from the constructor's body to the destructor's end; the analysis does not
 // follow a lock held by a member.
-SharedStoreGuard::SharedStoreGuard(ShopContext& shop, bool write,
-                                   std::optional<std::chrono::milliseconds> wait) AD_NO_THREAD_SAFETY_ANALYSIS
+SharedStoreGuard::SharedStoreGuard(ShopContext& shop, bool write) AD_NO_THREAD_SAFETY_ANALYSIS
     : shop_(shop),
       lock_(shop.StoreLock()) {
   if (shop_.sharedDepth_++ == 0) {
@@ -59,20 +56,7 @@ SharedStoreGuard::SharedStoreGuard(ShopContext& shop, bool write,
     }
     if (shop_.sharedFd_ >= 0) {
       int rc;
-      if (wait) {
-        // Bounded: another program's long step is waited for only so long.
-        const auto deadline = std::chrono::steady_clock::now() + *wait;
-        while ((rc = ::flock(shop_.sharedFd_, LOCK_EX | LOCK_NB)) != 0 &&
-               (errno == EINTR || (errno == EWOULDBLOCK && std::chrono::steady_clock::now() < deadline))) {
-          if (errno == EWOULDBLOCK) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        if (rc != 0 && errno == EWOULDBLOCK) {
-          status_ = Status::Busy(shop_.DataDir() + "/" + kStoreLockFile, "locked by another program");
-          return;
-        }
-      } else {
-        while ((rc = ::flock(shop_.sharedFd_, LOCK_EX)) != 0 && errno == EINTR) {
-        }
+      while ((rc = ::flock(shop_.sharedFd_, LOCK_EX)) != 0 && errno == EINTR) {
       }
       shop_.sharedLocked_ = rc == 0;
       char bytes[8] = {};

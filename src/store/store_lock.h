@@ -24,11 +24,7 @@
 // Thread safety: that is its purpose.
 #pragma once
 
-#include <chrono>
-#include <optional>
-
 #include "base/mutex.h"
-#include "io/status.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
@@ -50,14 +46,10 @@ inline constexpr char kStoreLockFile[] = "store.lock";
 // lifetime; waits for another process that holds the folder's lock. With
 // `write`, the holder is about to write the tables: the change stamp is
 // raised (once per outermost guard), and status() tells when that failed
-// (the holder must then write nothing). With `wait`, another process's
-// hold of the folder's lock is waited for at most that long; status() is
-// then kBusy and the holder must write nothing.
+// (the holder must then write nothing).
 class AD_SCOPED_CAPABILITY SharedStoreGuard {
  public:
-  explicit SharedStoreGuard(ShopContext& shop, bool write = false,
-                            std::optional<std::chrono::milliseconds> wait = std::nullopt)
-      AD_ACQUIRE(shop.StoreLock());
+  explicit SharedStoreGuard(ShopContext& shop, bool write = false) AD_ACQUIRE(shop.StoreLock());
   ~SharedStoreGuard() AD_RELEASE();
   SharedStoreGuard(const SharedStoreGuard&) = delete;
   SharedStoreGuard& operator=(const SharedStoreGuard&) = delete;

@@ -57,12 +57,10 @@ class TableAccess {
 
  private:
   // The folder lock with the stamp raised; false (the access failed) when
-  // the lock could not be had or the stamp not raised. The store lock is held already (the
+  // the stamp could not be raised. The store lock is held already (the
   // analysis does not see it through the member).
   bool TakeFolderLock(ShopContext& shop) AD_NO_THREAD_SAFETY_ANALYSIS {
-    // As long as a table lock is waited for: another program's long step
-    // (an import from cron) makes the write fail as busy, never hang.
-    folder_.emplace(shop, true, std::chrono::milliseconds(3000));
+    folder_.emplace(shop, true);
     status_ = folder_->status();
     return status_.ok();
   }
