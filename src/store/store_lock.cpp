@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -28,6 +29,75 @@ std::uint64_t Forks() {
   static std::once_flag registered;
   std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, CountFork); });
   return g_forks.load(std::memory_order_relaxed);
+}
+
+// The lock file: the change stamp in bytes 0-7, a mark of a process waiting
+// in line in bytes 8-15, and byte 16 locked (a byte-range lock) by the
+// process first in line.
+constexpr off_t kWaitingAt = 8;
+constexpr off_t kLineAt = 16;
+
+int Flock(int fd, int operation) {
+  int rc;
+  while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
+  }
+  return rc;
+}
+
+bool SetLine(int fd, short type) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLineAt;
+  fl.l_len = 1;
+  int rc;
+  while ((rc = ::fcntl(fd, type == F_UNLCK ? F_OFD_SETLK : F_OFD_SETLKW, &fl)) != 0 && errno == EINTR) {
+  }
+  return rc == 0;
+}
+
+void MarkWaiting(int fd, bool waiting) {
+  char bytes[8] = {};
+  bytes[0] = waiting ? 1 : 0;
+  if (::pwrite(fd, bytes, sizeof bytes, kWaitingAt) != static_cast<ssize_t>(sizeof bytes)) {
+    // Only a hint: the lock is as exclusive without it.
+  }
+}
+
+// Takes the flock on `fd` and reads the stamp (nullopt when unreadable).
+// A flock is not handed over in turn: a process that takes and drops it in
+// quick succession could keep another one waiting for ever. So a process
+// that finds it held queues up first (the byte-range lock of the line,
+// taken in turn by the kernel) and marks itself waiting; a holder that
+// finds that mark lets the lock go and queues up behind it. Costs nothing
+// while no one waits: one flock and the read of the stamp.
+bool TakeInTurn(int fd, std::optional<std::uint64_t>* stamp) {
+  char bytes[16] = {};
+  auto read = [&] {
+    std::memset(bytes, 0, sizeof bytes);
+    const ssize_t n = ::pread(fd, bytes, sizeof bytes, 0);
+    // A file shorter than the counter (a new one) stands at 0.
+    if (n >= 0)
+      *stamp = n >= 8 ? DecodeFixed64(bytes) : 0;
+    else
+      stamp->reset();
+  };
+  if (Flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    read();
+    if (bytes[kWaitingAt] == 0) return true;
+    Flock(fd, LOCK_UN);  // someone waits in line: after them
+  } else if (errno != EWOULDBLOCK) {
+    return false;
+  }
+  const bool inLine = SetLine(fd, F_WRLCK);
+  if (inLine) MarkWaiting(fd, true);
+  const bool locked = Flock(fd, LOCK_EX) == 0;
+  if (inLine) {
+    if (locked) MarkWaiting(fd, false);
+    SetLine(fd, F_UNLCK);
+  }
+  if (locked) read();
+  return locked;
 }
 
 }  // namespace
@@ -55,16 +125,7 @@ SharedStoreGuard::SharedStoreGuard(ShopContext& shop, bool write) AD_NO_THREAD_S
       shop_.sharedForks_ = forks;
     }
     if (shop_.sharedFd_ >= 0) {
-      int rc;
-      while ((rc = ::flock(shop_.sharedFd_, LOCK_EX)) != 0 && errno == EINTR) {
-      }
-      shop_.sharedLocked_ = rc == 0;
-      char bytes[8] = {};
-      if (shop_.sharedLocked_) {
-        const ssize_t n = ::pread(shop_.sharedFd_, bytes, sizeof bytes, 0);
-        // A file shorter than the counter (a new one) stands at 0.
-        if (n >= 0) shop_.stamp_ = n == sizeof bytes ? DecodeFixed64(bytes) : 0;
-      }
+      shop_.sharedLocked_ = TakeInTurn(shop_.sharedFd_, &shop_.stamp_);
     }
   }
   if (write) status_ = shop_.NoteStoreWrite();

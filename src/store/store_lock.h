@@ -19,7 +19,11 @@
 // its start) that a holder raises when it takes the lock to write, before
 // its first write. A holder that finds the stamp it left at the end of its
 // own last hold knows that no one wrote the tables in between, and one that
-// died half-way through its writes has raised it already.
+// died half-way through its writes has raised it already. The lock is taken
+// in turn: a process that finds it held queues up (a byte-range lock in the
+// file, with a mark beside the stamp), and a holder that finds the mark
+// lets the lock go to it first, so a quick succession of holds never keeps
+// another process (an import from cron) waiting for ever.
 //
 // Thread safety: that is its purpose.
 #pragma once
