@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "delivery/card_row_export.h"
+#include "delivery/journal.h"
 #include "delivery/recovery.h"
 #include "store/stock_table.h"
 #include "text/gbk.h"
@@ -48,8 +50,12 @@ DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCy
 DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
+  // No cycle runs any more: the deliveries not yet applied reach the tables'
+  // and card.mdb's disk (other tools read card.mdb after the program
+  // closed), and the cards the deliveries marked leave the file.
+  DeliveryJournal journal;
+  ApplyDeliveryJournal(journal, tables_.get());
   tables_.reset();
-  // No cycle runs any more: the cards the deliveries marked leave the file.
   CompactStock(ProgramShop());
 }
 
