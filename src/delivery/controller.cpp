@@ -19,7 +19,10 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
     : DeliveryController(
           window,
           [this, &sender, events](const std::atomic<bool>& stop) {
-            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
+            // The tables stay open across the cycles of the session.
+            ShopContext& shop = ProgramShop();
+            if (!tables_ || &tables_->shop() != &shop) tables_ = std::make_unique<DeliveryTables>(shop);
+            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_, nullptr, tables_.get());
           },
           [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
             const ResendBatch batch = RunResend(request, sender, events, &stop);
@@ -51,7 +54,8 @@ DeliveryController::~DeliveryController() {
   // and card.mdb's disk (other tools read card.mdb after the program
   // closed), and the cards the deliveries marked leave the file.
   DeliveryJournal journal;
-  ApplyDeliveryJournal(journal);
+  ApplyDeliveryJournal(journal, tables_.get());
+  tables_.reset();
   CompactStock(ProgramShop());
 }
 

@@ -60,6 +60,7 @@
 
 namespace autodeliver {
 class DeliveryEvents;
+class DeliveryTables;
 class OrderRuleGate;
 }  // namespace autodeliver
 
@@ -91,9 +92,12 @@ struct CycleResult {
 // given, keeps the IM client's state and the retries across cycles.
 // `rules`, when given, applies the order rules (tests give one with their
 // own clock); without it the rules of the data folder apply with the system
-// clock.
+// clock. `tables`, when given, are the delivery session's tables, kept
+// open from one cycle to the next by the caller (made from the program's
+// shop); without them the cycle opens its own and closes them at its end.
 CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr,
-                             ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr);
+                             ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr,
+                             DeliveryTables* tables = nullptr);
 
 }  // namespace autodeliver

@@ -43,6 +43,7 @@ void TableLock::Attach(int fd, FileIo* io) {
   io_ = io ? io : &DefaultFileIo();
   depth_ = 0;
   exclusive_ = false;
+  locked_ = false;
 }
 
 bool TableLock::SetType(short type) {
@@ -65,12 +66,14 @@ bool TableLock::SetType(short type) {
 bool TableLock::Set(bool write) {
   if (!SetType(write ? F_WRLCK : F_RDLCK)) return false;
   exclusive_ = write;
+  locked_ = true;
   return true;
 }
 
 void TableLock::Unset() {
-  SetType(F_UNLCK);
+  if (locked_) SetType(F_UNLCK);
   exclusive_ = false;
+  locked_ = false;
 }
 
 void TableLock::Release() {
