@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -56,12 +57,13 @@ std::string Row(const std::string& utf8Name) {
   return GbkToUtf8Lossy(GetSetting(ProgramShop(), Utf8ToGbkLossy(utf8Name)));
 }
 
-bool Put(const std::string& utf8Name, const std::string& utf8Value) {
+Status Put(const std::string& utf8Name, const std::string& utf8Value) {
   // A value that is already stored is not written again, so opening and
   // closing the dialog adds no rows.
   const std::string name = Utf8ToGbkLossy(utf8Name);
   const std::string value = Utf8ToGbkLossy(utf8Value);
-  if (GetSetting(ProgramShop(), name) == value && !GetSettingValues(ProgramShop(), name).empty()) return true;
+  if (GetSetting(ProgramShop(), name) == value && !GetSettingValues(ProgramShop(), name).empty())
+    return Status::Ok();
   return PutSetting(ProgramShop(), name, value);
 }
 
@@ -138,7 +140,7 @@ std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
   return out;
 }
 
-bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets) {
+Status WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets) {
   MutexLock lock(g_secretsMutex);
   std::string text = "# autodeliver alert secrets\n";
   for (const auto& [key, value] : secrets) {
@@ -148,20 +150,31 @@ bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std:
   const std::string temp = path + ".tmp";
   ::unlink(temp.c_str());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
-  for (std::size_t at = 0; ok && at < text.size();) {
+  if (fd < 0) return Status::FromErrno(temp, errno);
+  // The first failed call's errno, taken where it failed.
+  int error = 0;
+  auto failed = [&error](bool ok) {
+    if (!ok && error == 0) error = errno ? errno : EIO;
+    return !ok;
+  };
+  failed(::fchmod(fd, 0600) == 0);
+  for (std::size_t at = 0; error == 0 && at < text.size();) {
+    errno = 0;
     const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-    if (n <= 0)
-      ok = false;
-    else
-      at += static_cast<std::size_t>(n);
+    if (!failed(n > 0)) at += static_cast<std::size_t>(n);
   }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  if (error == 0) failed(::fsync(fd) == 0);
+  if (::close(fd) != 0) failed(false);
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return Status::FromErrno(temp, error);
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int renameError = errno;
+    ::unlink(temp.c_str());
+    return Status::FromErrno(path, renameError);
+  }
+  return Status::Ok();
 }
 
 bool DailySummaryWanted() { return Row("提醒:每日汇总") == "1"; }
@@ -195,13 +208,20 @@ AlertSettings LoadAlertSettings() {
   return s;
 }
 
-bool StoreAlertSettings(const AlertSettings& s) {
-  bool ok = Put("提醒:店铺名称", s.shopName) && Put("提醒:同类间隔分钟", std::to_string(s.repeatMinutes)) &&
-            Put("提醒:每日汇总", s.dailySummary ? "1" : "0") &&
-            Put("提醒:每日汇总时刻", std::to_string(s.summaryHour));
+Status StoreAlertSettings(const AlertSettings& s) {
+  // The first failure is the cause; the other rows are still written.
+  Status first;
+  auto put = [&first](const std::string& name, const std::string& value) {
+    Status stored = Put(name, value);
+    if (first.ok() && !stored.ok()) first = std::move(stored);
+  };
+  put("提醒:店铺名称", s.shopName);
+  put("提醒:同类间隔分钟", std::to_string(s.repeatMinutes));
+  put("提醒:每日汇总", s.dailySummary ? "1" : "0");
+  put("提醒:每日汇总时刻", std::to_string(s.summaryHour));
   std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath());
   for (const AlertChannel& c : s.channels) {
-    ok = Put(std::string("提醒:") + RowName(c.kind) + ":开启", c.enabled ? "1" : "0") && ok;
+    put(std::string("提醒:") + RowName(c.kind) + ":开启", c.enabled ? "1" : "0");
     const std::string key = SecretKey(c.kind);
     auto keep = [&](const std::string& name, const std::string& value) {
       if (value.empty()) {
@@ -215,10 +235,13 @@ bool StoreAlertSettings(const AlertSettings& s) {
     if (c.kind == AlertChannelKind::kMail) keep(".password", c.mailPassword);
   }
   const AlertChannel& mail = s.channel(AlertChannelKind::kMail);
-  ok = Put("提醒:推送应用:方式", s.channel(AlertChannelKind::kPushApp).pushWithPost ? "POST" : "GET") &&
-       Put("提醒:邮件:服务器", mail.mailServer) && Put("提醒:邮件:用户", mail.mailUser) &&
-       Put("提醒:邮件:发件人", mail.mailFrom) && Put("提醒:邮件:收件人", mail.mailTo) && ok;
-  return WriteAlertSecrets(AlertSecretsPath(), secrets) && ok;
+  put("提醒:推送应用:方式", s.channel(AlertChannelKind::kPushApp).pushWithPost ? "POST" : "GET");
+  put("提醒:邮件:服务器", mail.mailServer);
+  put("提醒:邮件:用户", mail.mailUser);
+  put("提醒:邮件:发件人", mail.mailFrom);
+  put("提醒:邮件:收件人", mail.mailTo);
+  Status written = WriteAlertSecrets(AlertSecretsPath(), secrets);
+  return first.ok() ? written : first;
 }
 
 }  // namespace autodeliver

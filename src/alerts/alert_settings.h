@@ -43,6 +43,7 @@
 #include <string>
 
 #include "alerts/alert_channels.h"
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -67,17 +68,17 @@ std::string AlertSecretsPath();
 // The secrets file's keys and values; empty when it does not exist or
 // cannot be read.
 std::map<std::string, std::string> ReadAlertSecrets(const std::string& path);
-// Replaces the file with `secrets`; false when it could not be written
-// (the old file then stays).
-bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets);
+// Replaces the file with `secrets`; the cause, naming the file, when it
+// could not be written (the old file then stays).
+Status WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets);
 
 // Whether the seller asked for the daily summary (one row read).
 bool DailySummaryWanted();
 
 // Reads the rows and the secrets file anew.
 AlertSettings LoadAlertSettings();
-// Stores the rows and the secrets; false when a row or the file could not
-// be written.
-bool StoreAlertSettings(const AlertSettings& settings);
+// Stores the rows and the secrets; the first cause, naming its file, when a
+// row or the file could not be written (the rest are still written).
+Status StoreAlertSettings(const AlertSettings& settings);
 
 }  // namespace autodeliver

@@ -63,7 +63,9 @@ bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay) {
 
 std::string LastDailySummaryDay() { return GetSetting(ProgramShop(), LastDayRow()); }
 
-bool RecordDailySummaryDay(const std::string& day) { return PutSetting(ProgramShop(), LastDayRow(), day); }
+bool RecordDailySummaryDay(const std::string& day) {
+  return PutSetting(ProgramShop(), LastDayRow(), day).ok();
+}
 
 bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
                            const DeliveryStatusFigures& status, std::time_t now) {

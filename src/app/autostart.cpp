@@ -161,7 +161,7 @@ bool AutostartEntryExists(const std::string& desktopId) {
 bool AutostartChosen() { return GetSetting(ProgramShop(), Utf8ToGbkLossy(kAutostartSetting)) == "1"; }
 
 bool RememberAutostart(bool on) {
-  return PutSetting(ProgramShop(), Utf8ToGbkLossy(kAutostartSetting), on ? "1" : "0");
+  return PutSetting(ProgramShop(), Utf8ToGbkLossy(kAutostartSetting), on ? "1" : "0").ok();
 }
 
 }  // namespace autodeliver

@@ -23,7 +23,7 @@ const std::string& KeepLoginSetting() {
 bool KeepLoginWanted() { return GetSetting(ProgramShop(), KeepLoginSetting()) != "0"; }
 
 bool SetKeepLogin(bool keep) {
-  const bool written = PutSetting(ProgramShop(), KeepLoginSetting(), keep ? "1" : "0");
+  const bool written = PutSetting(ProgramShop(), KeepLoginSetting(), keep ? "1" : "0").ok();
   if (keep) return written;
   return RemoveLoginProfileFolder() && written;
 }

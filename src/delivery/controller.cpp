@@ -100,7 +100,10 @@ void DeliveryController::CycleThread() {
   // Between two cycles, still counted as running so that no cycle or resend
   // starts beside it: the cards the deliveries marked are removed once they
   // are worth a rewrite. The lists then show the new record numbers.
-  const bool compacted = !stopping && CompactStockIfWorthIt(ProgramShop());
+  // A compaction that fails leaves the marked cards marked, out of the
+  // stock; the next idle moment tries again.
+  bool compacted = false;
+  if (!stopping) CompactStockIfWorthIt(ProgramShop(), &compacted);
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
   MutexLock lock(mutex_);
   lastResult_ = result;

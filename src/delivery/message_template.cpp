@@ -108,7 +108,7 @@ std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
 
 const std::string& MessageTemplateSetting() { return SettingName(); }
 
-TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl) {
+TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl, Status* failure) {
   if (!tmpl.empty()) {
     const std::string longOrder(20, '9');
     const std::string filled = FillMessageTemplate(tmpl, itemName, longOrder, {}, 9999);
@@ -122,8 +122,10 @@ TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& 
                               }),
                values.end());
   if (!tmpl.empty()) values.push_back(itemName + "\t" + EscapeField(tmpl));
-  return ReplaceSettingValues(ProgramShop(), SettingName(), values) ? TemplateSave::kSaved
-                                                                    : TemplateSave::kFailed;
+  Status stored = ReplaceSettingValues(ProgramShop(), SettingName(), values);
+  if (stored) return TemplateSave::kSaved;
+  if (failure) *failure = std::move(stored);
+  return TemplateSave::kFailed;
 }
 
 }  // namespace autodeliver

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "delivery/card_delivery.h"
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -58,7 +59,9 @@ const std::string& MessageTemplateSetting();
 
 enum class TemplateSave { kSaved, kTooLong, kFailed };
 // Sets the item's template; an empty template removes it (the usual message
-// again). kTooLong leaves the stored template as it was.
-TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl);
+// again). kTooLong leaves the stored template as it was; kFailed puts the
+// cause, naming the settings table, into `failure` (when given).
+TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl,
+                                Status* failure = nullptr);
 
 }  // namespace autodeliver

@@ -47,7 +47,7 @@ bool NotificationEnabled(NotificationKind kind) {
   return GetSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind))) != "0";
 }
 
-bool SetNotificationEnabled(NotificationKind kind, bool enabled) {
+Status SetNotificationEnabled(NotificationKind kind, bool enabled) {
   return PutSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind)), enabled ? "1" : "0");
 }
 

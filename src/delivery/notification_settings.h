@@ -18,6 +18,7 @@
 #include <string>
 
 #include "delivery/notifier.h"
+#include "io/status.h"
 
 namespace autodeliver {
 
@@ -28,8 +29,8 @@ const char* NotificationCaption(NotificationKind kind);
 
 // Reads the switch anew from the settings table.
 bool NotificationEnabled(NotificationKind kind);
-// Stores the switch, adding its row when missing; false when the table
-// could not be written.
-bool SetNotificationEnabled(NotificationKind kind, bool enabled);
+// Stores the switch, adding its row when missing; the cause, naming the
+// settings table, when it could not be written.
+Status SetNotificationEnabled(NotificationKind kind, bool enabled);
 
 }  // namespace autodeliver

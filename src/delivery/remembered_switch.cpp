@@ -31,7 +31,7 @@ RememberedSwitch LoadRememberedSwitch() {
 }
 
 bool RememberSwitch(bool on, std::optional<int> seconds) {
-  bool ok = PutSetting(ProgramShop(), SwitchSetting(), on ? "1" : "0");
+  bool ok = PutSetting(ProgramShop(), SwitchSetting(), on ? "1" : "0").ok();
   if (seconds) ok = PutSetting(ProgramShop(), IntervalSetting(), std::to_string(*seconds)) && ok;
   return ok;
 }

@@ -295,6 +295,8 @@ std::string CauseAdvice(const Status& cause) {
   return "请检查数据文件";
 }
 
+std::string CauseSentence(const Status& cause) { return CauseText(cause) + "，" + CauseAdvice(cause) + "。"; }
+
 std::string ReasonText(const Status& cause) { return "卡密无法记录：" + CauseText(cause); }
 
 WordedLine WordOrderNotWritten(const PendingOrder& order, const Status& cause) {

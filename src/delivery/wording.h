@@ -75,6 +75,9 @@ std::string CauseText(const Status& cause);
 std::string ShortCauseText(const Status& cause);
 std::string CauseSummary(const Status& cause);
 std::string CauseAdvice(const Status& cause);
+// The cause and the advice as one sentence for a message box or a dialog's
+// failure line: "磁盘已满，请腾出磁盘空间。"
+std::string CauseSentence(const Status& cause);
 
 WordedLine WordCycleStarted();
 WordedLine WordOrdersScanned(const OrderScan& scan);

@@ -11,7 +11,7 @@ CheckedImport ImportCheckedCards(ShopContext& shop, std::string_view itemName,
                                  const std::atomic<bool>* cancel) {
   CheckedImport out;
   SharedStoreGuard guard(shop);
-  out.plan = CheckImport(shop, itemName, lines, allowDuplicates, allowNoPassword);
+  out.plan = CheckImport(shop, itemName, lines, allowDuplicates, allowNoPassword, &out.result.failure);
   if (out.plan) out.result = ImportStockCards(shop, itemName, out.plan->cards, progress, cancel);
   return out;
 }

@@ -26,7 +26,7 @@ namespace autodeliver {
 
 struct CheckedImport {
   // The check made under the lock; nullopt when a table could not be read,
-  // and then nothing was written.
+  // and then nothing was written and result.failure tells why.
   std::optional<ImportPlan> plan;
   StockImport result;
 };

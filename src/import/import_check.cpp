@@ -156,13 +156,17 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
 
 std::optional<ImportPlan> CheckImport(ShopContext& shop, std::string_view itemName,
                                       const std::vector<CardLine>& lines, bool allowDuplicates,
-                                      bool allowNoPassword) {
+                                      bool allowNoPassword, Status* failure) {
   ImportChecker checker(lines);
+  auto fail = [failure](const TableAccess& a) -> std::optional<ImportPlan> {
+    if (failure) *failure = a.status();
+    return std::nullopt;
+  };
   {
     TableAccess a(shop, shop.StockTablePath(), false);
     int fName, fNumber, fPassword;
     if (!a.Resolve({"宝贝名称"_gbk, "宝贝卡号"_gbk, "宝贝卡密"_gbk}, &fName, &fNumber, &fPassword))
-      return std::nullopt;
+      return fail(a);
     RecordTable& t = a.table();
     const std::int32_t n = t.RecordCount();
     for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
@@ -176,7 +180,7 @@ std::optional<ImportPlan> CheckImport(ShopContext& shop, std::string_view itemNa
   {
     TableAccess a(shop, shop.SentTablePath(), false);
     int fNumber, fPassword;
-    if (!a.Resolve({"已发卡号"_gbk, "已发卡密"_gbk}, &fNumber, &fPassword)) return std::nullopt;
+    if (!a.Resolve({"已发卡号"_gbk, "已发卡密"_gbk}, &fNumber, &fPassword)) return fail(a);
     RecordTable& t = a.table();
     const std::int32_t n = t.RecordCount();
     for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {

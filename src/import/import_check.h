@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "import/card_lines.h"
+#include "io/status.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
@@ -120,10 +121,11 @@ ImportPlan PlanImport(const std::vector<CardLine>& lines, std::vector<LineVerdic
 
 // The check against the stock of `itemName` and the whole sent history, one
 // pass over each table. nullopt when a table cannot be read: then nothing
-// is known about duplicates.
+// is known about duplicates, and `failure` (when given) gets the cause,
+// naming the table.
 std::optional<ImportPlan> CheckImport(ShopContext& shop, std::string_view itemName,
                                       const std::vector<CardLine>& lines, bool allowDuplicates,
-                                      bool allowNoPassword = false);
+                                      bool allowNoPassword = false, Status* failure = nullptr);
 
 // The lines that are not in the stock once the first `handled` cards of
 // `plan` have been tried (all of them, or fewer when the append stopped

@@ -1,5 +1,6 @@
 #include "io/file_io.h"
 
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -15,6 +16,22 @@ ssize_t FileIo::ReadAt(int fd, void* buf, std::size_t size, off_t offset) {
 
 ssize_t FileIo::WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
   return ::pwrite(fd, data, size, offset);
+}
+
+int FileIo::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int FileIo::Close(int fd) { return ::close(fd); }
+int FileIo::Remove(const char* path) { return ::unlink(path); }
+int FileIo::LockRange(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
+int FileIo::LockWhole(int fd, int operation) { return ::flock(fd, operation); }
+
+int FileIo::SyncFolder(const char* folder) {
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int rc = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return rc;
 }
 
 int FileIo::Truncate(int fd, off_t length) { return ::ftruncate(fd, length); }
@@ -91,7 +108,7 @@ void FailureWatch::Note(int fd) {
 
 Status FailureWatch::FirstFailure() const {
   if (failedFd_ == -2) return Status();
-  std::string path = failedFd_ == -1 ? renamed_ : fallback_;
+  std::string path = failedFd_ == -1 ? failedPath_ : fallback_;
   for (const auto& [fd, name] : names_)
     if (fd == failedFd_) path = name;
   return Status::FromErrno(path, error_);
@@ -129,10 +146,43 @@ int FailureWatch::DataSync(int fd) {
 
 int FailureWatch::Rename(const char* from, const char* to) {
   const int rc = inner_->Rename(from, to);
-  if (rc != 0) {
-    if (failedFd_ == -2) renamed_ = to;
-    Note(-1);
-  }
+  if (rc != 0) NoteAt(to);
+  return rc;
+}
+
+void FailureWatch::NoteAt(const char* path) {
+  if (failedFd_ == -2 && errno != EINTR) failedPath_ = path;
+  Note(-1);
+}
+
+int FailureWatch::Open(const char* path, int flags, mode_t mode) {
+  const int fd = inner_->Open(path, flags, mode);
+  // A file that is not there is the caller's to judge: an optional file
+  // (a journal left by no purge) is looked for as often as it is missing.
+  if (fd < 0 && errno != ENOENT) NoteAt(path);
+  return fd;
+}
+
+int FailureWatch::Close(int fd) {
+  const int rc = inner_->Close(fd);
+  if (rc != 0) Note(fd);
+  return rc;
+}
+
+int FailureWatch::Remove(const char* path) {
+  const int rc = inner_->Remove(path);
+  if (rc != 0) NoteAt(path);
+  return rc;
+}
+
+int FailureWatch::LockRange(int fd, int command, struct flock* lock) {
+  return inner_->LockRange(fd, command, lock);
+}
+int FailureWatch::LockWhole(int fd, int operation) { return inner_->LockWhole(fd, operation); }
+
+int FailureWatch::SyncFolder(const char* folder) {
+  const int rc = inner_->SyncFolder(folder);
+  if (rc != 0) NoteAt(folder);
   return rc;
 }
 

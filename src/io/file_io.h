@@ -1,8 +1,10 @@
 // FileIo: the file-system calls through which the store reads and changes
 // its files (the record tables, their companion block files, the purge
-// journal, and the Jet4 card database), behind one interface, so that tests
-// can make a write fail part-way, fill the disk, or hand back short reads,
-// without resource limits or special file systems.
+// journal, the store lock file, the program's line files and the Jet4 card
+// database), behind one interface, so that tests can make a write fail
+// part-way, fill the disk, hand back short reads, refuse an open, find a
+// lock held or a folder that cannot be flushed, without resource limits or
+// special file systems.
 //
 // Each method has the contract of the POSIX call it names. DefaultFileIo()
 // makes the real calls; a test derives from FileIo, overrides what it wants
@@ -17,6 +19,7 @@
 // thread that handed it to the store.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -31,6 +34,20 @@ namespace autodeliver {
 class FileIo {
  public:
   virtual ~FileIo() = default;
+
+  // As open(2) (the caller gives O_CLOEXEC) and close(2).
+  virtual int Open(const char* path, int flags, mode_t mode);
+  virtual int Close(int fd);
+  // As unlink(2).
+  virtual int Remove(const char* path);
+  // As fcntl(2) with a record-lock command (F_OFD_SETLK, F_SETLK...) and
+  // flock(2).
+  virtual int LockRange(int fd, int command, struct flock* lock);
+  virtual int LockWhole(int fd, int operation);
+  // Flushes the entries of the folder `folder` (files made, renamed or
+  // removed there) to the disk: open(2) of the folder and fsync(2); 0, or
+  // -1 with errno.
+  virtual int SyncFolder(const char* folder);
 
   // As pread(2) and pwrite(2).
   virtual ssize_t ReadAt(int fd, void* buf, std::size_t size, off_t offset);
@@ -88,8 +105,18 @@ class FailureWatch : public FileIo {
   int Rename(const char* from, const char* to) override;
   const char* Map(int fd, std::size_t size) override;
   void Unmap(const char* at, std::size_t size) override;
+  // A refused lock is no failure of the disk: the lock calls pass through
+  // without being kept; nor is an open that finds no file (ENOENT).
+  int Open(const char* path, int flags, mode_t mode) override;
+  int Close(int fd) override;
+  int Remove(const char* path) override;
+  int LockRange(int fd, int command, struct flock* lock) override;
+  int LockWhole(int fd, int operation) override;
+  int SyncFolder(const char* folder) override;
 
  private:
+  // Keeps the failure of a call made on the file `path` (no descriptor).
+  void NoteAt(const char* path);
   // Keeps the failure of a call on `fd` (-1: no descriptor) unless an
   // earlier one is kept; errno is left as the call set it.
   void Note(int fd);
@@ -99,7 +126,7 @@ class FailureWatch : public FileIo {
   std::string fallback_;
   int failedFd_ = -2;  // -2: nothing failed
   int error_ = 0;
-  std::string renamed_;  // the target of a failed rename
+  std::string failedPath_;  // the file of a failed call made by path
 };
 
 }  // namespace autodeliver

@@ -12,7 +12,7 @@ namespace {
 // The whole file into `content`; a missing file is empty.
 Status ReadWhole(const std::string& path, FileIo& io, std::string* content) {
   content->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = io.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     const int error = errno;
     return error == ENOENT ? Status() : Status::FromErrno(path, error);
@@ -41,10 +41,7 @@ Status ReadWhole(const std::string& path, FileIo& io, std::string* content) {
 void SyncFolderOf(const std::string& path, FileIo& io) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
-  io.Sync(dir);
-  ::close(dir);
+  io.SyncFolder(folder.c_str());
 }
 
 }  // namespace
@@ -82,7 +79,7 @@ Status ReplaceLineFile(const std::string& path, std::string_view header,
     content += '\n';
   }
   const std::string temp = path + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = io.Open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     const int error = errno;
     return Status::FromErrno(path, error);
@@ -97,7 +94,9 @@ Status ReplaceLineFile(const std::string& path, std::string_view header,
   if (::close(fd) != 0 && written) written = failed();
   if (written && io.Rename(temp.c_str(), path.c_str()) != 0) written = failed();
   if (!written) {
-    ::unlink(temp.c_str());
+    // A temporary file left behind is replaced by the next write; the file
+    // itself is as it was.
+    io.Remove(temp.c_str());
     return written;
   }
   SyncFolderOf(path, io);

@@ -17,6 +17,8 @@
 namespace autodeliver {
 namespace {
 
+QString FailureText() { return QStringLiteral("设置无法写入配置表或密钥文件，请检查数据文件夹后再试。"); }
+
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string S(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
 
@@ -126,8 +128,7 @@ AlertSettingsDialog::AlertSettingsDialog(QWidget* parent) : QDialog(parent) {
   }
   layout->addWidget(tabs);
 
-  failure_ =
-      AddFailureLine(this, layout, QStringLiteral("设置无法写入配置表或密钥文件，请检查数据文件夹后再试。"));
+  failure_ = AddFailureLine(this, layout, FailureText());
   AddOkAndCancel(this, layout);
   Load();
 }
@@ -187,9 +188,9 @@ AlertSettings AlertSettingsDialog::Current() const {
 }
 
 bool AlertSettingsDialog::Store() {
-  const bool stored = StoreAlertSettings(Current());
-  failure_->setVisible(!stored);
-  return stored;
+  const Status stored = StoreAlertSettings(Current());
+  ShowFailure(failure_, FailureText(), stored);
+  return stored.ok();
 }
 
 void AlertSettingsDialog::accept() {

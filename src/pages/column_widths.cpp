@@ -47,7 +47,8 @@ bool SaveColumnWidths(std::string_view setting, const std::vector<int>& widths) 
   // Stored within the range a row is read back with.
   std::vector<int> kept = widths;
   for (int& w : kept) w = std::clamp(w, kMinRememberedWidth, kMaxRememberedWidth);
-  return ReplaceSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)});
+  return ReplaceSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)})
+      .ok();
 }
 
 }  // namespace autodeliver

@@ -307,8 +307,16 @@ void ItemsPage::DeleteCheckedItems() {
                                   .arg(CardsOf(*stock, item.name))
                             : QStringLiteral("删除宝贝“%1”及其库存卡密").arg(QFromGbk(item.name)));
     }
-    DeleteItems(ProgramShop(), std::move(checked));
-    for (const QString& line : lines) emit changeMade(line);
+    Status failure;
+    const std::size_t deleted = DeleteItems(ProgramShop(), std::move(checked), &failure);
+    if (failure.ok()) {
+      for (const QString& line : lines) emit changeMade(line);
+    } else {
+      if (deleted > 0) emit changeMade(QStringLiteral("删除 %1 个宝贝及其库存卡密").arg(deleted));
+      prompts_.ShowBox("删除宝贝出错！已删除 "_gbk + std::to_string(deleted) + " 个宝贝。\r\n"_gbk +
+                           Utf8ToGbkLossy(CauseSentence(failure)),
+                       "删除商品"_gbk, BoxKind::kError);
+    }
   }
   emit itemsChanged();
 }
@@ -347,25 +355,33 @@ void ItemsPage::ShowNoWarningLevel() {
   warningLevelBox_->setEnabled(false);
 }
 
+bool ItemsPage::AttributeStored(const Status& stored) {
+  if (stored) return true;
+  prompts_.ShowBox("修改宝贝信息出错！"_gbk + Utf8ToGbkLossy(CauseSentence(stored)), "错误"_gbk,
+                   BoxKind::kError);
+  // The boxes show what the table holds, so the edit does not look saved.
+  ShowAttributesOfSelection();
+  return false;
+}
+
 void ItemsPage::StoreRemark() {
   const int record = SelectedRecord();
   if (record <= 0 || !remarkBox_) return;
-  SetItemRemark(ProgramShop(), record, GbkFromQ(remarkBox_->text()));
-  emit itemsChanged();
+  if (AttributeStored(SetItemRemark(ProgramShop(), record, GbkFromQ(remarkBox_->text()))))
+    emit itemsChanged();
 }
 
 void ItemsPage::StoreLimit() {
   const int record = SelectedRecord();
   if (record <= 0 || !limitBox_) return;
-  SetItemPurchaseLimit(ProgramShop(), record, TextToInt(GbkFromQ(limitBox_->text())));
-  emit itemsChanged();
+  if (AttributeStored(SetItemPurchaseLimit(ProgramShop(), record, TextToInt(GbkFromQ(limitBox_->text())))))
+    emit itemsChanged();
 }
 
 void ItemsPage::StoreNeedsCard(bool checked) {
   const int record = SelectedRecord();
   if (record <= 0) return;
-  SetItemNeedsCard(ProgramShop(), record, checked);
-  emit itemsChanged();
+  if (AttributeStored(SetItemNeedsCard(ProgramShop(), record, checked))) emit itemsChanged();
 }
 
 void ItemsPage::StoreWarningLevel(int level) {
@@ -374,8 +390,7 @@ void ItemsPage::StoreWarningLevel(int level) {
   if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) return;
   // The items table is not touched: the list keeps its selection, only the
   // figures (and the row's colour) change.
-  SetWarningLevel(ProgramShop(), itemNames_[record - 1], level);
-  RefreshFigures();
+  if (AttributeStored(SetWarningLevel(ProgramShop(), itemNames_[record - 1], level))) RefreshFigures();
 }
 
 void ItemsPage::EditMessageTemplate() {
@@ -393,7 +408,8 @@ void ItemsPage::EditMessageTemplate() {
   QString text = *typed;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
       .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  switch (SetMessageTemplate(item, GbkFromQ(text))) {
+  Status failure;
+  switch (SetMessageTemplate(item, GbkFromQ(text), &failure)) {
     case TemplateSave::kSaved:
       return;
     case TemplateSave::kTooLong:
@@ -401,7 +417,8 @@ void ItemsPage::EditMessageTemplate() {
                        "消息模板"_gbk, BoxKind::kError);
       return;
     case TemplateSave::kFailed:
-      prompts_.ShowBox("消息模板保存失败！"_gbk, "消息模板"_gbk, BoxKind::kError);
+      prompts_.ShowBox("消息模板保存失败！"_gbk + Utf8ToGbkLossy(CauseSentence(failure)), "消息模板"_gbk,
+                       BoxKind::kError);
       return;
   }
 }

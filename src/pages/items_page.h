@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
 #include "pages/order_rules_dialog.h"
 #include "pages/page_controls.h"
 #include "service/prompts.h"
@@ -73,6 +74,9 @@ class ItemsPage : public QObject {
   void RenameCheckedItems();
   void DeleteCheckedItems();
   void ShowAttributesOfSelection();
+  // True when `stored` is ok; else tells the seller the cause and shows
+  // the selected item's attributes as the table holds them.
+  bool AttributeStored(const Status& stored);
   void StoreRemark();
   void StoreLimit();
   void StoreNeedsCard(bool checked);

@@ -10,6 +10,12 @@
 
 namespace autodeliver {
 
+namespace {
+
+QString FailureText() { return QStringLiteral("设置无法写入配置表，请检查数据文件夹后再试。"); }
+
+}  // namespace
+
 NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("通知设置"));
   auto* layout = new QVBoxLayout(this);
@@ -23,7 +29,7 @@ NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialo
   alerts->setToolTip(QStringLiteral("同样的提醒经群机器人、推送应用或邮件发到手机"));
   connect(alerts, &QPushButton::clicked, this, &NotificationSettingsDialog::OpenAlertSettings);
   layout->addWidget(alerts, 0, Qt::AlignLeft);
-  failure_ = AddFailureLine(this, layout, QStringLiteral("设置无法写入配置表，请检查数据文件夹后再试。"));
+  failure_ = AddFailureLine(this, layout, FailureText());
   AddOkAndCancel(this, layout);
   Load();
 }
@@ -35,9 +41,9 @@ void NotificationSettingsDialog::Load() {
 
 bool NotificationSettingsDialog::Store() {
   // A switch left as it is needs no row: a missing row means on.
-  const bool stored = switches_.StoreChanged(NotificationEnabled, SetNotificationEnabled);
-  failure_->setVisible(!stored);
-  return stored;
+  const Status stored = switches_.StoreChanged(NotificationEnabled, SetNotificationEnabled);
+  ShowFailure(failure_, FailureText(), stored);
+  return stored.ok();
 }
 
 void NotificationSettingsDialog::OpenAlertSettings() {

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "delivery/wording.h"
+
 namespace autodeliver {
 
 QLabel* AddFailureLine(QWidget* dialog, QBoxLayout* layout, const QString& text) {
@@ -15,6 +17,15 @@ QLabel* AddFailureLine(QWidget* dialog, QBoxLayout* layout, const QString& text)
   line->hide();
   layout->addWidget(line);
   return line;
+}
+
+void ShowFailure(QLabel* line, const QString& text, const Status& stored) {
+  if (stored.ok()) {
+    line->hide();
+    return;
+  }
+  line->setText(text + QLatin1Char('\n') + QString::fromStdString(CauseSentence(stored)));
+  line->show();
 }
 
 void AddOkAndCancel(QDialog* dialog, QBoxLayout* layout) {

@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 
+#include "io/status.h"
+
 class QBoxLayout;
 class QDialog;
 class QLabel;
@@ -43,16 +45,18 @@ class Switches {
     for (const auto& [kind, box] : boxes_) box->setChecked(stored(kind));
   }
 
-  // Calls `store` for each switch whose tick differs from `stored`; false
-  // when one of those calls failed (the others are still made).
-  bool StoreChanged(const std::function<bool(Kind)>& stored,
-                    const std::function<bool(Kind, bool)>& store) const {
-    bool all = true;
+  // Calls `store` for each switch whose tick differs from `stored`; the
+  // cause of the first of those calls that failed (the others are still
+  // made), ok when none did.
+  Status StoreChanged(const std::function<bool(Kind)>& stored,
+                      const std::function<Status(Kind, bool)>& store) const {
+    Status first;
     for (const auto& [kind, box] : boxes_) {
       if (box->isChecked() == stored(kind)) continue;
-      all = store(kind, box->isChecked()) && all;
+      Status s = store(kind, box->isChecked());
+      if (first.ok() && !s.ok()) first = std::move(s);
     }
-    return all;
+    return first;
   }
 
  private:
@@ -62,6 +66,9 @@ class Switches {
 // The line saying that the settings could not be stored: red, hidden until
 // a store fails; added to the end of `layout`.
 QLabel* AddFailureLine(QWidget* dialog, QBoxLayout* layout, const QString& text);
+// Shows `line` when `stored` failed, with `text` and the cause in the words
+// the delivery uses for it; hides it when `stored` is ok.
+void ShowFailure(QLabel* line, const QString& text, const Status& stored);
 
 // "确定" and "取消", wired to the dialog's accept() and reject(); added to
 // the end of `layout`.

@@ -32,6 +32,14 @@ namespace autodeliver {
 
 namespace {
 
+// What the seller is told when the duplicate check cannot read the stock or
+// the sent cards: the cause too, when it is known.
+std::string CheckFailureText(const Status& failure) {
+  std::string text = "无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk;
+  if (!failure.ok()) text += "\r\n"_gbk + Utf8ToGbkLossy(CauseSentence(failure));
+  return text;
+}
+
 QString EncodingName(const CardFile& file) {
   QString name;
   switch (file.encoding) {
@@ -72,6 +80,7 @@ struct StockPage::Import {
   std::optional<CardFile> file;         // its lines, once read
   std::vector<CardLine> pasted;         // the import box's lines
   std::optional<ImportPlan> plan;       // the check's, then the one written
+  Status checkFailure;                  // why the check could not read a table
   StockImport result;                   // written by the worker, read after it ended
   std::optional<std::string> keptFile;  // where the lines not imported went
   bool keptFileFailed = false;
@@ -222,6 +231,7 @@ void StockPage::BeginImport(bool fromFile) {
   im.running = true;
   im.cancel = false;
   im.plan.reset();
+  im.checkFailure = Status();
   im.result = StockImport();
   im.keptFile.reset();
   im.keptFileFailed = false;
@@ -233,7 +243,7 @@ void StockPage::BeginImport(bool fromFile) {
   im.thread = std::thread([this, &im] {
     if (im.fromFile) im.file = LoadCardFile(im.path);
     if (!im.fromFile || (im.file && !im.file->lines.empty()))
-      im.plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
+      im.plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false, false, &im.checkFailure);
     QMetaObject::invokeMethod(
         this, [this] { ShowPreview(); }, Qt::QueuedConnection);
   });
@@ -255,7 +265,7 @@ void StockPage::ShowPreview() {
   }
   if (!im.plan) {
     EndImport(false);
-    prompts_.ShowBox("无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk, BoxKind::kError);
+    prompts_.ShowBox(CheckFailureText(im.checkFailure), "导入卡密"_gbk, BoxKind::kError);
     return;
   }
   QString source = QStringLiteral("输入框");
@@ -292,17 +302,18 @@ void StockPage::SwapAndRecheck() {
   if (preview_) preview_->SetChecking(true);
   const int generation = im.generation;
   im.thread = std::thread([this, &im, generation] {
-    std::optional<ImportPlan> plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
+    Status failure;
+    std::optional<ImportPlan> plan =
+        CheckImport(ProgramShop(), im.itemName, im.lines(), false, false, &failure);
     QMetaObject::invokeMethod(
         this,
-        [this, generation, plan = std::move(plan)]() mutable {
+        [this, generation, plan = std::move(plan), failure = std::move(failure)]() mutable {
           Import& im = *import_;
           im.Join();
           if (generation != im.generation || !preview_ || !im.plan) return;
           if (!plan) {
             preview_->reject();
-            prompts_.ShowBox("无法读取库存卡密或已发卡密，没有导入任何卡密。"_gbk, "导入卡密"_gbk,
-                             BoxKind::kError);
+            prompts_.ShowBox(CheckFailureText(failure), "导入卡密"_gbk, BoxKind::kError);
             return;
           }
           // In place: the preview holds the plan.
@@ -348,7 +359,8 @@ void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
       im.plan = std::move(checked.plan);
       im.result = std::move(checked.result);
     } else {
-      im.result = StockImport();  // nothing written: reported as a failed write
+      // Nothing written: reported as a failed write, with the check's cause.
+      im.result = std::move(checked.result);
     }
     // The lines of a file that did not go in are kept beside it here, so
     // that they are safe even if the window closes before the end shows.
@@ -464,11 +476,21 @@ void StockPage::DeleteSelectedStock() {
     if (prompts_.ShowBox(question, "删除库存"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
   }
   const std::string itemName = stockModel_->itemName();
-  const std::size_t removed = RemoveStockCards(ProgramShop(), itemName, stockModel_->cards(), rows);
+  Status failure;
+  const std::size_t removed = RemoveStockCards(ProgramShop(), itemName, stockModel_->cards(), rows, &failure);
   FillStockList();
   if (removed > 0) {
     emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));
     emit stockChanged();
+  }
+  if (!failure.ok()) {
+    // Cards marked are out of the stock even when the file could not be
+    // tidied up after them; the seller hears both.
+    const std::string what =
+        removed > 0 ? "已删除 "_gbk + std::to_string(removed) + " 张卡密，但整理库存文件时出错："_gbk
+                    : "删除库存卡密出错，没有删除任何卡密："_gbk;
+    prompts_.ShowBox(what + "\r\n"_gbk + Utf8ToGbkLossy(CauseSentence(failure)), "删除库存"_gbk,
+                     BoxKind::kError);
   }
 }
 

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <unordered_set>
 
 #include "store/item_table.h"
 #include "store/shop_paths.h"
@@ -73,17 +72,32 @@ Status RenameItem(ShopContext& shop, int recordNumber, std::string_view shownNam
   return written;
 }
 
-std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items) {
+std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items, Status* failure) {
   std::stable_sort(items.begin(), items.end(),
                    [](const ShownItem& a, const ShownItem& b) { return a.recordNumber > b.recordNumber; });
   StoreGuard guard(shop);
   std::size_t deleted = 0;
+  Status first;
+  auto keep = [&first](Status s) {
+    if (first.ok() && !s.ok()) first = std::move(s);
+  };
+  bool anyMarked = false;
   for (const ShownItem& item : items) {
-    if (DeleteItemAt(shop, item.recordNumber)) ++deleted;
-    MarkStockCardsOf(shop, item.name);
-    ForgetWarningLevel(shop, item.name);
+    Status removed = DeleteItemAt(shop, item.recordNumber);
+    // An item that stays keeps its cards and its level: the seller sees it
+    // as it was and can try again.
+    if (!removed) {
+      keep(std::move(removed));
+      continue;
+    }
+    ++deleted;
+    Status marked = MarkStockCardsOf(shop, item.name);
+    anyMarked = anyMarked || marked.ok();
+    keep(std::move(marked));
+    keep(ForgetWarningLevel(shop, item.name));
   }
-  PurgeStock(shop);
+  if (anyMarked) keep(PurgeStock(shop));
+  if (failure) *failure = std::move(first);
   return deleted;
 }
 
@@ -102,27 +116,42 @@ Status SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard) {
 // ---- card stock
 
 std::size_t RemoveStockCards(ShopContext& shop, std::string_view itemName,
-                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows) {
+                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows,
+                             Status* failure) {
+  if (failure) *failure = Status::Ok();
   StoreGuard guard(shop);
   const std::vector<StockCard> current = LoadStockCardsOf(shop, itemName);
   const std::vector<int> records = RecordsOfSelectedCards(shown, current, selectedRows);
   if (records.empty()) return 0;
-  const std::unordered_set<int> chosen(records.begin(), records.end());
-  // The marks and the purge in one access: one pass over the table,
-  // however many cards were selected.
-  TableAccess a(shop, shop.StockTablePath(), true);
-  if (!a) return 0;
+  // The marks and the purge in one access, however many cards were
+  // selected.
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
+  if (!a) {
+    if (failure) *failure = a.status();
+    return 0;
+  }
   RecordTable& t = a.table();
+  // Each card counts once its mark is down, so that a write failing part
+  // way leaves the count of the cards that did leave the stock.
   std::size_t marked = 0;
-  const Status ok = t.MarkDeletedWhere([&](RecordTable& r) {
-    if (chosen.count(r.RecordNumber()) == 0) return false;
-    ++marked;
-    return true;
-  });
-  if (!ok) return 0;
+  Status first;
+  for (int record : records) {
+    Status s = t.GoTo(record) && t.RecordNumber() == record
+                   ? t.MarkDeleted()
+                   : Status::Corrupt(path, "the record cannot be read");
+    if (s)
+      ++marked;
+    else if (first.ok())
+      first = s.WithPath(path);
+  }
   // Marked cards are out of the stock for every reader even if the purge
   // fails; the next purge removes them.
-  t.Purge();
+  if (marked > 0) {
+    Status purged = t.Purge();
+    if (first.ok() && !purged.ok()) first = purged.WithPath(path);
+  }
+  if (failure) *failure = std::move(first);
   return marked;
 }
 

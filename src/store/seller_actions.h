@@ -63,8 +63,11 @@ struct ShownItem {
 // Removes the given items with their stock cards and warning levels: items
 // from the highest record number to the lowest (so the numbers still to come
 // stay valid), the cards of each by name, in one purge of the stock at the
-// end. Returns how many items were removed.
-std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items);
+// end. An item that cannot be removed keeps its cards and its level.
+// Returns how many items were removed; `failure` (when given) gets the
+// first cause of a table that could not be opened or written, naming it,
+// and ok when there was none.
+std::size_t DeleteItems(ShopContext& shop, std::vector<ShownItem> items, Status* failure = nullptr);
 
 // Rewrite one attribute of the item at `recordNumber` (read, change, write).
 // The cause, naming the items table, when the item cannot be read or
@@ -81,9 +84,13 @@ Status SetItemNeedsCard(ShopContext& shop, int recordNumber, bool needsCard);
 // with the stock as it is now (stock_selection.h), so cards the delivery
 // thread took in between shift nothing: exactly the selected cards that are
 // still in stock go, and a selected card that was delivered meanwhile is not
-// replaced by another. Returns how many cards were removed.
+// replaced by another. Returns how many cards were removed (marked: out of
+// the stock for every reader, even when the purge after the marks fails).
+// `failure` (when given) gets the cause, naming the stock table, when it
+// cannot be opened or written, and ok otherwise.
 std::size_t RemoveStockCards(ShopContext& shop, std::string_view itemName,
-                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows);
+                             const std::vector<StockCard>& shown, const std::vector<int>& selectedRows,
+                             Status* failure = nullptr);
 
 // The import's progress callback: cards handled so far (written or refused)
 // and the total. It runs on the importing thread with the store lock held,

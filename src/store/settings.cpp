@@ -33,13 +33,14 @@ std::string GetSetting(ShopContext& shop, std::string_view name) {
   return a.table().ReadTextAt(data).value_or(std::string());
 }
 
-bool SetSetting(ShopContext& shop, std::string_view name, std::string_view value) {
-  TableAccess a(shop, shop.SettingsTablePath(), true);
+Status SetSetting(ShopContext& shop, std::string_view name, std::string_view value) {
+  const std::string path = shop.SettingsTablePath();
+  TableAccess a(shop, path, true);
   int data;
-  if (!FindSetting(a, name, &data)) return false;
+  if (!FindSetting(a, name, &data)) return a ? Status::NotFound(path, "no such setting") : a.status();
   FieldValues values(a.table().Fields().size());
   values[data] = std::string(value);
-  return a.table().Modify(values).ok();
+  return a.table().Modify(values).WithPath(path);
 }
 
 std::vector<std::string> GetSettingValues(ShopContext& shop, std::string_view name) {
@@ -56,53 +57,59 @@ std::vector<std::string> GetSettingValues(ShopContext& shop, std::string_view na
   return values;
 }
 
-bool ReplaceSettingValues(ShopContext& shop, std::string_view name, const std::vector<std::string>& values) {
-  TableAccess a(shop, shop.SettingsTablePath(), true);
+Status ReplaceSettingValues(ShopContext& shop, std::string_view name,
+                            const std::vector<std::string>& values) {
+  const std::string path = shop.SettingsTablePath();
+  TableAccess a(shop, path, true);
   int nameField, dataField;
-  if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return false;
+  if (!a.Resolve({"配置名"_gbk, "配置数据"_gbk}, &nameField, &dataField)) return a.status();
   RecordTable& t = a.table();
   const std::size_t fieldCount = t.Fields().size();
   std::size_t next = 0;
-  bool ok = true, marked = false;
+  bool marked = false;
+  // The first failure ends the edit: a row written after it could take the
+  // place of a value that the failed write was to keep.
+  Status s;
   const std::int32_t n = t.RecordCount();
-  for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
+  for (std::int32_t i = 0; s && i < n; ++i, t.Skip(1)) {
     if (t.RecordId() <= 0 || t.ReadTextAt(nameField) != name) continue;
     if (next < values.size()) {
       FieldValues v(fieldCount);
       v[dataField] = values[next++];
-      ok = t.Modify(v) && ok;
+      s = t.Modify(v);
     } else {
-      ok = t.MarkDeleted() && ok;
+      s = t.MarkDeleted();
       marked = true;
     }
   }
-  if (marked) ok = t.Purge() && ok;
-  for (; next < values.size(); ++next) {
+  if (s && marked) s = t.Purge();
+  for (; s && next < values.size(); ++next) {
     FieldValues v(fieldCount);
     v[nameField] = std::string(name);
     v[dataField] = values[next];
-    ok = t.Append(v) && ok;
+    s = t.Append(v);
   }
-  return ok;
+  return s.WithPath(path);
 }
 
-bool PutSetting(ShopContext& shop, std::string_view name, std::string_view value) {
-  TableAccess a(shop, shop.SettingsTablePath(), true);
+Status PutSetting(ShopContext& shop, std::string_view name, std::string_view value) {
+  const std::string path = shop.SettingsTablePath();
+  TableAccess a(shop, path, true);
   int data;
   if (FindSetting(a, name, &data)) {
     FieldValues values(a.table().Fields().size());
     values[data] = std::string(value);
-    return a.table().Modify(values).ok();
+    return a.table().Modify(values).WithPath(path);
   }
   static const std::string kName = "配置名"_gbk, kData = "配置数据"_gbk;
   int nameField;
-  if (!a.Resolve({kName, kData}, &nameField, &data)) return false;
+  if (!a.Resolve({kName, kData}, &nameField, &data)) return a.status();
   // A name the field would cut would be another setting's name.
-  if (!TextFitsField(a.table().Fields()[nameField], name)) return false;
+  if (!TextFitsField(a.table().Fields()[nameField], name)) return Status::TooLong(path, "setting name");
   FieldValues values(a.table().Fields().size());
   values[nameField] = std::string(name);
   values[data] = std::string(value);
-  return a.table().Append(values).ok();
+  return a.table().Append(values).WithPath(path);
 }
 
 }  // namespace autodeliver

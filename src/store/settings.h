@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/status.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
@@ -29,9 +30,10 @@ const std::string& ImClientPathSetting();
 // none or the table cannot be opened.
 std::string GetSetting(ShopContext& shop, std::string_view name);
 
-// Overwrites the value of the first live row named exactly `name`; false
-// (nothing written) when there is none or the table fails.
-bool SetSetting(ShopContext& shop, std::string_view name, std::string_view value);
+// Overwrites the value of the first live row named exactly `name`. Not
+// found (nothing written) when there is none; the cause, naming the
+// settings table, when the table cannot be opened or written.
+Status SetSetting(ShopContext& shop, std::string_view name, std::string_view value);
 
 // The values of every live row named exactly `name`, in table order; empty
 // when there is none or the table cannot be opened.
@@ -40,13 +42,16 @@ std::vector<std::string> GetSettingValues(ShopContext& shop, std::string_view na
 // Makes the rows named `name` hold exactly `values`, in one table access:
 // the existing rows of that name get the values in table order, rows left
 // over are removed and values left over are appended as new rows. Rows of
-// other names keep their values and their order. False when the table
-// cannot be opened or a write fails (then the rows may be part-written).
-bool ReplaceSettingValues(ShopContext& shop, std::string_view name, const std::vector<std::string>& values);
+// other names keep their values and their order. The cause, naming the
+// settings table, when it cannot be opened or a write fails; the edit stops
+// at the first failed write, so the rows before it hold their new values
+// and the rest their old ones.
+Status ReplaceSettingValues(ShopContext& shop, std::string_view name, const std::vector<std::string>& values);
 
 // Overwrites the value of the first live row named exactly `name`, or
-// appends a row with that name and value when there is none. False when the
-// table cannot be opened or written, or the name does not fit its field.
-bool PutSetting(ShopContext& shop, std::string_view name, std::string_view value);
+// appends a row with that name and value when there is none. The cause,
+// naming the settings table, when it cannot be opened or written; too long
+// when the name does not fit its field.
+Status PutSetting(ShopContext& shop, std::string_view name, std::string_view value);
 
 }  // namespace autodeliver

@@ -47,19 +47,22 @@ bool IsLiveCardOf(RecordTable& t, std::int32_t index, int nameField, std::string
 }
 
 // Removes the marked records (the index follows) when there are any and
-// `worth` says so for (marked, records).
-bool CompactWhen(ShopContext& shop, TableAccess& a, const std::string& path, int nameField,
-                 const std::function<bool(std::int32_t, std::int32_t)>& worth) AD_REQUIRES(shop.StoreLock()) {
+// `worth` says so for (marked, records); *compacted tells whether it did.
+Status CompactWhen(ShopContext& shop, TableAccess& a, const std::string& path, int nameField,
+                   const std::function<bool(std::int32_t, std::int32_t)>& worth, bool* compacted)
+    AD_REQUIRES(shop.StoreLock()) {
   RecordTable& t = a.table();
-  if (!shop.Index().StockOf(t, path, nameField, {})) return false;
+  if (!shop.Index().StockOf(t, path, nameField, {})) return Status::Corrupt(path, "the stock cannot be read");
   const std::int32_t marked = shop.Index().StockMarked(path);
-  if (marked == 0 || !worth(marked, t.RecordCount())) return false;
-  const bool ok = t.Purge().ok();
-  if (ok)
+  if (marked == 0 || !worth(marked, t.RecordCount())) return Status::Ok();
+  Status s = t.Purge();
+  if (s) {
     shop.Index().NoteStockPurged(t, path);
-  else
+    if (compacted) *compacted = true;
+  } else {
     shop.Index().InvalidateStock();
-  return ok;
+  }
+  return s.WithPath(path);
 }
 
 }  // namespace
@@ -242,63 +245,70 @@ bool RenameStockItem(ShopContext& shop, std::string_view oldName, std::string_vi
   return ok;
 }
 
-bool MarkStockCardsOf(ShopContext& shop, std::string_view itemName) {
-  TableAccess a(shop, shop.StockTablePath(), true);
-  int fName;
-  if (!a.Resolve({FieldNames().itemName}, &fName)) return false;
-  shop.Index().InvalidateStock();
-  return a.table().MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); }).ok();
-}
-
-bool MarkStockCardAt(ShopContext& shop, int recordNumber) {
+Status MarkStockCardsOf(ShopContext& shop, std::string_view itemName) {
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
-  if (!a) return false;
-  RecordTable& t = a.table();
-  // A number outside the table marks nothing.
-  if (recordNumber < 1 || recordNumber > t.RecordCount()) return true;
-  if (!t.GoTo(recordNumber) || !t.MarkDeleted()) {
-    shop.Index().InvalidateStock();
-    return false;
-  }
-  shop.Index().NoteStockMarked(t, path, recordNumber);
-  return true;
+  int fName;
+  if (!a.Resolve({FieldNames().itemName}, &fName)) return a.status();
+  shop.Index().InvalidateStock();
+  return a.table()
+      .MarkDeletedWhere([&](RecordTable& t) { return FieldEquals(t, fName, itemName); })
+      .WithPath(path);
 }
 
-bool PurgeStock(ShopContext& shop) {
+Status MarkStockCardAt(ShopContext& shop, int recordNumber) {
+  const std::string path = shop.StockTablePath();
+  TableAccess a(shop, path, true);
+  if (!a) return a.status();
+  RecordTable& t = a.table();
+  // A number outside the table marks nothing.
+  if (recordNumber < 1 || recordNumber > t.RecordCount()) return Status::Ok();
+  Status s = t.GoTo(recordNumber) ? t.MarkDeleted() : Status::Corrupt(path, "the record cannot be read");
+  if (!s) {
+    shop.Index().InvalidateStock();
+    return s.WithPath(path);
+  }
+  shop.Index().NoteStockMarked(t, path, recordNumber);
+  return s;
+}
+
+Status PurgeStock(ShopContext& shop) {
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
   StockFields f;
   if (!ResolveStock(a, &f)) {
     shop.Index().InvalidateStock();
-    return a && a.table().Purge();
+    return a.status();
   }
   // With the index current, the purge is followed without a rescan.
   shop.Index().StockOf(a.table(), path, f.name, {});
-  const bool ok = a.table().Purge().ok();
-  if (ok)
+  Status s = a.table().Purge();
+  if (s)
     shop.Index().NoteStockPurged(a.table(), path);
   else
     shop.Index().InvalidateStock();
-  return ok;
+  return s.WithPath(path);
 }
 
-bool CompactStockIfWorthIt(ShopContext& shop) {
+Status CompactStockIfWorthIt(ShopContext& shop, bool* compacted) {
+  if (compacted) *compacted = false;
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
   StockFields f;
-  if (!ResolveStock(a, &f)) return false;
-  return CompactWhen(shop, a, path, f.name, [](std::int32_t marked, std::int32_t records) {
-    return marked * kIdleShare >= records;
-  });
+  if (!ResolveStock(a, &f)) return a.status();
+  return CompactWhen(
+      shop, a, path, f.name,
+      [](std::int32_t marked, std::int32_t records) { return marked * kIdleShare >= records; }, compacted);
 }
 
-bool CompactStock(ShopContext& shop) {
+Status CompactStock(ShopContext& shop, bool* compacted) {
+  if (compacted) *compacted = false;
   const std::string path = shop.StockTablePath();
   TableAccess a(shop, path, true);
   StockFields f;
-  if (!ResolveStock(a, &f)) return false;
-  return CompactWhen(shop, a, path, f.name, [](std::int32_t, std::int32_t) { return true; });
+  if (!ResolveStock(a, &f)) return a.status();
+  return CompactWhen(
+      shop, a, path, f.name, [](std::int32_t, std::int32_t) { return true; }, compacted);
 }
 
 std::optional<StockCard> TakeStockCard(ShopContext& shop, std::string_view itemName) {
@@ -343,8 +353,11 @@ std::optional<StockCard> TakeStockCard(ShopContext& shop, std::string_view itemN
       return std::nullopt;
     }
     shop.Index().NoteStockMarked(t, path, at);
-    CompactWhen(shop, a, path, f.name,
-                [](std::int32_t marked, std::int32_t records) { return marked * kTakeShare >= records; });
+    // The card is out of the stock whether or not the compaction works; a
+    // failed one is tried again at idle.
+    CompactWhen(
+        shop, a, path, f.name,
+        [](std::int32_t marked, std::int32_t records) { return marked * kTakeShare >= records; }, nullptr);
     return card;
   }
   return std::nullopt;

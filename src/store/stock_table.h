@@ -4,9 +4,9 @@
 //
 // Each operation is a single table access: open the file, work, close it.
 // A table that cannot be opened makes a read fail silently (false, nullopt,
-// an empty list); the appends return the cause (io/status.h). Records marked deleted are never served as
-// live: lookups, loads and takes pass over them. Record numbers are 1-based positions in the table and shift
-// down after a purge. Names and numbers match by exact byte comparison.
+// an empty list); the appends and removals return the cause (io/status.h). Records marked deleted are never
+// served as live: lookups, loads and takes pass over them. Record numbers are 1-based positions in the table
+// and shift down after a purge. Names and numbers match by exact byte comparison.
 //
 // Thread safety: every operation takes the shop's store lock (shop_context.h), so calls
 // from the window's thread and the delivery thread never interleave.
@@ -65,12 +65,15 @@ std::vector<StockCard> LoadFirstStockCardsOf(ShopContext& shop, std::string_view
                                              std::size_t* total = nullptr);
 // Gives every card of `oldName` the name `newName`.
 bool RenameStockItem(ShopContext& shop, std::string_view oldName, std::string_view newName);
+// The removals below give the cause, naming the stock table, when it
+// cannot be opened or written.
 // Marks every card of `itemName` (no purge).
-bool MarkStockCardsOf(ShopContext& shop, std::string_view itemName);
-// Marks the card at `recordNumber` (no purge).
-bool MarkStockCardAt(ShopContext& shop, int recordNumber);
+Status MarkStockCardsOf(ShopContext& shop, std::string_view itemName);
+// Marks the card at `recordNumber` (no purge); a number outside the table
+// marks nothing.
+Status MarkStockCardAt(ShopContext& shop, int recordNumber);
 // Removes every marked card.
-bool PurgeStock(ShopContext& shop);
+Status PurgeStock(ShopContext& shop);
 // Takes the oldest live card of `itemName` out of the stock and returns it;
 // nullopt when there is none or the table fails. The card is marked and
 // stays in the file until a compaction removes the marked records: at once
@@ -78,11 +81,11 @@ bool PurgeStock(ShopContext& shop);
 // CompactStock. A crash in between leaves the card marked, never served.
 std::optional<StockCard> TakeStockCard(ShopContext& shop, std::string_view itemName);
 // Removes the marked stock records when they reach an eighth of the table;
-// true when it did. Cheap otherwise: the delivery calls it at idle, between
-// cycles.
-bool CompactStockIfWorthIt(ShopContext& shop);
-// Removes every marked stock record (at close); true when there were any
-// and they are gone.
-bool CompactStock(ShopContext& shop);
+// *compacted (when given) tells whether it did. Cheap otherwise: the
+// delivery calls it at idle, between cycles.
+Status CompactStockIfWorthIt(ShopContext& shop, bool* compacted = nullptr);
+// Removes every marked stock record (at close); *compacted (when given)
+// tells whether there were any and they are gone.
+Status CompactStock(ShopContext& shop, bool* compacted = nullptr);
 
 }  // namespace autodeliver

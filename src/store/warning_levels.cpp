@@ -20,7 +20,7 @@ const std::string& SettingName() {
 
 // Edits the rows of the levels as a list of values, under one hold of the
 // store lock so that no other change comes between the read and the write.
-bool EditRows(ShopContext& shop, const std::function<void(std::vector<std::string>&)>& edit) {
+Status EditRows(ShopContext& shop, const std::function<void(std::vector<std::string>&)>& edit) {
   StoreGuard guard(shop);
   std::vector<std::string> values = GetSettingValues(shop, SettingName());
   edit(values);
@@ -65,7 +65,7 @@ WarningLevels LoadWarningLevels(ShopContext& shop) {
   return levels;
 }
 
-bool SetWarningLevel(ShopContext& shop, std::string_view itemName, int level) {
+Status SetWarningLevel(ShopContext& shop, std::string_view itemName, int level) {
   return EditRows(shop, [&](std::vector<std::string>& values) {
     auto it = std::find_if(values.begin(), values.end(),
                            [&](const std::string& v) { return IsRowOf(v, itemName); });
@@ -77,8 +77,8 @@ bool SetWarningLevel(ShopContext& shop, std::string_view itemName, int level) {
   });
 }
 
-bool RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName) {
-  if (oldName == newName) return true;
+Status RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName) {
+  if (oldName == newName) return Status::Ok();
   return EditRows(shop, [&](std::vector<std::string>& values) {
     std::erase_if(values, [&](const std::string& v) { return IsRowOf(v, newName); });
     for (std::string& v : values)
@@ -88,7 +88,7 @@ bool RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string
   });
 }
 
-bool ForgetWarningLevel(ShopContext& shop, std::string_view itemName) {
+Status ForgetWarningLevel(ShopContext& shop, std::string_view itemName) {
   return EditRows(shop, [&](std::vector<std::string>& values) {
     std::erase_if(values, [&](const std::string& v) { return IsRowOf(v, itemName); });
   });

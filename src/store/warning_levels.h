@@ -19,6 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "io/status.h"
 #include "store/shop_context.h"
 
 namespace autodeliver {
@@ -56,12 +57,14 @@ std::optional<std::pair<std::string, int>> ParseWarningLevelValue(std::string_vi
 // The levels as stored; all default when the table cannot be read. When an
 // item has several rows, the first counts.
 WarningLevels LoadWarningLevels(ShopContext& shop);
-// Stores the level of `itemName` in its row (added when it has none).
-bool SetWarningLevel(ShopContext& shop, std::string_view itemName, int level);
+// Stores the level of `itemName` in its row (added when it has none). These
+// three give the cause, naming the settings table, when it cannot be opened
+// or written.
+Status SetWarningLevel(ShopContext& shop, std::string_view itemName, int level);
 // The level of `oldName` goes over to `newName` (which loses its own), as
 // the item's cards do when the seller renames it.
-bool RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName);
+Status RenameWarningLevel(ShopContext& shop, std::string_view oldName, std::string_view newName);
 // Removes the row of `itemName` (the item was removed).
-bool ForgetWarningLevel(ShopContext& shop, std::string_view itemName);
+Status ForgetWarningLevel(ShopContext& shop, std::string_view itemName);
 
 }  // namespace autodeliver

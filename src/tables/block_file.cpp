@@ -36,11 +36,11 @@ bool BlockFile::Open(const std::string& tablePath, std::int32_t version, FileIo&
   Close();
   io_ = &io;
   std::string path = CompanionFilePath(tablePath);
-  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  fd_ = io_->Open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
   if (fd_ < 0 && errno == ENOENT) {
     // Files copied from a case-blind file system may carry the other case.
     for (std::size_t i = path.size() - 3; i < path.size(); ++i) path[i] = static_cast<char>(path[i] ^ 0x20);
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    fd_ = io_->Open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
   }
   if (fd_ < 0) return false;
   char b[fmt::kFreeCountOffset + 4];

@@ -58,11 +58,7 @@ bool ApplyJournal(FileIo& io, int journal, const DataArea& area, std::int32_t* c
 bool SyncFolderOf(FileIo& io, const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = io.Sync(fd) == 0;
-  ::close(fd);
-  return ok;
+  return io.SyncFolder(folder.c_str()) == 0;
 }
 
 // Writes the journal's figures, then its magic: a journal cut short before
@@ -116,7 +112,7 @@ bool PurgeThroughJournal(FileIo& io, const std::string& journalPath, const DataA
       }
       if (from < 0) {
         from = first + i;
-        journal = ::open(journalPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        journal = io.Open(journalPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (journal < 0) {
           ok = false;
           break;
@@ -138,10 +134,14 @@ bool PurgeThroughJournal(FileIo& io, const std::string& journalPath, const DataA
     ok = sealed && ApplyJournal(io, journal, area, &applied);
   }
   if (journal >= 0) {
+    // A journal applied is emptied before it goes: should its removal fail,
+    // an empty journal is not sealed, and the next access does not apply it
+    // again over writes made after this purge.
+    if (ok && sealed) io.Truncate(journal, 0);
     ::close(journal);
     // A sealed journal that could not be applied stays, so that the next
     // access finishes the rewrite; any other journal has done its work.
-    if (ok || !sealed) ::unlink(journalPath.c_str());
+    if (ok || !sealed) io.Remove(journalPath.c_str());
   }
   *kept = keptCount;
   *freed = std::move(removedChains);
@@ -151,14 +151,21 @@ bool PurgeThroughJournal(FileIo& io, const std::string& journalPath, const DataA
 bool RecoverPurgeJournal(FileIo& io, const std::string& journalPath, const DataArea& area,
                          std::int32_t* count, bool* applied) {
   if (applied) *applied = false;
-  int journal = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened for writing, to empty it once applied; a journal that may only
+  // be read is applied all the same.
+  int journal = io.Open(journalPath.c_str(), O_RDWR | O_CLOEXEC, 0);
+  if (journal < 0 && (errno == EACCES || errno == EROFS))
+    journal = io.Open(journalPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (journal < 0) return errno == ENOENT;
   char magic[4] = {};
   bool sealed = ReadFully(io, journal, magic, 4, 0) && std::memcmp(magic, fmt::kJournalMagic, 4) == 0;
   bool ok = !sealed || ApplyJournal(io, journal, area, count);
   if (applied) *applied = sealed && ok;
+  // Emptied first, as after a purge, so that a failed removal does not
+  // leave it to be applied again.
+  if (sealed && ok) io.Truncate(journal, 0);
   ::close(journal);
-  if (ok) ::unlink(journalPath.c_str());
+  if (ok) io.Remove(journalPath.c_str());
   return ok;
 }
 

@@ -558,10 +558,10 @@ Status RecordTable::Open(const std::string& path) {
   t.journalPath = std::string(real) + ".purge";
   t.watch.Wrap(t.nextIo);
   t.watch.SetFallbackPath(t.path);
-  t.fd = ::open(real, O_RDWR | O_CLOEXEC);
+  t.fd = t.io->Open(real, O_RDWR | O_CLOEXEC, 0);
   if (t.fd < 0) t.Note(Status::FromErrno(t.path, errno));
   t.watch.Name(t.fd, t.path);
-  t.lock.Attach(t.fd);
+  t.lock.Attach(t.fd, t.io);
   bool ok = false;
   struct stat st {};
   if (t.fd >= 0 && ::fstat(t.fd, &st) == 0 && S_ISREG(st.st_mode)) {

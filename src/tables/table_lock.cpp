@@ -38,8 +38,9 @@ void UnclaimTableFile(const std::string& key) {
   claims.files.erase(key);
 }
 
-void TableLock::Attach(int fd) {
+void TableLock::Attach(int fd, FileIo* io) {
   fd_ = fd;
+  io_ = io ? io : &DefaultFileIo();
   depth_ = 0;
   exclusive_ = false;
   locked_ = false;
@@ -53,7 +54,7 @@ bool TableLock::SetType(short type) {
   fl.l_len = 8;
   auto deadline = std::chrono::steady_clock::now() + wait_;
   for (;;) {
-    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+    if (io_->LockRange(fd_, F_OFD_SETLK, &fl) == 0) return true;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EACCES) return false;
     if (type == F_UNLCK || std::chrono::steady_clock::now() >= deadline) return false;

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <string>
 
+#include "io/file_io.h"
+
 namespace autodeliver {
 
 // Claims the table file named by `key` (its real path with ASCII letters
@@ -27,8 +29,9 @@ void UnclaimTableFile(const std::string& key);
 
 class TableLock {
  public:
-  // The table file whose record count is locked; nothing is held.
-  void Attach(int fd);
+  // The table file whose record count is locked, and the calls that lock
+  // it (the real ones when null); nothing is held.
+  void Attach(int fd, FileIo* io = nullptr);
   void SetWait(std::chrono::milliseconds wait) { wait_ = wait; }
 
   // Begins an access: takes the lock, or joins the one held (upgrading it
@@ -65,6 +68,7 @@ class TableLock {
   bool SetType(short type);
 
   int fd_ = -1;
+  FileIo* io_ = &DefaultFileIo();
   std::chrono::milliseconds wait_{3000};
   int depth_ = 0;
   bool exclusive_ = false;

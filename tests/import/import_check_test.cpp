@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 
 #include "../store/table_files.h"
@@ -11,6 +12,7 @@
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/fault_io.h"
 #include "support/shop_folder.h"
 #include "text/gbk.h"
 
@@ -193,11 +195,46 @@ TEST(ImportCheck, LinesNotWrittenTakeRefusedCardsBack) {
   EXPECT_EQ(LinesNotWritten(plan, 99), (std::vector<std::size_t>{1}));
 }
 
-TEST_F(ImportCheckStore, UnreadableTablesGiveNoPlan) {
+// A table the check cannot read gives no plan and the cause, naming the
+// table; a missing one is named as missing.
+TEST_F(ImportCheckStore, UnreadableTablesGiveNoPlanAndTheCause) {
   const std::vector<CardLine> lines = ReadCardLines("A1 P1");
-  std::filesystem::remove(ProgramShop().SentTablePath());
-  EXPECT_FALSE(CheckImport(ProgramShop(), "x", lines, false));
-  EXPECT_FALSE(CheckImport(ProgramShop(), "x", lines, true));
+  struct Case {
+    const char* what;
+    std::function<void(ShopContext&, testing::FaultIo&)> breakIt;
+    Status::Code code;
+    const std::string& (ShopContext::*table)() const;
+  };
+  const std::vector<Case> cases = {
+      {"no sent table",
+       [](ShopContext& shop, testing::FaultIo&) { std::filesystem::remove(shop.SentTablePath()); },
+       Status::Code::kNotFound, &ShopContext::SentTablePath},
+      {"no stock table",
+       [](ShopContext& shop, testing::FaultIo&) { std::filesystem::remove(shop.StockTablePath()); },
+       Status::Code::kNotFound, &ShopContext::StockTablePath},
+      {"the first read fails",
+       [](ShopContext&, testing::FaultIo& io) {
+         io.noMap = true;
+         io.failRead = 1;
+       },
+       Status::Code::kIoError, &ShopContext::StockTablePath},
+  };
+  for (const Case& c : cases) {
+    for (bool allowDuplicates : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (allowDuplicates ? ", duplicates allowed" : ""));
+      testing::ShopFolder folder;
+      ASSERT_TRUE(folder.ok()) << folder.error();
+      ShopContext& shop = folder.context();
+      testing::FaultIo io;
+      c.breakIt(shop, io);
+      shop.SetStoreFileIo(&io);
+      Status failure;
+      EXPECT_FALSE(CheckImport(shop, "x", lines, allowDuplicates, false, &failure));
+      shop.SetStoreFileIo(nullptr);
+      EXPECT_EQ(failure.code(), c.code) << failure.ToString();
+      EXPECT_EQ(failure.path(), (shop.*c.table)()) << failure.ToString();
+    }
+  }
   testing::TempDir empty;
   ShopContext emptyShop(empty.path());
   EXPECT_FALSE(CheckImport(emptyShop, "x", lines, false));

@@ -123,6 +123,74 @@ TEST(LineFile, AFailedReplacementLeavesTheOldFileAndNoTemporaryOne) {
   }
 }
 
+// The calls around the writes fail too: an open refused or out of
+// descriptors gives its cause and file and changes nothing; a temporary
+// file that cannot be removed after a failed write leaves the file as it
+// was; a folder that cannot be flushed leaves the new file whole and read
+// back (the rename is done, only perhaps not yet on the disk).
+TEST(LineFile, OpenRemoveAndFolderFlushFailuresLoseNothing) {
+  struct Case {
+    const char* what;
+    void (*set)(FaultIo&);
+    Status::Code readCode, replaceCode;  // kOk: the call succeeds
+    int error;
+    bool replaced;  // the new lines are in the file afterwards
+  };
+  const Case cases[] = {
+      {"open refused", [](FaultIo& io) { io.failOpenPath = "lines"; }, Status::Code::kIoError,
+       Status::Code::kIoError, EACCES, false},
+      {"no descriptor left",
+       [](FaultIo& io) {
+         io.failOpenPath = "lines";
+         io.failOpenErrno = EMFILE;
+       },
+       Status::Code::kIoError, Status::Code::kIoError, EMFILE, false},
+      {"write and removal fail",
+       [](FaultIo& io) {
+         io.failWrite = 1;
+         io.failRemove = 1;
+       },
+       Status::Code::kOk, Status::Code::kIoError, EIO, false},
+      {"folder flush fails", [](FaultIo& io) { io.failSyncFolder = 1; }, Status::Code::kOk, Status::Code::kOk,
+       0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir / "lines.txt";
+    ASSERT_TRUE(ReplaceLineFile(path, kHeader, {"old one", "old two"}));
+    const std::string before = ReadFileBytes(path);
+
+    FaultIo io;
+    c.set(io);
+    std::vector<std::string> lines;
+    const Status read = ReadLineFile(path, kHeader, &lines, io);
+    EXPECT_EQ(read.code(), c.readCode) << read.ToString();
+    if (!read.ok()) {
+      EXPECT_EQ(read.error(), c.error);
+      EXPECT_EQ(read.path(), path);
+    }
+    const Status replaced = ReplaceLineFile(path, kHeader, {"new"}, io);
+    EXPECT_TRUE(io.failed);
+    EXPECT_EQ(replaced.code(), c.replaceCode) << replaced.ToString();
+    if (!replaced.ok()) {
+      EXPECT_EQ(replaced.error(), c.error);
+      EXPECT_EQ(replaced.path(), path);
+    }
+    ASSERT_TRUE(ReadLineFile(path, kHeader, &lines));
+    const std::vector<std::string> expected =
+        c.replaced ? std::vector<std::string>{"new"} : std::vector<std::string>{"old one", "old two"};
+    EXPECT_EQ(lines, expected);
+    if (!c.replaced) {
+      EXPECT_EQ(ReadFileBytes(path), before);
+    }
+    // What a failed removal left is replaced by the next write.
+    ASSERT_TRUE(ReplaceLineFile(path, kHeader, {"later"}));
+    ASSERT_TRUE(ReadLineFile(path, kHeader, &lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{"later"}));
+  }
+}
+
 TEST(LineFile, AReplacementIsReadBackAndFlushedBeforeItIsRenamed) {
   TempDir dir;
   const std::string path = dir / "lines.txt";

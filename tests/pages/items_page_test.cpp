@@ -8,6 +8,8 @@
 #include "store/item_table.h"
 #include "store/seller_actions.h"
 #include "store/stock_table.h"
+#include "store/warning_levels.h"
+#include "support/fault_io.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -246,6 +248,24 @@ TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
   EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
   EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
 
+  // The settings table cannot be written: the seller hears why, and the
+  // stored template stays.
+  ShowRow(1);
+  answer = QStringLiteral("新模板 {卡密}");
+  {
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = ENOSPC;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    pages->items.EditMessageTemplate();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(io.failed);
+  }
+  ASSERT_EQ(prompts.boxes.size(), 3u);
+  EXPECT_EQ(prompts.boxes.back().text, "消息模板保存失败！磁盘已满，请腾出磁盘空间。"_gbk);
+  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+
   ShowRow(1);
   answer = QString();
   pages->items.EditMessageTemplate();
@@ -308,6 +328,56 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->remarkBox->text().isEmpty(); }, 2000));
   EXPECT_TRUE(w->limitBox->text().isEmpty());
   EXPECT_FALSE(w->needsCardBox->isChecked());
+}
+
+// An attribute edit the items table (or, for the warning level, the
+// settings table) cannot take tells the seller why, and the control shows
+// what is stored again, so the edit does not look saved.
+TEST_F(ItemsPageTest, AFailedAttributeEditSaysWhyAndDoesNotLookSaved) {
+  AddItemsAndCards({"A"});
+  ASSERT_TRUE(WriteItemAt(ProgramShop(), 1, {"A", "old", 7, true}));
+  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "A", 4));
+  pages->RefreshAllPages();
+  struct Case {
+    const char* what;
+    std::function<void()> edit;
+    std::function<bool()> showsStored;
+  };
+  const std::vector<Case> cases = {
+      {"remark",
+       [&] {
+         Focus(w->remarkBox);
+         w->remarkBox->setText(QStringLiteral("新备注"));
+         Focus(w->nameBox);
+       },
+       [&] { return w->remarkBox->text() == QStringLiteral("old"); }},
+      {"needs card", [&] { QTest::mouseClick(w->needsCardBox, Qt::LeftButton); },
+       [&] { return w->needsCardBox->isChecked(); }},
+      {"warning level", [&] { w->warningLevelBox->setValue(9); },
+       [&] { return w->warningLevelBox->value() == 4; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ShowRow(0);
+    prompts.boxes.clear();
+    testing::FaultIo io;
+    io.failWrite = 1;
+    io.failWriteErrno = ENOSPC;
+    io.failWriteLands = 0;
+    ProgramShop().SetStoreFileIo(&io);
+    c.edit();
+    ProgramShop().SetStoreFileIo(nullptr);
+    EXPECT_TRUE(io.failed);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "修改宝贝信息出错！磁盘已满，请腾出磁盘空间。"_gbk);
+    EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kError);
+    EXPECT_TRUE(c.showsStored());
+  }
+  const std::optional<MonitoredItem> stored = ReadItemAt(ProgramShop(), 1);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->remark, "old");
+  EXPECT_TRUE(stored->needsCard);
+  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("A"), 4);
 }
 
 }  // namespace

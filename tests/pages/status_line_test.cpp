@@ -184,7 +184,8 @@ TEST_F(PagesTest, NotificationSwitchesThatCannotBeStoredKeepTheDialogOpen) {
   EXPECT_TRUE(dialog.isVisible());
   auto labels = dialog.findChildren<QLabel*>();
   EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
-    return l->isVisible() && l->text().contains("设置无法写入配置表");
+    // The cause follows the line: the table is not there.
+    return l->isVisible() && l->text().contains("设置无法写入配置表") && l->text().contains("找不到数据文件");
   }));
   SetProgramDir(dir_.path().toStdString());
   dialog.accept();

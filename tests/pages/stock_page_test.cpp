@@ -9,6 +9,8 @@
 #include "pages/list_models.h"
 #include "store/item_table.h"
 #include "store/stock_table.h"
+#include "support/fault_io.h"
+#include "tables/record_table.h"
 
 namespace autodeliver::testing_pages {
 namespace {
@@ -154,6 +156,31 @@ TEST_F(StockPageTest, DeleteAsksWithTheCountAndRemovesExactlyTheSelectedCards) {
   QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
   EXPECT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(StockOf("A").size(), 2u);
+}
+
+// A removal the stock table cannot take tells the seller why; the cards
+// stay, shown and in the file, and no removal is logged.
+TEST_F(StockPageTest, AFailedDeleteSaysWhyAndKeepsTheCards) {
+  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  ChooseItem("A");
+  QSignalSpy logged(&pages->stock, &StockPage::changeMade);
+  SelectStockRows({1});
+  testing::FaultIo io;
+  io.failWrite = 1;
+  io.failWriteErrno = EACCES;
+  io.failWriteLands = 0;
+  ProgramShop().SetStoreFileIo(&io);
+  QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
+  ProgramShop().SetStoreFileIo(nullptr);
+  EXPECT_TRUE(io.failed);
+  ASSERT_EQ(prompts.boxes.size(), 2u);  // the question, then the failure
+  EXPECT_EQ(prompts.boxes[1].kind, BoxKind::kError);
+  const std::string file = ProgramShop().StockTablePath();
+  EXPECT_EQ(prompts.boxes[1].text, Utf8ToGbkLossy("删除库存卡密出错，没有删除任何卡密：\r\n没有写入权限（" +
+                                                  file + "），请检查数据文件夹的写入权限。"));
+  EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"a1|p", "a2|p"}));
+  EXPECT_EQ(StockShown(), (std::vector<std::string>{"a1|p|1", "a2|p|2"}));
+  EXPECT_EQ(logged.count(), 0);
 }
 
 TEST_F(StockPageTest, DeleteStaysExactWhenTheDeliveryTookCardsMeanwhile) {

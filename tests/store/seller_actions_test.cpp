@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "store/item_table.h"
+#include "store/settings.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/store_lock.h"
@@ -132,6 +133,142 @@ TEST_F(ShopOps, AFailedItemWriteTellsItsCause) {
   // An items table that is gone.
   ASSERT_EQ(std::remove(table.c_str()), 0);
   EXPECT_TRUE(AppendItem(ProgramShop(), {"N", "", 0, true}).IsNotFound());
+}
+
+// The removals from the stock, the item deletion and the settings writes
+// give the cause of a failed write, naming the table it concerns (or its
+// companion file), and a failure loses nothing: the items, the live cards,
+// the warning levels and the settings read as before, except what the
+// operation was asked to remove (a removal may stop part way).
+TEST_F(ShopOps, FailedRemovalsAndSettingWritesTellTheirCause) {
+  // Everything the seller can see, one entry each.
+  auto snapshot = [](ShopContext& shop) {
+    std::vector<std::string> all = LoadItemNames(shop);
+    std::vector<StockCard> cards;
+    EXPECT_TRUE(LoadAllStockCards(shop, &cards));
+    for (const StockCard& c : cards) all.push_back(c.itemName + ":" + c.cardNumber);
+    for (const std::string& v : GetSettingValues(shop, "库存预警线"_gbk)) all.push_back(v);
+    all.push_back(GetSetting(shop, ImClientPathSetting()));
+    all.push_back(GetSetting(shop, "通知:库存预警"_gbk));
+    return all;
+  };
+  using Op = std::function<Status(ShopContext&)>;
+  struct Case {
+    const char* what;
+    const std::string& (ShopContext::*table)() const;  // the table concerned
+    std::function<void(ShopContext&)> before;          // brings the shop where the write has work to do
+    Op write;
+    std::string target;  // entries starting with it may go
+  };
+  auto none = [](ShopContext&) {};
+  auto takeOne = [](ShopContext& shop) { ASSERT_TRUE(TakeStockCard(shop, "A")); };
+  const std::vector<Case> cases = {
+      {"mark the cards of an item", &ShopContext::StockTablePath, none,
+       [](ShopContext& shop) { return MarkStockCardsOf(shop, "A"); }, "A:"},
+      {"mark one card", &ShopContext::StockTablePath, none,
+       [](ShopContext& shop) { return MarkStockCardAt(shop, 2); }, "A:A-2"},
+      {"purge", &ShopContext::StockTablePath,
+       [](ShopContext& shop) { ASSERT_TRUE(MarkStockCardAt(shop, 1)); },
+       [](ShopContext& shop) { return PurgeStock(shop); }, "-"},
+      {"compact at idle", &ShopContext::StockTablePath, takeOne,
+       [](ShopContext& shop) {
+         bool compacted = true;
+         Status s = CompactStockIfWorthIt(shop, &compacted);
+         EXPECT_FALSE(compacted);
+         return s;
+       },
+       "-"},
+      {"compact at close", &ShopContext::StockTablePath, takeOne,
+       [](ShopContext& shop) { return CompactStock(shop); }, "-"},
+      {"remove selected cards", &ShopContext::StockTablePath, none,
+       [](ShopContext& shop) {
+         Status failure;
+         const std::size_t removed =
+             RemoveStockCards(shop, "B", LoadStockCardsOf(shop, "B"), {0, 1}, &failure);
+         // The count is what left the stock.
+         EXPECT_EQ(removed, 2 - LoadStockCardsOf(shop, "B").size());
+         return failure;
+       },
+       "B:"},
+      {"delete items", &ShopContext::ItemsTablePath, none,
+       [](ShopContext& shop) {
+         Status failure;
+         EXPECT_EQ(DeleteItems(shop, {{2, "B"}}, &failure), 0u);
+         return failure;
+       },
+       "-"},
+      {"set a setting", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) { return SetSetting(shop, ImClientPathSetting(), "/x"); }, "-"},
+      {"put a setting", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) { return PutSetting(shop, "通知:库存预警"_gbk, "0"); }, "-"},
+      {"replace setting values", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) {
+         return ReplaceSettingValues(shop, "库存预警线"_gbk, {"1 A", "2 B"});
+       },
+       "-"},
+      {"set a warning level", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) { return SetWarningLevel(shop, "B", 3); }, "-"},
+      {"rename a warning level", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) { return RenameWarningLevel(shop, "A", "A2"); }, "-"},
+      {"forget a warning level", &ShopContext::SettingsTablePath, none,
+       [](ShopContext& shop) { return ForgetWarningLevel(shop, "A"); }, "-"},
+  };
+  for (const Case& c : cases) {
+    for (int error : {ENOSPC, EACCES}) {
+      SCOPED_TRACE(std::string(c.what) + ", errno " + std::to_string(error));
+      testing::ShopFolder folder;
+      ASSERT_TRUE(folder.ok()) << folder.error();
+      ShopContext& shop = folder.context();
+      ItemsWithCards({"A", "B", "C", "D"});
+      // Several levels: an edit that went on past a failed write would move
+      // one into the place of another.
+      for (const auto& [item, level] : {std::pair{"A", 7}, {"B", 5}, {"C", 3}})
+        ASSERT_TRUE(SetWarningLevel(shop, item, level));
+      ASSERT_TRUE(PutSetting(shop, "通知:库存预警"_gbk, "1"));
+      c.before(shop);
+      auto kept = [&](std::vector<std::string> all) {
+        std::erase_if(all, [&](const std::string& e) { return e.starts_with(c.target); });
+        return all;
+      };
+      const std::vector<std::string> was = kept(snapshot(shop));
+      testing::FaultIo io;
+      io.failWrite = 1;
+      io.failWriteErrno = error;
+      io.failWriteLands = 0;
+      shop.SetStoreFileIo(&io);
+      const Status s = c.write(shop);
+      shop.SetStoreFileIo(nullptr);
+      EXPECT_TRUE(io.failed);
+      EXPECT_TRUE(error == ENOSPC ? s.IsDiskFull() : s.IsPermissionDenied()) << s.ToString();
+      const std::string& table = (shop.*c.table)();
+      EXPECT_TRUE(s.path() == table || s.path() == CompanionFilePath(table)) << s.ToString();
+      EXPECT_EQ(kept(snapshot(shop)), was);
+    }
+  }
+  // A table that cannot be opened (no permission, no descriptor left) is
+  // named with the cause.
+  ShopContext& shop = ProgramShop();
+  for (int error : {EACCES, EMFILE}) {
+    testing::FaultIo io;
+    io.failOpenPath = ".edb";
+    io.failOpenErrno = error;
+    shop.SetStoreFileIo(&io);
+    const Status marked = MarkStockCardsOf(shop, "A"), put = PutSetting(shop, "n", "v");
+    shop.SetStoreFileIo(nullptr);
+    EXPECT_EQ(marked.error(), error) << marked.ToString();
+    EXPECT_EQ(marked.path(), shop.StockTablePath());
+    EXPECT_EQ(put.error(), error) << put.ToString();
+    EXPECT_EQ(put.path(), shop.SettingsTablePath());
+  }
+  // A table that is gone is named as missing.
+  const std::string stock = shop.StockTablePath(), settings = shop.SettingsTablePath();
+  ASSERT_EQ(std::remove(stock.c_str()), 0);
+  ASSERT_EQ(std::remove(settings.c_str()), 0);
+  for (const Status& s : {MarkStockCardsOf(shop, "A"), PurgeStock(shop), CompactStock(shop),
+                          PutSetting(shop, "n", "v"), SetWarningLevel(shop, "A", 1)}) {
+    EXPECT_TRUE(s.IsNotFound()) << s.ToString();
+    EXPECT_TRUE(s.path() == stock || s.path() == settings) << s.ToString();
+  }
 }
 
 TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {

@@ -1,11 +1,13 @@
 #include "support/fault_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace autodeliver::testing {
 
@@ -126,6 +128,47 @@ int FaultIo::Rename(const char* from, const char* to) {
 }
 
 const char* FaultIo::Map(int fd, std::size_t size) { return noMap ? nullptr : FileIo::Map(fd, size); }
+
+int FaultIo::Open(const char* path, int flags, mode_t mode) {
+  if (++opens == failOpen ||
+      (!failOpenPath.empty() && std::string_view(path).find(failOpenPath) != std::string_view::npos)) {
+    failed = true;
+    return Fail(failOpenErrno);
+  }
+  return FileIo::Open(path, flags, mode);
+}
+
+int FaultIo::Remove(const char* path) {
+  if (++removes == failRemove) {
+    failed = true;
+    return Fail(failRemoveErrno);
+  }
+  return FileIo::Remove(path);
+}
+
+int FaultIo::LockRange(int fd, int command, struct flock* lock) {
+  if (locksBusy && lock->l_type != F_UNLCK) {
+    failed = true;
+    return Fail(command == F_OFD_SETLKW || command == F_SETLKW ? ENOLCK : EAGAIN);
+  }
+  return FileIo::LockRange(fd, command, lock);
+}
+
+int FaultIo::LockWhole(int fd, int operation) {
+  if (locksBusy && (operation & LOCK_UN) == 0) {
+    failed = true;
+    return Fail((operation & LOCK_NB) != 0 ? EWOULDBLOCK : ENOLCK);
+  }
+  return FileIo::LockWhole(fd, operation);
+}
+
+int FaultIo::SyncFolder(const char* folder) {
+  if (++folderSyncs == failSyncFolder) {
+    failed = true;
+    return Fail(EIO);
+  }
+  return FileIo::SyncFolder(folder);
+}
 
 void FaultIo::Remember(int fd, off_t offset, std::size_t size) {
   struct stat st {};

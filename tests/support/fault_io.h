@@ -3,7 +3,9 @@
 // down) with the error of a failing disk, of a full disk or of a refused
 // permission; a disk that fills up; a process that ends in the middle of a
 // write; reads that fail or come back in small pieces; flushes that fail or
-// are silently dropped; a power cut that undoes what was never flushed.
+// are silently dropped; a power cut that undoes what was never flushed; an
+// open refused (no permission, no descriptor left), a lock held elsewhere,
+// a removal or a folder flush that fails.
 //
 // Every setting is off by default, so a default FaultIo behaves as the real
 // calls. Counts are 1-based: `failWrite = 3` fails the third write. WriteAt
@@ -75,6 +77,22 @@ class FaultIo : public FileIo {
   int failRename = 0;
   int failRenameErrno = EIO;
 
+  // The n-th open fails with `failOpenErrno` (EACCES, EMFILE...) and opens
+  // nothing; so does every open of a path that contains `failOpenPath`
+  // (when not empty). 0: none by count.
+  int failOpen = 0;
+  std::string failOpenPath;
+  int failOpenErrno = EACCES;
+  // Every lock asked for is held elsewhere: a lock that would not wait is
+  // refused with EAGAIN (fcntl) or EWOULDBLOCK (flock), one that would wait
+  // with ENOLCK rather than waiting for ever. Unlocks pass.
+  bool locksBusy = false;
+  // The n-th removal fails with `failRemoveErrno` and removes nothing.
+  int failRemove = 0;
+  int failRemoveErrno = EIO;
+  // The n-th folder flush fails with EIO. 0: none.
+  int failSyncFolder = 0;
+
   // Keeps what each write and truncation replaced, per file, until the file
   // is flushed, so that PowerCut can undo it. Off by default: it costs a
   // read per write.
@@ -89,6 +107,9 @@ class FaultIo : public FileIo {
   int reads = 0;
   int syncs = 0;
   int renames = 0;
+  int opens = 0;
+  int removes = 0;
+  int folderSyncs = 0;
   bool failed = false;  // a fault was injected
 
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override;
@@ -98,6 +119,11 @@ class FaultIo : public FileIo {
   int DataSync(int fd) override;
   int Rename(const char* from, const char* to) override;
   const char* Map(int fd, std::size_t size) override;
+  int Open(const char* path, int flags, mode_t mode) override;
+  int Remove(const char* path) override;
+  int LockRange(int fd, int command, struct flock* lock) override;
+  int LockWhole(int fd, int operation) override;
+  int SyncFolder(const char* folder) override;
 
  private:
   struct Undo {

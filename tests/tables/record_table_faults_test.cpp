@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -367,6 +368,120 @@ TEST(RecordTableFaults, AFailedOperationTellsItsCauseAndItsFile) {
   EXPECT_TRUE(t.Append({"n", "fits", "d"})) << "a refusal leaves no cause behind";
   t.Close();
   EXPECT_EQ(t.Open(fx.dir / "missing.edb").code(), Status::Code::kNotFound);
+}
+
+// The calls around the reads and writes fail: a table or companion file
+// that cannot be opened (no permission, no descriptor left) or a lock held
+// elsewhere gives the cause and the file, and the table reads as before; a
+// purge whose journal cannot be flushed into its folder leaves the table as
+// it was, and one whose journal cannot be removed afterwards is not applied
+// again over the writes that follow it.
+TEST(RecordTableFaults, OpenLockRemoveAndFolderFlushFailuresLoseNothing) {
+  FaultFixture fx;
+  const std::string table = std::filesystem::canonical(fx.path).string();
+  const std::string companion = std::filesystem::canonical(fx.companion).string();
+  struct OpenCase {
+    const char* what;
+    std::function<void(FaultIo&)> arm;
+    Status::Code code;
+    int error;
+    std::string file;
+  };
+  const OpenCase opens[] = {
+      {"table open refused", [](FaultIo& io) { io.failOpenPath = "f.edb"; }, Status::Code::kIoError, EACCES,
+       table},
+      {"no descriptor left",
+       [](FaultIo& io) {
+         io.failOpen = 1;
+         io.failOpenErrno = EMFILE;
+       },
+       Status::Code::kIoError, EMFILE, table},
+      {"companion open refused", [](FaultIo& io) { io.failOpenPath = "f.edt"; }, Status::Code::kIoError,
+       EACCES, companion},
+      {"lock held elsewhere", [](FaultIo& io) { io.locksBusy = true; }, Status::Code::kBusy, 0, table},
+  };
+  for (const OpenCase& c : opens) {
+    SCOPED_TRACE(c.what);
+    fx.Restore();
+    FaultIo io;
+    c.arm(io);
+    RecordTable t;
+    t.SetFileIo(&io);
+    t.SetLockWait(std::chrono::milliseconds(0));
+    const Status s = t.Open(fx.path);
+    EXPECT_TRUE(io.failed);
+    EXPECT_EQ(s.code(), c.code) << s.ToString();
+    if (c.error != 0) {
+      EXPECT_EQ(s.error(), c.error);
+    }
+    EXPECT_EQ(s.path(), c.file) << s.ToString();
+    EXPECT_FALSE(t.IsOpen());
+    EXPECT_EQ(ReadFileBytes(fx.path), fx.table);
+    EXPECT_EQ(ReadFileBytes(fx.companion), fx.blocks);
+  }
+
+  // A held table whose lock is then taken elsewhere: the next access is
+  // refused as busy and the table stays as it was.
+  fx.Restore();
+  {
+    FaultIo io;
+    RecordTable t;
+    t.SetFileIo(&io);
+    t.SetLockWait(std::chrono::milliseconds(0));
+    ASSERT_TRUE(t.Open(fx.path));
+    ASSERT_TRUE(t.GoTo(1));
+    io.locksBusy = true;
+    EXPECT_EQ(t.MarkDeleted().code(), Status::Code::kBusy);
+    io.locksBusy = false;
+    std::optional<std::vector<Row>> rows = Contents(t);
+    ASSERT_TRUE(rows);
+    EXPECT_GT(rows->front().id, 0);
+  }
+
+  // The purge's journal cannot be flushed into its folder: the purge fails
+  // with the folder's cause, the table keeps every record.
+  fx.Restore();
+  std::vector<Row> before;
+  {
+    RecordTable t;
+    ASSERT_TRUE(t.Open(fx.path));
+    before = *Contents(t);
+  }
+  {
+    FaultIo io;
+    io.failSyncFolder = 1;
+    RecordTable t;
+    t.SetFileIo(&io);
+    ASSERT_TRUE(t.Open(fx.path));
+    const Status s = t.Purge();
+    EXPECT_TRUE(io.failed);
+    EXPECT_EQ(s.code(), Status::Code::kIoError) << s.ToString();
+    EXPECT_EQ(s.path(), std::filesystem::path(table).parent_path().string()) << s.ToString();
+  }
+  ExpectWhole(fx, before, before, true);
+
+  // The purge works but its journal cannot be removed: a record appended
+  // after it is still there when the table is opened again.
+  fx.Restore();
+  {
+    FaultIo io;
+    io.failRemove = 1;
+    RecordTable t;
+    t.SetFileIo(&io);
+    ASSERT_TRUE(t.Open(fx.path));
+    // In one hold, as a store operation purges and appends.
+    ASSERT_TRUE(t.Hold(true));
+    ASSERT_TRUE(t.Purge());
+    EXPECT_TRUE(io.failed);
+    ASSERT_TRUE(t.Append({"after", "w", "the purge"}));
+    ASSERT_TRUE(t.Release());
+  }
+  RecordTable t;
+  ASSERT_TRUE(t.Open(fx.path));
+  std::optional<std::vector<Row>> rows = Contents(t);
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->size(), before.size());  // one marked gone, one appended
+  EXPECT_EQ(rows->back().values, (std::vector<std::string>{"after", "w", "the purge"}));
 }
 
 TEST(RecordTableFaults, ShortReadsReadTheSameTable) {
