@@ -61,27 +61,27 @@ std::string Item() { return "游戏点卡"_gbk; }
 std::string Number(int i) { return "CARD" + std::to_string(100000 + i); }
 std::string Order(int i) { return "20121120" + std::to_string(100000000 + i); }
 
-bool FreshStore(const std::filesystem::path& dir, int orders) {
+bool FreshStore(ShopContext& shop, const std::filesystem::path& dir, int orders) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::string error;
   if (!CreateDataTables(dir.string(), &error)) return false;
   if (!CreateCardDatabase((dir / "card.mdb").string())) return false;
-  SetProgramDir(dir.string());
   MonitoredItem item;
   item.name = Item();
-  if (!AppendItem(ProgramShop(), item)) return false;
+  if (!AppendItem(shop, item)) return false;
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock + orders; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(ProgramShop(), Item(), cards) == cards.size();
+  return AppendStockCards(shop, Item(), cards) == cards.size();
 }
 
 // Our delivery of `orders` one-card orders, with the tables held open for
 // each cycle (`held`) or opened by each store operation; milliseconds per
 // order.
 double Ours(const std::filesystem::path& dir, int orders, bool held) {
-  if (!FreshStore(dir, orders)) return -1;
-  DeliveryJournal journal;
+  ShopContext shop(dir.string());
+  if (!FreshStore(shop, dir, orders)) return -1;
+  DeliveryJournal journal(shop);
   std::optional<DeliveryTables> tables;
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
@@ -89,15 +89,15 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
     bool delivered = false, monitored = true;
     if (held && i % kCycle == 0) {
       // The cycle's look at its listed orders, in one hold.
-      tables.emplace(ProgramShop());
+      tables.emplace(shop);
       DeliveryTables::Hold hold(*tables);
       for (int k = i; k < std::min(i + kCycle, orders); ++k) {
         delivered = delivered || tables->SentCardExists(Order(k));
         monitored = monitored && tables->ItemExists(Item());
       }
     } else if (!held) {
-      delivered = SentCardExists(ProgramShop(), order);
-      monitored = ItemExists(ProgramShop(), Item());
+      delivered = SentCardExists(shop, order);
+      monitored = ItemExists(shop, Item());
     }
     if (delivered || !monitored) return -1;
     const CardDelivery delivery = held ? DeliverCards(journal, *tables, order, Item(), "buyer", "", 1)
@@ -257,7 +257,6 @@ int main(int argc, char** argv) {
     }
     ok = ok && row.ms >= 0;
   }
-  SetProgramDir("");
   std::filesystem::remove_all(base);
   std::printf("one-card orders, %d per run, cycles of %d, stock of %d cards\n", orders, kCycle, kStock);
   std::printf("  %-14s %10s %10s %10s\n", "", "ms/order", "syncs", "syscalls");

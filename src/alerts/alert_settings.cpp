@@ -52,17 +52,17 @@ const char* SecretKey(AlertChannelKind kind) {
   return "";
 }
 
-std::string Row(const std::string& utf8Name) {
-  return GbkToUtf8Lossy(GetSetting(ProgramShop(), Utf8ToGbkLossy(utf8Name)));
+std::string Row(ShopContext& shop, const std::string& utf8Name) {
+  return GbkToUtf8Lossy(GetSetting(shop, Utf8ToGbkLossy(utf8Name)));
 }
 
-bool Put(const std::string& utf8Name, const std::string& utf8Value) {
+bool Put(ShopContext& shop, const std::string& utf8Name, const std::string& utf8Value) {
   // A value that is already stored is not written again, so opening and
   // closing the dialog adds no rows.
   const std::string name = Utf8ToGbkLossy(utf8Name);
   const std::string value = Utf8ToGbkLossy(utf8Value);
-  if (GetSetting(ProgramShop(), name) == value && !GetSettingValues(ProgramShop(), name).empty()) return true;
-  return PutSetting(ProgramShop(), name, value);
+  if (GetSetting(shop, name) == value && !GetSettingValues(shop, name).empty()) return true;
+  return PutSetting(shop, name, value);
 }
 
 int Number(const std::string& text, int fallback, int low, int high) {
@@ -114,7 +114,7 @@ bool AlertSettings::AnyChannelUsable() const {
   return false;
 }
 
-std::string AlertSecretsPath() { return ProgramShop().DataDir() + "/alert-secrets.conf"; }
+std::string AlertSecretsPath(const ShopContext& shop) { return shop.DataDir() + "/alert-secrets.conf"; }
 
 std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
   MutexLock lock(g_secretsMutex);
@@ -164,15 +164,15 @@ bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std:
   return ok;
 }
 
-bool DailySummaryWanted() { return Row("提醒:每日汇总") == "1"; }
+bool DailySummaryWanted(ShopContext& shop) { return Row(shop, "提醒:每日汇总") == "1"; }
 
-AlertSettings LoadAlertSettings() {
+AlertSettings LoadAlertSettings(ShopContext& shop) {
   AlertSettings s;
-  s.shopName = Row("提醒:店铺名称");
-  s.repeatMinutes = Number(Row("提醒:同类间隔分钟"), 30, 0, 24 * 60);
-  s.dailySummary = Row("提醒:每日汇总") == "1";
-  s.summaryHour = Number(Row("提醒:每日汇总时刻"), 21, 0, 23);
-  const std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath());
+  s.shopName = Row(shop, "提醒:店铺名称");
+  s.repeatMinutes = Number(Row(shop, "提醒:同类间隔分钟"), 30, 0, 24 * 60);
+  s.dailySummary = Row(shop, "提醒:每日汇总") == "1";
+  s.summaryHour = Number(Row(shop, "提醒:每日汇总时刻"), 21, 0, 23);
+  const std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath(shop));
   auto secret = [&](const std::string& key) {
     auto it = secrets.find(key);
     return it == secrets.end() ? std::string() : it->second;
@@ -180,28 +180,29 @@ AlertSettings LoadAlertSettings() {
   for (AlertChannel& c : s.channels) {
     const std::string row = std::string("提醒:") + RowName(c.kind);
     const std::string key = SecretKey(c.kind);
-    c.enabled = Row(row + ":开启") == "1";
+    c.enabled = Row(shop, row + ":开启") == "1";
     c.url = secret(key + ".url");
     c.signingSecret = secret(key + ".secret");
     c.mailPassword = secret(key + ".password");
   }
   AlertChannel& push = s.channel(AlertChannelKind::kPushApp);
-  push.pushWithPost = AsciiUpper(Row("提醒:推送应用:方式")) == "POST";
+  push.pushWithPost = AsciiUpper(Row(shop, "提醒:推送应用:方式")) == "POST";
   AlertChannel& mail = s.channel(AlertChannelKind::kMail);
-  mail.mailServer = Row("提醒:邮件:服务器");
-  mail.mailUser = Row("提醒:邮件:用户");
-  mail.mailFrom = Row("提醒:邮件:发件人");
-  mail.mailTo = Row("提醒:邮件:收件人");
+  mail.mailServer = Row(shop, "提醒:邮件:服务器");
+  mail.mailUser = Row(shop, "提醒:邮件:用户");
+  mail.mailFrom = Row(shop, "提醒:邮件:发件人");
+  mail.mailTo = Row(shop, "提醒:邮件:收件人");
   return s;
 }
 
-bool StoreAlertSettings(const AlertSettings& s) {
-  bool ok = Put("提醒:店铺名称", s.shopName) && Put("提醒:同类间隔分钟", std::to_string(s.repeatMinutes)) &&
-            Put("提醒:每日汇总", s.dailySummary ? "1" : "0") &&
-            Put("提醒:每日汇总时刻", std::to_string(s.summaryHour));
-  std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath());
+bool StoreAlertSettings(ShopContext& shop, const AlertSettings& s) {
+  bool ok = Put(shop, "提醒:店铺名称", s.shopName) &&
+            Put(shop, "提醒:同类间隔分钟", std::to_string(s.repeatMinutes)) &&
+            Put(shop, "提醒:每日汇总", s.dailySummary ? "1" : "0") &&
+            Put(shop, "提醒:每日汇总时刻", std::to_string(s.summaryHour));
+  std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath(shop));
   for (const AlertChannel& c : s.channels) {
-    ok = Put(std::string("提醒:") + RowName(c.kind) + ":开启", c.enabled ? "1" : "0") && ok;
+    ok = Put(shop, std::string("提醒:") + RowName(c.kind) + ":开启", c.enabled ? "1" : "0") && ok;
     const std::string key = SecretKey(c.kind);
     auto keep = [&](const std::string& name, const std::string& value) {
       if (value.empty()) {
@@ -215,10 +216,10 @@ bool StoreAlertSettings(const AlertSettings& s) {
     if (c.kind == AlertChannelKind::kMail) keep(".password", c.mailPassword);
   }
   const AlertChannel& mail = s.channel(AlertChannelKind::kMail);
-  ok = Put("提醒:推送应用:方式", s.channel(AlertChannelKind::kPushApp).pushWithPost ? "POST" : "GET") &&
-       Put("提醒:邮件:服务器", mail.mailServer) && Put("提醒:邮件:用户", mail.mailUser) &&
-       Put("提醒:邮件:发件人", mail.mailFrom) && Put("提醒:邮件:收件人", mail.mailTo) && ok;
-  return WriteAlertSecrets(AlertSecretsPath(), secrets) && ok;
+  ok = Put(shop, "提醒:推送应用:方式", s.channel(AlertChannelKind::kPushApp).pushWithPost ? "POST" : "GET") &&
+       Put(shop, "提醒:邮件:服务器", mail.mailServer) && Put(shop, "提醒:邮件:用户", mail.mailUser) &&
+       Put(shop, "提醒:邮件:发件人", mail.mailFrom) && Put(shop, "提醒:邮件:收件人", mail.mailTo) && ok;
+  return WriteAlertSecrets(AlertSecretsPath(shop), secrets) && ok;
 }
 
 }  // namespace autodeliver

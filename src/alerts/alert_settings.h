@@ -46,6 +46,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct AlertSettings {
   std::array<AlertChannel, kAlertChannelCount> channels;  // in kAllAlertChannels order
   std::string shopName;                                   // UTF-8
@@ -61,8 +63,8 @@ struct AlertSettings {
   bool AnyChannelUsable() const;
 };
 
-// ProgramShop().DataDir() + "/alert-secrets.conf".
-std::string AlertSecretsPath();
+// shop.DataDir() + "/alert-secrets.conf".
+std::string AlertSecretsPath(const ShopContext& shop);
 
 // The secrets file's keys and values; empty when it does not exist or
 // cannot be read.
@@ -72,12 +74,12 @@ std::map<std::string, std::string> ReadAlertSecrets(const std::string& path);
 bool WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets);
 
 // Whether the seller asked for the daily summary (one row read).
-bool DailySummaryWanted();
+bool DailySummaryWanted(ShopContext& shop);
 
 // Reads the rows and the secrets file anew.
-AlertSettings LoadAlertSettings();
+AlertSettings LoadAlertSettings(ShopContext& shop);
 // Stores the rows and the secrets; false when a row or the file could not
 // be written.
-bool StoreAlertSettings(const AlertSettings& settings);
+bool StoreAlertSettings(ShopContext& shop, const AlertSettings& settings);
 
 }  // namespace autodeliver

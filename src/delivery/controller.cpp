@@ -13,14 +13,15 @@
 
 namespace autodeliver {
 
-DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
+DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window, MessageSender& sender,
+                                       DeliveryEvents* events)
     : DeliveryController(
-          window,
-          [this, &sender, events](const std::atomic<bool>& stop) {
-            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_);
+          shop, window,
+          [this, &shop, &sender, events](const std::atomic<bool>& stop) {
+            return RunDeliveryCycle(shop, sender, stop, events, &loginWatch_, &imWatch_);
           },
-          [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
-            const ResendBatch batch = RunResend(request, sender, events, &stop);
+          [this, &shop, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
+            const ResendBatch batch = RunResend(shop, request, sender, events, &stop);
             // What the seller's resend learnt about the IM client holds for
             // the next cycle too: a message not taken stops new cards until
             // the client answers; a message taken shows it answers.
@@ -36,17 +37,18 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
   // Deliveries cut short by the last run are completed in the tables before
   // the window shows them; what needs the marketplace waits for the first
   // cycle.
-  RecoverDeliveryRecords(events);
+  RecoverDeliveryRecords(shop, events);
 }
 
-DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend)
-    : window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}
+DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window, CycleRunner runCycle,
+                                       ResendRunner resend)
+    : shop_(shop), window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}
 
 DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
   // No cycle runs any more: the cards the deliveries marked leave the file.
-  CompactStock(ProgramShop());
+  CompactStock(shop_);
 }
 
 std::string DeliveryController::ApplySetting(bool ticked, const std::string& secondsText) {
@@ -90,7 +92,7 @@ void DeliveryController::CycleThread() {
   // Between two cycles, still counted as running so that no cycle or resend
   // starts beside it: the cards the deliveries marked are removed once they
   // are worth a rewrite. The lists then show the new record numbers.
-  const bool compacted = !stopping && CompactStockIfWorthIt(ProgramShop());
+  const bool compacted = !stopping && CompactStockIfWorthIt(shop_);
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
   MutexLock lock(mutex_);
   lastResult_ = result;

@@ -59,6 +59,8 @@
 #include "market/scan_outcome.h"
 
 namespace autodeliver {
+
+class ShopContext;
 class DeliveryEvents;
 class OrderRuleGate;
 }  // namespace autodeliver
@@ -83,7 +85,7 @@ struct CycleResult {
   int ordersUndelivered = 0;       // orders marked as not delivered after the cycle (with an ImWatch)
 };
 
-// Runs one cycle. `stopRequested` is read before every order: once it is
+// Runs one cycle on `shop`. `stopRequested` is read before every order: once it is
 // set, the order in hand is finished and no further order is begun.
 // `events`, when given, is told each order's fate as it happens.
 // `loginWatch`, when given, takes the cycle's login sign; a change of its
@@ -92,7 +94,7 @@ struct CycleResult {
 // `rules`, when given, applies the order rules (tests give one with their
 // own clock); without it the rules of the data folder apply with the system
 // clock.
-CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr,
                              ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr);
 

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "io/file_io.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 
 namespace autodeliver {
@@ -80,18 +81,18 @@ bool ParsePlan(std::istringstream& in, DeliveryPlan* p) {
   return true;
 }
 
-void SyncFolderOf(const std::string& path) {
+void SyncFolderOf(FileIo& io, const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ProgramShop().DeliveryFileIo().Sync(fd);
+  io.Sync(fd);
   ::close(fd);
 }
 
 }  // namespace
 
-std::string DeliveryJournalPath() { return ProgramShop().DataDir() + "/delivery.journal"; }
+std::string DeliveryJournalPath(const ShopContext& shop) { return shop.DataDir() + "/delivery.journal"; }
 
 bool LedgerEntry::AllExported() const {
   for (bool e : exported)
@@ -99,7 +100,9 @@ bool LedgerEntry::AllExported() const {
   return true;
 }
 
-DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {}
+DeliveryJournal::DeliveryJournal(ShopContext& shop) : DeliveryJournal(shop, DeliveryJournalPath(shop)) {}
+
+DeliveryJournal::DeliveryJournal(ShopContext& shop, std::string path) : shop_(shop), path_(std::move(path)) {}
 
 DeliveryJournal::~DeliveryJournal() { CloseFile(); }
 
@@ -110,7 +113,7 @@ void DeliveryJournal::CloseFile() {
 }
 
 Status DeliveryJournal::Append(const std::string& lines, bool flush) {
-  FileIo& io = ProgramShop().DeliveryFileIo();
+  FileIo& io = shop_.DeliveryFileIo();
   struct stat st {};
   // The descriptor stays open between appends; a file renamed over it (a
   // compaction by another object) is opened anew.
@@ -146,7 +149,7 @@ Status DeliveryJournal::Append(const std::string& lines, bool flush) {
   end_ = status ? end + static_cast<off_t>(text.size()) : -1;
   // A file made here is kept by a power cut only once its folder is flushed.
   if (status && flush && folderUnsynced_) {
-    SyncFolderOf(path_);
+    SyncFolderOf(shop_.DeliveryFileIo(), path_);
     folderUnsynced_ = false;
   }
   return status;
@@ -273,7 +276,7 @@ Status DeliveryJournal::Compact() {
     if (e.consigned) content += Sealed("C " + order);
   }
   CloseFile();  // the next append opens the new file
-  FileIo& io = ProgramShop().DeliveryFileIo();
+  FileIo& io = shop_.DeliveryFileIo();
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return Status::FromErrno(temp, errno);
@@ -286,7 +289,7 @@ Status DeliveryJournal::Compact() {
     ::unlink(temp.c_str());
     return status;
   }
-  SyncFolderOf(path_);
+  SyncFolderOf(shop_.DeliveryFileIo(), path_);
   return status;
 }
 

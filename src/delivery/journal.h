@@ -45,8 +45,10 @@
 
 namespace autodeliver {
 
-// ProgramShop().DataDir() + "/delivery.journal".
-std::string DeliveryJournalPath();
+class ShopContext;
+
+// shop.DataDir() + "/delivery.journal".
+std::string DeliveryJournalPath(const ShopContext& shop);
 
 // One order's delivery as the journal tells it.
 struct LedgerEntry {
@@ -73,7 +75,10 @@ struct PlannedCardRef {
 
 class DeliveryJournal {
  public:
-  explicit DeliveryJournal(std::string path = DeliveryJournalPath());
+  // The journal of `shop` at DeliveryJournalPath(shop), or at `path`; its
+  // writes go through the shop's DeliveryFileIo().
+  explicit DeliveryJournal(ShopContext& shop);
+  DeliveryJournal(ShopContext& shop, std::string path);
   ~DeliveryJournal();
   DeliveryJournal(const DeliveryJournal&) = delete;
   DeliveryJournal& operator=(const DeliveryJournal&) = delete;
@@ -111,10 +116,12 @@ class DeliveryJournal {
   Status Compact();
 
   const std::string& path() const { return path_; }
+  ShopContext& shop() const { return shop_; }
 
  private:
   Status Append(const std::string& lines, bool flush);
   void CloseFile();
+  ShopContext& shop_;
   std::string path_;
   int fd_ = -1;                      // kept open between appends
   off_t end_ = -1;                   // the file's size after this object's last append

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "delivery/wording.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 namespace {
@@ -22,9 +22,9 @@ const char* LevelTag(LineLevel level) { return level == LineLevel::kWarning ? "[
 
 }  // namespace
 
-std::string DeliveryLogPath() { return ProgramShop().DataDir() + "/logs/delivery.log"; }
+std::string DeliveryLogPath(const ShopContext& shop) { return shop.DataDir() + "/logs/delivery.log"; }
 
-DeliveryLog::DeliveryLog() : DeliveryLog(Options()) {}
+DeliveryLog::DeliveryLog(const ShopContext& shop) : DeliveryLog(Options{DeliveryLogPath(shop)}) {}
 
 DeliveryLog::DeliveryLog(const Options& options)
     : path_(options.path), failures_(std::make_shared<std::atomic<int>>(0)) {

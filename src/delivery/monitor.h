@@ -25,11 +25,13 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryMonitor : public DeliveryEventsFanOut {
  public:
-  // The log at DeliveryLogPath(), notifications on the session bus, the
+  // The log at DeliveryLogPath(shop), notifications on the session bus, the
   // orders delivered today counted from the sent-cards table.
-  explicit DeliveryMonitor(DeliveryEvents* extra = nullptr);
+  explicit DeliveryMonitor(ShopContext& shop, DeliveryEvents* extra = nullptr);
 
   DeliveryLog& log() { return log_; }
   NotificationPolicy& notifications() { return policy_; }

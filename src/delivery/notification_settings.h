@@ -15,11 +15,14 @@
 // Thread safety: as the settings table (each call takes the store lock).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "delivery/notifier.h"
 
 namespace autodeliver {
+
+class ShopContext;
 
 // The settings row name of a kind (UTF-8; stored as GBK).
 const char* NotificationSettingName(NotificationKind kind);
@@ -27,9 +30,13 @@ const char* NotificationSettingName(NotificationKind kind);
 const char* NotificationCaption(NotificationKind kind);
 
 // Reads the switch anew from the settings table.
-bool NotificationEnabled(NotificationKind kind);
+bool NotificationEnabled(ShopContext& shop, NotificationKind kind);
 // Stores the switch, adding its row when missing; false when the table
 // could not be written.
-bool SetNotificationEnabled(NotificationKind kind, bool enabled);
+bool SetNotificationEnabled(ShopContext& shop, NotificationKind kind, bool enabled);
+
+// NotificationEnabled of `shop`, read anew at each call; `shop` must
+// outlive the function.
+std::function<bool(NotificationKind)> StoredNotificationSwitches(ShopContext& shop);
 
 }  // namespace autodeliver

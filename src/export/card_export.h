@@ -20,6 +20,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // "ODBC;DBQ=" + path + ";DefaultDir=" + path up to its last separator +
 // ";Driver={Microsoft Access Driver (*.mdb)};FIL=MS Access;".
 std::string CardExportConnectionText(const std::string& filePath);
@@ -35,10 +37,10 @@ std::string CardExportStatement(const std::string& orderNumber, const std::strin
 Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
                             const std::string& cardNumber, const std::string& cardPassword);
 
-// ExportCardToAccessAt(ProgramShop().ProgramDir(), ...). Called once per delivered card;
+// ExportCardToAccessAt(shop.ProgramDir(), ...). Called once per delivered card;
 // the caller goes on whatever the result.
-Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                          const std::string& cardPassword);
+Status ExportCardToAccess(const ShopContext& shop, const std::string& orderNumber,
+                          const std::string& cardNumber, const std::string& cardPassword);
 
 // One row of `biao`.
 struct CardExportRow {
@@ -51,12 +53,12 @@ struct CardExportRow {
 // change of the file: all or, on a failure, none, which tells its cause
 // (AppendTextRows, jet4/jet4_file.h). Ok for no rows.
 Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
-Status ExportCardsToAccess(const std::vector<CardExportRow>& rows);
+Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows);
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir);
-std::optional<std::uint32_t> CardExportRowCount();
+std::optional<std::uint32_t> CardExportRowCount(const ShopContext& shop);
 
 // Whether the row (order, card number, password) stands in card.mdb at row
 // `fromRow` (0-based, in the order of the appends) or later; nullopt when
@@ -65,13 +67,14 @@ std::optional<std::uint32_t> CardExportRowCount();
 std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
                                       const std::string& cardNumber, const std::string& cardPassword,
                                       std::uint32_t fromRow);
-std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
-                                    const std::string& cardPassword, std::uint32_t fromRow);
+std::optional<bool> CardRowExported(const ShopContext& shop, const std::string& orderNumber,
+                                    const std::string& cardNumber, const std::string& cardPassword,
+                                    std::uint32_t fromRow);
 
 // Brings a card.mdb that a crash or a power cut left in the middle of an
 // append back to a whole file (with or without that row), so that other
 // readers can read it. True when the file is whole (or missing).
 bool SettleCardExportAt(const std::string& programDir);
-bool SettleCardExport();
+bool SettleCardExport(const ShopContext& shop);
 
 }  // namespace autodeliver

@@ -10,7 +10,8 @@
 
 namespace autodeliver {
 
-NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialog(parent) {
+NotificationSettingsDialog::NotificationSettingsDialog(ShopContext& shop, QWidget* parent)
+    : QDialog(parent), shop_(shop) {
   setWindowTitle(QStringLiteral("通知设置"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("以下情况出现时，在桌面上弹出通知："), this));
@@ -29,20 +30,22 @@ NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialo
 }
 
 void NotificationSettingsDialog::Load() {
-  switches_.Show(NotificationEnabled);
+  switches_.Show(StoredNotificationSwitches(shop_));
   failure_->hide();
 }
 
 bool NotificationSettingsDialog::Store() {
   // A switch left as it is needs no row: a missing row means on.
-  const bool stored = switches_.StoreChanged(NotificationEnabled, SetNotificationEnabled);
+  const bool stored = switches_.StoreChanged(
+      StoredNotificationSwitches(shop_),
+      [this](NotificationKind kind, bool on) { return SetNotificationEnabled(shop_, kind, on); });
   failure_->setVisible(!stored);
   return stored;
 }
 
 void NotificationSettingsDialog::OpenAlertSettings() {
   if (!alerts_) {
-    alerts_ = new AlertSettingsDialog(this);
+    alerts_ = new AlertSettingsDialog(shop_, this);
   } else if (!alerts_->isVisible()) {
     alerts_->Load();
   }

@@ -85,8 +85,9 @@ struct StockPage::Import {
   }
 };
 
-StockPage::StockPage(const StockPageControls& controls, Prompts& prompts, QObject* parent)
+StockPage::StockPage(ShopContext& shop, const StockPageControls& controls, Prompts& prompts, QObject* parent)
     : QObject(parent),
+      shop_(shop),
       itemChooser_(controls.itemChooser),
       importBox_(controls.importBox),
       importButton_(controls.importButton),
@@ -145,7 +146,7 @@ void StockPage::FillItemChooser() {
   std::optional<std::string> chosen;
   if (const std::string* name = ChosenName()) chosen = *name;
   itemChooser_->clear();
-  chooserNames_ = LoadItemNames(ProgramShop());
+  chooserNames_ = LoadItemNames(shop_);
   QStringList texts;
   texts.reserve(static_cast<qsizetype>(chooserNames_.size()));
   for (const std::string& name : chooserNames_) texts.append(QFromGbk(name));
@@ -163,7 +164,7 @@ void StockPage::FillItemChooser() {
 void StockPage::FillStockList() {
   const std::string* chosen = ChosenName();
   std::string name = chosen ? *chosen : std::string();
-  std::vector<StockCard> cards = LoadStockCardsOf(ProgramShop(), name);
+  std::vector<StockCard> cards = LoadStockCardsOf(shop_, name);
   stockModel_->Reset(std::move(name), std::move(cards));
 }
 
@@ -233,7 +234,7 @@ void StockPage::BeginImport(bool fromFile) {
   im.thread = std::thread([this, &im] {
     if (im.fromFile) im.file = LoadCardFile(im.path);
     if (!im.fromFile || (im.file && !im.file->lines.empty()))
-      im.plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
+      im.plan = CheckImport(shop_, im.itemName, im.lines(), false);
     QMetaObject::invokeMethod(
         this, [this] { ShowPreview(); }, Qt::QueuedConnection);
   });
@@ -292,7 +293,7 @@ void StockPage::SwapAndRecheck() {
   if (preview_) preview_->SetChecking(true);
   const int generation = im.generation;
   im.thread = std::thread([this, &im, generation] {
-    std::optional<ImportPlan> plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false);
+    std::optional<ImportPlan> plan = CheckImport(shop_, im.itemName, im.lines(), false);
     QMetaObject::invokeMethod(
         this,
         [this, generation, plan = std::move(plan)]() mutable {
@@ -338,7 +339,7 @@ void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
     // the delivery take, so cards stored since the preview are not stored
     // twice; the lines it finds duplicates stay with the seller.
     CheckedImport checked = ImportCheckedCards(
-        ProgramShop(), im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
+        shop_, im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
         [this](std::size_t handled, std::size_t all) {
           QMetaObject::invokeMethod(
               this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
@@ -464,7 +465,7 @@ void StockPage::DeleteSelectedStock() {
     if (prompts_.ShowBox(question, "删除库存"_gbk, BoxKind::kQuestion) != BoxAnswer::kYes) return;
   }
   const std::string itemName = stockModel_->itemName();
-  const std::size_t removed = RemoveStockCards(ProgramShop(), itemName, stockModel_->cards(), rows);
+  const std::size_t removed = RemoveStockCards(shop_, itemName, stockModel_->cards(), rows);
   FillStockList();
   if (removed > 0) {
     emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));

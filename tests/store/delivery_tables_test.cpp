@@ -44,9 +44,9 @@ DeliveryPlan PlanFor(const std::string& order, const StockCard& card) {
 // tables: it waits for the hold to end and then finds the card taken and
 // its row written, never one without the other.
 TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesItWhole) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  DeliveryTables tables(shop());
   std::atomic<bool> holdEnded{false};
   bool endedBeforeTheLoad = false;
   std::vector<std::string> seen;
@@ -57,9 +57,9 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
     const std::vector<StockCard> cards = tables.LoadFirstStockCardsOf("A", 1, nullptr);
     ASSERT_EQ(Numbers(cards), std::vector<std::string>{"1"});
     window = std::thread([&] {
-      seen = Numbers(LoadStockCardsOf(ProgramShop(), "A"));
+      seen = Numbers(LoadStockCardsOf(shop(), "A"));
       endedBeforeTheLoad = holdEnded.load();
-      sentSeen = SentCardExists(ProgramShop(), "100");
+      sentSeen = SentCardExists(shop(), "100");
     });
     EXPECT_EQ(tables.RecordPlannedCards(PlanFor("100", cards[0])), RecordOutcome::kRecorded);
     holdEnded = true;
@@ -70,8 +70,8 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
   EXPECT_TRUE(sentSeen);
 
   // Between two holds the window writes the same files; the next hold sees it.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "3", "p", 0}));
-  const std::optional<StockCard> taken = TakeStockCard(ProgramShop(), "A");
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "3", "p", 0}));
+  const std::optional<StockCard> taken = TakeStockCard(shop(), "A");
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->cardNumber, "2");
   DeliveryTables::Hold hold(tables, true);
@@ -85,14 +85,14 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
 // backup, say) between two holds: the session opens the new file and
 // serves from it, never from the one it held.
 TEST_F(DeliveryTablesTest, AStockFileReplacedBetweenTwoHoldsIsOpenedAgain) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "old", "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "old", "p", 0}));
+  DeliveryTables tables(shop());
   {
     DeliveryTables::Hold hold(tables);
     EXPECT_EQ(Numbers(tables.LoadFirstStockCardsOf("A", 1, nullptr)), std::vector<std::string>{"old"});
   }
-  const std::string stock = TableFilePath(ProgramShop().StockTablePath());
+  const std::string stock = TableFilePath(shop().StockTablePath());
   const std::string copy = stock + ".new";
   std::filesystem::copy_file(stock, copy);
   std::filesystem::copy_file(CompanionFilePath(stock), CompanionFilePath(copy));
