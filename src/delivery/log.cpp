@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "delivery/wording.h"
 #include "store/shop_context.h"
@@ -18,13 +19,19 @@
 namespace autodeliver {
 namespace {
 
+DeliveryLog::Options OptionsAt(std::string path) {
+  DeliveryLog::Options options;
+  options.path = std::move(path);
+  return options;
+}
+
 const char* LevelTag(LineLevel level) { return level == LineLevel::kWarning ? "[警告] " : "[信息] "; }
 
 }  // namespace
 
 std::string DeliveryLogPath(const ShopContext& shop) { return shop.DataDir() + "/logs/delivery.log"; }
 
-DeliveryLog::DeliveryLog(const ShopContext& shop) : DeliveryLog(Options{DeliveryLogPath(shop)}) {}
+DeliveryLog::DeliveryLog(const ShopContext& shop) : DeliveryLog(OptionsAt(DeliveryLogPath(shop))) {}
 
 DeliveryLog::DeliveryLog(const Options& options)
     : path_(options.path), failures_(std::make_shared<std::atomic<int>>(0)) {
