@@ -16,7 +16,6 @@
 //
 // Usage: ledger_bench [folder] [orders]; the folder (default: the current
 // one) must be on the disk whose cost is wanted (not a tmpfs).
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,7 +31,6 @@
 #include "store/sent_time.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
-#include "store/table_schema.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -45,14 +43,14 @@ using bench::MsSince;
 std::string Item() { return "游戏点卡"_gbk; }
 std::string Number(int i) { return "CARD" + std::to_string(100000 + i); }
 
-bool FreshStore(ShopContext& shop, const std::filesystem::path& dir) {
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  std::string error;
-  if (!CreateDataTables(dir.string(), &error)) return false;
+std::vector<ImportedCard> Cards() {
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(shop, Item(), cards) == cards.size();
+  return cards;
+}
+
+bool FreshStore(ShopContext& shop, const std::filesystem::path& dir) {
+  return bench::FreshShop(shop, dir, Item(), Cards());
 }
 
 double NonDurable(const std::filesystem::path& dir, int orders) {
@@ -89,64 +87,33 @@ double Durable(const std::filesystem::path& dir, int orders) {
 }
 
 double Sqlite(const std::filesystem::path& dir, int orders) {
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  sqlite3* db = nullptr;
-  if (sqlite3_open((dir / "store.db").c_str(), &db) != SQLITE_OK) return -1;
-  sqlite3_exec(
-      db,
-      "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;"
-      "CREATE TABLE stock(item TEXT, number TEXT, password TEXT);"
-      "CREATE TABLE sent(item TEXT, orderno TEXT, buyer TEXT, quantity TEXT, number TEXT, password TEXT,"
-      " remark TEXT, sentat TEXT);",
-      nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* add = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO stock VALUES(?,?,?)", -1, &add, nullptr);
-  for (int i = 0; i < kStock; ++i) {
-    const std::string number = Number(i), password = "pw" + std::to_string(i), item = Item();
-    sqlite3_bind_text(add, 1, item.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(add, 2, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(add, 3, password.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(add);
-    sqlite3_reset(add);
-  }
-  sqlite3_finalize(add);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_stmt *pick = nullptr, *drop = nullptr, *record = nullptr;
-  sqlite3_prepare_v2(db, "SELECT rowid, number, password FROM stock WHERE item=? ORDER BY rowid LIMIT 1", -1,
-                     &pick, nullptr);
-  sqlite3_prepare_v2(db, "DELETE FROM stock WHERE rowid=?", -1, &drop, nullptr);
-  sqlite3_prepare_v2(db, "INSERT INTO sent VALUES(?,?,'buyer','1',?,?,'',?)", -1, &record, nullptr);
+  using bench::SqliteDb;
+  const std::unique_ptr<SqliteDb> db = bench::FreshSqliteShop(dir, "DELETE", "FULL", "", Item(), Cards());
+  sqlite3_stmt* pick =
+      db->Prepare("SELECT rowid, number, password FROM stock WHERE item=? ORDER BY rowid LIMIT 1");
+  sqlite3_stmt* drop = db->Prepare("DELETE FROM stock WHERE rowid=?");
+  sqlite3_stmt* record = db->Prepare("INSERT INTO sent VALUES(?,?,'buyer','1',?,?,'',?)");
   const std::string item = Item();
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
-    sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    sqlite3_bind_text(pick, 1, item.c_str(), -1, SQLITE_TRANSIENT);
+    db->Exec("BEGIN IMMEDIATE");
+    SqliteDb::Text(pick, 1, item);
     if (sqlite3_step(pick) != SQLITE_ROW) return -1;
     const sqlite3_int64 rowid = sqlite3_column_int64(pick, 0);
     const std::string number = reinterpret_cast<const char*>(sqlite3_column_text(pick, 1));
     const std::string password = reinterpret_cast<const char*>(sqlite3_column_text(pick, 2));
     sqlite3_reset(pick);
     sqlite3_bind_int64(drop, 1, rowid);
-    sqlite3_step(drop);
-    sqlite3_reset(drop);
-    const std::string order = "ORDER" + std::to_string(i), at = SentAtNow();
-    sqlite3_bind_text(record, 1, item.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 2, order.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 3, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 4, password.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 5, at.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(record);
-    sqlite3_reset(record);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    SqliteDb::Step(drop);
+    SqliteDb::Text(record, 1, item);
+    SqliteDb::Text(record, 2, "ORDER" + std::to_string(i));
+    SqliteDb::Text(record, 3, number);
+    SqliteDb::Text(record, 4, password);
+    SqliteDb::Text(record, 5, SentAtNow());
+    SqliteDb::Step(record);
+    db->Exec("COMMIT");
   }
-  const double ms = MsSince(start) / orders;
-  sqlite3_finalize(pick);
-  sqlite3_finalize(drop);
-  sqlite3_finalize(record);
-  sqlite3_close(db);
-  return ms;
+  return MsSince(start) / orders;
 }
 
 }  // namespace

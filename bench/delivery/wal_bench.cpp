@@ -1,12 +1,14 @@
 // What a durable delivered order costs, in one run on one file system:
 //
-//   ours          one one-card order as the cycle delivers it: the tables
-//                 held open for the cycle (DeliveryTables), the sent and item
-//                 checks of the cycle's orders in one hold, each order looked
-//                 up again, its cards taken and recorded (DeliverCards) in
-//                 one hold of its own, the handed and consigned steps,
-//                 and the journal applied to the tables and card.mdb once per
-//                 cycle of ten orders;
+//   ours          one-card orders as the cycle delivers them, in cycles of
+//                 ten: the journal looked at before each cycle (the
+//                 recovery's check), the tables held open for the cycle
+//                 (DeliveryTables), the sent and item checks of the cycle's
+//                 orders in one hold, each order looked up again, its cards
+//                 taken and recorded (DeliverCards) in one hold of its own,
+//                 the handed and consigned steps; the journal applied to the
+//                 tables and card.mdb when it holds more than its bound of
+//                 orders, and by the idle cycle after the last order;
 //   per-op        the same with every store operation opening, locking and
 //                 closing its own tables (the delivery before the tables were
 //                 held open), the reference for what holding them saves;
@@ -16,20 +18,22 @@
 //                 inserted, one commit;
 //   SQLite NORMAL the same at synchronous=NORMAL.
 //
-// Per order it prints the wall time, the flushes (fsync and fdatasync) and
-// the system calls, the last two counted by strace -f -c over two runs of
-// N and 2N orders (the difference divided by N, so that the set-up is left
-// out), and the ratios against SQLite.
+// The modes take turns over several rounds (a fresh folder each run), so
+// that a shared disk's changing load falls on all of them alike; per mode
+// it prints the median wall time per order over the rounds and its spread
+// (least to greatest), and the flushes (fsync and fdatasync) and system
+// calls per order, counted by strace -f -c over two runs of N and 2N orders
+// (the difference divided by N, so that the set-up is left out). The
+// durable-cost ratio is taken round by round (ours against SQLite FULL of
+// the same round) and printed as the median and spread of those ratios.
 //
-// Usage: wal_bench [folder] [orders]; the folder (default: the current one)
-// must be on the disk whose cost is wanted (not a tmpfs). Internally the
-// program runs itself as `wal_bench --one MODE FOLDER ORDERS`.
-#include <sqlite3.h>
+// Usage: wal_bench [folder] [orders] [rounds]; the folder (default: the
+// current one) must be on the disk whose cost is wanted (not a tmpfs).
+// Internally the program runs itself as `wal_bench --one MODE FOLDER ORDERS`.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,16 +42,16 @@
 #include <sstream>
 #include <string>
 
+#include "bench_support.h"
 #include "delivery/card_delivery.h"
 #include "delivery/card_row_export.h"
+#include "delivery/events.h"
 #include "delivery/journal.h"
-#include "export/jet4/jet4_file.h"
+#include "delivery/recovery.h"
 #include "store/delivery_step.h"
 #include "store/item_table.h"
 #include "store/sent_table.h"
 #include "store/shop_paths.h"
-#include "store/stock_table.h"
-#include "store/table_schema.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -55,24 +59,17 @@ namespace {
 
 constexpr int kStock = 1000;
 constexpr int kCycle = 10;  // orders per cycle
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::MsSince;
 
 std::string Item() { return "游戏点卡"_gbk; }
 std::string Number(int i) { return "CARD" + std::to_string(100000 + i); }
 std::string Order(int i) { return "20121120" + std::to_string(100000000 + i); }
 
-bool FreshStore(ShopContext& shop, const std::filesystem::path& dir, int orders) {
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  std::string error;
-  if (!CreateDataTables(dir.string(), &error)) return false;
-  if (!CreateCardDatabase((dir / "card.mdb").string())) return false;
-  MonitoredItem item;
-  item.name = Item();
-  if (!AppendItem(shop, item)) return false;
+std::vector<ImportedCard> Cards(int orders) {
   std::vector<ImportedCard> cards;
   for (int i = 0; i < kStock + orders; ++i) cards.push_back({Number(i), "pw" + std::to_string(i)});
-  return AppendStockCards(shop, Item(), cards) == cards.size();
+  return cards;
 }
 
 // Our delivery of `orders` one-card orders, with the tables held open for
@@ -80,13 +77,15 @@ bool FreshStore(ShopContext& shop, const std::filesystem::path& dir, int orders)
 // order.
 double Ours(const std::filesystem::path& dir, int orders, bool held) {
   ShopContext shop(dir.string());
-  if (!FreshStore(shop, dir, orders)) return -1;
+  if (!bench::FreshShop(shop, dir, Item(), Cards(orders))) return -1;
   DeliveryJournal journal(shop);
+  DeliveryEvents none;
   std::optional<DeliveryTables> tables;
-  const auto start = Clock::now();
+  const Clock::time_point start = Clock::now();
   for (int i = 0; i < orders; ++i) {
     const std::string order = Order(i);
     bool delivered = false, monitored = true;
+    if (i % kCycle == 0) DeliveryRecovery(journal, none).RecoverRecords(ApplyWhen::kWhenDue);
     if (held && i % kCycle == 0) {
       // The cycle's look at its listed orders, in one hold.
       tables.emplace(shop);
@@ -105,81 +104,58 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
     if (!delivery.message) return -1;
     journal.Handed(order);
     journal.Consigned(order);
-    if ((i + 1) % kCycle == 0 || i + 1 == orders) ApplyDeliveryJournal(journal, held ? &*tables : nullptr);
+    if ((i + 1) % kCycle == 0 || i + 1 == orders)
+      ApplyDeliveryJournal(journal, held ? &*tables : nullptr, ApplyWhen::kWhenDue);
   }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
+  // The idle cycle after the last order brings everything to the disk.
+  DeliveryRecovery(journal, none).RecoverRecords(ApplyWhen::kWhenDue);
+  tables.emplace(shop);
+  if (!ApplyDeliveryJournal(journal, held ? &*tables : nullptr, ApplyWhen::kNow)) return -1;
+  if (!journal.Entries().empty()) return -1;
+  return MsSince(start) / orders;
 }
 
 double Sqlite(const std::filesystem::path& dir, int orders, bool full) {
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  sqlite3* db = nullptr;
-  if (sqlite3_open((dir / "store.db").c_str(), &db) != SQLITE_OK) return -1;
-  const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                            (full ? "FULL" : "NORMAL") +
-                            ";"
-                            "CREATE TABLE stock(item TEXT, number TEXT, password TEXT);"
-                            "CREATE INDEX stock_item ON stock(item);"
-                            "CREATE TABLE sent(item TEXT, orderno TEXT, buyer TEXT, quantity TEXT,"
-                            " number TEXT, password TEXT, remark TEXT, sentat TEXT);"
-                            "CREATE INDEX sent_order ON sent(orderno);"
-                            "CREATE TABLE biao(dingdan TEXT, kahao TEXT, mima TEXT);";
-  if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return -1;
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* add = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO stock VALUES(?,?,?)", -1, &add, nullptr);
+  const std::unique_ptr<bench::SqliteDb> db = bench::FreshSqliteShop(
+      dir, "WAL", full ? "FULL" : "NORMAL",
+      "CREATE INDEX stock_item ON stock(item); CREATE INDEX sent_order ON sent(orderno);"
+      "CREATE TABLE biao(dingdan TEXT, kahao TEXT, mima TEXT);",
+      Item(), Cards(orders));
+  using bench::SqliteDb;
+  sqlite3_stmt* check = db->Prepare("SELECT 1 FROM sent WHERE orderno=? LIMIT 1");
+  sqlite3_stmt* pick =
+      db->Prepare("SELECT rowid, number, password FROM stock WHERE item=? ORDER BY rowid LIMIT 1");
+  sqlite3_stmt* drop = db->Prepare("DELETE FROM stock WHERE rowid=?");
+  sqlite3_stmt* record = db->Prepare("INSERT INTO sent VALUES(?,?,'buyer','1',?,?,'',?)");
+  sqlite3_stmt* mdb = db->Prepare("INSERT INTO biao VALUES(?,?,?)");
   const std::string item = Item();
-  for (int i = 0; i < kStock + orders; ++i) {
-    const std::string number = Number(i), password = "pw" + std::to_string(i);
-    sqlite3_bind_text(add, 1, item.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(add, 2, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(add, 3, password.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(add);
-    sqlite3_reset(add);
-  }
-  sqlite3_finalize(add);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_stmt *check = nullptr, *pick = nullptr, *drop = nullptr, *record = nullptr, *mdb = nullptr;
-  sqlite3_prepare_v2(db, "SELECT 1 FROM sent WHERE orderno=? LIMIT 1", -1, &check, nullptr);
-  sqlite3_prepare_v2(db, "SELECT rowid, number, password FROM stock WHERE item=? ORDER BY rowid LIMIT 1", -1,
-                     &pick, nullptr);
-  sqlite3_prepare_v2(db, "DELETE FROM stock WHERE rowid=?", -1, &drop, nullptr);
-  sqlite3_prepare_v2(db, "INSERT INTO sent VALUES(?,?,'buyer','1',?,?,'',?)", -1, &record, nullptr);
-  sqlite3_prepare_v2(db, "INSERT INTO biao VALUES(?,?,?)", -1, &mdb, nullptr);
-  const auto start = Clock::now();
+  const Clock::time_point start = Clock::now();
   for (int i = 0; i < orders; ++i) {
     const std::string order = Order(i), at = "2012-11-20 09:05";
-    sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    sqlite3_bind_text(check, 1, order.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(check) == SQLITE_ROW) return -1;
-    sqlite3_reset(check);
-    sqlite3_bind_text(pick, 1, item.c_str(), -1, SQLITE_TRANSIENT);
+    db->Exec("BEGIN IMMEDIATE");
+    SqliteDb::Text(check, 1, order);
+    if (SqliteDb::Step(check) == SQLITE_ROW) return -1;
+    SqliteDb::Text(pick, 1, item);
     if (sqlite3_step(pick) != SQLITE_ROW) return -1;
     const sqlite3_int64 rowid = sqlite3_column_int64(pick, 0);
     const std::string number = reinterpret_cast<const char*>(sqlite3_column_text(pick, 1));
     const std::string password = reinterpret_cast<const char*>(sqlite3_column_text(pick, 2));
     sqlite3_reset(pick);
     sqlite3_bind_int64(drop, 1, rowid);
-    sqlite3_step(drop);
-    sqlite3_reset(drop);
-    sqlite3_bind_text(record, 1, item.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 2, order.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 3, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 4, password.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(record, 5, at.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(record);
-    sqlite3_reset(record);
-    sqlite3_bind_text(mdb, 1, order.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(mdb, 2, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(mdb, 3, password.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(mdb);
-    sqlite3_reset(mdb);
-    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return -1;
+    SqliteDb::Step(drop);
+    SqliteDb::Text(record, 1, item);
+    SqliteDb::Text(record, 2, order);
+    SqliteDb::Text(record, 3, number);
+    SqliteDb::Text(record, 4, password);
+    SqliteDb::Text(record, 5, at);
+    SqliteDb::Step(record);
+    SqliteDb::Text(mdb, 1, order);
+    SqliteDb::Text(mdb, 2, number);
+    SqliteDb::Text(mdb, 3, password);
+    SqliteDb::Step(mdb);
+    if (!db->Exec("COMMIT")) return -1;
   }
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / orders;
-  for (sqlite3_stmt* s : {check, pick, drop, record, mdb}) sqlite3_finalize(s);
-  sqlite3_close(db);
-  return ms;
+  return MsSince(start) / orders;
 }
 
 double RunMode(const std::string& mode, const std::filesystem::path& dir, int orders) {
@@ -240,33 +216,45 @@ int main(int argc, char** argv) {
   const std::filesystem::path base =
       std::filesystem::path(argc > 1 ? argv[1] : ".") / ("wal_bench_" + std::to_string(getpid()));
   const int orders = argc > 2 ? std::atoi(argv[2]) : 100;
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
   std::filesystem::create_directories(base);
-  struct Figures {
-    const char* mode;
-    double ms = -1;
+  const char* modes[] = {"ours", "per-op", "sqlite-full", "sqlite-normal"};
+  std::vector<std::function<double()>> works;
+  for (const char* mode : modes) works.push_back([&, mode] { return RunMode(mode, base / mode, orders); });
+  const std::vector<std::vector<double>> times = bench::Interleaved(rounds, works);
+  struct Counts {
     double syncs = -1, calls = -1;
-  } rows[] = {{"ours"}, {"per-op"}, {"sqlite-full"}, {"sqlite-normal"}};
-  bool ok = true;
-  for (Figures& row : rows) {
-    row.ms = RunMode(row.mode, base / row.mode, orders);
+  };
+  std::vector<Counts> counts;
+  for (const char* mode : modes) {
     Calls once, twice;
-    if (Traced(argv[0], row.mode, base / row.mode, orders, &once) &&
-        Traced(argv[0], row.mode, base / row.mode, 2 * orders, &twice)) {
-      row.syncs = static_cast<double>(twice.syncs - once.syncs) / orders;
-      row.calls = static_cast<double>(twice.total - once.total) / orders;
+    Counts c;
+    if (Traced(argv[0], mode, base / mode, orders, &once) &&
+        Traced(argv[0], mode, base / mode, 2 * orders, &twice)) {
+      c.syncs = static_cast<double>(twice.syncs - once.syncs) / orders;
+      c.calls = static_cast<double>(twice.total - once.total) / orders;
     }
-    ok = ok && row.ms >= 0;
+    counts.push_back(c);
   }
   std::filesystem::remove_all(base);
-  std::printf("one-card orders, %d per run, cycles of %d, stock of %d cards\n", orders, kCycle, kStock);
-  std::printf("  %-14s %10s %10s %10s\n", "", "ms/order", "syncs", "syscalls");
-  for (const Figures& row : rows)
-    std::printf("  %-14s %10.3f %10.2f %10.1f\n", row.mode, row.ms, row.syncs, row.calls);
-  const Figures &ours = rows[0], &perOp = rows[1], &full = rows[2];
-  std::printf("durable cost, ours / SQLite WAL+FULL:    x%.2f (per-op x%.2f, goal <= 1.5)\n",
-              ours.ms / full.ms, perOp.ms / full.ms);
+  std::printf("one-card orders, %d per run, cycles of %d, stock of %d cards, %d rounds (modes in turn)\n",
+              orders, kCycle, kStock, rounds);
+  std::printf("  %-14s %10s %19s %8s %10s\n", "", "ms/order", "(least - greatest)", "syncs", "syscalls");
+  for (std::size_t m = 0; m < std::size(modes); ++m) {
+    const bench::Spread t = bench::SpreadOf(times[m]);
+    std::printf("  %-14s %10.3f   (%6.3f - %6.3f) %8.2f %10.1f\n", modes[m], t.median, t.low, t.high,
+                counts[m].syncs, counts[m].calls);
+  }
+  const bench::Spread ours = bench::SpreadOf(bench::Ratios(times[0], times[2]));
+  const bench::Spread perOp = bench::SpreadOf(bench::Ratios(times[1], times[2]));
+  std::printf(
+      "durable cost, ours / SQLite WAL+FULL, per round: median x%.2f (least x%.2f, greatest x%.2f; per-op "
+      "x%.2f), goal <= 1.5\n",
+      ours.median, ours.low, ours.high, perOp.median);
+  bench::PrintRatio("durable cost ours/sqlite-full (median of rounds)", ours.median, 1.0);
   std::printf("syscalls,     ours / SQLite WAL+FULL:    x%.2f (per-op x%.2f, goal <= 2)\n",
-              ours.calls / full.calls, perOp.calls / full.calls);
-  std::printf("syncs,        ours / SQLite WAL+FULL:    x%.2f\n", ours.syncs / full.syncs);
-  return ok ? 0 : 1;
+              counts[0].calls / counts[2].calls, counts[1].calls / counts[2].calls);
+  std::printf("syncs,        ours / SQLite WAL+FULL:    x%.2f (%.2f against %.2f per order)\n",
+              counts[0].syncs / counts[2].syncs, counts[0].syncs, counts[2].syncs);
+  return 0;
 }

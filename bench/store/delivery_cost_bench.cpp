@@ -292,19 +292,18 @@ Row Measure(int n) {
   // the disk in the same state.
   {
     PageWriteFloor floor(mdbDir);
-    std::vector<double> floors, appends;
     int m = 0;
-    for (int round = 0; round < 9; ++round) {
-      floors.push_back(bench::MedianMs(1, 5, [&] { floor.FiveFlushedWrites(); }));
-      appends.push_back(bench::MedianMs(1, 5, [&] {
-        for (int k = 0; k < 5; ++k, ++m)
-          if (!ExportCardToAccessAt(mdbDir, OrderNumber(m), CardNumber(m), CardPassword(m))) std::abort();
-      }));
-    }
-    std::sort(floors.begin(), floors.end());
-    std::sort(appends.begin(), appends.end());
-    row.floor = bench::Median(floors);
-    row.mdb = bench::Median(appends);
+    const std::vector<std::vector<double>> figures = bench::Interleaved(
+        9, {[&] { return bench::MedianMs(1, 5, [&] { floor.FiveFlushedWrites(); }); },
+            [&] {
+              return bench::MedianMs(1, 5, [&] {
+                for (int k = 0; k < 5; ++k, ++m)
+                  if (!ExportCardToAccessAt(mdbDir, OrderNumber(m), CardNumber(m), CardPassword(m)))
+                    std::abort();
+              });
+            }});
+    row.floor = bench::Median(figures[0]);
+    row.mdb = bench::Median(figures[1]);
   }
 
   // The same order work on SQLite.

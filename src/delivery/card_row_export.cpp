@@ -47,10 +47,11 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
     }
   }
   if (!missing.empty()) {
-    const std::optional<std::uint32_t> before = CardExportRowCount(journal.shop());
-    Status appended = before ? journal.Exporting(missing, *before)
-                             : Status::Corrupt(cardFile, "its row count could not be read");
-    if (appended) appended = ExportCardsToAccess(journal.shop(), rows);
+    // One opening of card.mdb: the exporting line, with the row count read
+    // under the file's lock, is flushed just before the rows go in.
+    Status appended = ExportCardsToAccess(journal.shop(), rows, [&journal, &missing](std::uint32_t before) {
+      return journal.Exporting(missing, before);
+    });
     if (appended) {
       DeliveryStepBoundary("row-exported");
       there.insert(there.end(), missing.begin(), missing.end());
@@ -62,7 +63,13 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   return status;
 }
 
-Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables) {
+bool DeliveryJournalDue(DeliveryJournal& journal) {
+  const DeliveryJournal::Counts counts = journal.OrderCounts();
+  return counts.unapplied + counts.finished > kApplyBound;
+}
+
+Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables, ApplyWhen when) {
+  if (when == ApplyWhen::kWhenDue && !DeliveryJournalDue(journal)) return Status();
   const std::vector<LedgerEntry> entries = journal.Entries();
   bool toExport = false, anyFinished = false;
   for (const LedgerEntry& e : entries) {
@@ -75,14 +82,8 @@ Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables) {
     return flushed;
   DeliveryStepBoundary("tables-flushed");
   Status status = toExport ? ExportRecordedCards(journal, entries) : Status();
-  if (toExport) {
-    anyFinished = false;
-    for (const LedgerEntry& e : journal.Entries()) anyFinished = anyFinished || e.Finished();
-  }
-  if (anyFinished) {
-    Status compacted = journal.Compact();
-    if (status) status = std::move(compacted);
-  }
+  Status compacted = journal.Compact();
+  if (status) status = std::move(compacted);
   return status;
 }
 

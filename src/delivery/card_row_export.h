@@ -16,6 +16,7 @@
 // Thread safety: used on the delivery thread only, like the journal.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "delivery/journal.h"
@@ -31,12 +32,35 @@ class DeliveryTables;
 // the next call and tells the first cause (card.mdb or the journal).
 Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEntry>& entries);
 
+// When the journal is applied.
+enum class ApplyWhen {
+  kNow,      // whatever the journal holds
+  kWhenDue,  // only when it holds more than kApplyBound orders to apply or cut
+};
+
+// The most orders the journal holds before a cycle that delivered applies
+// it anyway. A cycle that delivered nothing (the shop idle) applies it
+// always, so in a quiet shop card.mdb is seconds behind; in a busy one the
+// bound keeps the replay after a crash short (64 plans of a few hundred
+// bytes: well under a second to read and check) and the tables' and
+// card.mdb's flushes at about one per file for 64 orders.
+inline constexpr std::size_t kApplyBound = 64;
+
+// True when the journal holds more than kApplyBound orders whose cards are
+// not yet all in card.mdb or that are finished (orders open for another
+// reason, such as a consign without an answer, do not count: applying would
+// not make them go).
+bool DeliveryJournalDue(DeliveryJournal& journal);
+
 // Applies the journal as described above; what the cycle runs at its end and
-// the recovery before the cycle. Cheap when nothing is left to apply (one
-// read of the journal). Ok when nothing is left for a later call; else the
-// first failure's cause (a table flush, card.mdb, the journal).
-// With `tables`, the tables are flushed through the delivery session's
-// held tables (store/delivery_step.h) instead of opening them again.
-Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables = nullptr);
+// the recovery before the cycle. Cheap when nothing is left to apply (the
+// journal's entries are kept in memory) and, with kWhenDue, when the journal
+// is within its bound. Ok when nothing is left for a later call, or the
+// apply is not due; else the first failure's cause (a table flush,
+// card.mdb, the journal). With `tables`, the tables are flushed through the
+// delivery session's held tables (store/delivery_step.h) instead of opening
+// them again.
+Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables = nullptr,
+                            ApplyWhen when = ApplyWhen::kNow);
 
 }  // namespace autodeliver

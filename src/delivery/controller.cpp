@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "delivery/card_row_export.h"
+#include "delivery/journal.h"
 #include "delivery/recovery.h"
 #include "store/stock_table.h"
 #include "text/gbk.h"
@@ -47,7 +49,11 @@ DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window
 DeliveryController::~DeliveryController() {
   RequestStop();
   WaitForCycle();
-  // No cycle runs any more: the cards the deliveries marked leave the file.
+  // No cycle runs any more: the deliveries not yet applied reach the tables'
+  // and card.mdb's disk (other tools read card.mdb after the program
+  // closed), and the cards the deliveries marked leave the file.
+  DeliveryJournal journal(shop_);
+  ApplyDeliveryJournal(journal);
   CompactStock(shop_);
 }
 

@@ -17,7 +17,9 @@
 //
 // Closing: RequestStop lets the running cycle finish the order in hand and
 // stops it before the next order; WaitForCycle then waits for its end. No
-// card is ever taken without being recorded.
+// card is ever taken without being recorded. The destructor applies the
+// delivery journal (card_row_export.h), so that the tables and card.mdb
+// hold every delivery once the program has closed.
 //
 // Stock compaction: a delivery leaves its cards marked in the stock file.
 // After each cycle, on the delivery thread and before the cycle counts as

@@ -133,7 +133,7 @@ CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std
   // before any new card is taken.
   DeliveryJournal journal(shop);
   DeliveryRecovery recovery(journal, observer);
-  recovery.RecoverRecords();
+  recovery.RecoverRecords(ApplyWhen::kWhenDue);
   const OrderScan scan = ScanOrders();
   result.scanOutcome = scan.outcome;
   result.ordersListed = static_cast<int>(scan.orders.size());
@@ -326,9 +326,14 @@ CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std
   if (scan.outcome == ScanOutcome::kListed && !result.stopped && !result.endedAtImFailure)
     recovery.SettleUnlisted(scan.orders);
 
-  // The cycle's deliveries reach the disk in the tables and card.mdb: one
-  // flush per file for the whole cycle. The window refreshes after this.
-  ApplyDeliveryJournal(journal, &tables);
+  // The deliveries reach the disk in the tables and card.mdb, one flush per
+  // file: once the shop is idle (a cycle that delivered nothing), or when
+  // the journal holds more than its bound of orders, or at a cycle cut
+  // short (stopped, or the IM client not answering); until then each
+  // order is on the disk in the journal, and its rows are in the tables for
+  // every reader. The window refreshes after this.
+  const bool applyNow = result.ordersDelivered == 0 || result.stopped || result.endedAtImFailure;
+  ApplyDeliveryJournal(journal, &tables, applyNow ? ApplyWhen::kNow : ApplyWhen::kWhenDue);
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();

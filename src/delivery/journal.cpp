@@ -7,11 +7,10 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
+#include "base/mutex.h"
 #include "io/file_io.h"
 #include "store/shop_context.h"
 #include "store/shop_paths.h"
@@ -100,57 +99,196 @@ bool LedgerEntry::AllExported() const {
   return true;
 }
 
+// What the process knows of one journal file, shared by every
+// DeliveryJournal of its path: the descriptor kept open, the file's end
+// after the last append, and the entries its lines tell, kept up to date
+// with every line appended, so that during normal running the file is
+// written and never read. Checked against the file (a stat: the same file,
+// the same size) before it is read from and before an object's first
+// append; anything else (a crash, another process, a test) makes it read
+// the file again.
+struct DeliveryJournal::Shared {
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t end = 0;                // the file's size as this process left it
+  bool endsLine = true;         // the last line is whole (or the file empty)
+  bool folderUnsynced = false;  // the file was made here, its folder not yet flushed
+  bool valid = false;           // what follows mirrors the file
+  std::vector<LedgerEntry> entries;
+  std::map<std::string, std::size_t> byOrder;
+  // Orders recorded by this process since the file was last read: their
+  // rows are in the tables (not yet flushed), so a replay has nothing to add.
+  std::set<std::string> recordedHere;
+
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    valid = false;
+  }
+  void Forget() {
+    entries.clear();
+    byOrder.clear();
+    recordedHere.clear();
+  }
+  // Takes in the whole lines of `text`; a last line without its end was cut
+  // short and is passed over.
+  void Take(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t nl = text.find('\n', at);
+      if (nl == std::string::npos) break;
+      TakeLine(text.substr(at, nl - at));
+      at = nl + 1;
+    }
+  }
+  void TakeLine(const std::string& line) {
+    const std::size_t space = line.rfind(' ');
+    if (space == std::string::npos) return;
+    const std::string body = line.substr(0, space);
+    if (std::to_string(Checksum(body)) != line.substr(space + 1)) return;
+    std::istringstream in(body);
+    std::string kind, orderWord, order;
+    in >> kind;
+    if (kind == "P") {
+      LedgerEntry e;
+      if (!ParsePlan(in, &e.plan)) return;
+      e.exported.assign(e.plan.cards.size(), false);
+      e.exportFrom.assign(e.plan.cards.size(), std::nullopt);
+      recordedHere.erase(e.plan.orderNumber);
+      auto at = byOrder.find(e.plan.orderNumber);
+      if (at != byOrder.end()) {
+        entries[at->second] = std::move(e);
+      } else {
+        byOrder[e.plan.orderNumber] = entries.size();
+        entries.push_back(std::move(e));
+      }
+      return;
+    }
+    if (!(in >> orderWord) || !Unhex(orderWord, &order)) return;
+    auto at = byOrder.find(order);
+    if (at == byOrder.end()) return;
+    LedgerEntry& e = entries[at->second];
+    if (kind == "R") e.recorded = true;
+    if (kind == "H") e.handed = true;
+    if (kind == "C") e.consigned = true;
+    if (kind == "X") e.closed = true;
+    std::size_t index = 0;
+    if (kind == "E" && (in >> index) && index < e.exported.size()) e.exported[index] = true;
+    std::uint32_t from = 0;
+    if (kind == "A" && (in >> index >> from) && index < e.exportFrom.size()) e.exportFrom[index] = from;
+  }
+  // Reads the file anew (or finds it missing). False when it is there but
+  // cannot be read.
+  bool Load(const std::string& path) {
+    Close();
+    Forget();
+    end = 0;
+    endsLine = true;
+    const int opened = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (opened < 0) {
+      valid = errno == ENOENT;
+      return valid;
+    }
+    fd = opened;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      Close();
+      return false;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (got < text.size()) {
+      Close();
+      return false;
+    }
+    device = st.st_dev;
+    inode = st.st_ino;
+    end = st.st_size;
+    endsLine = text.empty() || text.back() == '\n';
+    Take(text);
+    valid = true;
+    return true;
+  }
+  // True when what is known still is the file at `path`: the same file, of
+  // the size this process left it (or still no file).
+  bool Current(const std::string& path) const {
+    if (!valid) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return fd < 0 && errno == ENOENT;
+    return fd >= 0 && st.st_dev == device && st.st_ino == inode && st.st_size == end;
+  }
+};
+
+Mutex& DeliveryJournal::JournalsLock() {
+  static Mutex m;
+  return m;
+}
+
 DeliveryJournal::DeliveryJournal(ShopContext& shop) : DeliveryJournal(shop, DeliveryJournalPath(shop)) {}
 
-DeliveryJournal::DeliveryJournal(ShopContext& shop, std::string path) : shop_(shop), path_(std::move(path)) {}
+DeliveryJournal::DeliveryJournal(ShopContext& shop, std::string path) : shop_(shop), path_(std::move(path)) {
+  // Never destroyed: the delivery thread may still use a journal while the
+  // process exits.
+  static auto* journals = new std::map<std::string, Shared*>;
+  MutexLock lock(JournalsLock());
+  Shared*& shared = (*journals)[path_];
+  if (!shared) shared = new Shared;
+  shared_ = shared;
+}
 
-DeliveryJournal::~DeliveryJournal() { CloseFile(); }
+DeliveryJournal::~DeliveryJournal() = default;
 
-void DeliveryJournal::CloseFile() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  end_ = -1;
+void DeliveryJournal::Check(bool always) {
+  if ((always || !checked_) && !shared_->Current(path_)) shared_->Load(path_);
+  checked_ = true;
 }
 
 Status DeliveryJournal::Append(const std::string& lines, bool flush) {
+  MutexLock lock(JournalsLock());
   FileIo& io = shop_.DeliveryFileIo();
-  struct stat st {};
-  // The descriptor stays open between appends; a file renamed over it (a
-  // compaction by another object) is opened anew.
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_nlink == 0)) CloseFile();
-  if (fd_ < 0) {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd_ >= 0) {
-      folderUnsynced_ = true;
-    } else if (errno == EEXIST) {
-      fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    }
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+  Shared& f = *shared_;
+  Check(false);
+  if (!f.valid && !f.Load(path_)) return Status::FromErrno(path_, errno ? errno : EIO);
+  if (f.fd < 0) {
+    f.fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
       Status failed = Status::FromErrno(path_, errno);
-      CloseFile();
+      f.Close();
       return failed;
     }
+    f.folderUnsynced = true;
+    f.device = st.st_dev;
+    f.inode = st.st_ino;
+    f.end = 0;
+    f.endsLine = true;
   }
-  const off_t end = st.st_size;
-  // A last line cut short by a crash (or written by someone else since this
-  // object's last append) is ended first, so that it cannot run into these.
-  char last = '\n';
-  if (end > 0 && end != end_) {
-    Status read = ReadFully(io, fd_, &last, 1, end - 1).WithPath(path_);
-    if (!read) {
-      CloseFile();
-      return read;
-    }
+  const off_t end = f.end;
+  // A last line cut short by a crash is ended first, so that it cannot run
+  // into these.
+  const std::string text = f.endsLine ? lines : "\n" + lines;
+  Status status = WriteFully(io, f.fd, text.data(), text.size(), end).WithPath(path_);
+  if (!status) io.Truncate(f.fd, end);  // no part of a line stays behind
+  if ((flush || !status) && io.DataSync(f.fd) != 0 && status) status = Status::FromErrno(path_, errno);
+  if (!status) {
+    // What the file holds now is read again by the next use.
+    f.Close();
+    return status;
   }
-  const std::string text = last == '\n' ? lines : "\n" + lines;
-  Status status = WriteFully(io, fd_, text.data(), text.size(), end).WithPath(path_);
-  if (!status) io.Truncate(fd_, end);  // no part of a line stays behind
-  if ((flush || !status) && io.DataSync(fd_) != 0 && status) status = Status::FromErrno(path_, errno);
-  end_ = status ? end + static_cast<off_t>(text.size()) : -1;
+  f.end = end + static_cast<off_t>(text.size());
+  f.endsLine = true;
+  f.Take(lines);
   // A file made here is kept by a power cut only once its folder is flushed.
-  if (status && flush && folderUnsynced_) {
+  if (flush && f.folderUnsynced) {
     SyncFolderOf(shop_.DeliveryFileIo(), path_);
-    folderUnsynced_ = false;
+    f.folderUnsynced = false;
   }
   return status;
 }
@@ -164,14 +302,25 @@ Status DeliveryJournal::Planned(const DeliveryPlan& plan) {
   return status;
 }
 
+Status DeliveryJournal::Recorded(const std::string& orderNumber) {
+  Status status = Append(Sealed("R " + Hex(orderNumber)), /*flush=*/false);
+  if (status) {
+    // The rows were written by this process just before: nothing to replay.
+    MutexLock lock(JournalsLock());
+    shared_->recordedHere.insert(orderNumber);
+    unsettled_.erase(orderNumber);
+    DeliveryStepBoundary("recorded");
+  }
+  return status;
+}
+
 #define AUTODELIVER_STEP_LINE(Name, letter, step, flush)                                 \
   Status DeliveryJournal::Name(const std::string& orderNumber) {                         \
     Status status = Append(Sealed(std::string(letter) + " " + Hex(orderNumber)), flush); \
-    if (status && (letter[0] == 'R' || letter[0] == 'X')) unsettled_.erase(orderNumber); \
+    if (status && letter[0] == 'X') unsettled_.erase(orderNumber);                       \
     if (status) DeliveryStepBoundary(step);                                              \
     return status;                                                                       \
   }
-AUTODELIVER_STEP_LINE(Recorded, "R", "recorded", false)
 AUTODELIVER_STEP_LINE(Handed, "H", "handed", false)
 AUTODELIVER_STEP_LINE(Consigned, "C", "consigned", false)
 // A closed order is gone from the replay for good (marked for the seller, or
@@ -208,62 +357,70 @@ Status DeliveryJournal::Exporting(const std::vector<PlannedCardRef>& cards, std:
   return status;
 }
 
-std::vector<LedgerEntry> DeliveryJournal::Entries() const {
-  std::vector<LedgerEntry> entries;
-  std::map<std::string, std::size_t> byOrder;
-  std::ifstream file(path_, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) {
-    if (file.eof()) break;  // a last line without its end was cut short
-    const std::size_t space = line.rfind(' ');
-    if (space == std::string::npos) continue;
-    const std::string body = line.substr(0, space);
-    if (std::to_string(Checksum(body)) != line.substr(space + 1)) continue;
-    std::istringstream in(body);
-    std::string kind, orderWord, order;
-    in >> kind;
-    if (kind == "P") {
-      LedgerEntry e;
-      if (!ParsePlan(in, &e.plan)) continue;
-      e.exported.assign(e.plan.cards.size(), false);
-      e.exportFrom.assign(e.plan.cards.size(), std::nullopt);
-      auto at = byOrder.find(e.plan.orderNumber);
-      if (at != byOrder.end()) {
-        entries[at->second] = std::move(e);
-      } else {
-        byOrder[e.plan.orderNumber] = entries.size();
-        entries.push_back(std::move(e));
-      }
-      continue;
-    }
-    if (!(in >> orderWord) || !Unhex(orderWord, &order)) continue;
-    auto at = byOrder.find(order);
-    if (at == byOrder.end()) continue;
-    LedgerEntry& e = entries[at->second];
-    if (kind == "R") e.recorded = true;
-    if (kind == "H") e.handed = true;
-    if (kind == "C") e.consigned = true;
-    if (kind == "X") e.closed = true;
-    std::size_t index = 0;
-    if (kind == "E" && (in >> index) && index < e.exported.size()) e.exported[index] = true;
-    std::uint32_t from = 0;
-    if (kind == "A" && (in >> index >> from) && index < e.exportFrom.size()) e.exportFrom[index] = from;
-  }
-  return entries;
+std::vector<LedgerEntry> DeliveryJournal::Entries() {
+  MutexLock lock(JournalsLock());
+  Check(true);
+  return shared_->valid ? shared_->entries : std::vector<LedgerEntry>();
 }
 
-std::vector<LedgerEntry> DeliveryJournal::Unfinished() const {
+std::vector<LedgerEntry> DeliveryJournal::Unfinished() {
+  MutexLock lock(JournalsLock());
+  Check(true);
   std::vector<LedgerEntry> open;
-  for (LedgerEntry& e : Entries())
-    if (!e.Finished()) open.push_back(std::move(e));
+  if (!shared_->valid) return open;
+  for (const LedgerEntry& e : shared_->entries)
+    if (!e.Finished()) open.push_back(e);
   return open;
 }
 
+DeliveryJournal::Counts DeliveryJournal::OrderCounts() {
+  MutexLock lock(JournalsLock());
+  Check(true);
+  Counts counts;
+  for (const LedgerEntry& e : shared_->entries) {
+    if (e.Finished()) ++counts.finished;
+    if (e.recorded && !e.AllExported()) ++counts.unapplied;
+  }
+  return counts;
+}
+
+bool DeliveryJournal::RecordedHere(const std::string& orderNumber) {
+  MutexLock lock(JournalsLock());
+  Check(false);
+  return shared_->recordedHere.count(orderNumber) > 0;
+}
+
 Status DeliveryJournal::Compact() {
-  const std::vector<LedgerEntry> open = Unfinished();
-  if (open.empty() && ::access(path_.c_str(), F_OK) != 0) return Status();
+  MutexLock lock(JournalsLock());
+  Shared& f = *shared_;
+  Check(true);
+  if (!f.valid) return Status::FromErrno(path_, EIO);
+  std::vector<const LedgerEntry*> open;
+  for (const LedgerEntry& e : f.entries)
+    if (!e.Finished()) open.push_back(&e);
+  if (f.fd < 0 || f.entries.size() == open.size()) return Status();
+  FileIo& io = shop_.DeliveryFileIo();
+  if (open.empty()) {
+    // Every order is finished: the file is cut to nothing, without a flush.
+    // A power cut may bring the cut lines back, and a replay of finished
+    // orders does nothing; the next plan's flush makes the cut durable.
+    if (io.Truncate(f.fd, 0) != 0) {
+      Status failed = Status::FromErrno(path_, errno);
+      f.Close();
+      return failed;
+    }
+    f.end = 0;
+    f.endsLine = true;
+    f.Forget();
+    DeliveryStepBoundary("journal-cut");
+    return Status();
+  }
+  // Orders still open keep the file; finished ones are left in it until they
+  // are a bound's worth, then the file is rewritten with the open ones.
+  if (f.entries.size() - open.size() < kCompactAt) return Status();
   std::string content;
-  for (const LedgerEntry& e : open) {
+  for (const LedgerEntry* entry : open) {
+    const LedgerEntry& e = *entry;
     content += Sealed(PlanLine(e.plan));
     const std::string order = Hex(e.plan.orderNumber);
     if (e.recorded) content += Sealed("R " + order);
@@ -275,13 +432,12 @@ Status DeliveryJournal::Compact() {
     if (e.handed) content += Sealed("H " + order);
     if (e.consigned) content += Sealed("C " + order);
   }
-  CloseFile();  // the next append opens the new file
-  FileIo& io = shop_.DeliveryFileIo();
+  const std::set<std::string> recordedHere = f.recordedHere;
+  f.Close();  // the next use opens the new file
   const std::string temp = path_ + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return Status::FromErrno(temp, errno);
-  Status status;
-  if (!content.empty()) status = WriteFully(io, fd, content.data(), content.size(), 0).WithPath(temp);
+  Status status = WriteFully(io, fd, content.data(), content.size(), 0).WithPath(temp);
   if (io.Sync(fd) != 0 && status) status = Status::FromErrno(temp, errno);
   ::close(fd);
   if (status && io.Rename(temp.c_str(), path_.c_str()) != 0) status = Status::FromErrno(path_, errno);
@@ -290,6 +446,11 @@ Status DeliveryJournal::Compact() {
     return status;
   }
   SyncFolderOf(shop_.DeliveryFileIo(), path_);
+  // The rows recorded here are still the process's own.
+  if (f.Load(path_)) {
+    for (const std::string& order : recordedHere)
+      if (f.byOrder.count(order)) f.recordedHere.insert(order);
+  }
   return status;
 }
 

@@ -5,11 +5,18 @@
 // rows (order number, card number, password). The plan is the one line
 // flushed to the disk before the buyer's message leaves; the tables are
 // changed right after it without a flush of their own, and brought to the
-// disk, with card.mdb, when the journal is applied at the end of the cycle
-// (recovery.h: ApplyDeliveryJournal), one flush per file per cycle. A
-// delivery cut short by a crash, a power cut or a full disk is completed
-// from the plan by the next start or cycle: every step of the replay can be
-// run twice without effect.
+// disk, with card.mdb, when the journal is applied (card_row_export.h:
+// ApplyDeliveryJournal): by a cycle that delivered nothing, or once the
+// journal holds more than its bound of orders, one flush per file each
+// time. A delivery cut short by a crash, a power cut or a full disk is
+// completed from the plan by the next start or cycle: every step of the
+// replay can be run twice without effect.
+//
+// The process keeps what it knows of the file (its descriptor, its end,
+// the entries its lines tell) for every DeliveryJournal of the same path,
+// so appends need no look at the file and reads none of it while no one
+// else wrote it; a stat on each read (the same file, the size this process
+// left) tells when the file must be read again.
 //
 // The other lines record progress: recorded (the sent rows and the stock
 // marks are written), exporting (per card, before its card.mdb row is
@@ -29,7 +36,8 @@
 // Thread safety: used by the delivery thread only (the cycle and the
 // recovery it runs); the file is never shared by two processes (the
 // instance lock sees to that). Two DeliveryJournal objects may append to the
-// same file one after the other.
+// same file one after the other (they share the process's view of it,
+// under a mutex).
 #pragma once
 
 #include <sys/types.h>
@@ -40,6 +48,7 @@
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "io/status.h"
 #include "store/delivery_step.h"
 
@@ -106,27 +115,49 @@ class DeliveryJournal {
 
   // Every order the journal holds, in the order of their plans (a later
   // plan of the same order replaces an earlier, finished one).
-  std::vector<LedgerEntry> Entries() const;
+  std::vector<LedgerEntry> Entries();
   // The orders not yet finished.
-  std::vector<LedgerEntry> Unfinished() const;
+  std::vector<LedgerEntry> Unfinished();
+  // How many orders the journal holds: recorded but not yet all in
+  // card.mdb (the tables and card.mdb still to be brought up to date for
+  // them), and finished (to be cut from the file).
+  struct Counts {
+    std::size_t unapplied = 0;
+    std::size_t finished = 0;
+  };
+  Counts OrderCounts();
+  // True when this process recorded the order's cards (its "recorded" line
+  // was written here, since the file was last read): the rows are in the
+  // tables, only perhaps not yet flushed, so a replay of the plan has
+  // nothing to add.
+  bool RecordedHere(const std::string& orderNumber);
 
-  // Rewrites the file with the unfinished orders only (through a file
+  // Cuts the finished orders from the file. When every order is finished
+  // the file is cut to nothing in place (no flush: finished orders coming
+  // back after a power cut are passed over by the replay); while some are
+  // open, the finished ones stay until there are kCompactAt of them, and
+  // then the file is rewritten with the open ones only (through a file
   // beside it, renamed over it, the folder flushed). The caller makes sure
   // that what the finished orders changed is on the disk first.
   Status Compact();
+  static constexpr std::size_t kCompactAt = 64;
 
   const std::string& path() const { return path_; }
   ShopContext& shop() const { return shop_; }
 
+  struct Shared;
+
  private:
   Status Append(const std::string& lines, bool flush);
-  void CloseFile();
+  // Makes sure the shared view mirrors the file: on every read, and before
+  // this object's first append (`always` false).
+  void Check(bool always) AD_REQUIRES(JournalsLock());
+  static Mutex& JournalsLock();
   ShopContext& shop_;
   std::string path_;
-  int fd_ = -1;                      // kept open between appends
-  off_t end_ = -1;                   // the file's size after this object's last append
+  Shared* shared_ = nullptr;         // the process's view of the file, shared by path
+  bool checked_ = false;             // the view was checked against the file by this object
   std::set<std::string> unsettled_;  // orders planned here, not yet recorded or closed
-  bool folderUnsynced_ = false;      // the file was made here, its folder not yet flushed
 };
 
 }  // namespace autodeliver

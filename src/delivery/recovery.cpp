@@ -50,12 +50,24 @@ void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
   events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked.ok(), marked);
 }
 
-void DeliveryRecovery::RecoverRecords() {
+void DeliveryRecovery::RecoverRecords(ApplyWhen when) {
+  const std::vector<LedgerEntry> entries = journal_.Entries();
   // A card.mdb append cut short is settled first, so that other readers
-  // find a whole file from the start, not only after the next delivery.
-  SettleCardExport(shop_);
-  for (const LedgerEntry& entry : journal_.Entries()) {
+  // find a whole file from the start, not only after the next delivery: at
+  // start, and when an append may have been cut short since.
+  bool appendBegun = false;
+  for (const LedgerEntry& entry : entries)
+    for (std::size_t i = 0; i < entry.exported.size(); ++i)
+      appendBegun = appendBegun || (!entry.exported[i] && entry.exportFrom[i]);
+  if (when == ApplyWhen::kNow || appendBegun) SettleCardExport(shop_);
+  bool replayed = false;
+  for (const LedgerEntry& entry : entries) {
     if (entry.Finished() || TablesFlushedFor(entry)) continue;
+    // Recorded by this process: its rows are in the tables, waiting for the
+    // flush of the next apply. (At start every one is checked.)
+    if (when == ApplyWhen::kWhenDue && entry.recorded && journal_.RecordedHere(entry.plan.orderNumber))
+      continue;
+    replayed = true;
     // The plan is replayed: what it wrote before is found and not written
     // again. A recorded line does not tell that the tables reached the disk
     // (they are flushed only when the journal is applied), so a recorded
@@ -99,8 +111,9 @@ void DeliveryRecovery::RecoverRecords() {
         break;
     }
   }
-  // The tables flushed, card.mdb completed, the finished orders cut.
-  ApplyDeliveryJournal(journal_);
+  // The tables flushed, card.mdb completed, the finished orders cut: at
+  // once after a replay, else when due.
+  ApplyDeliveryJournal(journal_, nullptr, replayed ? ApplyWhen::kNow : when);
   Reload();
 }
 

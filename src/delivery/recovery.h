@@ -4,7 +4,9 @@
 //
 // RecoverRecords (at start and before every cycle, no network): a plan whose
 // tables are not known to be flushed (journal.h: they are flushed when the
-// journal is applied) is run again (store/delivery_step.h), which records
+// journal is applied), and that this process did not record itself since it
+// read the journal (at start: every such plan), is run again
+// (store/delivery_step.h), which records
 // the planned cards still in stock and takes those recorded but still in
 // stock; a plan none of whose cards was taken and that can no longer be had
 // is dropped (its cards stay where they are); one that can neither complete
@@ -27,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/card_row_export.h"
 #include "delivery/journal.h"
 #include "market/order_scan.h"
 
@@ -46,8 +49,9 @@ class DeliveryRecovery {
   // Works on the shop whose journal `journal` is.
   DeliveryRecovery(DeliveryJournal& journal, DeliveryEvents& events);
 
-  // The store side, as above.
-  void RecoverRecords();
+  // The store side, as above. The journal is applied as `when` says, and at
+  // once when a plan was replayed.
+  void RecoverRecords(ApplyWhen when = ApplyWhen::kNow);
 
   // The unfinished entry of an order (as of the last RecoverRecords or
   // settle), or null.

@@ -46,15 +46,18 @@ Status ExportCardToAccess(const ShopContext& shop, const std::string& orderNumbe
   return ExportCardToAccessAt(shop.ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
-Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows) {
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows,
+                             const std::function<Status(std::uint32_t)>& before) {
   std::vector<std::vector<std::string>> values;
   values.reserve(rows.size());
   for (const CardExportRow& r : rows) values.push_back({r.orderNumber, r.cardNumber, r.cardPassword});
-  return AppendTextRows(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"}, values);
+  return AppendTextRows(programDir + "/card.mdb", "biao", {"dingdan", "kahao", "mima"}, values, nullptr,
+                        before);
 }
 
-Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows) {
-  return ExportCardsToAccessAt(shop.ProgramDir(), rows);
+Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows,
+                           const std::function<Status(std::uint32_t)>& before) {
+  return ExportCardsToAccessAt(shop.ProgramDir(), rows, before);
 }
 
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {

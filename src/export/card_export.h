@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,9 +52,13 @@ struct CardExportRow {
 
 // Inserts the rows, in their order, into `programDir` + "/card.mdb" in one
 // change of the file: all or, on a failure, none, which tells its cause
-// (AppendTextRows, jet4/jet4_file.h). Ok for no rows.
-Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows);
-Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows);
+// (AppendTextRows, jet4/jet4_file.h). Ok for no rows. `before`, when given,
+// is called with the row count before the rows, with the file open and
+// locked, just before it is changed; its failure stops the export.
+Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows,
+                             const std::function<Status(std::uint32_t)>& before = {});
+Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows,
+                           const std::function<Status(std::uint32_t)>& before = {});
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.

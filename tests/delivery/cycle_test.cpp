@@ -17,8 +17,11 @@
 
 #include "../http/raw_http_server.h"
 #include "delivery/card_delivery.h"
+#include "delivery/controller.h"
 #include "delivery/events.h"
+#include "delivery/journal.h"
 #include "delivery/waiting_needs.h"
+#include "delivery/window.h"
 #include "delivery_fixture.h"
 #include "export/jet4/jet4_file.h"
 #include "http/http_request.h"
@@ -156,14 +159,35 @@ TEST_F(DeliveryCycleTest, DeliversNewMonitoredOrdersOldestCardFirstInPageOrder) 
   EXPECT_EQ(std::count(targets.begin(), targets.end(), "/user/order_list_new.htm"), 1);
   EXPECT_EQ(std::count(targets.begin(), targets.end(), "/user/baseInfoSet.htm"), 2);
 
-  // Every card reached card.mdb, quotes and all.
-  EXPECT_EQ(ExportedRows(),
-            (std::vector<std::string>{second + "|Q1|0", first + "|A001|p1", first + "|A'002|p'2"}));
+  // card.mdb follows once the shop is idle.
+  EXPECT_TRUE(ExportedRows().empty());
 
-  // The next cycle finds nothing new to deliver.
+  // The next cycle finds nothing new to deliver, and brings every card to
+  // card.mdb, quotes and all.
   const CycleResult again = Cycle();
   EXPECT_EQ(again.ordersDelivered, 0);
   EXPECT_EQ(sender_.sent.size(), 2u);
+  EXPECT_EQ(ExportedRows(),
+            (std::vector<std::string>{second + "|Q1|0", first + "|A001|p1", first + "|A'002|p'2"}));
+}
+
+// A program closed right after a delivering cycle (no idle cycle came):
+// closing the delivery brings its cards to card.mdb.
+TEST_F(DeliveryCycleTest, ClosingTheDeliveryBringsTheLastCyclesCardsToCardMdb) {
+  Monitor("点卡"_gbk);
+  Stock("点卡"_gbk, {{"K1", "k1"}});
+  const std::string order = PlaceOrder("点卡", 1, "买家甲");
+  class NoWindow : public DeliveryWindow {
+    void RefreshAfterDelivery() override {}
+    void SetTimerInterval(int) override {}
+  } window;
+  {
+    DeliveryController controller(shop(), window, [](const std::atomic<bool>&) { return CycleResult{}; });
+    ASSERT_EQ(Cycle().ordersDelivered, 1);
+    EXPECT_TRUE(ExportedRows().empty());
+  }
+  EXPECT_EQ(ExportedRows(), std::vector<std::string>{order + "|K1|k1"});
+  EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
 }
 
 TEST_F(DeliveryCycleTest, OrderWaitsWholeUntilTheStockCoversIt) {

@@ -2,6 +2,11 @@
 // an order that recovery cannot settle: no card goes out unrecorded, no
 // order gets a second message, and what cannot be settled is marked for the
 // seller.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +14,8 @@
 #include <map>
 #include <set>
 
+#include "delivery/card_delivery.h"
+#include "delivery/card_row_export.h"
 #include "delivery/events.h"
 #include "delivery/fan_out.h"
 #include "delivery/journal.h"
@@ -161,7 +168,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
   }
 }
 
-TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushesEachTableOnce) {
+TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheIdleCycleFlushesEachTableOnce) {
   const std::string item = "点卡10元"_gbk;
   Monitor(item);
   Stock(item, {{"F1", "p1"}, {"F2", "p2"}, {"F3", "p3"}, {"F4", "p4"}});
@@ -190,22 +197,37 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheCycleFlushes
   };
   Cycle();
   sender_.onSend = nullptr;
-  shop().SetDeliveryFileIo(nullptr);
 
   ASSERT_EQ(sender_.sent.size(), 3u);
   EXPECT_EQ(flushesAtSend, (std::vector<int>{1, 2, 3})) << "one flush per order before its message";
   EXPECT_EQ(otherFlushesAtSend, (std::vector<int>{1, 1, 1})) << "the new journal's folder only";
   EXPECT_EQ(planKept, (std::vector<bool>{true, true, true}));
-  const std::string stock = std::filesystem::path(TableFilePath(shop().StockTablePath())).filename().string();
-  const std::string sent = std::filesystem::path(TableFilePath(shop().SentTablePath())).filename().string();
-  EXPECT_EQ(flushes.of[stock], 1) << "the stock table once for the cycle";
-  EXPECT_EQ(flushes.of[sent], 1) << "the sent table once for the cycle";
-  // Everything reached the tables and card.mdb, and the journal is settled.
+  // The delivering cycle flushed its journal and nothing else; every reader
+  // already sees the rows.
+  EXPECT_EQ(flushes.Total(), 4);
   EXPECT_TRUE(StockNumbers(item).empty());
   EXPECT_EQ(Sent().size(), 4u);
-  EXPECT_EQ(ExportedRows().size(), 4u);
   EXPECT_EQ(Consigned().size(), 3u);
+  EXPECT_TRUE(ExportedRows().empty()) << "card.mdb waits for the idle cycle";
+
+  // The idle cycle: each table flushed once, card.mdb written, the journal
+  // cut to nothing in place.
+  const std::map<std::string, int> before = flushes.of;
+  auto since = [&](const std::string& name) {
+    const auto was = before.find(name);
+    return flushes.of[name] - (was == before.end() ? 0 : was->second);
+  };
+  const CycleResult idle = Cycle();
+  shop().SetDeliveryFileIo(nullptr);
+  EXPECT_EQ(idle.ordersDelivered, 0);
+  const std::string stock = std::filesystem::path(TableFilePath(shop().StockTablePath())).filename().string();
+  const std::string sent = std::filesystem::path(TableFilePath(shop().SentTablePath())).filename().string();
+  EXPECT_EQ(since(stock), 1) << "the stock table once";
+  EXPECT_EQ(since(sent), 1) << "the sent table once";
+  EXPECT_EQ(since("delivery.journal"), 1) << "its exporting line only";
+  EXPECT_EQ(ExportedRows().size(), 4u);
   EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
+  EXPECT_EQ(std::filesystem::file_size(DeliveryJournalPath(shop())), 0u);
 }
 
 TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWrittenTwice) {
@@ -513,11 +535,158 @@ TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishe
   // The next line does not run into the cut one.
   ASSERT_TRUE(journal.Handed("ORDER-2"));
   ASSERT_TRUE(journal.Unfinished().at(0).handed);
+  // One finished order stays beside an open one (far fewer than the bound).
   ASSERT_TRUE(journal.Compact());
-  EXPECT_EQ(journal.Entries().size(), 1u);
-  entries = journal.Unfinished();
+  EXPECT_EQ(journal.Entries().size(), 2u);
+  entries = DeliveryJournal(shop()).Unfinished();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].recorded && entries[0].handed);
+}
+
+// Orders delivered in cycles of ten, as the cycle does, without an idle
+// cycle in between: the journal is applied at the end of the cycle that
+// takes it past its bound, not before. A process that dies once that apply
+// has brought the tables and card.mdb to the disk but before the journal is
+// cut, or a power cut that takes the cut back, leaves the restart nothing
+// to write again.
+int g_killAtStep = 0;  // 1: "exported", 2: "journal-cut"
+FaultIo* g_cutPower = nullptr;
+void KillAtStep(const char* step) {
+  const bool here = (g_killAtStep == 1 && std::string(step) == "exported") ||
+                    (g_killAtStep == 2 && std::string(step) == "journal-cut");
+  if (!here) return;
+  if (g_cutPower) g_cutPower->PowerCut();
+  ::raise(SIGKILL);
+}
+
+TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApplyWritesNothingTwice) {
+  const std::string item = "点卡10元"_gbk;
+  Monitor(item);
+  const int orders = static_cast<int>(kApplyBound) + 6;  // the bound passed in the seventh cycle
+  struct Case {
+    const char* what;
+    int killAtStep;
+    bool powerCut;
+  };
+  const Case cases[] = {
+      {"undisturbed", 0, false},
+      {"killed after the apply, before the cut", 1, false},
+      {"power cut taking the cut back", 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string prefix = std::string("B") + std::to_string(c.killAtStep) + "-";
+    std::vector<std::pair<std::string, std::string>> cards;
+    for (int i = 0; i < orders; ++i) cards.push_back({prefix + std::to_string(i), "p"});
+    Stock(item, cards);
+    const std::filesystem::path rowsSeen = dir_ / "rows-seen";
+    std::filesystem::remove(rowsSeen);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      FaultIo io;
+      io.recordUnflushed = true;
+      if (c.powerCut) {
+        g_cutPower = &io;
+        shop().SetDeliveryFileIo(&io);
+      }
+      g_killAtStep = c.killAtStep;
+      SetDeliveryStepHook(&KillAtStep);
+      DeliveryJournal journal(shop());
+      std::ofstream seen(rowsSeen);
+      for (int i = 0; i < orders;) {
+        DeliveryTables tables(shop());
+        for (int k = 0; k < 10 && i < orders; ++k, ++i) {
+          const std::string order = prefix + "O" + std::to_string(i);
+          if (!DeliverCards(journal, tables, order, item, "buyer", "", 1).message) ::_exit(2);
+          journal.Handed(order);
+          journal.Consigned(order);
+        }
+        ApplyDeliveryJournal(journal, &tables, ApplyWhen::kWhenDue);
+        seen << CardExportRowCount(shop()).value_or(9999) << " " << std::flush;
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (c.killAtStep) {
+      ASSERT_TRUE(WIFSIGNALED(status));
+    } else {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      // card.mdb untouched for six cycles, whole at the seventh's end.
+      std::ifstream in(rowsSeen);
+      std::vector<int> counts;
+      for (int n; in >> n;) counts.push_back(n);
+      EXPECT_EQ(counts, (std::vector<int>{0, 0, 0, 0, 0, 0, orders}));
+      EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty()) << "cut once applied";
+    }
+    // The restart.
+    RecoverDeliveryRecords(shop(), nullptr);
+    int sentRows = 0;
+    for (const SentCard& s : Sent()) sentRows += s.orderNumber.rfind(prefix, 0) == 0;
+    EXPECT_EQ(sentRows, orders);
+    std::map<std::string, int> copies;
+    for (const std::string& row : ExportedRows())
+      if (row.rfind(prefix, 0) == 0) ++copies[row];
+    EXPECT_EQ(copies.size(), static_cast<std::size_t>(orders));
+    for (const auto& [row, n] : copies) EXPECT_EQ(n, 1) << row;
+    EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
+    EXPECT_TRUE(StockNumbers(item).empty());
+  }
+}
+
+// The journal's compaction: cut to nothing in place once every order is
+// finished; rewritten with the open orders once the finished ones beside
+// them reach the bound; otherwise left as it is. Each state as a fresh
+// process reads the file.
+TEST_F(DeliveryLedgerTest, CompactionCutsTheFinishedOrdersInPlaceOrAtTheBound) {
+  auto finish = [](DeliveryJournal& journal, const std::string& order) {
+    ASSERT_TRUE(journal.Planned({order, "item", "buyer", "", 1, "t", {{3, "N" + order, "P", "N" + order}}}));
+    ASSERT_TRUE(journal.Recorded(order));
+    ASSERT_TRUE(journal.Exported(order, 0));
+    ASSERT_TRUE(journal.Consigned(order));
+  };
+  struct Case {
+    const char* what;
+    std::size_t finished;
+    bool open;
+    std::size_t entriesAfter;
+    bool fileEmpty;
+    bool rewritten;  // through a new file, renamed over the old
+  };
+  const Case cases[] = {
+      {"all finished", 3, false, 0, true, false},
+      {"one open, few finished", 3, true, 4, false, false},
+      {"one open, a bound of finished", DeliveryJournal::kCompactAt, true, 1, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(DeliveryJournalPath(shop()));
+    DeliveryJournal journal(shop());
+    if (c.open) {
+      ASSERT_TRUE(journal.Planned({"OPEN", "item", "buyer", "", 1, "t", {{9, "NO", "PO", "NO"}}}));
+    }
+    for (std::size_t i = 0; i < c.finished; ++i) finish(journal, "DONE-" + std::to_string(i));
+    struct stat was {};
+    ASSERT_EQ(::stat(DeliveryJournalPath(shop()).c_str(), &was), 0);
+    ASSERT_TRUE(journal.Compact());
+    struct stat now {};
+    ASSERT_EQ(::stat(DeliveryJournalPath(shop()).c_str(), &now), 0);
+    EXPECT_EQ(now.st_size == 0, c.fileEmpty);
+    EXPECT_EQ(now.st_ino != was.st_ino, c.rewritten);
+    const std::string copy = ReadFileBytes(DeliveryJournalPath(shop()));
+    std::filesystem::remove(DeliveryJournalPath(shop()));
+    std::ofstream(DeliveryJournalPath(shop()), std::ios::binary) << copy;
+    const std::vector<LedgerEntry> read = DeliveryJournal(shop()).Entries();
+    EXPECT_EQ(read.size(), c.entriesAfter);
+    if (!c.open) continue;
+    const std::vector<LedgerEntry> open = DeliveryJournal(shop()).Unfinished();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].plan.orderNumber, "OPEN");
+    // A line appended after the compaction lands after what it kept.
+    ASSERT_TRUE(DeliveryJournal(shop()).Closed("OPEN"));
+    EXPECT_TRUE(DeliveryJournal(shop()).Unfinished().empty());
+    EXPECT_EQ(DeliveryJournal(shop()).Entries().size(), c.entriesAfter);
+  }
 }
 
 // A delivery cut short whose cards the recovery cannot record now: the

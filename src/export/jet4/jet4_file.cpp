@@ -45,6 +45,21 @@ void SyncDirectoryOf(const std::string& path) {
   ::close(fd);
 }
 
+// The path of the file that `path` names: `path` itself unless it is a
+// symbolic link (one lstat), else the link resolved to the real file, so
+// that the folder lock and the undo journal sit beside the file changed.
+// nullopt, with errno set, when the path does not name a file.
+std::optional<std::string> FilePathBehindLinks(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  if (!S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string real = resolved;
+  std::free(resolved);
+  return real;
+}
+
 // The advisory lock on a file's folder, held while the file is changed. The
 // lock sits on the folder, not on the file, because creating a database
 // replaces the file: a writer waiting on the old file's lock would wake up
@@ -146,17 +161,17 @@ Status AppendTextRow(const std::string& givenPath, const std::string& table,
 
 Status AppendTextRows(const std::string& givenPath, const std::string& table,
                       const std::vector<std::string>& columns,
-                      const std::vector<std::vector<std::string>>& rows, FileIo* io) {
+                      const std::vector<std::vector<std::string>>& rows, FileIo* io,
+                      const BeforeAppend& before) {
   using namespace jet4;
   if (columns.empty()) return Status::NotFound(givenPath, "no columns named for the row");
   for (const std::vector<std::string>& row : rows)
     if (row.size() != columns.size()) return Status::NotFound(givenPath, "no columns named for the row");
   if (rows.empty()) return Status();
   // A symbolic link stays one: the file it names is the one replaced.
-  char* resolved = ::realpath(givenPath.c_str(), nullptr);
+  const std::optional<std::string> resolved = FilePathBehindLinks(givenPath);
   if (!resolved) return Status::FromErrno(givenPath, errno);
-  const std::string path = resolved;
-  std::free(resolved);
+  const std::string& path = *resolved;
   MutexLock guard(ChangeMutex());
   // The first failed call on the file or its journal is the cause.
   FailureWatch fs;
@@ -213,6 +228,10 @@ Status AppendTextRows(const std::string& givenPath, const std::string& table,
       }
       encoded.push_back(EncodeRow(def, cells));
     }
+    if (before) {
+      Status ready = before(def.rowCount);
+      if (!ready) return ready;
+    }
     for (const std::string& row : encoded) image.AppendRow(def, row);
     std::vector<PageChange> changes;
     for (std::uint32_t page : image.ChangedPagesInWriteOrder(def)) {
@@ -233,10 +252,9 @@ namespace {
 template <typename Result, typename Use>
 std::optional<Result> WithSettledImage(const std::string& givenPath, FileIo* io, Use use) {
   using namespace jet4;
-  char* resolved = ::realpath(givenPath.c_str(), nullptr);
+  const std::optional<std::string> resolved = FilePathBehindLinks(givenPath);
   if (!resolved) return std::nullopt;
-  const std::string path = resolved;
-  std::free(resolved);
+  const std::string& path = *resolved;
   MutexLock guard(ChangeMutex());
   FileIo& fs = io ? *io : DefaultFileIo();
   LockedFile file(path);

@@ -25,11 +25,14 @@
 //
 // Thread safety: changes are serialised inside the process and across
 // processes (an advisory flock on the file's folder), so concurrent callers
-// are safe; each call opens, changes and closes the file. Readers outside
+// are safe; each call opens, changes and closes the file (once: a caller
+// that needs the row count before its rows gets it from the same opening,
+// AppendTextRows' `before`). Readers outside
 // this program may read the file at any time and see a whole file.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,12 +63,20 @@ Status AppendTextRow(const std::string& path, const std::string& table,
                      const std::vector<std::string>& columns, const std::vector<std::string>& gbkValues,
                      FileIo* io = nullptr);
 
+// Called by AppendTextRows once the file is open, locked and settled and the
+// rows are checked, with the table's row count before them, just before the
+// file is changed; a failed Status stops the append, the file unchanged,
+// and is what AppendTextRows returns.
+using BeforeAppend = std::function<Status(std::uint32_t rowCountBefore)>;
+
 // Appends the rows to `table` as AppendTextRow appends one, in one change of
 // the file (one pass through its undo journal): all of them or, on any
-// failure, none, with the cause as AppendTextRow tells it. Ok for no rows.
+// failure, none, with the cause as AppendTextRow tells it. Ok for no rows
+// (`before` is then not called).
 Status AppendTextRows(const std::string& path, const std::string& table,
                       const std::vector<std::string>& columns,
-                      const std::vector<std::vector<std::string>>& gbkRows, FileIo* io = nullptr);
+                      const std::vector<std::vector<std::string>>& gbkRows, FileIo* io = nullptr,
+                      const BeforeAppend& before = {});
 
 // Settles the file at `path` as the next append would (a change cut short is
 // taken back or kept whole, jet4_journal.h), so that readers outside this

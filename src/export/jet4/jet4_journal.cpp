@@ -169,12 +169,13 @@ std::string JournalPathFor(const std::string& filePath) { return filePath + ".jo
 bool SettleJournal(int fileFd, const std::string& journalPath, FileIo& io) {
   Fd journal(::open(journalPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
   if (journal.get() < 0) return errno == ENOENT;
+  // A cleared journal (the usual case) is told by its first bytes alone.
+  char head[8];
+  const ssize_t got = io.ReadAt(journal.get(), head, sizeof head, 0);
+  if (got < 0) return false;
+  if (std::all_of(head, head + got, [](char c) { return c == 0; })) return true;  // cleared or empty
   std::optional<std::string> bytes = ReadWhole(io, journal.get());
   if (!bytes) return false;
-  if (bytes->empty() || std::all_of(bytes->begin(), bytes->begin() + std::min<std::size_t>(bytes->size(), 8),
-                                    [](char c) { return c == 0; })) {
-    return true;  // cleared
-  }
   Parsed record;
   struct stat st;
   if (::fstat(fileFd, &st) != 0) return false;
@@ -217,11 +218,13 @@ bool WritePages(int fileFd, off_t sizeBefore, const std::string& journalPath,
   Append64(record, Hash(record.data(), record.size()));
   record.append(kDone, 8);
 
-  bool created = true;
-  int fd = ::open(journalPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) {
-    created = false;
-    fd = ::open(journalPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  // The journal kept from an earlier change is used again; only a new one
+  // needs its folder flushed.
+  bool created = false;
+  int fd = ::open(journalPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    created = true;
+    fd = ::open(journalPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   }
   Fd journal(fd);
   struct stat js;

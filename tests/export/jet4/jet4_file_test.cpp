@@ -179,6 +179,33 @@ TEST(Jet4FileTest, RowsAppendedTogetherGoInWholeAndInOrderOrNotAtAll) {
   EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
 }
 
+// The hook called just before the change: it gets the row count before the
+// rows; its failure is the append's and leaves the file alone; rows that
+// cannot go in never reach it.
+TEST(Jet4FileTest, TheHookBeforeTheChangeGetsTheRowCountAndCanStopIt) {
+  testing::TempDir dir;
+  std::string path = dir.path() + "/card.mdb";
+  ASSERT_TRUE(CreateCardDatabase(path));
+  ASSERT_TRUE(Append(path, "first"));
+  std::vector<std::uint32_t> counts;
+  auto noting = [&counts](std::uint32_t n) {
+    counts.push_back(n);
+    return Status();
+  };
+  ASSERT_TRUE(AppendTextRows(path, "biao", kColumns, {{"a", "b", "c"}, {"d", "e", "f"}}, nullptr, noting));
+  ASSERT_TRUE(AppendTextRows(path, "biao", kColumns, {{"g", "h", "i"}}, nullptr, noting));
+  EXPECT_EQ(counts, (std::vector<std::uint32_t>{1, 3}));
+
+  const std::string before = testing::ReadFileBytes(path);
+  const Status refused = AppendTextRows(path, "biao", kColumns, {{"j", "k", "l"}}, nullptr,
+                                        [](std::uint32_t) { return Status::IoError("journal", ENOSPC); });
+  EXPECT_EQ(refused.error(), ENOSPC);
+  EXPECT_TRUE(testing::ReadFileBytes(path) == before) << "file changed";
+  EXPECT_FALSE(AppendTextRows(path, "biao", kColumns, {{"m", std::string(256, 'x'), "o"}}, nullptr, noting));
+  EXPECT_EQ(counts.size(), 2u) << "called for rows that could not go in";
+  EXPECT_EQ(Jet4RowCount(path, "biao"), 4u);
+}
+
 TEST(Jet4FileTest, AnInlineUsageMapThatCannotReachANewPageBecomesPaged) {
   testing::TempDir dir;
   std::string path = dir.path() + "/card.mdb";
