@@ -20,7 +20,10 @@ DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window
     : DeliveryController(
           shop, window,
           [this, &shop, &sender, events](const std::atomic<bool>& stop) {
-            return RunDeliveryCycle(shop, sender, stop, events, &loginWatch_, &imWatch_);
+            // The tables stay open across the cycles of the session.
+            if (!tables_) tables_ = std::make_unique<DeliveryTables>(shop);
+            return RunDeliveryCycle(shop, sender, stop, events, &loginWatch_, &imWatch_, nullptr,
+                                    tables_.get());
           },
           [this, &shop, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
             const ResendBatch batch = RunResend(shop, request, sender, events, &stop);
@@ -53,7 +56,8 @@ DeliveryController::~DeliveryController() {
   // and card.mdb's disk (other tools read card.mdb after the program
   // closed), and the cards the deliveries marked leave the file.
   DeliveryJournal journal(shop_);
-  ApplyDeliveryJournal(journal);
+  ApplyDeliveryJournal(journal, tables_.get());
+  tables_.reset();
   CompactStock(shop_);
 }
 

@@ -36,6 +36,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -45,6 +46,7 @@
 #include "delivery/message_sender.h"
 #include "delivery/resend.h"
 #include "delivery/window.h"
+#include "store/delivery_step.h"
 
 namespace autodeliver {
 
@@ -125,7 +127,10 @@ class DeliveryController {
   CycleResult lastResult_ AD_GUARDED_BY(mutex_);
   LoginWatch loginWatch_;  // used by the delivery thread only
   ImWatch imWatch_;        // used by the delivery thread only
-  std::thread thread_;     // used on the window's thread only
+  // The delivery session's tables, open from the first cycle to the
+  // controller's end (used by the delivery thread only).
+  std::unique_ptr<DeliveryTables> tables_;
+  std::thread thread_;  // used on the window's thread only
 };
 
 }  // namespace autodeliver

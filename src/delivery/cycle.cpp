@@ -124,7 +124,7 @@ const char* Describe(WaitReason reason) {
 
 CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events, LoginWatch* loginWatch, ImWatch* imWatch,
-                             OrderRuleGate* rules) {
+                             OrderRuleGate* rules, DeliveryTables* sessionTables) {
   DeliveryEvents none;
   DeliveryEvents& observer = events ? *events : none;
   CycleResult result;
@@ -145,13 +145,16 @@ CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
   ImGate gate(shop, imWatch, sender, scan.orders);
   std::set<std::string> retried;  // each undelivered order at most once per cycle
-  // The stock, sent and items tables stay open for the cycle. Whether each
+  // The stock, sent and items tables stay open for the cycle (for the
+  // session, when its tables are handed in). Whether each
   // listed order was delivered before and whether its item is monitored is
   // looked up for all of them in one hold; an order's delivery looks it up
   // again in the hold that takes its cards (DeliverCards), so a write made
   // since by another program or the window is still seen. An order listed
   // again after this cycle tried to deliver it is looked up at its turn.
-  DeliveryTables tables(shop);
+  std::optional<DeliveryTables> ownTables;
+  if (!sessionTables) ownTables.emplace(shop);
+  DeliveryTables& tables = sessionTables ? *sessionTables : *ownTables;
   std::vector<Known> known;
   if (!scan.orders.empty()) {
     DeliveryTables::Hold hold(tables);

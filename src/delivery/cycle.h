@@ -62,6 +62,7 @@ namespace autodeliver {
 
 class ShopContext;
 class DeliveryEvents;
+class DeliveryTables;
 class OrderRuleGate;
 }  // namespace autodeliver
 
@@ -93,9 +94,12 @@ struct CycleResult {
 // given, keeps the IM client's state and the retries across cycles.
 // `rules`, when given, applies the order rules (tests give one with their
 // own clock); without it the rules of the data folder apply with the system
-// clock.
+// clock. `tables`, when given, are the delivery session's tables, kept
+// open from one cycle to the next by the caller (made from `shop`); without
+// them the cycle opens its own and closes them at its end.
 CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr,
-                             ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr);
+                             ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr,
+                             DeliveryTables* tables = nullptr);
 
 }  // namespace autodeliver

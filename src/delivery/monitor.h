@@ -4,8 +4,8 @@
 // figures (status_figures.h), and any further observers (the window's, a
 // demo's), all behind the one fan-out that the delivery controller is given:
 //
-//   DeliveryMonitor monitor(extraObserver);             // log file opened
-//   DeliveryController controller(window, sender, &monitor);
+//   DeliveryMonitor monitor(shop, extraObserver);       // log file opened
+//   DeliveryController controller(shop, window, sender, &monitor);
 //   monitor.log().AddLineSink(...);                     // the log page
 //   monitor.Add(&windowBridge);        // tells the window a cycle ended
 //   ... monitor.status().Figures() ... // read by the window for its status line

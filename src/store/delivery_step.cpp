@@ -1,7 +1,15 @@
 // One order's cards taken and recorded in one step; see delivery_step.h.
 #include "store/delivery_step.h"
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -91,12 +99,24 @@ void DeliveryStepBoundary(const char* step) {
 
 namespace {
 
+// Readies `t` for a delivery step: the delivery's file I/O, the shop's
+// sound tables, and values never cut to their field.
+void PrepareStepTable(ShopContext& shop, RecordTable& t) {
+  t.SetFileIo(shop.DeliveryFileIoSet());
+  t.SetSoundTables(&shop.soundTables());
+  t.SetCutOverlongText(false);
+}
+
 // RecordPlannedCards on the stock and sent tables, open and held for
 // writing by the caller under the store lock; `why` takes the first
 // failure.
+// `loaded` holds the stock cards read in the same hold with no write since
+// (null: none): a planned card among them is known live without reading it
+// again.
 RecordOutcome RecordPlan(ShopContext& shop, RecordTable& stock, RecordTable& sent,
                          const std::string& stockPath, const std::string& sentPath, const DeliveryPlan& plan,
-                         Status& why, TableFlush flush, PlanState state) AD_REQUIRES(shop.StoreLock()) {
+                         Status& why, TableFlush flush, PlanState state,
+                         const std::vector<StockCard>* loaded = nullptr) AD_REQUIRES(shop.StoreLock()) {
   const bool now = flush == TableFlush::kNow;
   // True when `s` is ok; else keeps the first failure as the cause.
   auto noted = [&why](Status s) {
@@ -124,7 +144,13 @@ RecordOutcome RecordPlan(ShopContext& shop, RecordTable& stock, RecordTable& sen
   std::vector<bool> live;
   for (const PlannedCard& card : plan.cards) {
     rows.push_back(orderSeen || !sentIndexed ? SentRowOf(sent, f, plan, card, rows) : 0);
-    live.push_back(StockCardLive(stock, f, plan, card));
+    bool known = false;
+    for (std::size_t k = 0; loaded && !known && k < loaded->size(); ++k) {
+      const StockCard& c = (*loaded)[k];
+      known = c.recordNumber == card.stockRecord && c.itemName == plan.itemName &&
+              c.cardNumber == card.stockNumber && c.cardPassword == card.cardPassword;
+    }
+    live.push_back(known || StockCardLive(stock, f, plan, card));
   }
   bool anyRecorded = false;
   for (std::int32_t row : rows) anyRecorded = anyRecorded || row != 0;
@@ -206,24 +232,21 @@ RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, St
   if (plan.cards.empty()) return RecordOutcome::kNothingWritten;
   // Other processes' imports check the stock and the sent cards: a card
   // must never be seen in neither.
-  SharedStoreGuard guard(shop);
+  SharedStoreGuard guard(shop, true);
   const std::string stockPath = shop.StockTablePath();
   const std::string sentPath = shop.SentTablePath();
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(shop.DeliveryFileIoSet());
-  sent.SetFileIo(shop.DeliveryFileIoSet());
-  stock.SetSoundTables(&shop.soundTables());
-  sent.SetSoundTables(&shop.soundTables());
-  stock.SetCutOverlongText(false);
-  sent.SetCutOverlongText(false);
+  PrepareStepTable(shop, stock);
+  PrepareStepTable(shop, sent);
   auto noted = [&why](Status s) {
     const bool ok = s.ok();
     if (!ok && why.ok()) why = std::move(s);
     return ok;
   };
-  // Nothing could be looked at: try again later.
-  if (!noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath))) return RecordOutcome::kUnsure;
+  // Nothing could be looked at (or the change stamp not raised): try again later.
+  if (!noted(guard.status()) || !noted(stock.Open(stockPath)) || !noted(sent.Open(sentPath)))
+    return RecordOutcome::kUnsure;
   if (!noted(stock.Hold(true)) || !noted(sent.Hold(true))) return RecordOutcome::kUnsure;
   return RecordPlan(shop, stock, sent, stockPath, sentPath, plan, why, flush, state);
 }
@@ -232,10 +255,8 @@ Status FlushDeliveryTables(ShopContext& shop) {
   SharedStoreGuard guard(shop);
   RecordTable stock;
   RecordTable sent;
-  stock.SetFileIo(shop.DeliveryFileIoSet());
-  sent.SetFileIo(shop.DeliveryFileIoSet());
-  stock.SetSoundTables(&shop.soundTables());
-  sent.SetSoundTables(&shop.soundTables());
+  PrepareStepTable(shop, stock);
+  PrepareStepTable(shop, sent);
   // The rows before the marks: a card is never out of the stock on the disk
   // while its row is not.
   Status rows = sent.Open(shop.SentTablePath());
@@ -263,7 +284,86 @@ struct HeldTable {
   std::string path;  // the path it was opened under
   int holds = 0;     // RecordTable::Hold calls inside the current hold
   bool write = false;
+  // Looked at (or opened) in a hold since the last hold that found the
+  // tables changed: it may be used without a look while they stay so.
+  bool current = false;
 };
+
+namespace {
+
+// Watches the data folder for table files made, removed or renamed there
+// (a backup put back under a table's name, say): such a change takes no
+// lock of ours, so the change stamp alone cannot tell it.
+class FolderWatch {
+ public:
+  FolderWatch() = default;
+  ~FolderWatch() { Stop(); }
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  enum class Seen {
+    kNothing,     // no table file changed since the last look
+    kTableFiles,  // a table file changed, or the watch cannot tell (it was
+                  // only just started, or its events overflowed)
+    kFolderGone,  // the folder itself was removed or moved
+  };
+
+  // What changed since the last call; a watch not running is started.
+  Seen Look(const std::string& dir) {
+    if (fd_ < 0) {
+      Start(dir);
+      return Seen::kTableFiles;
+    }
+    Seen seen = Seen::kNothing;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      if (n <= 0) {
+        Stop();
+        return Seen::kTableFiles;
+      }
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
+          Stop();
+          return Seen::kFolderGone;
+        }
+        if ((e->mask & IN_Q_OVERFLOW) || (e->len > 0 && IsTableFileName(e->name))) seen = Seen::kTableFiles;
+      }
+    }
+    return seen;
+  }
+
+ private:
+  // A table or its companion file: ".edb" or ".edt" in either letter case.
+  static bool IsTableFileName(std::string_view name) {
+    name = name.substr(0, name.find('\0'));
+    if (name.size() < 4) return false;
+    std::string ext(name.substr(name.size() - 4));
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return ext == ".edb" || ext == ".edt";
+  }
+
+  void Start(const std::string& dir) {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ < 0) return;
+    const std::uint32_t events =
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    if (::inotify_add_watch(fd_, dir.c_str(), events) < 0) Stop();
+  }
+
+  void Stop() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+};
+
+}  // namespace
 
 struct DeliveryTables::Impl {
   explicit Impl(ShopContext& s) : shop(s) {}
@@ -271,28 +371,72 @@ struct DeliveryTables::Impl {
   HeldTable stock, sent, items, settings;
   int depth = 0;         // Holds open; the outermost lets the tables go
   bool writing = false;  // the outermost Hold is for writing
+  // The change check of the current hold: no one wrote the tables since
+  // the last hold ended (the folder's change stamp and the folder itself
+  // as that hold left them), so the tables looked at since the last change
+  // are used without a look.
+  bool unchanged = false;
+  std::optional<std::uint64_t> leftStamp;  // the stamp at the last hold's end
+  FolderWatch folder;
+  // The stock cards read in this hold since its last stock write.
+  std::vector<StockCard> loaded;
+  // The settings read while the tables stayed unchanged, by name.
+  std::map<std::string, std::vector<std::string>, std::less<>> settingValues;
+
+  // At the start of the outermost hold.
+  void Begin() AD_REQUIRES(shop.StoreLock()) {
+    const std::optional<std::uint64_t> stamp = shop.StoreStamp();
+    const FolderWatch::Seen seen = folder.Look(shop.DataDir());
+    // The folder's lock file kept open may be gone with the folder.
+    if (seen == FolderWatch::Seen::kFolderGone) shop.ReopenStoreLockFile();
+    unchanged = seen == FolderWatch::Seen::kNothing && stamp && leftStamp && *stamp == *leftStamp;
+    loaded.clear();
+    if (unchanged) return;
+    // A table not used in this hold keeps what it knew from an earlier one,
+    // which a change since may have made wrong: each is looked at again at
+    // its next use.
+    for (HeldTable* h : {&stock, &sent, &items, &settings}) h->current = false;
+    settingValues.clear();
+  }
+
+  // At the end of the outermost hold: the stamp as it stands now, with
+  // this hold's own raise, is the one the next hold compares with.
+  void End() AD_REQUIRES(shop.StoreLock()) {
+    ReleaseAll();
+    leftStamp = shop.StoreStamp();
+    loaded.clear();
+  }
 
   // Makes `h` (the table at `path`, through `io`) ready for use inside the
-  // hold: open and kept open, its lock held (exclusive when `write`). A
-  // table whose file was replaced or rebuilt since it was opened is opened
+  // hold: open and kept open, and held. A read takes no table lock (the
+  // folder's lock keeps every writer of ours out, and other programs only
+  // read); a write takes the table's write lock, for those readers, after
+  // raising the folder's change stamp. A hold that found the tables
+  // unchanged looks at nothing else; otherwise each table is checked at
+  // its first use (header, block 0, a purge cut short, its file). A table
+  // whose file was replaced or rebuilt since it was opened is opened
   // again, once.
-  Status Use(HeldTable& h, const std::string& path, bool write, FileIo* io) {
+  Status Use(HeldTable& h, const std::string& path, bool write, FileIo* io) AD_REQUIRES(shop.StoreLock()) {
     if (depth == 0) return Status::Busy(path, "the delivery's tables are used outside a hold");
     if (h.holds > 0 && (h.write || !write)) return Status();
+    if (write) {
+      if (Status raised = shop.NoteStoreWrite(); !raised) return raised;
+    }
     if (h.table.IsOpen() && h.path != path) h.table.Close();
     for (int attempt = 0;; ++attempt) {
       if (!h.table.IsOpen()) {
+        PrepareStepTable(shop, h.table);
         h.table.SetFileIo(io);
-        h.table.SetSoundTables(&shop.soundTables());
-        h.table.SetCutOverlongText(false);
         h.table.SetKeptOpen(true);
         if (Status opened = h.table.Open(path); !opened) return opened;
         h.path = path;
       }
-      Status held = h.table.Hold(write);
+      Status held = h.table.Hold(write, unchanged && h.current ? RecordTable::HoldCheck::kUnchanged
+                                                               : RecordTable::HoldCheck::kUnlockedReads);
       if (held) {
         ++h.holds;
         h.write = h.write || write;
+        h.current = true;
         return held;
       }
       if (attempt > 0 || h.holds > 0 || !held.IsNotFound()) return held;
@@ -315,10 +459,16 @@ ShopContext& DeliveryTables::shop() const { return impl_->shop; }
 
 DeliveryTables::Hold::Hold(DeliveryTables& tables, bool forWriting)
     : guard_(tables.impl_->shop), tables_(tables) {
-  if (tables_.impl_->depth++ == 0) tables_.impl_->writing = forWriting;
+  Impl& s = *tables_.impl_;
+  if (s.depth++ > 0) return;
+  s.writing = forWriting;
+  InsideAHold(s.shop);
+  s.Begin();
 }
 DeliveryTables::Hold::~Hold() {
-  if (--tables_.impl_->depth == 0) tables_.impl_->ReleaseAll();
+  Impl& s = *tables_.impl_;
+  InsideAHold(s.shop);
+  if (--s.depth == 0) s.End();
 }
 
 bool DeliveryTables::SentCardExists(std::string_view orderNumber) {
@@ -379,6 +529,7 @@ std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view it
     }
     if (!stale) {
       if (total) *total = positions->size();
+      impl_->loaded = cards;
       return cards;
     }
     impl_->shop.Index().InvalidateStock();
@@ -389,6 +540,7 @@ std::vector<StockCard> DeliveryTables::LoadFirstStockCardsOf(std::string_view it
 std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
   InsideAHold(impl_->shop);
   std::vector<std::string> values;
+  if (auto known = impl_->settingValues.find(name); known != impl_->settingValues.end()) return known->second;
   HeldTable& h = impl_->settings;
   if (!impl_->Use(h, impl_->shop.SettingsTablePath(), false, impl_->shop.StoreFileIo())) return values;
   RecordTable& t = h.table;
@@ -398,13 +550,18 @@ std::vector<std::string> DeliveryTables::SettingValues(std::string_view name) {
   t.GoTo(1);
   for (std::int32_t i = 0; i < n; ++i, t.Skip(1)) {
     if (t.RecordId() <= 0 || !Equals(t, nameField, name)) continue;
-    values.push_back(t.ReadTextAt(dataField).value_or(std::string()));
+    std::optional<std::string> value = t.ReadTextAt(dataField);
+    // A value that could not be read is not kept for the next holds.
+    if (!value) return values;
+    values.push_back(std::move(*value));
   }
+  impl_->settingValues.emplace(std::string(name), values);
   return values;
 }
 
 Status DeliveryTables::FlushTables() {
   Hold hold(*this);
+  InsideAHold(impl_->shop);
   // The rows before the marks, as FlushDeliveryTables.
   Status rows = impl_->Use(impl_->sent, impl_->shop.SentTablePath(), false, impl_->shop.DeliveryFileIoSet());
   if (rows) rows = impl_->sent.table.Sync();
@@ -429,8 +586,10 @@ RecordOutcome DeliveryTables::RecordPlannedCards(const DeliveryPlan& plan, Statu
       return RecordOutcome::kUnsure;
     }
   }
-  return RecordPlan(impl_->shop, impl_->stock.table, impl_->sent.table, stockPath, sentPath, plan, why, flush,
-                    state);
+  const RecordOutcome outcome = RecordPlan(impl_->shop, impl_->stock.table, impl_->sent.table, stockPath,
+                                           sentPath, plan, why, flush, state, &impl_->loaded);
+  impl_->loaded.clear();
+  return outcome;
 }
 
 }  // namespace autodeliver

@@ -92,16 +92,28 @@ RecordOutcome RecordPlannedCards(ShopContext& shop, const DeliveryPlan& plan, St
                                  TableFlush flush = TableFlush::kNow, PlanState state = PlanState::kNew);
 
 // The stock, the sent cards, the monitored items and the settings held
-// open for a delivery session: the delivery cycle makes one and hands it down to each
+// open for a delivery session: the delivery controller makes one for its
+// cycles (a cycle without one makes its own) and hands it down to each
 // order's steps, so that an order's store work opens no file. The sent
 // check, the item check, the load of the order's cards and their record
 // run inside a Hold, which takes the store lock across processes
-// (SharedStoreGuard) and, at each table's first use inside it, the table's
-// lock with one read of its header as the change check: a write made by
-// another process, or by the window's own store operations, since the
-// previous hold is seen there, and the store's index (store_index.h)
-// rebuilds what it changed. A table whose file was replaced or rebuilt
-// under its name is opened again.
+// (SharedStoreGuard, store_lock.h).
+//
+// The change check covers all tables at once: every writer of the tables
+// takes that lock first and raises the folder's change stamp before it
+// writes. A hold that finds the stamp as the session's last hold left it
+// (and no table file made, removed or renamed in the data folder since,
+// which a backup put back would do) uses the tables as they are: no header
+// read, no look at the files. Otherwise each table is looked at on its
+// first use in the hold (header, block 0, a compaction cut short, a file
+// replaced), as is a table whose last access failed somewhere; the store's
+// index (store_index.h) rebuilds what another writer changed. A table
+// whose file was replaced or rebuilt under its name is opened again.
+//
+// A hold locks only the tables it writes (the stock and the sent cards,
+// for writing, until it ends), so that other programs' readers see them
+// whole at every release; the tables it only reads need no lock, as no
+// writer of ours can run while it holds the folder's lock.
 //
 // Between two holds the tables stay open but neither locked nor claimed:
 // the window's store operations and other programs use the files as if no
@@ -122,9 +134,10 @@ class DeliveryTables {
   ShopContext& shop() const;
 
   // One hold of the session: the store lock for its lifetime, and the
-  // tables used inside it locked until its end. A hold `forWriting` locks
-  // the stock and the sent cards for writing at their first use, so that
-  // recording the cards after looking at them needs no second lock call.
+  // tables used inside it held until its end. A hold `forWriting` locks
+  // the stock and the sent cards for writing at their first use (the
+  // change stamp raised before), so that recording the cards after looking
+  // at them needs no second lock call.
   class AD_SCOPED_CAPABILITY Hold {
    public:
     explicit Hold(DeliveryTables& tables, bool forWriting = false) AD_ACQUIRE(tables.shop().StoreLock());

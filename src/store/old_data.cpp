@@ -11,7 +11,9 @@
 #include <set>
 #include <tuple>
 
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
+#include "store/store_lock.h"
 #include "store/table_schema.h"
 #include "tables/record_table.h"
 #include "tables/table_copy.h"
@@ -526,7 +528,17 @@ OldDataReport MigrateShop(const std::string& from, const std::string& dir, const
           r.problem = "cannot copy " + p + " into " + r.backup;
           return r;
         }
-    if (!Merge(stage, data, r)) return r;
+    {
+      // Like every writer of the folder's tables: under its lock, the change
+      // stamp raised first, so that a running delivery sees the new records.
+      ShopContext shop(dir);
+      SharedStoreGuard folder(shop, true);
+      if (!folder.status()) {
+        r.problem = "cannot lock " + data;
+        return r;
+      }
+      if (!Merge(stage, data, r)) return r;
+    }
     if (!r.cardDatabase.empty()) {
       std::string target = r.cardDatabaseTarget;
       if (fs::exists(target, ec)) target = dir + "/card.imported-" + Stamp() + ".mdb";
@@ -553,8 +565,16 @@ OldDataReport MigrateShop(const std::string& from, const std::string& dir, const
   ::chmod(data.c_str(), 0700);
   r.backup = MakeBackup(dir, "before-import", &r.problem);
   if (r.backup.empty()) return r;
-  for (const OldTable& t : r.tables)
-    if (!Replace(out, data, r.backup, t.file, &r.problem)) return r;
+  {
+    ShopContext shop(dir);
+    SharedStoreGuard folder(shop, true);
+    if (!folder.status()) {
+      r.problem = "cannot lock " + data;
+      return r;
+    }
+    for (const OldTable& t : r.tables)
+      if (!Replace(out, data, r.backup, t.file, &r.problem)) return r;
+  }
   if (!r.cardDatabase.empty()) {
     const std::string staged = temp.path + "/" + kCardDatabase;
     if (!CopyBytes(r.cardDatabase, staged)) {
@@ -622,6 +642,12 @@ OldDataReport ConvertShop(const std::string& dir, bool dryRun) {
   if (any) {
     r.backup = MakeBackup(dir, "before-convert", &r.problem);
     if (r.backup.empty()) return r;
+    ShopContext shop(dir);
+    SharedStoreGuard folder(shop, true);
+    if (!folder.status()) {
+      r.problem = "cannot lock " + data;
+      return r;
+    }
     for (const OldTable& t : r.tables)
       if (t.outcome == OldTable::Outcome::kConverted && !Replace(out, data, r.backup, t.file, &r.problem))
         return r;

@@ -1,5 +1,7 @@
 #include "store/shop_context.h"
 
+#include <unistd.h>
+
 #include <utility>
 
 #include "store/shop_paths.h"
@@ -22,5 +24,10 @@ ShopContext::ShopContext(std::string programDir)
       itemsTable_(dataDir_ + "/" + kItemsTableFile),
       stockTable_(dataDir_ + "/" + kStockTableFile),
       sentTable_(dataDir_ + "/" + kSentTableFile) {}
+
+ShopContext::~ShopContext() {
+  RecursiveMutexLock guard(storeLock_);
+  if (sharedFd_ >= 0) ::close(sharedFd_);
+}
 
 }  // namespace autodeliver

@@ -22,11 +22,14 @@
 // out only under the store lock.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/mutex.h"
 #include "io/file_io.h"
+#include "io/status.h"
 #include "store/store_index.h"
 #include "tables/sound_tables.h"
 
@@ -37,6 +40,7 @@ class ShopContext {
   // The shop whose program folder is `programDir` (its tables in
   // programDir + "/data"); a trailing slash is dropped.
   explicit ShopContext(std::string programDir);
+  ~ShopContext();  // closes the data folder's lock file
   ShopContext(const ShopContext&) = delete;
   ShopContext& operator=(const ShopContext&) = delete;
 
@@ -64,6 +68,20 @@ class ShopContext {
   FileIo* DeliveryFileIoSet() const { return deliveryIo_; }
   void SetDeliveryFileIo(FileIo* io) { deliveryIo_ = io; }
 
+  // The data folder's change stamp (store_lock.h): the counter in its lock
+  // file as this process sees it now, under the outermost SharedStoreGuard.
+  // Nullopt outside one, or when the lock file could not be opened or read.
+  std::optional<std::uint64_t> StoreStamp() const AD_REQUIRES(storeLock_);
+  // The lock file is opened again by the next outermost SharedStoreGuard:
+  // for a user that saw the data folder removed or moved (the file kept
+  // open would lock nobody out then).
+  void ReopenStoreLockFile() AD_REQUIRES(storeLock_);
+  // Raises the stamp, once per outermost SharedStoreGuard, before the
+  // holder's first write of the tables. Fails when the lock file cannot be
+  // written (the holder then writes nothing); ok without a lock file (no
+  // folder lock is held then, and no one can read a stamp either).
+  Status NoteStoreWrite() AD_REQUIRES(storeLock_);
+
  private:
   friend class SharedStoreGuard;
 
@@ -75,9 +93,17 @@ class ShopContext {
   FileIo* storeIo_ = nullptr;
   FileIo* deliveryIo_ = nullptr;
   // The data folder's cross-process lock, held by the outermost
-  // SharedStoreGuard of this context.
+  // SharedStoreGuard of this context. The file stays open between two
+  // guards (only the flock is taken and dropped); it is opened again after
+  // a fork (the child would share the parent's lock through it) and when
+  // asked to (ReopenStoreLockFile).
   int sharedDepth_ AD_GUARDED_BY(storeLock_) = 0;
   int sharedFd_ AD_GUARDED_BY(storeLock_) = -1;
+  bool sharedLocked_ AD_GUARDED_BY(storeLock_) = false;
+  std::uint64_t sharedForks_ AD_GUARDED_BY(storeLock_) = 0;  // the fork count when it was opened
+  bool reopenLockFile_ AD_GUARDED_BY(storeLock_) = false;
+  std::optional<std::uint64_t> stamp_ AD_GUARDED_BY(storeLock_);
+  bool stampRaised_ AD_GUARDED_BY(storeLock_) = false;
 };
 
 }  // namespace autodeliver

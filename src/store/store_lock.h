@@ -11,7 +11,19 @@
 // folder, taken by the outermost guard of the context and dropped with it;
 // the kernel drops it when a holder dies. When the lock file cannot be
 // opened (no data folder, a read-only one) the guard holds the store lock
-// only, as before.
+// only, as before. The file stays open in the context between two guards.
+//
+// Every writer of the tables takes this lock first (a table access for
+// writing, the card import, the delivery's record), so the lock file also
+// carries the folder's change stamp: a counter (8 bytes, little-endian, at
+// its start) that a holder raises when it takes the lock to write, before
+// its first write. A holder that finds the stamp it left at the end of its
+// own last hold knows that no one wrote the tables in between, and one that
+// died half-way through its writes has raised it already. The lock is taken
+// in turn: a process that finds it held queues up (a byte-range lock in the
+// file, with a mark beside the stamp), and a holder that finds the mark
+// lets the lock go to it first, so a quick succession of holds never keeps
+// another process (an import from cron) waiting for ever.
 //
 // Thread safety: that is its purpose.
 #pragma once
@@ -35,17 +47,23 @@ class AD_SCOPED_CAPABILITY StoreGuard {
 inline constexpr char kStoreLockFile[] = "store.lock";
 
 // Holds the shop's store lock and its data folder's store lock for its
-// lifetime; waits for another process that holds the folder's lock.
+// lifetime; waits for another process that holds the folder's lock. With
+// `write`, the holder is about to write the tables: the change stamp is
+// raised (once per outermost guard), and status() tells when that failed
+// (the holder must then write nothing).
 class AD_SCOPED_CAPABILITY SharedStoreGuard {
  public:
-  explicit SharedStoreGuard(ShopContext& shop) AD_ACQUIRE(shop.StoreLock());
+  explicit SharedStoreGuard(ShopContext& shop, bool write = false) AD_ACQUIRE(shop.StoreLock());
   ~SharedStoreGuard() AD_RELEASE();
   SharedStoreGuard(const SharedStoreGuard&) = delete;
   SharedStoreGuard& operator=(const SharedStoreGuard&) = delete;
 
+  const Status& status() const { return status_; }
+
  private:
   ShopContext& shop_;
   RecursiveMutexLock lock_;
+  Status status_;
 };
 
 }  // namespace autodeliver

@@ -1,6 +1,9 @@
 // One table access of a store operation: takes the shop's store lock,
 // opens the table, holds its file lock (exclusive for a writing access) and
-// closes it at the end of the scope. Internal to the store.
+// closes it at the end of the scope. A writing access also takes the data
+// folder's lock and raises its change stamp before it opens the table
+// (SharedStoreGuard, store_lock.h), so that a delivery session holding the
+// tables open sees the write. Internal to the store.
 //
 // Thread safety: the StoreGuard member serialises accesses. To the clang
 // analysis an access asserts the shop's store lock for the rest of its function
@@ -9,6 +12,7 @@
 // file I/O and its set of tables known sound.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +29,7 @@ class TableAccess {
   // never cut: a cut name or number would be another one.
   TableAccess(ShopContext& shop, const std::string& path, bool write) AD_ASSERT_CAPABILITY(shop.StoreLock())
       : guard_(shop), path_(path) {
+    if (write && !TakeFolderLock(shop)) return;
     table_.SetFileIo(shop.StoreFileIo());
     table_.SetSoundTables(&shop.soundTables());
     table_.SetCutOverlongText(false);
@@ -51,7 +56,17 @@ class TableAccess {
   }
 
  private:
+  // The folder lock with the stamp raised; false (the access failed) when
+  // the stamp could not be raised. The store lock is held already (the
+  // analysis does not see it through the member).
+  bool TakeFolderLock(ShopContext& shop) AD_NO_THREAD_SAFETY_ANALYSIS {
+    folder_.emplace(shop, true);
+    status_ = folder_->status();
+    return status_.ok();
+  }
+
   StoreGuard guard_;
+  std::optional<SharedStoreGuard> folder_;
   std::string path_;
   RecordTable table_;
   Status status_;

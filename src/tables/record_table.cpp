@@ -31,6 +31,7 @@ namespace autodeliver {
 namespace fmt = table_format;
 
 struct RecordTable::Impl {
+  using HoldCheck = RecordTable::HoldCheck;
   // Every call goes through the watch, which keeps the first that failed
   // in an operation: its errno and file are the operation's cause.
   FailureWatch watch;
@@ -84,6 +85,10 @@ struct RecordTable::Impl {
   bool fileStatKnown = false;
   // SetKeptOpen: the file is claimed only while its lock is held.
   bool keptOpen = false;
+  // The figures, header and block 0 this table holds are those of the file:
+  // its last full look and every access since went through without a
+  // failure (a hold that trusts them, HoldCheck::kUnchanged, needs that).
+  bool clean = false;
   bool claimed = false;
   // Chains no record points at any more, freed before the lock goes (one
   // walk of the chains for all of them, in a table not known sound).
@@ -110,7 +115,7 @@ struct RecordTable::Impl {
   // and the change check against the header the last access read. A table
   // kept open also looks at its file (one fstat): a file replaced or removed
   // since is no longer the table at its path.
-  bool Acquire(bool write) {
+  bool Acquire(bool write, HoldCheck check = HoldCheck::kFull) {
     bool first = false;
     if (fd < 0) {
       Note(Status::IoError(path, EBADF));
@@ -124,7 +129,7 @@ struct RecordTable::Impl {
       claimed = true;
     }
     errno = 0;
-    if (!lock.Enter(write, &first)) {
+    if (!lock.Enter(write, &first, check == HoldCheck::kFull)) {
       const int e = errno;
       Note(e == EAGAIN || e == EACCES || e == 0 ? Status::Busy(path, "locked by another program")
                                                 : Status::FromErrno(path, e));
@@ -137,8 +142,12 @@ struct RecordTable::Impl {
     lastRead = -1;
     walking = false;
     wrote = false;
-    fileStatKnown = false;
     sound = soundKnown = false;
+    // Nothing changed since the last access: its figures, header, block 0
+    // and file stat stand.
+    if (check == HoldCheck::kUnchanged && clean) return true;
+    clean = false;
+    fileStatKnown = false;
     bool ok = true;
     if (::access(journalPath.c_str(), F_OK) == 0) {
       bool shared = !lock.exclusive();
@@ -158,6 +167,7 @@ struct RecordTable::Impl {
       Unlock();
       return false;
     }
+    clean = true;
     return true;
   }
 
@@ -297,7 +307,12 @@ struct RecordTable::Impl {
 
   void Leave() {
     if (!Buffering()) FlushForRead();
-    if (lock.held() && lock.depth() == 1) Settle();
+    if (lock.held() && lock.depth() == 1) {
+      Settle();
+      // A call that failed anywhere in the access (a write put back, a
+      // free list left as it was) leaves the next access to look again.
+      if (!watch.FirstFailure().ok() || flushFailed) clean = false;
+    }
     if (lock.Leave()) {
       DropCache();
       if (keptOpen) Unclaim();
@@ -366,6 +381,7 @@ struct RecordTable::Impl {
     if (WritePending()) return;
     if (!flushFailed) flushCause = watch.FirstFailure();
     flushFailed = true;
+    clean = false;
   }
 
   void DropCache() {
@@ -418,6 +434,7 @@ struct RecordTable::Impl {
   Status Outcome(bool ok, Status otherwise = {}) {
     Status s;
     if (!ok) {
+      clean = false;
       s = watch.FirstFailure();
       if (s.ok()) s = cause;
       if (s.ok()) s = otherwise.ok() ? Status::IoError(path, EIO) : std::move(otherwise);
@@ -565,6 +582,7 @@ Status RecordTable::Open(const std::string& path) {
   Status outcome = t.Outcome(ok, Status::Corrupt(t.path, "not a table as its header describes"));
   if (!ok) Close();
   if (ok) t.cursor = 1;
+  t.clean = ok;
   // A table kept open claims its file again whenever it takes the lock.
   if (ok && t.keptOpen) UnclaimTableFile(key);
   t.claimed = ok && !t.keptOpen;
@@ -579,6 +597,7 @@ void RecordTable::Close() {
   }
   if (t.fd >= 0) t.Unlock();
   t.holds = 0;
+  t.clean = false;
   t.flushFailed = false;
   t.unfreed.clear();
   t.scans = 0;
@@ -652,10 +671,10 @@ SoundTables& DefaultSoundTables() {
   return tables;
 }
 
-Status RecordTable::Hold(bool write) {
+Status RecordTable::Hold(bool write, HoldCheck check) {
   Impl& t = *impl_;
   t.Begin();
-  if (!t.Acquire(write)) return t.Outcome(false);
+  if (!t.Acquire(write, check)) return t.Outcome(false);
   ++t.holds;
   return t.Outcome(true);
 }

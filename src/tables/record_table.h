@@ -54,7 +54,8 @@
 // its path is still the one it holds (one fstat), and every access of any
 // table that the header and the field descriptors are those it read at
 // Open: another writer's rebuild of the table under its name fails the
-// access (kNotFound), and the table must be opened again.
+// access (kNotFound), and the table must be opened again. A caller with a
+// change check of its own can spare a hold these looks (Hold's HoldCheck).
 //
 // Thread safety: a RecordTable is used by one thread at a time. Distinct
 // RecordTables on distinct files may be used from different threads.
@@ -163,12 +164,29 @@ class RecordTable {
   // again after a write. Nullopt when the table cannot be read.
   std::optional<TableState> State();
 
+  // How a hold that takes the table afresh looks at it.
+  enum class HoldCheck {
+    // The lock (shared for a read), a purge cut short finished, the header
+    // and block 0 read, and for a table kept open its file looked at.
+    kFull,
+    // As kFull, but a read takes no lock: for a caller whose own lock keeps
+    // every writer of the table out (readers need not wait for each other).
+    kUnlockedReads,
+    // For a caller that knows no one wrote the table's files since this
+    // table's last hold (every writer takes a lock the caller held since):
+    // nothing is looked at, a read takes no lock and a write its lock only.
+    // A table whose last access failed somewhere is looked at as
+    // kUnlockedReads all the same.
+    kUnchanged,
+  };
+
   // Holds the table lock (exclusive when `write`) until the matching
   // Release; operations inside then neither lock again nor re-read the
   // header. Holds nest; a write hold inside a read hold upgrades the lock.
   // The Release that ends the last hold writes the appends pending (see
-  // above) and returns false when they could not all be written.
-  Status Hold(bool write);
+  // above) and returns false when they could not all be written. `check`
+  // applies when the hold takes the table afresh (see HoldCheck).
+  Status Hold(bool write, HoldCheck check = HoldCheck::kFull);
   Status Release();
 
   // Keeps appends made inside a write hold in memory until one of the

@@ -42,6 +42,7 @@ void TableLock::Attach(int fd) {
   fd_ = fd;
   depth_ = 0;
   exclusive_ = false;
+  locked_ = false;
 }
 
 bool TableLock::SetType(short type) {
@@ -64,12 +65,14 @@ bool TableLock::SetType(short type) {
 bool TableLock::Set(bool write) {
   if (!SetType(write ? F_WRLCK : F_RDLCK)) return false;
   exclusive_ = write;
+  locked_ = true;
   return true;
 }
 
 void TableLock::Unset() {
-  SetType(F_UNLCK);
+  if (locked_) SetType(F_UNLCK);
   exclusive_ = false;
+  locked_ = false;
 }
 
 void TableLock::Release() {

@@ -32,10 +32,14 @@ class TableLock {
   void SetWait(std::chrono::milliseconds wait) { wait_ = wait; }
 
   // Begins an access: takes the lock, or joins the one held (upgrading it
-  // for a write). *first tells whether the lock was taken afresh.
-  bool Enter(bool write, bool* first) {
+  // for a write). *first tells whether the access was begun afresh. With
+  // `lockReads` false a reading access takes no lock at all (its caller's
+  // own lock keeps every writer out), and a write inside it takes the
+  // exclusive one.
+  bool Enter(bool write, bool* first, bool lockReads = true) {
     *first = depth_ == 0;
-    if ((depth_ == 0 || (write && !exclusive_)) && !Set(write || exclusive_)) return false;
+    const bool take = write ? !exclusive_ : depth_ == 0 && lockReads;
+    if (take && !Set(write || exclusive_)) return false;
     ++depth_;
     return true;
   }
@@ -64,6 +68,7 @@ class TableLock {
   std::chrono::milliseconds wait_{3000};
   int depth_ = 0;
   bool exclusive_ = false;
+  bool locked_ = false;  // a lock of either kind is set on the file
 };
 
 }  // namespace autodeliver

@@ -423,8 +423,9 @@ TEST_F(ToolImport, RefusesWhatItCannotDo) {
 }
 
 // The program runs on the folder (it holds the folder's instance lock) and
-// delivers cards while the tool restocks: the tool goes ahead under the
-// table locks, and every card ends up exactly once, in the stock or sent.
+// delivers cards while the tool restocks: the tool's check and append hold
+// the folder's lock, which every write of the delivery waits for, and
+// every card ends up exactly once, in the stock or sent.
 TEST_F(ToolImport, BesideARunningDeliveryNoCardIsLostOrDoubled) {
   constexpr int kOld = 2000, kNew = 30000;
   for (int i = 0; i < kOld; ++i)
