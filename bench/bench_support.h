@@ -21,6 +21,7 @@
 #include "export/jet4/jet4_file.h"
 #include "store/item_table.h"
 #include "store/rows.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
@@ -100,20 +101,19 @@ inline void FreshFolder(const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
 }
 
-// A fresh program folder at `dir`, made the program's: the data tables, an
+// A fresh program folder at `dir`, the folder of `shop`: the data tables, an
 // empty card.mdb, `item` monitored and `cards` in its stock. False when any
 // of it cannot be made.
-inline bool FreshShop(const std::filesystem::path& dir, const std::string& item,
+inline bool FreshShop(ShopContext& shop, const std::filesystem::path& dir, const std::string& item,
                       const std::vector<ImportedCard>& cards) {
   FreshFolder(dir);
   std::string error;
   if (!CreateDataTables(dir.string(), &error)) return false;
   if (!CreateCardDatabase((dir / "card.mdb").string())) return false;
-  SetProgramDir(dir.string());
   MonitoredItem monitored;
   monitored.name = item;
-  if (!AppendItem(ProgramShop(), monitored)) return false;
-  return AppendStockCards(ProgramShop(), item, cards) == cards.size();
+  if (!AppendItem(shop, monitored)) return false;
+  return AppendStockCards(shop, item, cards) == cards.size();
 }
 
 // An SQLite database for the reference figures: the statements prepared

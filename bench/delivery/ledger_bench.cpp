@@ -49,33 +49,36 @@ std::vector<ImportedCard> Cards() {
   return cards;
 }
 
-bool FreshStore(const std::filesystem::path& dir) { return bench::FreshShop(dir, Item(), Cards()); }
+bool FreshStore(ShopContext& shop, const std::filesystem::path& dir) {
+  return bench::FreshShop(shop, dir, Item(), Cards());
+}
 
 double NonDurable(const std::filesystem::path& dir, int orders) {
-  if (!FreshStore(dir)) return -1;
+  ShopContext shop(dir.string());
+  if (!FreshStore(shop, dir)) return -1;
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
-    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), Item());
-    std::optional<StockCard> card = TakeStockCard(ProgramShop(), Item());
+    const std::vector<StockCard> stock = LoadStockCardsOf(shop, Item());
+    std::optional<StockCard> card = TakeStockCard(shop, Item());
     if (stock.empty() || !card) return -1;
-    AppendSentCard(ProgramShop(), {Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber,
-                                   card->cardPassword, "", SentAtNow()});
+    AppendSentCard(shop, {Item(), "ORDER" + std::to_string(i), "buyer", 1, card->cardNumber,
+                          card->cardPassword, "", SentAtNow()});
   }
   return MsSince(start) / orders;
 }
 
 double Durable(const std::filesystem::path& dir, int orders) {
-  if (!FreshStore(dir)) return -1;
-  DeliveryJournal journal;
+  ShopContext shop(dir.string());
+  if (!FreshStore(shop, dir)) return -1;
+  DeliveryJournal journal(shop);
   const auto start = Clock::now();
   for (int i = 0; i < orders; ++i) {
-    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), Item());
+    const std::vector<StockCard> stock = LoadStockCardsOf(shop, Item());
     if (stock.empty()) return -1;
     DeliveryPlan plan{"ORDER" + std::to_string(i), Item(), "buyer", "", 1, SentAtNow(), {}};
     plan.cards.push_back(
         {stock[0].recordNumber, stock[0].cardNumber, stock[0].cardPassword, stock[0].cardNumber});
-    if (!journal.Planned(plan) || RecordPlannedCards(ProgramShop(), plan) != RecordOutcome::kRecorded)
-      return -1;
+    if (!journal.Planned(plan) || RecordPlannedCards(shop, plan) != RecordOutcome::kRecorded) return -1;
     journal.Recorded(plan.orderNumber);
     journal.Handed(plan.orderNumber);
     journal.Consigned(plan.orderNumber);
@@ -124,7 +127,6 @@ int main(int argc, char** argv) {
   const double plain = NonDurable(base / "plain", orders);
   const double durable = Durable(base / "durable", orders);
   const double sqlite = Sqlite(base / "sqlite", orders);
-  SetProgramDir("");
   std::filesystem::remove_all(base);
   std::printf("store work per order, %d orders, stock of %d cards\n", orders, kStock);
   std::printf("  non-durable (no flush)          %8.3f ms\n", plain);

@@ -77,8 +77,9 @@ std::vector<ImportedCard> Cards(int orders) {
 // the session across its cycles (`held`) or opened by each store
 // operation; milliseconds per order.
 double Ours(const std::filesystem::path& dir, int orders, bool held) {
-  if (!bench::FreshShop(dir, Item(), Cards(orders))) return -1;
-  DeliveryJournal journal;
+  ShopContext shop(dir.string());
+  if (!bench::FreshShop(shop, dir, Item(), Cards(orders))) return -1;
+  DeliveryJournal journal(shop);
   DeliveryEvents none;
   std::optional<DeliveryTables> tables;
   const Clock::time_point start = Clock::now();
@@ -88,15 +89,15 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
     if (i % kCycle == 0) DeliveryRecovery(journal, none).RecoverRecords(ApplyWhen::kWhenDue);
     if (held && i % kCycle == 0) {
       // The cycle's look at its listed orders, in one hold.
-      if (!tables) tables.emplace(ProgramShop());
+      if (!tables) tables.emplace(shop);
       DeliveryTables::Hold hold(*tables);
       for (int k = i; k < std::min(i + kCycle, orders); ++k) {
         delivered = delivered || tables->SentCardExists(Order(k));
         monitored = monitored && tables->ItemExists(Item());
       }
     } else if (!held) {
-      delivered = SentCardExists(ProgramShop(), order);
-      monitored = ItemExists(ProgramShop(), Item());
+      delivered = SentCardExists(shop, order);
+      monitored = ItemExists(shop, Item());
     }
     if (delivered || !monitored) return -1;
     const CardDelivery delivery = held ? DeliverCards(journal, *tables, order, Item(), "buyer", "", 1)
@@ -109,7 +110,7 @@ double Ours(const std::filesystem::path& dir, int orders, bool held) {
   }
   // The idle cycle after the last order brings everything to the disk.
   DeliveryRecovery(journal, none).RecoverRecords(ApplyWhen::kWhenDue);
-  if (!tables) tables.emplace(ProgramShop());
+  if (!tables) tables.emplace(shop);
   if (!ApplyDeliveryJournal(journal, held ? &*tables : nullptr, ApplyWhen::kNow)) return -1;
   if (!journal.Entries().empty()) return -1;
   return MsSince(start) / orders;
@@ -236,7 +237,6 @@ int main(int argc, char** argv) {
     }
     counts.push_back(c);
   }
-  SetProgramDir("");
   std::filesystem::remove_all(base);
   std::printf("one-card orders, %d per run, cycles of %d, stock of %d cards, %d rounds (modes in turn)\n",
               orders, kCycle, kStock, rounds);

@@ -59,15 +59,13 @@ const std::string& Item() {
 // A fresh program directory with the installed tables, removed at the end.
 class ShopDir {
  public:
-  ShopDir() {
-    CreateDataTables(folder_.path());
-    SetProgramDir(folder_.path());
-  }
-  ~ShopDir() { SetProgramDir(""); }
+  ShopDir() { CreateDataTables(folder_.path()); }
+  ShopContext& shop() { return shop_; }
   const std::string& path() const { return folder_.path(); }
 
  private:
   bench::TempFolder folder_;
+  ShopContext shop_{folder_.path()};
 };
 
 // SQLite inserting `cards` into a table with the stock's columns, one
@@ -108,7 +106,7 @@ void BM_Import_ImportStockCards(benchmark::State& state) {
     std::atomic<bool> cancel{false};
     const Clock::time_point start = Clock::now();
     const StockImport result = ImportStockCards(
-        ProgramShop(), Item(), cards, [&](std::size_t, std::size_t) { ++reports; }, &cancel);
+        dir.shop(), Item(), cards, [&](std::size_t, std::size_t) { ++reports; }, &cancel);
     const double ms = MsSince(start);
     if (result.written != cards.size()) state.SkipWithError("the import stopped early");
     state.SetIterationTime(ms / 1000);
@@ -142,8 +140,8 @@ void BM_Import_PastedTextWhole(benchmark::State& state) {
     ShopDir dir;
     const Clock::time_point start = Clock::now();
     const std::vector<CardLine> lines = ReadCardLines(text);
-    const std::optional<ImportPlan> plan = CheckImport(ProgramShop(), Item(), lines, false);
-    const StockImport result = plan ? ImportStockCards(ProgramShop(), Item(), plan->cards) : StockImport();
+    const std::optional<ImportPlan> plan = CheckImport(dir.shop(), Item(), lines, false);
+    const StockImport result = plan ? ImportStockCards(dir.shop(), Item(), plan->cards) : StockImport();
     const double ms = MsSince(start);
     if (result.written != static_cast<std::size_t>(n)) state.SkipWithError("cards missing");
     state.SetIterationTime(ms / 1000);
@@ -170,9 +168,9 @@ void BM_Import_CheckDuplicates(benchmark::State& state) {
   ShopDir dir;
   {
     RecordTable stock, sent;
-    stock.Open(ProgramShop().StockTablePath());
+    stock.Open(dir.shop().StockTablePath());
     stock.Hold(true);
-    sent.Open(ProgramShop().SentTablePath());
+    sent.Open(dir.shop().SentTablePath());
     sent.Hold(true);
     for (int i = 0; i < n; ++i) {
       stock.Append({Item(), CardNumber(i), CardPassword(i)});
@@ -197,7 +195,7 @@ void BM_Import_CheckDuplicates(benchmark::State& state) {
   const std::vector<CardLine> lines = ReadCardLines(text);
   std::size_t kept = 0;
   for (auto _ : state) {
-    std::optional<ImportPlan> plan = CheckImport(ProgramShop(), Item(), lines, false);
+    std::optional<ImportPlan> plan = CheckImport(dir.shop(), Item(), lines, false);
     if (!plan) state.SkipWithError("the check failed");
     kept = plan ? plan->keptLines.size() : 0;
     benchmark::DoNotOptimize(plan);
@@ -225,19 +223,19 @@ void BM_ItemsPage_LoadItemStock(benchmark::State& state) {
   ShopDir dir;
   auto name = [](int k) { return "游戏点卡 面值"_gbk + std::to_string(k) + " 自动发货"_gbk; };
   for (int k = 0; k < items; ++k) {
-    AppendItem(ProgramShop(), {name(k), "", 0, true});
-    if (k % 10 == 0) SetWarningLevel(ProgramShop(), name(k), k % 30);
+    AppendItem(dir.shop(), {name(k), "", 0, true});
+    if (k % 10 == 0) SetWarningLevel(dir.shop(), name(k), k % 30);
   }
   {
     RecordTable stock;
-    stock.Open(ProgramShop().StockTablePath());
+    stock.Open(dir.shop().StockTablePath());
     stock.Hold(true);
     for (int i = 0; i < cards; ++i) stock.Append({name(i % items), CardNumber(i), CardPassword(i)});
   }
   StockCounts waiting{{name(3), 2}};
   for (auto _ : state) {
     std::vector<ItemStock> figures;
-    if (!LoadItemStock(ProgramShop(), waiting, &figures) || figures.size() != static_cast<std::size_t>(items))
+    if (!LoadItemStock(dir.shop(), waiting, &figures) || figures.size() != static_cast<std::size_t>(items))
       state.SkipWithError("the figures failed");
     benchmark::DoNotOptimize(figures);
   }

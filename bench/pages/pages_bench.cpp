@@ -58,6 +58,7 @@ class QuietPrompts : public Prompts {
 // The two pages the figures are about, on widgets of their own.
 struct Rig {
   QTemporaryDir dir;
+  ShopContext shop{dir.path().toStdString()};
   QuietPrompts prompts;
   QWidget root;
   QComboBox* chooser;
@@ -69,7 +70,6 @@ struct Rig {
 
   Rig() {
     CreateDataTables(dir.path().toStdString());
-    SetProgramDir(dir.path().toStdString());
     root.resize(900, 700);
     chooser = new QComboBox(&root);
     importBox = new QPlainTextEdit(&root);
@@ -78,11 +78,12 @@ struct Rig {
     stockList->setGeometry(0, 0, 450, 320);
     sentGrid->setGeometry(450, 0, 450, 384);
     stock = std::make_unique<StockPage>(
+        shop,
         StockPageControls{chooser, importBox, new QPushButton(&root), new QPushButton(&root), stockList,
                           new QPushButton(&root)},
         prompts);
-    sentCards = std::make_unique<SentCardsPage>(SentCardsPageControls{sentGrid});
-    AppendItem(ProgramShop(), {"A", "", 0, true});
+    sentCards = std::make_unique<SentCardsPage>(shop, SentCardsPageControls{sentGrid});
+    AppendItem(shop, {"A", "", 0, true});
     stock->FillItemChooser();
     chooser->setCurrentIndex(0);
     root.show();
@@ -90,7 +91,6 @@ struct Rig {
   ~Rig() {
     stock.reset();
     sentCards.reset();
-    SetProgramDir("");
   }
 };
 
@@ -137,8 +137,7 @@ BENCHMARK(BM_ImportPastedLines)->Arg(kRecords)->Unit(benchmark::kMillisecond)->I
 
 void BM_FillStockList(benchmark::State& state) {
   Rig rig;
-  for (int i = 0; i < state.range(0); ++i)
-    AppendStockCard(ProgramShop(), {"A", "N" + std::to_string(i), "P", 0});
+  for (int i = 0; i < state.range(0); ++i) AppendStockCard(rig.shop, {"A", "N" + std::to_string(i), "P", 0});
   for (auto _ : state) {
     rig.stock->FillStockList();
     rig.stockList->repaint();
@@ -151,7 +150,7 @@ BENCHMARK(BM_FillStockList)->Arg(kRecords)->Unit(benchmark::kMillisecond)->Itera
 void BM_FillSentCardsGrid(benchmark::State& state) {
   Rig rig;
   for (int i = 0; i < state.range(0); ++i) {
-    AppendSentCard(ProgramShop(),
+    AppendSentCard(rig.shop,
                    {"A", "T" + std::to_string(i / 2), "buyer", 2, "N" + std::to_string(i), "P", "", "2012"});
   }
   for (auto _ : state) {
@@ -174,19 +173,19 @@ void BM_ItemsPage_RefreshWithFigures(benchmark::State& state) {
   const int cards = static_cast<int>(state.range(1));
   QTemporaryDir dir;
   CreateDataTables(dir.path().toStdString());
-  SetProgramDir(dir.path().toStdString());
+  ShopContext shop(dir.path().toStdString());
   auto name = [](int k) { return "游戏点卡 面值"_gbk + std::to_string(k) + " 自动发货"_gbk; };
   {
     RecordTable itemsTable, stock;
-    itemsTable.Open(ProgramShop().ItemsTablePath());
+    itemsTable.Open(shop.ItemsTablePath());
     itemsTable.Hold(true);
     for (int k = 0; k < items; ++k) itemsTable.Append({name(k), "", "0", "真"_gbk});
-    stock.Open(ProgramShop().StockTablePath());
+    stock.Open(shop.StockTablePath());
     stock.Hold(true);
     for (int i = 0; i < cards; ++i)
       stock.Append({name(i % items), "N" + std::to_string(1000000 + i), "P" + std::to_string(i)});
   }
-  for (int k = 0; k < items; k += 10) SetWarningLevel(ProgramShop(), name(k), cards / items + (k % 3) - 1);
+  for (int k = 0; k < items; k += 10) SetWarningLevel(shop, name(k), cards / items + (k % 3) - 1);
 
   QuietPrompts prompts;
   QWidget root;
@@ -196,7 +195,8 @@ void BM_ItemsPage_RefreshWithFigures(benchmark::State& state) {
   list->setColumnCount(2);
   list->header()->resizeSection(0, 435);
   list->header()->resizeSection(1, 90);
-  ItemsPage page(ItemsPageControls{new QLineEdit(&root), new QPushButton(&root), list, new QPushButton(&root),
+  ItemsPage page(shop,
+                 ItemsPageControls{new QLineEdit(&root), new QPushButton(&root), list, new QPushButton(&root),
                                    new QPushButton(&root), new QLineEdit(&root), new QLineEdit(&root),
                                    new QCheckBox(&root), new QSpinBox(&root)},
                  prompts);
@@ -226,7 +226,6 @@ void BM_ItemsPage_RefreshWithFigures(benchmark::State& state) {
   state.counters["gui_thread_ms"] = guiMs / runs;
   state.counters["longest_event_round_ms"] = longestStallMs;
   state.counters["figures_shown_ms"] = shownMs / runs;
-  SetProgramDir("");
 }
 BENCHMARK(BM_ItemsPage_RefreshWithFigures)
     ->Args({1000, 1000000})

@@ -251,6 +251,7 @@ void BM_BuildIndex(benchmark::State& state) {
 
 struct PageRig {
   QTemporaryDir dir;
+  ShopContext shop{dir.path().toStdString()};
   QWidget root;
   QTableView* grid = new QTableView(&root);
   QLineEdit* search = new QLineEdit(&root);
@@ -259,10 +260,9 @@ struct PageRig {
 
   PageRig() {
     CreateDataTables(dir.path().toStdString());
-    SetProgramDir(dir.path().toStdString());
     // The table written in one access.
     RecordTable table;
-    if (table.Open(ProgramShop().SentTablePath()) && table.Hold(true)) {
+    if (table.Open(shop.SentTablePath()) && table.Hold(true)) {
       for (const SentCard& c : Cards()) {
         table.Append({c.itemName, c.orderNumber, c.buyerNick, std::to_string(c.quantity), c.cardNumber,
                       c.cardPassword, c.remark, c.sentAt});
@@ -278,14 +278,11 @@ struct PageRig {
     controls.grid = grid;
     controls.searchBox = search;
     controls.countLabel = count;
-    page = std::make_unique<SentCardsPage>(controls);
+    page = std::make_unique<SentCardsPage>(shop, controls);
     page->FillSentCardsGrid();
     root.show();
   }
-  ~PageRig() {
-    page.reset();
-    SetProgramDir("");
-  }
+  ~PageRig() { page.reset(); }
 };
 
 void BM_PagePerKeystroke(benchmark::State& state) {

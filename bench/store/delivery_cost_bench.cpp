@@ -98,22 +98,22 @@ SentCard Sent(int i) {
 
 // The store work of one one-card order `i`; `fullLoads` loads every card of
 // the item, as a caller of LoadStockCardsOf does, instead of the first one.
-void StoreOrder(int i, bool fullLoads = false) {
+void StoreOrder(ShopContext& shop, int i, bool fullLoads = false) {
   const std::string item = ItemName(i);
-  if (SentCardExists(ProgramShop(), OrderNumber(i))) std::abort();
-  if (!ItemExists(ProgramShop(), item)) std::abort();
+  if (SentCardExists(shop, OrderNumber(i))) std::abort();
+  if (!ItemExists(shop, item)) std::abort();
   std::size_t total = 0;
   for (int k = 0; k < 2; ++k) {
-    if (fullLoads ? LoadStockCardsOf(ProgramShop(), item).empty()
-                  : LoadFirstStockCardsOf(ProgramShop(), item, 1, &total).empty())
+    if (fullLoads ? LoadStockCardsOf(shop, item).empty()
+                  : LoadFirstStockCardsOf(shop, item, 1, &total).empty())
       std::abort();
   }
-  auto card = TakeStockCard(ProgramShop(), item);
+  auto card = TakeStockCard(shop, item);
   if (!card) std::abort();
   SentCard s = Sent(i);
   s.cardNumber = card->cardNumber;
   s.cardPassword = card->cardPassword;
-  if (!AppendSentCard(ProgramShop(), s)) std::abort();
+  if (!AppendSentCard(shop, s)) std::abort();
 }
 
 // One 4 KiB page written in place into a file of a folder and flushed,
@@ -155,13 +155,13 @@ class NoFlushIo : public FileIo {
 };
 
 // Order `i` as the delivery's store work does it; see "ledger" above.
-void LedgerOrder(int i) {
+void LedgerOrder(ShopContext& shop, int i) {
   const std::string item = ItemName(i);
-  if (SentCardExists(ProgramShop(), OrderNumber(i))) std::abort();
-  if (!ItemExists(ProgramShop(), item)) std::abort();
+  if (SentCardExists(shop, OrderNumber(i))) std::abort();
+  if (!ItemExists(shop, item)) std::abort();
   std::size_t total = 0;
-  StoreGuard guard(ProgramShop());
-  const std::vector<StockCard> first = LoadFirstStockCardsOf(ProgramShop(), item, 1, &total);
+  StoreGuard guard(shop);
+  const std::vector<StockCard> first = LoadFirstStockCardsOf(shop, item, 1, &total);
   if (first.empty()) std::abort();
   const SentCard s = Sent(i);
   DeliveryPlan plan;
@@ -172,7 +172,7 @@ void LedgerOrder(int i) {
   plan.sentAt = s.sentAt;
   plan.cards.push_back(
       {first[0].recordNumber, first[0].cardNumber, first[0].cardPassword, first[0].cardNumber});
-  if (RecordPlannedCards(ProgramShop(), plan) != RecordOutcome::kRecorded) std::abort();
+  if (RecordPlannedCards(shop, plan) != RecordOutcome::kRecorded) std::abort();
 }
 
 // The cycle's look at orders `first` to `first + n - 1` in one hold.
@@ -219,14 +219,14 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
   const bench::TempFolder folder;
   const std::string& dir = folder.path();
   CreateDataTables(dir, nullptr, layout);
-  SetProgramDir(dir);
+  ShopContext shop(dir);
   {
     RecordTable items, stock, sent;
-    items.Open(ProgramShop().ItemsTablePath());
+    items.Open(shop.ItemsTablePath());
     for (int k = 0; k < kItems; ++k) items.Append({ItemName(k), std::string(), "0", "真"_gbk});
-    stock.Open(ProgramShop().StockTablePath());
+    stock.Open(shop.StockTablePath());
     stock.Hold(true);
-    sent.Open(ProgramShop().SentTablePath());
+    sent.Open(shop.SentTablePath());
     sent.Hold(true);
     // Enough stock for the orders measured below, on top of N.
     for (int i = 0; i < n + 3000; ++i) stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
@@ -237,35 +237,34 @@ StoreFigures MeasureStore(int n, TableLayout layout) {
     }
   }
   int next = n;  // order numbers not yet delivered
-  row.first = bench::MedianMs(1, 1, [&] { StoreOrder(next++); });
+  row.first = bench::MedianMs(1, 1, [&] { StoreOrder(shop, next++); });
   row.order = bench::MedianMs(7, 100, [&] {
-    for (int k = 0; k < 100; ++k) StoreOrder(next++);
+    for (int k = 0; k < 100; ++k) StoreOrder(shop, next++);
   });
   NoFlushIo noFlush;
-  ProgramShop().SetDeliveryFileIo(&noFlush);
+  shop.SetDeliveryFileIo(&noFlush);
   row.ledger = bench::MedianMs(7, 100, [&] {
-    for (int k = 0; k < 100; ++k) LedgerOrder(next++);
+    for (int k = 0; k < 100; ++k) LedgerOrder(shop, next++);
   });
   // A session per ten orders, as a cycle of ten.
   row.held = bench::MedianMs(7, 100, [&] {
     for (int k = 0; k < 100; k += 10) {
-      DeliveryTables tables(ProgramShop());
+      DeliveryTables tables(shop);
       HeldLook(tables, next, 10);
       for (int j = 0; j < 10; ++j) HeldOrder(tables, next++);
     }
   });
-  ProgramShop().SetDeliveryFileIo(nullptr);
+  shop.SetDeliveryFileIo(nullptr);
   row.full = bench::MedianMs(5, 20, [&] {
-    for (int k = 0; k < 20; ++k) StoreOrder(next++, true);
+    for (int k = 0; k < 20; ++k) StoreOrder(shop, next++, true);
   });
   row.idle = bench::MedianMs(7, 1, [&] {
     for (int k = 0; k < 10; ++k) {
-      if (!SentCardExists(ProgramShop(), OrderNumber(k))) std::abort();
-      if (!ItemExists(ProgramShop(), ItemName(k))) std::abort();
+      if (!SentCardExists(shop, OrderNumber(k))) std::abort();
+      if (!ItemExists(shop, ItemName(k))) std::abort();
     }
-    CompactStockIfWorthIt(ProgramShop());
+    CompactStockIfWorthIt(shop);
   });
-  SetProgramDir("");
   return row;
 }
 

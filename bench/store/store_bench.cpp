@@ -43,11 +43,10 @@ class StoreDir {
  public:
   explicit StoreDir(int n) {
     CreateDataTables(folder_.path());
-    SetProgramDir(folder_.path());
     RecordTable stock, sent;
-    stock.Open(ProgramShop().StockTablePath());
+    stock.Open(shop().StockTablePath());
     stock.Hold(true);
-    sent.Open(ProgramShop().SentTablePath());
+    sent.Open(shop().SentTablePath());
     sent.Hold(true);
     for (int i = 0; i < n; ++i) {
       stock.Append({ItemName(i), CardNumber(i), CardPassword(i)});
@@ -55,10 +54,11 @@ class StoreDir {
                    CardPassword(i), std::string(), "2012年11月20日9时5分"_gbk});
     }
   }
-  ~StoreDir() { SetProgramDir(""); }
+  ShopContext& shop() { return shop_; }
 
  private:
   bench::TempFolder folder_;
+  ShopContext shop_{folder_.path()};
 };
 
 // The same two tables in SQLite.
@@ -129,8 +129,7 @@ void BM_Store_AppendStockCard(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   int i = 0;
   for (auto _ : state)
-    benchmark::DoNotOptimize(
-        AppendStockCard(ProgramShop(), {ItemName(i), CardNumber(i), CardPassword(i), 0})),
+    benchmark::DoNotOptimize(AppendStockCard(dir.shop(), {ItemName(i), CardNumber(i), CardPassword(i), 0})),
         ++i;
 }
 BENCHMARK(BM_Store_AppendStockCard)->Apply(Sizes);
@@ -139,10 +138,10 @@ void BM_Store_TakeStockCard(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   int i = 0;
   for (auto _ : state) {
-    auto card = TakeStockCard(ProgramShop(), ItemName(3));
+    auto card = TakeStockCard(dir.shop(), ItemName(3));
     benchmark::DoNotOptimize(card);
     state.PauseTiming();
-    AppendStockCard(ProgramShop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
+    AppendStockCard(dir.shop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
     state.ResumeTiming();
   }
 }
@@ -156,12 +155,11 @@ void BM_Store_TakeAndPurgeStockCard(benchmark::State& state) {
   int i = static_cast<int>(state.range(0));
   for (auto _ : state) {
     RecordTable t;
-    if (!t.Open(ProgramShop().StockTablePath()) || !t.Hold(true) || !t.GoTo(4) || !t.MarkDeleted() ||
-        !t.Purge())
+    if (!t.Open(dir.shop().StockTablePath()) || !t.Hold(true) || !t.GoTo(4) || !t.MarkDeleted() || !t.Purge())
       state.SkipWithError("the take failed");
     t.Close();
     state.PauseTiming();
-    AppendStockCard(ProgramShop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
+    AppendStockCard(dir.shop(), {ItemName(3), CardNumber(++i), CardPassword(i), 0});  // keep the size
     state.ResumeTiming();
   }
 }
@@ -169,7 +167,7 @@ BENCHMARK(BM_Store_TakeAndPurgeStockCard)->Apply(Sizes);
 
 void BM_Store_LoadStockCardsOf(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(LoadStockCardsOf(ProgramShop(), ItemName(3)));
+  for (auto _ : state) benchmark::DoNotOptimize(LoadStockCardsOf(dir.shop(), ItemName(3)));
 }
 BENCHMARK(BM_Store_LoadStockCardsOf)->Apply(Sizes);
 
@@ -177,7 +175,7 @@ void BM_Store_SentCardExists(benchmark::State& state) {
   StoreDir dir(static_cast<int>(state.range(0)));
   // An order not delivered yet: the whole table is searched, as for every
   // new order of a cycle.
-  for (auto _ : state) benchmark::DoNotOptimize(SentCardExists(ProgramShop(), "not-delivered"));
+  for (auto _ : state) benchmark::DoNotOptimize(SentCardExists(dir.shop(), "not-delivered"));
 }
 BENCHMARK(BM_Store_SentCardExists)->Apply(Sizes);
 

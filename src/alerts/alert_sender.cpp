@@ -22,7 +22,7 @@ const char* AlertKindCode(NotificationKind kind) {
 }
 
 AlertSender::AlertSender(Hooks hooks) : hooks_(std::move(hooks)) {
-  if (!hooks_.settings) hooks_.settings = LoadAlertSettings;
+  if (!hooks_.settings) hooks_.settings = [] { return AlertSettings(); };
   if (!hooks_.now) hooks_.now = [] { return std::time(nullptr); };
   if (!hooks_.send) {
     hooks_.send = [this](const AlertChannel& channel, const Alert& alert) {

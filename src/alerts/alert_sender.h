@@ -60,7 +60,8 @@ class AlertSender final : public Notifier {
                                                       std::chrono::seconds(90)};
 
   struct Hooks {
-    // The configuration, read at each alert; default LoadAlertSettings.
+    // The configuration, read at each alert (the program reads the shop's
+    // with LoadAlertSettings); without one no channel is on.
     std::function<AlertSettings()> settings;
     // The wall clock; default std::time.
     std::function<std::time_t()> now;

@@ -53,18 +53,17 @@ const char* SecretKey(AlertChannelKind kind) {
   return "";
 }
 
-std::string Row(const std::string& utf8Name) {
-  return GbkToUtf8Lossy(GetSetting(ProgramShop(), Utf8ToGbkLossy(utf8Name)));
+std::string Row(ShopContext& shop, const std::string& utf8Name) {
+  return GbkToUtf8Lossy(GetSetting(shop, Utf8ToGbkLossy(utf8Name)));
 }
 
-Status Put(const std::string& utf8Name, const std::string& utf8Value) {
+Status Put(ShopContext& shop, const std::string& utf8Name, const std::string& utf8Value) {
   // A value that is already stored is not written again, so opening and
   // closing the dialog adds no rows.
   const std::string name = Utf8ToGbkLossy(utf8Name);
   const std::string value = Utf8ToGbkLossy(utf8Value);
-  if (GetSetting(ProgramShop(), name) == value && !GetSettingValues(ProgramShop(), name).empty())
-    return Status::Ok();
-  return PutSetting(ProgramShop(), name, value);
+  if (GetSetting(shop, name) == value && !GetSettingValues(shop, name).empty()) return Status::Ok();
+  return PutSetting(shop, name, value);
 }
 
 int Number(const std::string& text, int fallback, int low, int high) {
@@ -116,7 +115,7 @@ bool AlertSettings::AnyChannelUsable() const {
   return false;
 }
 
-std::string AlertSecretsPath() { return ProgramShop().DataDir() + "/alert-secrets.conf"; }
+std::string AlertSecretsPath(const ShopContext& shop) { return shop.DataDir() + "/alert-secrets.conf"; }
 
 std::map<std::string, std::string> ReadAlertSecrets(const std::string& path) {
   MutexLock lock(g_secretsMutex);
@@ -177,15 +176,15 @@ Status WriteAlertSecrets(const std::string& path, const std::map<std::string, st
   return Status::Ok();
 }
 
-bool DailySummaryWanted() { return Row("提醒:每日汇总") == "1"; }
+bool DailySummaryWanted(ShopContext& shop) { return Row(shop, "提醒:每日汇总") == "1"; }
 
-AlertSettings LoadAlertSettings() {
+AlertSettings LoadAlertSettings(ShopContext& shop) {
   AlertSettings s;
-  s.shopName = Row("提醒:店铺名称");
-  s.repeatMinutes = Number(Row("提醒:同类间隔分钟"), 30, 0, 24 * 60);
-  s.dailySummary = Row("提醒:每日汇总") == "1";
-  s.summaryHour = Number(Row("提醒:每日汇总时刻"), 21, 0, 23);
-  const std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath());
+  s.shopName = Row(shop, "提醒:店铺名称");
+  s.repeatMinutes = Number(Row(shop, "提醒:同类间隔分钟"), 30, 0, 24 * 60);
+  s.dailySummary = Row(shop, "提醒:每日汇总") == "1";
+  s.summaryHour = Number(Row(shop, "提醒:每日汇总时刻"), 21, 0, 23);
+  const std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath(shop));
   auto secret = [&](const std::string& key) {
     auto it = secrets.find(key);
     return it == secrets.end() ? std::string() : it->second;
@@ -193,33 +192,33 @@ AlertSettings LoadAlertSettings() {
   for (AlertChannel& c : s.channels) {
     const std::string row = std::string("提醒:") + RowName(c.kind);
     const std::string key = SecretKey(c.kind);
-    c.enabled = Row(row + ":开启") == "1";
+    c.enabled = Row(shop, row + ":开启") == "1";
     c.url = secret(key + ".url");
     c.signingSecret = secret(key + ".secret");
     c.mailPassword = secret(key + ".password");
   }
   AlertChannel& push = s.channel(AlertChannelKind::kPushApp);
-  push.pushWithPost = AsciiUpper(Row("提醒:推送应用:方式")) == "POST";
+  push.pushWithPost = AsciiUpper(Row(shop, "提醒:推送应用:方式")) == "POST";
   AlertChannel& mail = s.channel(AlertChannelKind::kMail);
-  mail.mailServer = Row("提醒:邮件:服务器");
-  mail.mailUser = Row("提醒:邮件:用户");
-  mail.mailFrom = Row("提醒:邮件:发件人");
-  mail.mailTo = Row("提醒:邮件:收件人");
+  mail.mailServer = Row(shop, "提醒:邮件:服务器");
+  mail.mailUser = Row(shop, "提醒:邮件:用户");
+  mail.mailFrom = Row(shop, "提醒:邮件:发件人");
+  mail.mailTo = Row(shop, "提醒:邮件:收件人");
   return s;
 }
 
-Status StoreAlertSettings(const AlertSettings& s) {
+Status StoreAlertSettings(ShopContext& shop, const AlertSettings& s) {
   // The first failure is the cause; the other rows are still written.
   Status first;
-  auto put = [&first](const std::string& name, const std::string& value) {
-    Status stored = Put(name, value);
+  auto put = [&first, &shop](const std::string& name, const std::string& value) {
+    Status stored = Put(shop, name, value);
     if (first.ok() && !stored.ok()) first = std::move(stored);
   };
   put("提醒:店铺名称", s.shopName);
   put("提醒:同类间隔分钟", std::to_string(s.repeatMinutes));
   put("提醒:每日汇总", s.dailySummary ? "1" : "0");
   put("提醒:每日汇总时刻", std::to_string(s.summaryHour));
-  std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath());
+  std::map<std::string, std::string> secrets = ReadAlertSecrets(AlertSecretsPath(shop));
   for (const AlertChannel& c : s.channels) {
     put(std::string("提醒:") + RowName(c.kind) + ":开启", c.enabled ? "1" : "0");
     const std::string key = SecretKey(c.kind);
@@ -240,7 +239,7 @@ Status StoreAlertSettings(const AlertSettings& s) {
   put("提醒:邮件:用户", mail.mailUser);
   put("提醒:邮件:发件人", mail.mailFrom);
   put("提醒:邮件:收件人", mail.mailTo);
-  Status written = WriteAlertSecrets(AlertSecretsPath(), secrets);
+  Status written = WriteAlertSecrets(AlertSecretsPath(shop), secrets);
   return first.ok() ? written : first;
 }
 

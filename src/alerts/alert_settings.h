@@ -47,6 +47,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct AlertSettings {
   std::array<AlertChannel, kAlertChannelCount> channels;  // in kAllAlertChannels order
   std::string shopName;                                   // UTF-8
@@ -62,8 +64,8 @@ struct AlertSettings {
   bool AnyChannelUsable() const;
 };
 
-// ProgramShop().DataDir() + "/alert-secrets.conf".
-std::string AlertSecretsPath();
+// shop.DataDir() + "/alert-secrets.conf".
+std::string AlertSecretsPath(const ShopContext& shop);
 
 // The secrets file's keys and values; empty when it does not exist or
 // cannot be read.
@@ -73,12 +75,12 @@ std::map<std::string, std::string> ReadAlertSecrets(const std::string& path);
 Status WriteAlertSecrets(const std::string& path, const std::map<std::string, std::string>& secrets);
 
 // Whether the seller asked for the daily summary (one row read).
-bool DailySummaryWanted();
+bool DailySummaryWanted(ShopContext& shop);
 
 // Reads the rows and the secrets file anew.
-AlertSettings LoadAlertSettings();
+AlertSettings LoadAlertSettings(ShopContext& shop);
 // Stores the rows and the secrets; the first cause, naming its file, when a
 // row or the file could not be written (the rest are still written).
-Status StoreAlertSettings(const AlertSettings& settings);
+Status StoreAlertSettings(ShopContext& shop, const AlertSettings& settings);
 
 }  // namespace autodeliver

@@ -17,13 +17,13 @@ const std::string& LastDayRow() {
 
 }  // namespace
 
-DailySummaryFigures GatherDailySummary(const DeliveryStatusFigures& status) {
+DailySummaryFigures GatherDailySummary(ShopContext& shop, const DeliveryStatusFigures& status) {
   DailySummaryFigures f;
   f.deliveredToday = status.deliveredToday;
   f.waitingOrders = status.OrdersWaitingForStock();
-  f.undelivered = static_cast<int>(UndeliveredOrders(ProgramShop()).List().size());
+  f.undelivered = static_cast<int>(UndeliveredOrders(shop).List().size());
   std::vector<ItemStock> items;
-  if (LoadItemStock(ProgramShop(), {}, &items)) {
+  if (LoadItemStock(shop, {}, &items)) {
     for (const ItemStock& item : items) {
       if (item.Low()) f.lowStock.emplace_back(GbkToUtf8Lossy(item.name), item.inStock);
     }
@@ -61,20 +61,20 @@ bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay) {
   return tm.tm_hour >= hour && LocalDay(now) != lastDay;
 }
 
-std::string LastDailySummaryDay() { return GetSetting(ProgramShop(), LastDayRow()); }
+std::string LastDailySummaryDay(ShopContext& shop) { return GetSetting(shop, LastDayRow()); }
 
-bool RecordDailySummaryDay(const std::string& day) {
-  return PutSetting(ProgramShop(), LastDayRow(), day).ok();
+bool RecordDailySummaryDay(ShopContext& shop, const std::string& day) {
+  return PutSetting(shop, LastDayRow(), day).ok();
 }
 
-bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
+bool SendDailySummaryIfDue(ShopContext& shop, AlertSender& sender, const AlertSettings& settings,
                            const DeliveryStatusFigures& status, std::time_t now) {
   if (!settings.dailySummary || !settings.AnyChannelUsable()) return false;
-  if (!DailySummaryDue(now, settings.summaryHour, LastDailySummaryDay())) return false;
+  if (!DailySummaryDue(now, settings.summaryHour, LastDailySummaryDay(shop))) return false;
   // The day is recorded first: a table that cannot be written must not
   // bring a summary every minute.
-  if (!RecordDailySummaryDay(LocalDay(now))) return false;
-  return sender.Send(DailySummaryAlert(GatherDailySummary(status), now));
+  if (!RecordDailySummaryDay(shop, LocalDay(now))) return false;
+  return sender.Send(DailySummaryAlert(GatherDailySummary(shop, status), now));
 }
 
 }  // namespace autodeliver

@@ -23,6 +23,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct DailySummaryFigures {
   int deliveredToday = 0;
   int undelivered = 0;                                // orders whose message never reached the buyer
@@ -32,7 +34,7 @@ struct DailySummaryFigures {
 
 // The figures now: the status figures' counts, the undelivered marks and
 // the items at or below their warning level.
-DailySummaryFigures GatherDailySummary(const DeliveryStatusFigures& status);
+DailySummaryFigures GatherDailySummary(ShopContext& shop, const DeliveryStatusFigures& status);
 
 // The summary as an alert (kind "daily_summary"), stamped `at`.
 Alert DailySummaryAlert(const DailySummaryFigures& figures, std::time_t at);
@@ -45,14 +47,14 @@ std::string LocalDay(std::time_t at);
 bool DailySummaryDue(std::time_t now, int hour, const std::string& lastDay);
 
 // The day the summary last went out, and recording it.
-std::string LastDailySummaryDay();
-bool RecordDailySummaryDay(const std::string& day);
+std::string LastDailySummaryDay(ShopContext& shop);
+bool RecordDailySummaryDay(ShopContext& shop, const std::string& day);
 
 // Queues the summary on `sender` when the seller asked for it
 // (`settings`) and it is due at `now`, and records the day. True when it
 // was queued. Called once a minute by the program.
 class AlertSender;
-bool SendDailySummaryIfDue(AlertSender& sender, const AlertSettings& settings,
+bool SendDailySummaryIfDue(ShopContext& shop, AlertSender& sender, const AlertSettings& settings,
                            const DeliveryStatusFigures& status, std::time_t now);
 
 }  // namespace autodeliver

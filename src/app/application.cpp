@@ -31,8 +31,13 @@ bool InstallQtChinese() {
 
 void SetProgramFont() { QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9)); }
 
-Application::Application(DeliveryEvents* events)
-    : prompts_(&window_), monitor_(events), pages_(std::make_unique<WindowPages>(window_, prompts_)) {
+Application::Application(ShopContext& shop, DeliveryEvents* events)
+    : shop_(shop),
+      window_(shop),
+      prompts_(&window_),
+      sender_(shop),
+      monitor_(shop, events),
+      pages_(std::make_unique<WindowPages>(window_, prompts_)) {
   // "待发" on the items page: what the waiting orders of each cycle need.
   monitor_.Add(&pages_->waitingNeeds);
   // Stock warnings come from the items page, which counts the stock after
@@ -60,17 +65,19 @@ Application::Application(DeliveryEvents* events)
   AlertSender::Hooks alertHooks;
   alertHooks.log = [this](const std::string& line) { monitor_.log().Write(LineLevel::kWarning, line); };
   alertHooks.trouble = [this](const std::string& names) { monitor_.status().SetAlertChannelsFailing(names); };
+  alertHooks.settings = [this] { return LoadAlertSettings(shop_); };
   alerts_ = std::make_unique<AlertSender>(std::move(alertHooks));
   notifiers_ = std::make_unique<NotifierFanOut>(
       std::initializer_list<Notifier*>{&monitor_.desktopNotifier(), alerts_.get()});
   monitor_.notifications().SetNotifier(notifiers_.get());
   QObject::connect(&dailySummary_, &QTimer::timeout, &window_, [this] {
-    if (!DailySummaryWanted()) return;  // one row, not the whole configuration, each minute
-    SendDailySummaryIfDue(*alerts_, LoadAlertSettings(), monitor_.status().Figures(), std::time(nullptr));
+    if (!DailySummaryWanted(shop_)) return;  // one row, not the whole configuration, each minute
+    SendDailySummaryIfDue(shop_, *alerts_, LoadAlertSettings(shop_), monitor_.status().Figures(),
+                          std::time(nullptr));
   });
   dailySummary_.start(60 * 1000);
-  controller_ =
-      std::make_unique<DeliveryController>(pages_->deliverySwitch.deliveryWindow(), sender_, &monitor_);
+  controller_ = std::make_unique<DeliveryController>(shop_, pages_->deliverySwitch.deliveryWindow(), sender_,
+                                                     &monitor_);
   pages_->deliverySwitch.SetDeliveryController(controller_.get());
   pages_->sentCards.SetDeliveryController(controller_.get());
   watch_ = std::make_unique<WindowWatch>(window_, monitor_, *controller_);
@@ -86,8 +93,8 @@ void Application::BindKeepLogin() {
   auto* box = window_.findChild<QCheckBox*>(QString::fromUtf8(layout::kKeepLoginBox));
   auto useProfile = [this](bool keep) {
     std::string problem;
-    if (keep && PrepareLoginProfileFolder(&problem)) {
-      window_.SetLoginProfileFolder(QString::fromStdString(LoginProfileFolder()));
+    if (keep && PrepareLoginProfileFolder(shop_, &problem)) {
+      window_.SetLoginProfileFolder(QString::fromStdString(LoginProfileFolder(shop_)));
       return;
     }
     if (keep) {
@@ -99,19 +106,19 @@ void Application::BindKeepLogin() {
   // Unticked while a browser used the profile: it goes again once that
   // browser has ended.
   if (LoginBrowserHost* browser = window_.LoginBrowser()) {
-    QObject::connect(browser, &LoginBrowserHost::ended, &window_, [] {
-      if (!KeepLoginWanted()) RemoveLoginProfileFolder();
+    QObject::connect(browser, &LoginBrowserHost::ended, &window_, [this] {
+      if (!KeepLoginWanted(shop_)) RemoveLoginProfileFolder(shop_);
     });
   }
-  const bool keep = KeepLoginWanted();
+  const bool keep = KeepLoginWanted(shop_);
   // The seller turned it off: nothing of an earlier profile is left.
-  if (!keep) RemoveLoginProfileFolder();
+  if (!keep) RemoveLoginProfileFolder(shop_);
   useProfile(keep);
   if (box == nullptr) return;
   box->setChecked(keep);
   QObject::connect(box, &QCheckBox::toggled, &window_, [this, useProfile](bool on) {
-    if (!SetKeepLogin(on) && !on) {
-      monitor_.log().Write(LineLevel::kWarning, "无法完全删除保留的登录资料：" + LoginProfileFolder());
+    if (!SetKeepLogin(shop_, on) && !on) {
+      monitor_.log().Write(LineLevel::kWarning, "无法完全删除保留的登录资料：" + LoginProfileFolder(shop_));
     }
     useProfile(on);
   });
@@ -119,13 +126,13 @@ void Application::BindKeepLogin() {
 
 void Application::WatchAutoSignIn() {
   LoginBrowserHost* browser = window_.LoginBrowser();
-  if (browser == nullptr || !LoadRememberedSwitch().on) return;
+  if (browser == nullptr || !LoadRememberedSwitch(shop_).on) return;
   auto tell = [this] {
     if (window_.PagesPrepared()) return;
     const std::string body =
         "程序启动后未能自动登录淘宝，自动发货尚未恢复。请在窗口中登录，登录后将按上次的设置恢复自动发货。";
     monitor_.log().Write(LineLevel::kWarning, body);
-    if (NotificationEnabled(NotificationKind::kLoginExpired)) {
+    if (NotificationEnabled(shop_, NotificationKind::kLoginExpired)) {
       notifiers_->Notify({NotificationKind::kLoginExpired, kAutoSignInFailedSummary, body, ""});
     }
   };
@@ -172,7 +179,7 @@ bool Application::Start() {
   // The seller sees which client the messages go through: a native program
   // or a program in a Wine prefix.
   monitor_.log().Write(LineLevel::kInfo,
-                       GbkToUtf8Lossy(ImClientDescription(GetSetting(ProgramShop(), ImClientPathSetting()))));
+                       GbkToUtf8Lossy(ImClientDescription(GetSetting(shop_, ImClientPathSetting()))));
   return true;
 }
 

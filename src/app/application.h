@@ -5,7 +5,8 @@
 //
 // Usage (a QApplication exists; the program font is set before):
 //
-//   Application program;
+//   ShopContext shop(ProgramDir());  // outlives the program
+//   Application program(shop);
 //   if (!program.Start()) return program.ExitCode();
 //   return app.exec();
 //
@@ -51,6 +52,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The program's font (Chinese text in every control); call once the
 // QApplication exists and before the window is built.
 void SetProgramFont();
@@ -64,7 +67,7 @@ class Application {
  public:
   // Builds the window with the pages and the delivery switch attached.
   // `events`, when given, is told each order's fate and must outlive this.
-  explicit Application(DeliveryEvents* events = nullptr);
+  explicit Application(ShopContext& shop, DeliveryEvents* events = nullptr);
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -87,6 +90,7 @@ class Application {
   static constexpr char kAutoSignInFailedSummary[] = "自动登录未成功";
 
  private:
+  ShopContext& shop_;
   MainWindow window_;
   WindowPrompts prompts_;
   ImMessageSender sender_;

@@ -158,10 +158,10 @@ bool AutostartEntryExists(const std::string& desktopId) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool AutostartChosen() { return GetSetting(ProgramShop(), Utf8ToGbkLossy(kAutostartSetting)) == "1"; }
+bool AutostartChosen(ShopContext& shop) { return GetSetting(shop, Utf8ToGbkLossy(kAutostartSetting)) == "1"; }
 
-bool RememberAutostart(bool on) {
-  return PutSetting(ProgramShop(), Utf8ToGbkLossy(kAutostartSetting), on ? "1" : "0").ok();
+bool RememberAutostart(ShopContext& shop, bool on) {
+  return PutSetting(shop, Utf8ToGbkLossy(kAutostartSetting), on ? "1" : "0").ok();
 }
 
 }  // namespace autodeliver

@@ -17,6 +17,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The settings row that keeps the seller's choice.
 inline constexpr char kAutostartSetting[] = "登录桌面时启动";  // UTF-8; stored as GBK
 
@@ -41,8 +43,8 @@ bool RemoveAutostartEntry(const std::string& desktopId);
 bool AutostartEntryExists(const std::string& desktopId);
 
 // The seller's choice as kept in the settings row (off when missing).
-bool AutostartChosen();
+bool AutostartChosen(ShopContext& shop);
 // Keeps the choice; false when the settings table could not be written.
-bool RememberAutostart(bool on);
+bool RememberAutostart(ShopContext& shop, bool on);
 
 }  // namespace autodeliver

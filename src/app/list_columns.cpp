@@ -10,13 +10,13 @@
 
 namespace autodeliver {
 
-std::vector<ColumnSpec> SentCardsGridColumns() {
+std::vector<ColumnSpec> SentCardsGridColumns(ShopContext& shop) {
   std::vector<ColumnSpec> columns = {
       {QStringLiteral("宝贝名称"), 140}, {QStringLiteral("订单编号"), 200}, {QStringLiteral("买家旺旺"), 90},
       {QStringLiteral("购买数量"), 90},  {QStringLiteral("已发卡号"), 200}, {QStringLiteral("已发卡密"), 200},
       {QStringLiteral("已发备注"), 200}, {QStringLiteral("发货时间"), 200},
   };
-  const std::vector<int> widths = SentCardsPage::ColumnWidths();
+  const std::vector<int> widths = SentCardsPage::ColumnWidths(shop);
   for (std::size_t c = 0; c < columns.size() && c < widths.size(); ++c) columns[c].width = widths[c];
   return columns;
 }

@@ -13,6 +13,8 @@ class QAbstractItemView;
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct ColumnSpec {
   QString text;
   int width = 0;
@@ -22,7 +24,7 @@ struct ColumnSpec {
 // "已发卡密" 200, "已发备注" 200, "发货时间" 200: one column per field of a
 // delivered card, in field order. The widths are the layout's unless the
 // seller gave the columns others, which are remembered (sent_cards_page.h).
-std::vector<ColumnSpec> SentCardsGridColumns();
+std::vector<ColumnSpec> SentCardsGridColumns(ShopContext& shop);
 
 // "卡号" 200, "卡密" 120, "Sqlid" 0 (present but not seen).
 const std::vector<ColumnSpec>& StockListColumns();

@@ -67,10 +67,10 @@ std::vector<std::string> SplitAtSpaces(const std::string& text) {
   return pieces;
 }
 
-bool LocateImClient(Prompts& prompts) {
+bool LocateImClient(ShopContext& shop, Prompts& prompts) {
   ImClientLookup lookup;
-  lookup.storedPath = [] { return GetSetting(ProgramShop(), ImClientPathSetting()); };
-  lookup.storePath = [](const std::string& path) { SetSetting(ProgramShop(), ImClientPathSetting(), path); };
+  lookup.storedPath = [&shop] { return GetSetting(shop, ImClientPathSetting()); };
+  lookup.storePath = [&shop](const std::string& path) { SetSetting(shop, ImClientPathSetting(), path); };
   lookup.handler = AliimHandlerCommand;
   lookup.wineHandler = WineAliimHandler;
   return LocateImClient(prompts, lookup);

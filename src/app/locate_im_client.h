@@ -27,6 +27,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The command text of the desktop's default handler for "aliim:" URIs (its
 // Exec line, converted to GBK), or nullopt when there is no handler.
 std::optional<std::string> AliimHandlerCommand();
@@ -62,7 +64,7 @@ struct ImClientLookup {
 // the handler's first piece was stored). Returns false after the
 // missing-client message, the download page and EndProgram(0): the caller
 // must return at once. A handler with an empty command counts as missing.
-bool LocateImClient(Prompts& prompts);
+bool LocateImClient(ShopContext& shop, Prompts& prompts);
 bool LocateImClient(Prompts& prompts, const ImClientLookup& lookup);
 
 }  // namespace autodeliver

@@ -20,18 +20,18 @@ const std::string& KeepLoginSetting() {
   return kName;
 }
 
-bool KeepLoginWanted() { return GetSetting(ProgramShop(), KeepLoginSetting()) != "0"; }
+bool KeepLoginWanted(ShopContext& shop) { return GetSetting(shop, KeepLoginSetting()) != "0"; }
 
-bool SetKeepLogin(bool keep) {
-  const bool written = PutSetting(ProgramShop(), KeepLoginSetting(), keep ? "1" : "0").ok();
+bool SetKeepLogin(ShopContext& shop, bool keep) {
+  const bool written = PutSetting(shop, KeepLoginSetting(), keep ? "1" : "0").ok();
   if (keep) return written;
-  return RemoveLoginProfileFolder() && written;
+  return RemoveLoginProfileFolder(shop) && written;
 }
 
-std::string LoginProfileFolder() { return ProgramShop().DataDir() + "/browser"; }
+std::string LoginProfileFolder(const ShopContext& shop) { return shop.DataDir() + "/browser"; }
 
-bool PrepareLoginProfileFolder(std::string* problem) {
-  const std::string folder = LoginProfileFolder();
+bool PrepareLoginProfileFolder(const ShopContext& shop, std::string* problem) {
+  const std::string folder = LoginProfileFolder(shop);
   auto fail = [&](const std::string& why) {
     if (problem) *problem = why;
     return false;
@@ -45,10 +45,10 @@ bool PrepareLoginProfileFolder(std::string* problem) {
   return true;
 }
 
-bool RemoveLoginProfileFolder() {
+bool RemoveLoginProfileFolder(const ShopContext& shop) {
   std::error_code error;
-  std::filesystem::remove_all(LoginProfileFolder(), error);
-  return !error && !std::filesystem::exists(std::filesystem::symlink_status(LoginProfileFolder()));
+  std::filesystem::remove_all(LoginProfileFolder(shop), error);
+  return !error && !std::filesystem::exists(std::filesystem::symlink_status(LoginProfileFolder(shop)));
 }
 
 }  // namespace autodeliver

@@ -13,23 +13,25 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // "保留登录状态" (GBK).
 const std::string& KeepLoginSetting();
 
 // Whether the profile is kept.
-bool KeepLoginWanted();
+bool KeepLoginWanted(ShopContext& shop);
 // Keeps the choice; off also removes the profile folder. False when the
 // settings table could not be written or the folder not removed.
-bool SetKeepLogin(bool keep);
+bool SetKeepLogin(ShopContext& shop, bool keep);
 
-// ProgramShop().DataDir() + "/browser".
-std::string LoginProfileFolder();
+// shop.DataDir() + "/browser".
+std::string LoginProfileFolder(const ShopContext& shop);
 // Makes the profile folder, or narrows an existing one, to 0700 (a
 // symbolic link or a non-folder in its place is refused). False, with
 // `problem` saying why, when that cannot be done: the login browser then
 // runs on a private profile.
-bool PrepareLoginProfileFolder(std::string* problem = nullptr);
+bool PrepareLoginProfileFolder(const ShopContext& shop, std::string* problem = nullptr);
 // Removes the profile folder and everything in it; true when it is gone.
-bool RemoveLoginProfileFolder();
+bool RemoveLoginProfileFolder(const ShopContext& shop);
 
 }  // namespace autodeliver

@@ -172,8 +172,7 @@ int main(int argc, char** argv) {
   // The one context of the shop's folder, for everything the program does
   // with its tables; it outlives the program's parts below.
   ShopContext shopContext(ProgramDir());
-  ProgramShopScope programShop(shopContext);
-  Application program;
+  Application program(shopContext);
   // The shop in the title, and so in the tray's tooltip and the task bar.
   if (!CurrentShop().empty())
     program.window().setWindowTitle(program.window().windowTitle() + QStringLiteral(" - 店铺：") +
@@ -196,6 +195,7 @@ int main(int argc, char** argv) {
   // modal): the lists are filled at the sign-in, and the import keeps the IM
   // client's path the start-up just found.
   if (opening.fresh && lock.held())
-    QTimer::singleShot(0, &program.window(), [folder = opening.folder] { OfferOldDataImport(folder); });
+    QTimer::singleShot(0, &program.window(),
+                       [&shopContext, folder = opening.folder] { OfferOldDataImport(shopContext, folder); });
   return app->exec();
 }

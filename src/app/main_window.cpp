@@ -124,7 +124,7 @@ QLineEdit* LineEdit(QWidget* parent, const char* name) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+MainWindow::MainWindow(ShopContext& shop, QWidget* parent) : QWidget(parent), shop_(shop) {
   InitWindowResources();
   setWindowTitle(DesignTitle());
   // The window's own background shows nowhere but behind the controls.
@@ -569,7 +569,7 @@ void MainWindow::ShowAbout() {
     open->activateWindow();
     return;
   }
-  const QString data = QString::fromStdString(ProgramShop().DataDir());
+  const QString data = QString::fromStdString(shop_.DataDir());
   auto* box = new QMessageBox(this);
   box->setObjectName(QStringLiteral("关于"));
   box->setAttribute(Qt::WA_DeleteOnClose);

@@ -61,6 +61,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class LoginBrowserHost;
 
 class MainWindow : public QWidget {
@@ -71,8 +73,11 @@ class MainWindow : public QWidget {
   // much taller than the design layout.
   static constexpr int kStatusLineHeight = 22;
 
-  explicit MainWindow(QWidget* parent = nullptr);
+  // The window of `shop`, which must outlive it.
+  explicit MainWindow(ShopContext& shop, QWidget* parent = nullptr);
   ~MainWindow() override;
+
+  ShopContext& shop() const { return shop_; }
 
   // The window's design-time title; start-up puts the version in place of
   // "{版本号}".
@@ -139,6 +144,7 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  ShopContext& shop_;
   void BuildLayout();
   void BuildLogPageAndStatusLine();
   void BuildBrowser();

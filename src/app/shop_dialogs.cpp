@@ -42,7 +42,7 @@ std::optional<std::string> AskForShop(const std::vector<std::string>& shops) {
   }
 }
 
-void OfferOldDataImport(const std::string& dir) {
+void OfferOldDataImport(ShopContext& shop, const std::string& dir) {
   const QString title = QStringLiteral("导入旧数据…");
   if (QMessageBox::question(
           nullptr, title,
@@ -68,12 +68,12 @@ void OfferOldDataImport(const std::string& dir) {
     // The IM client this start found stays in use: the old settings hold the
     // Windows program's path.
     const std::string imKey = Utf8ToGbkLossy("阿里旺旺核心文件路径");
-    const std::string imPath = GetSetting(ProgramShop(), imKey);
+    const std::string imPath = GetSetting(shop, imKey);
     const OldDataReport done = MigrateShop(from.toStdString(), dir, {});
     struct stat st {};
     if (done.status == OldDataReport::Status::kDone && !imPath.empty() &&
-        ::stat(GetSetting(ProgramShop(), imKey).c_str(), &st) != 0)
-      SetSetting(ProgramShop(), imKey, imPath);
+        ::stat(GetSetting(shop, imKey).c_str(), &st) != 0)
+      SetSetting(shop, imKey, imPath);
     const QString doneText = Q(OldDataSummary(done, false));
     if (done.status == OldDataReport::Status::kDone)
       QMessageBox::information(nullptr, title, doneText + QStringLiteral("\n旧数据已导入。"));

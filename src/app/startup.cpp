@@ -16,6 +16,7 @@
 #include "market/order_scan.h"
 #include "pages/page_texts.h"
 #include "service/service_checks.h"
+#include "store/shop_context.h"
 #include "text/gbk.h"
 #include "version.h"
 
@@ -32,7 +33,7 @@ QString CardImportHint() {
 
 bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptions& options) {
   CheckNotice(prompts);
-  if (!CheckUpdate(prompts)) return false;
+  if (!CheckUpdate(prompts, window.shop().ProgramDir())) return false;
 
   CompileOrderPatterns();
 
@@ -57,10 +58,10 @@ bool RunStartupSequence(MainWindow& window, Prompts& prompts, const StartupOptio
   window.findChild<QPlainTextEdit*>(QString::fromUtf8(layout::kImportBox))->setPlainText(CardImportHint());
 
   WriteColumnHeader(*window.findChild<QTableView*>(QString::fromUtf8(layout::kSentCardsGrid)),
-                    SentCardsGridColumns());
+                    SentCardsGridColumns(window.shop()));
 
-  const bool goOn =
-      options.imClientLookup ? LocateImClient(prompts, *options.imClientLookup) : LocateImClient(prompts);
+  const bool goOn = options.imClientLookup ? LocateImClient(prompts, *options.imClientLookup)
+                                           : LocateImClient(window.shop(), prompts);
   return goOn;
 }
 

@@ -19,12 +19,13 @@ std::string ProgramPath() { return QCoreApplication::applicationFilePath().toStd
 }  // namespace
 
 WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
-    : items(window.pageControls().items, prompts),
-      stock(window.pageControls().stock, prompts),
-      sentCards(window.pageControls().sentCards, &prompts),
-      deliverySwitch(window.pageControls().deliverySwitch),
-      stockExport(window.pageControls().stock),
+    : items(window.shop(), window.pageControls().items, prompts),
+      stock(window.shop(), window.pageControls().stock, prompts),
+      sentCards(window.shop(), window.pageControls().sentCards, &prompts),
+      deliverySwitch(window.shop(), window.pageControls().deliverySwitch),
+      stockExport(window.shop(), window.pageControls().stock),
       deliveriesPlot(window.pageControls().deliveriesPlot),
+      shop_(window.shop()),
       prompts_(prompts),
       autostartBox_(window.pageControls().deliverySwitch.autostartBox) {
   QObject::connect(&items, &ItemsPage::itemsChanged, &items, [this] { RefreshAllPages(); });
@@ -41,7 +42,7 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
                    [this] { deliveriesPlot.Fill(sentCards.cards()); });
   QObject::connect(&stock, &StockPage::stockChanged, &items, &ItemsPage::RefreshFigures);
   if (autostartBox_) {
-    const bool chosen = AutostartChosen();
+    const bool chosen = AutostartChosen(shop_);
     // The entry names the program as it runs now (it may have moved).
     if (chosen) WriteAutostartEntry(AUTODELIVER_APP_ID, ProgramPath(), CurrentShop());
     autostartBox_->setChecked(chosen);
@@ -58,7 +59,7 @@ WindowPages::WindowPages(MainWindow& window, Prompts& prompts)
 void WindowPages::SetAutostart(bool on) {
   const bool written = on ? WriteAutostartEntry(AUTODELIVER_APP_ID, ProgramPath(), CurrentShop())
                           : RemoveAutostartEntry(AUTODELIVER_APP_ID);
-  const bool kept = written && RememberAutostart(on);
+  const bool kept = written && RememberAutostart(shop_, on);
   if (!kept) {
     // Back to what is on disk, and the seller is told.
     if (on && written) RemoveAutostartEntry(AUTODELIVER_APP_ID);

@@ -67,6 +67,7 @@ class WindowPages {
   WaitingNeeds waitingNeeds;
 
  private:
+  ShopContext& shop_;
   Prompts& prompts_;
   QCheckBox* autostartBox_ = nullptr;
 };

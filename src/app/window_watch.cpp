@@ -102,7 +102,7 @@ WindowWatch::~WindowWatch() {
 
 void WindowWatch::OpenNotificationSettings() {
   if (!dialog_) {
-    dialog_ = new NotificationSettingsDialog(&window_);
+    dialog_ = new NotificationSettingsDialog(window_.shop(), &window_);
   } else if (!dialog_->isVisible()) {
     dialog_->Load();
   }

@@ -59,9 +59,9 @@ std::string ResolveOnlineCard(const std::string& url) {
   return body;
 }
 
-CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
+CardDelivery DeliverCards(ShopContext& shop, const std::string& orderNumber, const std::string& itemName,
                           const std::string& buyerNick, const std::string& remark, int quantity) {
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop);
   CardDelivery result = DeliverCards(journal, orderNumber, itemName, buyerNick, remark, quantity);
   if (result.message) ApplyDeliveryJournal(journal);
   return result;
@@ -202,7 +202,7 @@ CardDelivery Deliver(DeliveryJournal& journal, DeliveryTables& tables, bool rech
 CardDelivery DeliverCards(DeliveryJournal& journal, const std::string& orderNumber,
                           const std::string& itemName, const std::string& buyerNick,
                           const std::string& remark, int quantity) {
-  DeliveryTables tables(ProgramShop());
+  DeliveryTables tables(journal.shop());
   return Deliver(journal, tables, false, orderNumber, itemName, buyerNick, remark, quantity);
 }
 

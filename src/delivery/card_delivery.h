@@ -33,6 +33,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryJournal;
 class DeliveryTables;
 
@@ -101,7 +103,7 @@ struct CardDelivery {
 // handed and consigned steps (the cycle does); an order left there is
 // finished or marked for the seller by the recovery.
 // The journal is applied before it returns.
-CardDelivery DeliverCards(const std::string& orderNumber, const std::string& itemName,
+CardDelivery DeliverCards(ShopContext& shop, const std::string& orderNumber, const std::string& itemName,
                           const std::string& buyerNick, const std::string& remark, int quantity = 1);
 
 // The same in `journal`, left unapplied: the caller applies the journal

@@ -7,6 +7,7 @@
 
 #include "export/card_export.h"
 #include "store/delivery_step.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 
 namespace autodeliver {
@@ -17,7 +18,7 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   auto note = [&status](Status s) {
     if (!s && status) status = std::move(s);
   };
-  const std::string cardFile = ProgramShop().ProgramDir() + "/card.mdb";
+  const std::string cardFile = journal.shop().ProgramDir() + "/card.mdb";
   std::vector<PlannedCardRef> there;    // in card.mdb: only the line is missing
   std::vector<PlannedCardRef> missing;  // to append
   std::vector<CardExportRow> rows;
@@ -30,8 +31,8 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
       if (entry.exported[i]) continue;
       const PlannedCard& card = plan.cards[i];
       if (entry.exportFrom[i]) {
-        const std::optional<bool> found =
-            CardRowExported(plan.orderNumber, card.sentNumber, card.cardPassword, *entry.exportFrom[i]);
+        const std::optional<bool> found = CardRowExported(journal.shop(), plan.orderNumber, card.sentNumber,
+                                                          card.cardPassword, *entry.exportFrom[i]);
         if (!found) {  // unreadable now: a later call looks again
           note(Status::Corrupt(cardFile, "its rows could not be read"));
           continue;
@@ -48,8 +49,9 @@ Status ExportRecordedCards(DeliveryJournal& journal, const std::vector<LedgerEnt
   if (!missing.empty()) {
     // One opening of card.mdb: the exporting line, with the row count read
     // under the file's lock, is flushed just before the rows go in.
-    Status appended = ExportCardsToAccess(
-        rows, [&journal, &missing](std::uint32_t before) { return journal.Exporting(missing, before); });
+    Status appended = ExportCardsToAccess(journal.shop(), rows, [&journal, &missing](std::uint32_t before) {
+      return journal.Exporting(missing, before);
+    });
     if (appended) {
       DeliveryStepBoundary("row-exported");
       there.insert(there.end(), missing.begin(), missing.end());
@@ -76,7 +78,7 @@ Status ApplyDeliveryJournal(DeliveryJournal& journal, DeliveryTables* tables, Ap
   }
   if (!toExport && !anyFinished) return Status();
   // The tables reach the disk before anything that stands for them.
-  if (Status flushed = tables ? tables->FlushTables() : FlushDeliveryTables(ProgramShop()); !flushed)
+  if (Status flushed = tables ? tables->FlushTables() : FlushDeliveryTables(journal.shop()); !flushed)
     return flushed;
   DeliveryStepBoundary("tables-flushed");
   Status status = toExport ? ExportRecordedCards(journal, entries) : Status();

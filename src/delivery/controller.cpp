@@ -15,17 +15,18 @@
 
 namespace autodeliver {
 
-DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events)
+DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window, MessageSender& sender,
+                                       DeliveryEvents* events)
     : DeliveryController(
-          window,
-          [this, &sender, events](const std::atomic<bool>& stop) {
+          shop, window,
+          [this, &shop, &sender, events](const std::atomic<bool>& stop) {
             // The tables stay open across the cycles of the session.
-            ShopContext& shop = ProgramShop();
-            if (!tables_ || &tables_->shop() != &shop) tables_ = std::make_unique<DeliveryTables>(shop);
-            return RunDeliveryCycle(sender, stop, events, &loginWatch_, &imWatch_, nullptr, tables_.get());
+            if (!tables_) tables_ = std::make_unique<DeliveryTables>(shop);
+            return RunDeliveryCycle(shop, sender, stop, events, &loginWatch_, &imWatch_, nullptr,
+                                    tables_.get());
           },
-          [this, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
-            const ResendBatch batch = RunResend(request, sender, events, &stop);
+          [this, &shop, &sender, events](const ResendRequest& request, const std::atomic<bool>& stop) {
+            const ResendBatch batch = RunResend(shop, request, sender, events, &stop);
             // What the seller's resend learnt about the IM client holds for
             // the next cycle too: a message not taken stops new cards until
             // the client answers; a message taken shows it answers.
@@ -41,11 +42,12 @@ DeliveryController::DeliveryController(DeliveryWindow& window, MessageSender& se
   // Deliveries cut short by the last run are completed in the tables before
   // the window shows them; what needs the marketplace waits for the first
   // cycle.
-  RecoverDeliveryRecords(events);
+  RecoverDeliveryRecords(shop, events);
 }
 
-DeliveryController::DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend)
-    : window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}
+DeliveryController::DeliveryController(ShopContext& shop, DeliveryWindow& window, CycleRunner runCycle,
+                                       ResendRunner resend)
+    : shop_(shop), window_(window), runCycle_(std::move(runCycle)), resend_(std::move(resend)) {}
 
 DeliveryController::~DeliveryController() {
   RequestStop();
@@ -53,10 +55,10 @@ DeliveryController::~DeliveryController() {
   // No cycle runs any more: the deliveries not yet applied reach the tables'
   // and card.mdb's disk (other tools read card.mdb after the program
   // closed), and the cards the deliveries marked leave the file.
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop_);
   ApplyDeliveryJournal(journal, tables_.get());
   tables_.reset();
-  CompactStock(ProgramShop());
+  CompactStock(shop_);
 }
 
 std::string DeliveryController::ApplySetting(bool ticked, const std::string& secondsText) {
@@ -103,7 +105,7 @@ void DeliveryController::CycleThread() {
   // A compaction that fails leaves the marked cards marked, out of the
   // stock; the next idle moment tries again.
   bool compacted = false;
-  if (!stopping) CompactStockIfWorthIt(ProgramShop(), &compacted);
+  if (!stopping) CompactStockIfWorthIt(shop_, &compacted);
   if ((result.ordersDelivered > 0 || compacted) && !stopping) window_.RefreshAfterDelivery();
   MutexLock lock(mutex_);
   lastResult_ = result;

@@ -50,6 +50,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryController {
  public:
   // What one cycle does; the stop flag is read before every order.
@@ -58,14 +60,18 @@ class DeliveryController {
   using ResendRunner =
       std::function<ResendBatch(const ResendRequest& request, const std::atomic<bool>& stopRequested)>;
 
-  // Cycles of RunDeliveryCycle with `sender`; `events`, when given, is told
+  // The controller works on `shop` (which must outlive it): the recovery at
+  // start, the compaction of the stock after a cycle and at the end.
+  // Cycles of RunDeliveryCycle on `shop` with `sender`; `events`, when given, is told
   // each order's fate (on the delivery thread) and must outlive the
   // controller. The controller keeps the login watch across its cycles.
   // Resends go through RunResend with the same sender and events.
-  DeliveryController(DeliveryWindow& window, MessageSender& sender, DeliveryEvents* events = nullptr);
+  DeliveryController(ShopContext& shop, DeliveryWindow& window, MessageSender& sender,
+                     DeliveryEvents* events = nullptr);
   // Cycles of `runCycle` and resends of `resend` (tests give ones they
   // control); without `resend`, StartResend refuses.
-  DeliveryController(DeliveryWindow& window, CycleRunner runCycle, ResendRunner resend = {});
+  DeliveryController(ShopContext& shop, DeliveryWindow& window, CycleRunner runCycle,
+                     ResendRunner resend = {});
   // Requests a stop and waits for a running cycle.
   ~DeliveryController();
   DeliveryController(const DeliveryController&) = delete;
@@ -107,6 +113,7 @@ class DeliveryController {
  private:
   void CycleThread();
 
+  ShopContext& shop_;
   DeliveryWindow& window_;
   const CycleRunner runCycle_;
   const ResendRunner resend_;

@@ -30,10 +30,10 @@ namespace {
 // no such order listed, a new order's message is the only way to find out.
 class ImGate {
  public:
-  ImGate(ImWatch* watch, MessageSender& sender, const std::vector<PendingOrder>& listed) : watch_(watch) {
+  ImGate(ShopContext& shop, ImWatch* watch, MessageSender& sender, const std::vector<PendingOrder>& listed)
+      : watch_(watch) {
     if (!watch_) return;
-    for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List())
-      marked_.insert(mark.orderNumber);
+    for (const UndeliveredOrder& mark : UndeliveredOrders(shop).List()) marked_.insert(mark.orderNumber);
     if (!watch_->away()) return;
     switch (sender.ProbeClient()) {
       case ClientPresence::kPresent:
@@ -122,7 +122,7 @@ const char* Describe(WaitReason reason) {
   return "unknown";
 }
 
-CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events, LoginWatch* loginWatch, ImWatch* imWatch,
                              OrderRuleGate* rules, DeliveryTables* sessionTables) {
   DeliveryEvents none;
@@ -131,19 +131,19 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   observer.CycleStarted();
   // Deliveries cut short before are completed (or given up) in the tables
   // before any new card is taken.
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop);
   DeliveryRecovery recovery(journal, observer);
   recovery.RecoverRecords(ApplyWhen::kWhenDue);
   const OrderScan scan = ScanOrders();
   result.scanOutcome = scan.outcome;
   result.ordersListed = static_cast<int>(scan.orders.size());
   observer.OrdersScanned(scan);
-  OrderRuleGate dataFolderRules;
+  OrderRuleGate dataFolderRules(shop);
   OrderRuleGate& ruleGate = rules ? *rules : dataFolderRules;
   ruleGate.BeginCycle();
   bool signedIn = scan.outcome == ScanOutcome::kListed;
   bool signedOut = scan.outcome == ScanOutcome::kSignInPage;
-  ImGate gate(imWatch, sender, scan.orders);
+  ImGate gate(shop, imWatch, sender, scan.orders);
   std::set<std::string> retried;  // each undelivered order at most once per cycle
   // The stock, sent and items tables stay open for the cycle (for the
   // session, when its tables are handed in). Whether each
@@ -153,7 +153,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
   // since by another program or the window is still seen. An order listed
   // again after this cycle tried to deliver it is looked up at its turn.
   std::optional<DeliveryTables> ownTables;
-  if (!sessionTables) ownTables.emplace(ProgramShop());
+  if (!sessionTables) ownTables.emplace(shop);
   DeliveryTables& tables = sessionTables ? *sessionTables : *ownTables;
   std::vector<Known> known;
   if (!scan.orders.empty()) {
@@ -250,7 +250,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     }
     if (retry) {
       imWatch->CountAttempt(order.orderNumber);
-      const ResendResult again = RetryUndeliveredOrder(order, nick.nick, sender, &observer);
+      const ResendResult again = RetryUndeliveredOrder(shop, order, nick.nick, sender, &observer);
       if (again.outcome == ResendOutcome::kNotHanded) {
         imWatch->MarkAway();
         result.endedAtImFailure = true;
@@ -304,7 +304,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
     if (!handed) {
       // The mark is what a resend goes by; it is written before anyone is
       // told, so whoever looks finds it.
-      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+      UndeliveredOrders(shop).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
       // Marked for a resend by the seller: the journal leaves it alone.
       journal.Closed(order.orderNumber);
       if (imWatch) imWatch->MarkAway();
@@ -340,7 +340,7 @@ CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& sto
 
   if (imWatch) {
     result.imNotAnswering = imWatch->away();
-    result.ordersUndelivered = static_cast<int>(UndeliveredOrders(ProgramShop()).List().size());
+    result.ordersUndelivered = static_cast<int>(UndeliveredOrders(shop).List().size());
   }
 
   result.loginSign = signedOut ? LoginSign::kSignedOut : signedIn ? LoginSign::kSignedIn : LoginSign::kNone;

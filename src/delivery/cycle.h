@@ -59,6 +59,8 @@
 #include "market/scan_outcome.h"
 
 namespace autodeliver {
+
+class ShopContext;
 class DeliveryEvents;
 class DeliveryTables;
 class OrderRuleGate;
@@ -84,7 +86,7 @@ struct CycleResult {
   int ordersUndelivered = 0;       // orders marked as not delivered after the cycle (with an ImWatch)
 };
 
-// Runs one cycle. `stopRequested` is read before every order: once it is
+// Runs one cycle on `shop`. `stopRequested` is read before every order: once it is
 // set, the order in hand is finished and no further order is begun.
 // `events`, when given, is told each order's fate as it happens.
 // `loginWatch`, when given, takes the cycle's login sign; a change of its
@@ -93,9 +95,9 @@ struct CycleResult {
 // `rules`, when given, applies the order rules (tests give one with their
 // own clock); without it the rules of the data folder apply with the system
 // clock. `tables`, when given, are the delivery session's tables, kept
-// open from one cycle to the next by the caller (made from the program's
-// shop); without them the cycle opens its own and closes them at its end.
-CycleResult RunDeliveryCycle(MessageSender& sender, const std::atomic<bool>& stopRequested,
+// open from one cycle to the next by the caller (made from `shop`); without
+// them the cycle opens its own and closes them at its end.
+CycleResult RunDeliveryCycle(ShopContext& shop, MessageSender& sender, const std::atomic<bool>& stopRequested,
                              DeliveryEvents* events = nullptr, LoginWatch* loginWatch = nullptr,
                              ImWatch* imWatch = nullptr, OrderRuleGate* rules = nullptr,
                              DeliveryTables* tables = nullptr);

@@ -12,6 +12,7 @@
 
 #include "base/mutex.h"
 #include "io/file_io.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 
 namespace autodeliver {
@@ -79,18 +80,18 @@ bool ParsePlan(std::istringstream& in, DeliveryPlan* p) {
   return true;
 }
 
-void SyncFolderOf(const std::string& path) {
+void SyncFolderOf(FileIo& io, const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ProgramShop().DeliveryFileIo().Sync(fd);
+  io.Sync(fd);
   ::close(fd);
 }
 
 }  // namespace
 
-std::string DeliveryJournalPath() { return ProgramShop().DataDir() + "/delivery.journal"; }
+std::string DeliveryJournalPath(const ShopContext& shop) { return shop.DataDir() + "/delivery.journal"; }
 
 bool LedgerEntry::AllExported() const {
   for (bool e : exported)
@@ -230,7 +231,9 @@ Mutex& DeliveryJournal::JournalsLock() {
   return m;
 }
 
-DeliveryJournal::DeliveryJournal(std::string path) : path_(std::move(path)) {
+DeliveryJournal::DeliveryJournal(ShopContext& shop) : DeliveryJournal(shop, DeliveryJournalPath(shop)) {}
+
+DeliveryJournal::DeliveryJournal(ShopContext& shop, std::string path) : shop_(shop), path_(std::move(path)) {
   // Never destroyed: the delivery thread may still use a journal while the
   // process exits.
   static auto* journals = new std::map<std::string, Shared*>;
@@ -249,7 +252,7 @@ void DeliveryJournal::Check(bool always) {
 
 Status DeliveryJournal::Append(const std::string& lines, bool flush) {
   MutexLock lock(JournalsLock());
-  FileIo& io = ProgramShop().DeliveryFileIo();
+  FileIo& io = shop_.DeliveryFileIo();
   Shared& f = *shared_;
   Check(false);
   if (!f.valid && !f.Load(path_)) return Status::FromErrno(path_, errno ? errno : EIO);
@@ -284,7 +287,7 @@ Status DeliveryJournal::Append(const std::string& lines, bool flush) {
   f.Take(lines);
   // A file made here is kept by a power cut only once its folder is flushed.
   if (flush && f.folderUnsynced) {
-    SyncFolderOf(path_);
+    SyncFolderOf(shop_.DeliveryFileIo(), path_);
     f.folderUnsynced = false;
   }
   return status;
@@ -396,7 +399,7 @@ Status DeliveryJournal::Compact() {
   for (const LedgerEntry& e : f.entries)
     if (!e.Finished()) open.push_back(&e);
   if (f.fd < 0 || f.entries.size() == open.size()) return Status();
-  FileIo& io = ProgramShop().DeliveryFileIo();
+  FileIo& io = shop_.DeliveryFileIo();
   if (open.empty()) {
     // Every order is finished: the file is cut to nothing, without a flush.
     // A power cut may bring the cut lines back, and a replay of finished
@@ -442,7 +445,7 @@ Status DeliveryJournal::Compact() {
     ::unlink(temp.c_str());
     return status;
   }
-  SyncFolderOf(path_);
+  SyncFolderOf(shop_.DeliveryFileIo(), path_);
   // The rows recorded here are still the process's own.
   if (f.Load(path_)) {
     for (const std::string& order : recordedHere)

@@ -54,8 +54,10 @@
 
 namespace autodeliver {
 
-// ProgramShop().DataDir() + "/delivery.journal".
-std::string DeliveryJournalPath();
+class ShopContext;
+
+// shop.DataDir() + "/delivery.journal".
+std::string DeliveryJournalPath(const ShopContext& shop);
 
 // One order's delivery as the journal tells it.
 struct LedgerEntry {
@@ -82,7 +84,10 @@ struct PlannedCardRef {
 
 class DeliveryJournal {
  public:
-  explicit DeliveryJournal(std::string path = DeliveryJournalPath());
+  // The journal of `shop` at DeliveryJournalPath(shop), or at `path`; its
+  // writes go through the shop's DeliveryFileIo().
+  explicit DeliveryJournal(ShopContext& shop);
+  DeliveryJournal(ShopContext& shop, std::string path);
   ~DeliveryJournal();
   DeliveryJournal(const DeliveryJournal&) = delete;
   DeliveryJournal& operator=(const DeliveryJournal&) = delete;
@@ -138,6 +143,7 @@ class DeliveryJournal {
   static constexpr std::size_t kCompactAt = 64;
 
   const std::string& path() const { return path_; }
+  ShopContext& shop() const { return shop_; }
 
   struct Shared;
 
@@ -147,6 +153,7 @@ class DeliveryJournal {
   // this object's first append (`always` false).
   void Check(bool always) AD_REQUIRES(JournalsLock());
   static Mutex& JournalsLock();
+  ShopContext& shop_;
   std::string path_;
   Shared* shared_ = nullptr;         // the process's view of the file, shared by path
   bool checked_ = false;             // the view was checked against the file by this object

@@ -11,20 +11,27 @@
 #include <filesystem>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "delivery/wording.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 
 namespace autodeliver {
 namespace {
+
+DeliveryLog::Options OptionsAt(std::string path) {
+  DeliveryLog::Options options;
+  options.path = std::move(path);
+  return options;
+}
 
 const char* LevelTag(LineLevel level) { return level == LineLevel::kWarning ? "[警告] " : "[信息] "; }
 
 }  // namespace
 
-std::string DeliveryLogPath() { return ProgramShop().DataDir() + "/logs/delivery.log"; }
+std::string DeliveryLogPath(const ShopContext& shop) { return shop.DataDir() + "/logs/delivery.log"; }
 
-DeliveryLog::DeliveryLog() : DeliveryLog(Options()) {}
+DeliveryLog::DeliveryLog(const ShopContext& shop) : DeliveryLog(OptionsAt(DeliveryLogPath(shop))) {}
 
 DeliveryLog::DeliveryLog(const Options& options)
     : path_(options.path), failures_(std::make_shared<std::atomic<int>>(0)) {

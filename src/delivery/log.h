@@ -60,8 +60,10 @@ class logger;
 
 namespace autodeliver {
 
-// ProgramShop().DataDir() + "/logs/delivery.log".
-std::string DeliveryLogPath();
+class ShopContext;
+
+// shop.DataDir() + "/logs/delivery.log".
+std::string DeliveryLogPath(const ShopContext& shop);
 
 struct DeliveryLogLine {
   std::chrono::system_clock::time_point at;  // the time stamp written to the file
@@ -79,7 +81,7 @@ class DeliveryLog : public DeliveryEvents {
   static constexpr std::size_t kDefaultFilesKept = 5;
 
   struct Options {
-    std::string path = DeliveryLogPath();  // the current file; its folder (not the one above) is created
+    std::string path;  // the current file (DeliveryLogPath); its folder (not the one above) is created
     std::size_t maxFileBytes = kDefaultFileBytes;
     std::size_t filesKept = kDefaultFilesKept;  // rotated files besides the current one
     // The time stamp of every line; the system clock when not given (tests
@@ -89,7 +91,8 @@ class DeliveryLog : public DeliveryEvents {
 
   using LineSink = std::function<void(const DeliveryLogLine&)>;
 
-  DeliveryLog();
+  // The shop's log at DeliveryLogPath(shop), with the default sizes.
+  explicit DeliveryLog(const ShopContext& shop);
   explicit DeliveryLog(const Options& options);
   ~DeliveryLog() override;
   DeliveryLog(const DeliveryLog&) = delete;

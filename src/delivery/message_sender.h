@@ -12,6 +12,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class MessageSender {
  public:
   virtual ~MessageSender() = default;
@@ -33,11 +35,13 @@ class MessageSender {
 // Send refuses it without starting anything.
 class ImMessageSender final : public MessageSender {
  public:
-  ImMessageSender() = default;
+  // The client at the program path the shop's settings hold.
+  explicit ImMessageSender(ShopContext& shop) : shop_(shop) {}
   // Other bounds and another window system for a native client (not owned;
   // it must outlive the sender, and is used from the delivery thread only);
   // for tests.
-  ImMessageSender(const ImSendBounds& bounds, WindowSystem* windows) : bounds_(bounds), channel_(windows) {}
+  ImMessageSender(ShopContext& shop, const ImSendBounds& bounds, WindowSystem* windows)
+      : shop_(shop), bounds_(bounds), channel_(windows) {}
 
   bool Send(const std::string& sellerNick, const std::string& buyerNick, const std::string& message) override;
   // Asks the window system (the one handed in, or a new X11 connection)
@@ -49,6 +53,7 @@ class ImMessageSender final : public MessageSender {
   ImChannel& channel() { return channel_; }
 
  private:
+  ShopContext& shop_;
   ImSendBounds bounds_;
   ImChannel channel_;  // its native window system: nullptr, an X11 connection per message
 };

@@ -91,9 +91,9 @@ std::string MessageWith(const std::optional<std::string>& tmpl, const std::strin
 
 }  // namespace
 
-std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
+std::string BuyerMessage(ShopContext& shop, const std::string& itemName, const std::string& orderNumber,
                          const std::vector<DeliveredCard>& cards, int quantity) {
-  return MessageWith(MessageTemplateOf(itemName), itemName, orderNumber, cards, quantity);
+  return MessageWith(MessageTemplateOf(shop, itemName), itemName, orderNumber, cards, quantity);
 }
 
 std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
@@ -102,27 +102,28 @@ std::string BuyerMessage(const std::string& itemName, const std::string& orderNu
   return MessageWith(TemplateIn(templateValues, itemName), itemName, orderNumber, cards, quantity);
 }
 
-std::optional<std::string> MessageTemplateOf(const std::string& itemName) {
-  return TemplateIn(GetSettingValues(ProgramShop(), SettingName()), itemName);
+std::optional<std::string> MessageTemplateOf(ShopContext& shop, const std::string& itemName) {
+  return TemplateIn(GetSettingValues(shop, SettingName()), itemName);
 }
 
 const std::string& MessageTemplateSetting() { return SettingName(); }
 
-TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl, Status* failure) {
+TemplateSave SetMessageTemplate(ShopContext& shop, const std::string& itemName, const std::string& tmpl,
+                                Status* failure) {
   if (!tmpl.empty()) {
     const std::string longOrder(20, '9');
     const std::string filled = FillMessageTemplate(tmpl, itemName, longOrder, {}, 9999);
     if (filled.size() + kCardLinesRoom > kMaxChatMessageBytes) return TemplateSave::kTooLong;
   }
-  StoreGuard guard(ProgramShop());
-  std::vector<std::string> values = GetSettingValues(ProgramShop(), SettingName());
+  StoreGuard guard(shop);
+  std::vector<std::string> values = GetSettingValues(shop, SettingName());
   values.erase(std::remove_if(values.begin(), values.end(),
                               [&](const std::string& v) {
                                 return v.find('\t') != std::string::npos && ItemOf(v) == itemName;
                               }),
                values.end());
   if (!tmpl.empty()) values.push_back(itemName + "\t" + EscapeField(tmpl));
-  Status stored = ReplaceSettingValues(ProgramShop(), SettingName(), values);
+  Status stored = ReplaceSettingValues(shop, SettingName(), values);
   if (stored) return TemplateSave::kSaved;
   if (failure) *failure = std::move(stored);
   return TemplateSave::kFailed;

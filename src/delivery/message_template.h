@@ -31,6 +31,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 inline constexpr std::size_t kMaxChatMessageBytes = 4000;
 inline constexpr std::size_t kCardLinesRoom = 1000;
 
@@ -41,7 +43,7 @@ std::string FillMessageTemplate(const std::string& tmpl, const std::string& item
 
 // The message for the buyer: the item's template filled in, or the usual
 // message when the item has none or the filled one is too long.
-std::string BuyerMessage(const std::string& itemName, const std::string& orderNumber,
+std::string BuyerMessage(ShopContext& shop, const std::string& itemName, const std::string& orderNumber,
                          const std::vector<DeliveredCard>& cards, int quantity);
 
 // The same with the values of the templates' setting rows already read
@@ -52,7 +54,7 @@ std::string BuyerMessage(const std::string& itemName, const std::string& orderNu
                          const std::vector<std::string>& templateValues);
 
 // The item's template; nullopt when it has none.
-std::optional<std::string> MessageTemplateOf(const std::string& itemName);
+std::optional<std::string> MessageTemplateOf(ShopContext& shop, const std::string& itemName);
 
 // The name of the setting rows that hold the templates.
 const std::string& MessageTemplateSetting();
@@ -61,7 +63,7 @@ enum class TemplateSave { kSaved, kTooLong, kFailed };
 // Sets the item's template; an empty template removes it (the usual message
 // again). kTooLong leaves the stored template as it was; kFailed puts the
 // cause, naming the settings table, into `failure` (when given).
-TemplateSave SetMessageTemplate(const std::string& itemName, const std::string& tmpl,
+TemplateSave SetMessageTemplate(ShopContext& shop, const std::string& itemName, const std::string& tmpl,
                                 Status* failure = nullptr);
 
 }  // namespace autodeliver

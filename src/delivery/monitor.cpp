@@ -1,10 +1,14 @@
 // The program's standing delivery observers; see monitor.h.
 #include "delivery/monitor.h"
 
+#include "delivery/notification_settings.h"
+
 namespace autodeliver {
 
-DeliveryMonitor::DeliveryMonitor(DeliveryEvents* extra)
-    : policy_(&notifier_), status_(CountOrdersDeliveredToday()) {
+DeliveryMonitor::DeliveryMonitor(ShopContext& shop, DeliveryEvents* extra)
+    : log_(shop),
+      policy_(&notifier_, StoredNotificationSwitches(shop)),
+      status_(CountOrdersDeliveredToday(shop)) {
   Add(&log_);
   Add(&policy_);
   Add(&status_);

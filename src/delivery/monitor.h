@@ -4,8 +4,8 @@
 // figures (status_figures.h), and any further observers (the window's, a
 // demo's), all behind the one fan-out that the delivery controller is given:
 //
-//   DeliveryMonitor monitor(extraObserver);             // log file opened
-//   DeliveryController controller(window, sender, &monitor);
+//   DeliveryMonitor monitor(shop, extraObserver);       // log file opened
+//   DeliveryController controller(shop, window, sender, &monitor);
 //   monitor.log().AddLineSink(...);                     // the log page
 //   monitor.Add(&windowBridge);        // tells the window a cycle ended
 //   ... monitor.status().Figures() ... // read by the window for its status line
@@ -25,11 +25,13 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryMonitor : public DeliveryEventsFanOut {
  public:
-  // The log at DeliveryLogPath(), notifications on the session bus, the
+  // The log at DeliveryLogPath(shop), notifications on the session bus, the
   // orders delivered today counted from the sent-cards table.
-  explicit DeliveryMonitor(DeliveryEvents* extra = nullptr);
+  explicit DeliveryMonitor(ShopContext& shop, DeliveryEvents* extra = nullptr);
 
   DeliveryLog& log() { return log_; }
   NotificationPolicy& notifications() { return policy_; }

@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <iterator>
 
-#include "delivery/notification_settings.h"
 #include "delivery/wording.h"
 
 namespace autodeliver {
 
 NotificationPolicy::NotificationPolicy(Notifier* notifier, EnabledCheck enabled)
-    : notifier_(notifier), enabled_(enabled ? std::move(enabled) : EnabledCheck(NotificationEnabled)) {}
+    : notifier_(notifier),
+      enabled_(enabled ? std::move(enabled) : EnabledCheck([](NotificationKind) { return true; })) {}
 
 void NotificationPolicy::SetNotifier(Notifier* notifier) {
   MutexLock lock(mutex_);

@@ -50,7 +50,8 @@ namespace autodeliver {
 
 class NotificationPolicy : public DeliveryEvents {
  public:
-  // Whether a kind is switched on; the default reads the settings table.
+  // Whether a kind is switched on (StoredNotificationSwitches reads the
+  // shop's settings table); without one every kind is on.
   using EnabledCheck = std::function<bool(NotificationKind)>;
   // The warning level of an item (its GBK title); the default is 0.
   using WarningLevel = std::function<int(const std::string& itemTitle)>;

@@ -43,12 +43,16 @@ const char* NotificationCaption(NotificationKind kind) {
   return "";
 }
 
-bool NotificationEnabled(NotificationKind kind) {
-  return GetSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind))) != "0";
+bool NotificationEnabled(ShopContext& shop, NotificationKind kind) {
+  return GetSetting(shop, Utf8ToGbkLossy(NotificationSettingName(kind))) != "0";
 }
 
-Status SetNotificationEnabled(NotificationKind kind, bool enabled) {
-  return PutSetting(ProgramShop(), Utf8ToGbkLossy(NotificationSettingName(kind)), enabled ? "1" : "0");
+Status SetNotificationEnabled(ShopContext& shop, NotificationKind kind, bool enabled) {
+  return PutSetting(shop, Utf8ToGbkLossy(NotificationSettingName(kind)), enabled ? "1" : "0");
+}
+
+std::function<bool(NotificationKind)> StoredNotificationSwitches(ShopContext& shop) {
+  return [&shop](NotificationKind kind) { return NotificationEnabled(shop, kind); };
 }
 
 }  // namespace autodeliver

@@ -15,6 +15,7 @@
 // Thread safety: as the settings table (each call takes the store lock).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "delivery/notifier.h"
@@ -22,15 +23,21 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The settings row name of a kind (UTF-8; stored as GBK).
 const char* NotificationSettingName(NotificationKind kind);
 // The caption of a kind's switch in the settings dialog (UTF-8).
 const char* NotificationCaption(NotificationKind kind);
 
 // Reads the switch anew from the settings table.
-bool NotificationEnabled(NotificationKind kind);
+bool NotificationEnabled(ShopContext& shop, NotificationKind kind);
 // Stores the switch, adding its row when missing; the cause, naming the
 // settings table, when it could not be written.
-Status SetNotificationEnabled(NotificationKind kind, bool enabled);
+Status SetNotificationEnabled(ShopContext& shop, NotificationKind kind, bool enabled);
+
+// NotificationEnabled of `shop`, read anew at each call; `shop` must
+// outlive the function.
+std::function<bool(NotificationKind)> StoredNotificationSwitches(ShopContext& shop);
 
 }  // namespace autodeliver

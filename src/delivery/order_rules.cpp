@@ -141,17 +141,11 @@ std::optional<HoldReason> DecideOrder(const PendingOrder& order, const OrderRule
   return std::nullopt;
 }
 
-OrderRuleFiles::OrderRuleFiles(std::string dataDir) : dir_(std::move(dataDir)) {}
-
-std::string OrderRuleFiles::RulesPath() const {
-  return (dir_.empty() ? ProgramShop().DataDir() : dir_) + "/order_rules.txt";
-}
-std::string OrderRuleFiles::HoldsPath() const {
-  return (dir_.empty() ? ProgramShop().DataDir() : dir_) + "/order_holds.txt";
-}
+std::string OrderRuleFiles::RulesPath() const { return shop_.DataDir() + "/order_rules.txt"; }
+std::string OrderRuleFiles::HoldsPath() const { return shop_.DataDir() + "/order_holds.txt"; }
 
 std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   const std::optional<std::vector<std::string>> lines = ReadLines(RulesPath(), kRulesHeader);
   if (!lines) return std::nullopt;
   OrderRules rules;
@@ -175,7 +169,7 @@ std::optional<OrderRules> OrderRuleFiles::LoadRules() const {
 }
 
 Status OrderRuleFiles::SaveRules(const OrderRules& rules) const {
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   std::vector<std::string> old;
   if (Status read = ReadLineFile(RulesPath(), kRulesHeader, &old); !read)
     return read;  // not ours to overwrite
@@ -202,7 +196,7 @@ Status OrderRuleFiles::SaveRules(const OrderRules& rules) const {
 
 bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
   if (nick.empty()) return false;
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   std::optional<OrderRules> rules = LoadRules();
   if (!rules) return false;
   if (rules->IsBlacklisted(nick)) return true;
@@ -211,7 +205,7 @@ bool OrderRuleFiles::AddToBlacklist(const std::string& nick) const {
 }
 
 std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   std::vector<HeldOrder> holds;
   const std::optional<std::vector<std::string>> lines = ReadLines(HoldsPath(), kHoldsHeader);
   if (!lines) return holds;
@@ -233,7 +227,7 @@ std::vector<HeldOrder> OrderRuleFiles::LoadHolds() const {
 }
 
 Status OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   std::vector<std::string> old;
   if (Status read = ReadLineFile(HoldsPath(), kHoldsHeader, &old); !read) return read;
   std::vector<std::string> lines;
@@ -246,7 +240,7 @@ Status OrderRuleFiles::SaveHolds(const std::vector<HeldOrder>& holds) const {
 }
 
 bool OrderRuleFiles::SetApproval(const std::string& orderNumber, Approval approval) const {
-  StoreGuard guard(ProgramShop());  // the read and the write as one step (the lock is recursive)
+  StoreGuard guard(shop_);  // the read and the write as one step (the lock is recursive)
   std::vector<HeldOrder> holds = LoadHolds();
   const auto it = std::find_if(holds.begin(), holds.end(),
                                [&](const HeldOrder& h) { return h.orderNumber == orderNumber; });
@@ -255,8 +249,8 @@ bool OrderRuleFiles::SetApproval(const std::string& orderNumber, Approval approv
   return SaveHolds(holds).ok();
 }
 
-OrderRuleGate::OrderRuleGate(std::string dataDir, Clock clock)
-    : files_(std::move(dataDir)), clock_(std::move(clock)) {}
+OrderRuleGate::OrderRuleGate(ShopContext& shop, Clock clock)
+    : shop_(shop), files_(shop), clock_(std::move(clock)) {}
 
 void OrderRuleGate::BeginCycle() {
   // A rules file that cannot be read holds nothing back: the program then
@@ -271,11 +265,11 @@ void OrderRuleGate::BeginCycle() {
   if (!active_) return;
   holds_ = files_.LoadHolds();
   std::vector<MonitoredItem> items;
-  if (LoadItems(ProgramShop(), &items)) {
+  if (LoadItems(shop_, &items)) {
     for (const MonitoredItem& item : items) limits_.emplace(item.name, item.purchaseLimit);
   }
   std::vector<SentCard> sent;
-  if (LoadSentCards(ProgramShop(), &sent)) {
+  if (LoadSentCards(shop_, &sent)) {
     const auto today = LocalDate(std::chrono::system_clock::to_time_t(clock_().now));
     for (const SentCard& card : sent) {
       ++receivedOfItem_[{card.buyerNick, card.itemName}];
@@ -337,7 +331,7 @@ void OrderRuleGate::EndCycle(const std::vector<PendingOrder>& listed, bool listC
   if (!changed_) return;
   // The seller may have approved or refused an order while the cycle ran:
   // that word is kept, the rest is this cycle's.
-  StoreGuard guard(ProgramShop());
+  StoreGuard guard(shop_);
   const std::vector<HeldOrder> onDisk = files_.LoadHolds();
   for (HeldOrder& h : holds_) {
     for (const HeldOrder& d : onDisk) {

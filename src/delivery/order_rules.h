@@ -62,6 +62,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The rules of one item, by its title.
 struct ItemRule {
   bool enforceLimit = false;  // hold orders beyond the item's "限拍件数"
@@ -142,10 +144,10 @@ struct HeldOrder {
   bool operator==(const HeldOrder&) const = default;
 };
 
-// The two files of a data folder.
+// The two files of the shop's data folder.
 class OrderRuleFiles {
  public:
-  explicit OrderRuleFiles(std::string dataDir = {});  // empty: ProgramShop().DataDir()
+  explicit OrderRuleFiles(ShopContext& shop) : shop_(shop) {}
 
   // The rules; empty rules when the file is absent, nullopt when it cannot
   // be read or is not a rules file.
@@ -171,7 +173,7 @@ class OrderRuleFiles {
   std::string HoldsPath() const;
 
  private:
-  std::string dir_;
+  ShopContext& shop_;
 };
 
 // The rules as the cycle applies them: loaded at the start of the cycle,
@@ -180,7 +182,7 @@ class OrderRuleGate {
  public:
   using Clock = std::function<RuleClock()>;
 
-  explicit OrderRuleGate(std::string dataDir = {}, Clock clock = SystemRuleClock);
+  explicit OrderRuleGate(ShopContext& shop, Clock clock = SystemRuleClock);
 
   // Loads the rules and, when they need them, the holds, the items' limits
   // and the buyers' received cards.
@@ -199,6 +201,7 @@ class OrderRuleGate {
   void EndCycle(const std::vector<PendingOrder>& listed, bool listComplete);
 
  private:
+  ShopContext& shop_;
   OrderRuleFiles files_;
   Clock clock_;
   OrderRules rules_;

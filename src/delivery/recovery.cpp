@@ -38,14 +38,13 @@ PendingOrder LedgerOrder(const DeliveryPlan& plan) {
 }
 
 DeliveryRecovery::DeliveryRecovery(DeliveryJournal& journal, DeliveryEvents& events)
-    : journal_(journal), events_(events) {}
+    : journal_(journal), shop_(journal.shop()), events_(events) {}
 
 void DeliveryRecovery::Reload() { open_ = journal_.Unfinished(); }
 
 void DeliveryRecovery::MarkForSeller(const LedgerEntry& entry) {
   const PendingOrder order = LedgerOrder(entry.plan);
-  const Status marked =
-      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
+  const Status marked = UndeliveredOrders(shop_).Mark(order.orderNumber, order.buyerNick, order.itemTitle);
   // Closed only once the mark is kept, so the seller always finds one.
   if (marked) journal_.Closed(order.orderNumber);
   events_.OrderRecovered(order, RecoveryAction::kMarkedForSeller, marked.ok(), marked);
@@ -60,7 +59,7 @@ void DeliveryRecovery::RecoverRecords(ApplyWhen when) {
   for (const LedgerEntry& entry : entries)
     for (std::size_t i = 0; i < entry.exported.size(); ++i)
       appendBegun = appendBegun || (!entry.exported[i] && entry.exportFrom[i]);
-  if (when == ApplyWhen::kNow || appendBegun) SettleCardExport();
+  if (when == ApplyWhen::kNow || appendBegun) SettleCardExport(shop_);
   bool replayed = false;
   for (const LedgerEntry& entry : entries) {
     if (entry.Finished() || TablesFlushedFor(entry)) continue;
@@ -81,7 +80,7 @@ void DeliveryRecovery::RecoverRecords(ApplyWhen when) {
     // cannot be completed now is never dropped, it goes to the seller.
     Status cause;
     const RecordOutcome outcome =
-        RecordPlannedCards(ProgramShop(), entry.plan, &cause, TableFlush::kDeferred,
+        RecordPlannedCards(shop_, entry.plan, &cause, TableFlush::kDeferred,
                            entry.recorded ? PlanState::kRecordedBefore : PlanState::kNew);
     if (entry.recorded) {
       if (!entry.closed && (outcome == RecordOutcome::kNothingWritten || outcome == RecordOutcome::kTooLong ||
@@ -141,10 +140,10 @@ DeliveryRecovery::Settled DeliveryRecovery::SettleListed(const PendingOrder& ord
     for (const PlannedCard& c : entry.plan.cards) cards.push_back({c.sentNumber, c.cardPassword});
     const bool handed =
         sender.Send(sellerNick, entry.plan.buyerNick,
-                    BuyerMessage(entry.plan.itemName, order.orderNumber, cards, about.quantity));
+                    BuyerMessage(shop_, entry.plan.itemName, order.orderNumber, cards, about.quantity));
     events_.OrderRecovered(about, RecoveryAction::kResent, handed, Status());
     if (!handed) {
-      UndeliveredOrders(ProgramShop()).Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
+      UndeliveredOrders(shop_).Mark(order.orderNumber, entry.plan.buyerNick, entry.plan.itemName);
       journal_.Closed(order.orderNumber);
       Reload();
       return Settled::kImFailed;
@@ -177,9 +176,9 @@ void DeliveryRecovery::SettleUnlisted(const std::vector<PendingOrder>& listed) {
   Reload();
 }
 
-void RecoverDeliveryRecords(DeliveryEvents* events) {
+void RecoverDeliveryRecords(ShopContext& shop, DeliveryEvents* events) {
   DeliveryEvents none;
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop);
   DeliveryRecovery recovery(journal, events ? *events : none);
   recovery.RecoverRecords();
 }

@@ -35,6 +35,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryEvents;
 class MessageSender;
 
@@ -44,6 +46,7 @@ PendingOrder LedgerOrder(const DeliveryPlan& plan);
 
 class DeliveryRecovery {
  public:
+  // Works on the shop whose journal `journal` is.
   DeliveryRecovery(DeliveryJournal& journal, DeliveryEvents& events);
 
   // The store side, as above. The journal is applied as `when` says, and at
@@ -72,12 +75,13 @@ class DeliveryRecovery {
   void Reload();
   void MarkForSeller(const LedgerEntry& entry);
   DeliveryJournal& journal_;
+  ShopContext& shop_;  // the journal's
   DeliveryEvents& events_;
   std::vector<LedgerEntry> open_;
 };
 
-// RecoverRecords with the default journal and no observer but `events`
+// RecoverRecords with the shop's journal and no observer but `events`
 // (may be null); what the program runs at start.
-void RecoverDeliveryRecords(DeliveryEvents* events);
+void RecoverDeliveryRecords(ShopContext& shop, DeliveryEvents* events);
 
 }  // namespace autodeliver

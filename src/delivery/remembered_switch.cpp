@@ -22,17 +22,17 @@ const std::string& IntervalSetting() {
 
 }  // namespace
 
-RememberedSwitch LoadRememberedSwitch() {
+RememberedSwitch LoadRememberedSwitch(ShopContext& shop) {
   RememberedSwitch remembered;
-  const ScanIntervalCheck interval = CheckScanInterval(GetSetting(ProgramShop(), IntervalSetting()));
+  const ScanIntervalCheck interval = CheckScanInterval(GetSetting(shop, IntervalSetting()));
   if (interval.seconds) remembered.seconds = *interval.seconds;
-  remembered.on = GetSetting(ProgramShop(), SwitchSetting()) == "1" && interval.seconds.has_value();
+  remembered.on = GetSetting(shop, SwitchSetting()) == "1" && interval.seconds.has_value();
   return remembered;
 }
 
-bool RememberSwitch(bool on, std::optional<int> seconds) {
-  bool ok = PutSetting(ProgramShop(), SwitchSetting(), on ? "1" : "0").ok();
-  if (seconds) ok = PutSetting(ProgramShop(), IntervalSetting(), std::to_string(*seconds)) && ok;
+bool RememberSwitch(ShopContext& shop, bool on, std::optional<int> seconds) {
+  bool ok = PutSetting(shop, SwitchSetting(), on ? "1" : "0").ok();
+  if (seconds) ok = PutSetting(shop, IntervalSetting(), std::to_string(*seconds)) && ok;
   return ok;
 }
 

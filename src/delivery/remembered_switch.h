@@ -12,6 +12,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct RememberedSwitch {
   bool on = false;
   int seconds = 0;  // an interval CheckScanInterval accepts, or 0
@@ -19,10 +21,10 @@ struct RememberedSwitch {
 
 // The remembered switch; off when the rows are missing, unreadable, or the
 // interval is not one "设置" would accept.
-RememberedSwitch LoadRememberedSwitch();
+RememberedSwitch LoadRememberedSwitch(ShopContext& shop);
 
 // Keeps the switch and, when given, the interval; false when the settings
 // table could not be written.
-bool RememberSwitch(bool on, std::optional<int> seconds);
+bool RememberSwitch(ShopContext& shop, bool on, std::optional<int> seconds);
 
 }  // namespace autodeliver

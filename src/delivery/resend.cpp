@@ -14,15 +14,16 @@
 
 namespace autodeliver {
 
-std::string ResendMessage(const ResendResult& result) {
-  return BuyerMessage(result.order.itemTitle, result.order.orderNumber, result.cards, result.order.quantity);
+std::string ResendMessage(ShopContext& shop, const ResendResult& result) {
+  return BuyerMessage(shop, result.order.itemTitle, result.order.orderNumber, result.cards,
+                      result.order.quantity);
 }
 
-bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result) {
+bool LoadRecordedOrder(ShopContext& shop, const std::string& orderNumber, ResendResult* result) {
   result->order.orderNumber = orderNumber;
   result->cards.clear();
   std::vector<SentCard> sent;
-  if (!LoadSentCards(ProgramShop(), &sent)) return false;
+  if (!LoadSentCards(shop, &sent)) return false;
   for (const SentCard& card : sent) {
     if (card.orderNumber != orderNumber) continue;
     if (result->cards.empty()) {
@@ -35,29 +36,31 @@ bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result) {
   return !result->cards.empty();
 }
 
-ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string& sellerNick,
-                                   MessageSender& sender, DeliveryEvents* events) {
+ResendResult RetryUndeliveredOrder(ShopContext& shop, const PendingOrder& listed,
+                                   const std::string& sellerNick, MessageSender& sender,
+                                   DeliveryEvents* events) {
   ResendResult result;
   auto done = [&](ResendOutcome outcome) {
     result.outcome = outcome;
     if (events) events->OrderResent(result);
     return result;
   };
-  if (!LoadRecordedOrder(listed.orderNumber, &result)) return done(ResendOutcome::kNoRecordedCards);
+  if (!LoadRecordedOrder(shop, listed.orderNumber, &result)) return done(ResendOutcome::kNoRecordedCards);
   result.order.orderId = listed.orderId;
   result.listing = ScanOutcome::kListed;
   result.stillListed = true;
-  UndeliveredOrders marks(ProgramShop());
+  UndeliveredOrders marks(shop);
   result.wasMarked = marks.IsMarked(listed.orderNumber);
-  if (!sender.Send(sellerNick, result.order.buyerNick, ResendMessage(result)))
+  if (!sender.Send(sellerNick, result.order.buyerNick, ResendMessage(shop, result)))
     return done(ResendOutcome::kNotHanded);
   result.consignAnswered = ConsignOrder(listed);
   if (result.wasMarked) result.markCleared = marks.Clear(listed.orderNumber);
   return done(ResendOutcome::kResent);
 }
 
-ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender, DeliveryEvents* events) {
-  return ResendOrders({orderNumber}, sender, events).results.front();
+ResendResult ResendOrder(ShopContext& shop, const std::string& orderNumber, MessageSender& sender,
+                         DeliveryEvents* events) {
+  return ResendOrders(shop, {orderNumber}, sender, events).results.front();
 }
 
 int ResendBatch::Resent() const {
@@ -66,10 +69,10 @@ int ResendBatch::Resent() const {
   return n;
 }
 
-ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSender& sender,
-                         DeliveryEvents* events, const std::atomic<bool>* stop) {
+ResendBatch ResendOrders(ShopContext& shop, const std::vector<std::string>& orderNumbers,
+                         MessageSender& sender, DeliveryEvents* events, const std::atomic<bool>* stop) {
   ResendBatch batch;
-  UndeliveredOrders marks(ProgramShop());
+  UndeliveredOrders marks(shop);
   std::set<std::string> seen;
   std::optional<std::string> nick;  // read at the first order that has cards to send
   bool ended = false;               // a message did not go out, or the nick is unknown
@@ -81,7 +84,7 @@ ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSe
     }
     ResendResult& result = batch.results.emplace_back();
     result.order.orderNumber = orderNumber;
-    if (!LoadRecordedOrder(orderNumber, &result)) {
+    if (!LoadRecordedOrder(shop, orderNumber, &result)) {
       result.outcome = ResendOutcome::kNoRecordedCards;
       continue;
     }
@@ -92,7 +95,7 @@ ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSe
       ended = true;
       continue;
     }
-    if (!sender.Send(*nick, result.order.buyerNick, ResendMessage(result))) {
+    if (!sender.Send(*nick, result.order.buyerNick, ResendMessage(shop, result))) {
       result.outcome = ResendOutcome::kNotHanded;
       ended = true;
       continue;
@@ -123,11 +126,11 @@ ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSe
   return batch;
 }
 
-ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* events,
+ResendBatch ResendUndeliveredOrders(ShopContext& shop, MessageSender& sender, DeliveryEvents* events,
                                     const std::atomic<bool>* stop) {
   ResendBatch batch;
   batch.allUndelivered = true;
-  const std::vector<UndeliveredOrder> marked = UndeliveredOrders(ProgramShop()).List();
+  const std::vector<UndeliveredOrder> marked = UndeliveredOrders(shop).List();
   batch.marked = static_cast<int>(marked.size());
   if (marked.empty()) return batch;
   const OrderScan scan = ScanOrders();
@@ -153,23 +156,23 @@ ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* event
     if (!nick) nick = ReadSellerNick().nick;
     if (nick->empty()) {
       ResendResult& result = batch.results.emplace_back();
-      if (!LoadRecordedOrder(mark.orderNumber, &result)) result.order.orderNumber = mark.orderNumber;
+      if (!LoadRecordedOrder(shop, mark.orderNumber, &result)) result.order.orderNumber = mark.orderNumber;
       result.wasMarked = true;
       result.outcome = ResendOutcome::kSellerNickUnreadable;
       if (events) events->OrderResent(result);
       ended = true;
       continue;
     }
-    batch.results.push_back(RetryUndeliveredOrder(*listed, *nick, sender, events));
+    batch.results.push_back(RetryUndeliveredOrder(shop, *listed, *nick, sender, events));
     if (batch.results.back().outcome == ResendOutcome::kNotHanded) ended = true;
   }
   return batch;
 }
 
-ResendBatch RunResend(const ResendRequest& request, MessageSender& sender, DeliveryEvents* events,
-                      const std::atomic<bool>* stop) {
-  return request.allUndelivered ? ResendUndeliveredOrders(sender, events, stop)
-                                : ResendOrders(request.orderNumbers, sender, events, stop);
+ResendBatch RunResend(ShopContext& shop, const ResendRequest& request, MessageSender& sender,
+                      DeliveryEvents* events, const std::atomic<bool>* stop) {
+  return request.allUndelivered ? ResendUndeliveredOrders(shop, sender, events, stop)
+                                : ResendOrders(shop, request.orderNumbers, sender, events, stop);
 }
 
 }  // namespace autodeliver

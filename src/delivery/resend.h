@@ -38,6 +38,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryEvents;
 
 enum class ResendOutcome {
@@ -63,23 +65,24 @@ struct ResendResult {
 };
 
 // The message of the first delivery, rebuilt from the recorded cards.
-std::string ResendMessage(const ResendResult& result);
+std::string ResendMessage(ShopContext& shop, const ResendResult& result);
 
 // Fills result->order (number, item, buyer, quantity) and result->cards from
 // the sent-cards table; false when it holds no card of the order.
-bool LoadRecordedOrder(const std::string& orderNumber, ResendResult* result);
+bool LoadRecordedOrder(ShopContext& shop, const std::string& orderNumber, ResendResult* result);
 
 // The automatic retry of an order marked as not delivered, still listed as
 // `listed`, from the delivery cycle: its recorded cards go to the buyer
 // again with the seller's nick `sellerNick`; once handed, the order is
 // consigned and its mark cleared. No card is taken. `events` is told the
 // outcome (OrderResent).
-ResendResult RetryUndeliveredOrder(const PendingOrder& listed, const std::string& sellerNick,
-                                   MessageSender& sender, DeliveryEvents* events = nullptr);
+ResendResult RetryUndeliveredOrder(ShopContext& shop, const PendingOrder& listed,
+                                   const std::string& sellerNick, MessageSender& sender,
+                                   DeliveryEvents* events = nullptr);
 
 // Resends the cards of `orderNumber` (GBK) with `sender` as described
 // above; `events`, when given, is told the outcome.
-ResendResult ResendOrder(const std::string& orderNumber, MessageSender& sender,
+ResendResult ResendOrder(ShopContext& shop, const std::string& orderNumber, MessageSender& sender,
                          DeliveryEvents* events = nullptr);
 
 // What the seller asked to send again.
@@ -107,18 +110,20 @@ struct ResendBatch {
 // The selected orders, each resent as ResendOrder does, in the order given
 // (an order named twice goes once). `stop`, when given, is read before
 // each order.
-ResendBatch ResendOrders(const std::vector<std::string>& orderNumbers, MessageSender& sender,
-                         DeliveryEvents* events = nullptr, const std::atomic<bool>* stop = nullptr);
+ResendBatch ResendOrders(ShopContext& shop, const std::vector<std::string>& orderNumbers,
+                         MessageSender& sender, DeliveryEvents* events = nullptr,
+                         const std::atomic<bool>* stop = nullptr);
 
 // Every order marked as not delivered that the order list still shows as
 // awaiting shipment, in marking order: its recorded cards go to its buyer
 // again, then it is consigned and its mark cleared. Nothing is sent when
 // the list cannot be read.
-ResendBatch ResendUndeliveredOrders(MessageSender& sender, DeliveryEvents* events = nullptr,
+ResendBatch ResendUndeliveredOrders(ShopContext& shop, MessageSender& sender,
+                                    DeliveryEvents* events = nullptr,
                                     const std::atomic<bool>* stop = nullptr);
 
 // ResendOrders or ResendUndeliveredOrders, as `request` asks.
-ResendBatch RunResend(const ResendRequest& request, MessageSender& sender, DeliveryEvents* events = nullptr,
-                      const std::atomic<bool>* stop = nullptr);
+ResendBatch RunResend(ShopContext& shop, const ResendRequest& request, MessageSender& sender,
+                      DeliveryEvents* events = nullptr, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace autodeliver

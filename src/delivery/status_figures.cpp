@@ -44,7 +44,7 @@ int DeliveryStatusFigures::UnmatchedOrders() const {
   return count;
 }
 
-int CountOrdersDeliveredToday(std::time_t now) {
+int CountOrdersDeliveredToday(ShopContext& shop, std::time_t now) {
   // The delivery time reads "Y年M月D日..." (sent_time.h): the day is the text
   // up to and including "日".
   static const std::string kDay = "日"_gbk;
@@ -54,12 +54,12 @@ int CountOrdersDeliveredToday(std::time_t now) {
   const std::string stamp = FormatSentAt(local);
   const std::string today = stamp.substr(0, stamp.find(kDay) + kDay.size());
   std::vector<SentCard> cards;
-  if (!LoadSentCards(ProgramShop(), &cards)) return 0;
+  if (!LoadSentCards(shop, &cards)) return 0;
   std::set<std::string> orders;
   for (const SentCard& card : cards) {
     if (card.sentAt.compare(0, today.size(), today) == 0) orders.insert(card.orderNumber);
   }
-  for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List()) orders.erase(mark.orderNumber);
+  for (const UndeliveredOrder& mark : UndeliveredOrders(shop).List()) orders.erase(mark.orderNumber);
   return static_cast<int>(orders.size());
 }
 

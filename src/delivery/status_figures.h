@@ -30,6 +30,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 struct DeliveryStatusFigures {
   std::optional<std::chrono::system_clock::time_point> lastScanAt;  // start of the last cycle
   ScanOutcome lastScanOutcome = ScanOutcome::kNoAnswer;
@@ -64,11 +66,11 @@ struct DeliveryStatusFigures {
 // The distinct orders of the sent-cards table whose delivery time lies on
 // the local day of `now`, less those marked as not delivered; 0 when the
 // table cannot be read.
-int CountOrdersDeliveredToday(std::time_t now = std::time(nullptr));
+int CountOrdersDeliveredToday(ShopContext& shop, std::time_t now = std::time(nullptr));
 
 class DeliveryStatus : public DeliveryEvents {
  public:
-  // `deliveredToday`: the count at start (CountOrdersDeliveredToday()).
+  // `deliveredToday`: the count at start (CountOrdersDeliveredToday(shop)).
   explicit DeliveryStatus(int deliveredToday = 0);
 
   DeliveryStatusFigures Figures() const;

@@ -4,7 +4,6 @@
 
 #include "export/jet4/jet4_file.h"
 #include "store/shop_context.h"
-#include "store/shop_paths.h"
 
 namespace autodeliver {
 
@@ -42,9 +41,9 @@ Status ExportCardToAccessAt(const std::string& programDir, const std::string& or
                            CardExportStatement(orderNumber, cardNumber, cardPassword));
 }
 
-Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                          const std::string& cardPassword) {
-  return ExportCardToAccessAt(ProgramShop().ProgramDir(), orderNumber, cardNumber, cardPassword);
+Status ExportCardToAccess(const ShopContext& shop, const std::string& orderNumber,
+                          const std::string& cardNumber, const std::string& cardPassword) {
+  return ExportCardToAccessAt(shop.ProgramDir(), orderNumber, cardNumber, cardPassword);
 }
 
 Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows,
@@ -56,16 +55,18 @@ Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<Ca
                         before);
 }
 
-Status ExportCardsToAccess(const std::vector<CardExportRow>& rows,
+Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows,
                            const std::function<Status(std::uint32_t)>& before) {
-  return ExportCardsToAccessAt(ProgramShop().ProgramDir(), rows, before);
+  return ExportCardsToAccessAt(shop.ProgramDir(), rows, before);
 }
 
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir) {
   return Jet4RowCount(programDir + "/card.mdb", "biao");
 }
 
-std::optional<std::uint32_t> CardExportRowCount() { return CardExportRowCountAt(ProgramShop().ProgramDir()); }
+std::optional<std::uint32_t> CardExportRowCount(const ShopContext& shop) {
+  return CardExportRowCountAt(shop.ProgramDir());
+}
 
 std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
                                       const std::string& cardNumber, const std::string& cardPassword,
@@ -74,13 +75,14 @@ std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::
                         {orderNumber, cardNumber, cardPassword}, fromRow);
 }
 
-std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
-                                    const std::string& cardPassword, std::uint32_t fromRow) {
-  return CardRowExportedAt(ProgramShop().ProgramDir(), orderNumber, cardNumber, cardPassword, fromRow);
+std::optional<bool> CardRowExported(const ShopContext& shop, const std::string& orderNumber,
+                                    const std::string& cardNumber, const std::string& cardPassword,
+                                    std::uint32_t fromRow) {
+  return CardRowExportedAt(shop.ProgramDir(), orderNumber, cardNumber, cardPassword, fromRow);
 }
 
 bool SettleCardExportAt(const std::string& programDir) { return SettleJet4File(programDir + "/card.mdb"); }
 
-bool SettleCardExport() { return SettleCardExportAt(ProgramShop().ProgramDir()); }
+bool SettleCardExport(const ShopContext& shop) { return SettleCardExportAt(shop.ProgramDir()); }
 
 }  // namespace autodeliver

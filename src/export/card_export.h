@@ -21,6 +21,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // "ODBC;DBQ=" + path + ";DefaultDir=" + path up to its last separator +
 // ";Driver={Microsoft Access Driver (*.mdb)};FIL=MS Access;".
 std::string CardExportConnectionText(const std::string& filePath);
@@ -36,10 +38,10 @@ std::string CardExportStatement(const std::string& orderNumber, const std::strin
 Status ExportCardToAccessAt(const std::string& programDir, const std::string& orderNumber,
                             const std::string& cardNumber, const std::string& cardPassword);
 
-// ExportCardToAccessAt(ProgramShop().ProgramDir(), ...). Called once per delivered card;
+// ExportCardToAccessAt(shop.ProgramDir(), ...). Called once per delivered card;
 // the caller goes on whatever the result.
-Status ExportCardToAccess(const std::string& orderNumber, const std::string& cardNumber,
-                          const std::string& cardPassword);
+Status ExportCardToAccess(const ShopContext& shop, const std::string& orderNumber,
+                          const std::string& cardNumber, const std::string& cardPassword);
 
 // One row of `biao`.
 struct CardExportRow {
@@ -55,13 +57,13 @@ struct CardExportRow {
 // locked, just before it is changed; its failure stops the export.
 Status ExportCardsToAccessAt(const std::string& programDir, const std::vector<CardExportRow>& rows,
                              const std::function<Status(std::uint32_t)>& before = {});
-Status ExportCardsToAccess(const std::vector<CardExportRow>& rows,
+Status ExportCardsToAccess(const ShopContext& shop, const std::vector<CardExportRow>& rows,
                            const std::function<Status(std::uint32_t)>& before = {});
 
 // The number of rows of `biao` in `programDir` + "/card.mdb", read after the
 // file is settled; nullopt when it cannot be read.
 std::optional<std::uint32_t> CardExportRowCountAt(const std::string& programDir);
-std::optional<std::uint32_t> CardExportRowCount();
+std::optional<std::uint32_t> CardExportRowCount(const ShopContext& shop);
 
 // Whether the row (order, card number, password) stands in card.mdb at row
 // `fromRow` (0-based, in the order of the appends) or later; nullopt when
@@ -70,13 +72,14 @@ std::optional<std::uint32_t> CardExportRowCount();
 std::optional<bool> CardRowExportedAt(const std::string& programDir, const std::string& orderNumber,
                                       const std::string& cardNumber, const std::string& cardPassword,
                                       std::uint32_t fromRow);
-std::optional<bool> CardRowExported(const std::string& orderNumber, const std::string& cardNumber,
-                                    const std::string& cardPassword, std::uint32_t fromRow);
+std::optional<bool> CardRowExported(const ShopContext& shop, const std::string& orderNumber,
+                                    const std::string& cardNumber, const std::string& cardPassword,
+                                    std::uint32_t fromRow);
 
 // Brings a card.mdb that a crash or a power cut left in the middle of an
 // append back to a whole file (with or without that row), so that other
 // readers can read it. True when the file is whole (or missing).
 bool SettleCardExportAt(const std::string& programDir);
-bool SettleCardExport();
+bool SettleCardExport(const ShopContext& shop);
 
 }  // namespace autodeliver

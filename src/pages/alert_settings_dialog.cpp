@@ -33,7 +33,7 @@ QLineEdit* Edit(QWidget* parent, const QString& name, const QString& hint, bool 
 
 }  // namespace
 
-AlertSettingsDialog::AlertSettingsDialog(QWidget* parent) : QDialog(parent) {
+AlertSettingsDialog::AlertSettingsDialog(ShopContext& shop, QWidget* parent) : QDialog(parent), shop_(shop) {
   setWindowTitle(QStringLiteral("手机提醒设置"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(
@@ -43,8 +43,8 @@ AlertSettingsDialog::AlertSettingsDialog(QWidget* parent) : QDialog(parent) {
 
   auto* common = new QWidget(tabs);
   auto* form = new QFormLayout(common);
-  shop_ = Edit(common, QStringLiteral("店铺名称"), QStringLiteral("写在每条提醒里，例如店铺名"), false);
-  form->addRow(QStringLiteral("店铺名称："), shop_);
+  shopName_ = Edit(common, QStringLiteral("店铺名称"), QStringLiteral("写在每条提醒里，例如店铺名"), false);
+  form->addRow(QStringLiteral("店铺名称："), shopName_);
   repeatMinutes_ = new QSpinBox(common);
   repeatMinutes_->setObjectName(QStringLiteral("同类间隔分钟"));
   repeatMinutes_->setRange(0, 24 * 60);
@@ -141,8 +141,8 @@ AlertSettingsDialog::~AlertSettingsDialog() {
 }
 
 void AlertSettingsDialog::Load() {
-  const AlertSettings s = LoadAlertSettings();
-  shop_->setText(Q(s.shopName));
+  const AlertSettings s = LoadAlertSettings(shop_);
+  shopName_->setText(Q(s.shopName));
   repeatMinutes_->setValue(s.repeatMinutes);
   summary_->setChecked(s.dailySummary);
   summaryHour_->setValue(s.summaryHour);
@@ -166,7 +166,7 @@ void AlertSettingsDialog::Load() {
 
 AlertSettings AlertSettingsDialog::Current() const {
   AlertSettings s;
-  s.shopName = S(shop_);
+  s.shopName = S(shopName_);
   s.repeatMinutes = repeatMinutes_->value();
   s.dailySummary = summary_->isChecked();
   s.summaryHour = summaryHour_->value();
@@ -188,7 +188,7 @@ AlertSettings AlertSettingsDialog::Current() const {
 }
 
 bool AlertSettingsDialog::Store() {
-  const Status stored = StoreAlertSettings(Current());
+  const Status stored = StoreAlertSettings(shop_, Current());
   ShowFailure(failure_, FailureText(), stored);
   return stored.ok();
 }

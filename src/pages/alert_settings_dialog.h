@@ -30,11 +30,13 @@ class QSpinBox;
 
 namespace autodeliver {
 
+class ShopContext;
+
 class AlertSettingsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit AlertSettingsDialog(QWidget* parent = nullptr);
+  explicit AlertSettingsDialog(ShopContext& shop, QWidget* parent = nullptr);
   ~AlertSettingsDialog() override;
 
   // Reads the settings anew into the fields.
@@ -68,12 +70,13 @@ class AlertSettingsDialog : public QDialog {
   void testAnswered(AlertChannelKind kind, bool ok);
 
  private:
+  ShopContext& shop_;
   void SendTest(AlertChannelKind kind);
   void SetSecretsShown(bool shown);
 
   std::map<AlertChannelKind, ChannelFields> fields_;
   Switches<AlertChannelKind> switches_;  // the channels' "开启此渠道"
-  QLineEdit* shop_ = nullptr;
+  QLineEdit* shopName_ = nullptr;
   QSpinBox* repeatMinutes_ = nullptr;
   QCheckBox* summary_ = nullptr;
   QSpinBox* summaryHour_ = nullptr;

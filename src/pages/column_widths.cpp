@@ -36,19 +36,18 @@ std::optional<std::vector<int>> ParseColumnWidths(std::string_view value, std::s
   return widths;
 }
 
-std::vector<int> LoadColumnWidths(std::string_view setting, const std::vector<int>& layoutWidths) {
-  const std::vector<std::string> values =
-      GetSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)));
+std::vector<int> LoadColumnWidths(ShopContext& shop, std::string_view setting,
+                                  const std::vector<int>& layoutWidths) {
+  const std::vector<std::string> values = GetSettingValues(shop, Utf8ToGbkLossy(std::string(setting)));
   if (values.empty()) return layoutWidths;
   return ParseColumnWidths(values.front(), layoutWidths.size()).value_or(layoutWidths);
 }
 
-bool SaveColumnWidths(std::string_view setting, const std::vector<int>& widths) {
+bool SaveColumnWidths(ShopContext& shop, std::string_view setting, const std::vector<int>& widths) {
   // Stored within the range a row is read back with.
   std::vector<int> kept = widths;
   for (int& w : kept) w = std::clamp(w, kMinRememberedWidth, kMaxRememberedWidth);
-  return ReplaceSettingValues(ProgramShop(), Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)})
-      .ok();
+  return ReplaceSettingValues(shop, Utf8ToGbkLossy(std::string(setting)), {ColumnWidthsValue(kept)}).ok();
 }
 
 }  // namespace autodeliver

@@ -16,6 +16,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 // The settings row of the sent-cards grid (UTF-8; GBK in the table).
 inline constexpr char kSentCardsColumnWidthsSetting[] = "已发卡密列宽";
 
@@ -30,10 +32,11 @@ std::optional<std::vector<int>> ParseColumnWidths(std::string_view value, std::s
 
 // The widths remembered under `setting` (UTF-8), or `layoutWidths` when
 // there are none that fit (also when the table cannot be read).
-std::vector<int> LoadColumnWidths(std::string_view setting, const std::vector<int>& layoutWidths);
+std::vector<int> LoadColumnWidths(ShopContext& shop, std::string_view setting,
+                                  const std::vector<int>& layoutWidths);
 // Remembers `widths` under `setting` (UTF-8), adding the row when there is
 // none; widths outside the range above are stored at its nearer end. False
 // when the table cannot be written.
-bool SaveColumnWidths(std::string_view setting, const std::vector<int>& widths);
+bool SaveColumnWidths(ShopContext& shop, std::string_view setting, const std::vector<int>& widths);
 
 }  // namespace autodeliver

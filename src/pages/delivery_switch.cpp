@@ -49,8 +49,9 @@ class DeliverySwitch::WindowSide : public DeliveryWindow {
   DeliverySwitch& owner_;
 };
 
-DeliverySwitch::DeliverySwitch(const DeliverySwitchControls& controls, QObject* parent)
+DeliverySwitch::DeliverySwitch(ShopContext& shop, const DeliverySwitchControls& controls, QObject* parent)
     : QObject(parent),
+      shop_(shop),
       switchBox_(controls.switchBox),
       intervalBox_(controls.intervalBox),
       applyButton_(controls.applyButton),
@@ -118,7 +119,7 @@ void DeliverySwitch::ApplyDeliverySetting() {
   if (ticked && intervalBox_) intervalBox_->setText(QFromGbk(shown));
   const std::string status = controller_->ApplySetting(ticked, shown);
   on_ = ticked;
-  RememberSwitch(ticked, seconds);
+  RememberSwitch(shop_, ticked, seconds);
   if (statusLabel_) {
     statusLabel_->setText(QFromGbk(status));
     // A long status is cut by the layout's width: the hover text holds it.
@@ -128,7 +129,7 @@ void DeliverySwitch::ApplyDeliverySetting() {
 }
 
 bool DeliverySwitch::ResumeRemembered() {
-  const RememberedSwitch remembered = LoadRememberedSwitch();
+  const RememberedSwitch remembered = LoadRememberedSwitch(shop_);
   if (!controller_ || !remembered.on) return false;
   if (switchBox_) switchBox_->setChecked(true);
   if (intervalBox_) {

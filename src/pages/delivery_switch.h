@@ -28,6 +28,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryController;
 
 class DeliverySwitch : public QObject {
@@ -35,7 +37,8 @@ class DeliverySwitch : public QObject {
 
  public:
   // Binds the switch to `controls` (all set).
-  explicit DeliverySwitch(const DeliverySwitchControls& controls, QObject* parent = nullptr);
+  explicit DeliverySwitch(ShopContext& shop, const DeliverySwitchControls& controls,
+                          QObject* parent = nullptr);
   ~DeliverySwitch() override;
 
   // The delivery engine behind the switch, "设置" and the timer; null
@@ -67,6 +70,7 @@ class DeliverySwitch : public QObject {
   void refreshRequested();
 
  private:
+  ShopContext& shop_;
   class WindowSide;
 
   QPointer<QCheckBox> switchBox_;

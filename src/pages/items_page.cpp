@@ -45,8 +45,9 @@ struct ItemsPage::Count {
   }
 };
 
-ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObject* parent)
+ItemsPage::ItemsPage(ShopContext& shop, const ItemsPageControls& controls, Prompts& prompts, QObject* parent)
     : QObject(parent),
+      shop_(shop),
       nameBox_(controls.nameBox),
       addButton_(controls.addButton),
       itemsList_(controls.itemsList),
@@ -59,7 +60,7 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
       rulesButton_(controls.rulesButton),
       prompts_(prompts),
       count_(std::make_unique<Count>()),
-      warnings_(StockWarningsPath(ProgramShop())) {
+      warnings_(StockWarningsPath(shop_)) {
   for (QWidget* box : {static_cast<QWidget*>(nameBox_), static_cast<QWidget*>(remarkBox_),
                        static_cast<QWidget*>(limitBox_)}) {
     box->installEventFilter(this);
@@ -111,7 +112,7 @@ ItemsPage::ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObjec
 void ItemsPage::OpenOrderRules() {
   if (!itemsList_) return;
   if (!orderRules_) {
-    orderRules_ = new OrderRulesDialog(itemsList_->window());
+    orderRules_ = new OrderRulesDialog(shop_, itemsList_->window());
   } else {
     orderRules_->Load();
   }
@@ -130,7 +131,7 @@ void ItemsPage::FillItemsList() {
   itemNames_.clear();
   figures_.clear();
   std::vector<MonitoredItem> items;
-  if (!LoadItems(ProgramShop(), &items)) return;
+  if (!LoadItems(shop_, &items)) return;
   QList<QTreeWidgetItem*> rows;
   rows.reserve(static_cast<qsizetype>(items.size()));
   for (const MonitoredItem& item : items) {
@@ -165,8 +166,8 @@ void ItemsPage::StartCount() {
   recountWanted_ = false;
   count_->Join();
   count_->thread = std::thread([this] {
-    std::optional<StockCounts> stock = CountStockByItem(ProgramShop());
-    WarningLevels levels = LoadWarningLevels(ProgramShop());
+    std::optional<StockCounts> stock = CountStockByItem(shop_);
+    WarningLevels levels = LoadWarningLevels(shop_);
     QMetaObject::invokeMethod(
         this,
         [this, stock = std::move(stock), levels = std::move(levels)] {
@@ -226,14 +227,14 @@ void ItemsPage::AddItem() {
   if (!nameBox_) return;
   const std::string name = GbkFromQ(nameBox_->text());
   if (name == ItemNamePlaceholder()) return;
-  const AddItemResult added = AddMonitoredItem(ProgramShop(), name);
+  const AddItemResult added = AddMonitoredItem(shop_, name);
   if (added == AddItemResult::kAlreadyMonitored) {
     prompts_.ShowBox("宝贝已存在监控列表！"_gbk, "失败"_gbk, BoxKind::kError);
     return;
   }
   // The name stays in the box for the seller to shorten.
   if (added == AddItemResult::kNameTooLong) {
-    prompts_.ShowBox(NameTooLongText(ItemNameLimit(ProgramShop())), "失败"_gbk, BoxKind::kError);
+    prompts_.ShowBox(NameTooLongText(ItemNameLimit(shop_)), "失败"_gbk, BoxKind::kError);
     return;
   }
   nameBox_->clear();
@@ -263,11 +264,11 @@ void ItemsPage::RenameCheckedItems() {
       prompts_.ShowBox("宝贝名称不能为空，没有修改。"_gbk, kCaption, BoxKind::kError);
       continue;
     }
-    if (typed->size() > ItemNameLimit(ProgramShop())) {
-      prompts_.ShowBox(NameTooLongText(ItemNameLimit(ProgramShop())), kCaption, BoxKind::kError);
+    if (typed->size() > ItemNameLimit(shop_)) {
+      prompts_.ShowBox(NameTooLongText(ItemNameLimit(shop_)), kCaption, BoxKind::kError);
       continue;
     }
-    const Status renamed = RenameItem(ProgramShop(), item.recordNumber, item.name, *typed);
+    const Status renamed = RenameItem(shop_, item.recordNumber, item.name, *typed);
     if (renamed) {
       emit changeMade(
           QStringLiteral("宝贝“%1”改名为“%2”，库存卡密随之改名").arg(QFromGbk(item.name), QFromGbk(*typed)));
@@ -291,7 +292,7 @@ void ItemsPage::DeleteCheckedItems() {
   }
   if (!checked.empty()) {
     // The cards go with their items: the question says how many.
-    const std::optional<StockCounts> stock = CountStockByItem(ProgramShop());
+    const std::optional<StockCounts> stock = CountStockByItem(shop_);
     std::size_t cards = 0;
     for (const ShownItem& item : checked) cards += stock ? CardsOf(*stock, item.name) : 0;
     const std::string cardsText = stock ? std::to_string(cards) : "?";
@@ -308,7 +309,7 @@ void ItemsPage::DeleteCheckedItems() {
                             : QStringLiteral("删除宝贝“%1”及其库存卡密").arg(QFromGbk(item.name)));
     }
     Status failure;
-    const std::size_t deleted = DeleteItems(ProgramShop(), std::move(checked), &failure);
+    const std::size_t deleted = DeleteItems(shop_, std::move(checked), &failure);
     if (failure.ok()) {
       for (const QString& line : lines) emit changeMade(line);
     } else {
@@ -330,7 +331,7 @@ int ItemsPage::SelectedRecord() const {
 void ItemsPage::ShowAttributesOfSelection() {
   const int record = SelectedRecord();
   std::optional<MonitoredItem> item;
-  if (record > 0) item = ReadItemAt(ProgramShop(), record);
+  if (record > 0) item = ReadItemAt(shop_, record);
   if (remarkBox_) remarkBox_->setText(item ? QFromGbk(item->remark) : QString());
   if (limitBox_) limitBox_->setText(item ? QString::number(item->purchaseLimit) : QString());
   if (needsCardBox_) needsCardBox_->setChecked(item ? item->needsCard : false);
@@ -340,7 +341,7 @@ void ItemsPage::ShowAttributesOfSelection() {
     const QSignalBlocker quiet(warningLevelBox_);
     warningLevelBox_->setRange(0, kMaxWarningLevel);
     warningLevelBox_->setSpecialValueText(QStringLiteral("不提醒"));
-    warningLevelBox_->setValue(LoadWarningLevels(ProgramShop()).Of(item->name));
+    warningLevelBox_->setValue(LoadWarningLevels(shop_).Of(item->name));
     warningLevelBox_->setEnabled(true);
   }
 }
@@ -367,21 +368,20 @@ bool ItemsPage::AttributeStored(const Status& stored) {
 void ItemsPage::StoreRemark() {
   const int record = SelectedRecord();
   if (record <= 0 || !remarkBox_) return;
-  if (AttributeStored(SetItemRemark(ProgramShop(), record, GbkFromQ(remarkBox_->text()))))
-    emit itemsChanged();
+  if (AttributeStored(SetItemRemark(shop_, record, GbkFromQ(remarkBox_->text())))) emit itemsChanged();
 }
 
 void ItemsPage::StoreLimit() {
   const int record = SelectedRecord();
   if (record <= 0 || !limitBox_) return;
-  if (AttributeStored(SetItemPurchaseLimit(ProgramShop(), record, TextToInt(GbkFromQ(limitBox_->text())))))
+  if (AttributeStored(SetItemPurchaseLimit(shop_, record, TextToInt(GbkFromQ(limitBox_->text())))))
     emit itemsChanged();
 }
 
 void ItemsPage::StoreNeedsCard(bool checked) {
   const int record = SelectedRecord();
   if (record <= 0) return;
-  if (AttributeStored(SetItemNeedsCard(ProgramShop(), record, checked))) emit itemsChanged();
+  if (AttributeStored(SetItemNeedsCard(shop_, record, checked))) emit itemsChanged();
 }
 
 void ItemsPage::StoreWarningLevel(int level) {
@@ -390,7 +390,7 @@ void ItemsPage::StoreWarningLevel(int level) {
   if (record <= 0 || static_cast<std::size_t>(record) > itemNames_.size()) return;
   // The items table is not touched: the list keeps its selection, only the
   // figures (and the row's colour) change.
-  if (AttributeStored(SetWarningLevel(ProgramShop(), itemNames_[record - 1], level))) RefreshFigures();
+  if (AttributeStored(SetWarningLevel(shop_, itemNames_[record - 1], level))) RefreshFigures();
 }
 
 void ItemsPage::EditMessageTemplate() {
@@ -401,7 +401,7 @@ void ItemsPage::EditMessageTemplate() {
   }
   const std::string item = itemNames_[record - 1];
   // The edit box shows CR LF as one line break, and gives LF back.
-  QString current = QFromGbk(MessageTemplateOf(item).value_or(std::string()));
+  QString current = QFromGbk(MessageTemplateOf(shop_, item).value_or(std::string()));
   current.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   const std::optional<QString> typed = askTemplate(QFromGbk(item), current);
   if (!typed) return;
@@ -409,7 +409,7 @@ void ItemsPage::EditMessageTemplate() {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
       .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   Status failure;
-  switch (SetMessageTemplate(item, GbkFromQ(text), &failure)) {
+  switch (SetMessageTemplate(shop_, item, GbkFromQ(text), &failure)) {
     case TemplateSave::kSaved:
       return;
     case TemplateSave::kTooLong:

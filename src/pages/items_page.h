@@ -39,6 +39,8 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class ItemsPage : public QObject {
   Q_OBJECT
 
@@ -50,8 +52,9 @@ class ItemsPage : public QObject {
   static QColor WarningColour() { return QColor(0xFF, 0xC8, 0xC0); }
 
   // Binds the page to `controls` (all set) and adds the figure columns to
-  // the items list. `prompts` must outlive the page.
-  ItemsPage(const ItemsPageControls& controls, Prompts& prompts, QObject* parent = nullptr);
+  // the items list. `shop` and `prompts` must outlive the page.
+  ItemsPage(ShopContext& shop, const ItemsPageControls& controls, Prompts& prompts,
+            QObject* parent = nullptr);
   // Waits for a count in hand.
   ~ItemsPage() override;
 
@@ -111,6 +114,7 @@ class ItemsPage : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  ShopContext& shop_;
   struct Count;
 
   // The record number of the selected row, or 0 when none is selected.

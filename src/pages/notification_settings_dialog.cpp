@@ -16,7 +16,8 @@ QString FailureText() { return QStringLiteral("设置无法写入配置表，请
 
 }  // namespace
 
-NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialog(parent) {
+NotificationSettingsDialog::NotificationSettingsDialog(ShopContext& shop, QWidget* parent)
+    : QDialog(parent), shop_(shop) {
   setWindowTitle(QStringLiteral("通知设置"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("以下情况出现时，在桌面上弹出通知："), this));
@@ -35,20 +36,22 @@ NotificationSettingsDialog::NotificationSettingsDialog(QWidget* parent) : QDialo
 }
 
 void NotificationSettingsDialog::Load() {
-  switches_.Show(NotificationEnabled);
+  switches_.Show(StoredNotificationSwitches(shop_));
   failure_->hide();
 }
 
 bool NotificationSettingsDialog::Store() {
   // A switch left as it is needs no row: a missing row means on.
-  const Status stored = switches_.StoreChanged(NotificationEnabled, SetNotificationEnabled);
+  const Status stored = switches_.StoreChanged(
+      StoredNotificationSwitches(shop_),
+      [this](NotificationKind kind, bool on) { return SetNotificationEnabled(shop_, kind, on); });
   ShowFailure(failure_, FailureText(), stored);
   return stored.ok();
 }
 
 void NotificationSettingsDialog::OpenAlertSettings() {
   if (!alerts_) {
-    alerts_ = new AlertSettingsDialog(this);
+    alerts_ = new AlertSettingsDialog(shop_, this);
   } else if (!alerts_->isVisible()) {
     alerts_->Load();
   }

@@ -19,11 +19,13 @@ class QLabel;
 
 namespace autodeliver {
 
+class ShopContext;
+
 class NotificationSettingsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit NotificationSettingsDialog(QWidget* parent = nullptr);
+  explicit NotificationSettingsDialog(ShopContext& shop, QWidget* parent = nullptr);
 
   // Reads the switches anew into the boxes (done when the dialog is built
   // and each time the program opens it).
@@ -40,6 +42,7 @@ class NotificationSettingsDialog : public QDialog {
   void accept() override;
 
  private:
+  ShopContext& shop_;
   Switches<NotificationKind> switches_;
   QLabel* failure_;
   QPointer<AlertSettingsDialog> alerts_;

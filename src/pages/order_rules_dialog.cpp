@@ -48,7 +48,8 @@ QString HeldReasonText(const HeldOrder& held) {
 
 }  // namespace
 
-OrderRulesDialog::OrderRulesDialog(QWidget* parent) : QDialog(parent) {
+OrderRulesDialog::OrderRulesDialog(ShopContext& shop, QWidget* parent)
+    : QDialog(parent), shop_(shop), files_(shop) {
   setWindowTitle(QStringLiteral("发货规则"));
   resize(640, 640);
   auto* layout = new QVBoxLayout(this);
@@ -150,7 +151,7 @@ void OrderRulesDialog::Load() {
   for (const std::string& nick : loaded_.blacklist) blacklist_->addItem(QFromGbk(nick));
 
   std::vector<MonitoredItem> items;
-  LoadItems(ProgramShop(), &items);
+  LoadItems(shop_, &items);
   itemNames_.clear();
   itemRules_->setRowCount(0);
   for (const MonitoredItem& item : items) {

@@ -37,11 +37,13 @@ class QPushButton;
 
 namespace autodeliver {
 
+class ShopContext;
+
 class OrderRulesDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit OrderRulesDialog(QWidget* parent = nullptr);
+  explicit OrderRulesDialog(ShopContext& shop, QWidget* parent = nullptr);
 
   // Reads the rules, the monitored items and the held orders anew.
   void Load();
@@ -72,6 +74,7 @@ class OrderRulesDialog : public QDialog {
   void accept() override;
 
  private:
+  ShopContext& shop_;
   void FillHeldOrders();
   void Note(const QString& text, bool failure);
 

@@ -48,12 +48,14 @@ std::vector<int> LayoutWidths() {
 
 }  // namespace
 
-std::vector<int> SentCardsPage::ColumnWidths() {
-  return LoadColumnWidths(kSentCardsColumnWidthsSetting, LayoutWidths());
+std::vector<int> SentCardsPage::ColumnWidths(ShopContext& shop) {
+  return LoadColumnWidths(shop, kSentCardsColumnWidthsSetting, LayoutWidths());
 }
 
-SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, Prompts* prompts, QObject* parent)
+SentCardsPage::SentCardsPage(ShopContext& shop, const SentCardsPageControls& controls, Prompts* prompts,
+                             QObject* parent)
     : QObject(parent),
+      shop_(shop),
       grid_(controls.grid),
       searchBox_(controls.searchBox),
       undeliveredBox_(controls.undeliveredBox),
@@ -76,7 +78,7 @@ SentCardsPage::SentCardsPage(const SentCardsPageControls& controls, Prompts* pro
   QHeaderView* header = grid_->horizontalHeader();
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setStretchLastSection(false);
-  widths_ = remembered_ = ColumnWidths();
+  widths_ = remembered_ = ColumnWidths(shop_);
   for (int col = 0; col < SentCardsModel::kColumnCount; ++col) grid_->setColumnWidth(col, widths_[col]);
 
   rememberTimer_.setSingleShot(true);
@@ -164,12 +166,12 @@ void SentCardsPage::RememberWidths() {
   if (widths_ == remembered_) return;
   // A table that cannot be written keeps the change pending for the next
   // try.
-  if (SaveColumnWidths(kSentCardsColumnWidthsSetting, widths_)) remembered_ = widths_;
+  if (SaveColumnWidths(shop_, kSentCardsColumnWidthsSetting, widths_)) remembered_ = widths_;
 }
 
 void SentCardsPage::FillSentCardsGrid() {
   std::vector<SentCard> cards;
-  if (!LoadSentCards(ProgramShop(), &cards)) return;  // the grid keeps what it showed
+  if (!LoadSentCards(shop_, &cards)) return;  // the grid keeps what it showed
   index_ = SentCardIndex(cards);
   model_->Reset(std::move(cards));
   lastValid_ = false;
@@ -186,8 +188,7 @@ int SentCardsPage::shownRowCount() const { return filter_->rowCount(); }
 
 void SentCardsPage::ReloadMarks() {
   std::set<std::string> marked;
-  for (const UndeliveredOrder& mark : UndeliveredOrders(ProgramShop()).List())
-    marked.insert(mark.orderNumber);
+  for (const UndeliveredOrder& mark : UndeliveredOrders(shop_).List()) marked.insert(mark.orderNumber);
   // The marked orders that have rows in the grid.
   std::set<std::string> shown;
   if (!marked.empty()) {
@@ -260,7 +261,7 @@ int SentCardsPage::BlacklistSelectedBuyers() {
     Note(QStringLiteral("请先在表格中选中要加入黑名单的买家所在的行"), true);
     return 0;
   }
-  const OrderRuleFiles files;
+  const OrderRuleFiles files(shop_);
   QStringList added;
   for (const std::string& buyer : buyers) {
     if (!files.AddToBlacklist(buyer)) {
@@ -303,7 +304,7 @@ void SentCardsPage::ResendSelectedOrders() {
 
 void SentCardsPage::ResendAllUndelivered() {
   if (resendRunning_) return;
-  const std::size_t marked = UndeliveredOrders(ProgramShop()).List().size();
+  const std::size_t marked = UndeliveredOrders(shop_).List().size();
   if (marked == 0) {
     Note(QStringLiteral("没有标记为未送达的订单"));
     return;
@@ -506,7 +507,7 @@ bool SentCardsPage::ExportSentCards(const QString& path, CsvEncoding encoding, b
     rows = shownRowCount();
   } else {
     std::vector<SentCard> all;
-    if (!LoadSentCards(ProgramShop(), &all)) {
+    if (!LoadSentCards(shop_, &all)) {
       Note(QStringLiteral("读不到已发卡密表，没有导出"), true);
       return false;
     }

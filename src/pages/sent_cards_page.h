@@ -54,6 +54,8 @@ class QModelIndex;
 
 namespace autodeliver {
 
+class ShopContext;
+
 class DeliveryController;
 class Prompts;
 class SentCardsFilter;
@@ -68,7 +70,7 @@ class SentCardsPage : public QObject {
   // texts, and the column widths: the remembered ones, or the layout's.
   // `prompts` asks the confirmation of "补发全部未送达" (without it, the
   // button sends without asking); it must outlive the page.
-  explicit SentCardsPage(const SentCardsPageControls& controls, Prompts* prompts = nullptr,
+  explicit SentCardsPage(ShopContext& shop, const SentCardsPageControls& controls, Prompts* prompts = nullptr,
                          QObject* parent = nullptr);
   // Remembers widths changed since the last time.
   ~SentCardsPage() override;
@@ -103,7 +105,7 @@ class SentCardsPage : public QObject {
 
   // The widths of the eight columns to show: the remembered ones, or the
   // layout's when none are remembered.
-  static std::vector<int> ColumnWidths();
+  static std::vector<int> ColumnWidths(ShopContext& shop);
 
  signals:
   // The rows were rebuilt from the table (the deliveries plot follows).
@@ -117,6 +119,7 @@ class SentCardsPage : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  ShopContext& shop_;
   void ReloadMarks();
   void ShowCount();
   void Note(const QString& text, bool warning = false);

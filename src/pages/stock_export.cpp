@@ -16,8 +16,8 @@
 
 namespace autodeliver {
 
-StockExport::StockExport(const StockPageControls& controls, QObject* parent)
-    : QObject(parent), stockList_(controls.stockList), button_(controls.exportButton) {
+StockExport::StockExport(ShopContext& shop, const StockPageControls& controls, QObject* parent)
+    : QObject(parent), shop_(shop), stockList_(controls.stockList), button_(controls.exportButton) {
   if (!button_) return;
   button_->setToolTip(QStringLiteral("把当前宝贝剩余的库存卡密导出为 CSV 文件"));
   connect(button_, &QPushButton::clicked, this, &StockExport::ChooseFile);
@@ -36,7 +36,7 @@ StockExport::Outcome StockExport::ExportTo(const QString& path, CsvEncoding enco
     return outcome;
   }
   std::vector<StockCard> all;
-  if (!LoadAllStockCards(ProgramShop(), &all)) {
+  if (!LoadAllStockCards(shop_, &all)) {
     outcome.text = QStringLiteral("读不到库存卡密表，没有导出");
     return outcome;
   }

@@ -18,13 +18,15 @@
 
 namespace autodeliver {
 
+class ShopContext;
+
 class StockExport : public QObject {
   Q_OBJECT
 
  public:
   // Uses controls.stockList and controls.exportButton; without the button
   // there is nothing to do.
-  explicit StockExport(const StockPageControls& controls, QObject* parent = nullptr);
+  explicit StockExport(ShopContext& shop, const StockPageControls& controls, QObject* parent = nullptr);
 
   // The item whose stock the list shows (GBK); empty when none is chosen.
   std::string ShownItem() const;
@@ -41,6 +43,7 @@ class StockExport : public QObject {
   void ChooseFile();
 
  private:
+  ShopContext& shop_;
   QPointer<QTreeView> stockList_;
   QPointer<QPushButton> button_;
 };

@@ -94,8 +94,9 @@ struct StockPage::Import {
   }
 };
 
-StockPage::StockPage(const StockPageControls& controls, Prompts& prompts, QObject* parent)
+StockPage::StockPage(ShopContext& shop, const StockPageControls& controls, Prompts& prompts, QObject* parent)
     : QObject(parent),
+      shop_(shop),
       itemChooser_(controls.itemChooser),
       importBox_(controls.importBox),
       importButton_(controls.importButton),
@@ -154,7 +155,7 @@ void StockPage::FillItemChooser() {
   std::optional<std::string> chosen;
   if (const std::string* name = ChosenName()) chosen = *name;
   itemChooser_->clear();
-  chooserNames_ = LoadItemNames(ProgramShop());
+  chooserNames_ = LoadItemNames(shop_);
   QStringList texts;
   texts.reserve(static_cast<qsizetype>(chooserNames_.size()));
   for (const std::string& name : chooserNames_) texts.append(QFromGbk(name));
@@ -172,7 +173,7 @@ void StockPage::FillItemChooser() {
 void StockPage::FillStockList() {
   const std::string* chosen = ChosenName();
   std::string name = chosen ? *chosen : std::string();
-  std::vector<StockCard> cards = LoadStockCardsOf(ProgramShop(), name);
+  std::vector<StockCard> cards = LoadStockCardsOf(shop_, name);
   stockModel_->Reset(std::move(name), std::move(cards));
 }
 
@@ -243,7 +244,7 @@ void StockPage::BeginImport(bool fromFile) {
   im.thread = std::thread([this, &im] {
     if (im.fromFile) im.file = LoadCardFile(im.path);
     if (!im.fromFile || (im.file && !im.file->lines.empty()))
-      im.plan = CheckImport(ProgramShop(), im.itemName, im.lines(), false, false, &im.checkFailure);
+      im.plan = CheckImport(shop_, im.itemName, im.lines(), false, false, &im.checkFailure);
     QMetaObject::invokeMethod(
         this, [this] { ShowPreview(); }, Qt::QueuedConnection);
   });
@@ -303,8 +304,7 @@ void StockPage::SwapAndRecheck() {
   const int generation = im.generation;
   im.thread = std::thread([this, &im, generation] {
     Status failure;
-    std::optional<ImportPlan> plan =
-        CheckImport(ProgramShop(), im.itemName, im.lines(), false, false, &failure);
+    std::optional<ImportPlan> plan = CheckImport(shop_, im.itemName, im.lines(), false, false, &failure);
     QMetaObject::invokeMethod(
         this,
         [this, generation, plan = std::move(plan), failure = std::move(failure)]() mutable {
@@ -349,7 +349,7 @@ void StockPage::StartWriting(bool allowDuplicates, bool allowNoPassword) {
     // the delivery take, so cards stored since the preview are not stored
     // twice; the lines it finds duplicates stay with the seller.
     CheckedImport checked = ImportCheckedCards(
-        ProgramShop(), im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
+        shop_, im.itemName, im.lines(), im.plan->allowDuplicates, allowNoPassword,
         [this](std::size_t handled, std::size_t all) {
           QMetaObject::invokeMethod(
               this, [this, handled, all] { ShowProgress(handled, all); }, Qt::QueuedConnection);
@@ -477,7 +477,7 @@ void StockPage::DeleteSelectedStock() {
   }
   const std::string itemName = stockModel_->itemName();
   Status failure;
-  const std::size_t removed = RemoveStockCards(ProgramShop(), itemName, stockModel_->cards(), rows, &failure);
+  const std::size_t removed = RemoveStockCards(shop_, itemName, stockModel_->cards(), rows, &failure);
   FillStockList();
   if (removed > 0) {
     emit changeMade(QStringLiteral("删除库存：宝贝“%1”删除 %2 张卡密").arg(QFromGbk(itemName)).arg(removed));

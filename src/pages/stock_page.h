@@ -40,6 +40,8 @@ class QProgressDialog;
 
 namespace autodeliver {
 
+class ShopContext;
+
 class ImportPreviewDialog;
 class StockListModel;
 
@@ -48,8 +50,10 @@ class StockPage : public QObject {
 
  public:
   // Binds the page to `controls` (all set) and gives the stock list its
-  // model. `prompts` (messages and the file dialog) must outlive the page.
-  StockPage(const StockPageControls& controls, Prompts& prompts, QObject* parent = nullptr);
+  // model. `shop` and `prompts` (messages and the file dialog) must outlive the
+  // page.
+  StockPage(ShopContext& shop, const StockPageControls& controls, Prompts& prompts,
+            QObject* parent = nullptr);
   // Waits for an import that is writing, so that no card is lost.
   ~StockPage() override;
 
@@ -89,6 +93,7 @@ class StockPage : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  ShopContext& shop_;
   struct Import;
 
   // The name of the chosen item, or nullptr when none is chosen.

@@ -5,8 +5,6 @@
 #include "http/http_request.h"
 #include "market/hosts.h"
 #include "service/ini_file.h"
-#include "store/shop_context.h"
-#include "store/shop_paths.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -58,7 +56,5 @@ bool CheckUpdate(Prompts& prompts, const std::string& programDir) {
   prompts.EndProgram(0);
   return false;
 }
-
-bool CheckUpdate(Prompts& prompts) { return CheckUpdate(prompts, ProgramShop().ProgramDir()); }
 
 }  // namespace autodeliver

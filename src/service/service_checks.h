@@ -33,8 +33,6 @@ void CheckNotice(Prompts& prompts);
 // the update. On Yes the forum page is opened and the program is ended
 // (returns false: start-up must not go on); otherwise returns true.
 bool CheckUpdate(Prompts& prompts, const std::string& programDir);
-// The same in the program's directory.
-bool CheckUpdate(Prompts& prompts);
 
 // The URLs of the two questions and of the forum page.
 std::string NoticeUrl();

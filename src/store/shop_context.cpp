@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <utility>
-#include <vector>
 
 #include "store/shop_paths.h"
 
@@ -14,19 +13,6 @@ namespace {
 std::string WithoutTrailingSlash(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
-}
-
-// The installed context, and the contexts made for the folder rules' choice
-// (each kept: a caller may still hold a reference to an earlier one).
-struct ProgramShops {
-  Mutex mutex;
-  ShopContext* installed AD_GUARDED_BY(mutex) = nullptr;
-  std::vector<std::unique_ptr<ShopContext>> byRules AD_GUARDED_BY(mutex);
-};
-
-ProgramShops& Shops() {
-  static ProgramShops shops;
-  return shops;
 }
 
 }  // namespace
@@ -42,30 +28,6 @@ ShopContext::ShopContext(std::string programDir)
 ShopContext::~ShopContext() {
   RecursiveMutexLock guard(storeLock_);
   if (sharedFd_ >= 0) ::close(sharedFd_);
-}
-
-ShopContext& ProgramShop() {
-  ProgramShops& shops = Shops();
-  MutexLock guard(shops.mutex);
-  if (shops.installed) return *shops.installed;
-  const std::string dir = ProgramDir();
-  for (const std::unique_ptr<ShopContext>& shop : shops.byRules)
-    if (shop->ProgramDir() == dir) return *shop;
-  shops.byRules.push_back(std::make_unique<ShopContext>(dir));
-  return *shops.byRules.back();
-}
-
-ProgramShopScope::ProgramShopScope(ShopContext& shop) {
-  ProgramShops& shops = Shops();
-  MutexLock guard(shops.mutex);
-  previous_ = shops.installed;
-  shops.installed = &shop;
-}
-
-ProgramShopScope::~ProgramShopScope() {
-  ProgramShops& shops = Shops();
-  MutexLock guard(shops.mutex);
-  shops.installed = previous_;
 }
 
 }  // namespace autodeliver

@@ -4,9 +4,10 @@
 // lock, the in-memory index of the tables and the tables known sound.
 //
 // The program picks its folder at start (shop_paths.h) and builds one
-// context, which it hands to the delivery, the window's pages, the card
-// import and the recovery; a tool or a test builds one for the folder it
-// works on. Two contexts on one folder share nothing but the files: each
+// context, which it hands down to the window and its pages, the delivery
+// controller, the alerts and the recovery, each keeping a reference (the
+// context outlives them all); a tool or a test builds one for the folder
+// it works on. There is no process-wide shop. Two contexts on one folder share nothing but the files: each
 // has its own lock and index, so a process uses one context per folder.
 //
 // The store lock serialises the table accesses of the threads that share
@@ -103,26 +104,6 @@ class ShopContext {
   bool reopenLockFile_ AD_GUARDED_BY(storeLock_) = false;
   std::optional<std::uint64_t> stamp_ AD_GUARDED_BY(storeLock_);
   bool stampRaised_ AD_GUARDED_BY(storeLock_) = false;
-};
-
-// The context of the program's own shop, for the callers not yet handed
-// one: the context installed with ProgramShopScope when there is one (the
-// program at start, a test's shop folder), else one for ProgramDir() as
-// the folder rules give it now (a context per folder, kept for the rest of
-// the process).
-ShopContext& ProgramShop();
-
-// Makes `shop` the program's shop while it lives. Scopes nest; each must
-// end before the one it covers, and the context must outlive it.
-class ProgramShopScope {
- public:
-  explicit ProgramShopScope(ShopContext& shop);
-  ~ProgramShopScope();
-  ProgramShopScope(const ProgramShopScope&) = delete;
-  ProgramShopScope& operator=(const ProgramShopScope&) = delete;
-
- private:
-  ShopContext* previous_;
 };
 
 }  // namespace autodeliver

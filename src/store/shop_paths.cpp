@@ -21,10 +21,9 @@ namespace autodeliver {
 
 namespace {
 
-// The program folder set by SetProgramDir and the shop set by SetShop.
+// The shop set by SetShop.
 struct DirChoice {
   Mutex mutex;
-  std::string override AD_GUARDED_BY(mutex);
   std::string shop AD_GUARDED_BY(mutex);
 };
 
@@ -77,7 +76,6 @@ ProgramDirSource CurrentProgramDirSource() {
   {
     DirChoice& choice = Choice();
     MutexLock lock(choice.mutex);
-    if (!choice.override.empty()) return ProgramDirSource::kOverride;
     if (!choice.shop.empty() && !UserDataFolder().empty()) return ProgramDirSource::kShop;
   }
   if (NonEmptyEnv("AUTODELIVER_DIR")) return ProgramDirSource::kEnvironment;
@@ -89,7 +87,6 @@ std::string ProgramDir() {
   {
     DirChoice& choice = Choice();
     MutexLock lock(choice.mutex);
-    if (!choice.override.empty()) return choice.override;
     if (!choice.shop.empty()) {
       const std::string shops = ShopsFolder();
       if (!shops.empty()) return shops + "/" + choice.shop;
@@ -101,12 +98,6 @@ std::string ProgramDir() {
     if (!user.empty()) return user;
   }
   return ExecutableDir();
-}
-
-void SetProgramDir(const std::string& dir) {
-  DirChoice& choice = Choice();
-  MutexLock lock(choice.mutex);
-  choice.override = dir.empty() ? std::string() : WithoutTrailingSlash(dir);
 }
 
 bool IsValidShopName(const std::string& name) {

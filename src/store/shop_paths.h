@@ -1,8 +1,8 @@
 // Which program folder the program works on, chosen at start (the shop's
-// context, shop_context.h, then gives its data folder and table files). The
+// context, shop_context.h, built for it then gives its data folder and table
+// files; a test or a tool builds a context for the folder it works on). The
 // program directory is, in this order of precedence:
 //
-//   - the value given to SetProgramDir (tests, tools);
 //   - the shop chosen with SetShop (--shop NAME): the folder
 //     $XDG_DATA_HOME/autodeliver/shops/NAME, filled from the installed
 //     template like the default folder below, so each shop has its own
@@ -32,15 +32,12 @@ inline constexpr char kStockTableFile[] = "库存卡密.edb";
 inline constexpr char kSentTableFile[] = "已发卡密.edb";
 
 // Where ProgramDir() comes from (see above).
-enum class ProgramDirSource { kOverride, kShop, kEnvironment, kInstalled, kExecutable };
+enum class ProgramDirSource { kShop, kEnvironment, kInstalled, kExecutable };
 
 // The program directory without a trailing slash.
 std::string ProgramDir();
 // Which rule chose ProgramDir() at this moment.
 ProgramDirSource CurrentProgramDirSource();
-// Overrides the program directory for the rest of the process (tests, the
-// table tool). An empty value returns to the default.
-void SetProgramDir(const std::string& dir);
 
 // A shop's name: 1 to 64 bytes of UTF-8 without "/", control characters or
 // a leading dot (so never "." or ".."), and no surrounding spaces.

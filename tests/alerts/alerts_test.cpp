@@ -23,6 +23,7 @@
 #include "delivery/fan_out.h"
 #include "delivery/log.h"
 #include "delivery/notification_policy.h"
+#include "delivery/notification_settings.h"
 #include "http/cookie_store.h"
 #include "http/tls_trust.h"
 #include "local_servers.h"
@@ -411,6 +412,8 @@ TEST_F(SenderTest, TheQueueIsBoundedAndNeverHoldsTheCallerBack) {
 class AlertStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(shop_.ok()) << shop_.error(); }
+  ShopContext& shop() { return shop_.context(); }
+
   testing::ShopFolder shop_;
   fs::path dir_ = shop_.path();
 };
@@ -434,17 +437,17 @@ TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
   mail.mailPassword = "line1\nPASS\\4";
   mail.mailFrom = "seller@example.com";
   mail.mailTo = "a@example.com, b@example.com";
-  ASSERT_TRUE(StoreAlertSettings(s));
+  ASSERT_TRUE(StoreAlertSettings(shop(), s));
 
   struct stat st {};
-  ASSERT_EQ(::stat(AlertSecretsPath().c_str(), &st), 0);
+  ASSERT_EQ(::stat(AlertSecretsPath(shop()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  const std::string table = FileText(ProgramShop().SettingsTablePath());
+  const std::string table = FileText(shop().SettingsTablePath());
   for (const char* secret : {"TOKEN-1", "SEC-2", "KEY-3", "PASS"}) {
     EXPECT_EQ(table.find(secret), std::string::npos) << secret;
-    EXPECT_NE(FileText(AlertSecretsPath()).find(secret), std::string::npos) << secret;
+    EXPECT_NE(FileText(AlertSecretsPath(shop())).find(secret), std::string::npos) << secret;
   }
-  const AlertSettings back = LoadAlertSettings();
+  const AlertSettings back = LoadAlertSettings(shop());
   EXPECT_EQ(back.shopName, "小店");
   EXPECT_EQ(back.repeatMinutes, 45);
   EXPECT_TRUE(back.dailySummary);
@@ -459,13 +462,13 @@ TEST_F(AlertStoreTest, SecretsLiveInAnOwnerOnlyFileAndNotInTheSettingsTable) {
         << AlertChannelCaption(a.kind);
   }
   // Stored twice, the rows are not added again.
-  const std::size_t rows = GetSettingValues(ProgramShop(), Utf8ToGbkLossy("提醒:店铺名称")).size();
-  ASSERT_TRUE(StoreAlertSettings(back));
-  EXPECT_EQ(GetSettingValues(ProgramShop(), Utf8ToGbkLossy("提醒:店铺名称")).size(), rows);
+  const std::size_t rows = GetSettingValues(shop(), Utf8ToGbkLossy("提醒:店铺名称")).size();
+  ASSERT_TRUE(StoreAlertSettings(shop(), back));
+  EXPECT_EQ(GetSettingValues(shop(), Utf8ToGbkLossy("提醒:店铺名称")).size(), rows);
   // A secrets file left readable by others is tightened when read.
-  ASSERT_EQ(::chmod(AlertSecretsPath().c_str(), 0644), 0);
-  LoadAlertSettings();
-  ASSERT_EQ(::stat(AlertSecretsPath().c_str(), &st), 0);
+  ASSERT_EQ(::chmod(AlertSecretsPath(shop()).c_str(), 0644), 0);
+  LoadAlertSettings(shop());
+  ASSERT_EQ(::stat(AlertSecretsPath(shop()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -478,20 +481,22 @@ TEST_F(AlertStoreTest, TheDailySummaryGoesOutOncePerDay) {
     sent.push_back(a.text);
     return {true, ""};
   };
-  AlertSender sender(hooks);  // settings from the table
+  hooks.settings = [this] { return LoadAlertSettings(shop()); };  // the table's
+  AlertSender sender(hooks);
   AlertSettings settings;
   settings.dailySummary = true;
   settings.summaryHour = 0;
   settings.channel(AlertChannelKind::kTextRobot).enabled = true;
   settings.channel(AlertChannelKind::kTextRobot).url = "https://r.example/x";
-  ASSERT_TRUE(StoreAlertSettings(settings));
-  ASSERT_TRUE(DailySummaryWanted());
+  ASSERT_TRUE(StoreAlertSettings(shop(), settings));
+  ASSERT_TRUE(DailySummaryWanted(shop()));
   DeliveryStatusFigures figures;
   figures.deliveredToday = 7;
   const std::time_t now = std::time(nullptr);
-  EXPECT_TRUE(SendDailySummaryIfDue(sender, LoadAlertSettings(), figures, now));
-  EXPECT_FALSE(SendDailySummaryIfDue(sender, LoadAlertSettings(), figures, now + 60));  // the same day
-  EXPECT_EQ(LastDailySummaryDay(), LocalDay(now));
+  EXPECT_TRUE(SendDailySummaryIfDue(shop(), sender, LoadAlertSettings(shop()), figures, now));
+  EXPECT_FALSE(
+      SendDailySummaryIfDue(shop(), sender, LoadAlertSettings(shop()), figures, now + 60));  // the same day
+  EXPECT_EQ(LastDailySummaryDay(shop()), LocalDay(now));
   ASSERT_TRUE(sender.WaitIdle(std::chrono::seconds(20)));
   std::lock_guard<std::mutex> lock(sentMutex);
   ASSERT_EQ(sent.size(), 1u);
@@ -633,15 +638,17 @@ TEST_F(AlertDeliveryTest, AnImClientThatTakesNothingGivesOneAlertPerChannelNotOn
   m.mailPassword = "MAILPASS-9";
   m.mailFrom = "shop@example.com";
   m.mailTo = "phone@example.com";
-  ASSERT_TRUE(StoreAlertSettings(settings));
+  ASSERT_TRUE(StoreAlertSettings(shop(), settings));
 
   DeliveryLog::Options logOptions;
   logOptions.path = (dir_ / "logs" / "delivery.log").string();
   DeliveryLog log(logOptions);
   AlertSender::Hooks senderHooks;
   senderHooks.log = [&log](const std::string& line) { log.Write(LineLevel::kWarning, line); };
-  AlertSender alerts(senderHooks);  // settings from the table and the secrets file, real channels
-  NotificationPolicy policy(&alerts);
+  // The settings from the table and the secrets file, real channels.
+  senderHooks.settings = [this] { return LoadAlertSettings(shop()); };
+  AlertSender alerts(senderHooks);
+  NotificationPolicy policy(&alerts, StoredNotificationSwitches(shop()));
   DeliveryEventsFanOut events;
   events.Add(&log);
   events.Add(&policy);
@@ -656,7 +663,7 @@ TEST_F(AlertDeliveryTest, AnImClientThatTakesNothingGivesOneAlertPerChannelNotOn
   sender_.handedOver = false;
   for (int cycle = 0; cycle < 3; ++cycle) {
     PlaceOrder("点卡", 1, "买家" + std::to_string(cycle));
-    RunDeliveryCycle(sender_, stop_, &events);
+    RunDeliveryCycle(shop(), sender_, stop_, &events);
   }
   ASSERT_EQ(sender_.sent.size(), 3u) << "each cycle should have tried one message";
   ASSERT_TRUE(alerts.WaitIdle(std::chrono::seconds(60)));

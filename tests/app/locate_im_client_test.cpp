@@ -12,7 +12,7 @@
 
 #include "im/im_test_support.h"
 #include "store/settings.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 
@@ -151,16 +151,15 @@ class DesktopHandlerTest : public ::testing::Test {
     if (pid == 0) {
       close(fds[0]);
       for (const std::string& entry : env_) putenv(const_cast<char*>(entry.c_str()));
-      SetProgramDir(base_ + "/app");
       std::filesystem::remove_all(base_ + "/app/data");
       std::string report;
       if (!CreateDataTables(base_ + "/app")) {
         report = "no tables";
       } else {
+        ShopContext shop(base_ + "/app");
         RecordingPrompts prompts;
-        bool goesOn = LocateImClient(prompts);
-        report = std::string(goesOn ? "true" : "false") + "|" +
-                 GetSetting(ProgramShop(), ImClientPathSetting()) + "|";
+        bool goesOn = LocateImClient(shop, prompts);
+        report = std::string(goesOn ? "true" : "false") + "|" + GetSetting(shop, ImClientPathSetting()) + "|";
         for (const std::string& call : prompts.calls) report += call + ";";
       }
       ssize_t ignored = write(fds[1], report.data(), report.size());

@@ -40,6 +40,7 @@
 #include "store/sent_table.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "x_windows.h"
 
 namespace autodeliver {
@@ -136,7 +137,8 @@ TEST(LoginBrowser, NewWindowsAreRefused) {
   });
   server.Start();
   const std::string base = "http://" + server.HostPort();
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   ASSERT_TRUE(LoadAndWait(window, QUrl(QString::fromStdString(base + "/"))));
   const auto before = testing_support::ViewableTopLevels();
@@ -162,7 +164,8 @@ TEST(LoginBrowser, CookiesAreMirroredIntoTheProgramsStore) {
   });
   server.Start();
   const std::string base = "http://" + server.HostPort();
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   ASSERT_TRUE(LoadAndWait(window, QUrl(QString::fromStdString(base + "/set"))));
   ASSERT_TRUE(WaitFor([&] { return ReadBrowserCookies(base + "/") == "mirror_a=one"; }))
       << ReadBrowserCookies(base + "/");
@@ -214,16 +217,14 @@ TEST(LoginBrowser, SignInAgainstTheMarketplaceImitation) {
   ASSERT_TRUE(sim.ok());
 
   // A shop with two monitored items and one delivered card.
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  ASSERT_TRUE(CreateDataTables(dir.path().toStdString()));
-  SetProgramDir(dir.path().toStdString());
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡A"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡B"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(),
-                             {"点卡A"_gbk, "1001", "buyer", 1, "N1", "P1", "", "2012-11-20 10:00:00"}));
+  testing::ShopFolder folder;
+  ASSERT_TRUE(folder.ok()) << folder.error();
+  ShopContext& shop = folder.context();
+  ASSERT_TRUE(AppendItem(shop, {"点卡A"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop, {"点卡B"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendSentCard(shop, {"点卡A"_gbk, "1001", "buyer", 1, "N1", "P1", "", "2012-11-20 10:00:00"}));
 
-  MainWindow window;
+  MainWindow window(shop);
   testing_support::FakePrompts prompts;
   WindowPages pages(window, prompts);
   auto* items = window.findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
@@ -294,7 +295,8 @@ TEST(LoginBrowser, ABrowserThatDiesOrHangsDuringSignInIsToldAndStartedAgain) {
   CookieStore::Global().Clear();
   for (const int signal : {SIGKILL, SIGSTOP}) {
     SCOPED_TRACE(signal);
-    MainWindow window;
+    testing::ShopFolder shop(false);  // a window touching no table
+    MainWindow window(shop.context());
     window.show();
     LoginBrowserHost* browser = window.LoginBrowser();
     // A stopped child answers no ping: it counts as hung after the bound.
@@ -391,7 +393,8 @@ TEST(LoginBrowser, BrowserProcessKeepsBackgroundNetworkingOff) {
     res.set_content("<html>x</html>", "text/html");
   });
   server.Start();
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   ASSERT_TRUE(LoadAndWait(window, QUrl(QString::fromStdString("http://" + server.HostPort() + "/"))));
   // The engine's own processes are started with the environment the
   // browser process set for them.

@@ -9,45 +9,33 @@
 #include <fstream>
 
 #include "store/shop_context.h"
-#include "store/shop_paths.h"
-#include "store/table_schema.h"
+#include "support/shop_folder.h"
 
 namespace autodeliver {
 namespace {
 
 namespace fs = std::filesystem;
 
-class LoginProfileTest : public ::testing::Test {
+class LoginProfileTest : public testing::ShopTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/login-profile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_TRUE(CreateDataTables(dir_));
-    SetProgramDir(dir_);
-  }
-  void TearDown() override {
-    SetProgramDir("");
-    fs::remove_all(dir_);
-  }
   static mode_t ModeOf(const std::string& path) {
     struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0);
     return st.st_mode & 07777;
   }
-  std::string dir_;
+  const std::string dir_ = shop_.path();
 };
 
 TEST_F(LoginProfileTest, TheFolderIsTheOwnersAloneAndNothingElseStandsInItsPlace) {
-  const std::string folder = LoginProfileFolder();
-  EXPECT_EQ(folder, ProgramShop().DataDir() + "/browser");
+  const std::string folder = LoginProfileFolder(shop());
+  EXPECT_EQ(folder, shop().DataDir() + "/browser");
   // Made 0700 whatever the umask, an existing wider one narrowed.
   const mode_t old = ::umask(0);
-  EXPECT_TRUE(PrepareLoginProfileFolder());
+  EXPECT_TRUE(PrepareLoginProfileFolder(shop()));
   ::umask(old);
   EXPECT_EQ(ModeOf(folder), 0700u);
   ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
-  EXPECT_TRUE(PrepareLoginProfileFolder());
+  EXPECT_TRUE(PrepareLoginProfileFolder(shop()));
   EXPECT_EQ(ModeOf(folder), 0700u);
 
   // A file or a symbolic link in its place is refused, never followed.
@@ -62,7 +50,7 @@ TEST_F(LoginProfileTest, TheFolderIsTheOwnersAloneAndNothingElseStandsInItsPlace
       std::ofstream(folder) << "x";
     }
     std::string problem;
-    EXPECT_FALSE(PrepareLoginProfileFolder(&problem));
+    EXPECT_FALSE(PrepareLoginProfileFolder(shop(), &problem));
     EXPECT_FALSE(problem.empty());
   }
   // The link's target was left as it was.
@@ -70,14 +58,14 @@ TEST_F(LoginProfileTest, TheFolderIsTheOwnersAloneAndNothingElseStandsInItsPlace
 }
 
 TEST_F(LoginProfileTest, TurningItOffRemovesTheProfileAndIsKept) {
-  EXPECT_TRUE(KeepLoginWanted());  // no row: kept
-  ASSERT_TRUE(PrepareLoginProfileFolder());
-  std::ofstream(LoginProfileFolder() + "/Cookies") << "remember";
-  ASSERT_TRUE(SetKeepLogin(false));
-  EXPECT_FALSE(KeepLoginWanted());
-  EXPECT_FALSE(fs::exists(LoginProfileFolder()));
-  ASSERT_TRUE(SetKeepLogin(true));
-  EXPECT_TRUE(KeepLoginWanted());
+  EXPECT_TRUE(KeepLoginWanted(shop()));  // no row: kept
+  ASSERT_TRUE(PrepareLoginProfileFolder(shop()));
+  std::ofstream(LoginProfileFolder(shop()) + "/Cookies") << "remember";
+  ASSERT_TRUE(SetKeepLogin(shop(), false));
+  EXPECT_FALSE(KeepLoginWanted(shop()));
+  EXPECT_FALSE(fs::exists(LoginProfileFolder(shop())));
+  ASSERT_TRUE(SetKeepLogin(shop(), true));
+  EXPECT_TRUE(KeepLoginWanted(shop()));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "app/layout_widgets.h"
 #include "app/login_browser.h"
 #include "app_test_support.h"
+#include "support/shop_folder.h"
 
 // Rectangles in failures as "x,y width x height", not as bytes.
 void PrintTo(const QRect& r, std::ostream* os) {
@@ -143,7 +144,8 @@ const ControlCase kControls[] = {
 };
 
 TEST(MainWindowLayout, EveryControlHasItsKindParentPositionTextAndState) {
-  MainWindow window;  // not shown: the design-time layout, before any re-layout
+  testing::ShopFolder shop(false);    // a window touching no table
+  MainWindow window(shop.context());  // not shown: the design-time layout, before any re-layout
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
   ASSERT_NE(tabs, nullptr);
   for (const ControlCase& c : kControls) {
@@ -174,7 +176,8 @@ TEST(MainWindowLayout, EveryControlHasItsKindParentPositionTextAndState) {
 // The window places every control where the layout table says, once: no
 // control is moved after it is placed, and no name is taken twice.
 TEST(MainWindowLayout, EveryControlSitsWhereTheLayoutTablePlacesIt) {
-  MainWindow window;  // not shown: the design-time layout
+  testing::ShopFolder shop(false);    // a window touching no table
+  MainWindow window(shop.context());  // not shown: the design-time layout
   for (const layout::Place& place : layout::kPlaces) {
     SCOPED_TRACE(place.name);
     const QList<QWidget*> found = window.findChildren<QWidget*>(QString::fromUtf8(place.name));
@@ -207,7 +210,8 @@ TEST(MainWindowLayout, EveryControlSitsWhereTheLayoutTablePlacesIt) {
 }
 
 TEST(MainWindowLayout, WindowPagesListsAndTimerAsDesigned) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   EXPECT_EQ(window.windowTitle(), QStringLiteral("自动发货系统 - {版本号}"));
   // The design's client area of 794 x 518, and the status line under it.
   EXPECT_EQ(window.size(), QSize(794, 518 + MainWindow::kStatusLineHeight));
@@ -270,7 +274,8 @@ TEST(MainWindowLayout, WindowPagesListsAndTimerAsDesigned) {
 // design size the client area shows the first 794 pixels of the 808-pixel
 // picture; no text may reach into the last few of them, let alone beyond.
 TEST(MainWindowLayout, BannerTextsStayInsideTheVisibleWidth) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }));
   auto* banner = window.findChild<QLabel*>(QStringLiteral("图片框1"));
@@ -293,7 +298,8 @@ TEST(MainWindowLayout, BannerTextsStayInsideTheVisibleWidth) {
 // The page captions must not cover the controls at the top of a page: a
 // page spans the whole page control, and the caption strip ends above 27.
 TEST(MainWindowLayout, PagesStartAtThePageControlsTopEdge) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
   for (int i = 0; i < tabs->count(); ++i) EXPECT_EQ(tabs->widget(i)->mapTo(tabs, QPoint(0, 0)), QPoint(0, 0));
@@ -316,7 +322,8 @@ void ExpectLaidOut(MainWindow& window) {
 }
 
 TEST(MainWindowLayout, RelayoutFollowsEverySizeChange) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }));
   // The first size change brings the holder over page 0.
@@ -348,7 +355,8 @@ TEST(MainWindowSignIn, AddressMarkersAreCaseSensitiveAnywhere) {
 }
 
 TEST(MainWindowSignIn, FirstSignInPreparesThePagesOnceAndEverySignInHidesTheBrowser) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   QSignalSpy prepared(&window, &MainWindow::signedIn);
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
@@ -387,7 +395,8 @@ TEST(MainWindowSignIn, FirstSignInPreparesThePagesOnceAndEverySignInHidesTheBrow
 }
 
 TEST(MainWindowSignIn, DisabledPageCannotBeOpenedBeforeSignIn) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1"));
@@ -402,7 +411,8 @@ TEST(MainWindowSignIn, DisabledPageCannotBeOpenedBeforeSignIn) {
 }
 
 TEST(MainWindowLifecycle, ClosingIsNeverRefused) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   QSignalSpy closing(&window, &MainWindow::closing);
   EXPECT_TRUE(window.close());
@@ -411,7 +421,8 @@ TEST(MainWindowLifecycle, ClosingIsNeverRefused) {
 }
 
 TEST(MainWindowLifecycle, DestroyedBrowserStaysGone) {
-  MainWindow window;
+  testing::ShopFolder shop(false);  // a window touching no table
+  MainWindow window(shop.context());
   window.show();
   ASSERT_NE(window.LoginBrowser(), nullptr);
   window.DestroyLoginBrowser();

@@ -20,13 +20,10 @@
 #include "app/login_browser.h"
 #include "app/login_profile.h"
 #include "app_test_support.h"
-#include "delivery/market_sim_fixture.h"
-#include "delivery/notification_bus.h"
 #include "delivery/remembered_switch.h"
 #include "http/cookie_store.h"
 #include "store/settings.h"
-#include "store/shop_paths.h"
-#include "store/table_schema.h"
+#include "support/program_env.h"
 
 namespace autodeliver {
 namespace {
@@ -62,27 +59,17 @@ bool LogSays(Application& program, const QString& text) {
 class ResumeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(bus_.ok()) << "no private bus or notification service";
-    oldBus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(bus_.address()));
-    ASSERT_TRUE(sim_.ok());
-    ASSERT_TRUE(dir_.isValid());
-    ASSERT_TRUE(CreateDataTables(dir_.path().toStdString()));
-    SetProgramDir(dir_.path().toStdString());
+    ASSERT_EQ(env_.problem(), "");
     // An IM client that exists: the start-up check takes the stored path.
-    ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), "/bin/true"));
-    CookieStore::Global().Clear();
+    ASSERT_TRUE(SetSetting(shop(), ImClientPathSetting(), "/bin/true"));
   }
-  void TearDown() override {
-    SetProgramDir("");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", oldBus_);
-    CookieStore::Global().Clear();
-  }
+
+  ShopContext& shop() { return env_.shop(); }
 
   // The first run: the seller signs in with "记住我" and switches the
   // delivery on every `seconds`.
   void FirstRun(int seconds) {
-    Application program;
+    Application program(shop());
     ASSERT_TRUE(program.Start());
     MainWindow& window = program.window();
     LoginBrowserHost* browser = window.LoginBrowser();
@@ -111,26 +98,24 @@ class ResumeTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return child <= 0 || ::kill(child, 0) != 0; }, 40000));
   }
 
-  testing::NotificationBus bus_;
-  QByteArray oldBus_;
-  testing::MarketSim sim_;
-  QTemporaryDir dir_;
+  testing::ProgramEnv env_;
+  testing::MarketSim& sim_ = env_.sim();
 };
 
 TEST_F(ResumeTest, ARestartWithTheSwitchRememberedResumesDeliveriesByItself) {
   constexpr int kSeconds = 5;
   ASSERT_NO_FATAL_FAILURE(FirstRun(kSeconds));
   // The profile is the seller's alone.
-  const QFileInfo profile(QString::fromStdString(LoginProfileFolder()));
+  const QFileInfo profile(QString::fromStdString(LoginProfileFolder(shop())));
   ASSERT_TRUE(profile.isDir());
   EXPECT_EQ(profile.permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
-  EXPECT_TRUE(LoadRememberedSwitch().on);
+  EXPECT_TRUE(LoadRememberedSwitch(shop()).on);
 
   // The program's end took its cookies along; the next start knows only
   // what the kept profile holds.
   CookieStore::Global().Clear();
   const int scansBefore = OrderListRequests(sim_);
-  Application program;
+  Application program(shop());
   ASSERT_TRUE(program.Start());
   MainWindow& window = program.window();
   ASSERT_TRUE(WaitFor([&] { return window.PagesPrepared(); }, 60000)) << "the kept profile did not sign in";
@@ -154,25 +139,25 @@ TEST_F(ResumeTest, ARestartWithTheSwitchRememberedResumesDeliveriesByItself) {
 TEST_F(ResumeTest, WithoutTheKeptProfileTheSellerIsToldTheSignInDidNotComeBack) {
   ASSERT_NO_FATAL_FAILURE(FirstRun(5));
   {
-    Application program;
+    Application program(shop());
     auto* keep = Find<QCheckBox>(program.window(), "选择框记住登录");
     EXPECT_TRUE(keep->isChecked());
     keep->click();
-    EXPECT_FALSE(KeepLoginWanted());
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(LoginProfileFolder())));
+    EXPECT_FALSE(KeepLoginWanted(shop()));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(LoginProfileFolder(shop()))));
   }
   CookieStore::Global().Clear();
-  Application program;
+  Application program(shop());
   EXPECT_FALSE(Find<QCheckBox>(program.window(), "选择框记住登录")->isChecked());
   ASSERT_TRUE(program.Start());
   ASSERT_TRUE(WaitFor([&] { return LogSays(program, "未能自动登录淘宝"); }, 60000));
   EXPECT_FALSE(program.window().PagesPrepared());
   EXPECT_FALSE(Find<QTimer>(program.window(), "自动发货时钟")->isActive());
-  const std::optional<std::string> told = bus_.NextNotification();
+  const std::optional<std::string> told = env_.bus().NextNotification();
   ASSERT_TRUE(told);
   EXPECT_EQ(testing::JsonStrings(*told, "summary"), std::vector<std::string>{"自动登录未成功"});
   // A private profile leaves nothing in the data folder.
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(LoginProfileFolder())));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(LoginProfileFolder(shop()))));
 }
 
 }  // namespace

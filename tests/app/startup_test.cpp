@@ -26,6 +26,7 @@
 #include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "market/hosts.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "x_windows.h"
 
@@ -42,7 +43,6 @@ class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    SetProgramDir(dir_.path().toStdString());
     server_.server.Get("/plugin.php", [this](const httplib::Request& req, httplib::Response& res) {
       const std::string id = req.get_param_value("id");
       if (id == "network_ver:msg") res.set_content(notice, "text/html; charset=utf-8");
@@ -67,12 +67,13 @@ class StartupTest : public ::testing::Test {
   StartupOptions options;
   std::vector<std::string> stored;
   QTemporaryDir dir_;
+  ShopContext shop_{dir_.path().toStdString()};  // update.ini is written into its folder
   LoopbackServer server_;
 };
 
 TEST_F(StartupTest, RunsEveryStepWhenNothingEndsTheProgram) {
   notice = "[check]1[check][msg]第一行\\n第二行<br />[msg]";
-  MainWindow window;
+  MainWindow window(shop_);
   window.show();
   FakePrompts prompts;
   QString titleAtNotice;
@@ -135,7 +136,7 @@ TEST_F(StartupTest, TitlePlaceholderIsReplacedWhereverItStands) {
       {"无版本号", "无版本号"},
   };
   for (const auto& c : cases) {
-    MainWindow window;
+    MainWindow window(shop_);
     window.setWindowTitle(QString::fromUtf8(c.before));
     FakePrompts prompts;
     ASSERT_TRUE(RunStartupSequence(window, prompts, options));
@@ -150,7 +151,7 @@ TEST_F(StartupTest, UpdatePromptYesEndsTheProgramNoGoesOn) {
   for (BoxAnswer answer : {BoxAnswer::kYes, BoxAnswer::kNo}) {
     const bool yes = answer == BoxAnswer::kYes;
     SCOPED_TRACE(yes ? "Yes" : "No");
-    MainWindow window;
+    MainWindow window(shop_);
     FakePrompts prompts;
     prompts.answers = {answer};
     const bool goOn = RunStartupSequence(window, prompts, options);
@@ -183,7 +184,7 @@ TEST_F(StartupTest, UpdatePromptYesEndsTheProgramNoGoesOn) {
 TEST_F(StartupTest, MissingImClientEndsTheProgramAfterTheMessageAndDownloadPage) {
   setenv("AUTODELIVER_WEB_HOST", server_.HostPort().c_str(), 1);
   options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
-  MainWindow window;
+  MainWindow window(shop_);
   FakePrompts prompts;
   EXPECT_FALSE(RunStartupSequence(window, prompts, options));
   ASSERT_EQ(prompts.boxes.size(), 1u);
@@ -218,7 +219,7 @@ TEST_F(StartupTest, LoginPageComesOnlyOnceTheSequenceHasReturned) {
     SCOPED_TRACE(clientMissing ? "IM client missing" : "IM client found");
     if (clientMissing)
       options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
-    MainWindow window;
+    MainWindow window(shop_);
     auto* holder = window.findChild<QFrame*>(QStringLiteral("图片框2"));
     FakePrompts prompts;
     prompts.answers = {BoxAnswer::kNo};
@@ -289,7 +290,7 @@ TEST_F(StartupTest, StartupBoxesStandAboveTheMainWindowAndHoldTheFocus) {
   notice = "[check]1[check][msg]通知正文[msg]";
   update = "[msg][update]<br />ver=1.0.0.1008<br />gx=新版[msg]";
   options.imClientLookup->storedPath = [] { return std::string("/nonexistent/AliIM.exe"); };
-  MainWindow window;
+  MainWindow window(shop_);
   OwnedPrompts prompts(&window);
   struct Seen {
     QString caption;

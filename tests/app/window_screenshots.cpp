@@ -31,6 +31,8 @@
 #include "app/window_prompts.h"
 #include "app_test_support.h"
 #include "market/hosts.h"
+#include "store/shop_context.h"
+#include "store/shop_paths.h"
 
 using namespace autodeliver;
 using testing_support::FakePrompts;
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
   app.setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
   const QString out = parser.positionalArguments().first();
 
-  Application program;
+  ShopContext shop(ProgramDir());  // the folder the rules pick, as the program takes it
+  Application program(shop);
   MainWindow& window = program.window();
   WindowPages& pages = program.pages();
   FakePrompts prompts;

@@ -22,13 +22,10 @@
 #include "app/application.h"
 #include "app/login_browser.h"
 #include "app_test_support.h"
-#include "delivery/market_sim_fixture.h"
-#include "delivery/notification_bus.h"
 #include "http/browser_cookies.h"
 #include "http/cookie_store.h"
 #include "market/hosts.h"
-#include "store/shop_paths.h"
-#include "store/table_schema.h"
+#include "support/program_env.h"
 #include "support/shop_folder.h"
 
 namespace autodeliver {
@@ -43,26 +40,6 @@ T* Find(QWidget& window, const char* name) {
   return found;
 }
 
-// An environment variable set for one test and put back afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 bool AnyLineContains(LogModel& model, const QString& text) {
   for (int r = 0; r < model.rowCount(); ++r) {
     if (model.entry(r).text.contains(text)) return true;
@@ -73,7 +50,7 @@ bool AnyLineContains(LogModel& model, const QString& text) {
 TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
   testing::ShopFolder shop;
   ASSERT_TRUE(shop.ok()) << shop.error();
-  Application program;
+  Application program(shop.context());
   MainWindow& window = program.window();
   window.show();
   auto* tabs = Find<QTabWidget>(window, "高级选择夹1");
@@ -97,7 +74,7 @@ TEST(WindowWatch, LogPageAndStatusLineAreInTheWindow) {
 TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
   testing::ShopFolder shop;
   ASSERT_TRUE(shop.ok()) << shop.error();
-  Application program;
+  Application program(shop.context());
   MainWindow& window = program.window();
   WindowWatch& watch = program.watch();
   window.show();
@@ -150,7 +127,7 @@ TEST(WindowWatch, ClosingWhileDeliveringAsksAndTheTraySaysWhy) {
 TEST(WindowWatch, TrayMenuWorksWithoutASystemTray) {
   testing::ShopFolder shop;
   ASSERT_TRUE(shop.ok()) << shop.error();
-  Application program;
+  Application program(shop.context());
   MainWindow& window = program.window();
   Tray& tray = program.watch().tray;
   EXPECT_EQ(tray.iconShown(),
@@ -193,19 +170,14 @@ TEST(WindowWatch, TrayMenuWorksWithoutASystemTray) {
 }
 
 TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
-  testing::NotificationBus bus;
-  ASSERT_TRUE(bus.ok()) << "no private bus or notification service";
-  ScopedEnv busAddress("DBUS_SESSION_BUS_ADDRESS", bus.address());
-  testing::MarketSim sim;
-  ASSERT_TRUE(sim.ok());
-  testing::ShopFolder shop;
-  ASSERT_TRUE(shop.ok()) << shop.error();
+  testing::ProgramEnv env;
+  ASSERT_EQ(env.problem(), "");
+  testing::MarketSim& sim = env.sim();
   // What is left of the old login in the program's store.
-  CookieStore::Global().Clear();
   CookieStore::Global().Put({"cookie2", "expired-session", "127.0.0.1", "/", false, false, std::nullopt});
   CookieStore::Global().Put({"old_login", "1", "127.0.0.1", "/", false, false, std::nullopt});
 
-  Application program;
+  Application program(env.shop());
   MainWindow& window = program.window();
   WindowWatch& watch = program.watch();
   window.show();
@@ -234,7 +206,7 @@ TEST(WindowWatch, ExpiredLoginIsToldOnceAndANewSignInReplacesTheCookies) {
   EXPECT_FALSE(button->isHidden());
   EXPECT_TRUE(watch.tray.reLoginAction()->isVisible());
   ASSERT_TRUE(WaitFor([&] { return AnyLineContains(watch.logPage.model(), "淘宝登录似乎已失效"); }, 5000));
-  const std::optional<std::string> told = bus.NextNotification();
+  const std::optional<std::string> told = env.bus().NextNotification();
   ASSERT_TRUE(told);
   EXPECT_EQ(testing::JsonStrings(*told, "summary"), std::vector<std::string>{"淘宝登录已失效"});
   ASSERT_TRUE(program.monitor().desktopNotifier().WaitIdle(std::chrono::seconds(20)));

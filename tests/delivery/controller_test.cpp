@@ -11,7 +11,6 @@
 #include <mutex>
 #include <vector>
 
-#include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "support/shop_folder.h"
@@ -69,7 +68,11 @@ class HeldCycle {
   std::promise<void> release;
 };
 
-TEST(DeliveryControllerTest, SettingSetsIntervalAndStatus) {
+// Each test's controller works on a shop folder of its own (it compacts the
+// stock at the end).
+class DeliveryControllerTest : public testing::ShopTest {};
+
+TEST_F(DeliveryControllerTest, SettingSetsIntervalAndStatus) {
   struct Case {
     bool ticked;
     std::string typed;
@@ -86,18 +89,18 @@ TEST(DeliveryControllerTest, SettingSetsIntervalAndStatus) {
   };
   for (const Case& c : cases) {
     FakeWindow window;
-    DeliveryController controller(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+    DeliveryController controller(shop(), window, [](const std::atomic<bool>&) { return CycleResult{}; });
     EXPECT_EQ(controller.ApplySetting(c.ticked, c.typed), c.status);
     EXPECT_EQ(window.Intervals(), std::vector<int>{c.interval}) << c.typed;
     EXPECT_EQ(controller.TimerInterval(), c.interval);
   }
 }
 
-TEST(DeliveryControllerTest, TickRunsOneCycleAndRestartsTheTimer) {
+TEST_F(DeliveryControllerTest, TickRunsOneCycleAndRestartsTheTimer) {
   FakeWindow window;
   HeldCycle cycle;
   cycle.delivered = 2;
-  DeliveryController controller(window, cycle.Runner());
+  DeliveryController controller(shop(), window, cycle.Runner());
   controller.ApplySetting(true, "30");
   controller.OnTick();
   ASSERT_TRUE(cycle.WaitStarted());
@@ -114,9 +117,9 @@ TEST(DeliveryControllerTest, TickRunsOneCycleAndRestartsTheTimer) {
   EXPECT_EQ(controller.LastCycleResult().ordersDelivered, 2);
 }
 
-TEST(DeliveryControllerTest, CycleThatDeliversNothingLeavesTheListsAlone) {
+TEST_F(DeliveryControllerTest, CycleThatDeliversNothingLeavesTheListsAlone) {
   FakeWindow window;
-  DeliveryController controller(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+  DeliveryController controller(shop(), window, [](const std::atomic<bool>&) { return CycleResult{}; });
   controller.ApplySetting(true, "5");
   controller.OnTick();
   controller.WaitForCycle();
@@ -126,7 +129,7 @@ TEST(DeliveryControllerTest, CycleThatDeliversNothingLeavesTheListsAlone) {
   EXPECT_EQ(window.Intervals(), (std::vector<int>{5000, 0, 5000, 0, 5000}));
 }
 
-TEST(DeliveryControllerTest, SettingDuringACycleWinsOverTheSavedInterval) {
+TEST_F(DeliveryControllerTest, SettingDuringACycleWinsOverTheSavedInterval) {
   struct Case {
     bool ticked;
     std::string typed;
@@ -135,7 +138,7 @@ TEST(DeliveryControllerTest, SettingDuringACycleWinsOverTheSavedInterval) {
   for (const Case& c : cases) {
     FakeWindow window;
     HeldCycle cycle;
-    DeliveryController controller(window, cycle.Runner());
+    DeliveryController controller(shop(), window, cycle.Runner());
     controller.ApplySetting(true, "30");
     controller.OnTick();
     ASSERT_TRUE(cycle.WaitStarted());
@@ -147,11 +150,11 @@ TEST(DeliveryControllerTest, SettingDuringACycleWinsOverTheSavedInterval) {
   }
 }
 
-TEST(DeliveryControllerTest, StopLetsTheCycleEndWithoutRestartingTheTimer) {
+TEST_F(DeliveryControllerTest, StopLetsTheCycleEndWithoutRestartingTheTimer) {
   FakeWindow window;
   HeldCycle cycle;
   cycle.delivered = 1;
-  DeliveryController controller(window, cycle.Runner());
+  DeliveryController controller(shop(), window, cycle.Runner());
   controller.ApplySetting(true, "30");
   controller.OnTick();
   ASSERT_TRUE(cycle.WaitStarted());
@@ -167,13 +170,13 @@ TEST(DeliveryControllerTest, StopLetsTheCycleEndWithoutRestartingTheTimer) {
 
 // A resend never runs beside a cycle: it is refused while a cycle runs, a
 // tick during a resend starts no cycle, and the timer keeps its interval.
-TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
+TEST_F(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
   FakeWindow window;
   HeldCycle cycle;
   std::promise<void> resendStarted, resendRelease;
   std::vector<std::string> resent;
   DeliveryController controller(
-      window, cycle.Runner(), [&](const ResendRequest& request, const std::atomic<bool>&) {
+      shop(), window, cycle.Runner(), [&](const ResendRequest& request, const std::atomic<bool>&) {
         resent.insert(resent.end(), request.orderNumbers.begin(), request.orderNumbers.end());
         resendStarted.set_value();
         resendRelease.get_future().wait();
@@ -215,28 +218,25 @@ TEST(DeliveryControllerTest, ResendAndCycleNeverRunAtOnce) {
   // Closing: no resend any more; without a resend runner, none at all.
   controller.RequestStop();
   EXPECT_EQ(controller.StartResend(orders({"1001"}), {}), DeliveryController::ResendStart::kStopping);
-  DeliveryController plain(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+  DeliveryController plain(shop(), window, [](const std::atomic<bool>&) { return CycleResult{}; });
   EXPECT_EQ(plain.StartResend(orders({"1001"}), {}), DeliveryController::ResendStart::kUnavailable);
 }
 
 // The cards the cycles take stay marked in the stock file; the controller
 // removes them after a cycle once they are an eighth of the table, and
 // whatever is left when it goes.
-TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
-  testing::ShopFolder shop;
-  ASSERT_TRUE(shop.ok());
-  for (int i = 0; i < 16; ++i)
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "c" + std::to_string(i), "p", 0}));
-  auto records = [] {
+TEST_F(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(AppendStockCard(shop(), {"A", "c" + std::to_string(i), "p", 0}));
+  auto records = [this] {
     RecordTable t;
-    return t.Open(ProgramShop().StockTablePath()) ? t.RecordCount() : -1;
+    return t.Open(shop().StockTablePath()) ? t.RecordCount() : -1;
   };
   {
     FakeWindow window;
     int takes[] = {3, 1};  // 3 of 16 marked: compacted; then 1 of 13: kept
     int cycle = 0;
-    DeliveryController controller(window, [&](const std::atomic<bool>&) {
-      for (int k = 0; k < takes[cycle]; ++k) EXPECT_TRUE(TakeStockCard(ProgramShop(), "A"));
+    DeliveryController controller(shop(), window, [&](const std::atomic<bool>&) {
+      for (int k = 0; k < takes[cycle]; ++k) EXPECT_TRUE(TakeStockCard(shop(), "A"));
       ++cycle;
       return CycleResult{};
     });
@@ -249,10 +249,10 @@ TEST(DeliveryControllerTest, MarkedStockIsCompactedAfterACycleAndAtClose) {
     controller.OnTick();
     controller.WaitForCycle();
     EXPECT_EQ(records(), 13);
-    EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").front().cardNumber, "c4");
+    EXPECT_EQ(LoadStockCardsOf(shop(), "A").front().cardNumber, "c4");
   }
   EXPECT_EQ(records(), 12);
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").front().recordNumber, 1);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "A").front().recordNumber, 1);
 }
 
 }  // namespace

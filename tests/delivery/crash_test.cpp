@@ -81,13 +81,11 @@ class DeliveryCrashTest : public DeliveryFixture {
 
   // A fresh data folder with its stock, and new orders on the marketplace.
   void Prepare(int run) {
-    SetProgramDir("");
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::string error;
     ASSERT_TRUE(CreateDataTables(dir_.string(), &error)) << error;
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
-    SetProgramDir(dir_.string());
     Monitor(item_);
     cards_.clear();
     for (int i = 0; i < 9; ++i)
@@ -114,7 +112,7 @@ class DeliveryCrashTest : public DeliveryFixture {
       io.recordUnflushed = true;
       if (powerCut) {
         g_powerCut = &io;
-        ProgramShop().SetDeliveryFileIo(&io);
+        shop().SetDeliveryFileIo(&io);
       }
       g_killAt = killAt;
       g_seen = 0;
@@ -123,8 +121,8 @@ class DeliveryCrashTest : public DeliveryFixture {
       std::atomic<bool> stop{false};
       // The delivering cycle, then the idle one that brings its deliveries
       // to the tables' and card.mdb's disk: both may be cut.
-      RunDeliveryCycle(sender, stop);
-      RunDeliveryCycle(sender, stop);
+      RunDeliveryCycle(shop(), sender, stop);
+      RunDeliveryCycle(shop(), sender, stop);
       std::ofstream(dir_ / "boundaries") << g_seen;
       ::_exit(0);
     }
@@ -141,7 +139,7 @@ class DeliveryCrashTest : public DeliveryFixture {
   void Restart() {
     TranscriptSender sender(transcript_);
     std::atomic<bool> stop{false};
-    for (int i = 0; i < 2; ++i) RunDeliveryCycle(sender, stop);
+    for (int i = 0; i < 2; ++i) RunDeliveryCycle(shop(), sender, stop);
   }
 
   // The audit; `what` names the run in failures. Counts into failures_.
@@ -149,7 +147,7 @@ class DeliveryCrashTest : public DeliveryFixture {
     std::map<std::string, std::string> owner;  // card number -> where it is
     int lost = 0, doubled = 0, cut = 0, twoSets = 0, stranded = 0, missingRows = 0, doubledRows = 0,
         badTables = 0;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item_)) {
+    for (const StockCard& c : LoadStockCardsOf(shop(), item_)) {
       if (!owner.emplace(c.cardNumber, "stock").second) ++doubled;
     }
     std::map<std::string, std::vector<std::string>> rowsOf;
@@ -195,7 +193,7 @@ class DeliveryCrashTest : public DeliveryFixture {
         if (copies > 1) ++doubledRows;
       }
     }
-    for (const std::string& table : {ProgramShop().StockTablePath(), ProgramShop().SentTablePath()}) {
+    for (const std::string& table : {shop().StockTablePath(), shop().SentTablePath()}) {
       RecordTable t;
       if (!t.Open(table)) {
         ++badTables;
@@ -210,7 +208,7 @@ class DeliveryCrashTest : public DeliveryFixture {
       const std::optional<BlockReport> blocks = t.CheckBlocks();
       if (blocks && !blocks->problems.empty()) ++badTables;
     }
-    const bool journalSettled = DeliveryJournal().Unfinished().empty();
+    const bool journalSettled = DeliveryJournal(shop()).Unfinished().empty();
     EXPECT_EQ(lost, 0) << what;
     EXPECT_EQ(doubled, 0) << what;
     EXPECT_EQ(cut, 0) << what;

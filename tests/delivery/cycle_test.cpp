@@ -107,7 +107,7 @@ TEST_F(DeliveryCycleTest, DeliversNewMonitoredOrdersOldestCardFirstInPageOrder) 
   const std::string second = PlaceOrder("Q币", 1, "买家乙");
   const std::string trailingSpace = PlaceOrder("点卡10元 ", 1, "买家丁");
   const std::string recorded = PlaceOrder("点卡10元", 1, "买家戊");
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, recorded, "买家戊"_gbk, 1, "OLD", "x", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(shop(), {card, recorded, "买家戊"_gbk, 1, "OLD", "x", "", "t"}));
 
   const CycleResult result = Cycle();
   EXPECT_EQ(result.ordersListed, 5);
@@ -182,12 +182,12 @@ TEST_F(DeliveryCycleTest, ClosingTheDeliveryBringsTheLastCyclesCardsToCardMdb) {
     void SetTimerInterval(int) override {}
   } window;
   {
-    DeliveryController controller(window, [](const std::atomic<bool>&) { return CycleResult{}; });
+    DeliveryController controller(shop(), window, [](const std::atomic<bool>&) { return CycleResult{}; });
     ASSERT_EQ(Cycle().ordersDelivered, 1);
     EXPECT_TRUE(ExportedRows().empty());
   }
   EXPECT_EQ(ExportedRows(), std::vector<std::string>{order + "|K1|k1"});
-  EXPECT_TRUE(DeliveryJournal().Entries().empty());
+  EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
 }
 
 TEST_F(DeliveryCycleTest, OrderWaitsWholeUntilTheStockCoversIt) {
@@ -204,8 +204,8 @@ TEST_F(DeliveryCycleTest, OrderWaitsWholeUntilTheStockCoversIt) {
   EXPECT_EQ(Listed(), std::vector<std::string>{order});
 
   // A quantity of 0 or less takes nothing either.
-  EXPECT_EQ(DeliverCards("9", card, "b", "", 0).message, std::nullopt);
-  EXPECT_EQ(DeliverCards("9", card, "b", "", -1).message, std::nullopt);
+  EXPECT_EQ(DeliverCards(shop(), "9", card, "b", "", 0).message, std::nullopt);
+  EXPECT_EQ(DeliverCards(shop(), "9", card, "b", "", -1).message, std::nullopt);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
 
   // Once the seller restocks, the order goes out whole, oldest card first.
@@ -239,7 +239,7 @@ TEST_F(DeliveryCycleTest, EditsOfOtherProgramsBetweenTwoCyclesAreSeen) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     RecordTable sent;
-    ::_exit(sent.Open(ProgramShop().SentTablePath()) &&
+    ::_exit(sent.Open(shop().SentTablePath()) &&
                     sent.Append({card, recordedElsewhere, "买家乙"_gbk, "1", "X", "Y", "", "t"})
                 ? 0
                 : 1);
@@ -280,15 +280,15 @@ TEST_F(DeliveryCycleTest, WritesBetweenTwoOrdersOfOneCycleAreSeen) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       RecordTable stock, sent;
-      const bool ok = stock.Open(ProgramShop().StockTablePath()) && stock.GoTo(2) && stock.MarkDeleted() &&
-                      sent.Open(ProgramShop().SentTablePath()) &&
+      const bool ok = stock.Open(shop().StockTablePath()) && stock.GoTo(2) && stock.MarkDeleted() &&
+                      sent.Open(shop().SentTablePath()) &&
                       sent.Append({card, last, "买家甲"_gbk, "1", "ELSEWHERE", "x", "", "t"});
       ::_exit(ok ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 3));  // C3, from the window
+    ASSERT_TRUE(MarkStockCardAt(shop(), 3));  // C3, from the window
     Stock(card, {{"C4", "4"}});
   };
 
@@ -314,12 +314,13 @@ TEST_F(DeliveryCycleTest, AnOrderNumberWiderThanItsFieldWaitsWithEveryCardInStoc
   const std::string card = "点卡"_gbk;
   Monitor(card);
   Stock(card, {{"C1", "1"}});
-  const CardDelivery refused = DeliverCards(std::string(kOrderNumberWidth + 1, '9'), card, "买家"_gbk, "", 1);
+  const CardDelivery refused =
+      DeliverCards(shop(), std::string(kOrderNumberWidth + 1, '9'), card, "买家"_gbk, "", 1);
   EXPECT_FALSE(refused.message);
   EXPECT_EQ(refused.waitReason, WaitReason::kValueTooLong);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C1"});
   EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(DeliverCards("1001", card, "买家"_gbk, "").message);
+  EXPECT_TRUE(DeliverCards(shop(), "1001", card, "买家"_gbk, "").message);
   ASSERT_EQ(Sent().size(), 1u);
   EXPECT_EQ(Sent()[0].cardNumber, "C1");
 }
@@ -374,7 +375,7 @@ TEST_F(DeliveryCycleTest, MessageNotHandedOverKeepsCardsRecordedAndOrderListed) 
   EXPECT_EQ(Listed(), std::vector<std::string>{order});
   EXPECT_TRUE(result.endedAtImFailure);
   // Marked as not delivered to its buyer, for a resend.
-  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
+  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(shop()).List();
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(marks[0].orderNumber, order);
   EXPECT_EQ(marks[0].buyerNick, "买家甲"_gbk);
@@ -418,7 +419,7 @@ TEST_F(DeliveryCycleTest, ImFailureEndsTheCycleAndLeavesLaterOrdersUntouched) {
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{first + "|C1|1", first + "|C2|2"}));
   EXPECT_TRUE(ConsignAttempts().empty());
   EXPECT_EQ(Listed(), (std::vector<std::string>{first, second, third}));
-  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
+  const std::vector<UndeliveredOrder> marks = UndeliveredOrders(shop()).List();
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_EQ(marks[0].orderNumber, first);
 
@@ -429,7 +430,7 @@ TEST_F(DeliveryCycleTest, ImFailureEndsTheCycleAndLeavesLaterOrdersUntouched) {
   EXPECT_FALSE(next.endedAtImFailure);
   EXPECT_EQ(next.ordersDelivered, 2);
   EXPECT_EQ(Consigned(), (std::vector<std::string>{second, third}));
-  EXPECT_EQ(UndeliveredOrders(ProgramShop()).List().size(), 1u);
+  EXPECT_EQ(UndeliveredOrders(shop()).List().size(), 1u);
 }
 
 // Answers every request with a page that is neither the profile page nor a
@@ -447,7 +448,7 @@ TEST_F(DeliveryCycleTest, LoginLooksExpiredAfterTwoSignedOutCyclesInARow) {
   RecordingEvents events;
   auto cycle = [&] {
     events.lines.clear();
-    const CycleResult r = RunDeliveryCycle(sender_, stop_, &events, &watch);
+    const CycleResult r = RunDeliveryCycle(shop(), sender_, stop_, &events, &watch);
     const bool told = std::count(events.lines.begin(), events.lines.end(), "login expired") > 0;
     const bool restored = std::count(events.lines.begin(), events.lines.end(), "login restored") > 0;
     return std::make_tuple(r.loginSign, r.loginLooksExpired, told, restored);
@@ -538,14 +539,14 @@ TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
   const std::string notHanded = PlaceOrder("点卡", 1, "买家己");
   const std::string delivered = PlaceOrder("点卡", 1, "买家甲");
   const std::string recorded = PlaceOrder("点卡", 1, "买家乙");
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, recorded, "买家乙"_gbk, 1, "OLD", "x", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(shop(), {card, recorded, "买家乙"_gbk, 1, "OLD", "x", "", "t"}));
   const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
   const std::string tooMany = PlaceOrder("点卡", 5, "买家丁");
   const std::string online = PlaceOrder("坏卡", 1, "买家戊");
   sender_.onSend = [this] { sender_.handedOver = sender_.sent.size() < 2; };
 
   RecordingEvents events;
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   EXPECT_EQ(events.lines, (std::vector<std::string>{
                               "cycle",
                               "scanned listed 6",
@@ -575,12 +576,12 @@ TEST_F(DeliveryCycleTest, ObserverIsToldEachOrdersFateInOrder) {
   Stock(card, {{"C3", "3"}});
   const std::string later = PlaceOrder("点卡", 1, "甲");
   setenv("AUTODELIVER_MEMBER_HOST", "127.0.0.1:1", 1);
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
   EXPECT_EQ(events.lines, (std::vector<std::string>{"cycle", "scanned listed 1", "seen " + later,
                                                     "waiting " + later + " nick 0", "end 1 0 0 1 0"}));
-  EXPECT_EQ(DeliverCards("9", card, "b", "", 0).waitReason, WaitReason::kQuantityNotPositive);
-  EXPECT_EQ(DeliverCards("9", card, "b", "", 0).stockLeft, 1);
+  EXPECT_EQ(DeliverCards(shop(), "9", card, "b", "", 0).waitReason, WaitReason::kQuantityNotPositive);
+  EXPECT_EQ(DeliverCards(shop(), "9", card, "b", "", 0).stockLeft, 1);
 }
 
 // The cards that orders wait for are summed per item over one cycle, the
@@ -601,7 +602,7 @@ TEST_F(DeliveryCycleTest, WaitingNeedsSumTheOrdersShortOfStockPerCycle) {
   WaitingNeeds needs;
   std::vector<StockCounts> handed;
   needs.SetHandover([&](const StockCounts& sums) { handed.push_back(sums); });
-  RunDeliveryCycle(sender_, stop_, &needs);
+  RunDeliveryCycle(shop(), sender_, stop_, &needs);
   ASSERT_EQ(handed.size(), 1u);
   EXPECT_EQ(handed[0], (StockCounts{{card, 8}, {month, 2}}));
   EXPECT_EQ(needs.Last(), handed[0]);
@@ -609,16 +610,16 @@ TEST_F(DeliveryCycleTest, WaitingNeedsSumTheOrdersShortOfStockPerCycle) {
   // Restocked: the next cycle delivers the month card's order and starts
   // its sums afresh.
   Stock(month, {{"M1", "1"}, {"M2", "2"}});
-  RunDeliveryCycle(sender_, stop_, &needs);
+  RunDeliveryCycle(shop(), sender_, stop_, &needs);
   ASSERT_EQ(handed.size(), 2u);
   EXPECT_EQ(handed[1], (StockCounts{{card, 8}}));
 
   // A cycle stopped before its end, and one whose page could not be read,
   // hand nothing over and keep the last whole cycle's sums.
   std::atomic<bool> stop{true};
-  RunDeliveryCycle(sender_, stop, &needs);
+  RunDeliveryCycle(shop(), sender_, stop, &needs);
   sim_.Post("/_sim/expire_sessions");
-  RunDeliveryCycle(sender_, stop_, &needs);
+  RunDeliveryCycle(shop(), sender_, stop_, &needs);
   EXPECT_EQ(handed.size(), 2u);
   EXPECT_EQ(needs.Last(), handed[1]);
 }

@@ -65,21 +65,19 @@ class DeliveryFixture : public ::testing::Test {
     sim_.SignIn();
   }
 
-  static void Monitor(const std::string& item) {
-    ASSERT_TRUE(AppendItem(ProgramShop(), {item, "", 0, true}));
-  }
-  static void Stock(const std::string& item, const std::vector<std::pair<std::string, std::string>>& cards) {
+  void Monitor(const std::string& item) { ASSERT_TRUE(AppendItem(shop(), {item, "", 0, true})); }
+  void Stock(const std::string& item, const std::vector<std::pair<std::string, std::string>>& cards) {
     for (const auto& [number, password] : cards)
-      ASSERT_TRUE(AppendStockCard(ProgramShop(), {item, number, password, 0}));
+      ASSERT_TRUE(AppendStockCard(shop(), {item, number, password, 0}));
   }
-  static std::vector<std::string> StockNumbers(const std::string& item) {
+  std::vector<std::string> StockNumbers(const std::string& item) {
     std::vector<std::string> numbers;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item)) numbers.push_back(c.cardNumber);
+    for (const StockCard& c : LoadStockCardsOf(shop(), item)) numbers.push_back(c.cardNumber);
     return numbers;
   }
-  static std::vector<SentCard> Sent() {
+  std::vector<SentCard> Sent() {
     std::vector<SentCard> cards;
-    LoadSentCards(ProgramShop(), &cards);
+    LoadSentCards(shop(), &cards);
     return cards;
   }
   // Places an order (title and buyer in UTF-8) and returns its number.
@@ -114,10 +112,11 @@ class DeliveryFixture : public ::testing::Test {
     pclose(pipe);
     return rows;
   }
-  CycleResult Cycle() { return RunDeliveryCycle(sender_, stop_); }
+  CycleResult Cycle() { return RunDeliveryCycle(shop(), sender_, stop_); }
+  ShopContext& shop() { return shop_.context(); }
 
   MarketSim sim_;
-  ShopFolder shop_;  // the program folder while the test runs
+  ShopFolder shop_;  // the shop the test delivers from
   std::filesystem::path dir_ = shop_.path();
   FakeSender sender_;
   std::atomic<bool> stop_{false};

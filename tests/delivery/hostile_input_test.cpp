@@ -110,23 +110,25 @@ class HostileInputTest : public ::testing::Test {
     SetHttpTimeoutForTesting(std::chrono::seconds(20));
     ASSERT_TRUE(shop_.ok()) << shop_.error();
     ASSERT_TRUE(CreateCardDatabase((dir_ / "card.mdb").string()));
-    ASSERT_TRUE(AppendItem(ProgramShop(), {kItem, "", 0, true}));
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {kItem, "C1", "P1", 0}));
+    ASSERT_TRUE(AppendItem(shop(), {kItem, "", 0, true}));
+    ASSERT_TRUE(AppendStockCard(shop(), {kItem, "C1", "P1", 0}));
   }
   void TearDown() override { SetHttpTimeoutForTesting(std::chrono::milliseconds(0)); }
 
   static testing::OrderBlock OrderFor(const std::string& buyer) {
     return {"5001", kItem, "1", buyer, "9001"};
   }
-  static std::size_t StockLeft() { return LoadStockCardsOf(ProgramShop(), kItem).size(); }
-  static std::size_t SentRecords() {
+  std::size_t StockLeft() { return LoadStockCardsOf(shop(), kItem).size(); }
+  std::size_t SentRecords() {
     std::vector<SentCard> cards;
-    LoadSentCards(ProgramShop(), &cards);
+    LoadSentCards(shop(), &cards);
     return cards.size();
   }
-  CycleResult Cycle() { return RunDeliveryCycle(sender_, stop_, &events_); }
+  CycleResult Cycle() { return RunDeliveryCycle(shop(), sender_, stop_, &events_); }
 
   inline static const std::string kItem = "游戏点卡"_gbk;
+  ShopContext& shop() { return shop_.context(); }
+
   testing::ShopFolder shop_;
   std::filesystem::path dir_ = shop_.path();
   HostileMarket market_;
@@ -193,7 +195,7 @@ TEST_F(HostileInputTest, PageOfMoreThanSixtyFourMebibytesIsReadToItsLastOrder) {
   // One order at the top, 65 MiB of filler, one order at the very end, sent
   // without a length: the page is read as it arrives, and both orders are
   // delivered.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {kItem, "C2", "P2", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {kItem, "C2", "P2", 0}));
   const std::vector<testing::OrderBlock> two = {OrderFor("买家甲"_gbk),
                                                 {"5002", kItem, "1", "买家乙"_gbk, "9002"}};
   const std::string first = testing::RenderOrderBlock(two[0]);
@@ -258,8 +260,8 @@ TEST_F(HostileInputTest, OpenersThatNeverCloseDoNotCostTheOrdersOfThePage) {
 }
 
 TEST_F(HostileInputTest, OnlineCardWithAnEndlessAnswerStaysInStock) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"在线卡"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"在线卡"_gbk, market_.Url("/card"), "P", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"在线卡"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"在线卡"_gbk, market_.Url("/card"), "P", 0}));
   Reply endless{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"};
   endless.more = [sent = std::size_t{0}](std::string& next) mutable {
     next.assign(64 << 10, '7');
@@ -270,7 +272,7 @@ TEST_F(HostileInputTest, OnlineCardWithAnEndlessAnswerStaysInStock) {
   market_.ListOrder({"5002", "在线卡"_gbk, "1", "买家乙"_gbk, "9002"});
   EXPECT_EQ(Cycle().ordersDelivered, 0);
   EXPECT_EQ(events_.waits, std::vector<WaitReason>{WaitReason::kOnlineCardFailed});
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "在线卡"_gbk).size(), 1u);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "在线卡"_gbk).size(), 1u);
 }
 
 // The IM sender itself never starts the client for a nick that cannot pass:
@@ -291,10 +293,10 @@ TEST_F(HostileInputTest, ImSenderNeverPutsAnUnpassableNickOnTheCommandLine) {
     bool PressEnter(WindowId) override { return false; }
     bool Close(WindowId) override { return false; }
   } windows;
-  ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), client.string()));
+  ASSERT_TRUE(SetSetting(shop(), ImClientPathSetting(), client.string()));
   ImSendBounds bounds;
   bounds.searchTimeout = std::chrono::milliseconds(10);
-  ImMessageSender sender(bounds, &windows);
+  ImMessageSender sender(shop(), bounds, &windows);
 
   for (const auto& [seller, buyer] :
        std::vector<std::pair<std::string, std::string>>{{"店铺A"_gbk, "买家 --quit"_gbk},

@@ -106,11 +106,11 @@ class Recorder : public DeliveryEvents {
 class DeliveryLedgerTest : public DeliveryFixture {
  protected:
   void TearDown() override {
-    ProgramShop().SetDeliveryFileIo(nullptr);
+    shop().SetDeliveryFileIo(nullptr);
     DeliveryFixture::TearDown();
   }
   // Card numbers in a message, checked against the sent rows.
-  static bool EveryCardRecorded(const std::vector<SentMessage>& messages) {
+  bool EveryCardRecorded(const std::vector<SentMessage>& messages) {
     std::set<std::string> recorded;
     for (const SentCard& s : Sent()) recorded.insert(s.cardNumber);
     for (const SentMessage& m : messages) {
@@ -136,9 +136,9 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     sender_.sent.clear();
     FaultIo disk;  // full from write `failFrom` (0-based) on
     disk.failWritesFrom = failFrom + 1;
-    ProgramShop().SetDeliveryFileIo(&disk);
+    shop().SetDeliveryFileIo(&disk);
     Recorder events;
-    const CycleResult full = RunDeliveryCycle(sender_, stop_, &events);
+    const CycleResult full = RunDeliveryCycle(shop(), sender_, stop_, &events);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
     const std::size_t sentWhileFull = sender_.sent.size();
     if (sentWhileFull == 0) {
@@ -146,14 +146,14 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
       EXPECT_TRUE(full.notWritten.IsDiskFull()) << full.notWritten.ToString();
     }
     // A second cycle on the full disk changes nothing for the buyer.
-    RunDeliveryCycle(sender_, stop_, &events);
+    RunDeliveryCycle(shop(), sender_, stop_, &events);
     EXPECT_EQ(sender_.sent.size(), sentWhileFull);
     EXPECT_TRUE(EveryCardRecorded(sender_.sent));
 
     disk.failWritesFrom = 0;
     Cycle();
     Cycle();
-    ProgramShop().SetDeliveryFileIo(nullptr);
+    shop().SetDeliveryFileIo(nullptr);
     std::set<std::string> texts;
     for (const SentMessage& m : sender_.sent) texts.insert(m.message);
     EXPECT_EQ(texts.size(), 1u) << "one card set for the order, whatever was resent";
@@ -164,7 +164,7 @@ TEST_F(DeliveryLedgerTest, AFullDiskSendsNothingUnrecordedAndEveryOrderGoesOutOn
     for (const SentCard& s : Sent()) rows += s.orderNumber == order;
     EXPECT_EQ(rows, 2);
     EXPECT_TRUE(StockNumbers(item).empty());
-    EXPECT_TRUE(DeliveryJournal().Unfinished().empty());
+    EXPECT_TRUE(DeliveryJournal(shop()).Unfinished().empty());
   }
 }
 
@@ -176,7 +176,7 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheIdleCycleFlu
                                            PlaceOrder("点卡10元", 2, "买家乙"),
                                            PlaceOrder("点卡10元", 1, "买家丙")};
   FlushCount flushes;
-  ProgramShop().SetDeliveryFileIo(&flushes);
+  shop().SetDeliveryFileIo(&flushes);
   // At each message: the journal's flushes so far, those of any other file
   // (the folder, once, when the journal is made), and the order the journal
   // holds recorded with the cards of the message.
@@ -187,7 +187,7 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheIdleCycleFlu
     otherFlushesAtSend.push_back(flushes.Total() - flushes.of["delivery.journal"]);
     const std::string& message = sender_.sent.back().message;
     bool kept = false;
-    for (const LedgerEntry& e : DeliveryJournal().Entries()) {
+    for (const LedgerEntry& e : DeliveryJournal(shop()).Entries()) {
       bool named = e.recorded && !e.handed;
       for (const PlannedCard& c : e.plan.cards)
         named = named && message.find(c.sentNumber) != std::string::npos;
@@ -218,18 +218,16 @@ TEST_F(DeliveryLedgerTest, EachMessageFollowsOneFlushOfItsPlanAndTheIdleCycleFlu
     return flushes.of[name] - (was == before.end() ? 0 : was->second);
   };
   const CycleResult idle = Cycle();
-  ProgramShop().SetDeliveryFileIo(nullptr);
+  shop().SetDeliveryFileIo(nullptr);
   EXPECT_EQ(idle.ordersDelivered, 0);
-  const std::string stock =
-      std::filesystem::path(TableFilePath(ProgramShop().StockTablePath())).filename().string();
-  const std::string sent =
-      std::filesystem::path(TableFilePath(ProgramShop().SentTablePath())).filename().string();
+  const std::string stock = std::filesystem::path(TableFilePath(shop().StockTablePath())).filename().string();
+  const std::string sent = std::filesystem::path(TableFilePath(shop().SentTablePath())).filename().string();
   EXPECT_EQ(since(stock), 1) << "the stock table once";
   EXPECT_EQ(since(sent), 1) << "the sent table once";
   EXPECT_EQ(since("delivery.journal"), 1) << "its exporting line only";
   EXPECT_EQ(ExportedRows().size(), 4u);
-  EXPECT_TRUE(DeliveryJournal().Entries().empty());
-  EXPECT_EQ(std::filesystem::file_size(DeliveryJournalPath()), 0u);
+  EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
+  EXPECT_EQ(std::filesystem::file_size(DeliveryJournalPath(shop())), 0u);
 }
 
 TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWrittenTwice) {
@@ -240,23 +238,23 @@ TEST_F(DeliveryLedgerTest, AJournalLeftByAnEarlierVersionIsFinishedWithoutARowWr
   // appended each card.mdb row between an exporting and an exported line;
   // it was cut after the first card's row went in, before its line.
   DeliveryPlan plan{"OLD-1", item, "买家丁"_gbk, "", 2, "t", {}};
-  for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item))
+  for (const StockCard& c : LoadStockCardsOf(shop(), item))
     plan.cards.push_back({c.recordNumber, c.cardNumber, c.cardPassword, c.cardNumber});
   {
-    DeliveryJournal journal;
+    DeliveryJournal journal(shop());
     ASSERT_TRUE(journal.Planned(plan));
-    ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
+    ASSERT_EQ(RecordPlannedCards(shop(), plan), RecordOutcome::kRecorded);
     ASSERT_TRUE(journal.Recorded(plan.orderNumber));
     ASSERT_TRUE(journal.Exporting(plan.orderNumber, 0, 0));
-    ASSERT_TRUE(ExportCardToAccess(plan.orderNumber, "V1", "p1"));
+    ASSERT_TRUE(ExportCardToAccess(shop(), plan.orderNumber, "V1", "p1"));
     ASSERT_TRUE(journal.Handed(plan.orderNumber));
     ASSERT_TRUE(journal.Consigned(plan.orderNumber));
   }
-  RecoverDeliveryRecords(nullptr);
+  RecoverDeliveryRecords(shop(), nullptr);
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"OLD-1|V1|p1", "OLD-1|V2|p2"}));
   EXPECT_EQ(Sent().size(), 2u);
   EXPECT_TRUE(StockNumbers(item).empty());
-  EXPECT_TRUE(DeliveryJournal().Entries().empty()) << "finished, and cut from the journal";
+  EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty()) << "finished, and cut from the journal";
 }
 
 TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPlan) {
@@ -264,31 +262,31 @@ TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPla
   Monitor(item);
   Stock(item, {{"W1", "p1"}, {"W2", "p2"}, {"W3", "p3"}});
   DeliveryPlan plan{"LOST-1", item, "买家戊"_gbk, "", 2, "t", {}};
-  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
+  const std::vector<StockCard> stock = LoadStockCardsOf(shop(), item);
   for (std::size_t i = 0; i < 2; ++i)
     plan.cards.push_back(
         {stock[i].recordNumber, stock[i].cardNumber, stock[i].cardPassword, stock[i].cardNumber});
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop());
   ASSERT_TRUE(journal.Planned(plan));
-  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
+  ASSERT_EQ(RecordPlannedCards(shop(), plan), RecordOutcome::kRecorded);
   ASSERT_TRUE(journal.Recorded(plan.orderNumber));
   ASSERT_TRUE(journal.Handed(plan.orderNumber));
   // A power cut kept the stock (flushed by a compaction in between) but not
   // the sent rows, still unflushed: the cards are in neither table.
   {
     RecordTable sent;
-    ASSERT_TRUE(sent.Open(ProgramShop().SentTablePath()));
+    ASSERT_TRUE(sent.Open(shop().SentTablePath()));
     ASSERT_TRUE(sent.MarkDeletedWhere([](RecordTable&) { return true; }));
     ASSERT_TRUE(sent.Purge());
   }
-  CompactStock(ProgramShop());  // if the delivery left any marked card
+  CompactStock(shop());  // if the delivery left any marked card
   ASSERT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
 
-  RecoverDeliveryRecords(nullptr);
+  RecoverDeliveryRecords(shop(), nullptr);
   std::vector<std::string> rows;
   for (const SentCard& s : Sent()) rows.push_back(s.orderNumber + "|" + s.cardNumber);
   EXPECT_EQ(rows, (std::vector<std::string>{"LOST-1|W1", "LOST-1|W2"}));
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked("LOST-1"));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked("LOST-1"));
   EXPECT_EQ(StockNumbers(item), std::vector<std::string>{"W3"});
   EXPECT_EQ(ExportedRows(), (std::vector<std::string>{"LOST-1|W1|p1", "LOST-1|W2|p2"}));
 }
@@ -296,17 +294,20 @@ TEST_F(DeliveryLedgerTest, ARecordedOrderWhoseRowsWereLostGetsThemBackFromItsPla
 // Writes to the stock table fail for want of space while armed.
 class FullStockDisk : public FileIo {
  public:
+  explicit FullStockDisk(const ShopContext& shop) : stockFile_(TableFilePath(shop.StockTablePath())) {}
   ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override {
     const std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
     std::error_code error;
-    if (armed &&
-        std::filesystem::read_symlink(link, error) == TableFilePath(ProgramShop().StockTablePath())) {
+    if (armed && std::filesystem::read_symlink(link, error) == stockFile_) {
       errno = ENOSPC;
       return -1;
     }
     return FileIo::WriteAt(fd, data, size, offset);
   }
   bool armed = true;
+
+ private:
+  const std::string stockFile_;
 };
 
 TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTheNextOrder) {
@@ -315,13 +316,13 @@ TEST_F(DeliveryLedgerTest, ACardWhoseStockMarkFailedAfterItsRowIsNotPlannedForTh
   Stock(item, {{"S1", "p1"}, {"S2", "p2"}});
   const std::string first = PlaceOrder("点卡10元", 1, "买家己");
   const std::string second = PlaceOrder("点卡10元", 1, "买家庚");
-  FullStockDisk disk;
-  ProgramShop().SetDeliveryFileIo(&disk);
+  FullStockDisk disk(shop());
+  shop().SetDeliveryFileIo(&disk);
   Cycle();  // the first order's row is written, its card stays in stock
   disk.armed = false;
   Cycle();
   Cycle();
-  ProgramShop().SetDeliveryFileIo(nullptr);
+  shop().SetDeliveryFileIo(nullptr);
   std::map<std::string, std::set<std::string>> ordersOf;  // card -> orders with a row of it
   for (const SentCard& s : Sent()) ordersOf[s.cardNumber].insert(s.orderNumber);
   for (const auto& [card, orders] : ordersOf) EXPECT_EQ(orders.size(), 1u) << card << " given to two orders";
@@ -350,8 +351,8 @@ TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
     std::string summary;     // the notification's title
     std::string advice;      // in the log line and the notification
   };
-  const std::string journal = DeliveryJournalPath();
-  const std::string sentName = std::filesystem::path(ProgramShop().SentTablePath()).filename().string();
+  const std::string journal = DeliveryJournalPath(shop());
+  const std::string sentName = std::filesystem::path(shop().SentTablePath()).filename().string();
   const Case cases[] = {
       {"no space", 0, ENOSPC, "磁盘已满，卡密无法记入已发卡密", "磁盘已满，卡密无法记录，暂停发货",
        "磁盘已满", "请腾出磁盘空间"},
@@ -380,9 +381,9 @@ TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
     for (DeliveryEvents* e : std::initializer_list<DeliveryEvents*>{&log, &status, &policy}) events.Add(e);
 
     FullDisk disk(c.failFrom, c.error);
-    ProgramShop().SetDeliveryFileIo(&disk);
-    const CycleResult result = RunDeliveryCycle(sender_, stop_, &events);
-    ProgramShop().SetDeliveryFileIo(nullptr);
+    shop().SetDeliveryFileIo(&disk);
+    const CycleResult result = RunDeliveryCycle(shop(), sender_, stop_, &events);
+    shop().SetDeliveryFileIo(nullptr);
     EXPECT_TRUE(sender_.sent.empty()) << "nothing goes out unrecorded";
     EXPECT_EQ(result.notWritten.error(), c.error) << result.notWritten.ToString();
 
@@ -406,7 +407,7 @@ TEST_F(DeliveryLedgerTest, AFailedWriteReachesTheSellerWithItsCause) {
 
     // Once the disk takes writes again the order goes out as usual, and the
     // status line no longer shows the failure.
-    RunDeliveryCycle(sender_, stop_, &events);
+    RunDeliveryCycle(shop(), sender_, stop_, &events);
     EXPECT_EQ(sender_.sent.size(), 1u);
     EXPECT_EQ(StatusLineText(status.Figures(), 5, false).find("卡密无法记录"), std::string::npos);
     sender_.sent.clear();
@@ -424,21 +425,21 @@ TEST_F(DeliveryLedgerTest, AnUnansweredConsignIsRetriedWithoutAnotherMessage) {
   // answering: nothing listens on port 1.
   sender_.onSend = [] { setenv("AUTODELIVER_LOGISTICS_HOST", "127.0.0.1:1", 1); };
   Recorder events;
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   setenv("AUTODELIVER_LOGISTICS_HOST", host.c_str(), 1);
   sender_.onSend = nullptr;
   EXPECT_EQ(sender_.sent.size(), 1u);
   EXPECT_TRUE(Consigned().empty());
   EXPECT_EQ(Listed(), std::vector<std::string>{order});
 
-  RunDeliveryCycle(sender_, stop_, &events);
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   EXPECT_EQ(sender_.sent.size(), 1u) << "no second message";
   EXPECT_EQ(Consigned(), std::vector<std::string>{order});
   int retries = 0;
   for (const auto& e : events.recovered) retries += e.action == RecoveryAction::kConsignRetried && e.ok;
   EXPECT_EQ(retries, 1);
-  EXPECT_TRUE(DeliveryJournal().Unfinished().empty());
+  EXPECT_TRUE(DeliveryJournal(shop()).Unfinished().empty());
 }
 
 TEST_F(DeliveryLedgerTest, RecordedCardsOfAnOrderNoLongerListedAreMarkedForTheSeller) {
@@ -448,17 +449,17 @@ TEST_F(DeliveryLedgerTest, RecordedCardsOfAnOrderNoLongerListedAreMarkedForTheSe
   // A delivery cut after its record, for an order the marketplace no longer
   // lists.
   DeliveryPlan plan{"GONE-1", item, "买家乙"_gbk, "", 1, "t", {}};
-  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
+  const std::vector<StockCard> stock = LoadStockCardsOf(shop(), item);
   plan.cards.push_back({stock[0].recordNumber, "M1", "p1", "M1"});
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop());
   ASSERT_TRUE(journal.Planned(plan));
-  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
+  ASSERT_EQ(RecordPlannedCards(shop(), plan), RecordOutcome::kRecorded);
   ASSERT_TRUE(journal.Recorded(plan.orderNumber));
 
   Recorder events;
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   EXPECT_TRUE(sender_.sent.empty());
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked("GONE-1"));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked("GONE-1"));
   ASSERT_EQ(events.recovered.size(), 1u);
   EXPECT_EQ(events.recovered[0].action, RecoveryAction::kMarkedForSeller);
   EXPECT_TRUE(journal.Unfinished().empty());
@@ -472,17 +473,17 @@ TEST_F(DeliveryLedgerTest, AMarkThatCannotBeKeptIsToldAsSuchAndTriedAgain) {
   Monitor(item);
   Stock(item, {{"M2", "p1"}});
   DeliveryPlan plan{"GONE-2", item, "买家癸"_gbk, "", 1, "t", {}};
-  plan.cards.push_back({LoadStockCardsOf(ProgramShop(), item)[0].recordNumber, "M2", "p1", "M2"});
-  DeliveryJournal journal;
+  plan.cards.push_back({LoadStockCardsOf(shop(), item)[0].recordNumber, "M2", "p1", "M2"});
+  DeliveryJournal journal(shop());
   ASSERT_TRUE(journal.Planned(plan));
-  ASSERT_EQ(RecordPlannedCards(ProgramShop(), plan), RecordOutcome::kRecorded);
+  ASSERT_EQ(RecordPlannedCards(shop(), plan), RecordOutcome::kRecorded);
   ASSERT_TRUE(journal.Recorded(plan.orderNumber));
   // Another program's file where the marks belong: never overwritten.
-  const std::string marks = UndeliveredOrdersPath(ProgramShop());
+  const std::string marks = UndeliveredOrdersPath(shop());
   WriteFileBytes(marks, "not a file of marks\n");
 
   Recorder events;
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   ASSERT_EQ(events.recovered.size(), 1u);
   const Recorder::Entry& told = events.recovered[0];
   EXPECT_EQ(told.action, RecoveryAction::kMarkedForSeller);
@@ -496,15 +497,15 @@ TEST_F(DeliveryLedgerTest, AMarkThatCannotBeKeptIsToldAsSuchAndTriedAgain) {
 
   std::filesystem::remove(marks);
   events.recovered.clear();
-  RunDeliveryCycle(sender_, stop_, &events);
+  RunDeliveryCycle(shop(), sender_, stop_, &events);
   ASSERT_EQ(events.recovered.size(), 1u);
   EXPECT_TRUE(events.recovered[0].ok);
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked("GONE-2"));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked("GONE-2"));
   EXPECT_TRUE(journal.Unfinished().empty());
 }
 
 TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishedOrders) {
-  DeliveryJournal journal;
+  DeliveryJournal journal(shop());
   DeliveryPlan done{"ORDER-1", "item", "buyer", "", 1, "t", {{3, "N1", "P1", "N1"}}};
   DeliveryPlan open{
       "ORDER-2", "item", "buyer\t \n", "", 2, "t", {{4, "N2", "P2", "N2"}, {5, "N3", "", "N3"}}};
@@ -537,7 +538,7 @@ TEST_F(DeliveryLedgerTest, TheJournalPassesOverACutLineAndCompactsToTheUnfinishe
   // One finished order stays beside an open one (far fewer than the bound).
   ASSERT_TRUE(journal.Compact());
   EXPECT_EQ(journal.Entries().size(), 2u);
-  entries = DeliveryJournal().Unfinished();
+  entries = DeliveryJournal(shop()).Unfinished();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].recorded && entries[0].handed);
 }
@@ -586,14 +587,14 @@ TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApp
       io.recordUnflushed = true;
       if (c.powerCut) {
         g_cutPower = &io;
-        ProgramShop().SetDeliveryFileIo(&io);
+        shop().SetDeliveryFileIo(&io);
       }
       g_killAtStep = c.killAtStep;
       SetDeliveryStepHook(&KillAtStep);
-      DeliveryJournal journal;
+      DeliveryJournal journal(shop());
       std::ofstream seen(rowsSeen);
       for (int i = 0; i < orders;) {
-        DeliveryTables tables(ProgramShop());
+        DeliveryTables tables(shop());
         for (int k = 0; k < 10 && i < orders; ++k, ++i) {
           const std::string order = prefix + "O" + std::to_string(i);
           if (!DeliverCards(journal, tables, order, item, "buyer", "", 1).message) ::_exit(2);
@@ -601,7 +602,7 @@ TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApp
           journal.Consigned(order);
         }
         ApplyDeliveryJournal(journal, &tables, ApplyWhen::kWhenDue);
-        seen << CardExportRowCount().value_or(9999) << " " << std::flush;
+        seen << CardExportRowCount(shop()).value_or(9999) << " " << std::flush;
       }
       ::_exit(0);
     }
@@ -616,10 +617,10 @@ TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApp
       std::vector<int> counts;
       for (int n; in >> n;) counts.push_back(n);
       EXPECT_EQ(counts, (std::vector<int>{0, 0, 0, 0, 0, 0, orders}));
-      EXPECT_TRUE(DeliveryJournal().Entries().empty()) << "cut once applied";
+      EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty()) << "cut once applied";
     }
     // The restart.
-    RecoverDeliveryRecords(nullptr);
+    RecoverDeliveryRecords(shop(), nullptr);
     int sentRows = 0;
     for (const SentCard& s : Sent()) sentRows += s.orderNumber.rfind(prefix, 0) == 0;
     EXPECT_EQ(sentRows, orders);
@@ -628,7 +629,7 @@ TEST_F(DeliveryLedgerTest, AJournalPastItsBoundIsAppliedMidRunAndACutAfterTheApp
       if (row.rfind(prefix, 0) == 0) ++copies[row];
     EXPECT_EQ(copies.size(), static_cast<std::size_t>(orders));
     for (const auto& [row, n] : copies) EXPECT_EQ(n, 1) << row;
-    EXPECT_TRUE(DeliveryJournal().Entries().empty());
+    EXPECT_TRUE(DeliveryJournal(shop()).Entries().empty());
     EXPECT_TRUE(StockNumbers(item).empty());
   }
 }
@@ -659,32 +660,32 @@ TEST_F(DeliveryLedgerTest, CompactionCutsTheFinishedOrdersInPlaceOrAtTheBound) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove(DeliveryJournalPath());
-    DeliveryJournal journal;
+    std::filesystem::remove(DeliveryJournalPath(shop()));
+    DeliveryJournal journal(shop());
     if (c.open) {
       ASSERT_TRUE(journal.Planned({"OPEN", "item", "buyer", "", 1, "t", {{9, "NO", "PO", "NO"}}}));
     }
     for (std::size_t i = 0; i < c.finished; ++i) finish(journal, "DONE-" + std::to_string(i));
     struct stat was {};
-    ASSERT_EQ(::stat(DeliveryJournalPath().c_str(), &was), 0);
+    ASSERT_EQ(::stat(DeliveryJournalPath(shop()).c_str(), &was), 0);
     ASSERT_TRUE(journal.Compact());
     struct stat now {};
-    ASSERT_EQ(::stat(DeliveryJournalPath().c_str(), &now), 0);
+    ASSERT_EQ(::stat(DeliveryJournalPath(shop()).c_str(), &now), 0);
     EXPECT_EQ(now.st_size == 0, c.fileEmpty);
     EXPECT_EQ(now.st_ino != was.st_ino, c.rewritten);
-    const std::string copy = ReadFileBytes(DeliveryJournalPath());
-    std::filesystem::remove(DeliveryJournalPath());
-    std::ofstream(DeliveryJournalPath(), std::ios::binary) << copy;
-    const std::vector<LedgerEntry> read = DeliveryJournal().Entries();
+    const std::string copy = ReadFileBytes(DeliveryJournalPath(shop()));
+    std::filesystem::remove(DeliveryJournalPath(shop()));
+    std::ofstream(DeliveryJournalPath(shop()), std::ios::binary) << copy;
+    const std::vector<LedgerEntry> read = DeliveryJournal(shop()).Entries();
     EXPECT_EQ(read.size(), c.entriesAfter);
     if (!c.open) continue;
-    const std::vector<LedgerEntry> open = DeliveryJournal().Unfinished();
+    const std::vector<LedgerEntry> open = DeliveryJournal(shop()).Unfinished();
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0].plan.orderNumber, "OPEN");
     // A line appended after the compaction lands after what it kept.
-    ASSERT_TRUE(DeliveryJournal().Closed("OPEN"));
-    EXPECT_TRUE(DeliveryJournal().Unfinished().empty());
-    EXPECT_EQ(DeliveryJournal().Entries().size(), c.entriesAfter);
+    ASSERT_TRUE(DeliveryJournal(shop()).Closed("OPEN"));
+    EXPECT_TRUE(DeliveryJournal(shop()).Unfinished().empty());
+    EXPECT_EQ(DeliveryJournal(shop()).Entries().size(), c.entriesAfter);
   }
 }
 
@@ -720,8 +721,8 @@ TEST_F(DeliveryLedgerTest, ARecoveryThatCannotRecordItsCardsSaysWhy) {
     std::string logged;  // in the log line, the cause before what failed
     std::string advice;
   };
-  const std::string stockTable = TableFilePath(ProgramShop().StockTablePath());
-  const std::string journal = DeliveryJournalPath();
+  const std::string stockTable = TableFilePath(shop().StockTablePath());
+  const std::string journal = DeliveryJournalPath(shop());
   const Case cases[] = {
       {"stock table full", stockTable, ENOSPC, "磁盘已满，原定卡密补记失败", "请腾出磁盘空间"},
       {"stock table failing", stockTable, EIO,
@@ -739,10 +740,10 @@ TEST_F(DeliveryLedgerTest, ARecoveryThatCannotRecordItsCardsSaysWhy) {
     Stock(item, {{card, "p1"}});
     // Cut after its plan reached the journal, before its rows.
     DeliveryPlan plan{card, item, "买家壬"_gbk, "", 1, "t", {}};
-    const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), item);
+    const std::vector<StockCard> stock = LoadStockCardsOf(shop(), item);
     ASSERT_EQ(stock.size(), 1u);
     plan.cards.push_back({stock[0].recordNumber, card, "p1", card});
-    ASSERT_TRUE(DeliveryJournal().Planned(plan));
+    ASSERT_TRUE(DeliveryJournal(shop()).Planned(plan));
 
     DeliveryLog::Options options;
     options.path = (dir_ / "logs" / (std::string(c.what) + ".log")).string();
@@ -757,9 +758,9 @@ TEST_F(DeliveryLedgerTest, ARecoveryThatCannotRecordItsCardsSaysWhy) {
     FaultOnOneFile disk(c.file);
     disk.failWrite = 1;
     disk.failWriteErrno = c.error;
-    ProgramShop().SetDeliveryFileIo(&disk);
-    RecoverDeliveryRecords(&events);
-    ProgramShop().SetDeliveryFileIo(nullptr);
+    shop().SetDeliveryFileIo(&disk);
+    RecoverDeliveryRecords(shop(), &events);
+    shop().SetDeliveryFileIo(nullptr);
     ASSERT_EQ(recorder.recovered.size(), 1u);
     EXPECT_EQ(recorder.recovered[0].action, RecoveryAction::kRecordsCompleted);
     EXPECT_FALSE(recorder.recovered[0].ok);
@@ -773,15 +774,15 @@ TEST_F(DeliveryLedgerTest, ARecoveryThatCannotRecordItsCardsSaysWhy) {
     EXPECT_EQ(line.text.find("可能"), std::string::npos) << "no guessed cause: " << line.text;
 
     recorder.recovered.clear();
-    RecoverDeliveryRecords(&recorder);
+    RecoverDeliveryRecords(shop(), &recorder);
     EXPECT_TRUE(StockNumbers(item).empty());
     int rows = 0;
     for (const SentCard& s : Sent()) rows += s.orderNumber == plan.orderNumber;
     EXPECT_EQ(rows, 1) << "recorded once, whatever the first try left";
-    const std::vector<LedgerEntry> open = DeliveryJournal().Unfinished();
+    const std::vector<LedgerEntry> open = DeliveryJournal(shop()).Unfinished();
     ASSERT_EQ(open.size(), 1u);
     EXPECT_TRUE(open[0].recorded) << "the cycle sends the recorded cards next";
-    ASSERT_TRUE(DeliveryJournal().Closed(plan.orderNumber));
+    ASSERT_TRUE(DeliveryJournal(shop()).Closed(plan.orderNumber));
   }
 }
 

@@ -68,8 +68,8 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
   const std::string failed = PlaceOrder("点卡", 1, "买家己");
   const std::string delivered = PlaceOrder("点卡", 2, "买家甲");
   const std::string recorded = PlaceOrder("点卡", 1, "买家乙");
-  ASSERT_TRUE(AppendSentCard(ProgramShop(),
-                             {card, recorded, "买家乙"_gbk, 1, "OLD-CARD-NUMBER", "PW-SECRET-0", "", "t"}));
+  ASSERT_TRUE(
+      AppendSentCard(shop(), {card, recorded, "买家乙"_gbk, 1, "OLD-CARD-NUMBER", "PW-SECRET-0", "", "t"}));
   const std::string unmonitored = PlaceOrder("月卡", 1, "买家丙");
   const std::string tooMany = PlaceOrder("点卡", 9, "买家丁");
   const std::string online = PlaceOrder("坏卡", 1, "买家戊");
@@ -80,7 +80,7 @@ TEST_F(DeliveryLogTest, OneLinePerEventOfACycleWithEveryFate) {
     DeliveryLog log(LogAt(path));
     ASSERT_TRUE(log.ok());
     LoginWatch watch;
-    RunDeliveryCycle(sender_, stop_, &log, &watch);
+    RunDeliveryCycle(shop(), sender_, stop_, &log, &watch);
   }
   auto about = [](const std::string& order, const std::string& buyer) {
     return "订单 " + order + "（买家 " + buyer + "）：";
@@ -124,7 +124,7 @@ TEST_F(DeliveryLogTest, ExpiredLoginIsLoggedOnceAfterTwoCycles) {
   DeliveryLog log(LogAt(path));
   LoginWatch watch;
   sim_.Post("/_sim/expire_sessions");
-  for (int i = 0; i < 3; ++i) RunDeliveryCycle(sender_, stop_, &log, &watch);
+  for (int i = 0; i < 3; ++i) RunDeliveryCycle(shop(), sender_, stop_, &log, &watch);
   const std::vector<std::string> texts = Texts(FileLines(path));
   const std::string signInPage = "[警告] 订单页打开的是登录页面，淘宝登录可能已失效";
   const std::string expired =
@@ -154,7 +154,7 @@ TEST_F(DeliveryLogTest, TheProgramsMonitorLogsIntoTheDataFolderBeforeItsObserver
   CycleCounter extra, later;
   std::vector<std::string> order;
   {
-    DeliveryMonitor monitor(&extra);
+    DeliveryMonitor monitor(shop(), &extra);
     ASSERT_TRUE(monitor.log().ok());
     EXPECT_EQ(monitor.log().path(), (dir_ / "data" / "logs" / "delivery.log").string());
     monitor.Add(&later);
@@ -166,9 +166,9 @@ TEST_F(DeliveryLogTest, TheProgramsMonitorLogsIntoTheDataFolderBeforeItsObserver
     monitor.log().AddLineSink([&](const DeliveryLogLine&) {
       if (order.empty()) order.push_back("log " + std::to_string(extra.skipped));
     });
-    RunDeliveryCycle(sender_, stop_, &monitor);
+    RunDeliveryCycle(shop(), sender_, stop_, &monitor);
     monitor.Remove(&later);
-    RunDeliveryCycle(sender_, stop_, &monitor);
+    RunDeliveryCycle(shop(), sender_, stop_, &monitor);
   }
   EXPECT_EQ(order, std::vector<std::string>{"log 0"});
   EXPECT_EQ(extra.started, 2);
@@ -184,12 +184,12 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   Stock(card, {{"C1", "1"}});
   // One order of today and one of another day are in the table already.
   const std::string yesterday = "2001年1月1日10时"_gbk;
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "700", "b"_gbk, 1, "OLD", "x", "", SentAtNow()}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "700", "b"_gbk, 1, "OLD2", "x", "", SentAtNow()}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {card, "600", "b"_gbk, 1, "OLD3", "x", "", yesterday}));
-  EXPECT_EQ(CountOrdersDeliveredToday(), 1);
+  ASSERT_TRUE(AppendSentCard(shop(), {card, "700", "b"_gbk, 1, "OLD", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard(shop(), {card, "700", "b"_gbk, 1, "OLD2", "x", "", SentAtNow()}));
+  ASSERT_TRUE(AppendSentCard(shop(), {card, "600", "b"_gbk, 1, "OLD3", "x", "", yesterday}));
+  EXPECT_EQ(CountOrdersDeliveredToday(shop()), 1);
 
-  DeliveryStatus status(CountOrdersDeliveredToday());
+  DeliveryStatus status(CountOrdersDeliveredToday(shop()));
   EXPECT_EQ(StatusLineText(status.Figures(), -1),
             "尚未扫描 | 今日发货 1 笔 | 等待补货 0 笔 | 自动发货未开启");
   const std::string waitingA = PlaceOrder("Q币", 2, "甲");
@@ -197,7 +197,7 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
   const std::string waitingC = PlaceOrder("Q币", 1, "丙");
   PlaceOrder("点卡", 1, "丁");  // takes C1
   LoginWatch watch;
-  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &status, &watch);
   DeliveryStatusFigures f = status.Figures();
   ASSERT_TRUE(f.lastScanAt);
   EXPECT_EQ(f.ordersListed, 4);
@@ -211,11 +211,11 @@ TEST_F(DeliveryLogTest, StatusFiguresFollowTheCycles) {
 
   // Restocked, the waiting orders go; an expired login shows in front.
   Stock(coin, {{"Q1", "1"}, {"Q2", "2"}, {"Q3", "3"}});
-  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &status, &watch);
   EXPECT_EQ(status.Figures().OrdersWaitingForStock(), 1);
   sim_.Post("/_sim/expire_sessions");
-  RunDeliveryCycle(sender_, stop_, &status, &watch);
-  RunDeliveryCycle(sender_, stop_, &status, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &status, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &status, &watch);
   f = status.Figures();
   EXPECT_TRUE(f.loginLooksExpired);
   EXPECT_EQ(f.deliveredToday, 4);

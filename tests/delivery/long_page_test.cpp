@@ -4,9 +4,9 @@
 // longest match, so matches lie across windows' ends): every order of a
 // monitored item is delivered, wherever it stands on the page, and no other
 // order is touched. Real tables and
-// card.mdb in a temporary program directory, a fake IM sender.
+// card.mdb in a temporary shop folder, a fake IM sender. The imitation's
+// state file is written with the imitation's own field coding.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,11 +19,13 @@
 #include "http/http_request.h"
 #include "market/order_scan.h"
 #include "market_sim_fixture.h"
+#include "sim_state.h"
 #include "store/item_table.h"
 #include "store/sent_table.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
+#include "support/shop_folder.h"
 #include "text/gbk.h"
 
 namespace autodeliver {
@@ -34,16 +36,6 @@ using testing::JsonPart;
 using testing::JsonStrings;
 using testing::MarketSim;
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out = "x";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 struct ListedOrder {
   std::string number, title, buyer;
   int quantity = 1;
@@ -53,24 +45,27 @@ struct ListedOrder {
 // seller, in page order.
 void WriteSimState(const std::filesystem::path& file, const std::vector<ListedOrder>& orders) {
   std::ofstream out(file, std::ios::binary);
-  out << "autodeliver-market-sim-state 1\n";
+  out << sim::kStateHeader << "\n";
   out << "base 5000 " << orders.size() + 1 << "\n";
   for (const ListedOrder& o : orders) {
-    out << "pending " << Hex(o.number) << ' ' << Hex(o.number + "9") << ' ' << Hex(o.title) << ' '
-        << o.quantity << ' ' << Hex(o.buyer) << ' ' << Hex("测试卖家"_gbk) << ' '
-        << Hex("2026-01-01 12:00:00") << " x x x\n";
+    sim::SimOrder listed;
+    listed.orderNumber = o.number;
+    listed.orderId = o.number + "9";
+    listed.title = o.title;
+    listed.quantity = o.quantity;
+    listed.buyer = o.buyer;
+    listed.seller = "测试卖家"_gbk;
+    listed.placedAt = "2026-01-01 12:00:00";
+    out << "pending " << sim::OrderFields(listed) << "\n";
   }
 }
 
 TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("long_order_page_" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  std::string error;
-  ASSERT_TRUE(CreateDataTables(dir.string(), &error)) << error;
+  testing::ShopFolder folder;
+  ASSERT_TRUE(folder.ok()) << folder.error();
+  ShopContext& shop = folder.context();
+  const std::filesystem::path dir = folder.path();
   ASSERT_TRUE(CreateCardDatabase((dir / "card.mdb").string()));
-  SetProgramDir(dir.string());
 
   // 10,000 orders; those of the monitored card stand at the top, every
   // 850th place and at the very end. The others' titles hold a dash, which
@@ -100,9 +95,9 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
   ASSERT_TRUE(sim.ok());
   SetHttpTimeoutForTesting(std::chrono::seconds(60));
   sim.SignIn();
-  ASSERT_TRUE(AppendItem(ProgramShop(), {card, "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop, {card, "", 0, true}));
   for (int k = 0; k < cardsNeeded; ++k)
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {card, "C" + std::to_string(k), "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop, {card, "C" + std::to_string(k), "p", 0}));
 
   // The page the cycle reads is longer than 4 MiB and lists every order.
   const std::string page =
@@ -112,7 +107,7 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
   FakeSender sender;
   std::atomic<bool> stop{false};
   SetOrderScanBoundsForTesting({.window = 4096, .heldLimit = 0});
-  const CycleResult result = RunDeliveryCycle(sender, stop);
+  const CycleResult result = RunDeliveryCycle(shop, sender, stop);
   SetOrderScanBoundsForTesting({0, 0});
   EXPECT_EQ(result.scanOutcome, ScanOutcome::kListed);
   EXPECT_EQ(result.ordersListed, 10000);
@@ -134,14 +129,12 @@ TEST(LongOrderPageTest, EveryMonitoredOrderOfAPageOfTenThousandIsDelivered) {
       JsonStrings(JsonPart(sim.State(), "consigned", "consignAttempts"), "orderNumber");
   EXPECT_EQ(std::set<std::string>(consigned.begin(), consigned.end()),
             std::set<std::string>(monitored.begin(), monitored.end()));
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), card).empty());
+  EXPECT_TRUE(LoadStockCardsOf(shop, card).empty());
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
+  ASSERT_TRUE(LoadSentCards(shop, &sent));
   EXPECT_EQ(static_cast<int>(sent.size()), cardsNeeded);
 
   SetHttpTimeoutForTesting(std::chrono::milliseconds(0));
-  SetProgramDir("");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ class ImMessageSenderTest : public ::testing::Test {
     return bounds;
   }
 
+  ShopContext& shop() { return shop_.context(); }
+
   testing::ShopFolder shop_;
   std::filesystem::path dir_ = shop_.path();
   std::string log_;
@@ -68,7 +70,7 @@ class ImMessageSenderTest : public ::testing::Test {
 
 TEST_F(ImMessageSenderTest, StartsTheStoredClientReadAnewForEveryMessage) {
   NoChatWindows windows;
-  ImMessageSender sender(ShortBounds(), &windows);
+  ImMessageSender sender(shop(), ShortBounds(), &windows);
 
   // Nothing stored: nothing is started, the chat window is still looked for.
   EXPECT_FALSE(sender.Send("店铺A"_gbk, "买家B"_gbk, "x"));
@@ -76,10 +78,10 @@ TEST_F(ImMessageSenderTest, StartsTheStoredClientReadAnewForEveryMessage) {
   ASSERT_FALSE(windows.searched.empty());
   EXPECT_EQ(windows.searched.front(), "StandardFrame " + "买家B - 店铺A"_gbk);
 
-  ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), Client("first")));
+  ASSERT_TRUE(SetSetting(shop(), ImClientPathSetting(), Client("first")));
   EXPECT_FALSE(sender.Send("店铺A"_gbk, "买家B"_gbk, "x"));
   // A path stored between two messages is used from the next one on.
-  ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), Client("second")));
+  ASSERT_TRUE(SetSetting(shop(), ImClientPathSetting(), Client("second")));
   EXPECT_FALSE(sender.Send("店铺A"_gbk, "买家C"_gbk, "x"));
 
   EXPECT_EQ(Log(),

@@ -190,16 +190,16 @@ TEST_F(PolicyTest, TextsNameTheOrderTheBuyerAndTheCounts) {
 class NotificationDeliveryTest : public testing::DeliveryFixture {};
 
 TEST_F(NotificationDeliveryTest, SwitchesAreNewSettingsRowsAndOnByDefault) {
-  for (NotificationKind kind : kAllNotificationKinds) EXPECT_TRUE(NotificationEnabled(kind));
-  ASSERT_TRUE(SetNotificationEnabled(K::kImFailed, false));
-  ASSERT_TRUE(SetNotificationEnabled(K::kStockWarning, false));
-  ASSERT_TRUE(SetNotificationEnabled(K::kStockWarning, true));
-  EXPECT_FALSE(NotificationEnabled(K::kImFailed));
-  EXPECT_TRUE(NotificationEnabled(K::kStockWarning));
-  EXPECT_TRUE(NotificationEnabled(K::kLoginExpired));
-  EXPECT_EQ(GetSetting(ProgramShop(), "通知:旺旺消息未送出"_gbk), "0");
-  EXPECT_EQ(GetSetting(ProgramShop(), "通知:库存预警"_gbk), "1");
-  EXPECT_EQ(GetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk), "");  // the installed row as it was
+  for (NotificationKind kind : kAllNotificationKinds) EXPECT_TRUE(NotificationEnabled(shop(), kind));
+  ASSERT_TRUE(SetNotificationEnabled(shop(), K::kImFailed, false));
+  ASSERT_TRUE(SetNotificationEnabled(shop(), K::kStockWarning, false));
+  ASSERT_TRUE(SetNotificationEnabled(shop(), K::kStockWarning, true));
+  EXPECT_FALSE(NotificationEnabled(shop(), K::kImFailed));
+  EXPECT_TRUE(NotificationEnabled(shop(), K::kStockWarning));
+  EXPECT_TRUE(NotificationEnabled(shop(), K::kLoginExpired));
+  EXPECT_EQ(GetSetting(shop(), "通知:旺旺消息未送出"_gbk), "0");
+  EXPECT_EQ(GetSetting(shop(), "通知:库存预警"_gbk), "1");
+  EXPECT_EQ(GetSetting(shop(), "阿里旺旺核心文件路径"_gbk), "");  // the installed row as it was
 }
 
 TEST(DesktopNotifierTest, NotificationsReachTheServiceOnTheBus) {
@@ -254,7 +254,8 @@ TEST_F(NotificationDeliveryTest, CyclesTellTheDesktopOfAnImFailureAndAnExpiredLo
   testing::NotificationBus bus;
   ASSERT_TRUE(bus.ok()) << "no private bus or notification service";
   DesktopNotifier notifier(bus.address());
-  NotificationPolicy policy(&notifier);  // switches read from the settings table
+  NotificationPolicy policy(&notifier,
+                            StoredNotificationSwitches(shop()));  // switches read from the settings table
   LoginWatch watch;
   const std::string card = "点卡"_gbk;
   Monitor(card);
@@ -265,7 +266,7 @@ TEST_F(NotificationDeliveryTest, CyclesTellTheDesktopOfAnImFailureAndAnExpiredLo
 
   // The newer order waits for stock; the older one takes the last card
   // (the stock reaches its warning level) and loses its message.
-  RunDeliveryCycle(sender_, stop_, &policy, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &policy, &watch);
   auto next = [&bus](const std::string& summary) {
     const std::optional<std::string> line = bus.NextNotification();
     EXPECT_TRUE(line) << "nothing told, expected " << summary;
@@ -284,13 +285,13 @@ TEST_F(NotificationDeliveryTest, CyclesTellTheDesktopOfAnImFailureAndAnExpiredLo
   // Switched off in the settings table, an IM failure stays quiet; the
   // expired login is told once, after the second cycle that saw the sign-in
   // page.
-  ASSERT_TRUE(SetNotificationEnabled(K::kImFailed, false));
+  ASSERT_TRUE(SetNotificationEnabled(shop(), K::kImFailed, false));
   Stock(card, {{"C2", "PW-2"}});
   PlaceOrder("点卡", 1, "买家丙");
-  RunDeliveryCycle(sender_, stop_, &policy, &watch);
+  RunDeliveryCycle(shop(), sender_, stop_, &policy, &watch);
   next("库存预警");  // restocked and emptied again
   sim_.Post("/_sim/expire_sessions");
-  for (int i = 0; i < 3; ++i) RunDeliveryCycle(sender_, stop_, &policy, &watch);
+  for (int i = 0; i < 3; ++i) RunDeliveryCycle(shop(), sender_, stop_, &policy, &watch);
   next("淘宝登录已失效");
   ASSERT_TRUE(notifier.WaitIdle(std::chrono::seconds(20)));
   EXPECT_EQ(notifier.shown(), 5);

@@ -37,7 +37,7 @@ class HeldEvents : public DeliveryEvents {
 TEST_F(OrderRulesCycleTest, HeldOrdersKeepTheirCardsWhileTheRestGoOutThenTheSellerDecides) {
   const std::string card = "点卡"_gbk, coin = "Q币"_gbk;
   Monitor(card);
-  ASSERT_TRUE(AppendItem(ProgramShop(), {coin, "", 2, true}));  // "限拍件数" 2
+  ASSERT_TRUE(AppendItem(shop(), {coin, "", 2, true}));  // "限拍件数" 2
   Stock(card, {{"C1", "1"},
                {"C2", "2"},
                {"C3", "3"},
@@ -52,11 +52,13 @@ TEST_F(OrderRulesCycleTest, HeldOrdersKeepTheirCardsWhileTheRestGoOutThenTheSell
   rules.blacklist = {"买家黑"_gbk};
   rules.items[card] = {false, 3};  // three pieces or more wait for approval
   rules.items[coin] = {true, 0};   // the purchase limit is enforced
-  ASSERT_TRUE(OrderRuleFiles().SaveRules(rules));
+  ASSERT_TRUE(OrderRuleFiles(shop()).SaveRules(rules));
   RuleClock now{std::chrono::system_clock::now(), 12 * 60};
-  OrderRuleGate gate({}, [&] { return now; });
+  OrderRuleGate gate(shop(), [&] { return now; });
   HeldEvents events;
-  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, nullptr, &gate); };
+  const auto cycle = [&] {
+    return RunDeliveryCycle(shop(), sender_, stop_, &events, nullptr, nullptr, &gate);
+  };
 
   // Page order is newest first: the coin orders are looked at oldest first.
   const std::string coinThird = PlaceOrder("Q币", 1, "买家甲");
@@ -97,7 +99,7 @@ TEST_F(OrderRulesCycleTest, HeldOrdersKeepTheirCardsWhileTheRestGoOutThenTheSell
   for (const H& h : events.held) EXPECT_FALSE(h.news) << h.order;
 
   // The seller approves the large order and refuses the third coin.
-  const OrderRuleFiles files;
+  const OrderRuleFiles files(shop());
   ASSERT_TRUE(files.SetApproval(large, Approval::kApproved));
   ASSERT_TRUE(files.SetApproval(coinThird, Approval::kRefused));
   events.held.clear();
@@ -131,12 +133,14 @@ TEST_F(OrderRulesCycleTest, QuietHoursAcrossMidnightAndADelayHoldUntilTheClockMo
   OrderRules rules;
   rules.quietHours = QuietHours{23 * 60, 6 * 60};
   rules.delayMinutes = 10;
-  ASSERT_TRUE(OrderRuleFiles().SaveRules(rules));
+  ASSERT_TRUE(OrderRuleFiles(shop()).SaveRules(rules));
   const auto start = std::chrono::system_clock::now();
   RuleClock now{start, 23 * 60 + 50};
-  OrderRuleGate gate({}, [&] { return now; });
+  OrderRuleGate gate(shop(), [&] { return now; });
   HeldEvents events;
-  const auto cycle = [&] { return RunDeliveryCycle(sender_, stop_, &events, nullptr, nullptr, &gate); };
+  const auto cycle = [&] {
+    return RunDeliveryCycle(shop(), sender_, stop_, &events, nullptr, nullptr, &gate);
+  };
   const std::string order = PlaceOrder("点卡", 1, "买家甲");
 
   EXPECT_EQ(cycle().ordersHeld, 1);
@@ -157,7 +161,7 @@ TEST_F(OrderRulesCycleTest, WithoutRulesTheCycleLeavesNoFileBehind) {
   Stock("点卡"_gbk, {{"C1", "1"}});
   PlaceOrder("点卡", 1, "买家甲");
   EXPECT_EQ(Cycle().ordersDelivered, 1);
-  EXPECT_FALSE(std::filesystem::exists(OrderRuleFiles().HoldsPath()));
+  EXPECT_FALSE(std::filesystem::exists(OrderRuleFiles(shop()).HoldsPath()));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/temp_dir.h"
+#include "support/shop_folder.h"
 
 namespace autodeliver {
 namespace {
@@ -101,14 +101,11 @@ TEST(OrderRulesDecision, EachRuleAloneAndCombined) {
   }
 }
 
-class OrderRuleFilesTest : public ::testing::Test {
- protected:
-  testing::TempDir temp_;
-  std::filesystem::path dir_ = temp_.path();
-};
+// The rule files of a fresh shop's data folder.
+class OrderRuleFilesTest : public testing::ShopTest {};
 
 TEST_F(OrderRuleFilesTest, RulesSurviveARoundTripWithAwkwardTextsAndForeignLinesStay) {
-  const OrderRuleFiles files(dir_.string());
+  const OrderRuleFiles files(shop());
   EXPECT_EQ(files.LoadRules(), OrderRules{}) << "no file: no rule";
   {
     std::ofstream out(files.RulesPath());
@@ -138,13 +135,13 @@ TEST_F(OrderRuleFilesTest, RulesSurviveARoundTripWithAwkwardTextsAndForeignLines
 }
 
 TEST_F(OrderRuleFilesTest, GateHoldsTellsOnceAndLetsTheDelayRunOutBetweenCycles) {
-  const OrderRuleFiles files(dir_.string());
+  const OrderRuleFiles files(shop());
   OrderRules rules;
   rules.delayMinutes = 10;
   rules.items["card"] = {false, 5};
   ASSERT_TRUE(files.SaveRules(rules));
   RuleClock now = At(kSeen);
-  OrderRuleGate gate(dir_.string(), [&] { return now; });
+  OrderRuleGate gate(shop(), [&] { return now; });
   const PendingOrder small{"1", "card", 1, "b", "x"}, large{"2", "card", 6, "c", "y"};
 
   gate.BeginCycle();

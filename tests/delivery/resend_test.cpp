@@ -47,18 +47,18 @@ TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
   const std::string order = PlaceOrder("点卡", 2, "买家甲");
   sender_.handedOver = false;  // the IM client is away
   ASSERT_TRUE(Cycle().endedAtImFailure);
-  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  ASSERT_TRUE(UndeliveredOrders(shop()).IsMarked(order));
   ASSERT_EQ(Listed(), std::vector<std::string>{order});
 
   sender_.handedOver = true;
   ResendEvents events;
-  const ResendResult result = ResendOrder(order, sender_, &events);
+  const ResendResult result = ResendOrder(shop(), order, sender_, &events);
   EXPECT_EQ(result.outcome, ResendOutcome::kResent);
   // The same message, byte for byte, to the same buyer from the same seller.
   ASSERT_EQ(sender_.sent.size(), 2u);
   EXPECT_EQ(sender_.sent[1], sender_.sent[0]);
   EXPECT_EQ(sender_.sent[1].message, DeliveryMessage(card, {{"CARD0001", "p1"}, {"CARD0002", "p2"}}));
-  EXPECT_EQ(ResendMessage(result), sender_.sent[1].message);
+  EXPECT_EQ(ResendMessage(shop(), result), sender_.sent[1].message);
   // No card taken, nothing written to the sent cards.
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"CARD0003"});
   EXPECT_EQ(Sent().size(), 2u);
@@ -70,7 +70,7 @@ TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
   EXPECT_TRUE(Listed().empty());
   EXPECT_TRUE(result.wasMarked);
   EXPECT_TRUE(result.markCleared);
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(order));
   ASSERT_EQ(events.results.size(), 1u);
   EXPECT_EQ(events.results[0].outcome, ResendOutcome::kResent);
 
@@ -85,7 +85,7 @@ TEST_F(ResendTest, LostFirstMessageIsResentUnchangedAndTheOrderConsigned) {
 
   // A second resend (the buyer lost it again) sends again and consigns
   // nothing more.
-  const ResendResult again = ResendOrder(order, sender_);
+  const ResendResult again = ResendOrder(shop(), order, sender_);
   EXPECT_EQ(again.outcome, ResendOutcome::kResent);
   EXPECT_EQ(sender_.sent.size(), 3u);
   EXPECT_FALSE(again.stillListed);
@@ -103,24 +103,24 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   ASSERT_TRUE(Cycle().endedAtImFailure);
 
   // The IM client still does not take it: the mark stays, no consign.
-  ResendResult result = ResendOrder(order, sender_);
+  ResendResult result = ResendOrder(shop(), order, sender_);
   EXPECT_EQ(result.outcome, ResendOutcome::kNotHanded);
   EXPECT_EQ(sender_.sent.size(), 2u);
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(order));
   EXPECT_TRUE(ConsignAttempts().empty());
   EXPECT_NE(Joined(WordOrderResent(result)).find("买家仍未收到，订单仍记为未送达 [W]"), std::string::npos);
 
   // The seller's nick cannot be read: nothing is sent.
   sender_.handedOver = true;
   setenv("AUTODELIVER_MEMBER_HOST", "127.0.0.1:1", 1);
-  result = ResendOrder(order, sender_);
+  result = ResendOrder(shop(), order, sender_);
   setenv("AUTODELIVER_MEMBER_HOST", sim_.host().c_str(), 1);
   EXPECT_EQ(result.outcome, ResendOutcome::kSellerNickUnreadable);
   EXPECT_EQ(sender_.sent.size(), 2u);
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(order));
 
   // An order without recorded cards: nothing is sent.
-  result = ResendOrder("999999", sender_);
+  result = ResendOrder(shop(), "999999", sender_);
   EXPECT_EQ(result.outcome, ResendOutcome::kNoRecordedCards);
   EXPECT_EQ(sender_.sent.size(), 2u);
   EXPECT_NE(Joined(WordOrderResent(result)).find("订单 999999：已发卡密中没有这笔订单的卡密"),
@@ -130,13 +130,13 @@ TEST_F(ResendTest, NothingChangesUnlessTheMessageWentOut) {
   // mark clears (the buyer has the cards), nothing is consigned blindly,
   // and the seller is told to look.
   sender_.onSend = [] { setenv("AUTODELIVER_LOGISTICS_HOST", "127.0.0.1:1", 1); };
-  result = ResendOrder(order, sender_);
+  result = ResendOrder(shop(), order, sender_);
   setenv("AUTODELIVER_LOGISTICS_HOST", sim_.host().c_str(), 1);
   EXPECT_EQ(result.outcome, ResendOutcome::kResent);
   EXPECT_EQ(result.listing, ScanOutcome::kNoAnswer);
   EXPECT_FALSE(result.stillListed);
   EXPECT_TRUE(ConsignAttempts().empty());
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(order));
   EXPECT_NE(Joined(WordOrderResent(result)).find("读不到等待发货的订单列表，无法确认是否还需提交发货"),
             std::string::npos);
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
@@ -167,7 +167,7 @@ TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
 
   ProbedSender sender;
   NoWindow window;
-  DeliveryController controller(window, sender);
+  DeliveryController controller(shop(), window, sender);
   const auto resend = [&](const std::string& order) {
     std::promise<ResendBatch> done;
     EXPECT_EQ(controller.StartResend({{order}, false}, [&](const ResendBatch& b) { done.set_value(b); }),
@@ -192,7 +192,7 @@ TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
   EXPECT_EQ(result.ordersDelivered, 0);
   EXPECT_EQ(result.ordersWaiting, 2);
   EXPECT_EQ(StockNumbers(card), (std::vector<std::string>{"C2", "C3"}));
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(second));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(second));
   EXPECT_EQ(sender.sent.size(), 1u);
 
   // Back: the first order goes again with its cards, the second with new ones.
@@ -203,7 +203,7 @@ TEST_F(ResendTest, AFailedResendFromThePageStopsNewCardsUntilTheClientIsBack) {
   EXPECT_EQ(result.ordersDelivered, 1);
   EXPECT_TRUE(Listed().empty());
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C3"});
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
+  EXPECT_TRUE(UndeliveredOrders(shop()).List().empty());
 }
 
 class ResendBatchTest : public testing::DeliveryFixture {
@@ -220,7 +220,7 @@ class ResendBatchTest : public testing::DeliveryFixture {
     sender_.handedOver = false;
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(Cycle().endedAtImFailure);
     std::vector<std::string> orders;
-    const std::vector<UndeliveredOrder> marks = UndeliveredOrders(ProgramShop()).List();
+    const std::vector<UndeliveredOrder> marks = UndeliveredOrders(shop()).List();
     EXPECT_EQ(marks.size(), 3u);
     EXPECT_EQ(sender_.sent.size(), 3u);
     for (std::size_t i = 0; i < marks.size() && i < sender_.sent.size(); ++i) {
@@ -242,7 +242,7 @@ TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheB
   // The IM client takes the first message and then no more.
   sender_.onSend = [this, calls = 0]() mutable { sender_.handedOver = ++calls == 1; };
   ResendEvents events;
-  ResendBatch batch = ResendOrders({o[2], o[0], o[1]}, sender_, &events);
+  ResendBatch batch = ResendOrders(shop(), {o[2], o[0], o[1]}, sender_, &events);
   ASSERT_EQ(batch.results.size(), 2u);
   EXPECT_EQ(batch.results[0].outcome, ResendOutcome::kResent);
   EXPECT_EQ(batch.results[1].outcome, ResendOutcome::kNotHanded);
@@ -252,15 +252,15 @@ TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheB
   EXPECT_EQ(sender_.sent[3], lost[2]);
   EXPECT_EQ(sender_.sent[4], lost[0]);
   EXPECT_EQ(Consigned(), std::vector<std::string>{o[2]});
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(o[2]));
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(o[0]));
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(o[1]));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(o[2]));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(o[0]));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(o[1]));
   EXPECT_EQ(events.results.size(), 2u);
 
   // Back: the rest go, an order named twice once, each to its own buyer.
   sender_.onSend = nullptr;
   sender_.handedOver = true;
-  batch = ResendOrders({o[0], o[1], o[0]}, sender_);
+  batch = ResendOrders(shop(), {o[0], o[1], o[0]}, sender_);
   EXPECT_EQ(batch.Resent(), 2);
   EXPECT_TRUE(batch.notTried.empty());
   ASSERT_EQ(sender_.sent.size(), 7u);
@@ -270,14 +270,14 @@ TEST_F(ResendBatchTest, SelectedOrdersGoInOrderEachToItsBuyerAndAFailureEndsTheB
     EXPECT_TRUE(r.stillListed && r.consignAnswered && r.markCleared) << r.order.orderNumber;
   }
   EXPECT_TRUE(Listed().empty());
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
+  EXPECT_TRUE(UndeliveredOrders(shop()).List().empty());
   // No card taken by any resend.
   EXPECT_EQ(StockNumbers("点卡"_gbk), (std::vector<std::string>{"K5"}));
   EXPECT_EQ(Sent().size(), 4u);
 
   // A stop before the first order: nothing is tried.
   std::atomic<bool> stop{true};
-  batch = ResendOrders({o[0]}, sender_, nullptr, &stop);
+  batch = ResendOrders(shop(), {o[0]}, sender_, nullptr, &stop);
   EXPECT_TRUE(batch.results.empty());
   EXPECT_EQ(batch.notTried, std::vector<std::string>{o[0]});
   EXPECT_EQ(sender_.sent.size(), 7u);
@@ -291,21 +291,21 @@ TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked)
   sender_.handedOver = true;
   const std::string gone = PlaceOrder("点卡", 1, "买家丁");
   ASSERT_EQ(Cycle().ordersConsigned, 1);
-  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark(gone, "买家丁"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(shop()).Mark(gone, "买家丁"_gbk, "点卡"_gbk));
   const std::size_t before = sender_.sent.size();
 
   // The order list cannot be read: nothing is sent, every mark stays.
   setenv("AUTODELIVER_LOGISTICS_HOST", "127.0.0.1:1", 1);
-  ResendBatch batch = ResendUndeliveredOrders(sender_);
+  ResendBatch batch = ResendUndeliveredOrders(shop(), sender_);
   setenv("AUTODELIVER_LOGISTICS_HOST", sim_.host().c_str(), 1);
   EXPECT_NE(batch.listing, ScanOutcome::kListed);
   EXPECT_EQ(batch.marked, 4);
   EXPECT_EQ(batch.notTried, (std::vector<std::string>{o[0], o[1], o[2], gone}));
   EXPECT_EQ(sender_.sent.size(), before);
-  EXPECT_EQ(UndeliveredOrders(ProgramShop()).List().size(), 4u);
+  EXPECT_EQ(UndeliveredOrders(shop()).List().size(), 4u);
 
   ResendEvents events;
-  batch = ResendUndeliveredOrders(sender_, &events);
+  batch = ResendUndeliveredOrders(shop(), sender_, &events);
   EXPECT_EQ(batch.listing, ScanOutcome::kListed);
   ASSERT_EQ(batch.results.size(), 3u);
   EXPECT_EQ(batch.Resent(), 3);
@@ -318,14 +318,14 @@ TEST_F(ResendBatchTest, EveryMarkedOrderStillListedIsSentAndTheOthersStayMarked)
   EXPECT_EQ(Consigned(), (std::vector<std::string>{gone, o[0], o[1], o[2]}));
   EXPECT_TRUE(Listed().empty());
   std::vector<std::string> marked;
-  for (const UndeliveredOrder& m : UndeliveredOrders(ProgramShop()).List()) marked.push_back(m.orderNumber);
+  for (const UndeliveredOrder& m : UndeliveredOrders(shop()).List()) marked.push_back(m.orderNumber);
   EXPECT_EQ(marked, std::vector<std::string>{gone});
   EXPECT_EQ(events.results.size(), 3u);
   EXPECT_EQ(StockNumbers("点卡"_gbk), std::vector<std::string>{});
   EXPECT_EQ(Sent().size(), 5u);
 
   // Again: the one left is not listed, nothing goes out.
-  batch = ResendUndeliveredOrders(sender_);
+  batch = ResendUndeliveredOrders(shop(), sender_);
   EXPECT_TRUE(batch.results.empty());
   EXPECT_EQ(batch.notListed.size(), 1u);
   EXPECT_EQ(sender_.sent.size(), before + 3);

@@ -58,7 +58,7 @@ class Recorder : public DeliveryStatus {
 
 class UnattendedTest : public testing::DeliveryFixture {
  protected:
-  CycleResult Run() { return RunDeliveryCycle(client_, stop_, &status_, nullptr, &watch_); }
+  CycleResult Run() { return RunDeliveryCycle(shop(), client_, stop_, &status_, nullptr, &watch_); }
   std::string Line() { return StatusLineText(status_.Figures(), 30); }
   std::vector<std::string> SentOrders() {
     std::vector<std::string> orders;
@@ -134,7 +134,7 @@ TEST_P(UnattendedAwayTest, OrdersWaitWhileTheClientIsAwayAndGoOnceItIsBack) {
     std::vector<std::string> all = {first, second, third};
     std::sort(all.begin(), all.end());
     EXPECT_EQ(consigned, all);
-    EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
+    EXPECT_TRUE(UndeliveredOrders(shop()).List().empty());
     EXPECT_NE(Line().find("今日发货 3 笔 | 等待补货"), std::string::npos) << Line();
 
     // Nothing goes out twice on the next cycle.
@@ -160,7 +160,7 @@ TEST_F(UnattendedTest, RetriesStopAtTheCapAndTheOrderStaysMarked) {
   for (int i = 0; i < ImWatch::kMaxRetries + 2; ++i) Run();
   EXPECT_EQ(client_.attempts, 1 + ImWatch::kMaxRetries);
   EXPECT_EQ(status_.waiting[order], WaitReason::kRetriesUsedUp);
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(order));
   EXPECT_EQ(StockNumbers(card), std::vector<std::string>{"C2"});
 }
 
@@ -173,7 +173,7 @@ using MessageTemplateTest = testing::DeliveryFixture;
 TEST_F(MessageTemplateTest, PlaceholdersFilledAndTheUsualMessageWithoutATemplate) {
   const std::string card = "点卡"_gbk;
   const std::vector<DeliveredCard> cards = {{"C1", "1"}, {"C2", "2"}};
-  EXPECT_EQ(BuyerMessage(card, "1001", cards, 2),
+  EXPECT_EQ(BuyerMessage(shop(), card, "1001", cards, 2),
             "您购买的 点卡 卡号信息如下\r\n\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n"_gbk);
 
   const std::string tmpl =
@@ -182,9 +182,9 @@ TEST_F(MessageTemplateTest, PlaceholdersFilledAndTheUsualMessageWithoutATemplate
       FillMessageTemplate(tmpl, "{数量}"_gbk, "1001", cards, 2),
       "亲，{数量}（订单 1001，共 2 张）：\r\n卡号：C1 卡密：1\r\n卡号：C2 卡密：2\r\n充值地址：http://pay.example/\\x\t{"_gbk);
 
-  ASSERT_EQ(SetMessageTemplate(card, tmpl), TemplateSave::kSaved);
-  EXPECT_EQ(MessageTemplateOf(card), tmpl);  // backslash, CR, LF and TAB kept through the row
-  EXPECT_FALSE(MessageTemplateOf("点卡2"_gbk).has_value());
+  ASSERT_EQ(SetMessageTemplate(shop(), card, tmpl), TemplateSave::kSaved);
+  EXPECT_EQ(MessageTemplateOf(shop(), card), tmpl);  // backslash, CR, LF and TAB kept through the row
+  EXPECT_FALSE(MessageTemplateOf(shop(), "点卡2"_gbk).has_value());
   Monitor(card);
   Stock(card, {{"C1", "1"}});
   const std::string order = PlaceOrder("点卡", 1, "买家甲");
@@ -192,12 +192,12 @@ TEST_F(MessageTemplateTest, PlaceholdersFilledAndTheUsualMessageWithoutATemplate
   ASSERT_EQ(sender_.sent.size(), 1u);
   EXPECT_EQ(sender_.sent[0].message, FillMessageTemplate(tmpl, card, order, {{"C1", "1"}}, 1));
 
-  EXPECT_EQ(SetMessageTemplate(card, std::string(kMaxChatMessageBytes - kCardLinesRoom + 1, 'x')),
+  EXPECT_EQ(SetMessageTemplate(shop(), card, std::string(kMaxChatMessageBytes - kCardLinesRoom + 1, 'x')),
             TemplateSave::kTooLong);
-  EXPECT_EQ(MessageTemplateOf(card), tmpl);
-  ASSERT_EQ(SetMessageTemplate(card, ""), TemplateSave::kSaved);
-  EXPECT_FALSE(MessageTemplateOf(card).has_value());
-  EXPECT_EQ(BuyerMessage(card, "1001", cards, 2), DeliveryMessage(card, cards));
+  EXPECT_EQ(MessageTemplateOf(shop(), card), tmpl);
+  ASSERT_EQ(SetMessageTemplate(shop(), card, ""), TemplateSave::kSaved);
+  EXPECT_FALSE(MessageTemplateOf(shop(), card).has_value());
+  EXPECT_EQ(BuyerMessage(shop(), card, "1001", cards, 2), DeliveryMessage(card, cards));
 }
 
 TEST(ScanIntervalTest, AcceptsWholeSecondsFromTheMinimumAndRefusesTheRest) {

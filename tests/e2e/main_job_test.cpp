@@ -40,9 +40,9 @@ struct SimView {
 };
 
 // The sent-cards table as "item|order|buyer|quantity|number|password".
-std::vector<std::string> SentTable() {
+std::vector<std::string> SentTable(ShopContext& shop) {
   std::vector<SentCard> cards;
-  EXPECT_TRUE(LoadSentCards(ProgramShop(), &cards));
+  EXPECT_TRUE(LoadSentCards(shop, &cards));
   std::vector<std::string> rows;
   for (const SentCard& c : cards) {
     rows.push_back(GbkToUtf8Lossy(c.itemName) + "|" + c.orderNumber + "|" + GbkToUtf8Lossy(c.buyerNick) +
@@ -117,7 +117,7 @@ class MainJobTest : public t::EndToEndTest {
 };
 
 TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
-  demo::DemoFlow flow(Settings(60000), Print);
+  demo::DemoFlow flow(shop(), Settings(60000), Print);
   const demo::DemoResult result = flow.Run(demo::DefaultScript(sim_.host()));
   ASSERT_TRUE(result.completed) << result.failure;
   ASSERT_NE(flow.program(), nullptr);
@@ -146,14 +146,14 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
   const std::vector<std::string> sent = {
       "点卡10元|" + a + "|买家甲|1|DK1001|pw-aa01", "点卡10元|" + b + "|买家乙|2|DK1002|pw-aa02",
       "点卡10元|" + b + "|买家乙|2|DK1003-ONLINE|pw-aa03", "点卡10元|" + e + "|买家戊|1|DK1004|pw-aa04"};
-  EXPECT_EQ(SentTable(), sent);
+  EXPECT_EQ(SentTable(shop()), sent);
   MainWindow& window = flow.program()->window();
   auto* grid = window.findChild<QTableView*>(QStringLiteral("高级表格1"));
   ASSERT_NE(grid, nullptr);
   EXPECT_EQ(ModelRows(grid->model(), 6), sent);
 
   std::vector<std::string> stock;
-  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk)) {
+  for (const StockCard& card : LoadStockCardsOf(shop(), "点卡10元"_gbk)) {
     stock.push_back(card.cardNumber + "|" + card.cardPassword);
   }
   EXPECT_EQ(stock, std::vector<std::string>{"DK1005|pw-aa05"});
@@ -175,7 +175,7 @@ TEST_F(MainJobTest, SellerSetsUpDeliveryAndEachBuyerGetsExactlyTheirCards) {
       << "the delivery timer stopped scanning";
   ASSERT_TRUE(QTest::qWaitFor([&] { return !flow.program()->controller().IsCycleRunning(); }, 30000));
   EXPECT_EQ(Transcript(), messages);
-  EXPECT_EQ(SentTable(), sent);
+  EXPECT_EQ(SentTable(shop()), sent);
   const SimView later = ReadSim();
   EXPECT_EQ(later.consignAttempts, sim.consignAttempts);
   EXPECT_EQ(later.listed, sim.listed);

@@ -60,7 +60,7 @@ class ResendEndToEndTest : public t::EndToEndTest {
     if (HasFatalFailure()) return;
     // The IM client is installed (an earlier start stored its path) but not
     // running: the seller is away from it.
-    ASSERT_TRUE(SetSetting(ProgramShop(), ImClientPathSetting(), AUTODELIVER_IM_SIM));
+    ASSERT_TRUE(SetSetting(shop(), ImClientPathSetting(), AUTODELIVER_IM_SIM));
   }
 
   void TearDown() override {
@@ -85,7 +85,7 @@ class ResendEndToEndTest : public t::EndToEndTest {
 
 TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePageOnce) {
   // The first message waits out the IM search bound.
-  demo::DemoFlow flow(Settings(90000), Print);
+  demo::DemoFlow flow(shop(), Settings(90000), Print);
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK2001", "pw-b01"}, {"DK2002", "pw-b02"}, {"DK2003", "pw-b03"}};
@@ -100,7 +100,7 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_TRUE(Transcript().empty());
   EXPECT_EQ(SimList("orders"), std::vector<std::string>{order});
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(order));
   Application& program = *flow.program();
   MainWindow& window = program.window();
   auto find = [&](auto* type, const char* name) {
@@ -148,18 +148,17 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
   EXPECT_EQ(SimList("consigned"), std::vector<std::string>{order});
   EXPECT_TRUE(SimList("orders").empty());
   // The seller: the mark is gone, the grid unpainted, no card left the stock.
-  EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(order));
+  EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(order));
   EXPECT_FALSE(grid->model()->index(0, 0).data(Qt::BackgroundRole).isValid());
   EXPECT_EQ(note->text(),
             QStringLiteral("订单 %1 的 2 张卡密已重新发给买家 买家甲，并已提交发货；未送达标记已清除")
                 .arg(QString::fromStdString(order)))
       << note->text().toStdString();
   std::vector<std::string> stock;
-  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk))
-    stock.push_back(card.cardNumber);
+  for (const StockCard& card : LoadStockCardsOf(shop(), "点卡10元"_gbk)) stock.push_back(card.cardNumber);
   EXPECT_EQ(stock, std::vector<std::string>{"DK2003"});
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
+  ASSERT_TRUE(LoadSentCards(shop(), &sent));
   EXPECT_EQ(sent.size(), 2u);
 
   // Two scans later nothing went out twice.
@@ -183,10 +182,10 @@ TEST_F(ResendEndToEndTest, OrderMarkedWhileTheImClientWasAwayIsResentFromThePage
 }
 
 // The cards the sent-cards table holds per order (GBK numbers and passwords).
-std::map<std::string, std::vector<DeliveredCard>> SentByOrder() {
+std::map<std::string, std::vector<DeliveredCard>> SentByOrder(ShopContext& shop) {
   std::map<std::string, std::vector<DeliveredCard>> out;
   std::vector<SentCard> sent;
-  if (LoadSentCards(ProgramShop(), &sent))
+  if (LoadSentCards(shop, &sent))
     for (const SentCard& card : sent) out[card.orderNumber].push_back({card.cardNumber, card.cardPassword});
   return out;
 }
@@ -202,7 +201,7 @@ std::map<std::string, std::vector<std::string>> Texts(
 
 TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhenItIsBack) {
   // The first message waits out the IM search bound.
-  demo::DemoFlow flow(Settings(90000), Print);
+  demo::DemoFlow flow(shop(), Settings(90000), Print);
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK3001", "pw-c01"},
@@ -229,7 +228,7 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
   const std::string away = "阿里旺旺未响应";
   ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
   EXPECT_NE(status().find(away), std::string::npos) << status();
-  const std::map<std::string, std::vector<DeliveredCard>> firstCards = SentByOrder();
+  const std::map<std::string, std::vector<DeliveredCard>> firstCards = SentByOrder(shop());
   ASSERT_EQ(firstCards.size(), 1u);
   ASSERT_EQ(firstCards.count(orders[0]), 1u);
 
@@ -247,8 +246,8 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
     ASSERT_TRUE(QTest::qWaitFor([&] { return OrderListRequests() > scans; }, 30000));
     ASSERT_TRUE(cycleEnded("今日发货 0 笔 | 未送达 1 笔 | 等待补货 0 笔")) << status();
     EXPECT_NE(status().find(away), std::string::npos) << status();
-    EXPECT_EQ(Texts(SentByOrder()), Texts(firstCards)) << buyer;
-    EXPECT_FALSE(UndeliveredOrders(ProgramShop()).IsMarked(placed[0]));
+    EXPECT_EQ(Texts(SentByOrder(shop())), Texts(firstCards)) << buyer;
+    EXPECT_FALSE(UndeliveredOrders(shop()).IsMarked(placed[0]));
     EXPECT_NE(log().find("订单 " + placed[0] + "（买家 " + buyer + "）：" + away), std::string::npos)
         << log();
   }
@@ -257,7 +256,7 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, orders);
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk).size(), 4u);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "点卡10元"_gbk).size(), 4u);
 
   // The client is back: every order goes out, nobody touching the window.
   StartImClient();
@@ -273,7 +272,7 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
 
   // Each order once, to its own buyer, with its own cards: the first with
   // the cards taken for it while the client was away.
-  const std::map<std::string, std::vector<DeliveredCard>> sent = SentByOrder();
+  const std::map<std::string, std::vector<DeliveredCard>> sent = SentByOrder(shop());
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(Texts(sent).at(orders[0]), Texts(firstCards).at(orders[0]));
   EXPECT_EQ(sent.at(orders[1]).size(), 2u);
@@ -295,10 +294,9 @@ TEST_F(ResendEndToEndTest, OrdersArrivingWhileTheImClientIsAwayGoOutOnceEachWhen
   EXPECT_EQ(consigned, orders);
   EXPECT_EQ(attempts, orders);
   EXPECT_TRUE(SimList("orders").empty());
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).List().empty());
+  EXPECT_TRUE(UndeliveredOrders(shop()).List().empty());
   std::vector<std::string> left;
-  for (const StockCard& card : LoadStockCardsOf(ProgramShop(), "点卡10元"_gbk))
-    left.push_back(card.cardNumber);
+  for (const StockCard& card : LoadStockCardsOf(shop(), "点卡10元"_gbk)) left.push_back(card.cardNumber);
   EXPECT_EQ(left, std::vector<std::string>{"DK3005"});
 
   flow.Close();

@@ -17,6 +17,7 @@
 #include "store/instance_lock.h"
 #include "store/rows.h"
 #include "store/sent_table.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "store/stock_table.h"
 #include "text/gbk.h"
@@ -88,8 +89,9 @@ TEST(TwoShops, EachDeliversOnlyItsOwnOrdersFromItsOwnStockAndASecondStartIsRefus
   for (Shop& s : shops) {
     SCOPED_TRACE(s.name);
     SetShop(s.name);
+    ShopContext shop(ProgramDir());
     std::vector<SentCard> sent;
-    ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
+    ASSERT_TRUE(LoadSentCards(shop, &sent));
     ASSERT_EQ(sent.size(), 4u);  // three orders delivered, one of two cards
     std::set<std::string> orders;
     for (const SentCard& c : sent) {
@@ -101,7 +103,7 @@ TEST(TwoShops, EachDeliversOnlyItsOwnOrdersFromItsOwnStockAndASecondStartIsRefus
     }
     EXPECT_EQ(orders.size(), 3u);
     std::vector<StockCard> left;
-    ASSERT_TRUE(LoadAllStockCards(ProgramShop(), &left));
+    ASSERT_TRUE(LoadAllStockCards(shop, &left));
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(GbkToUtf8Lossy(left[0].cardNumber), s.prefix + "DK1005");
     // Its own IM client carried its messages, from its own seller.

@@ -143,14 +143,14 @@ using ImportCheckStore = testing::ShopTest;
 // item; cards taken out of the stock are no longer in it.
 TEST_F(ImportCheckStore, ChecksTheItemsStockAndTheWholeHistory) {
   const std::string item = "点卡"_gbk;
-  for (const char* n : {"S1", "S2", "S3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {item, n, "p", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"other", "O1", "p", 0}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"another item", "1001", "buyer", 1, "H1", "p", "", "t"}));
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 2));  // S2 is removed
-  ASSERT_TRUE(PurgeStock(ProgramShop()));
+  for (const char* n : {"S1", "S2", "S3"}) ASSERT_TRUE(AppendStockCard(shop(), {item, n, "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"other", "O1", "p", 0}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"another item", "1001", "buyer", 1, "H1", "p", "", "t"}));
+  ASSERT_TRUE(MarkStockCardAt(shop(), 2));  // S2 is removed
+  ASSERT_TRUE(PurgeStock(shop()));
 
   const std::vector<CardLine> lines = ReadCardLines("S1 p\r\nS2 p\r\nO1 p\r\nH1 p\r\nS3 p\r\nx");
-  std::optional<ImportPlan> plan = CheckImport(ProgramShop(), item, lines, false);
+  std::optional<ImportPlan> plan = CheckImport(shop(), item, lines, false);
   ASSERT_TRUE(plan);
   EXPECT_EQ(plan->verdicts,
             (std::vector<V>{V::kInStock, V::kNew, V::kNew, V::kSentBefore, V::kInStock, V::kMalformed}));

@@ -25,7 +25,7 @@ TEST_F(PagesTest, AlertDialogMasksSecretsSendsATestAndStoresTheChannels) {
   testing::LocalServer hooks("webhook_sim.py", {"--record", record.string()});
   ASSERT_TRUE(hooks.ok());
 
-  NotificationSettingsDialog notifications(window.get());
+  NotificationSettingsDialog notifications(shop(), window.get());
   notifications.show();
   notifications.findChild<QPushButton*>(QStringLiteral("手机提醒"))->click();
   AlertSettingsDialog* dialog = notifications.alertSettings();
@@ -68,7 +68,7 @@ TEST_F(PagesTest, AlertDialogMasksSecretsSendsATestAndStoresTheChannels) {
   push.method->setCurrentIndex(1);
   dialog->accept();
   EXPECT_FALSE(dialog->isVisible());
-  const AlertSettings stored = LoadAlertSettings();
+  const AlertSettings stored = LoadAlertSettings(shop());
   EXPECT_EQ(stored.shopName, "测试小店");
   EXPECT_TRUE(stored.channel(AlertChannelKind::kTextRobot).enabled);
   EXPECT_EQ(stored.channel(AlertChannelKind::kTextRobot).url, url.toStdString());

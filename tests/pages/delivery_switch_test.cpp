@@ -45,7 +45,7 @@ class DeliverySwitchTest : public PagesTest {
 };
 
 TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
-  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), sender);
+  DeliveryController controller(shop(), pages->deliverySwitch.deliveryWindow(), sender);
   pages->deliverySwitch.SetDeliveryController(&controller);
   QSignalSpy applied(&pages->deliverySwitch, &DeliverySwitch::deliverySettingApplied);
 
@@ -68,7 +68,7 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
     EXPECT_FALSE(w->switchBox->isChecked()) << typed.toStdString();
     EXPECT_EQ(w->statusLabel->text(), QStringLiteral("未开启自动发货功能"));
     EXPECT_FALSE(w->timer->isActive());
-    EXPECT_EQ(LoadRememberedSwitch().on, false);
+    EXPECT_EQ(LoadRememberedSwitch(shop()).on, false);
   }
   EXPECT_EQ(applied.count(), 0);
 
@@ -80,8 +80,8 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
   EXPECT_EQ(w->statusLabel->text(), QStringLiteral("自动发货扫描时间：30 秒"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->timer->isActive(); }, 2000));
   EXPECT_EQ(w->timer->interval(), 30000);
-  EXPECT_EQ(LoadRememberedSwitch().on, true);
-  EXPECT_EQ(LoadRememberedSwitch().seconds, 30);
+  EXPECT_EQ(LoadRememberedSwitch(shop()).on, true);
+  EXPECT_EQ(LoadRememberedSwitch(shop()).seconds, 30);
 
   // A refusal while it runs leaves the running setting alone.
   TypeInterval(QStringLiteral("abc"));
@@ -101,8 +101,8 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !w->timer->isActive(); }, 2000));
   EXPECT_EQ(applied.count(), 2);
   // Off is remembered, with the interval for the next time.
-  EXPECT_EQ(LoadRememberedSwitch().on, false);
-  EXPECT_EQ(LoadRememberedSwitch().seconds, 30);
+  EXPECT_EQ(LoadRememberedSwitch(shop()).on, false);
+  EXPECT_EQ(LoadRememberedSwitch(shop()).seconds, 30);
   pages->deliverySwitch.SetDeliveryController(nullptr);
 }
 
@@ -110,18 +110,19 @@ TEST_F(DeliverySwitchTest, SwitchIntervalAndStatusTexts) {
 // recognised: no click in the window, and the first cycle one interval later.
 TEST_F(DeliverySwitchTest, RememberedSwitchResumesWithoutAnyClick) {
   std::atomic<int> cycles{0};
-  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>&) {
-    ++cycles;
-    return CycleResult();
-  });
+  DeliveryController controller(shop(), pages->deliverySwitch.deliveryWindow(),
+                                [&](const std::atomic<bool>&) {
+                                  ++cycles;
+                                  return CycleResult();
+                                });
   pages->deliverySwitch.SetDeliveryController(&controller);
   // Nothing remembered, or a switch remembered off: nothing happens.
   EXPECT_FALSE(pages->deliverySwitch.ResumeRemembered());
-  ASSERT_TRUE(RememberSwitch(false, 5));
+  ASSERT_TRUE(RememberSwitch(shop(), false, 5));
   EXPECT_FALSE(pages->deliverySwitch.ResumeRemembered());
   EXPECT_FALSE(w->switchBox->isChecked());
 
-  ASSERT_TRUE(RememberSwitch(true, 5));
+  ASSERT_TRUE(RememberSwitch(shop(), true, 5));
   EXPECT_TRUE(pages->deliverySwitch.ResumeRemembered());
   EXPECT_TRUE(w->switchBox->isChecked());
   EXPECT_TRUE(w->intervalBox->isEnabled());
@@ -146,7 +147,7 @@ TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) 
 
   ShowPageOf(box);
   box->click();
-  EXPECT_TRUE(AutostartChosen());
+  EXPECT_TRUE(AutostartChosen(shop()));
   std::ifstream written(path);
   const std::string entry((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
   EXPECT_EQ(entry, AutostartEntry(AUTODELIVER_APP_ID, program, ""));
@@ -156,7 +157,7 @@ TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) 
   std::filesystem::remove(path);
   pages.reset();
   window.reset();
-  window = std::make_unique<MainWindow>();
+  window = std::make_unique<MainWindow>(shop());
   pages = std::make_unique<WindowPages>(*window, prompts);
   box = window->findChild<QCheckBox*>(QStringLiteral("登录桌面时启动"));
   EXPECT_TRUE(box->isChecked());
@@ -165,14 +166,14 @@ TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) 
   // Unticked: gone, and kept off.
   box->click();
   EXPECT_FALSE(AutostartEntryExists(AUTODELIVER_APP_ID));
-  EXPECT_FALSE(AutostartChosen());
+  EXPECT_FALSE(AutostartChosen(shop()));
 
   // The entry cannot be written: the box goes back and the seller is told.
   std::filesystem::remove_all(config.path().toStdString() + "/autostart");
   std::ofstream(config.path().toStdString() + "/autostart") << "a file";
   box->click();
   EXPECT_FALSE(box->isChecked());
-  EXPECT_FALSE(AutostartChosen());
+  EXPECT_FALSE(AutostartChosen(shop()));
   ASSERT_FALSE(prompts.boxes.empty());
   EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
   EXPECT_EQ(prompts.boxes.back().text.rfind(G(QStringLiteral("无法写入自动启动项")), 0), 0u);
@@ -180,9 +181,8 @@ TEST_F(DeliverySwitchTest, AutostartBoxWritesAndRemovesTheEntryAndIsRemembered) 
 }
 
 TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"k1", "k2", "k3", "k4"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "pw", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3", "k4"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "pw", 0}));
   pages->RefreshAllPages();
   ChooseItem("A");
   ASSERT_EQ(w->sentGrid->model()->rowCount(), 0);
@@ -190,16 +190,18 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   std::atomic<int> cycles{0};
   std::atomic<bool> onWindowThread{false};
   const std::thread::id windowThread = std::this_thread::get_id();
-  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>&) {
-    CycleResult result;
-    if (std::this_thread::get_id() == windowThread) onWindowThread = true;
-    if (cycles++ == 0) {
-      // One order of three cards.
-      result.ordersListed = 1;
-      if (DeliverCards("T100", "A", "buyer", "", 3).message) result.ordersDelivered = 1;
-    }
-    return result;
-  });
+  DeliveryController controller(shop(), pages->deliverySwitch.deliveryWindow(),
+                                [&](const std::atomic<bool>&) {
+                                  CycleResult result;
+                                  if (std::this_thread::get_id() == windowThread) onWindowThread = true;
+                                  if (cycles++ == 0) {
+                                    // One order of three cards.
+                                    result.ordersListed = 1;
+                                    if (DeliverCards(shop(), "T100", "A", "buyer", "", 3).message)
+                                      result.ordersDelivered = 1;
+                                  }
+                                  return result;
+                                });
   pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
@@ -225,7 +227,7 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
   // number the stock holds it at (the taken cards may still be marked in
   // front of it until a compaction).
   EXPECT_EQ(G(w->chooser->currentText()), "A");
-  const std::vector<StockCard> left = LoadStockCardsOf(ProgramShop(), "A");
+  const std::vector<StockCard> left = LoadStockCardsOf(shop(), "A");
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"k4|pw|" + std::to_string(left[0].recordNumber)}));
   // After the cycle the timer runs again with the interval it had.
@@ -239,35 +241,37 @@ TEST_F(DeliverySwitchTest, TickRunsACycleOnItsOwnThreadAndTheListsFollow) {
 }
 
 TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"k1", "k2", "k3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "pw", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"k1", "k2", "k3"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "pw", 0}));
   pages->RefreshAllPages();
 
   std::mutex m;
   std::condition_variable cv;
   bool inHand = false, release = false;
   std::atomic<int> cycles{0};
-  DeliveryController controller(pages->deliverySwitch.deliveryWindow(), [&](const std::atomic<bool>& stop) {
-    ++cycles;
-    CycleResult result;
-    result.ordersListed = 2;
-    const char* orders[] = {"T1", "T2"};
-    for (const char* order : orders) {
-      if (stop.load()) {
-        result.stopped = true;
-        break;
-      }
-      {
-        // The order is in hand; the test closes the window now.
-        std::unique_lock<std::mutex> lock(m);
-        inHand = true;
-        cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-      }
-      if (DeliverCards(order, "A", "buyer", "", 1).message) ++result.ordersDelivered;
-    }
-    return result;
-  });
+  DeliveryController controller(shop(), pages->deliverySwitch.deliveryWindow(),
+                                [&](const std::atomic<bool>& stop) {
+                                  ++cycles;
+                                  CycleResult result;
+                                  result.ordersListed = 2;
+                                  const char* orders[] = {"T1", "T2"};
+                                  for (const char* order : orders) {
+                                    if (stop.load()) {
+                                      result.stopped = true;
+                                      break;
+                                    }
+                                    {
+                                      // The order is in hand; the test closes the window now.
+                                      std::unique_lock<std::mutex> lock(m);
+                                      inHand = true;
+                                      cv.notify_all();
+                                      cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+                                    }
+                                    if (DeliverCards(shop(), order, "A", "buyer", "", 1).message)
+                                      ++result.ordersDelivered;
+                                  }
+                                  return result;
+                                });
   pages->deliverySwitch.SetDeliveryController(&controller);
 
   QTest::mouseClick(w->switchBox, Qt::LeftButton);
@@ -289,9 +293,9 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
   controller.WaitForCycle();
 
   // The order in hand was delivered and recorded; the next one was not begun.
-  EXPECT_TRUE(SentCardExists(ProgramShop(), "T1"));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), "T2"));
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), 2u);
+  EXPECT_TRUE(SentCardExists(shop(), "T1"));
+  EXPECT_FALSE(SentCardExists(shop(), "T2"));
+  EXPECT_EQ(LoadStockCardsOf(shop(), "A").size(), 2u);
   EXPECT_TRUE(controller.LastCycleResult().stopped);
   // No further cycle: the timer stays stopped and a tick is ignored.
   QCoreApplication::processEvents();
@@ -305,7 +309,7 @@ TEST_F(DeliverySwitchTest, ClosingLetsTheOrderInHandFinishAndStartsNoMore) {
 // The delivery thread's calls reach the window on the window's thread: the
 // timer interval, and the refresh that refills the lists.
 TEST_F(DeliverySwitchTest, CycleRequestsAreHandedToTheWindowsThread) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
   DeliveryWindow& side = pages->deliverySwitch.deliveryWindow();
   QThread* refreshedOn = nullptr;
   int refreshes = 0;

@@ -29,7 +29,7 @@ using ImportScaleTest = PagesTest;
 
 TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   constexpr int kLines = 100000;
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
   pages->RefreshAllPages();
   ChooseItem("A");
   QString text;
@@ -49,7 +49,7 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   std::condition_variable cv;
   bool held = false, release = false;
   std::thread holder([&] {
-    StoreGuard guard(ProgramShop());
+    StoreGuard guard(shop());
     std::unique_lock<std::mutex> lock(m);
     held = true;
     cv.notify_all();
@@ -79,7 +79,7 @@ TEST_F(ImportScaleTest, HundredThousandLinesKeepTheWindowPainting) {
   EXPECT_TRUE(stillRunning);
 
   ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 280000));
-  const std::vector<StockCard> cards = LoadStockCardsOf(ProgramShop(), "A");
+  const std::vector<StockCard> cards = LoadStockCardsOf(shop(), "A");
   ASSERT_EQ(cards.size(), static_cast<size_t>(kLines));
   EXPECT_EQ(cards.front().cardNumber, "N000000");
   EXPECT_EQ(cards.back().cardPassword, "P099999");

@@ -28,11 +28,11 @@ class ItemsPageTest : public PagesTest {
 
 const QColor kSilver(0xC0, 0xC0, 0xC0);
 
-void AddItemsAndCards(const std::vector<std::string>& names) {
+void AddItemsAndCards(ShopContext& shop, const std::vector<std::string>& names) {
   for (const std::string& name : names) {
-    ASSERT_TRUE(AppendItem(ProgramShop(), {name, "", 0, true}));
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {name, name + "-c1", "p", 0}));
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {name, name + "-c2", "p", 0}));
+    ASSERT_TRUE(AppendItem(shop, {name, "", 0, true}));
+    ASSERT_TRUE(AppendStockCard(shop, {name, name + "-c1", "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop, {name, name + "-c2", "p", 0}));
   }
 }
 
@@ -57,7 +57,7 @@ TEST_F(ItemsPageTest, NameBoxPlaceholderComesAndGoesWithTheFocus) {
 TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   // The placeholder itself is never added.
   QTest::mouseClick(w->addButton, Qt::LeftButton);
-  EXPECT_TRUE(LoadItemNames(ProgramShop()).empty());
+  EXPECT_TRUE(LoadItemNames(shop()).empty());
   EXPECT_TRUE(prompts.boxes.empty());
 
   Focus(w->nameBox);
@@ -69,7 +69,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   EXPECT_EQ(w->nameBox->text(), QFromGbk(ItemNamePlaceholder()));
   EXPECT_EQ(w->nameBox->palette().color(QPalette::Text), kSilver);
   EXPECT_EQ(w->chooser->count(), 1);
-  const std::optional<MonitoredItem> stored = ReadItemAt(ProgramShop(), 1);
+  const std::optional<MonitoredItem> stored = ReadItemAt(shop(), 1);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->remark, "");
   EXPECT_EQ(stored->purchaseLimit, 0);
@@ -83,7 +83,7 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   EXPECT_EQ(prompts.boxes[0].text, "宝贝已存在监控列表！"_gbk);
   EXPECT_EQ(prompts.boxes[0].caption, "失败"_gbk);
   EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kError);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 1u);
+  EXPECT_EQ(LoadItemNames(shop()).size(), 1u);
 
   // With a trailing space it is another item, stored untrimmed.
   Focus(w->nameBox);
@@ -102,17 +102,17 @@ TEST_F(ItemsPageTest, AddingAnItemAndRefusingADuplicate) {
   EXPECT_EQ(prompts.boxes[1].text, "宝贝名称太长，最多 100 个字节（约 50 个汉字），请改短后再试。"_gbk);
   EXPECT_EQ(prompts.boxes[1].kind, BoxKind::kError);
   EXPECT_EQ(w->nameBox->text(), tooLong);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 2u);
+  EXPECT_EQ(LoadItemNames(shop()).size(), 2u);
   CheckItemRow(0);
   prompts.answers = {G(tooLong)};
   QTest::mouseClick(w->renameButton, Qt::LeftButton);
   ASSERT_EQ(prompts.boxes.size(), 3u);
   EXPECT_EQ(prompts.boxes[2].text, prompts.boxes[1].text);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk}));
 }
 
 TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
-  AddItemsAndCards({"A", "B", "C"});
+  AddItemsAndCards(shop(), {"A", "B", "C"});
   pages->RefreshAllPages();
   CheckItemRow(0);
   CheckItemRow(2);
@@ -123,11 +123,11 @@ TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
   EXPECT_EQ(prompts.asks[0].prompt, "A - 请输入新的宝贝名称"_gbk);
   EXPECT_EQ(prompts.asks[1].prompt, "C - 请输入新的宝贝名称"_gbk);
   EXPECT_EQ(prompts.asks[0].caption, "宝贝名称修改"_gbk);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A", "B", "C2"}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"A", "B", "C2"}));
   // The cards followed the renamed item; the cancelled one kept its cards.
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "C2").size(), 2u);
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "C").empty());
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), 2u);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "C2").size(), 2u);
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "C").empty());
+  EXPECT_EQ(LoadStockCardsOf(shop(), "A").size(), 2u);
   EXPECT_TRUE(prompts.boxes.empty());
   // The list was refilled: nothing checked any more.
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"A", "B", "C2"}));
@@ -135,13 +135,13 @@ TEST_F(ItemsPageTest, RenameAsksPerCheckedRowAndCancelGoesOn) {
 }
 
 TEST_F(ItemsPageTest, DeleteAsksWithTheCountsAndRemovesExactlyTheCheckedItems) {
-  AddItemsAndCards({"I1", "I2", "I3", "I4", "I5"});
+  AddItemsAndCards(shop(), {"I1", "I2", "I3", "I4", "I5"});
   pages->RefreshAllPages();
   QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
 
   // Nothing checked: nothing changes and nothing is asked.
   QTest::mouseClick(w->deleteButton, Qt::LeftButton);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 5u);
+  EXPECT_EQ(LoadItemNames(shop()).size(), 5u);
   EXPECT_TRUE(prompts.boxes.empty());
 
   // "No" keeps everything.
@@ -152,18 +152,17 @@ TEST_F(ItemsPageTest, DeleteAsksWithTheCountsAndRemovesExactlyTheCheckedItems) {
   ASSERT_EQ(prompts.boxes.size(), 1u);
   EXPECT_EQ(prompts.boxes[0].text, "确定删除这 2 个宝贝及其 4 张卡密？"_gbk);
   EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kQuestion);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 5u);
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "I1").size(), 2u);
+  EXPECT_EQ(LoadItemNames(shop()).size(), 5u);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "I1").size(), 2u);
   EXPECT_EQ(logged.count(), 0);
 
   // "Yes" removes the two with their cards, and each removal is logged.
   QTest::mouseClick(w->deleteButton, Qt::LeftButton);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"I2", "I4", "I5"}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"I2", "I4", "I5"}));
   EXPECT_EQ(ItemsShown(), (std::vector<std::string>{"I2", "I4", "I5"}));
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "I1").empty());
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "I3").empty());
-  for (const char* kept : {"I2", "I4", "I5"})
-    EXPECT_EQ(LoadStockCardsOf(ProgramShop(), kept).size(), 2u) << kept;
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "I1").empty());
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "I3").empty());
+  for (const char* kept : {"I2", "I4", "I5"}) EXPECT_EQ(LoadStockCardsOf(shop(), kept).size(), 2u) << kept;
   ASSERT_EQ(logged.count(), 2);
   EXPECT_EQ(logged[0][0].toString(), QStringLiteral("删除宝贝“I1”及其 2 张库存卡密"));
   EXPECT_EQ(logged[1][0].toString(), QStringLiteral("删除宝贝“I3”及其 2 张库存卡密"));
@@ -173,7 +172,7 @@ TEST_F(ItemsPageTest, DeleteAsksWithTheCountsAndRemovesExactlyTheCheckedItems) {
   QTest::mouseClick(w->deleteButton, Qt::LeftButton);
   ASSERT_EQ(prompts.boxes.size(), 3u);
   EXPECT_EQ(prompts.boxes[2].text, "确定删除宝贝“I4”及其 2 张卡密？"_gbk);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"I2", "I5"}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"I2", "I5"}));
 }
 
 TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
@@ -187,7 +186,7 @@ TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
     SCOPED_TRACE(c.typed);
     prompts.asks.clear();
     prompts.boxes.clear();
-    AddItemsAndCards({"A"});
+    AddItemsAndCards(shop(), {"A"});
     pages->RefreshAllPages();
     QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
     CheckItemRow(0);
@@ -195,25 +194,25 @@ TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
     QTest::mouseClick(w->renameButton, Qt::LeftButton);
     ASSERT_EQ(prompts.asks.size(), 1u);
     EXPECT_EQ(prompts.asks[0].initial, "A");
-    EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A"}));
-    EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), 2u);
+    EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(LoadStockCardsOf(shop(), "A").size(), 2u);
     EXPECT_EQ(prompts.boxes.size(), c.refusedWithBox ? 1u : 0u);
     if (c.refusedWithBox) {
       EXPECT_EQ(prompts.boxes[0].text, "宝贝名称不能为空，没有修改。"_gbk);
     }
     EXPECT_EQ(logged.count(), 0);
-    DeleteItems(ProgramShop(), {{1, "A"}});
+    DeleteItems(shop(), {{1, "A"}});
   }
 
   // A real change is made and logged.
-  AddItemsAndCards({"A"});
+  AddItemsAndCards(shop(), {"A"});
   pages->RefreshAllPages();
   QSignalSpy logged(&pages->items, &ItemsPage::changeMade);
   CheckItemRow(0);
   prompts.answers = {std::string("A2")};
   QTest::mouseClick(w->renameButton, Qt::LeftButton);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A2"}));
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A2").size(), 2u);
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"A2"}));
+  EXPECT_EQ(LoadStockCardsOf(shop(), "A2").size(), 2u);
   ASSERT_EQ(logged.count(), 1);
   EXPECT_EQ(logged[0][0].toString(), QStringLiteral("宝贝“A”改名为“A2”，库存卡密随之改名"));
 }
@@ -222,7 +221,7 @@ TEST_F(ItemsPageTest, RenameOffersTheNameAndRefusesAnEmptyOrUnchangedOne) {
 // the box shows the stored one again, too long a template is refused with a
 // message and nothing stored, an emptied box removes it.
 TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
-  AddItemsAndCards({"A", "B"});
+  AddItemsAndCards(shop(), {"A", "B"});
   pages->RefreshAllPages();
   std::vector<QString> shown;
   QString answer;
@@ -237,8 +236,8 @@ TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
   ShowRow(1);
   answer = QStringLiteral("{宝贝名称} 的卡：\n{卡密}");
   pages->items.EditMessageTemplate();
-  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
-  EXPECT_FALSE(MessageTemplateOf("A").has_value());
+  EXPECT_EQ(MessageTemplateOf(shop(), "B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_FALSE(MessageTemplateOf(shop(), "A").has_value());
 
   ShowRow(1);
   answer = QString(4000, QLatin1Char('x'));
@@ -246,7 +245,7 @@ TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
   EXPECT_EQ(shown.back(), QStringLiteral("B|{宝贝名称} 的卡：\n{卡密}"));
   ASSERT_EQ(prompts.boxes.size(), 2u);
   EXPECT_EQ(prompts.boxes.back().kind, BoxKind::kError);
-  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_EQ(MessageTemplateOf(shop(), "B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
 
   // The settings table cannot be written: the seller hears why, and the
   // stored template stays.
@@ -257,24 +256,24 @@ TEST_F(ItemsPageTest, MessageTemplateOfTheSelectedItem) {
     io.failWrite = 1;
     io.failWriteErrno = ENOSPC;
     io.failWriteLands = 0;
-    ProgramShop().SetStoreFileIo(&io);
+    shop().SetStoreFileIo(&io);
     pages->items.EditMessageTemplate();
-    ProgramShop().SetStoreFileIo(nullptr);
+    shop().SetStoreFileIo(nullptr);
     EXPECT_TRUE(io.failed);
   }
   ASSERT_EQ(prompts.boxes.size(), 3u);
   EXPECT_EQ(prompts.boxes.back().text, "消息模板保存失败！磁盘已满，请腾出磁盘空间。"_gbk);
-  EXPECT_EQ(MessageTemplateOf("B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
+  EXPECT_EQ(MessageTemplateOf(shop(), "B"), "{宝贝名称} 的卡：\r\n{卡密}"_gbk);
 
   ShowRow(1);
   answer = QString();
   pages->items.EditMessageTemplate();
-  EXPECT_FALSE(MessageTemplateOf("B").has_value());
+  EXPECT_FALSE(MessageTemplateOf(shop(), "B").has_value());
 }
 
 TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
-  AddItemsAndCards({"A", "B", "C"});
-  ASSERT_TRUE(WriteItemAt(ProgramShop(), 2, {"B", "old", 7, false}));
+  AddItemsAndCards(shop(), {"A", "B", "C"});
+  ASSERT_TRUE(WriteItemAt(shop(), 2, {"B", "old", 7, false}));
   pages->RefreshAllPages();
 
   // A click on row 1 (the second) shows its attributes.
@@ -289,15 +288,15 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
   w->remarkBox->selectAll();
   Type(w->remarkBox, QStringLiteral("新备注"));
   Focus(w->nameBox);
-  EXPECT_EQ(ReadItemAt(ProgramShop(), 2)->remark, "新备注"_gbk);
-  EXPECT_EQ(ReadItemAt(ProgramShop(), 1)->remark, "");
-  EXPECT_EQ(ReadItemAt(ProgramShop(), 3)->remark, "");
+  EXPECT_EQ(ReadItemAt(shop(), 2)->remark, "新备注"_gbk);
+  EXPECT_EQ(ReadItemAt(shop(), 1)->remark, "");
+  EXPECT_EQ(ReadItemAt(shop(), 3)->remark, "");
   // The refill left no row selected, so a further edit does nothing.
   EXPECT_TRUE(w->itemsList->selectedItems().isEmpty());
   Focus(w->limitBox);
   Type(w->limitBox, QStringLiteral("99"));
   Focus(w->nameBox);
-  EXPECT_EQ(ReadItemAt(ProgramShop(), 2)->purchaseLimit, 7);
+  EXPECT_EQ(ReadItemAt(shop(), 2)->purchaseLimit, 7);
 
   // Limits: full-width digits count, text without leading digits is 0.
   struct LimitCase {
@@ -309,16 +308,16 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
     Focus(w->limitBox);
     w->limitBox->setText(c.typed);
     Focus(w->nameBox);
-    EXPECT_EQ(ReadItemAt(ProgramShop(), 3)->purchaseLimit, c.stored) << c.typed.toStdString();
+    EXPECT_EQ(ReadItemAt(shop(), 3)->purchaseLimit, c.stored) << c.typed.toStdString();
   }
 
   // The needs-card box, clicked with row 0 selected.
   ShowRow(0);
   ASSERT_TRUE(w->needsCardBox->isChecked());
   QTest::mouseClick(w->needsCardBox, Qt::LeftButton);
-  EXPECT_FALSE(ReadItemAt(ProgramShop(), 1)->needsCard);
+  EXPECT_FALSE(ReadItemAt(shop(), 1)->needsCard);
   EXPECT_EQ(w->itemsList->topLevelItem(0)->text(1), QStringLiteral("无需卡密"));
-  EXPECT_EQ(ReadItemAt(ProgramShop(), 2)->name, "B");
+  EXPECT_EQ(ReadItemAt(shop(), 2)->name, "B");
 
   // A click on empty space clears the attribute boxes.
   w->itemsList->clearSelection();
@@ -334,9 +333,9 @@ TEST_F(ItemsPageTest, AttributeEditsWorkOnTheSelectedRowOnly) {
 // settings table) cannot take tells the seller why, and the control shows
 // what is stored again, so the edit does not look saved.
 TEST_F(ItemsPageTest, AFailedAttributeEditSaysWhyAndDoesNotLookSaved) {
-  AddItemsAndCards({"A"});
-  ASSERT_TRUE(WriteItemAt(ProgramShop(), 1, {"A", "old", 7, true}));
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "A", 4));
+  AddItemsAndCards(shop(), {"A"});
+  ASSERT_TRUE(WriteItemAt(shop(), 1, {"A", "old", 7, true}));
+  ASSERT_TRUE(SetWarningLevel(shop(), "A", 4));
   pages->RefreshAllPages();
   struct Case {
     const char* what;
@@ -364,20 +363,20 @@ TEST_F(ItemsPageTest, AFailedAttributeEditSaysWhyAndDoesNotLookSaved) {
     io.failWrite = 1;
     io.failWriteErrno = ENOSPC;
     io.failWriteLands = 0;
-    ProgramShop().SetStoreFileIo(&io);
+    shop().SetStoreFileIo(&io);
     c.edit();
-    ProgramShop().SetStoreFileIo(nullptr);
+    shop().SetStoreFileIo(nullptr);
     EXPECT_TRUE(io.failed);
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text, "修改宝贝信息出错！磁盘已满，请腾出磁盘空间。"_gbk);
     EXPECT_EQ(prompts.boxes[0].kind, BoxKind::kError);
     EXPECT_TRUE(c.showsStored());
   }
-  const std::optional<MonitoredItem> stored = ReadItemAt(ProgramShop(), 1);
+  const std::optional<MonitoredItem> stored = ReadItemAt(shop(), 1);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->remark, "old");
   EXPECT_TRUE(stored->needsCard);
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("A"), 4);
+  EXPECT_EQ(LoadWarningLevels(shop()).Of("A"), 4);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ TEST_F(KeysTest, EnterInABoxDoesItsButtonsWork) {
   Focus(w->nameBox);
   Type(w->nameBox, QStringLiteral("点卡10元"));
   QTest::keyClick(w->nameBox, Qt::Key_Return);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"点卡10元"_gbk}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"点卡10元"_gbk}));
 
   QSignalSpy applied(w->applyButton, &QPushButton::clicked);
   QTest::mouseClick(w->switchBox, Qt::LeftButton, {}, QPoint(8, w->switchBox->height() / 2));
@@ -35,8 +35,8 @@ TEST_F(KeysTest, EnterInABoxDoesItsButtonsWork) {
 }
 
 TEST_F(KeysTest, ShortcutsRunTheMainActionsOnTheirPages) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
   pages->RefreshAllPages();
 
   // F2 renames the checked items.
@@ -62,14 +62,14 @@ TEST_F(KeysTest, ShortcutsRunTheMainActionsOnTheirPages) {
   QTest::keyClick(w->stockList, Qt::Key_Delete);
   ASSERT_EQ(prompts.boxes.size(), 2u);
   for (const auto& box : prompts.boxes) EXPECT_EQ(box.text, "确定删除 1 张卡密？"_gbk);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 1u);  // not "删除商品": its page is not shown
+  EXPECT_EQ(LoadItemNames(shop()).size(), 1u);  // not "删除商品": its page is not shown
 
   // Ctrl+Enter in the import box imports.
   Focus(w->importBox);
   w->importBox->insertPlainText(QStringLiteral("a3 p3"));
   QTest::keyClick(w->importBox, Qt::Key_Return, Qt::ControlModifier);
   if (WaitForPreview()) AcceptPreview();
-  EXPECT_EQ(LoadStockCardsOf(ProgramShop(), "A").size(), 3u);
+  EXPECT_EQ(LoadStockCardsOf(shop(), "A").size(), 3u);
 }
 
 TEST_F(KeysTest, F1ShowsTheAboutBoxWithVersionFoldersAndLicence) {
@@ -77,7 +77,7 @@ TEST_F(KeysTest, F1ShowsTheAboutBoxWithVersionFoldersAndLicence) {
   auto* about = window->findChild<QMessageBox*>(QStringLiteral("关于"));
   ASSERT_NE(about, nullptr);
   EXPECT_TRUE(about->text().contains(QStringLiteral("1.0.0.1007")));
-  const QString data = QString::fromStdString(ProgramShop().DataDir());
+  const QString data = QString::fromStdString(shop().DataDir());
   EXPECT_TRUE(about->informativeText().contains(QStringLiteral("数据文件夹：") + data));
   EXPECT_TRUE(
       about->informativeText().contains(QStringLiteral("日志文件夹：") + data + QStringLiteral("/logs")));

@@ -20,8 +20,8 @@ namespace {
 using testing_pages::PagesTest;
 
 TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡"_gbk, "", 5, true}));
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"Q币"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"点卡"_gbk, "", 5, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"Q币"_gbk, "", 0, true}));
   pages->RefreshAllPages();
   auto* button = window->findChild<QPushButton*>(QStringLiteral("按钮发货规则"));
   ASSERT_NE(button, nullptr);
@@ -48,7 +48,7 @@ TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
   dialog->accept();
   EXPECT_FALSE(dialog->isVisible());
 
-  const std::optional<OrderRules> stored = OrderRuleFiles().LoadRules();
+  const std::optional<OrderRules> stored = OrderRuleFiles(shop()).LoadRules();
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->blacklist, (std::vector<std::string>{"坏买家"_gbk, "x y"}));
   EXPECT_EQ(stored->items.at("点卡"_gbk), (ItemRule{true, 0}));
@@ -62,12 +62,12 @@ TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
   dialog->blacklist()->item(0)->setSelected(true);
   dialog->RemoveSelectedNicks();
   dialog->reject();
-  EXPECT_EQ(OrderRuleFiles().LoadRules()->blacklist.size(), 2u);
+  EXPECT_EQ(OrderRuleFiles(shop()).LoadRules()->blacklist.size(), 2u);
   EXPECT_TRUE(qobject_cast<QCheckBox*>(dialog->itemRules()->cellWidget(0, 2))->isChecked());
 
   // Another program's file where the rules belong: left alone, and the
   // dialog stays open saying why.
-  const std::string rulesPath = OrderRuleFiles().RulesPath();
+  const std::string rulesPath = OrderRuleFiles(shop()).RulesPath();
   { std::ofstream(rulesPath, std::ios::binary | std::ios::trunc) << "not a rules file\n"; }
   button->click();
   dialog->accept();
@@ -82,7 +82,7 @@ TEST_F(PagesTest, RulesSetInTheDialogReachTheRulesFileAndComeBackOnOpening) {
 }
 
 TEST_F(PagesTest, HeldOrdersAreApprovedOrRefusedOneByOneAndABlacklistedOneCannotBeApproved) {
-  const OrderRuleFiles files;
+  const OrderRuleFiles files(shop());
   const auto seen = std::chrono::system_clock::from_time_t(1'800'000'000);
   ASSERT_TRUE(files.SaveHolds({
       {"1001", "甲"_gbk, "点卡"_gbk, 9, seen, Approval::kNone, HoldReason::kAwaitingApproval},
@@ -116,16 +116,17 @@ TEST_F(PagesTest, HeldOrdersAreApprovedOrRefusedOneByOneAndABlacklistedOneCannot
 }
 
 TEST_F(PagesTest, BuyersOfSelectedSentCardsGoOnTheBlacklistOnce) {
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A1", "p", "", "t"}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A2", "p", "", "t"}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡"_gbk, "2002", "买家乙"_gbk, 1, "A3", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A1", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"点卡"_gbk, "2001", "买家甲"_gbk, 2, "A2", "p", "", "t"}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"点卡"_gbk, "2002", "买家乙"_gbk, 1, "A3", "p", "", "t"}));
   pages->RefreshAllPages();
   ShowPageOf(w->sentGrid);
   EXPECT_EQ(pages->sentCards.BlacklistSelectedBuyers(), 0) << "no row selected";
   w->sentGrid->selectAll();
   EXPECT_EQ(pages->sentCards.BlacklistSelectedBuyers(), 2);
   EXPECT_EQ(pages->sentCards.BlacklistSelectedBuyers(), 2) << "listed before: still listed, not twice";
-  EXPECT_EQ(OrderRuleFiles().LoadRules()->blacklist, (std::vector<std::string>{"买家甲"_gbk, "买家乙"_gbk}));
+  EXPECT_EQ(OrderRuleFiles(shop()).LoadRules()->blacklist,
+            (std::vector<std::string>{"买家甲"_gbk, "买家乙"_gbk}));
 }
 
 }  // namespace

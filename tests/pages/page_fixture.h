@@ -34,7 +34,7 @@
 #include "pages/page_texts.h"
 #include "pages/qt_text.h"
 #include "service/prompts.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "store/table_schema.h"
 #include "text/gbk.h"
 
@@ -147,8 +147,8 @@ class PagesTest : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     std::string error;
     ASSERT_TRUE(CreateDataTables(dir_.path().toStdString(), &error)) << error;
-    SetProgramDir(dir_.path().toStdString());
-    window = std::make_unique<MainWindow>();
+    shop_ = std::make_unique<ShopContext>(dir_.path().toStdString());
+    window = std::make_unique<MainWindow>(*shop_);
     w = std::make_unique<PageWidgets>(*window);
     pages = std::make_unique<WindowPages>(*window, prompts);
     // What the start-up sequence does for the program.
@@ -164,8 +164,10 @@ class PagesTest : public ::testing::Test {
     pages.reset();
     w.reset();
     window.reset();
-    SetProgramDir("");
+    shop_.reset();
   }
+
+  ShopContext& shop() { return *shop_; }
 
   // Shows the page of the page control that holds `widget`.
   void ShowPageOf(QWidget* widget) {
@@ -288,6 +290,7 @@ class PagesTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  std::unique_ptr<ShopContext> shop_;  // the shop of dir_, made at SetUp
   FakePrompts prompts;
   std::unique_ptr<MainWindow> window;
   std::unique_ptr<PageWidgets> w;

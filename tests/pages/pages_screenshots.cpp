@@ -31,7 +31,7 @@
 #include "pages/notification_settings_dialog.h"
 #include "service/prompts.h"
 #include "store/item_table.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "store/warning_levels.h"
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[1]);
   QTemporaryDir dir;
   if (!CreateDataTables(dir.path().toStdString())) return 1;
-  SetProgramDir(dir.path().toStdString());
+  ShopContext shop(dir.path().toStdString());
 
   // Four items: plenty of stock, below the default level, switched off,
   // and one whose orders wait for cards.
@@ -84,14 +84,14 @@ int main(int argc, char** argv) {
       {"腾讯QQ币 10元 自动发货", 120}, {"网易一卡通 50点", 3}, {"游戏点卡 试用码", 0}, {"月卡 30天", 8}};
   for (const Item& item : items) {
     const std::string name = Utf8ToGbkLossy(item.name);
-    AppendItem(ProgramShop(), {name, "", 0, true});
+    AppendItem(shop, {name, "", 0, true});
     for (int i = 0; i < item.cards; ++i)
-      AppendStockCard(ProgramShop(), {name, "K" + std::to_string(100000 + i), "P" + std::to_string(i), 0});
+      AppendStockCard(shop, {name, "K" + std::to_string(100000 + i), "P" + std::to_string(i), 0});
   }
-  SetWarningLevel(ProgramShop(), Utf8ToGbkLossy("游戏点卡 试用码"), 0);
+  SetWarningLevel(shop, Utf8ToGbkLossy("游戏点卡 试用码"), 0);
 
   SilentPrompts prompts;
-  MainWindow window;
+  MainWindow window(shop);
   WindowPages pages(window, prompts);
   pages.stock.ShowImportPlaceholder();
   window.show();
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
 
   // The phone alerts: the signing robot's tab filled in, its key masked,
   // over the notification settings.
-  NotificationSettingsDialog notifications(&window);
+  NotificationSettingsDialog notifications(shop, &window);
   notifications.show();
   notifications.OpenAlertSettings();
   AlertSettingsDialog* alerts = notifications.alertSettings();
@@ -150,6 +150,5 @@ int main(int argc, char** argv) {
   if (!Save(out + "/alert-settings.png")) return 1;
   alerts->findChild<QTabWidget*>(QStringLiteral("提醒渠道"))->setCurrentIndex(5);
   if (!Save(out + "/alert-settings-mail.png")) return 1;
-  SetProgramDir("");
   return 0;
 }

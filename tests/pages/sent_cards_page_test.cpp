@@ -36,8 +36,7 @@ TEST_F(SentCardsPageTest, OneRowPerRecordInTableOrder) {
   pages->RefreshAllPages();
   EXPECT_EQ(grid->rowCount(), 0);
 
-  for (int i = 1; i <= 4; ++i)
-    ASSERT_TRUE(AppendSentCard(ProgramShop(), Sent("T" + std::to_string(i), 1, "c")));
+  for (int i = 1; i <= 4; ++i) ASSERT_TRUE(AppendSentCard(shop(), Sent("T" + std::to_string(i), 1, "c")));
   pages->RefreshAllPages();
   ASSERT_EQ(grid->rowCount(), 4);
   EXPECT_EQ(grid->index(0, 1).data().toString(), QStringLiteral("T1"));
@@ -45,7 +44,7 @@ TEST_F(SentCardsPageTest, OneRowPerRecordInTableOrder) {
   EXPECT_EQ(grid->index(0, 7).data().toString(), QStringLiteral("2012年11月20日9时5分"));
 
   // A table that cannot be opened leaves the grid as it was.
-  ASSERT_TRUE(QFile::remove(QString::fromStdString(ProgramShop().SentTablePath())));
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(shop().SentTablePath())));
   pages->RefreshAllPages();
   EXPECT_EQ(grid->rowCount(), 4);
 }
@@ -62,7 +61,9 @@ void DragColumnEdge(QHeaderView& header, int column, int width) {
   QTest::mouseRelease(header.viewport(), Qt::LeftButton, {}, QPoint(to, y));
 }
 
-std::vector<std::string> RememberedRows() { return GetSettingValues(ProgramShop(), "已发卡密列宽"_gbk); }
+std::vector<std::string> RememberedRows(ShopContext& shop) {
+  return GetSettingValues(shop, "已发卡密列宽"_gbk);
+}
 
 // The layout's widths make the grid scroll sideways. The seller narrows
 // the first seven columns by dragging their edges; the last column then
@@ -104,15 +105,16 @@ TEST_F(SentCardsPageTest, SellerResizesColumnsTheLastFillsTheRestAndTheWidthsAre
   EXPECT_TRUE(lastEndsAtTheRightEdge());
 
   const std::vector<std::string> expected = {"140,120,50,50,90,90,60,150"};
-  ASSERT_TRUE(QTest::qWaitFor([&] { return RememberedRows() == expected; }, 5000)) << RememberedRows().size();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RememberedRows(shop()) == expected; }, 5000))
+      << RememberedRows(shop()).size();
 
   // The next start.
   pages.reset();
   w.reset();
-  window = std::make_unique<MainWindow>();
+  window = std::make_unique<MainWindow>(shop());
   w = std::make_unique<PageWidgets>(*window);
   pages = std::make_unique<WindowPages>(*window, prompts);
-  WriteColumnHeader(*w->sentGrid, SentCardsGridColumns());
+  WriteColumnHeader(*w->sentGrid, SentCardsGridColumns(shop()));
   const int remembered[] = {140, 120, 50, 50, 90, 90, 60};
   for (int c = 0; c < 7; ++c) EXPECT_EQ(w->sentGrid->columnWidth(c), remembered[c]) << c;
   EXPECT_GE(w->sentGrid->columnWidth(7), 150);
@@ -120,7 +122,7 @@ TEST_F(SentCardsPageTest, SellerResizesColumnsTheLastFillsTheRestAndTheWidthsAre
   // The page's end stores a change the timer had no time for.
   w->sentGrid->setColumnWidth(0, 111);
   pages.reset();
-  EXPECT_EQ(RememberedRows(), std::vector<std::string>{"111,120,50,50,90,90,60,150"});
+  EXPECT_EQ(RememberedRows(shop()), std::vector<std::string>{"111,120,50,50,90,90,60,150"});
 }
 
 // A row is taken only when it holds one sensible width per column; else
@@ -146,8 +148,8 @@ TEST_F(SentCardsPageTest, RememberedWidthsAreTakenOnlyWhenEveryWidthFits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "已发卡密列宽"_gbk, {c.value}));
-    const std::vector<int> widths = SentCardsPage::ColumnWidths();
+    ASSERT_TRUE(ReplaceSettingValues(shop(), "已发卡密列宽"_gbk, {c.value}));
+    const std::vector<int> widths = SentCardsPage::ColumnWidths(shop());
     if (c.taken) {
       EXPECT_EQ(ColumnWidthsValue(widths), c.value);
     } else {
@@ -155,14 +157,14 @@ TEST_F(SentCardsPageTest, RememberedWidthsAreTakenOnlyWhenEveryWidthFits) {
     }
   }
   // No row at all, and a table that cannot be read: the layout's widths.
-  ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "已发卡密列宽"_gbk, {}));
-  EXPECT_EQ(SentCardsPage::ColumnWidths(), layout);
+  ASSERT_TRUE(ReplaceSettingValues(shop(), "已发卡密列宽"_gbk, {}));
+  EXPECT_EQ(SentCardsPage::ColumnWidths(shop()), layout);
   // Widths out of range are stored at the range's nearer end.
-  ASSERT_TRUE(SaveColumnWidths(kSentCardsColumnWidthsSetting, {0, 5000, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(RememberedRows(), std::vector<std::string>{"1,4000,3,4,5,6,7,8"});
-  ASSERT_TRUE(QFile::remove(QString::fromStdString(ProgramShop().SettingsTablePath())));
-  EXPECT_EQ(SentCardsPage::ColumnWidths(), layout);
-  EXPECT_FALSE(SaveColumnWidths(kSentCardsColumnWidthsSetting, layout));
+  ASSERT_TRUE(SaveColumnWidths(shop(), kSentCardsColumnWidthsSetting, {0, 5000, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(RememberedRows(shop()), std::vector<std::string>{"1,4000,3,4,5,6,7,8"});
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(shop().SettingsTablePath())));
+  EXPECT_EQ(SentCardsPage::ColumnWidths(shop()), layout);
+  EXPECT_FALSE(SaveColumnWidths(shop(), kSentCardsColumnWidthsSetting, layout));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@
 #include "store/delivery_counts.h"
 #include "store/item_table.h"
 #include "store/sent_table.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "store/stock_table.h"
 #include "store/table_schema.h"
 #include "store/undelivered_orders.h"
@@ -51,7 +51,7 @@ std::string DateText(year_month_day d, int hour, int minute) {
 }
 
 // A month of deliveries of three items, more towards the end.
-void FillShop() {
+void FillShop(ShopContext& shop) {
   const char* items[] = {"腾讯QQ币 10元 自动发货", "网易一卡通 50点", "游戏月卡"};
   const char* buyers[] = {"买家甲", "买家乙", "tb_小王", "快乐星球", "Alice88", "买家丙"};
   const sys_days today{LocalDate()};
@@ -71,19 +71,18 @@ void FillShop() {
       const std::string number = std::to_string(order++);
       for (int c = 0; c < quantity; ++c) {
         const std::string card = "KM" + std::to_string(100000 + next(900000));
-        AppendSentCard(ProgramShop(),
-                       {item, number, buyer, quantity, card, "PW-" + std::to_string(next(10000)), "",
-                        DateText(date, 8 + static_cast<int>(next(14)), static_cast<int>(next(60)))});
+        AppendSentCard(shop, {item, number, buyer, quantity, card, "PW-" + std::to_string(next(10000)), "",
+                              DateText(date, 8 + static_cast<int>(next(14)), static_cast<int>(next(60)))});
       }
-      if (day == 0 && o == 0) UndeliveredOrders(ProgramShop()).Mark(number, buyer, item);
-      if (day == 2 && o == 1) UndeliveredOrders(ProgramShop()).Mark(number, buyer, item);
+      if (day == 0 && o == 0) UndeliveredOrders(shop).Mark(number, buyer, item);
+      if (day == 2 && o == 1) UndeliveredOrders(shop).Mark(number, buyer, item);
     }
   }
-  AppendItem(ProgramShop(), {Utf8ToGbkLossy(items[0]), "", 0, true});
+  AppendItem(shop, {Utf8ToGbkLossy(items[0]), "", 0, true});
   for (int i = 0; i < 12; ++i)
-    AppendStockCard(ProgramShop(),
+    AppendStockCard(shop,
                     {Utf8ToGbkLossy(items[0]), "QB" + std::to_string(5000 + i), "P" + std::to_string(i), 0});
-  AppendItem(ProgramShop(), {Utf8ToGbkLossy(items[1]), "", 0, true});
+  AppendItem(shop, {Utf8ToGbkLossy(items[1]), "", 0, true});
 }
 
 }  // namespace
@@ -100,10 +99,10 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   std::string error;
   if (!dir.isValid() || !CreateDataTables(dir.path().toStdString(), &error)) return 1;
-  SetProgramDir(dir.path().toStdString());
-  FillShop();
+  ShopContext shop(dir.path().toStdString());
+  FillShop(shop);
 
-  MainWindow window;
+  MainWindow window(shop);
   WindowPrompts prompts;
   WindowPages pages(window, prompts);
   window.show();
@@ -135,6 +134,5 @@ int main(int argc, char** argv) {
   plotChooser->setCurrentIndex(2);
   emit plotChooser->activated(2);
   ok = Save(window, out + "/deliveries-plot-item.png") && ok;
-  SetProgramDir("");
   return ok ? 0 : 1;
 }

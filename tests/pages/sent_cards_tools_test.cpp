@@ -51,14 +51,12 @@ class SentCardsToolsTest : public PagesTest {
   }
 
   // Appends the cards of one order (UTF-8 texts).
-  static void Deliver(const std::string& item, const std::string& order, const std::string& buyer,
-                      const std::vector<std::string>& numbers,
-                      const std::string& sentAt = "2024年5月1日9时") {
+  void Deliver(const std::string& item, const std::string& order, const std::string& buyer,
+               const std::vector<std::string>& numbers, const std::string& sentAt = "2024年5月1日9时") {
     for (const std::string& number : numbers) {
-      ASSERT_TRUE(AppendSentCard(
-          ProgramShop(),
-          {G(QString::fromStdString(item)), order, G(QString::fromStdString(buyer)),
-           static_cast<int>(numbers.size()), number, "pw-" + number, "", G(QString::fromStdString(sentAt))}));
+      ASSERT_TRUE(AppendSentCard(shop(), {G(QString::fromStdString(item)), order,
+                                          G(QString::fromStdString(buyer)), static_cast<int>(numbers.size()),
+                                          number, "pw-" + number, "", G(QString::fromStdString(sentAt))}));
     }
   }
 
@@ -145,7 +143,7 @@ TEST_F(SentCardsToolsTest, UndeliveredOrdersAreColouredAndCanBeShownAlone) {
   Deliver("点卡", "1001", "甲", {"A1"});
   Deliver("点卡", "1002", "乙", {"B1", "B2"});
   Deliver("点卡", "1003", "丙", {"C1"});
-  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(shop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
   pages->RefreshAllPages();
   QAbstractItemModel* m = grid->model();
   for (int r = 0; r < m->rowCount(); ++r) {
@@ -171,6 +169,7 @@ TEST_F(SentCardsToolsTest, UndeliveredOrdersAreColouredAndCanBeShownAlone) {
 // A resend the test holds open and answers as the real one would for
 // orders whose recorded cards are those of `cards`.
 struct HeldResend {
+  explicit HeldResend(ShopContext& shopOfTest) : shop(shopOfTest) {}
   DeliveryController::ResendRunner Runner() {
     return [this](const ResendRequest& request, const std::atomic<bool>&) {
       requests.push_back(request);
@@ -180,7 +179,7 @@ struct HeldResend {
       batch.allUndelivered = request.allUndelivered;
       std::vector<std::string> orders = request.orderNumbers;
       if (request.allUndelivered) {
-        const std::vector<UndeliveredOrder> marked = UndeliveredOrders(ProgramShop()).List();
+        const std::vector<UndeliveredOrder> marked = UndeliveredOrders(shop).List();
         batch.marked = static_cast<int>(marked.size());
         batch.listing = ScanOutcome::kListed;
         orders.clear();
@@ -201,9 +200,9 @@ struct HeldResend {
           continue;
         }
         r.outcome = ResendOutcome::kResent;
-        r.wasMarked = UndeliveredOrders(ProgramShop()).IsMarked(order);
+        r.wasMarked = UndeliveredOrders(shop).IsMarked(order);
         // What the real resend does to the mark once the message went out.
-        r.markCleared = r.wasMarked && UndeliveredOrders(ProgramShop()).Clear(order);
+        r.markCleared = r.wasMarked && UndeliveredOrders(shop).Clear(order);
         r.stillListed = r.consignAnswered = true;
         r.listing = ScanOutcome::kListed;
       }
@@ -214,6 +213,7 @@ struct HeldResend {
     started = {};
     release = {};
   }
+  ShopContext& shop;
   std::vector<ResendRequest> requests;
   std::map<std::string, std::string> buyers;
   std::map<std::string, std::vector<DeliveredCard>> cards;
@@ -232,18 +232,18 @@ TEST_F(SentCardsToolsTest, ResendTakesTheSelectedOrdersInTheGridsOrderAndNeverRu
   Deliver("点卡", "1001", "甲", {"A1"});
   Deliver("点卡", "1002", "乙", {"B1", "B2"});
   Deliver("点卡", "1003", "丙", {"C1"});
-  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
-  ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark("1003", "丙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(shop()).Mark("1002", "乙"_gbk, "点卡"_gbk));
+  ASSERT_TRUE(UndeliveredOrders(shop()).Mark("1003", "丙"_gbk, "点卡"_gbk));
   pages->RefreshAllPages();
 
   FakeDeliveryWindow deliveryWindow;
   std::promise<void> cycleStarted, cycleRelease;
-  HeldResend resend;
+  HeldResend resend(shop());
   resend.buyers = {{"1001", "甲"_gbk}, {"1002", "乙"_gbk}, {"1003", "丙"_gbk}};
   resend.cards = {
       {"1001", {{"A1", "pw-A1"}}}, {"1002", {{"B1", "pw-B1"}, {"B2", "pw-B2"}}}, {"1003", {{"C1", "pw-C1"}}}};
   DeliveryController controller(
-      deliveryWindow,
+      shop(), deliveryWindow,
       [&](const std::atomic<bool>&) {
         cycleStarted.set_value();
         cycleRelease.get_future().wait();
@@ -319,12 +319,12 @@ TEST_F(SentCardsToolsTest, ResendAllAsksWithTheCountAndNamesTheOrdersNoLongerLis
   Deliver("点卡", "1002", "乙", {"B1"});
   Deliver("点卡", "1003", "丙", {"C1"});
   FakeDeliveryWindow deliveryWindow;
-  HeldResend resend;
+  HeldResend resend(shop());
   resend.buyers = {{"1001", "甲"_gbk}, {"1002", "乙"_gbk}, {"1003", "丙"_gbk}};
   resend.cards = {{"1001", {{"A1", "pw-A1"}}}, {"1002", {{"B1", "pw-B1"}}}, {"1003", {{"C1", "pw-C1"}}}};
   resend.unlisted = {"1003"};
   DeliveryController controller(
-      deliveryWindow, [](const std::atomic<bool>&) { return CycleResult{}; }, resend.Runner());
+      shop(), deliveryWindow, [](const std::atomic<bool>&) { return CycleResult{}; }, resend.Runner());
   pages->sentCards.SetDeliveryController(&controller);
   ShowPageOf(resendAllButton);
 
@@ -334,7 +334,7 @@ TEST_F(SentCardsToolsTest, ResendAllAsksWithTheCountAndNamesTheOrdersNoLongerLis
   EXPECT_TRUE(prompts.boxes.empty());
 
   for (const char* order : {"1001", "1002", "1003"})
-    ASSERT_TRUE(UndeliveredOrders(ProgramShop()).Mark(order, "x", "y"));
+    ASSERT_TRUE(UndeliveredOrders(shop()).Mark(order, "x", "y"));
   pages->RefreshAllPages();
   // The seller says no: nothing starts.
   prompts.questionAnswers = {BoxAnswer::kNo};
@@ -372,7 +372,7 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   Deliver("点卡,10元", "1002", "乙", {"B1", "B2"});
   pages->RefreshAllPages();
   std::vector<SentCard> all;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
+  ASSERT_TRUE(LoadSentCards(shop(), &all));
 
   Search(QStringLiteral("乙"));
   const QString shown = dir_.path() + QStringLiteral("/shown.csv");
@@ -384,7 +384,7 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   // The whole table, read anew (a card delivered since the last refresh
   // included), in GBK.
   Deliver("点卡,10元", "1003", "丙", {"C1"});
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
+  ASSERT_TRUE(LoadSentCards(shop(), &all));
   const QString whole = dir_.path() + QStringLiteral("/all.csv");
   ASSERT_TRUE(pages->sentCards.ExportSentCards(whole, CsvEncoding::kGbk, false));
   EXPECT_EQ(ReadAll(whole), SentCardsCsv(all, nullptr, CsvEncoding::kGbk));
@@ -394,20 +394,20 @@ TEST_F(SentCardsToolsTest, ExportsWriteTheShownRowsTheWholeTableAndAnItemsStock)
   EXPECT_EQ(noteLabel->text(), QStringLiteral("无法写入 %1，没有导出").arg(nowhere));
 
   // The stock of the item the stock list shows, read anew.
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"月卡"_gbk, "", 0, true}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N1", "P,1", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"月卡"_gbk, "M1", "Q1", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"点卡"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"月卡"_gbk, "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"点卡"_gbk, "N1", "P,1", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"月卡"_gbk, "M1", "Q1", 0}));
   pages->RefreshAllPages();
   const QString stockPath = dir_.path() + QStringLiteral("/stock.csv");
   EXPECT_FALSE(pages->stockExport.ExportTo(stockPath, CsvEncoding::kUtf8WithBom).written);  // no item chosen
   ChooseItem("点卡"_gbk);
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N2", "P2", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"点卡"_gbk, "N2", "P2", 0}));
   const StockExport::Outcome outcome = pages->stockExport.ExportTo(stockPath, CsvEncoding::kUtf8WithBom);
   ASSERT_TRUE(outcome.written) << outcome.text.toStdString();
   EXPECT_EQ(outcome.cards, 2);
   EXPECT_EQ(ReadAll(stockPath),
-            StockCardsCsv(LoadStockCardsOf(ProgramShop(), "点卡"_gbk), CsvEncoding::kUtf8WithBom));
+            StockCardsCsv(LoadStockCardsOf(shop(), "点卡"_gbk), CsvEncoding::kUtf8WithBom));
 }
 
 TEST_F(SentCardsToolsTest, PlotShowsTheCardsPerDayOfTheChosenItem) {
@@ -436,7 +436,7 @@ TEST_F(SentCardsToolsTest, PlotShowsTheCardsPerDayOfTheChosenItem) {
   Deliver("月卡", "2001", "丙", {"M1", "M2", "M3"}, "2024年5月1日8时");
   Deliver("月卡", "2002", "丁", {"M4"}, "2024年3月1日");  // before the 30 days
   std::vector<SentCard> cards;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &cards));
+  ASSERT_TRUE(LoadSentCards(shop(), &cards));
   pages->deliveriesPlot.Fill(cards, 2024y / May / 1);
   ASSERT_EQ(chooser->count(), 3);
   EXPECT_EQ(chooser->itemText(0), QStringLiteral("全部宝贝"));

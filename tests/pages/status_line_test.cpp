@@ -144,7 +144,7 @@ TEST_F(StatusLineTest, ExpiredLoginOffersANewSignInUntilACycleShowsItWorking) {
 }
 
 TEST_F(PagesTest, NotificationSwitchesAreStoredAsSettingsRows) {
-  NotificationSettingsDialog dialog(window.get());
+  NotificationSettingsDialog dialog(shop(), window.get());
   for (const NotificationKind kind : kAllNotificationKinds) {
     EXPECT_TRUE(dialog.box(kind)->isChecked()) << NotificationSettingName(kind);  // on until switched off
     EXPECT_EQ(dialog.box(kind)->text(), QString::fromUtf8(NotificationCaption(kind)));
@@ -156,29 +156,29 @@ TEST_F(PagesTest, NotificationSwitchesAreStoredAsSettingsRows) {
   EXPECT_FALSE(dialog.isVisible());
   for (const NotificationKind kind : kAllNotificationKinds) {
     const bool off = kind == NotificationKind::kWaitingForStock || kind == NotificationKind::kLoginExpired;
-    EXPECT_EQ(NotificationEnabled(kind), !off) << NotificationSettingName(kind);
+    EXPECT_EQ(NotificationEnabled(shop(), kind), !off) << NotificationSettingName(kind);
   }
-  EXPECT_EQ(GetSetting(ProgramShop(), Utf8ToGbkLossy("通知:订单等待补货")), "0");
+  EXPECT_EQ(GetSetting(shop(), Utf8ToGbkLossy("通知:订单等待补货")), "0");
   // Only the switches changed got rows.
-  EXPECT_EQ(GetSetting(ProgramShop(), Utf8ToGbkLossy("通知:库存预警")), "");
+  EXPECT_EQ(GetSetting(shop(), Utf8ToGbkLossy("通知:库存预警")), "");
 
   // Opened again, the boxes show the stored switches; cancel changes nothing.
-  NotificationSettingsDialog again(window.get());
+  NotificationSettingsDialog again(shop(), window.get());
   EXPECT_FALSE(again.box(NotificationKind::kWaitingForStock)->isChecked());
   again.box(NotificationKind::kWaitingForStock)->click();
   again.reject();
-  EXPECT_FALSE(NotificationEnabled(NotificationKind::kWaitingForStock));
+  EXPECT_FALSE(NotificationEnabled(shop(), NotificationKind::kWaitingForStock));
   again.Load();
   again.box(NotificationKind::kWaitingForStock)->click();
   again.accept();
-  EXPECT_TRUE(NotificationEnabled(NotificationKind::kWaitingForStock));
+  EXPECT_TRUE(NotificationEnabled(shop(), NotificationKind::kWaitingForStock));
 }
 
 TEST_F(PagesTest, NotificationSwitchesThatCannotBeStoredKeepTheDialogOpen) {
-  NotificationSettingsDialog dialog(window.get());
+  QTemporaryDir empty;
+  ShopContext nowhere(empty.path().toStdString());  // no settings table to write to
+  NotificationSettingsDialog dialog(nowhere, window.get());
   dialog.show();
-  QTemporaryDir empty;  // no settings table to write to
-  SetProgramDir(empty.path().toStdString());
   dialog.box(NotificationKind::kImFailed)->click();
   dialog.accept();
   EXPECT_TRUE(dialog.isVisible());
@@ -187,10 +187,12 @@ TEST_F(PagesTest, NotificationSwitchesThatCannotBeStoredKeepTheDialogOpen) {
     // The cause follows the line: the table is not there.
     return l->isVisible() && l->text().contains("设置无法写入配置表") && l->text().contains("找不到数据文件");
   }));
-  SetProgramDir(dir_.path().toStdString());
+  // Once the table is there the switches are stored and the dialog closes.
+  std::string error;
+  ASSERT_TRUE(CreateDataTables(empty.path().toStdString(), &error)) << error;
   dialog.accept();
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_FALSE(NotificationEnabled(NotificationKind::kImFailed));
+  EXPECT_FALSE(NotificationEnabled(nowhere, NotificationKind::kImFailed));
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ namespace {
 
 class StockFiguresTest : public PagesTest {
  protected:
-  static void ItemWithCards(const std::string& name, int cards) {
-    ASSERT_TRUE(AppendItem(ProgramShop(), {name, "", 0, true}));
+  void ItemWithCards(const std::string& name, int cards) {
+    ASSERT_TRUE(AppendItem(shop(), {name, "", 0, true}));
     for (int i = 0; i < cards; ++i)
-      ASSERT_TRUE(AppendStockCard(ProgramShop(), {name, name + std::to_string(i), "p", 0}));
+      ASSERT_TRUE(AppendStockCard(shop(), {name, name + std::to_string(i), "p", 0}));
   }
 
   // Column `c` of every row.
@@ -64,7 +64,7 @@ TEST_F(StockFiguresTest, ColumnsCountTheStockAndLowRowsTurnTheWarningColourOnceP
   ItemWithCards("B", 0);
   ItemWithCards("C", 2);
   ItemWithCards("D", 6);
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "C", 0));  // switched off
+  ASSERT_TRUE(SetWarningLevel(shop(), "C", 0));  // switched off
   QSignalSpy spy(&pages->items, &ItemsPage::stockWarning);
   pages->RefreshAllPages();
   WaitForFigures();
@@ -130,7 +130,7 @@ TEST_F(StockFiguresTest, WarningLevelIsSetPerItemInTheAttributesBox) {
   Type(w->warningLevelBox, QStringLiteral("10"));
   QTest::keyClick(w->warningLevelBox, Qt::Key_Return);
   WaitForFigures();
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("B"), 10);
+  EXPECT_EQ(LoadWarningLevels(shop()).Of("B"), 10);
   EXPECT_EQ(WarnedRows(), (std::vector<int>{0, 1}));
   ASSERT_EQ(spy.count(), 1);
   EXPECT_EQ(Warnings(spy)[0], "B|" + Warning("B", 8, 10));
@@ -146,10 +146,10 @@ TEST_F(StockFiguresTest, WarningLevelIsSetPerItemInTheAttributesBox) {
   Type(w->warningLevelBox, QStringLiteral("0"));
   Focus(w->nameBox);  // leaving the box confirms it
   WaitForFigures();
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("A"), 0);
+  EXPECT_EQ(LoadWarningLevels(shop()).Of("A"), 0);
   EXPECT_EQ(w->warningLevelBox->text(), QStringLiteral("不提醒"));
   EXPECT_EQ(WarnedRows(), (std::vector<int>{1}));
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("B"), 10);
+  EXPECT_EQ(LoadWarningLevels(shop()).Of("B"), 10);
 }
 
 // The delivery cycle hands over what its waiting orders need; the items

@@ -24,15 +24,15 @@ class StockImportTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
-    ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-    ASSERT_TRUE(AppendItem(ProgramShop(), {"B", "", 0, true}));
+    ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+    ASSERT_TRUE(AppendItem(shop(), {"B", "", 0, true}));
     pages->RefreshAllPages();
     ChooseItem("A");
   }
 
-  static std::vector<std::string> StockOf(const std::string& item) {
+  std::vector<std::string> StockOf(const std::string& item) {
     std::vector<std::string> cards;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item))
+    for (const StockCard& c : LoadStockCardsOf(shop(), item))
       cards.push_back(c.cardNumber + "|" + c.cardPassword);
     return cards;
   }
@@ -71,9 +71,9 @@ class StockImportTest : public PagesTest {
 };
 
 TEST_F(StockImportTest, PreviewGivesNumbersAndReasonsAndTheTickLetsDuplicatesIn) {
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "O1", "p", 0}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"B", "1001", "buyer", 1, "H1", "p", "", "t"}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"B", "O1", "p", 0}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"B", "1001", "buyer", 1, "H1", "p", "", "t"}));
   // Another item's stock is no duplicate; the sent history of any item is.
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("N1 p\nS1 p\nH1 p\nN1 p\nbad\nO1 p\nN2 p"));
   ASSERT_NE(preview, nullptr);
@@ -126,7 +126,7 @@ static std::vector<std::string> CardRows(ImportPreviewDialog* preview) {
 TEST_F(StockImportTest, PreviewShowsTheCardsAsStoredAndASwapTurnsTheWholeImport) {
   // The stock holds PW1 as a number: once swapped, the first line is a
   // duplicate, which the check must find again.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "PW1", "DK1", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "PW1", "DK1", 0}));
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("DK1 PW1\nDK2 PW2\nDK3 "));
   ASSERT_NE(preview, nullptr);
   QAbstractItemModel* cards = preview->cardsView()->model();
@@ -165,7 +165,7 @@ TEST_F(StockImportTest, AnEmptyPasswordIsFlaggedAndImportedOnlyWhenTicked) {
 }
 
 TEST_F(StockImportTest, CancellingThePreviewWritesNothingAndKeepsTheBox) {
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "S1", "p", 0}));
   // Only a duplicate and a line that is no card: nothing to import unless
   // the duplicate is ticked in.
   ImportPreviewDialog* preview = PasteAndPress(QStringLiteral("S1 p\nbad"));
@@ -185,7 +185,7 @@ TEST_F(StockImportTest, CancellingThePreviewWritesNothingAndKeepsTheBox) {
 }
 
 TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "S1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "S1", "p", 0}));
   // A GBK CSV file with a header, a duplicate, a line that is no card and a
   // quoted password holding a comma.
   const QString path = dir_.path() + QStringLiteral("/供货.csv");
@@ -225,7 +225,7 @@ TEST_F(StockImportTest, FileImportKeepsTheLinesNotImportedBesideTheFile) {
 // delivery uses for the same cause, and the lines stay in the box.
 TEST_F(StockImportTest, AFailedWriteTellsTheSellerWhy) {
   // The first write of an append goes to the table's companion file.
-  const std::string file = CompanionFilePath(ProgramShop().StockTablePath());
+  const std::string file = CompanionFilePath(shop().StockTablePath());
   struct Case {
     int error;
     std::string says;  // UTF-8
@@ -240,9 +240,9 @@ TEST_F(StockImportTest, AFailedWriteTellsTheSellerWhy) {
     io.failWrite = 1;
     io.failWriteErrno = c.error;
     io.failWriteLands = 0;
-    ProgramShop().SetStoreFileIo(&io);
+    shop().SetStoreFileIo(&io);
     AcceptPreview();
-    ProgramShop().SetStoreFileIo(nullptr);
+    shop().SetStoreFileIo(nullptr);
     EXPECT_TRUE(io.failed);
     EXPECT_TRUE(StockOf("A").empty());
     EXPECT_EQ(w->importBox->toPlainText(), QStringLiteral("N1 P1\nN2 P2"));
@@ -290,7 +290,7 @@ TEST_F(StockImportTest, CancelKeepsWhatWasWrittenAndSaysHowFar) {
   std::condition_variable cv;
   bool held = false, release = false;
   std::thread holder([&] {
-    StoreGuard guard(ProgramShop());
+    StoreGuard guard(shop());
     std::unique_lock<std::mutex> lock(m);
     held = true;
     cv.notify_all();
@@ -319,7 +319,7 @@ TEST_F(StockImportTest, CancelKeepsWhatWasWrittenAndSaysHowFar) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !pages->stock.importRunning(); }, 60000));
 
   // The cancel is seen before the first batch or after it.
-  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), "A");
+  const std::vector<StockCard> stock = LoadStockCardsOf(shop(), "A");
   const int written = static_cast<int>(stock.size());
   EXPECT_LT(written, kLines);
   EXPECT_EQ(written % 1000, 0);

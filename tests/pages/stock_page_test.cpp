@@ -19,14 +19,14 @@ class StockPageTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
-    ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-    ASSERT_TRUE(AppendItem(ProgramShop(), {"B", "", 0, true}));
+    ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+    ASSERT_TRUE(AppendItem(shop(), {"B", "", 0, true}));
     pages->RefreshAllPages();
   }
 
   std::vector<std::string> StockOf(const std::string& item) {
     std::vector<std::string> cards;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item))
+    for (const StockCard& c : LoadStockCardsOf(shop(), item))
       cards.push_back(c.cardNumber + "|" + c.cardPassword);
     return cards;
   }
@@ -104,8 +104,8 @@ TEST_F(StockPageTest, ImportWithoutAChosenItemKeepsTheText) {
 }
 
 TEST_F(StockPageTest, ChoosingAnItemShowsItsCardsAndRefreshKeepsTheChoice) {
-  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "pw", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "b1", "pw", 0}));
+  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "pw", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"B", "b1", "pw", 0}));
   ChooseItem("B");
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"b1|pw|3"}));
   ChooseItem("A");
@@ -116,7 +116,7 @@ TEST_F(StockPageTest, ChoosingAnItemShowsItsCardsAndRefreshKeepsTheChoice) {
 
   // A refresh (as after a delivery that took a1) keeps A chosen and shows
   // the stock as it is now.
-  std::thread([] { ASSERT_TRUE(TakeStockCard(ProgramShop(), "A")); }).join();
+  std::thread([this] { ASSERT_TRUE(TakeStockCard(shop(), "A")); }).join();
   pages->RefreshAllPages();
   EXPECT_EQ(G(w->chooser->currentText()), "A");
   EXPECT_EQ(StockShown(), (std::vector<std::string>{"a2|pw|1"}));
@@ -130,9 +130,9 @@ TEST_F(StockPageTest, ChoosingAnItemShowsItsCardsAndRefreshKeepsTheChoice) {
 
 TEST_F(StockPageTest, DeleteAsksWithTheCountAndRemovesExactlyTheSelectedCards) {
   // Cards of B between those of A, so list rows and records differ.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "a1", "p", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "b1", "p", 0}));
-  for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "a1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"B", "b1", "p", 0}));
+  for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
   ChooseItem("A");
   QSignalSpy logged(&pages->stock, &StockPage::changeMade);
   SelectStockRows({0, 2});
@@ -161,7 +161,7 @@ TEST_F(StockPageTest, DeleteAsksWithTheCountAndRemovesExactlyTheSelectedCards) {
 // A removal the stock table cannot take tells the seller why; the cards
 // stay, shown and in the file, and no removal is logged.
 TEST_F(StockPageTest, AFailedDeleteSaysWhyAndKeepsTheCards) {
-  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  for (const char* n : {"a1", "a2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
   ChooseItem("A");
   QSignalSpy logged(&pages->stock, &StockPage::changeMade);
   SelectStockRows({1});
@@ -169,13 +169,13 @@ TEST_F(StockPageTest, AFailedDeleteSaysWhyAndKeepsTheCards) {
   io.failWrite = 1;
   io.failWriteErrno = EACCES;
   io.failWriteLands = 0;
-  ProgramShop().SetStoreFileIo(&io);
+  shop().SetStoreFileIo(&io);
   QTest::mouseClick(w->deleteStockButton, Qt::LeftButton);
-  ProgramShop().SetStoreFileIo(nullptr);
+  shop().SetStoreFileIo(nullptr);
   EXPECT_TRUE(io.failed);
   ASSERT_EQ(prompts.boxes.size(), 2u);  // the question, then the failure
   EXPECT_EQ(prompts.boxes[1].kind, BoxKind::kError);
-  const std::string file = ProgramShop().StockTablePath();
+  const std::string file = shop().StockTablePath();
   EXPECT_EQ(prompts.boxes[1].text, Utf8ToGbkLossy("删除库存卡密出错，没有删除任何卡密：\r\n没有写入权限（" +
                                                   file + "），请检查数据文件夹的写入权限。"));
   EXPECT_EQ(StockOf("A"), (std::vector<std::string>{"a1|p", "a2|p"}));
@@ -184,15 +184,14 @@ TEST_F(StockPageTest, AFailedDeleteSaysWhyAndKeepsTheCards) {
 }
 
 TEST_F(StockPageTest, DeleteStaysExactWhenTheDeliveryTookCardsMeanwhile) {
-  for (const char* n : {"c1", "c2", "c3", "c4", "c5"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+  for (const char* n : {"c1", "c2", "c3", "c4", "c5"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
   ChooseItem("A");
   ASSERT_EQ(StockShown().size(), 5u);
   // The delivery thread takes the two oldest cards; the list is not
   // refilled before the seller acts on it.
-  std::thread([] {
-    ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
-    ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
+  std::thread([this] {
+    ASSERT_TRUE(TakeStockCard(shop(), "A"));
+    ASSERT_TRUE(TakeStockCard(shop(), "A"));
   }).join();
   // The seller selects c1 (already delivered) and c4.
   SelectStockRows({0, 3});

@@ -50,10 +50,10 @@ class WindowLookTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
-    ASSERT_TRUE(AppendItem(ProgramShop(), {"点卡10元"_gbk, "", 0, true}));
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡10元"_gbk, "DK999001", "PW1", 0}));
-    ASSERT_TRUE(AppendSentCard(ProgramShop(), {"点卡10元"_gbk, "1718000000001", "买家甲"_gbk, 1, "DK999000",
-                                               "PW0", "", "2026-01-05 14:03:07"}));
+    ASSERT_TRUE(AppendItem(shop(), {"点卡10元"_gbk, "", 0, true}));
+    ASSERT_TRUE(AppendStockCard(shop(), {"点卡10元"_gbk, "DK999001", "PW1", 0}));
+    ASSERT_TRUE(AppendSentCard(shop(), {"点卡10元"_gbk, "1718000000001", "买家甲"_gbk, 1, "DK999000", "PW0",
+                                        "", "2026-01-05 14:03:07"}));
     pages->RefreshAllPages();
     ChooseItem("点卡10元"_gbk);
   }

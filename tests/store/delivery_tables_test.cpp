@@ -50,10 +50,10 @@ int InChild(const std::function<bool()>& work) {
 }
 
 // The order numbers of the live sent rows, in file order.
-std::vector<std::string> SentOrders() {
+std::vector<std::string> SentOrders(ShopContext& shop) {
   std::vector<SentCard> cards;
   std::vector<std::string> out;
-  if (!LoadSentCards(ProgramShop(), &cards)) return out;
+  if (!LoadSentCards(shop, &cards)) return out;
   for (const SentCard& c : cards) out.push_back(c.orderNumber);
   return out;
 }
@@ -73,9 +73,9 @@ DeliveryPlan PlanFor(const std::string& order, const StockCard& card) {
 // tables: it waits for the hold to end and then finds the card taken and
 // its row written, never one without the other.
 TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesItWhole) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  DeliveryTables tables(shop());
   std::atomic<bool> holdEnded{false};
   bool endedBeforeTheLoad = false;
   std::vector<std::string> seen;
@@ -86,9 +86,9 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
     const std::vector<StockCard> cards = tables.LoadFirstStockCardsOf("A", 1, nullptr);
     ASSERT_EQ(Numbers(cards), std::vector<std::string>{"1"});
     window = std::thread([&] {
-      seen = Numbers(LoadStockCardsOf(ProgramShop(), "A"));
+      seen = Numbers(LoadStockCardsOf(shop(), "A"));
       endedBeforeTheLoad = holdEnded.load();
-      sentSeen = SentCardExists(ProgramShop(), "100");
+      sentSeen = SentCardExists(shop(), "100");
     });
     EXPECT_EQ(tables.RecordPlannedCards(PlanFor("100", cards[0])), RecordOutcome::kRecorded);
     holdEnded = true;
@@ -99,8 +99,8 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
   EXPECT_TRUE(sentSeen);
 
   // Between two holds the window writes the same files; the next hold sees it.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "3", "p", 0}));
-  const std::optional<StockCard> taken = TakeStockCard(ProgramShop(), "A");
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "3", "p", 0}));
+  const std::optional<StockCard> taken = TakeStockCard(shop(), "A");
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->cardNumber, "2");
   DeliveryTables::Hold hold(tables, true);
@@ -114,14 +114,14 @@ TEST_F(DeliveryTablesTest, AStoreOperationOfAnotherThreadWaitsForTheHoldAndSeesI
 // backup, say) between two holds: the session opens the new file and
 // serves from it, never from the one it held.
 TEST_F(DeliveryTablesTest, AStockFileReplacedBetweenTwoHoldsIsOpenedAgain) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "old", "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "old", "p", 0}));
+  DeliveryTables tables(shop());
   {
     DeliveryTables::Hold hold(tables);
     EXPECT_EQ(Numbers(tables.LoadFirstStockCardsOf("A", 1, nullptr)), std::vector<std::string>{"old"});
   }
-  const std::string stock = TableFilePath(ProgramShop().StockTablePath());
+  const std::string stock = TableFilePath(shop().StockTablePath());
   const std::string copy = stock + ".new";
   std::filesystem::copy_file(stock, copy);
   std::filesystem::copy_file(CompanionFilePath(stock), CompanionFilePath(copy));
@@ -141,20 +141,20 @@ TEST_F(DeliveryTablesTest, AStockFileReplacedBetweenTwoHoldsIsOpenedAgain) {
 // tables changed (the stamp in the folder's lock file moved) and sees both;
 // its own record goes behind the other program's row instead of over it.
 TEST_F(DeliveryTablesTest, AnotherProcessWritingBetweenTwoHoldsIsSeen) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  DeliveryTables tables(shop());
   for (int i = 0; i < 2; ++i) {  // the second hold finds the tables as the first left them
     DeliveryTables::Hold hold(tables, true);
     EXPECT_FALSE(tables.SentCardExists("200"));
     EXPECT_EQ(Numbers(tables.LoadFirstStockCardsOf("A", 1, nullptr)), std::vector<std::string>{"1"});
   }
-  ASSERT_EQ(InChild([] {
+  ASSERT_EQ(InChild([this] {
               SentCard row;
               row.itemName = "A";
               row.orderNumber = "200";
               row.cardNumber = "1";
-              return AppendSentCard(ProgramShop(), row) && TakeStockCard(ProgramShop(), "A").has_value();
+              return AppendSentCard(shop(), row) && TakeStockCard(shop(), "A").has_value();
             }),
             0);
 
@@ -167,16 +167,16 @@ TEST_F(DeliveryTablesTest, AnotherProcessWritingBetweenTwoHoldsIsSeen) {
     EXPECT_EQ(total, 2u);
     EXPECT_EQ(tables.RecordPlannedCards(PlanFor("300", cards[0])), RecordOutcome::kRecorded);
   }
-  EXPECT_EQ(SentOrders(), (std::vector<std::string>{"200", "300"}));
+  EXPECT_EQ(SentOrders(shop()), (std::vector<std::string>{"200", "300"}));
 }
 
 // A write between two holds is seen by a table at its next use, even when
 // the hold that found the change did not use that table and the holds in
 // between found nothing new.
 TEST_F(DeliveryTablesTest, AChangeIsSeenByATableUsedOnlyLater) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  DeliveryTables tables(shop());
   {
     DeliveryTables::Hold hold(tables);
     EXPECT_FALSE(tables.SentCardExists("200"));
@@ -185,7 +185,7 @@ TEST_F(DeliveryTablesTest, AChangeIsSeenByATableUsedOnlyLater) {
   SentCard row;
   row.itemName = "A";
   row.orderNumber = "200";
-  ASSERT_EQ(InChild([&] { return AppendSentCard(ProgramShop(), row); }), 0);
+  ASSERT_EQ(InChild([&] { return AppendSentCard(shop(), row); }), 0);
   for (int i = 0; i < 2; ++i) {  // the change, then nothing new: the stock alone
     DeliveryTables::Hold hold(tables);
     EXPECT_EQ(tables.LoadFirstStockCardsOf("A", 1, nullptr).size(), 1u);
@@ -199,22 +199,22 @@ TEST_F(DeliveryTablesTest, AChangeIsSeenByATableUsedOnlyLater) {
 // session's next hold looks at the table again, finishes or undoes the
 // compaction from its journal and serves the cards as they stand.
 TEST_F(DeliveryTablesTest, AWriterKilledHalfWayMakesTheNextHoldLookAgain) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  DeliveryTables tables(ProgramShop());
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  DeliveryTables tables(shop());
   for (int i = 0; i < 2; ++i) {
     DeliveryTables::Hold hold(tables);
     EXPECT_EQ(Numbers(tables.LoadFirstStockCardsOf("A", 5, nullptr)),
               (std::vector<std::string>{"1", "2", "3"}));
   }
-  const std::string journal = TableFilePath(ProgramShop().StockTablePath()) + ".purge";
-  const int exit = InChild([] {
-    ShopContext& shop = ProgramShop();
-    SharedStoreGuard folder(shop, true);
+  const std::string journal = TableFilePath(shop().StockTablePath()) + ".purge";
+  const int exit = InChild([this] {
+    ShopContext& context = shop();
+    SharedStoreGuard folder(context, true);
     testing::FaultIo io;
     RecordTable t;
     t.SetFileIo(&io);
-    if (!folder.status() || !t.Open(shop.StockTablePath()) || !t.GoTo(1) || !t.MarkDeleted()) return false;
+    if (!folder.status() || !t.Open(context.StockTablePath()) || !t.GoTo(1) || !t.MarkDeleted()) return false;
     io.crashAtWrite = io.writes + 1;  // the compaction's first write
     io.crashExitCode = 42;
     t.Purge();
@@ -250,12 +250,12 @@ bool WriteLockFree(const std::string& path) {
 // a hold that records keeps the stock and the sent cards write-locked until
 // it ends, so that other programs' readers never see them half-written.
 TEST_F(DeliveryTablesTest, OnlyTheTablesAHoldWritesAreLocked) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  ShopContext& shop = ProgramShop();
-  const std::string paths[] = {shop.StockTablePath(), shop.SentTablePath(), shop.ItemsTablePath(),
-                               shop.SettingsTablePath()};
-  DeliveryTables tables(shop);
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  ShopContext& context = shop();
+  const std::string paths[] = {context.StockTablePath(), context.SentTablePath(), context.ItemsTablePath(),
+                               context.SettingsTablePath()};
+  DeliveryTables tables(context);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     {
@@ -271,9 +271,9 @@ TEST_F(DeliveryTablesTest, OnlyTheTablesAHoldWritesAreLocked) {
     ASSERT_EQ(cards.size(), 1u);
     ASSERT_EQ(tables.RecordPlannedCards(PlanFor(std::to_string(100 + round), cards[0])),
               RecordOutcome::kRecorded);
-    EXPECT_FALSE(WriteLockFree(shop.StockTablePath()));
-    EXPECT_FALSE(WriteLockFree(shop.SentTablePath()));
-    EXPECT_TRUE(WriteLockFree(shop.ItemsTablePath()));
+    EXPECT_FALSE(WriteLockFree(context.StockTablePath()));
+    EXPECT_FALSE(WriteLockFree(context.SentTablePath()));
+    EXPECT_TRUE(WriteLockFree(context.ItemsTablePath()));
   }
   for (const std::string& p : paths) EXPECT_TRUE(WriteLockFree(p)) << p;
 }

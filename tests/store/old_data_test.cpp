@@ -9,6 +9,7 @@
 #include <map>
 
 #include "store/item_table.h"
+#include "store/shop_context.h"
 #include "store/shop_paths.h"
 #include "store/table_schema.h"
 #include "table_files.h"
@@ -202,9 +203,8 @@ TEST(MigrateShop, ConvertsEveryRecordIntoTheInstalledLayoutAndLeavesTheSourceAlo
   EXPECT_TRUE(r.backup.empty());
 
   // The program reads the converted tables.
-  SetProgramDir(dir.path());
-  EXPECT_TRUE(ItemExists(ProgramShop(), Utf8ToGbkLossy(Chinese(50))));
-  SetProgramDir("");
+  ShopContext shop(dir.path());
+  EXPECT_TRUE(ItemExists(shop, Utf8ToGbkLossy(Chinese(50))));
 }
 
 TEST(MigrateShop, KeepsATableWhoseValueIsTooWideInItsOlderLayout) {

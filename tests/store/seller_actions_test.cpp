@@ -30,24 +30,23 @@ namespace {
 class ShopOps : public testing::ShopTest {
  protected:
   // Items named `names`, each with two cards "<name>-1" and "<name>-2".
-  static void ItemsWithCards(const std::vector<std::string>& names) {
+  void ItemsWithCards(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-      ASSERT_TRUE(AppendItem(ProgramShop(), {name, "", 0, true}));
-      for (const char* n : {"-1", "-2"})
-        ASSERT_TRUE(AppendStockCard(ProgramShop(), {name, name + n, "pw", 0}));
+      ASSERT_TRUE(AppendItem(shop(), {name, "", 0, true}));
+      for (const char* n : {"-1", "-2"}) ASSERT_TRUE(AppendStockCard(shop(), {name, name + n, "pw", 0}));
     }
   }
 
-  static std::vector<std::string> Numbers(std::string_view item) {
+  std::vector<std::string> Numbers(std::string_view item) {
     std::vector<std::string> out;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item)) out.push_back(c.cardNumber);
+    for (const StockCard& c : LoadStockCardsOf(shop(), item)) out.push_back(c.cardNumber);
     return out;
   }
 
   // The failure names the stock table or its companion file, where the
   // write failed.
-  static bool NamesStockFile(const Status& s) {
-    const std::string table = ProgramShop().StockTablePath();
+  bool NamesStockFile(const Status& s) {
+    const std::string table = shop().StockTablePath();
     return s.path() == table || s.path() == CompanionFilePath(table);
   }
   static std::vector<ImportedCard> Cards(int n, const std::string& prefix = "N") {
@@ -58,40 +57,39 @@ class ShopOps : public testing::ShopTest {
 };
 
 TEST_F(ShopOps, AddingAnItemRefusesAnExactDuplicateOnly) {
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "点卡 A"_gbk), AddItemResult::kAdded);
-  const std::optional<MonitoredItem> stored = ReadItemAt(ProgramShop(), 1);
+  EXPECT_EQ(AddMonitoredItem(shop(), "点卡 A"_gbk), AddItemResult::kAdded);
+  const std::optional<MonitoredItem> stored = ReadItemAt(shop(), 1);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->name, "点卡 A"_gbk);
   EXPECT_EQ(stored->remark, "");
   EXPECT_EQ(stored->purchaseLimit, 0);
   EXPECT_TRUE(stored->needsCard);
 
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "点卡 A"_gbk), AddItemResult::kAlreadyMonitored);
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "点卡 A "_gbk), AddItemResult::kAdded);
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "点卡 a"_gbk), AddItemResult::kAdded);
-  EXPECT_EQ(LoadItemNames(ProgramShop()),
-            (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk, "点卡 a"_gbk}));
+  EXPECT_EQ(AddMonitoredItem(shop(), "点卡 A"_gbk), AddItemResult::kAlreadyMonitored);
+  EXPECT_EQ(AddMonitoredItem(shop(), "点卡 A "_gbk), AddItemResult::kAdded);
+  EXPECT_EQ(AddMonitoredItem(shop(), "点卡 a"_gbk), AddItemResult::kAdded);
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"点卡 A"_gbk, "点卡 A "_gbk, "点卡 a"_gbk}));
 
-  ASSERT_EQ(std::remove(ProgramShop().ItemsTablePath().c_str()), 0);
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "B"), AddItemResult::kNotWritten);
+  ASSERT_EQ(std::remove(shop().ItemsTablePath().c_str()), 0);
+  EXPECT_EQ(AddMonitoredItem(shop(), "B"), AddItemResult::kNotWritten);
 }
 
 TEST_F(ShopOps, RenamingAnItemMovesItsCardsAlong) {
   ItemsWithCards({"A", "B", "C"});
-  EXPECT_TRUE(RenameItem(ProgramShop(), 3, "C", "C2"));
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A", "B", "C2"}));
+  EXPECT_TRUE(RenameItem(shop(), 3, "C", "C2"));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"A", "B", "C2"}));
   EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
   EXPECT_TRUE(Numbers("C").empty());
   EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"B-1", "B-2"}));
 
   // The new name may be empty or another item's; the cards follow anyway.
-  EXPECT_TRUE(RenameItem(ProgramShop(), 1, "A", "B"));
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"B", "B", "C2"}));
+  EXPECT_TRUE(RenameItem(shop(), 1, "A", "B"));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"B", "B", "C2"}));
   EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"A-1", "A-2", "B-1", "B-2"}));
 
   // An item that cannot be written leaves the cards where they are.
-  ASSERT_EQ(std::remove(ProgramShop().ItemsTablePath().c_str()), 0);
-  EXPECT_FALSE(RenameItem(ProgramShop(), 3, "C2", "X"));
+  ASSERT_EQ(std::remove(shop().ItemsTablePath().c_str()), 0);
+  EXPECT_FALSE(RenameItem(shop(), 3, "C2", "X"));
   EXPECT_EQ(Numbers("C2"), (std::vector<std::string>{"C-1", "C-2"}));
   EXPECT_TRUE(Numbers("X").empty());
 }
@@ -100,21 +98,21 @@ TEST_F(ShopOps, RenamingAnItemMovesItsCardsAlong) {
 // table's files, and a rename that fails leaves the cards as they were.
 TEST_F(ShopOps, AFailedItemWriteTellsItsCause) {
   ItemsWithCards({"A", "B"});
-  const std::string table = ProgramShop().ItemsTablePath();
+  const std::string table = shop().ItemsTablePath();
   const std::vector<std::pair<const char*, std::function<Status()>>> writes = {
       {"append",
-       [] {
-         return AppendItem(ProgramShop(), {"N", "", 0, true});
+       [this] {
+         return AppendItem(shop(), {"N", "", 0, true});
        }},
       {"write",
-       [] {
-         return WriteItemAt(ProgramShop(), 1, {"A", "r", 0, true});
+       [this] {
+         return WriteItemAt(shop(), 1, {"A", "r", 0, true});
        }},
-      {"remark", [] { return SetItemRemark(ProgramShop(), 1, "r"); }},
-      {"limit", [] { return SetItemPurchaseLimit(ProgramShop(), 1, 2); }},
-      {"needs card", [] { return SetItemNeedsCard(ProgramShop(), 1, false); }},
-      {"rename", [] { return RenameItem(ProgramShop(), 2, "B", "B2"); }},
-      {"delete", [] { return DeleteItemAt(ProgramShop(), 1); }},
+      {"remark", [this] { return SetItemRemark(shop(), 1, "r"); }},
+      {"limit", [this] { return SetItemPurchaseLimit(shop(), 1, 2); }},
+      {"needs card", [this] { return SetItemNeedsCard(shop(), 1, false); }},
+      {"rename", [this] { return RenameItem(shop(), 2, "B", "B2"); }},
+      {"delete", [this] { return DeleteItemAt(shop(), 1); }},
   };
   for (const auto& [what, write] : writes) {
     SCOPED_TRACE(what);
@@ -122,17 +120,17 @@ TEST_F(ShopOps, AFailedItemWriteTellsItsCause) {
     io.failWrite = 1;
     io.failWriteErrno = ENOSPC;
     io.failWriteLands = 0;
-    ProgramShop().SetStoreFileIo(&io);
+    shop().SetStoreFileIo(&io);
     const Status s = write();
-    ProgramShop().SetStoreFileIo(nullptr);
+    shop().SetStoreFileIo(nullptr);
     EXPECT_TRUE(s.IsDiskFull()) << s.ToString();
     EXPECT_TRUE(s.path() == table || s.path() == CompanionFilePath(table)) << s.ToString();
   }
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"A", "B"}));
   EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"B-1", "B-2"}));
   // An items table that is gone.
   ASSERT_EQ(std::remove(table.c_str()), 0);
-  EXPECT_TRUE(AppendItem(ProgramShop(), {"N", "", 0, true}).IsNotFound());
+  EXPECT_TRUE(AppendItem(shop(), {"N", "", 0, true}).IsNotFound());
 }
 
 // The removals from the stock, the item deletion and the settings writes
@@ -247,7 +245,7 @@ TEST_F(ShopOps, FailedRemovalsAndSettingWritesTellTheirCause) {
   }
   // A table that cannot be opened (no permission, no descriptor left) is
   // named with the cause.
-  ShopContext& shop = ProgramShop();
+  ShopContext& shop = this->shop();
   for (int error : {EACCES, EMFILE}) {
     testing::FaultIo io;
     io.failOpenPath = ".edb";
@@ -275,107 +273,106 @@ TEST_F(ShopOps, DeletingItemsRemovesExactlyThemWithTheirCards) {
   ItemsWithCards({"I1", "I2", "I3", "I4", "I5"});
   // Given in list order; the records behind stay right while the earlier
   // ones are removed.
-  EXPECT_EQ(DeleteItems(ProgramShop(), {{1, "I1"}, {3, "I3"}, {5, "I5"}}), 3u);
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"I2", "I4"}));
+  EXPECT_EQ(DeleteItems(shop(), {{1, "I1"}, {3, "I3"}, {5, "I5"}}), 3u);
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"I2", "I4"}));
   for (const char* gone : {"I1", "I3", "I5"}) EXPECT_TRUE(Numbers(gone).empty()) << gone;
   EXPECT_EQ(Numbers("I2"), (std::vector<std::string>{"I2-1", "I2-2"}));
   EXPECT_EQ(Numbers("I4"), (std::vector<std::string>{"I4-1", "I4-2"}));
   // No mark is left behind in the stock: a raw scan sees only live cards.
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().StockTablePath()));
+  ASSERT_TRUE(t.Open(shop().StockTablePath()));
   EXPECT_EQ(t.RecordCount(), 4);
 
-  EXPECT_EQ(DeleteItems(ProgramShop(), {}), 0u);
-  EXPECT_EQ(LoadItemNames(ProgramShop()).size(), 2u);
+  EXPECT_EQ(DeleteItems(shop(), {}), 0u);
+  EXPECT_EQ(LoadItemNames(shop()).size(), 2u);
 }
 
 // An item's warning level is the seller's setting for that item: it follows
 // a rename and goes with the item.
 TEST_F(ShopOps, WarningLevelsFollowRenamesAndGoWithTheItem) {
   ItemsWithCards({"A", "B", "C"});
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "A", 9));
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "C", 0));
-  EXPECT_TRUE(RenameItem(ProgramShop(), 1, "A", "A2"));
-  WarningLevels levels = LoadWarningLevels(ProgramShop());
+  ASSERT_TRUE(SetWarningLevel(shop(), "A", 9));
+  ASSERT_TRUE(SetWarningLevel(shop(), "C", 0));
+  EXPECT_TRUE(RenameItem(shop(), 1, "A", "A2"));
+  WarningLevels levels = LoadWarningLevels(shop());
   EXPECT_EQ(levels.Of("A2"), 9);
   EXPECT_EQ(levels.Of("A"), kDefaultWarningLevel);
 
-  EXPECT_EQ(DeleteItems(ProgramShop(), {{3, "C"}}), 1u);
-  levels = LoadWarningLevels(ProgramShop());
+  EXPECT_EQ(DeleteItems(shop(), {{3, "C"}}), 1u);
+  levels = LoadWarningLevels(shop());
   EXPECT_FALSE(levels.Own().contains("C"));
   EXPECT_EQ(levels.Own().size(), 1u);
   // A new item of the old name starts from the default.
-  EXPECT_EQ(AddMonitoredItem(ProgramShop(), "C"), AddItemResult::kAdded);
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of("C"), kDefaultWarningLevel);
+  EXPECT_EQ(AddMonitoredItem(shop(), "C"), AddItemResult::kAdded);
+  EXPECT_EQ(LoadWarningLevels(shop()).Of("C"), kDefaultWarningLevel);
 }
 
 TEST_F(ShopOps, AttributeEditsChangeOnlyTheirItemAndField) {
   ItemsWithCards({"A", "B", "C"});
-  ASSERT_TRUE(WriteItemAt(ProgramShop(), 2, {"B", "old", 7, false}));
-  EXPECT_TRUE(SetItemRemark(ProgramShop(), 2, "新备注"_gbk));
-  EXPECT_TRUE(SetItemPurchaseLimit(ProgramShop(), 2, 12));
-  EXPECT_TRUE(SetItemNeedsCard(ProgramShop(), 3, false));
+  ASSERT_TRUE(WriteItemAt(shop(), 2, {"B", "old", 7, false}));
+  EXPECT_TRUE(SetItemRemark(shop(), 2, "新备注"_gbk));
+  EXPECT_TRUE(SetItemPurchaseLimit(shop(), 2, 12));
+  EXPECT_TRUE(SetItemNeedsCard(shop(), 3, false));
 
-  const MonitoredItem b = *ReadItemAt(ProgramShop(), 2);
+  const MonitoredItem b = *ReadItemAt(shop(), 2);
   EXPECT_EQ(b.name, "B");
   EXPECT_EQ(b.remark, "新备注"_gbk);
   EXPECT_EQ(b.purchaseLimit, 12);
   EXPECT_FALSE(b.needsCard);
-  const MonitoredItem c = *ReadItemAt(ProgramShop(), 3);
+  const MonitoredItem c = *ReadItemAt(shop(), 3);
   EXPECT_EQ(c.remark, "");
   EXPECT_EQ(c.purchaseLimit, 0);
   EXPECT_FALSE(c.needsCard);
-  EXPECT_TRUE(ReadItemAt(ProgramShop(), 1)->needsCard);
+  EXPECT_TRUE(ReadItemAt(shop(), 1)->needsCard);
 
-  ASSERT_EQ(std::remove(ProgramShop().ItemsTablePath().c_str()), 0);
-  EXPECT_FALSE(SetItemRemark(ProgramShop(), 1, "x"));
-  EXPECT_FALSE(SetItemPurchaseLimit(ProgramShop(), 1, 1));
-  EXPECT_FALSE(SetItemNeedsCard(ProgramShop(), 1, true));
+  ASSERT_EQ(std::remove(shop().ItemsTablePath().c_str()), 0);
+  EXPECT_FALSE(SetItemRemark(shop(), 1, "x"));
+  EXPECT_FALSE(SetItemPurchaseLimit(shop(), 1, 1));
+  EXPECT_FALSE(SetItemNeedsCard(shop(), 1, true));
 }
 
 TEST_F(ShopOps, RemovingSelectedCardsHitsExactlyThem) {
   // Cards of B between those of A, so rows and records differ.
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "a1", "p", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "b1", "p", 0}));
-  for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  const std::vector<StockCard> shown = LoadStockCardsOf(ProgramShop(), "A");
-  EXPECT_EQ(RemoveStockCards(ProgramShop(), "A", shown, {0, 2}), 2u);
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "a1", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"B", "b1", "p", 0}));
+  for (const char* n : {"a2", "a3", "a4"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  const std::vector<StockCard> shown = LoadStockCardsOf(shop(), "A");
+  EXPECT_EQ(RemoveStockCards(shop(), "A", shown, {0, 2}), 2u);
   EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"a2", "a4"}));
   EXPECT_EQ(Numbers("B"), (std::vector<std::string>{"b1"}));
-  EXPECT_EQ(RemoveStockCards(ProgramShop(), "A", LoadStockCardsOf(ProgramShop(), "A"), {}), 0u);
+  EXPECT_EQ(RemoveStockCards(shop(), "A", LoadStockCardsOf(shop(), "A"), {}), 0u);
   EXPECT_EQ(Numbers("A").size(), 2u);
 }
 
 TEST_F(ShopOps, RemovalSurvivesADeliveryBetweenListAndClick) {
-  for (const char* n : {"c1", "c2", "c3", "c4", "c5"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  const std::vector<StockCard> shown = LoadStockCardsOf(ProgramShop(), "A");
+  for (const char* n : {"c1", "c2", "c3", "c4", "c5"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  const std::vector<StockCard> shown = LoadStockCardsOf(shop(), "A");
   // The delivery thread takes the two oldest cards after the list was
   // filled; records 3 and 4 now hold c5 and nothing.
-  std::thread([] {
-    ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
-    ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
+  std::thread([this] {
+    ASSERT_TRUE(TakeStockCard(shop(), "A"));
+    ASSERT_TRUE(TakeStockCard(shop(), "A"));
   }).join();
   // The seller selected c1 (delivered meanwhile) and c4.
-  EXPECT_EQ(RemoveStockCards(ProgramShop(), "A", shown, {0, 3}), 1u);
+  EXPECT_EQ(RemoveStockCards(shop(), "A", shown, {0, 3}), 1u);
   EXPECT_EQ(Numbers("A"), (std::vector<std::string>{"c3", "c5"}));
 }
 
 TEST_F(ShopOps, ImportAppendsInOrderAndReportsProgress) {
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "old", "p", 0}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "old", "p", 0}));
   const std::vector<ImportedCard> cards = Cards(2500);
   std::vector<std::size_t> reported;
   bool lockHeldDuringImport = true;
   const StockImport result =
-      ImportStockCards(ProgramShop(), "A", cards, [&](std::size_t handled, std::size_t total) {
+      ImportStockCards(shop(), "A", cards, [&](std::size_t handled, std::size_t total) {
         EXPECT_EQ(total, 2500u);
         reported.push_back(handled);
         // The whole import is one hold of the store lock: no other thread gets
         // in between two of its cards.
         std::thread([&] {
-          if (ProgramShop().StoreLock().try_lock()) {
+          if (shop().StoreLock().try_lock()) {
             lockHeldDuringImport = false;
-            ProgramShop().StoreLock().unlock();
+            shop().StoreLock().unlock();
           }
         }).join();
       });
@@ -386,7 +383,7 @@ TEST_F(ShopOps, ImportAppendsInOrderAndReportsProgress) {
   EXPECT_EQ(reported, (std::vector<std::size_t>{1000, 2000, 2500}));
   EXPECT_TRUE(lockHeldDuringImport);
 
-  const std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), "A");
+  const std::vector<StockCard> stock = LoadStockCardsOf(shop(), "A");
   ASSERT_EQ(stock.size(), 2501u);
   EXPECT_EQ(stock[0].cardNumber, "old");
   for (std::size_t i = 0; i < cards.size(); ++i) {
@@ -400,8 +397,7 @@ TEST_F(ShopOps, CancelledImportKeepsWhatWasWrittenAndSaysHowFar) {
   std::atomic<bool> cancel{false};
   // The seller cancels once the first thousand are in.
   const StockImport result = ImportStockCards(
-      ProgramShop(), "A", cards, [&](std::size_t handled, std::size_t) { cancel = handled >= 1000; },
-      &cancel);
+      shop(), "A", cards, [&](std::size_t handled, std::size_t) { cancel = handled >= 1000; }, &cancel);
   EXPECT_TRUE(result.cancelled);
   EXPECT_EQ(result.handled, 1000u);
   EXPECT_EQ(result.written, 1000u);
@@ -411,7 +407,7 @@ TEST_F(ShopOps, CancelledImportKeepsWhatWasWrittenAndSaysHowFar) {
   EXPECT_EQ(stock.back(), "N999");
 
   // Cancelled before it began: nothing is written.
-  const StockImport none = ImportStockCards(ProgramShop(), "B", cards, {}, &cancel);
+  const StockImport none = ImportStockCards(shop(), "B", cards, {}, &cancel);
   EXPECT_TRUE(none.cancelled);
   EXPECT_EQ(none.handled, 0u);
   EXPECT_EQ(none.written, 0u);
@@ -421,14 +417,14 @@ TEST_F(ShopOps, CancelledImportKeepsWhatWasWrittenAndSaysHowFar) {
 TEST_F(ShopOps, ImportSkipsRefusedCardsAndGoesOn) {
   // A stock table whose card numbers are fixed-width texts of 4 bytes: a
   // longer number is refused by the table.
-  ASSERT_EQ(std::remove(ProgramShop().StockTablePath().c_str()), 0);
-  ASSERT_EQ(std::remove(CompanionFilePath(ProgramShop().StockTablePath()).c_str()), 0);
+  ASSERT_EQ(std::remove(shop().StockTablePath().c_str()), 0);
+  ASSERT_EQ(std::remove(CompanionFilePath(shop().StockTablePath()).c_str()), 0);
   std::vector<FieldSpec> fields = StockTableFields();
   fields[1] = {fields[1].name, table_format::kFixedText, 4};
-  ASSERT_TRUE(CreateTable(ProgramShop().StockTablePath(), fields));
+  ASSERT_TRUE(CreateTable(shop().StockTablePath(), fields));
 
   const StockImport result = ImportStockCards(
-      ProgramShop(), "A", {{"n1", "p1"}, {"toolong", "p2"}, {"n3", "p3"}, {"n4 long", "p4"}, {"n5", "p5"}});
+      shop(), "A", {{"n1", "p1"}, {"toolong", "p2"}, {"n3", "p3"}, {"n4 long", "p4"}, {"n5", "p5"}});
   EXPECT_EQ(result.handled, 5u);
   EXPECT_EQ(result.written, 3u);
   EXPECT_EQ(result.refused, (std::vector<std::size_t>{1, 3}));
@@ -443,16 +439,16 @@ TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
   int injected = 0;
   for (int k = 1; k < 100; ++k) {
     SCOPED_TRACE("torn write " + std::to_string(k));
-    ASSERT_EQ(std::remove(ProgramShop().StockTablePath().c_str()), 0);
-    ASSERT_EQ(std::remove(CompanionFilePath(ProgramShop().StockTablePath()).c_str()), 0);
-    ASSERT_TRUE(CreateTable(ProgramShop().StockTablePath(), StockTableFields()));
+    ASSERT_EQ(std::remove(shop().StockTablePath().c_str()), 0);
+    ASSERT_EQ(std::remove(CompanionFilePath(shop().StockTablePath()).c_str()), 0);
+    ASSERT_TRUE(CreateTable(shop().StockTablePath(), StockTableFields()));
     testing::FaultIo io;
     io.failWrite = k;
-    ProgramShop().SetStoreFileIo(&io);
+    shop().SetStoreFileIo(&io);
     std::size_t reported = 0;
-    const StockImport result = ImportStockCards(
-        ProgramShop(), "A", cards, [&](std::size_t handled, std::size_t) { reported = handled; });
-    ProgramShop().SetStoreFileIo(nullptr);
+    const StockImport result =
+        ImportStockCards(shop(), "A", cards, [&](std::size_t handled, std::size_t) { reported = handled; });
+    shop().SetStoreFileIo(nullptr);
     if (!io.failed) {
       EXPECT_EQ(result.written, cards.size());
       break;
@@ -473,16 +469,16 @@ TEST_F(ShopOps, AFailedWriteEndsTheImportWhereTheFileEnds) {
 }
 
 TEST_F(ShopOps, ImportIntoAMissingStockTableWritesNothing) {
-  ASSERT_EQ(std::remove(ProgramShop().StockTablePath().c_str()), 0);
+  ASSERT_EQ(std::remove(shop().StockTablePath().c_str()), 0);
   int progressCalls = 0;
   const StockImport result =
-      ImportStockCards(ProgramShop(), "A", Cards(3), [&](std::size_t, std::size_t) { ++progressCalls; });
+      ImportStockCards(shop(), "A", Cards(3), [&](std::size_t, std::size_t) { ++progressCalls; });
   EXPECT_EQ(result.handled, 0u);
   EXPECT_EQ(result.written, 0u);
   EXPECT_FALSE(result.cancelled);
   EXPECT_EQ(progressCalls, 0);
   EXPECT_TRUE(result.failure.IsNotFound()) << result.failure.ToString();
-  EXPECT_EQ(result.failure.path(), ProgramShop().StockTablePath());
+  EXPECT_EQ(result.failure.path(), shop().StockTablePath());
 }
 
 // A write of the stock that fails gives the caller its cause, naming the
@@ -501,11 +497,11 @@ TEST_F(ShopOps, AFailedStockWriteTellsItsCause) {
     testing::FaultIo io;
     io.failWrite = 1;
     io.failWriteErrno = c.error;
-    ProgramShop().SetStoreFileIo(&io);
-    const Status one = AppendStockCard(ProgramShop(), {"A", "single", "p", 0});
+    shop().SetStoreFileIo(&io);
+    const Status one = AppendStockCard(shop(), {"A", "single", "p", 0});
     io.failWrite = io.writes + 1;
-    const StockImport many = ImportStockCards(ProgramShop(), "A", Cards(3));
-    ProgramShop().SetStoreFileIo(nullptr);
+    const StockImport many = ImportStockCards(shop(), "A", Cards(3));
+    shop().SetStoreFileIo(nullptr);
     for (const Status* s : {&one, &many.failure}) {
       EXPECT_EQ(s->code(), c.code) << s->ToString();
       EXPECT_EQ(s->IsPermissionDenied(), c.permission) << s->ToString();
@@ -514,7 +510,7 @@ TEST_F(ShopOps, AFailedStockWriteTellsItsCause) {
     EXPECT_EQ(many.written, 0u);
   }
   // A run that goes through leaves the cause ok.
-  const StockImport fine = ImportStockCards(ProgramShop(), "A", Cards(3));
+  const StockImport fine = ImportStockCards(shop(), "A", Cards(3));
   EXPECT_TRUE(fine.failure.ok()) << fine.failure.ToString();
   EXPECT_EQ(fine.written, 3u);
 }

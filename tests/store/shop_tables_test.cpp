@@ -45,14 +45,14 @@ class ShopTables : public testing::ShopTest {
 TEST_F(ShopTables, MissingAndEmptyTablesFailSilently) {
   // Empty tables first.
   std::vector<MonitoredItem> items{{"keep", "", 0, true}};
-  EXPECT_TRUE(LoadItems(ProgramShop(), &items));
+  EXPECT_TRUE(LoadItems(shop(), &items));
   EXPECT_TRUE(items.empty());
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "x").empty());
-  EXPECT_FALSE(ItemExists(ProgramShop(), "x"));
-  EXPECT_FALSE(TakeStockCard(ProgramShop(), "x"));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), "1"));
-  EXPECT_FALSE(ReadItemAt(ProgramShop(), 1));
-  EXPECT_FALSE(DeleteItemAt(ProgramShop(), 1));
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "x").empty());
+  EXPECT_FALSE(ItemExists(shop(), "x"));
+  EXPECT_FALSE(TakeStockCard(shop(), "x"));
+  EXPECT_FALSE(SentCardExists(shop(), "1"));
+  EXPECT_FALSE(ReadItemAt(shop(), 1));
+  EXPECT_FALSE(DeleteItemAt(shop(), 1));
 
   // Then no tables at all.
   testing::TempDir empty;
@@ -75,17 +75,16 @@ TEST_F(ShopTables, MissingAndEmptyTablesFailSilently) {
 TEST_F(ShopTables, ItemsMatchExactlyAndRowsFollowRecords) {
   const std::string name = "点卡 ABC"_gbk;
   for (const std::string& n : {name, "点卡 abc"_gbk, name + " ", "other"_gbk})
-    ASSERT_TRUE(AppendItem(ProgramShop(), {n, "", 0, true}));
-  EXPECT_TRUE(ItemExists(ProgramShop(), name));
-  EXPECT_FALSE(ItemExists(ProgramShop(), "点卡 abc "_gbk));
-  EXPECT_FALSE(ItemExists(ProgramShop(), "点卡"_gbk));
-  EXPECT_EQ(LoadItemNames(ProgramShop()),
-            (std::vector<std::string>{name, "点卡 abc"_gbk, name + " ", "other"}));
+    ASSERT_TRUE(AppendItem(shop(), {n, "", 0, true}));
+  EXPECT_TRUE(ItemExists(shop(), name));
+  EXPECT_FALSE(ItemExists(shop(), "点卡 abc "_gbk));
+  EXPECT_FALSE(ItemExists(shop(), "点卡"_gbk));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{name, "点卡 abc"_gbk, name + " ", "other"}));
 
-  ASSERT_TRUE(DeleteItemAt(ProgramShop(), 2));
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{name, name + " ", "other"}));
-  ASSERT_TRUE(WriteItemAt(ProgramShop(), 99, {"last", "note", 5, false}));  // clamps to record 3
-  auto item = ReadItemAt(ProgramShop(), 3);
+  ASSERT_TRUE(DeleteItemAt(shop(), 2));
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{name, name + " ", "other"}));
+  ASSERT_TRUE(WriteItemAt(shop(), 99, {"last", "note", 5, false}));  // clamps to record 3
+  auto item = ReadItemAt(shop(), 3);
   ASSERT_TRUE(item);
   EXPECT_EQ(item->name, "last");
   EXPECT_EQ(item->remark, "note");
@@ -104,84 +103,83 @@ TEST_F(ShopTables, StoredLimitAndYesNoTextsAreRead) {
   };
   {
     RecordTable t;
-    ASSERT_TRUE(t.Open(ProgramShop().ItemsTablePath()));
+    ASSERT_TRUE(t.Open(shop().ItemsTablePath()));
     for (const Case& c : cases) ASSERT_TRUE(t.Append({"n", "", c.limit, c.needs}));
   }
   std::vector<MonitoredItem> items;
-  ASSERT_TRUE(LoadItems(ProgramShop(), &items));
+  ASSERT_TRUE(LoadItems(shop(), &items));
   ASSERT_EQ(items.size(), std::size(cases));
   for (std::size_t i = 0; i < items.size(); ++i) {
     EXPECT_EQ(items[i].purchaseLimit, cases[i].expectedLimit) << i;
     EXPECT_EQ(items[i].needsCard, cases[i].expectedNeeds) << i;
   }
   // A new item is stored with limit "0" and "真".
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"new", "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"new", "", 0, true}));
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().ItemsTablePath()));
+  ASSERT_TRUE(t.Open(shop().ItemsTablePath()));
   t.GoTo(99);
   EXPECT_EQ(t.Read("限拍件数"_gbk), "0");
   EXPECT_EQ(t.Read("是否需要卡密信息"_gbk), "真"_gbk);
 }
 
 TEST_F(ShopTables, CardsLeaveOldestFirstAndRemovalIsTwoStep) {
-  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("A", n)));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("a", "lower")));
-  auto taken = TakeStockCard(ProgramShop(), "A");
+  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(shop(), Card("A", n)));
+  ASSERT_TRUE(AppendStockCard(shop(), Card("a", "lower")));
+  auto taken = TakeStockCard(shop(), "A");
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->cardNumber, "1");
   EXPECT_EQ(taken->cardPassword, "pw1");
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")), (std::vector<std::string>{"2", "3"}));
-  auto cards = LoadStockCardsOf(ProgramShop(), "a");
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "A")), (std::vector<std::string>{"2", "3"}));
+  auto cards = LoadStockCardsOf(shop(), "a");
   ASSERT_EQ(cards.size(), 1u);
   EXPECT_EQ(cards[0].recordNumber, 3);  // numbers shifted by the purge
 
   // Five cards of B behind; mark the 2nd and 4th of them, then purge.
-  for (const char* n : {"b1", "b2", "b3", "b4", "b5"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("B", n)));
-  auto b = LoadStockCardsOf(ProgramShop(), "B");
+  for (const char* n : {"b1", "b2", "b3", "b4", "b5"}) ASSERT_TRUE(AppendStockCard(shop(), Card("B", n)));
+  auto b = LoadStockCardsOf(shop(), "B");
   ASSERT_EQ(b.size(), 5u);
   EXPECT_EQ(b[0].recordNumber, 4);
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), b[1].recordNumber));
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), b[3].recordNumber));  // still valid: no purge yet
-  ASSERT_TRUE(PurgeStock(ProgramShop()));
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "B")), (std::vector<std::string>{"b1", "b3", "b5"}));
+  ASSERT_TRUE(MarkStockCardAt(shop(), b[1].recordNumber));
+  ASSERT_TRUE(MarkStockCardAt(shop(), b[3].recordNumber));  // still valid: no purge yet
+  ASSERT_TRUE(PurgeStock(shop()));
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "B")), (std::vector<std::string>{"b1", "b3", "b5"}));
 
-  ASSERT_TRUE(RenameStockItem(ProgramShop(), "B", "C"));
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "B").empty());
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "C")), (std::vector<std::string>{"b1", "b3", "b5"}));
-  ASSERT_TRUE(MarkStockCardsOf(ProgramShop(), "C"));
-  ASSERT_TRUE(PurgeStock(ProgramShop()));
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "C").empty());
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")), (std::vector<std::string>{"2", "3"}));
+  ASSERT_TRUE(RenameStockItem(shop(), "B", "C"));
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "B").empty());
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "C")), (std::vector<std::string>{"b1", "b3", "b5"}));
+  ASSERT_TRUE(MarkStockCardsOf(shop(), "C"));
+  ASSERT_TRUE(PurgeStock(shop()));
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "C").empty());
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "A")), (std::vector<std::string>{"2", "3"}));
 }
 
 TEST_F(ShopTables, MarkedRecordsAreNeverServedAsLive) {
-  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("A", n)));
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"gone", "", 0, true}));
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"kept", "", 0, true}));
+  for (const char* n : {"1", "2", "3"}) ASSERT_TRUE(AppendStockCard(shop(), Card("A", n)));
+  ASSERT_TRUE(AppendItem(shop(), {"gone", "", 0, true}));
+  ASSERT_TRUE(AppendItem(shop(), {"kept", "", 0, true}));
   SentCard sent;
   sent.orderNumber = "555";
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), sent));
-  MarkOnly(ProgramShop().StockTablePath(), 1);
-  MarkOnly(ProgramShop().ItemsTablePath(), 1);
-  MarkOnly(ProgramShop().SentTablePath(), 1);
+  ASSERT_TRUE(AppendSentCard(shop(), sent));
+  MarkOnly(shop().StockTablePath(), 1);
+  MarkOnly(shop().ItemsTablePath(), 1);
+  MarkOnly(shop().SentTablePath(), 1);
 
-  auto cards = LoadStockCardsOf(ProgramShop(), "A");
+  auto cards = LoadStockCardsOf(shop(), "A");
   EXPECT_EQ(Numbers(cards), (std::vector<std::string>{"2", "3"}));
   EXPECT_EQ(cards[0].recordNumber, 2);  // the real record number
-  auto taken = TakeStockCard(ProgramShop(), "A");
+  auto taken = TakeStockCard(shop(), "A");
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->cardNumber, "2");
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")), (std::vector<std::string>{"3"}));
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "A")), (std::vector<std::string>{"3"}));
 
-  EXPECT_FALSE(ItemExists(ProgramShop(), "gone"));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), "555"));
+  EXPECT_FALSE(ItemExists(shop(), "gone"));
+  EXPECT_FALSE(SentCardExists(shop(), "555"));
   std::vector<SentCard> sentCards{sent};
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sentCards));
+  ASSERT_TRUE(LoadSentCards(shop(), &sentCards));
   EXPECT_TRUE(sentCards.empty());
   // The load drops the leftover mark, so row 0 is record 1 again.
-  EXPECT_EQ(LoadItemNames(ProgramShop()), (std::vector<std::string>{"kept"}));
-  auto item = ReadItemAt(ProgramShop(), 1);
+  EXPECT_EQ(LoadItemNames(shop()), (std::vector<std::string>{"kept"}));
+  auto item = ReadItemAt(shop(), 1);
   ASSERT_TRUE(item);
   EXPECT_EQ(item->name, "kept");
 }
@@ -189,9 +187,9 @@ TEST_F(ShopTables, MarkedRecordsAreNeverServedAsLive) {
 TEST_F(ShopTables, LongValuesAreStoredWhole) {
   // Tables whose names and numbers are long texts, as earlier installations
   // have them (the installed layout's widths: table_layout_test.cpp).
-  ASSERT_EQ(std::remove(ProgramShop().SentTablePath().c_str()), 0);
-  ASSERT_EQ(std::remove(CompanionFilePath(ProgramShop().SentTablePath()).c_str()), 0);
-  ASSERT_TRUE(CreateTable(ProgramShop().SentTablePath(), SentTableFields(TableLayout::kLongTexts)));
+  ASSERT_EQ(std::remove(shop().SentTablePath().c_str()), 0);
+  ASSERT_EQ(std::remove(CompanionFilePath(shop().SentTablePath()).c_str()), 0);
+  ASSERT_TRUE(CreateTable(shop().SentTablePath(), SentTableFields(TableLayout::kLongTexts)));
   SentCard c;
   c.itemName = std::string(300, 'T') + "标题"_gbk;
   c.orderNumber = "123456789012345678901234567890123456789012345678901234567890";
@@ -201,11 +199,11 @@ TEST_F(ShopTables, LongValuesAreStoredWhole) {
   c.cardPassword = "http://example.invalid/" + std::string(700, 'u');
   c.remark = "";
   c.sentAt = "2012年11月20日9时5分"_gbk;
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), c));
-  EXPECT_TRUE(SentCardExists(ProgramShop(), c.orderNumber));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), c.orderNumber.substr(1)));
+  ASSERT_TRUE(AppendSentCard(shop(), c));
+  EXPECT_TRUE(SentCardExists(shop(), c.orderNumber));
+  EXPECT_FALSE(SentCardExists(shop(), c.orderNumber.substr(1)));
   std::vector<SentCard> all;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
+  ASSERT_TRUE(LoadSentCards(shop(), &all));
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].itemName, c.itemName);
   EXPECT_EQ(all[0].orderNumber, c.orderNumber);
@@ -220,36 +218,36 @@ TEST_F(ShopTables, LongValuesAreStoredWhole) {
   // card in stock.)
   c.orderNumber = "2";
   c.sentAt = std::string(47, '9') + "年"_gbk;
-  EXPECT_FALSE(AppendSentCard(ProgramShop(), c));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), "2"));
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &all));
+  EXPECT_FALSE(AppendSentCard(shop(), c));
+  EXPECT_FALSE(SentCardExists(shop(), "2"));
+  ASSERT_TRUE(LoadSentCards(shop(), &all));
   EXPECT_EQ(all.size(), 1u);
 }
 
 TEST_F(ShopTables, SettingsFirstRowOnly) {
   const std::string key = "阿里旺旺核心文件路径"_gbk;
-  EXPECT_EQ(GetSetting(ProgramShop(), key), "");
+  EXPECT_EQ(GetSetting(shop(), key), "");
   const std::string path = " /opt/im/" + std::string(400, 'p') + "/核心.exe "_gbk;
-  ASSERT_TRUE(SetSetting(ProgramShop(), key, path));
-  EXPECT_EQ(GetSetting(ProgramShop(), key), path);  // spaces kept, nothing cut
+  ASSERT_TRUE(SetSetting(shop(), key, path));
+  EXPECT_EQ(GetSetting(shop(), key), path);  // spaces kept, nothing cut
   {
     RecordTable t;
-    ASSERT_TRUE(t.Open(ProgramShop().SettingsTablePath()));
+    ASSERT_TRUE(t.Open(shop().SettingsTablePath()));
     ASSERT_TRUE(t.Append({key, "second"}));
   }
-  ASSERT_TRUE(SetSetting(ProgramShop(), key, "first"));
-  EXPECT_EQ(GetSetting(ProgramShop(), key), "first");
+  ASSERT_TRUE(SetSetting(shop(), key, "first"));
+  EXPECT_EQ(GetSetting(shop(), key), "first");
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().SettingsTablePath()));
+  ASSERT_TRUE(t.Open(shop().SettingsTablePath()));
   t.GoTo(2);
   EXPECT_EQ(t.Read("配置数据"_gbk), "second");
   t.GoTo(1);
   EXPECT_EQ(t.Read("配置名"_gbk), key);
   t.Close();
 
-  EXPECT_FALSE(SetSetting(ProgramShop(), "other", "x"));
-  EXPECT_EQ(GetSetting(ProgramShop(), "other"), "");
-  EXPECT_EQ(GetSetting(ProgramShop(), AsciiLower(key) + " "), "");
+  EXPECT_FALSE(SetSetting(shop(), "other", "x"));
+  EXPECT_EQ(GetSetting(shop(), "other"), "");
+  EXPECT_EQ(GetSetting(shop(), AsciiLower(key) + " "), "");
 }
 
 // A batched append holds the table (and the store lock) for the whole run,
@@ -257,7 +255,7 @@ TEST_F(ShopTables, SettingsFirstRowOnly) {
 TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
   std::vector<ImportedCard> cards;
   for (int i = 0; i < 2500; ++i) cards.push_back({"n" + std::to_string(i), "p" + std::to_string(i)});
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("A", "old")));
+  ASSERT_TRUE(AppendStockCard(shop(), Card("A", "old")));
 
   std::vector<std::size_t> reports;
   bool othersLockedOut = true;
@@ -265,17 +263,17 @@ TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
     reports.push_back(written);
     // Another thread cannot get between two batches.
     std::thread([&] {
-      if (ProgramShop().StoreLock().try_lock()) {
+      if (shop().StoreLock().try_lock()) {
         othersLockedOut = false;
-        ProgramShop().StoreLock().unlock();
+        shop().StoreLock().unlock();
       }
     }).join();
     return true;
   };
-  EXPECT_EQ(AppendStockCards(ProgramShop(), "A", cards, report, 1000), cards.size());
+  EXPECT_EQ(AppendStockCards(shop(), "A", cards, report, 1000), cards.size());
   EXPECT_EQ(reports, (std::vector<std::size_t>{1000, 2000, 2500}));
   EXPECT_TRUE(othersLockedOut);
-  std::vector<StockCard> stock = LoadStockCardsOf(ProgramShop(), "A");
+  std::vector<StockCard> stock = LoadStockCardsOf(shop(), "A");
   ASSERT_EQ(stock.size(), cards.size() + 1);
   EXPECT_EQ(stock[0].cardNumber, "old");
   for (std::size_t i = 0; i < cards.size(); ++i) {
@@ -286,13 +284,13 @@ TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
   // Cancelled after the second batch: the first 2 x 300 cards are in.
   int calls = 0;
   EXPECT_EQ(AppendStockCards(
-                ProgramShop(), "B", cards, [&](std::size_t) { return ++calls < 2; }, 300),
+                shop(), "B", cards, [&](std::size_t) { return ++calls < 2; }, 300),
             600u);
-  stock = LoadStockCardsOf(ProgramShop(), "B");
+  stock = LoadStockCardsOf(shop(), "B");
   ASSERT_EQ(stock.size(), 600u);
   EXPECT_EQ(stock.back().cardNumber, "n599");
 
-  EXPECT_EQ(AppendStockCards(ProgramShop(), "C", {}), 0u);
+  EXPECT_EQ(AppendStockCards(shop(), "C", {}), 0u);
   testing::TempDir empty;
   ShopContext emptyShop(empty.path());
   calls = 0;
@@ -302,18 +300,18 @@ TEST_F(ShopTables, BatchedAppendReportsAndStopsBetweenBatches) {
 
 TEST_F(ShopTables, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
   const std::string key = "阿里旺旺核心文件路径"_gbk, own = "通知:库存预警"_gbk;
-  ASSERT_TRUE(SetSetting(ProgramShop(), key, "/opt/im"));
-  EXPECT_FALSE(SetSetting(ProgramShop(), own, "0"));  // SetSetting never adds a row
-  ASSERT_TRUE(PutSetting(ProgramShop(), own, "0"));
-  EXPECT_EQ(GetSetting(ProgramShop(), own), "0");
-  ASSERT_TRUE(PutSetting(ProgramShop(), own, "1"));  // overwritten in place, not added twice
-  EXPECT_EQ(GetSetting(ProgramShop(), own), "1");
-  ASSERT_TRUE(PutSetting(ProgramShop(), key, "/opt/im2"));  // an existing row is only overwritten
+  ASSERT_TRUE(SetSetting(shop(), key, "/opt/im"));
+  EXPECT_FALSE(SetSetting(shop(), own, "0"));  // SetSetting never adds a row
+  ASSERT_TRUE(PutSetting(shop(), own, "0"));
+  EXPECT_EQ(GetSetting(shop(), own), "0");
+  ASSERT_TRUE(PutSetting(shop(), own, "1"));  // overwritten in place, not added twice
+  EXPECT_EQ(GetSetting(shop(), own), "1");
+  ASSERT_TRUE(PutSetting(shop(), key, "/opt/im2"));  // an existing row is only overwritten
   // A name wider than its field is refused and writes nothing.
-  EXPECT_FALSE(PutSetting(ProgramShop(), std::string(65, 'n'), "x"));
+  EXPECT_FALSE(PutSetting(shop(), std::string(65, 'n'), "x"));
 
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().SettingsTablePath()));
+  ASSERT_TRUE(t.Open(shop().SettingsTablePath()));
   ASSERT_EQ(t.RecordCount(), 2);
   t.GoTo(1);
   EXPECT_EQ(t.Read("配置名"_gbk), key);
@@ -325,19 +323,19 @@ TEST_F(ShopTables, PutSettingAddsItsOwnRowsBehindTheInstalledOne) {
 
 TEST_F(ShopTables, TwoThreadsNeverTakeTheSameCard) {
   constexpr int kCards = 300;
-  for (int i = 0; i < kCards; ++i) ASSERT_TRUE(AppendStockCard(ProgramShop(), Card("A", std::to_string(i))));
+  for (int i = 0; i < kCards; ++i) ASSERT_TRUE(AppendStockCard(shop(), Card("A", std::to_string(i))));
   // One list per thread: the two takers' and this thread's.
   std::vector<std::string> got[3];
   auto taker = [&](int k) {
-    while (auto card = TakeStockCard(ProgramShop(), "A")) got[k].push_back(card->cardNumber);
+    while (auto card = TakeStockCard(shop(), "A")) got[k].push_back(card->cardNumber);
   };
   std::thread a(taker, 0), b(taker, 1);
   // Meanwhile this thread checks, holding the lock across two operations,
   // that a load and a take agree.
   for (int i = 0; i < 20; ++i) {
-    StoreGuard hold(ProgramShop());
-    auto cards = LoadStockCardsOf(ProgramShop(), "A");
-    auto card = TakeStockCard(ProgramShop(), "A");
+    StoreGuard hold(shop());
+    auto cards = LoadStockCardsOf(shop(), "A");
+    auto card = TakeStockCard(shop(), "A");
     if (cards.empty()) {
       EXPECT_FALSE(card);
       break;
@@ -352,7 +350,7 @@ TEST_F(ShopTables, TwoThreadsNeverTakeTheSameCard) {
   for (const std::vector<std::string>& list : got) all.insert(list.begin(), list.end());
   EXPECT_EQ(all.size(), static_cast<std::size_t>(kCards));
   EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), static_cast<std::size_t>(kCards));
-  EXPECT_TRUE(LoadStockCardsOf(ProgramShop(), "A").empty());
+  EXPECT_TRUE(LoadStockCardsOf(shop(), "A").empty());
 }
 
 }  // namespace

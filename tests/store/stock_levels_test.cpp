@@ -20,16 +20,16 @@ namespace {
 
 class StockLevels : public testing::ShopTest {
  protected:
-  static void AddCards(const std::string& item, int n) {
+  void AddCards(const std::string& item, int n) {
     for (int i = 0; i < n; ++i)
-      ASSERT_TRUE(AppendStockCard(ProgramShop(), {item, item + std::to_string(i), "p", 0}));
+      ASSERT_TRUE(AppendStockCard(shop(), {item, item + std::to_string(i), "p", 0}));
   }
 
   // Every row of the settings table as (name, value), marked ones included.
-  static std::vector<std::pair<std::string, std::string>> SettingRows() {
+  std::vector<std::pair<std::string, std::string>> SettingRows() {
     std::vector<std::pair<std::string, std::string>> rows;
     RecordTable t;
-    EXPECT_TRUE(t.Open(ProgramShop().SettingsTablePath()));
+    EXPECT_TRUE(t.Open(shop().SettingsTablePath()));
     const std::int32_t n = t.RecordCount();
     for (std::int32_t i = 0; i < n; ++i, t.Skip(1))
       rows.emplace_back(t.Read("配置名"_gbk), (t.IsMarked() ? "marked:" : "") + t.Read("配置数据"_gbk));
@@ -42,32 +42,32 @@ TEST_F(StockLevels, CountsEveryItemInOnePassAndSkipsRemovedCards) {
   AddCards(a, 3);
   AddCards("B", 2);
   AddCards("b", 1);
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 1));  // one of A, marked but not purged
-  std::optional<StockCounts> counts = CountStockByItem(ProgramShop());
+  ASSERT_TRUE(MarkStockCardAt(shop(), 1));  // one of A, marked but not purged
+  std::optional<StockCounts> counts = CountStockByItem(shop());
   ASSERT_TRUE(counts);
   EXPECT_EQ(*counts, (StockCounts{{a, 2}, {"B", 2}, {"b", 1}}));
 
-  std::filesystem::remove(ProgramShop().StockTablePath());
-  EXPECT_FALSE(CountStockByItem(ProgramShop()));
+  std::filesystem::remove(shop().StockTablePath());
+  EXPECT_FALSE(CountStockByItem(shop()));
 }
 
 TEST_F(StockLevels, ItemFiguresFollowTheItemsTable) {
-  for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(AppendItem(ProgramShop(), {name, "", 0, true}));
+  for (const char* name : {"A", "B", "C"}) ASSERT_TRUE(AppendItem(shop(), {name, "", 0, true}));
   AddCards("A", 7);
   AddCards("C", 2);
   AddCards("gone", 4);  // cards of an item no longer monitored
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "A", 10));
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "C", 0));
+  ASSERT_TRUE(SetWarningLevel(shop(), "A", 10));
+  ASSERT_TRUE(SetWarningLevel(shop(), "C", 0));
 
   std::vector<ItemStock> figures;
-  ASSERT_TRUE(LoadItemStock(ProgramShop(), StockCounts{{"B", 3}, {"nobody", 9}}, &figures));
+  ASSERT_TRUE(LoadItemStock(shop(), StockCounts{{"B", 3}, {"nobody", 9}}, &figures));
   EXPECT_EQ(figures, (std::vector<ItemStock>{{"A", 7, 0, 10}, {"B", 0, 3, 5}, {"C", 2, 0, 0}}));
   EXPECT_TRUE(figures[0].Low());   // 7 <= 10
   EXPECT_TRUE(figures[1].Low());   // 0 <= default 5
   EXPECT_FALSE(figures[2].Low());  // switched off
 
-  std::filesystem::remove(ProgramShop().ItemsTablePath());
-  EXPECT_FALSE(LoadItemStock(ProgramShop(), {}, &figures));
+  std::filesystem::remove(shop().ItemsTablePath());
+  EXPECT_FALSE(LoadItemStock(shop(), {}, &figures));
   EXPECT_EQ(figures.size(), 3u);  // untouched
 }
 
@@ -75,15 +75,15 @@ TEST_F(StockLevels, ItemFiguresFollowTheItemsTable) {
 // table's fields stay as they are.
 TEST_F(StockLevels, LevelsAreSettingsRowsBesideTheInstalledOne) {
   const std::string imPath = "阿里旺旺核心文件路径"_gbk;
-  ASSERT_TRUE(SetSetting(ProgramShop(), imPath, "/opt/im/im.exe"));
+  ASSERT_TRUE(SetSetting(shop(), imPath, "/opt/im/im.exe"));
   const std::string longTitle(150, 'T');  // longer than the name field
   const std::string a = "点卡 A"_gbk;
 
-  EXPECT_EQ(LoadWarningLevels(ProgramShop()).Of(a), kDefaultWarningLevel);
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), a, 2));
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), longTitle, 0));
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), a, 3));  // the row is rewritten, not doubled
-  WarningLevels levels = LoadWarningLevels(ProgramShop());
+  EXPECT_EQ(LoadWarningLevels(shop()).Of(a), kDefaultWarningLevel);
+  ASSERT_TRUE(SetWarningLevel(shop(), a, 2));
+  ASSERT_TRUE(SetWarningLevel(shop(), longTitle, 0));
+  ASSERT_TRUE(SetWarningLevel(shop(), a, 3));  // the row is rewritten, not doubled
+  WarningLevels levels = LoadWarningLevels(shop());
   EXPECT_EQ(levels.Of(a), 3);
   EXPECT_EQ(levels.Of(longTitle), 0);
   EXPECT_EQ(levels.Of("other"), kDefaultWarningLevel);
@@ -93,31 +93,31 @@ TEST_F(StockLevels, LevelsAreSettingsRowsBesideTheInstalledOne) {
             (std::vector<std::pair<std::string, std::string>>{
                 {imPath, "/opt/im/im.exe"}, {rowName, "3 " + a}, {rowName, "0 " + longTitle}}));
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().SettingsTablePath()));
+  ASSERT_TRUE(t.Open(shop().SettingsTablePath()));
   EXPECT_EQ(t.Fields().size(), SettingsTableFields().size());
   t.Close();
 
   // Renaming carries the level over and drops the new name's own; removal
   // drops the row; the installed row is never touched.
-  ASSERT_TRUE(SetWarningLevel(ProgramShop(), "B", 8));
-  ASSERT_TRUE(RenameWarningLevel(ProgramShop(), a, "B"));
-  levels = LoadWarningLevels(ProgramShop());
+  ASSERT_TRUE(SetWarningLevel(shop(), "B", 8));
+  ASSERT_TRUE(RenameWarningLevel(shop(), a, "B"));
+  levels = LoadWarningLevels(shop());
   EXPECT_EQ(levels.Of("B"), 3);
   EXPECT_EQ(levels.Of(a), kDefaultWarningLevel);
-  ASSERT_TRUE(ForgetWarningLevel(ProgramShop(), longTitle));
-  ASSERT_TRUE(ForgetWarningLevel(ProgramShop(), "B"));
+  ASSERT_TRUE(ForgetWarningLevel(shop(), longTitle));
+  ASSERT_TRUE(ForgetWarningLevel(shop(), "B"));
   EXPECT_EQ(SettingRows(), (std::vector<std::pair<std::string, std::string>>{{imPath, "/opt/im/im.exe"}}));
-  EXPECT_EQ(GetSetting(ProgramShop(), imPath), "/opt/im/im.exe");
+  EXPECT_EQ(GetSetting(shop(), imPath), "/opt/im/im.exe");
 }
 
 TEST_F(StockLevels, SettingValuesReplaceInPlace) {
-  ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "k", {"1", "2", "3"}));
-  ASSERT_TRUE(SetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk, "x"));
-  ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "k", {"a", "b"}));
-  EXPECT_EQ(GetSettingValues(ProgramShop(), "k"), (std::vector<std::string>{"a", "b"}));
-  ASSERT_TRUE(ReplaceSettingValues(ProgramShop(), "k", {"a", "b", "c", "d"}));
-  EXPECT_EQ(GetSettingValues(ProgramShop(), "k"), (std::vector<std::string>{"a", "b", "c", "d"}));
-  EXPECT_EQ(GetSetting(ProgramShop(), "阿里旺旺核心文件路径"_gbk), "x");
+  ASSERT_TRUE(ReplaceSettingValues(shop(), "k", {"1", "2", "3"}));
+  ASSERT_TRUE(SetSetting(shop(), "阿里旺旺核心文件路径"_gbk, "x"));
+  ASSERT_TRUE(ReplaceSettingValues(shop(), "k", {"a", "b"}));
+  EXPECT_EQ(GetSettingValues(shop(), "k"), (std::vector<std::string>{"a", "b"}));
+  ASSERT_TRUE(ReplaceSettingValues(shop(), "k", {"a", "b", "c", "d"}));
+  EXPECT_EQ(GetSettingValues(shop(), "k"), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(GetSetting(shop(), "阿里旺旺核心文件路径"_gbk), "x");
   EXPECT_EQ(SettingRows().front().first, "阿里旺旺核心文件路径"_gbk);
 
   testing::TempDir empty;

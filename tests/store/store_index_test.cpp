@@ -52,10 +52,10 @@ bool MarkRow(const std::string& path, int record) {
 }
 
 // The card numbers of the stock file in file order, marked records as "-".
-std::vector<std::string> StockFile() {
+std::vector<std::string> StockFile(ShopContext& shop) {
   RecordTable t;
   std::vector<std::string> out;
-  if (!t.Open(ProgramShop().StockTablePath())) return out;
+  if (!t.Open(shop.StockTablePath())) return out;
   const std::int32_t n = t.RecordCount();
   for (std::int32_t i = 1; i <= n; ++i) {
     t.GoTo(i);
@@ -73,82 +73,81 @@ std::vector<std::string> Numbers(const std::vector<StockCard>& cards) {
 using StoreIndex = testing::ShopTest;
 
 TEST_F(StoreIndex, WritesOfAnotherProcessAreSeenBetweenTwoUses) {
-  ASSERT_TRUE(AppendItem(ProgramShop(), {"A", "", 0, true}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "a1", "p1", 0}));
+  ASSERT_TRUE(AppendItem(shop(), {"A", "", 0, true}));
+  ASSERT_TRUE(AppendStockCard(shop(), {"A", "a1", "p1", 0}));
   SentCard sent;
   sent.itemName = "A";
   sent.orderNumber = "100";
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), sent));
+  ASSERT_TRUE(AppendSentCard(shop(), sent));
 
   // First cycle: the index is built.
-  EXPECT_TRUE(ItemExists(ProgramShop(), "A"));
-  EXPECT_FALSE(ItemExists(ProgramShop(), "B"));
-  EXPECT_FALSE(SentCardExists(ProgramShop(), "200"));
-  ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
-  EXPECT_FALSE(TakeStockCard(ProgramShop(), "A"));
+  EXPECT_TRUE(ItemExists(shop(), "A"));
+  EXPECT_FALSE(ItemExists(shop(), "B"));
+  EXPECT_FALSE(SentCardExists(shop(), "200"));
+  ASSERT_TRUE(TakeStockCard(shop(), "A"));
+  EXPECT_FALSE(TakeStockCard(shop(), "A"));
 
   // Another program adds a card, sends order 200, adds item B and renames
   // item A in place (the count stays).
-  ASSERT_EQ(InChild([] { return AppendRow(ProgramShop().StockTablePath(), {"A", "a2", "p2"}); }), 0);
-  ASSERT_EQ(InChild([] {
-              return AppendRow(ProgramShop().SentTablePath(), {"A", "200", "buyer", "1", "x", "y", "", "t"});
+  ASSERT_EQ(InChild([this] { return AppendRow(shop().StockTablePath(), {"A", "a2", "p2"}); }), 0);
+  ASSERT_EQ(InChild([this] {
+              return AppendRow(shop().SentTablePath(), {"A", "200", "buyer", "1", "x", "y", "", "t"});
             }),
             0);
-  ASSERT_EQ(InChild([] { return AppendRow(ProgramShop().ItemsTablePath(), {"B", "", "0", "真"}); }), 0);
-  ASSERT_EQ(InChild([] { return ModifyRow(ProgramShop().ItemsTablePath(), 1, {"C"}); }), 0);
+  ASSERT_EQ(InChild([this] { return AppendRow(shop().ItemsTablePath(), {"B", "", "0", "真"}); }), 0);
+  ASSERT_EQ(InChild([this] { return ModifyRow(shop().ItemsTablePath(), 1, {"C"}); }), 0);
 
   // Second cycle.
-  auto card = TakeStockCard(ProgramShop(), "A");
+  auto card = TakeStockCard(shop(), "A");
   ASSERT_TRUE(card);
   EXPECT_EQ(card->cardNumber, "a2");
-  EXPECT_TRUE(SentCardExists(ProgramShop(), "200"));  // a second delivery is stopped
-  EXPECT_TRUE(SentCardExists(ProgramShop(), "100"));
-  EXPECT_TRUE(ItemExists(ProgramShop(), "B"));
-  EXPECT_TRUE(ItemExists(ProgramShop(), "C"));
-  EXPECT_FALSE(ItemExists(ProgramShop(), "A"));
+  EXPECT_TRUE(SentCardExists(shop(), "200"));  // a second delivery is stopped
+  EXPECT_TRUE(SentCardExists(shop(), "100"));
+  EXPECT_TRUE(ItemExists(shop(), "B"));
+  EXPECT_TRUE(ItemExists(shop(), "C"));
+  EXPECT_FALSE(ItemExists(shop(), "A"));
 }
 
 TEST_F(StoreIndex, ACardMarkedOrRenamedElsewhereIsNeverServed) {
-  for (const char* n : {"1", "2", "3", "4"}) ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
-  ASSERT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")), (std::vector<std::string>{"1", "2", "3", "4"}));
+  for (const char* n : {"1", "2", "3", "4"}) ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
+  ASSERT_EQ(Numbers(LoadStockCardsOf(shop(), "A")), (std::vector<std::string>{"1", "2", "3", "4"}));
   // Another program marks card 1 and renames card 2, both in place.
-  ASSERT_EQ(InChild([] {
-              return MarkRow(ProgramShop().StockTablePath(), 1) &&
-                     ModifyRow(ProgramShop().StockTablePath(), 2, {"B"});
+  ASSERT_EQ(InChild([this] {
+              return MarkRow(shop().StockTablePath(), 1) && ModifyRow(shop().StockTablePath(), 2, {"B"});
             }),
             0);
 
-  EXPECT_EQ(Numbers(LoadFirstStockCardsOf(ProgramShop(), "A", 1)), (std::vector<std::string>{"3"}));
-  auto card = TakeStockCard(ProgramShop(), "A");
+  EXPECT_EQ(Numbers(LoadFirstStockCardsOf(shop(), "A", 1)), (std::vector<std::string>{"3"}));
+  auto card = TakeStockCard(shop(), "A");
   ASSERT_TRUE(card);
   EXPECT_EQ(card->cardNumber, "3");
   std::size_t total = 0;
-  auto left = LoadFirstStockCardsOf(ProgramShop(), "A", 10, &total);
+  auto left = LoadFirstStockCardsOf(shop(), "A", 10, &total);
   EXPECT_EQ(Numbers(left), (std::vector<std::string>{"4"}));
   EXPECT_EQ(total, 1u);
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "B")), (std::vector<std::string>{"2"}));
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "B")), (std::vector<std::string>{"2"}));
 }
 
 TEST_F(StoreIndex, ATakeCutShortByAKillLeavesItsCardMarked) {
   for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", n, "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop(), {"A", n, "p", 0}));
   // The child takes a card and is killed before anything else happens.
-  EXPECT_EQ(InChild([] {
-              if (!TakeStockCard(ProgramShop(), "A")) return false;
+  EXPECT_EQ(InChild([this] {
+              if (!TakeStockCard(shop(), "A")) return false;
               ::raise(SIGKILL);
               return true;
             }),
             128 + SIGKILL);
 
   RecordTable t;
-  ASSERT_TRUE(t.Open(ProgramShop().StockTablePath()));
+  ASSERT_TRUE(t.Open(shop().StockTablePath()));
   EXPECT_EQ(t.RecordCount(), 8);  // nothing moved
   t.GoTo(1);
   EXPECT_TRUE(t.IsMarked());
   t.Close();
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")),
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "A")),
             (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8"}));
-  auto card = TakeStockCard(ProgramShop(), "A");
+  auto card = TakeStockCard(shop(), "A");
   ASSERT_TRUE(card);
   EXPECT_EQ(card->cardNumber, "2");
 }
@@ -156,53 +155,53 @@ TEST_F(StoreIndex, ATakeCutShortByAKillLeavesItsCardMarked) {
 TEST_F(StoreIndex, CompactionKeepsTableOrderAndPurgesEveryMark) {
   // Two items in turn: A1 B1 A2 B2 ...
   for (int i = 1; i <= 8; ++i) {
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"A", "a" + std::to_string(i), "p", 0}));
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"B", "b" + std::to_string(i), "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop(), {"A", "a" + std::to_string(i), "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop(), {"B", "b" + std::to_string(i), "p", 0}));
   }
   // Three takes leave three marks in 16 records: below a quarter.
   for (const char* want : {"a1", "a2", "a3"}) {
-    auto card = TakeStockCard(ProgramShop(), "A");
+    auto card = TakeStockCard(shop(), "A");
     ASSERT_TRUE(card);
     EXPECT_EQ(card->cardNumber, want);
   }
-  EXPECT_EQ(StockFile(), (std::vector<std::string>{"-", "b1", "-", "b2", "-", "b3", "a4", "b4", "a5", "b5",
-                                                   "a6", "b6", "a7", "b7", "a8", "b8"}));
+  EXPECT_EQ(StockFile(shop()), (std::vector<std::string>{"-", "b1", "-", "b2", "-", "b3", "a4", "b4", "a5",
+                                                         "b5", "a6", "b6", "a7", "b7", "a8", "b8"}));
   // The page marks b8 (record 16, numbers unchanged by the takes); the
   // fourth take reaches a quarter and compacts, removing that mark too.
-  auto shown = LoadStockCardsOf(ProgramShop(), "B");
+  auto shown = LoadStockCardsOf(shop(), "B");
   ASSERT_EQ(shown.back().cardNumber, "b8");
   ASSERT_EQ(shown.back().recordNumber, 16);
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 16));
-  auto card = TakeStockCard(ProgramShop(), "A");
+  ASSERT_TRUE(MarkStockCardAt(shop(), 16));
+  auto card = TakeStockCard(shop(), "A");
   ASSERT_TRUE(card);
   EXPECT_EQ(card->cardNumber, "a4");
-  EXPECT_EQ(StockFile(),
+  EXPECT_EQ(StockFile(shop()),
             (std::vector<std::string>{"b1", "b2", "b3", "b4", "a5", "b5", "a6", "b6", "a7", "b7", "a8"}));
 
   // After the compaction the index follows the moved records.
-  auto a = LoadStockCardsOf(ProgramShop(), "A");
+  auto a = LoadStockCardsOf(shop(), "A");
   EXPECT_EQ(Numbers(a), (std::vector<std::string>{"a5", "a6", "a7", "a8"}));
   EXPECT_EQ(a.front().recordNumber, 5);
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "B")),
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "B")),
             (std::vector<std::string>{"b1", "b2", "b3", "b4", "b5", "b6", "b7"}));
 
   // The idle hook waits for an eighth; the close compacts whatever is left.
   bool compacted = true;
-  ASSERT_TRUE(TakeStockCard(ProgramShop(), "B"));
-  EXPECT_TRUE(CompactStockIfWorthIt(ProgramShop(), &compacted));
+  ASSERT_TRUE(TakeStockCard(shop(), "B"));
+  EXPECT_TRUE(CompactStockIfWorthIt(shop(), &compacted));
   EXPECT_FALSE(compacted);  // 1 of 11
-  ASSERT_TRUE(TakeStockCard(ProgramShop(), "B"));
-  EXPECT_TRUE(CompactStockIfWorthIt(ProgramShop(), &compacted));
+  ASSERT_TRUE(TakeStockCard(shop(), "B"));
+  EXPECT_TRUE(CompactStockIfWorthIt(shop(), &compacted));
   EXPECT_TRUE(compacted);  // 2 of 11
-  EXPECT_EQ(StockFile().size(), 9u);
-  ASSERT_TRUE(TakeStockCard(ProgramShop(), "A"));
-  EXPECT_TRUE(CompactStock(ProgramShop(), &compacted));
+  EXPECT_EQ(StockFile(shop()).size(), 9u);
+  ASSERT_TRUE(TakeStockCard(shop(), "A"));
+  EXPECT_TRUE(CompactStock(shop(), &compacted));
   EXPECT_TRUE(compacted);
-  EXPECT_TRUE(CompactStock(ProgramShop(), &compacted));
+  EXPECT_TRUE(CompactStock(shop(), &compacted));
   EXPECT_FALSE(compacted);
-  EXPECT_EQ(StockFile(), (std::vector<std::string>{"b3", "b4", "b5", "a6", "b6", "a7", "b7", "a8"}));
-  EXPECT_EQ(Numbers(LoadStockCardsOf(ProgramShop(), "A")), (std::vector<std::string>{"a6", "a7", "a8"}));
-  auto next = TakeStockCard(ProgramShop(), "B");
+  EXPECT_EQ(StockFile(shop()), (std::vector<std::string>{"b3", "b4", "b5", "a6", "b6", "a7", "b7", "a8"}));
+  EXPECT_EQ(Numbers(LoadStockCardsOf(shop(), "A")), (std::vector<std::string>{"a6", "a7", "a8"}));
+  auto next = TakeStockCard(shop(), "B");
   ASSERT_TRUE(next);
   EXPECT_EQ(next->cardNumber, "b3");
 }

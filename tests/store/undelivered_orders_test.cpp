@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/shop_folder.h"
 #include "support/temp_dir.h"
 #include "table_files.h"
 #include "text/gbk.h"
@@ -17,21 +18,22 @@
 namespace autodeliver {
 namespace {
 
-class UndeliveredOrdersTest : public ::testing::Test {
+// A shop of its own for each test; the marks go to a file of the test.
+class UndeliveredOrdersTest : public testing::ShopTest {
  protected:
   std::string Path() const { return dir_.path() + "/undelivered.txt"; }
   testing::TempDir dir_;
 };
 
 TEST_F(UndeliveredOrdersTest, MarksSurviveAwkwardTextsAndClearOneByOne) {
-  UndeliveredOrders marks(ProgramShop(), Path());
+  UndeliveredOrders marks(shop(), Path());
   EXPECT_TRUE(marks.List().empty());  // no file yet
   const std::string nick = "买家\t甲\\n\r\n"_gbk, title = "点卡\\10元"_gbk;
   ASSERT_TRUE(marks.Mark("1001", nick, title));
   ASSERT_TRUE(marks.Mark("1002", "b", "t"));
   ASSERT_TRUE(marks.Mark("1001", "other", "other"));  // marked once: the first mark stays
 
-  const std::vector<UndeliveredOrder> list = UndeliveredOrders(ProgramShop(), Path()).List();
+  const std::vector<UndeliveredOrder> list = UndeliveredOrders(shop(), Path()).List();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].orderNumber, "1001");
   EXPECT_EQ(list[0].buyerNick, nick);
@@ -58,7 +60,7 @@ TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
                           "half a line\n"
                           "bad\\escape\tb\tt\tx\n"
                           "1002\tb2\tt2\t2026-01-01 11:00:00");  // cut short: no final line break
-  UndeliveredOrders marks(ProgramShop(), Path());
+  UndeliveredOrders marks(shop(), Path());
   ASSERT_EQ(marks.List().size(), 2u);
   EXPECT_EQ(marks.List()[1].buyerNick, "b2");
   // A change keeps the lines it could not read, as they were.
@@ -72,21 +74,21 @@ TEST_F(UndeliveredOrdersTest, DamagedLinesAreSkippedAndKept) {
 TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
   // A file that is not a file of marks is never overwritten.
   testing::WriteFileBytes(Path(), "something else\n1001\tb\tt\tx\n");
-  UndeliveredOrders foreign(ProgramShop(), Path());
+  UndeliveredOrders foreign(shop(), Path());
   EXPECT_TRUE(foreign.List().empty());
   EXPECT_FALSE(foreign.Mark("1002", "b", "t"));
   EXPECT_FALSE(foreign.Clear("1001"));
   EXPECT_EQ(testing::ReadFileBytes(Path()), "something else\n1001\tb\tt\tx\n");
 
   // A folder that does not exist: no mark, nothing left behind.
-  UndeliveredOrders nowhere(ProgramShop(), dir_.path() + "/missing/undelivered.txt");
+  UndeliveredOrders nowhere(shop(), dir_.path() + "/missing/undelivered.txt");
   EXPECT_FALSE(nowhere.Mark("1", "b", "t"));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/missing"));
 
   // A temp file left by a write cut short is ignored and replaced.
   std::filesystem::remove(Path());
   testing::WriteFileBytes(Path() + ".tmp", "autodeliver undelivered orders 1\n9\tx\ty\tz\n");
-  UndeliveredOrders marks(ProgramShop(), Path());
+  UndeliveredOrders marks(shop(), Path());
   EXPECT_TRUE(marks.List().empty());
   ASSERT_TRUE(marks.Mark("1", "b", "t"));
   ASSERT_EQ(marks.List().size(), 1u);
@@ -97,13 +99,13 @@ TEST_F(UndeliveredOrdersTest, FailuresChangeNothing) {
 TEST_F(UndeliveredOrdersTest, ConcurrentMarksAreAllKept) {
   constexpr int kEach = 40;
   auto marker = [this](int thread) {
-    UndeliveredOrders marks(ProgramShop(), Path());
+    UndeliveredOrders marks(shop(), Path());
     for (int i = 0; i < kEach; ++i) marks.Mark(std::to_string(thread * 1000 + i), "b", "t");
   };
   std::thread a(marker, 1), b(marker, 2);
   a.join();
   b.join();
-  EXPECT_EQ(UndeliveredOrders(ProgramShop(), Path()).List().size(), 2u * kEach);
+  EXPECT_EQ(UndeliveredOrders(shop(), Path()).List().size(), 2u * kEach);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ void EndToEndTest::SetUp() {
   programDir_ = temp_ / "autodeliver";
   std::filesystem::create_directories(programDir_);
   ASSERT_EQ(WaitProcess(StartProcess({AUTODELIVER_TABLE_TOOL, "init", programDir_}), 60s), 0);
+  shop_ = std::make_unique<ShopContext>(programDir_);
   setenv("AUTODELIVER_DIR", programDir_.c_str(), 1);
   setenv("AUTODELIVER_IM_INSTANCE", instance_.c_str(), 1);
   transcript_ = temp_ / "im-transcript.jsonl";

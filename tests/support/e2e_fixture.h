@@ -12,11 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "delivery/market_sim_fixture.h"
 #include "demo_flow.h"
+#include "store/shop_context.h"
 #include "support/temp_dir.h"
 
 namespace autodeliver::testing {
@@ -52,9 +54,14 @@ class EndToEndTest : public ::testing::Test {
   // The delivery log of the program folder.
   std::string DeliveryLog() const;
 
+  // The context of the program folder, made at SetUp: hand it to the demo
+  // flow and read the tables through it.
+  ShopContext& shop() { return *shop_; }
+
   TempDir temp_;
   MarketSim sim_;
   std::string programDir_, instance_, transcript_;
+  std::unique_ptr<ShopContext> shop_;
 };
 
 }  // namespace autodeliver::testing

@@ -2,7 +2,7 @@
 
 namespace autodeliver::testing {
 
-ShopFolder::ShopFolder(bool withTables) : context_(dir_.path()), scope_(context_) {
+ShopFolder::ShopFolder(bool withTables) : context_(dir_.path()) {
   if (dir_.path().empty())
     error_ = "no temporary folder";
   else

@@ -1,8 +1,8 @@
 // A fresh shop for one test: a temporary program folder holding the empty
-// shop tables, and the shop's context, which is the program's shop
-// (ProgramShop()) while the object lives.
+// shop tables, and the shop's context, handed to what the test runs.
 //
-// As a fixture: derive from ShopTest and use shop_.
+// As a fixture: derive from ShopTest and use shop() (the context) and shop_
+// (the folder).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,7 +36,6 @@ class ShopFolder {
  private:
   TempDir dir_;
   ShopContext context_;
-  ProgramShopScope scope_;
   bool ok_ = false;
   std::string error_;
 };
@@ -44,6 +43,7 @@ class ShopFolder {
 class ShopTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(shop_.ok()) << shop_.error(); }
+  ShopContext& shop() { return shop_.context(); }
 
   ShopFolder shop_;
 };

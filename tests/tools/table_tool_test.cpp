@@ -84,11 +84,10 @@ TEST(TableTool, DumpAndCheck) {
   testing::TempDir dir;
   // Every name a long text, so the dump shows the record layout below.
   ASSERT_TRUE(CreateDataTables(dir.path(), nullptr, TableLayout::kLongTexts));
-  SetProgramDir(dir.path());
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡\"A\""_gbk, "N1", "P1", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N2", "P2", 0}));
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 2));
-  SetProgramDir("");
+  ShopContext shop(dir.path());
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡\"A\""_gbk, "N1", "P1", 0}));
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡"_gbk, "N2", "P2", 0}));
+  ASSERT_TRUE(MarkStockCardAt(shop, 2));
 
   std::string stock = dir / "data/库存卡密.edb";
   ToolRun dump = Tool("dump --json " + Quoted(stock));
@@ -131,11 +130,9 @@ std::string DumpedRecords(const std::string& table) {
 TEST(TableTool, MigrateIntoAShopKeepsEveryRecord) {
   testing::TempDir old, home;
   ASSERT_TRUE(CreateDataTables(old.path(), nullptr, TableLayout::kLongTexts));
-  SetProgramDir(old.path());
-  for (const char* card : {"N1", "N2", "N3"})
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, card, "P", 0}));
-  ASSERT_TRUE(MarkStockCardAt(ProgramShop(), 2));
-  SetProgramDir("");
+  ShopContext shop(old.path());
+  for (const char* card : {"N1", "N2", "N3"}) ASSERT_TRUE(AppendStockCard(shop, {"点卡"_gbk, card, "P", 0}));
+  ASSERT_TRUE(MarkStockCardAt(shop, 2));
   ASSERT_EQ(
       std::rename((old / "data/库存卡密.edb").c_str(), (old / ("data/" + "库存卡密"_gbk + ".EDB")).c_str()),
       0);
@@ -182,14 +179,13 @@ TEST(TableTool, MigrateIntoAShopKeepsEveryRecord) {
 TEST(TableTool, ExportWritesTheWindowsCsv) {
   testing::TempDir dir;
   ASSERT_EQ(Tool("init " + Quoted(dir.path())).status, 0);
-  SetProgramDir(dir.path());
+  ShopContext shop(dir.path());
   const std::vector<SentCard> sent = {
       {"点卡,10元"_gbk, "1001", "买家\"甲\""_gbk, 1, "A1", "p\r\n1", "", "2024年5月1日"_gbk},
       {"月卡"_gbk, "1002", "乙"_gbk, 1, "=M1", "q1", "", "2024年5月2日"_gbk}};
-  for (const SentCard& c : sent) ASSERT_TRUE(AppendSentCard(ProgramShop(), c));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"月卡"_gbk, "M2", "q2", 0}));
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡,10元"_gbk, "A2", "p2", 0}));
-  SetProgramDir("");
+  for (const SentCard& c : sent) ASSERT_TRUE(AppendSentCard(shop, c));
+  ASSERT_TRUE(AppendStockCard(shop, {"月卡"_gbk, "M2", "q2", 0}));
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡,10元"_gbk, "A2", "p2", 0}));
 
   const std::string out = dir / "out.csv";
   ToolRun run = Tool("export " + Quoted(dir.path()) + " sent " + Quoted(out));
@@ -222,9 +218,9 @@ TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
   testing::TempDir dir;
   // The item name a long text too, so each card takes the blocks below.
   ASSERT_TRUE(CreateDataTables(dir.path(), nullptr, TableLayout::kLongTexts));
-  SetProgramDir(dir.path());
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N1", "P1", 0}));  // blocks 1-3
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N2", "P2", 0}));  // blocks 4-6
+  ShopContext shop(dir.path());
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡"_gbk, "N1", "P1", 0}));  // blocks 1-3
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡"_gbk, "N2", "P2", 0}));  // blocks 4-6
   std::string stock = dir / "data/库存卡密.edb";
   std::string companion = dir / "data/库存卡密.edt";
   std::string blocks = testing::ReadFileBytes(companion);
@@ -237,9 +233,8 @@ TEST(TableTool, CheckFindsAFreeListThatNamesAUsedBlock) {
   EXPECT_EQ(check.status, 1) << check.out;
   EXPECT_NE(check.out.find("block 2 is on the free list and holds a value"), std::string::npos) << check.out;
 
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {"点卡"_gbk, "N3", "P3", 0}));
-  std::vector<StockCard> cards = LoadStockCardsOf(ProgramShop(), "点卡"_gbk);
-  SetProgramDir("");
+  ASSERT_TRUE(AppendStockCard(shop, {"点卡"_gbk, "N3", "P3", 0}));
+  std::vector<StockCard> cards = LoadStockCardsOf(shop, "点卡"_gbk);
   ASSERT_EQ(cards.size(), 3u);
   EXPECT_EQ(cards[0].cardNumber, "N1");
   EXPECT_EQ(cards[0].cardPassword, "P1");
@@ -257,15 +252,15 @@ class ToolImport : public testing::ShopTest {
  protected:
   void SetUp() override {
     ShopTest::SetUp();
-    ASSERT_EQ(AddMonitoredItem(ProgramShop(), item_), AddItemResult::kAdded);
+    ASSERT_EQ(AddMonitoredItem(shop(), item_), AddItemResult::kAdded);
   }
 
   ToolRun Import(const std::string& file, const std::string& flags = "") {
     return Tool("import " + Quoted(shop_.path()) + " 点卡 " + Quoted(file) + " " + flags);
   }
-  std::vector<std::string> Stock() const {
+  std::vector<std::string> Stock() {
     std::vector<std::string> out;
-    for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item_))
+    for (const StockCard& c : LoadStockCardsOf(shop(), item_))
       out.push_back(c.cardNumber + "|" + c.cardPassword);
     return out;
   }
@@ -339,13 +334,12 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
   // The tool's import between the window's preview and its confirmation.
   const std::string first = cardText(0, kCards);
   const std::vector<CardLine> lines = ReadCardLines(first);
-  const std::optional<ImportPlan> preview = CheckImport(ProgramShop(), item_, lines, false);
+  const std::optional<ImportPlan> preview = CheckImport(shop(), item_, lines, false);
   ASSERT_TRUE(preview);
   ASSERT_EQ(preview->cards.size(), static_cast<std::size_t>(kCards));
   testing::WriteFileBytes(shop_ / "cards0.txt", first);
   ASSERT_EQ(Import(shop_ / "cards0.txt").status, 0);
-  const CheckedImport confirmed =
-      ImportCheckedCards(ProgramShop(), item_, lines, preview->allowDuplicates, false);
+  const CheckedImport confirmed = ImportCheckedCards(shop(), item_, lines, preview->allowDuplicates, false);
   ASSERT_TRUE(confirmed.plan);
   EXPECT_EQ(confirmed.result.written, 0u);
   EXPECT_EQ(confirmed.plan->Count(LineVerdict::kInStock), static_cast<std::size_t>(kCards));
@@ -360,7 +354,7 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
     const std::vector<CardLine> roundLines = ReadCardLines(text);
     ToolRun tool;
     std::thread other([&] { tool = Import(file); });
-    const CheckedImport window = ImportCheckedCards(ProgramShop(), item_, roundLines, false, false);
+    const CheckedImport window = ImportCheckedCards(shop(), item_, roundLines, false, false);
     other.join();
     EXPECT_EQ(tool.status, 0) << tool.out;
     ASSERT_TRUE(window.plan);
@@ -371,8 +365,8 @@ TEST_F(ToolImport, WindowAndToolImportingTheSameCardsStoreEachOnce) {
 // The preview's counts and reasons, a dry run that writes nothing, the
 // lines not imported kept beside the file, and the duplicates let in.
 TEST_F(ToolImport, DuplicatesPreviewDryRunAndKeptLines) {
-  ASSERT_TRUE(AppendStockCard(ProgramShop(), {item_, "S1", "p", 0}));
-  ASSERT_TRUE(AppendSentCard(ProgramShop(), {"另一个"_gbk, "1001", "buyer", 1, "H1", "p", "", "t"}));
+  ASSERT_TRUE(AppendStockCard(shop(), {item_, "S1", "p", 0}));
+  ASSERT_TRUE(AppendSentCard(shop(), {"另一个"_gbk, "1001", "buyer", 1, "H1", "p", "", "t"}));
   const std::string file = shop_ / "restock.txt";
   testing::WriteFileBytes(file, "N1 p\nS1 p\n\nH1 p\nN1 p\nbad\nN2 p\n");
 
@@ -435,7 +429,7 @@ TEST_F(ToolImport, RefusesWhatItCannotDo) {
 TEST_F(ToolImport, BesideARunningDeliveryNoCardIsLostOrDoubled) {
   constexpr int kOld = 2000, kNew = 30000;
   for (int i = 0; i < kOld; ++i)
-    ASSERT_TRUE(AppendStockCard(ProgramShop(), {item_, "old" + std::to_string(i), "p", 0}));
+    ASSERT_TRUE(AppendStockCard(shop(), {item_, "old" + std::to_string(i), "p", 0}));
   std::string lines;
   for (int i = 0; i < kNew; ++i) lines += "new" + std::to_string(i) + " p\n";
   const std::string file = shop_ / "big.txt";
@@ -453,10 +447,10 @@ TEST_F(ToolImport, BesideARunningDeliveryNoCardIsLostOrDoubled) {
   // and a few more after.
   int taken = 0, after = 0;
   while (after < 50) {
-    std::optional<StockCard> card = TakeStockCard(ProgramShop(), item_);
+    std::optional<StockCard> card = TakeStockCard(shop(), item_);
     ASSERT_TRUE(card);
-    ASSERT_TRUE(AppendSentCard(ProgramShop(), {item_, std::to_string(1000 + taken), "buyer", 1,
-                                               card->cardNumber, card->cardPassword, "", "t"}));
+    ASSERT_TRUE(AppendSentCard(shop(), {item_, std::to_string(1000 + taken), "buyer", 1, card->cardNumber,
+                                        card->cardPassword, "", "t"}));
     ++taken;
     if (toolDone) ++after;
   }
@@ -466,9 +460,9 @@ TEST_F(ToolImport, BesideARunningDeliveryNoCardIsLostOrDoubled) {
   EXPECT_NE(run.out.find("\"imported\": 30000"), std::string::npos) << run.out.substr(0, 400);
 
   std::map<std::string, int> seen;
-  for (const StockCard& c : LoadStockCardsOf(ProgramShop(), item_)) ++seen[c.cardNumber];
+  for (const StockCard& c : LoadStockCardsOf(shop(), item_)) ++seen[c.cardNumber];
   std::vector<SentCard> sent;
-  ASSERT_TRUE(LoadSentCards(ProgramShop(), &sent));
+  ASSERT_TRUE(LoadSentCards(shop(), &sent));
   EXPECT_EQ(sent.size(), static_cast<std::size_t>(taken));
   for (const SentCard& c : sent) ++seen[c.cardNumber];
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(kOld + kNew));

@@ -53,7 +53,7 @@ class WineEndToEndTest : public t::EndToEndTest {
 TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   t::WineImClient client(instance_, transcript_);
   ASSERT_EQ(client.Start(), "");
-  demo::DemoFlow flow(Settings(90000), Print);  // the first message pays Wine's start
+  demo::DemoFlow flow(shop(), Settings(90000), Print);  // the first message pays Wine's start
   const demo::DemoResult result = flow.Run(demo::DefaultScript(sim_.host()));
   ASSERT_TRUE(result.completed) << result.failure;
   ASSERT_EQ(result.orders.size(), 5u);
@@ -63,7 +63,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
   EXPECT_TRUE(result.boxes.empty()) << "unexpected message box: " << result.boxes.front();
 
   // The start-up stored the client of the prefix's registry and said so.
-  EXPECT_EQ(GetSetting(ProgramShop(), ImClientPathSetting()), t::TestClientPath());
+  EXPECT_EQ(GetSetting(shop(), ImClientPathSetting()), t::TestClientPath());
   const std::string log = DeliveryLog();
   EXPECT_NE(log.find("旺旺客户端：Wine 前缀 " + t::TestPrefix() + " 中的 C:\\AliWangWang\\AliIM.exe"),
             std::string::npos)
@@ -95,7 +95,7 @@ TEST_F(WineEndToEndTest, OrdersAreDeliveredThroughTheWindowsClientUnderWine) {
 TEST_F(WineEndToEndTest, ChatWindowThatNeverOpensLeavesTheOrderMarked) {
   t::WineImClient client(instance_, transcript_, {"--no-window"});
   ASSERT_EQ(client.Start(), "");
-  demo::DemoFlow flow(Settings(90000), Print);  // the first message pays Wine's start
+  demo::DemoFlow flow(shop(), Settings(90000), Print);  // the first message pays Wine's start
   demo::DemoScript script;
   script.itemName = "点卡10元";
   script.cards = {{"DK3001", "pw-c01"}};
@@ -109,7 +109,7 @@ TEST_F(WineEndToEndTest, ChatWindowThatNeverOpensLeavesTheOrderMarked) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 80s);
   EXPECT_TRUE(Transcript().empty());
   EXPECT_TRUE(SimList("consignAttempts", "tradeId").empty());
-  EXPECT_TRUE(UndeliveredOrders(ProgramShop()).IsMarked(result.orders[0].orderNumber));
+  EXPECT_TRUE(UndeliveredOrders(shop()).IsMarked(result.orders[0].orderNumber));
   flow.Close();
 }
 

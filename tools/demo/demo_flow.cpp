@@ -218,6 +218,7 @@ class FlowEvents : public DeliveryEvents {
 // ---- the flow
 
 struct DemoFlow::State {
+  ShopContext* shop = nullptr;  // the flow's; outlives it
   DemoSettings settings;
   std::mutex printMutex;
   PrintLine print;
@@ -576,7 +577,9 @@ struct DemoFlow::State {
   }
 };
 
-DemoFlow::DemoFlow(DemoSettings settings, PrintLine print) : s_(std::make_unique<State>()) {
+DemoFlow::DemoFlow(ShopContext& shop, DemoSettings settings, PrintLine print)
+    : s_(std::make_unique<State>()) {
+  s_->shop = &shop;
   s_->settings = std::move(settings);
   s_->print = std::move(print);
 }
@@ -602,7 +605,7 @@ DemoResult DemoFlow::Run(const DemoScript& script) {
   s.boxWatcher.start(100);
 
   s.Print("[start] the program starts against the marketplace at http://" + s.settings.marketHost + "/");
-  s.program = std::make_unique<Application>(s.events.get());
+  s.program = std::make_unique<Application>(*s.shop, s.events.get());
   if (!s.program->Start()) {
     s.Fail("the start-up sequence ended the program");
     return s.result;

@@ -26,8 +26,10 @@
 #include <vector>
 
 namespace autodeliver {
+
+class ShopContext;
 class Application;
-}
+}  // namespace autodeliver
 
 namespace autodeliver::demo {
 
@@ -101,7 +103,8 @@ using PrintLine = std::function<void(const std::string& utf8Line)>;
 
 class DemoFlow {
  public:
-  DemoFlow(DemoSettings settings, PrintLine print);
+  // The flow on `shop`, which must outlive it.
+  DemoFlow(ShopContext& shop, DemoSettings settings, PrintLine print);
   // Closes the window if Close was not called.
   ~DemoFlow();
   DemoFlow(const DemoFlow&) = delete;

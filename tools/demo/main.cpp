@@ -20,6 +20,7 @@
 #include "app/application.h"
 #include "demo_flow.h"
 #include "market/hosts.h"
+#include "store/shop_context.h"
 #include "store/shop_folder.h"
 #include "store/shop_paths.h"
 
@@ -117,7 +118,9 @@ int main(int argc, char** argv) {
   setenv("AUTODELIVER_LOGIN_PROGRAM", AUTODELIVER_LOGIN_EXE, 0);
   QApplication app(argc, argv);
   SetProgramFont();
-  demo::DemoFlow flow(settings, [](const std::string& line) {
+  // The folder the rules pick (the shop chosen above, or AUTODELIVER_DIR).
+  ShopContext shopContext(ProgramDir());
+  demo::DemoFlow flow(shopContext, settings, [](const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   });

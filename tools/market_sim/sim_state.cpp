@@ -21,8 +21,6 @@ const std::string_view kConsignBody =
 namespace {
 
 constexpr std::size_t kRequestLogSize = 1000;
-constexpr std::string_view kStateHeader = "autodeliver-market-sim-state 1";
-
 std::string Hex(std::string_view bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out = "x";
@@ -53,6 +51,8 @@ bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+}  // namespace
+
 std::string OrderFields(const SimOrder& o) {
   std::ostringstream out;
   out << Hex(o.orderNumber) << ' ' << Hex(o.orderId) << ' ' << Hex(o.title) << ' ' << o.quantity << ' '
@@ -60,6 +60,8 @@ std::string OrderFields(const SimOrder& o) {
       << Hex(o.body) << ' ' << Hex(o.cookie);
   return out.str();
 }
+
+namespace {
 
 std::optional<SimOrder> ParseOrder(const std::vector<std::string>& f) {
   if (f.size() != 11) return std::nullopt;

@@ -90,6 +90,14 @@ struct ServiceAnswers {
   std::optional<std::string> rawUpdata;  // replaces the whole update answer
 };
 
+// The first line of a state file.
+inline constexpr std::string_view kStateHeader = "autodeliver-market-sim-state 1";
+
+// An order's fields as a "pending" or "consigned" line of the state file
+// holds them after its keyword: every text as "x" and its bytes in
+// lower-case hex, the quantity in decimal.
+std::string OrderFields(const SimOrder& order);
+
 // The fixed form body of a shipment without logistics.
 extern const std::string_view kConsignBody;
 

@@ -9,7 +9,7 @@
 
 #include "export/jet4/jet4_file.h"
 #include "jet4_readers.h"
-#include "store/shop_paths.h"
+#include "store/shop_context.h"
 #include "support/temp_dir.h"
 #include "text/gbk.h"
 
@@ -50,7 +50,7 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
 #else
   ASSERT_TRUE(CreateCardDatabase(dir.path() + "/card.mdb"));
 #endif
-  SetProgramDir(dir.path());
+  const ShopContext shop(dir.path());
 
   struct Card {
     std::string order, card, password;  // UTF-8
@@ -73,16 +73,15 @@ TEST(CardExportTest, ExportedCardsReadBackExactlyWithBothReaders) {
                      std::string(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26))});
   }
   for (std::size_t i = 0; i < cards.size(); ++i) {
-    // The first card goes through the program-directory entry, the rest
-    // straight to the folder.
+    // The first card goes through the shop's entry, the rest straight to
+    // the folder.
     const Status ok =
-        i == 0 ? ExportCardToAccess(Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
+        i == 0 ? ExportCardToAccess(shop, Utf8ToGbkLossy(cards[i].order), Utf8ToGbkLossy(cards[i].card),
                                     Utf8ToGbkLossy(cards[i].password))
                : ExportCardToAccessAt(dir.path(), Utf8ToGbkLossy(cards[i].order),
                                       Utf8ToGbkLossy(cards[i].card), Utf8ToGbkLossy(cards[i].password));
     ASSERT_TRUE(ok) << "card " << i;
   }
-  SetProgramDir("");
   EXPECT_GT(std::filesystem::file_size(dir.path() + "/card.mdb"), 8u * 4096u) << "rows should need new pages";
 
   std::vector<ReadRow> expected;
