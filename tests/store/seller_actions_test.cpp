@@ -30,10 +30,11 @@ namespace {
 class ShopOps : public testing::ShopTest {
  protected:
   // Items named `names`, each with two cards "<name>-1" and "<name>-2".
-  void ItemsWithCards(const std::vector<std::string>& names) {
+  void ItemsWithCards(const std::vector<std::string>& names) { ItemsWithCards(shop(), names); }
+  void ItemsWithCards(ShopContext& into, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-      ASSERT_TRUE(AppendItem(shop(), {name, "", 0, true}));
-      for (const char* n : {"-1", "-2"}) ASSERT_TRUE(AppendStockCard(shop(), {name, name + n, "pw", 0}));
+      ASSERT_TRUE(AppendItem(into, {name, "", 0, true}));
+      for (const char* n : {"-1", "-2"}) ASSERT_TRUE(AppendStockCard(into, {name, name + n, "pw", 0}));
     }
   }
 
@@ -217,7 +218,7 @@ TEST_F(ShopOps, FailedRemovalsAndSettingWritesTellTheirCause) {
       testing::ShopFolder folder;
       ASSERT_TRUE(folder.ok()) << folder.error();
       ShopContext& shop = folder.context();
-      ItemsWithCards({"A", "B", "C", "D"});
+      ItemsWithCards(shop, {"A", "B", "C", "D"});
       // Several levels: an edit that went on past a failed write would move
       // one into the place of another.
       for (const auto& [item, level] : {std::pair{"A", 7}, {"B", 5}, {"C", 3}})
